@@ -1,0 +1,50 @@
+# Ostrevo: `make run` builds and starts the program, `make test` builds and runs every test.
+# Both install what a fresh Debian 12 machine is missing.
+
+BUILD      ?= build
+TSAN_BUILD ?= build-tsan
+JOBS       ?= $(shell nproc)
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+WERROR     := $(if $(CI),ON,OFF)
+
+PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev \
+            qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins \
+            xvfb xauth trayer x11-apps xdotool imagemagick fonts-wine xdg-utils \
+            nftables iproute2 iputils-ping util-linux procps
+
+.PHONY: all deps build run test tsan bench clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing: $$missing"; \
+	    $(SUDO) apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DOSTREVO_WERROR=$(WERROR)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/app/ostrevo $(ARGS)
+
+# The engine, settings and alerts tests also run under ThreadSanitizer: the worker thread must be race-free.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=tsan -DOSTREVO_BUILD_APP=OFF -DOSTREVO_WERROR=$(WERROR)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L engine
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure
+	$(MAKE) --no-print-directory tsan
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(TSAN_BUILD)

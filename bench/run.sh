@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Runs every benchmark and prints its figures as "name: value".
+set -u
+BUILD=${1:-build}
+echo "no benchmarks yet"

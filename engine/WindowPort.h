@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/HostStatus.h"
+
+enum class Label : std::uint8_t { Host, Status, Total, Lost, Min, Max, Avg };
+
+// What the worker thread asks of the window. Every call except pingStopped() returns at once; the window
+// thread carries the requests out in the order they were made.
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    virtual void setLabel(Label label, std::string text) = 0;
+
+    // Application icon of the status, and the tray icon when one is shown.
+    virtual void showStatusIcon(HostStatus status) = 0;
+
+    // One log record (the window writes it to the event log).
+    virtual void postLog(HostStatus status, std::string text) = 0;
+
+    // The run has ended (failed = false) or could not begin because no echo handle opened (failed = true).
+    // Returns once the window has handled it, or at once when the program is shutting down.
+    virtual void pingStopped(bool failed) = 0;
+};

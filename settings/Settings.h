@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// A one-byte field that the window thread may lower while the worker reads it (logging switching itself
+// off). Copyable so that Settings stays a value type; loads and stores are relaxed atomics.
+class SharedByte {
+public:
+    constexpr SharedByte(std::uint8_t v = 0) noexcept : value_(v) {}
+    SharedByte(const SharedByte& other) noexcept : value_(other.load()) {}
+    SharedByte& operator=(const SharedByte& other) noexcept {
+        store(other.load());
+        return *this;
+    }
+    SharedByte& operator=(std::uint8_t v) noexcept {
+        store(v);
+        return *this;
+    }
+    operator std::uint8_t() const noexcept { return load(); }
+    [[nodiscard]] std::uint8_t load() const noexcept { return value_.load(std::memory_order_relaxed); }
+    void store(std::uint8_t v) noexcept { value_.store(v, std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::uint8_t> value_;
+};
+
+// Every choice of the user. Texts are 8-bit strings as typed; Interval is in milliseconds.
+struct Settings {
+    std::string Host;
+    std::string RecentList; // each entry followed by CR LF
+    bool ResolveIP = false;
+    std::int32_t Interval = 10000;
+    std::int32_t Buffer = 32;
+    std::uint8_t AnalizeMode = 0;
+    std::uint8_t Tries = 3;
+    std::uint8_t MinPercent = 5;
+    std::uint8_t MaxPercent = 45;
+    std::uint32_t MinTime = 100;
+    std::uint32_t MaxTime = 500;
+    SharedByte LogLevel = 0;
+    bool LogAppend = false;
+    std::string LogFileName;
+    std::string SndStart;
+    std::string SndStop;
+    std::string AppFileName;
+    std::int32_t AppMode = 1;
+    std::string AppParams;
+
+    bool operator==(const Settings& o) const;
+};
+
+void PrintTo(const Settings& s, std::ostream* os);

@@ -1,0 +1,148 @@
+#include "settings/SettingsRules.h"
+
+#include <limits>
+#include <utility>
+
+namespace SettingsRules {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+int hexValue(char c) {
+    if (isDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+constexpr std::int32_t kMaxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
+
+} // namespace
+
+std::int32_t ParseNumber(std::string_view text, std::int32_t def) {
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    text.remove_prefix(i);
+    if (text.empty())
+        return def;
+
+    std::string_view hex;
+    if (text[0] == '$' || text[0] == 'x' || text[0] == 'X')
+        hex = text.substr(1);
+    else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        hex = text.substr(2);
+    if (hex.data() != nullptr) {
+        if (hex.empty())
+            return def;
+        std::uint64_t value = 0;
+        for (char c : hex) {
+            int d = hexValue(c);
+            if (d < 0)
+                return def;
+            value = value * 16 + static_cast<std::uint64_t>(d);
+            if (value > 0xFFFFFFFFull)
+                return def;
+        }
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    }
+
+    bool negative = false;
+    if (text[0] == '+' || text[0] == '-') {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return def;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (!isDigit(c))
+            return def;
+        value = value * 10 + (c - '0');
+        if (value > 2147483648LL)
+            return def;
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
+        return def;
+    return static_cast<std::int32_t>(value);
+}
+
+bool ParseBoolean(std::string_view text) {
+    std::string lower;
+    lower.reserve(text.size());
+    for (char c : text)
+        lower.push_back(lowerAscii(c));
+    return lower == "yes" || lower == "true" || lower == "1";
+}
+
+std::string WriteBoolean(bool value) { return value ? "Yes" : "No"; }
+
+std::string WriteNumber(std::uint32_t value) { return std::to_string(value); }
+
+std::string WriteInterval(std::int32_t ms) { return std::to_string(ms / 1000); }
+
+std::uint32_t Magnitude(std::int32_t n) {
+    if (n == std::numeric_limits<std::int32_t>::min())
+        return static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+    return static_cast<std::uint32_t>(n < 0 ? -n : n);
+}
+
+std::uint8_t LowByte(std::int64_t n) { return static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) & 0xFFu); }
+
+std::int32_t IntervalFromSeconds(std::uint32_t seconds) {
+    if (seconds == 0)
+        return 1000;
+    if (seconds > static_cast<std::uint32_t>(kMaxIntervalSeconds))
+        seconds = kMaxIntervalSeconds;
+    return static_cast<std::int32_t>(seconds) * 1000;
+}
+
+std::uint8_t ClampTries(std::uint8_t low) { return low == 0 ? 1 : (low > 128 ? 128 : low); }
+std::uint8_t ClampPercent(std::uint8_t low) { return low > 100 ? 100 : low; }
+std::uint8_t ClampLogLevel(std::uint8_t low) { return low > 2 ? 2 : low; }
+std::uint8_t ClampAnalizeMode(std::uint8_t low) { return low > 2 ? 0 : low; }
+std::int32_t ClampAppMode(std::int32_t mode) { return (mode == 1 || mode == 3 || mode == 7) ? mode : 1; }
+
+std::int32_t BufferFromText(std::string_view text) {
+    return static_cast<std::int32_t>(Magnitude(ParseNumber(text, 32)));
+}
+
+std::int32_t IntervalFromText(std::string_view text) { return IntervalFromSeconds(Magnitude(ParseNumber(text, 10))); }
+
+// The store takes the low byte of the signed number, without an absolute value: -1 reads as 255, then 0.
+std::uint8_t AnalizeModeFromText(std::string_view text) { return ClampAnalizeMode(LowByte(ParseNumber(text, 0))); }
+
+std::uint8_t TriesFromText(std::string_view text) { return ClampTries(LowByte(Magnitude(ParseNumber(text, 3)))); }
+
+std::uint8_t PercentFromText(std::string_view text, std::int32_t def) {
+    return ClampPercent(LowByte(Magnitude(ParseNumber(text, def))));
+}
+
+std::uint32_t TimeFromText(std::string_view text, std::int32_t def) { return Magnitude(ParseNumber(text, def)); }
+
+std::uint8_t LogLevelFromText(std::string_view text) {
+    return ClampLogLevel(LowByte(Magnitude(ParseNumber(text, 0))));
+}
+
+std::int32_t AppModeFromText(std::string_view text) {
+    return ClampAppMode(static_cast<std::int32_t>(Magnitude(ParseNumber(text, 1))));
+}
+
+void OrderPercents(Settings& s) {
+    if (s.MinPercent > s.MaxPercent)
+        std::swap(s.MinPercent, s.MaxPercent);
+}
+
+void OrderTimes(Settings& s) {
+    if (s.MinTime > s.MaxTime)
+        std::swap(s.MinTime, s.MaxTime);
+}
+
+} // namespace SettingsRules
