@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "alerts/Launcher.h"
+#include "alerts/SoundPlayer.h"
+#include "engine/AlertSink.h"
+#include "settings/Settings.h"
+
+// The sound and the alert application of a start- or stop-responding edge. Runs on the worker thread;
+// the settings it reads do not change while a run is active.
+class AlertActions : public AlertSink {
+public:
+    AlertActions(const Settings& settings, SoundPlayer& sound, Launcher& launcher);
+
+    void raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area) override;
+
+    // Starts AppFileName with AppParams, the placeholders filled in from the event.
+    void RunAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area);
+
+    // Replaces the first occurrence of `placeholder` (bytes compared exactly) by `value`.
+    [[nodiscard]] static std::string ReplaceFirst(std::string text, std::string_view placeholder,
+                                                  std::string_view value);
+
+    // "text" with every inner double quote doubled; the launcher's argument splitter undoes exactly this.
+    [[nodiscard]] static std::string Quote(std::string_view text);
+
+    // Directory part of a program path; empty (the current directory) for a bare name.
+    [[nodiscard]] static std::string WorkingDirectoryOf(std::string_view appFileName);
+
+    // Word of a status in alert parameters ("NA" for no status, unlike the log's "N/A").
+    [[nodiscard]] static std::string_view StatusWord(HostStatus status);
+
+private:
+    const Settings& settings_;
+    SoundPlayer& sound_;
+    Launcher& launcher_;
+};

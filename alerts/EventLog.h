@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+#include <QDateTime>
+#include <QLocale>
+
+#include "engine/HostStatus.h"
+#include "engine/MessagePort.h"
+#include "settings/Settings.h"
+
+// The semicolon-separated event log. Lives on the window thread: opened at start-up and after the options
+// are confirmed, one record per log message from the worker. Each record goes to the file at once, so
+// readers (tail -f) see it immediately; a file renamed or deleted under us (log rotation) is recreated.
+class EventLog {
+public:
+    EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now = QDateTime::currentDateTime,
+             QLocale locale = QLocale::system());
+    ~EventLog();
+    EventLog(const EventLog&) = delete;
+    EventLog& operator=(const EventLog&) = delete;
+
+    void OpenLogFile();
+    void WMPingLog(HostStatus status, const std::string& text);
+    void release();
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+
+    static constexpr const char* kHeader = "Address;Date;Time;Status;Responce\r\n";
+
+    // The locale's long time format without its time-zone name.
+    [[nodiscard]] static QString TimeFormatOf(const QLocale& locale);
+
+private:
+    [[nodiscard]] std::string formRecord(HostStatus status, const std::string& text) const;
+    [[nodiscard]] bool followRenamedFile();
+    [[nodiscard]] bool openExisting();
+    [[nodiscard]] bool appendRecord(const std::string& record);
+    void fail(const char* text);
+
+    Settings& settings_;
+    MessagePort& messages_;
+    std::function<QDateTime()> now_;
+    QLocale locale_;
+    QString timeFormat_;
+    int fd_ = -1;
+    std::string openedName_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};

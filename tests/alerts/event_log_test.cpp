@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "alerts/EventLog.h"
+#include "support/RecordingMessagePort.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const std::string kHeader = "Address;Date;Time;Status;Responce\r\n";
+const ShownError kOpenError{"Can't open Log file. Logging disabled.", "Logging - Error"};
+const ShownError kWriteError{"Can't write to Log file. Logging disabled.", "Logging - Error"};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+QDateTime at(int h, int m, int s, int day = 7) {
+    return QDateTime(QDate(2026, 12, day), QTime(h, m, s));
+}
+
+class EventLogTest : public ::testing::Test {
+protected:
+    EventLogTest() {
+        settings.Host = "router.lan";
+        settings.LogLevel = 2;
+        settings.LogAppend = true;
+        settings.LogFileName = path;
+        messages.onShow = [this] { levelWhenShown.push_back(settings.LogLevel); };
+    }
+
+    EventLog makeLog(QLocale locale = QLocale(QStringLiteral("en_US"))) {
+        return EventLog(
+            settings, messages, [this] { return clock.size() > 1 ? pop() : clock.front(); }, std::move(locale));
+    }
+
+    QDateTime pop() {
+        QDateTime t = clock.front();
+        clock.pop_front();
+        return t;
+    }
+
+    TempDir dir;
+    std::string path = dir.file("ping.log");
+    Settings settings;
+    RecordingMessagePort messages;
+    std::vector<int> levelWhenShown;
+    std::deque<QDateTime> clock{at(9, 5, 3)};
+};
+
+TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
+    for (const bool append : {true, false}) {
+        std::filesystem::remove(path);
+        settings.LogAppend = append;
+        EventLog log = makeLog();
+        log.OpenLogFile();
+        ASSERT_TRUE(log.isOpen());
+        log.WMPingLog(HostStatus::NA, "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255");
+        log.WMPingLog(HostStatus::Bad, "Request Timed Out");
+        log.WMPingLog(HostStatus::Average, "");
+        log.WMPingLog(HostStatus::Good, "x");
+        EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;N/A;Reply from 127.0.0.1: bytes=32 time<1ms "
+                                            "TTL=255\r\n"
+                                            "router.lan;12/7/26;9:05:03 AM;Bad;Request Timed Out\r\n"
+                                            "router.lan;12/7/26;9:05:03 AM;Average;\r\n"
+                                            "router.lan;12/7/26;9:05:03 AM;Good;x\r\n");
+    }
+    EXPECT_TRUE(messages.errors().empty());
+}
+
+TEST_F(EventLogTest, AppendKeepsContentsWithoutSecondHeader) {
+    writeFile(path, kHeader + "old;line\r\n");
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    log.WMPingLog(HostStatus::Good, "a");
+    log.OpenLogFile(); // options confirmed again
+    log.WMPingLog(HostStatus::Bad, "b");
+    EXPECT_EQ(readFile(path), kHeader + "old;line\r\nrouter.lan;12/7/26;9:05:03 AM;Good;a\r\n" +
+                                  "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
+}
+
+TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
+    writeFile(path, "older contents\r\n");
+    settings.LogAppend = false;
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    EXPECT_EQ(readFile(path), kHeader);
+    log.WMPingLog(HostStatus::Good, "a");
+    log.OpenLogFile();
+    EXPECT_EQ(readFile(path), kHeader);
+    log.WMPingLog(HostStatus::Bad, "b");
+    EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
+}
+
+TEST_F(EventLogTest, BytesWrittenAsGiven) {
+    settings.Host = "h;1";
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    log.WMPingLog(HostStatus::Good, "caf\xE9;\"q\" \xC3\xA9");
+    EXPECT_EQ(readFile(path), kHeader + "h;1;12/7/26;9:05:03 AM;Good;caf\xE9;\"q\" \xC3\xA9\r\n");
+}
+
+TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
+    struct Case {
+        QLocale locale;
+        QDateTime time;
+        std::string fields;
+    };
+    const Case cases[] = {
+        {QLocale(QStringLiteral("en_US")), at(21, 5, 3), "12/7/26;9:05:03 PM"},
+        {QLocale(QStringLiteral("en_US")), at(0, 0, 9), "12/7/26;12:00:09 AM"},
+        {QLocale(QStringLiteral("de_DE")), at(21, 5, 3), "07.12.26;21:05:03"},
+        {QLocale(QStringLiteral("de_DE")), at(7, 5, 3), "07.12.26;07:05:03"},
+        {QLocale::c(), at(7, 5, 3), "7 Dec 2026;07:05:03"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(path);
+        clock = {c.time};
+        EventLog log = makeLog(c.locale);
+        log.OpenLogFile();
+        log.WMPingLog(HostStatus::Good, "t");
+        EXPECT_EQ(readFile(path), kHeader + "router.lan;" + c.fields + ";Good;t\r\n") << c.locale.name().toStdString();
+    }
+}
+
+TEST_F(EventLogTest, DateAndTimeReadSeparately) {
+    // The record written as midnight passes keeps the earlier date with the later time.
+    EventLog log = makeLog(QLocale(QStringLiteral("de_DE")));
+    log.OpenLogFile();
+    clock = {at(23, 59, 59, 7), at(0, 0, 0, 8)};
+    log.WMPingLog(HostStatus::Good, "t");
+    EXPECT_EQ(readFile(path), kHeader + "router.lan;07.12.26;00:00:00;Good;t\r\n");
+}
+
+TEST_F(EventLogTest, TimeFormatWithoutZone) {
+    EXPECT_EQ(EventLog::TimeFormatOf(QLocale(QStringLiteral("en_US"))), QStringLiteral("h:mm:ss AP"));
+    EXPECT_EQ(EventLog::TimeFormatOf(QLocale(QStringLiteral("de_DE"))), QStringLiteral("HH:mm:ss"));
+    EXPECT_EQ(EventLog::TimeFormatOf(QLocale::c()), QStringLiteral("HH:mm:ss"));
+}
+
+TEST_F(EventLogTest, LevelZeroWritesNothing) {
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    settings.LogLevel = 0;
+    log.WMPingLog(HostStatus::Good, "a");
+    EXPECT_EQ(readFile(path), kHeader);
+    EXPECT_TRUE(messages.errors().empty());
+}
+
+TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
+    const std::string names[] = {dir.file("no-such-dir/ping.log"), "", dir.path()};
+    for (const std::string& name : names) {
+        for (const bool append : {true, false}) {
+            settings.LogFileName = name;
+            settings.LogAppend = append;
+            settings.LogLevel = 1;
+            RecordingMessagePort port;
+            EventLog log(settings, port);
+            log.OpenLogFile();
+            EXPECT_FALSE(log.isOpen()) << name;
+            EXPECT_EQ(settings.LogLevel, 0) << name;
+            EXPECT_EQ(port.errors(), std::vector<ShownError>{kOpenError}) << name;
+            log.WMPingLog(HostStatus::Good, "dropped");
+            EXPECT_EQ(port.errors().size(), 1u) << "no second box";
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("no-such-dir")));
+}
+
+TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
+    EventLog log = makeLog();
+    log.WMPingLog(HostStatus::Good, "never opened");
+    log.WMPingLog(HostStatus::Good, "dropped");
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
+    EXPECT_EQ(levelWhenShown, std::vector<int>{0}) << "logging is off before the box shows";
+
+    settings.LogLevel = 2;
+    log.OpenLogFile();
+    log.release();
+    log.WMPingLog(HostStatus::Good, "after release");
+    EXPECT_EQ(messages.errors().size(), 2u);
+    EXPECT_EQ(readFile(path), kHeader);
+}
+
+TEST_F(EventLogTest, DeviceThatIsFull) {
+    if (::access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "/dev/full is not writable here";
+    settings.LogFileName = "/dev/full";
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    ASSERT_TRUE(log.isOpen());
+    log.WMPingLog(HostStatus::Good, "lost");
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
+    EXPECT_EQ(settings.LogLevel, 0);
+}
+
+// A full disk in the middle of a record: the record is taken back whole, earlier records stay.
+TEST_F(EventLogTest, ShortWriteLeavesEarlierRecordsIntact) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    const std::string mnt = dir.file("small");
+    std::filesystem::create_directory(mnt);
+    if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{mnt};
+
+    settings.LogFileName = mnt + "/ping.log";
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    log.WMPingLog(HostStatus::Good, "kept");
+    const std::string before = readFile(settings.LogFileName);
+    {
+        std::ofstream filler(mnt + "/filler", std::ios::binary);
+        const std::string block(1024, 'f');
+        for (int i = 0; i < 64 && filler; ++i)
+            filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush();
+    }
+    log.WMPingLog(HostStatus::Bad, std::string(6000, 'x'));
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
+    EXPECT_EQ(settings.LogLevel, 0);
+    const std::string after = readFile(settings.LogFileName);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before);
+}
+
+TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
+    enum class Rotation { Delete, Rename, RenameAndLeaveEmpty, RenameAndLeaveContent };
+    for (const Rotation rotation :
+         {Rotation::Delete, Rotation::Rename, Rotation::RenameAndLeaveEmpty, Rotation::RenameAndLeaveContent}) {
+        std::filesystem::remove(path);
+        EventLog log = makeLog();
+        log.OpenLogFile();
+        log.WMPingLog(HostStatus::Good, "first");
+        std::string expected = kHeader;
+        if (rotation == Rotation::Delete) {
+            std::filesystem::remove(path);
+        } else {
+            std::filesystem::rename(path, path + ".1");
+            if (rotation == Rotation::RenameAndLeaveEmpty)
+                writeFile(path, "");
+            if (rotation == Rotation::RenameAndLeaveContent)
+                expected = "someone else's;line\r\n";
+            if (rotation != Rotation::Rename)
+                writeFile(path, rotation == Rotation::RenameAndLeaveEmpty ? "" : expected);
+        }
+        log.WMPingLog(HostStatus::Bad, "second");
+        log.WMPingLog(HostStatus::Good, "third");
+        EXPECT_EQ(readFile(path), expected + "router.lan;12/7/26;9:05:03 AM;Bad;second\r\n" +
+                                      "router.lan;12/7/26;9:05:03 AM;Good;third\r\n")
+            << static_cast<int>(rotation);
+        if (rotation != Rotation::Delete) {
+            EXPECT_EQ(readFile(path + ".1"), kHeader + "router.lan;12/7/26;9:05:03 AM;Good;first\r\n");
+        }
+    }
+    EXPECT_TRUE(messages.errors().empty());
+}
+
+TEST_F(EventLogTest, RotationIntoMissingDirectoryIsAWriteFailure) {
+    settings.LogFileName = dir.file("sub/ping.log");
+    std::filesystem::create_directory(dir.file("sub"));
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    std::filesystem::remove_all(dir.file("sub"));
+    log.WMPingLog(HostStatus::Good, "lost");
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
+    EXPECT_FALSE(log.isOpen());
+}
+
+TEST_F(EventLogTest, RecordVisibleToAnotherReaderAtOnce) {
+    EventLog log = makeLog();
+    log.OpenLogFile();
+    std::ifstream reader(path, std::ios::binary);
+    std::string line;
+    std::getline(reader, line);
+    log.WMPingLog(HostStatus::Good, "now");
+    std::getline(reader, line);
+    EXPECT_EQ(line, "router.lan;12/7/26;9:05:03 AM;Good;now\r");
+}
+
+} // namespace
