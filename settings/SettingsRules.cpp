@@ -6,7 +6,9 @@
 namespace SettingsRules {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hexValue(char c) {
     if (isDigit(c))
@@ -18,37 +20,39 @@ int hexValue(char c) {
     return -1;
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 constexpr std::int32_t kMaxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
 
 } // namespace
 
-std::int32_t ParseNumber(std::string_view text, std::int32_t def) {
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    text.remove_prefix(i);
+std::optional<std::int32_t> TryParseNumber(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
     if (text.empty())
-        return def;
+        return std::nullopt;
 
-    std::string_view hex;
+    std::size_t hexStart = 0;
     if (text[0] == '$' || text[0] == 'x' || text[0] == 'X')
-        hex = text.substr(1);
+        hexStart = 1;
     else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        hex = text.substr(2);
-    if (hex.data() != nullptr) {
-        if (hex.empty())
-            return def;
+        hexStart = 2;
+    if (hexStart != 0) {
+        std::string_view digits = text.substr(hexStart);
+        if (digits.empty())
+            return std::nullopt;
         std::uint64_t value = 0;
-        for (char c : hex) {
+        for (char c : digits) {
             int d = hexValue(c);
             if (d < 0)
-                return def;
+                return std::nullopt;
             value = value * 16 + static_cast<std::uint64_t>(d);
             if (value > 0xFFFFFFFFull)
-                return def;
+                return std::nullopt;
         }
+        // A full 32-bit pattern is read as two's complement: $FFFFFFFF is -1.
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     }
 
@@ -58,20 +62,24 @@ std::int32_t ParseNumber(std::string_view text, std::int32_t def) {
         text.remove_prefix(1);
     }
     if (text.empty())
-        return def;
+        return std::nullopt;
     std::int64_t value = 0;
     for (char c : text) {
         if (!isDigit(c))
-            return def;
+            return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > 2147483648LL)
-            return def;
+        if (value > 2147483648LL) // stop early so that long digit runs cannot overflow
+            return std::nullopt;
     }
     if (negative)
         value = -value;
-    if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
-        return def;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        return std::nullopt;
     return static_cast<std::int32_t>(value);
+}
+
+std::int32_t ParseNumber(std::string_view text, std::int32_t def) {
+    return TryParseNumber(text).value_or(def);
 }
 
 bool ParseBoolean(std::string_view text) {
@@ -82,11 +90,17 @@ bool ParseBoolean(std::string_view text) {
     return lower == "yes" || lower == "true" || lower == "1";
 }
 
-std::string WriteBoolean(bool value) { return value ? "Yes" : "No"; }
+std::string WriteBoolean(bool value) {
+    return value ? "Yes" : "No";
+}
 
-std::string WriteNumber(std::uint32_t value) { return std::to_string(value); }
+std::string WriteNumber(std::uint32_t value) {
+    return std::to_string(value);
+}
 
-std::string WriteInterval(std::int32_t ms) { return std::to_string(ms / 1000); }
+std::string WriteInterval(std::int32_t ms) {
+    return std::to_string(ms / 1000);
+}
 
 std::uint32_t Magnitude(std::int32_t n) {
     if (n == std::numeric_limits<std::int32_t>::min())
@@ -94,7 +108,9 @@ std::uint32_t Magnitude(std::int32_t n) {
     return static_cast<std::uint32_t>(n < 0 ? -n : n);
 }
 
-std::uint8_t LowByte(std::int64_t n) { return static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) & 0xFFu); }
+std::uint8_t LowByte(std::int64_t n) {
+    return static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) & 0xFFu);
+}
 
 std::int32_t IntervalFromSeconds(std::uint32_t seconds) {
     if (seconds == 0)
@@ -104,28 +120,46 @@ std::int32_t IntervalFromSeconds(std::uint32_t seconds) {
     return static_cast<std::int32_t>(seconds) * 1000;
 }
 
-std::uint8_t ClampTries(std::uint8_t low) { return low == 0 ? 1 : (low > 128 ? 128 : low); }
-std::uint8_t ClampPercent(std::uint8_t low) { return low > 100 ? 100 : low; }
-std::uint8_t ClampLogLevel(std::uint8_t low) { return low > 2 ? 2 : low; }
-std::uint8_t ClampAnalizeMode(std::uint8_t low) { return low > 2 ? 0 : low; }
-std::int32_t ClampAppMode(std::int32_t mode) { return (mode == 1 || mode == 3 || mode == 7) ? mode : 1; }
+std::uint8_t ClampTries(std::uint8_t low) {
+    return low == 0 ? 1 : (low > 128 ? 128 : low);
+}
+std::uint8_t ClampPercent(std::uint8_t low) {
+    return low > 100 ? 100 : low;
+}
+std::uint8_t ClampLogLevel(std::uint8_t low) {
+    return low > 2 ? 2 : low;
+}
+std::uint8_t ClampAnalizeMode(std::uint8_t low) {
+    return low > 2 ? 0 : low;
+}
+std::int32_t ClampAppMode(std::int32_t mode) {
+    return (mode == 1 || mode == 3 || mode == 7) ? mode : 1;
+}
 
 std::int32_t BufferFromText(std::string_view text) {
     return static_cast<std::int32_t>(Magnitude(ParseNumber(text, 32)));
 }
 
-std::int32_t IntervalFromText(std::string_view text) { return IntervalFromSeconds(Magnitude(ParseNumber(text, 10))); }
+std::int32_t IntervalFromText(std::string_view text) {
+    return IntervalFromSeconds(Magnitude(ParseNumber(text, 10)));
+}
 
 // The store takes the low byte of the signed number, without an absolute value: -1 reads as 255, then 0.
-std::uint8_t AnalizeModeFromText(std::string_view text) { return ClampAnalizeMode(LowByte(ParseNumber(text, 0))); }
+std::uint8_t AnalizeModeFromText(std::string_view text) {
+    return ClampAnalizeMode(LowByte(ParseNumber(text, 0)));
+}
 
-std::uint8_t TriesFromText(std::string_view text) { return ClampTries(LowByte(Magnitude(ParseNumber(text, 3)))); }
+std::uint8_t TriesFromText(std::string_view text) {
+    return ClampTries(LowByte(Magnitude(ParseNumber(text, 3))));
+}
 
 std::uint8_t PercentFromText(std::string_view text, std::int32_t def) {
     return ClampPercent(LowByte(Magnitude(ParseNumber(text, def))));
 }
 
-std::uint32_t TimeFromText(std::string_view text, std::int32_t def) { return Magnitude(ParseNumber(text, def)); }
+std::uint32_t TimeFromText(std::string_view text, std::int32_t def) {
+    return Magnitude(ParseNumber(text, def));
+}
 
 std::uint8_t LogLevelFromText(std::string_view text) {
     return ClampLogLevel(LowByte(Magnitude(ParseNumber(text, 0))));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,13 @@ namespace SettingsRules {
 // Lenient number parser: decimal with optional sign, or hexadecimal after "$", "x" or "0x"
 // (a 32-bit two's-complement pattern). Anything else gives `def`.
 [[nodiscard]] std::int32_t ParseNumber(std::string_view text, std::int32_t def);
+// The same parser, telling "no usable number" apart from every value a default could have.
+[[nodiscard]] std::optional<std::int32_t> TryParseNumber(std::string_view text);
 
 // True for "yes", "true" or "1" with ASCII letters lower-cased; nothing is trimmed.
 [[nodiscard]] bool ParseBoolean(std::string_view text);
 
-[[nodiscard]] std::string WriteBoolean(bool value);        // "Yes" / "No"
+[[nodiscard]] std::string WriteBoolean(bool value);         // "Yes" / "No"
 [[nodiscard]] std::string WriteNumber(std::uint32_t value); // plain decimal
 [[nodiscard]] std::string WriteInterval(std::int32_t ms);   // whole seconds
 
