@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "engine/PosixHostResolver.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::uint32_t Ip(const char* dotted) {
+    in_addr in{};
+    EXPECT_EQ(inet_pton(AF_INET, dotted, &in), 1) << dotted;
+    return in.s_addr;
+}
+
+std::string Describe(PosixHostResolver& resolver, const std::optional<HostEntry>& entry) {
+    if (!entry)
+        return "none";
+    std::string text = entry->officialName;
+    for (std::uint32_t address : entry->addresses)
+        text += " " + resolver.FormatDottedAddress(address);
+    return text;
+}
+
+// Runs `body` in a child with its own mount and network namespaces: /etc/hosts is the given text, and
+// the name server is loopback in a namespace whose loopback is down, so any DNS query fails at once and
+// nothing leaves the machine. Gives the child's text, or sets `skip` when namespaces are not allowed.
+std::string RunWithHosts(const std::string& hosts, const std::function<std::string(PosixHostResolver&)>& body,
+                         std::string& skip) {
+    TempDir dir;
+    std::ofstream(dir.file("hosts")) << hosts;
+    std::ofstream(dir.file("resolv.conf")) << "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n";
+    std::ofstream(dir.file("nsswitch.conf")) << "hosts: files dns\n";
+
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "pipe failed";
+    pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        alarm(30); // a hung lookup ends the child instead of the test run
+        auto fail = [&](int code, const std::string& what) {
+            std::string text = what + ": " + std::strerror(errno);
+            (void)!write(fds[1], text.data(), text.size());
+            _exit(code);
+        };
+        if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0)
+            fail(77, "unshare");
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            fail(77, "making / private");
+        for (const char* name : {"hosts", "resolv.conf", "nsswitch.conf"}) {
+            std::string target = std::string("/etc/") + name;
+            if (mount(dir.file(name).c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+                fail(77, "bind mount over " + target);
+        }
+        PosixHostResolver resolver;
+        std::string text = body(resolver);
+        (void)!write(fds[1], text.data(), text.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        skip = text;
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "child failed (status " + std::to_string(status) + "): " + text;
+    return text;
+}
+
+class PosixHostResolverNames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root for a private mount namespace with its own /etc/hosts";
+    }
+
+    std::string Run(const std::function<std::string(PosixHostResolver&)>& body) {
+        std::string skip;
+        std::string text = RunWithHosts("127.0.0.7 canon.test alias.test\n"
+                                        "127.0.0.8 canon.test\n"
+                                        "127.0.0.9 other.test\n"
+                                        "255.255.255.255 everyone.test\n",
+                                        body, skip);
+        if (!skip.empty())
+            skip_ = skip;
+        return text;
+    }
+    std::string skip_;
+};
+
+TEST_F(PosixHostResolverNames, NameLookupGivesCanonicalNameAndAddressesInOrder) {
+    std::string text = Run([](PosixHostResolver& r) {
+        std::string out;
+        for (const char* name : {"alias.test", "canon.test", "OTHER.Test", "everyone.test", "127.0.0.5"})
+            out += std::string(name) + " -> " + Describe(r, r.LookupHostByName(name)) + "\n";
+        return out;
+    });
+    if (!skip_.empty())
+        GTEST_SKIP() << skip_;
+    EXPECT_EQ(text, "alias.test -> canon.test 127.0.0.7\n"
+                    "canon.test -> canon.test 127.0.0.7 127.0.0.8\n"
+                    "OTHER.Test -> other.test 127.0.0.9\n"
+                    "everyone.test -> everyone.test 255.255.255.255\n"
+                    "127.0.0.5 -> 127.0.0.5 127.0.0.5\n");
+}
+
+TEST_F(PosixHostResolverNames, UnknownNamesAndAddressesGiveNoEntry) {
+    std::string text = Run([](PosixHostResolver& r) {
+        std::string out;
+        out += "name " + Describe(r, r.LookupHostByName("missing.test")) + "\n";
+        out += "bare " + Describe(r, r.LookupHostByName("missing")) + "\n";
+        out += "reverse " + Describe(r, r.LookupHostByAddress(Ip("127.0.0.99"))) + "\n";
+        return out;
+    });
+    if (!skip_.empty())
+        GTEST_SKIP() << skip_;
+    EXPECT_EQ(text, "name none\nbare none\nreverse none\n");
+}
+
+TEST_F(PosixHostResolverNames, ReverseLookupGivesTheNameAndTheAddress) {
+    std::string text = Run([](PosixHostResolver& r) {
+        std::string out;
+        for (const char* address : {"127.0.0.7", "127.0.0.8", "127.0.0.9"})
+            out += Describe(r, r.LookupHostByAddress(Ip(address))) + "\n";
+        // Lookups run off the window thread as well.
+        std::thread worker([&] { out += Describe(r, r.LookupHostByName("alias.test")) + "\n"; });
+        worker.join();
+        return out;
+    });
+    if (!skip_.empty())
+        GTEST_SKIP() << skip_;
+    EXPECT_EQ(text, "canon.test 127.0.0.7\ncanon.test 127.0.0.8\nother.test 127.0.0.9\ncanon.test 127.0.0.7\n");
+}
+
+TEST(PosixHostResolver, ParsesClassicNumericFormsAndFormatsDotted) {
+    PosixHostResolver r;
+    struct Case {
+        const char* text;
+        const char* dotted;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "127.0.0.1"},
+        {"127.1", "127.0.0.1"},
+        {"0x7f.1", "127.0.0.1"},
+        {"017700000001", "127.0.0.1"},
+        {"2130706433", "127.0.0.1"},
+        {"127.0.0.1 ", "127.0.0.1"},
+        {"10.1.258", "10.1.1.2"},
+        {"0", "0.0.0.0"},
+        {"255.255.255.255", "255.255.255.255"},
+        {"canon.test", "255.255.255.255"},
+        {"1.2.3.4.5", "255.255.255.255"},
+        {"", "255.255.255.255"},
+        {"256.1.1.1", "255.255.255.255"},
+        {"08.1.1.1", "255.255.255.255"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(r.FormatDottedAddress(r.ParseDottedAddress(c.text)), c.dotted) << '"' << c.text << '"';
+    EXPECT_EQ(r.ParseDottedAddress("255.255.255.255"), 0xFFFFFFFFu);
+    EXPECT_EQ(r.ParseDottedAddress("canon.test"), 0xFFFFFFFFu);
+}
+
+TEST(PosixHostResolver, StartupGrantsTheClassicVersionAndTheLargestEchoPayload) {
+    PosixHostResolver r;
+    std::uint16_t granted = 0;
+    std::uint16_t maxDatagram = 0;
+    ASSERT_TRUE(r.ResolverStartup(257, granted, maxDatagram));
+    EXPECT_EQ(granted, 257);
+    EXPECT_EQ(maxDatagram, 65507);
+    r.ResolverCleanup();
+    r.ResolverCleanup(); // harmless when repeated
+    EXPECT_FALSE(r.LookupHostByName("").has_value());
+    EXPECT_EQ(r.FormatDottedAddress(Ip("192.0.2.1")), "192.0.2.1"); // formatting needs no started layer
+}
+
+} // namespace
