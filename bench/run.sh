@@ -3,3 +3,4 @@
 set -u
 BUILD=${1:-build}
 echo "no benchmarks yet"
+"$BUILD/bench/log_bench"
