@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Running figures of a run since its start or the last reset, and their label texts.
+class ProbeStatistics {
+public:
+    static constexpr std::uint32_t kNoRtt = 0xFFFFFFFFu;
+
+    void reset();
+    void addReply(std::uint32_t rttMs);
+    void addLoss();
+
+    [[nodiscard]] std::uint32_t successes() const { return successes_; }
+    [[nodiscard]] std::uint32_t losses() const { return losses_; }
+    [[nodiscard]] std::uint32_t minRtt() const { return minRtt_; }
+    [[nodiscard]] std::uint32_t maxRtt() const { return maxRtt_; }
+    [[nodiscard]] std::uint32_t rttSum() const { return rttSum_; }
+
+    [[nodiscard]] std::string minText() const;   // "14ms"
+    [[nodiscard]] std::string maxText() const;   // "14ms"
+    [[nodiscard]] std::string avgText() const;   // "14ms"
+    [[nodiscard]] std::string totalText() const; // "8"
+    [[nodiscard]] std::string lostText() const;  // "3 (38%)"
+
+private:
+    std::uint32_t successes_ = 0;
+    std::uint32_t losses_ = 0;
+    std::uint32_t minRtt_ = kNoRtt;
+    std::uint32_t maxRtt_ = 0;
+    std::uint32_t rttSum_ = 0; // wraps like the classic counter
+};

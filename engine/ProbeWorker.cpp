@@ -1,0 +1,183 @@
+#include "engine/ProbeWorker.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+
+#include "engine/IcmpStatus.h"
+
+namespace {
+
+constexpr std::uint8_t kPayloadByte = 0x20;
+constexpr std::int32_t kLargestPayload = 0xFFFF; // the request size is a 16-bit quantity
+
+[[nodiscard]] std::string dottedAddress(std::uint32_t networkOrder) {
+    in_addr address{};
+    address.s_addr = networkOrder;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr)
+        return {};
+    return text;
+}
+
+} // namespace
+
+ProbeWorker::ProbeWorker(const Settings& settings, AppState& state, EchoChannel& channel, WindowPort& window,
+                         AlertSink* alerts)
+    : settings_(settings), state_(state), channel_(channel), window_(window),
+      analysis_(settings, state, window, alerts) {}
+
+ProbeWorker::~ProbeWorker() {
+    bool running = false;
+    {
+        std::lock_guard lock(lifeMutex_);
+        running = started_ && !finished_;
+    }
+    if (running)
+        post(WorkerMessage::Quit);
+    join();
+}
+
+void ProbeWorker::start() {
+    std::lock_guard lock(lifeMutex_);
+    if (started_)
+        return;
+    started_ = true;
+    thread_ = std::thread([this] { run(); });
+}
+
+void ProbeWorker::post(std::uint32_t message) {
+    queue_.post(message);
+}
+
+void ProbeWorker::post(WorkerMessage message) {
+    queue_.post(static_cast<std::uint32_t>(message));
+}
+
+void ProbeWorker::join() {
+    std::lock_guard lock(joinMutex_);
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool ProbeWorker::joinFor(std::chrono::milliseconds timeout) {
+    {
+        std::unique_lock lock(lifeMutex_);
+        if (!ended_.wait_for(lock, timeout, [this] { return !started_ || finished_; }))
+            return false;
+    }
+    join();
+    return true;
+}
+
+void ProbeWorker::markEnded() {
+    {
+        std::lock_guard lock(lifeMutex_);
+        finished_ = true;
+    }
+    ended_.notify_all();
+}
+
+void ProbeWorker::run() {
+    for (;;) {
+        if (const auto message = queue_.take()) {
+            switch (static_cast<WorkerMessage>(*message)) {
+            case WorkerMessage::Quit:
+                // No stop answer at exit; the handle is still given back.
+                releaseRun();
+                markEnded();
+                return;
+            case WorkerMessage::PingStart:
+                if (!beginRun())
+                    continue; // stay idle, and look at the queue again at once
+                break;
+            case WorkerMessage::PingStop:
+                endRun();
+                break;
+            case WorkerMessage::PingReset:
+                stats_.reset();
+                break;
+            default:
+                break; // not ours: dropped
+            }
+        }
+        if (probing_) {
+            probeCycle();
+            pauseAfterCycle();
+        } else {
+            queue_.pause(kIdlePause, MessageQueue::WakeOn::AnyMessage);
+        }
+    }
+}
+
+bool ProbeWorker::beginRun() {
+    // A start during a run begins a fresh one; the old handle must not leak.
+    releaseRun();
+    stats_.reset();
+    analysis_.clearEdges();
+    ring_.clear();
+    if (!channel_.open()) {
+        window_.pingStopped(true);
+        return false;
+    }
+    channelOpen_ = true;
+    const std::int32_t size = std::clamp(settings_.Buffer, 0, kLargestPayload);
+    payload_.assign(static_cast<std::size_t>(size), kPayloadByte);
+    probing_ = true;
+    return true;
+}
+
+void ProbeWorker::releaseRun() {
+    if (channelOpen_) {
+        channel_.close();
+        channelOpen_ = false;
+    }
+    payload_.clear();
+    payload_.shrink_to_fit();
+    probing_ = false;
+}
+
+void ProbeWorker::endRun() {
+    releaseRun();
+    window_.pingStopped(false);
+}
+
+void ProbeWorker::probeCycle() {
+    const std::uint32_t replies =
+        channel_.sendEcho(state_.TargetAddress.load(), payload_.empty() ? nullptr : payload_.data(),
+                          static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
+    const EchoReply& reply = replyArea_.Reply;
+    std::int32_t outcome = kSlotFailure;
+    if (replies == 0) {
+        stats_.addLoss();
+        statusLine_ = IcmpStatusText(channel_.lastError());
+    } else if (reply.Status != 0) {
+        stats_.addLoss();
+        statusLine_ = "Replay from " + dottedAddress(reply.Address) + ": " +
+                      IcmpStatusText(static_cast<std::int32_t>(reply.Status));
+    } else {
+        statusLine_ = "Replay from " + dottedAddress(reply.Address) + ": bytes=" + std::to_string(reply.DataSize) +
+                      " time=" + std::to_string(reply.RoundTripTime) + "ms TTL=" + std::to_string(reply.Options.Ttl);
+        stats_.addReply(reply.RoundTripTime);
+        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.RoundTripTime, 0x7FFFFFFF));
+        window_.setLabel(Label::Min, stats_.minText());
+        window_.setLabel(Label::Max, stats_.maxText());
+        window_.setLabel(Label::Avg, stats_.avgText());
+    }
+    ring_.record(outcome);
+    window_.setLabel(Label::Status, statusLine_);
+    window_.setLabel(Label::Total, stats_.totalText());
+    window_.setLabel(Label::Lost, stats_.lostText());
+
+    analysis_.analyse(ring_, replyArea_, statusLine_);
+
+    if (settings_.LogLevel.load() == 2)
+        window_.postLog(state_.CurrentStatus.load(), statusLine_);
+}
+
+void ProbeWorker::pauseAfterCycle() {
+    if (settings_.Interval <= 0)
+        return; // back to back
+    queue_.pause(std::chrono::milliseconds(settings_.Interval), MessageQueue::WakeOn::StopOrQuit);
+}

@@ -1,0 +1,132 @@
+#include "engine/StatusAnalysis.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "engine/Rounding.h"
+#include "engine/SetHostStatus.h"
+#include "settings/SettingsRules.h"
+
+namespace {
+
+enum class Mode : std::uint8_t { ByTries = 0, ByLossPercent = 1, ByAverageTime = 2 };
+
+[[nodiscard]] bool isGood(std::int32_t slot) {
+    return slot >= 0;
+}
+[[nodiscard]] bool isFailed(std::int32_t slot) {
+    return slot < kSlotEmpty;
+}
+
+} // namespace
+
+StatusAnalysis::StatusAnalysis(const Settings& settings, AppState& state, WindowPort& window, AlertSink* alerts)
+    : settings_(settings), state_(state), window_(window), alerts_(alerts) {}
+
+void StatusAnalysis::clearEdges() {
+    wasUp_ = false;
+    wasDown_ = false;
+}
+
+void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine) {
+    const Context ctx{area, statusLine};
+    switch (static_cast<Mode>(settings_.AnalizeMode)) {
+    case Mode::ByTries:
+        byTries(ring, ctx);
+        break;
+    case Mode::ByLossPercent:
+        byLossPercent(ring, ctx);
+        break;
+    case Mode::ByAverageTime:
+        byAverageTime(ring, ctx);
+        break;
+    }
+}
+
+void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
+    // Clamped like the stored setting so that a hand-made record can never read past the ring.
+    const std::uint32_t tries = SettingsRules::ClampTries(settings_.Tries);
+    std::uint32_t good = 0;
+    std::uint32_t failed = 0;
+    for (std::uint32_t i = 0; i < tries; ++i) {
+        good += isGood(ring.Slots[i]) ? 1 : 0;
+        failed += isFailed(ring.Slots[i]) ? 1 : 0;
+    }
+    if (ring.RingIndex >= tries)
+        ring.RingIndex = 0;
+
+    if (good == tries)
+        enterGood(ctx);
+    if ((wasDown_ && good > 0 && good < tries) || (wasUp_ && failed > 0 && failed < tries))
+        enterAverage(ctx);
+    if (failed == tries)
+        enterBad(ctx);
+}
+
+void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
+    const auto good = static_cast<std::uint32_t>(std::count_if(ring.Slots.begin(), ring.Slots.end(), isGood));
+    const auto failed = static_cast<std::uint32_t>(std::count_if(ring.Slots.begin(), ring.Slots.end(), isFailed));
+    if (good + failed == 0)
+        return; // nothing recorded yet: no basis for a decision
+    const std::uint32_t percent = Rounding::Percent(failed, good + failed);
+    const std::uint32_t minPercent = settings_.MinPercent;
+    const std::uint32_t maxPercent = settings_.MaxPercent;
+
+    if (percent < minPercent)
+        enterGood(ctx);
+    if (percent >= minPercent && percent <= maxPercent)
+        enterAverage(ctx);
+    if (percent > maxPercent)
+        enterBad(ctx);
+}
+
+void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
+    std::uint64_t count = 0;
+    std::uint64_t sum = 0; // a failure weighs its 2000 ms
+    for (std::int32_t slot : ring.Slots) {
+        if (slot == kSlotEmpty)
+            continue;
+        ++count;
+        sum += static_cast<std::uint64_t>(std::llabs(slot));
+    }
+    if (count == 0)
+        return;
+    const std::uint32_t average = Rounding::Quotient(sum, count);
+
+    if (average < settings_.MinTime)
+        enterGood(ctx);
+    if (average >= settings_.MinTime && average <= settings_.MaxTime)
+        enterAverage(ctx);
+    if (average > settings_.MaxTime)
+        enterBad(ctx);
+}
+
+void StatusAnalysis::changeStatus(HostStatus status, const Context& ctx) {
+    SetHostStatus(state_, settings_, window_, status, ctx.statusLine);
+}
+
+void StatusAnalysis::enterGood(const Context& ctx) {
+    if (state_.CurrentStatus.load() == HostStatus::Good)
+        return;
+    changeStatus(HostStatus::Good, ctx);
+    if (wasDown_ && alerts_ != nullptr)
+        alerts_->raiseAlert(AlertEdge::StartResponding, state_.CurrentStatus.load(), ctx.statusLine, ctx.area);
+    wasUp_ = true;
+    wasDown_ = false;
+}
+
+void StatusAnalysis::enterAverage(const Context& ctx) {
+    if (state_.CurrentStatus.load() != HostStatus::Average)
+        changeStatus(HostStatus::Average, ctx);
+}
+
+void StatusAnalysis::enterBad(const Context& ctx) {
+    if (state_.CurrentStatus.load() == HostStatus::Bad)
+        return;
+    changeStatus(HostStatus::Bad, ctx);
+    if (wasUp_ && alerts_ != nullptr)
+        alerts_->raiseAlert(AlertEdge::StopResponding, state_.CurrentStatus.load(), ctx.statusLine, ctx.area);
+    wasDown_ = true;
+    wasUp_ = false;
+}

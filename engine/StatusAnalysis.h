@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+
+#include "engine/AlertSink.h"
+#include "engine/AppState.h"
+#include "engine/EchoReply.h"
+#include "engine/HostStatus.h"
+#include "engine/ResultRing.h"
+#include "engine/WindowPort.h"
+#include "settings/Settings.h"
+
+// Decides after every probe whether the host is Good, Average or Bad from the recent outcomes, moves the
+// status there and raises the start/stop-responding alerts on reversed Good/Bad moves. Worker thread only.
+class StatusAnalysis {
+public:
+    StatusAnalysis(const Settings& settings, AppState& state, WindowPort& window, AlertSink* alerts);
+
+    // A new run: its first move to Good or Bad raises no alert, whatever the last run ended with.
+    void clearEdges();
+
+    // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.RingIndex.
+    void analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine);
+
+    [[nodiscard]] bool wasUp() const { return wasUp_; }
+    [[nodiscard]] bool wasDown() const { return wasDown_; }
+
+private:
+    struct Context {
+        const ReplyArea& area;
+        const std::string& statusLine;
+    };
+
+    void byTries(ResultRing& ring, const Context& ctx);
+    void byLossPercent(const ResultRing& ring, const Context& ctx);
+    void byAverageTime(const ResultRing& ring, const Context& ctx);
+
+    void enterGood(const Context& ctx);
+    void enterAverage(const Context& ctx);
+    void enterBad(const Context& ctx);
+    void changeStatus(HostStatus status, const Context& ctx);
+
+    const Settings& settings_;
+    AppState& state_;
+    WindowPort& window_;
+    AlertSink* alerts_;
+    bool wasUp_ = false;   // the last Good/Bad move of the run went to Good
+    bool wasDown_ = false; // ... went to Bad
+};

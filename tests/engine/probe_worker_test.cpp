@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/ProbeStatistics.h"
+#include "engine/Rounding.h"
+#include "support/WorkerHarness.h"
+
+namespace {
+
+using Kind = WindowEvent::Kind;
+
+EchoOutcome good(std::uint32_t rtt) {
+    return EchoOutcome::good(rtt);
+}
+EchoOutcome lost() {
+    return EchoOutcome::failure(11010);
+}
+
+std::uint32_t address(const char* dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted, &a);
+    return a.s_addr;
+}
+
+TEST(Rounding, HalvesGoToTheEvenNeighbour) {
+    const std::pair<double, std::uint32_t> cases[] = {{2.5, 2},
+                                                      {3.5, 4},
+                                                      {12.5, 12},
+                                                      {37.5, 38},
+                                                      {0.5, 0},
+                                                      {1.5, 2},
+                                                      {2.4999, 2},
+                                                      {2.5001, 3},
+                                                      {0.0, 0},
+                                                      {-3.0, 0},
+                                                      {4294967295.0, 4294967295u}};
+    for (const auto& [value, expected] : cases)
+        EXPECT_EQ(Rounding::HalfEven(value), expected) << value;
+    EXPECT_EQ(Rounding::Quotient(5, 2), 2u);
+    EXPECT_EQ(Rounding::Quotient(7, 2), 4u);
+    EXPECT_EQ(Rounding::Quotient(7, 0), 0u);
+}
+
+TEST(ProbeStatistics, SumWrapsAndTheAverageFollowsTheWrappedSum) {
+    ProbeStatistics stats;
+    stats.addReply(0xFFFFFFF0u);
+    stats.addReply(0x20u);
+    EXPECT_EQ(stats.rttSum(), 0x10u);
+    EXPECT_EQ(stats.avgText(), "8ms");
+    EXPECT_EQ(stats.minText(), "32ms");
+    EXPECT_EQ(stats.maxText(), "4294967280ms");
+    stats.reset();
+    EXPECT_EQ(stats.minRtt(), ProbeStatistics::kNoRtt);
+    EXPECT_EQ(stats.lostText(), "0 (0%)");
+}
+
+struct TextsCase {
+    std::string name;
+    std::vector<EchoOutcome> outcomes;
+    std::string total, lost, avg;
+};
+
+class WorkerTexts : public ::testing::TestWithParam<TextsCase> {};
+
+TEST_P(WorkerTexts, LabelsCoverEverythingSinceTheRunStarted) {
+    WorkerHarness h;
+    ASSERT_TRUE(h.runScript(GetParam().outcomes));
+    EXPECT_EQ(h.window.lastLabel(Label::Total), GetParam().total);
+    EXPECT_EQ(h.window.lastLabel(Label::Lost), GetParam().lost);
+    EXPECT_EQ(h.window.lastLabel(Label::Avg).value_or("-"), GetParam().avg);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rounded, WorkerTexts,
+    ::testing::Values(TextsCase{"AverageTwoPointFive", {good(2), good(3)}, "2", "0 (0%)", "2ms"},
+                      TextsCase{"AverageThreePointFive", {good(3), good(4)}, "2", "0 (0%)", "4ms"},
+                      TextsCase{"OneInEight",
+                                {lost(), good(1), good(1), good(1), good(1), good(1), good(1), good(1)},
+                                "8",
+                                "1 (12%)",
+                                "1ms"},
+                      TextsCase{"ThreeInEight",
+                                {lost(), lost(), lost(), good(1), good(1), good(1), good(1), good(1)},
+                                "8",
+                                "3 (38%)",
+                                "1ms"},
+                      TextsCase{"OneInThree", {lost(), good(5), good(6)}, "3", "1 (33%)", "6ms"},
+                      TextsCase{"TwoInThree", {lost(), EchoOutcome::errorReply(11003), good(6)}, "3", "2 (67%)", "6ms"},
+                      TextsCase{"OnlyLosses", {lost(), lost()}, "2", "2 (100%)", "-"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(ProbeWorker, EachCycleWritesItsLabelsInOrder) {
+    WorkerHarness h;
+    h.settings.AnalizeMode = 3; // keep the analysis out of this record
+    ASSERT_TRUE(h.runScript({EchoOutcome::good(14, 32, 57), lost(),
+                             EchoOutcome::errorReply(11003, address("192.0.2.1")), EchoOutcome::failure(87)}));
+    const std::vector<WindowEvent> expected = {
+        WindowEvent::labelSet(Label::Min, "14ms"),
+        WindowEvent::labelSet(Label::Max, "14ms"),
+        WindowEvent::labelSet(Label::Avg, "14ms"),
+        WindowEvent::labelSet(Label::Status, "Replay from 127.0.0.1: bytes=32 time=14ms TTL=57"),
+        WindowEvent::labelSet(Label::Total, "1"),
+        WindowEvent::labelSet(Label::Lost, "0 (0%)"),
+        // A timeout has no address and leaves the times alone.
+        WindowEvent::labelSet(Label::Status, "Request Timed Out"),
+        WindowEvent::labelSet(Label::Total, "2"),
+        WindowEvent::labelSet(Label::Lost, "1 (50%)"),
+        WindowEvent::labelSet(Label::Status, "Replay from 192.0.2.1: Destination Host Unreachable"),
+        WindowEvent::labelSet(Label::Total, "3"),
+        WindowEvent::labelSet(Label::Lost, "2 (67%)"),
+        WindowEvent::labelSet(Label::Status, "Unknown"),
+        WindowEvent::labelSet(Label::Total, "4"),
+        WindowEvent::labelSet(Label::Lost, "3 (75%)"),
+    };
+    EXPECT_EQ(h.window.events(), expected);
+}
+
+TEST(ProbeWorker, MinimumAndMaximumTrackEveryGoodReply) {
+    WorkerHarness h;
+    ASSERT_TRUE(h.runScript({good(5), good(3), lost(), good(7), good(7), good(4)}));
+    EXPECT_EQ(h.window.labels(Label::Min), (std::vector<std::string>{"5ms", "3ms", "3ms", "3ms", "3ms"}));
+    EXPECT_EQ(h.window.labels(Label::Max), (std::vector<std::string>{"5ms", "5ms", "7ms", "7ms", "7ms"}));
+    EXPECT_EQ(h.window.lastLabel(Label::Avg), "5ms"); // 26 / 5 = 5.2
+}
+
+TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
+    WorkerHarness h;
+    h.settings.Tries = 3;
+    ASSERT_TRUE(h.runScript({good(10), good(20), good(30)}));
+    ASSERT_EQ(h.state.CurrentStatus.load(), HostStatus::Good);
+
+    h.worker->post(WorkerMessage::PingReset); // taken after the cycle now waiting
+    ASSERT_TRUE(h.probe({good(40), lost()}));
+    EXPECT_EQ(h.window.lastLabel(Label::Total), "1");
+    EXPECT_EQ(h.window.lastLabel(Label::Lost), "1 (100%)");
+    EXPECT_EQ(h.window.lastLabel(Label::Min), "10ms") << "times keep their texts until the next good reply";
+    EXPECT_EQ(h.window.lastLabel(Label::Avg), "25ms");
+    // The ring still holds two of the good replies: the window of three is mixed, so Average.
+    EXPECT_EQ(h.state.CurrentStatus.load(), HostStatus::Average);
+
+    ASSERT_TRUE(h.probe({good(90)}));
+    EXPECT_EQ(h.window.lastLabel(Label::Min), "90ms");
+    EXPECT_EQ(h.window.lastLabel(Label::Max), "90ms");
+    EXPECT_EQ(h.window.lastLabel(Label::Avg), "90ms");
+    EXPECT_EQ(h.window.lastLabel(Label::Lost), "1 (50%)");
+}
+
+TEST(ProbeWorker, SendsTheRequestAsConfigured) {
+    for (std::int32_t buffer : {32, 0, 65535}) {
+        SCOPED_TRACE(buffer);
+        WorkerHarness h;
+        h.settings.Buffer = buffer;
+        h.state.TargetAddress = address("127.0.0.9");
+        ASSERT_TRUE(h.runScript({EchoOutcome::good(1, static_cast<std::uint16_t>(buffer))}));
+        const auto request = h.channel.lastRequest();
+        ASSERT_TRUE(request.has_value());
+        EXPECT_EQ(request->destination, address("127.0.0.9"));
+        EXPECT_EQ(request->size, buffer);
+        EXPECT_EQ(request->data, std::vector<std::uint8_t>(static_cast<std::size_t>(buffer), 0x20));
+        EXPECT_EQ(request->dataWasNull, buffer == 0);
+        EXPECT_EQ(request->options.Ttl, 255);
+        EXPECT_EQ(request->options.Tos, 0);
+        EXPECT_EQ(request->timeoutMs, 2000u);
+        EXPECT_EQ(h.window.lastLabel(Label::Status),
+                  "Replay from 127.0.0.1: bytes=" + std::to_string(buffer) + " time=1ms TTL=64");
+    }
+}
+
+TEST(ProbeWorker, EachRunStartsWithClearEdgesCountersAndRing) {
+    WorkerHarness h;
+    h.settings.Tries = 1;
+    ASSERT_TRUE(h.runAndStop({good(5)}));
+    EXPECT_EQ(h.window.icons(), (std::vector<HostStatus>{HostStatus::Good, HostStatus::NA}));
+
+    // Bad would reverse the last run's Good, but a new run's first move raises nothing.
+    ASSERT_TRUE(h.runAndStop({lost()}));
+    EXPECT_TRUE(h.alerts.alerts().empty());
+    EXPECT_EQ(h.window.lastLabel(Label::Total), "1");
+    EXPECT_EQ(h.window.lastLabel(Label::Lost), "1 (100%)");
+
+    // Within a run the reversal alerts, with the reply line and reply area of that cycle.
+    ASSERT_TRUE(h.runAndStop({good(5), EchoOutcome::errorReply(11003)}));
+    ASSERT_EQ(h.alerts.alerts().size(), 1u);
+    EXPECT_EQ(h.alerts.alerts()[0], (RaisedAlert{AlertEdge::StopResponding, HostStatus::Bad,
+                                                 "Replay from 127.0.0.1: Destination Host Unreachable", 11003}));
+    EXPECT_EQ(h.channel.opens(), 3u);
+    EXPECT_EQ(h.channel.closes(), 3u);
+    EXPECT_FALSE(h.channel.sentWhileClosed());
+}
+
+TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
+    WorkerHarness h;
+    h.settings.Tries = 1;
+    h.settings.LogLevel = 1;
+    ASSERT_TRUE(h.runAndStop({good(3), good(4), lost()}));
+    EXPECT_EQ(
+        h.window.eventsOf(Kind::Log),
+        (std::vector<WindowEvent>{WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=3ms TTL=64"),
+                                  WindowEvent::log(HostStatus::Bad, "Request Timed Out")}))
+        << "one record per change, none for the return to N/A";
+
+    h.window.clear();
+    h.settings.LogLevel = 2;
+    ASSERT_TRUE(h.runAndStop({good(3), lost(), lost()}));
+    EXPECT_EQ(
+        h.window.eventsOf(Kind::Log),
+        (std::vector<WindowEvent>{WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=3ms TTL=64"),
+                                  WindowEvent::log(HostStatus::Bad, "Request Timed Out"),
+                                  WindowEvent::log(HostStatus::Bad, "Request Timed Out")}));
+
+    h.window.clear();
+    h.settings.LogLevel = 0;
+    ASSERT_TRUE(h.runAndStop({good(3), lost()}));
+    EXPECT_TRUE(h.window.eventsOf(Kind::Log).empty());
+}
+
+TEST(ProbeWorker, StartDuringARunBeginsAFreshOneWithoutLeakingTheHandle) {
+    WorkerHarness h;
+    ASSERT_TRUE(h.runScript({good(5), good(5)}));
+    h.worker->post(WorkerMessage::PingStart);
+    ASSERT_TRUE(h.probe({lost(), lost()}));
+    EXPECT_EQ(h.window.lastLabel(Label::Total), "1") << "the second outcome went to the old run";
+    EXPECT_EQ(h.channel.opens(), 2u);
+    EXPECT_EQ(h.channel.closes(), 1u);
+    EXPECT_FALSE(h.channel.openedWhileOpen());
+}
+
+} // namespace

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/ResultRing.h"
+#include "engine/SetHostStatus.h"
+#include "engine/StatusAnalysis.h"
+#include "support/RecordingAlertSink.h"
+#include "support/RecordingWindowPort.h"
+
+namespace {
+
+char letter(HostStatus s) {
+    return "NBAG"[static_cast<unsigned>(s) & 3];
+}
+
+// Feeds outcomes straight into the analysis the way a probe cycle records them: 'g' a good reply of
+// `goodRtt` ms, 'f' a failure. The status line of cycle n is "after n".
+class AnalysisFixture : public ::testing::Test {
+protected:
+    Settings settings;
+    AppState state;
+    RecordingWindowPort window;
+    RecordingAlertSink alerts;
+    StatusAnalysis analysis{settings, state, window, &alerts};
+    ResultRing ring;
+    ReplyArea area{};
+    int cycles = 0; // numbers the status lines across calls of run()
+
+    void feed(std::int32_t slot, const std::string& line = "line") {
+        area.Reply.Status = slot >= 0 ? 0 : 11010;
+        ring.record(slot);
+        analysis.analyse(ring, area, line);
+    }
+
+    // Returns the status after each outcome as one letter per cycle (N, B, A, G).
+    std::string run(const std::string& outcomes, std::int32_t goodRtt = 10) {
+        std::string trace;
+        for (char c : outcomes) {
+            feed(c == 'g' ? goodRtt : kSlotFailure, "after " + std::to_string(++cycles));
+            trace += letter(state.CurrentStatus.load());
+        }
+        return trace;
+    }
+};
+
+struct TriesCase {
+    std::uint8_t tries;
+    std::string outcomes;
+    std::string statuses;
+    std::vector<RaisedAlert> alerts;
+};
+
+class ByTries : public AnalysisFixture, public ::testing::WithParamInterface<TriesCase> {};
+
+TEST_P(ByTries, FollowsTheWindowOfTheLastTriesOutcomes) {
+    settings.AnalizeMode = 0;
+    settings.Tries = GetParam().tries;
+    EXPECT_EQ(run(GetParam().outcomes), GetParam().statuses);
+    EXPECT_EQ(alerts.alerts(), GetParam().alerts);
+}
+
+RaisedAlert stopAt(int cycle) {
+    return {AlertEdge::StopResponding, HostStatus::Bad, "after " + std::to_string(cycle), 11010};
+}
+RaisedAlert startAt(int cycle) {
+    return {AlertEdge::StartResponding, HostStatus::Good, "after " + std::to_string(cycle), 0};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, ByTries,
+    ::testing::Values(
+        // First Good raises nothing; the return after Bad goes through Average and alerts on arrival.
+        TriesCase{3, "gggfffggg", "NNGAABAAG", {stopAt(6), startAt(9)}},
+        TriesCase{2, "gfgfgfgfgfgf", "NNNNNNNNNNNN", {}}, TriesCase{3, "gfggfggfgfgg", "NNNNNNNNNNNN", {}},
+        TriesCase{1, "gfgff", "GBGBB", {stopAt(2), startAt(3), stopAt(4)}}, TriesCase{1, "fffg", "BBBG", {startAt(4)}},
+        // Once a Good or Bad is known, any mix reads Average, Bad included as the previous extreme.
+        TriesCase{3, "fffgfff", "NNBAAAB", {}},
+        TriesCase{128, std::string(128, 'g'), std::string(127, 'N') + "G", {}}));
+
+TEST_F(AnalysisFixture, ByTriesRewindsTheIndexAfterTriesSlots) {
+    settings.AnalizeMode = 0;
+    settings.Tries = 3;
+    run("ggg");
+    EXPECT_EQ(ring.RingIndex, 0);
+    run("f");
+    EXPECT_EQ(ring.RingIndex, 1);
+    EXPECT_EQ(ring.Slots[0], kSlotFailure);
+    EXPECT_EQ(ring.Slots[3], kSlotEmpty);
+}
+
+TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
+    settings.AnalizeMode = 1;
+    settings.MinPercent = 5;
+    settings.MaxPercent = 45;
+    // One failure among 20, 21, 22 and 23 filled slots: 5, 4.76, 4.55, 4.35 percent.
+    run("f" + std::string(18, 'g'));
+    const std::string tail = run("gggg");
+    EXPECT_EQ(tail, "AAAG");
+    // The first move (to Bad) raised nothing; Good after it, even by way of Average, is the start edge.
+    EXPECT_EQ(alerts.alerts(), std::vector<RaisedAlert>{startAt(23)});
+}
+
+TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
+    settings.AnalizeMode = 1;
+    EXPECT_EQ(run("g"), "G");
+    ring.clear();
+    state.CurrentStatus = HostStatus::NA;
+    analysis.clearEdges();
+    EXPECT_EQ(run("f"), "B");
+    EXPECT_TRUE(alerts.alerts().empty());
+}
+
+TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
+    settings.AnalizeMode = 1;
+    settings.MinPercent = 40;
+    settings.MaxPercent = 45;
+    // 0 %, 50 %, 33 %, 50 %: no Average between the extremes, and every reversal after the first alerts.
+    EXPECT_EQ(run("gfgf"), "GBGB");
+    EXPECT_EQ(alerts.alerts(), (std::vector<RaisedAlert>{stopAt(2), startAt(3), stopAt(4)}));
+}
+
+TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
+    settings.AnalizeMode = 2;
+    settings.MinTime = 100;
+    settings.MaxTime = 500;
+    EXPECT_EQ(run("f", 20), "B");
+    ring.clear();
+    // Nine replies of 20 ms and a failure: (180 + 2000) / 10 = 218 ms.
+    EXPECT_EQ(run("gggggggggf", 20).back(), 'A');
+}
+
+TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
+    settings.AnalizeMode = 2;
+    settings.MinTime = 100;
+    settings.MaxTime = 500;
+    // 20 ms alone is Good; with one failure (2020 / 2) Bad; 22 more replies average 2460 / 24 = 102.5,
+    // rounded 102 (Average); the next brings 2480 / 25 = 99 (Good).
+    EXPECT_EQ(run("gf", 20), "GB");
+    EXPECT_EQ(run(std::string(22, 'g'), 20).back(), 'A');
+    EXPECT_EQ(run("g", 20), "G");
+    const std::vector<RaisedAlert> raised = alerts.alerts();
+    ASSERT_EQ(raised.size(), 2u);
+    EXPECT_EQ(raised[0].edge, AlertEdge::StopResponding);
+    EXPECT_EQ(raised[1].edge, AlertEdge::StartResponding);
+}
+
+TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
+    struct Case {
+        std::uint8_t mode;
+        std::uint8_t minPercent;
+        std::uint32_t minTime;
+    };
+    // A failure then 127 fast replies: 0.78 % rounds to 1 % (not below 1); (2000 + 127*50)/128 = 65 ms.
+    for (const Case& c : {Case{1, 1, 0}, Case{2, 0, 60}}) {
+        SCOPED_TRACE(static_cast<int>(c.mode));
+        settings.AnalizeMode = c.mode;
+        settings.MinPercent = c.minPercent;
+        settings.MaxPercent = 45;
+        settings.MinTime = c.minTime;
+        settings.MaxTime = 500;
+        ring.clear();
+        state.CurrentStatus = HostStatus::NA;
+        EXPECT_EQ(run("f" + std::string(127, 'g'), 50).back(), 'A');
+        EXPECT_EQ(ring.RingIndex, 128);
+        EXPECT_EQ(run("g", 50), "G");
+        EXPECT_EQ(ring.Slots[0], 50);
+        EXPECT_EQ(ring.RingIndex, 1);
+    }
+}
+
+TEST_F(AnalysisFixture, UnknownModeLeavesTheStatusAlone) {
+    settings.AnalizeMode = 3;
+    state.CurrentStatus = HostStatus::Average;
+    EXPECT_EQ(run("ffffggg"), "AAAAAAA");
+    EXPECT_TRUE(window.events().empty());
+}
+
+TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
+    settings.AnalizeMode = 0;
+    settings.Tries = 1;
+    settings.LogLevel = 1;
+    state.Running = true;
+    run("ggfg");
+    state.Running = false; // the window clears Running before it resets the status
+    SetHostStatus(state, settings, window, HostStatus::NA, "after 4");
+    const std::vector<WindowEvent> expected = {
+        WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 1"),
+        WindowEvent::icon(HostStatus::Bad),  WindowEvent::log(HostStatus::Bad, "after 3"),
+        WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 4"),
+        WindowEvent::icon(HostStatus::NA)};
+    EXPECT_EQ(window.events(), expected);
+
+    window.clear();
+    settings.LogLevel = 2;
+    state.Running = true;
+    SetHostStatus(state, settings, window, HostStatus::Bad, "x");
+    EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
+}
+
+TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
+    settings.AnalizeMode = 0;
+    settings.Tries = 1;
+    run("g");
+    EXPECT_TRUE(analysis.wasUp());
+    run("f");
+    EXPECT_TRUE(analysis.wasDown());
+    EXPECT_FALSE(analysis.wasUp());
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    EXPECT_EQ(alerts.alerts()[0], stopAt(2));
+
+    StatusAnalysis silent(settings, state, window, nullptr);
+    ring.clear();
+    ring.record(5);
+    silent.analyse(ring, area, "no sink");
+    ring.record(kSlotFailure);
+    silent.analyse(ring, area, "no sink");
+    EXPECT_EQ(state.CurrentStatus.load(), HostStatus::Bad);
+}
+
+} // namespace

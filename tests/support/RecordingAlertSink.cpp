@@ -1,0 +1,22 @@
+#include "support/RecordingAlertSink.h"
+
+void PrintTo(const RaisedAlert& a, std::ostream* os) {
+    *os << (a.edge == AlertEdge::StartResponding ? "start-responding" : "stop-responding") << " as " << a.current
+        << " \"" << a.statusLine << "\" reply status " << a.replyStatus;
+}
+
+void RecordingAlertSink::raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine,
+                                    const ReplyArea& area) {
+    std::lock_guard lock(mutex_);
+    alerts_.push_back(RaisedAlert{edge, current, statusLine, area.Reply.Status});
+}
+
+std::vector<RaisedAlert> RecordingAlertSink::alerts() const {
+    std::lock_guard lock(mutex_);
+    return alerts_;
+}
+
+void RecordingAlertSink::clear() {
+    std::lock_guard lock(mutex_);
+    alerts_.clear();
+}

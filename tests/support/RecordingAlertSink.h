@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/AlertSink.h"
+
+struct RaisedAlert {
+    AlertEdge edge = AlertEdge::StartResponding;
+    HostStatus current = HostStatus::NA;
+    std::string statusLine;
+    std::uint32_t replyStatus = 0; // status field of the reply area handed over
+
+    bool operator==(const RaisedAlert&) const = default;
+};
+
+void PrintTo(const RaisedAlert& a, std::ostream* os);
+
+// Records every alert the analysis raises. Thread-safe.
+class RecordingAlertSink : public AlertSink {
+public:
+    void raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area) override;
+    [[nodiscard]] std::vector<RaisedAlert> alerts() const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RaisedAlert> alerts_;
+};

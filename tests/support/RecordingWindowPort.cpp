@@ -1,0 +1,147 @@
+#include "support/RecordingWindowPort.h"
+
+#include <algorithm>
+
+namespace {
+const char* const kLabelNames[] = {"Host", "Status", "Total", "Lost", "Min", "Max", "Avg"};
+}
+
+WindowEvent WindowEvent::labelSet(Label label, std::string text) {
+    WindowEvent e;
+    e.kind = Kind::Label;
+    e.label = label;
+    e.text = std::move(text);
+    return e;
+}
+
+WindowEvent WindowEvent::icon(HostStatus status) {
+    WindowEvent e;
+    e.kind = Kind::Icon;
+    e.status = status;
+    return e;
+}
+
+WindowEvent WindowEvent::log(HostStatus status, std::string text) {
+    WindowEvent e;
+    e.kind = Kind::Log;
+    e.status = status;
+    e.text = std::move(text);
+    return e;
+}
+
+WindowEvent WindowEvent::stopped(bool failed) {
+    WindowEvent e;
+    e.kind = Kind::PingStopped;
+    e.failed = failed;
+    return e;
+}
+
+void PrintTo(const WindowEvent& e, std::ostream* os) {
+    switch (e.kind) {
+    case WindowEvent::Kind::Label:
+        *os << "label " << kLabelNames[static_cast<unsigned>(e.label) % 7] << " = \"" << e.text << '"';
+        break;
+    case WindowEvent::Kind::Icon:
+        *os << "icon " << e.status;
+        break;
+    case WindowEvent::Kind::Log:
+        *os << "log " << e.status << " \"" << e.text << '"';
+        break;
+    case WindowEvent::Kind::PingStopped:
+        *os << "pingStopped(" << (e.failed ? "failed" : "ended") << ')';
+        break;
+    }
+}
+
+void RecordingWindowPort::record(WindowEvent event) {
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+}
+
+void RecordingWindowPort::setLabel(Label label, std::string text) {
+    record(WindowEvent::labelSet(label, std::move(text)));
+}
+
+void RecordingWindowPort::showStatusIcon(HostStatus status) {
+    record(WindowEvent::icon(status));
+}
+
+void RecordingWindowPort::postLog(HostStatus status, std::string text) {
+    record(WindowEvent::log(status, std::move(text)));
+}
+
+void RecordingWindowPort::pingStopped(bool failed) {
+    record(WindowEvent::stopped(failed));
+}
+
+std::vector<WindowEvent> RecordingWindowPort::events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::vector<WindowEvent> RecordingWindowPort::eventsOf(WindowEvent::Kind kind) const {
+    std::vector<WindowEvent> result;
+    for (const WindowEvent& e : events())
+        if (e.kind == kind)
+            result.push_back(e);
+    return result;
+}
+
+std::optional<std::string> RecordingWindowPort::lastLabel(Label label) const {
+    const std::vector<std::string> texts = labels(label);
+    if (texts.empty())
+        return std::nullopt;
+    return texts.back();
+}
+
+std::vector<std::string> RecordingWindowPort::labels(Label label) const {
+    std::vector<std::string> result;
+    for (const WindowEvent& e : eventsOf(WindowEvent::Kind::Label))
+        if (e.label == label)
+            result.push_back(e.text);
+    return result;
+}
+
+std::vector<HostStatus> RecordingWindowPort::icons() const {
+    std::vector<HostStatus> result;
+    for (const WindowEvent& e : eventsOf(WindowEvent::Kind::Icon))
+        result.push_back(e.status);
+    return result;
+}
+
+std::vector<bool> RecordingWindowPort::stops() const {
+    std::vector<bool> result;
+    for (const WindowEvent& e : eventsOf(WindowEvent::Kind::PingStopped))
+        result.push_back(e.failed);
+    return result;
+}
+
+std::size_t RecordingWindowPort::count(WindowEvent::Kind kind) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(
+        std::count_if(events_.begin(), events_.end(), [kind](const WindowEvent& e) { return e.kind == kind; }));
+}
+
+void RecordingWindowPort::clear() {
+    std::lock_guard lock(mutex_);
+    events_.clear();
+}
+
+bool RecordingWindowPort::waitUntil(const std::function<bool(const std::vector<WindowEvent>&)>& done,
+                                    std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return done(events_); });
+}
+
+bool RecordingWindowPort::waitForStops(std::size_t count, std::chrono::milliseconds timeout) const {
+    return waitUntil(
+        [count](const std::vector<WindowEvent>& events) {
+            return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [](const WindowEvent& e) {
+                       return e.kind == WindowEvent::Kind::PingStopped;
+                   })) >= count;
+        },
+        timeout);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "engine/HostStatus.h"
+#include "engine/WindowPort.h"
+
+// One call the worker made on the window, in the order made.
+struct WindowEvent {
+    enum class Kind : std::uint8_t { Label, Icon, Log, PingStopped };
+    Kind kind = Kind::Label;
+    Label label = Label::Status;        // Label
+    std::string text;                   // Label, Log
+    HostStatus status = HostStatus::NA; // Icon, Log
+    bool failed = false;                // PingStopped
+
+    static WindowEvent labelSet(Label label, std::string text);
+    static WindowEvent icon(HostStatus status);
+    static WindowEvent log(HostStatus status, std::string text);
+    static WindowEvent stopped(bool failed);
+
+    bool operator==(const WindowEvent&) const = default;
+};
+
+void PrintTo(const WindowEvent& e, std::ostream* os);
+
+// A window port that records everything; safe to read from the test thread while the worker writes.
+class RecordingWindowPort : public WindowPort {
+public:
+    void setLabel(Label label, std::string text) override;
+    void showStatusIcon(HostStatus status) override;
+    void postLog(HostStatus status, std::string text) override;
+    void pingStopped(bool failed) override;
+
+    [[nodiscard]] std::vector<WindowEvent> events() const;
+    [[nodiscard]] std::vector<WindowEvent> eventsOf(WindowEvent::Kind kind) const;
+    [[nodiscard]] std::optional<std::string> lastLabel(Label label) const;
+    [[nodiscard]] std::vector<std::string> labels(Label label) const;
+    [[nodiscard]] std::vector<HostStatus> icons() const;
+    [[nodiscard]] std::vector<bool> stops() const;
+    [[nodiscard]] std::size_t count(WindowEvent::Kind kind) const;
+    void clear();
+
+    // Waits until `done` holds for the recorded events.
+    [[nodiscard]] bool waitUntil(const std::function<bool(const std::vector<WindowEvent>&)>& done,
+                                 std::chrono::milliseconds timeout) const;
+    [[nodiscard]] bool waitForStops(std::size_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    void record(WindowEvent event);
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<WindowEvent> events_;
+};

@@ -1,0 +1,199 @@
+#include "support/ScriptedEchoChannel.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <utility>
+
+std::uint32_t EchoOutcome::loopback() {
+    return htonl(INADDR_LOOPBACK);
+}
+
+EchoOutcome EchoOutcome::good(std::uint32_t rtt, std::uint16_t size, std::uint8_t ttl) {
+    EchoOutcome o;
+    o.kind = Kind::Good;
+    o.rtt = rtt;
+    o.size = size;
+    o.ttl = ttl;
+    o.address = loopback();
+    return o;
+}
+
+EchoOutcome EchoOutcome::errorReply(std::uint32_t status, std::uint32_t address) {
+    EchoOutcome o;
+    o.kind = Kind::ErrorReply;
+    o.status = status;
+    o.address = address;
+    return o;
+}
+
+EchoOutcome EchoOutcome::failure(std::int32_t code) {
+    EchoOutcome o;
+    o.kind = Kind::Failure;
+    o.errorCode = code;
+    return o;
+}
+
+void ScriptedEchoChannel::push(const EchoOutcome& outcome) {
+    {
+        std::lock_guard lock(mutex_);
+        script_.push_back(outcome);
+    }
+    changed_.notify_all();
+}
+
+void ScriptedEchoChannel::push(std::initializer_list<EchoOutcome> outcomes) {
+    {
+        std::lock_guard lock(mutex_);
+        script_.insert(script_.end(), outcomes.begin(), outcomes.end());
+    }
+    changed_.notify_all();
+}
+
+void ScriptedEchoChannel::setFallback(const EchoOutcome& outcome) {
+    {
+        std::lock_guard lock(mutex_);
+        fallback_ = outcome;
+    }
+    changed_.notify_all();
+}
+
+void ScriptedEchoChannel::clearFallback() {
+    std::lock_guard lock(mutex_);
+    fallback_.reset();
+}
+
+void ScriptedEchoChannel::whenDrained(std::function<void()> action) {
+    std::lock_guard lock(mutex_);
+    onDrained_ = std::move(action);
+}
+
+void ScriptedEchoChannel::failOpens(std::size_t count) {
+    std::lock_guard lock(mutex_);
+    failOpens_ = count;
+}
+
+bool ScriptedEchoChannel::waitUntilStarved(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return starved_ && script_.empty(); });
+}
+
+bool ScriptedEchoChannel::waitForSends(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return sends_ >= count; });
+}
+
+std::size_t ScriptedEchoChannel::sends() const {
+    std::lock_guard lock(mutex_);
+    return sends_;
+}
+
+std::size_t ScriptedEchoChannel::opens() const {
+    std::lock_guard lock(mutex_);
+    return opens_;
+}
+
+std::size_t ScriptedEchoChannel::failedOpens() const {
+    std::lock_guard lock(mutex_);
+    return failedOpens_;
+}
+
+std::size_t ScriptedEchoChannel::closes() const {
+    std::lock_guard lock(mutex_);
+    return closes_;
+}
+
+bool ScriptedEchoChannel::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return open_;
+}
+
+bool ScriptedEchoChannel::openedWhileOpen() const {
+    std::lock_guard lock(mutex_);
+    return openedWhileOpen_;
+}
+
+bool ScriptedEchoChannel::sentWhileClosed() const {
+    std::lock_guard lock(mutex_);
+    return sentWhileClosed_;
+}
+
+std::optional<EchoRequest> ScriptedEchoChannel::lastRequest() const {
+    std::lock_guard lock(mutex_);
+    return lastRequest_;
+}
+
+bool ScriptedEchoChannel::open() {
+    std::lock_guard lock(mutex_);
+    if (failOpens_ > 0) {
+        --failOpens_;
+        ++failedOpens_;
+        return false;
+    }
+    openedWhileOpen_ = openedWhileOpen_ || open_;
+    open_ = true;
+    ++opens_;
+    return true;
+}
+
+std::uint32_t ScriptedEchoChannel::sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+                                            const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
+    std::unique_lock lock(mutex_);
+    sentWhileClosed_ = sentWhileClosed_ || !open_;
+    EchoRequest request;
+    request.destination = destination;
+    request.size = size;
+    request.dataWasNull = data == nullptr;
+    if (data != nullptr)
+        request.data.assign(data, data + size);
+    request.options = options;
+    request.timeoutMs = timeoutMs;
+    lastRequest_ = std::move(request);
+
+    if (script_.empty() && !fallback_) {
+        starved_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !script_.empty() || fallback_; });
+        starved_ = false;
+    }
+    const EchoOutcome outcome = script_.empty() ? *fallback_ : script_.front();
+    std::function<void()> drained;
+    if (!script_.empty()) {
+        script_.pop_front();
+        if (script_.empty())
+            drained = std::exchange(onDrained_, nullptr);
+    }
+    ++sends_;
+    changed_.notify_all();
+    lock.unlock();
+    if (drained)
+        drained();
+
+    if (outcome.kind == EchoOutcome::Kind::Failure) {
+        lastError_ = outcome.errorCode; // the reply area is left as it was
+        return 0;
+    }
+    EchoReply& reply = area.Reply;
+    reply.Address = outcome.address;
+    reply.Status = outcome.kind == EchoOutcome::Kind::Good ? 0 : outcome.status;
+    reply.RoundTripTime = outcome.rtt;
+    reply.DataSize = outcome.kind == EchoOutcome::Kind::Good ? outcome.size : 0;
+    reply.Options = IpOptions{};
+    reply.Options.Ttl = outcome.ttl;
+    const std::size_t echoed = std::min<std::size_t>(reply.DataSize, kReplyDataCapacity);
+    reply.Data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
+    std::fill_n(area.Data.begin(), echoed, std::uint8_t{0x20});
+    return 1;
+}
+
+std::int32_t ScriptedEchoChannel::lastError() const {
+    std::lock_guard lock(mutex_);
+    return lastError_;
+}
+
+void ScriptedEchoChannel::close() {
+    std::lock_guard lock(mutex_);
+    if (open_)
+        ++closes_;
+    open_ = false;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <initializer_list>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "engine/EchoChannel.h"
+
+// One scripted result of an echo request.
+struct EchoOutcome {
+    enum class Kind : std::uint8_t { Good, ErrorReply, Failure };
+    Kind kind = Kind::Good;
+    std::uint32_t rtt = 0;
+    std::uint16_t size = 32;
+    std::uint8_t ttl = 64;
+    std::uint32_t status = 0;   // error reply: the IP status code
+    std::uint32_t address = 0;  // replying host, network byte order
+    std::int32_t errorCode = 0; // failure: what lastError() gives
+
+    static std::uint32_t loopback(); // 127.0.0.1 in network byte order
+    static EchoOutcome good(std::uint32_t rtt, std::uint16_t size = 32, std::uint8_t ttl = 64);
+    static EchoOutcome errorReply(std::uint32_t status, std::uint32_t address = loopback());
+    static EchoOutcome failure(std::int32_t code = 11010);
+};
+
+// What one sendEcho call was given.
+struct EchoRequest {
+    std::uint32_t destination = 0;
+    std::vector<std::uint8_t> data;
+    std::uint16_t size = 0;
+    bool dataWasNull = false;
+    IpOptions options;
+    std::uint32_t timeoutMs = 0;
+};
+
+// An echo channel that answers from a script. When the script runs dry a request waits for more (so a test
+// sees exactly the cycles it scripted), unless a fallback outcome is set. Thread-safe.
+class ScriptedEchoChannel : public EchoChannel {
+public:
+    void push(const EchoOutcome& outcome);
+    void push(std::initializer_list<EchoOutcome> outcomes);
+    // Requests beyond the script get this outcome at once; also releases a waiting request.
+    void setFallback(const EchoOutcome& outcome);
+    void clearFallback();
+    // Runs `action` once, on the prober's thread, when a request takes the last scripted outcome (used to
+    // post a stop that the worker sees right after that cycle).
+    void whenDrained(std::function<void()> action);
+    // The next `count` opens fail.
+    void failOpens(std::size_t count);
+
+    // True once a request waits on an empty script.
+    [[nodiscard]] bool waitUntilStarved(std::chrono::milliseconds timeout);
+    [[nodiscard]] bool waitForSends(std::size_t count, std::chrono::milliseconds timeout);
+
+    [[nodiscard]] std::size_t sends() const;
+    [[nodiscard]] std::size_t opens() const; // successful ones
+    [[nodiscard]] std::size_t failedOpens() const;
+    [[nodiscard]] std::size_t closes() const;
+    [[nodiscard]] bool isOpen() const;
+    [[nodiscard]] bool openedWhileOpen() const; // a handle would have leaked
+    [[nodiscard]] bool sentWhileClosed() const;
+    [[nodiscard]] std::optional<EchoRequest> lastRequest() const;
+
+    [[nodiscard]] bool open() override;
+    [[nodiscard]] std::uint32_t sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
+    [[nodiscard]] std::int32_t lastError() const override;
+    void close() override;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<EchoOutcome> script_;
+    std::optional<EchoOutcome> fallback_;
+    std::function<void()> onDrained_;
+    std::size_t failOpens_ = 0;
+    std::size_t sends_ = 0;
+    std::size_t opens_ = 0;
+    std::size_t failedOpens_ = 0;
+    std::size_t closes_ = 0;
+    bool open_ = false;
+    bool openedWhileOpen_ = false;
+    bool sentWhileClosed_ = false;
+    bool starved_ = false;
+    std::int32_t lastError_ = 0;
+    std::optional<EchoRequest> lastRequest_;
+};
