@@ -1,5 +1,6 @@
 #include "alerts/AlertActions.h"
 
+#include "alerts/StatusWords.h"
 #include "engine/IcmpStatus.h"
 
 AlertActions::AlertActions(const Settings& settings, SoundPlayer& sound, Launcher& launcher)
@@ -19,7 +20,7 @@ void AlertActions::RunAlertApp(AlertEdge edge, HostStatus current, const std::st
     const ReplyArea copy = area;
     const std::uint32_t errorCode = copy.Reply.Status;
     const std::string address = settings_.Host;
-    const std::string status{StatusWord(current)};
+    const std::string status{StatusWord(current, "NA")};
     const std::string code = std::to_string(static_cast<unsigned>(current));
     const std::string errorText = IcmpStatusText(static_cast<std::int32_t>(errorCode));
     const std::string errcode = std::to_string(errorCode);
@@ -79,18 +80,4 @@ std::string AlertActions::WorkingDirectoryOf(std::string_view appFileName) {
     // "/x" lives in "/", and "a//x" keeps its doubled slash rather than naming "a/" differently.
     const bool keepSlash = slash == 0 || appFileName[slash - 1] == '/';
     return std::string(appFileName.substr(0, keepSlash ? slash + 1 : slash));
-}
-
-std::string_view AlertActions::StatusWord(HostStatus status) {
-    switch (status) {
-    case HostStatus::Bad:
-        return "Bad";
-    case HostStatus::Average:
-        return "Average";
-    case HostStatus::Good:
-        return "Good";
-    case HostStatus::NA:
-        break;
-    }
-    return "NA";
 }

@@ -29,9 +29,6 @@ public:
     // Directory part of a program path; empty (the current directory) for a bare name.
     [[nodiscard]] static std::string WorkingDirectoryOf(std::string_view appFileName);
 
-    // Word of a status in alert parameters ("NA" for no status, unlike the log's "N/A").
-    [[nodiscard]] static std::string_view StatusWord(HostStatus status);
-
 private:
     const Settings& settings_;
     SoundPlayer& sound_;

@@ -1,5 +1,7 @@
 #include "alerts/EventLog.h"
 
+#include "alerts/StatusWords.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,20 +25,6 @@ void createWithHeader(const std::string& name) {
         return;
     (void)writeAll(fd, EventLog::kHeader, std::strlen(EventLog::kHeader));
     ::close(fd);
-}
-
-const char* logWord(HostStatus status) {
-    switch (status) {
-    case HostStatus::Bad:
-        return "Bad";
-    case HostStatus::Average:
-        return "Average";
-    case HostStatus::Good:
-        return "Good";
-    case HostStatus::NA:
-        break;
-    }
-    return "N/A";
 }
 
 } // namespace
@@ -154,7 +142,7 @@ std::string EventLog::formRecord(HostStatus status, const std::string& text) con
     record += ';';
     record.append(time.constData(), static_cast<std::size_t>(time.size()));
     record += ';';
-    record += logWord(status);
+    record += StatusWord(status, "N/A");
     record += ';';
     record += text;
     record += "\r\n";

@@ -118,21 +118,13 @@ TEST_F(RealLaunch, HostileTextsArriveAsData) {
         std::filesystem::remove(dir.file("bin/got"));
         const auto got = raise(AlertEdge::StopResponding, HostStatus::Bad, line, 11003);
         ASSERT_TRUE(got) << "the script did not report for: " << line;
-        const Args expected = {"6",
-                               "router.lan",
-                               line,
-                               "Bad",
-                               "1",
-                               "Destination Host Unreachable",
-                               "11003",
-                               std::filesystem::canonical(dir.file("bin")).string(),
-                               "router.lan",
-                               line,
-                               "Bad",
-                               "1",
-                               "Destination Host Unreachable",
-                               "11003",
-                               "stop"};
+        // The same six facts as arguments and, after the directory, unquoted in the environment.
+        const Args facts = {"router.lan", line, "Bad", "1", "Destination Host Unreachable", "11003"};
+        Args expected = {"6"};
+        expected.insert(expected.end(), facts.begin(), facts.end());
+        expected.push_back(std::filesystem::canonical(dir.file("bin")).string());
+        expected.insert(expected.end(), facts.begin(), facts.end());
+        expected.push_back("stop");
         EXPECT_EQ(*got, expected) << line;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("bin/pwned")));
