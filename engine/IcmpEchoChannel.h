@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <vector>
+
+#include "engine/EchoChannel.h"
+#include "engine/IcmpPacket.h"
+
+// The echo channel on a Linux ICMP socket: the unprivileged datagram ("ping") socket where
+// net.ipv4.ping_group_range admits us, else a raw socket (root or CAP_NET_RAW). One instance serves one
+// thread; the socket lives in the network namespace of the thread that opened it.
+class IcmpEchoChannel final : public EchoChannel {
+public:
+    enum class SocketKind : std::uint8_t { None, Datagram, Raw };
+    // Auto tries the datagram socket first, like ping; the others pin one kind.
+    enum class Preference : std::uint8_t { Auto, DatagramOnly, RawOnly };
+
+    explicit IcmpEchoChannel(Preference preference = Preference::Auto);
+    ~IcmpEchoChannel() override;
+    IcmpEchoChannel(const IcmpEchoChannel&) = delete;
+    IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
+
+    [[nodiscard]] bool open() override;
+    [[nodiscard]] std::uint32_t sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
+    [[nodiscard]] std::int32_t lastError() const override { return lastError_; }
+    void close() override;
+
+    [[nodiscard]] SocketKind kind() const { return kind_; }
+
+private:
+    enum class Received : std::uint8_t { Matched, Other, Empty, PendingError, Failed };
+
+    [[nodiscard]] int openSocket(SocketKind kind);
+    [[nodiscard]] bool applyTtl(std::uint8_t ttl);
+    [[nodiscard]] bool sendRequest(const IcmpPacket::EchoRequestKey& key, timespec& sentAt);
+    [[nodiscard]] Received receiveOne(const IcmpPacket::EchoRequestKey& key, const timespec& sentAt, ReplyArea& area);
+    [[nodiscard]] bool drainErrors(const IcmpPacket::EchoRequestKey& key, const timespec& sentAt, ReplyArea& area);
+    std::uint32_t fail(std::int32_t status, ReplyArea& area);
+
+    Preference preference_;
+    SocketKind kind_ = SocketKind::None;
+    int fd_ = -1;
+    std::uint16_t id_ = 0;
+    std::uint16_t sequence_ = 0;
+    int ttl_ = -1;
+    std::int32_t lastError_ = 0;
+    std::vector<std::uint8_t> request_;
+    std::vector<std::uint8_t> received_;
+};

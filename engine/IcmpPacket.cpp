@@ -1,0 +1,145 @@
+#include "engine/IcmpPacket.h"
+
+#include <algorithm>
+#include <array>
+
+#include "engine/IcmpStatus.h"
+
+namespace IcmpPacket {
+namespace {
+
+constexpr std::int32_t kAnyCode = -1;
+
+struct ErrorRow {
+    std::uint8_t type;
+    std::int32_t code;
+    std::int32_t status;
+};
+
+// Codes without a text of their own take the nearest one: administrative bans and unknown destinations
+// read as an unreachable host or net, a failed source route as a bad route.
+constexpr std::array<ErrorRow, 21> kErrorTable{{
+    {kDestinationUnreachable, 0, IpStatus::DestNetUnreachable},
+    {kDestinationUnreachable, 1, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 2, IpStatus::DestProtocolUnreachable},
+    {kDestinationUnreachable, 3, IpStatus::DestPortUnreachable},
+    {kDestinationUnreachable, 4, IpStatus::PacketTooBig},
+    {kDestinationUnreachable, 5, IpStatus::BadRoute},
+    {kDestinationUnreachable, 6, IpStatus::DestNetUnreachable},
+    {kDestinationUnreachable, 7, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 8, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 9, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 10, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 11, IpStatus::DestNetUnreachable},
+    {kDestinationUnreachable, 12, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 13, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 14, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, 15, IpStatus::DestHostUnreachable},
+    {kDestinationUnreachable, kAnyCode, IpStatus::DestHostUnreachable},
+    {kSourceQuench, kAnyCode, IpStatus::SourceQuench},
+    {kTimeExceeded, 1, IpStatus::TtlExpiredReassembly},
+    {kTimeExceeded, kAnyCode, IpStatus::TtlExpiredTransit},
+    {kParameterProblem, kAnyCode, IpStatus::ParameterProblem},
+}};
+
+std::uint16_t read16(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]);
+}
+
+std::uint32_t readAddress(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    std::uint32_t address = 0;
+    std::copy_n(bytes.data() + offset, sizeof address, reinterpret_cast<std::uint8_t*>(&address));
+    return address;
+}
+
+// Length of a sound IPv4 header carrying ICMP at the start of `bytes`, or 0.
+std::size_t icmpIpHeaderLength(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < kMinIpHeaderSize || bytes[0] >> 4 != 4 || bytes[9] != 1)
+        return 0;
+    const std::size_t length = static_cast<std::size_t>(bytes[0] & 0x0f) * 4;
+    return length >= kMinIpHeaderSize && length <= bytes.size() ? length : 0;
+}
+
+bool isEchoOf(std::span<const std::uint8_t> icmp, std::uint8_t type, const EchoRequestKey& key, bool checkId) {
+    return icmp.size() >= kHeaderSize && icmp[0] == type && icmp[1] == 0 && (!checkId || read16(icmp, 4) == key.id) &&
+           read16(icmp, 6) == key.sequence;
+}
+
+} // namespace
+
+std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
+    std::uint64_t sum = 0;
+    std::size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2)
+        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
+    if (i < bytes.size())
+        sum += static_cast<std::uint32_t>(bytes[i] << 8);
+    while (sum >> 16)
+        sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum & 0xffff);
+}
+
+void buildEchoRequest(std::vector<std::uint8_t>& packet, std::uint16_t id, std::uint16_t sequence,
+                      const std::uint8_t* data, std::uint16_t size, bool withChecksum) {
+    packet.resize(kHeaderSize + size);
+    packet[0] = kEchoRequest;
+    packet[1] = 0;
+    packet[2] = packet[3] = 0;
+    packet[4] = static_cast<std::uint8_t>(id >> 8);
+    packet[5] = static_cast<std::uint8_t>(id);
+    packet[6] = static_cast<std::uint8_t>(sequence >> 8);
+    packet[7] = static_cast<std::uint8_t>(sequence);
+    if (size > 0)
+        std::copy_n(data, size, packet.begin() + kHeaderSize);
+    if (withChecksum) {
+        const std::uint16_t sum = checksum(packet);
+        packet[2] = static_cast<std::uint8_t>(sum >> 8);
+        packet[3] = static_cast<std::uint8_t>(sum);
+    }
+}
+
+std::optional<std::int32_t> errorStatus(std::uint8_t type, std::uint8_t code) {
+    for (const ErrorRow& row : kErrorTable)
+        if (row.type == type && (row.code == kAnyCode || row.code == code))
+            return row.status;
+    return std::nullopt;
+}
+
+EchoMatch matchRawPacket(std::span<const std::uint8_t> packet, const EchoRequestKey& key) {
+    const std::size_t ipLength = icmpIpHeaderLength(packet);
+    if (ipLength == 0 || read16(packet, 2) > packet.size() || read16(packet, 2) < ipLength)
+        return {};
+    packet = packet.first(read16(packet, 2));
+    const std::span<const std::uint8_t> icmp = packet.subspan(ipLength);
+    if (icmp.size() < kHeaderSize || checksum(icmp) != 0)
+        return {};
+    const std::uint32_t source = readAddress(packet, 12);
+    const std::uint8_t ttl = packet[8];
+    if (icmp[0] == kEchoReply) {
+        if (source != key.destination || !isEchoOf(icmp, kEchoReply, key, true))
+            return {};
+        return {EchoMatch::Kind::Reply, source, ttl, IpStatus::Success, icmp.subspan(kHeaderSize)};
+    }
+    const std::optional<std::int32_t> status = errorStatus(icmp[0], icmp[1]);
+    if (!status)
+        return {};
+    const std::span<const std::uint8_t> inner = icmp.subspan(kHeaderSize);
+    const std::size_t innerIpLength = icmpIpHeaderLength(inner);
+    if (innerIpLength == 0 || readAddress(inner, 16) != key.destination ||
+        !isEchoOf(inner.subspan(innerIpLength), kEchoRequest, key, true))
+        return {};
+    return {EchoMatch::Kind::Error, source, ttl, *status, {}};
+}
+
+EchoMatch matchDatagramReply(std::span<const std::uint8_t> message, std::uint32_t source, std::uint8_t ttl,
+                             const EchoRequestKey& key) {
+    if (source != key.destination || !isEchoOf(message, kEchoReply, key, false))
+        return {};
+    return {EchoMatch::Kind::Reply, source, ttl, IpStatus::Success, message.subspan(kHeaderSize)};
+}
+
+bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence) {
+    return isEchoOf(quoted, kEchoRequest, EchoRequestKey{0, 0, sequence}, false);
+}
+
+} // namespace IcmpPacket

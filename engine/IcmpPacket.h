@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+// Building echo requests and recognising what comes back on an ICMP socket. Everything here reads bytes
+// only, so hostile or truncated packets can be fed to it freely.
+namespace IcmpPacket {
+
+constexpr std::uint8_t kEchoReply = 0;
+constexpr std::uint8_t kDestinationUnreachable = 3;
+constexpr std::uint8_t kSourceQuench = 4;
+constexpr std::uint8_t kRedirect = 5;
+constexpr std::uint8_t kEchoRequest = 8;
+constexpr std::uint8_t kTimeExceeded = 11;
+constexpr std::uint8_t kParameterProblem = 12;
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kMinIpHeaderSize = 20;
+
+// Internet checksum (RFC 1071): the value to store in the checksum field; 0 when checked over a whole
+// message whose checksum field is right.
+[[nodiscard]] std::uint16_t checksum(std::span<const std::uint8_t> bytes);
+
+// Fills `packet` with an echo request: header, then `size` bytes of `data`. The datagram socket's kernel
+// sets identifier and checksum itself, so `withChecksum` is only needed on a raw socket.
+void buildEchoRequest(std::vector<std::uint8_t>& packet, std::uint16_t id, std::uint16_t sequence,
+                      const std::uint8_t* data, std::uint16_t size, bool withChecksum);
+
+// IP status of an ICMP error message, or nothing when the message is no verdict on the request
+// (a redirect, an echo reply, anything unknown).
+[[nodiscard]] std::optional<std::int32_t> errorStatus(std::uint8_t type, std::uint8_t code);
+
+// The request a received packet has to answer.
+struct EchoRequestKey {
+    std::uint32_t destination = 0; // network byte order
+    std::uint16_t id = 0;
+    std::uint16_t sequence = 0;
+};
+
+// What a received packet means for the request.
+struct EchoMatch {
+    enum class Kind : std::uint8_t { None, Reply, Error };
+    Kind kind = Kind::None;
+    std::uint32_t source = 0; // the replier, or the router or host that reported the error
+    std::uint8_t ttl = 0;
+    std::int32_t status = 0;
+    std::span<const std::uint8_t> data; // echoed data of a reply
+};
+
+// A packet from a raw socket: IP header first. A reply counts only when it comes from the destination with
+// our identifier and sequence and a sound checksum; an error only when it quotes our request.
+[[nodiscard]] EchoMatch matchRawPacket(std::span<const std::uint8_t> packet, const EchoRequestKey& key);
+
+// An ICMP message from a datagram socket (no IP header; the kernel has already checked the identifier).
+[[nodiscard]] EchoMatch matchDatagramReply(std::span<const std::uint8_t> message, std::uint32_t source,
+                                           std::uint8_t ttl, const EchoRequestKey& key);
+
+// Whether the request header quoted by an error (datagram error queue) is ours.
+[[nodiscard]] bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence);
+
+} // namespace IcmpPacket

@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/IcmpEchoChannel.h"
+#include "engine/IcmpStatus.h"
+#include "support/ChildProcess.h"
+#include "support/EchoResponder.h"
+#include "support/NetNamespace.h"
+
+using namespace std::chrono_literals;
+using Kind = IcmpEchoChannel::SocketKind;
+
+namespace {
+
+const std::uint32_t kLoopback = inet_addr("127.0.0.1");
+
+struct Probe {
+    std::uint32_t replies = 0;
+    std::int32_t error = 0;
+    ReplyArea area;
+};
+
+Probe probe(IcmpEchoChannel& channel, std::uint16_t size = 32, std::uint32_t timeoutMs = 2000) {
+    const std::vector<std::uint8_t> payload(size, 0x20);
+    Probe result;
+    result.replies = channel.sendEcho(kLoopback, payload.data(), size, kRequestOptions, result.area, timeoutMs);
+    result.error = channel.lastError();
+    return result;
+}
+
+std::string describe(const Probe& p) {
+    return "replies=" + std::to_string(p.replies) + " error=" + std::to_string(p.error) + " (" +
+           IcmpStatusText(p.error) + ") status=" + std::to_string(p.area.Reply.Status) + " (" +
+           IcmpStatusText(static_cast<std::int32_t>(p.area.Reply.Status)) +
+           ") size=" + std::to_string(p.area.Reply.DataSize);
+}
+
+void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
+    ASSERT_EQ(p.replies, 1u) << describe(p);
+    EXPECT_EQ(p.area.Reply.Status, 0u) << describe(p);
+    EXPECT_EQ(p.area.Reply.Address, kLoopback);
+    EXPECT_EQ(p.area.Reply.DataSize, dataSize);
+    EXPECT_EQ(p.area.Reply.Data, sizeof(EchoReply));
+    EXPECT_EQ(p.area.Reply.Options.Ttl, ttl);
+    for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
+        ASSERT_EQ(p.area.Data[i], 0x20) << "echoed byte " << i;
+}
+
+std::string kindName(const testing::TestParamInfo<Kind>& info) {
+    return info.param == Kind::Raw ? "Raw" : "Datagram";
+}
+
+// Drops CAP_NET_RAW from the calling thread's effective set (capabilities are per thread).
+bool dropNetRawOnThisThread() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[0].effective &= ~(1U << CAP_NET_RAW);
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+} // namespace
+
+TEST(IcmpEchoChannelHost, RawSocketAnswersFromTheRootNamespace) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "raw ICMP sockets need root";
+    IcmpEchoChannel channel(IcmpEchoChannel::Preference::RawOnly);
+    ASSERT_TRUE(channel.open());
+    EXPECT_EQ(channel.kind(), Kind::Raw);
+    for (std::uint16_t size : {32, 0})
+        expectGoodReply(probe(channel, size), size, 64);
+}
+
+TEST(IcmpEchoChannelHost, OpenNamesTheFixWhenNoSocketIsAllowed) {
+    NetNamespace ns("refuse");
+    if (!ns.ok())
+        GTEST_SKIP() << ns.error();
+    ASSERT_TRUE(ns.sysctl("net.ipv4.ping_group_range", "1 0"));
+    std::thread([&] {
+        NetNamespace::Entered inside(ns);
+        ASSERT_TRUE(inside.ok());
+        IcmpEchoChannel automatic;
+        ASSERT_TRUE(automatic.open()) << "root falls back to a raw socket";
+        EXPECT_EQ(automatic.kind(), Kind::Raw);
+
+        ASSERT_TRUE(dropNetRawOnThisThread());
+        testing::internal::CaptureStderr();
+        IcmpEchoChannel refused;
+        const bool opened = refused.open();
+        const std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(refused.kind(), Kind::None);
+        EXPECT_NE(message.find("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""), std::string::npos) << message;
+        EXPECT_NE(message.find("setcap cap_net_raw+ep"), std::string::npos) << message;
+        Probe p = probe(refused);
+        EXPECT_EQ(p.replies, 0u);
+        EXPECT_EQ(p.error, IpStatus::GeneralFailure);
+    }).join();
+}
+
+// Each test gets its own namespace; the test thread lives in it, so 127.0.0.1 is the namespace's loopback.
+class IcmpEchoChannelInNamespace : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        ns_ = std::make_unique<NetNamespace>("icmp");
+        if (!ns_->ok())
+            GTEST_SKIP() << ns_->error();
+        if (GetParam() == Kind::Datagram) {
+            ASSERT_TRUE(ns_->allowPingSockets());
+        }
+        inside_ = std::make_unique<NetNamespace::Entered>(*ns_);
+        ASSERT_TRUE(inside_->ok());
+        channel_ = std::make_unique<IcmpEchoChannel>(GetParam() == Kind::Raw ? IcmpEchoChannel::Preference::RawOnly
+                                                                             : IcmpEchoChannel::Preference::Auto);
+        ASSERT_TRUE(channel_->open());
+        ASSERT_EQ(channel_->kind(), GetParam());
+    }
+
+    void TearDown() override {
+        channel_.reset();
+        inside_.reset();
+        ns_.reset();
+    }
+
+    std::unique_ptr<EchoResponder> respond(EchoResponder::Options options) {
+        auto responder = std::make_unique<EchoResponder>(ns_->name(), options);
+        EXPECT_TRUE(responder->ok()) << responder->error();
+        return responder;
+    }
+
+    std::unique_ptr<NetNamespace> ns_;
+    std::unique_ptr<NetNamespace::Entered> inside_;
+    std::unique_ptr<IcmpEchoChannel> channel_;
+};
+
+TEST_P(IcmpEchoChannelInNamespace, KernelRepliesAreGoodReplies) {
+    for (std::uint16_t size : {32, 0, 1472})
+        expectGoodReply(probe(*channel_, size), size, 64);
+}
+
+TEST_P(IcmpEchoChannelInNamespace, ReopensAfterClose) {
+    channel_->close();
+    Probe closed = probe(*channel_);
+    EXPECT_EQ(closed.replies, 0u);
+    EXPECT_EQ(closed.error, IpStatus::GeneralFailure);
+    EXPECT_EQ(closed.area.Reply.Status, static_cast<std::uint32_t>(IpStatus::GeneralFailure));
+    ASSERT_TRUE(channel_->open());
+    expectGoodReply(probe(*channel_), 32, 64);
+}
+
+TEST_P(IcmpEchoChannelInNamespace, DroppedRequestTimesOut) {
+    std::string complaint;
+    ASSERT_TRUE(ns_->nft(NetNamespace::inputRule("icmp type echo-request drop"), &complaint)) << complaint;
+    const auto started = std::chrono::steady_clock::now();
+    Probe p = probe(*channel_, 32, 500);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(p.replies, 0u);
+    EXPECT_EQ(p.error, IpStatus::RequestTimedOut);
+    EXPECT_EQ(IcmpStatusText(p.error), "Request Timed Out");
+    EXPECT_EQ(p.area.Reply.Status, static_cast<std::uint32_t>(IpStatus::RequestTimedOut))
+        << "an alert reading the area must not see an old success";
+    EXPECT_GE(waited, 490ms);
+    EXPECT_LT(waited, 1500ms);
+
+    ASSERT_TRUE(ns_->flushNft());
+    expectGoodReply(probe(*channel_), 32, 64);
+}
+
+TEST_P(IcmpEchoChannelInNamespace, RejectedRequestGivesAnErrorReplyFromTheRejectingHost) {
+    const struct {
+        const char* reject;
+        std::int32_t status;
+    } rows[] = {
+        {"host-unreachable", IpStatus::DestHostUnreachable},     {"net-unreachable", IpStatus::DestNetUnreachable},
+        {"prot-unreachable", IpStatus::DestProtocolUnreachable}, {"port-unreachable", IpStatus::DestPortUnreachable},
+        {"admin-prohibited", IpStatus::DestHostUnreachable},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reject);
+        ASSERT_TRUE(ns_->flushNft());
+        std::string complaint;
+        ASSERT_TRUE(
+            ns_->nft(NetNamespace::inputRule(std::string("icmp type echo-request reject with icmp type ") + row.reject),
+                     &complaint))
+            << complaint;
+        Probe p = probe(*channel_);
+        ASSERT_EQ(p.replies, 1u) << describe(p);
+        EXPECT_EQ(p.area.Reply.Status, static_cast<std::uint32_t>(row.status)) << describe(p);
+        EXPECT_EQ(p.area.Reply.Address, kLoopback);
+        EXPECT_EQ(p.area.Reply.DataSize, 0u);
+        std::this_thread::sleep_for(1100ms); // the kernel rate-limits the errors it makes
+    }
+    ASSERT_TRUE(ns_->flushNft());
+    expectGoodReply(probe(*channel_), 32, 64);
+}
+
+TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
+    for (std::size_t size : {std::size_t{1000}, std::size_t{60000}}) {
+        SCOPED_TRACE(size);
+        auto responder = respond({0ms, size, false});
+        Probe p = probe(*channel_);
+        expectGoodReply(p, static_cast<std::uint16_t>(size), 64);
+        for (std::size_t i = 32; i < kReplyDataCapacity; ++i)
+            ASSERT_EQ(p.area.Data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+        EXPECT_EQ(responder->lastRequestTtl(), 255);
+    }
+}
+
+TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
+    auto responder = respond({1500ms, std::nullopt, false});
+    Probe first = probe(*channel_, 32, 1000);
+    EXPECT_EQ(first.replies, 0u) << describe(first);
+    EXPECT_EQ(first.error, IpStatus::RequestTimedOut);
+
+    // The first reply arrives 500 ms into the second request, which is answered only at 600 ms.
+    responder->setDelay(600ms);
+    Probe second = probe(*channel_, 32, 2000);
+    expectGoodReply(second, 32, 64);
+    EXPECT_GE(second.area.Reply.RoundTripTime, 600u);
+    EXPECT_GE(responder->answered(), 2u);
+}
+
+TEST_P(IcmpEchoChannelInNamespace, AnotherPingDoesNotDisturbTheReplies) {
+    ChildProcess ping([&] {
+        auto argv = ns_->execPrefix();
+        argv.insert(argv.end(), {"ping", "-q", "-i", "0.01", "127.0.0.1"});
+        return argv;
+    }());
+    ASSERT_TRUE(ping.started());
+    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(ping.running());
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE(i);
+        expectGoodReply(probe(*channel_), 32, 64); // ping's replies carry 56 bytes
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelInNamespace, testing::Values(Kind::Raw, Kind::Datagram),
+                         kindName);
