@@ -1,8 +1,5 @@
 #include "engine/ProbeWorker.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 
 #include "engine/IcmpStatus.h"
@@ -11,15 +8,6 @@ namespace {
 
 constexpr std::uint8_t kPayloadByte = 0x20;
 constexpr std::int32_t kLargestPayload = 0xFFFF; // the request size is a 16-bit quantity
-
-[[nodiscard]] std::string dottedAddress(std::uint32_t networkOrder) {
-    in_addr address{};
-    address.s_addr = networkOrder;
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr)
-        return {};
-    return text;
-}
 
 } // namespace
 
@@ -154,11 +142,12 @@ void ProbeWorker::probeCycle() {
         statusLine_ = IcmpStatusText(channel_.lastError());
     } else if (reply.Status != 0) {
         stats_.addLoss();
-        statusLine_ = "Replay from " + dottedAddress(reply.Address) + ": " +
+        statusLine_ = "Replay from " + names_.FormatDottedAddress(reply.Address) + ": " +
                       IcmpStatusText(static_cast<std::int32_t>(reply.Status));
     } else {
-        statusLine_ = "Replay from " + dottedAddress(reply.Address) + ": bytes=" + std::to_string(reply.DataSize) +
-                      " time=" + std::to_string(reply.RoundTripTime) + "ms TTL=" + std::to_string(reply.Options.Ttl);
+        statusLine_ = "Replay from " + names_.FormatDottedAddress(reply.Address) +
+                      ": bytes=" + std::to_string(reply.DataSize) + " time=" + std::to_string(reply.RoundTripTime) +
+                      "ms TTL=" + std::to_string(reply.Options.Ttl);
         stats_.addReply(reply.RoundTripTime);
         outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.RoundTripTime, 0x7FFFFFFF));
         window_.setLabel(Label::Min, stats_.minText());

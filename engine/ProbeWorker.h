@@ -13,6 +13,7 @@
 #include "engine/EchoChannel.h"
 #include "engine/EchoReply.h"
 #include "engine/MessageQueue.h"
+#include "engine/PosixHostResolver.h"
 #include "engine/ProbeStatistics.h"
 #include "engine/ResultRing.h"
 #include "engine/StatusAnalysis.h"
@@ -60,7 +61,8 @@ private:
     ResultRing ring_;
     ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
-    std::string statusLine_; // what Status_L shows; the window is never read back
+    std::string statusLine_;  // what Status_L shows; the window is never read back
+    PosixHostResolver names_; // formats the replying address
     bool probing_ = false;
     bool channelOpen_ = false;
 

@@ -3,21 +3,19 @@
 // Ctrl+C.
 
 #include <arpa/inet.h>
-#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "engine/IcmpEchoChannel.h"
+#include "engine/PosixHostResolver.h"
 #include "engine/ProbeWorker.h"
 
 namespace {
@@ -103,20 +101,14 @@ private:
 };
 
 // A dotted address as is, otherwise the first IPv4 address of the name. Network byte order.
-std::optional<std::uint32_t> resolve(const char* host) {
+std::optional<std::uint32_t> resolve(PosixHostResolver& names, const std::string& host) {
     in_addr address{};
-    if (inet_pton(AF_INET, host, &address) == 1)
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1)
         return address.s_addr;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr)
+    const auto entry = names.LookupHostByName(host);
+    if (!entry)
         return std::nullopt;
-    std::uint32_t result = 0;
-    std::memcpy(&result, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, sizeof result);
-    freeaddrinfo(found);
-    return result;
+    return entry->addresses.front();
 }
 
 std::optional<unsigned long> parseCount(const char* text) {
@@ -151,7 +143,8 @@ int main(int argc, char** argv) {
         }
         count = *parsed;
     }
-    const auto target = resolve(argv[1]);
+    PosixHostResolver names;
+    const auto target = resolve(names, argv[1]);
     if (!target) {
         std::fprintf(stderr, "ostrevo-probe: cannot find an IPv4 address for \"%s\"\n", argv[1]);
         return 2;
@@ -171,11 +164,8 @@ int main(int argc, char** argv) {
     state.TargetAddress = *target;
     state.Running = true;
 
-    char dotted[INET_ADDRSTRLEN] = {};
-    in_addr shown{};
-    shown.s_addr = *target;
-    inet_ntop(AF_INET, &shown, dotted, sizeof dotted);
-    std::printf("Probing %s [%s] with %d bytes of data:\n", argv[1], dotted, settings.Buffer);
+    std::printf("Probing %s [%s] with %d bytes of data:\n", argv[1], names.FormatDottedAddress(*target).c_str(),
+                settings.Buffer);
     std::fflush(stdout);
 
     IcmpEchoChannel channel;
