@@ -34,6 +34,13 @@ protected:
         analysis.analyse(ring, area, line);
     }
 
+    // What a new run starts from: an empty ring, no edges, status N/A.
+    void newRun() {
+        ring.clear();
+        analysis.clearEdges();
+        state.CurrentStatus = HostStatus::NA;
+    }
+
     // Returns the status after each outcome as one letter per cycle (N, B, A, G).
     std::string run(const std::string& outcomes, std::int32_t goodRtt = 10) {
         std::string trace;
@@ -105,9 +112,7 @@ TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
 TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
     settings.AnalizeMode = 1;
     EXPECT_EQ(run("g"), "G");
-    ring.clear();
-    state.CurrentStatus = HostStatus::NA;
-    analysis.clearEdges();
+    newRun();
     EXPECT_EQ(run("f"), "B");
     EXPECT_TRUE(alerts.alerts().empty());
 }
@@ -126,7 +131,7 @@ TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
     settings.MinTime = 100;
     settings.MaxTime = 500;
     EXPECT_EQ(run("f", 20), "B");
-    ring.clear();
+    newRun();
     // Nine replies of 20 ms and a failure: (180 + 2000) / 10 = 218 ms.
     EXPECT_EQ(run("gggggggggf", 20).back(), 'A');
 }
@@ -160,8 +165,7 @@ TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
         settings.MaxPercent = 45;
         settings.MinTime = c.minTime;
         settings.MaxTime = 500;
-        ring.clear();
-        state.CurrentStatus = HostStatus::NA;
+        newRun();
         EXPECT_EQ(run("f" + std::string(127, 'g'), 50).back(), 'A');
         EXPECT_EQ(ring.RingIndex, 128);
         EXPECT_EQ(run("g", 50), "G");
