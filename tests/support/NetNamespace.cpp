@@ -45,7 +45,7 @@ int shell(const std::string& command, std::string* output) {
 
 std::string NetNamespace::unavailableReason() {
     if (geteuid() != 0)
-        return "network namespaces need root (run the tests as root, as CI does)";
+        return "network namespaces need root";
     for (const char* program : {"ip", "nft"})
         if (!onPath(program))
             return std::string("'") + program + "' is not installed (iproute2 / nftables)";

@@ -1,0 +1,122 @@
+#pragma once
+
+// What the ICMP benchmarks share: a private namespace to probe in, the worker driven for a set number of
+// probes, and the process's CPU time and resident memory.
+
+#include <sys/resource.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include <arpa/inet.h>
+
+#include "engine/AppState.h"
+#include "engine/IcmpEchoChannel.h"
+#include "engine/ProbeWorker.h"
+#include "engine/WindowPort.h"
+#include "settings/Settings.h"
+
+namespace ProbeBench {
+
+inline void printSkipped(const char* name, const std::string& reason) {
+    std::printf("%s: skipped (%s)\n", name, reason.c_str());
+}
+
+inline double cpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+inline double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return cpuSeconds(usage);
+}
+
+inline long residentKib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// A window that shows nothing: it counts the finished probes (one Total label each), calls `onProbe` with
+// the count on the worker thread, and asks for the stop after `probes`.
+class CountingWindow : public WindowPort {
+public:
+    CountingWindow(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe)
+        : probes_(probes), onProbe_(std::move(onProbe)) {}
+
+    void attach(ProbeWorker& worker) { worker_ = &worker; }
+
+    void setLabel(Label label, std::string text) override {
+        if (label == Label::Status)
+            lastLine_ = std::move(text);
+        if (label != Label::Total)
+            return;
+        ++done_;
+        if (onProbe_)
+            onProbe_(done_);
+        if (done_ == probes_)
+            worker_->post(WorkerMessage::PingStop);
+    }
+    void showStatusIcon(HostStatus) override {}
+    void postLog(HostStatus, std::string) override {}
+    void pingStopped(bool failed) override {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        failed_ = failed;
+        changed_.notify_all();
+    }
+
+    // Waits for the run's end; false when the channel did not open.
+    bool waitStopped() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return stopped_; });
+        return !failed_;
+    }
+    [[nodiscard]] std::uint64_t done() const { return done_; }
+    [[nodiscard]] const std::string& lastLine() const { return lastLine_; }
+
+private:
+    std::uint64_t probes_;
+    std::function<void(std::uint64_t)> onProbe_;
+    ProbeWorker* worker_ = nullptr;
+    std::uint64_t done_ = 0;
+    std::string lastLine_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopped_ = false;
+    bool failed_ = false;
+};
+
+// Probes 127.0.0.1 back to back through the worker, as a run with a zero interval does. The worker's socket
+// lives in the namespace of the calling thread. False when the run could not start.
+inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe,
+                            std::string* lastLine = nullptr) {
+    Settings settings;
+    settings.Interval = 0;
+    settings.Buffer = 32;
+    AppState state;
+    state.TargetAddress = inet_addr("127.0.0.1");
+    IcmpEchoChannel channel;
+    CountingWindow window(probes, std::move(onProbe));
+    ProbeWorker worker(settings, state, channel, window, nullptr);
+    window.attach(worker);
+    worker.start();
+    worker.post(WorkerMessage::PingStart);
+    const bool ran = window.waitStopped();
+    worker.post(WorkerMessage::Quit);
+    worker.join();
+    if (lastLine != nullptr)
+        *lastLine = window.lastLine();
+    return ran && window.done() == probes;
+}
+
+} // namespace ProbeBench

@@ -1,0 +1,85 @@
+// rtt_match_pct_vs_ping: a peer that answers after 20 ms (a user-space responder; the kernel's replies off),
+// probed 50 times by our channel and 50 times by iputils ping in one private namespace. The figure is the
+// share of our probes whose whole-millisecond time equals ping's median time truncated to whole ms.
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "bench/ProbeBench.h"
+#include "support/EchoResponder.h"
+#include "support/NetNamespace.h"
+
+namespace {
+
+constexpr const char* kName = "rtt_match_pct_vs_ping";
+constexpr int kProbes = 50;
+
+// ping's times in ms, from its "time=20.4 ms" lines.
+std::vector<double> pingTimes() {
+    std::vector<double> times;
+    FILE* ping = popen("ping -n -c 50 -i 0.05 127.0.0.1 2>&1", "r");
+    if (ping == nullptr)
+        return times;
+    char line[512];
+    while (std::fgets(line, sizeof line, ping) != nullptr) {
+        const char* time = std::strstr(line, "time=");
+        if (time != nullptr)
+            times.push_back(std::atof(time + 5));
+    }
+    pclose(ping);
+    return times;
+}
+
+} // namespace
+
+int main() {
+    using namespace std::chrono_literals;
+    NetNamespace ns("bench-rtt");
+    if (!ns.ok()) {
+        ProbeBench::printSkipped(kName, ns.error());
+        return 0;
+    }
+    NetNamespace::Entered inside(ns);
+    EchoResponder responder(ns.name(), {20ms, std::nullopt, true});
+    if (!inside.ok() || !responder.ok()) {
+        ProbeBench::printSkipped(kName, responder.ok() ? "cannot enter the namespace" : responder.error());
+        return 0;
+    }
+    IcmpEchoChannel channel;
+    if (!channel.open()) {
+        ProbeBench::printSkipped(kName, "no ICMP socket");
+        return 0;
+    }
+    const std::vector<std::uint8_t> payload(32, 0x20);
+    std::vector<std::uint32_t> ours;
+    for (int i = 0; i < kProbes; ++i) {
+        ReplyArea area;
+        if (channel.sendEcho(inet_addr("127.0.0.1"), payload.data(), 32, kRequestOptions, area, 2000) == 1 &&
+            area.Reply.Status == 0)
+            ours.push_back(area.Reply.RoundTripTime);
+        std::this_thread::sleep_for(50ms);
+    }
+    std::vector<double> theirs = pingTimes();
+    if (theirs.size() < kProbes / 2) {
+        ProbeBench::printSkipped(kName, "ping got too few replies");
+        return 0;
+    }
+    std::sort(theirs.begin(), theirs.end());
+    const std::size_t middle = theirs.size() / 2;
+    const double median = theirs.size() % 2 ? theirs[middle] : (theirs[middle - 1] + theirs[middle]) / 2;
+    const auto expected = static_cast<std::uint32_t>(median);
+    const auto matching = std::count(ours.begin(), ours.end(), expected);
+    std::fprintf(stderr, "  ping median %.3f ms; ours: %zu replies, %ld at %u ms, range %u..%u ms\n", median,
+                 ours.size(), static_cast<long>(matching), expected,
+                 ours.empty() ? 0 : *std::min_element(ours.begin(), ours.end()),
+                 ours.empty() ? 0 : *std::max_element(ours.begin(), ours.end()));
+    std::printf("%s: %.0f\n", kName, 100.0 * static_cast<double>(matching) / kProbes);
+    return 0;
+}
