@@ -33,6 +33,10 @@ public:
     [[nodiscard]] QSystemTrayIcon* icon() const { return icon_; }
     [[nodiscard]] static bool available();
 
+protected:
+    // The one-time explanation when there is no notification area; tests override it.
+    virtual void showNoTrayMessage();
+
 private:
     void toggleWindow();
     QWidget* window_;

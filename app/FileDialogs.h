@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QFileDialog;
+class QFileInfo;
+class QWidget;
+
+// The file pickers of the options dialog. Each returns the chosen absolute path, or an empty string when
+// the user cancels.
+namespace FileDialogs {
+
+// The log dialog's types in the classic "label|pattern|label|pattern" form; the default extension of the
+// chosen type is read from it.
+inline const QString kLogFilterSpec = QStringLiteral(
+    "Log files (*.log)|*.log|Text files (*.txt)|*.txt|Data exchange files (*.csv)|*.csv|All files (*.*)|*.*");
+
+[[nodiscard]] QString openSound(QWidget* parent, const QString& title, const QString& current);
+[[nodiscard]] QString openApplication(QWidget* parent, const QString& current);
+[[nodiscard]] QString saveLog(QWidget* parent, const QString& current);
+
+// Title, types, default extension and its tracking of the chosen type, for the log dialog.
+void setUpLogDialog(QFileDialog& dialog);
+// What the "Applications" type lists: Windows program types, shell scripts and any executable file.
+[[nodiscard]] bool isApplicationFile(const QFileInfo& info);
+
+} // namespace FileDialogs

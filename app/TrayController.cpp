@@ -1,0 +1,130 @@
+#include "app/TrayController.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+#include "app/StatusIcons.h"
+#include "engine/AppState.h"
+#include "settings/Settings.h"
+
+namespace {
+
+// Mouse messages of the icon, numbered as the window system of the original tray interface numbers them.
+constexpr int kLeftDoubleClick = 515;
+constexpr int kRightButtonUp = 517;
+
+// The tip field of the tray record holds 63 characters; longer host names are cut rather than overflowing.
+constexpr qsizetype kMaxTipLength = 63;
+
+QString trayTip(const Settings& settings) {
+    QString tip = QStringLiteral("Monitoring ") + QString::fromStdString(settings.Host);
+    if (tip.size() > kMaxTipLength) {
+        tip.truncate(kMaxTipLength);
+        if (tip.back().isHighSurrogate())
+            tip.chop(1);
+    }
+    return tip;
+}
+
+// Where the cursor position cannot be had (no screen under it), the menu opens near the bottom right
+// corner of the desktop, as the tray usually sits there.
+QPoint menuPosition() {
+    QPoint pos = QCursor::pos();
+    if (QGuiApplication::screenAt(pos) != nullptr)
+        return pos;
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return pos;
+    QRect area = screen->availableGeometry();
+    return {area.x() + area.width() - 49, area.y() + area.height()};
+}
+
+} // namespace
+
+TrayController::TrayController(QWidget* window, QMenu* trayMenu, AppState& state, const Settings& settings,
+                               QObject* parent)
+    : QObject(parent), window_(window), menu_(trayMenu), state_(state), settings_(settings),
+      icon_(new QSystemTrayIcon(this)) {
+    // The menu is opened by hand on right-button release only; a context menu set on the icon would also
+    // open on other clicks and bypass WMTrayNotify.
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            WMTrayNotify(kLeftDoubleClick);
+        else if (reason == QSystemTrayIcon::Context)
+            WMTrayNotify(kRightButtonUp);
+    });
+}
+
+TrayController::~TrayController() = default;
+
+bool TrayController::available() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayController::Tray_ButClick(bool explain) {
+    if (state_.InTray) {
+        icon_->hide();
+        state_.InTray = false;
+        return;
+    }
+    // Without a notification area, hiding the window would leave no way back to it: the window stays,
+    // InTray stays false, and closing the window really ends the program.
+    if (!available()) {
+        if (explain && !explained_) {
+            explained_ = true;
+            showNoTrayMessage();
+        }
+        return;
+    }
+    icon_->setIcon(StatusIcons::small(state_.CurrentStatus));
+    icon_->setToolTip(trayTip(settings_));
+    icon_->show();
+    window_->hide();
+    state_.InTray = true;
+}
+
+void TrayController::UpdateTrayTip() {
+    if (state_.InTray)
+        icon_->setToolTip(trayTip(settings_));
+}
+
+void TrayController::WMTrayNotify(int mouseMessage) {
+    // Without an icon no mouse message can be real; the one that start-up posts for tray mode must not
+    // hide a window that has no icon to bring it back.
+    if (!state_.InTray)
+        return;
+    if (mouseMessage == kLeftDoubleClick)
+        toggleWindow();
+    else if (mouseMessage == kRightButtonUp && menu_ != nullptr)
+        menu_->popup(menuPosition());
+}
+
+void TrayController::RemoveTrayIcon() {
+    if (state_.InTray)
+        icon_->hide();
+}
+
+void TrayController::refreshIcon() {
+    if (state_.InTray)
+        icon_->setIcon(StatusIcons::small(state_.CurrentStatus));
+}
+
+void TrayController::showNoTrayMessage() {
+    QMessageBox::critical(window_, QStringLiteral("Tray - Error"),
+                          QStringLiteral("No notification area is available on this desktop."));
+}
+
+void TrayController::toggleWindow() {
+    if (window_->isVisible()) {
+        window_->hide();
+        return;
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QWidget>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "app/TrayController.h"
+#include "engine/AppState.h"
+#include "settings/Settings.h"
+#include "support/ChildProcess.h"
+#include "support/WidgetApp.h"
+#include "support/XvfbDisplay.h"
+
+// The tray needs a real window system: the program runs on a private Xvfb display, first without any
+// notification area, then with trayer providing one.
+namespace {
+
+constexpr int kDoubleClick = 515;
+constexpr int kRightButtonUp = 517;
+
+struct Desktop {
+    std::unique_ptr<XvfbDisplay> display;
+    std::unique_ptr<ChildProcess> trayer;
+    std::string problem; // why the tray cases cannot run
+};
+
+Desktop& desktop() {
+    static Desktop d = [] {
+        Desktop made;
+        made.display = std::make_unique<XvfbDisplay>();
+        if (made.display->started()) {
+            setenv("DISPLAY", made.display->name().c_str(), 1);
+            setenv("QT_QPA_PLATFORM", "xcb", 1);
+        } else {
+            made.problem = made.display->error();
+        }
+        widgetApp();
+        return made;
+    }();
+    return d;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+class CountingTray : public TrayController {
+public:
+    using TrayController::TrayController;
+    int messages = 0;
+
+protected:
+    void showNoTrayMessage() override { ++messages; }
+};
+
+class TrayFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        desktop();
+        window = std::make_unique<QWidget>();
+        window->resize(200, 100);
+        window->show();
+        menu = std::make_unique<QMenu>();
+        menu->addAction(QStringLiteral("Show &window"));
+        tray = std::make_unique<CountingTray>(window.get(), menu.get(), state, settings);
+    }
+    void TearDown() override {
+        tray->RemoveTrayIcon();
+        QApplication::processEvents();
+    }
+
+    // Until trayer has taken the icon in, it sits at the top left corner of the screen.
+    bool embedded() {
+        return waitFor([&] { return tray->icon()->geometry().isValid() && tray->icon()->geometry().y() > 0; });
+    }
+
+    AppState state;
+    Settings settings;
+    std::unique_ptr<QWidget> window;
+    std::unique_ptr<QMenu> menu;
+    std::unique_ptr<CountingTray> tray;
+};
+
+// Runs before trayer is started: this desktop has no notification area.
+using NoNotificationArea = TrayFixture;
+
+TEST_F(NoNotificationArea, TrayButtonKeepsTheWindowAndExplainsOnce) {
+    ASSERT_FALSE(TrayController::available());
+    tray->Tray_ButClick();
+    tray->Tray_ButClick();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(state.InTray);
+    EXPECT_FALSE(tray->icon()->isVisible());
+    EXPECT_EQ(tray->messages, 1);
+
+    // Tray mode from the command line: no message, and the double-click that start-up posts to hide the
+    // window again must not hide it either.
+    CountingTray atStart(window.get(), menu.get(), state, settings);
+    atStart.Tray_ButClick(false);
+    atStart.WMTrayNotify(kDoubleClick);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(atStart.messages, 0);
+}
+
+class WithNotificationArea : public TrayFixture {
+protected:
+    static void SetUpTestSuite() {
+        Desktop& d = desktop();
+        if (!d.problem.empty())
+            return;
+        d.trayer = std::make_unique<ChildProcess>(std::vector<std::string>{
+            "trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "24"});
+        if (!d.trayer->started())
+            d.problem = "trayer is not installed";
+        else if (!waitFor([] { return TrayController::available(); }))
+            d.problem = "trayer did not provide a notification area";
+    }
+    void SetUp() override {
+        if (!desktop().problem.empty())
+            GTEST_SKIP() << desktop().problem;
+        TrayFixture::SetUp();
+    }
+    void TearDown() override {
+        if (tray)
+            TrayFixture::TearDown();
+    }
+};
+
+TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
+    settings.Host = "router.local";
+    state.CurrentStatus = HostStatus::Good;
+    tray->Tray_ButClick();
+    EXPECT_TRUE(state.InTray);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(tray->icon()->isVisible());
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring router.local"));
+    EXPECT_TRUE(embedded()) << "icon not embedded in the tray";
+    EXPECT_EQ(tray->messages, 0);
+
+    // Leaving tray mode keeps the window as it is.
+    tray->Tray_ButClick();
+    EXPECT_FALSE(state.InTray);
+    EXPECT_FALSE(tray->icon()->isVisible());
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WithNotificationArea, DoubleClickTogglesTheWindow) {
+    tray->Tray_ButClick();
+    ASSERT_FALSE(window->isVisible());
+    tray->WMTrayNotify(kDoubleClick);
+    EXPECT_TRUE(window->isVisible());
+    Q_EMIT tray->icon()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(window->isVisible());
+    // Single clicks and middle clicks do nothing.
+    Q_EMIT tray->icon()->activated(QSystemTrayIcon::Trigger);
+    Q_EMIT tray->icon()->activated(QSystemTrayIcon::MiddleClick);
+    tray->WMTrayNotify(513);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(menu->isVisible());
+}
+
+TEST_F(WithNotificationArea, RightClickOpensTheMenu) {
+    tray->Tray_ButClick();
+    Q_EMIT tray->icon()->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
+    menu->hide();
+    tray->WMTrayNotify(kRightButtonUp);
+    EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
+    menu->hide();
+}
+
+// The whole path: the X server delivers the clicks to the embedded icon, Qt reports them, the window reacts.
+TEST_F(WithNotificationArea, RealClicksOnTheEmbeddedIcon) {
+    tray->Tray_ButClick();
+    ASSERT_TRUE(embedded());
+    QPoint centre = tray->icon()->geometry().center();
+    if (QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR"); !dir.isEmpty()) {
+        state.CurrentStatus = HostStatus::Good;
+        tray->refreshIcon();
+        waitFor([] { return false; }, 300);
+        std::string shot = "import -window root -crop 120x40+1160+760 " + dir.toStdString() + "/tray.png";
+        EXPECT_EQ(std::system(shot.c_str()), 0);
+    }
+    auto click = [&](const char* button, int times) {
+        std::string command = "xdotool mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) +
+                              " click --repeat " + std::to_string(times) + " --delay 60 " + button;
+        return std::system(command.c_str()) == 0;
+    };
+    if (!click("1", 1))
+        GTEST_SKIP() << "xdotool is not available";
+    waitFor([] { return false; }, 300);
+    EXPECT_FALSE(window->isVisible()) << "a single click does nothing";
+    ASSERT_TRUE(click("1", 2));
+    EXPECT_TRUE(waitFor([&] { return window->isVisible(); })) << "double-click shows the window";
+    ASSERT_TRUE(click("3", 1));
+    EXPECT_TRUE(waitFor([&] { return menu->isVisible(); })) << "right-click opens the menu";
+    menu->hide();
+}
+
+TEST_F(WithNotificationArea, TooltipIsCutTo63Characters) {
+    settings.Host = std::string(80, 'h');
+    tray->Tray_ButClick();
+    QString tip = tray->icon()->toolTip();
+    EXPECT_EQ(tip.size(), 63);
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Monitoring hhh")));
+
+    settings.Host = "new.host";
+    tray->UpdateTrayTip();
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring new.host"));
+}
+
+TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
+    state.CurrentStatus = HostStatus::Bad;
+    tray->refreshIcon(); // no icon yet: nothing to change
+    tray->Tray_ButClick();
+    QImage bad = tray->icon()->icon().pixmap(16, 16).toImage();
+    state.CurrentStatus = HostStatus::Good;
+    tray->refreshIcon();
+    QImage good = tray->icon()->icon().pixmap(16, 16).toImage();
+    EXPECT_NE(bad, good);
+    QColor lamp = good.pixelColor(8, 13);
+    EXPECT_GT(lamp.green(), 180) << lamp.name().toStdString();
+}
+
+} // namespace
