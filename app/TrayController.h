@@ -19,11 +19,13 @@ public:
     ~TrayController() override;
 
     // Tray button: adds the icon and hides the window, or removes the icon; flips InTray. Where the desktop
-    // has no notification area the window stays visible, and `explain` says why once in a message box.
+    // has no notification area the window stays visible and InTray stays false (so closing the window ends
+    // the program); with `explain` the first such click says why in a message box.
     void Tray_ButClick(bool explain = true);
     // After the options dialog's OK: new tooltip when the icon is shown.
     void UpdateTrayTip();
     // Mouse message of the icon: 515 double-click toggles the window, 517 right-button-up opens the menu.
+    // Ignored while no icon is shown.
     void WMTrayNotify(int mouseMessage);
     // At exit, after the worker has ended.
     void RemoveTrayIcon();

@@ -3,17 +3,20 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -369,12 +372,47 @@ TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
     FileDialogs::setUpLogDialog(dialog);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Select log file"));
     EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("log"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    TempDir dir;
+    dialog.setDirectory(QString::fromStdString(dir.path()));
     const QStringList filters = dialog.nameFilters();
     ASSERT_EQ(filters.size(), 4);
     for (int i : {2, 3, 0, 1}) {
         Q_EMIT dialog.filterSelected(filters[i]);
         EXPECT_EQ(dialog.defaultSuffix(), TConfig_Dlg::defaultExtensionForFilter(FileDialogs::kLogFilterSpec, i + 1));
     }
+    // A name typed without extension gets the chosen type's, and none with "All files".
+    dialog.selectFile(QStringLiteral("pings"));
+    EXPECT_TRUE(dialog.selectedFiles().value(0).endsWith(QStringLiteral("/pings.txt")));
+    Q_EMIT dialog.filterSelected(filters[3]);
+    EXPECT_TRUE(dialog.selectedFiles().value(0).endsWith(QStringLiteral("/pings")));
+}
+
+// Names listed by the open file dialog that `open` shows, read once its folder has loaded; then cancelled.
+QStringList listedByDialog(const std::function<QString()>& open, const QString& expectedName) {
+    QStringList names;
+    QTimer poll;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* view = dialog != nullptr ? dialog->findChild<QListView*>(QStringLiteral("listView")) : nullptr;
+        if (view == nullptr)
+            return;
+        names.clear();
+        QModelIndex root = view->rootIndex();
+        for (int row = 0; row < view->model()->rowCount(root); ++row) {
+            QModelIndex index = view->model()->index(row, 0, root);
+            if (view->model()->flags(index) & Qt::ItemIsEnabled)
+                names.append(index.data().toString());
+        }
+        if (names.contains(expectedName) || clock.elapsed() > 5000)
+            dialog->reject();
+    });
+    poll.start(50);
+    EXPECT_TRUE(open().isEmpty());
+    names.sort();
+    return names;
 }
 
 TEST(ApplicationFilter, ListsProgramsAndScripts) {
@@ -391,6 +429,13 @@ TEST(ApplicationFilter, ListsProgramsAndScripts) {
     EXPECT_TRUE(FileDialogs::isApplicationFile(make("notify", true)));
     EXPECT_FALSE(FileDialogs::isApplicationFile(make("readme.txt", false)));
     EXPECT_FALSE(FileDialogs::isApplicationFile(QFileInfo(QString::fromStdString(dir.path()))));
+
+    widgetApp();
+    QString start = QString::fromStdString(dir.file("readme.txt"));
+    QStringList listed =
+        listedByDialog([&] { return FileDialogs::openApplication(nullptr, start); }, QStringLiteral("notify"));
+    EXPECT_EQ(listed,
+              (QStringList{QStringLiteral("notify"), QStringLiteral("notify.sh"), QStringLiteral("setup.EXE")}));
 }
 
 } // namespace
