@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QObject>
+
+#include "engine/AppState.h"
+#include "engine/HostResolver.h"
+#include "engine/MessagePort.h"
+#include "engine/WindowPort.h"
+#include "engine/WorkerMessage.h"
+#include "settings/Settings.h"
+
+class QAction;
+class QLabel;
+class QPushButton;
+
+// Starting, stopping and resetting a monitoring run from the window thread. The host is resolved on a
+// helper thread so that the window keeps responding while the name service is slow; the steps and their
+// outcomes keep their order, and a lookup still running when the window goes away is abandoned.
+class RunControl : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
+
+    struct Widgets {
+        QAction* ping = nullptr;     // Ping_Action: caption and enabled state
+        QPushButton* reset = nullptr; // Reset_But
+        std::array<QLabel*, 7> labels{}; // indexed by Label
+    };
+    struct Services {
+        std::shared_ptr<HostResolver> resolver;
+        MessagePort* messages = nullptr;
+        WindowPort* window = nullptr; // the status icon of SetHostStatus
+        std::function<void(WorkerMessage)> post;
+        std::function<void()> openOptions; // as a click on the Options button
+    };
+
+    RunControl(Settings& settings, AppState& state, Widgets widgets, Services services, QObject* parent = nullptr);
+    ~RunControl() override;
+
+    void Ping_ActionExecute();
+    void StopRun();
+    void Reset_ButClick();
+    // The worker's answer: the run has ended, or it could not begin (failed).
+    void WMPingStop(bool failed);
+
+    // A start is waiting for the name service.
+    [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }
+
+Q_SIGNALS:
+    // Running changed, or a lookup began or ended.
+    void stateChanged();
+    // A start has ended, as a run or as an error (tests and start-up wait on it).
+    void startFinished(bool started);
+
+private:
+    struct Ticket;
+    void StartRun();
+    void finishStart(std::uint32_t parsed, std::optional<HostEntry> entry);
+    void startFailed();
+    void setLabel(Label label, const std::string& text);
+    void setPing(const char* caption, bool enabled);
+
+    Settings& settings_;
+    AppState& state_;
+    Widgets widgets_;
+    Services services_;
+    std::shared_ptr<Ticket> ticket_; // the lookup in flight
+};

@@ -1,0 +1,96 @@
+#include "support/ScriptedHostResolver.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+void ScriptedHostResolver::addName(const std::string& name, HostEntry entry) {
+    std::lock_guard lock(mutex_);
+    names_[name] = std::move(entry);
+}
+
+void ScriptedHostResolver::addAddress(const std::string& dotted, HostEntry entry) {
+    std::lock_guard lock(mutex_);
+    addresses_[address(dotted)] = std::move(entry);
+}
+
+void ScriptedHostResolver::hold() {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+}
+
+void ScriptedHostResolver::release() {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+    changed_.notify_all();
+}
+
+bool ScriptedHostResolver::waitForLookups(std::size_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return lookups_ >= count; });
+}
+
+std::vector<std::string> ScriptedHostResolver::calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+std::size_t ScriptedHostResolver::count(const std::string& call) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count(calls_.begin(), calls_.end(), call));
+}
+
+void ScriptedHostResolver::record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+}
+
+void ScriptedHostResolver::waitWhileHeld() {
+    std::unique_lock lock(mutex_);
+    ++lookups_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return !held_; });
+}
+
+bool ScriptedHostResolver::ResolverStartup(std::uint16_t, std::uint16_t& granted, std::uint16_t& maxDatagram) {
+    record("startup");
+    granted = grantedVersion;
+    maxDatagram = this->maxDatagram;
+    return startupSucceeds;
+}
+
+std::uint32_t ScriptedHostResolver::ParseDottedAddress(const std::string& text) {
+    record("parse:" + text);
+    return inet_addr(text.c_str());
+}
+
+std::optional<HostEntry> ScriptedHostResolver::LookupHostByName(const std::string& name) {
+    record("byname:" + name);
+    waitWhileHeld();
+    std::lock_guard lock(mutex_);
+    const auto it = names_.find(name);
+    return it == names_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
+}
+
+std::optional<HostEntry> ScriptedHostResolver::LookupHostByAddress(std::uint32_t addr) {
+    in_addr a{};
+    a.s_addr = addr;
+    record(std::string("byaddr:") + inet_ntoa(a));
+    waitWhileHeld();
+    std::lock_guard lock(mutex_);
+    const auto it = addresses_.find(addr);
+    return it == addresses_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
+}
+
+std::string ScriptedHostResolver::FormatDottedAddress(std::uint32_t addr) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = addr;
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    record(std::string("format:") + text);
+    return text;
+}
+
+void ScriptedHostResolver::ResolverCleanup() { record("cleanup"); }
+
+std::uint32_t ScriptedHostResolver::address(const std::string& dotted) { return inet_addr(dotted.c_str()); }

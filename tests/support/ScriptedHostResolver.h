@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/HostResolver.h"
+
+// A name service from a table. Numeric addresses are parsed and formatted for real (inet_addr rules);
+// names and reverse lookups come from the table. Lookups can be held back to play a DNS server that hangs.
+// Thread-safe: run control looks names up on a helper thread.
+class ScriptedHostResolver : public HostResolver {
+public:
+    bool startupSucceeds = true;
+    std::uint16_t grantedVersion = 257;
+    std::uint16_t maxDatagram = 65507;
+
+    void addName(const std::string& name, HostEntry entry);
+    void addAddress(const std::string& dotted, HostEntry entry);
+    // While held, lookups wait (until release()).
+    void hold();
+    void release();
+    [[nodiscard]] bool waitForLookups(std::size_t count, std::chrono::milliseconds timeout);
+
+    // Every operation by name, in call order: "startup", "parse:<text>", "byname:<name>", "byaddr:<dotted>",
+    // "format:<dotted>", "cleanup".
+    [[nodiscard]] std::vector<std::string> calls() const;
+    [[nodiscard]] std::size_t count(const std::string& call) const;
+
+    [[nodiscard]] bool ResolverStartup(std::uint16_t requested, std::uint16_t& granted,
+                                       std::uint16_t& maxDatagram) override;
+    [[nodiscard]] std::uint32_t ParseDottedAddress(const std::string& text) override;
+    [[nodiscard]] std::optional<HostEntry> LookupHostByName(const std::string& name) override;
+    [[nodiscard]] std::optional<HostEntry> LookupHostByAddress(std::uint32_t address) override;
+    [[nodiscard]] std::string FormatDottedAddress(std::uint32_t address) override;
+    void ResolverCleanup() override;
+
+    [[nodiscard]] static std::uint32_t address(const std::string& dotted); // network byte order
+
+private:
+    void record(std::string call);
+    void waitWhileHeld();
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, HostEntry> names_;
+    std::map<std::uint32_t, HostEntry> addresses_;
+    std::vector<std::string> calls_;
+    std::size_t lookups_ = 0;
+    bool held_ = false;
+};
