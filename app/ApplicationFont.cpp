@@ -8,19 +8,18 @@
 #include <QStringList>
 
 namespace {
-const char* const WineFontFiles[] = {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"};
+// Only the regular face: Wine's bold Tahoma has hairline stems at 11 pixels and looks regular, while the
+// bold that the font engine derives from the regular face reads as bold (the Start button).
+const char* const WineTahoma = "/usr/share/wine/fonts/tahoma.ttf";
 } // namespace
 
 QString ApplicationFont::install() {
-    for (const char* path : WineFontFiles) {
-        const QString file = QString::fromLatin1(path);
-        if (QFile::exists(file))
-            QFontDatabase::addApplicationFont(file);
-    }
+    const QString file = QString::fromLatin1(WineTahoma);
+    if (QFile::exists(file))
+        QFontDatabase::addApplicationFont(file);
     QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Nimbus Sans"),
-                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Helvetica"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("Arial"), QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(PixelSize);
     font.setWeight(QFont::Normal);

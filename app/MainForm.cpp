@@ -11,6 +11,8 @@
 #include <QEventLoop>
 #include <QMenu>
 #include <QMetaObject>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QUrl>
 
 #include "alerts/AlertActions.h"
@@ -53,12 +55,20 @@ TMain_Form::TMain_Form(Services services, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(size());
+    // The classic group frame runs through the middle of its title; the desktop styles put the title above
+    // the frame, which would cut through the first row of fields laid out for the classic one.
+    if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
+        classic->setParent(ui_->GroupBox2);
+        ui_->GroupBox2->setStyle(classic);
+    }
     createActions();
     createServices();
     FormCreate();
 }
 
-TMain_Form::~TMain_Form() { FormDestroy(); }
+TMain_Form::~TMain_Form() {
+    FormDestroy();
+}
 
 void TMain_Form::createActions() {
     Ping_Action = new QAction(QStringLiteral("&Start"), this);
@@ -69,8 +79,8 @@ void TMain_Form::createActions() {
     TrayMenu = new QMenu(this);
     TrayMenu->addAction(Ping_Action); // Start1
     TrayMenu->setDefaultAction(Ping_Action);
-    TrayMenu->addAction(Popup_Action); // Showwindow1
-    TrayMenu->addSeparator();          // N1
+    TrayMenu->addAction(Popup_Action);   // Showwindow1
+    TrayMenu->addSeparator();            // N1
     TrayMenu->addAction(Options_Action); // Options1
     TrayMenu->addAction(Exit_Action);    // Exit1
     connect(TrayMenu, &QMenu::aboutToShow, this, &TMain_Form::Options_ActionUpdate);
@@ -208,6 +218,7 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
         disconnect(connection);
     }
     event->accept();
+    closed_ = true;
     Q_EMIT closed();
 }
 
@@ -232,7 +243,9 @@ void TMain_Form::showStatusIcon(HostStatus status) {
         tray_->refreshIcon();
 }
 
-bool TMain_Form::modalDialogOpen() const { return optionsOpen_ || QApplication::activeModalWidget() != nullptr; }
+bool TMain_Form::modalDialogOpen() const {
+    return optionsOpen_ || QApplication::activeModalWidget() != nullptr;
+}
 
 void TMain_Form::Options_ActionUpdate() {
     // A start waiting for the name service counts as running: the dialog must not change what it will use.

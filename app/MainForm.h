@@ -53,6 +53,9 @@ public:
     void Options_ActionExecute();
     void Options_ActionUpdate();
 
+    // The window has been closed for good (possibly already during its creation, by a signal).
+    [[nodiscard]] bool isClosed() const { return closed_; }
+
     [[nodiscard]] Ui::TMain_Form* ui() const { return ui_.get(); }
     [[nodiscard]] QAction* pingAction() const { return Ping_Action; }
     [[nodiscard]] QAction* optionsAction() const { return Options_Action; }
@@ -102,4 +105,5 @@ private:
     SignalWatcher* signals_ = nullptr;
     std::unique_ptr<ProbeWorker> worker_;
     bool optionsOpen_ = false;
+    bool closed_ = false;
 };

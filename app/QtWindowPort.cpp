@@ -6,9 +6,13 @@
 
 QtWindowPort::QtWindowPort(Handlers handlers) : mailbox_(std::make_unique<QObject>()), handlers_(std::move(handlers)) {}
 
-QtWindowPort::~QtWindowPort() { shutdown(); }
+QtWindowPort::~QtWindowPort() {
+    shutdown();
+}
 
-bool QtWindowPort::onWindowThread() const { return QThread::currentThread() == mailbox_->thread(); }
+bool QtWindowPort::onWindowThread() const {
+    return QThread::currentThread() == mailbox_->thread();
+}
 
 bool QtWindowPort::deliver(std::function<void()> call) {
     // Posting under the lock orders every call against shutdown(): once that returns, nothing new is queued,

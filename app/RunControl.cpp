@@ -148,7 +148,9 @@ void RunControl::StopRun() {
     services_.post(WorkerMessage::PingStop);
 }
 
-void RunControl::Reset_ButClick() { services_.post(WorkerMessage::PingReset); }
+void RunControl::Reset_ButClick() {
+    services_.post(WorkerMessage::PingReset);
+}
 
 void RunControl::WMPingStop(bool failed) {
     state_.Running = false;

@@ -29,8 +29,8 @@ public:
     static constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
 
     struct Widgets {
-        QAction* ping = nullptr;     // Ping_Action: caption and enabled state
-        QPushButton* reset = nullptr; // Reset_But
+        QAction* ping = nullptr;         // Ping_Action: caption and enabled state
+        QPushButton* reset = nullptr;    // Reset_But
         std::array<QLabel*, 7> labels{}; // indexed by Label
     };
     struct Services {

@@ -24,6 +24,9 @@ int main(int argc, char* argv[]) {
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.
     services.arguments.assign(argv + 1, argv + argc);
     TMain_Form Main_Form(std::move(services));
+    // A signal can end the program while start-up still shows a box.
+    if (Main_Form.isClosed())
+        return 0;
     QObject::connect(&Main_Form, &TMain_Form::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     Main_Form.show();
     return app.exec();

@@ -25,11 +25,11 @@ namespace {
 // The window's controls by their names, as the layout gives them.
 struct Controls {
     explicit Controls(QWidget& w)
-        : Host_L(find<QLabel>(w, "Host_L")), Status_L(find<QLabel>(w, "Status_L")),
-          Total_L(find<QLabel>(w, "Total_L")), Lost_L(find<QLabel>(w, "Lost_L")), Min_L(find<QLabel>(w, "Min_L")),
-          Max_L(find<QLabel>(w, "Max_L")), Avg_L(find<QLabel>(w, "Avg_L")),
-          Start_But(find<QPushButton>(w, "Start_But")), Reset_But(find<QPushButton>(w, "Reset_But")),
-          Config_But(find<QPushButton>(w, "Config_But")), Tray_But(find<QPushButton>(w, "Tray_But")) {}
+        : Host_L(find<QLabel>(w, "Host_L")), Status_L(find<QLabel>(w, "Status_L")), Total_L(find<QLabel>(w, "Total_L")),
+          Lost_L(find<QLabel>(w, "Lost_L")), Min_L(find<QLabel>(w, "Min_L")), Max_L(find<QLabel>(w, "Max_L")),
+          Avg_L(find<QLabel>(w, "Avg_L")), Start_But(find<QPushButton>(w, "Start_But")),
+          Reset_But(find<QPushButton>(w, "Reset_But")), Config_But(find<QPushButton>(w, "Config_But")),
+          Tray_But(find<QPushButton>(w, "Tray_But")) {}
     template <class W> static W* find(QWidget& w, const char* name) {
         W* found = w.findChild<W*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
@@ -39,7 +39,9 @@ struct Controls {
     QPushButton *Start_But, *Reset_But, *Config_But, *Tray_But;
 };
 
-std::string SettingsFile() { return TestConfigHome() + "/Quorvan Corporation/Ostrevo.conf"; }
+std::string SettingsFile() {
+    return TestConfigHome() + "/Quorvan Corporation/Ostrevo.conf";
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

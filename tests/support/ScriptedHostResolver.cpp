@@ -91,6 +91,10 @@ std::string ScriptedHostResolver::FormatDottedAddress(std::uint32_t addr) {
     return text;
 }
 
-void ScriptedHostResolver::ResolverCleanup() { record("cleanup"); }
+void ScriptedHostResolver::ResolverCleanup() {
+    record("cleanup");
+}
 
-std::uint32_t ScriptedHostResolver::address(const std::string& dotted) { return inet_addr(dotted.c_str()); }
+std::uint32_t ScriptedHostResolver::address(const std::string& dotted) {
+    return inet_addr(dotted.c_str());
+}

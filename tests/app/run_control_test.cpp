@@ -1,0 +1,322 @@
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/RunControl.h"
+#include "engine/PosixHostResolver.h"
+#include "support/RecordingMessagePort.h"
+#include "support/RecordingWindowPort.h"
+#include "support/ScriptedHostResolver.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace {
+
+const ShownError NoHost{"Enter a HostName or an IP Adress.", "Options - Error"};
+const ShownError NoSockets{"Can't Load WinSockets.", "WSAStartup - Error"};
+const ShownError NotFound{"Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.",
+                          "Start - Error"};
+const ShownError NoChannel{"Can't open Ping Chanel.", "Start - Error"};
+
+// Made before the fixture's widgets.
+struct WithApp {
+    WithApp() { TestApp(); }
+};
+
+// Run control on its own widgets, with recorders for everything it drives.
+class RunControlTest : public ::testing::Test, private WithApp {
+protected:
+    void SetUp() override {
+        for (auto& l : labels)
+            l = std::make_unique<QLabel>(QStringLiteral("old"));
+        ping.setText(QStringLiteral("&Start"));
+        reset.setEnabled(false);
+        settings.Host = "127.0.0.1";
+    }
+
+    RunControl& make(std::shared_ptr<HostResolver> r = nullptr) {
+        RunControl::Widgets widgets;
+        widgets.ping = &ping;
+        widgets.reset = &reset;
+        for (std::size_t i = 0; i < labels.size(); ++i)
+            widgets.labels[i] = labels[i].get();
+        RunControl::Services services;
+        services.resolver = r ? r : resolver;
+        services.messages = &messages;
+        services.window = &window;
+        services.post = [this](WorkerMessage m) { posted.push_back(m); };
+        services.openOptions = [this] { ++optionsOpened; };
+        control = std::make_unique<RunControl>(settings, state, widgets, std::move(services));
+        QObject::connect(control.get(), &RunControl::startFinished, [this](bool) { ++startsFinished; });
+        return *control;
+    }
+
+    // Presses Start and lets a lookup, if any, come back.
+    void start() {
+        const int before = startsFinished;
+        control->Ping_ActionExecute();
+        ASSERT_TRUE(WaitFor([&] { return startsFinished > before; }));
+    }
+
+    [[nodiscard]] std::string label(Label l) const { return labels[static_cast<std::size_t>(l)]->text().toStdString(); }
+    [[nodiscard]] std::string caption() const { return ping.text().toStdString(); }
+
+    Settings settings;
+    AppState state;
+    QAction ping{nullptr};
+    QPushButton reset;
+    std::array<std::unique_ptr<QLabel>, 7> labels;
+    std::shared_ptr<ScriptedHostResolver> resolver = std::make_shared<ScriptedHostResolver>();
+    RecordingMessagePort messages;
+    RecordingWindowPort window;
+    std::vector<WorkerMessage> posted;
+    int optionsOpened = 0;
+    int startsFinished = 0;
+    std::unique_ptr<RunControl> control;
+};
+
+struct HostCase {
+    const char* name;
+    std::string host;
+    bool resolveIP;
+    std::string hostLabel;            // Host_L after the start
+    std::optional<ShownError> error;  // the box, when the start fails
+    std::vector<std::string> lookups; // name-service lookups made
+};
+
+class RunControlHosts : public RunControlTest, public ::testing::WithParamInterface<HostCase> {};
+
+TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
+    const HostCase& c = GetParam();
+    resolver->addName("db.example",
+                      {"db-7.hosts.example",
+                       {ScriptedHostResolver::address("127.0.0.7"), ScriptedHostResolver::address("127.0.0.8")}});
+    resolver->addName("broadcast.example", {"broadcast.example", {0xFFFFFFFFu}});
+    resolver->addName("empty.example", {"empty.example", {}});
+    resolver->addAddress("127.0.0.1", {"localhost", {ScriptedHostResolver::address("127.0.0.1")}});
+    settings.Host = c.host;
+    settings.ResolveIP = c.resolveIP;
+    make();
+    start();
+
+    std::vector<std::string> lookups;
+    for (const std::string& call : resolver->calls())
+        if (call.rfind("byname:", 0) == 0 || call.rfind("byaddr:", 0) == 0)
+            lookups.push_back(call);
+    EXPECT_EQ(lookups, c.lookups);
+    EXPECT_EQ(label(Label::Host), c.hostLabel);
+    EXPECT_EQ(resolver->count("startup"), 1u);
+    EXPECT_EQ(resolver->count("cleanup"), 1u);
+    if (c.error) {
+        EXPECT_EQ(messages.errors(), std::vector<ShownError>{*c.error});
+        EXPECT_FALSE(state.Running);
+        EXPECT_EQ(caption(), "Start");
+        EXPECT_TRUE(ping.isEnabled());
+        EXPECT_FALSE(reset.isEnabled());
+        EXPECT_TRUE(posted.empty());
+        for (Label l : {Label::Status, Label::Lost, Label::Min, Label::Max, Label::Avg})
+            EXPECT_EQ(label(l), "N/A");
+        EXPECT_EQ(label(Label::Total), "0");
+    } else {
+        EXPECT_TRUE(messages.errors().empty());
+        EXPECT_TRUE(state.Running);
+        EXPECT_EQ(caption(), "Stop");
+        EXPECT_TRUE(reset.isEnabled());
+        EXPECT_EQ(posted, std::vector<WorkerMessage>{WorkerMessage::PingStart});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, RunControlHosts,
+    ::testing::Values(
+        HostCase{"Dotted", "127.0.0.1", false, "127.0.0.1", std::nullopt, {}},
+        HostCase{"DottedReverseFound", "127.0.0.1", true, "localhost [127.0.0.1]", std::nullopt, {"byaddr:127.0.0.1"}},
+        HostCase{"DottedReverseMissing", "127.0.0.9", true, "127.0.0.9", std::nullopt, {"byaddr:127.0.0.9"}},
+        HostCase{"ShortForm", "127.1", false, "127.0.0.1", std::nullopt, {}},
+        HostCase{"HexForm", "0x7f.1", false, "127.0.0.1", std::nullopt, {}},
+        HostCase{"OctalNumber", "017700000001", false, "127.0.0.1", std::nullopt, {}},
+        HostCase{"OneNumber", "2130706433", false, "127.0.0.1", std::nullopt, {}},
+        HostCase{"NameFirstAddress",
+                 "db.example",
+                 false,
+                 "db-7.hosts.example [127.0.0.7]",
+                 std::nullopt,
+                 {"byname:db.example"}},
+        HostCase{"NameUnknown", "nowhere.example", false, "N/A", NotFound, {"byname:nowhere.example"}},
+        HostCase{"NameGivesAllOnes", "broadcast.example", false, "N/A", NotFound, {"byname:broadcast.example"}},
+        HostCase{"NameWithoutAddress", "empty.example", false, "N/A", NotFound, {"byname:empty.example"}},
+        HostCase{"AllOnes", "255.255.255.255", false, "N/A", NotFound, {"byname:255.255.255.255"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RunControlTest, NumericFormsNeedNoNameServiceWithTheRealResolver) {
+    settings.Host = "0x7f.1";
+    make(std::make_shared<PosixHostResolver>());
+    start();
+    EXPECT_EQ(label(Label::Host), "127.0.0.1");
+    EXPECT_TRUE(state.Running);
+    EXPECT_EQ(state.TargetAddress, ScriptedHostResolver::address("127.0.0.1"));
+}
+
+TEST_F(RunControlTest, EmptyHostReportsThenOpensTheOptions) {
+    settings.Host.clear();
+    make();
+    messages.onShow = [&] {
+        // The box comes before Start is given back and before the dialog opens.
+        EXPECT_EQ(caption(), "Wait...");
+        EXPECT_FALSE(ping.isEnabled());
+        EXPECT_EQ(optionsOpened, 0);
+    };
+    control->Ping_ActionExecute();
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoHost});
+    EXPECT_EQ(optionsOpened, 1);
+    EXPECT_TRUE(resolver->calls().empty());
+    EXPECT_EQ(caption(), "Start");
+    EXPECT_TRUE(ping.isEnabled());
+    EXPECT_EQ(label(Label::Host), "N/A");
+    EXPECT_FALSE(state.Running);
+}
+
+TEST_F(RunControlTest, SocketLayerFailureIsReportedAndCleanedUp) {
+    resolver->startupSucceeds = false;
+    make();
+    control->Ping_ActionExecute();
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoSockets});
+    EXPECT_EQ(resolver->calls(), (std::vector<std::string>{"startup", "cleanup"}));
+    EXPECT_EQ(caption(), "Start");
+    EXPECT_FALSE(state.Running);
+}
+
+TEST_F(RunControlTest, HostNotFoundBoxComesBeforeTheCleanup) {
+    settings.Host = "nowhere.example";
+    make();
+    messages.onShow = [&] { EXPECT_EQ(resolver->count("cleanup"), 0u); };
+    start();
+    EXPECT_EQ(resolver->calls().back(), "cleanup");
+}
+
+struct BufferCase {
+    std::int32_t buffer;
+    std::uint16_t granted;
+    std::uint16_t maxDatagram;
+    std::int32_t expected;
+};
+
+class RunControlBuffer : public RunControlTest, public ::testing::WithParamInterface<BufferCase> {};
+
+TEST_P(RunControlBuffer, LargeBufferIsLoweredToTheLargestDatagram) {
+    const BufferCase& c = GetParam();
+    settings.Buffer = c.buffer;
+    resolver->grantedVersion = c.granted;
+    resolver->maxDatagram = c.maxDatagram;
+    make();
+    start();
+    EXPECT_EQ(settings.Buffer, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RunControlBuffer,
+                         ::testing::Values(BufferCase{100000, 257, 65507, 65507}, BufferCase{65508, 257, 65507, 65507},
+                                           BufferCase{65507, 257, 65507, 65507}, BufferCase{32, 257, 65507, 32},
+                                           BufferCase{0, 257, 65507, 0}, BufferCase{100000, 514, 65507, 100000},
+                                           BufferCase{1000, 257, 512, 512}));
+
+TEST_F(RunControlTest, LoweredBufferStaysForTheNextStart) {
+    settings.Buffer = 100000;
+    make();
+    start();
+    control->StopRun();
+    control->WMPingStop(false);
+    resolver->maxDatagram = 65535; // a larger limit later does not raise it again
+    start();
+    EXPECT_EQ(settings.Buffer, 65507);
+}
+
+TEST_F(RunControlTest, WalksThroughTheRunStates) {
+    struct Expect {
+        const char* state;
+        const char* caption;
+        bool pingEnabled;
+        bool resetEnabled;
+        bool running;
+    };
+    const auto check = [&](const Expect& e) {
+        SCOPED_TRACE(e.state);
+        EXPECT_EQ(caption(), e.caption);
+        EXPECT_EQ(ping.isEnabled(), e.pingEnabled);
+        EXPECT_EQ(reset.isEnabled(), e.resetEnabled);
+        EXPECT_EQ(state.Running, e.running);
+    };
+    settings.Host = "db.example";
+    resolver->addName("db.example", {"db.example", {ScriptedHostResolver::address("127.0.0.7")}});
+    resolver->hold();
+    make();
+    check({"Idle", "&Start", true, false, false});
+
+    control->Ping_ActionExecute();
+    ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(5)));
+    check({"Starting", "Wait...", false, false, false});
+    EXPECT_TRUE(control->lookupPending());
+
+    // The window keeps working while the name service takes its time.
+    bool timerRan = false;
+    QTimer::singleShot(1, [&] { timerRan = true; });
+    EXPECT_TRUE(WaitFor([&] { return timerRan; }));
+    check({"Starting", "Wait...", false, false, false});
+
+    resolver->release();
+    ASSERT_TRUE(WaitFor([&] { return state.Running.load(); }));
+    check({"Active", "Stop", true, true, true});
+    EXPECT_FALSE(control->lookupPending());
+
+    control->Reset_ButClick();
+    check({"Active", "Stop", true, true, true});
+
+    control->Ping_ActionExecute();
+    check({"Stopping", "Wait...", false, false, true});
+
+    window.clear();
+    control->WMPingStop(false);
+    check({"Idle", "Start", true, false, false});
+    EXPECT_EQ(state.CurrentStatus, HostStatus::NA);
+    EXPECT_EQ(window.icons(), std::vector<HostStatus>{HostStatus::NA});
+    EXPECT_EQ(window.count(WindowEvent::Kind::Log), 0u); // the return to N/A is not logged
+    EXPECT_TRUE(messages.errors().empty());
+    EXPECT_EQ(posted, (std::vector<WorkerMessage>{WorkerMessage::PingStart, WorkerMessage::PingReset,
+                                                  WorkerMessage::PingStop}));
+}
+
+TEST_F(RunControlTest, ChannelFailureReturnsToIdleWithItsBox) {
+    make();
+    start();
+    messages.onShow = [&] {
+        EXPECT_FALSE(state.Running);
+        EXPECT_EQ(caption(), "Start");
+        EXPECT_FALSE(reset.isEnabled());
+    };
+    control->WMPingStop(true);
+    EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoChannel});
+}
+
+TEST_F(RunControlTest, AbandonedLookupIsIgnoredSafely) {
+    settings.Host = "slow.example";
+    resolver->addName("slow.example", {"slow.example", {ScriptedHostResolver::address("127.0.0.5")}});
+    resolver->hold();
+    make();
+    control->Ping_ActionExecute();
+    ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(5)));
+    control.reset(); // the window goes away while the DNS server hangs
+    resolver->release();
+    Spin(std::chrono::milliseconds(100));
+    EXPECT_TRUE(posted.empty());
+    EXPECT_TRUE(messages.errors().empty());
+    EXPECT_FALSE(state.Running);
+}
+
+} // namespace
