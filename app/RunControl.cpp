@@ -106,6 +106,7 @@ void RunControl::StartRun() {
                     if (receiver->ticket_ != ticket)
                         return;
                     receiver->ticket_.reset();
+                    Q_EMIT receiver->stateChanged();
                     receiver->finishStart(parsed, std::move(entry));
                 },
                 Qt::QueuedConnection);
@@ -125,7 +126,6 @@ void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entr
             "Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.", "Start - Error");
         resolver.ResolverCleanup();
         setPing("Start", true);
-        Q_EMIT stateChanged();
         Q_EMIT startFinished(false);
         return;
     }
