@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 #include <QAction>
 #include <QApplication>
@@ -146,6 +147,9 @@ void TMain_Form::createServices() {
     run.post = [this](WorkerMessage message) {
         if (worker_)
             worker_->post(message);
+        else if (message == WorkerMessage::PingStart) // no worker to probe: answer as a failed start would
+            QMetaObject::invokeMethod(
+                runControl_, [this] { runControl_->WMPingStop(true); }, Qt::QueuedConnection);
     };
     run.openOptions = [this] { ui_->Config_But->click(); };
     runControl_ = new RunControl(settings_, state_, widgets, std::move(run), this);
@@ -183,7 +187,12 @@ void TMain_Form::FormCreate() {
         ui_->Host_L->setText(QString::fromStdString(settings_.Host));
 
     worker_ = std::make_unique<ProbeWorker>(settings_, state_, *services_.channel, *windowPort_, alerts_.get());
-    worker_->start();
+    try {
+        worker_->start();
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "ostrevo: cannot start the probe thread: %s\n", e.what());
+        worker_.reset();
+    }
 
     bool start = requests.start;
     if (requests.tray) {

@@ -161,6 +161,18 @@ protected:
         return std::make_unique<Child>(args, environment(true), -1, (dir_ / "output.txt").string());
     }
 
+    // Waits until a window whose title matches `name` is on screen: the program is in its event loop (or in
+    // a box's) and its signal handlers are in place.
+    bool waitForWindow(const std::string& name) {
+        const std::string xdotool = Which("xdotool");
+        if (xdotool.empty()) {
+            std::this_thread::sleep_for(3s);
+            return true;
+        }
+        Child search({xdotool, "search", "--sync", "--onlyvisible", "--name", name}, environment(true));
+        return search.waitExit(20s) == 0;
+    }
+
     fs::path settingsFile() const { return dir_ / "config" / "Quorvan Corporation" / "Ostrevo.conf"; }
 
     static bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -234,8 +246,7 @@ TEST_F(EndToEnd, WithoutArgumentsTheSettingsAreWrittenAtExit) {
         SCOPED_TRACE(sig);
         fs::remove(settingsFile());
         auto app = launch({});
-        // The window is up once the program has read its (missing) settings and sits in its event loop.
-        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(waitForWindow("^Ostrevo ver"));
         app->signal(sig);
         EXPECT_EQ(app->waitExit(10s), 0) << ReadFile(dir_ / "output.txt");
         const std::string saved = ReadFile(settingsFile());
@@ -249,7 +260,7 @@ TEST_F(EndToEnd, SigtermWhileStartUpShowsABoxEnds) {
         GTEST_SKIP() << "Xvfb is not available";
     // The log cannot be opened: start-up reports it before the window is up.
     auto app = launch({"/logl=1", "/logf=/nonexistent-dir/x.log", "127.0.0.1"});
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(waitForWindow("^Logging - Error$"));
     app->signal(SIGTERM);
     EXPECT_EQ(app->waitExit(10s), 0) << ReadFile(dir_ / "output.txt");
 }
@@ -259,7 +270,7 @@ TEST_F(EndToEnd, SigtermDuringAFailingStartStillEnds) {
         GTEST_SKIP() << "Xvfb is not available";
     // No host: the start reports it in a box and opens the options dialog, both waiting for a user.
     auto app = launch({"/start"});
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(waitForWindow("^Options - Error$"));
     app->signal(SIGTERM);
     EXPECT_EQ(app->waitExit(10s), 0) << ReadFile(dir_ / "output.txt");
 }
