@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include <arpa/inet.h>
@@ -20,12 +21,33 @@
 #include "engine/ProbeWorker.h"
 #include "engine/WindowPort.h"
 #include "settings/Settings.h"
+#include "support/NetNamespace.h"
 
 namespace ProbeBench {
 
 inline void printSkipped(const char* name, const std::string& reason) {
     std::printf("%s: skipped (%s)\n", name, reason.c_str());
 }
+
+// A private network namespace that the calling thread has entered (threads it starts later are in it too).
+class PrivateNamespace {
+public:
+    explicit PrivateNamespace(const std::string& tag) : ns_(tag) {
+        if (ns_.ok())
+            inside_.emplace(ns_);
+    }
+    // Empty when the thread is inside; otherwise why not.
+    [[nodiscard]] std::string unavailable() const {
+        if (!ns_.ok())
+            return ns_.error();
+        return inside_->ok() ? std::string() : std::string("cannot enter the namespace");
+    }
+    [[nodiscard]] const std::string& name() const { return ns_.name(); }
+
+private:
+    NetNamespace ns_;
+    std::optional<NetNamespace::Entered> inside_;
+};
 
 inline double cpuSeconds(const rusage& usage) {
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "bench/ProbeBench.h"
-#include "support/NetNamespace.h"
 
 namespace {
 constexpr const char* kName = "rss_growth_kib_1m_probes";
@@ -13,14 +12,9 @@ constexpr std::uint64_t kProbes = 1'000'000;
 } // namespace
 
 int main() {
-    NetNamespace ns("bench-rss");
-    if (!ns.ok()) {
-        ProbeBench::printSkipped(kName, ns.error());
-        return 0;
-    }
-    NetNamespace::Entered inside(ns);
-    if (!inside.ok()) {
-        ProbeBench::printSkipped(kName, "cannot enter the namespace");
+    const ProbeBench::PrivateNamespace ns("bench-rss");
+    if (const std::string reason = ns.unavailable(); !reason.empty()) {
+        ProbeBench::printSkipped(kName, reason);
         return 0;
     }
     long early = -1;

@@ -14,7 +14,6 @@
 
 #include "bench/ProbeBench.h"
 #include "support/EchoResponder.h"
-#include "support/NetNamespace.h"
 
 namespace {
 
@@ -41,15 +40,14 @@ std::vector<double> pingTimes() {
 
 int main() {
     using namespace std::chrono_literals;
-    NetNamespace ns("bench-rtt");
-    if (!ns.ok()) {
-        ProbeBench::printSkipped(kName, ns.error());
+    const ProbeBench::PrivateNamespace ns("bench-rtt");
+    if (const std::string reason = ns.unavailable(); !reason.empty()) {
+        ProbeBench::printSkipped(kName, reason);
         return 0;
     }
-    NetNamespace::Entered inside(ns);
-    EchoResponder responder(ns.name(), {20ms, std::nullopt, true});
-    if (!inside.ok() || !responder.ok()) {
-        ProbeBench::printSkipped(kName, responder.ok() ? "cannot enter the namespace" : responder.error());
+    const EchoResponder responder(ns.name(), {20ms, std::nullopt, true});
+    if (!responder.ok()) {
+        ProbeBench::printSkipped(kName, responder.error());
         return 0;
     }
     IcmpEchoChannel channel;

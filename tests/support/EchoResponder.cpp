@@ -147,9 +147,11 @@ void EchoResponder::serve(int socket) {
         }
         while (!pending.empty() && pending.begin()->first <= monotonicNanos()) {
             const PendingReply& reply = pending.begin()->second;
+            // Counted first: on loopback the reply may reach the prober before sendto returns.
+            ++answered_;
             if (sendto(socket, reply.packet.data(), reply.packet.size(), 0,
-                       reinterpret_cast<const sockaddr*>(&reply.to), sizeof reply.to) >= 0)
-                ++answered_;
+                       reinterpret_cast<const sockaddr*>(&reply.to), sizeof reply.to) < 0)
+                --answered_;
             pending.erase(pending.begin());
         }
     }
