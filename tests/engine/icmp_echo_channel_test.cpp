@@ -149,6 +149,16 @@ TEST_P(IcmpEchoChannelInNamespace, KernelRepliesAreGoodReplies) {
         expectGoodReply(probe(*channel_, size), size, 64);
 }
 
+TEST_P(IcmpEchoChannelInNamespace, LargestEchoFitsAndOneByteMoreIsTooBig) {
+    expectGoodReply(probe(*channel_, 65507), 65507, 64);
+    for (std::uint16_t size : {65508, 65535}) {
+        Probe p = probe(*channel_, size);
+        EXPECT_EQ(p.replies, 0u) << describe(p);
+        EXPECT_EQ(p.error, IpStatus::PacketTooBig) << describe(p);
+    }
+    expectGoodReply(probe(*channel_), 32, 64);
+}
+
 TEST_P(IcmpEchoChannelInNamespace, ReopensAfterClose) {
     channel_->close();
     Probe closed = probe(*channel_);
