@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "engine/IcmpStatus.h"
+#include "engine/RoundTrip.h"
 
 namespace {
 
@@ -101,12 +102,24 @@ int setOption(int fd, int level, int name, int value) {
     return setsockopt(fd, level, name, &value, sizeof value);
 }
 
-void fillReply(ReplyArea& area, const EchoMatch& match, const timespec& sentAt) {
-    const std::int64_t elapsed = std::max<std::int64_t>(0, nanosBetween(sentAt, now()));
+// The two clocks right after a receive, read back to back so that they tell the same moment.
+RoundTrip::Readings readingsAfterReceive(const timespec& sentAt) {
+    RoundTrip::Readings readings;
+    readings.sentMono = RoundTrip::Nanos(sentAt);
+    timespec mono{};
+    timespec real{};
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    clock_gettime(CLOCK_REALTIME, &real);
+    readings.receivedMono = RoundTrip::Nanos(mono);
+    readings.receivedReal = RoundTrip::Nanos(real);
+    return readings;
+}
+
+void fillReply(ReplyArea& area, const EchoMatch& match, std::uint32_t roundTripMs) {
     area.Reply = EchoReply{};
     area.Reply.Address = match.source;
     area.Reply.Status = static_cast<std::uint32_t>(match.status);
-    area.Reply.RoundTripTime = static_cast<std::uint32_t>(elapsed / 1'000'000);
+    area.Reply.RoundTripTime = roundTripMs;
     area.Reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
     area.Reply.Data = sizeof(EchoReply);
     area.Reply.Options.Ttl = match.ttl;
@@ -166,6 +179,9 @@ int IcmpEchoChannel::openSocket(SocketKind kind) {
                         (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
         failed |= setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
+    // The kernel's arrival stamp keeps a late wake-up of this thread out of the round-trip time; without
+    // it the time is taken after the receive, so a refusal costs accuracy only.
+    (void)setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
     if (failed != 0) {
         const int error = errno;
         ::close(fd);
@@ -291,26 +307,29 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key,
             return Received::Other;
         return isSocketFault(errno) ? Received::Failed : Received::PendingError;
     }
+    RoundTrip::Readings readings = readingsAfterReceive(sentAt);
     if ((message.msg_flags & MSG_TRUNC) != 0)
         return Received::Other;
-    const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
-    EchoMatch match;
-    if (kind_ == SocketKind::Raw) {
-        match = IcmpPacket::matchRawPacket(bytes, key);
-    } else {
-        std::uint8_t ttl = 0;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                int value = 0;
-                std::memcpy(&value, CMSG_DATA(c), sizeof value);
-                ttl = static_cast<std::uint8_t>(value);
-            }
+    std::uint8_t ttl = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS &&
+            c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            readings.kernelReal = RoundTrip::Nanos(stamp);
+        } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            int value = 0;
+            std::memcpy(&value, CMSG_DATA(c), sizeof value);
+            ttl = static_cast<std::uint8_t>(value);
         }
-        match = IcmpPacket::matchDatagramReply(bytes, from.sin_addr.s_addr, ttl, key);
     }
+    const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
+    const EchoMatch match = kind_ == SocketKind::Raw
+                                ? IcmpPacket::matchRawPacket(bytes, key)
+                                : IcmpPacket::matchDatagramReply(bytes, from.sin_addr.s_addr, ttl, key);
     if (match.kind == EchoMatch::Kind::None)
         return Received::Other;
-    fillReply(area, match, sentAt);
+    fillReply(area, match, RoundTrip::Milliseconds(readings));
     return Received::Matched;
 }
 
@@ -331,6 +350,8 @@ bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sen
                 continue;
             return matched;
         }
+        // An error is timed when it is read; its arrival stamp is not worth a second guard.
+        const std::uint32_t roundTripMs = RoundTrip::Milliseconds(readingsAfterReceive(sentAt));
         if (matched || kind_ != SocketKind::Datagram ||
             !IcmpPacket::quotesRequest({quoted, static_cast<std::size_t>(length)}, key.sequence))
             continue;
@@ -365,7 +386,7 @@ bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sen
             }
         }
         if (match.kind == EchoMatch::Kind::Error) {
-            fillReply(area, match, sentAt);
+            fillReply(area, match, roundTripMs);
             matched = true;
         }
     }

@@ -1,0 +1,28 @@
+#include "engine/RoundTrip.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace RoundTrip {
+
+std::int64_t Nanos(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+std::int64_t ElapsedNanos(const Readings& readings) {
+    const std::int64_t woken = std::max<std::int64_t>(0, readings.receivedMono - readings.sentMono);
+    if (!readings.kernelReal)
+        return woken;
+    // How long the packet waited for us. Outside [0, woken] the wall clock was set while we waited.
+    const std::int64_t queued = readings.receivedReal - *readings.kernelReal;
+    if (queued < 0 || queued > woken)
+        return woken;
+    return woken - queued;
+}
+
+std::uint32_t Milliseconds(const Readings& readings) {
+    const std::int64_t millis = ElapsedNanos(readings) / 1'000'000;
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(millis, std::numeric_limits<std::uint32_t>::max()));
+}
+
+} // namespace RoundTrip
