@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "engine/IcmpStatus.h"
 
@@ -67,16 +69,34 @@ bool isEchoOf(std::span<const std::uint8_t> icmp, std::uint8_t type, const EchoR
 
 } // namespace
 
+// Summed in native-order 32-bit words: the ones' complement sum does not care about byte order or word width,
+// so only the folded result needs turning into network order. Every request and reply goes through here.
 std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
     std::uint64_t sum = 0;
     std::size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2)
-        sum += static_cast<std::uint32_t>(bytes[i] << 8 | bytes[i + 1]);
-    if (i < bytes.size())
-        sum += static_cast<std::uint32_t>(bytes[i] << 8);
+    for (; i + 4 <= bytes.size(); i += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        sum += word;
+    }
+    if (i + 2 <= bytes.size()) {
+        std::uint16_t word = 0;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        sum += word;
+        i += 2;
+    }
+    if (i < bytes.size()) {
+        const std::uint8_t last[2] = {bytes[i], 0};
+        std::uint16_t word = 0;
+        std::memcpy(&word, last, sizeof word);
+        sum += word;
+    }
     while (sum >> 16)
         sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<std::uint16_t>(~sum & 0xffff);
+    auto folded = static_cast<std::uint16_t>(~sum & 0xffff);
+    if constexpr (std::endian::native == std::endian::little)
+        folded = static_cast<std::uint16_t>(folded >> 8 | folded << 8);
+    return folded;
 }
 
 void buildEchoRequest(std::vector<std::uint8_t>& packet, std::uint16_t id, std::uint16_t sequence,

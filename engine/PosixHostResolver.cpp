@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -69,13 +71,19 @@ std::optional<HostEntry> PosixHostResolver::LookupHostByAddress(std::uint32_t ad
     return HostEntry{name, {address}};
 }
 
+// By hand rather than with inet_ntop: the worker formats every reply's address, and the C library's
+// version goes through sprintf.
 std::string PosixHostResolver::FormatDottedAddress(std::uint32_t address) {
-    in_addr in{};
-    in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &in, text, sizeof text) == nullptr)
-        return {};
-    return text;
+    std::array<std::uint8_t, 4> bytes{}; // network order: the first byte is the first number
+    std::memcpy(bytes.data(), &address, bytes.size());
+    char text[INET_ADDRSTRLEN];
+    char* const end = text + sizeof text;
+    char* p = std::to_chars(text, end, bytes[0]).ptr;
+    for (std::size_t i = 1; i < bytes.size(); ++i) {
+        *p++ = '.';
+        p = std::to_chars(p, end, bytes[i]).ptr;
+    }
+    return {text, p};
 }
 
 void PosixHostResolver::ResolverCleanup() {}

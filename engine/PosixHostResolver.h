@@ -2,8 +2,8 @@
 
 #include "engine/HostResolver.h"
 
-// The C library's name service: inet_addr, getaddrinfo, getnameinfo and inet_ntop. Every operation is
-// reentrant, so lookups may run on any thread; there is no socket layer to start.
+// The C library's name service (inet_addr, getaddrinfo, getnameinfo); addresses are formatted by hand.
+// Every operation is reentrant, so lookups may run on any thread; there is no socket layer to start.
 class PosixHostResolver final : public HostResolver {
 public:
     // The largest ICMP echo payload over IPv4: 65535 minus the IP and ICMP headers.

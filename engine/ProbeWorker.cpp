@@ -1,6 +1,7 @@
 #include "engine/ProbeWorker.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "engine/IcmpStatus.h"
 
@@ -8,6 +9,11 @@ namespace {
 
 constexpr std::uint8_t kPayloadByte = 0x20;
 constexpr std::int32_t kLargestPayload = 0xFFFF; // the request size is a 16-bit quantity
+
+void appendNumber(std::string& text, std::uint32_t value) {
+    char digits[10];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
 
 } // namespace
 
@@ -137,17 +143,23 @@ void ProbeWorker::probeCycle() {
                           static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
     const EchoReply& reply = replyArea_.Reply;
     std::int32_t outcome = kSlotFailure;
+    // The line is rebuilt in place every cycle, so a steady run of replies costs it no allocation.
     if (replies == 0) {
         stats_.addLoss();
         statusLine_ = IcmpStatusText(channel_.lastError());
     } else if (reply.Status != 0) {
         stats_.addLoss();
-        statusLine_ = "Replay from " + names_.FormatDottedAddress(reply.Address) + ": " +
-                      IcmpStatusText(static_cast<std::int32_t>(reply.Status));
+        startReplyLine(reply);
+        statusLine_ += ": ";
+        statusLine_ += IcmpStatusText(static_cast<std::int32_t>(reply.Status));
     } else {
-        statusLine_ = "Replay from " + names_.FormatDottedAddress(reply.Address) +
-                      ": bytes=" + std::to_string(reply.DataSize) + " time=" + std::to_string(reply.RoundTripTime) +
-                      "ms TTL=" + std::to_string(reply.Options.Ttl);
+        startReplyLine(reply);
+        statusLine_ += ": bytes=";
+        appendNumber(statusLine_, reply.DataSize);
+        statusLine_ += " time=";
+        appendNumber(statusLine_, reply.RoundTripTime);
+        statusLine_ += "ms TTL=";
+        appendNumber(statusLine_, reply.Options.Ttl);
         stats_.addReply(reply.RoundTripTime);
         outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.RoundTripTime, 0x7FFFFFFF));
         window_.setLabel(Label::Min, stats_.minText());
@@ -163,6 +175,11 @@ void ProbeWorker::probeCycle() {
 
     if (settings_.LogLevel.load() == 2)
         window_.postLog(state_.CurrentStatus.load(), statusLine_);
+}
+
+void ProbeWorker::startReplyLine(const EchoReply& reply) {
+    statusLine_.assign("Replay from ");
+    statusLine_ += names_.FormatDottedAddress(reply.Address);
 }
 
 void ProbeWorker::pauseAfterCycle() {

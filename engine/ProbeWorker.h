@@ -46,6 +46,7 @@ private:
     void endRun();
     void releaseRun();
     void probeCycle();
+    void startReplyLine(const EchoReply& reply);
     void pauseAfterCycle();
     void markEnded();
 

@@ -69,6 +69,28 @@ TEST(IcmpChecksum, MatchesKnownAnswers) {
     EXPECT_EQ(IcmpPacket::checksum(request), 0) << "a request must check out at its receiver";
 }
 
+// The checksum is summed in wide words; the plain RFC 1071 sum over big-endian 16-bit words is the reference,
+// at every length (so every tail of the wide loop) and with sums that carry many times.
+TEST(IcmpChecksum, AgreesWithTheBigEndianWordSumAtEveryLength) {
+    const auto reference = [](const Bytes& bytes) {
+        std::uint32_t sum = 0;
+        for (std::size_t i = 0; i < bytes.size(); i += 2)
+            sum += static_cast<std::uint32_t>(bytes[i] << 8 | (i + 1 < bytes.size() ? bytes[i + 1] : 0));
+        while (sum >> 16)
+            sum = (sum & 0xffff) + (sum >> 16);
+        return static_cast<std::uint16_t>(~sum & 0xffff);
+    };
+    std::uint32_t state = 12345;
+    for (const std::uint8_t fill : {0x00, 0xff, 0x20}) {
+        Bytes bytes;
+        for (std::size_t length = 0; length <= 300; ++length) {
+            EXPECT_EQ(IcmpPacket::checksum(bytes), reference(bytes)) << "length " << length << " fill " << int{fill};
+            state = state * 1103515245 + 12345; // a few bytes that are not the fill
+            bytes.push_back(length % 7 == 0 ? static_cast<std::uint8_t>(state >> 16) : fill);
+        }
+    }
+}
+
 TEST(IcmpRawMatch, TakesOnlyTheReplyToThisRequest) {
     const Bytes reply = ipv4(kTarget, kTarget, echo(IcmpPacket::kEchoReply, kId, kSequence, 40), 61);
     const EchoMatch match = IcmpPacket::matchRawPacket(reply, kKey);
