@@ -33,11 +33,11 @@ build: deps $(BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/app/ostrevo $(ARGS)
 
-# The engine, settings and alerts tests also run under ThreadSanitizer: the worker thread must be race-free.
+# The engine, settings and alerts tests run again under ThreadSanitizer: the worker thread must be race-free.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=tsan -DOSTREVO_BUILD_APP=OFF -DOSTREVO_WERROR=$(WERROR)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -L engine
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure

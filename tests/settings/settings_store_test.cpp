@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +51,11 @@ protected:
     void WriteFile(const std::string& content) {
         fs::create_directories(folder_);
         std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
+        // The kernel stamps files from a coarse clock, so two quick rewrites of the same size can look
+        // unchanged to QSettings' cache. A real edit by another program lies further apart: mimic that.
+        static int edits = 0;
+        timespec times[2] = {{0, UTIME_NOW}, {time(nullptr) + 10 * ++edits, 0}};
+        utimensat(AT_FDCWD, file_.c_str(), times, 0);
     }
     [[nodiscard]] std::string ReadFile() const {
         std::ifstream in(file_, std::ios::binary);
