@@ -197,7 +197,9 @@ void TMain_Form::FormCreate() {
     bool start = requests.start;
     if (requests.tray) {
         state_.InTray = false;
-        ui_->Tray_But->click();
+        // As the Tray button does, but without a notification area there is no one to answer a box yet: the
+        // window simply stays and the run starts all the same.
+        tray_->Tray_ButClick(false);
         // Handled once the event loop has shown the window: the double-click hides it again.
         if (state_.InTray)
             QMetaObject::invokeMethod(

@@ -9,10 +9,13 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 
 #include "app/ConfigDlg.h"
 #include "app/MainForm.h"
 #include "app/RunControl.h"
+#include "app/StatusIcons.h"
+#include "app/TrayController.h"
 #include "engine/IcmpEchoChannel.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
@@ -40,6 +43,15 @@ struct Controls {
 
 std::string SettingsFile() {
     return TestConfigHome() + "/Quorvan Corporation/Ostrevo.conf";
+}
+
+// Icons are rendered anew on every call, so they are compared by their pixels.
+QImage WindowIcon(const QWidget& window) {
+    return window.windowIcon().pixmap(32, 32).toImage();
+}
+
+QImage LargeIcon(HostStatus status) {
+    return StatusIcons::large(status).pixmap(32, 32).toImage();
 }
 
 std::string ReadFile(const std::string& path) {
@@ -150,6 +162,39 @@ TEST_F(MainFormTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
     EXPECT_TRUE(f.optionsAction()->isEnabled());
     EXPECT_EQ(f.state().CurrentStatus, HostStatus::NA);
     EXPECT_TRUE(messages->errors().empty());
+}
+
+TEST_F(MainFormTest, WindowIconFollowsTheStatusWhileTheTrayIconStaysOut) {
+    // Two tries: two good replies make Good, a failure after them Average, a second failure Bad.
+    TMain_Form& f = makeScripted({"/i=1", "/tries=2", "127.0.0.1"});
+    EXPECT_EQ(WindowIcon(f), LargeIcon(HostStatus::NA));
+    Controls(f).Start_But->click();
+    ASSERT_TRUE(f.state().Running);
+    const std::pair<EchoOutcome, HostStatus> steps[] = {{EchoOutcome::good(2), HostStatus::NA},
+                                                        {EchoOutcome::good(2), HostStatus::Good},
+                                                        {EchoOutcome::failure(), HostStatus::Average},
+                                                        {EchoOutcome::failure(), HostStatus::Bad}};
+    int cycles = 0;
+    for (const auto& [outcome, status] : steps) {
+        SCOPED_TRACE(status);
+        scripted().push(outcome);
+        // The next request waiting means this cycle has handed everything to the window.
+        ASSERT_TRUE(scripted().waitUntilStarved(std::chrono::seconds(10)));
+        const QString total = QString::number(++cycles);
+        EXPECT_TRUE(
+            WaitFor([&] { return Controls(f).Total_L->text() == total && WindowIcon(f) == LargeIcon(status); }));
+        EXPECT_EQ(f.state().CurrentStatus, status);
+        // No notification area here: the icon never comes up, and no status change sneaks it in.
+        EXPECT_FALSE(f.state().InTray);
+        EXPECT_FALSE(f.tray().icon()->isVisible());
+        EXPECT_TRUE(f.tray().icon()->icon().isNull());
+    }
+
+    scripted().setFallback(EchoOutcome::failure());
+    Controls(f).Start_But->click(); // Stop
+    ASSERT_TRUE(WaitFor([&] { return !f.state().Running; }));
+    EXPECT_EQ(WindowIcon(f), LargeIcon(HostStatus::NA)) << "dark again once the run has ended";
+    EXPECT_FALSE(f.tray().icon()->isVisible());
 }
 
 TEST_F(MainFormTest, FailedChannelReturnsToIdleWithItsBox) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <QWidget>
@@ -10,12 +12,17 @@
 #include <functional>
 #include <memory>
 
+#include "app/MainForm.h"
+#include "app/StatusIcons.h"
 #include "app/TrayController.h"
 #include "engine/AppState.h"
 #include "settings/Settings.h"
 #include "support/ChildProcess.h"
-#include "support/WidgetApp.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
 #include "support/XvfbDisplay.h"
+#include "tests/app/AppTestSupport.h"
 
 // The tray needs a real window system: the program runs on a private Xvfb display, first without any
 // notification area, then with trayer providing one.
@@ -40,7 +47,7 @@ Desktop& desktop() {
         } else {
             made.problem = made.display->error();
         }
-        widgetApp();
+        TestApp(); // on the display chosen above, with a private HOME for the windows' settings
         return made;
     }();
     return d;
@@ -234,6 +241,48 @@ TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
     EXPECT_NE(bad, good);
     QColor lamp = good.pixelColor(8, 13);
     EXPECT_GT(lamp.green(), 180) << lamp.name().toStdString();
+}
+
+// The window's own wiring: a status reached before the tray icon exists is what the icon shows once it is
+// added, later changes reach both icons, and the end of the run makes both dark again.
+TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
+    auto channel = std::make_unique<ScriptedEchoChannel>();
+    ScriptedEchoChannel& script = *channel;
+    TMain_Form::Services services;
+    services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
+    services.resolver = std::make_shared<ScriptedHostResolver>();
+    services.channel = std::move(channel);
+    services.messages = std::make_unique<RecordingMessagePort>();
+    services.watchSignals = false;
+    TMain_Form form(std::move(services));
+    form.show();
+    const auto windowIcon = [&] { return form.windowIcon().pixmap(32, 32).toImage(); };
+    const auto trayIcon = [&] { return form.tray().icon()->icon().pixmap(16, 16).toImage(); };
+    const auto large = [](HostStatus s) { return StatusIcons::large(s).pixmap(32, 32).toImage(); };
+    const auto small = [](HostStatus s) { return StatusIcons::small(s).pixmap(16, 16).toImage(); };
+
+    form.findChild<QPushButton*>(QStringLiteral("Start_But"))->click();
+    ASSERT_TRUE(form.state().Running);
+    script.push(EchoOutcome::failure());
+    ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
+    ASSERT_TRUE(waitFor([&] { return windowIcon() == large(HostStatus::Bad); }));
+    EXPECT_FALSE(form.tray().icon()->isVisible());
+
+    form.findChild<QPushButton*>(QStringLiteral("Tray_But"))->click();
+    ASSERT_TRUE(form.state().InTray);
+    EXPECT_TRUE(form.tray().icon()->isVisible());
+    EXPECT_EQ(trayIcon(), small(HostStatus::Bad));
+
+    script.push(EchoOutcome::good(2));
+    ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
+    EXPECT_TRUE(
+        waitFor([&] { return windowIcon() == large(HostStatus::Good) && trayIcon() == small(HostStatus::Good); }));
+
+    script.setFallback(EchoOutcome::good(2));
+    form.pingAction()->trigger(); // Stop
+    ASSERT_TRUE(waitFor([&] { return !form.state().Running; }));
+    EXPECT_EQ(windowIcon(), large(HostStatus::NA));
+    EXPECT_EQ(trayIcon(), small(HostStatus::NA));
 }
 
 } // namespace
