@@ -28,15 +28,11 @@ std::optional<std::uint32_t> MessageQueue::take() {
     return message;
 }
 
-bool MessageQueue::wakes(WakeOn wake) const {
-    return wake == WakeOn::AnyMessage ? !messages_.empty() : pendingStops_ > 0;
-}
-
-bool MessageQueue::pause(std::chrono::milliseconds timeout, WakeOn wake) {
+bool MessageQueue::pause(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     if (timeout <= std::chrono::milliseconds::zero())
-        return wakes(wake);
-    return changed_.wait_for(lock, timeout, [&] { return wakes(wake); });
+        return pendingStops_ > 0;
+    return changed_.wait_for(lock, timeout, [this] { return pendingStops_ > 0; });
 }
 
 std::size_t MessageQueue::size() const {

@@ -100,7 +100,9 @@ void ProbeWorker::run() {
             probeCycle();
             pauseAfterCycle();
         } else {
-            queue_.pause(kIdlePause, MessageQueue::WakeOn::AnyMessage);
+            // A start waits for the end of the idle pause: run control marks the run as running just after
+            // it posts the start, and the first status change of the run must find it marked to be logged.
+            queue_.pause(kIdlePause);
         }
     }
 }
@@ -185,5 +187,5 @@ void ProbeWorker::startReplyLine(const EchoReply& reply) {
 void ProbeWorker::pauseAfterCycle() {
     if (settings_.Interval <= 0)
         return; // back to back
-    queue_.pause(std::chrono::milliseconds(settings_.Interval), MessageQueue::WakeOn::StopOrQuit);
+    queue_.pause(std::chrono::milliseconds(settings_.Interval));
 }

@@ -118,6 +118,28 @@ TEST(WorkerLifecycle, ResetWaitsForTheNextTurnDuringAPause) {
     EXPECT_TRUE(h.quit());
 }
 
+TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpWhenItsPauseEnds) {
+    // Run control marks the run as running only after it has posted the start; the first status change of
+    // the run must still find it marked, or its level 1 log record is lost.
+    WorkerHarness h;
+    h.settings.AnalizeMode = 1; // the first outcome decides
+    h.settings.LogLevel = 1;
+    h.channel.setFallback(EchoOutcome::good(1));
+    ProbeWorker& worker = h.started();
+    h.state.Running = false;
+    worker.post(WorkerMessage::PingStop); // answered at once; the idle pause follows the answer
+    ASSERT_TRUE(h.window.waitForStops(1, kPatience));
+    worker.post(WorkerMessage::PingStart);
+    std::this_thread::sleep_for(20ms); // a window thread slow to reach its next statement
+    EXPECT_EQ(h.channel.sends(), 0u) << "a start is not a reason to cut the idle pause short";
+    h.state.Running = true;
+    ASSERT_TRUE(cycles(h.window, 1));
+    const std::vector<WindowEvent> logs = h.window.eventsOf(Kind::Log);
+    ASSERT_FALSE(logs.empty());
+    EXPECT_EQ(logs.front(), WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=1ms TTL=64"));
+    EXPECT_TRUE(h.quit());
+}
+
 TEST(WorkerLifecycle, AStopWaitsForTheProbeUnderWay) {
     WorkerHarness h;
     ASSERT_TRUE(h.runScript({EchoOutcome::good(3)})); // the second probe now waits on the script
