@@ -126,6 +126,26 @@ TEST_F(MainFormTest, StartsIdleWithVersionCaptionAndTheGivenHost) {
     EXPECT_TRUE(QFontInfo(ui->Start_But->font()).bold());
 }
 
+// A host is text, whatever it looks like: markup in it must not turn the field into rich text.
+TEST_F(MainFormTest, ValueFieldsShowTheirTextLiterally) {
+    const QString host = QStringLiteral("<u>x&lt;</u>");
+    TMain_Form& f = makeScripted({host.toStdString()});
+    Controls c(f);
+    EXPECT_EQ(f.settings().Host, host.toStdString());
+    for (QLabel* l : {c.Host_L, c.Status_L, c.Total_L, c.Lost_L, c.Min_L, c.Max_L, c.Avg_L}) {
+        l->setText(host);
+        QLabel literal;
+        literal.setStyle(l->style());
+        literal.setFont(l->font());
+        literal.setFrameStyle(l->frameStyle());
+        literal.setIndent(l->indent());
+        literal.setAlignment(l->alignment());
+        literal.setTextFormat(Qt::PlainText);
+        literal.setText(host);
+        EXPECT_EQ(l->sizeHint(), literal.sizeHint()) << l->objectName().toStdString();
+    }
+}
+
 TEST_F(MainFormTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
     TMain_Form& f = makeScripted({"/i=1", "127.0.0.1"});
     Controls c(f);
