@@ -9,7 +9,7 @@ WERROR     := $(if $(CI),ON,OFF)
 
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev \
             qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins \
-            xvfb xauth trayer x11-apps xdotool imagemagick fonts-wine xdg-utils \
+            xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
             nftables iproute2 iputils-ping util-linux procps
 
 .PHONY: all deps build run test tsan bench clean
