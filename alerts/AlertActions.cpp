@@ -1,6 +1,6 @@
 #include "alerts/AlertActions.h"
 
-#include "alerts/StatusWords.h"
+#include "engine/HostStatus.h"
 #include "engine/IcmpStatus.h"
 
 AlertActions::AlertActions(const Settings& settings, SoundPlayer& sound, Launcher& launcher)

@@ -2,11 +2,26 @@
 
 #include <cstdint>
 #include <ostream>
+#include <string_view>
 
 enum class HostStatus : std::uint8_t { NA = 0, Bad = 1, Average = 2, Good = 3 };
 
+// Word of a host status. The log and the alert parameters differ only in the word for no status
+// ("N/A" and "NA").
+[[nodiscard]] inline std::string_view StatusWord(HostStatus status, std::string_view noStatus = "N/A") {
+    switch (status) {
+    case HostStatus::Bad:
+        return "Bad";
+    case HostStatus::Average:
+        return "Average";
+    case HostStatus::Good:
+        return "Good";
+    case HostStatus::NA:
+        break;
+    }
+    return noStatus;
+}
+
 inline std::ostream& operator<<(std::ostream& os, HostStatus s) {
-    static const char* const names[] = {"N/A", "Bad", "Average", "Good"};
-    auto i = static_cast<unsigned>(s);
-    return os << (i < 4 ? names[i] : "?");
+    return os << StatusWord(s);
 }

@@ -60,8 +60,8 @@ public:
     }
 
     void showStatusIcon(HostStatus status) override {
-        const char* const words[] = {"N/A", "Bad", "Average", "Good"};
-        std::printf("    Status %s\n", words[static_cast<unsigned>(status) & 3]);
+        const std::string_view word = StatusWord(status);
+        std::printf("    Status %.*s\n", static_cast<int>(word.size()), word.data());
     }
 
     void postLog(HostStatus, std::string) override {}
