@@ -8,38 +8,38 @@ AlertActions::AlertActions(const Settings& settings, SoundPlayer& sound, Launche
 
 void AlertActions::raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine,
                               const ReplyArea& area) {
-    const std::string& soundFile = edge == AlertEdge::StartResponding ? settings_.SndStart : settings_.SndStop;
+    const std::string& soundFile = edge == AlertEdge::StartResponding ? settings_.startSound : settings_.stopSound;
     if (!soundFile.empty())
         sound_.play(soundFile);
-    if (!settings_.AppFileName.empty())
-        RunAlertApp(edge, current, statusLine, area);
+    if (!settings_.appFileName.empty())
+        runAlertApp(edge, current, statusLine, area);
 }
 
-void AlertActions::RunAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine,
+void AlertActions::runAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine,
                                const ReplyArea& area) {
     const ReplyArea copy = area;
-    const std::uint32_t errorCode = copy.Reply.Status;
-    const std::string address = settings_.Host;
-    const std::string status{StatusWord(current, "NA")};
+    const std::uint32_t errorCode = copy.reply.status;
+    const std::string address = settings_.host;
+    const std::string status{statusWord(current, "NA")};
     const std::string code = std::to_string(static_cast<unsigned>(current));
-    const std::string errorText = IcmpStatusText(static_cast<std::int32_t>(errorCode));
+    const std::string errorText = icmpStatusText(static_cast<std::int32_t>(errorCode));
     const std::string errcode = std::to_string(errorCode);
 
     LaunchRequest request;
-    request.file = settings_.AppFileName;
-    request.params = settings_.AppParams;
+    request.file = settings_.appFileName;
+    request.params = settings_.appParams;
     if (!request.params.empty() && request.params.find('%') != std::string::npos) {
         // Each step sees the text as the steps before left it, so a placeholder brought in by the status
         // line can be filled by a later step; users' scripts may depend on that order.
-        request.params = ReplaceFirst(std::move(request.params), "%address%", address);
-        request.params = ReplaceFirst(std::move(request.params), "%responce%", Quote(statusLine));
-        request.params = ReplaceFirst(std::move(request.params), "%status%", status);
-        request.params = ReplaceFirst(std::move(request.params), "%code%", code);
-        request.params = ReplaceFirst(std::move(request.params), "%error%", Quote(errorText));
-        request.params = ReplaceFirst(std::move(request.params), "%errcode%", errcode);
+        request.params = replaceFirst(std::move(request.params), "%address%", address);
+        request.params = replaceFirst(std::move(request.params), "%responce%", quote(statusLine));
+        request.params = replaceFirst(std::move(request.params), "%status%", status);
+        request.params = replaceFirst(std::move(request.params), "%code%", code);
+        request.params = replaceFirst(std::move(request.params), "%error%", quote(errorText));
+        request.params = replaceFirst(std::move(request.params), "%errcode%", errcode);
     }
-    request.workingDir = WorkingDirectoryOf(settings_.AppFileName);
-    request.showCommand = settings_.AppMode;
+    request.workingDir = workingDirectoryOf(settings_.appFileName);
+    request.showCommand = settings_.appMode;
     // The same facts unquoted, so that a script need not parse its command line.
     request.environment = {
         {"OSTREVO_ADDRESS", address},
@@ -53,14 +53,14 @@ void AlertActions::RunAlertApp(AlertEdge edge, HostStatus current, const std::st
     launcher_.launch(request);
 }
 
-std::string AlertActions::ReplaceFirst(std::string text, std::string_view placeholder, std::string_view value) {
+std::string AlertActions::replaceFirst(std::string text, std::string_view placeholder, std::string_view value) {
     const auto pos = text.find(placeholder);
     if (pos != std::string::npos)
         text.replace(pos, placeholder.size(), value);
     return text;
 }
 
-std::string AlertActions::Quote(std::string_view text) {
+std::string AlertActions::quote(std::string_view text) {
     std::string quoted;
     quoted.reserve(text.size() + 2);
     quoted += '"';
@@ -73,7 +73,7 @@ std::string AlertActions::Quote(std::string_view text) {
     return quoted;
 }
 
-std::string AlertActions::WorkingDirectoryOf(std::string_view appFileName) {
+std::string AlertActions::workingDirectoryOf(std::string_view appFileName) {
     const auto slash = appFileName.rfind('/');
     if (slash == std::string_view::npos)
         return {};

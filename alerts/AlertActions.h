@@ -17,17 +17,17 @@ public:
     void raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area) override;
 
     // Starts AppFileName with AppParams, the placeholders filled in from the event.
-    void RunAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area);
+    void runAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area);
 
     // Replaces the first occurrence of `placeholder` (bytes compared exactly) by `value`.
-    [[nodiscard]] static std::string ReplaceFirst(std::string text, std::string_view placeholder,
+    [[nodiscard]] static std::string replaceFirst(std::string text, std::string_view placeholder,
                                                   std::string_view value);
 
     // "text" with every inner double quote doubled; the launcher's argument splitter undoes exactly this.
-    [[nodiscard]] static std::string Quote(std::string_view text);
+    [[nodiscard]] static std::string quote(std::string_view text);
 
     // Directory part of a program path; empty (the current directory) for a bare name.
-    [[nodiscard]] static std::string WorkingDirectoryOf(std::string_view appFileName);
+    [[nodiscard]] static std::string workingDirectoryOf(std::string_view appFileName);
 
 private:
     const Settings& settings_;

@@ -31,13 +31,13 @@ void createWithHeader(const std::string& name) {
 
 EventLog::EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now, QLocale locale)
     : settings_(settings), messages_(messages), now_(std::move(now)), locale_(std::move(locale)),
-      timeFormat_(TimeFormatOf(locale_)) {}
+      timeFormat_(timeFormatOf(locale_)) {}
 
 EventLog::~EventLog() {
     release();
 }
 
-QString EventLog::TimeFormatOf(const QLocale& locale) {
+QString EventLog::timeFormatOf(const QLocale& locale) {
     const QString format = locale.timeFormat(QLocale::LongFormat);
     QString result;
     bool quoted = false;
@@ -83,11 +83,11 @@ bool EventLog::openExisting() {
     return true;
 }
 
-void EventLog::OpenLogFile() {
+void EventLog::openLogFile() {
     release();
-    openedName_ = settings_.LogFileName;
+    openedName_ = settings_.logFileName;
     struct stat st {};
-    if (!settings_.LogAppend || ::stat(openedName_.c_str(), &st) != 0)
+    if (!settings_.logAppend || ::stat(openedName_.c_str(), &st) != 0)
         createWithHeader(openedName_);
     if (!openExisting())
         fail("Can't open Log file. Logging disabled.");
@@ -136,21 +136,21 @@ std::string EventLog::formRecord(HostStatus status, const std::string& text) con
     // Date and time each come from the clock as their field is formed.
     const QByteArray date = locale_.toString(now_().date(), QLocale::ShortFormat).toLocal8Bit();
     const QByteArray time = locale_.toString(now_().time(), timeFormat_).toLocal8Bit();
-    std::string record = settings_.Host;
+    std::string record = settings_.host;
     record += ';';
     record.append(date.constData(), static_cast<std::size_t>(date.size()));
     record += ';';
     record.append(time.constData(), static_cast<std::size_t>(time.size()));
     record += ';';
-    record += StatusWord(status, "N/A");
+    record += statusWord(status, "N/A");
     record += ';';
     record += text;
     record += "\r\n";
     return record;
 }
 
-void EventLog::WMPingLog(HostStatus status, const std::string& text) {
-    if (settings_.LogLevel == 0)
+void EventLog::writeRecord(HostStatus status, const std::string& text) {
+    if (settings_.logLevel == 0)
         return;
     if (!appendRecord(formRecord(status, text)))
         fail("Can't write to Log file. Logging disabled.");
@@ -158,6 +158,6 @@ void EventLog::WMPingLog(HostStatus status, const std::string& text) {
 
 void EventLog::fail(const char* text) {
     // Logging is off before the box appears, so records arriving while it is open are dropped quietly.
-    settings_.LogLevel = 0;
+    settings_.logLevel = 0;
     messages_.showError(text, kCaption);
 }

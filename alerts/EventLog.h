@@ -23,15 +23,15 @@ public:
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
-    void OpenLogFile();
-    void WMPingLog(HostStatus status, const std::string& text);
+    void openLogFile();
+    void writeRecord(HostStatus status, const std::string& text);
     void release();
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
     static constexpr const char* kHeader = "Address;Date;Time;Status;Responce\r\n";
 
     // The locale's long time format without its time-zone name.
-    [[nodiscard]] static QString TimeFormatOf(const QLocale& locale);
+    [[nodiscard]] static QString timeFormatOf(const QLocale& locale);
 
 private:
     [[nodiscard]] std::string formRecord(HostStatus status, const std::string& text) const;

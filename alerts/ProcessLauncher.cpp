@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 
-std::vector<std::string> SplitParameters(std::string_view params) {
+std::vector<std::string> splitParameters(std::string_view params) {
     std::vector<std::string> args;
     std::string current;
     bool inArgument = false;
@@ -41,7 +41,7 @@ std::vector<std::string> SplitParameters(std::string_view params) {
     return args;
 }
 
-std::string ProcessLauncher::Resolve(const std::string& file) {
+std::string ProcessLauncher::resolve(const std::string& file) {
     if (file.empty())
         return {};
     const QString name = QString::fromLocal8Bit(file);
@@ -61,7 +61,7 @@ std::string ProcessLauncher::Resolve(const std::string& file) {
 }
 
 bool ProcessLauncher::tryLaunch(const LaunchRequest& request) {
-    const std::string path = Resolve(request.file);
+    const std::string path = resolve(request.file);
     if (path.empty())
         return false;
     const QFileInfo info(QString::fromLocal8Bit(path));
@@ -69,7 +69,7 @@ bool ProcessLauncher::tryLaunch(const LaunchRequest& request) {
         return openDocument ? openDocument(path) : false;
 
     QStringList arguments;
-    for (const std::string& arg : SplitParameters(request.params))
+    for (const std::string& arg : splitParameters(request.params))
         arguments << QString::fromLocal8Bit(arg);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const auto& [name, value] : request.environment)

@@ -10,7 +10,7 @@
 // Splits a parameter text into arguments the way the alert parameters are quoted: blanks separate,
 // double quotes group, and a doubled quote inside quotes stands for one literal quote. `""` is an
 // empty argument.
-[[nodiscard]] std::vector<std::string> SplitParameters(std::string_view params);
+[[nodiscard]] std::vector<std::string> splitParameters(std::string_view params);
 
 // Starts the alert application as a detached process, never through a shell. A file that cannot be
 // executed (a document) goes to `openDocument`, which the desktop shell sets.
@@ -25,5 +25,5 @@ public:
 
     // Full path of the file to start: a bare name is looked up on PATH, then in the current directory;
     // empty when nothing of that name exists.
-    [[nodiscard]] static std::string Resolve(const std::string& file);
+    [[nodiscard]] static std::string resolve(const std::string& file);
 };

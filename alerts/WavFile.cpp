@@ -27,7 +27,7 @@ bool skipExactly(QFile& file, qint64 bytes) {
 
 } // namespace
 
-std::optional<std::chrono::milliseconds> WavFile::Duration(const QString& path) {
+std::optional<std::chrono::milliseconds> WavFile::duration(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;

@@ -10,6 +10,6 @@ namespace WavFile {
 
 // Playing time of a RIFF/WAVE file with uncompressed PCM samples (also a Qt resource path such as
 // ":/sounds/alert.wav"); nothing when the file is missing, not WAV, or damaged.
-[[nodiscard]] std::optional<std::chrono::milliseconds> Duration(const QString& path);
+[[nodiscard]] std::optional<std::chrono::milliseconds> duration(const QString& path);
 
 } // namespace WavFile

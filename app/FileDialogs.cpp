@@ -5,7 +5,7 @@
 #include <QFileSystemModel>
 #include <QSortFilterProxyModel>
 
-#include "app/ConfigDlg.h"
+#include "app/OptionsDialog.h"
 
 namespace FileDialogs {
 namespace {
@@ -100,11 +100,11 @@ void setUpLogDialog(QFileDialog& dialog) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setNameFilters(kLogFilters);
     dialog.selectNameFilter(kLogFilters.front());
-    dialog.setDefaultSuffix(TConfig_Dlg::defaultExtensionForFilter(kLogFilterSpec, 1));
+    dialog.setDefaultSuffix(OptionsDialog::defaultExtensionForFilter(kLogFileFilter, 1));
     // A name typed without extension gets the one of the chosen type, and none with "All files".
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
         int index = static_cast<int>(kLogFilters.indexOf(chosen)) + 1;
-        dialog.setDefaultSuffix(TConfig_Dlg::defaultExtensionForFilter(kLogFilterSpec, index));
+        dialog.setDefaultSuffix(OptionsDialog::defaultExtensionForFilter(kLogFileFilter, index));
     });
 }
 

@@ -13,7 +13,7 @@ namespace FileDialogs {
 
 // The log dialog's types in the classic "label|pattern|label|pattern" form; the default extension of the
 // chosen type is read from it.
-inline const QString kLogFilterSpec = QStringLiteral(
+inline const QString kLogFileFilter = QStringLiteral(
     "Log files (*.log)|*.log|Text files (*.txt)|*.txt|Data exchange files (*.csv)|*.csv|All files (*.*)|*.*");
 
 [[nodiscard]] QString openSound(QWidget* parent, const QString& title, const QString& current);

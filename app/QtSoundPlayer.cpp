@@ -38,7 +38,7 @@ void QtSoundPlayer::playNow(const QString& file) {
     // isPlaying() cannot tell: without an audio device it stays true for ever. The file's own length can.
     if (!busy_.hasExpired())
         return;
-    const auto duration = WavFile::Duration(file);
+    const auto duration = WavFile::duration(file);
     if (duration)
         start(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()), *duration);
     else
@@ -46,7 +46,7 @@ void QtSoundPlayer::playNow(const QString& file) {
 }
 
 void QtSoundPlayer::startDefault() {
-    start(defaultSound(), WavFile::Duration(kDefaultResource).value_or(std::chrono::milliseconds(300)));
+    start(defaultSound(), WavFile::duration(kDefaultResource).value_or(std::chrono::milliseconds(300)));
 }
 
 void QtSoundPlayer::start(const QUrl& source, std::chrono::milliseconds duration) {

@@ -42,15 +42,15 @@ void RunControl::setPing(const char* caption, bool enabled) {
     widgets_.ping->setEnabled(enabled);
 }
 
-void RunControl::Ping_ActionExecute() {
+void RunControl::toggleRun() {
     setPing("Wait...", false);
-    if (state_.Running)
-        StopRun();
+    if (state_.running)
+        stopRun();
     else
-        StartRun();
+        startRun();
 }
 
-void RunControl::StartRun() {
+void RunControl::startRun() {
     setLabel(Label::Host, "N/A");
     setLabel(Label::Status, "N/A");
     setLabel(Label::Total, "0");
@@ -59,7 +59,7 @@ void RunControl::StartRun() {
     setLabel(Label::Max, "N/A");
     setLabel(Label::Avg, "N/A");
 
-    if (settings_.Host.empty()) {
+    if (settings_.host.empty()) {
         services_.messages->showError("Enter a HostName or an IP Adress.", "Options - Error");
         setPing("Start", true);
         Q_EMIT startFinished(false);
@@ -71,21 +71,21 @@ void RunControl::StartRun() {
     HostResolver& resolver = *services_.resolver;
     std::uint16_t granted = 0;
     std::uint16_t maxDatagram = 0;
-    if (!resolver.ResolverStartup(RequestedVersion, granted, maxDatagram)) {
+    if (!resolver.resolverStartup(RequestedVersion, granted, maxDatagram)) {
         services_.messages->showError("Can't Load WinSockets.", "WSAStartup - Error");
-        resolver.ResolverCleanup();
+        resolver.resolverCleanup();
         setPing("Start", true);
         Q_EMIT startFinished(false);
         return;
     }
     // The lowered size is the setting itself: it is what the worker sends and what is saved at exit.
-    if (granted < VersionWithoutDatagramLimit && static_cast<std::int64_t>(maxDatagram) < settings_.Buffer)
-        settings_.Buffer = maxDatagram;
+    if (granted < VersionWithoutDatagramLimit && static_cast<std::int64_t>(maxDatagram) < settings_.buffer)
+        settings_.buffer = maxDatagram;
 
-    const std::uint32_t parsed = resolver.ParseDottedAddress(settings_.Host);
-    state_.TargetAddress = parsed;
+    const std::uint32_t parsed = resolver.parseDottedAddress(settings_.host);
+    state_.targetAddress = parsed;
     const bool byName = parsed == NoAddress;
-    if (!byName && !settings_.ResolveIP) {
+    if (!byName && !settings_.resolveIp) {
         finishStart(parsed, std::nullopt);
         return;
     }
@@ -95,9 +95,9 @@ void RunControl::StartRun() {
     ticket_ = ticket;
     Q_EMIT stateChanged();
     // Detached on purpose: a lookup hanging on a dead DNS server must not hold up the window or the exit.
-    std::thread([ticket, resolver = services_.resolver, host = settings_.Host, parsed, byName] {
+    std::thread([ticket, resolver = services_.resolver, host = settings_.host, parsed, byName] {
         std::optional<HostEntry> entry =
-            byName ? resolver->LookupHostByName(host) : resolver->LookupHostByAddress(parsed);
+            byName ? resolver->lookupHostByName(host) : resolver->lookupHostByAddress(parsed);
         std::lock_guard lock(ticket->mutex);
         if (RunControl* receiver = ticket->receiver) {
             QMetaObject::invokeMethod(
@@ -119,43 +119,43 @@ void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entr
     if (entry && entry->addresses.empty())
         entry.reset(); // an entry without an address is no answer
     std::uint32_t target = entry ? entry->addresses.front() : parsed;
-    state_.TargetAddress = target;
+    state_.targetAddress = target;
 
     if (target == NoAddress) {
         services_.messages->showError(
             "Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.", "Start - Error");
-        resolver.ResolverCleanup();
+        resolver.resolverCleanup();
         setPing("Start", true);
         Q_EMIT startFinished(false);
         return;
     }
 
     if (entry)
-        setLabel(Label::Host, entry->officialName + " [" + resolver.FormatDottedAddress(target) + "]");
+        setLabel(Label::Host, entry->officialName + " [" + resolver.formatDottedAddress(target) + "]");
     else
-        setLabel(Label::Host, resolver.FormatDottedAddress(target));
-    resolver.ResolverCleanup();
+        setLabel(Label::Host, resolver.formatDottedAddress(target));
+    resolver.resolverCleanup();
     setPing("Stop", true);
     services_.post(WorkerMessage::PingStart);
     widgets_.reset->setEnabled(true);
-    state_.Running = true;
+    state_.running = true;
     Q_EMIT stateChanged();
     Q_EMIT startFinished(true);
 }
 
-void RunControl::StopRun() {
+void RunControl::stopRun() {
     widgets_.reset->setEnabled(false);
     services_.post(WorkerMessage::PingStop);
 }
 
-void RunControl::Reset_ButClick() {
+void RunControl::resetStatistics() {
     services_.post(WorkerMessage::PingReset);
 }
 
-void RunControl::WMPingStop(bool failed) {
-    state_.Running = false;
+void RunControl::handleRunStopped(bool failed) {
+    state_.running = false;
     const QLabel* status = widgets_.labels[static_cast<std::size_t>(Label::Status)];
-    SetHostStatus(state_, settings_, *services_.window, HostStatus::NA,
+    setHostStatus(state_, settings_, *services_.window, HostStatus::NA,
                   status ? status->text().toStdString() : std::string());
     setPing("Start", true);
     widgets_.reset->setEnabled(false);

@@ -29,14 +29,14 @@ public:
     static constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
 
     struct Widgets {
-        QAction* ping = nullptr;         // Ping_Action: caption and enabled state
-        QPushButton* reset = nullptr;    // Reset_But
+        QAction* ping = nullptr;         // pingAction_: caption and enabled state
+        QPushButton* reset = nullptr;    // resetButton
         std::array<QLabel*, 7> labels{}; // indexed by Label
     };
     struct Services {
         std::shared_ptr<HostResolver> resolver;
         MessagePort* messages = nullptr;
-        WindowPort* window = nullptr; // the status icon of SetHostStatus
+        WindowPort* window = nullptr; // the status icon of setHostStatus
         std::function<void(WorkerMessage)> post;
         std::function<void()> openOptions; // as a click on the Options button
     };
@@ -44,11 +44,11 @@ public:
     RunControl(Settings& settings, AppState& state, Widgets widgets, Services services, QObject* parent = nullptr);
     ~RunControl() override;
 
-    void Ping_ActionExecute();
-    void StopRun();
-    void Reset_ButClick();
+    void toggleRun();
+    void stopRun();
+    void resetStatistics();
     // The worker's answer: the run has ended, or it could not begin (failed).
-    void WMPingStop(bool failed);
+    void handleRunStopped(bool failed);
 
     // A start is waiting for the name service.
     [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }
@@ -61,7 +61,7 @@ Q_SIGNALS:
 
 private:
     struct Ticket;
-    void StartRun();
+    void startRun();
     void finishStart(std::uint32_t parsed, std::optional<HostEntry> entry);
     void startFailed();
     void setLabel(Label label, const std::string& text);

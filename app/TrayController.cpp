@@ -22,7 +22,7 @@ constexpr int kRightButtonUp = 517;
 constexpr qsizetype kMaxTipLength = 63;
 
 QString trayTip(const Settings& settings) {
-    QString tip = QStringLiteral("Monitoring ") + QString::fromStdString(settings.Host);
+    QString tip = QStringLiteral("Monitoring ") + QString::fromStdString(settings.host);
     if (tip.size() > kMaxTipLength) {
         tip.truncate(kMaxTipLength);
         if (tip.back().isHighSurrogate())
@@ -51,12 +51,12 @@ TrayController::TrayController(QWidget* window, QMenu* trayMenu, AppState& state
     : QObject(parent), window_(window), menu_(trayMenu), state_(state), settings_(settings),
       icon_(new QSystemTrayIcon(this)) {
     // The menu is opened by hand on right-button release only; a context menu set on the icon would also
-    // open on other clicks and bypass WMTrayNotify.
+    // open on other clicks and bypass handleTrayActivation.
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick)
-            WMTrayNotify(kLeftDoubleClick);
+            handleTrayActivation(kLeftDoubleClick);
         else if (reason == QSystemTrayIcon::Context)
-            WMTrayNotify(kRightButtonUp);
+            handleTrayActivation(kRightButtonUp);
     });
 }
 
@@ -66,10 +66,10 @@ bool TrayController::available() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TrayController::Tray_ButClick(bool explain) {
-    if (state_.InTray) {
+void TrayController::moveToTray(bool explain) {
+    if (state_.inTray) {
         icon_->hide();
-        state_.InTray = false;
+        state_.inTray = false;
         return;
     }
     // Without a notification area, hiding the window would leave no way back to it: the window stays,
@@ -81,22 +81,22 @@ void TrayController::Tray_ButClick(bool explain) {
         }
         return;
     }
-    icon_->setIcon(StatusIcons::small(state_.CurrentStatus));
+    icon_->setIcon(StatusIcons::small(state_.currentStatus));
     icon_->setToolTip(trayTip(settings_));
     icon_->show();
     window_->hide();
-    state_.InTray = true;
+    state_.inTray = true;
 }
 
-void TrayController::UpdateTrayTip() {
-    if (state_.InTray)
+void TrayController::updateTrayTip() {
+    if (state_.inTray)
         icon_->setToolTip(trayTip(settings_));
 }
 
-void TrayController::WMTrayNotify(int mouseMessage) {
+void TrayController::handleTrayActivation(int mouseMessage) {
     // Without an icon no mouse message can be real; the one that start-up posts for tray mode must not
     // hide a window that has no icon to bring it back.
-    if (!state_.InTray)
+    if (!state_.inTray)
         return;
     if (mouseMessage == kLeftDoubleClick)
         toggleWindow();
@@ -104,14 +104,14 @@ void TrayController::WMTrayNotify(int mouseMessage) {
         menu_->popup(menuPosition());
 }
 
-void TrayController::RemoveTrayIcon() {
-    if (state_.InTray)
+void TrayController::removeTrayIcon() {
+    if (state_.inTray)
         icon_->hide();
 }
 
 void TrayController::refreshIcon() {
-    if (state_.InTray)
-        icon_->setIcon(StatusIcons::small(state_.CurrentStatus));
+    if (state_.inTray)
+        icon_->setIcon(StatusIcons::small(state_.currentStatus));
 }
 
 void TrayController::showNoTrayMessage() {

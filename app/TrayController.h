@@ -21,14 +21,14 @@ public:
     // Tray button: adds the icon and hides the window, or removes the icon; flips InTray. Where the desktop
     // has no notification area the window stays visible and InTray stays false (so closing the window ends
     // the program); with `explain` the first such click says why in a message box.
-    void Tray_ButClick(bool explain = true);
+    void moveToTray(bool explain = true);
     // After the options dialog's OK: new tooltip when the icon is shown.
-    void UpdateTrayTip();
+    void updateTrayTip();
     // Mouse message of the icon: 515 double-click toggles the window, 517 right-button-up opens the menu.
     // Ignored while no icon is shown.
-    void WMTrayNotify(int mouseMessage);
+    void handleTrayActivation(int mouseMessage);
     // At exit, after the worker has ended.
-    void RemoveTrayIcon();
+    void removeTrayIcon();
     // The small icon of `CurrentStatus`, when the icon is shown.
     void refreshIcon();
 

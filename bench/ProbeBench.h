@@ -123,10 +123,10 @@ private:
 inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe,
                             std::string* lastLine = nullptr) {
     Settings settings;
-    settings.Interval = 0;
-    settings.Buffer = 32;
+    settings.interval = 0;
+    settings.buffer = 32;
     AppState state;
-    state.TargetAddress = inet_addr("127.0.0.1");
+    state.targetAddress = inet_addr("127.0.0.1");
     IcmpEchoChannel channel;
     CountingWindow window(probes, std::move(onProbe));
     ProbeWorker worker(settings, state, channel, window, nullptr);

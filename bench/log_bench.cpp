@@ -25,17 +25,17 @@ public:
 
 double microsecondsPerRecord(const std::string& path) {
     Settings settings;
-    settings.Host = "router.lan";
-    settings.LogLevel = 2;
-    settings.LogAppend = true;
-    settings.LogFileName = path;
+    settings.host = "router.lan";
+    settings.logLevel = 2;
+    settings.logAppend = true;
+    settings.logFileName = path;
     SilentMessages messages;
     EventLog log(settings, messages);
-    log.OpenLogFile();
+    log.openLogFile();
     const std::string text = "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255";
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kRecords; ++i)
-        log.WMPingLog(HostStatus::Good, text);
+        log.writeRecord(HostStatus::Good, text);
     const std::chrono::duration<double, std::micro> elapsed = std::chrono::steady_clock::now() - start;
     return elapsed.count() / kRecords;
 }

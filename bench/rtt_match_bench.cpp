@@ -60,8 +60,8 @@ int main() {
     for (int i = 0; i < kProbes; ++i) {
         ReplyArea area;
         if (channel.sendEcho(inet_addr("127.0.0.1"), payload.data(), 32, kRequestOptions, area, 2000) == 1 &&
-            area.Reply.Status == 0)
-            ours.push_back(area.Reply.RoundTripTime);
+            area.reply.status == 0)
+            ours.push_back(area.reply.roundTripTime);
         std::this_thread::sleep_for(50ms);
     }
     std::vector<double> theirs = pingTimes();

@@ -7,8 +7,8 @@
 
 // Process-wide state read by both threads.
 struct AppState {
-    std::atomic<bool> Running{false};
-    std::atomic<bool> InTray{false};
-    std::atomic<HostStatus> CurrentStatus{HostStatus::NA};
-    std::atomic<std::uint32_t> TargetAddress{0}; // network byte order; all ones = no address
+    std::atomic<bool> running{false};
+    std::atomic<bool> inTray{false};
+    std::atomic<HostStatus> currentStatus{HostStatus::NA};
+    std::atomic<std::uint32_t> targetAddress{0}; // network byte order; all ones = no address
 };

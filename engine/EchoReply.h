@@ -5,26 +5,26 @@
 #include <cstdint>
 #include <cstring>
 
-// Options of a request and of a reply: time to live, type of service, flags, options size, options data.
+// options of a request and of a reply: time to live, type of service, flags, options size, options data.
 // The options data is never used; it is kept as a 32-bit offset so the record keeps its classic 28 bytes.
 struct IpOptions {
-    std::uint8_t Ttl = 0;
-    std::uint8_t Tos = 0;
-    std::uint8_t Flags = 0;
-    std::uint8_t OptionsSize = 0;
-    std::uint32_t OptionsData = 0;
+    std::uint8_t ttl = 0;
+    std::uint8_t tos = 0;
+    std::uint8_t flags = 0;
+    std::uint8_t optionsSize = 0;
+    std::uint32_t optionsData = 0;
 };
 
 // The reply record at the start of the reply area. Pointer fields hold offsets into the area
 // (0 = none), which keeps the layout identical on 32- and 64-bit builds.
 struct EchoReply {
-    std::uint32_t Address = 0;       // replying host, network byte order
-    std::uint32_t Status = 0;        // IP status code, 0 = success
-    std::uint32_t RoundTripTime = 0; // milliseconds
-    std::uint16_t DataSize = 0;      // bytes of echoed data (may exceed what the area holds)
-    std::uint16_t Reserved = 0;
-    std::uint32_t Data = 0; // offset of the echoed data inside the area
-    IpOptions Options;
+    std::uint32_t address = 0;       // replying host, network byte order
+    std::uint32_t status = 0;        // IP status code, 0 = success
+    std::uint32_t roundTripTime = 0; // milliseconds
+    std::uint16_t dataSize = 0;      // bytes of echoed data (may exceed what the area holds)
+    std::uint16_t reserved = 0;
+    std::uint32_t data = 0; // offset of the echoed data inside the area
+    IpOptions options;
 };
 static_assert(sizeof(EchoReply) == 28);
 
@@ -32,8 +32,8 @@ constexpr std::size_t kReplyAreaSize = 284;
 constexpr std::size_t kReplyDataCapacity = kReplyAreaSize - sizeof(EchoReply); // 256
 
 struct ReplyArea {
-    EchoReply Reply;
-    std::array<std::uint8_t, kReplyDataCapacity> Data{};
+    EchoReply reply;
+    std::array<std::uint8_t, kReplyDataCapacity> data{};
 };
 static_assert(sizeof(ReplyArea) == kReplyAreaSize);
 

@@ -8,7 +8,7 @@ enum class HostStatus : std::uint8_t { NA = 0, Bad = 1, Average = 2, Good = 3 };
 
 // Word of a host status. The log and the alert parameters differ only in the word for no status
 // ("N/A" and "NA").
-[[nodiscard]] inline std::string_view StatusWord(HostStatus status, std::string_view noStatus = "N/A") {
+[[nodiscard]] inline std::string_view statusWord(HostStatus status, std::string_view noStatus = "N/A") {
     switch (status) {
     case HostStatus::Bad:
         return "Bad";
@@ -23,5 +23,5 @@ enum class HostStatus : std::uint8_t { NA = 0, Bad = 1, Average = 2, Good = 3 };
 }
 
 inline std::ostream& operator<<(std::ostream& os, HostStatus s) {
-    return os << StatusWord(s);
+    return os << statusWord(s);
 }

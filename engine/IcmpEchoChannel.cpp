@@ -105,25 +105,25 @@ int setOption(int fd, int level, int name, int value) {
 // The two clocks right after a receive, read back to back so that they tell the same moment.
 RoundTrip::Readings readingsAfterReceive(const timespec& sentAt) {
     RoundTrip::Readings readings;
-    readings.sentMono = RoundTrip::Nanos(sentAt);
+    readings.sentMono = RoundTrip::nanos(sentAt);
     timespec mono{};
     timespec real{};
     clock_gettime(CLOCK_MONOTONIC, &mono);
     clock_gettime(CLOCK_REALTIME, &real);
-    readings.receivedMono = RoundTrip::Nanos(mono);
-    readings.receivedReal = RoundTrip::Nanos(real);
+    readings.receivedMono = RoundTrip::nanos(mono);
+    readings.receivedReal = RoundTrip::nanos(real);
     return readings;
 }
 
 void fillReply(ReplyArea& area, const EchoMatch& match, std::uint32_t roundTripMs) {
-    area.Reply = EchoReply{};
-    area.Reply.Address = match.source;
-    area.Reply.Status = static_cast<std::uint32_t>(match.status);
-    area.Reply.RoundTripTime = roundTripMs;
-    area.Reply.DataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
-    area.Reply.Data = sizeof(EchoReply);
-    area.Reply.Options.Ttl = match.ttl;
-    std::copy_n(match.data.begin(), std::min(match.data.size(), area.Data.size()), area.Data.begin());
+    area.reply = EchoReply{};
+    area.reply.address = match.source;
+    area.reply.status = static_cast<std::uint32_t>(match.status);
+    area.reply.roundTripTime = roundTripMs;
+    area.reply.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
+    area.reply.data = sizeof(EchoReply);
+    area.reply.options.ttl = match.ttl;
+    std::copy_n(match.data.begin(), std::min(match.data.size(), area.data.size()), area.data.begin());
 }
 
 } // namespace
@@ -202,8 +202,8 @@ void IcmpEchoChannel::close() {
 
 std::uint32_t IcmpEchoChannel::fail(std::int32_t status, ReplyArea& area) {
     lastError_ = status;
-    area.Reply = EchoReply{};
-    area.Reply.Status = static_cast<std::uint32_t>(status);
+    area.reply = EchoReply{};
+    area.reply.status = static_cast<std::uint32_t>(status);
     return 0;
 }
 
@@ -218,7 +218,7 @@ bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
 
 std::uint32_t IcmpEchoChannel::sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
-    if (fd_ < 0 || (size > 0 && data == nullptr) || !applyTtl(options.Ttl))
+    if (fd_ < 0 || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
         return fail(IpStatus::GeneralFailure, area);
     const EchoRequestKey key{destination, id_, ++sequence_};
     IcmpPacket::buildEchoRequest(request_, id_, key.sequence, data, size, kind_ == SocketKind::Raw);
@@ -316,7 +316,7 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key,
             c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
             timespec stamp{};
             std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            readings.kernelReal = RoundTrip::Nanos(stamp);
+            readings.kernelReal = RoundTrip::nanos(stamp);
         } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
             int value = 0;
             std::memcpy(&value, CMSG_DATA(c), sizeof value);
@@ -329,7 +329,7 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key,
                                 : IcmpPacket::matchDatagramReply(bytes, from.sin_addr.s_addr, ttl, key);
     if (match.kind == EchoMatch::Kind::None)
         return Received::Other;
-    fillReply(area, match, RoundTrip::Milliseconds(readings));
+    fillReply(area, match, RoundTrip::milliseconds(readings));
     return Received::Matched;
 }
 
@@ -351,7 +351,7 @@ bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sen
             return matched;
         }
         // An error is timed when it is read; its arrival stamp is not worth a second guard.
-        const std::uint32_t roundTripMs = RoundTrip::Milliseconds(readingsAfterReceive(sentAt));
+        const std::uint32_t roundTripMs = RoundTrip::milliseconds(readingsAfterReceive(sentAt));
         if (matched || kind_ != SocketKind::Datagram ||
             !IcmpPacket::quotesRequest({quoted, static_cast<std::size_t>(length)}, key.sequence))
             continue;

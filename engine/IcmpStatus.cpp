@@ -1,6 +1,6 @@
 #include "engine/IcmpStatus.h"
 
-std::string IcmpStatusText(std::int32_t code) {
+std::string icmpStatusText(std::int32_t code) {
     if (code == 0)
         return "Success";
     static const char* const texts[] = {

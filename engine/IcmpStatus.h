@@ -28,4 +28,4 @@ constexpr std::int32_t GeneralFailure = 11050;
 } // namespace IpStatus
 
 // English text of a status code, "Unknown" for anything outside the table.
-[[nodiscard]] std::string IcmpStatusText(std::int32_t code);
+[[nodiscard]] std::string icmpStatusText(std::int32_t code);

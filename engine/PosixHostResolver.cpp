@@ -19,19 +19,19 @@ struct AddrInfoFree {
 
 } // namespace
 
-bool PosixHostResolver::ResolverStartup(std::uint16_t /*requested*/, std::uint16_t& granted,
+bool PosixHostResolver::resolverStartup(std::uint16_t /*requested*/, std::uint16_t& granted,
                                         std::uint16_t& maxDatagram) {
     granted = 257; // 1.1: the classic interface is all we use
     maxDatagram = MaxEchoPayload;
     return true;
 }
 
-std::uint32_t PosixHostResolver::ParseDottedAddress(const std::string& text) {
+std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
     // inet_addr keeps the classic forms ("127.1", "0x7f.1", octal) that users type.
     return static_cast<std::uint32_t>(inet_addr(text.c_str()));
 }
 
-std::optional<HostEntry> PosixHostResolver::LookupHostByName(const std::string& name) {
+std::optional<HostEntry> PosixHostResolver::lookupHostByName(const std::string& name) {
     if (name.empty())
         return std::nullopt;
     addrinfo hints{};
@@ -59,7 +59,7 @@ std::optional<HostEntry> PosixHostResolver::LookupHostByName(const std::string& 
     return entry;
 }
 
-std::optional<HostEntry> PosixHostResolver::LookupHostByAddress(std::uint32_t address) {
+std::optional<HostEntry> PosixHostResolver::lookupHostByAddress(std::uint32_t address) {
     sockaddr_in sin{};
     sin.sin_family = AF_INET;
     sin.sin_addr.s_addr = address;
@@ -73,7 +73,7 @@ std::optional<HostEntry> PosixHostResolver::LookupHostByAddress(std::uint32_t ad
 
 // By hand rather than with inet_ntop: the worker formats every reply's address, and the C library's
 // version goes through sprintf.
-std::string PosixHostResolver::FormatDottedAddress(std::uint32_t address) {
+std::string PosixHostResolver::formatDottedAddress(std::uint32_t address) {
     std::array<std::uint8_t, 4> bytes{}; // network order: the first byte is the first number
     std::memcpy(bytes.data(), &address, bytes.size());
     char text[INET_ADDRSTRLEN];
@@ -86,4 +86,4 @@ std::string PosixHostResolver::FormatDottedAddress(std::uint32_t address) {
     return {text, p};
 }
 
-void PosixHostResolver::ResolverCleanup() {}
+void PosixHostResolver::resolverCleanup() {}

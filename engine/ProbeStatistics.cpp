@@ -53,7 +53,7 @@ std::string ProbeStatistics::maxText() const {
 }
 
 std::string ProbeStatistics::avgText() const {
-    return millisText(Rounding::Quotient(rttSum_, successes_));
+    return millisText(Rounding::quotient(rttSum_, successes_));
 }
 
 // The total is a 32-bit counter like its parts, so it wraps with them.
@@ -66,7 +66,7 @@ std::string ProbeStatistics::lostText() const {
     char text[2 * kDigits + 4];
     char* p = toChars(text, losses_);
     p = append(p, " (");
-    p = toChars(p, Rounding::Percent(losses_, successes_ + losses_));
+    p = toChars(p, Rounding::percent(losses_, successes_ + losses_));
     p = append(p, "%)");
     return {text, p};
 }

@@ -118,7 +118,7 @@ bool ProbeWorker::beginRun() {
         return false;
     }
     channelOpen_ = true;
-    const std::int32_t size = std::clamp(settings_.Buffer, 0, kLargestPayload);
+    const std::int32_t size = std::clamp(settings_.buffer, 0, kLargestPayload);
     payload_.assign(static_cast<std::size_t>(size), kPayloadByte);
     probing_ = true;
     return true;
@@ -141,29 +141,29 @@ void ProbeWorker::endRun() {
 
 void ProbeWorker::probeCycle() {
     const std::uint32_t replies =
-        channel_.sendEcho(state_.TargetAddress.load(), payload_.empty() ? nullptr : payload_.data(),
+        channel_.sendEcho(state_.targetAddress.load(), payload_.empty() ? nullptr : payload_.data(),
                           static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
-    const EchoReply& reply = replyArea_.Reply;
+    const EchoReply& reply = replyArea_.reply;
     std::int32_t outcome = kSlotFailure;
     // The line is rebuilt in place every cycle, so a steady run of replies costs it no allocation.
     if (replies == 0) {
         stats_.addLoss();
-        statusLine_ = IcmpStatusText(channel_.lastError());
-    } else if (reply.Status != 0) {
+        statusLine_ = icmpStatusText(channel_.lastError());
+    } else if (reply.status != 0) {
         stats_.addLoss();
         startReplyLine(reply);
         statusLine_ += ": ";
-        statusLine_ += IcmpStatusText(static_cast<std::int32_t>(reply.Status));
+        statusLine_ += icmpStatusText(static_cast<std::int32_t>(reply.status));
     } else {
         startReplyLine(reply);
         statusLine_ += ": bytes=";
-        appendNumber(statusLine_, reply.DataSize);
+        appendNumber(statusLine_, reply.dataSize);
         statusLine_ += " time=";
-        appendNumber(statusLine_, reply.RoundTripTime);
+        appendNumber(statusLine_, reply.roundTripTime);
         statusLine_ += "ms TTL=";
-        appendNumber(statusLine_, reply.Options.Ttl);
-        stats_.addReply(reply.RoundTripTime);
-        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.RoundTripTime, 0x7FFFFFFF));
+        appendNumber(statusLine_, reply.options.ttl);
+        stats_.addReply(reply.roundTripTime);
+        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.roundTripTime, 0x7FFFFFFF));
         window_.setLabel(Label::Min, stats_.minText());
         window_.setLabel(Label::Max, stats_.maxText());
         window_.setLabel(Label::Avg, stats_.avgText());
@@ -175,17 +175,17 @@ void ProbeWorker::probeCycle() {
 
     analysis_.analyse(ring_, replyArea_, statusLine_);
 
-    if (settings_.LogLevel.load() == 2)
-        window_.postLog(state_.CurrentStatus.load(), statusLine_);
+    if (settings_.logLevel.load() == 2)
+        window_.postLog(state_.currentStatus.load(), statusLine_);
 }
 
 void ProbeWorker::startReplyLine(const EchoReply& reply) {
     statusLine_.assign("Replay from ");
-    statusLine_ += names_.FormatDottedAddress(reply.Address);
+    statusLine_ += names_.formatDottedAddress(reply.address);
 }
 
 void ProbeWorker::pauseAfterCycle() {
-    if (settings_.Interval <= 0)
+    if (settings_.interval <= 0)
         return; // back to back
-    queue_.pause(std::chrono::milliseconds(settings_.Interval));
+    queue_.pause(std::chrono::milliseconds(settings_.interval));
 }

@@ -62,7 +62,7 @@ private:
     ResultRing ring_;
     ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
-    std::string statusLine_;  // what Status_L shows; the window is never read back
+    std::string statusLine_;  // what statusValue shows; the window is never read back
     PosixHostResolver names_; // formats the replying address
     bool probing_ = false;
     bool channelOpen_ = false;

@@ -5,11 +5,11 @@
 
 namespace RoundTrip {
 
-std::int64_t Nanos(const timespec& t) {
+std::int64_t nanos(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-std::int64_t ElapsedNanos(const Readings& readings) {
+std::int64_t elapsedNanos(const Readings& readings) {
     const std::int64_t woken = std::max<std::int64_t>(0, readings.receivedMono - readings.sentMono);
     if (!readings.kernelReal)
         return woken;
@@ -20,8 +20,8 @@ std::int64_t ElapsedNanos(const Readings& readings) {
     return woken - queued;
 }
 
-std::uint32_t Milliseconds(const Readings& readings) {
-    const std::int64_t millis = ElapsedNanos(readings) / 1'000'000;
+std::uint32_t milliseconds(const Readings& readings) {
+    const std::int64_t millis = elapsedNanos(readings) / 1'000'000;
     return static_cast<std::uint32_t>(std::min<std::int64_t>(millis, std::numeric_limits<std::uint32_t>::max()));
 }
 

@@ -16,12 +16,12 @@ struct Readings {
     std::optional<std::int64_t> kernelReal; // ns, CLOCK_REALTIME arrival stamp of the packet, when one came
 };
 
-[[nodiscard]] std::int64_t Nanos(const timespec& t);
+[[nodiscard]] std::int64_t nanos(const timespec& t);
 
 // Nanoseconds from the send to the packet's arrival; never negative.
-[[nodiscard]] std::int64_t ElapsedNanos(const Readings& readings);
+[[nodiscard]] std::int64_t elapsedNanos(const Readings& readings);
 
 // Whole milliseconds, truncated.
-[[nodiscard]] std::uint32_t Milliseconds(const Readings& readings);
+[[nodiscard]] std::uint32_t milliseconds(const Readings& readings);
 
 } // namespace RoundTrip

@@ -6,7 +6,7 @@ namespace Rounding {
 
 // Done by hand rather than with nearbyint so that a changed floating-point rounding mode elsewhere in the
 // process cannot change what the window shows.
-std::uint32_t HalfEven(double value) {
+std::uint32_t halfEven(double value) {
     if (!(value > 0.0))
         return 0;
     double whole = std::floor(value);
@@ -18,17 +18,17 @@ std::uint32_t HalfEven(double value) {
     return static_cast<std::uint32_t>(whole);
 }
 
-std::uint32_t Quotient(std::uint64_t numerator, std::uint64_t denominator) {
+std::uint32_t quotient(std::uint64_t numerator, std::uint64_t denominator) {
     if (denominator == 0)
         return 0;
-    return HalfEven(static_cast<double>(numerator) / static_cast<double>(denominator));
+    return halfEven(static_cast<double>(numerator) / static_cast<double>(denominator));
 }
 
-std::uint32_t Percent(std::uint32_t part, std::uint32_t whole) {
+std::uint32_t percent(std::uint32_t part, std::uint32_t whole) {
     if (whole == 0)
         return 0;
     const double quotient = static_cast<double>(part) / static_cast<double>(whole);
-    return HalfEven(quotient * 100.0);
+    return halfEven(quotient * 100.0);
 }
 
 } // namespace Rounding

@@ -1,9 +1,9 @@
 #include "engine/SetHostStatus.h"
 
-void SetHostStatus(AppState& state, const Settings& settings, WindowPort& window, HostStatus status,
+void setHostStatus(AppState& state, const Settings& settings, WindowPort& window, HostStatus status,
                    const std::string& statusLine) {
-    state.CurrentStatus.store(status);
+    state.currentStatus.store(status);
     window.showStatusIcon(status);
-    if (state.Running.load() && settings.LogLevel.load() == 1)
+    if (state.running.load() && settings.logLevel.load() == 1)
         window.postLog(status, statusLine);
 }

@@ -11,5 +11,5 @@
 // once at the end of a run with N/A (Running already false, so that change is not logged). It does not
 // compare with the previous status. `statusLine` is the reply line now shown, copied into the log record
 // at log level 1 during a run.
-void SetHostStatus(AppState& state, const Settings& settings, WindowPort& window, HostStatus status,
+void setHostStatus(AppState& state, const Settings& settings, WindowPort& window, HostStatus status,
                    const std::string& statusLine);

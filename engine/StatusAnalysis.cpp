@@ -31,7 +31,7 @@ void StatusAnalysis::clearEdges() {
 
 void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine) {
     const Context ctx{area, statusLine};
-    switch (static_cast<Mode>(settings_.AnalizeMode)) {
+    switch (static_cast<Mode>(settings_.analysisMode)) {
     case Mode::ByTries:
         byTries(ring, ctx);
         break;
@@ -46,15 +46,15 @@ void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std:
 
 void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
     // Clamped like the stored setting so that a hand-made record can never read past the ring.
-    const std::uint32_t tries = SettingsRules::ClampTries(settings_.Tries);
+    const std::uint32_t tries = SettingsRules::clampTries(settings_.tries);
     std::uint32_t good = 0;
     std::uint32_t failed = 0;
     for (std::uint32_t i = 0; i < tries; ++i) {
-        good += isGood(ring.Slots[i]) ? 1 : 0;
-        failed += isFailed(ring.Slots[i]) ? 1 : 0;
+        good += isGood(ring.values[i]) ? 1 : 0;
+        failed += isFailed(ring.values[i]) ? 1 : 0;
     }
-    if (ring.RingIndex >= tries)
-        ring.RingIndex = 0;
+    if (ring.index >= tries)
+        ring.index = 0;
 
     if (good == tries)
         enterGood(ctx);
@@ -65,13 +65,13 @@ void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
 }
 
 void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
-    const auto good = static_cast<std::uint32_t>(std::count_if(ring.Slots.begin(), ring.Slots.end(), isGood));
-    const auto failed = static_cast<std::uint32_t>(std::count_if(ring.Slots.begin(), ring.Slots.end(), isFailed));
+    const auto good = static_cast<std::uint32_t>(std::count_if(ring.values.begin(), ring.values.end(), isGood));
+    const auto failed = static_cast<std::uint32_t>(std::count_if(ring.values.begin(), ring.values.end(), isFailed));
     if (good + failed == 0)
         return; // nothing recorded yet: no basis for a decision
-    const std::uint32_t percent = Rounding::Percent(failed, good + failed);
-    const std::uint32_t minPercent = settings_.MinPercent;
-    const std::uint32_t maxPercent = settings_.MaxPercent;
+    const std::uint32_t percent = Rounding::percent(failed, good + failed);
+    const std::uint32_t minPercent = settings_.minPercent;
+    const std::uint32_t maxPercent = settings_.maxPercent;
 
     if (percent < minPercent)
         enterGood(ctx);
@@ -84,7 +84,7 @@ void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
 void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
     std::uint64_t count = 0;
     std::uint64_t sum = 0; // a failure weighs its 2000 ms
-    for (std::int32_t slot : ring.Slots) {
+    for (std::int32_t slot : ring.values) {
         if (slot == kSlotEmpty)
             continue;
         ++count;
@@ -92,41 +92,41 @@ void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
     }
     if (count == 0)
         return;
-    const std::uint32_t average = Rounding::Quotient(sum, count);
+    const std::uint32_t average = Rounding::quotient(sum, count);
 
-    if (average < settings_.MinTime)
+    if (average < settings_.minTime)
         enterGood(ctx);
-    if (average >= settings_.MinTime && average <= settings_.MaxTime)
+    if (average >= settings_.minTime && average <= settings_.maxTime)
         enterAverage(ctx);
-    if (average > settings_.MaxTime)
+    if (average > settings_.maxTime)
         enterBad(ctx);
 }
 
 void StatusAnalysis::changeStatus(HostStatus status, const Context& ctx) {
-    SetHostStatus(state_, settings_, window_, status, ctx.statusLine);
+    setHostStatus(state_, settings_, window_, status, ctx.statusLine);
 }
 
 void StatusAnalysis::enterGood(const Context& ctx) {
-    if (state_.CurrentStatus.load() == HostStatus::Good)
+    if (state_.currentStatus.load() == HostStatus::Good)
         return;
     changeStatus(HostStatus::Good, ctx);
     if (wasDown_ && alerts_ != nullptr)
-        alerts_->raiseAlert(AlertEdge::StartResponding, state_.CurrentStatus.load(), ctx.statusLine, ctx.area);
+        alerts_->raiseAlert(AlertEdge::StartResponding, state_.currentStatus.load(), ctx.statusLine, ctx.area);
     wasUp_ = true;
     wasDown_ = false;
 }
 
 void StatusAnalysis::enterAverage(const Context& ctx) {
-    if (state_.CurrentStatus.load() != HostStatus::Average)
+    if (state_.currentStatus.load() != HostStatus::Average)
         changeStatus(HostStatus::Average, ctx);
 }
 
 void StatusAnalysis::enterBad(const Context& ctx) {
-    if (state_.CurrentStatus.load() == HostStatus::Bad)
+    if (state_.currentStatus.load() == HostStatus::Bad)
         return;
     changeStatus(HostStatus::Bad, ctx);
     if (wasUp_ && alerts_ != nullptr)
-        alerts_->raiseAlert(AlertEdge::StopResponding, state_.CurrentStatus.load(), ctx.statusLine, ctx.area);
+        alerts_->raiseAlert(AlertEdge::StopResponding, state_.currentStatus.load(), ctx.statusLine, ctx.area);
     wasDown_ = true;
     wasUp_ = false;
 }

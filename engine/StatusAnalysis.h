@@ -19,7 +19,7 @@ public:
     // A new run: its first move to Good or Bad raises no alert, whatever the last run ended with.
     void clearEdges();
 
-    // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.RingIndex.
+    // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.index.
     void analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine);
 
     [[nodiscard]] bool wasUp() const { return wasUp_; }

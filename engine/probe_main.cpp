@@ -60,7 +60,7 @@ public:
     }
 
     void showStatusIcon(HostStatus status) override {
-        const std::string_view word = StatusWord(status);
+        const std::string_view word = statusWord(status);
         std::printf("    Status %.*s\n", static_cast<int>(word.size()), word.data());
     }
 
@@ -105,7 +105,7 @@ std::optional<std::uint32_t> resolve(PosixHostResolver& names, const std::string
     in_addr address{};
     if (inet_pton(AF_INET, host.c_str(), &address) == 1)
         return address.s_addr;
-    const auto entry = names.LookupHostByName(host);
+    const auto entry = names.lookupHostByName(host);
     if (!entry)
         return std::nullopt;
     return entry->addresses.front();
@@ -159,13 +159,13 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Settings settings;
-    settings.Interval = 1000;
+    settings.interval = 1000;
     AppState state;
-    state.TargetAddress = *target;
-    state.Running = true;
+    state.targetAddress = *target;
+    state.running = true;
 
-    std::printf("Probing %s [%s] with %d bytes of data:\n", argv[1], names.FormatDottedAddress(*target).c_str(),
-                settings.Buffer);
+    std::printf("Probing %s [%s] with %d bytes of data:\n", argv[1], names.formatDottedAddress(*target).c_str(),
+                settings.buffer);
     std::fflush(stdout);
 
     IcmpEchoChannel channel;
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     // The probe under way completes; the pause after it does not hold the stop back.
     worker.post(WorkerMessage::PingStop);
     window.waitForAnswer();
-    state.Running = false;
+    state.running = false;
     worker.post(WorkerMessage::Quit);
     worker.join();
     return 0;

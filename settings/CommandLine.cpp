@@ -13,7 +13,7 @@ using namespace SettingsRules;
 
 namespace {
 
-std::string LowerAscii(std::string_view text) {
+std::string lowerAscii(std::string_view text) {
     std::string lower(text);
     for (char& c : lower)
         if (c >= 'A' && c <= 'Z')
@@ -21,27 +21,27 @@ std::string LowerAscii(std::string_view text) {
     return lower;
 }
 
-bool IsBlankOrControl(char c) {
+bool isBlankOrControl(char c) {
     return static_cast<unsigned char>(c) <= 32 || c == 127;
 }
 
-bool Contains(std::string_view arg, std::string_view option) {
+bool contains(std::string_view arg, std::string_view option) {
     return arg.find(option) != std::string_view::npos;
 }
 
 // Current values of the unsigned fields are at most 2147483647 after normalisation; clamp anyway so that a
 // larger one can never turn into a negative default.
-std::int32_t AsCurrent(std::uint32_t value) {
+std::int32_t asCurrent(std::uint32_t value) {
     return static_cast<std::int32_t>(std::min<std::uint32_t>(value, std::numeric_limits<std::int32_t>::max()));
 }
 
 // 1 maximized (3), 2 minimized without activation (7), any other number normal (1). A value that is no
 // number keeps the mode as it was, like every other numeric option.
-std::int32_t AppModeOption(std::string_view arg, std::int32_t current) {
-    std::optional<std::int32_t> number = TryParseNumber(OptionValue(arg));
+std::int32_t appModeOption(std::string_view arg, std::int32_t current) {
+    std::optional<std::int32_t> number = tryParseNumber(optionValue(arg));
     if (!number)
         return current;
-    switch (Magnitude(*number)) {
+    switch (magnitude(*number)) {
     case 1:
         return 3;
     case 2:
@@ -51,79 +51,79 @@ std::int32_t AppModeOption(std::string_view arg, std::int32_t current) {
     }
 }
 
-void ApplyOne(Settings& s, const std::string& typed, StartRequests& requests) {
-    const std::string arg = LowerAscii(typed);
+void applyOne(Settings& s, const std::string& typed, StartRequests& requests) {
+    const std::string arg = lowerAscii(typed);
     if (arg == "/tray")
         requests.tray = true;
     else if (arg == "/start")
         requests.start = true;
-    else if (Contains(arg, "/b"))
-        s.Buffer = NumericOption(arg, s.Buffer);
-    else if (Contains(arg, "/i"))
-        s.Interval = IntervalFromSeconds(static_cast<std::uint32_t>(NumericOption(arg, s.Interval / 1000)));
-    else if (Contains(arg, "/a"))
-        s.AnalizeMode = ClampAnalizeMode(LowByte(NumericOption(arg, s.AnalizeMode)));
-    else if (Contains(arg, "/tries"))
-        s.Tries = ClampTries(LowByte(NumericOption(arg, s.Tries)));
-    else if (Contains(arg, "/minp"))
-        s.MinPercent = ClampPercent(LowByte(NumericOption(arg, s.MinPercent)));
-    else if (Contains(arg, "/maxp"))
-        s.MaxPercent = ClampPercent(LowByte(NumericOption(arg, s.MaxPercent)));
-    else if (Contains(arg, "/mint"))
-        s.MinTime = static_cast<std::uint32_t>(NumericOption(arg, AsCurrent(s.MinTime)));
-    else if (Contains(arg, "/maxt"))
-        s.MaxTime = static_cast<std::uint32_t>(NumericOption(arg, AsCurrent(s.MaxTime)));
-    else if (Contains(arg, "/logl"))
-        s.LogLevel = LowByte(NumericOption(arg, s.LogLevel)); // clamped once all arguments are read
-    else if (Contains(arg, "/loga"))
-        s.LogAppend = BooleanOption(arg, s.LogAppend);
-    else if (Contains(arg, "/logf"))
-        s.LogFileName = OptionValue(arg);
-    else if (Contains(arg, "/runa"))
-        s.AppFileName = OptionValue(arg);
-    else if (Contains(arg, "/runm"))
-        s.AppMode = AppModeOption(arg, s.AppMode);
-    else if (Contains(arg, "/runp"))
-        s.AppParams = OptionValue(arg);
+    else if (contains(arg, "/b"))
+        s.buffer = numericOption(arg, s.buffer);
+    else if (contains(arg, "/i"))
+        s.interval = intervalFromSeconds(static_cast<std::uint32_t>(numericOption(arg, s.interval / 1000)));
+    else if (contains(arg, "/a"))
+        s.analysisMode = clampAnalysisMode(lowByte(numericOption(arg, s.analysisMode)));
+    else if (contains(arg, "/tries"))
+        s.tries = clampTries(lowByte(numericOption(arg, s.tries)));
+    else if (contains(arg, "/minp"))
+        s.minPercent = clampPercent(lowByte(numericOption(arg, s.minPercent)));
+    else if (contains(arg, "/maxp"))
+        s.maxPercent = clampPercent(lowByte(numericOption(arg, s.maxPercent)));
+    else if (contains(arg, "/mint"))
+        s.minTime = static_cast<std::uint32_t>(numericOption(arg, asCurrent(s.minTime)));
+    else if (contains(arg, "/maxt"))
+        s.maxTime = static_cast<std::uint32_t>(numericOption(arg, asCurrent(s.maxTime)));
+    else if (contains(arg, "/logl"))
+        s.logLevel = lowByte(numericOption(arg, s.logLevel)); // clamped once all arguments are read
+    else if (contains(arg, "/loga"))
+        s.logAppend = booleanOption(arg, s.logAppend);
+    else if (contains(arg, "/logf"))
+        s.logFileName = optionValue(arg);
+    else if (contains(arg, "/runa"))
+        s.appFileName = optionValue(arg);
+    else if (contains(arg, "/runm"))
+        s.appMode = appModeOption(arg, s.appMode);
+    else if (contains(arg, "/runp"))
+        s.appParams = optionValue(arg);
     else
-        s.Host = typed;
+        s.host = typed;
 }
 
 } // namespace
 
-std::string OptionValue(std::string_view arg) {
+std::string optionValue(std::string_view arg) {
     std::size_t eq = arg.find('=');
     return eq == std::string_view::npos ? std::string() : std::string(arg.substr(eq + 1));
 }
 
-std::int32_t NumericOption(std::string_view arg, std::int32_t current) {
-    return static_cast<std::int32_t>(Magnitude(ParseNumber(OptionValue(arg), current)));
+std::int32_t numericOption(std::string_view arg, std::int32_t current) {
+    return static_cast<std::int32_t>(magnitude(parseNumber(optionValue(arg), current)));
 }
 
-bool BooleanOption(std::string_view arg, bool current) {
-    std::string value = OptionValue(arg);
+bool booleanOption(std::string_view arg, bool current) {
+    std::string value = optionValue(arg);
     std::string_view trimmed = value;
-    while (!trimmed.empty() && IsBlankOrControl(trimmed.front()))
+    while (!trimmed.empty() && isBlankOrControl(trimmed.front()))
         trimmed.remove_prefix(1);
-    while (!trimmed.empty() && IsBlankOrControl(trimmed.back()))
+    while (!trimmed.empty() && isBlankOrControl(trimmed.back()))
         trimmed.remove_suffix(1);
     if (trimmed.empty())
         return current;
-    const std::string lower = LowerAscii(trimmed);
+    const std::string lower = lowerAscii(trimmed);
     return lower == "yes" || lower == "true" || lower == "1";
 }
 
-void ApplyCommandLine(Settings& s, const std::vector<std::string>& args, StartRequests& requests) {
+void applyCommandLine(Settings& s, const std::vector<std::string>& args, StartRequests& requests) {
     if (args.empty())
         return;
     for (const std::string& arg : args)
-        ApplyOne(s, arg, requests);
-    OrderPercents(s);
-    OrderTimes(s);
-    s.LogLevel = ClampLogLevel(s.LogLevel);
+        applyOne(s, arg, requests);
+    orderPercents(s);
+    orderTimes(s);
+    s.logLevel = clampLogLevel(s.logLevel);
 }
 
-std::optional<std::string> InformationalOption(const std::vector<std::string>& args) {
+std::optional<std::string> informationalOption(const std::vector<std::string>& args) {
     if (args.empty())
         return std::nullopt;
     if (args.front() == "--version")

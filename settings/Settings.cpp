@@ -3,20 +3,20 @@
 #include <ostream>
 
 bool Settings::operator==(const Settings& o) const {
-    return Host == o.Host && RecentList == o.RecentList && ResolveIP == o.ResolveIP && Interval == o.Interval &&
-           Buffer == o.Buffer && AnalizeMode == o.AnalizeMode && Tries == o.Tries && MinPercent == o.MinPercent &&
-           MaxPercent == o.MaxPercent && MinTime == o.MinTime && MaxTime == o.MaxTime &&
-           LogLevel.load() == o.LogLevel.load() && LogAppend == o.LogAppend && LogFileName == o.LogFileName &&
-           SndStart == o.SndStart && SndStop == o.SndStop && AppFileName == o.AppFileName && AppMode == o.AppMode &&
-           AppParams == o.AppParams;
+    return host == o.host && recentList == o.recentList && resolveIp == o.resolveIp && interval == o.interval &&
+           buffer == o.buffer && analysisMode == o.analysisMode && tries == o.tries && minPercent == o.minPercent &&
+           maxPercent == o.maxPercent && minTime == o.minTime && maxTime == o.maxTime &&
+           logLevel.load() == o.logLevel.load() && logAppend == o.logAppend && logFileName == o.logFileName &&
+           startSound == o.startSound && stopSound == o.stopSound && appFileName == o.appFileName && appMode == o.appMode &&
+           appParams == o.appParams;
 }
 
 void PrintTo(const Settings& s, std::ostream* os) {
-    *os << "{Host=\"" << s.Host << "\" RecentList=\"" << s.RecentList << "\" ResolveIP=" << s.ResolveIP
-        << " Interval=" << s.Interval << " Buffer=" << s.Buffer << " AnalizeMode=" << int(s.AnalizeMode)
-        << " Tries=" << int(s.Tries) << " MinPercent=" << int(s.MinPercent) << " MaxPercent=" << int(s.MaxPercent)
-        << " MinTime=" << s.MinTime << " MaxTime=" << s.MaxTime << " LogLevel=" << int(s.LogLevel.load())
-        << " LogAppend=" << s.LogAppend << " LogFileName=\"" << s.LogFileName << "\" SndStart=\"" << s.SndStart
-        << "\" SndStop=\"" << s.SndStop << "\" AppFileName=\"" << s.AppFileName << "\" AppMode=" << s.AppMode
-        << " AppParams=\"" << s.AppParams << "\"}";
+    *os << "{host=\"" << s.host << "\" recentList=\"" << s.recentList << "\" resolveIp=" << s.resolveIp
+        << " interval=" << s.interval << " buffer=" << s.buffer << " analysisMode=" << int(s.analysisMode)
+        << " tries=" << int(s.tries) << " minPercent=" << int(s.minPercent) << " maxPercent=" << int(s.maxPercent)
+        << " minTime=" << s.minTime << " maxTime=" << s.maxTime << " logLevel=" << int(s.logLevel.load())
+        << " logAppend=" << s.logAppend << " logFileName=\"" << s.logFileName << "\" startSound=\"" << s.startSound
+        << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
+        << " appParams=\"" << s.appParams << "\"}";
 }

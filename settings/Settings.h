@@ -26,27 +26,27 @@ private:
     std::atomic<std::uint8_t> value_;
 };
 
-// Every choice of the user. Texts are 8-bit strings as typed; Interval is in milliseconds.
+// Every choice of the user. Texts are 8-bit strings as typed; interval is in milliseconds.
 struct Settings {
-    std::string Host;
-    std::string RecentList; // each entry followed by CR LF
-    bool ResolveIP = false;
-    std::int32_t Interval = 10000;
-    std::int32_t Buffer = 32;
-    std::uint8_t AnalizeMode = 0;
-    std::uint8_t Tries = 3;
-    std::uint8_t MinPercent = 5;
-    std::uint8_t MaxPercent = 45;
-    std::uint32_t MinTime = 100;
-    std::uint32_t MaxTime = 500;
-    SharedByte LogLevel = 0;
-    bool LogAppend = false;
-    std::string LogFileName;
-    std::string SndStart;
-    std::string SndStop;
-    std::string AppFileName;
-    std::int32_t AppMode = 1;
-    std::string AppParams;
+    std::string host;
+    std::string recentList; // each entry followed by CR LF
+    bool resolveIp = false;
+    std::int32_t interval = 10000;
+    std::int32_t buffer = 32;
+    std::uint8_t analysisMode = 0;
+    std::uint8_t tries = 3;
+    std::uint8_t minPercent = 5;
+    std::uint8_t maxPercent = 45;
+    std::uint32_t minTime = 100;
+    std::uint32_t maxTime = 500;
+    SharedByte logLevel = 0;
+    bool logAppend = false;
+    std::string logFileName;
+    std::string startSound;
+    std::string stopSound;
+    std::string appFileName;
+    std::int32_t appMode = 1;
+    std::string appParams;
 
     bool operator==(const Settings& o) const;
 };

@@ -28,7 +28,7 @@ constexpr std::int32_t kMaxIntervalSeconds = std::numeric_limits<std::int32_t>::
 
 } // namespace
 
-std::optional<std::int32_t> TryParseNumber(std::string_view text) {
+std::optional<std::int32_t> tryParseNumber(std::string_view text) {
     while (!text.empty() && text.front() == ' ')
         text.remove_prefix(1);
     if (text.empty())
@@ -78,11 +78,11 @@ std::optional<std::int32_t> TryParseNumber(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
-std::int32_t ParseNumber(std::string_view text, std::int32_t def) {
-    return TryParseNumber(text).value_or(def);
+std::int32_t parseNumber(std::string_view text, std::int32_t def) {
+    return tryParseNumber(text).value_or(def);
 }
 
-bool ParseBoolean(std::string_view text) {
+bool parseBoolean(std::string_view text) {
     std::string lower;
     lower.reserve(text.size());
     for (char c : text)
@@ -90,29 +90,29 @@ bool ParseBoolean(std::string_view text) {
     return lower == "yes" || lower == "true" || lower == "1";
 }
 
-std::string WriteBoolean(bool value) {
+std::string writeBoolean(bool value) {
     return value ? "Yes" : "No";
 }
 
-std::string WriteNumber(std::uint32_t value) {
+std::string writeNumber(std::uint32_t value) {
     return std::to_string(value);
 }
 
-std::string WriteInterval(std::int32_t ms) {
+std::string writeInterval(std::int32_t ms) {
     return std::to_string(ms / 1000);
 }
 
-std::uint32_t Magnitude(std::int32_t n) {
+std::uint32_t magnitude(std::int32_t n) {
     if (n == std::numeric_limits<std::int32_t>::min())
         return static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
     return static_cast<std::uint32_t>(n < 0 ? -n : n);
 }
 
-std::uint8_t LowByte(std::int64_t n) {
+std::uint8_t lowByte(std::int64_t n) {
     return static_cast<std::uint8_t>(static_cast<std::uint64_t>(n) & 0xFFu);
 }
 
-std::int32_t IntervalFromSeconds(std::uint32_t seconds) {
+std::int32_t intervalFromSeconds(std::uint32_t seconds) {
     if (seconds == 0)
         return 1000;
     if (seconds > static_cast<std::uint32_t>(kMaxIntervalSeconds))
@@ -120,63 +120,63 @@ std::int32_t IntervalFromSeconds(std::uint32_t seconds) {
     return static_cast<std::int32_t>(seconds) * 1000;
 }
 
-std::uint8_t ClampTries(std::uint8_t low) {
+std::uint8_t clampTries(std::uint8_t low) {
     return low == 0 ? 1 : (low > 128 ? 128 : low);
 }
-std::uint8_t ClampPercent(std::uint8_t low) {
+std::uint8_t clampPercent(std::uint8_t low) {
     return low > 100 ? 100 : low;
 }
-std::uint8_t ClampLogLevel(std::uint8_t low) {
+std::uint8_t clampLogLevel(std::uint8_t low) {
     return low > 2 ? 2 : low;
 }
-std::uint8_t ClampAnalizeMode(std::uint8_t low) {
+std::uint8_t clampAnalysisMode(std::uint8_t low) {
     return low > 2 ? 0 : low;
 }
-std::int32_t ClampAppMode(std::int32_t mode) {
+std::int32_t clampAppMode(std::int32_t mode) {
     return (mode == 1 || mode == 3 || mode == 7) ? mode : 1;
 }
 
-std::int32_t BufferFromText(std::string_view text) {
-    return static_cast<std::int32_t>(Magnitude(ParseNumber(text, 32)));
+std::int32_t bufferFromText(std::string_view text) {
+    return static_cast<std::int32_t>(magnitude(parseNumber(text, 32)));
 }
 
-std::int32_t IntervalFromText(std::string_view text) {
-    return IntervalFromSeconds(Magnitude(ParseNumber(text, 10)));
+std::int32_t intervalFromText(std::string_view text) {
+    return intervalFromSeconds(magnitude(parseNumber(text, 10)));
 }
 
 // The store takes the low byte of the signed number, without an absolute value: -1 reads as 255, then 0.
-std::uint8_t AnalizeModeFromText(std::string_view text) {
-    return ClampAnalizeMode(LowByte(ParseNumber(text, 0)));
+std::uint8_t analysisModeFromText(std::string_view text) {
+    return clampAnalysisMode(lowByte(parseNumber(text, 0)));
 }
 
-std::uint8_t TriesFromText(std::string_view text) {
-    return ClampTries(LowByte(Magnitude(ParseNumber(text, 3))));
+std::uint8_t triesFromText(std::string_view text) {
+    return clampTries(lowByte(magnitude(parseNumber(text, 3))));
 }
 
-std::uint8_t PercentFromText(std::string_view text, std::int32_t def) {
-    return ClampPercent(LowByte(Magnitude(ParseNumber(text, def))));
+std::uint8_t percentFromText(std::string_view text, std::int32_t def) {
+    return clampPercent(lowByte(magnitude(parseNumber(text, def))));
 }
 
-std::uint32_t TimeFromText(std::string_view text, std::int32_t def) {
-    return Magnitude(ParseNumber(text, def));
+std::uint32_t timeFromText(std::string_view text, std::int32_t def) {
+    return magnitude(parseNumber(text, def));
 }
 
-std::uint8_t LogLevelFromText(std::string_view text) {
-    return ClampLogLevel(LowByte(Magnitude(ParseNumber(text, 0))));
+std::uint8_t logLevelFromText(std::string_view text) {
+    return clampLogLevel(lowByte(magnitude(parseNumber(text, 0))));
 }
 
-std::int32_t AppModeFromText(std::string_view text) {
-    return ClampAppMode(static_cast<std::int32_t>(Magnitude(ParseNumber(text, 1))));
+std::int32_t appModeFromText(std::string_view text) {
+    return clampAppMode(static_cast<std::int32_t>(magnitude(parseNumber(text, 1))));
 }
 
-void OrderPercents(Settings& s) {
-    if (s.MinPercent > s.MaxPercent)
-        std::swap(s.MinPercent, s.MaxPercent);
+void orderPercents(Settings& s) {
+    if (s.minPercent > s.maxPercent)
+        std::swap(s.minPercent, s.maxPercent);
 }
 
-void OrderTimes(Settings& s) {
-    if (s.MinTime > s.MaxTime)
-        std::swap(s.MinTime, s.MaxTime);
+void orderTimes(Settings& s) {
+    if (s.minTime > s.maxTime)
+        std::swap(s.minTime, s.maxTime);
 }
 
 } // namespace SettingsRules

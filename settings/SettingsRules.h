@@ -12,45 +12,45 @@ namespace SettingsRules {
 
 // Lenient number parser: decimal with optional sign, or hexadecimal after "$", "x" or "0x"
 // (a 32-bit two's-complement pattern). Anything else gives `def`.
-[[nodiscard]] std::int32_t ParseNumber(std::string_view text, std::int32_t def);
+[[nodiscard]] std::int32_t parseNumber(std::string_view text, std::int32_t def);
 // The same parser, telling "no usable number" apart from every value a default could have.
-[[nodiscard]] std::optional<std::int32_t> TryParseNumber(std::string_view text);
+[[nodiscard]] std::optional<std::int32_t> tryParseNumber(std::string_view text);
 
 // True for "yes", "true" or "1" with ASCII letters lower-cased; nothing is trimmed.
-[[nodiscard]] bool ParseBoolean(std::string_view text);
+[[nodiscard]] bool parseBoolean(std::string_view text);
 
-[[nodiscard]] std::string WriteBoolean(bool value);         // "Yes" / "No"
-[[nodiscard]] std::string WriteNumber(std::uint32_t value); // plain decimal
-[[nodiscard]] std::string WriteInterval(std::int32_t ms);   // whole seconds
+[[nodiscard]] std::string writeBoolean(bool value);         // "Yes" / "No"
+[[nodiscard]] std::string writeNumber(std::uint32_t value); // plain decimal
+[[nodiscard]] std::string writeInterval(std::int32_t ms);   // whole seconds
 
 // Absolute value that never ends negative: -2147483648 has no positive twin in 32 bits and maps to
 // 2147483647, the nearest value that fits.
-[[nodiscard]] std::uint32_t Magnitude(std::int32_t n);
-[[nodiscard]] std::uint8_t LowByte(std::int64_t n);
+[[nodiscard]] std::uint32_t magnitude(std::int32_t n);
+[[nodiscard]] std::uint8_t lowByte(std::int64_t n);
 
 // Seconds to the millisecond Interval: 0 becomes 1000 ms, and a count too large for 32-bit milliseconds
 // is clamped to the largest whole second that fits instead of wrapping.
-[[nodiscard]] std::int32_t IntervalFromSeconds(std::uint32_t seconds);
+[[nodiscard]] std::int32_t intervalFromSeconds(std::uint32_t seconds);
 
 // Store rules (also used by the options dialog, which applies the same ones).
-[[nodiscard]] std::int32_t BufferFromText(std::string_view text);
-[[nodiscard]] std::int32_t IntervalFromText(std::string_view text);
-[[nodiscard]] std::uint8_t AnalizeModeFromText(std::string_view text);
-[[nodiscard]] std::uint8_t TriesFromText(std::string_view text);
-[[nodiscard]] std::uint8_t PercentFromText(std::string_view text, std::int32_t def);
-[[nodiscard]] std::uint32_t TimeFromText(std::string_view text, std::int32_t def);
-[[nodiscard]] std::uint8_t LogLevelFromText(std::string_view text);
-[[nodiscard]] std::int32_t AppModeFromText(std::string_view text);
+[[nodiscard]] std::int32_t bufferFromText(std::string_view text);
+[[nodiscard]] std::int32_t intervalFromText(std::string_view text);
+[[nodiscard]] std::uint8_t analysisModeFromText(std::string_view text);
+[[nodiscard]] std::uint8_t triesFromText(std::string_view text);
+[[nodiscard]] std::uint8_t percentFromText(std::string_view text, std::int32_t def);
+[[nodiscard]] std::uint32_t timeFromText(std::string_view text, std::int32_t def);
+[[nodiscard]] std::uint8_t logLevelFromText(std::string_view text);
+[[nodiscard]] std::int32_t appModeFromText(std::string_view text);
 
 // Clamps applied to a parsed number.
-[[nodiscard]] std::uint8_t ClampTries(std::uint8_t low);
-[[nodiscard]] std::uint8_t ClampPercent(std::uint8_t low);
-[[nodiscard]] std::uint8_t ClampLogLevel(std::uint8_t low);
-[[nodiscard]] std::uint8_t ClampAnalizeMode(std::uint8_t low);
-[[nodiscard]] std::int32_t ClampAppMode(std::int32_t mode);
+[[nodiscard]] std::uint8_t clampTries(std::uint8_t low);
+[[nodiscard]] std::uint8_t clampPercent(std::uint8_t low);
+[[nodiscard]] std::uint8_t clampLogLevel(std::uint8_t low);
+[[nodiscard]] std::uint8_t clampAnalysisMode(std::uint8_t low);
+[[nodiscard]] std::int32_t clampAppMode(std::int32_t mode);
 
 // Pair rules: the smaller value first.
-void OrderPercents(Settings& s);
-void OrderTimes(Settings& s);
+void orderPercents(Settings& s);
+void orderTimes(Settings& s);
 
 } // namespace SettingsRules

@@ -2,69 +2,69 @@
 
 #include <string>
 
-#include "settings/CommonFn.h"
+#include "settings/StoredValues.h"
 #include "settings/SettingsRules.h"
 
 using namespace SettingsRules;
 
 namespace {
 
-std::string Read(const char* name) {
-    return ReadRegString(SettingsKey, name);
+std::string read(const char* name) {
+    return readStoredValue(SettingsKey, name);
 }
 
-void Write(const char* name, const std::string& text) {
-    WriteRegString(SettingsKey, name, text);
+void write(const char* name, const std::string& text) {
+    writeStoredValue(SettingsKey, name, text);
 }
 
 } // namespace
 
-void LoadSettings(Settings& s, const std::function<void()>& afterLogFileName) {
-    s.ResolveIP = ParseBoolean(Read("ResolveIP"));
-    s.Buffer = BufferFromText(Read("Buffer"));
-    s.Interval = IntervalFromText(Read("Interval"));
-    s.AnalizeMode = AnalizeModeFromText(Read("AnalizeMode"));
-    s.Tries = TriesFromText(Read("Tries"));
-    s.MinPercent = PercentFromText(Read("MinPercent"), 5);
-    s.MaxPercent = PercentFromText(Read("MaxPercent"), 45);
-    OrderPercents(s);
-    s.MinTime = TimeFromText(Read("MinTime"), 100);
-    s.MaxTime = TimeFromText(Read("MaxTime"), 500);
-    OrderTimes(s);
-    s.LogLevel = LogLevelFromText(Read("LogLevel"));
-    s.LogAppend = ParseBoolean(Read("LogAppend"));
-    s.LogFileName = Read("LogFileName");
+void loadSettings(Settings& s, const std::function<void()>& afterLogFileName) {
+    s.resolveIp = parseBoolean(read("ResolveIP"));
+    s.buffer = bufferFromText(read("Buffer"));
+    s.interval = intervalFromText(read("Interval"));
+    s.analysisMode = analysisModeFromText(read("AnalizeMode"));
+    s.tries = triesFromText(read("Tries"));
+    s.minPercent = percentFromText(read("MinPercent"), 5);
+    s.maxPercent = percentFromText(read("MaxPercent"), 45);
+    orderPercents(s);
+    s.minTime = timeFromText(read("MinTime"), 100);
+    s.maxTime = timeFromText(read("MaxTime"), 500);
+    orderTimes(s);
+    s.logLevel = logLevelFromText(read("LogLevel"));
+    s.logAppend = parseBoolean(read("LogAppend"));
+    s.logFileName = read("LogFileName");
     if (afterLogFileName)
         afterLogFileName();
-    s.SndStart = Read("SndStart");
-    s.SndStop = Read("SndStop");
-    s.AppFileName = Read("AppFileName");
-    s.AppMode = AppModeFromText(Read("AppMode"));
-    s.AppParams = Read("AppParams");
-    s.Host = Read("Host");
-    s.RecentList = Read("RecentList");
+    s.startSound = read("SndStart");
+    s.stopSound = read("SndStop");
+    s.appFileName = read("AppFileName");
+    s.appMode = appModeFromText(read("AppMode"));
+    s.appParams = read("AppParams");
+    s.host = read("Host");
+    s.recentList = read("RecentList");
 }
 
-void SaveSettings(const Settings& s) {
-    if (!s.Host.empty())
-        Write("Host", s.Host);
-    if (!s.RecentList.empty())
-        Write("RecentList", s.RecentList);
-    Write("ResolveIP", WriteBoolean(s.ResolveIP));
-    Write("Buffer", WriteNumber(static_cast<std::uint32_t>(s.Buffer)));
-    Write("Interval", WriteInterval(s.Interval));
-    Write("AnalizeMode", WriteNumber(s.AnalizeMode));
-    Write("Tries", WriteNumber(s.Tries));
-    Write("MinPercent", WriteNumber(s.MinPercent));
-    Write("MaxPercent", WriteNumber(s.MaxPercent));
-    Write("MinTime", WriteNumber(s.MinTime));
-    Write("MaxTime", WriteNumber(s.MaxTime));
-    Write("LogLevel", WriteNumber(s.LogLevel.load()));
-    Write("LogAppend", WriteBoolean(s.LogAppend));
-    Write("LogFileName", s.LogFileName);
-    Write("SndStart", s.SndStart);
-    Write("SndStop", s.SndStop);
-    Write("AppFileName", s.AppFileName);
-    Write("AppMode", WriteNumber(static_cast<std::uint32_t>(s.AppMode)));
-    Write("AppParams", s.AppParams);
+void saveSettings(const Settings& s) {
+    if (!s.host.empty())
+        write("Host", s.host);
+    if (!s.recentList.empty())
+        write("RecentList", s.recentList);
+    write("ResolveIP", writeBoolean(s.resolveIp));
+    write("Buffer", writeNumber(static_cast<std::uint32_t>(s.buffer)));
+    write("Interval", writeInterval(s.interval));
+    write("AnalizeMode", writeNumber(s.analysisMode));
+    write("Tries", writeNumber(s.tries));
+    write("MinPercent", writeNumber(s.minPercent));
+    write("MaxPercent", writeNumber(s.maxPercent));
+    write("MinTime", writeNumber(s.minTime));
+    write("MaxTime", writeNumber(s.maxTime));
+    write("LogLevel", writeNumber(s.logLevel.load()));
+    write("LogAppend", writeBoolean(s.logAppend));
+    write("LogFileName", s.logFileName);
+    write("SndStart", s.startSound);
+    write("SndStop", s.stopSound);
+    write("AppFileName", s.appFileName);
+    write("AppMode", writeNumber(static_cast<std::uint32_t>(s.appMode)));
+    write("AppParams", s.appParams);
 }

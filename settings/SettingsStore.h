@@ -7,8 +7,8 @@
 // Loads every field from the per-user store with the store's normalisation rules. A missing, unreadable or
 // garbled value gives the field's default. `afterLogFileName` runs right after LogFileName has been read and
 // before SndStart, so that the log can be opened with the stored LogLevel, LogAppend and LogFileName.
-void LoadSettings(Settings& s, const std::function<void()>& afterLogFileName = {});
+void loadSettings(Settings& s, const std::function<void()>& afterLogFileName = {});
 
 // Writes every field back. An empty Host or RecentList leaves the stored one in place; an empty path or
 // parameter text is stored empty. Failures to write are not reported.
-void SaveSettings(const Settings& s);
+void saveSettings(const Settings& s);

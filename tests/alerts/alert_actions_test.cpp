@@ -8,7 +8,7 @@ namespace {
 
 ReplyArea areaWithStatus(std::uint32_t status) {
     ReplyArea area;
-    area.Reply.Status = status;
+    area.reply.status = status;
     return area;
 }
 
@@ -26,9 +26,9 @@ class AlertParams : public ::testing::TestWithParam<ParamCase> {};
 TEST_P(AlertParams, FillsPlaceholders) {
     const ParamCase& c = GetParam();
     Settings s;
-    s.Host = "router.lan";
-    s.AppFileName = "/usr/local/bin/alert";
-    s.AppParams = c.params;
+    s.host = "router.lan";
+    s.appFileName = "/usr/local/bin/alert";
+    s.appParams = c.params;
     RecordingSoundPlayer sound;
     RecordingLauncher launcher;
     AlertActions actions(s, sound, launcher);
@@ -77,7 +77,7 @@ TEST(AlertWorkingDirectory, DirectoryOfTheProgram) {
         {"", ""},
     };
     for (const auto& [file, dir] : cases)
-        EXPECT_EQ(AlertActions::WorkingDirectoryOf(file), dir) << file;
+        EXPECT_EQ(AlertActions::workingDirectoryOf(file), dir) << file;
 }
 
 // Sound and launcher in one, to see the order of the two actions.
@@ -103,9 +103,9 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
     };
     for (const Case& c : cases) {
         Settings s;
-        s.SndStart = c.sndStart;
-        s.SndStop = c.sndStop;
-        s.AppFileName = c.app;
+        s.startSound = c.sndStart;
+        s.stopSound = c.sndStop;
+        s.appFileName = c.app;
         ActionLog log;
         AlertActions actions(s, log, log);
         actions.raiseAlert(c.edge, HostStatus::Good, "x", ReplyArea{});
@@ -115,10 +115,10 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
 
 TEST(AlertActionsTest, RequestCarriesModeDirectoryAndEventEnvironment) {
     Settings s;
-    s.Host = "10.0.0.1 ";
-    s.AppFileName = "/opt/alerts/notify";
-    s.AppParams = "plain";
-    s.AppMode = 7;
+    s.host = "10.0.0.1 ";
+    s.appFileName = "/opt/alerts/notify";
+    s.appParams = "plain";
+    s.appMode = 7;
     RecordingSoundPlayer sound;
     RecordingLauncher launcher;
     AlertActions actions(s, sound, launcher);

@@ -38,11 +38,11 @@ QDateTime at(int h, int m, int s, int day = 7) {
 class EventLogTest : public ::testing::Test {
 protected:
     EventLogTest() {
-        settings.Host = "router.lan";
-        settings.LogLevel = 2;
-        settings.LogAppend = true;
-        settings.LogFileName = path;
-        messages.onShow = [this] { levelWhenShown.push_back(settings.LogLevel); };
+        settings.host = "router.lan";
+        settings.logLevel = 2;
+        settings.logAppend = true;
+        settings.logFileName = path;
+        messages.onShow = [this] { levelWhenShown.push_back(settings.logLevel); };
     }
 
     EventLog makeLog(QLocale locale = QLocale(QStringLiteral("en_US"))) {
@@ -67,14 +67,14 @@ protected:
 TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
     for (const bool append : {true, false}) {
         std::filesystem::remove(path);
-        settings.LogAppend = append;
+        settings.logAppend = append;
         EventLog log = makeLog();
-        log.OpenLogFile();
+        log.openLogFile();
         ASSERT_TRUE(log.isOpen());
-        log.WMPingLog(HostStatus::NA, "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255");
-        log.WMPingLog(HostStatus::Bad, "Request Timed Out");
-        log.WMPingLog(HostStatus::Average, "");
-        log.WMPingLog(HostStatus::Good, "x");
+        log.writeRecord(HostStatus::NA, "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255");
+        log.writeRecord(HostStatus::Bad, "Request Timed Out");
+        log.writeRecord(HostStatus::Average, "");
+        log.writeRecord(HostStatus::Good, "x");
         EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;N/A;Reply from 127.0.0.1: bytes=32 time<1ms "
                                             "TTL=255\r\n"
                                             "router.lan;12/7/26;9:05:03 AM;Bad;Request Timed Out\r\n"
@@ -87,32 +87,32 @@ TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
 TEST_F(EventLogTest, AppendKeepsContentsWithoutSecondHeader) {
     writeFile(path, kHeader + "old;line\r\n");
     EventLog log = makeLog();
-    log.OpenLogFile();
-    log.WMPingLog(HostStatus::Good, "a");
-    log.OpenLogFile(); // options confirmed again
-    log.WMPingLog(HostStatus::Bad, "b");
+    log.openLogFile();
+    log.writeRecord(HostStatus::Good, "a");
+    log.openLogFile(); // options confirmed again
+    log.writeRecord(HostStatus::Bad, "b");
     EXPECT_EQ(readFile(path), kHeader + "old;line\r\nrouter.lan;12/7/26;9:05:03 AM;Good;a\r\n" +
                                   "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
 }
 
 TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
     writeFile(path, "older contents\r\n");
-    settings.LogAppend = false;
+    settings.logAppend = false;
     EventLog log = makeLog();
-    log.OpenLogFile();
+    log.openLogFile();
     EXPECT_EQ(readFile(path), kHeader);
-    log.WMPingLog(HostStatus::Good, "a");
-    log.OpenLogFile();
+    log.writeRecord(HostStatus::Good, "a");
+    log.openLogFile();
     EXPECT_EQ(readFile(path), kHeader);
-    log.WMPingLog(HostStatus::Bad, "b");
+    log.writeRecord(HostStatus::Bad, "b");
     EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
 }
 
 TEST_F(EventLogTest, BytesWrittenAsGiven) {
-    settings.Host = "h;1";
+    settings.host = "h;1";
     EventLog log = makeLog();
-    log.OpenLogFile();
-    log.WMPingLog(HostStatus::Good, "caf\xE9;\"q\" \xC3\xA9");
+    log.openLogFile();
+    log.writeRecord(HostStatus::Good, "caf\xE9;\"q\" \xC3\xA9");
     EXPECT_EQ(readFile(path), kHeader + "h;1;12/7/26;9:05:03 AM;Good;caf\xE9;\"q\" \xC3\xA9\r\n");
 }
 
@@ -133,8 +133,8 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
         std::filesystem::remove(path);
         clock = {c.time};
         EventLog log = makeLog(c.locale);
-        log.OpenLogFile();
-        log.WMPingLog(HostStatus::Good, "t");
+        log.openLogFile();
+        log.writeRecord(HostStatus::Good, "t");
         EXPECT_EQ(readFile(path), kHeader + "router.lan;" + c.fields + ";Good;t\r\n") << c.locale.name().toStdString();
     }
 }
@@ -142,23 +142,23 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
 TEST_F(EventLogTest, DateAndTimeReadSeparately) {
     // The record written as midnight passes keeps the earlier date with the later time.
     EventLog log = makeLog(QLocale(QStringLiteral("de_DE")));
-    log.OpenLogFile();
+    log.openLogFile();
     clock = {at(23, 59, 59, 7), at(0, 0, 0, 8)};
-    log.WMPingLog(HostStatus::Good, "t");
+    log.writeRecord(HostStatus::Good, "t");
     EXPECT_EQ(readFile(path), kHeader + "router.lan;07.12.26;00:00:00;Good;t\r\n");
 }
 
 TEST_F(EventLogTest, TimeFormatWithoutZone) {
-    EXPECT_EQ(EventLog::TimeFormatOf(QLocale(QStringLiteral("en_US"))), QStringLiteral("h:mm:ss AP"));
-    EXPECT_EQ(EventLog::TimeFormatOf(QLocale(QStringLiteral("de_DE"))), QStringLiteral("HH:mm:ss"));
-    EXPECT_EQ(EventLog::TimeFormatOf(QLocale::c()), QStringLiteral("HH:mm:ss"));
+    EXPECT_EQ(EventLog::timeFormatOf(QLocale(QStringLiteral("en_US"))), QStringLiteral("h:mm:ss AP"));
+    EXPECT_EQ(EventLog::timeFormatOf(QLocale(QStringLiteral("de_DE"))), QStringLiteral("HH:mm:ss"));
+    EXPECT_EQ(EventLog::timeFormatOf(QLocale::c()), QStringLiteral("HH:mm:ss"));
 }
 
 TEST_F(EventLogTest, LevelZeroWritesNothing) {
     EventLog log = makeLog();
-    log.OpenLogFile();
-    settings.LogLevel = 0;
-    log.WMPingLog(HostStatus::Good, "a");
+    log.openLogFile();
+    settings.logLevel = 0;
+    log.writeRecord(HostStatus::Good, "a");
     EXPECT_EQ(readFile(path), kHeader);
     EXPECT_TRUE(messages.errors().empty());
 }
@@ -167,16 +167,16 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
     const std::string names[] = {dir.file("no-such-dir/ping.log"), "", dir.path()};
     for (const std::string& name : names) {
         for (const bool append : {true, false}) {
-            settings.LogFileName = name;
-            settings.LogAppend = append;
-            settings.LogLevel = 1;
+            settings.logFileName = name;
+            settings.logAppend = append;
+            settings.logLevel = 1;
             RecordingMessagePort port;
             EventLog log(settings, port);
-            log.OpenLogFile();
+            log.openLogFile();
             EXPECT_FALSE(log.isOpen()) << name;
-            EXPECT_EQ(settings.LogLevel, 0) << name;
+            EXPECT_EQ(settings.logLevel, 0) << name;
             EXPECT_EQ(port.errors(), std::vector<ShownError>{kOpenError}) << name;
-            log.WMPingLog(HostStatus::Good, "dropped");
+            log.writeRecord(HostStatus::Good, "dropped");
             EXPECT_EQ(port.errors().size(), 1u) << "no second box";
         }
     }
@@ -185,15 +185,15 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
 
 TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
     EventLog log = makeLog();
-    log.WMPingLog(HostStatus::Good, "never opened");
-    log.WMPingLog(HostStatus::Good, "dropped");
+    log.writeRecord(HostStatus::Good, "never opened");
+    log.writeRecord(HostStatus::Good, "dropped");
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
     EXPECT_EQ(levelWhenShown, std::vector<int>{0}) << "logging is off before the box shows";
 
-    settings.LogLevel = 2;
-    log.OpenLogFile();
+    settings.logLevel = 2;
+    log.openLogFile();
     log.release();
-    log.WMPingLog(HostStatus::Good, "after release");
+    log.writeRecord(HostStatus::Good, "after release");
     EXPECT_EQ(messages.errors().size(), 2u);
     EXPECT_EQ(readFile(path), kHeader);
 }
@@ -201,13 +201,13 @@ TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
 TEST_F(EventLogTest, DeviceThatIsFull) {
     if (::access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "/dev/full is not writable here";
-    settings.LogFileName = "/dev/full";
+    settings.logFileName = "/dev/full";
     EventLog log = makeLog();
-    log.OpenLogFile();
+    log.openLogFile();
     ASSERT_TRUE(log.isOpen());
-    log.WMPingLog(HostStatus::Good, "lost");
+    log.writeRecord(HostStatus::Good, "lost");
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
-    EXPECT_EQ(settings.LogLevel, 0);
+    EXPECT_EQ(settings.logLevel, 0);
 }
 
 // A full disk in the middle of a record: the record is taken back whole, earlier records stay.
@@ -223,21 +223,21 @@ TEST_F(EventLogTest, ShortWriteLeavesEarlierRecordsIntact) {
         ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
     } unmount{mnt};
 
-    settings.LogFileName = mnt + "/ping.log";
+    settings.logFileName = mnt + "/ping.log";
     EventLog log = makeLog();
-    log.OpenLogFile();
-    log.WMPingLog(HostStatus::Good, "kept");
-    const std::string before = readFile(settings.LogFileName);
+    log.openLogFile();
+    log.writeRecord(HostStatus::Good, "kept");
+    const std::string before = readFile(settings.logFileName);
     {
         std::ofstream filler(mnt + "/filler", std::ios::binary);
         const std::string block(1024, 'f');
         for (int i = 0; i < 64 && filler; ++i)
             filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush();
     }
-    log.WMPingLog(HostStatus::Bad, std::string(6000, 'x'));
+    log.writeRecord(HostStatus::Bad, std::string(6000, 'x'));
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
-    EXPECT_EQ(settings.LogLevel, 0);
-    const std::string after = readFile(settings.LogFileName);
+    EXPECT_EQ(settings.logLevel, 0);
+    const std::string after = readFile(settings.logFileName);
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);
 }
@@ -248,8 +248,8 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
          {Rotation::Delete, Rotation::Rename, Rotation::RenameAndLeaveEmpty, Rotation::RenameAndLeaveContent}) {
         std::filesystem::remove(path);
         EventLog log = makeLog();
-        log.OpenLogFile();
-        log.WMPingLog(HostStatus::Good, "first");
+        log.openLogFile();
+        log.writeRecord(HostStatus::Good, "first");
         std::string expected = kHeader;
         if (rotation == Rotation::Delete) {
             std::filesystem::remove(path);
@@ -262,8 +262,8 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
             if (rotation != Rotation::Rename)
                 writeFile(path, rotation == Rotation::RenameAndLeaveEmpty ? "" : expected);
         }
-        log.WMPingLog(HostStatus::Bad, "second");
-        log.WMPingLog(HostStatus::Good, "third");
+        log.writeRecord(HostStatus::Bad, "second");
+        log.writeRecord(HostStatus::Good, "third");
         EXPECT_EQ(readFile(path), expected + "router.lan;12/7/26;9:05:03 AM;Bad;second\r\n" +
                                       "router.lan;12/7/26;9:05:03 AM;Good;third\r\n")
             << static_cast<int>(rotation);
@@ -275,23 +275,23 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
 }
 
 TEST_F(EventLogTest, RotationIntoMissingDirectoryIsAWriteFailure) {
-    settings.LogFileName = dir.file("sub/ping.log");
+    settings.logFileName = dir.file("sub/ping.log");
     std::filesystem::create_directory(dir.file("sub"));
     EventLog log = makeLog();
-    log.OpenLogFile();
+    log.openLogFile();
     std::filesystem::remove_all(dir.file("sub"));
-    log.WMPingLog(HostStatus::Good, "lost");
+    log.writeRecord(HostStatus::Good, "lost");
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
     EXPECT_FALSE(log.isOpen());
 }
 
 TEST_F(EventLogTest, RecordVisibleToAnotherReaderAtOnce) {
     EventLog log = makeLog();
-    log.OpenLogFile();
+    log.openLogFile();
     std::ifstream reader(path, std::ios::binary);
     std::string line;
     std::getline(reader, line);
-    log.WMPingLog(HostStatus::Good, "now");
+    log.writeRecord(HostStatus::Good, "now");
     std::getline(reader, line);
     EXPECT_EQ(line, "router.lan;12/7/26;9:05:03 AM;Good;now\r");
 }

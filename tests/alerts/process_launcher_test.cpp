@@ -19,7 +19,7 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(SplitParameters, QuotingRules) {
+TEST(splitParameters, QuotingRules) {
     const std::pair<std::string, Args> cases[] = {
         {"", {}},
         {"   \t ", {}},
@@ -35,7 +35,7 @@ TEST(SplitParameters, QuotingRules) {
         {"host \"Reply from 1.2.3.4\" Good 3", {"host", "Reply from 1.2.3.4", "Good", "3"}},
     };
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(SplitParameters(text), expected) << text;
+        EXPECT_EQ(splitParameters(text), expected) << text;
 }
 
 const std::string kHostile[] = {
@@ -50,9 +50,9 @@ const std::string kHostile[] = {
     "tab\there & $HOME %address%",
 };
 
-TEST(SplitParameters, UndoesAlertQuoting) {
+TEST(splitParameters, UndoesAlertQuoting) {
     for (const std::string& text : kHostile)
-        EXPECT_EQ(SplitParameters(AlertActions::Quote(text)), Args{text}) << text;
+        EXPECT_EQ(splitParameters(AlertActions::quote(text)), Args{text}) << text;
 }
 
 // A script that reports what it was started with: arguments, directory and the event's environment.
@@ -91,9 +91,9 @@ protected:
         std::filesystem::create_directory(dir.file("bin"));
         script = dir.file("bin/report.sh");
         writeScript(script, kScript, 0755);
-        settings.Host = "router.lan";
-        settings.AppFileName = script;
-        settings.AppParams = "%address% %responce% %status% %code% %error% %errcode%";
+        settings.host = "router.lan";
+        settings.appFileName = script;
+        settings.appParams = "%address% %responce% %status% %code% %error% %errcode%";
     }
 
     // Raises the alert on a thread of its own, as the worker does: no Qt event loop, no application object.
@@ -102,7 +102,7 @@ protected:
         RecordingSoundPlayer sound;
         AlertActions actions(settings, sound, launcher);
         ReplyArea area;
-        area.Reply.Status = code;
+        area.reply.status = code;
         std::thread worker([&] { actions.raiseAlert(edge, status, line, area); });
         worker.join();
         return waitForReport(dir.file("bin/got"));
@@ -142,8 +142,8 @@ TEST_F(RealLaunch, StartRespondingEdge) {
 TEST_F(RealLaunch, RelativeProgramPathWithItsDirectory) {
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
-    settings.AppFileName = "./bin/report.sh";
-    settings.AppParams = "";
+    settings.appFileName = "./bin/report.sh";
+    settings.appParams = "";
     const auto got = raise(AlertEdge::StartResponding, HostStatus::Good, "x", 0);
     std::filesystem::current_path(previous);
     ASSERT_TRUE(got);
@@ -175,12 +175,12 @@ TEST(ProcessLauncherTest, WhatCannotStartReturnsAtOnce) {
 }
 
 TEST(ProcessLauncherTest, BareNameFoundOnPath) {
-    const std::filesystem::path sh = ProcessLauncher::Resolve("sh");
+    const std::filesystem::path sh = ProcessLauncher::resolve("sh");
     EXPECT_TRUE(sh.is_absolute()) << sh;
     EXPECT_EQ(sh.filename(), "sh");
     EXPECT_EQ(::access(sh.c_str(), X_OK), 0);
-    EXPECT_EQ(ProcessLauncher::Resolve("ostrevo-no-such-program-anywhere"), "");
-    EXPECT_EQ(ProcessLauncher::Resolve(""), "");
+    EXPECT_EQ(ProcessLauncher::resolve("ostrevo-no-such-program-anywhere"), "");
+    EXPECT_EQ(ProcessLauncher::resolve(""), "");
 }
 
 } // namespace

@@ -68,16 +68,16 @@ TEST(WavFileTest, Durations) {
     for (const Case& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".wav");
         std::ofstream(path, std::ios::binary) << c.content;
-        EXPECT_EQ(WavFile::Duration(QString::fromStdString(path)), c.expected) << c.name;
+        EXPECT_EQ(WavFile::duration(QString::fromStdString(path)), c.expected) << c.name;
     }
-    EXPECT_EQ(WavFile::Duration(QString::fromStdString(dir.file("missing.wav"))), std::nullopt);
+    EXPECT_EQ(WavFile::duration(QString::fromStdString(dir.file("missing.wav"))), std::nullopt);
 }
 
 TEST(WavFileTest, ShippedChimeIsShortPcm) {
     const char* source = std::getenv("OSTREVO_SOURCE_DIR");
     if (source == nullptr)
         GTEST_SKIP() << "OSTREVO_SOURCE_DIR is not set";
-    const auto duration = WavFile::Duration(QString::fromUtf8(source) + QStringLiteral("/resources/alert.wav"));
+    const auto duration = WavFile::duration(QString::fromUtf8(source) + QStringLiteral("/resources/alert.wav"));
     ASSERT_TRUE(duration);
     EXPECT_GE(duration->count(), 200);
     EXPECT_LE(duration->count(), 500);

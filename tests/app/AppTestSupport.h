@@ -30,13 +30,13 @@ inline QApplication& TestApp() {
     return *app;
 }
 
-inline std::string TestConfigHome() {
+inline std::string testConfigHome() {
     TestApp();
     return qEnvironmentVariable("XDG_CONFIG_HOME").toStdString();
 }
 
 // Runs the event loop until `done` holds; false when the time ran out first.
-inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     TestApp();
     QDeadlineTimer deadline(timeout);
     while (!done()) {
@@ -50,7 +50,7 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 // Lets queued calls run for a while.
-inline void Spin(std::chrono::milliseconds time) {
+inline void spin(std::chrono::milliseconds time) {
     QDeadlineTimer deadline(time);
-    WaitFor([&] { return deadline.hasExpired(); }, time + std::chrono::seconds(1));
+    waitFor([&] { return deadline.hasExpired(); }, time + std::chrono::seconds(1));
 }

@@ -24,7 +24,7 @@ TEST_F(EndToEnd, HelpAndVersionNeedNoDisplay) {
         const std::string out = (dir_ / "info.txt").string();
         LaunchedProgram child({program_.string(), option}, environment(false), -1, out);
         EXPECT_EQ(child.waitExit(10s), 0);
-        EXPECT_NE(ReadFile(out).find(expected), std::string::npos) << ReadFile(out);
+        EXPECT_NE(readFile(out).find(expected), std::string::npos) << readFile(out);
     }
     EXPECT_FALSE(fs::exists(settingsFile()));
 }
@@ -40,12 +40,12 @@ TEST_F(EndToEnd, CommandLineRunLogsEveryRequestAndEndsOnSigterm) {
     const fs::path log = dir_ / "x.log";
 
     auto app = launch({"/start", "/logl=2", "/logf=" + log.string(), "/i=1", "127.0.0.1"});
-    const bool twoRecords = waitUntil([&] { return Lines(ReadFile(log)).size() >= 3; }, 20s);
+    const bool twoRecords = waitUntil([&] { return splitLines(readFile(log)).size() >= 3; }, 20s);
     app->signal(SIGTERM);
     EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
-    ASSERT_TRUE(twoRecords) << ReadFile(log) << programOutput();
+    ASSERT_TRUE(twoRecords) << readFile(log) << programOutput();
 
-    const std::vector<std::string> lines = Lines(ReadFile(log));
+    const std::vector<std::string> lines = splitLines(readFile(log));
     EXPECT_EQ(lines.front(), "Address;Date;Time;Status;Responce");
     for (std::size_t i = 1; i < lines.size(); ++i) {
         SCOPED_TRACE(lines[i]);
@@ -54,7 +54,7 @@ TEST_F(EndToEnd, CommandLineRunLogsEveryRequestAndEndsOnSigterm) {
                             lines[i].ends_with(";Replay from 127.0.0.1: bytes=32 time=1ms TTL=64");
         EXPECT_TRUE(replay);
     }
-    EXPECT_EQ(ReadFile(settingsFile()), stored); // any argument: nothing is saved
+    EXPECT_EQ(readFile(settingsFile()), stored); // any argument: nothing is saved
 }
 
 TEST_F(EndToEnd, WithoutArgumentsTheSettingsAreWrittenAtExit) {
@@ -67,7 +67,7 @@ TEST_F(EndToEnd, WithoutArgumentsTheSettingsAreWrittenAtExit) {
         ASSERT_TRUE(waitForWindow("^Ostrevo ver"));
         app->signal(sig);
         EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
-        const std::string saved = ReadFile(settingsFile());
+        const std::string saved = readFile(settingsFile());
         EXPECT_NE(saved.find("Interval=10"), std::string::npos) << saved;
         EXPECT_NE(saved.find("Buffer=32"), std::string::npos) << saved;
     }

@@ -20,7 +20,7 @@ struct Received {
     int stops = 0;
 };
 
-QtWindowPort::Handlers Recording(Received& r) {
+QtWindowPort::Handlers recording(Received& r) {
     QtWindowPort::Handlers h;
     h.setLabel = [&r](Label label, const QString& text) {
         r.events.push_back("label" + std::to_string(static_cast<int>(label)) + ":" + text.toStdString());
@@ -40,7 +40,7 @@ QtWindowPort::Handlers Recording(Received& r) {
 TEST(QtWindowPort, WorkerCallsArriveOnTheWindowThreadInOrder) {
     TestApp();
     Received r;
-    QtWindowPort port(Recording(r));
+    QtWindowPort port(recording(r));
     std::thread worker([&] {
         for (int i = 0; i < 200; ++i)
             port.setLabel(Label::Total, std::to_string(i));
@@ -50,7 +50,7 @@ TEST(QtWindowPort, WorkerCallsArriveOnTheWindowThreadInOrder) {
     });
     worker.join(); // nothing the worker does waits for the window
     EXPECT_TRUE(r.events.empty());
-    ASSERT_TRUE(WaitFor([&] { return r.events.size() == 203; }));
+    ASSERT_TRUE(waitFor([&] { return r.events.size() == 203; }));
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(r.events[i], "label2:" + std::to_string(i));
     EXPECT_EQ(r.events[200], "icon3");
@@ -62,7 +62,7 @@ TEST(QtWindowPort, WorkerCallsArriveOnTheWindowThreadInOrder) {
 TEST(QtWindowPort, StopAnswerWaitsUntilTheWindowHandledIt) {
     TestApp();
     Received r;
-    QtWindowPort port(Recording(r));
+    QtWindowPort port(recording(r));
     std::atomic<bool> returned{false};
     std::thread worker([&] {
         port.setLabel(Label::Status, "before");
@@ -71,7 +71,7 @@ TEST(QtWindowPort, StopAnswerWaitsUntilTheWindowHandledIt) {
     });
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(returned); // the window thread has not run its queue yet
-    ASSERT_TRUE(WaitFor([&] { return returned.load(); }));
+    ASSERT_TRUE(waitFor([&] { return returned.load(); }));
     worker.join();
     EXPECT_EQ(r.events, (std::vector<std::string>{"label1:before", "stopped:failed"}));
 }
@@ -79,14 +79,14 @@ TEST(QtWindowPort, StopAnswerWaitsUntilTheWindowHandledIt) {
 TEST(QtWindowPort, ShutdownReleasesAWaitingWorkerAndDropsTheRest) {
     TestApp();
     Received r;
-    QtWindowPort port(Recording(r));
+    QtWindowPort port(recording(r));
     auto answered = std::async(std::launch::async, [&] { port.pingStopped(false); });
     ASSERT_EQ(answered.wait_for(50ms), std::future_status::timeout);
     port.shutdown(); // the window is going away without running its queue
     EXPECT_EQ(answered.wait_for(5s), std::future_status::ready);
     port.setLabel(Label::Status, "late");
     port.pingStopped(false); // returns at once
-    Spin(50ms);
+    spin(50ms);
     EXPECT_TRUE(r.events.empty());
     EXPECT_EQ(r.stops, 0);
 }
@@ -95,10 +95,10 @@ TEST(QtWindowPort, PortDestroyedWithCallsQueuedIsSafe) {
     TestApp();
     Received r;
     {
-        QtWindowPort port(Recording(r));
+        QtWindowPort port(recording(r));
         std::thread([&] { port.setLabel(Label::Status, "queued"); }).join();
     }
-    Spin(50ms);
+    spin(50ms);
     EXPECT_TRUE(r.events.empty());
 }
 

@@ -27,19 +27,19 @@ const ShownError NotFound{"Host not found.\r\nWrong Host name,\r\nDNS failed to 
 const ShownError NoChannel{"Can't open Ping Chanel.", "Start - Error"};
 
 // Made before the fixture's widgets.
-struct WithApp {
-    WithApp() { TestApp(); }
+struct withApp {
+    withApp() { TestApp(); }
 };
 
 // Run control on its own widgets, with recorders for everything it drives.
-class RunControlTest : public ::testing::Test, private WithApp {
+class RunControlTest : public ::testing::Test, private withApp {
 protected:
     void SetUp() override {
         for (auto& l : labels)
             l = std::make_unique<QLabel>(QStringLiteral("old"));
         ping.setText(QStringLiteral("&Start"));
         reset.setEnabled(false);
-        settings.Host = "127.0.0.1";
+        settings.host = "127.0.0.1";
     }
 
     RunControl& make(std::shared_ptr<HostResolver> r = nullptr) {
@@ -62,8 +62,8 @@ protected:
     // Presses Start and lets a lookup, if any, come back.
     void start() {
         const int before = startsFinished;
-        control->Ping_ActionExecute();
-        ASSERT_TRUE(WaitFor([&] { return startsFinished > before; }));
+        control->toggleRun();
+        ASSERT_TRUE(waitFor([&] { return startsFinished > before; }));
     }
 
     [[nodiscard]] std::string label(Label l) const { return labels[static_cast<std::size_t>(l)]->text().toStdString(); }
@@ -87,7 +87,7 @@ struct HostCase {
     const char* name;
     std::string host;
     bool resolveIP;
-    std::string hostLabel;            // Host_L after the start
+    std::string hostLabel;            // hostValue after the start
     std::optional<ShownError> error;  // the box, when the start fails
     std::vector<std::string> lookups; // name-service lookups made
 };
@@ -102,8 +102,8 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
     resolver->addName("broadcast.example", {"broadcast.example", {0xFFFFFFFFu}});
     resolver->addName("empty.example", {"empty.example", {}});
     resolver->addAddress("127.0.0.1", {"localhost", {ScriptedHostResolver::address("127.0.0.1")}});
-    settings.Host = c.host;
-    settings.ResolveIP = c.resolveIP;
+    settings.host = c.host;
+    settings.resolveIp = c.resolveIP;
     make();
     start();
 
@@ -117,7 +117,7 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
     EXPECT_EQ(resolver->count("cleanup"), 1u);
     if (c.error) {
         EXPECT_EQ(messages.errors(), std::vector<ShownError>{*c.error});
-        EXPECT_FALSE(state.Running);
+        EXPECT_FALSE(state.running);
         EXPECT_EQ(caption(), "Start");
         EXPECT_TRUE(ping.isEnabled());
         EXPECT_FALSE(reset.isEnabled());
@@ -127,7 +127,7 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
         EXPECT_EQ(label(Label::Total), "0");
     } else {
         EXPECT_TRUE(messages.errors().empty());
-        EXPECT_TRUE(state.Running);
+        EXPECT_TRUE(state.running);
         EXPECT_EQ(caption(), "Stop");
         EXPECT_TRUE(reset.isEnabled());
         EXPECT_EQ(posted, std::vector<WorkerMessage>{WorkerMessage::PingStart});
@@ -157,16 +157,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RunControlTest, NumericFormsNeedNoNameServiceWithTheRealResolver) {
-    settings.Host = "0x7f.1";
+    settings.host = "0x7f.1";
     make(std::make_shared<PosixHostResolver>());
     start();
     EXPECT_EQ(label(Label::Host), "127.0.0.1");
-    EXPECT_TRUE(state.Running);
-    EXPECT_EQ(state.TargetAddress, ScriptedHostResolver::address("127.0.0.1"));
+    EXPECT_TRUE(state.running);
+    EXPECT_EQ(state.targetAddress, ScriptedHostResolver::address("127.0.0.1"));
 }
 
 TEST_F(RunControlTest, EmptyHostReportsThenOpensTheOptions) {
-    settings.Host.clear();
+    settings.host.clear();
     make();
     messages.onShow = [&] {
         // The box comes before Start is given back and before the dialog opens.
@@ -174,28 +174,28 @@ TEST_F(RunControlTest, EmptyHostReportsThenOpensTheOptions) {
         EXPECT_FALSE(ping.isEnabled());
         EXPECT_EQ(optionsOpened, 0);
     };
-    control->Ping_ActionExecute();
+    control->toggleRun();
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoHost});
     EXPECT_EQ(optionsOpened, 1);
     EXPECT_TRUE(resolver->calls().empty());
     EXPECT_EQ(caption(), "Start");
     EXPECT_TRUE(ping.isEnabled());
     EXPECT_EQ(label(Label::Host), "N/A");
-    EXPECT_FALSE(state.Running);
+    EXPECT_FALSE(state.running);
 }
 
 TEST_F(RunControlTest, SocketLayerFailureIsReportedAndCleanedUp) {
     resolver->startupSucceeds = false;
     make();
-    control->Ping_ActionExecute();
+    control->toggleRun();
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoSockets});
     EXPECT_EQ(resolver->calls(), (std::vector<std::string>{"startup", "cleanup"}));
     EXPECT_EQ(caption(), "Start");
-    EXPECT_FALSE(state.Running);
+    EXPECT_FALSE(state.running);
 }
 
 TEST_F(RunControlTest, HostNotFoundBoxComesBeforeTheCleanup) {
-    settings.Host = "nowhere.example";
+    settings.host = "nowhere.example";
     make();
     messages.onShow = [&] { EXPECT_EQ(resolver->count("cleanup"), 0u); };
     start();
@@ -213,12 +213,12 @@ class RunControlBuffer : public RunControlTest, public ::testing::WithParamInter
 
 TEST_P(RunControlBuffer, LargeBufferIsLoweredToTheLargestDatagram) {
     const BufferCase& c = GetParam();
-    settings.Buffer = c.buffer;
+    settings.buffer = c.buffer;
     resolver->grantedVersion = c.granted;
     resolver->maxDatagram = c.maxDatagram;
     make();
     start();
-    EXPECT_EQ(settings.Buffer, c.expected);
+    EXPECT_EQ(settings.buffer, c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RunControlBuffer,
@@ -228,14 +228,14 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RunControlBuffer,
                                            BufferCase{1000, 257, 512, 512}));
 
 TEST_F(RunControlTest, LoweredBufferStaysForTheNextStart) {
-    settings.Buffer = 100000;
+    settings.buffer = 100000;
     make();
     start();
-    control->StopRun();
-    control->WMPingStop(false);
+    control->stopRun();
+    control->handleRunStopped(false);
     resolver->maxDatagram = 65535; // a larger limit later does not raise it again
     start();
-    EXPECT_EQ(settings.Buffer, 65507);
+    EXPECT_EQ(settings.buffer, 65507);
 }
 
 TEST_F(RunControlTest, WalksThroughTheRunStates) {
@@ -251,15 +251,15 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
         EXPECT_EQ(caption(), e.caption);
         EXPECT_EQ(ping.isEnabled(), e.pingEnabled);
         EXPECT_EQ(reset.isEnabled(), e.resetEnabled);
-        EXPECT_EQ(state.Running, e.running);
+        EXPECT_EQ(state.running, e.running);
     };
-    settings.Host = "db.example";
+    settings.host = "db.example";
     resolver->addName("db.example", {"db.example", {ScriptedHostResolver::address("127.0.0.7")}});
     resolver->hold();
     make();
     check({"Idle", "&Start", true, false, false});
 
-    control->Ping_ActionExecute();
+    control->toggleRun();
     ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(5)));
     check({"Starting", "Wait...", false, false, false});
     EXPECT_TRUE(control->lookupPending());
@@ -267,24 +267,24 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
     // The window keeps working while the name service takes its time.
     bool timerRan = false;
     QTimer::singleShot(1, [&] { timerRan = true; });
-    EXPECT_TRUE(WaitFor([&] { return timerRan; }));
+    EXPECT_TRUE(waitFor([&] { return timerRan; }));
     check({"Starting", "Wait...", false, false, false});
 
     resolver->release();
-    ASSERT_TRUE(WaitFor([&] { return state.Running.load(); }));
+    ASSERT_TRUE(waitFor([&] { return state.running.load(); }));
     check({"Active", "Stop", true, true, true});
     EXPECT_FALSE(control->lookupPending());
 
-    control->Reset_ButClick();
+    control->resetStatistics();
     check({"Active", "Stop", true, true, true});
 
-    control->Ping_ActionExecute();
+    control->toggleRun();
     check({"Stopping", "Wait...", false, false, true});
 
     window.clear();
-    control->WMPingStop(false);
+    control->handleRunStopped(false);
     check({"Idle", "Start", true, false, false});
-    EXPECT_EQ(state.CurrentStatus, HostStatus::NA);
+    EXPECT_EQ(state.currentStatus, HostStatus::NA);
     EXPECT_EQ(window.icons(), std::vector<HostStatus>{HostStatus::NA});
     EXPECT_EQ(window.count(WindowEvent::Kind::Log), 0u); // the return to N/A is not logged
     EXPECT_TRUE(messages.errors().empty());
@@ -296,27 +296,27 @@ TEST_F(RunControlTest, ChannelFailureReturnsToIdleWithItsBox) {
     make();
     start();
     messages.onShow = [&] {
-        EXPECT_FALSE(state.Running);
+        EXPECT_FALSE(state.running);
         EXPECT_EQ(caption(), "Start");
         EXPECT_FALSE(reset.isEnabled());
     };
-    control->WMPingStop(true);
+    control->handleRunStopped(true);
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoChannel});
 }
 
 TEST_F(RunControlTest, AbandonedLookupIsIgnoredSafely) {
-    settings.Host = "slow.example";
+    settings.host = "slow.example";
     resolver->addName("slow.example", {"slow.example", {ScriptedHostResolver::address("127.0.0.5")}});
     resolver->hold();
     make();
-    control->Ping_ActionExecute();
+    control->toggleRun();
     ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(5)));
     control.reset(); // the window goes away while the DNS server hangs
     resolver->release();
-    Spin(std::chrono::milliseconds(100));
+    spin(std::chrono::milliseconds(100));
     EXPECT_TRUE(posted.empty());
     EXPECT_TRUE(messages.errors().empty());
-    EXPECT_FALSE(state.Running);
+    EXPECT_FALSE(state.running);
 }
 
 } // namespace

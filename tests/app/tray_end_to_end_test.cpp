@@ -30,8 +30,8 @@ protected:
             return;
         if (!canProbe())
             GTEST_SKIP() << "no ICMP socket here (needs root, CAP_NET_RAW or net.ipv4.ping_group_range)";
-        xdotool_ = Which("xdotool");
-        if (xdotool_.empty() || Which("xwininfo").empty())
+        xdotool_ = which("xdotool");
+        if (xdotool_.empty() || which("xwininfo").empty())
             GTEST_SKIP() << "xdotool or xwininfo is not installed";
         if (!startDisplay())
             GTEST_SKIP() << "Xvfb is not available";
@@ -43,7 +43,7 @@ protected:
         return launch({"/tray", "/logl=2", "/logf=" + log_.string(), "/i=1", "127.0.0.1"});
     }
 
-    [[nodiscard]] std::size_t records() const { return Lines(ReadFile(log_)).size() - (fs::exists(log_) ? 1 : 0); }
+    [[nodiscard]] std::size_t records() const { return splitLines(readFile(log_)).size() - (fs::exists(log_) ? 1 : 0); }
 
     std::vector<std::string> search(const std::vector<std::string>& terms) {
         std::vector<std::string> argv{xdotool_, "search"};
@@ -78,7 +78,7 @@ protected:
         TrayEndToEnd::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        const std::string trayer = Which("trayer");
+        const std::string trayer = which("trayer");
         if (trayer.empty())
             GTEST_SKIP() << "trayer is not installed";
         trayer_ = std::make_unique<LaunchedProgram>(std::vector<std::string>{trayer, "--edge", "bottom", "--align",
@@ -96,7 +96,7 @@ protected:
     std::optional<Point> embeddedIcon() {
         static const std::regex icon(R"(\("ostrevo" "Ostrevo"\)\s+(\d+)x(\d+)[+-]+\d+[+-]+\d+\s+\+(-?\d+)\+(-?\d+))");
         for (const std::string& panel : search({"--classname", "^panel$"})) {
-            const std::string tree = outputOf({Which("xwininfo"), "-tree", "-id", panel});
+            const std::string tree = outputOf({which("xwininfo"), "-tree", "-id", panel});
             std::smatch m;
             if (std::regex_search(tree, m, icon))
                 return Point{std::stoi(m[3]) + std::stoi(m[1]) / 2, std::stoi(m[4]) + std::stoi(m[2]) / 2};
@@ -118,7 +118,7 @@ TEST_F(WithTrayer, StartsHiddenInTheTrayAndExitsFromItsMenu) {
     ASSERT_TRUE(waitUntil([&] { return (icon = embeddedIcon()).has_value(); }, 30s))
         << "the icon never reached the notification area\n"
         << programOutput();
-    ASSERT_TRUE(waitUntil([&] { return records() >= 2; }, 30s)) << "no run\n" << ReadFile(log_) << programOutput();
+    ASSERT_TRUE(waitUntil([&] { return records() >= 2; }, 30s)) << "no run\n" << readFile(log_) << programOutput();
 
     // Start-up shows the window and hides it again at once; by now the loop has run for a while.
     EXPECT_TRUE(waitUntil([&] { return !mainWindowVisible(); }, 10s)) << "the window stays on screen";
@@ -144,7 +144,7 @@ using WithoutNotificationArea = TrayEndToEnd;
 TEST_F(WithoutNotificationArea, WindowStaysAndTheRunStarts) {
     auto app = launchInTray();
     ASSERT_TRUE(waitForWindow("^Ostrevo ver")) << programOutput();
-    ASSERT_TRUE(waitUntil([&] { return records() >= 2; }, 30s)) << "no run\n" << ReadFile(log_) << programOutput();
+    ASSERT_TRUE(waitUntil([&] { return records() >= 2; }, 30s)) << "no run\n" << readFile(log_) << programOutput();
     EXPECT_TRUE(mainWindowVisible());
     EXPECT_TRUE(search({"--onlyvisible", "--name", "^Tray - Error$"}).empty()) << "a tray start needs no one to answer";
 

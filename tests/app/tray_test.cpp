@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/MainForm.h"
+#include "app/MainWindow.h"
 #include "app/StatusIcons.h"
 #include "app/TrayController.h"
 #include "engine/AppState.h"
@@ -86,7 +86,7 @@ protected:
         tray = std::make_unique<CountingTray>(window.get(), menu.get(), state, settings);
     }
     void TearDown() override {
-        tray->RemoveTrayIcon();
+        tray->removeTrayIcon();
         QApplication::processEvents();
     }
 
@@ -107,18 +107,18 @@ using NoNotificationArea = TrayFixture;
 
 TEST_F(NoNotificationArea, TrayButtonKeepsTheWindowAndExplainsOnce) {
     ASSERT_FALSE(TrayController::available());
-    tray->Tray_ButClick();
-    tray->Tray_ButClick();
+    tray->moveToTray();
+    tray->moveToTray();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(state.InTray);
+    EXPECT_FALSE(state.inTray);
     EXPECT_FALSE(tray->icon()->isVisible());
     EXPECT_EQ(tray->messages, 1);
 
     // Tray mode from the command line: no message, and the double-click that start-up posts to hide the
     // window again must not hide it either.
     CountingTray atStart(window.get(), menu.get(), state, settings);
-    atStart.Tray_ButClick(false);
-    atStart.WMTrayNotify(kDoubleClick);
+    atStart.moveToTray(false);
+    atStart.handleTrayActivation(kDoubleClick);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(atStart.messages, 0);
 }
@@ -148,10 +148,10 @@ protected:
 };
 
 TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
-    settings.Host = "router.local";
-    state.CurrentStatus = HostStatus::Good;
-    tray->Tray_ButClick();
-    EXPECT_TRUE(state.InTray);
+    settings.host = "router.local";
+    state.currentStatus = HostStatus::Good;
+    tray->moveToTray();
+    EXPECT_TRUE(state.inTray);
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(tray->icon()->isVisible());
     EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring router.local"));
@@ -159,44 +159,44 @@ TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
     EXPECT_EQ(tray->messages, 0);
 
     // Leaving tray mode keeps the window as it is.
-    tray->Tray_ButClick();
-    EXPECT_FALSE(state.InTray);
+    tray->moveToTray();
+    EXPECT_FALSE(state.inTray);
     EXPECT_FALSE(tray->icon()->isVisible());
     EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(WithNotificationArea, DoubleClickTogglesTheWindow) {
-    tray->Tray_ButClick();
+    tray->moveToTray();
     ASSERT_FALSE(window->isVisible());
-    tray->WMTrayNotify(kDoubleClick);
+    tray->handleTrayActivation(kDoubleClick);
     EXPECT_TRUE(window->isVisible());
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_FALSE(window->isVisible());
     // Single clicks and middle clicks do nothing.
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::Trigger);
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::MiddleClick);
-    tray->WMTrayNotify(513);
+    tray->handleTrayActivation(513);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(menu->isVisible());
 }
 
 TEST_F(WithNotificationArea, RightClickOpensTheMenu) {
-    tray->Tray_ButClick();
+    tray->moveToTray();
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::Context);
     EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
     menu->hide();
-    tray->WMTrayNotify(kRightButtonUp);
+    tray->handleTrayActivation(kRightButtonUp);
     EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
     menu->hide();
 }
 
 // The whole path: the X server delivers the clicks to the embedded icon, Qt reports them, the window reacts.
 TEST_F(WithNotificationArea, RealClicksOnTheEmbeddedIcon) {
-    tray->Tray_ButClick();
+    tray->moveToTray();
     ASSERT_TRUE(embedded());
     QPoint centre = tray->icon()->geometry().center();
     if (QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR"); !dir.isEmpty()) {
-        state.CurrentStatus = HostStatus::Good;
+        state.currentStatus = HostStatus::Good;
         tray->refreshIcon();
         waitFor([] { return false; }, 300);
         std::string shot = "import -window root -crop 120x40+1160+760 " + dir.toStdString() + "/tray.png";
@@ -219,23 +219,23 @@ TEST_F(WithNotificationArea, RealClicksOnTheEmbeddedIcon) {
 }
 
 TEST_F(WithNotificationArea, TooltipIsCutTo63Characters) {
-    settings.Host = std::string(80, 'h');
-    tray->Tray_ButClick();
+    settings.host = std::string(80, 'h');
+    tray->moveToTray();
     QString tip = tray->icon()->toolTip();
     EXPECT_EQ(tip.size(), 63);
     EXPECT_TRUE(tip.startsWith(QStringLiteral("Monitoring hhh")));
 
-    settings.Host = "new.host";
-    tray->UpdateTrayTip();
+    settings.host = "new.host";
+    tray->updateTrayTip();
     EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring new.host"));
 }
 
 TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
-    state.CurrentStatus = HostStatus::Bad;
+    state.currentStatus = HostStatus::Bad;
     tray->refreshIcon(); // no icon yet: nothing to change
-    tray->Tray_ButClick();
+    tray->moveToTray();
     QImage bad = tray->icon()->icon().pixmap(16, 16).toImage();
-    state.CurrentStatus = HostStatus::Good;
+    state.currentStatus = HostStatus::Good;
     tray->refreshIcon();
     QImage good = tray->icon()->icon().pixmap(16, 16).toImage();
     EXPECT_NE(bad, good);
@@ -248,28 +248,28 @@ TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
 TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     auto channel = std::make_unique<ScriptedEchoChannel>();
     ScriptedEchoChannel& script = *channel;
-    TMain_Form::Services services;
+    MainWindow::Services services;
     services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
     services.channel = std::move(channel);
     services.messages = std::make_unique<RecordingMessagePort>();
     services.watchSignals = false;
-    TMain_Form form(std::move(services));
+    MainWindow form(std::move(services));
     form.show();
     const auto windowIcon = [&] { return form.windowIcon().pixmap(32, 32).toImage(); };
     const auto trayIcon = [&] { return form.tray().icon()->icon().pixmap(16, 16).toImage(); };
     const auto large = [](HostStatus s) { return StatusIcons::large(s).pixmap(32, 32).toImage(); };
     const auto small = [](HostStatus s) { return StatusIcons::small(s).pixmap(16, 16).toImage(); };
 
-    form.findChild<QPushButton*>(QStringLiteral("Start_But"))->click();
-    ASSERT_TRUE(form.state().Running);
+    form.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
+    ASSERT_TRUE(form.state().running);
     script.push(EchoOutcome::failure());
     ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
     ASSERT_TRUE(waitFor([&] { return windowIcon() == large(HostStatus::Bad); }));
     EXPECT_FALSE(form.tray().icon()->isVisible());
 
-    form.findChild<QPushButton*>(QStringLiteral("Tray_But"))->click();
-    ASSERT_TRUE(form.state().InTray);
+    form.findChild<QPushButton*>(QStringLiteral("trayButton"))->click();
+    ASSERT_TRUE(form.state().inTray);
     EXPECT_TRUE(form.tray().icon()->isVisible());
     EXPECT_EQ(trayIcon(), small(HostStatus::Bad));
 
@@ -280,7 +280,7 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
 
     script.setFallback(EchoOutcome::good(2));
     form.pingAction()->trigger(); // Stop
-    ASSERT_TRUE(waitFor([&] { return !form.state().Running; }));
+    ASSERT_TRUE(waitFor([&] { return !form.state().running; }));
     EXPECT_EQ(windowIcon(), large(HostStatus::NA));
     EXPECT_EQ(trayIcon(), small(HostStatus::NA));
 }

@@ -20,25 +20,25 @@
 
 namespace {
 
-std::uint32_t Ip(const char* dotted) {
+std::uint32_t ip(const char* dotted) {
     in_addr in{};
     EXPECT_EQ(inet_pton(AF_INET, dotted, &in), 1) << dotted;
     return in.s_addr;
 }
 
-std::string Describe(PosixHostResolver& resolver, const std::optional<HostEntry>& entry) {
+std::string describe(PosixHostResolver& resolver, const std::optional<HostEntry>& entry) {
     if (!entry)
         return "none";
     std::string text = entry->officialName;
     for (std::uint32_t address : entry->addresses)
-        text += " " + resolver.FormatDottedAddress(address);
+        text += " " + resolver.formatDottedAddress(address);
     return text;
 }
 
 // Runs `body` in a child with its own mount and network namespaces: /etc/hosts is the given text, and
 // the name server is loopback in a namespace whose loopback is down, so any DNS query fails at once and
 // nothing leaves the machine. Gives the child's text, or sets `skip` when namespaces are not allowed.
-std::string RunWithHosts(const std::string& hosts, const std::function<std::string(PosixHostResolver&)>& body,
+std::string runWithHosts(const std::string& hosts, const std::function<std::string(PosixHostResolver&)>& body,
                          std::string& skip) {
     TempDir dir;
     std::ofstream(dir.file("hosts")) << hosts;
@@ -94,9 +94,9 @@ protected:
             GTEST_SKIP() << "needs root for a private mount namespace with its own /etc/hosts";
     }
 
-    std::string Run(const std::function<std::string(PosixHostResolver&)>& body) {
+    std::string run(const std::function<std::string(PosixHostResolver&)>& body) {
         std::string skip;
-        std::string text = RunWithHosts("127.0.0.7 canon.test alias.test\n"
+        std::string text = runWithHosts("127.0.0.7 canon.test alias.test\n"
                                         "127.0.0.8 canon.test\n"
                                         "127.0.0.9 other.test\n"
                                         "255.255.255.255 everyone.test\n",
@@ -109,10 +109,10 @@ protected:
 };
 
 TEST_F(PosixHostResolverNames, NameLookupGivesCanonicalNameAndAddressesInOrder) {
-    std::string text = Run([](PosixHostResolver& r) {
+    std::string text = run([](PosixHostResolver& r) {
         std::string out;
         for (const char* name : {"alias.test", "canon.test", "OTHER.Test", "everyone.test", "127.0.0.5"})
-            out += std::string(name) + " -> " + Describe(r, r.LookupHostByName(name)) + "\n";
+            out += std::string(name) + " -> " + describe(r, r.lookupHostByName(name)) + "\n";
         return out;
     });
     if (!skip_.empty())
@@ -125,11 +125,11 @@ TEST_F(PosixHostResolverNames, NameLookupGivesCanonicalNameAndAddressesInOrder) 
 }
 
 TEST_F(PosixHostResolverNames, UnknownNamesAndAddressesGiveNoEntry) {
-    std::string text = Run([](PosixHostResolver& r) {
+    std::string text = run([](PosixHostResolver& r) {
         std::string out;
-        out += "name " + Describe(r, r.LookupHostByName("missing.test")) + "\n";
-        out += "bare " + Describe(r, r.LookupHostByName("missing")) + "\n";
-        out += "reverse " + Describe(r, r.LookupHostByAddress(Ip("127.0.0.99"))) + "\n";
+        out += "name " + describe(r, r.lookupHostByName("missing.test")) + "\n";
+        out += "bare " + describe(r, r.lookupHostByName("missing")) + "\n";
+        out += "reverse " + describe(r, r.lookupHostByAddress(ip("127.0.0.99"))) + "\n";
         return out;
     });
     if (!skip_.empty())
@@ -138,12 +138,12 @@ TEST_F(PosixHostResolverNames, UnknownNamesAndAddressesGiveNoEntry) {
 }
 
 TEST_F(PosixHostResolverNames, ReverseLookupGivesTheNameAndTheAddress) {
-    std::string text = Run([](PosixHostResolver& r) {
+    std::string text = run([](PosixHostResolver& r) {
         std::string out;
         for (const char* address : {"127.0.0.7", "127.0.0.8", "127.0.0.9"})
-            out += Describe(r, r.LookupHostByAddress(Ip(address))) + "\n";
+            out += describe(r, r.lookupHostByAddress(ip(address))) + "\n";
         // Lookups run off the window thread as well.
-        std::thread worker([&] { out += Describe(r, r.LookupHostByName("alias.test")) + "\n"; });
+        std::thread worker([&] { out += describe(r, r.lookupHostByName("alias.test")) + "\n"; });
         worker.join();
         return out;
     });
@@ -176,22 +176,22 @@ TEST(PosixHostResolver, ParsesClassicNumericFormsAndFormatsDotted) {
         {"08.1.1.1", "255.255.255.255"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(r.FormatDottedAddress(r.ParseDottedAddress(c.text)), c.dotted) << '"' << c.text << '"';
-    EXPECT_EQ(r.ParseDottedAddress("255.255.255.255"), 0xFFFFFFFFu);
-    EXPECT_EQ(r.ParseDottedAddress("canon.test"), 0xFFFFFFFFu);
+        EXPECT_EQ(r.formatDottedAddress(r.parseDottedAddress(c.text)), c.dotted) << '"' << c.text << '"';
+    EXPECT_EQ(r.parseDottedAddress("255.255.255.255"), 0xFFFFFFFFu);
+    EXPECT_EQ(r.parseDottedAddress("canon.test"), 0xFFFFFFFFu);
 }
 
 TEST(PosixHostResolver, StartupGrantsTheClassicVersionAndTheLargestEchoPayload) {
     PosixHostResolver r;
     std::uint16_t granted = 0;
     std::uint16_t maxDatagram = 0;
-    ASSERT_TRUE(r.ResolverStartup(257, granted, maxDatagram));
+    ASSERT_TRUE(r.resolverStartup(257, granted, maxDatagram));
     EXPECT_EQ(granted, 257);
     EXPECT_EQ(maxDatagram, 65507);
-    r.ResolverCleanup();
-    r.ResolverCleanup(); // harmless when repeated
-    EXPECT_FALSE(r.LookupHostByName("").has_value());
-    EXPECT_EQ(r.FormatDottedAddress(Ip("192.0.2.1")), "192.0.2.1"); // formatting needs no started layer
+    r.resolverCleanup();
+    r.resolverCleanup(); // harmless when repeated
+    EXPECT_FALSE(r.lookupHostByName("").has_value());
+    EXPECT_EQ(r.formatDottedAddress(ip("192.0.2.1")), "192.0.2.1"); // formatting needs no started layer
 }
 
 } // namespace

@@ -40,20 +40,20 @@ Probe probe(IcmpEchoChannel& channel, std::uint16_t size = 32, std::uint32_t tim
 
 std::string describe(const Probe& p) {
     return "replies=" + std::to_string(p.replies) + " error=" + std::to_string(p.error) + " (" +
-           IcmpStatusText(p.error) + ") status=" + std::to_string(p.area.Reply.Status) + " (" +
-           IcmpStatusText(static_cast<std::int32_t>(p.area.Reply.Status)) +
-           ") size=" + std::to_string(p.area.Reply.DataSize);
+           icmpStatusText(p.error) + ") status=" + std::to_string(p.area.reply.status) + " (" +
+           icmpStatusText(static_cast<std::int32_t>(p.area.reply.status)) +
+           ") size=" + std::to_string(p.area.reply.dataSize);
 }
 
 void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
     ASSERT_EQ(p.replies, 1u) << describe(p);
-    EXPECT_EQ(p.area.Reply.Status, 0u) << describe(p);
-    EXPECT_EQ(p.area.Reply.Address, kLoopback);
-    EXPECT_EQ(p.area.Reply.DataSize, dataSize);
-    EXPECT_EQ(p.area.Reply.Data, sizeof(EchoReply));
-    EXPECT_EQ(p.area.Reply.Options.Ttl, ttl);
+    EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
+    EXPECT_EQ(p.area.reply.address, kLoopback);
+    EXPECT_EQ(p.area.reply.dataSize, dataSize);
+    EXPECT_EQ(p.area.reply.data, sizeof(EchoReply));
+    EXPECT_EQ(p.area.reply.options.ttl, ttl);
     for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
-        ASSERT_EQ(p.area.Data[i], 0x20) << "echoed byte " << i;
+        ASSERT_EQ(p.area.data[i], 0x20) << "echoed byte " << i;
 }
 
 std::string kindName(const testing::TestParamInfo<Kind>& info) {
@@ -164,7 +164,7 @@ TEST_P(IcmpEchoChannelInNamespace, ReopensAfterClose) {
     Probe closed = probe(*channel_);
     EXPECT_EQ(closed.replies, 0u);
     EXPECT_EQ(closed.error, IpStatus::GeneralFailure);
-    EXPECT_EQ(closed.area.Reply.Status, static_cast<std::uint32_t>(IpStatus::GeneralFailure));
+    EXPECT_EQ(closed.area.reply.status, static_cast<std::uint32_t>(IpStatus::GeneralFailure));
     ASSERT_TRUE(channel_->open());
     expectGoodReply(probe(*channel_), 32, 64);
 }
@@ -177,8 +177,8 @@ TEST_P(IcmpEchoChannelInNamespace, DroppedRequestTimesOut) {
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(p.replies, 0u);
     EXPECT_EQ(p.error, IpStatus::RequestTimedOut);
-    EXPECT_EQ(IcmpStatusText(p.error), "Request Timed Out");
-    EXPECT_EQ(p.area.Reply.Status, static_cast<std::uint32_t>(IpStatus::RequestTimedOut))
+    EXPECT_EQ(icmpStatusText(p.error), "Request Timed Out");
+    EXPECT_EQ(p.area.reply.status, static_cast<std::uint32_t>(IpStatus::RequestTimedOut))
         << "an alert reading the area must not see an old success";
     EXPECT_GE(waited, 490ms);
     EXPECT_LT(waited, 1500ms);
@@ -206,9 +206,9 @@ TEST_P(IcmpEchoChannelInNamespace, RejectedRequestGivesAnErrorReplyFromTheReject
             << complaint;
         Probe p = probe(*channel_);
         ASSERT_EQ(p.replies, 1u) << describe(p);
-        EXPECT_EQ(p.area.Reply.Status, static_cast<std::uint32_t>(row.status)) << describe(p);
-        EXPECT_EQ(p.area.Reply.Address, kLoopback);
-        EXPECT_EQ(p.area.Reply.DataSize, 0u);
+        EXPECT_EQ(p.area.reply.status, static_cast<std::uint32_t>(row.status)) << describe(p);
+        EXPECT_EQ(p.area.reply.address, kLoopback);
+        EXPECT_EQ(p.area.reply.dataSize, 0u);
         std::this_thread::sleep_for(1100ms); // the kernel rate-limits the errors it makes
     }
     ASSERT_TRUE(ns_->flushNft());
@@ -222,7 +222,7 @@ TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
         Probe p = probe(*channel_);
         expectGoodReply(p, static_cast<std::uint16_t>(size), 64);
         for (std::size_t i = 32; i < kReplyDataCapacity; ++i)
-            ASSERT_EQ(p.area.Data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+            ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
         EXPECT_EQ(responder->lastRequestTtl(), 255);
     }
 }
@@ -237,7 +237,7 @@ TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
     responder->setDelay(600ms);
     Probe second = probe(*channel_, 32, 2000);
     expectGoodReply(second, 32, 64);
-    EXPECT_GE(second.area.Reply.RoundTripTime, 600u);
+    EXPECT_GE(second.area.reply.roundTripTime, 600u);
     EXPECT_GE(responder->answered(), 2u);
 }
 

@@ -2,15 +2,15 @@
 
 #include "engine/IcmpStatus.h"
 
-TEST(IcmpStatusText, CodesOutsideTheTableAreUnknown) {
+TEST(icmpStatusText, CodesOutsideTheTableAreUnknown) {
     for (int code : {11000, 11023, 11049, 11051, 12000, -1, -11010, 87})
-        EXPECT_EQ(IcmpStatusText(code), "Unknown") << code;
+        EXPECT_EQ(icmpStatusText(code), "Unknown") << code;
 }
 
-TEST(IcmpStatusText, KeepsTheClassicSpelling) {
-    EXPECT_EQ(IcmpStatusText(0), "Success");
-    EXPECT_EQ(IcmpStatusText(11010), "Request Timed Out");
-    EXPECT_EQ(IcmpStatusText(11013), "TTL expired (TRANSIT)");
-    EXPECT_EQ(IcmpStatusText(11022), "IP_UNLOAD");
-    EXPECT_EQ(IcmpStatusText(11050), "General Failure");
+TEST(icmpStatusText, KeepsTheClassicSpelling) {
+    EXPECT_EQ(icmpStatusText(0), "Success");
+    EXPECT_EQ(icmpStatusText(11010), "Request Timed Out");
+    EXPECT_EQ(icmpStatusText(11013), "TTL expired (TRANSIT)");
+    EXPECT_EQ(icmpStatusText(11022), "IP_UNLOAD");
+    EXPECT_EQ(icmpStatusText(11050), "General Failure");
 }

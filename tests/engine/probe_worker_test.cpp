@@ -39,10 +39,10 @@ TEST(Rounding, HalvesGoToTheEvenNeighbour) {
                                                       {-3.0, 0},
                                                       {4294967295.0, 4294967295u}};
     for (const auto& [value, expected] : cases)
-        EXPECT_EQ(Rounding::HalfEven(value), expected) << value;
-    EXPECT_EQ(Rounding::Quotient(5, 2), 2u);
-    EXPECT_EQ(Rounding::Quotient(7, 2), 4u);
-    EXPECT_EQ(Rounding::Quotient(7, 0), 0u);
+        EXPECT_EQ(Rounding::halfEven(value), expected) << value;
+    EXPECT_EQ(Rounding::quotient(5, 2), 2u);
+    EXPECT_EQ(Rounding::quotient(7, 2), 4u);
+    EXPECT_EQ(Rounding::quotient(7, 0), 0u);
 }
 
 TEST(ProbeStatistics, SumWrapsAndTheAverageFollowsTheWrappedSum) {
@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProbeWorker, EachCycleWritesItsLabelsInOrder) {
     WorkerHarness h;
-    h.settings.AnalizeMode = 3; // keep the analysis out of this record
+    h.settings.analysisMode = 3; // keep the analysis out of this record
     ASSERT_TRUE(h.runScript({EchoOutcome::good(14, 32, 57), lost(),
                              EchoOutcome::errorReply(11003, address("192.0.2.1")), EchoOutcome::failure(87)}));
     const std::vector<WindowEvent> expected = {
@@ -129,9 +129,9 @@ TEST(ProbeWorker, MinimumAndMaximumTrackEveryGoodReply) {
 
 TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
     WorkerHarness h;
-    h.settings.Tries = 3;
+    h.settings.tries = 3;
     ASSERT_TRUE(h.runScript({good(10), good(20), good(30)}));
-    ASSERT_EQ(h.state.CurrentStatus.load(), HostStatus::Good);
+    ASSERT_EQ(h.state.currentStatus.load(), HostStatus::Good);
 
     h.worker->post(WorkerMessage::PingReset); // taken after the cycle now waiting
     ASSERT_TRUE(h.probe({good(40), lost()}));
@@ -140,7 +140,7 @@ TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
     EXPECT_EQ(h.window.lastLabel(Label::Min), "10ms") << "times keep their texts until the next good reply";
     EXPECT_EQ(h.window.lastLabel(Label::Avg), "25ms");
     // The ring still holds two of the good replies: the window of three is mixed, so Average.
-    EXPECT_EQ(h.state.CurrentStatus.load(), HostStatus::Average);
+    EXPECT_EQ(h.state.currentStatus.load(), HostStatus::Average);
 
     ASSERT_TRUE(h.probe({good(90)}));
     EXPECT_EQ(h.window.lastLabel(Label::Min), "90ms");
@@ -153,8 +153,8 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
     for (std::int32_t buffer : {32, 0, 65535}) {
         SCOPED_TRACE(buffer);
         WorkerHarness h;
-        h.settings.Buffer = buffer;
-        h.state.TargetAddress = address("127.0.0.9");
+        h.settings.buffer = buffer;
+        h.state.targetAddress = address("127.0.0.9");
         ASSERT_TRUE(h.runScript({EchoOutcome::good(1, static_cast<std::uint16_t>(buffer))}));
         const auto request = h.channel.lastRequest();
         ASSERT_TRUE(request.has_value());
@@ -162,8 +162,8 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
         EXPECT_EQ(request->size, buffer);
         EXPECT_EQ(request->data, std::vector<std::uint8_t>(static_cast<std::size_t>(buffer), 0x20));
         EXPECT_EQ(request->dataWasNull, buffer == 0);
-        EXPECT_EQ(request->options.Ttl, 255);
-        EXPECT_EQ(request->options.Tos, 0);
+        EXPECT_EQ(request->options.ttl, 255);
+        EXPECT_EQ(request->options.tos, 0);
         EXPECT_EQ(request->timeoutMs, 2000u);
         EXPECT_EQ(h.window.lastLabel(Label::Status),
                   "Replay from 127.0.0.1: bytes=" + std::to_string(buffer) + " time=1ms TTL=64");
@@ -172,7 +172,7 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
 
 TEST(ProbeWorker, EachRunStartsWithClearEdgesCountersAndRing) {
     WorkerHarness h;
-    h.settings.Tries = 1;
+    h.settings.tries = 1;
     ASSERT_TRUE(h.runAndStop({good(5)}));
     EXPECT_EQ(h.window.icons(), (std::vector<HostStatus>{HostStatus::Good, HostStatus::NA}));
 
@@ -194,8 +194,8 @@ TEST(ProbeWorker, EachRunStartsWithClearEdgesCountersAndRing) {
 
 TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
     WorkerHarness h;
-    h.settings.Tries = 1;
-    h.settings.LogLevel = 1;
+    h.settings.tries = 1;
+    h.settings.logLevel = 1;
     ASSERT_TRUE(h.runAndStop({good(3), good(4), lost()}));
     EXPECT_EQ(
         h.window.eventsOf(Kind::Log),
@@ -204,7 +204,7 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
         << "one record per change, none for the return to N/A";
 
     h.window.clear();
-    h.settings.LogLevel = 2;
+    h.settings.logLevel = 2;
     ASSERT_TRUE(h.runAndStop({good(3), lost(), lost()}));
     EXPECT_EQ(
         h.window.eventsOf(Kind::Log),
@@ -213,7 +213,7 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
                                   WindowEvent::log(HostStatus::Bad, "Request Timed Out")}));
 
     h.window.clear();
-    h.settings.LogLevel = 0;
+    h.settings.logLevel = 0;
     ASSERT_TRUE(h.runAndStop({good(3), lost()}));
     EXPECT_TRUE(h.window.eventsOf(Kind::Log).empty());
 }

@@ -39,14 +39,14 @@ TEST(RoundTrip, PrefersTheKernelStampUnlessTheWallClockJumped) {
         readings.receivedReal = kWall;
         if (c.queued)
             readings.kernelReal = kWall - *c.queued;
-        EXPECT_EQ(RoundTrip::Milliseconds(readings), c.expectedMs) << c.name;
-        EXPECT_GE(RoundTrip::ElapsedNanos(readings), 0) << c.name;
+        EXPECT_EQ(RoundTrip::milliseconds(readings), c.expectedMs) << c.name;
+        EXPECT_GE(RoundTrip::elapsedNanos(readings), 0) << c.name;
     }
 }
 
 TEST(RoundTrip, NanosOfATimespec) {
-    EXPECT_EQ(RoundTrip::Nanos(timespec{2, 500}), 2'000'000'500);
-    EXPECT_EQ(RoundTrip::Nanos(timespec{0, 0}), 0);
+    EXPECT_EQ(RoundTrip::nanos(timespec{2, 500}), 2'000'000'500);
+    EXPECT_EQ(RoundTrip::nanos(timespec{0, 0}), 0);
 }
 
 } // namespace

@@ -29,7 +29,7 @@ protected:
     int cycles = 0; // numbers the status lines across calls of run()
 
     void feed(std::int32_t slot, const std::string& line = "line") {
-        area.Reply.Status = slot >= 0 ? 0 : 11010;
+        area.reply.status = slot >= 0 ? 0 : 11010;
         ring.record(slot);
         analysis.analyse(ring, area, line);
     }
@@ -38,7 +38,7 @@ protected:
     void newRun() {
         ring.clear();
         analysis.clearEdges();
-        state.CurrentStatus = HostStatus::NA;
+        state.currentStatus = HostStatus::NA;
     }
 
     // Returns the status after each outcome as one letter per cycle (N, B, A, G).
@@ -46,7 +46,7 @@ protected:
         std::string trace;
         for (char c : outcomes) {
             feed(c == 'g' ? goodRtt : kSlotFailure, "after " + std::to_string(++cycles));
-            trace += letter(state.CurrentStatus.load());
+            trace += letter(state.currentStatus.load());
         }
         return trace;
     }
@@ -62,8 +62,8 @@ struct TriesCase {
 class ByTries : public AnalysisFixture, public ::testing::WithParamInterface<TriesCase> {};
 
 TEST_P(ByTries, FollowsTheWindowOfTheLastTriesOutcomes) {
-    settings.AnalizeMode = 0;
-    settings.Tries = GetParam().tries;
+    settings.analysisMode = 0;
+    settings.tries = GetParam().tries;
     EXPECT_EQ(run(GetParam().outcomes), GetParam().statuses);
     EXPECT_EQ(alerts.alerts(), GetParam().alerts);
 }
@@ -87,20 +87,20 @@ INSTANTIATE_TEST_SUITE_P(
         TriesCase{128, std::string(128, 'g'), std::string(127, 'N') + "G", {}}));
 
 TEST_F(AnalysisFixture, ByTriesRewindsTheIndexAfterTriesSlots) {
-    settings.AnalizeMode = 0;
-    settings.Tries = 3;
+    settings.analysisMode = 0;
+    settings.tries = 3;
     run("ggg");
-    EXPECT_EQ(ring.RingIndex, 0);
+    EXPECT_EQ(ring.index, 0);
     run("f");
-    EXPECT_EQ(ring.RingIndex, 1);
-    EXPECT_EQ(ring.Slots[0], kSlotFailure);
-    EXPECT_EQ(ring.Slots[3], kSlotEmpty);
+    EXPECT_EQ(ring.index, 1);
+    EXPECT_EQ(ring.values[0], kSlotFailure);
+    EXPECT_EQ(ring.values[3], kSlotEmpty);
 }
 
 TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
-    settings.AnalizeMode = 1;
-    settings.MinPercent = 5;
-    settings.MaxPercent = 45;
+    settings.analysisMode = 1;
+    settings.minPercent = 5;
+    settings.maxPercent = 45;
     // One failure among 20, 21, 22 and 23 filled slots: 5, 4.76, 4.55, 4.35 percent.
     run("f" + std::string(18, 'g'));
     const std::string tail = run("gggg");
@@ -110,7 +110,7 @@ TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
 }
 
 TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
-    settings.AnalizeMode = 1;
+    settings.analysisMode = 1;
     EXPECT_EQ(run("g"), "G");
     newRun();
     EXPECT_EQ(run("f"), "B");
@@ -118,18 +118,18 @@ TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
 }
 
 TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
-    settings.AnalizeMode = 1;
-    settings.MinPercent = 40;
-    settings.MaxPercent = 45;
+    settings.analysisMode = 1;
+    settings.minPercent = 40;
+    settings.maxPercent = 45;
     // 0 %, 50 %, 33 %, 50 %: no Average between the extremes, and every reversal after the first alerts.
     EXPECT_EQ(run("gfgf"), "GBGB");
     EXPECT_EQ(alerts.alerts(), (std::vector<RaisedAlert>{stopAt(2), startAt(3), stopAt(4)}));
 }
 
 TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
-    settings.AnalizeMode = 2;
-    settings.MinTime = 100;
-    settings.MaxTime = 500;
+    settings.analysisMode = 2;
+    settings.minTime = 100;
+    settings.maxTime = 500;
     EXPECT_EQ(run("f", 20), "B");
     newRun();
     // Nine replies of 20 ms and a failure: (180 + 2000) / 10 = 218 ms.
@@ -137,9 +137,9 @@ TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
 }
 
 TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
-    settings.AnalizeMode = 2;
-    settings.MinTime = 100;
-    settings.MaxTime = 500;
+    settings.analysisMode = 2;
+    settings.minTime = 100;
+    settings.maxTime = 500;
     // 20 ms alone is Good; with one failure (2020 / 2) Bad; 22 more replies average 2460 / 24 = 102.5,
     // rounded 102 (Average); the next brings 2480 / 25 = 99 (Good).
     EXPECT_EQ(run("gf", 20), "GB");
@@ -160,35 +160,35 @@ TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
     // A failure then 127 fast replies: 0.78 % rounds to 1 % (not below 1); (2000 + 127*50)/128 = 65 ms.
     for (const Case& c : {Case{1, 1, 0}, Case{2, 0, 60}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
-        settings.AnalizeMode = c.mode;
-        settings.MinPercent = c.minPercent;
-        settings.MaxPercent = 45;
-        settings.MinTime = c.minTime;
-        settings.MaxTime = 500;
+        settings.analysisMode = c.mode;
+        settings.minPercent = c.minPercent;
+        settings.maxPercent = 45;
+        settings.minTime = c.minTime;
+        settings.maxTime = 500;
         newRun();
         EXPECT_EQ(run("f" + std::string(127, 'g'), 50).back(), 'A');
-        EXPECT_EQ(ring.RingIndex, 128);
+        EXPECT_EQ(ring.index, 128);
         EXPECT_EQ(run("g", 50), "G");
-        EXPECT_EQ(ring.Slots[0], 50);
-        EXPECT_EQ(ring.RingIndex, 1);
+        EXPECT_EQ(ring.values[0], 50);
+        EXPECT_EQ(ring.index, 1);
     }
 }
 
 TEST_F(AnalysisFixture, UnknownModeLeavesTheStatusAlone) {
-    settings.AnalizeMode = 3;
-    state.CurrentStatus = HostStatus::Average;
+    settings.analysisMode = 3;
+    state.currentStatus = HostStatus::Average;
     EXPECT_EQ(run("ffffggg"), "AAAAAAA");
     EXPECT_TRUE(window.events().empty());
 }
 
 TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
-    settings.AnalizeMode = 0;
-    settings.Tries = 1;
-    settings.LogLevel = 1;
-    state.Running = true;
+    settings.analysisMode = 0;
+    settings.tries = 1;
+    settings.logLevel = 1;
+    state.running = true;
     run("ggfg");
-    state.Running = false; // the window clears Running before it resets the status
-    SetHostStatus(state, settings, window, HostStatus::NA, "after 4");
+    state.running = false; // the window clears Running before it resets the status
+    setHostStatus(state, settings, window, HostStatus::NA, "after 4");
     const std::vector<WindowEvent> expected = {
         WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 1"),
         WindowEvent::icon(HostStatus::Bad),  WindowEvent::log(HostStatus::Bad, "after 3"),
@@ -197,15 +197,15 @@ TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     EXPECT_EQ(window.events(), expected);
 
     window.clear();
-    settings.LogLevel = 2;
-    state.Running = true;
-    SetHostStatus(state, settings, window, HostStatus::Bad, "x");
+    settings.logLevel = 2;
+    state.running = true;
+    setHostStatus(state, settings, window, HostStatus::Bad, "x");
     EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
 }
 
 TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
-    settings.AnalizeMode = 0;
-    settings.Tries = 1;
+    settings.analysisMode = 0;
+    settings.tries = 1;
     run("g");
     EXPECT_TRUE(analysis.wasUp());
     run("f");
@@ -220,7 +220,7 @@ TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
     silent.analyse(ring, area, "no sink");
     ring.record(kSlotFailure);
     silent.analyse(ring, area, "no sink");
-    EXPECT_EQ(state.CurrentStatus.load(), HostStatus::Bad);
+    EXPECT_EQ(state.currentStatus.load(), HostStatus::Bad);
 }
 
 } // namespace

@@ -26,7 +26,7 @@ bool cycles(const RecordingWindowPort& window, std::size_t count) {
 TEST(WorkerLifecycle, AStartPostedRightAwayIsNeverLost) {
     for (int i = 0; i < 200; ++i) {
         Settings settings;
-        settings.Interval = 0;
+        settings.interval = 0;
         AppState state;
         ScriptedEchoChannel channel;
         channel.setFallback(EchoOutcome::good(1));
@@ -59,7 +59,7 @@ TEST(WorkerLifecycle, HundredsOfRunsStartAndStopCleanly) {
     WorkerHarness h;
     // A long pause makes the count of probes exact: every turn of a run probes once, and only the queued
     // stop ends the pause early.
-    h.settings.Interval = 3'600'000;
+    h.settings.interval = 3'600'000;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     constexpr std::size_t kRuns = 300;
@@ -86,7 +86,7 @@ TEST(WorkerLifecycle, HundredsOfRunsStartAndStopCleanly) {
 
 TEST(WorkerLifecycle, StopOrQuitCutsALongIntervalShort) {
     WorkerHarness h;
-    h.settings.Interval = 3'600'000; // an hour
+    h.settings.interval = 3'600'000; // an hour
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     for (int run = 0; run < 20; ++run) {
@@ -106,7 +106,7 @@ TEST(WorkerLifecycle, StopOrQuitCutsALongIntervalShort) {
 
 TEST(WorkerLifecycle, ResetWaitsForTheNextTurnDuringAPause) {
     WorkerHarness h;
-    h.settings.Interval = 3'600'000;
+    h.settings.interval = 3'600'000;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     worker.post(WorkerMessage::PingStart);
@@ -122,17 +122,17 @@ TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpWhenItsPauseEnds) {
     // Run control marks the run as running only after it has posted the start; the first status change of
     // the run must still find it marked, or its level 1 log record is lost.
     WorkerHarness h;
-    h.settings.AnalizeMode = 1; // the first outcome decides
-    h.settings.LogLevel = 1;
+    h.settings.analysisMode = 1; // the first outcome decides
+    h.settings.logLevel = 1;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
-    h.state.Running = false;
+    h.state.running = false;
     worker.post(WorkerMessage::PingStop); // answered at once; the idle pause follows the answer
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     worker.post(WorkerMessage::PingStart);
     std::this_thread::sleep_for(20ms); // a window thread slow to reach its next statement
     EXPECT_EQ(h.channel.sends(), 0u) << "a start is not a reason to cut the idle pause short";
-    h.state.Running = true;
+    h.state.running = true;
     ASSERT_TRUE(cycles(h.window, 1));
     const std::vector<WindowEvent> logs = h.window.eventsOf(Kind::Log);
     ASSERT_FALSE(logs.empty());
@@ -188,7 +188,7 @@ TEST(WorkerLifecycle, AFailedOpenAnswersAndALaterStartTriesAgain) {
 
 TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
     WorkerHarness h;
-    h.settings.LogLevel = 2;
+    h.settings.logLevel = 2;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     worker.post(WorkerMessage::PingStart);
@@ -205,7 +205,7 @@ TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
     for (std::thread& t : posters)
         t.join();
     // The log level may drop while the worker reads it (the log file failed).
-    h.settings.LogLevel = 0;
+    h.settings.logLevel = 0;
     worker.post(WorkerMessage::PingStop);
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     EXPECT_TRUE(h.quit());
@@ -214,7 +214,7 @@ TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
 TEST(WorkerLifecycle, DestroyingARunningWorkerEndsItsThread) {
     for (int i = 0; i < 50; ++i) {
         WorkerHarness h;
-        h.settings.Interval = (i % 2 == 0) ? 0 : 3'600'000;
+        h.settings.interval = (i % 2 == 0) ? 0 : 3'600'000;
         h.channel.setFallback(EchoOutcome::good(1));
         h.started().post(WorkerMessage::PingStart);
         ASSERT_TRUE(cycles(h.window, 1));

@@ -14,7 +14,7 @@ struct NumberCase {
     std::int32_t expected; // with default 777
 };
 
-TEST(ParseNumber, AcceptsOnlyWholeDecimalOrHexadecimalForms) {
+TEST(parseNumber, AcceptsOnlyWholeDecimalOrHexadecimalForms) {
     const NumberCase cases[] = {
         {"0", 0},
         {"42", 42},
@@ -55,36 +55,36 @@ TEST(ParseNumber, AcceptsOnlyWholeDecimalOrHexadecimalForms) {
         {"--1", 777},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(ParseNumber(c.text, 777), c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(parseNumber(c.text, 777), c.expected) << '"' << c.text << '"';
 }
 
-TEST(ParseNumber, TryParseTellsMissingNumbersApart) {
-    EXPECT_EQ(TryParseNumber("777"), 777);
-    EXPECT_EQ(TryParseNumber("0"), 0);
-    EXPECT_FALSE(TryParseNumber("").has_value());
-    EXPECT_FALSE(TryParseNumber("seven").has_value());
+TEST(parseNumber, TryParseTellsMissingNumbersApart) {
+    EXPECT_EQ(tryParseNumber("777"), 777);
+    EXPECT_EQ(tryParseNumber("0"), 0);
+    EXPECT_FALSE(tryParseNumber("").has_value());
+    EXPECT_FALSE(tryParseNumber("seven").has_value());
 }
 
-TEST(ParseBoolean, TrueOnlyForExactWordsInAnyCase) {
+TEST(parseBoolean, TrueOnlyForExactWordsInAnyCase) {
     for (const char* text : {"yes", "YES", "Yes", "yEs", "true", "TRUE", "True", "1"})
-        EXPECT_TRUE(ParseBoolean(text)) << text;
+        EXPECT_TRUE(parseBoolean(text)) << text;
     for (const char* text : {"", "no", "No", "0", " yes", "yes ", "on", "y", "2", "01", "truee"})
-        EXPECT_FALSE(ParseBoolean(text)) << '"' << text << '"';
+        EXPECT_FALSE(parseBoolean(text)) << '"' << text << '"';
 }
 
 TEST(Writers, WriteBooleansNumbersAndSeconds) {
-    EXPECT_EQ(WriteBoolean(true), "Yes");
-    EXPECT_EQ(WriteBoolean(false), "No");
-    EXPECT_EQ(WriteNumber(4294967295u), "4294967295");
-    EXPECT_EQ(WriteInterval(10000), "10");
-    EXPECT_EQ(WriteInterval(2147483000), "2147483");
+    EXPECT_EQ(writeBoolean(true), "Yes");
+    EXPECT_EQ(writeBoolean(false), "No");
+    EXPECT_EQ(writeNumber(4294967295u), "4294967295");
+    EXPECT_EQ(writeInterval(10000), "10");
+    EXPECT_EQ(writeInterval(2147483000), "2147483");
 }
 
-TEST(Magnitude, NeverEndsNegative) {
-    EXPECT_EQ(Magnitude(-5), 5u);
-    EXPECT_EQ(Magnitude(5), 5u);
-    EXPECT_EQ(Magnitude(INT32_MIN), 2147483647u);
-    EXPECT_EQ(Magnitude(INT32_MAX), 2147483647u);
+TEST(magnitude, NeverEndsNegative) {
+    EXPECT_EQ(magnitude(-5), 5u);
+    EXPECT_EQ(magnitude(5), 5u);
+    EXPECT_EQ(magnitude(INT32_MIN), 2147483647u);
+    EXPECT_EQ(magnitude(INT32_MAX), 2147483647u);
 }
 
 template <typename T> struct FieldCase {
@@ -108,7 +108,7 @@ TEST(StoreRules, Interval) {
         {"$FFFFFFFF", 1000},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IntervalFromText(c.text), c.expected) << c.text;
+        EXPECT_EQ(intervalFromText(c.text), c.expected) << c.text;
 }
 
 TEST(StoreRules, Buffer) {
@@ -123,26 +123,26 @@ TEST(StoreRules, Buffer) {
         {"0", 0},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(BufferFromText(c.text), c.expected) << c.text;
+        EXPECT_EQ(bufferFromText(c.text), c.expected) << c.text;
 }
 
 TEST(StoreRules, ByteSizedFields) {
     const FieldCase<int> tries[] = {{"300", 44},  {"256", 1}, {"0", 1},   {"-3", 3},           {"200", 128},
                                     {"128", 128}, {"", 3},    {"abc", 3}, {"-2147483648", 128}};
     for (const auto& c : tries)
-        EXPECT_EQ(TriesFromText(c.text), c.expected) << "Tries " << c.text;
+        EXPECT_EQ(triesFromText(c.text), c.expected) << "Tries " << c.text;
 
     const FieldCase<int> percents[] = {{"356", 100}, {"-7", 7}, {"100", 100}, {"101", 100}, {"256", 0}, {"", 5}};
     for (const auto& c : percents)
-        EXPECT_EQ(PercentFromText(c.text, 5), c.expected) << "Percent " << c.text;
+        EXPECT_EQ(percentFromText(c.text, 5), c.expected) << "Percent " << c.text;
 
     const FieldCase<int> modes[] = {{"-1", 0}, {"258", 2}, {"2", 2}, {"3", 0}, {"", 0}, {"1", 1}, {"-254", 2}};
     for (const auto& c : modes)
-        EXPECT_EQ(AnalizeModeFromText(c.text), c.expected) << "AnalizeMode " << c.text;
+        EXPECT_EQ(analysisModeFromText(c.text), c.expected) << "AnalizeMode " << c.text;
 
     const FieldCase<int> levels[] = {{"7", 2}, {"-1", 1}, {"1", 1}, {"256", 0}, {"", 0}, {"yes", 0}};
     for (const auto& c : levels)
-        EXPECT_EQ(LogLevelFromText(c.text), c.expected) << "LogLevel " << c.text;
+        EXPECT_EQ(logLevelFromText(c.text), c.expected) << "LogLevel " << c.text;
 }
 
 TEST(StoreRules, TimesAndAppMode) {
@@ -156,33 +156,33 @@ TEST(StoreRules, TimesAndAppMode) {
         {"$FFFFFFFF", 1},
     };
     for (const auto& c : times)
-        EXPECT_EQ(TimeFromText(c.text, 100), c.expected) << "Time " << c.text;
+        EXPECT_EQ(timeFromText(c.text, 100), c.expected) << "Time " << c.text;
 
     const FieldCase<std::int32_t> modes[] = {{"2", 1}, {"-7", 7}, {"3", 3}, {"7", 7}, {"", 1}, {"0", 1}, {"-3", 3}};
     for (const auto& c : modes)
-        EXPECT_EQ(AppModeFromText(c.text), c.expected) << "AppMode " << c.text;
+        EXPECT_EQ(appModeFromText(c.text), c.expected) << "AppMode " << c.text;
 }
 
 TEST(PairRules, PutTheSmallerValueFirstAfterClamping) {
     Settings s;
-    s.MinPercent = PercentFromText("150", 5);
-    s.MaxPercent = PercentFromText("60", 45);
-    OrderPercents(s);
-    EXPECT_EQ(s.MinPercent, 60);
-    EXPECT_EQ(s.MaxPercent, 100);
+    s.minPercent = percentFromText("150", 5);
+    s.maxPercent = percentFromText("60", 45);
+    orderPercents(s);
+    EXPECT_EQ(s.minPercent, 60);
+    EXPECT_EQ(s.maxPercent, 100);
 
-    s.MinTime = TimeFromText("800", 100);
-    s.MaxTime = TimeFromText("200", 500);
-    OrderTimes(s);
-    EXPECT_EQ(s.MinTime, 200u);
-    EXPECT_EQ(s.MaxTime, 800u);
+    s.minTime = timeFromText("800", 100);
+    s.maxTime = timeFromText("200", 500);
+    orderTimes(s);
+    EXPECT_EQ(s.minTime, 200u);
+    EXPECT_EQ(s.maxTime, 800u);
 
     // Unsigned comparison: a huge MinTime is larger, never negative.
-    s.MinTime = 3000000000u;
-    s.MaxTime = 5;
-    OrderTimes(s);
-    EXPECT_EQ(s.MinTime, 5u);
-    EXPECT_EQ(s.MaxTime, 3000000000u);
+    s.minTime = 3000000000u;
+    s.maxTime = 5;
+    orderTimes(s);
+    EXPECT_EQ(s.minTime, 5u);
+    EXPECT_EQ(s.maxTime, 3000000000u);
 }
 
 } // namespace

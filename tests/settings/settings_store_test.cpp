@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "settings/CommonFn.h"
+#include "settings/StoredValues.h"
 #include "settings/SettingsStore.h"
 #include "support/TempDir.h"
 
@@ -28,27 +28,27 @@ struct ConfigHome {
         setenv("HOME", dir.path().c_str(), 1);
     }
 };
-const ConfigHome& Home() {
+const ConfigHome& home() {
     static ConfigHome home;
     return home;
 }
-const bool kHomeReady = (Home(), true);
+const bool kHomeReady = (home(), true);
 
 class SettingsStore : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(kHomeReady);
-        folder_ = Home().dir.path() + "/Quorvan Corporation";
+        folder_ = home().dir.path() + "/Quorvan Corporation";
         file_ = folder_ + "/Ostrevo.conf";
-        Restore();
+        restore();
         fs::remove_all(folder_);
     }
     void TearDown() override {
-        Restore();
+        restore();
         fs::remove_all(folder_);
     }
 
-    void WriteFile(const std::string& content) {
+    void writeFile(const std::string& content) {
         fs::create_directories(folder_);
         std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
         // The kernel stamps files from a coarse clock, so two quick rewrites of the same size can look
@@ -57,46 +57,46 @@ protected:
         timespec times[2] = {{0, UTIME_NOW}, {time(nullptr) + 10 * ++edits, 0}};
         utimensat(AT_FDCWD, file_.c_str(), times, 0);
     }
-    [[nodiscard]] std::string ReadFile() const {
+    [[nodiscard]] std::string readFile() const {
         std::ifstream in(file_, std::ios::binary);
         std::stringstream buffer;
         buffer << in.rdbuf();
         return buffer.str();
     }
     // Undo chmod 000 so that the folder can be removed.
-    void Restore() const {
+    void restore() const {
         std::error_code ec;
         if (fs::exists(folder_, ec))
             fs::permissions(folder_, fs::perms::owner_all, ec);
         if (fs::exists(file_, ec))
             fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write, ec);
     }
-    static Settings Loaded() {
+    static Settings loadedSettings() {
         Settings s;
-        LoadSettings(s, {});
+        loadSettings(s, {});
         return s;
     }
-    static Settings Custom() {
+    static Settings custom() {
         Settings s;
-        s.Host = "Gateway.Example";
-        s.RecentList = "a.example\r\nb.example\r\n";
-        s.ResolveIP = true;
-        s.Interval = 30000;
-        s.Buffer = 100000;
-        s.AnalizeMode = 2;
-        s.Tries = 128;
-        s.MinPercent = 0;
-        s.MaxPercent = 100;
-        s.MinTime = 7;
-        s.MaxTime = 2147483647;
-        s.LogLevel = 2;
-        s.LogAppend = true;
-        s.LogFileName = "/var/tmp/ostrevo, \"the log\"; v2.log";
-        s.SndStart = "/usr/share/sounds/up.wav";
-        s.SndStop = "@down.wav";
-        s.AppFileName = "/usr/bin/notify-send";
-        s.AppMode = 7;
-        s.AppParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
+        s.host = "Gateway.Example";
+        s.recentList = "a.example\r\nb.example\r\n";
+        s.resolveIp = true;
+        s.interval = 30000;
+        s.buffer = 100000;
+        s.analysisMode = 2;
+        s.tries = 128;
+        s.minPercent = 0;
+        s.maxPercent = 100;
+        s.minTime = 7;
+        s.maxTime = 2147483647;
+        s.logLevel = 2;
+        s.logAppend = true;
+        s.logFileName = "/var/tmp/ostrevo, \"the log\"; v2.log";
+        s.startSound = "/usr/share/sounds/up.wav";
+        s.stopSound = "@down.wav";
+        s.appFileName = "/usr/bin/notify-send";
+        s.appMode = 7;
+        s.appParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
         return s;
     }
 
@@ -105,70 +105,70 @@ protected:
 };
 
 TEST_F(SettingsStore, FirstStartGivesDefaultsAndCreatesNothing) {
-    Settings s = Custom();
-    LoadSettings(s, {});
+    Settings s = custom();
+    loadSettings(s, {});
     EXPECT_EQ(s, Settings{});
     EXPECT_FALSE(fs::exists(folder_));
-    EXPECT_EQ(ReadRegString(SettingsKey, "Host"), "");
+    EXPECT_EQ(readStoredValue(SettingsKey, "Host"), "");
     EXPECT_FALSE(fs::exists(folder_));
 }
 
 TEST_F(SettingsStore, EveryFieldRoundTrips) {
-    Settings saved = Custom();
-    saved.RecentList.clear();
-    for (int i = 0; saved.RecentList.size() < 5000; ++i)
-        saved.RecentList += "host-" + std::to_string(i) + ".example.org\r\n";
-    saved.SndStart = "/home/u/Kl\xe4nge/up.wav";      // Latin-1 bytes, not UTF-8
-    saved.SndStop = "/home/u/Kl\xc3\xa4nge/down.wav"; // UTF-8
-    SaveSettings(saved);
+    Settings saved = custom();
+    saved.recentList.clear();
+    for (int i = 0; saved.recentList.size() < 5000; ++i)
+        saved.recentList += "host-" + std::to_string(i) + ".example.org\r\n";
+    saved.startSound = "/home/u/Kl\xe4nge/up.wav";      // Latin-1 bytes, not UTF-8
+    saved.stopSound = "/home/u/Kl\xc3\xa4nge/down.wav"; // UTF-8
+    saveSettings(saved);
     ASSERT_TRUE(fs::exists(file_));
-    EXPECT_EQ(Loaded(), saved);
+    EXPECT_EQ(loadedSettings(), saved);
 }
 
 TEST_F(SettingsStore, SavedFileMatchesGolden) {
-    Settings s = Custom();
-    s.LogFileName.clear();
-    SaveSettings(s);
+    Settings s = custom();
+    s.logFileName.clear();
+    saveSettings(s);
     const char* source = std::getenv("OSTREVO_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
     std::ifstream golden(std::string(source) + "/tests/settings/golden/Ostrevo.conf", std::ios::binary);
     ASSERT_TRUE(golden.good());
     std::stringstream expected;
     expected << golden.rdbuf();
-    EXPECT_EQ(ReadFile(), expected.str());
+    EXPECT_EQ(readFile(), expected.str());
 }
 
 TEST_F(SettingsStore, WritesSecondsYesNoAndEmptyPaths) {
     Settings s;
-    s.ResolveIP = true;
-    SaveSettings(s);
-    EXPECT_EQ(ReadRegString(SettingsKey, "Interval"), "10");
-    EXPECT_EQ(ReadRegString(SettingsKey, "ResolveIP"), "Yes");
-    EXPECT_EQ(ReadRegString(SettingsKey, "LogAppend"), "No");
-    EXPECT_NE(ReadFile().find("\nLogFileName=\n"), std::string::npos) << ReadFile();
+    s.resolveIp = true;
+    saveSettings(s);
+    EXPECT_EQ(readStoredValue(SettingsKey, "Interval"), "10");
+    EXPECT_EQ(readStoredValue(SettingsKey, "ResolveIP"), "Yes");
+    EXPECT_EQ(readStoredValue(SettingsKey, "LogAppend"), "No");
+    EXPECT_NE(readFile().find("\nLogFileName=\n"), std::string::npos) << readFile();
 }
 
 TEST_F(SettingsStore, EmptyHostAndRecentListKeepStoredOnesWhileEmptyPathsReplace) {
-    SaveSettings(Custom());
-    Settings s = Custom();
-    s.Host.clear();
-    s.RecentList.clear();
-    s.LogFileName.clear();
-    SaveSettings(s);
-    Settings loaded = Loaded();
-    EXPECT_EQ(loaded.Host, Custom().Host);
-    EXPECT_EQ(loaded.RecentList, Custom().RecentList);
-    EXPECT_EQ(loaded.LogFileName, "");
+    saveSettings(custom());
+    Settings s = custom();
+    s.host.clear();
+    s.recentList.clear();
+    s.logFileName.clear();
+    saveSettings(s);
+    Settings loaded = loadedSettings();
+    EXPECT_EQ(loaded.host, custom().host);
+    EXPECT_EQ(loaded.recentList, custom().recentList);
+    EXPECT_EQ(loaded.logFileName, "");
 }
 
 TEST_F(SettingsStore, LongValuesReadBackWholeAndTouchNothingElse) {
-    WriteRegString(SettingsKey, "Host", "kept.example");
+    writeStoredValue(SettingsKey, "Host", "kept.example");
     for (std::size_t length : {1023u, 1024u, 1025u, 5000u, 70000u}) {
         std::string text(length, 'r');
-        WriteRegString(SettingsKey, "RecentList", text);
-        EXPECT_EQ(ReadRegString(SettingsKey, "RecentList"), text) << length;
+        writeStoredValue(SettingsKey, "RecentList", text);
+        EXPECT_EQ(readStoredValue(SettingsKey, "RecentList"), text) << length;
     }
-    EXPECT_EQ(ReadRegString(SettingsKey, "Host"), "kept.example");
+    EXPECT_EQ(readStoredValue(SettingsKey, "Host"), "kept.example");
 }
 
 TEST_F(SettingsStore, TextsAreUtf8AndOtherBytesRoundTripUnchanged) {
@@ -182,20 +182,20 @@ TEST_F(SettingsStore, TextsAreUtf8AndOtherBytesRoundTripUnchanged) {
                                  "bom",
                                  ""};
     for (const std::string& text : texts) {
-        WriteRegString(SettingsKey, "AppParams", text);
-        EXPECT_EQ(ReadRegString(SettingsKey, "AppParams"), text) << text;
+        writeStoredValue(SettingsKey, "AppParams", text);
+        EXPECT_EQ(readStoredValue(SettingsKey, "AppParams"), text) << text;
     }
-    WriteRegString(SettingsKey, "AppParams", "h\xc3\xa9llo");
-    EXPECT_NE(ReadFile().find("AppParams=h\xc3\xa9llo"), std::string::npos) << ReadFile();
+    writeStoredValue(SettingsKey, "AppParams", "h\xc3\xa9llo");
+    EXPECT_NE(readFile().find("AppParams=h\xc3\xa9llo"), std::string::npos) << readFile();
 }
 
 TEST_F(SettingsStore, LoadSeesChangesMadeByOthers) {
-    WriteFile("[General]\nBuffer=64\n");
-    EXPECT_EQ(Loaded().Buffer, 64);
-    WriteFile("[General]\nBuffer=65\n"); // same size, possibly the same second
-    EXPECT_EQ(Loaded().Buffer, 65);
+    writeFile("[General]\nBuffer=64\n");
+    EXPECT_EQ(loadedSettings().buffer, 64);
+    writeFile("[General]\nBuffer=65\n"); // same size, possibly the same second
+    EXPECT_EQ(loadedSettings().buffer, 65);
     fs::remove(file_);
-    EXPECT_EQ(Loaded().Buffer, 32);
+    EXPECT_EQ(loadedSettings().buffer, 32);
 }
 
 struct HandEdit {
@@ -219,17 +219,17 @@ TEST_F(SettingsStore, HandEditedValuesReadAsText) {
         {"LogAppend=TRUE", "LogAppend", "TRUE"},
     };
     for (const auto& c : cases) {
-        WriteFile(std::string("[General]\r\n") + c.line + "\r\n");
-        EXPECT_EQ(ReadRegString(SettingsKey, c.name), c.expected) << c.line;
-        Settings s = Loaded(); // and the loader copes with it
+        writeFile(std::string("[General]\r\n") + c.line + "\r\n");
+        EXPECT_EQ(readStoredValue(SettingsKey, c.name), c.expected) << c.line;
+        Settings s = loadedSettings(); // and the loader copes with it
         (void)s;
     }
-    WriteFile("[General]\nLogAppend=TRUE\nResolveIP=\"Yes \"\nMinPercent=\"150\"\nMaxPercent=60\n");
-    Settings s = Loaded();
-    EXPECT_TRUE(s.LogAppend);
-    EXPECT_FALSE(s.ResolveIP);
-    EXPECT_EQ(s.MinPercent, 60);
-    EXPECT_EQ(s.MaxPercent, 100);
+    writeFile("[General]\nLogAppend=TRUE\nResolveIP=\"Yes \"\nMinPercent=\"150\"\nMaxPercent=60\n");
+    Settings s = loadedSettings();
+    EXPECT_TRUE(s.logAppend);
+    EXPECT_FALSE(s.resolveIp);
+    EXPECT_EQ(s.minPercent, 60);
+    EXPECT_EQ(s.maxPercent, 100);
 }
 
 TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
@@ -238,7 +238,7 @@ TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
         Settings expected;
     };
     Settings partial;
-    partial.Buffer = 64;
+    partial.buffer = 64;
     const BrokenFile cases[] = {
         {"this is not an ini file at all\n\n=\n[[[\n", Settings{}},
         {std::string("\x00\x01\xff\xfe[General\x00Buffer=\x00", 16) + std::string(3000, '\x00'), Settings{}},
@@ -246,15 +246,15 @@ TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
         {"[General]\nBuffer=64\nHost=\"unterminated",
          [] {
              Settings s;
-             s.Buffer = 64;
-             s.Host = "unterminated";
+             s.buffer = 64;
+             s.host = "unterminated";
              return s;
          }()},
         {"[Other]\nBuffer=64\n", Settings{}},
     };
     for (const auto& c : cases) {
-        WriteFile(c.content);
-        EXPECT_EQ(Loaded(), c.expected) << c.content.substr(0, 40);
+        writeFile(c.content);
+        EXPECT_EQ(loadedSettings(), c.expected) << c.content.substr(0, 40);
     }
     std::string binary(65536, '\0');
     unsigned state = 12345;
@@ -262,10 +262,10 @@ TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
         state = state * 1103515245u + 12345u;
         byte = static_cast<char>(state >> 16);
     }
-    WriteFile(binary);
-    Settings s = Loaded();
-    EXPECT_LE(s.AnalizeMode, 2);
-    EXPECT_GE(s.Interval, 1000);
+    writeFile(binary);
+    Settings s = loadedSettings();
+    EXPECT_LE(s.analysisMode, 2);
+    EXPECT_GE(s.interval, 1000);
 }
 
 TEST_F(SettingsStore, UnreadableStoreLoadsDefaultsAndUnwritableOneIsSilent) {
@@ -273,7 +273,7 @@ TEST_F(SettingsStore, UnreadableStoreLoadsDefaultsAndUnwritableOneIsSilent) {
     if (root) {
         fs::create_directories(file_); // a folder where the file should be: unreadable even for root
     } else {
-        WriteFile("[General]\nBuffer=64\n");
+        writeFile("[General]\nBuffer=64\n");
         fs::permissions(file_, fs::perms::none);
         fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
     }
@@ -283,8 +283,8 @@ TEST_F(SettingsStore, UnreadableStoreLoadsDefaultsAndUnwritableOneIsSilent) {
     ASSERT_NE(child, -1);
     if (child == 0) {
         int failures = 0;
-        failures += Loaded() == Settings{} ? 0 : 1;
-        SaveSettings(Custom()); // nothing reported, nothing thrown
+        failures += loadedSettings() == Settings{} ? 0 : 1;
+        saveSettings(custom()); // nothing reported, nothing thrown
         _exit(failures);
     }
     int status = 0;
@@ -294,40 +294,40 @@ TEST_F(SettingsStore, UnreadableStoreLoadsDefaultsAndUnwritableOneIsSilent) {
     if (root) {
         EXPECT_TRUE(fs::is_directory(file_));
     } else {
-        Restore();
-        EXPECT_EQ(ReadFile(), "[General]\nBuffer=64\n");
+        restore();
+        EXPECT_EQ(readFile(), "[General]\nBuffer=64\n");
     }
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {
-    SaveSettings(Custom());
+    saveSettings(custom());
     Settings s;
-    s.SndStart = s.SndStop = s.AppFileName = s.AppParams = s.Host = s.RecentList = "not yet";
-    s.AppMode = 3;
+    s.startSound = s.stopSound = s.appFileName = s.appParams = s.host = s.recentList = "not yet";
+    s.appMode = 3;
     int calls = 0;
-    LoadSettings(s, [&] {
+    loadSettings(s, [&] {
         ++calls;
-        EXPECT_EQ(s.LogLevel.load(), 2);
-        EXPECT_TRUE(s.LogAppend);
-        EXPECT_EQ(s.LogFileName, Custom().LogFileName);
-        EXPECT_EQ(s.MaxTime, Custom().MaxTime);
-        EXPECT_EQ(s.SndStart, "not yet");
-        EXPECT_EQ(s.AppMode, 3);
-        EXPECT_EQ(s.Host, "not yet");
-        EXPECT_EQ(s.RecentList, "not yet");
+        EXPECT_EQ(s.logLevel.load(), 2);
+        EXPECT_TRUE(s.logAppend);
+        EXPECT_EQ(s.logFileName, custom().logFileName);
+        EXPECT_EQ(s.maxTime, custom().maxTime);
+        EXPECT_EQ(s.startSound, "not yet");
+        EXPECT_EQ(s.appMode, 3);
+        EXPECT_EQ(s.host, "not yet");
+        EXPECT_EQ(s.recentList, "not yet");
     });
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(s, Custom());
+    EXPECT_EQ(s, custom());
 }
 
-TEST(GetFileVersionString, OwnExecutableHasTheProgramVersion) {
+TEST(fileVersionString, OwnExecutableHasTheProgramVersion) {
     char self[4096] = {};
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
-    EXPECT_EQ(GetFileVersionString(self), "2.2.2.58");
-    EXPECT_EQ(GetFileVersionString("/bin/sh"), "1.0.0.0");
-    EXPECT_EQ(GetFileVersionString("/no/such/file"), "1.0.0.0");
-    EXPECT_EQ(GetFileVersionString(""), "1.0.0.0");
+    EXPECT_EQ(fileVersionString(self), "2.2.2.58");
+    EXPECT_EQ(fileVersionString("/bin/sh"), "1.0.0.0");
+    EXPECT_EQ(fileVersionString("/no/such/file"), "1.0.0.0");
+    EXPECT_EQ(fileVersionString(""), "1.0.0.0");
 }
 
 } // namespace

@@ -34,7 +34,7 @@ void EndToEndFixture::TearDown() {
 }
 
 bool EndToEndFixture::startDisplay() {
-    const std::string xvfb = Which("Xvfb");
+    const std::string xvfb = which("Xvfb");
     if (xvfb.empty())
         return false;
     int fds[2];
@@ -69,7 +69,7 @@ std::unique_ptr<LaunchedProgram> EndToEndFixture::launch(std::vector<std::string
 }
 
 bool EndToEndFixture::waitForWindow(const std::string& name) {
-    const std::string xdotool = Which("xdotool");
+    const std::string xdotool = which("xdotool");
     if (xdotool.empty()) {
         std::this_thread::sleep_for(3s);
         return true;
@@ -85,7 +85,7 @@ std::string EndToEndFixture::outputOf(std::vector<std::string> argv, std::chrono
     {
         LaunchedProgram tool(argv, environment(true), -1, out.string());
         if (tool.waitExit(limit) == 0)
-            text = ReadFile(out);
+            text = readFile(out);
     }
     std::error_code ignored;
     fs::remove(out, ignored);
@@ -114,14 +114,14 @@ bool EndToEndFixture::canProbe() {
     return true;
 }
 
-std::string EndToEndFixture::ReadFile(const fs::path& path) {
+std::string EndToEndFixture::readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-std::vector<std::string> EndToEndFixture::Lines(const std::string& text) {
+std::vector<std::string> EndToEndFixture::splitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -129,7 +129,7 @@ std::vector<std::string> EndToEndFixture::Lines(const std::string& text) {
     return lines;
 }
 
-std::string EndToEndFixture::Which(const std::string& name) {
+std::string EndToEndFixture::which(const std::string& name) {
     for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"})
         if (::access((std::string(dir) + "/" + name).c_str(), X_OK) == 0)
             return std::string(dir) + "/" + name;

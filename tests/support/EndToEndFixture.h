@@ -30,15 +30,15 @@ protected:
     std::string outputOf(std::vector<std::string> argv, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
     std::filesystem::path settingsFile() const;
-    std::string programOutput() const { return ReadFile(dir_ / "output.txt"); }
+    std::string programOutput() const { return readFile(dir_ / "output.txt"); }
 
     static bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
     static bool canProbe();
-    static std::string ReadFile(const std::filesystem::path& path);
+    static std::string readFile(const std::filesystem::path& path);
     // The CR LF terminated lines of a log.
-    static std::vector<std::string> Lines(const std::string& text);
+    static std::vector<std::string> splitLines(const std::string& text);
     // The full path of a tool, empty when it is not installed.
-    static std::string Which(const std::string& name);
+    static std::string which(const std::string& name);
 
     std::filesystem::path program_;
     std::filesystem::path dir_;

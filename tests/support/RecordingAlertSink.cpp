@@ -8,7 +8,7 @@ void PrintTo(const RaisedAlert& a, std::ostream* os) {
 void RecordingAlertSink::raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine,
                                     const ReplyArea& area) {
     std::lock_guard lock(mutex_);
-    alerts_.push_back(RaisedAlert{edge, current, statusLine, area.Reply.Status});
+    alerts_.push_back(RaisedAlert{edge, current, statusLine, area.reply.status});
 }
 
 std::vector<RaisedAlert> RecordingAlertSink::alerts() const {

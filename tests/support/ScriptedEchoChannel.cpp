@@ -173,16 +173,16 @@ std::uint32_t ScriptedEchoChannel::sendEcho(std::uint32_t destination, const std
         lastError_ = outcome.errorCode; // the reply area is left as it was
         return 0;
     }
-    EchoReply& reply = area.Reply;
-    reply.Address = outcome.address;
-    reply.Status = outcome.kind == EchoOutcome::Kind::Good ? 0 : outcome.status;
-    reply.RoundTripTime = outcome.rtt;
-    reply.DataSize = outcome.kind == EchoOutcome::Kind::Good ? outcome.size : 0;
-    reply.Options = IpOptions{};
-    reply.Options.Ttl = outcome.ttl;
-    const std::size_t echoed = std::min<std::size_t>(reply.DataSize, kReplyDataCapacity);
-    reply.Data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
-    std::fill_n(area.Data.begin(), echoed, std::uint8_t{0x20});
+    EchoReply& reply = area.reply;
+    reply.address = outcome.address;
+    reply.status = outcome.kind == EchoOutcome::Kind::Good ? 0 : outcome.status;
+    reply.roundTripTime = outcome.rtt;
+    reply.dataSize = outcome.kind == EchoOutcome::Kind::Good ? outcome.size : 0;
+    reply.options = IpOptions{};
+    reply.options.ttl = outcome.ttl;
+    const std::size_t echoed = std::min<std::size_t>(reply.dataSize, kReplyDataCapacity);
+    reply.data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
+    std::fill_n(area.data.begin(), echoed, std::uint8_t{0x20});
     return 1;
 }
 

@@ -52,19 +52,19 @@ void ScriptedHostResolver::waitWhileHeld() {
     changed_.wait(lock, [&] { return !held_; });
 }
 
-bool ScriptedHostResolver::ResolverStartup(std::uint16_t, std::uint16_t& granted, std::uint16_t& maxDatagram) {
+bool ScriptedHostResolver::resolverStartup(std::uint16_t, std::uint16_t& granted, std::uint16_t& maxDatagram) {
     record("startup");
     granted = grantedVersion;
     maxDatagram = this->maxDatagram;
     return startupSucceeds;
 }
 
-std::uint32_t ScriptedHostResolver::ParseDottedAddress(const std::string& text) {
+std::uint32_t ScriptedHostResolver::parseDottedAddress(const std::string& text) {
     record("parse:" + text);
     return inet_addr(text.c_str());
 }
 
-std::optional<HostEntry> ScriptedHostResolver::LookupHostByName(const std::string& name) {
+std::optional<HostEntry> ScriptedHostResolver::lookupHostByName(const std::string& name) {
     record("byname:" + name);
     waitWhileHeld();
     std::lock_guard lock(mutex_);
@@ -72,7 +72,7 @@ std::optional<HostEntry> ScriptedHostResolver::LookupHostByName(const std::strin
     return it == names_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
 }
 
-std::optional<HostEntry> ScriptedHostResolver::LookupHostByAddress(std::uint32_t addr) {
+std::optional<HostEntry> ScriptedHostResolver::lookupHostByAddress(std::uint32_t addr) {
     in_addr a{};
     a.s_addr = addr;
     record(std::string("byaddr:") + inet_ntoa(a));
@@ -82,7 +82,7 @@ std::optional<HostEntry> ScriptedHostResolver::LookupHostByAddress(std::uint32_t
     return it == addresses_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
 }
 
-std::string ScriptedHostResolver::FormatDottedAddress(std::uint32_t addr) {
+std::string ScriptedHostResolver::formatDottedAddress(std::uint32_t addr) {
     char text[INET_ADDRSTRLEN] = {};
     in_addr a{};
     a.s_addr = addr;
@@ -91,7 +91,7 @@ std::string ScriptedHostResolver::FormatDottedAddress(std::uint32_t addr) {
     return text;
 }
 
-void ScriptedHostResolver::ResolverCleanup() {
+void ScriptedHostResolver::resolverCleanup() {
     record("cleanup");
 }
 

@@ -32,13 +32,13 @@ public:
     [[nodiscard]] std::vector<std::string> calls() const;
     [[nodiscard]] std::size_t count(const std::string& call) const;
 
-    [[nodiscard]] bool ResolverStartup(std::uint16_t requested, std::uint16_t& granted,
+    [[nodiscard]] bool resolverStartup(std::uint16_t requested, std::uint16_t& granted,
                                        std::uint16_t& maxDatagram) override;
-    [[nodiscard]] std::uint32_t ParseDottedAddress(const std::string& text) override;
-    [[nodiscard]] std::optional<HostEntry> LookupHostByName(const std::string& name) override;
-    [[nodiscard]] std::optional<HostEntry> LookupHostByAddress(std::uint32_t address) override;
-    [[nodiscard]] std::string FormatDottedAddress(std::uint32_t address) override;
-    void ResolverCleanup() override;
+    [[nodiscard]] std::uint32_t parseDottedAddress(const std::string& text) override;
+    [[nodiscard]] std::optional<HostEntry> lookupHostByName(const std::string& name) override;
+    [[nodiscard]] std::optional<HostEntry> lookupHostByAddress(std::uint32_t address) override;
+    [[nodiscard]] std::string formatDottedAddress(std::uint32_t address) override;
+    void resolverCleanup() override;
 
     [[nodiscard]] static std::uint32_t address(const std::string& dotted); // network byte order
 

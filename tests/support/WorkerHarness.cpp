@@ -3,9 +3,9 @@
 #include "engine/SetHostStatus.h"
 
 WorkerHarness::WorkerHarness() {
-    settings.Interval = 0;
-    state.TargetAddress = EchoOutcome::loopback();
-    state.Running = true;
+    settings.interval = 0;
+    state.targetAddress = EchoOutcome::loopback();
+    state.running = true;
 }
 
 WorkerHarness::~WorkerHarness() {
@@ -23,7 +23,7 @@ ProbeWorker& WorkerHarness::started() {
 
 bool WorkerHarness::runScript(const std::vector<EchoOutcome>& outcomes) {
     channel.clearFallback();
-    state.Running = true;
+    state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
     started().post(WorkerMessage::PingStart);
@@ -41,14 +41,14 @@ bool WorkerHarness::runAndStop(const std::vector<EchoOutcome>& outcomes, bool al
     const std::size_t before = window.stops().size();
     channel.clearFallback();
     channel.whenDrained([&w] { w.post(WorkerMessage::PingStop); });
-    state.Running = true;
+    state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
     if (!alreadyRunning)
         w.post(WorkerMessage::PingStart);
     const bool answered = window.waitForStops(before + 1, kPatience);
-    state.Running = false;
-    SetHostStatus(state, settings, window, HostStatus::NA, "");
+    state.running = false;
+    setHostStatus(state, settings, window, HostStatus::NA, "");
     return answered;
 }
 

@@ -23,16 +23,16 @@ class QtSoundPlayer;
 class QtWindowPort;
 class RunControl;
 class SignalWatcher;
-class TConfig_Dlg;
+class OptionsDialog;
 class TrayController;
 namespace Ui {
-class TMain_Form;
+class MainWindow;
 }
 
 // The program's one window. It wires the worker, run control, the tray, the log and the options dialog
 // together; its creation loads the settings and starts the worker, its destruction ends the worker,
 // removes the tray icon, releases the log and saves the settings.
-class TMain_Form : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 public:
     // What the window is built from; anything left empty gets the real implementation.
@@ -41,27 +41,27 @@ public:
         std::shared_ptr<HostResolver> resolver;
         std::unique_ptr<EchoChannel> channel;
         std::unique_ptr<MessagePort> messages;
-        std::function<int(TConfig_Dlg&)> runOptionsDialog; // shows the dialog, gives its result
+        std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
         bool watchSignals = true; // SIGINT and SIGTERM end the program like the tray menu's Exit
     };
 
-    explicit TMain_Form(Services services, QWidget* parent = nullptr);
-    ~TMain_Form() override;
+    explicit MainWindow(Services services, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    void Popup_ActionExecute();
-    void Exit_ActionExecute();
-    void Options_ActionExecute();
-    void Options_ActionUpdate();
+    void restoreFromTray();
+    void exitProgram();
+    void openOptions();
+    void updateOptionsAction();
 
     // The window has been closed for good (possibly already during its creation, by a signal).
     [[nodiscard]] bool isClosed() const { return closed_; }
 
-    [[nodiscard]] Ui::TMain_Form* ui() const { return ui_.get(); }
-    [[nodiscard]] QAction* pingAction() const { return Ping_Action; }
-    [[nodiscard]] QAction* optionsAction() const { return Options_Action; }
-    [[nodiscard]] QAction* exitAction() const { return Exit_Action; }
-    [[nodiscard]] QAction* popupAction() const { return Popup_Action; }
-    [[nodiscard]] QMenu* trayMenu() const { return TrayMenu; }
+    [[nodiscard]] Ui::MainWindow* ui() const { return ui_.get(); }
+    [[nodiscard]] QAction* pingAction() const { return pingAction_; }
+    [[nodiscard]] QAction* optionsAction() const { return optionsAction_; }
+    [[nodiscard]] QAction* exitAction() const { return exitAction_; }
+    [[nodiscard]] QAction* popupAction() const { return popupAction_; }
+    [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
     [[nodiscard]] TrayController& tray() const { return *tray_; }
     [[nodiscard]] Settings& settings() { return settings_; }
@@ -75,8 +75,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate();
-    void FormDestroy();
+    void initialize();
+    void shutdown();
     void createActions();
     void createServices();
     void showStatusIcon(HostStatus status);
@@ -84,16 +84,16 @@ private:
     [[nodiscard]] bool modalDialogOpen() const;
 
     Services services_;
-    std::unique_ptr<Ui::TMain_Form> ui_;
+    std::unique_ptr<Ui::MainWindow> ui_;
     Settings settings_;
     AppState state_;
     bool hadArguments_ = false;
 
-    QAction* Ping_Action = nullptr;
-    QAction* Options_Action = nullptr;
-    QAction* Exit_Action = nullptr;
-    QAction* Popup_Action = nullptr;
-    QMenu* TrayMenu = nullptr;
+    QAction* pingAction_ = nullptr;
+    QAction* optionsAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    QAction* popupAction_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
 
     std::unique_ptr<QtWindowPort> windowPort_;
     std::unique_ptr<EventLog> eventLog_;

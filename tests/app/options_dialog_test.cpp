@@ -24,7 +24,7 @@
 #include <stdexcept>
 
 #include "app/ApplicationFont.h"
-#include "app/ConfigDlg.h"
+#include "app/OptionsDialog.h"
 #include "app/FileDialogs.h"
 #include "app/RecentList.h"
 #include "settings/Settings.h"
@@ -49,9 +49,9 @@ private:
 };
 
 // The dialog with its boxes and pickers answered by the test.
-class ScriptedDlg : public TConfig_Dlg {
+class ScriptedDlg : public OptionsDialog {
 public:
-    using TConfig_Dlg::TConfig_Dlg;
+    using OptionsDialog::OptionsDialog;
     bool answerYes = true;
     int confirmations = 0;
     QString nextFile;
@@ -73,12 +73,12 @@ protected:
 struct HookCalls {
     int openLog = 0;
     int trayTip = 0;
-    TConfig_Dlg::Hooks hooks() {
+    OptionsDialog::Hooks hooks() {
         return {[this] { ++openLog; }, [this] { ++trayTip; }};
     }
 };
 
-class ConfigDlgTest : public ::testing::Test {
+class OptionsDialogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { widgetApp(); }
 
@@ -103,39 +103,39 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ConfigDlgTest, OpeningShowsEverySetting) {
-    settings.Host = "Example.org";
-    settings.RecentList = "alpha\r\nExample.org\r\n";
-    settings.ResolveIP = true;
-    settings.Interval = 7000;
-    settings.Buffer = 64;
-    settings.AnalizeMode = 2;
-    settings.MinTime = 4000000000u;
-    settings.LogLevel = 1;
-    settings.LogFileName = "/tmp/x.log";
-    settings.AppMode = 7;
-    settings.AppParams = "%status%";
+TEST_F(OptionsDialogTest, OpeningShowsEverySetting) {
+    settings.host = "Example.org";
+    settings.recentList = "alpha\r\nExample.org\r\n";
+    settings.resolveIp = true;
+    settings.interval = 7000;
+    settings.buffer = 64;
+    settings.analysisMode = 2;
+    settings.minTime = 4000000000u;
+    settings.logLevel = 1;
+    settings.logFileName = "/tmp/x.log";
+    settings.appMode = 7;
+    settings.appParams = "%status%";
     ScriptedDlg dlg(nullptr, settings);
     Controls ui(dlg);
 
-    EXPECT_EQ(ui.get<QComboBox>("Addr_Edit")->currentText(), QStringLiteral("Example.org"));
-    ASSERT_EQ(ui.get<QComboBox>("Addr_Edit")->count(), 2);
-    EXPECT_EQ(ui.get<QComboBox>("Addr_Edit")->itemText(0), QStringLiteral("alpha"));
-    EXPECT_TRUE(ui.get<QCheckBox>("ResolveIP_CB")->isChecked());
-    EXPECT_EQ(ui.get<QLineEdit>("Interval_Edit")->text(), QStringLiteral("7"));
-    EXPECT_EQ(ui.get<QLineEdit>("Buf_Edit")->text(), QStringLiteral("64"));
-    EXPECT_TRUE(ui.get<QRadioButton>("Speed_RB")->isChecked());
-    EXPECT_TRUE(ui.get<QLineEdit>("MinTime_Edit")->isEnabled());
-    EXPECT_FALSE(ui.get<QLineEdit>("Tries_Edit")->isEnabled());
-    EXPECT_EQ(ui.get<QLineEdit>("MinTime_Edit")->text(), QStringLiteral("4000000000"));
-    EXPECT_EQ(ui.get<QLabel>("LogLevel_ST")->text(), QStringLiteral("Change Status"));
-    EXPECT_TRUE(ui.get<QLineEdit>("LogFileName_Edit")->isEnabled());
-    EXPECT_EQ(ui.get<QComboBox>("AppMode_CB")->currentIndex(), 2);
-    EXPECT_EQ(ui.get<QLineEdit>("AppParam_Edit")->text(), QStringLiteral("%status%"));
-    EXPECT_EQ(ui.get<QTabWidget>("PageControl1")->currentWidget(), ui.get<QWidget>("General_Sheet"));
+    EXPECT_EQ(ui.get<QComboBox>("addressEdit")->currentText(), QStringLiteral("Example.org"));
+    ASSERT_EQ(ui.get<QComboBox>("addressEdit")->count(), 2);
+    EXPECT_EQ(ui.get<QComboBox>("addressEdit")->itemText(0), QStringLiteral("alpha"));
+    EXPECT_TRUE(ui.get<QCheckBox>("resolveIpCheck")->isChecked());
+    EXPECT_EQ(ui.get<QLineEdit>("intervalEdit")->text(), QStringLiteral("7"));
+    EXPECT_EQ(ui.get<QLineEdit>("bufferEdit")->text(), QStringLiteral("64"));
+    EXPECT_TRUE(ui.get<QRadioButton>("timeRadio")->isChecked());
+    EXPECT_TRUE(ui.get<QLineEdit>("minTimeEdit")->isEnabled());
+    EXPECT_FALSE(ui.get<QLineEdit>("triesEdit")->isEnabled());
+    EXPECT_EQ(ui.get<QLineEdit>("minTimeEdit")->text(), QStringLiteral("4000000000"));
+    EXPECT_EQ(ui.get<QLabel>("logLevelText")->text(), QStringLiteral("Change Status"));
+    EXPECT_TRUE(ui.get<QLineEdit>("logFileEdit")->isEnabled());
+    EXPECT_EQ(ui.get<QComboBox>("appModeCombo")->currentIndex(), 2);
+    EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("%status%"));
+    EXPECT_EQ(ui.get<QTabWidget>("pages")->currentWidget(), ui.get<QWidget>("generalPage"));
 }
 
-TEST_F(ConfigDlgTest, OkNormalisesNumbersLikeTheStore) {
+TEST_F(OptionsDialogTest, OkNormalisesNumbersLikeTheStore) {
     struct Row {
         const char* edit;
         const char* text;
@@ -143,15 +143,15 @@ TEST_F(ConfigDlgTest, OkNormalisesNumbersLikeTheStore) {
         long long expected;
     };
     const Row rows[] = {
-        {"Interval_Edit", "0", [](const Settings& s) { return s.Interval; }, 1000},
-        {"Interval_Edit", "2.5", [](const Settings& s) { return s.Interval; }, 10000},
-        {"Interval_Edit", "-5", [](const Settings& s) { return s.Interval; }, 5000},
-        {"Buf_Edit", "$40", [](const Settings& s) { return s.Buffer; }, 64},
-        {"Buf_Edit", "big", [](const Settings& s) { return s.Buffer; }, 32},
-        {"Tries_Edit", "300", [](const Settings& s) { return s.Tries; }, 44},
-        {"Tries_Edit", "", [](const Settings& s) { return s.Tries; }, 3},
-        {"MaxPercent_Edit", "356", [](const Settings& s) { return s.MaxPercent; }, 100},
-        {"MaxTime_Edit", "x", [](const Settings& s) { return s.MaxTime; }, 500},
+        {"intervalEdit", "0", [](const Settings& s) { return s.interval; }, 1000},
+        {"intervalEdit", "2.5", [](const Settings& s) { return s.interval; }, 10000},
+        {"intervalEdit", "-5", [](const Settings& s) { return s.interval; }, 5000},
+        {"bufferEdit", "$40", [](const Settings& s) { return s.buffer; }, 64},
+        {"bufferEdit", "big", [](const Settings& s) { return s.buffer; }, 32},
+        {"triesEdit", "300", [](const Settings& s) { return s.tries; }, 44},
+        {"triesEdit", "", [](const Settings& s) { return s.tries; }, 3},
+        {"maxPercentEdit", "356", [](const Settings& s) { return s.maxPercent; }, 100},
+        {"maxTimeEdit", "x", [](const Settings& s) { return s.maxTime; }, 500},
     };
     for (const Row& row : rows) {
         settings = Settings{};
@@ -160,20 +160,20 @@ TEST_F(ConfigDlgTest, OkNormalisesNumbersLikeTheStore) {
     }
 }
 
-TEST_F(ConfigDlgTest, OkPutsTheSmallerLimitFirst) {
+TEST_F(OptionsDialogTest, OkPutsTheSmallerLimitFirst) {
     pressOk([](Controls& ui) {
-        ui.get<QLineEdit>("MinPercent_Edit")->setText(QStringLiteral("60"));
-        ui.get<QLineEdit>("MaxPercent_Edit")->setText(QStringLiteral("40"));
-        ui.get<QLineEdit>("MinTime_Edit")->setText(QStringLiteral("900"));
-        ui.get<QLineEdit>("MaxTime_Edit")->setText(QStringLiteral("300"));
+        ui.get<QLineEdit>("minPercentEdit")->setText(QStringLiteral("60"));
+        ui.get<QLineEdit>("maxPercentEdit")->setText(QStringLiteral("40"));
+        ui.get<QLineEdit>("minTimeEdit")->setText(QStringLiteral("900"));
+        ui.get<QLineEdit>("maxTimeEdit")->setText(QStringLiteral("300"));
     });
-    EXPECT_EQ(settings.MinPercent, 40);
-    EXPECT_EQ(settings.MaxPercent, 60);
-    EXPECT_EQ(settings.MinTime, 300u);
-    EXPECT_EQ(settings.MaxTime, 900u);
+    EXPECT_EQ(settings.minPercent, 40);
+    EXPECT_EQ(settings.maxPercent, 60);
+    EXPECT_EQ(settings.minTime, 300u);
+    EXPECT_EQ(settings.maxTime, 900u);
 }
 
-TEST_F(ConfigDlgTest, RecentListIgnoresAsciiCaseOnly) {
+TEST_F(OptionsDialogTest, RecentListIgnoresAsciiCaseOnly) {
     struct Row {
         const char* typed;
         const char* list;
@@ -185,18 +185,18 @@ TEST_F(ConfigDlgTest, RecentListIgnoresAsciiCaseOnly) {
         {"", "Example.COM\r\nother\r\n\r\n"}, // an empty host is remembered too
     };
     for (const Row& row : rows) {
-        settings.RecentList = "Example.COM\r\nother\r\n";
+        settings.recentList = "Example.COM\r\nother\r\n";
         pressOk([&](Controls& ui) {
-            ui.get<QComboBox>("Addr_Edit")->setEditText(QString::fromUtf8(row.typed));
+            ui.get<QComboBox>("addressEdit")->setEditText(QString::fromUtf8(row.typed));
             // Leaving the edit must not swap the typed text for a listed one.
-            Q_EMIT ui.get<QComboBox>("Addr_Edit")->lineEdit()->editingFinished();
+            Q_EMIT ui.get<QComboBox>("addressEdit")->lineEdit()->editingFinished();
         });
-        EXPECT_EQ(settings.Host, row.typed);
-        EXPECT_EQ(settings.RecentList, row.list) << "typed \"" << row.typed << "\"";
+        EXPECT_EQ(settings.host, row.typed);
+        EXPECT_EQ(settings.recentList, row.list) << "typed \"" << row.typed << "\"";
     }
 }
 
-TEST_F(ConfigDlgTest, SameEntryFoldsOnlyAsciiLetters) {
+TEST_F(OptionsDialogTest, SameEntryFoldsOnlyAsciiLetters) {
     EXPECT_TRUE(RecentList::sameEntry("Host-1.Example", "hOST-1.eXAMPLE"));
     EXPECT_FALSE(RecentList::sameEntry("host", "host "));
     EXPECT_FALSE(RecentList::sameEntry("\xc3\xa9", "\xc3\x89")); // é and É are different bytes
@@ -206,30 +206,30 @@ TEST_F(ConfigDlgTest, SameEntryFoldsOnlyAsciiLetters) {
     EXPECT_TRUE(RecentList::split("").empty());
 }
 
-TEST_F(ConfigDlgTest, ClearingTheRecentListTakesEffectOnlyWithOk) {
-    settings.Host = "kept";
-    settings.RecentList = "one\r\ntwo\r\n";
+TEST_F(OptionsDialogTest, ClearingTheRecentListTakesEffectOnlyWithOk) {
+    settings.host = "kept";
+    settings.recentList = "one\r\ntwo\r\n";
     {
         ScriptedDlg dlg(nullptr, settings);
         dlg.answerYes = false;
-        dlg.Clear_ButClick();
-        EXPECT_EQ(Controls(dlg).get<QComboBox>("Addr_Edit")->count(), 2) << "No keeps the list";
+        dlg.clearRecentList();
+        EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->count(), 2) << "No keeps the list";
         dlg.answerYes = true;
-        dlg.Clear_ButClick();
-        EXPECT_EQ(Controls(dlg).get<QComboBox>("Addr_Edit")->count(), 0);
-        EXPECT_EQ(Controls(dlg).get<QComboBox>("Addr_Edit")->currentText(), QStringLiteral("kept"));
+        dlg.clearRecentList();
+        EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->count(), 0);
+        EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->currentText(), QStringLiteral("kept"));
         EXPECT_EQ(dlg.confirmations, 2);
         // Cancel: apply() is not called.
     }
-    EXPECT_EQ(settings.RecentList, "one\r\ntwo\r\n");
+    EXPECT_EQ(settings.recentList, "one\r\ntwo\r\n");
 
     ScriptedDlg dlg(nullptr, settings);
-    dlg.Clear_ButClick();
+    dlg.clearRecentList();
     dlg.apply({});
-    EXPECT_EQ(settings.RecentList, "kept\r\n");
+    EXPECT_EQ(settings.recentList, "kept\r\n");
 }
 
-TEST_F(ConfigDlgTest, MissingFilesAreDropped) {
+TEST_F(OptionsDialogTest, MissingFilesAreDropped) {
     std::string app = dir.file("alert.sh");
     std::string sound = dir.file("up.wav");
     std::ofstream(app) << "#!/bin/sh\n";
@@ -246,114 +246,114 @@ TEST_F(ConfigDlgTest, MissingFilesAreDropped) {
     };
     for (const Row& row : rows) {
         pressOk([&](Controls& ui) {
-            ui.get<QLineEdit>("App_Edit")->setText(QString::fromStdString(row.appFile));
-            ui.get<QComboBox>("AppMode_CB")->setCurrentIndex(1);
-            ui.get<QLineEdit>("AppParam_Edit")->setText(QStringLiteral("%status%"));
-            ui.get<QLineEdit>("SndStart_Edit")->setText(QString::fromStdString(row.sndStart));
-            ui.get<QLineEdit>("SndStop_Edit")->setText(QString::fromStdString(row.sndStop));
+            ui.get<QLineEdit>("appEdit")->setText(QString::fromStdString(row.appFile));
+            ui.get<QComboBox>("appModeCombo")->setCurrentIndex(1);
+            ui.get<QLineEdit>("appParamsEdit")->setText(QStringLiteral("%status%"));
+            ui.get<QLineEdit>("startSoundEdit")->setText(QString::fromStdString(row.sndStart));
+            ui.get<QLineEdit>("stopSoundEdit")->setText(QString::fromStdString(row.sndStop));
         });
-        EXPECT_EQ(settings.AppFileName, row.wantApp);
-        EXPECT_EQ(settings.AppParams, row.wantParams);
-        EXPECT_EQ(settings.AppMode, row.wantMode);
-        EXPECT_EQ(settings.SndStart, row.wantStart);
-        EXPECT_EQ(settings.SndStop, row.wantStop);
+        EXPECT_EQ(settings.appFileName, row.wantApp);
+        EXPECT_EQ(settings.appParams, row.wantParams);
+        EXPECT_EQ(settings.appMode, row.wantMode);
+        EXPECT_EQ(settings.startSound, row.wantStart);
+        EXPECT_EQ(settings.stopSound, row.wantStop);
     }
     ScriptedDlg reopened(nullptr, settings);
-    EXPECT_EQ(Controls(reopened).get<QComboBox>("AppMode_CB")->currentText(),
+    EXPECT_EQ(Controls(reopened).get<QComboBox>("appModeCombo")->currentText(),
               QStringLiteral("Activates and displays it as a normal"));
 }
 
-TEST_F(ConfigDlgTest, LoggingLevelAndHooks) {
+TEST_F(OptionsDialogTest, LoggingLevelAndHooks) {
     HookCalls off = pressOk([](Controls& ui) {
-        ui.get<QSlider>("LogLevel_TB")->setValue(0);
-        ui.get<QLineEdit>("LogFileName_Edit")->setText(QStringLiteral("/var/tmp/ping.log"));
-        ui.get<QCheckBox>("LogAppend_CB")->setChecked(true);
+        ui.get<QSlider>("logLevelSlider")->setValue(0);
+        ui.get<QLineEdit>("logFileEdit")->setText(QStringLiteral("/var/tmp/ping.log"));
+        ui.get<QCheckBox>("logAppendCheck")->setChecked(true);
     });
-    EXPECT_EQ(settings.LogLevel, 0);
-    EXPECT_EQ(settings.LogFileName, "/var/tmp/ping.log");
-    EXPECT_TRUE(settings.LogAppend);
+    EXPECT_EQ(settings.logLevel, 0);
+    EXPECT_EQ(settings.logFileName, "/var/tmp/ping.log");
+    EXPECT_TRUE(settings.logAppend);
     EXPECT_EQ(off.openLog, 0);
     EXPECT_EQ(off.trayTip, 1);
 
-    HookCalls on = pressOk([](Controls& ui) { ui.get<QSlider>("LogLevel_TB")->setValue(2); });
-    EXPECT_EQ(settings.LogLevel, 2);
+    HookCalls on = pressOk([](Controls& ui) { ui.get<QSlider>("logLevelSlider")->setValue(2); });
+    EXPECT_EQ(settings.logLevel, 2);
     EXPECT_EQ(on.openLog, 1);
     EXPECT_EQ(on.trayTip, 1);
 }
 
-TEST_F(ConfigDlgTest, ControlsFollowModeAndLevel) {
+TEST_F(OptionsDialogTest, ControlsFollowModeAndLevel) {
     ScriptedDlg dlg(nullptr, settings);
     Controls ui(dlg);
-    const QWidget* tries[] = {ui.get<QLabel>("StaticText3"), ui.get<QLineEdit>("Tries_Edit")};
-    const QWidget* percent[] = {ui.get<QLabel>("StaticText4"), ui.get<QLineEdit>("MinPercent_Edit"),
-                                ui.get<QLabel>("StaticText5"), ui.get<QLineEdit>("MaxPercent_Edit")};
-    const QWidget* speed[] = {ui.get<QLabel>("StaticText6"), ui.get<QLineEdit>("MinTime_Edit"),
-                              ui.get<QLabel>("StaticText7"), ui.get<QLineEdit>("MaxTime_Edit")};
+    const QWidget* tries[] = {ui.get<QLabel>("triesLabel"), ui.get<QLineEdit>("triesEdit")};
+    const QWidget* percent[] = {ui.get<QLabel>("minPercentLabel"), ui.get<QLineEdit>("minPercentEdit"),
+                                ui.get<QLabel>("maxPercentLabel"), ui.get<QLineEdit>("maxPercentEdit")};
+    const QWidget* speed[] = {ui.get<QLabel>("maxTimeLabel"), ui.get<QLineEdit>("minTimeEdit"),
+                              ui.get<QLabel>("minTimeLabel"), ui.get<QLineEdit>("maxTimeEdit")};
     for (QRadioButton* radio :
-         {ui.get<QRadioButton>("Percent_RB"), ui.get<QRadioButton>("Speed_RB"), ui.get<QRadioButton>("Tries_RB")}) {
+         {ui.get<QRadioButton>("percentRadio"), ui.get<QRadioButton>("timeRadio"), ui.get<QRadioButton>("triesRadio")}) {
         radio->click();
         for (const QWidget* w : tries)
-            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("Tries_RB")) << w->objectName().toStdString();
+            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("triesRadio")) << w->objectName().toStdString();
         for (const QWidget* w : percent)
-            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("Percent_RB")) << w->objectName().toStdString();
+            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("percentRadio")) << w->objectName().toStdString();
         for (const QWidget* w : speed)
-            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("Speed_RB")) << w->objectName().toStdString();
-        EXPECT_TRUE(ui.get<QRadioButton>("Tries_RB")->isEnabled() && ui.get<QRadioButton>("Percent_RB")->isEnabled() &&
-                    ui.get<QRadioButton>("Speed_RB")->isEnabled());
+            EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("timeRadio")) << w->objectName().toStdString();
+        EXPECT_TRUE(ui.get<QRadioButton>("triesRadio")->isEnabled() && ui.get<QRadioButton>("percentRadio")->isEnabled() &&
+                    ui.get<QRadioButton>("timeRadio")->isEnabled());
     }
 
     const char* names[] = {"Off", "Change Status", "All requests"};
     for (int level : {2, 0, 1}) {
-        ui.get<QSlider>("LogLevel_TB")->setValue(level);
-        EXPECT_EQ(ui.get<QLabel>("LogLevel_ST")->text(), QString::fromUtf8(names[level]));
-        for (const QWidget* w : {static_cast<QWidget*>(ui.get<QCheckBox>("LogAppend_CB")),
-                                 static_cast<QWidget*>(ui.get<QLineEdit>("LogFileName_Edit")),
-                                 static_cast<QWidget*>(ui.get<QPushButton>("LogFileName_But"))})
+        ui.get<QSlider>("logLevelSlider")->setValue(level);
+        EXPECT_EQ(ui.get<QLabel>("logLevelText")->text(), QString::fromUtf8(names[level]));
+        for (const QWidget* w : {static_cast<QWidget*>(ui.get<QCheckBox>("logAppendCheck")),
+                                 static_cast<QWidget*>(ui.get<QLineEdit>("logFileEdit")),
+                                 static_cast<QWidget*>(ui.get<QPushButton>("logFileBrowseButton"))})
             EXPECT_EQ(w->isEnabled(), level > 0) << w->objectName().toStdString();
-        EXPECT_TRUE(ui.get<QLabel>("StaticText11")->isEnabled() && ui.get<QLabel>("StaticText12")->isEnabled());
+        EXPECT_TRUE(ui.get<QLabel>("logLevelLabel")->isEnabled() && ui.get<QLabel>("logFileLabel")->isEnabled());
     }
 }
 
-TEST_F(ConfigDlgTest, PlaceholderReplacesSelectionOrGoesToCaret) {
+TEST_F(OptionsDialogTest, PlaceholderReplacesSelectionOrGoesToCaret) {
     ScriptedDlg dlg(nullptr, settings);
     Controls ui(dlg);
-    ui.get<QLineEdit>("AppParam_Edit")->setText(QStringLiteral("run X now"));
-    ui.get<QLineEdit>("AppParam_Edit")->setSelection(4, 1);
-    doubleClick(ui.get<QLabel>("StaticText21"));
-    EXPECT_EQ(ui.get<QLineEdit>("AppParam_Edit")->text(), QStringLiteral("run %errcode% now"));
+    ui.get<QLineEdit>("appParamsEdit")->setText(QStringLiteral("run X now"));
+    ui.get<QLineEdit>("appParamsEdit")->setSelection(4, 1);
+    doubleClick(ui.get<QLabel>("errcodePlaceholder"));
+    EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("run %errcode% now"));
 
-    ui.get<QLineEdit>("AppParam_Edit")->setText(QStringLiteral("ab"));
-    ui.get<QLineEdit>("AppParam_Edit")->setCursorPosition(1);
-    doubleClick(ui.get<QLabel>("StaticText17"));
-    EXPECT_EQ(ui.get<QLineEdit>("AppParam_Edit")->text(), QStringLiteral("a%address%b"));
-    doubleClick(ui.get<QLabel>("StaticText19"));
-    EXPECT_EQ(ui.get<QLineEdit>("AppParam_Edit")->text(), QStringLiteral("a%address%%responce%b"));
-    EXPECT_EQ(ui.get<QLabel>("StaticText19")->toolTip(), QStringLiteral("Double click it for insert to Parameters"));
+    ui.get<QLineEdit>("appParamsEdit")->setText(QStringLiteral("ab"));
+    ui.get<QLineEdit>("appParamsEdit")->setCursorPosition(1);
+    doubleClick(ui.get<QLabel>("addressPlaceholder"));
+    EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("a%address%b"));
+    doubleClick(ui.get<QLabel>("responsePlaceholder"));
+    EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("a%address%%responce%b"));
+    EXPECT_EQ(ui.get<QLabel>("responsePlaceholder")->toolTip(), QStringLiteral("Double click it for insert to Parameters"));
 }
 
-TEST_F(ConfigDlgTest, BrowseButtonsFillTheirEdits) {
+TEST_F(OptionsDialogTest, BrowseButtonsFillTheirEdits) {
     ScriptedDlg dlg(nullptr, settings);
     Controls ui(dlg);
     dlg.nextFile = QStringLiteral("/snd/up.wav");
-    ui.get<QPushButton>("SndStart_But")->click();
+    ui.get<QPushButton>("startSoundBrowseButton")->click();
     EXPECT_EQ(dlg.lastTitle, QStringLiteral("Select Sound file for Start responding"));
-    EXPECT_EQ(ui.get<QLineEdit>("SndStart_Edit")->text(), QStringLiteral("/snd/up.wav"));
+    EXPECT_EQ(ui.get<QLineEdit>("startSoundEdit")->text(), QStringLiteral("/snd/up.wav"));
     dlg.nextFile.clear(); // cancelled
-    ui.get<QLineEdit>("SndStop_Edit")->setText(QStringLiteral("old.wav"));
-    ui.get<QPushButton>("SndStop_But")->click();
+    ui.get<QLineEdit>("stopSoundEdit")->setText(QStringLiteral("old.wav"));
+    ui.get<QPushButton>("stopSoundBrowseButton")->click();
     EXPECT_EQ(dlg.lastTitle, QStringLiteral("Select Sound file for Stop responding"));
-    EXPECT_EQ(ui.get<QLineEdit>("SndStop_Edit")->text(), QStringLiteral("old.wav"));
+    EXPECT_EQ(ui.get<QLineEdit>("stopSoundEdit")->text(), QStringLiteral("old.wav"));
 }
 
-TEST_F(ConfigDlgTest, EnterInTheAddressBoxPressesOk) {
+TEST_F(OptionsDialogTest, EnterInTheAddressBoxPressesOk) {
     ScriptedDlg dlg(nullptr, settings);
-    Controls(dlg).get<QComboBox>("Addr_Edit")->addItem(QStringLiteral("listed"));
-    Controls(dlg).get<QComboBox>("Addr_Edit")->setEditText(QStringLiteral("typed"));
+    Controls(dlg).get<QComboBox>("addressEdit")->addItem(QStringLiteral("listed"));
+    Controls(dlg).get<QComboBox>("addressEdit")->setEditText(QStringLiteral("typed"));
     dlg.show();
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(Controls(dlg).get<QComboBox>("Addr_Edit")->lineEdit(), &enter);
+    QApplication::sendEvent(Controls(dlg).get<QComboBox>("addressEdit")->lineEdit(), &enter);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(Controls(dlg).get<QComboBox>("Addr_Edit")->count(), 1) << "Enter must not add the text to the list";
+    EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->count(), 1) << "Enter must not add the text to the list";
 }
 
 TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
@@ -362,10 +362,10 @@ TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
         const char* ext;
     } rows[] = {{1, "log"}, {2, "txt"}, {3, "csv"}, {4, ""}, {0, "log"}, {5, ""}};
     for (const auto& row : rows)
-        EXPECT_EQ(TConfig_Dlg::defaultExtensionForFilter(FileDialogs::kLogFilterSpec, row.index),
+        EXPECT_EQ(OptionsDialog::defaultExtensionForFilter(FileDialogs::kLogFileFilter, row.index),
                   QString::fromUtf8(row.ext))
             << "index " << row.index;
-    EXPECT_EQ(TConfig_Dlg::defaultExtensionForFilter(QStringLiteral("Any|*"), 1), QString());
+    EXPECT_EQ(OptionsDialog::defaultExtensionForFilter(QStringLiteral("Any|*"), 1), QString());
 
     widgetApp();
     QFileDialog dialog;
@@ -379,7 +379,7 @@ TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
     ASSERT_EQ(filters.size(), 4);
     for (int i : {2, 3, 0, 1}) {
         Q_EMIT dialog.filterSelected(filters[i]);
-        EXPECT_EQ(dialog.defaultSuffix(), TConfig_Dlg::defaultExtensionForFilter(FileDialogs::kLogFilterSpec, i + 1));
+        EXPECT_EQ(dialog.defaultSuffix(), OptionsDialog::defaultExtensionForFilter(FileDialogs::kLogFileFilter, i + 1));
     }
     // A name typed without extension gets the chosen type's, and none with "All files".
     dialog.selectFile(QStringLiteral("pings"));

@@ -7,12 +7,12 @@
 class QLabel;
 struct Settings;
 namespace Ui {
-class TConfig_Dlg;
+class OptionsDialog;
 }
 
 // The two-page options dialog. Filled from Settings on construction; apply() writes the values back with
 // the dialog's normalisation rules (call it only after exec() returned Accepted).
-class TConfig_Dlg : public QDialog {
+class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
     struct Hooks {
@@ -20,23 +20,23 @@ public:
         std::function<void()> updateTrayTip; // last step of OK
     };
 
-    TConfig_Dlg(QWidget* owner, Settings& settings);
-    ~TConfig_Dlg() override;
+    OptionsDialog(QWidget* owner, Settings& settings);
+    ~OptionsDialog() override;
 
     void apply(const Hooks& hooks);
-    [[nodiscard]] Ui::TConfig_Dlg* ui() const { return ui_.get(); } // for tests
+    [[nodiscard]] Ui::OptionsDialog* ui() const { return ui_.get(); } // for tests
 
     // Default extension for the log dialog's filter index (1-based): "log", "txt", "csv", "".
     [[nodiscard]] static QString defaultExtensionForFilter(const QString& filter, int index);
 
     // Control handlers, named after their control and event.
-    void Clear_ButClick();
-    void SndBrowse_ButClick(bool startSound);
-    void App_ButClick();
-    void LogFileName_ButClick();
-    void LogLevel_TBChange();
-    void AnalizeModeClick();
-    void InsertInParams(const QLabel* placeholder);
+    void clearRecentList();
+    void browseSound(bool startSound);
+    void browseApplication();
+    void browseLogFile();
+    void showLogLevel();
+    void updateAnalysisControls();
+    void insertPlaceholder(const QLabel* placeholder);
 
 protected:
     // The confirmation box and the file pickers; tests replace them. An empty path means cancelled.
@@ -50,7 +50,7 @@ protected:
 
 private:
     void fill();
-    std::unique_ptr<Ui::TConfig_Dlg> ui_;
+    std::unique_ptr<Ui::OptionsDialog> ui_;
     Settings& settings_;
     bool centred_ = false;
 };

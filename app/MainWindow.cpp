@@ -1,4 +1,4 @@
-#include "app/MainForm.h"
+#include "app/MainWindow.h"
 
 #include <chrono>
 #include <cstdio>
@@ -19,7 +19,7 @@
 #include "alerts/AlertActions.h"
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
-#include "app/ConfigDlg.h"
+#include "app/OptionsDialog.h"
 #include "app/QtMessagePort.h"
 #include "app/QtSoundPlayer.h"
 #include "app/QtWindowPort.h"
@@ -31,9 +31,9 @@
 #include "engine/PosixHostResolver.h"
 #include "engine/ProbeWorker.h"
 #include "settings/CommandLine.h"
-#include "settings/CommonFn.h"
+#include "settings/StoredValues.h"
 #include "settings/SettingsStore.h"
-#include "ui_MainForm.h"
+#include "ui_MainWindow.h"
 
 namespace {
 constexpr int TrayDoubleClick = 515;
@@ -50,8 +50,8 @@ void linkButton(QPushButton* button, QAction* action) {
 }
 } // namespace
 
-TMain_Form::TMain_Form(Services services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)), ui_(std::make_unique<Ui::TMain_Form>()) {
+MainWindow::MainWindow(Services services, QWidget* parent)
+    : QWidget(parent), services_(std::move(services)), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -59,51 +59,51 @@ TMain_Form::TMain_Form(Services services, QWidget* parent)
     // The classic group frame runs through the middle of its title; the desktop styles put the title above
     // the frame, which would cut through the first row of fields laid out for the classic one.
     if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
-        classic->setParent(ui_->GroupBox2);
-        ui_->GroupBox2->setStyle(classic);
+        classic->setParent(ui_->statisticsGroup);
+        ui_->statisticsGroup->setStyle(classic);
     }
     createActions();
     createServices();
-    FormCreate();
+    initialize();
 }
 
-TMain_Form::~TMain_Form() {
-    FormDestroy();
+MainWindow::~MainWindow() {
+    shutdown();
 }
 
-void TMain_Form::createActions() {
-    Ping_Action = new QAction(QStringLiteral("&Start"), this);
-    Options_Action = new QAction(QStringLiteral("&Options"), this);
-    Exit_Action = new QAction(QStringLiteral("E&xit"), this);
-    Popup_Action = new QAction(QStringLiteral("Show &window"), this);
+void MainWindow::createActions() {
+    pingAction_ = new QAction(QStringLiteral("&Start"), this);
+    optionsAction_ = new QAction(QStringLiteral("&Options"), this);
+    exitAction_ = new QAction(QStringLiteral("E&xit"), this);
+    popupAction_ = new QAction(QStringLiteral("Show &window"), this);
 
-    TrayMenu = new QMenu(this);
-    TrayMenu->addAction(Ping_Action); // Start1
-    TrayMenu->setDefaultAction(Ping_Action);
-    TrayMenu->addAction(Popup_Action);   // Showwindow1
-    TrayMenu->addSeparator();            // N1
-    TrayMenu->addAction(Options_Action); // Options1
-    TrayMenu->addAction(Exit_Action);    // Exit1
-    connect(TrayMenu, &QMenu::aboutToShow, this, &TMain_Form::Options_ActionUpdate);
+    trayMenu_ = new QMenu(this);
+    trayMenu_->addAction(pingAction_); // Start1
+    trayMenu_->setDefaultAction(pingAction_);
+    trayMenu_->addAction(popupAction_);   // Showwindow1
+    trayMenu_->addSeparator();            // N1
+    trayMenu_->addAction(optionsAction_); // Options1
+    trayMenu_->addAction(exitAction_);    // Exit1
+    connect(trayMenu_, &QMenu::aboutToShow, this, &MainWindow::updateOptionsAction);
 
-    linkButton(ui_->Start_But, Ping_Action);
-    linkButton(ui_->Config_But, Options_Action);
+    linkButton(ui_->startButton, pingAction_);
+    linkButton(ui_->optionsButton, optionsAction_);
 
     // The tray menu stays reachable while a dialog or box is open; nothing may start, open or exit under it.
-    connect(Ping_Action, &QAction::triggered, this, [this] {
+    connect(pingAction_, &QAction::triggered, this, [this] {
         if (!modalDialogOpen())
-            runControl_->Ping_ActionExecute();
+            runControl_->toggleRun();
     });
-    connect(Options_Action, &QAction::triggered, this, &TMain_Form::Options_ActionExecute);
-    connect(Exit_Action, &QAction::triggered, this, [this] {
+    connect(optionsAction_, &QAction::triggered, this, &MainWindow::openOptions);
+    connect(exitAction_, &QAction::triggered, this, [this] {
         if (!modalDialogOpen())
-            Exit_ActionExecute();
+            exitProgram();
     });
-    connect(Popup_Action, &QAction::triggered, this, &TMain_Form::Popup_ActionExecute);
-    connect(ui_->Reset_But, &QPushButton::clicked, this, [this] { runControl_->Reset_ButClick(); });
+    connect(popupAction_, &QAction::triggered, this, &MainWindow::restoreFromTray);
+    connect(ui_->resetButton, &QPushButton::clicked, this, [this] { runControl_->resetStatistics(); });
 }
 
-void TMain_Form::createServices() {
+void MainWindow::createServices() {
     hadArguments_ = !services_.arguments.empty();
     if (!services_.resolver)
         services_.resolver = std::make_shared<PosixHostResolver>();
@@ -112,15 +112,15 @@ void TMain_Form::createServices() {
     if (!services_.messages)
         services_.messages = std::make_unique<QtMessagePort>(this);
 
-    const std::array<QLabel*, 7> labels{ui_->Host_L, ui_->Status_L, ui_->Total_L, ui_->Lost_L,
-                                        ui_->Min_L,  ui_->Max_L,    ui_->Avg_L};
+    const std::array<QLabel*, 7> labels{ui_->hostValue, ui_->statusValue, ui_->totalValue, ui_->lostValue,
+                                        ui_->minValue,  ui_->maxValue,    ui_->avgValue};
     QtWindowPort::Handlers handlers;
     handlers.setLabel = [labels](Label label, const QString& text) {
         labels[static_cast<std::size_t>(label)]->setText(text);
     };
     handlers.showStatusIcon = [this](HostStatus status) { showStatusIcon(status); };
-    handlers.postLog = [this](HostStatus status, const std::string& text) { eventLog_->WMPingLog(status, text); };
-    handlers.pingStopped = [this](bool failed) { runControl_->WMPingStop(failed); };
+    handlers.postLog = [this](HostStatus status, const std::string& text) { eventLog_->writeRecord(status, text); };
+    handlers.pingStopped = [this](bool failed) { runControl_->handleRunStopped(failed); };
     windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
     eventLog_ = std::make_unique<EventLog>(settings_, *services_.messages);
@@ -134,11 +134,11 @@ void TMain_Form::createServices() {
         return true;
     };
     alerts_ = std::make_unique<AlertActions>(settings_, *sound_, *launcher_);
-    tray_ = new TrayController(this, TrayMenu, state_, settings_, this);
+    tray_ = new TrayController(this, trayMenu_, state_, settings_, this);
 
     RunControl::Widgets widgets;
-    widgets.ping = Ping_Action;
-    widgets.reset = ui_->Reset_But;
+    widgets.ping = pingAction_;
+    widgets.reset = ui_->resetButton;
     widgets.labels = labels;
     RunControl::Services run;
     run.resolver = services_.resolver;
@@ -149,42 +149,42 @@ void TMain_Form::createServices() {
             worker_->post(message);
         else if (message == WorkerMessage::PingStart) // no worker to probe: answer as a failed start would
             QMetaObject::invokeMethod(
-                runControl_, [this] { runControl_->WMPingStop(true); }, Qt::QueuedConnection);
+                runControl_, [this] { runControl_->handleRunStopped(true); }, Qt::QueuedConnection);
     };
-    run.openOptions = [this] { ui_->Config_But->click(); };
+    run.openOptions = [this] { ui_->optionsButton->click(); };
     runControl_ = new RunControl(settings_, state_, widgets, std::move(run), this);
-    connect(runControl_, &RunControl::stateChanged, this, &TMain_Form::Options_ActionUpdate);
+    connect(runControl_, &RunControl::stateChanged, this, &MainWindow::updateOptionsAction);
 
-    connect(ui_->Tray_But, &QPushButton::clicked, tray_, [this] { tray_->Tray_ButClick(); });
+    connect(ui_->trayButton, &QPushButton::clicked, tray_, [this] { tray_->moveToTray(); });
 
     if (services_.watchSignals) {
         signals_ = new SignalWatcher(this);
-        connect(signals_, &SignalWatcher::terminationRequested, this, &TMain_Form::exitOnSignal);
+        connect(signals_, &SignalWatcher::terminationRequested, this, &MainWindow::exitOnSignal);
     }
 }
 
-void TMain_Form::FormCreate() {
-    state_.Running = false;
-    state_.InTray = false;
-    state_.CurrentStatus = HostStatus::NA;
+void MainWindow::initialize() {
+    state_.running = false;
+    state_.inTray = false;
+    state_.currentStatus = HostStatus::NA;
 
     QCoreApplication::setApplicationName(windowTitle());
     setWindowTitle(windowTitle() + QStringLiteral(" ver.") +
-                   QString::fromStdString(GetFileVersionString(QCoreApplication::applicationFilePath().toStdString())));
+                   QString::fromStdString(fileVersionString(QCoreApplication::applicationFilePath().toStdString())));
     setWindowIcon(StatusIcons::large(HostStatus::NA));
 
-    LoadSettings(settings_, [this] {
-        if (settings_.LogLevel != 0)
-            eventLog_->OpenLogFile();
+    loadSettings(settings_, [this] {
+        if (settings_.logLevel != 0)
+            eventLog_->openLogFile();
     });
     StartRequests requests;
     if (hadArguments_) {
-        ApplyCommandLine(settings_, services_.arguments, requests);
-        if (settings_.LogLevel != 0)
-            eventLog_->OpenLogFile();
+        applyCommandLine(settings_, services_.arguments, requests);
+        if (settings_.logLevel != 0)
+            eventLog_->openLogFile();
     }
-    if (!settings_.Host.empty())
-        ui_->Host_L->setText(QString::fromStdString(settings_.Host));
+    if (!settings_.host.empty())
+        ui_->hostValue->setText(QString::fromStdString(settings_.host));
 
     worker_ = std::make_unique<ProbeWorker>(settings_, state_, *services_.channel, *windowPort_, alerts_.get());
     try {
@@ -196,35 +196,35 @@ void TMain_Form::FormCreate() {
 
     bool start = requests.start;
     if (requests.tray) {
-        state_.InTray = false;
+        state_.inTray = false;
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
         // window simply stays and the run starts all the same.
-        tray_->Tray_ButClick(false);
+        tray_->moveToTray(false);
         // Handled once the event loop has shown the window: the double-click hides it again.
-        if (state_.InTray)
+        if (state_.inTray)
             QMetaObject::invokeMethod(
-                this, [this] { tray_->WMTrayNotify(TrayDoubleClick); }, Qt::QueuedConnection);
+                this, [this] { tray_->handleTrayActivation(TrayDoubleClick); }, Qt::QueuedConnection);
         start = true;
     }
     // Pressed once the window is up, so that what starting reports has a window to belong to.
     if (start)
-        QMetaObject::invokeMethod(ui_->Start_But, &QPushButton::click, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(ui_->startButton, &QPushButton::click, Qt::QueuedConnection);
 }
 
-void TMain_Form::closeEvent(QCloseEvent* event) {
-    if (state_.InTray) {
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (state_.inTray) {
         hide();
         event->ignore();
         return;
     }
-    if (state_.Running) {
-        ui_->Start_But->click();
+    if (state_.running) {
+        ui_->startButton->click();
         QEventLoop waitForStop;
         const auto connection = connect(runControl_, &RunControl::stateChanged, &waitForStop, [&] {
-            if (!state_.Running)
+            if (!state_.running)
                 waitForStop.quit();
         });
-        if (state_.Running)
+        if (state_.running)
             waitForStop.exec();
         disconnect(connection);
     }
@@ -233,7 +233,7 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
     Q_EMIT closed();
 }
 
-void TMain_Form::FormDestroy() {
+void MainWindow::shutdown() {
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {
@@ -242,55 +242,55 @@ void TMain_Form::FormDestroy() {
             std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
         worker_.reset();
     }
-    tray_->RemoveTrayIcon();
+    tray_->removeTrayIcon();
     eventLog_->release();
     if (!hadArguments_)
-        SaveSettings(settings_);
+        saveSettings(settings_);
 }
 
-void TMain_Form::showStatusIcon(HostStatus status) {
+void MainWindow::showStatusIcon(HostStatus status) {
     setWindowIcon(StatusIcons::large(status));
-    if (state_.InTray)
+    if (state_.inTray)
         tray_->refreshIcon();
 }
 
-bool TMain_Form::modalDialogOpen() const {
+bool MainWindow::modalDialogOpen() const {
     return optionsOpen_ || QApplication::activeModalWidget() != nullptr;
 }
 
-void TMain_Form::Options_ActionUpdate() {
+void MainWindow::updateOptionsAction() {
     // A start waiting for the name service counts as running: the dialog must not change what it will use.
-    Options_Action->setEnabled(!state_.Running && !runControl_->lookupPending());
+    optionsAction_->setEnabled(!state_.running && !runControl_->lookupPending());
 }
 
-void TMain_Form::Options_ActionExecute() {
-    Options_ActionUpdate();
-    if (!Options_Action->isEnabled() || modalDialogOpen())
+void MainWindow::openOptions() {
+    updateOptionsAction();
+    if (!optionsAction_->isEnabled() || modalDialogOpen())
         return;
     optionsOpen_ = true;
-    TConfig_Dlg dialog(this, settings_);
+    OptionsDialog dialog(this, settings_);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     if (result == QDialog::Accepted) {
-        TConfig_Dlg::Hooks hooks;
-        hooks.openLogFile = [this] { eventLog_->OpenLogFile(); };
-        hooks.updateTrayTip = [this] { tray_->UpdateTrayTip(); };
+        OptionsDialog::Hooks hooks;
+        hooks.openLogFile = [this] { eventLog_->openLogFile(); };
+        hooks.updateTrayTip = [this] { tray_->updateTrayTip(); };
         dialog.apply(hooks);
     }
     optionsOpen_ = false;
 }
 
-void TMain_Form::Popup_ActionExecute() {
+void MainWindow::restoreFromTray() {
     show();
     raise();
     activateWindow();
 }
 
-void TMain_Form::Exit_ActionExecute() {
-    tray_->Tray_ButClick();
+void MainWindow::exitProgram() {
+    tray_->moveToTray();
     close();
 }
 
-void TMain_Form::exitOnSignal() {
+void MainWindow::exitOnSignal() {
     // Dialogs first, so that nothing is left waiting on a user who asked the program to end.
     for (int guard = 0; guard < 8; ++guard) {
         QWidget* modal = QApplication::activeModalWidget();
@@ -301,7 +301,7 @@ void TMain_Form::exitOnSignal() {
         else
             modal->close();
     }
-    if (state_.InTray)
-        tray_->Tray_ButClick();
+    if (state_.inTray)
+        tray_->moveToTray();
     close();
 }

@@ -10,7 +10,7 @@
 #include <QTabWidget>
 
 #include "app/ApplicationFont.h"
-#include "app/ConfigDlg.h"
+#include "app/OptionsDialog.h"
 #include "settings/Settings.h"
 #include "support/WidgetApp.h"
 
@@ -18,7 +18,7 @@
 // under the tab bar would be cut off silently. These checks use the program's own font.
 namespace {
 
-class ConfigDlgLayoutTest : public ::testing::Test {
+class OptionsDialogLayoutTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         widgetApp();
@@ -31,13 +31,13 @@ std::string name(const QWidget* w) {
     return w->objectName().toStdString();
 }
 
-TEST_F(ConfigDlgLayoutTest, GroupsAndControlsLieInsideTheirParents) {
+TEST_F(OptionsDialogLayoutTest, GroupsAndControlsLieInsideTheirParents) {
     Settings settings;
-    TConfig_Dlg dlg(nullptr, settings);
+    OptionsDialog dlg(nullptr, settings);
     dlg.show();
     EXPECT_EQ(dlg.size(), QSize(321, 415));
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Options"));
-    QTabWidget* tabs = dlg.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    QTabWidget* tabs = dlg.findChild<QTabWidget*>(QStringLiteral("pages"));
     for (int page = 0; page < tabs->count(); ++page) {
         tabs->setCurrentIndex(page);
         QWidget* sheet = tabs->widget(page);
@@ -52,13 +52,13 @@ TEST_F(ConfigDlgLayoutTest, GroupsAndControlsLieInsideTheirParents) {
     }
 }
 
-TEST_F(ConfigDlgLayoutTest, EveryCaptionFits) {
+TEST_F(OptionsDialogLayoutTest, EveryCaptionFits) {
     if (family != QStringLiteral("Tahoma"))
         GTEST_SKIP() << "the layout is drawn for Tahoma (fonts-wine); found " << family.toStdString();
     Settings settings;
-    TConfig_Dlg dlg(nullptr, settings);
+    OptionsDialog dlg(nullptr, settings);
     for (QLabel* label : dlg.findChildren<QLabel*>()) {
-        if (label == dlg.findChild<QLabel*>(QStringLiteral("LogLevel_ST")))
+        if (label == dlg.findChild<QLabel*>(QStringLiteral("logLevelText")))
             continue;
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << name(label);
     }
@@ -71,29 +71,29 @@ TEST_F(ConfigDlgLayoutTest, EveryCaptionFits) {
         EXPECT_LE(needed, button->width()) << name(button);
     }
     for (int level = 0; level <= 2; ++level) {
-        dlg.findChild<QSlider*>(QStringLiteral("LogLevel_TB"))->setValue(level);
-        QLabel* st = dlg.findChild<QLabel*>(QStringLiteral("LogLevel_ST"));
+        dlg.findChild<QSlider*>(QStringLiteral("logLevelSlider"))->setValue(level);
+        QLabel* st = dlg.findChild<QLabel*>(QStringLiteral("logLevelText"));
         EXPECT_LE(st->fontMetrics().horizontalAdvance(st->text()), st->width()) << st->text().toStdString();
-        EXPECT_LE(st->geometry().right(), dlg.findChild<QCheckBox*>(QStringLiteral("LogAppend_CB"))->geometry().left())
+        EXPECT_LE(st->geometry().right(), dlg.findChild<QCheckBox*>(QStringLiteral("logAppendCheck"))->geometry().left())
             << "level name overlaps";
     }
 }
 
 // Not a check: with OSTREVO_SHOT_DIR set (and a real display for a window frame), writes both pages.
-TEST_F(ConfigDlgLayoutTest, Screenshots) {
+TEST_F(OptionsDialogLayoutTest, Screenshots) {
     QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR");
     if (dir.isEmpty())
         GTEST_SKIP() << "set OSTREVO_SHOT_DIR to write screenshots";
     Settings settings;
-    settings.Host = "gateway.example";
-    settings.RecentList = "gateway.example\r\n127.0.0.1\r\n";
-    settings.LogLevel = 1;
-    settings.LogFileName = "/home/user/ostrevo.log";
-    settings.AppParams = "--host %address% --status %status%";
-    TConfig_Dlg dlg(nullptr, settings);
+    settings.host = "gateway.example";
+    settings.recentList = "gateway.example\r\n127.0.0.1\r\n";
+    settings.logLevel = 1;
+    settings.logFileName = "/home/user/ostrevo.log";
+    settings.appParams = "--host %address% --status %status%";
+    OptionsDialog dlg(nullptr, settings);
     dlg.show();
     for (int page = 0; page < 2; ++page) {
-        dlg.findChild<QTabWidget*>(QStringLiteral("PageControl1"))->setCurrentIndex(page);
+        dlg.findChild<QTabWidget*>(QStringLiteral("pages"))->setCurrentIndex(page);
         QApplication::processEvents();
         EXPECT_TRUE(dlg.grab().save(QDir(dir).filePath(QStringLiteral("options-page%1.png").arg(page + 1))));
     }

@@ -1,4 +1,4 @@
-#include "settings/CommonFn.h"
+#include "settings/StoredValues.h"
 
 #include <QByteArray>
 #include <QSettings>
@@ -14,7 +14,7 @@
 namespace {
 
 // "Software\Organisation\Application" names the organisation and application of a QSettings file.
-std::unique_ptr<QSettings> OpenStore(const std::string& keyPath) {
+std::unique_ptr<QSettings> openStore(const std::string& keyPath) {
     std::string_view path = keyPath;
     constexpr std::string_view software = "Software\\";
     if (path.substr(0, software.size()) == software)
@@ -34,46 +34,46 @@ std::unique_ptr<QSettings> OpenStore(const std::string& keyPath) {
     return store;
 }
 
-QString ValueKey(const std::string& valueName) {
+QString valueKey(const std::string& valueName) {
     return QString::fromUtf8(valueName.data(), static_cast<qsizetype>(valueName.size()));
 }
 
-std::string ToStdString(const QByteArray& bytes) {
+std::string toStdString(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
-bool IsValidUtf8(const std::string& text) {
+bool isValidUtf8(const std::string& text) {
     QByteArray bytes = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
     return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
 } // namespace
 
-std::string ReadRegString(const std::string& keyPath, const std::string& valueName) {
-    std::unique_ptr<QSettings> store = OpenStore(keyPath);
-    QVariant value = store->value(ValueKey(valueName));
+std::string readStoredValue(const std::string& keyPath, const std::string& valueName) {
+    std::unique_ptr<QSettings> store = openStore(keyPath);
+    QVariant value = store->value(valueKey(valueName));
     switch (value.typeId()) {
-    case QMetaType::QByteArray: // what WriteRegString makes of bytes that are not UTF-8
-        return ToStdString(value.toByteArray());
+    case QMetaType::QByteArray: // what writeStoredValue makes of bytes that are not UTF-8
+        return toStdString(value.toByteArray());
     case QMetaType::QStringList: // a hand-edited value with unquoted commas
-        return ToStdString(value.toStringList().join(QLatin1Char(',')).toUtf8());
+        return toStdString(value.toStringList().join(QLatin1Char(',')).toUtf8());
     default:
         // Anything else a hand-edited file may hold (@Variant(...) of another type) reads as its text form,
         // which is empty for types without one.
-        return value.canConvert<QString>() ? ToStdString(value.toString().toUtf8()) : std::string();
+        return value.canConvert<QString>() ? toStdString(value.toString().toUtf8()) : std::string();
     }
 }
 
-void WriteRegString(const std::string& keyPath, const std::string& valueName, const std::string& text) {
-    std::unique_ptr<QSettings> store = OpenStore(keyPath);
-    if (IsValidUtf8(text))
-        store->setValue(ValueKey(valueName), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+void writeStoredValue(const std::string& keyPath, const std::string& valueName, const std::string& text) {
+    std::unique_ptr<QSettings> store = openStore(keyPath);
+    if (isValidUtf8(text))
+        store->setValue(valueKey(valueName), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     else
-        store->setValue(ValueKey(valueName), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+        store->setValue(valueKey(valueName), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     store->sync();
 }
 
-std::string GetFileVersionString(const std::string& fileName) {
+std::string fileVersionString(const std::string& fileName) {
     struct stat self {};
     struct stat named {};
     if (stat("/proc/self/exe", &self) != 0 || stat(fileName.c_str(), &named) != 0 || self.st_dev != named.st_dev ||

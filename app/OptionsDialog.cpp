@@ -1,0 +1,280 @@
+#include "app/OptionsDialog.h"
+
+#include <QCompleter>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
+#include <array>
+
+#include "app/FileDialogs.h"
+#include "app/RecentList.h"
+#include "settings/Settings.h"
+#include "settings/SettingsRules.h"
+#include "ui_OptionsDialog.h"
+
+namespace {
+
+// Show commands of the run-mode list, in the order of its items.
+constexpr std::array<std::int32_t, 3> kRunModes = {1, 3, 7};
+
+std::string text(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+QString number(std::uint32_t value) {
+    return QString::number(value);
+}
+
+// A file that can be opened as one; a directory of that name does not count.
+bool fileExists(const std::string& name) {
+    return !name.empty() && QFileInfo(QString::fromStdString(name)).isFile();
+}
+
+} // namespace
+
+OptionsDialog::OptionsDialog(QWidget* owner, Settings& settings)
+    : QDialog(owner), ui_(std::make_unique<Ui::OptionsDialog>()), settings_(settings) {
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(321, 415);
+
+    // The host is stored as typed: a case-blind completer would swap a typed name for a listed one that
+    // differs only in case when editing ends.
+    if (QCompleter* completer = ui_->addressEdit->completer())
+        completer->setCaseSensitivity(Qt::CaseSensitive);
+
+    connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui_->clearRecentButton, &QPushButton::clicked, this, &OptionsDialog::clearRecentList);
+    connect(ui_->startSoundBrowseButton, &QPushButton::clicked, this, [this] { browseSound(true); });
+    connect(ui_->stopSoundBrowseButton, &QPushButton::clicked, this, [this] { browseSound(false); });
+    connect(ui_->appBrowseButton, &QPushButton::clicked, this, &OptionsDialog::browseApplication);
+    connect(ui_->logFileBrowseButton, &QPushButton::clicked, this, &OptionsDialog::browseLogFile);
+    connect(ui_->logLevelSlider, &QSlider::valueChanged, this, &OptionsDialog::showLogLevel);
+    // Arrow keys move the check between the radio buttons without a click, so follow the checked state.
+    for (QRadioButton* radio : {ui_->triesRadio, ui_->percentRadio, ui_->timeRadio})
+        connect(radio, &QRadioButton::toggled, this, &OptionsDialog::updateAnalysisControls);
+    for (QLabel* placeholder : {ui_->statusPlaceholder, ui_->addressPlaceholder, ui_->codePlaceholder, ui_->responsePlaceholder,
+                                ui_->errorPlaceholder, ui_->errcodePlaceholder})
+        placeholder->installEventFilter(this);
+
+    fill();
+}
+
+OptionsDialog::~OptionsDialog() = default;
+
+void OptionsDialog::fill() {
+    const Settings& s = settings_;
+    for (const std::string& entry : RecentList::split(s.recentList))
+        ui_->addressEdit->addItem(QString::fromStdString(entry));
+    ui_->addressEdit->setEditText(QString::fromStdString(s.host));
+    ui_->resolveIpCheck->setChecked(s.resolveIp);
+    ui_->bufferEdit->setText(QString::number(s.buffer));
+    ui_->intervalEdit->setText(QString::number(s.interval / 1000));
+
+    if (s.analysisMode == 1)
+        ui_->percentRadio->setChecked(true);
+    else if (s.analysisMode == 2)
+        ui_->timeRadio->setChecked(true);
+    else
+        ui_->triesRadio->setChecked(true);
+    updateAnalysisControls();
+
+    ui_->triesEdit->setText(number(s.tries));
+    ui_->minPercentEdit->setText(number(s.minPercent));
+    ui_->maxPercentEdit->setText(number(s.maxPercent));
+    ui_->minTimeEdit->setText(number(s.minTime));
+    ui_->maxTimeEdit->setText(number(s.maxTime));
+
+    ui_->logLevelSlider->setValue(s.logLevel);
+    ui_->logAppendCheck->setChecked(s.logAppend);
+    ui_->logFileEdit->setText(QString::fromStdString(s.logFileName));
+    showLogLevel();
+
+    ui_->startSoundEdit->setText(QString::fromStdString(s.startSound));
+    ui_->stopSoundEdit->setText(QString::fromStdString(s.stopSound));
+    ui_->appEdit->setText(QString::fromStdString(s.appFileName));
+    // A mode outside the list would leave nothing selected and no show command to store; take the first.
+    int mode = 0;
+    for (std::size_t i = 0; i < kRunModes.size(); ++i) {
+        if (kRunModes[i] == s.appMode) {
+            mode = static_cast<int>(i);
+            break;
+        }
+    }
+    ui_->appModeCombo->setCurrentIndex(mode);
+    ui_->appParamsEdit->setText(QString::fromStdString(s.appParams));
+}
+
+void OptionsDialog::apply(const Hooks& hooks) {
+    using namespace SettingsRules;
+    Settings& s = settings_;
+
+    s.host = ui_->addressEdit->currentText().toStdString();
+    std::vector<std::string> recent;
+    for (int i = 0; i < ui_->addressEdit->count(); ++i)
+        recent.push_back(ui_->addressEdit->itemText(i).toStdString());
+    RecentList::remember(recent, s.host);
+    s.recentList = RecentList::join(recent);
+    s.resolveIp = ui_->resolveIpCheck->isChecked();
+
+    s.buffer = bufferFromText(text(ui_->bufferEdit));
+    s.interval = intervalFromText(text(ui_->intervalEdit));
+    s.analysisMode = ui_->triesRadio->isChecked() ? 0 : (ui_->percentRadio->isChecked() ? 1 : 2);
+    s.tries = triesFromText(text(ui_->triesEdit));
+    s.minPercent = percentFromText(text(ui_->minPercentEdit), 5);
+    s.maxPercent = percentFromText(text(ui_->maxPercentEdit), 45);
+    orderPercents(s);
+    s.minTime = timeFromText(text(ui_->minTimeEdit), 100);
+    s.maxTime = timeFromText(text(ui_->maxTimeEdit), 500);
+    orderTimes(s);
+
+    s.logLevel = static_cast<std::uint8_t>(ui_->logLevelSlider->value());
+    s.logAppend = ui_->logAppendCheck->isChecked();
+    s.logFileName = text(ui_->logFileEdit);
+    if (s.logLevel != 0 && hooks.openLogFile)
+        hooks.openLogFile();
+
+    s.startSound = text(ui_->startSoundEdit);
+    if (!fileExists(s.startSound))
+        s.startSound.clear();
+    s.stopSound = text(ui_->stopSoundEdit);
+    if (!fileExists(s.stopSound))
+        s.stopSound.clear();
+
+    s.appFileName = text(ui_->appEdit);
+    int mode = ui_->appModeCombo->currentIndex();
+    s.appMode = (mode >= 0 && mode < static_cast<int>(kRunModes.size())) ? kRunModes[static_cast<std::size_t>(mode)]
+                                                                         : kRunModes[0];
+    s.appParams = text(ui_->appParamsEdit);
+    if (!fileExists(s.appFileName)) {
+        s.appFileName.clear();
+        s.appParams.clear();
+        s.appMode = kRunModes[0];
+    }
+
+    if (hooks.updateTrayTip)
+        hooks.updateTrayTip();
+}
+
+QString OptionsDialog::defaultExtensionForFilter(const QString& filter, int index) {
+    QString rest = filter;
+    int n = 2 * index - 1;
+    do {
+        rest.remove(0, rest.indexOf(QLatin1Char('|')) + 1);
+    } while (--n > 0);
+    qsizetype bar = rest.indexOf(QLatin1Char('|'));
+    if (bar <= 2)
+        return {};
+    return rest.mid(2, bar - 2);
+}
+
+void OptionsDialog::clearRecentList() {
+    if (!confirmClearRecent())
+        return;
+    // clear() would also empty the edit part, which keeps the host being typed.
+    QString typed = ui_->addressEdit->currentText();
+    ui_->addressEdit->clear();
+    ui_->addressEdit->setEditText(typed);
+}
+
+void OptionsDialog::browseSound(bool startSound) {
+    QLineEdit* edit = startSound ? ui_->startSoundEdit : ui_->stopSoundEdit;
+    QString title = QStringLiteral("Select Sound file for ") +
+                    (startSound ? QStringLiteral("Start") : QStringLiteral("Stop")) + QStringLiteral(" responding");
+    QString chosen = pickSoundFile(title, edit->text());
+    if (!chosen.isEmpty())
+        edit->setText(chosen);
+}
+
+void OptionsDialog::browseApplication() {
+    QString chosen = pickApplication(ui_->appEdit->text());
+    if (!chosen.isEmpty())
+        ui_->appEdit->setText(chosen);
+}
+
+void OptionsDialog::browseLogFile() {
+    QString chosen = pickLogFile(ui_->logFileEdit->text());
+    if (!chosen.isEmpty())
+        ui_->logFileEdit->setText(chosen);
+}
+
+void OptionsDialog::showLogLevel() {
+    static const std::array<QString, 3> kNames = {QStringLiteral("Off"), QStringLiteral("Change Status"),
+                                                  QStringLiteral("All requests")};
+    int level = ui_->logLevelSlider->value();
+    ui_->logLevelText->setText(kNames[static_cast<std::size_t>(std::clamp(level, 0, 2))]);
+    bool on = level > 0;
+    ui_->logAppendCheck->setEnabled(on);
+    ui_->logFileEdit->setEnabled(on);
+    ui_->logFileBrowseButton->setEnabled(on);
+}
+
+void OptionsDialog::updateAnalysisControls() {
+    bool tries = ui_->triesRadio->isChecked();
+    bool percent = ui_->percentRadio->isChecked();
+    bool speed = ui_->timeRadio->isChecked();
+    for (QWidget* w : {static_cast<QWidget*>(ui_->triesLabel), static_cast<QWidget*>(ui_->triesEdit)})
+        w->setEnabled(tries);
+    for (QWidget* w : {static_cast<QWidget*>(ui_->minPercentLabel), static_cast<QWidget*>(ui_->minPercentEdit),
+                       static_cast<QWidget*>(ui_->maxPercentLabel), static_cast<QWidget*>(ui_->maxPercentEdit)})
+        w->setEnabled(percent);
+    for (QWidget* w : {static_cast<QWidget*>(ui_->maxTimeLabel), static_cast<QWidget*>(ui_->minTimeEdit),
+                       static_cast<QWidget*>(ui_->minTimeLabel), static_cast<QWidget*>(ui_->maxTimeEdit)})
+        w->setEnabled(speed);
+}
+
+void OptionsDialog::insertPlaceholder(const QLabel* placeholder) {
+    // The caption reads "%name% - description": the placeholder ends two characters before the dash.
+    QString caption = placeholder->text();
+    qsizetype dash = caption.indexOf(QLatin1Char('-'));
+    if (dash < 2)
+        return;
+    ui_->appParamsEdit->insert(caption.left(dash - 1));
+}
+
+bool OptionsDialog::confirmClearRecent() {
+    return QMessageBox::question(this, QStringLiteral("Confirm"), QStringLiteral("Clear ALL items from recent list?"),
+                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+QString OptionsDialog::pickSoundFile(const QString& title, const QString& current) {
+    return FileDialogs::openSound(this, title, current);
+}
+
+QString OptionsDialog::pickApplication(const QString& current) {
+    return FileDialogs::openApplication(this, current);
+}
+
+QString OptionsDialog::pickLogFile(const QString& current) {
+    return FileDialogs::saveLog(this, current);
+}
+
+bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (auto* label = qobject_cast<QLabel*>(watched)) {
+            insertPlaceholder(label);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void OptionsDialog::showEvent(QShowEvent* event) {
+    // Centred on the screen rather than over the owner.
+    if (!centred_) {
+        centred_ = true;
+        QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+        if (screen != nullptr) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QDialog::showEvent(event);
+}

@@ -1,0 +1,322 @@
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+#include "app/OptionsDialog.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
+#include "app/StatusIcons.h"
+#include "app/TrayController.h"
+#include "engine/IcmpEchoChannel.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
+#include "tests/app/AppTestSupport.h"
+
+namespace {
+
+// The window's controls by their names, as the layout gives them.
+struct Controls {
+    explicit Controls(QWidget& w)
+        : hostValue(find<QLabel>(w, "hostValue")), statusValue(find<QLabel>(w, "statusValue")), totalValue(find<QLabel>(w, "totalValue")),
+          lostValue(find<QLabel>(w, "lostValue")), minValue(find<QLabel>(w, "minValue")), maxValue(find<QLabel>(w, "maxValue")),
+          avgValue(find<QLabel>(w, "avgValue")), startButton(find<QPushButton>(w, "startButton")),
+          resetButton(find<QPushButton>(w, "resetButton")), optionsButton(find<QPushButton>(w, "optionsButton")),
+          trayButton(find<QPushButton>(w, "trayButton")) {}
+    template <class W> static W* find(QWidget& w, const char* name) {
+        W* found = w.findChild<W*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLabel *hostValue, *statusValue, *totalValue, *lostValue, *minValue, *maxValue, *avgValue;
+    QPushButton *startButton, *resetButton, *optionsButton, *trayButton;
+};
+
+std::string settingsFile() {
+    return testConfigHome() + "/Quorvan Corporation/Ostrevo.conf";
+}
+
+// Icons are rendered anew on every call, so they are compared by their pixels.
+QImage windowIcon(const QWidget& window) {
+    return window.windowIcon().pixmap(32, 32).toImage();
+}
+
+QImage largeIcon(HostStatus status) {
+    return StatusIcons::large(status).pixmap(32, 32).toImage();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApp();
+        std::filesystem::remove(settingsFile());
+    }
+
+    // A window on a scripted channel and resolver; `channel` null means the real ICMP socket.
+    MainWindow& make(std::vector<std::string> args, std::unique_ptr<EchoChannel> channel = nullptr) {
+        MainWindow::Services services;
+        services.arguments = std::move(args);
+        services.resolver = resolver;
+        if (channel)
+            services.channel = std::move(channel);
+        else
+            services.channel = std::make_unique<ScriptedEchoChannel>();
+        auto recorder = std::make_unique<RecordingMessagePort>();
+        messages = recorder.get();
+        services.messages = std::move(recorder);
+        services.runOptionsDialog = [this](OptionsDialog&) {
+            ++dialogsShown;
+            return int(QDialog::Rejected);
+        };
+        services.watchSignals = false;
+        form = std::make_unique<MainWindow>(std::move(services));
+        return *form;
+    }
+
+    ScriptedEchoChannel& scripted() { return *scriptedChannel; }
+
+    MainWindow& makeScripted(std::vector<std::string> args) {
+        auto channel = std::make_unique<ScriptedEchoChannel>();
+        scriptedChannel = channel.get();
+        return make(std::move(args), std::move(channel));
+    }
+
+    [[nodiscard]] QString text(QLabel* label) const { return label->text(); }
+
+    std::shared_ptr<ScriptedHostResolver> resolver = std::make_shared<ScriptedHostResolver>();
+    RecordingMessagePort* messages = nullptr;
+    ScriptedEchoChannel* scriptedChannel = nullptr;
+    int dialogsShown = 0;
+    std::unique_ptr<MainWindow> form;
+};
+
+TEST_F(MainWindowTest, StartsIdleWithVersionCaptionAndTheGivenHost) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    Controls c(f);
+    auto* ui = &c;
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Ostrevo ver.2.2.2.58"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Ostrevo"));
+    EXPECT_EQ(ui->hostValue->text(), QStringLiteral("127.0.0.1"));
+    for (QLabel* l : {ui->statusValue, ui->lostValue, ui->minValue, ui->maxValue, ui->avgValue})
+        EXPECT_EQ(l->text(), QStringLiteral("N/A")) << l->objectName().toStdString();
+    EXPECT_EQ(ui->totalValue->text(), QStringLiteral("0"));
+    EXPECT_EQ(ui->startButton->text(), QStringLiteral("&Start"));
+    EXPECT_TRUE(ui->startButton->isEnabled());
+    EXPECT_FALSE(ui->resetButton->isEnabled());
+    EXPECT_TRUE(f.optionsAction()->isEnabled());
+    EXPECT_EQ(f.settings().interval, 1000);
+    EXPECT_FALSE(f.state().running);
+    EXPECT_EQ(f.size(), QSize(385, 150));
+    EXPECT_TRUE(QFontInfo(ui->startButton->font()).bold());
+}
+
+// A host is text, whatever it looks like: markup in it must not turn the field into rich text.
+TEST_F(MainWindowTest, ValueFieldsShowTheirTextLiterally) {
+    const QString host = QStringLiteral("<u>x&lt;</u>");
+    MainWindow& f = makeScripted({host.toStdString()});
+    Controls c(f);
+    EXPECT_EQ(f.settings().host, host.toStdString());
+    for (QLabel* l : {c.hostValue, c.statusValue, c.totalValue, c.lostValue, c.minValue, c.maxValue, c.avgValue}) {
+        l->setText(host);
+        QLabel literal;
+        literal.setStyle(l->style());
+        literal.setFont(l->font());
+        literal.setFrameStyle(l->frameStyle());
+        literal.setIndent(l->indent());
+        literal.setAlignment(l->alignment());
+        literal.setTextFormat(Qt::PlainText);
+        literal.setText(host);
+        EXPECT_EQ(l->sizeHint(), literal.sizeHint()) << l->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    Controls c(f);
+    auto* ui = &c;
+    scripted().push({EchoOutcome::good(3), EchoOutcome::failure(11010), EchoOutcome::good(5)});
+    ui->startButton->click();
+    ASSERT_TRUE(f.state().running);
+    EXPECT_EQ(ui->startButton->text(), QStringLiteral("Stop"));
+    EXPECT_TRUE(ui->resetButton->isEnabled());
+    EXPECT_FALSE(f.optionsAction()->isEnabled());
+    EXPECT_FALSE(ui->optionsButton->isEnabled());
+
+    // Options cannot be opened during a run, whatever asks for it.
+    f.optionsAction()->trigger();
+    f.openOptions();
+    EXPECT_EQ(dialogsShown, 0);
+
+    ASSERT_TRUE(waitFor([&] { return ui->totalValue->text() == QStringLiteral("3"); }));
+    EXPECT_EQ(ui->statusValue->text(), QStringLiteral("Replay from 127.0.0.1: bytes=32 time=5ms TTL=64"));
+    EXPECT_EQ(ui->lostValue->text(), QStringLiteral("1 (33%)"));
+    EXPECT_EQ(ui->minValue->text(), QStringLiteral("3ms"));
+    EXPECT_EQ(ui->maxValue->text(), QStringLiteral("5ms"));
+    EXPECT_EQ(ui->avgValue->text(), QStringLiteral("4ms"));
+
+    scripted().setFallback(EchoOutcome::good(1));
+    ui->startButton->click(); // Stop
+    EXPECT_EQ(ui->startButton->text(), QStringLiteral("Wait..."));
+    EXPECT_FALSE(ui->startButton->isEnabled());
+    EXPECT_FALSE(ui->resetButton->isEnabled());
+    EXPECT_FALSE(f.optionsAction()->isEnabled());
+    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    EXPECT_EQ(ui->startButton->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(ui->startButton->isEnabled());
+    EXPECT_TRUE(f.optionsAction()->isEnabled());
+    EXPECT_EQ(f.state().currentStatus, HostStatus::NA);
+    EXPECT_TRUE(messages->errors().empty());
+}
+
+TEST_F(MainWindowTest, WindowIconFollowsTheStatusWhileTheTrayIconStaysOut) {
+    // Two tries: two good replies make Good, a failure after them Average, a second failure Bad.
+    MainWindow& f = makeScripted({"/i=1", "/tries=2", "127.0.0.1"});
+    EXPECT_EQ(windowIcon(f), largeIcon(HostStatus::NA));
+    Controls(f).startButton->click();
+    ASSERT_TRUE(f.state().running);
+    const std::pair<EchoOutcome, HostStatus> steps[] = {{EchoOutcome::good(2), HostStatus::NA},
+                                                        {EchoOutcome::good(2), HostStatus::Good},
+                                                        {EchoOutcome::failure(), HostStatus::Average},
+                                                        {EchoOutcome::failure(), HostStatus::Bad}};
+    int cycles = 0;
+    for (const auto& [outcome, status] : steps) {
+        SCOPED_TRACE(status);
+        scripted().push(outcome);
+        // The next request waiting means this cycle has handed everything to the window.
+        ASSERT_TRUE(scripted().waitUntilStarved(std::chrono::seconds(10)));
+        const QString total = QString::number(++cycles);
+        EXPECT_TRUE(
+            waitFor([&] { return Controls(f).totalValue->text() == total && windowIcon(f) == largeIcon(status); }));
+        EXPECT_EQ(f.state().currentStatus, status);
+        // No notification area here: the icon never comes up, and no status change sneaks it in.
+        EXPECT_FALSE(f.state().inTray);
+        EXPECT_FALSE(f.tray().icon()->isVisible());
+        EXPECT_TRUE(f.tray().icon()->icon().isNull());
+    }
+
+    scripted().setFallback(EchoOutcome::failure());
+    Controls(f).startButton->click(); // Stop
+    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    EXPECT_EQ(windowIcon(f), largeIcon(HostStatus::NA)) << "dark again once the run has ended";
+    EXPECT_FALSE(f.tray().icon()->isVisible());
+}
+
+TEST_F(MainWindowTest, FailedChannelReturnsToIdleWithItsBox) {
+    MainWindow& f = makeScripted({"127.0.0.1"});
+    scripted().failOpens(1);
+    Controls(f).startButton->click();
+    ASSERT_TRUE(waitFor([&] { return !messages->errors().empty(); }));
+    EXPECT_EQ(messages->errors().front(), (ShownError{"Can't open Ping Chanel.", "Start - Error"}));
+    EXPECT_FALSE(f.state().running);
+    EXPECT_FALSE(Controls(f).resetButton->isEnabled());
+    EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Start"));
+    EXPECT_TRUE(f.optionsAction()->isEnabled());
+}
+
+TEST_F(MainWindowTest, StartRequestWithoutHostReportsAndOpensOptions) {
+    MainWindow& f = makeScripted({"/start"});
+    f.settings().host.clear(); // whatever a previous run stored
+    ASSERT_TRUE(waitFor([&] { return dialogsShown == 1; }));
+    ASSERT_EQ(messages->errors().size(), 1u);
+    EXPECT_EQ(messages->errors().front(), (ShownError{"Enter a HostName or an IP Adress.", "Options - Error"}));
+    EXPECT_FALSE(f.state().running);
+}
+
+TEST_F(MainWindowTest, StartRequestStartsOnceTheLoopRuns) {
+    MainWindow& f = makeScripted({"/start", "/i=1", "127.0.0.1"});
+    scripted().setFallback(EchoOutcome::good(2));
+    EXPECT_FALSE(f.state().running); // carried out by the event loop, after the window is up
+    ASSERT_TRUE(waitFor([&] { return f.state().running && scripted().sends() >= 1; }));
+    EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Stop"));
+}
+
+TEST_F(MainWindowTest, CloseDuringRunStopsTheRunFirst) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    scripted().setFallback(EchoOutcome::good(2));
+    int closed = 0;
+    QObject::connect(&f, &MainWindow::closed, [&] { ++closed; });
+    f.show();
+    Controls(f).startButton->click();
+    ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 1; }));
+    EXPECT_TRUE(f.close());
+    EXPECT_FALSE(f.state().running);
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(scripted().closes(), 1u);
+    EXPECT_FALSE(scripted().isOpen());
+}
+
+TEST_F(MainWindowTest, DestroyDuringRunDoesNotHang) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    scripted().setFallback(EchoOutcome::good(2));
+    Controls(f).startButton->click();
+    ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 2; }));
+    form.reset(); // no close first: the worker is still probing and about to answer a window that is gone
+    SUCCEED();
+}
+
+TEST_F(MainWindowTest, SettingsAreSavedOnlyWithoutArguments) {
+    makeScripted({"/b=64", "127.0.0.1"});
+    form.reset();
+    EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+
+    // A start lowers an oversized buffer in the settings themselves, so the lowered size is what is saved.
+    makeScripted({});
+    scripted().setFallback(EchoOutcome::good(1));
+    form->settings().host = "127.0.0.9";
+    form->settings().buffer = 100000;
+    Controls(*form).startButton->click();
+    ASSERT_TRUE(form->state().running);
+    form->close();
+    form.reset();
+    ASSERT_TRUE(std::filesystem::exists(settingsFile()));
+    const std::string saved = readFile(settingsFile());
+    EXPECT_NE(saved.find("Host=127.0.0.9"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Buffer=65507"), std::string::npos) << saved;
+
+    makeScripted({"/start", "127.0.0.1"});
+    form->settings().host = "changed";
+    form.reset();
+    EXPECT_EQ(readFile(settingsFile()), saved);
+}
+
+TEST_F(MainWindowTest, RealRunAgainstLoopback) {
+    {
+        IcmpEchoChannel probe;
+        if (!probe.open())
+            GTEST_SKIP() << "no ICMP socket here (needs root, CAP_NET_RAW or net.ipv4.ping_group_range)";
+        probe.close();
+    }
+    MainWindow& f = make({"/i=1", "127.0.0.1"}, std::make_unique<IcmpEchoChannel>());
+    Controls c(f);
+    auto* ui = &c;
+    ui->startButton->click();
+    ASSERT_TRUE(waitFor([&] { return ui->totalValue->text() == QStringLiteral("2"); }));
+    const QString line = ui->statusValue->text();
+    EXPECT_TRUE(line == QStringLiteral("Replay from 127.0.0.1: bytes=32 time=0ms TTL=64") ||
+                line == QStringLiteral("Replay from 127.0.0.1: bytes=32 time=1ms TTL=64"))
+        << line.toStdString();
+    EXPECT_EQ(ui->lostValue->text(), QStringLiteral("0 (0%)"));
+    EXPECT_EQ(ui->hostValue->text(), QStringLiteral("127.0.0.1"));
+    EXPECT_FALSE(ui->optionsButton->isEnabled());
+    EXPECT_TRUE(f.close());
+    EXPECT_TRUE(ui->optionsButton->isEnabled());
+    EXPECT_TRUE(messages->errors().empty());
+}
+
+} // namespace
