@@ -1,104 +1,30 @@
-// ostrevo-probe HOST [COUNT]: the monitoring engine on a terminal. Probes HOST once a second with the
-// default settings and prints every reply line with the running statistics, until COUNT probes are done or
-// Ctrl+C.
+// ostrevo-probe: the monitoring engine on a terminal, used like ping. Prints every reply line with the
+// running statistics until the count is done or a signal ends the run, then the final statistics.
 
 #include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 
-#include <cerrno>
-#include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
+#include "engine/ProbeCommandLine.h"
+#include "engine/ProbeConsole.h"
 #include "engine/ProbeWorker.h"
+
+#ifndef OSTREVO_VERSION
+#define OSTREVO_VERSION "1.0.0.0"
+#endif
 
 namespace {
 
+enum ExitStatus : int { kReplied = 0, kNoReply = 1, kSetupError = 2 };
+
 constexpr int kWakeSignal = SIGUSR1; // the worker's way of waking the main thread out of sigwait
-
-// Prints what the window would show. Called on the worker thread; the main thread only waits on it.
-class ConsoleWindowPort : public WindowPort {
-public:
-    ConsoleWindowPort(unsigned long count, pthread_t mainThread) : count_(count), mainThread_(mainThread) {}
-
-    void setLabel(Label label, std::string text) override {
-        switch (label) {
-        case Label::Status:
-            std::printf("%s\n", text.c_str());
-            break;
-        case Label::Total:
-            stats_ = "    Total " + text;
-            break;
-        case Label::Lost:
-            stats_ += "  Lost " + text;
-            break;
-        case Label::Min:
-            times_ = "  Min " + text;
-            break;
-        case Label::Max:
-            times_ += "  Max " + text;
-            break;
-        case Label::Avg:
-            times_ += "  Avg " + text;
-            break;
-        case Label::Host:
-            break;
-        }
-        if (label != Label::Lost)
-            return;
-        // The loss count is the last text of a cycle.
-        std::printf("%s%s\n", stats_.c_str(), times_.c_str());
-        std::fflush(stdout);
-        if (count_ != 0 && ++probes_ == count_)
-            pthread_kill(mainThread_, kWakeSignal);
-    }
-
-    void showStatusIcon(HostStatus status) override {
-        const std::string_view word = statusWord(status);
-        std::printf("    Status %.*s\n", static_cast<int>(word.size()), word.data());
-    }
-
-    void postLog(HostStatus, std::string) override {}
-
-    void pingStopped(bool failed) override {
-        {
-            std::lock_guard lock(mutex_);
-            answered_ = true;
-            failed_ = failed;
-        }
-        answer_.notify_all();
-        if (failed)
-            pthread_kill(mainThread_, kWakeSignal);
-    }
-
-    [[nodiscard]] bool failed() const {
-        std::lock_guard lock(mutex_);
-        return failed_;
-    }
-
-    void waitForAnswer() {
-        std::unique_lock lock(mutex_);
-        answer_.wait(lock, [this] { return answered_; });
-    }
-
-private:
-    const unsigned long count_;
-    const pthread_t mainThread_;
-    unsigned long probes_ = 0;
-    std::string stats_;
-    std::string times_; // kept between cycles: a loss leaves the times as they were
-
-    mutable std::mutex mutex_;
-    std::condition_variable answer_;
-    bool answered_ = false;
-    bool failed_ = false;
-};
 
 // A dotted address as is, otherwise the first IPv4 address of the name. Network byte order.
 std::optional<std::uint32_t> resolve(PosixHostResolver& names, const std::string& host) {
@@ -106,88 +32,91 @@ std::optional<std::uint32_t> resolve(PosixHostResolver& names, const std::string
     if (inet_pton(AF_INET, host.c_str(), &address) == 1)
         return address.s_addr;
     const auto entry = names.lookupHostByName(host);
-    if (!entry)
+    if (!entry || entry->addresses.empty())
         return std::nullopt;
     return entry->addresses.front();
 }
 
-std::optional<unsigned long> parseCount(const char* text) {
-    if (*text < '0' || *text > '9')
-        return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 10);
-    if (*end != '\0' || errno != 0 || value == 0)
-        return std::nullopt;
-    return value;
-}
-
-int usage() {
-    std::fprintf(stderr, "Usage: ostrevo-probe HOST [COUNT]\n"
-                         "Probes HOST (a name or an IPv4 address) once a second; stops after COUNT probes or "
-                         "on Ctrl+C.\n");
-    return 2;
+// The signals that end a run. SIGHUP (the terminal went away) counts too, unless the probe was started
+// with it ignored, as nohup does: a blocked signal is queued even when ignored, so it must stay out.
+sigset_t endingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, kWakeSignal);
+    return signals;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3)
-        return usage();
-    unsigned long count = 0; // until interrupted
-    if (argc == 3) {
-        const auto parsed = parseCount(argv[2]);
-        if (!parsed) {
-            std::fprintf(stderr, "ostrevo-probe: COUNT must be a positive number, not \"%s\"\n", argv[2]);
-            return 2;
-        }
-        count = *parsed;
+    const ProbeOptions options = ProbeCommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
+    switch (options.action) {
+    case ProbeOptions::Action::Help:
+        std::fputs(ProbeCommandLine::usage().c_str(), stdout);
+        return 0;
+    case ProbeOptions::Action::Version:
+        std::puts("ostrevo-probe " OSTREVO_VERSION);
+        return 0;
+    case ProbeOptions::Action::Fail:
+        std::fprintf(stderr, "ostrevo-probe: %s\n%sTry 'ostrevo-probe --help' for more information.\n",
+                     options.error.c_str(), ProbeCommandLine::synopsis().c_str());
+        return kSetupError;
+    case ProbeOptions::Action::Probe:
+        break;
     }
+
     PosixHostResolver names;
-    const auto target = resolve(names, argv[1]);
+    const auto target = resolve(names, options.host);
     if (!target) {
-        std::fprintf(stderr, "ostrevo-probe: cannot find an IPv4 address for \"%s\"\n", argv[1]);
-        return 2;
+        std::fprintf(stderr, "ostrevo-probe: cannot find an IPv4 address for \"%s\"\n", options.host.c_str());
+        return kSetupError;
     }
 
     // Every thread started from here on inherits the mask, so the signals reach only sigwait below.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, kWakeSignal);
+    const sigset_t signals = endingSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     Settings settings;
-    settings.interval = 1000;
+    settings.interval = options.intervalMs;
+    settings.buffer = options.payloadBytes;
     AppState state;
     state.targetAddress = *target;
     state.running = true;
 
-    std::printf("Probing %s [%s] with %d bytes of data:\n", argv[1], names.formatDottedAddress(*target).c_str(),
-                settings.buffer);
+    std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(),
+                names.formatDottedAddress(*target).c_str(), settings.buffer);
     std::fflush(stdout);
 
+    const pthread_t mainThread = pthread_self();
     IcmpEchoChannel channel;
-    ConsoleWindowPort window(count, pthread_self());
-    ProbeWorker worker(settings, state, channel, window, nullptr);
+    ProbeConsole console(stdout, options.quiet, options.count, [mainThread] { pthread_kill(mainThread, kWakeSignal); });
+    ProbeWorker worker(settings, state, channel, console, nullptr);
     worker.start();
     worker.post(WorkerMessage::PingStart);
 
     int received = 0;
     sigwait(&signals, &received);
 
-    if (window.failed()) {
+    if (console.failed()) {
         worker.post(WorkerMessage::Quit);
         worker.join();
         std::fprintf(stderr, "Can't open Ping Chanel.\n");
-        return 1;
+        return kSetupError;
     }
-    // The probe under way completes; the pause after it does not hold the stop back.
+    // The probe under way completes and counts; the pause after it does not hold the stop back.
     worker.post(WorkerMessage::PingStop);
-    window.waitForAnswer();
+    console.waitForAnswer();
     state.running = false;
     worker.post(WorkerMessage::Quit);
     worker.join();
-    return 0;
+
+    const ProbeConsole::Totals totals = console.totals();
+    std::printf("\n%s", ProbeConsole::summary(options.host, totals).c_str());
+    std::fflush(stdout);
+    return totals.replies != 0 ? kReplied : kNoReply;
 }

@@ -10,17 +10,35 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-// Runs the console probe against 127.0.0.1 only.
+#include "support/NetNamespace.h"
+
+// The console probe as a shell user runs it: its exit status, what it prints, how signals end it. Every probe
+// goes to 127.0.0.1 inside a private network namespace, which is also where a drop rule or a failing name
+// lookup stays.
 
 namespace {
 
 using namespace std::chrono_literals;
 
 struct Finished {
-    int exitCode = -1;  // -1: killed after the deadline
-    std::string output; // standard output and error together
+    int exitCode = -1; // -1: killed after the deadline, or ended by a signal
+    std::string out;
+    std::string err;
+};
+
+// Once `trigger` appears in the standard output (after what the previous step matched), `signal` is sent.
+struct Step {
+    std::string trigger;
+    int signal;
+};
+
+struct Launch {
+    std::vector<std::string> prefix; // e.g. the namespace's `ip netns exec NAME`
+    std::vector<Step> steps;
+    bool hangUpIgnored = false; // started as nohup starts a program
 };
 
 std::string probeProgram() {
@@ -31,51 +49,73 @@ std::string probeProgram() {
     return self.substr(0, self.rfind('/')) + "/../engine/ostrevo-probe";
 }
 
-// Runs argv; once `trigger` appears in the output, sends SIGINT. Gives up (and kills) after 30 s.
-Finished run(std::vector<std::string> argv, const std::string& trigger = {}) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
+// Runs the probe with `args`, collecting both streams; gives up (and kills it) after 30 s.
+Finished run(const std::vector<std::string>& args, const Launch& how = {}) {
+    std::vector<std::string> argv = how.prefix;
+    argv.push_back(probeProgram());
+    argv.insert(argv.end(), args.begin(), args.end());
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
         return {};
     const pid_t pid = fork();
     if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        std::vector<char*> args;
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+            close(fd);
+        if (how.hangUpIgnored)
+            signal(SIGHUP, SIG_IGN);
+        std::vector<char*> raw;
         for (std::string& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
+            raw.push_back(a.data());
+        raw.push_back(nullptr);
+        execvp(raw[0], raw.data());
         _exit(127);
     }
-    close(pipeFds[1]);
+    close(outPipe[1]);
+    close(errPipe[1]);
     Finished result;
-    bool interrupted = false;
+    std::size_t step = 0;
+    std::size_t searchFrom = 0;
     const auto deadline = std::chrono::steady_clock::now() + 30s;
-    for (;;) {
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= 0ms) {
             kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            close(pipeFds[0]);
-            return result;
-        }
-        pollfd p{pipeFds[0], POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            continue;
-        char buffer[512];
-        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0)
             break;
-        result.output.append(buffer, static_cast<std::size_t>(n));
-        if (!trigger.empty() && !interrupted && result.output.find(trigger) != std::string::npos) {
-            kill(pid, SIGINT);
-            interrupted = true;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            char buffer[512];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        }
+        if (step < how.steps.size()) {
+            const std::size_t at = result.out.find(how.steps[step].trigger, searchFrom);
+            if (at != std::string::npos) {
+                kill(pid, how.steps[step].signal);
+                searchFrom = at + how.steps[step].trigger.size();
+                ++step;
+            }
         }
     }
-    close(pipeFds[0]);
+    for (const pollfd& p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -89,56 +129,185 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-bool noEchoSocket(const Finished& f) {
-    return f.output.find("Can't open Ping Chanel.") != std::string::npos;
+// The number in the last "Total N" line.
+std::string lastTotal(const std::string& out) {
+    const std::size_t at = out.rfind("    Total ");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + 10;
+    return out.substr(from, out.find(' ', from) - from);
 }
 
-TEST(ConsoleProbe, PrintsEachReplyAndStopsAfterTheCount) {
-    const Finished f = run({probeProgram(), "127.0.0.1", "2"});
-    if (noEchoSocket(f) && geteuid() != 0)
-        GTEST_SKIP() << "no ICMP socket for this user: " << f.output;
-    EXPECT_EQ(f.exitCode, 0) << f.output;
-    EXPECT_EQ(occurrences(f.output, "Replay from 127.0.0.1: bytes=32 time="), 2u) << f.output;
-    EXPECT_NE(f.output.find("Total 2  Lost 0 (0%)"), std::string::npos) << f.output;
-    EXPECT_EQ(occurrences(f.output, "Total 3"), 0u) << f.output;
+::testing::AssertionResult contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << part << "\" is missing from:\n" << text;
 }
 
-TEST(ConsoleProbe, CtrlCEndsTheRunCleanly) {
-    const Finished f = run({probeProgram(), "127.0.0.1"}, "Total 1 ");
-    if (noEchoSocket(f) && geteuid() != 0)
-        GTEST_SKIP() << "no ICMP socket for this user: " << f.output;
-    EXPECT_EQ(f.exitCode, 0) << f.output;
-    EXPECT_EQ(occurrences(f.output, "Total 2 "), 0u) << "a stop must not let another probe out:\n" << f.output;
+// A namespace with loopback up in which every group may open ping sockets; null with the reason when none.
+std::unique_ptr<NetNamespace> probeNamespace(std::string& why) {
+    auto ns = std::make_unique<NetNamespace>("probe");
+    if (!ns->ok()) {
+        why = ns->error();
+        return nullptr;
+    }
+    if (!ns->allowPingSockets()) {
+        why = "cannot open ping sockets in the namespace";
+        return nullptr;
+    }
+    return ns;
 }
 
-TEST(ConsoleProbe, ReportsAnUnopenableChannel) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to drop cap_net_raw from a child";
-    std::ifstream range("/proc/sys/net/ipv4/ping_group_range");
-    long low = 0;
-    long high = 0;
-    if (!(range >> low >> high) || (low <= 0 && 0 <= high))
-        GTEST_SKIP() << "group 0 may open datagram ICMP sockets here";
+TEST(ConsoleProbe, HelpAndVersionGoToStandardOutput) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--help", "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] HOST [COUNT]\n"},
+        {"-h", "Exit status: 0 when at least one reply came back"},
+        {"--version", "ostrevo-probe 2.2.2.58\n"},
+    };
+    for (const auto& [option, expected] : cases) {
+        SCOPED_TRACE(option);
+        const Finished f = run({option, "127.0.0.1"});
+        EXPECT_EQ(f.exitCode, 0);
+        EXPECT_TRUE(contains(f.out, expected));
+        EXPECT_EQ(f.err, "");
+    }
+}
+
+TEST(ConsoleProbe, BadUsageExitsWithTwoAndProbesNothing) {
+    const std::vector<std::string> cases[] = {
+        {},
+        {"127.0.0.1", "0"},
+        {"127.0.0.1", "-3"},
+        {"127.0.0.1", "2x"},
+        {"127.0.0.1", "1", "extra"},
+        {"-x", "127.0.0.1"},
+        {"-i", "0.1", "127.0.0.1"},
+        {"-s", "65508", "127.0.0.1"},
+        {"--count", "127.0.0.1"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Finished f = run(args);
+        EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
+        EXPECT_EQ(f.out, "") << "nothing probed";
+        EXPECT_EQ(f.err.rfind("ostrevo-probe: ", 0), 0u) << f.err;
+        EXPECT_TRUE(contains(f.err, "Try 'ostrevo-probe --help'"));
+    }
+}
+
+TEST(ConsoleProbe, ExitStatusSaysWhetherAReplyCameBack) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* rule; // nft input rule in the namespace, or null
+        int exitCode;
+        std::vector<std::string> printed;
+        std::vector<std::string> absent;
+    } rows[] = {
+        {"replies",
+         {"-c", "2", "-i", "0.2", "127.0.0.1"},
+         nullptr,
+         0,
+         {"Probing 127.0.0.1 [127.0.0.1] with 32 bytes of data:\n",
+          "Replay from 127.0.0.1: bytes=32 time=", "    Total 2  Lost 0 (0%)",
+          "\n--- 127.0.0.1 statistics ---\n2 requests, 2 replies, 0 lost (0%)\n", "round-trip min/avg/max = "},
+         {"Total 3"}},
+        {"positional count and payload size",
+         {"-s", "100", "-i", "0.2", "127.0.0.1", "1"},
+         nullptr,
+         0,
+         {"with 100 bytes of data:", "Replay from 127.0.0.1: bytes=100 time=", "1 requests, 1 replies, 0 lost (0%)"},
+         {"Total 2"}},
+        {"quiet",
+         {"-q", "-c", "2", "-i", "0.2", "127.0.0.1"},
+         nullptr,
+         0,
+         {"Probing 127.0.0.1", "2 requests, 2 replies, 0 lost (0%)\nround-trip min/avg/max = "},
+         {"Replay", "Total", "Status"}},
+        {"every request dropped",
+         {"-c", "1", "127.0.0.1"},
+         "icmp type echo-request drop",
+         1,
+         {"Request Timed Out\n", "1 requests, 0 replies, 1 lost (100%)\n"},
+         {"round-trip", "Replay"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(ns->flushNft());
+        if (row.rule != nullptr) {
+            ASSERT_TRUE(ns->nft(NetNamespace::inputRule(row.rule)));
+        }
+        const Finished f = run(row.args, {ns->execPrefix(), {}, false});
+        EXPECT_EQ(f.exitCode, row.exitCode) << f.out << f.err;
+        for (const std::string& part : row.printed)
+            EXPECT_TRUE(contains(f.out, part));
+        for (const std::string& part : row.absent)
+            EXPECT_EQ(f.out.find(part), std::string::npos) << part << " in:\n" << f.out;
+    }
+}
+
+TEST(ConsoleProbe, UnknownHostIsASetupError) {
+    std::string why;
+    const auto ns = probeNamespace(why); // the failing lookup must not reach any real name server
+    if (!ns)
+        GTEST_SKIP() << why;
+    const Finished f = run({"-c", "1", "no-such-host.invalid"}, {ns->execPrefix(), {}, false});
+    EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
+    EXPECT_TRUE(contains(f.err, "ostrevo-probe: cannot find an IPv4 address for \"no-such-host.invalid\""));
+    EXPECT_EQ(f.out, "");
+}
+
+TEST(ConsoleProbe, EndingSignalsPrintTheFinalStatistics) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const Finished f = run({"-i", "0.2", "127.0.0.1"}, {ns->execPrefix(), {{"Total 2 ", sig}}, false});
+        EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+        ASSERT_TRUE(contains(f.out, "\n--- 127.0.0.1 statistics ---\n"));
+        // The probe under way when the signal came is counted, and no other goes out after it.
+        const std::string total = lastTotal(f.out);
+        EXPECT_TRUE(contains(f.out, "\n" + total + " requests, " + total + " replies, 0 lost (0%)\n"));
+        EXPECT_EQ(occurrences(f.out, "statistics ---"), 1u) << f.out;
+        EXPECT_EQ(f.out.substr(f.out.find("statistics ---")).find("Replay"), std::string::npos) << f.out;
+    }
+}
+
+TEST(ConsoleProbe, HangUpIgnoredAsByNohupKeepsProbing) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    // After the hang-up the probe must still print another probe before the interrupt ends it.
+    const Finished f =
+        run({"-i", "0.2", "127.0.0.1"}, {ns->execPrefix(), {{"Total 1 ", SIGHUP}, {"Total ", SIGINT}}, true});
+    EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+    EXPECT_TRUE(contains(f.out, "Total 2 "));
+    EXPECT_EQ(occurrences(f.out, "statistics ---"), 1u) << f.out;
+}
+
+TEST(ConsoleProbe, NoIcmpSocketIsASetupError) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
     if (access("/usr/bin/setpriv", X_OK) != 0)
         GTEST_SKIP() << "setpriv is missing";
-    const Finished f = run(
-        {"/usr/bin/setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--", probeProgram(), "127.0.0.1", "1"});
-    EXPECT_EQ(f.exitCode, 1) << f.output;
-    EXPECT_NE(f.output.find("Can't open Ping Chanel.\n"), std::string::npos) << f.output;
-    EXPECT_EQ(f.output.find("Replay"), std::string::npos) << f.output;
-}
-
-TEST(ConsoleProbe, RejectsBadArgumentsWithUsage) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, std::vector<std::string>{"127.0.0.1", "0"},
-          std::vector<std::string>{"127.0.0.1", "-3"}, std::vector<std::string>{"127.0.0.1", "2x"},
-          std::vector<std::string>{"127.0.0.1", "1", "extra"}}) {
-        std::vector<std::string> argv{probeProgram()};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const Finished f = run(argv);
-        EXPECT_EQ(f.exitCode, 2) << f.output;
-        EXPECT_EQ(f.output.find("Replay"), std::string::npos) << f.output;
-    }
+    // Neither socket kind can be had: ping sockets closed to every group, and no raw-socket capability.
+    ASSERT_TRUE(ns->sysctl("net.ipv4.ping_group_range", "1 0"));
+    std::vector<std::string> prefix = ns->execPrefix();
+    prefix.insert(prefix.end(), {"/usr/bin/setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw", "--"});
+    const Finished f = run({"-c", "1", "127.0.0.1"}, {prefix, {}, false});
+    EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
+    EXPECT_TRUE(contains(f.err, "Can't open Ping Chanel.\n"));
+    EXPECT_EQ(f.out.find("Replay"), std::string::npos) << f.out;
+    EXPECT_EQ(f.out.find("statistics"), std::string::npos) << f.out;
 }
 
 } // namespace

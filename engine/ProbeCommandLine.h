@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What the console probe was asked to do, read from its arguments the way ping reads them: short options
+// that may be clustered ("-qc3"), long ones with "=VALUE" or the next argument as value, options before or
+// after the operands, "--" ending the options.
+struct ProbeOptions {
+    enum class Action : std::uint8_t { Probe, Help, Version, Fail };
+
+    Action action = Action::Probe;
+    std::string host;
+    std::uint64_t count = 0;        // 0: until interrupted
+    std::int32_t intervalMs = 1000; // pause after each probe
+    std::int32_t payloadBytes = 32;
+    bool quiet = false; // only the header and the final statistics
+    std::string error;  // with Action::Fail: one line saying what is wrong
+
+    bool operator==(const ProbeOptions&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const ProbeOptions& options);
+
+namespace ProbeCommandLine {
+
+inline constexpr std::int32_t kShortestIntervalMs = 200;
+
+// One accepted option. New ones (an address family, an export endpoint) are one row of the table in the
+// .cpp file; the parser and the usage text follow it.
+struct Option {
+    char shortName = '\0';      // '\0': long form only
+    std::string_view longName;  // empty: short form only
+    std::string_view valueName; // empty: a flag without a value
+    std::string_view help;
+    // Stores the value (empty for a flag); an error text when the value is unusable.
+    std::optional<std::string> (*apply)(ProbeOptions& options, std::string_view value) = nullptr;
+    bool endsParsing = false; // --help and --version answer at once
+};
+
+[[nodiscard]] const std::vector<Option>& options();
+
+// The arguments after the program name.
+[[nodiscard]] ProbeOptions parse(const std::vector<std::string>& arguments);
+
+// The one-line synopsis, and the full usage that starts with it; both end in a newline.
+[[nodiscard]] std::string synopsis();
+[[nodiscard]] std::string usage();
+
+} // namespace ProbeCommandLine

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "engine/WindowPort.h"
+
+// The console probe's window: prints what the window would show, one reply line and one statistics line per
+// probe (nothing with `quiet`), keeps the figures for the final statistics and says when the count is done.
+// The worker thread calls the port; the main thread waits for the stop answer and then reads the summary.
+class ProbeConsole final : public WindowPort {
+public:
+    struct Totals {
+        std::uint64_t requests = 0;
+        std::uint64_t replies = 0;
+        std::string lost;          // "1 (33%)": the count and its rounded percentage, as the window shows them
+        std::string min, avg, max; // "14ms"; empty before the first reply
+    };
+
+    // `done` runs on the worker thread after the `count`th probe (count 0: never) and when no run could begin.
+    ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done);
+
+    void setLabel(Label label, std::string text) override;
+    void showStatusIcon(HostStatus status) override;
+    void postLog(HostStatus, std::string) override {}
+    void pingStopped(bool failed) override;
+
+    // Blocks until the worker has answered a stop (or a failed start).
+    void waitForAnswer();
+    [[nodiscard]] bool failed() const;
+    [[nodiscard]] Totals totals() const;
+
+    // The closing lines, in ping's manner:
+    //   --- HOST statistics ---
+    //   3 requests, 2 replies, 1 lost (33%)
+    //   round-trip min/avg/max = 0/1/2 ms        (only when a reply came back)
+    [[nodiscard]] static std::string summary(const std::string& host, const Totals& totals);
+
+private:
+    std::FILE* const out_;
+    const bool quiet_;
+    const std::uint64_t count_;
+    const std::function<void()> done_;
+    std::string statsLine_; // worker thread only
+    std::string timesLine_; // kept between cycles: a loss leaves the times as they were
+
+    mutable std::mutex mutex_;
+    std::condition_variable answer_;
+    Totals totals_;
+    std::uint64_t probes_ = 0; // the window's counters are 32 bits and wrap; the count must not
+    bool answered_ = false;
+    bool failed_ = false;
+};

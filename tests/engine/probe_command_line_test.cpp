@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/ProbeCommandLine.h"
+
+namespace {
+
+using Action = ProbeOptions::Action;
+
+ProbeOptions probe(std::string host, std::uint64_t count = 0, std::int32_t intervalMs = 1000,
+                   std::int32_t payloadBytes = 32, bool quiet = false) {
+    ProbeOptions o;
+    o.host = std::move(host);
+    o.count = count;
+    o.intervalMs = intervalMs;
+    o.payloadBytes = payloadBytes;
+    o.quiet = quiet;
+    return o;
+}
+
+ProbeOptions only(Action action) {
+    ProbeOptions o;
+    o.action = action;
+    return o;
+}
+
+TEST(ProbeCommandLine, AcceptedForms) {
+    const struct {
+        std::vector<std::string> args;
+        ProbeOptions expected;
+    } rows[] = {
+        {{"h"}, probe("h")},
+        {{"h", "5"}, probe("h", 5)},
+        {{"-c", "3", "h"}, probe("h", 3)},
+        {{"-c3", "h"}, probe("h", 3)},
+        {{"--count=3", "h"}, probe("h", 3)},
+        {{"--count", "3", "h"}, probe("h", 3)},
+        {{"h", "-c", "3"}, probe("h", 3)}, // options after the host, as ping takes them
+        {{"-c", "3", "-c", "4", "h"}, probe("h", 4)},
+        {{"-c", "18446744073709551615", "h"}, probe("h", 18446744073709551615u)},
+        {{"-i", "0.2", "h"}, probe("h", 0, 200)},
+        {{"-i", ".25", "h"}, probe("h", 0, 250)},
+        {{"-i2.", "h"}, probe("h", 0, 2000)},
+        {{"--interval=1.5", "h"}, probe("h", 0, 1500)},
+        {{"-i", "2147483.647", "h"}, probe("h", 0, 2147483647)},
+        {{"-s", "0", "h"}, probe("h", 0, 1000, 0)},
+        {{"-s", "65507", "h"}, probe("h", 0, 1000, 65507)},
+        {{"--size=64", "h"}, probe("h", 0, 1000, 64)},
+        {{"-q", "h"}, probe("h", 0, 1000, 32, true)},
+        {{"-qc2", "h"}, probe("h", 2, 1000, 32, true)},      // a cluster; -c takes the rest
+        {{"-qi", "0.5", "h"}, probe("h", 0, 500, 32, true)}, // the last of a cluster takes the next one
+        {{"-c", "2", "-s", "1", "-i", "3", "-q", "h"}, probe("h", 2, 3000, 1, true)},
+        {{"--", "h"}, probe("h")},
+        {{"-q", "--", "h", "7"}, probe("h", 7, 1000, 32, true)},
+        {{"-"}, probe("-")}, // a lone dash is an operand
+        {{"--help"}, only(Action::Help)},
+        {{"-h"}, only(Action::Help)},
+        {{"-qh", "x", "y", "z"},
+         [] {
+             ProbeOptions o = only(Action::Help);
+             o.quiet = true;
+             return o;
+         }()}, // help answers at once, before the operands are judged
+        {{"--version", "--bogus"}, only(Action::Version)},
+        {{"-V"}, only(Action::Version)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        EXPECT_EQ(ProbeCommandLine::parse(row.args), row.expected);
+    }
+}
+
+TEST(ProbeCommandLine, BadUsageSaysWhat) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } rows[] = {
+        {{}, "no HOST given"},
+        {{"-q"}, "no HOST given"},
+        {{"h", "1", "extra"}, "unexpected argument 'extra'"},
+        {{"h", "0"}, "invalid count '0': a whole number of at least 1"},
+        {{"h", "-3"}, "unknown option '-3'"},
+        {{"h", "2x"}, "invalid count '2x': a whole number of at least 1"},
+        {{"-c", "2", "h", "3"}, "COUNT is given both as an option and after HOST"},
+        {{"-c", "+2", "h"}, "invalid count '+2': a whole number of at least 1"},
+        {{"-c", " 2", "h"}, "invalid count ' 2': a whole number of at least 1"},
+        {{"-c", "18446744073709551616", "h"}, "invalid count '18446744073709551616': a whole number of at least 1"},
+        {{"-c"}, "option '-c' needs a value (COUNT)"},
+        {{"h", "--count"}, "option '--count' needs a value (COUNT)"},
+        {{"-i", "0.1", "h"}, "invalid interval '0.1': seconds, at least 0.2"},
+        {{"-i", "0.199", "h"}, "invalid interval '0.199': seconds, at least 0.2"},
+        {{"-i", "-1", "h"}, "invalid interval '-1': seconds, at least 0.2"},
+        {{"-i", "1e3", "h"}, "invalid interval '1e3': seconds, at least 0.2"},
+        {{"-i", "inf", "h"}, "invalid interval 'inf': seconds, at least 0.2"},
+        {{"-i", "nan", "h"}, "invalid interval 'nan': seconds, at least 0.2"},
+        {{"-i", "1,5", "h"}, "invalid interval '1,5': seconds, at least 0.2"},
+        {{"-i", "2147483.648", "h"}, "invalid interval '2147483.648': seconds, at least 0.2"},
+        {{"-s", "65508", "h"}, "invalid size '65508': 0 to 65507 bytes"},
+        {{"-s", "-1", "h"}, "invalid size '-1': 0 to 65507 bytes"},
+        {{"-x", "h"}, "unknown option '-x'"},
+        {{"-qx", "h"}, "unknown option '-x'"},
+        {{"--bogus=1", "h"}, "unknown option '--bogus'"},
+        {{"--quiet=yes", "h"}, "option '--quiet' takes no value"},
+        {{"--coun=3", "h"}, "unknown option '--coun'"}, // no guessing from a prefix
+        {{"/c=3", "h"},
+         "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        const ProbeOptions parsed = ProbeCommandLine::parse(row.args);
+        EXPECT_EQ(parsed.action, Action::Fail) << parsed;
+        EXPECT_EQ(parsed.error, row.error);
+    }
+}
+
+TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
+    const std::string usage = ProbeCommandLine::usage();
+    EXPECT_EQ(usage.rfind(ProbeCommandLine::synopsis(), 0), 0u) << usage;
+    EXPECT_EQ(ProbeCommandLine::synopsis(),
+              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] HOST [COUNT]\n");
+    for (const auto& option : ProbeCommandLine::options()) {
+        SCOPED_TRACE(std::string(option.longName));
+        EXPECT_NE(usage.find("--" + std::string(option.longName)), std::string::npos);
+        EXPECT_NE(usage.find(option.help), std::string::npos);
+    }
+}
+
+} // namespace
