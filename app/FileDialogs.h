@@ -11,8 +11,8 @@ class QWidget;
 // the user cancels.
 namespace FileDialogs {
 
-// The log dialog's types in the classic "label|pattern|label|pattern" form; the default extension of the
-// chosen type is read from it.
+// The log dialog's types as "label|pattern|label|pattern" pairs; the default extension of the chosen type
+// is read from it.
 inline const QString kLogFileFilter = QStringLiteral(
     "Log files (*.log)|*.log|Text files (*.txt)|*.txt|Data exchange files (*.csv)|*.csv|All files (*.*)|*.*");
 

@@ -56,8 +56,8 @@ MainWindow::MainWindow(Services services, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(size());
-    // The classic group frame runs through the middle of its title; the desktop styles put the title above
-    // the frame, which would cut through the first row of fields laid out for the classic one.
+    // The Windows style's group frame runs through the middle of its title; the desktop styles put the title
+    // above the frame, which would cut through the first row of fields laid out for the Windows one.
     if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
         classic->setParent(ui_->statisticsGroup);
         ui_->statisticsGroup->setStyle(classic);

@@ -14,7 +14,7 @@
 
 namespace {
 
-// Mouse messages of the icon, numbered as the window system of the original tray interface numbers them.
+// Mouse messages of the icon, with the numbers the Windows tray interface gives them.
 constexpr int kLeftDoubleClick = 515;
 constexpr int kRightButtonUp = 517;
 

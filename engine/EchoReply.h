@@ -6,7 +6,7 @@
 #include <cstring>
 
 // options of a request and of a reply: time to live, type of service, flags, options size, options data.
-// The options data is never used; it is kept as a 32-bit offset so the record keeps its classic 28 bytes.
+// The options data is never used; it is kept as a 32-bit offset so the record keeps its 28 bytes.
 struct IpOptions {
     std::uint8_t ttl = 0;
     std::uint8_t tos = 0;

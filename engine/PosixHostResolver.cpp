@@ -21,13 +21,13 @@ struct AddrInfoFree {
 
 bool PosixHostResolver::resolverStartup(std::uint16_t /*requested*/, std::uint16_t& granted,
                                         std::uint16_t& maxDatagram) {
-    granted = 257; // 1.1: the classic interface is all we use
+    granted = 257; // 1.1: gethostbyname and inet_addr are all we use
     maxDatagram = MaxEchoPayload;
     return true;
 }
 
 std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
-    // inet_addr keeps the classic forms ("127.1", "0x7f.1", octal) that users type.
+    // inet_addr keeps the short, hexadecimal and octal forms ("127.1", "0x7f.1", "0177.1") that users type.
     return static_cast<std::uint32_t>(inet_addr(text.c_str()));
 }
 

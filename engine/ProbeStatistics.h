@@ -29,5 +29,5 @@ private:
     std::uint32_t losses_ = 0;
     std::uint32_t minRtt_ = kNoRtt;
     std::uint32_t maxRtt_ = 0;
-    std::uint32_t rttSum_ = 0; // wraps like the classic counter
+    std::uint32_t rttSum_ = 0; // 32 bits, so it wraps after about 49 days of round trips
 };
