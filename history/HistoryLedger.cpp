@@ -1,0 +1,300 @@
+#include "history/HistoryLedger.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "history/LedgerReader.h"
+
+namespace {
+
+constexpr std::int64_t kDayMs = 86'400'000;
+// Between two pruning steps while old rows remain, so a large backlog never keeps the disk busy for long.
+constexpr std::chrono::milliseconds kPruneStepPause{20};
+
+std::int64_t systemNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+HistoryLedger::HistoryLedger(HistoryOptions options)
+    : options_(std::move(options)), store_(options_.path), reader_(std::make_unique<LedgerReader>(options_.path)) {
+    if (!options_.clock)
+        options_.clock = systemNowMs;
+    options_.queueLimit = std::max<std::size_t>(options_.queueLimit, 1);
+    options_.batchLimit = std::max<std::size_t>(options_.batchLimit, 1);
+    options_.pruneBatch = std::max(options_.pruneBatch, 1);
+    if (!enabled())
+        return;
+    busy_ = true; // until the file is opened
+    thread_ = std::thread([this] { run(); });
+}
+
+HistoryLedger::~HistoryLedger() {
+    if (!thread_.joinable())
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void HistoryLedger::record(ProbeSample sample) {
+    if (enabled())
+        enqueue(LedgerEntry{std::move(sample), false});
+}
+
+void HistoryLedger::endRun(std::int64_t atMs) {
+    if (!enabled())
+        return;
+    LedgerEntry entry;
+    entry.sample.atMs = atMs;
+    entry.runEnd = true;
+    enqueue(std::move(entry));
+}
+
+void HistoryLedger::enqueue(LedgerEntry entry) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        if (queue_.size() >= options_.queueLimit) {
+            queue_.pop_front();
+            ++dropped_;
+        }
+        queue_.push_back(std::move(entry));
+    }
+    wake_.notify_one();
+}
+
+bool HistoryLedger::flush(std::chrono::milliseconds timeout) {
+    if (!enabled())
+        return true;
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, timeout, [this] { return queue_.empty() && !busy_ && (!pruneOwed_ || failing_); });
+}
+
+std::string HistoryLedger::problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+std::uint64_t HistoryLedger::dropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+void HistoryLedger::run() {
+    retryAt_ = pruneAt_ = Clock::now();
+    (void)ensureOpen();
+    {
+        std::lock_guard lock(mutex_);
+        busy_ = false;
+    }
+    idle_.notify_all();
+    for (;;) {
+        std::vector<LedgerEntry> batch;
+        bool final = false;
+        bool prune = false;
+        {
+            std::unique_lock lock(mutex_);
+            for (;;) {
+                const auto now = Clock::now();
+                if (stopping_) {
+                    final = true;
+                    break;
+                }
+                if ((!queue_.empty() && now >= retryAt_) || (store_.isOpen() && now >= pruneAt_))
+                    break;
+                std::optional<Clock::time_point> until;
+                if (!queue_.empty())
+                    until = retryAt_;
+                if (store_.isOpen())
+                    until = until ? std::min(*until, pruneAt_) : pruneAt_;
+                if (until)
+                    wake_.wait_until(lock, *until);
+                else
+                    wake_.wait(lock);
+            }
+            if (final && queue_.empty())
+                break;
+            const std::size_t take = std::min(queue_.size(), options_.batchLimit);
+            if (final || Clock::now() >= retryAt_) {
+                batch.assign(std::make_move_iterator(queue_.begin()),
+                             std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(take)));
+                queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(take));
+            }
+            prune = !final && store_.isOpen() && Clock::now() >= pruneAt_;
+            busy_ = true;
+        }
+        if (!batch.empty())
+            writeBatch(batch, final);
+        if (prune)
+            pruneStep();
+        {
+            std::lock_guard lock(mutex_);
+            busy_ = false;
+        }
+        idle_.notify_all();
+    }
+    store_.close();
+    idle_.notify_all();
+}
+
+bool HistoryLedger::ensureOpen() {
+    if (store_.isOpen())
+        return true;
+    LedgerStore::Outcome outcome = store_.open();
+    if (outcome == LedgerStore::Outcome::Corrupt) {
+        handleCorruption();
+        outcome = store_.open();
+    }
+    if (outcome == LedgerStore::Outcome::Ok) {
+        pruneAt_ = Clock::now();
+        return true;
+    }
+    report("History is not being recorded: " + store_.errorText(), false);
+    retryAt_ = Clock::now() + options_.retryInterval;
+    return false;
+}
+
+void HistoryLedger::writeBatch(std::vector<LedgerEntry>& batch, bool final) {
+    LedgerStore::Outcome outcome = LedgerStore::Outcome::Failed;
+    if (ensureOpen()) {
+        outcome = store_.write(batch);
+        if (outcome == LedgerStore::Outcome::Corrupt) {
+            handleCorruption();
+            outcome = ensureOpen() ? store_.write(batch) : LedgerStore::Outcome::Failed;
+        }
+        if (outcome == LedgerStore::Outcome::Ok) {
+            recovered();
+            return;
+        }
+        report("History is not being recorded: " + store_.errorText(), false);
+        retryAt_ = Clock::now() + options_.retryInterval;
+    }
+    // Kept for the next attempt, newest first in line to survive: the queue stays bounded either way.
+    std::lock_guard lock(mutex_);
+    if (final || stopping_) {
+        dropped_ += batch.size();
+        return;
+    }
+    queue_.insert(queue_.begin(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+    while (queue_.size() > options_.queueLimit) {
+        queue_.pop_front();
+        ++dropped_;
+    }
+}
+
+void HistoryLedger::pruneStep() {
+    bool more = false;
+    const std::int64_t cutoff = options_.clock() - std::int64_t{options_.days} * kDayMs;
+    const LedgerStore::Outcome outcome = store_.prune(cutoff, options_.pruneBatch, more);
+    if (outcome == LedgerStore::Outcome::Corrupt)
+        handleCorruption();
+    else if (outcome == LedgerStore::Outcome::Failed)
+        report("History is not being recorded: " + store_.errorText(), false);
+    const bool owed = outcome == LedgerStore::Outcome::Ok && more;
+    pruneAt_ = Clock::now() + (owed ? kPruneStepPause : options_.pruneInterval);
+    std::lock_guard lock(mutex_);
+    pruneOwed_ = owed;
+}
+
+void HistoryLedger::handleCorruption() {
+    const std::string target = store_.moveAside();
+    if (target.empty()) {
+        report("History is not being recorded: " + store_.errorText(), false);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++generation_;
+    }
+    report("History file " + options_.path + " was damaged; it was moved aside as " + target +
+               " and a new one was started",
+           true);
+}
+
+void HistoryLedger::report(const std::string& message, bool always) {
+    bool tell = false;
+    {
+        std::lock_guard lock(mutex_);
+        problem_ = message;
+        tell = always || !failing_;
+        if (!always)
+            failing_ = true;
+    }
+    if (tell && options_.onProblem)
+        options_.onProblem(message);
+}
+
+void HistoryLedger::recovered() {
+    std::lock_guard lock(mutex_);
+    if (failing_) {
+        failing_ = false;
+        problem_.clear();
+    }
+}
+
+LedgerReader& HistoryLedger::reader() {
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(mutex_);
+        generation = generation_;
+    }
+    if (generation != readerGeneration_) {
+        reader_->reopen();
+        readerGeneration_ = generation;
+    }
+    return *reader_;
+}
+
+std::vector<ProbeSample> HistoryLedger::samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    if (!enabled())
+        return {};
+    std::lock_guard lock(readMutex_);
+    return reader().samples(host, fromMs, toMs);
+}
+
+std::vector<SeriesPoint> HistoryLedger::series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                                               int maxPoints) {
+    if (!enabled())
+        return {};
+    std::lock_guard lock(readMutex_);
+    return reader().series(host, fromMs, toMs, maxPoints);
+}
+
+RttStats HistoryLedger::summary(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    if (!enabled())
+        return {};
+    std::lock_guard lock(readMutex_);
+    return reader().summary(host, fromMs, toMs);
+}
+
+std::vector<Outage> HistoryLedger::outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    if (!enabled())
+        return {};
+    std::lock_guard lock(readMutex_);
+    return reader().outages(host, fromMs, toMs);
+}
+
+std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, std::int64_t fromMs,
+                                                       std::int64_t toMs) {
+    if (!enabled())
+        return {};
+    std::lock_guard lock(readMutex_);
+    return reader().statusChanges(host, fromMs, toMs);
+}
+
+bool HistoryLedger::exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
+                              const HistoryCsv::StatusText& statusText) {
+    if (!enabled()) {
+        out << HistoryCsv::header();
+        return static_cast<bool>(out);
+    }
+    std::lock_guard lock(readMutex_);
+    return reader().exportCsv(host, fromMs, toMs, out, statusText);
+}

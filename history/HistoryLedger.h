@@ -1,0 +1,110 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "history/HistoryCsv.h"
+#include "history/HistoryRecords.h"
+#include "history/LedgerStore.h"
+#include "history/ProbeSample.h"
+
+class LedgerReader;
+
+struct HistoryOptions {
+    std::string path;                                // the history.sqlite file
+    int days = 30;                                   // retention; 0 keeps nothing and never creates the file
+    std::size_t queueLimit = 100'000;                // probes waiting for the disk; beyond it the oldest are dropped
+    std::size_t batchLimit = 5'000;                  // probes per transaction
+    int pruneBatch = 1'000;                          // old rows deleted per table and transaction
+    std::chrono::milliseconds pruneInterval{60'000}; // between pruning passes once nothing old is left
+    std::chrono::milliseconds retryInterval{10'000}; // between attempts while the file cannot be written
+    // A problem worth telling the user, called once per failure (again only after the file worked in between)
+    // and for every damaged file moved aside. Runs on the writer thread.
+    std::function<void(const std::string& message)> onProblem;
+    // Unix time in milliseconds, for retention; the system clock when empty.
+    std::function<std::int64_t()> clock;
+};
+
+// Keeps every probe in history.sqlite. Recording only queues: a writer thread of its own writes batches,
+// so neither a slow disk nor a broken file ever holds up monitoring, and nothing here throws.
+// Queries are safe from any thread and read through their own connection.
+class HistoryLedger {
+public:
+    explicit HistoryLedger(HistoryOptions options);
+    // Writes what is queued and ends open outages at their last probe.
+    ~HistoryLedger();
+    HistoryLedger(const HistoryLedger&) = delete;
+    HistoryLedger& operator=(const HistoryLedger&) = delete;
+
+    [[nodiscard]] bool enabled() const { return options_.days > 0; }
+
+    void record(ProbeSample sample);
+    // The run stopped at `atMs`: an open outage ends there and the status band shows no status from then on.
+    void endRun(std::int64_t atMs);
+    // Waits up to `timeout` until everything recorded so far is written and no old rows wait to be pruned.
+    bool flush(std::chrono::milliseconds timeout);
+
+    // The latest problem, empty while all is well.
+    [[nodiscard]] std::string problem() const;
+    // Probes dropped because the disk could not keep up or the file could not be written.
+    [[nodiscard]] std::uint64_t dropped() const;
+
+    [[nodiscard]] std::vector<ProbeSample> samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    [[nodiscard]] std::vector<SeriesPoint> series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                                                  int maxPoints);
+    [[nodiscard]] RttStats summary(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    [[nodiscard]] std::vector<Outage> outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    [[nodiscard]] std::vector<StatusChange> statusChanges(const std::string& host, std::int64_t fromMs,
+                                                          std::int64_t toMs);
+    [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
+                                 const HistoryCsv::StatusText& statusText);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void enqueue(LedgerEntry entry);
+    void run();
+    void writeBatch(std::vector<LedgerEntry>& batch, bool final);
+    void pruneStep();
+    [[nodiscard]] bool ensureOpen();
+    void handleCorruption();
+    void report(const std::string& message, bool always);
+    void recovered();
+    // A reader that matches the current file, opened again after the file was moved aside.
+    [[nodiscard]] LedgerReader& reader();
+
+    HistoryOptions options_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<LedgerEntry> queue_;
+    bool stopping_ = false;
+    bool busy_ = false;
+    bool pruneOwed_ = true; // old rows may be waiting: at start, and after a step that hit its limit
+    std::uint64_t dropped_ = 0;
+    std::uint64_t generation_ = 0; // files moved aside so far
+    bool failing_ = false;
+    std::string problem_;
+
+    // Writer thread only.
+    LedgerStore store_;
+    Clock::time_point retryAt_{};
+    Clock::time_point pruneAt_{};
+
+    std::mutex readMutex_;
+    std::unique_ptr<LedgerReader> reader_;
+    std::uint64_t readerGeneration_ = 0;
+
+    std::thread thread_;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "history/RttStats.h"
+
+// A period in which the host's analysed status was Bad.
+struct Outage {
+    std::string host;
+    std::string address;
+    std::int64_t startMs = 0;                 // the probe that made the status Bad
+    std::optional<std::int64_t> endMs;        // the probe that ended it, or the end of the run; none while ongoing
+    std::uint32_t firstStatus = 0;            // status of the first failed probe leading to it (0: slow, not lost)
+    std::optional<std::int64_t> firstErrorMs; // when that failed probe was sent
+
+    friend bool operator==(const Outage&, const Outage&) = default;
+};
+std::ostream& operator<<(std::ostream& os, const Outage& o);
+
+// The host status from `atMs` on (0 when no run is active).
+struct StatusChange {
+    std::int64_t atMs = 0;
+    std::uint8_t status = 0;
+
+    friend bool operator==(const StatusChange&, const StatusChange&) = default;
+};
+std::ostream& operator<<(std::ostream& os, const StatusChange& c);
+
+// Figures of [startMs, endMs) for one step of a graph.
+struct SeriesPoint {
+    std::int64_t startMs = 0;
+    std::int64_t endMs = 0;
+    RttStats stats;
+};

@@ -1,0 +1,245 @@
+#include "history/LedgerReader.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <sqlite3.h>
+
+#include "history/LedgerSchema.h"
+
+using namespace LedgerSchema;
+
+namespace {
+
+// Column widths from which the graph reads consolidated figures instead of single probes.
+constexpr std::int64_t kMinutesFrom = 15'000;
+constexpr std::int64_t kHoursFrom = 15 * kMinuteMs;
+
+// A read transaction, so a query made of several statements sees one state of the file.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(SqliteDb& db) : db_(db), ok_(db.exec("BEGIN") == SQLITE_OK) {}
+    ~ReadSnapshot() {
+        if (ok_)
+            sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+    [[nodiscard]] bool ok() const { return ok_; }
+
+private:
+    SqliteDb& db_;
+    bool ok_;
+};
+
+ProbeSample sampleFrom(const SqliteStatement& row) {
+    ProbeSample s;
+    s.atMs = row.int64(0);
+    s.host = row.text(1);
+    s.address = row.text(2);
+    s.rttUs = row.optionalInt64(3);
+    s.status = static_cast<std::uint32_t>(row.int64(4));
+    if (!row.isNull(5))
+        s.ttl = static_cast<int>(row.int64(5));
+    return s;
+}
+
+} // namespace
+
+LedgerReader::LedgerReader(std::string path) : path_(std::move(path)) {}
+
+void LedgerReader::reopen() {
+    db_.close();
+}
+
+bool LedgerReader::ready() {
+    if (db_.isOpen())
+        return true;
+    // No file yet is not an error: nothing has been recorded.
+    if (!std::filesystem::exists(path_)) {
+        error_.clear();
+        return false;
+    }
+    if (db_.open(path_, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
+        error_ = path_ + ": " + db_.errorText();
+        return false;
+    }
+    sqlite3_busy_timeout(db_.handle(), 1000);
+    db_.exec("PRAGMA query_only = 1");
+    return true;
+}
+
+void LedgerReader::note() {
+    error_ = path_ + ": " + db_.errorText();
+    // A failed connection may hold a stale view of a file that was replaced; start over next time.
+    db_.close();
+}
+
+bool LedgerReader::eachSample(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                              const std::function<void(const SqliteStatement&)>& row) {
+    SqliteStatement s(db_, "SELECT at_ms, host, address, rtt_us, status, ttl FROM samples "
+                           "WHERE at_ms >= ?1 AND at_ms < ?2 AND host = ?3 ORDER BY at_ms, rowid");
+    s.bind(1, fromMs);
+    s.bind(2, toMs);
+    s.bind(3, host);
+    int rc = SQLITE_OK;
+    while ((rc = s.step()) == SQLITE_ROW)
+        row(s);
+    return rc == SQLITE_DONE;
+}
+
+bool LedgerReader::addStats(const char* table, const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                            RttStats& into) {
+    if (fromMs >= toMs)
+        return true;
+    const std::string sql = std::string("SELECT ") + kStatsColumns + " FROM " + table +
+                            " WHERE start_ms >= ?1 AND start_ms < ?2 AND host = ?3 ORDER BY start_ms";
+    SqliteStatement s(db_, sql.c_str());
+    s.bind(1, fromMs);
+    s.bind(2, toMs);
+    s.bind(3, host);
+    int rc = SQLITE_OK;
+    while ((rc = s.step()) == SQLITE_ROW)
+        into.merge(readStats(s, 0));
+    return rc == SQLITE_DONE;
+}
+
+std::vector<ProbeSample> LedgerReader::samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<ProbeSample> out;
+    if (!ready())
+        return out;
+    if (!eachSample(host, fromMs, toMs, [&out](const SqliteStatement& row) { out.push_back(sampleFrom(row)); })) {
+        note();
+        out.clear();
+    }
+    return out;
+}
+
+std::vector<SeriesPoint> LedgerReader::series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                                              int maxPoints) {
+    std::vector<SeriesPoint> out;
+    if (fromMs >= toMs || maxPoints <= 0 || !ready())
+        return out;
+    const std::int64_t column = (toMs - fromMs + maxPoints - 1) / maxPoints;
+    const char* table = column >= kHoursFrom ? "hour_stats" : column >= kMinutesFrom ? "minute_stats" : nullptr;
+    const std::int64_t unit = column >= kHoursFrom ? kHourMs : column >= kMinutesFrom ? kMinuteMs : 1;
+    // Steps are whole units, on the unit's boundaries, so each stored row falls in exactly one step.
+    const std::int64_t step = ceilTo(column, unit);
+    const std::int64_t origin = table != nullptr ? 0 : fromMs;
+    std::map<std::int64_t, RttStats> steps;
+    auto stepOf = [&](std::int64_t at) { return origin + floorTo(at - origin, step); };
+
+    bool ok = true;
+    if (table == nullptr) {
+        ok = eachSample(host, fromMs, toMs,
+                        [&](const SqliteStatement& row) { steps[stepOf(row.int64(0))].add(row.optionalInt64(3)); });
+    } else {
+        const std::string sql = std::string("SELECT start_ms, ") + kStatsColumns + " FROM " + table +
+                                " WHERE start_ms >= ?1 AND start_ms < ?2 AND host = ?3 ORDER BY start_ms";
+        SqliteStatement s(db_, sql.c_str());
+        s.bind(1, floorTo(fromMs, step));
+        s.bind(2, toMs);
+        s.bind(3, host);
+        int rc = SQLITE_OK;
+        while ((rc = s.step()) == SQLITE_ROW)
+            steps[stepOf(s.int64(0))].merge(readStats(s, 1));
+        ok = rc == SQLITE_DONE;
+    }
+    if (!ok) {
+        note();
+        return out;
+    }
+    out.reserve(steps.size());
+    for (auto& [start, stats] : steps)
+        out.push_back(SeriesPoint{start, start + step, std::move(stats)});
+    return out;
+}
+
+RttStats LedgerReader::summary(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    RttStats total;
+    if (fromMs >= toMs || !ready())
+        return total;
+    ReadSnapshot snapshot(db_);
+    auto raw = [&](std::int64_t a, std::int64_t b) {
+        return a >= b ||
+               eachSample(host, a, b, [&total](const SqliteStatement& row) { total.add(row.optionalInt64(3)); });
+    };
+    const std::int64_t m1 = ceilTo(fromMs, kMinuteMs);
+    const std::int64_t m2 = floorTo(toMs, kMinuteMs);
+    bool ok = snapshot.ok();
+    if (m1 >= m2) {
+        ok = ok && raw(fromMs, toMs);
+    } else {
+        const std::int64_t h1 = ceilTo(m1, kHourMs);
+        const std::int64_t h2 = floorTo(m2, kHourMs);
+        ok = ok && raw(fromMs, m1);
+        if (h1 < h2) {
+            ok = ok && addStats("minute_stats", host, m1, h1, total) && addStats("hour_stats", host, h1, h2, total) &&
+                 addStats("minute_stats", host, h2, m2, total);
+        } else {
+            ok = ok && addStats("minute_stats", host, m1, m2, total);
+        }
+        ok = ok && raw(m2, toMs);
+    }
+    if (!ok) {
+        note();
+        return RttStats();
+    }
+    return total;
+}
+
+std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<Outage> out;
+    if (!ready())
+        return out;
+    SqliteStatement s(db_, "SELECT host, address, start_ms, end_ms, first_status, first_error_ms FROM outages "
+                           "WHERE host = ?1 AND start_ms < ?3 AND (end_ms IS NULL OR end_ms >= ?2) "
+                           "ORDER BY start_ms, id");
+    s.bind(1, host);
+    s.bind(2, fromMs);
+    s.bind(3, toMs);
+    int rc = SQLITE_OK;
+    while ((rc = s.step()) == SQLITE_ROW)
+        out.push_back(Outage{s.text(0), s.text(1), s.int64(2), s.optionalInt64(3),
+                             static_cast<std::uint32_t>(s.int64(4)), s.optionalInt64(5)});
+    if (rc != SQLITE_DONE) {
+        note();
+        out.clear();
+    }
+    return out;
+}
+
+std::vector<StatusChange> LedgerReader::statusChanges(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<StatusChange> out;
+    if (!ready())
+        return out;
+    SqliteStatement s(db_, "SELECT at_ms, status FROM (SELECT at_ms, status, rowid AS r FROM status_changes "
+                           "WHERE host = ?1 AND at_ms < ?2 ORDER BY at_ms DESC, rowid DESC LIMIT 1) "
+                           "UNION ALL SELECT at_ms, status FROM (SELECT at_ms, status, rowid AS r FROM status_changes "
+                           "WHERE host = ?1 AND at_ms >= ?2 AND at_ms < ?3 ORDER BY at_ms, rowid)");
+    s.bind(1, host);
+    s.bind(2, fromMs);
+    s.bind(3, toMs);
+    int rc = SQLITE_OK;
+    while ((rc = s.step()) == SQLITE_ROW)
+        out.push_back(StatusChange{s.int64(0), static_cast<std::uint8_t>(s.int64(1))});
+    if (rc != SQLITE_DONE) {
+        note();
+        out.clear();
+    }
+    return out;
+}
+
+bool LedgerReader::exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
+                             const HistoryCsv::StatusText& statusText) {
+    out << HistoryCsv::header();
+    if (!ready())
+        return error_.empty() && static_cast<bool>(out);
+    // Streamed row by row: a month of one-second probes is millions of lines.
+    if (!eachSample(host, fromMs, toMs,
+                    [&](const SqliteStatement& row) { out << HistoryCsv::record(sampleFrom(row), statusText); })) {
+        note();
+        return false;
+    }
+    return static_cast<bool>(out);
+}

@@ -1,0 +1,373 @@
+#include "history/LedgerStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "history/LedgerSchema.h"
+#include "history/RttStats.h"
+
+using namespace LedgerSchema;
+
+namespace {
+
+std::string statsUpsert(const char* table) {
+    return std::string("INSERT OR REPLACE INTO ") + table + "(host, start_ms, " + kStatsColumns +
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)";
+}
+
+std::string statsSelect(const char* table) {
+    return std::string("SELECT ") + kStatsColumns + " FROM " + table + " WHERE start_ms = ?1 AND host = ?2";
+}
+
+std::string pruneStats(const char* table, std::int64_t spanMs) {
+    return std::string("DELETE FROM ") + table + " WHERE (start_ms, host) IN (SELECT start_ms, host FROM " + table +
+           " WHERE start_ms <= ?1 - " + std::to_string(spanMs) + " ORDER BY start_ms LIMIT ?2)";
+}
+
+// Folders the program creates hold only this user's data.
+bool createFolders(const std::filesystem::path& folder, std::string& error) {
+    if (folder.empty() || std::filesystem::is_directory(folder))
+        return true;
+    if (!createFolders(folder.parent_path(), error))
+        return false;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "cannot create " + folder.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+const char* const kRepairSql = R"sql(
+        BEGIN IMMEDIATE;
+        UPDATE outages SET end_ms = coalesce((SELECT max(at_ms) FROM samples
+            WHERE samples.host = outages.host AND samples.at_ms >= outages.start_ms), start_ms)
+            WHERE end_ms IS NULL;
+        INSERT INTO status_changes(at_ms, host, status)
+            SELECT max(last_ms, coalesce((SELECT max(at_ms) FROM samples WHERE samples.host = last.host), 0)),
+                   host, 0
+            FROM (SELECT host, status, max(at_ms) AS last_ms FROM status_changes GROUP BY host) AS last
+            WHERE status != 0;
+        COMMIT;)sql";
+
+} // namespace
+
+struct LedgerStore::Statements {
+    explicit Statements(SqliteDb& db)
+        : insertSample(
+              db, "INSERT INTO samples(at_ms, host, address, rtt_us, status, ttl) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
+          insertChange(db, "INSERT INTO status_changes(at_ms, host, status) VALUES (?1, ?2, ?3)"),
+          openOutage(db, "INSERT INTO outages(host, address, start_ms, first_status, first_error_ms) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5)"),
+          closeOutage(db, "UPDATE outages SET end_ms = ?2 WHERE id = ?1"),
+          selectMinute(db, statsSelect("minute_stats").c_str()), selectHour(db, statsSelect("hour_stats").c_str()),
+          upsertMinute(db, statsUpsert("minute_stats").c_str()), upsertHour(db, statsUpsert("hour_stats").c_str()),
+          pruneSamples(db, "DELETE FROM samples WHERE rowid IN "
+                           "(SELECT rowid FROM samples WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)"),
+          pruneMinutes(db, pruneStats("minute_stats", kMinuteMs).c_str()),
+          pruneHours(db, pruneStats("hour_stats", kHourMs).c_str()),
+          pruneOutages(db, "DELETE FROM outages WHERE id IN (SELECT id FROM outages "
+                           "WHERE end_ms IS NOT NULL AND end_ms < ?1 ORDER BY start_ms LIMIT ?2)"),
+          pruneChanges(db, "DELETE FROM status_changes WHERE rowid IN "
+                           "(SELECT rowid FROM status_changes WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)") {}
+
+    [[nodiscard]] int prepared() const {
+        for (const SqliteStatement* s :
+             {&insertSample, &insertChange, &openOutage, &closeOutage, &selectMinute, &selectHour, &upsertMinute,
+              &upsertHour, &pruneSamples, &pruneMinutes, &pruneHours, &pruneOutages, &pruneChanges})
+            if (s->prepared() != SQLITE_OK)
+                return s->prepared();
+        return SQLITE_OK;
+    }
+
+    SqliteStatement insertSample, insertChange, openOutage, closeOutage;
+    SqliteStatement selectMinute, selectHour, upsertMinute, upsertHour;
+    SqliteStatement pruneSamples, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
+};
+
+LedgerStore::LedgerStore(std::string path) : path_(std::move(path)) {}
+
+LedgerStore::~LedgerStore() {
+    close();
+}
+
+LedgerStore::Outcome LedgerStore::fail(int rc) {
+    error_ = path_ + ": " + db_.errorText();
+    statements_.reset();
+    db_.close();
+    return isCorruption(rc) ? Outcome::Corrupt : Outcome::Failed;
+}
+
+LedgerStore::Outcome LedgerStore::openFile() {
+    const std::filesystem::path file(path_);
+    if (!createFolders(file.parent_path(), error_))
+        return Outcome::Failed;
+    // SQLite would create the file with the umask's permissions; history is nobody else's business.
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error_ = "cannot open " + path_ + ": " + std::strerror(errno);
+        return Outcome::Failed;
+    }
+    // A file that is not SQLite at all is moved aside before SQLite touches it: closing such a connection would
+    // delete a -wal beside it that may be all that is left worth saving.
+    char header[16] = {};
+    const ssize_t got = ::pread(fd, header, sizeof header, 0);
+    ::close(fd);
+    if (got != 0 && (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0)) {
+        error_ = path_ + ": file is not a database";
+        return Outcome::Corrupt;
+    }
+    if (const int rc = db_.open(path_, SQLITE_OPEN_READWRITE); rc != SQLITE_OK) {
+        error_ = path_ + ": " + db_.errorText();
+        return isCorruption(rc) ? Outcome::Corrupt : Outcome::Failed;
+    }
+    return Outcome::Ok;
+}
+
+LedgerStore::Outcome LedgerStore::open() {
+    close();
+    if (const Outcome o = openFile(); o != Outcome::Ok)
+        return o;
+    sqlite3_busy_timeout(db_.handle(), 1000);
+    // The first statement is the first read of the file: a damaged one shows here.
+    SqliteStatement journal(db_, "PRAGMA journal_mode = WAL");
+    if (journal.prepared() != SQLITE_OK)
+        return fail(journal.prepared());
+    if (const int rc = journal.step(); rc != SQLITE_ROW)
+        return fail(rc);
+    if (journal.text(0) != "wal") {
+        error_ = path_ + ": the folder does not allow a write-ahead log";
+        db_.close();
+        return Outcome::Failed;
+    }
+    journal.reset();
+    if (const int rc = db_.exec("PRAGMA synchronous = NORMAL"); rc != SQLITE_OK)
+        return fail(rc);
+    if (const int rc = db_.exec(createSql().c_str()); rc != SQLITE_OK)
+        return fail(rc);
+    // A run cut short (crash, power loss) leaves its outage and its status open: end them at its last probe.
+    // Only on the first opening: later ones follow a passing failure of this program's own run.
+    if (!repaired_) {
+        if (const int rc = db_.exec(kRepairSql); rc != SQLITE_OK) {
+            rollback();
+            return fail(rc);
+        }
+        tracks_.clear();
+        repaired_ = true;
+    }
+    statements_ = std::make_unique<Statements>(db_);
+    if (const int rc = statements_->prepared(); rc != SQLITE_OK)
+        return fail(rc);
+    error_.clear();
+    return Outcome::Ok;
+}
+
+void LedgerStore::rollback() {
+    if (db_.isOpen() && sqlite3_get_autocommit(db_.handle()) == 0)
+        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool LedgerStore::addStatusChange(std::int64_t atMs, const std::string& host, int status) {
+    SqliteStatement& s = statements_->insertChange;
+    s.reset();
+    s.bind(1, atMs);
+    s.bind(2, host);
+    s.bind(3, std::int64_t{status});
+    return s.step() == SQLITE_DONE;
+}
+
+bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks) {
+    if (entry.runEnd)
+        return endRun(tracks, entry.sample.atMs);
+    const ProbeSample& sample = entry.sample;
+    Statements& st = *statements_;
+    st.insertSample.reset();
+    st.insertSample.bind(1, sample.atMs);
+    st.insertSample.bind(2, sample.host);
+    st.insertSample.bind(3, sample.address);
+    st.insertSample.bind(4, sample.rttUs);
+    st.insertSample.bind(5, std::int64_t{sample.status});
+    st.insertSample.bind(6, sample.ttl ? std::optional<std::int64_t>(*sample.ttl) : std::nullopt);
+    if (st.insertSample.step() != SQLITE_DONE)
+        return false;
+
+    HostTrack& track = tracks[sample.host];
+    track.lastAtMs = sample.atMs;
+    if (!sample.replied() && !track.failing) {
+        track.failing = true;
+        track.streakStartMs = sample.atMs;
+        track.streakStatus = sample.status;
+    } else if (sample.replied()) {
+        track.failing = false;
+    }
+    if (track.lastStatus != sample.hostStatus) {
+        if (!addStatusChange(sample.atMs, sample.host, sample.hostStatus))
+            return false;
+        track.lastStatus = sample.hostStatus;
+    }
+    const bool bad = sample.hostStatus == HostVerdict::Bad;
+    if (bad && track.openOutage == 0) {
+        st.openOutage.reset();
+        st.openOutage.bind(1, sample.host);
+        st.openOutage.bind(2, sample.address);
+        st.openOutage.bind(3, sample.atMs);
+        st.openOutage.bind(4, std::int64_t{track.failing ? track.streakStatus : sample.status});
+        st.openOutage.bind(5, track.failing ? std::optional<std::int64_t>(track.streakStartMs) : std::nullopt);
+        if (st.openOutage.step() != SQLITE_DONE)
+            return false;
+        track.openOutage = db_.lastInsertRowid();
+    } else if (!bad && track.openOutage != 0) {
+        st.closeOutage.reset();
+        st.closeOutage.bind(1, track.openOutage);
+        st.closeOutage.bind(2, sample.atMs);
+        if (st.closeOutage.step() != SQLITE_DONE)
+            return false;
+        track.openOutage = 0;
+    }
+    return true;
+}
+
+bool LedgerStore::endRun(Tracks& tracks, std::optional<std::int64_t> atMs) {
+    for (auto& [host, track] : tracks) {
+        const std::int64_t end = atMs.value_or(track.lastAtMs);
+        if (track.openOutage != 0) {
+            SqliteStatement& s = statements_->closeOutage;
+            s.reset();
+            s.bind(1, track.openOutage);
+            s.bind(2, end);
+            if (s.step() != SQLITE_DONE)
+                return false;
+            track.openOutage = 0;
+        }
+        if (track.lastStatus > 0 && !addStatusChange(end, host, 0))
+            return false;
+        track.lastStatus = 0;
+        track.failing = false;
+    }
+    return true;
+}
+
+bool LedgerStore::mergeStats(bool hourly, const std::string& host, std::int64_t startMs, const RttStats& later) {
+    SqliteStatement& select = hourly ? statements_->selectHour : statements_->selectMinute;
+    select.reset();
+    select.bind(1, startMs);
+    select.bind(2, host);
+    RttStats merged;
+    const int rc = select.step();
+    if (rc == SQLITE_ROW)
+        merged = readStats(select, 0);
+    else if (rc != SQLITE_DONE)
+        return false;
+    select.reset();
+    merged.merge(later);
+    SqliteStatement& upsert = hourly ? statements_->upsertHour : statements_->upsertMinute;
+    upsert.reset();
+    upsert.bind(1, host);
+    upsert.bind(2, startMs);
+    bindStats(upsert, 3, merged);
+    return upsert.step() == SQLITE_DONE;
+}
+
+LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
+    if (!db_.isOpen())
+        return Outcome::Failed;
+    if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
+        return fail(rc);
+    Tracks tracks = tracks_;
+    // Figures of the batch per host and minute and per host and hour, merged into the stored rows at the end.
+    std::map<std::pair<std::string, std::int64_t>, RttStats> minutes;
+    std::map<std::pair<std::string, std::int64_t>, RttStats> hours;
+    bool ok = true;
+    for (const LedgerEntry& entry : batch) {
+        if (!(ok = writeEntry(entry, tracks)))
+            break;
+        if (!entry.runEnd) {
+            minutes[{entry.sample.host, floorTo(entry.sample.atMs, kMinuteMs)}].add(entry.sample.rttUs);
+            hours[{entry.sample.host, floorTo(entry.sample.atMs, kHourMs)}].add(entry.sample.rttUs);
+        }
+    }
+    for (const auto& [key, stats] : minutes)
+        ok = ok && mergeStats(false, key.first, key.second, stats);
+    for (const auto& [key, stats] : hours)
+        ok = ok && mergeStats(true, key.first, key.second, stats);
+    if (ok) {
+        if (const int rc = db_.exec("COMMIT"); rc == SQLITE_OK) {
+            tracks_ = std::move(tracks);
+            return Outcome::Ok;
+        }
+    }
+    const int rc = sqlite3_extended_errcode(db_.handle());
+    db_.noteError(rc);
+    rollback();
+    return fail(rc);
+}
+
+LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& more) {
+    more = false;
+    if (!db_.isOpen())
+        return Outcome::Failed;
+    if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
+        return fail(rc);
+    Statements& st = *statements_;
+    for (SqliteStatement* s :
+         {&st.pruneSamples, &st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges}) {
+        s->reset();
+        s->bind(1, cutoffMs);
+        s->bind(2, std::int64_t{limit});
+        if (const int rc = s->step(); rc != SQLITE_DONE) {
+            rollback();
+            return fail(rc);
+        }
+        more = more || db_.changes() >= limit;
+    }
+    if (const int rc = db_.exec("COMMIT"); rc != SQLITE_OK) {
+        rollback();
+        return fail(rc);
+    }
+    return Outcome::Ok;
+}
+
+void LedgerStore::close() {
+    if (db_.isOpen() && statements_) {
+        Tracks tracks = tracks_;
+        if (db_.exec("BEGIN IMMEDIATE") == SQLITE_OK) {
+            if (endRun(tracks, std::nullopt) && db_.exec("COMMIT") == SQLITE_OK)
+                tracks_ = std::move(tracks);
+            else
+                rollback();
+        }
+    }
+    statements_.reset();
+    db_.close();
+}
+
+std::string LedgerStore::moveAside() {
+    statements_.reset();
+    db_.close();
+    tracks_.clear();
+    repaired_ = false;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &local);
+    std::string target = path_ + ".corrupt-" + stamp;
+    for (int n = 2; std::filesystem::exists(target); ++n)
+        target = path_ + ".corrupt-" + stamp + "-" + std::to_string(n);
+    if (std::rename(path_.c_str(), target.c_str()) != 0) {
+        error_ = "cannot move " + path_ + " aside: " + std::strerror(errno);
+        return {};
+    }
+    // The log and the index belong to the damaged file; a new file must not pick them up.
+    for (const char* companion : {"-wal", "-shm"}) {
+        const std::string from = path_ + companion;
+        if (std::filesystem::exists(from))
+            std::rename(from.c_str(), (target + companion).c_str());
+    }
+    return target;
+}
