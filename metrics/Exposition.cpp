@@ -1,0 +1,136 @@
+#include "metrics/Exposition.h"
+
+#include <string_view>
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view s) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80; // bounds of the second byte, which rule out overlong forms, surrogates and > U+10FFFF
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (s.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    return length;
+}
+
+// Writes `{host="...",address="..."` without the closing brace, so a histogram bucket can append its `le`.
+void OpenLabels(std::string& out, const SeriesSnapshot& s) {
+    out += "{host=\"";
+    out += EscapeLabelValue(s.host);
+    out += "\",address=\"";
+    out += EscapeLabelValue(s.address);
+    out += '"';
+}
+
+void Header(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+    out.append("# HELP ").append(name).append(" ").append(help).append("\n");
+    out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
+}
+
+void Sample(std::string& out, std::string_view name, const SeriesSnapshot& s, std::string_view value) {
+    out += name;
+    OpenLabels(out, s);
+    out.append("} ").append(value).append("\n");
+}
+
+} // namespace
+
+std::string EscapeLabelValue(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    while (!value.empty()) {
+        const std::size_t length = Utf8SequenceLength(value);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            value.remove_prefix(1);
+            continue;
+        }
+        if (value[0] == '\\')
+            out += "\\\\";
+        else if (value[0] == '"')
+            out += "\\\"";
+        else if (value[0] == '\n')
+            out += "\\n";
+        else
+            out.append(value.substr(0, length));
+        value.remove_prefix(length);
+    }
+    return out;
+}
+
+std::string MicrosAsSeconds(std::uint64_t micros) {
+    std::string out = std::to_string(micros / 1'000'000);
+    std::uint64_t fraction = micros % 1'000'000;
+    if (fraction == 0)
+        return out;
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, 6 - digits.size(), '0');
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return out + "." + digits;
+}
+
+std::string WriteExposition(const MetricsSnapshot& snapshot) {
+    std::string out;
+    out.reserve(512 + snapshot.series.size() * 2048);
+
+    Header(out, "ostrevo_build_info", "gauge", "Version of the running Ostrevo.");
+    out.append("ostrevo_build_info{version=\"").append(EscapeLabelValue(snapshot.version)).append("\"} 1\n");
+
+    Header(out, "ostrevo_probe_requests_total", "counter", "Echo requests sent since the process started.");
+    for (const SeriesSnapshot& s : snapshot.series)
+        Sample(out, "ostrevo_probe_requests_total", s, std::to_string(s.requests));
+
+    Header(out, "ostrevo_probe_lost_total", "counter", "Echo requests without a reply since the process started.");
+    for (const SeriesSnapshot& s : snapshot.series)
+        Sample(out, "ostrevo_probe_lost_total", s, std::to_string(s.lost));
+
+    Header(out, "ostrevo_probe_rtt_seconds", "histogram", "Round-trip times of the echo replies.");
+    for (const SeriesSnapshot& s : snapshot.series) {
+        std::uint64_t cumulative = 0;
+        for (std::size_t i = 0; i < kRttBucketCount; ++i) {
+            cumulative += s.rttBuckets[i];
+            out += "ostrevo_probe_rtt_seconds_bucket";
+            OpenLabels(out, s);
+            out += ",le=\"";
+            out += i < kRttBucketBoundsMicros.size() ? MicrosAsSeconds(kRttBucketBoundsMicros[i]) : "+Inf";
+            out.append("\"} ").append(std::to_string(cumulative)).append("\n");
+        }
+        Sample(out, "ostrevo_probe_rtt_seconds_sum", s, MicrosAsSeconds(s.rttSumMicros));
+        Sample(out, "ostrevo_probe_rtt_seconds_count", s, std::to_string(cumulative));
+    }
+
+    Header(out, "ostrevo_probe_last_rtt_seconds", "gauge", "Round-trip time of the latest echo reply.");
+    for (const SeriesSnapshot& s : snapshot.series)
+        if (s.lastRttMicros)
+            Sample(out, "ostrevo_probe_last_rtt_seconds", s, MicrosAsSeconds(*s.lastRttMicros));
+
+    Header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.");
+    for (const SeriesSnapshot& s : snapshot.series)
+        Sample(out, "ostrevo_host_status", s, std::to_string(static_cast<unsigned>(s.status)));
+    return out;
+}

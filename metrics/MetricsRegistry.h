@@ -1,0 +1,46 @@
+#pragma once
+
+#include "metrics/MetricsSnapshot.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The figures a scrape reports, fed by the probe worker once per probe and read by the server's threads.
+// Every call holds one mutex for a few increments only, so probing never waits on a scrape for long.
+//
+// Figures are kept per (host, address) pair and only ever grow while the process lives. The pair of the latest
+// call is the current target; when another pair becomes current, the previous one's status falls back to N/A,
+// since nothing judges it any more. At most kMaxSeries pairs are kept; the one unused longest goes first.
+class MetricsRegistry {
+public:
+    static constexpr std::size_t kMaxSeries = 16;
+
+    explicit MetricsRegistry(std::string version = OSTREVO_VERSION);
+
+    // One finished probe. It counts as answered when statusCode is 0 and a round-trip time is given;
+    // anything else is a loss.
+    void recordProbe(std::string_view host, std::string_view address, std::optional<std::chrono::microseconds> rtt,
+                     std::uint32_t statusCode);
+    void setHostStatus(std::string_view host, std::string_view address, StatusGauge status);
+
+    [[nodiscard]] MetricsSnapshot snapshot() const;
+
+private:
+    struct Series {
+        SeriesSnapshot figures;
+        std::uint64_t lastUse = 0;
+    };
+
+    Series& currentSeries(std::string_view host, std::string_view address);
+
+    const std::string version_;
+    mutable std::mutex mutex_;
+    std::vector<Series> series_; // in order of first use
+    std::size_t current_ = 0;    // index into series_, valid when series_ is not empty
+    std::uint64_t useClock_ = 0;
+};

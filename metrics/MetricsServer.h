@@ -1,0 +1,48 @@
+#pragma once
+
+#include "metrics/ListenSpec.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class MetricsRegistry;
+
+// Limits that keep a slow or hostile client from holding the server or its memory.
+struct MetricsServerLimits {
+    // Time for a whole exchange, from accepting the connection to the last byte of the answer. A client that
+    // trickles its request a byte at a time is cut off here, not kept alive by each byte.
+    std::chrono::milliseconds exchangeTimeout{5000};
+    std::size_t maxRequestHead = 8192; // request line and header lines together; larger gets 431
+    std::size_t maxPayload = 1024;     // a request body; larger gets 413
+    std::size_t threads = 4;           // exchanges served at once
+    std::size_t maxWaiting = 32;       // accepted connections waiting for a thread; more are closed at once
+};
+
+// Serves GET /metrics with the registry's figures on threads of its own; any other path gets 404, an unreadable
+// request 400. One request per connection. The registry must outlive the server.
+class MetricsServer {
+public:
+    explicit MetricsServer(const MetricsRegistry& registry, MetricsServerLimits limits = {});
+    ~MetricsServer();
+    MetricsServer(const MetricsServer&) = delete;
+    MetricsServer& operator=(const MetricsServer&) = delete;
+
+    // Binds and starts serving. False, with errorText() saying why, when the address cannot be bound.
+    [[nodiscard]] bool start(const ListenSpec& spec);
+    [[nodiscard]] const std::string& errorText() const { return error_; }
+    // The bound port (the chosen one after starting on port 0); 0 when not serving.
+    [[nodiscard]] std::uint16_t port() const { return port_; }
+    // Stops at once: exchanges in progress are cut off. Safe to call when not serving.
+    void stop();
+
+private:
+    class Impl;
+    const MetricsRegistry& registry_;
+    const MetricsServerLimits limits_;
+    std::unique_ptr<Impl> impl_;
+    std::string error_;
+    std::uint16_t port_ = 0;
+};

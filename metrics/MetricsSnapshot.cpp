@@ -1,0 +1,21 @@
+#include "metrics/MetricsSnapshot.h"
+
+std::ostream& operator<<(std::ostream& os, const SeriesSnapshot& s) {
+    os << "{host=\"" << s.host << "\" address=\"" << s.address << "\" requests=" << s.requests << " lost=" << s.lost
+       << " buckets=[";
+    for (std::size_t i = 0; i < s.rttBuckets.size(); ++i)
+        os << (i ? "," : "") << s.rttBuckets[i];
+    os << "] sumMicros=" << s.rttSumMicros << " last=";
+    if (s.lastRttMicros)
+        os << *s.lastRttMicros;
+    else
+        os << "none";
+    return os << " status=" << static_cast<unsigned>(s.status) << "}";
+}
+
+std::ostream& operator<<(std::ostream& os, const MetricsSnapshot& s) {
+    os << "version " << s.version;
+    for (const SeriesSnapshot& series : s.series)
+        os << "\n  " << series;
+    return os;
+}

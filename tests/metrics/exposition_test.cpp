@@ -1,0 +1,113 @@
+#include "metrics/Exposition.h"
+#include "metrics/MetricsRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using std::chrono::microseconds;
+
+TEST(Exposition, GoldenTextForOneTargetWithEscapedHostAndCumulativeBuckets) {
+    MetricsRegistry registry("2.2.2.58");
+    const std::string host = "a\"b\\c\nd";
+    registry.recordProbe(host, "127.0.0.1", microseconds(400), 0);
+    registry.recordProbe(host, "127.0.0.1", microseconds(500), 0); // on a bound: counted in that bucket
+    registry.recordProbe(host, "127.0.0.1", std::nullopt, 11010);
+    registry.recordProbe(host, "127.0.0.1", microseconds(2'001), 0);
+    registry.recordProbe(host, "127.0.0.1", microseconds(3'000'000), 0); // beyond the last bound: +Inf only
+    registry.recordProbe(host, "127.0.0.1", microseconds(7), 11003);     // an error reply is a loss
+    registry.setHostStatus(host, "127.0.0.1", StatusGauge::Bad);
+
+    // LABELS stands for the escaped labels of the one target.
+    std::string expected = R"(# HELP ostrevo_build_info Version of the running Ostrevo.
+# TYPE ostrevo_build_info gauge
+ostrevo_build_info{version="2.2.2.58"} 1
+# HELP ostrevo_probe_requests_total Echo requests sent since the process started.
+# TYPE ostrevo_probe_requests_total counter
+ostrevo_probe_requests_total{LABELS} 6
+# HELP ostrevo_probe_lost_total Echo requests without a reply since the process started.
+# TYPE ostrevo_probe_lost_total counter
+ostrevo_probe_lost_total{LABELS} 2
+# HELP ostrevo_probe_rtt_seconds Round-trip times of the echo replies.
+# TYPE ostrevo_probe_rtt_seconds histogram
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0005"} 2
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.001"} 2
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0025"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.005"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.01"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.025"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.05"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.1"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.25"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.5"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="1"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="2"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="+Inf"} 4
+ostrevo_probe_rtt_seconds_sum{LABELS} 3.002901
+ostrevo_probe_rtt_seconds_count{LABELS} 4
+# HELP ostrevo_probe_last_rtt_seconds Round-trip time of the latest echo reply.
+# TYPE ostrevo_probe_last_rtt_seconds gauge
+ostrevo_probe_last_rtt_seconds{LABELS} 3
+# HELP ostrevo_host_status Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.
+# TYPE ostrevo_host_status gauge
+ostrevo_host_status{LABELS} 3
+)";
+    const std::string labels = R"(host="a\"b\\c\nd",address="127.0.0.1")";
+    for (std::size_t at; (at = expected.find("LABELS")) != std::string::npos;)
+        expected.replace(at, 6, labels);
+    EXPECT_EQ(WriteExposition(registry.snapshot()), expected);
+}
+
+TEST(Exposition, LabelValuesAreEscapedAndInvalidUtf8Replaced) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"plain.example", "plain.example"},
+        {"back\\slash \"quoted\"\nline", "back\\\\slash \\\"quoted\\\"\\nline"},
+        {"tab\tand\rcr", "tab\tand\rcr"},
+        {"h\xC3\xA9te \xE2\x82\xAC \xF0\x9F\x98\x80", "h\xC3\xA9te \xE2\x82\xAC \xF0\x9F\x98\x80"}, // kept as they are
+        {"bad\xFFz", "bad\xEF\xBF\xBDz"},
+        {"cut\xC3", "cut\xEF\xBF\xBD"},                                 // sequence cut short at the end
+        {"over\xC0\xAF", "over\xEF\xBF\xBD\xEF\xBF\xBD"},               // overlong '/'
+        {"sur\xED\xA0\x80", "sur\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // UTF-16 surrogate
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(EscapeLabelValue(c.in), c.out) << c.in;
+}
+
+TEST(Registry, AnotherTargetKeepsTheFirstOnesCountersAndClearsItsStatus) {
+    MetricsRegistry registry("v");
+    registry.recordProbe("one", "127.0.0.1", microseconds(100), 0);
+    registry.setHostStatus("one", "127.0.0.1", StatusGauge::Good);
+    registry.recordProbe("one", "127.0.0.2", std::nullopt, 11010); // the name now resolves elsewhere
+    registry.setHostStatus("one", "127.0.0.2", StatusGauge::Average);
+
+    const MetricsSnapshot snap = registry.snapshot();
+    ASSERT_EQ(snap.series.size(), 2u);
+    EXPECT_EQ(snap.series[0].requests, 1u);
+    EXPECT_EQ(snap.series[0].status, StatusGauge::NA);
+    EXPECT_EQ(snap.series[0].lastRttMicros, 100u);
+    EXPECT_EQ(snap.series[1].lost, 1u);
+    EXPECT_EQ(snap.series[1].status, StatusGauge::Average);
+    EXPECT_FALSE(snap.series[1].lastRttMicros.has_value());
+}
+
+TEST(Registry, KeepsABoundedNumberOfTargetsDroppingTheLongestUnused) {
+    MetricsRegistry registry("v");
+    registry.recordProbe("first", "127.0.0.1", std::nullopt, 1);
+    for (std::size_t i = 0; i < MetricsRegistry::kMaxSeries; ++i) {
+        registry.recordProbe("host" + std::to_string(i), "127.0.0.1", std::nullopt, 1);
+        if (i == 0)
+            registry.recordProbe("first", "127.0.0.1", std::nullopt, 1); // used again: not the oldest any more
+    }
+    const MetricsSnapshot snap = registry.snapshot();
+    ASSERT_EQ(snap.series.size(), MetricsRegistry::kMaxSeries);
+    EXPECT_EQ(snap.series[0].host, "first");
+    EXPECT_EQ(snap.series[0].requests, 2u);
+    for (const SeriesSnapshot& s : snap.series)
+        EXPECT_NE(s.host, "host0");
+}
+
+} // namespace
