@@ -150,7 +150,7 @@ std::string EventLog::formRecord(HostStatus status, const std::string& text) con
 }
 
 void EventLog::writeRecord(HostStatus status, const std::string& text) {
-    if (settings_.logLevel == 0)
+    if (settings_.logLevel == LogLevel::Off)
         return;
     if (!appendRecord(formRecord(status, text)))
         fail("Can't write to Log file. Logging disabled.");
@@ -158,6 +158,6 @@ void EventLog::writeRecord(HostStatus status, const std::string& text) {
 
 void EventLog::fail(const char* text) {
     // Logging is off before the box appears, so records arriving while it is open are dropped quietly.
-    settings_.logLevel = 0;
+    settings_.logLevel = LogLevel::Off;
     messages_.showError(text, kCaption);
 }

@@ -174,13 +174,13 @@ void MainWindow::initialize() {
     setWindowIcon(StatusIcons::large(HostStatus::NA));
 
     loadSettings(settings_, [this] {
-        if (settings_.logLevel != 0)
+        if (settings_.logLevel != LogLevel::Off)
             eventLog_->openLogFile();
     });
     StartRequests requests;
     if (hadArguments_) {
         applyCommandLine(settings_, services_.arguments, requests);
-        if (settings_.logLevel != 0)
+        if (settings_.logLevel != LogLevel::Off)
             eventLog_->openLogFile();
     }
     if (!settings_.host.empty())

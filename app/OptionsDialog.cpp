@@ -77,9 +77,9 @@ void OptionsDialog::fill() {
     ui_->bufferEdit->setText(QString::number(s.buffer));
     ui_->intervalEdit->setText(QString::number(s.interval / 1000));
 
-    if (s.analysisMode == 1)
+    if (s.analysisMode == AnalysisMode::Percent)
         ui_->percentRadio->setChecked(true);
-    else if (s.analysisMode == 2)
+    else if (s.analysisMode == AnalysisMode::Time)
         ui_->timeRadio->setChecked(true);
     else
         ui_->triesRadio->setChecked(true);
@@ -91,7 +91,7 @@ void OptionsDialog::fill() {
     ui_->minTimeEdit->setText(number(s.minTime));
     ui_->maxTimeEdit->setText(number(s.maxTime));
 
-    ui_->logLevelSlider->setValue(s.logLevel);
+    ui_->logLevelSlider->setValue(static_cast<int>(s.logLevel));
     ui_->logAppendCheck->setChecked(s.logAppend);
     ui_->logFileEdit->setText(QString::fromStdString(s.logFileName));
     showLogLevel();
@@ -125,7 +125,9 @@ void OptionsDialog::apply(const Hooks& hooks) {
 
     s.buffer = bufferFromText(text(ui_->bufferEdit));
     s.interval = intervalFromText(text(ui_->intervalEdit));
-    s.analysisMode = ui_->triesRadio->isChecked() ? 0 : (ui_->percentRadio->isChecked() ? 1 : 2);
+    s.analysisMode = ui_->triesRadio->isChecked()     ? AnalysisMode::Tries
+                     : ui_->percentRadio->isChecked() ? AnalysisMode::Percent
+                                                      : AnalysisMode::Time;
     s.tries = triesFromText(text(ui_->triesEdit));
     s.minPercent = percentFromText(text(ui_->minPercentEdit), 5);
     s.maxPercent = percentFromText(text(ui_->maxPercentEdit), 45);
@@ -134,10 +136,10 @@ void OptionsDialog::apply(const Hooks& hooks) {
     s.maxTime = timeFromText(text(ui_->maxTimeEdit), 500);
     orderTimes(s);
 
-    s.logLevel = static_cast<std::uint8_t>(ui_->logLevelSlider->value());
+    s.logLevel = clampLogLevel(static_cast<std::uint8_t>(ui_->logLevelSlider->value()));
     s.logAppend = ui_->logAppendCheck->isChecked();
     s.logFileName = text(ui_->logFileEdit);
-    if (s.logLevel != 0 && hooks.openLogFile)
+    if (s.logLevel != LogLevel::Off && hooks.openLogFile)
         hooks.openLogFile();
 
     s.startSound = text(ui_->startSoundEdit);

@@ -26,7 +26,7 @@ public:
 double microsecondsPerRecord(const std::string& path) {
     Settings settings;
     settings.host = "router.lan";
-    settings.logLevel = 2;
+    settings.logLevel = LogLevel::EveryRequest;
     settings.logAppend = true;
     settings.logFileName = path;
     SilentMessages messages;

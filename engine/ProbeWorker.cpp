@@ -175,7 +175,7 @@ void ProbeWorker::probeCycle() {
 
     analysis_.analyse(ring_, replyArea_, statusLine_);
 
-    if (settings_.logLevel.load() == 2)
+    if (settings_.logLevel == LogLevel::EveryRequest)
         window_.postLog(state_.currentStatus.load(), statusLine_);
 }
 

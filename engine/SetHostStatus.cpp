@@ -4,6 +4,6 @@ void setHostStatus(AppState& state, const Settings& settings, WindowPort& window
                    const std::string& statusLine) {
     state.currentStatus.store(status);
     window.showStatusIcon(status);
-    if (state.running.load() && settings.logLevel.load() == 1)
+    if (state.running.load() && settings.logLevel == LogLevel::StatusChanges)
         window.postLog(status, statusLine);
 }

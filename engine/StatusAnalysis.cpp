@@ -10,8 +10,6 @@
 
 namespace {
 
-enum class Mode : std::uint8_t { ByTries = 0, ByLossPercent = 1, ByAverageTime = 2 };
-
 [[nodiscard]] bool isGood(std::int32_t slot) {
     return slot >= 0;
 }
@@ -31,14 +29,14 @@ void StatusAnalysis::clearEdges() {
 
 void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine) {
     const Context ctx{area, statusLine};
-    switch (static_cast<Mode>(settings_.analysisMode)) {
-    case Mode::ByTries:
+    switch (settings_.analysisMode) {
+    case AnalysisMode::Tries:
         byTries(ring, ctx);
         break;
-    case Mode::ByLossPercent:
+    case AnalysisMode::Percent:
         byLossPercent(ring, ctx);
         break;
-    case Mode::ByAverageTime:
+    case AnalysisMode::Time:
         byAverageTime(ring, ctx);
         break;
     }

@@ -62,7 +62,7 @@ void applyOne(Settings& s, const std::string& typed, StartRequests& requests) {
     else if (contains(arg, "/i"))
         s.interval = intervalFromSeconds(static_cast<std::uint32_t>(numericOption(arg, s.interval / 1000)));
     else if (contains(arg, "/a"))
-        s.analysisMode = clampAnalysisMode(lowByte(numericOption(arg, s.analysisMode)));
+        s.analysisMode = clampAnalysisMode(lowByte(numericOption(arg, static_cast<std::int32_t>(s.analysisMode))));
     else if (contains(arg, "/tries"))
         s.tries = clampTries(lowByte(numericOption(arg, s.tries)));
     else if (contains(arg, "/minp"))
@@ -74,7 +74,8 @@ void applyOne(Settings& s, const std::string& typed, StartRequests& requests) {
     else if (contains(arg, "/maxt"))
         s.maxTime = static_cast<std::uint32_t>(numericOption(arg, asCurrent(s.maxTime)));
     else if (contains(arg, "/logl"))
-        s.logLevel = lowByte(numericOption(arg, s.logLevel)); // clamped once all arguments are read
+        s.logLevel = static_cast<LogLevel>( // clamped once all arguments are read
+            lowByte(numericOption(arg, static_cast<std::int32_t>(s.logLevel))));
     else if (contains(arg, "/loga"))
         s.logAppend = booleanOption(arg, s.logAppend);
     else if (contains(arg, "/logf"))
@@ -120,7 +121,7 @@ void applyCommandLine(Settings& s, const std::vector<std::string>& args, StartRe
         applyOne(s, arg, requests);
     orderPercents(s);
     orderTimes(s);
-    s.logLevel = clampLogLevel(s.logLevel);
+    s.logLevel = clampLogLevel(static_cast<std::uint8_t>(s.logLevel));
 }
 
 std::optional<std::string> informationalOption(const std::vector<std::string>& args) {

@@ -1,29 +1,21 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 
-// A one-byte field that the window thread may lower while the worker reads it (logging switching itself
-// off). Copyable so that Settings stays a value type; loads and stores are relaxed atomics.
-class SharedByte {
-public:
-    constexpr SharedByte(std::uint8_t v = 0) noexcept : value_(v) {}
-    SharedByte(const SharedByte& other) noexcept : value_(other.load()) {}
-    SharedByte& operator=(const SharedByte& other) noexcept {
-        store(other.load());
-        return *this;
-    }
-    SharedByte& operator=(std::uint8_t v) noexcept {
-        store(v);
-        return *this;
-    }
-    operator std::uint8_t() const noexcept { return load(); }
-    [[nodiscard]] std::uint8_t load() const noexcept { return value_.load(std::memory_order_relaxed); }
-    void store(std::uint8_t v) noexcept { value_.store(v, std::memory_order_relaxed); }
+// How the host status is derived from the recent outcomes; the numbers are the stored values.
+enum class AnalysisMode : std::uint8_t {
+    Tries = 0,   // a number of equal results in a row
+    Percent = 1, // the percentage of losses
+    Time = 2,    // the average round-trip time
+};
 
-private:
-    std::atomic<std::uint8_t> value_;
+// What the event log records; the numbers are the stored values.
+enum class LogLevel : std::uint8_t {
+    Off = 0,
+    StatusChanges = 1,
+    EveryRequest = 2,
 };
 
 // Every choice of the user. Texts are 8-bit strings as typed; interval is in milliseconds.
@@ -33,13 +25,13 @@ struct Settings {
     bool resolveIp = false;
     std::int32_t interval = 10000;
     std::int32_t buffer = 32;
-    std::uint8_t analysisMode = 0;
+    AnalysisMode analysisMode = AnalysisMode::Tries;
     std::uint8_t tries = 3;
     std::uint8_t minPercent = 5;
     std::uint8_t maxPercent = 45;
     std::uint32_t minTime = 100;
     std::uint32_t maxTime = 500;
-    SharedByte logLevel = 0;
+    LogLevel logLevel = LogLevel::Off;
     bool logAppend = false;
     std::string logFileName;
     std::string startSound;
@@ -48,7 +40,9 @@ struct Settings {
     std::int32_t appMode = 1;
     std::string appParams;
 
-    bool operator==(const Settings& o) const;
+    bool operator==(const Settings& o) const = default;
 };
 
 void PrintTo(const Settings& s, std::ostream* os);
+void PrintTo(AnalysisMode mode, std::ostream* os);
+void PrintTo(LogLevel level, std::ostream* os);

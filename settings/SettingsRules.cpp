@@ -126,11 +126,11 @@ std::uint8_t clampTries(std::uint8_t low) {
 std::uint8_t clampPercent(std::uint8_t low) {
     return low > 100 ? 100 : low;
 }
-std::uint8_t clampLogLevel(std::uint8_t low) {
-    return low > 2 ? 2 : low;
+LogLevel clampLogLevel(std::uint8_t low) {
+    return low > 2 ? LogLevel::EveryRequest : static_cast<LogLevel>(low);
 }
-std::uint8_t clampAnalysisMode(std::uint8_t low) {
-    return low > 2 ? 0 : low;
+AnalysisMode clampAnalysisMode(std::uint8_t low) {
+    return low > 2 ? AnalysisMode::Tries : static_cast<AnalysisMode>(low);
 }
 std::int32_t clampAppMode(std::int32_t mode) {
     return (mode == 1 || mode == 3 || mode == 7) ? mode : 1;
@@ -145,7 +145,7 @@ std::int32_t intervalFromText(std::string_view text) {
 }
 
 // The store takes the low byte of the signed number, without an absolute value: -1 reads as 255, then 0.
-std::uint8_t analysisModeFromText(std::string_view text) {
+AnalysisMode analysisModeFromText(std::string_view text) {
     return clampAnalysisMode(lowByte(parseNumber(text, 0)));
 }
 
@@ -161,7 +161,7 @@ std::uint32_t timeFromText(std::string_view text, std::int32_t def) {
     return magnitude(parseNumber(text, def));
 }
 
-std::uint8_t logLevelFromText(std::string_view text) {
+LogLevel logLevelFromText(std::string_view text) {
     return clampLogLevel(lowByte(magnitude(parseNumber(text, 0))));
 }
 

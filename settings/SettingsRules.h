@@ -35,18 +35,18 @@ namespace SettingsRules {
 // Store rules (also used by the options dialog, which applies the same ones).
 [[nodiscard]] std::int32_t bufferFromText(std::string_view text);
 [[nodiscard]] std::int32_t intervalFromText(std::string_view text);
-[[nodiscard]] std::uint8_t analysisModeFromText(std::string_view text);
+[[nodiscard]] AnalysisMode analysisModeFromText(std::string_view text);
 [[nodiscard]] std::uint8_t triesFromText(std::string_view text);
 [[nodiscard]] std::uint8_t percentFromText(std::string_view text, std::int32_t def);
 [[nodiscard]] std::uint32_t timeFromText(std::string_view text, std::int32_t def);
-[[nodiscard]] std::uint8_t logLevelFromText(std::string_view text);
+[[nodiscard]] LogLevel logLevelFromText(std::string_view text);
 [[nodiscard]] std::int32_t appModeFromText(std::string_view text);
 
 // Clamps applied to a parsed number.
 [[nodiscard]] std::uint8_t clampTries(std::uint8_t low);
 [[nodiscard]] std::uint8_t clampPercent(std::uint8_t low);
-[[nodiscard]] std::uint8_t clampLogLevel(std::uint8_t low);
-[[nodiscard]] std::uint8_t clampAnalysisMode(std::uint8_t low);
+[[nodiscard]] LogLevel clampLogLevel(std::uint8_t low);
+[[nodiscard]] AnalysisMode clampAnalysisMode(std::uint8_t low);
 [[nodiscard]] std::int32_t clampAppMode(std::int32_t mode);
 
 // Pair rules: the smaller value first.

@@ -53,13 +53,13 @@ void saveSettings(const Settings& s) {
     write("ResolveIP", writeBoolean(s.resolveIp));
     write("Buffer", writeNumber(static_cast<std::uint32_t>(s.buffer)));
     write("Interval", writeInterval(s.interval));
-    write("AnalizeMode", writeNumber(s.analysisMode));
+    write("AnalizeMode", writeNumber(static_cast<std::uint32_t>(s.analysisMode)));
     write("Tries", writeNumber(s.tries));
     write("MinPercent", writeNumber(s.minPercent));
     write("MaxPercent", writeNumber(s.maxPercent));
     write("MinTime", writeNumber(s.minTime));
     write("MaxTime", writeNumber(s.maxTime));
-    write("LogLevel", writeNumber(s.logLevel.load()));
+    write("LogLevel", writeNumber(static_cast<std::uint32_t>(s.logLevel)));
     write("LogAppend", writeBoolean(s.logAppend));
     write("LogFileName", s.logFileName);
     write("SndStart", s.startSound);

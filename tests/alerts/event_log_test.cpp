@@ -39,10 +39,10 @@ class EventLogTest : public ::testing::Test {
 protected:
     EventLogTest() {
         settings.host = "router.lan";
-        settings.logLevel = 2;
+        settings.logLevel = LogLevel::EveryRequest;
         settings.logAppend = true;
         settings.logFileName = path;
-        messages.onShow = [this] { levelWhenShown.push_back(settings.logLevel); };
+        messages.onShow = [this] { levelWhenShown.push_back(static_cast<int>(settings.logLevel)); };
     }
 
     EventLog makeLog(QLocale locale = QLocale(QStringLiteral("en_US"))) {
@@ -157,7 +157,7 @@ TEST_F(EventLogTest, TimeFormatWithoutZone) {
 TEST_F(EventLogTest, LevelZeroWritesNothing) {
     EventLog log = makeLog();
     log.openLogFile();
-    settings.logLevel = 0;
+    settings.logLevel = LogLevel::Off;
     log.writeRecord(HostStatus::Good, "a");
     EXPECT_EQ(readFile(path), kHeader);
     EXPECT_TRUE(messages.errors().empty());
@@ -169,12 +169,12 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
         for (const bool append : {true, false}) {
             settings.logFileName = name;
             settings.logAppend = append;
-            settings.logLevel = 1;
+            settings.logLevel = LogLevel::StatusChanges;
             RecordingMessagePort port;
             EventLog log(settings, port);
             log.openLogFile();
             EXPECT_FALSE(log.isOpen()) << name;
-            EXPECT_EQ(settings.logLevel, 0) << name;
+            EXPECT_EQ(settings.logLevel, LogLevel::Off) << name;
             EXPECT_EQ(port.errors(), std::vector<ShownError>{kOpenError}) << name;
             log.writeRecord(HostStatus::Good, "dropped");
             EXPECT_EQ(port.errors().size(), 1u) << "no second box";
@@ -190,7 +190,7 @@ TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
     EXPECT_EQ(levelWhenShown, std::vector<int>{0}) << "logging is off before the box shows";
 
-    settings.logLevel = 2;
+    settings.logLevel = LogLevel::EveryRequest;
     log.openLogFile();
     log.release();
     log.writeRecord(HostStatus::Good, "after release");
@@ -207,7 +207,7 @@ TEST_F(EventLogTest, DeviceThatIsFull) {
     ASSERT_TRUE(log.isOpen());
     log.writeRecord(HostStatus::Good, "lost");
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
-    EXPECT_EQ(settings.logLevel, 0);
+    EXPECT_EQ(settings.logLevel, LogLevel::Off);
 }
 
 // A full disk in the middle of a record: the record is taken back whole, earlier records stay.
@@ -236,7 +236,7 @@ TEST_F(EventLogTest, ShortWriteLeavesEarlierRecordsIntact) {
     }
     log.writeRecord(HostStatus::Bad, std::string(6000, 'x'));
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
-    EXPECT_EQ(settings.logLevel, 0);
+    EXPECT_EQ(settings.logLevel, LogLevel::Off);
     const std::string after = readFile(settings.logFileName);
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);

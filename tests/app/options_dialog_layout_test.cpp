@@ -87,7 +87,7 @@ TEST_F(OptionsDialogLayoutTest, Screenshots) {
     Settings settings;
     settings.host = "gateway.example";
     settings.recentList = "gateway.example\r\n127.0.0.1\r\n";
-    settings.logLevel = 1;
+    settings.logLevel = LogLevel::StatusChanges;
     settings.logFileName = "/home/user/ostrevo.log";
     settings.appParams = "--host %address% --status %status%";
     OptionsDialog dlg(nullptr, settings);

@@ -109,9 +109,9 @@ TEST_F(OptionsDialogTest, OpeningShowsEverySetting) {
     settings.resolveIp = true;
     settings.interval = 7000;
     settings.buffer = 64;
-    settings.analysisMode = 2;
+    settings.analysisMode = AnalysisMode::Time;
     settings.minTime = 4000000000u;
-    settings.logLevel = 1;
+    settings.logLevel = LogLevel::StatusChanges;
     settings.logFileName = "/tmp/x.log";
     settings.appMode = 7;
     settings.appParams = "%status%";
@@ -269,14 +269,14 @@ TEST_F(OptionsDialogTest, LoggingLevelAndHooks) {
         ui.get<QLineEdit>("logFileEdit")->setText(QStringLiteral("/var/tmp/ping.log"));
         ui.get<QCheckBox>("logAppendCheck")->setChecked(true);
     });
-    EXPECT_EQ(settings.logLevel, 0);
+    EXPECT_EQ(settings.logLevel, LogLevel::Off);
     EXPECT_EQ(settings.logFileName, "/var/tmp/ping.log");
     EXPECT_TRUE(settings.logAppend);
     EXPECT_EQ(off.openLog, 0);
     EXPECT_EQ(off.trayTip, 1);
 
     HookCalls on = pressOk([](Controls& ui) { ui.get<QSlider>("logLevelSlider")->setValue(2); });
-    EXPECT_EQ(settings.logLevel, 2);
+    EXPECT_EQ(settings.logLevel, LogLevel::EveryRequest);
     EXPECT_EQ(on.openLog, 1);
     EXPECT_EQ(on.trayTip, 1);
 }

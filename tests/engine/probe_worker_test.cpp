@@ -95,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProbeWorker, EachCycleWritesItsLabelsInOrder) {
     WorkerHarness h;
-    h.settings.analysisMode = 3; // keep the analysis out of this record
+    h.settings.analysisMode = static_cast<AnalysisMode>(3); // keep the analysis out of this record
     ASSERT_TRUE(h.runScript({EchoOutcome::good(14, 32, 57), lost(),
                              EchoOutcome::errorReply(11003, address("192.0.2.1")), EchoOutcome::failure(87)}));
     const std::vector<WindowEvent> expected = {
@@ -195,7 +195,7 @@ TEST(ProbeWorker, EachRunStartsWithClearEdgesCountersAndRing) {
 TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
     WorkerHarness h;
     h.settings.tries = 1;
-    h.settings.logLevel = 1;
+    h.settings.logLevel = LogLevel::StatusChanges;
     ASSERT_TRUE(h.runAndStop({good(3), good(4), lost()}));
     EXPECT_EQ(
         h.window.eventsOf(Kind::Log),
@@ -204,7 +204,7 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
         << "one record per change, none for the return to N/A";
 
     h.window.clear();
-    h.settings.logLevel = 2;
+    h.settings.logLevel = LogLevel::EveryRequest;
     ASSERT_TRUE(h.runAndStop({good(3), lost(), lost()}));
     EXPECT_EQ(
         h.window.eventsOf(Kind::Log),
@@ -213,7 +213,7 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
                                   WindowEvent::log(HostStatus::Bad, "Request Timed Out")}));
 
     h.window.clear();
-    h.settings.logLevel = 0;
+    h.settings.logLevel = LogLevel::Off;
     ASSERT_TRUE(h.runAndStop({good(3), lost()}));
     EXPECT_TRUE(h.window.eventsOf(Kind::Log).empty());
 }

@@ -62,7 +62,7 @@ struct TriesCase {
 class ByTries : public AnalysisFixture, public ::testing::WithParamInterface<TriesCase> {};
 
 TEST_P(ByTries, FollowsTheWindowOfTheLastTriesOutcomes) {
-    settings.analysisMode = 0;
+    settings.analysisMode = AnalysisMode::Tries;
     settings.tries = GetParam().tries;
     EXPECT_EQ(run(GetParam().outcomes), GetParam().statuses);
     EXPECT_EQ(alerts.alerts(), GetParam().alerts);
@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         TriesCase{128, std::string(128, 'g'), std::string(127, 'N') + "G", {}}));
 
 TEST_F(AnalysisFixture, ByTriesRewindsTheIndexAfterTriesSlots) {
-    settings.analysisMode = 0;
+    settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 3;
     run("ggg");
     EXPECT_EQ(ring.index, 0);
@@ -98,7 +98,7 @@ TEST_F(AnalysisFixture, ByTriesRewindsTheIndexAfterTriesSlots) {
 }
 
 TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
-    settings.analysisMode = 1;
+    settings.analysisMode = AnalysisMode::Percent;
     settings.minPercent = 5;
     settings.maxPercent = 45;
     // One failure among 20, 21, 22 and 23 filled slots: 5, 4.76, 4.55, 4.35 percent.
@@ -110,7 +110,7 @@ TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
 }
 
 TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
-    settings.analysisMode = 1;
+    settings.analysisMode = AnalysisMode::Percent;
     EXPECT_EQ(run("g"), "G");
     newRun();
     EXPECT_EQ(run("f"), "B");
@@ -118,7 +118,7 @@ TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
 }
 
 TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
-    settings.analysisMode = 1;
+    settings.analysisMode = AnalysisMode::Percent;
     settings.minPercent = 40;
     settings.maxPercent = 45;
     // 0 %, 50 %, 33 %, 50 %: no Average between the extremes, and every reversal after the first alerts.
@@ -127,7 +127,7 @@ TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
 }
 
 TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
-    settings.analysisMode = 2;
+    settings.analysisMode = AnalysisMode::Time;
     settings.minTime = 100;
     settings.maxTime = 500;
     EXPECT_EQ(run("f", 20), "B");
@@ -137,7 +137,7 @@ TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
 }
 
 TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
-    settings.analysisMode = 2;
+    settings.analysisMode = AnalysisMode::Time;
     settings.minTime = 100;
     settings.maxTime = 500;
     // 20 ms alone is Good; with one failure (2020 / 2) Bad; 22 more replies average 2460 / 24 = 102.5,
@@ -153,12 +153,12 @@ TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
 
 TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
     struct Case {
-        std::uint8_t mode;
+        AnalysisMode mode;
         std::uint8_t minPercent;
         std::uint32_t minTime;
     };
     // A failure then 127 fast replies: 0.78 % rounds to 1 % (not below 1); (2000 + 127*50)/128 = 65 ms.
-    for (const Case& c : {Case{1, 1, 0}, Case{2, 0, 60}}) {
+    for (const Case& c : {Case{AnalysisMode::Percent, 1, 0}, Case{AnalysisMode::Time, 0, 60}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         settings.analysisMode = c.mode;
         settings.minPercent = c.minPercent;
@@ -175,16 +175,16 @@ TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
 }
 
 TEST_F(AnalysisFixture, UnknownModeLeavesTheStatusAlone) {
-    settings.analysisMode = 3;
+    settings.analysisMode = static_cast<AnalysisMode>(3);
     state.currentStatus = HostStatus::Average;
     EXPECT_EQ(run("ffffggg"), "AAAAAAA");
     EXPECT_TRUE(window.events().empty());
 }
 
 TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
-    settings.analysisMode = 0;
+    settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 1;
-    settings.logLevel = 1;
+    settings.logLevel = LogLevel::StatusChanges;
     state.running = true;
     run("ggfg");
     state.running = false; // the window clears Running before it resets the status
@@ -197,14 +197,14 @@ TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     EXPECT_EQ(window.events(), expected);
 
     window.clear();
-    settings.logLevel = 2;
+    settings.logLevel = LogLevel::EveryRequest;
     state.running = true;
     setHostStatus(state, settings, window, HostStatus::Bad, "x");
     EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
 }
 
 TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
-    settings.analysisMode = 0;
+    settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 1;
     run("g");
     EXPECT_TRUE(analysis.wasUp());

@@ -122,8 +122,8 @@ TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpWhenItsPauseEnds) {
     // Run control marks the run as running only after it has posted the start; the first status change of
     // the run must still find it marked, or its level 1 log record is lost.
     WorkerHarness h;
-    h.settings.analysisMode = 1; // the first outcome decides
-    h.settings.logLevel = 1;
+    h.settings.analysisMode = AnalysisMode::Percent; // the first outcome decides
+    h.settings.logLevel = LogLevel::StatusChanges;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     h.state.running = false;
@@ -188,7 +188,7 @@ TEST(WorkerLifecycle, AFailedOpenAnswersAndALaterStartTriesAgain) {
 
 TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
     WorkerHarness h;
-    h.settings.logLevel = 2;
+    h.settings.logLevel = LogLevel::EveryRequest;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     worker.post(WorkerMessage::PingStart);
@@ -205,7 +205,7 @@ TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
     for (std::thread& t : posters)
         t.join();
     // The log level may drop while the worker reads it (the log file failed).
-    h.settings.logLevel = 0;
+    h.settings.logLevel = LogLevel::Off;
     worker.post(WorkerMessage::PingStop);
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     EXPECT_TRUE(h.quit());

@@ -55,14 +55,14 @@ const Case kCases[] = {
     {"IntervalGarbageKeeps", {"/i=soon"}, nullptr},
     {"IntervalTooLargeClamps", {"/i=9999999"}, [](Settings& s) { s.interval = 2147483000; }},
     {"IntervalMinInt", {"/i=-2147483648"}, [](Settings& s) { s.interval = 2147483000; }},
-    {"AnalizeModeNegativeOne", {"/a=-1"}, [](Settings& s) { s.analysisMode = 1; }},
-    {"AnalizeModeThreeIsZero", {"/a=3"}, [](Settings& s) { s.analysisMode = 0; }},
-    {"AnalizeModeWithoutValueKeeps", {"/a=2", "/a"}, [](Settings& s) { s.analysisMode = 2; }},
+    {"AnalizeModeNegativeOne", {"/a=-1"}, [](Settings& s) { s.analysisMode = AnalysisMode::Percent; }},
+    {"AnalizeModeThreeIsZero", {"/a=3"}, [](Settings& s) { s.analysisMode = AnalysisMode::Tries; }},
+    {"AnalizeModeWithoutValueKeeps", {"/a=2", "/a"}, [](Settings& s) { s.analysisMode = AnalysisMode::Time; }},
     {"TriesZero", {"/tries=0"}, [](Settings& s) { s.tries = 1; }},
     {"TriesThreeHundred", {"/tries=300"}, [](Settings& s) { s.tries = 44; }},
     {"TriesTwoHundred", {"/tries=200"}, [](Settings& s) { s.tries = 128; }},
-    {"LogLevelThree", {"/logl=3"}, [](Settings& s) { s.logLevel = 2; }},
-    {"LogLevel256", {"/logl=1", "/logl=256"}, [](Settings& s) { s.logLevel = 0; }},
+    {"LogLevelThree", {"/logl=3"}, [](Settings& s) { s.logLevel = LogLevel::EveryRequest; }},
+    {"LogLevel256", {"/logl=1", "/logl=256"}, [](Settings& s) { s.logLevel = LogLevel::Off; }},
     {"PercentsSwapAfterScan",
      {"/minp=60", "/maxp=40"},
      [](Settings& s) {
@@ -117,16 +117,16 @@ TEST(applyCommandLine, FixUpsRunOnlyWhenThereAreArguments) {
     Settings s;
     s.minPercent = 90; // as the options dialog could never leave it, to see whether anything reorders
     s.maxPercent = 10;
-    s.logLevel = 9;
+    s.logLevel = static_cast<LogLevel>(9);
     StartRequests requests;
     applyCommandLine(s, {}, requests);
     EXPECT_EQ(s.minPercent, 90);
-    EXPECT_EQ(s.logLevel.load(), 9);
+    EXPECT_EQ(s.logLevel, static_cast<LogLevel>(9));
 
     applyCommandLine(s, {"host"}, requests);
     EXPECT_EQ(s.minPercent, 10);
     EXPECT_EQ(s.maxPercent, 90);
-    EXPECT_EQ(s.logLevel.load(), 2);
+    EXPECT_EQ(s.logLevel, LogLevel::EveryRequest);
 }
 
 TEST(applyCommandLine, NumericOptionsDefaultToTheCurrentValue) {

@@ -138,11 +138,11 @@ TEST(StoreRules, ByteSizedFields) {
 
     const FieldCase<int> modes[] = {{"-1", 0}, {"258", 2}, {"2", 2}, {"3", 0}, {"", 0}, {"1", 1}, {"-254", 2}};
     for (const auto& c : modes)
-        EXPECT_EQ(analysisModeFromText(c.text), c.expected) << "AnalizeMode " << c.text;
+        EXPECT_EQ(static_cast<int>(analysisModeFromText(c.text)), c.expected) << "AnalizeMode " << c.text;
 
     const FieldCase<int> levels[] = {{"7", 2}, {"-1", 1}, {"1", 1}, {"256", 0}, {"", 0}, {"yes", 0}};
     for (const auto& c : levels)
-        EXPECT_EQ(logLevelFromText(c.text), c.expected) << "LogLevel " << c.text;
+        EXPECT_EQ(static_cast<int>(logLevelFromText(c.text)), c.expected) << "LogLevel " << c.text;
 }
 
 TEST(StoreRules, TimesAndAppMode) {

@@ -83,13 +83,13 @@ protected:
         s.resolveIp = true;
         s.interval = 30000;
         s.buffer = 100000;
-        s.analysisMode = 2;
+        s.analysisMode = AnalysisMode::Time;
         s.tries = 128;
         s.minPercent = 0;
         s.maxPercent = 100;
         s.minTime = 7;
         s.maxTime = 2147483647;
-        s.logLevel = 2;
+        s.logLevel = LogLevel::EveryRequest;
         s.logAppend = true;
         s.logFileName = "/var/tmp/ostrevo, \"the log\"; v2.log";
         s.startSound = "/usr/share/sounds/up.wav";
@@ -264,7 +264,7 @@ TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
     }
     writeFile(binary);
     Settings s = loadedSettings();
-    EXPECT_LE(s.analysisMode, 2);
+    EXPECT_LE(static_cast<int>(s.analysisMode), 2);
     EXPECT_GE(s.interval, 1000);
 }
 
@@ -307,7 +307,7 @@ TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {
     int calls = 0;
     loadSettings(s, [&] {
         ++calls;
-        EXPECT_EQ(s.logLevel.load(), 2);
+        EXPECT_EQ(s.logLevel, LogLevel::EveryRequest);
         EXPECT_TRUE(s.logAppend);
         EXPECT_EQ(s.logFileName, custom().logFileName);
         EXPECT_EQ(s.maxTime, custom().maxTime);
