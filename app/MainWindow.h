@@ -42,7 +42,7 @@ public:
         std::unique_ptr<EchoChannel> channel;
         std::unique_ptr<MessagePort> messages;
         std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
-        bool watchSignals = true; // SIGINT and SIGTERM end the program like the tray menu's Exit
+        bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
     };
 
     explicit MainWindow(Services services, QWidget* parent = nullptr);

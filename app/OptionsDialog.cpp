@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 
@@ -278,5 +279,9 @@ void OptionsDialog::showEvent(QShowEvent* event) {
             move(frame.topLeft());
         }
     }
+    // The host is what the dialog is opened for most often (and the only thing a start without one needs),
+    // so typing goes there at once, replacing what is shown.
+    ui_->addressEdit->setFocus(Qt::OtherFocusReason);
+    ui_->addressEdit->lineEdit()->selectAll();
     QDialog::showEvent(event);
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +13,11 @@
 
 namespace {
 int signalFds[2] = {-1, -1}; // [0] written by the handler, [1] read by the event loop
-struct sigaction previousInt {};
-struct sigaction previousTerm {};
+// SIGHUP arrives when the terminal closes or the session ends. It is left alone when the program was started
+// with it ignored (nohup), which asks the program to outlive its terminal.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[std::size(kSignals)] {};
+bool watched[std::size(kSignals)] = {};
 
 extern "C" void onTerminationSignal(int signalNumber) {
     const int saved = errno;
@@ -39,15 +43,20 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &previousInt);
-    ::sigaction(SIGTERM, &action, &previousTerm);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], nullptr, &previous[i]);
+        watched[i] = kSignals[i] != SIGHUP || previous[i].sa_handler != SIG_IGN;
+        if (watched[i])
+            ::sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 SignalWatcher::~SignalWatcher() {
     if (!notifier_)
         return;
-    ::sigaction(SIGINT, &previousInt, nullptr);
-    ::sigaction(SIGTERM, &previousTerm, nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i)
+        if (watched[i])
+            ::sigaction(kSignals[i], &previous[i], nullptr);
     delete notifier_;
     ::close(signalFds[0]);
     ::close(signalFds[1]);

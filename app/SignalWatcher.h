@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal on the window thread. The handler only writes one byte to a
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the window thread. The handler only writes one byte to a
 // socket pair; everything else happens in the event loop. One instance per process.
 class SignalWatcher : public QObject {
     Q_OBJECT
