@@ -73,28 +73,4 @@ TEST(ProbeConsolePort, FinalStatisticsCountRepliesAndKeepTheTimesOverLosses) {
                           "    Total 3  Lost 1 (33%)  Min 4ms  Max 9ms  Avg 7ms\n");
 }
 
-TEST(ProbeConsolePort, QuietPrintsNothingAndNoReplyHasNoTimes) {
-    CapturedOutput out;
-    ProbeConsole console(out.file(), true, 0, [] { FAIL() << "no count: the run never completes by itself"; });
-    loss(console, "1", "1 (100%)");
-    console.showStatusIcon(HostStatus::Bad);
-    loss(console, "2", "2 (100%)");
-    EXPECT_EQ(out.text(), "");
-    const ProbeConsole::Totals totals = console.totals();
-    EXPECT_EQ(totals.replies, 0u);
-    EXPECT_EQ(ProbeConsole::summary("h", totals), "--- h statistics ---\n2 requests, 0 replies, 2 lost (100%)\n");
-    // Interrupted before the first probe came back.
-    EXPECT_EQ(ProbeConsole::summary("h", {}), "--- h statistics ---\n0 requests, 0 replies, 0 lost (0%)\n");
-}
-
-TEST(ProbeConsolePort, FailedStartWakesTheWaiter) {
-    CapturedOutput out;
-    int done = 0;
-    ProbeConsole console(out.file(), false, 5, [&done] { ++done; });
-    console.pingStopped(true);
-    console.waitForAnswer(); // returns at once: answered
-    EXPECT_TRUE(console.failed());
-    EXPECT_EQ(done, 1);
-}
-
 } // namespace
