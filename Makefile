@@ -11,9 +11,10 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libsqlite3-dev s
             qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins \
             xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
             nftables iproute2 iputils-ping util-linux procps \
-            libcpp-httplib-dev python3-prometheus-client
+            libcpp-httplib-dev python3-prometheus-client \
+            dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin
 
-.PHONY: all deps build run test tsan bench clean
+.PHONY: all deps build run test tsan bench clean install deb
 
 all: build
 
@@ -43,6 +44,19 @@ tsan: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure
 	$(MAKE) --no-print-directory tsan
+
+# Installs into PREFIX (through sudo where PREFIX is not writable); DESTDIR stages it elsewhere.
+PREFIX ?= /usr/local
+install: build
+	@if [ -n "$(DESTDIR)" ] || { mkdir -p "$(PREFIX)" 2>/dev/null && [ -w "$(PREFIX)" ]; }; then \
+	    DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"; \
+	else \
+	    $(SUDO) cmake --install $(BUILD) --prefix "$(PREFIX)"; \
+	fi
+
+# $(BUILD)/ostrevo_<version>_<arch>.deb
+deb: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	bash bench/run.sh $(BUILD)

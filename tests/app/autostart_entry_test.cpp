@@ -16,14 +16,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
+std::string readFile(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-std::string ExecOf(const std::string& entry) {
+std::string execOf(const std::string& entry) {
     std::istringstream lines(entry);
     for (std::string line; std::getline(lines, line);)
         if (line.rfind("Exec=", 0) == 0)
@@ -106,8 +106,8 @@ TEST_F(AutostartEntryTest, WrittenEntriesRunTheProgramAndPassTheValidator) {
         SCOPED_TRACE(c.program);
         ASSERT_EQ(AutostartEntry::install(QString::fromStdString(c.program)), QString());
         ASSERT_TRUE(AutostartEntry::exists());
-        const std::string entry = ReadFile(AutostartEntry::path().toStdString());
-        EXPECT_EQ(ExecOf(entry), c.exec);
+        const std::string entry = readFile(AutostartEntry::path().toStdString());
+        EXPECT_EQ(execOf(entry), c.exec);
         const std::string validate = "desktop-file-validate '" + AutostartEntry::path().toStdString() + "'";
         EXPECT_EQ(std::system(validate.c_str()), 0) << entry;
     }

@@ -1,0 +1,231 @@
+// Notifications on a private session bus: a dbus-daemon of the test's own, with no activatable services, and
+// a recording notification service that a test starts when it wants one.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "tests/app/AppTestSupport.h"
+#include "app/DesktopNotifier.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// How often a notifier has said each thing.
+struct Outcomes {
+    explicit Outcomes(DesktopNotifier& notifier) {
+        QObject::connect(&notifier, &DesktopNotifier::shown, [this] { ++shown; });
+        QObject::connect(&notifier, &DesktopNotifier::failed, [this] { ++failed; });
+    }
+    int shown = 0;
+    int failed = 0;
+};
+
+QString readyLine(QProcess& process) {
+    process.waitForStarted(10000);
+    QDeadlineTimer deadline(10000);
+    while (!process.canReadLine() && !deadline.hasExpired() && process.state() == QProcess::Running)
+        process.waitForReadyRead(100);
+    return QString::fromUtf8(process.readLine()).trimmed();
+}
+
+void stopProcess(QProcess& process) {
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+// The bus lives as long as the test program: Qt keeps its session bus connection once made.
+class PrivateBus : public testing::Environment {
+public:
+    void SetUp() override {
+        const QString config = QString::fromStdString(dir_.file("bus.conf"));
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                                  " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                  "<busconfig><type>session</type><listen>unix:path=%1</listen>\n"
+                                  "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                       .arg(QString::fromStdString(dir_.file("bus")))
+                       .toUtf8());
+        file.close();
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                       QStringLiteral("--print-address")});
+        const QString address = readyLine(daemon_);
+        ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start: "
+                                        << daemon_.readAllStandardError().toStdString();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+        TestApp();
+    }
+    void TearDown() override { stopProcess(daemon_); }
+
+private:
+    TempDir dir_;
+    QProcess daemon_;
+};
+
+const auto* const kBus = testing::AddGlobalTestEnvironment(new PrivateBus);
+
+// Everything written to stderr while it lives.
+class StderrCapture {
+public:
+    StderrCapture() {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int fd = open(dir_.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    ~StderrCapture() { restore(); }
+    QString text() {
+        restore();
+        QFile file(QString::fromStdString(dir_.file("stderr")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        saved_ = -1;
+    }
+    TempDir dir_;
+    int saved_ = -1;
+};
+
+class DesktopNotifierTest : public testing::Test {
+protected:
+    void startService() {
+        service_.start(QString::fromUtf8(qgetenv("OSTREVO_BINARY_DIR")) +
+                           QStringLiteral("/tests/ostrevo_notification_recorder"),
+                       {record_});
+        ASSERT_EQ(readyLine(service_), QStringLiteral("ready")) << service_.readAllStandardError().toStdString();
+    }
+    void TearDown() override { stopProcess(service_); }
+
+    std::vector<QJsonObject> calls() const {
+        std::vector<QJsonObject> result;
+        QFile file(record_);
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        while (!file.atEnd())
+            result.push_back(QJsonDocument::fromJson(file.readLine()).object());
+        return result;
+    }
+
+    TempDir dir_;
+    QString record_ = QString::fromStdString(dir_.file("calls.jsonl"));
+    QProcess service_;
+};
+
+TEST_F(DesktopNotifierTest, BothEdgesReachTheServiceAndTheSecondReplacesTheFirst) {
+    startService();
+    DesktopNotifier notifier;
+    Outcomes outcomes(notifier);
+    notifier.notify(QStringLiteral("Gateway.example"), HostStatus::Bad, QStringLiteral("Request <Timed> Out & gone"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 1; }));
+    notifier.notify(QStringLiteral("Gateway.example"), HostStatus::Good,
+                    QStringLiteral("Replay from 127.0.0.1: bytes=32 time=0ms TTL=64"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 2; }));
+
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 2u);
+    const QJsonObject& bad = recorded[0];
+    const QJsonObject& good = recorded[1];
+    EXPECT_EQ(bad[QStringLiteral("app_name")].toString(), QStringLiteral("Ostrevo"));
+    EXPECT_EQ(bad[QStringLiteral("summary")].toString(), QStringLiteral("Gateway.example is Bad"));
+    EXPECT_EQ(good[QStringLiteral("summary")].toString(), QStringLiteral("Gateway.example is Good"));
+    // Servers read the body as markup; the reply text must come through as typed.
+    EXPECT_EQ(bad[QStringLiteral("body")].toString(), QStringLiteral("Request &lt;Timed&gt; Out &amp; gone"));
+    EXPECT_EQ(good[QStringLiteral("body")].toString(), QStringLiteral("Replay from 127.0.0.1: bytes=32 time=0ms TTL=64"));
+    EXPECT_EQ(bad[QStringLiteral("replaces_id")].toInt(), 0);
+    EXPECT_EQ(good[QStringLiteral("replaces_id")].toInt(), bad[QStringLiteral("id")].toInt());
+    EXPECT_EQ(notifier.shownId(), static_cast<uint>(good[QStringLiteral("id")].toInt()));
+    EXPECT_EQ(bad[QStringLiteral("expire_timeout")].toInt(), -1);
+    EXPECT_EQ(bad[QStringLiteral("app_icon")].toString(), QStringLiteral("ostrevo"));
+    EXPECT_EQ(bad[QStringLiteral("hints")].toObject()[QStringLiteral("desktop-entry")].toString(),
+              QStringLiteral("com.quorvan.Ostrevo"));
+
+    // The status picture travels with the call, in the layout the hint prescribes, and shows the new status.
+    const QJsonObject badImage = bad[QStringLiteral("hints")].toObject()[QStringLiteral("image-data")].toObject();
+    const QJsonObject goodImage = good[QStringLiteral("hints")].toObject()[QStringLiteral("image-data")].toObject();
+    EXPECT_EQ(badImage[QStringLiteral("width")].toInt(), 64);
+    EXPECT_EQ(badImage[QStringLiteral("height")].toInt(), 64);
+    EXPECT_EQ(badImage[QStringLiteral("channels")].toInt(), 4);
+    EXPECT_EQ(badImage[QStringLiteral("bits")].toInt(), 8);
+    EXPECT_TRUE(badImage[QStringLiteral("alpha")].toBool());
+    EXPECT_EQ(badImage[QStringLiteral("bytes")].toInt(),
+              badImage[QStringLiteral("stride")].toInt() * badImage[QStringLiteral("height")].toInt());
+    EXPECT_NE(badImage[QStringLiteral("data")].toString(), goodImage[QStringLiteral("data")].toString());
+}
+
+TEST_F(DesktopNotifierTest, RequestsMadeWhileACallIsOutCollapseToTheNewestWhichReplacesTheShownOne) {
+    startService();
+    DesktopNotifier notifier;
+    Outcomes outcomes(notifier);
+    // The worker thread raises alerts; the calls it makes must arrive as made there.
+    std::thread worker([&] {
+        notifier.notify(QStringLiteral("h"), HostStatus::Bad, QStringLiteral("1"));
+        notifier.notify(QStringLiteral("h"), HostStatus::Good, QStringLiteral("2"));
+        notifier.notify(QStringLiteral("h"), HostStatus::Bad, QStringLiteral("3"));
+    });
+    worker.join();
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 2; }));
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_EQ(recorded[0][QStringLiteral("body")].toString(), QStringLiteral("1"));
+    EXPECT_EQ(recorded[1][QStringLiteral("body")].toString(), QStringLiteral("3"));
+    EXPECT_EQ(recorded[1][QStringLiteral("replaces_id")].toInt(), recorded[0][QStringLiteral("id")].toInt());
+}
+
+TEST_F(DesktopNotifierTest, WithoutAServiceOrABusNothingIsShownAndOneLineGoesToStderr) {
+    struct Case {
+        const char* name;
+        QString busAddress; // empty: the private session bus, on which no service runs
+    };
+    const Case cases[] = {
+        {"no service", QString()},
+        {"no bus", QStringLiteral("unix:path=") + QString::fromStdString(dir_.file("no-such-bus"))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StderrCapture stderrText;
+        DesktopNotifier notifier(c.busAddress);
+        Outcomes outcomes(notifier);
+        for (int i = 0; i < 3; ++i) {
+            notifier.notify(QStringLiteral("127.0.0.1"), i % 2 ? HostStatus::Good : HostStatus::Bad,
+                            QStringLiteral("x"));
+            ASSERT_TRUE(waitFor([&] { return outcomes.failed == i + 1; }));
+        }
+        EXPECT_EQ(outcomes.shown, 0);
+        EXPECT_EQ(notifier.shownId(), 0u);
+        const QString text = stderrText.text();
+        EXPECT_EQ(text.count(QLatin1Char('\n')), 1) << text.toStdString();
+        EXPECT_TRUE(text.startsWith(QStringLiteral("ostrevo: no desktop notifications: "))) << text.toStdString();
+    }
+}
+
+} // namespace
