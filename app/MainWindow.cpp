@@ -104,7 +104,7 @@ void MainWindow::createActions() {
 }
 
 void MainWindow::createServices() {
-    hadArguments_ = !services_.arguments.empty();
+    hadArguments_ = services_.startedWithArguments || !services_.arguments.empty();
     if (!services_.resolver)
         services_.resolver = std::make_shared<PosixHostResolver>();
     if (!services_.channel)

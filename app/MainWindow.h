@@ -38,6 +38,8 @@ public:
     // What the window is built from; anything left empty gets the real implementation.
     struct Services {
         std::vector<std::string> arguments; // the command line, program path not included
+        // The process had arguments, Qt's own (-style, -platform ...) included: the settings are then not saved.
+        bool startedWithArguments = false;
         std::shared_ptr<HostResolver> resolver;
         std::unique_ptr<EchoChannel> channel;
         std::unique_ptr<MessagePort> messages;

@@ -130,11 +130,11 @@ void OptionsDialog::apply(const Hooks& hooks) {
                      : ui_->percentRadio->isChecked() ? AnalysisMode::Percent
                                                       : AnalysisMode::Time;
     s.tries = triesFromText(text(ui_->triesEdit));
-    s.minPercent = percentFromText(text(ui_->minPercentEdit), 5);
-    s.maxPercent = percentFromText(text(ui_->maxPercentEdit), 45);
+    s.minPercent = percentFromText(text(ui_->minPercentEdit), SettingsDefaults::minPercent);
+    s.maxPercent = percentFromText(text(ui_->maxPercentEdit), SettingsDefaults::maxPercent);
     orderPercents(s);
-    s.minTime = timeFromText(text(ui_->minTimeEdit), 100);
-    s.maxTime = timeFromText(text(ui_->maxTimeEdit), 500);
+    s.minTime = timeFromText(text(ui_->minTimeEdit), SettingsDefaults::minTime);
+    s.maxTime = timeFromText(text(ui_->maxTimeEdit), SettingsDefaults::maxTime);
     orderTimes(s);
 
     s.logLevel = clampLogLevel(static_cast<std::uint8_t>(ui_->logLevelSlider->value()));

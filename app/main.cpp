@@ -9,9 +9,21 @@
 #include "settings/CommandLine.h"
 
 int main(int argc, char* argv[]) {
-    // --help and --version answer without a display.
-    if (const auto text = informationalOption(std::vector<std::string>(argv + 1, argv + argc))) {
-        std::fputs(text->c_str(), stdout);
+    // Taken before QApplication removes its own options: an argument of any kind keeps the settings unsaved.
+    const std::vector<std::string> received(argv + 1, argv + argc);
+
+    // The long options answer without a display.
+    const LongOptionScan longOptions = scanLongOptions(received);
+    if (!longOptions.error.empty()) {
+        std::fprintf(stderr, "ostrevo: %s\n%s", longOptions.error.c_str(), usageText().c_str());
+        return 2;
+    }
+    if (longOptions.has("--help")) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (longOptions.has("--version")) {
+        std::fputs(versionText().c_str(), stdout);
         return 0;
     }
 
@@ -23,6 +35,7 @@ int main(int argc, char* argv[]) {
     MainWindow::Services services;
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.
     services.arguments.assign(argv + 1, argv + argc);
+    services.startedWithArguments = !received.empty();
     MainWindow mainWindow(std::move(services));
     // A signal can end the program while start-up still shows a box.
     if (mainWindow.isClosed())

@@ -18,26 +18,40 @@ enum class LogLevel : std::uint8_t {
     EveryRequest = 2,
 };
 
+// What a field holds when nothing usable is stored, typed or given; the one place these numbers live.
+namespace SettingsDefaults {
+inline constexpr std::int32_t intervalSeconds = 10;
+inline constexpr std::int32_t buffer = 32;
+inline constexpr AnalysisMode analysisMode = AnalysisMode::Tries;
+inline constexpr std::uint8_t tries = 3;
+inline constexpr std::uint8_t minPercent = 5;
+inline constexpr std::uint8_t maxPercent = 45;
+inline constexpr std::uint32_t minTime = 100;
+inline constexpr std::uint32_t maxTime = 500;
+inline constexpr LogLevel logLevel = LogLevel::Off;
+inline constexpr std::int32_t appMode = 1;
+} // namespace SettingsDefaults
+
 // Every choice of the user. Texts are 8-bit strings as typed; interval is in milliseconds.
 struct Settings {
     std::string host;
     std::string recentList; // each entry followed by CR LF
     bool resolveIp = false;
-    std::int32_t interval = 10000;
-    std::int32_t buffer = 32;
-    AnalysisMode analysisMode = AnalysisMode::Tries;
-    std::uint8_t tries = 3;
-    std::uint8_t minPercent = 5;
-    std::uint8_t maxPercent = 45;
-    std::uint32_t minTime = 100;
-    std::uint32_t maxTime = 500;
-    LogLevel logLevel = LogLevel::Off;
+    std::int32_t interval = SettingsDefaults::intervalSeconds * 1000;
+    std::int32_t buffer = SettingsDefaults::buffer;
+    AnalysisMode analysisMode = SettingsDefaults::analysisMode;
+    std::uint8_t tries = SettingsDefaults::tries;
+    std::uint8_t minPercent = SettingsDefaults::minPercent;
+    std::uint8_t maxPercent = SettingsDefaults::maxPercent;
+    std::uint32_t minTime = SettingsDefaults::minTime;
+    std::uint32_t maxTime = SettingsDefaults::maxTime;
+    LogLevel logLevel = SettingsDefaults::logLevel;
     bool logAppend = false;
     std::string logFileName;
     std::string startSound;
     std::string stopSound;
     std::string appFileName;
-    std::int32_t appMode = 1;
+    std::int32_t appMode = SettingsDefaults::appMode;
     std::string appParams;
 
     bool operator==(const Settings& o) const = default;

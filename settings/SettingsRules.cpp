@@ -1,5 +1,6 @@
 #include "settings/SettingsRules.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -23,8 +24,6 @@ int hexValue(char c) {
 char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-constexpr std::int32_t kMaxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
 
 } // namespace
 
@@ -115,16 +114,16 @@ std::uint8_t lowByte(std::int64_t n) {
 std::int32_t intervalFromSeconds(std::uint32_t seconds) {
     if (seconds == 0)
         return 1000;
-    if (seconds > static_cast<std::uint32_t>(kMaxIntervalSeconds))
-        seconds = kMaxIntervalSeconds;
+    if (seconds > SettingsLimits::maxIntervalSeconds)
+        seconds = SettingsLimits::maxIntervalSeconds;
     return static_cast<std::int32_t>(seconds) * 1000;
 }
 
 std::uint8_t clampTries(std::uint8_t low) {
-    return low == 0 ? 1 : (low > 128 ? 128 : low);
+    return std::clamp(low, SettingsLimits::minTries, SettingsLimits::maxTries);
 }
 std::uint8_t clampPercent(std::uint8_t low) {
-    return low > 100 ? 100 : low;
+    return std::min(low, SettingsLimits::maxPercent);
 }
 LogLevel clampLogLevel(std::uint8_t low) {
     return low > 2 ? LogLevel::EveryRequest : static_cast<LogLevel>(low);
@@ -133,24 +132,24 @@ AnalysisMode clampAnalysisMode(std::uint8_t low) {
     return low > 2 ? AnalysisMode::Tries : static_cast<AnalysisMode>(low);
 }
 std::int32_t clampAppMode(std::int32_t mode) {
-    return (mode == 1 || mode == 3 || mode == 7) ? mode : 1;
+    return (mode == 1 || mode == 3 || mode == 7) ? mode : SettingsDefaults::appMode;
 }
 
 std::int32_t bufferFromText(std::string_view text) {
-    return static_cast<std::int32_t>(magnitude(parseNumber(text, 32)));
+    return static_cast<std::int32_t>(magnitude(parseNumber(text, SettingsDefaults::buffer)));
 }
 
 std::int32_t intervalFromText(std::string_view text) {
-    return intervalFromSeconds(magnitude(parseNumber(text, 10)));
+    return intervalFromSeconds(magnitude(parseNumber(text, SettingsDefaults::intervalSeconds)));
 }
 
 // The store takes the low byte of the signed number, without an absolute value: -1 reads as 255, then 0.
 AnalysisMode analysisModeFromText(std::string_view text) {
-    return clampAnalysisMode(lowByte(parseNumber(text, 0)));
+    return clampAnalysisMode(lowByte(parseNumber(text, static_cast<std::int32_t>(SettingsDefaults::analysisMode))));
 }
 
 std::uint8_t triesFromText(std::string_view text) {
-    return clampTries(lowByte(magnitude(parseNumber(text, 3))));
+    return clampTries(lowByte(magnitude(parseNumber(text, SettingsDefaults::tries))));
 }
 
 std::uint8_t percentFromText(std::string_view text, std::int32_t def) {
@@ -162,11 +161,40 @@ std::uint32_t timeFromText(std::string_view text, std::int32_t def) {
 }
 
 LogLevel logLevelFromText(std::string_view text) {
-    return clampLogLevel(lowByte(magnitude(parseNumber(text, 0))));
+    return clampLogLevel(lowByte(magnitude(parseNumber(text, static_cast<std::int32_t>(SettingsDefaults::logLevel)))));
 }
 
 std::int32_t appModeFromText(std::string_view text) {
-    return clampAppMode(static_cast<std::int32_t>(magnitude(parseNumber(text, 1))));
+    return clampAppMode(static_cast<std::int32_t>(magnitude(parseNumber(text, SettingsDefaults::appMode))));
+}
+
+std::int32_t numberFromOption(std::string_view value, std::int32_t current) {
+    return static_cast<std::int32_t>(magnitude(parseNumber(value, current)));
+}
+
+bool booleanFromOption(std::string_view value, bool current) {
+    auto blankOrControl = [](char c) { return static_cast<unsigned char>(c) <= 32 || c == 127; };
+    while (!value.empty() && blankOrControl(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && blankOrControl(value.back()))
+        value.remove_suffix(1);
+    return value.empty() ? current : parseBoolean(value);
+}
+
+// Unlike every other numeric option, a number is a choice from a list rather than the value itself; a
+// value that is no number still keeps the mode as it was.
+std::int32_t appModeFromOption(std::string_view value, std::int32_t current) {
+    const std::optional<std::int32_t> number = tryParseNumber(value);
+    if (!number)
+        return current;
+    switch (magnitude(*number)) {
+    case 1:
+        return 3;
+    case 2:
+        return 7;
+    default:
+        return 1;
+    }
 }
 
 void orderPercents(Settings& s) {

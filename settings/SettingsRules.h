@@ -1,11 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "settings/Settings.h"
+
+// Ranges of the numeric fields after normalisation.
+namespace SettingsLimits {
+inline constexpr std::uint8_t minTries = 1;
+inline constexpr std::uint8_t maxTries = 128;
+inline constexpr std::uint8_t maxPercent = 100;
+inline constexpr std::uint32_t maxTime = std::numeric_limits<std::int32_t>::max(); // milliseconds
+inline constexpr std::uint32_t maxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
+inline constexpr std::uint32_t maxBuffer = std::numeric_limits<std::int32_t>::max(); // a run lowers it further
+} // namespace SettingsLimits
 
 // Text conversions and normalisation rules shared by the store, the command line and the options dialog.
 namespace SettingsRules {
@@ -41,6 +52,13 @@ namespace SettingsRules {
 [[nodiscard]] std::uint32_t timeFromText(std::string_view text, std::int32_t def);
 [[nodiscard]] LogLevel logLevelFromText(std::string_view text);
 [[nodiscard]] std::int32_t appModeFromText(std::string_view text);
+
+// Command-line rules, on the text after "=". A value that is no number keeps `current`.
+[[nodiscard]] std::int32_t numberFromOption(std::string_view value, std::int32_t current); // its magnitude
+// Trimmed of blanks and control characters: empty keeps `current`, "yes"/"true"/"1" is true, else false.
+[[nodiscard]] bool booleanFromOption(std::string_view value, bool current);
+// 1 maximized (3), 2 minimized without activation (7), any other number normal (1).
+[[nodiscard]] std::int32_t appModeFromOption(std::string_view value, std::int32_t current);
 
 // Clamps applied to a parsed number.
 [[nodiscard]] std::uint8_t clampTries(std::uint8_t low);

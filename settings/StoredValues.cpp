@@ -2,40 +2,22 @@
 
 #include <QByteArray>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 
 #include <sys/stat.h>
 
-#include <memory>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 namespace {
 
-// "Software\Organisation\Application" names the organisation and application of a QSettings file.
-std::unique_ptr<QSettings> openStore(const std::string& keyPath) {
-    std::string_view path = keyPath;
-    constexpr std::string_view software = "Software\\";
-    if (path.substr(0, software.size()) == software)
-        path.remove_prefix(software.size());
-    std::string_view organisation = path;
-    std::string_view application;
-    if (auto cut = path.rfind('\\'); cut != std::string_view::npos) {
-        organisation = path.substr(0, cut);
-        application = path.substr(cut + 1);
-    }
-    auto store =
-        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                    QString::fromUtf8(organisation.data(), static_cast<qsizetype>(organisation.size())),
-                                    QString::fromUtf8(application.data(), static_cast<qsizetype>(application.size())));
-    // QSettings shares parsed files within the process; sync() makes a load see changes made by others.
-    store->sync();
-    return store;
-}
-
-QString valueKey(const std::string& valueName) {
-    return QString::fromUtf8(valueName.data(), static_cast<qsizetype>(valueName.size()));
+QString fromStd(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 std::string toStdString(const QByteArray& bytes) {
@@ -47,13 +29,55 @@ bool isValidUtf8(const std::string& text) {
     return QString::fromUtf8(bytes).toUtf8() == bytes;
 }
 
+// Opening a FIFO waits for a writer and a device may do anything; only a regular file (or nothing yet) is
+// safe to hand to QSettings.
+bool isSafeToOpen(const std::string& path, const char* action) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode))
+        return true;
+    std::fprintf(stderr, "ostrevo: %s is not a regular file; settings are not %s\n", path.c_str(), action);
+    return false;
+}
+
 } // namespace
 
-std::string readStoredValue(const std::string& keyPath, const std::string& valueName) {
-    std::unique_ptr<QSettings> store = openStore(keyPath);
-    QVariant value = store->value(valueKey(valueName));
+std::string storeFilePath(const std::string& keyPath) {
+    // "Software\Organisation\Application" names the organisation and application, as QSettings places
+    // them: <configuration folder>/<organisation>/<application>.conf.
+    std::string_view path = keyPath;
+    constexpr std::string_view software = "Software\\";
+    if (path.substr(0, software.size()) == software)
+        path.remove_prefix(software.size());
+    std::string_view organisation = path;
+    std::string_view application;
+    if (auto cut = path.rfind('\\'); cut != std::string_view::npos) {
+        organisation = path.substr(0, cut);
+        application = path.substr(cut + 1);
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return (folder + QLatin1Char('/') + fromStd(organisation) + QLatin1Char('/') + fromStd(application) +
+            QStringLiteral(".conf"))
+        .toStdString();
+}
+
+StoreSession::StoreSession(const std::string& keyPath, Purpose purpose)
+    : path_(storeFilePath(keyPath)), purpose_(purpose) {
+    if (!isSafeToOpen(path_, purpose == Purpose::Load ? "read" : "saved"))
+        return;
+    store_ = std::make_unique<QSettings>(QString::fromStdString(path_), QSettings::IniFormat);
+    // QSettings shares parsed files within the process; sync() makes a load see changes made by others.
+    if (purpose == Purpose::Load)
+        store_->sync();
+}
+
+StoreSession::~StoreSession() = default;
+
+std::string StoreSession::read(const std::string& valueName) const {
+    if (!store_)
+        return {};
+    QVariant value = store_->value(fromStd(valueName));
     switch (value.typeId()) {
-    case QMetaType::QByteArray: // what writeStoredValue makes of bytes that are not UTF-8
+    case QMetaType::QByteArray: // what write() makes of bytes that are not UTF-8
         return toStdString(value.toByteArray());
     case QMetaType::QStringList: // a hand-edited value with unquoted commas
         return toStdString(value.toStringList().join(QLatin1Char(',')).toUtf8());
@@ -64,13 +88,34 @@ std::string readStoredValue(const std::string& keyPath, const std::string& value
     }
 }
 
-void writeStoredValue(const std::string& keyPath, const std::string& valueName, const std::string& text) {
-    std::unique_ptr<QSettings> store = openStore(keyPath);
+void StoreSession::write(const std::string& valueName, const std::string& text) {
+    if (!store_)
+        return;
     if (isValidUtf8(text))
-        store->setValue(valueKey(valueName), QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        store_->setValue(fromStd(valueName), fromStd(text));
     else
-        store->setValue(valueKey(valueName), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-    store->sync();
+        store_->setValue(fromStd(valueName), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+bool StoreSession::commit() {
+    if (!store_)
+        return false;
+    // One sync writes every value into a temporary file next to the old one and renames it over it.
+    store_->sync();
+    if (store_->status() == QSettings::NoError)
+        return true;
+    std::fprintf(stderr, "ostrevo: cannot save the settings to %s; the previous file is kept\n", path_.c_str());
+    return false;
+}
+
+std::string readStoredValue(const std::string& keyPath, const std::string& valueName) {
+    return StoreSession(keyPath, StoreSession::Purpose::Load).read(valueName);
+}
+
+void writeStoredValue(const std::string& keyPath, const std::string& valueName, const std::string& text) {
+    StoreSession session(keyPath, StoreSession::Purpose::Save);
+    session.write(valueName, text);
+    session.commit();
 }
 
 std::string fileVersionString(const std::string& fileName) {

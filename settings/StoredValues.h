@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+class QSettings;
 
 // The per-user store of named text values and the program's version text.
 
@@ -8,13 +11,39 @@
 // user's configuration directory.
 inline constexpr const char* SettingsKey = "Software\\Quorvan Corporation\\Ostrevo";
 
-// The value's text, or the empty text when the store, the value or the file cannot be read. Never creates
-// anything. A value of any length reads back whole.
-[[nodiscard]] std::string readStoredValue(const std::string& keyPath, const std::string& valueName);
+// The file that holds the values of a key path.
+[[nodiscard]] std::string storeFilePath(const std::string& keyPath);
 
-// Stores the text under the value name, creating the file and its folders when missing. Bytes that are
-// valid UTF-8 are kept as text; any other byte string is kept as raw bytes so that it reads back unchanged.
-// A store that cannot be written is silently left as it was.
+// One use of the store: the file is read once when a session opens and, for a save, written once by
+// commit(). A path that exists but is no regular file (a FIFO, a device, a folder) is neither read nor
+// written, so that it cannot block start-up; the session then says so in one line on stderr, reads
+// nothing and commits nothing. A symlink to a regular file is followed: its target is read and replaced.
+class StoreSession {
+public:
+    enum class Purpose { Load, Save };
+    StoreSession(const std::string& keyPath, Purpose purpose);
+    ~StoreSession();
+    StoreSession(const StoreSession&) = delete;
+    StoreSession& operator=(const StoreSession&) = delete;
+
+    // The value's text, or the empty text when the store, the value or the file cannot be read. A value of
+    // any length reads back whole.
+    [[nodiscard]] std::string read(const std::string& valueName) const;
+    // Bytes that are valid UTF-8 are kept as text; any other byte string as raw bytes, so that it reads back
+    // unchanged. Nothing reaches the file before commit().
+    void write(const std::string& valueName, const std::string& text);
+    // Replaces the file once, whole, with every value written (creating it and its folders when missing).
+    // On failure the previous file stays as it was, a line on stderr says why, and the result is false.
+    bool commit();
+
+private:
+    std::string path_;
+    Purpose purpose_;
+    std::unique_ptr<QSettings> store_; // null when the path must not be touched
+};
+
+// One value read or written in a session of its own. Never creates anything when reading.
+[[nodiscard]] std::string readStoredValue(const std::string& keyPath, const std::string& valueName);
 void writeStoredValue(const std::string& keyPath, const std::string& valueName, const std::string& text);
 
 // The version embedded in the named executable: this program's own version for its own file, "1.0.0.0"

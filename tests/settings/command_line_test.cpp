@@ -44,8 +44,25 @@ const Case kCases[] = {
     {"Tray", {"/Tray"}, nullptr, {true, false}},
     {"StartWithValueIsAHost", {"/start=1"}, [](Settings& s) { s.host = "/start=1"; }},
     {"TrayWithSuffixIsAHost", {"/trayx"}, [](Settings& s) { s.host = "/trayx"; }},
-    {"LogFilePathTakenByBuffer", {"/logf=c:/backup/x.log"}, nullptr},
-    {"RunaPathTakenByBuffer", {"/runa=/usr/bin/notify"}, nullptr},
+    // An option is named by the text before the first "=": a value holding "/a", "/b", "/i" or "/t" never
+    // decides which option it belongs to, and keeps its case.
+    {"RunaPathHoldingSlashA",
+     {"/runa=/home/me/scripts/alert.sh"},
+     [](Settings& s) { s.appFileName = "/home/me/scripts/alert.sh"; }},
+    {"LogfPathHoldingSlashB",
+     {"/logf=/tmp/Backup/run.log"},
+     [](Settings& s) { s.logFileName = "/tmp/Backup/run.log"; }},
+    {"LogfPathKeepsCase", {"/logf=/home/Me/x.log"}, [](Settings& s) { s.logFileName = "/home/Me/x.log"; }},
+    {"RunpHoldingSlashIAndSlashT", {"/runp=/i /t %Status%"}, [](Settings& s) { s.appParams = "/i /t %Status%"; }},
+    {"RunpEqualsInside",
+     {"/runp=--level=2 --host=%address%"},
+     [](Settings& s) { s.appParams = "--level=2 --host=%address%"; }},
+    {"RunpQuotesKept", {"/runp=\"%address%\" 'x y'"}, [](Settings& s) { s.appParams = "\"%address%\" 'x y'"; }},
+    {"BufferValueHoldingSlashI", {"/b=/i=5"}, nullptr},
+    {"UnknownNameIsTheHostEvenWithAnOptionInItsValue", {"/x=/b=5"}, [](Settings& s) { s.host = "/x=/b=5"; }},
+    {"NameHoldingAnOptionMatchesIt", {"/backup"}, nullptr},
+    {"OptionNameInCapitals", {"/TRIES=5"}, [](Settings& s) { s.tries = 5; }},
+    {"LongOptionsNeverBecomeTheHost", {"--help", "h.example", "--whatever"}, [](Settings& s) { s.host = "h.example"; }},
     {"BufferLongForm", {"/buffer=64"}, [](Settings& s) { s.buffer = 64; }},
     {"BufferHexNegative", {"/b=-$40"}, nullptr},
     {"BufferNegative", {"/b=-100"}, [](Settings& s) { s.buffer = 100; }},
@@ -99,15 +116,15 @@ const Case kCases[] = {
     {"LogAppendEmptyKeeps", {"/loga=1", "/loga="}, [](Settings& s) { s.logAppend = true; }},
     {"LogAppendNo", {"/loga=1", "/loga=no"}, nullptr},
     {"LogAppendOther", {"/loga=1", "/loga=on"}, nullptr},
-    {"LogFileLowerCased", {"/LOGF=LOG.TXT"}, [](Settings& s) { s.logFileName = "log.txt"; }},
+    {"LogFileKeepsCase", {"/LOGF=LOG.TXT"}, [](Settings& s) { s.logFileName = "LOG.TXT"; }},
     {"LogFileFirstEqualsSign", {"/logf=a=b"}, [](Settings& s) { s.logFileName = "a=b"; }},
-    {"ParamsLowerCased", {"/runp=%Address% %STATUS%"}, [](Settings& s) { s.appParams = "%address% %status%"; }},
+    {"ParamsKeepCase", {"/runp=%Address% %STATUS%"}, [](Settings& s) { s.appParams = "%Address% %STATUS%"; }},
     {"SecondHostWins", {"First.Example", "Second.Example"}, [](Settings& s) { s.host = "Second.Example"; }},
     {"HostKeepsCase", {"MyHost", "/start"}, [](Settings& s) { s.host = "MyHost"; }, {false, true}},
     {"LongArgumentTakenWhole", {std::string(300, 'h')}, [](Settings& s) { s.host = std::string(300, 'h'); }},
     {"LongLogFileTakenWhole",
      {"/logf=" + std::string(400, 'L')},
-     [](Settings& s) { s.logFileName = std::string(400, 'l'); }},
+     [](Settings& s) { s.logFileName = std::string(400, 'L'); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Edges, ApplyCommandLineTable, ::testing::ValuesIn(kCases),
@@ -154,16 +171,46 @@ TEST(OptionHelpers, CutAndParseValues) {
     EXPECT_TRUE(booleanOption("/loga", true));
 }
 
-TEST(informationalOption, HelpListsEveryOptionAndVersionNamesTheProgram) {
-    EXPECT_EQ(informationalOption({"--version"}), std::optional<std::string>("Ostrevo 2.2.2.58\n"));
-    auto help = informationalOption({"--help"});
-    ASSERT_TRUE(help.has_value());
-    for (const char* option : {"/tray", "/start", "/b=", "/i=", "/a=", "/tries=", "/minp=", "/maxp=", "/mint=",
-                               "/maxt=", "/logl=", "/loga=", "/logf=", "/runa=", "/runm=", "/runp=", "--version"})
-        EXPECT_NE(help->find(option), std::string::npos) << option;
-    EXPECT_FALSE(informationalOption({}).has_value());
-    EXPECT_FALSE(informationalOption({"host", "--help"}).has_value());
-    EXPECT_FALSE(informationalOption({"/start"}).has_value());
+TEST(Usage, ListsEveryOptionAndVersionNamesTheProgram) {
+    EXPECT_EQ(versionText(), "Ostrevo 2.2.2.58\n");
+    const std::string help = usageText();
+    for (const char* option :
+         {"/tray", "/start", "/b=", "/i=", "/a=", "/tries=", "/minp=", "/maxp=", "/mint=", "/maxt=", "/logl=", "/loga=",
+          "/logf=", "/runa=", "/runm=", "/runp=", "--help", "--version"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+struct LongCase {
+    std::vector<std::string> args;
+    std::vector<std::string> given; // long options recognised
+    std::string error;              // empty when the arguments are fine
+};
+
+TEST(scanLongOptions, RecognisesOwnOptionsLeavesQtsAndRefusesTheRest) {
+    const LongCase cases[] = {
+        {{}, {}, ""},
+        {{"--help"}, {"--help"}, ""},
+        {{"host", "/start", "--version"}, {"--version"}, ""},
+        {{"--version", "--help"}, {"--help", "--version"}, ""},
+        {{"/b=--help", "-help"}, {}, ""}, // not arguments of their own that start with "--"
+        {{"--platform", "offscreen", "--style=fusion", "-display", ":9"}, {}, ""}, // Qt's own
+        {{"--bogus"}, {}, "unknown option --bogus"},
+        {{"--HELP"}, {}, "unknown option --HELP"},
+        {{"--"}, {}, "unknown option --"},
+        {{"--help=yes"}, {}, "option --help takes no value"},
+        {{"--help", "--metrics=:9"}, {}, "unknown option --metrics=:9"},
+    };
+    for (const LongCase& c : cases) {
+        const LongOptionScan scan = scanLongOptions(c.args);
+        std::vector<std::string> given;
+        for (const auto& [name, value] : scan.given)
+            given.push_back(name);
+        const std::string label = c.args.empty() ? "(none)" : c.args.front();
+        EXPECT_EQ(scan.error, c.error) << label;
+        if (c.error.empty()) {
+            EXPECT_EQ(given, c.given) << label;
+        }
+    }
 }
 
 } // namespace

@@ -3,16 +3,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "settings/StoredValues.h"
+#include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
+#include "settings/StoredValues.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -268,35 +273,146 @@ TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
     EXPECT_GE(s.interval, 1000);
 }
 
-TEST_F(SettingsStore, UnreadableStoreLoadsDefaultsAndUnwritableOneIsSilent) {
-    const bool root = geteuid() == 0;
-    if (root) {
-        fs::create_directories(file_); // a folder where the file should be: unreadable even for root
-    } else {
-        writeFile("[General]\nBuffer=64\n");
-        fs::permissions(file_, fs::perms::none);
-        fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-    }
-    // QSettings keeps changes it failed to write in a per-process cache; a child keeps them out of this
-    // process and its later tests.
+// Runs `body` in a child process with its stderr in a file, so that QSettings' per-process cache of unsaved
+// changes and any mount namespace stay out of this process. The child is killed if it blocks (a FIFO
+// opened for reading waits for a writer forever). Gives the child's exit status and what it printed.
+std::pair<int, std::string> inChild(const std::string& errFile, const std::function<int()>& body) {
     pid_t child = fork();
-    ASSERT_NE(child, -1);
     if (child == 0) {
-        int failures = 0;
-        failures += loadedSettings() == Settings{} ? 0 : 1;
-        saveSettings(custom()); // nothing reported, nothing thrown
-        _exit(failures);
+        alarm(60);
+        int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, 2);
+        _exit(body());
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable store did not load as defaults";
-    if (root) {
-        EXPECT_TRUE(fs::is_directory(file_));
-    } else {
-        restore();
-        EXPECT_EQ(readFile(), "[General]\nBuffer=64\n");
+    waitpid(child, &status, 0);
+    std::ifstream in(errFile);
+    std::stringstream err;
+    err << in.rdbuf();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), err.str()};
+}
+
+// A save that cannot replace the file (a read-only folder; for root, which ignores permissions, a read-only
+// mount of it) keeps the previous file whole and says so.
+TEST_F(SettingsStore, FailedSaveKeepsThePreviousFileAndSaysSo) {
+    writeFile("[General]\nBuffer=64\n");
+    const std::string before = readFile();
+    const bool root = geteuid() == 0;
+    if (!root)
+        fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    auto [status, err] = inChild(home().dir.path() + "/err.txt", [&] {
+        if (root && (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                     mount(folder_.c_str(), folder_.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+                     mount(nullptr, folder_.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0))
+            return 3;
+        return saveSettings(custom()) ? 1 : 0;
+    });
+    restore();
+    if (status == 3)
+        GTEST_SKIP() << "cannot make a read-only mount here";
+    EXPECT_EQ(status, 0) << "the failed save was reported as done";
+    EXPECT_NE(err.find("cannot save the settings to " + file_), std::string::npos) << err;
+    EXPECT_EQ(readFile(), before);
+}
+
+// Start-up must not block on a FIFO, nor read a device or write over a folder: defaults, nothing touched,
+// one line each on stderr.
+TEST_F(SettingsStore, PathThatIsNoRegularFileIsNeitherReadNorWritten) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        fs::file_type type;
+    };
+    const Case cases[] = {
+        {"FIFO", [](const std::string& path) { mkfifo(path.c_str(), 0600); }, fs::file_type::fifo},
+        {"folder", [](const std::string& path) { fs::create_directory(path); }, fs::file_type::directory},
+        {"device behind a symlink", [](const std::string& path) { fs::create_symlink("/dev/null", path); },
+         fs::file_type::character},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        c.make(file_);
+        auto [status, err] = inChild(home().dir.path() + "/err.txt", [] {
+            Settings s = custom();
+            loadSettings(s);
+            return (s == Settings{} ? 0 : 1) + (saveSettings(custom()) ? 2 : 0);
+        });
+        EXPECT_EQ(status, 0) << c.name << ": not defaults (1), saved (2) or blocked (142)";
+        EXPECT_EQ(err, "ostrevo: " + file_ + " is not a regular file; settings are not read\n" + "ostrevo: " + file_ +
+                           " is not a regular file; settings are not saved\n")
+            << c.name;
+        EXPECT_EQ(fs::status(file_).type(), c.type) << c.name;
+        fs::remove_all(file_);
     }
+}
+
+// Dotfile managers keep the file elsewhere and link it here: the link is followed and its target replaced.
+TEST_F(SettingsStore, SymlinkedFileIsReadAndItsTargetReplaced) {
+    const std::string target = home().dir.path() + "/dotfiles/Ostrevo.conf";
+    fs::create_directories(fs::path(target).parent_path());
+    std::ofstream(target) << "[General]\nBuffer=64\n";
+    fs::create_directories(folder_);
+    fs::create_symlink(target, file_);
+    EXPECT_EQ(loadedSettings().buffer, 64);
+    EXPECT_TRUE(saveSettings(custom()));
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(loadedSettings(), custom());
+    EXPECT_NE(readFile().find("Host=Gateway.Example"), std::string::npos) << readFile();
+    fs::remove(target);
+}
+
+// One save is one replacement of the whole file (a temporary file renamed over it), never a series of
+// rewrites nor a write into the file in place, so a crash leaves either the old or the new settings.
+TEST_F(SettingsStore, OneSaveReplacesTheFileOnce) {
+    Settings big = custom();
+    big.appParams = std::string(1 << 20, 'p');
+    for (const Settings& s : {custom(), big}) {
+        fs::create_directories(folder_);
+        const int watch = inotify_init1(IN_NONBLOCK);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, folder_.c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY), 0);
+        ASSERT_TRUE(saveSettings(s));
+        int replaced = 0;
+        int writtenInPlace = 0;
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* at = buffer; at < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                if (event->len > 0 && std::string(event->name) == "Ostrevo.conf") {
+                    replaced += (event->mask & (IN_CREATE | IN_MOVED_TO)) ? 1 : 0;
+                    writtenInPlace += (event->mask & IN_MODIFY) ? 1 : 0;
+                }
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        close(watch);
+        EXPECT_EQ(replaced, 1);
+        EXPECT_EQ(writtenInPlace, 0);
+        EXPECT_EQ(loadedSettings(), s);
+    }
+}
+
+// The store and the command line read the same table: every stored text, however odd, ends inside the
+// field's limits, and what is written reads back as the same value.
+TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
+    const char* texts[] = {"",          "0",         "-1",  "1",   "2",   "3",   "7",           "100",
+                           "101",       "128",       "129", "255", "256", "300", "-2147483648", "2147483647",
+                           "$FFFFFFFF", "$80000000", "x",   " 5",  "5 "};
+    for (const SettingsField& field : settingsFields()) {
+        for (const char* text : texts) {
+            Settings s;
+            field.read(s, text);
+            if (field.number) {
+                EXPECT_GE(field.number(s), field.min) << field.key << " " << text;
+                EXPECT_LE(field.number(s), field.max) << field.key << " " << text;
+            }
+            Settings again = s;
+            field.read(again, field.write(s));
+            EXPECT_EQ(again, s) << field.key << " " << text;
+        }
+    }
+    EXPECT_EQ(settingsFields().size(), 19u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {

@@ -1,0 +1,130 @@
+#include "settings/SettingsFields.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "settings/SettingsRules.h"
+
+using namespace SettingsRules;
+
+namespace {
+
+std::int32_t current(std::uint32_t value) {
+    // Unsigned fields never exceed 2147483647 after normalisation; the bound keeps a wrong one from turning
+    // into a negative default.
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(value, SettingsLimits::maxTime));
+}
+
+std::string text(std::string_view value) {
+    return std::string(value);
+}
+
+template <typename T> std::int64_t asNumber(T value) {
+    return static_cast<std::int64_t>(value);
+}
+
+constexpr std::int64_t kMaxInt32 = SettingsLimits::maxTime;
+
+// Captureless lambdas keep each rule next to its key; the table is the only place that names both.
+const std::array<SettingsField, 19> kFields = {{
+    {"ResolveIP", "", 0, 0, [](Settings& s, std::string_view t) { s.resolveIp = parseBoolean(t); },
+     [](const Settings& s) { return writeBoolean(s.resolveIp); }, nullptr, nullptr, false},
+    {"Buffer", "/b", 0, SettingsLimits::maxBuffer,
+     [](Settings& s, std::string_view t) { s.buffer = bufferFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.buffer)); },
+     [](Settings& s, std::string_view v) { s.buffer = numberFromOption(v, s.buffer); },
+     [](const Settings& s) { return asNumber(s.buffer); }, false},
+    {"Interval", "/i", 1000, static_cast<std::int64_t>(SettingsLimits::maxIntervalSeconds) * 1000,
+     [](Settings& s, std::string_view t) { s.interval = intervalFromText(t); },
+     [](const Settings& s) { return writeInterval(s.interval); },
+     [](Settings& s, std::string_view v) {
+         s.interval = intervalFromSeconds(static_cast<std::uint32_t>(numberFromOption(v, s.interval / 1000)));
+     },
+     [](const Settings& s) { return asNumber(s.interval); }, false},
+    {"AnalizeMode", "/a", 0, 2, [](Settings& s, std::string_view t) { s.analysisMode = analysisModeFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.analysisMode)); },
+     [](Settings& s, std::string_view v) {
+         s.analysisMode = clampAnalysisMode(lowByte(numberFromOption(v, static_cast<std::int32_t>(s.analysisMode))));
+     },
+     [](const Settings& s) { return asNumber(s.analysisMode); }, false},
+    {"Tries", "/tries", SettingsLimits::minTries, SettingsLimits::maxTries,
+     [](Settings& s, std::string_view t) { s.tries = triesFromText(t); },
+     [](const Settings& s) { return writeNumber(s.tries); },
+     [](Settings& s, std::string_view v) { s.tries = clampTries(lowByte(numberFromOption(v, s.tries))); },
+     [](const Settings& s) { return asNumber(s.tries); }, false},
+    {"MinPercent", "/minp", 0, SettingsLimits::maxPercent,
+     [](Settings& s, std::string_view t) { s.minPercent = percentFromText(t, SettingsDefaults::minPercent); },
+     [](const Settings& s) { return writeNumber(s.minPercent); },
+     [](Settings& s, std::string_view v) { s.minPercent = clampPercent(lowByte(numberFromOption(v, s.minPercent))); },
+     [](const Settings& s) { return asNumber(s.minPercent); }, false},
+    {"MaxPercent", "/maxp", 0, SettingsLimits::maxPercent,
+     [](Settings& s, std::string_view t) {
+         s.maxPercent = percentFromText(t, SettingsDefaults::maxPercent);
+         orderPercents(s);
+     },
+     [](const Settings& s) { return writeNumber(s.maxPercent); },
+     [](Settings& s, std::string_view v) { s.maxPercent = clampPercent(lowByte(numberFromOption(v, s.maxPercent))); },
+     [](const Settings& s) { return asNumber(s.maxPercent); }, false},
+    {"MinTime", "/mint", 0, kMaxInt32,
+     [](Settings& s, std::string_view t) { s.minTime = timeFromText(t, SettingsDefaults::minTime); },
+     [](const Settings& s) { return writeNumber(s.minTime); },
+     [](Settings& s, std::string_view v) {
+         s.minTime = static_cast<std::uint32_t>(numberFromOption(v, current(s.minTime)));
+     },
+     [](const Settings& s) { return asNumber(s.minTime); }, false},
+    {"MaxTime", "/maxt", 0, kMaxInt32,
+     [](Settings& s, std::string_view t) {
+         s.maxTime = timeFromText(t, SettingsDefaults::maxTime);
+         orderTimes(s);
+     },
+     [](const Settings& s) { return writeNumber(s.maxTime); },
+     [](Settings& s, std::string_view v) {
+         s.maxTime = static_cast<std::uint32_t>(numberFromOption(v, current(s.maxTime)));
+     },
+     [](const Settings& s) { return asNumber(s.maxTime); }, false},
+    {"LogLevel", "/logl", 0, 2, [](Settings& s, std::string_view t) { s.logLevel = logLevelFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.logLevel)); },
+     // Clamped once all arguments are read, so /logl=256 still turns logging off.
+     [](Settings& s, std::string_view v) {
+         s.logLevel = static_cast<LogLevel>(lowByte(numberFromOption(v, static_cast<std::int32_t>(s.logLevel))));
+     },
+     [](const Settings& s) { return asNumber(s.logLevel); }, false},
+    {"LogAppend", "/loga", 0, 0, [](Settings& s, std::string_view t) { s.logAppend = parseBoolean(t); },
+     [](const Settings& s) { return writeBoolean(s.logAppend); },
+     [](Settings& s, std::string_view v) { s.logAppend = booleanFromOption(v, s.logAppend); }, nullptr, false},
+    {"LogFileName", "/logf", 0, 0, [](Settings& s, std::string_view t) { s.logFileName = text(t); },
+     [](const Settings& s) { return s.logFileName; }, [](Settings& s, std::string_view v) { s.logFileName = text(v); },
+     nullptr, false},
+    {"SndStart", "", 0, 0, [](Settings& s, std::string_view t) { s.startSound = text(t); },
+     [](const Settings& s) { return s.startSound; }, nullptr, nullptr, false},
+    {"SndStop", "", 0, 0, [](Settings& s, std::string_view t) { s.stopSound = text(t); },
+     [](const Settings& s) { return s.stopSound; }, nullptr, nullptr, false},
+    {"AppFileName", "/runa", 0, 0, [](Settings& s, std::string_view t) { s.appFileName = text(t); },
+     [](const Settings& s) { return s.appFileName; }, [](Settings& s, std::string_view v) { s.appFileName = text(v); },
+     nullptr, false},
+    {"AppMode", "/runm", 1, 7, [](Settings& s, std::string_view t) { s.appMode = appModeFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.appMode)); },
+     [](Settings& s, std::string_view v) { s.appMode = appModeFromOption(v, s.appMode); },
+     [](const Settings& s) { return asNumber(s.appMode); }, false},
+    {"AppParams", "/runp", 0, 0, [](Settings& s, std::string_view t) { s.appParams = text(t); },
+     [](const Settings& s) { return s.appParams; }, [](Settings& s, std::string_view v) { s.appParams = text(v); },
+     nullptr, false},
+    {"Host", "", 0, 0, [](Settings& s, std::string_view t) { s.host = text(t); },
+     [](const Settings& s) { return s.host; }, nullptr, nullptr, true},
+    {"RecentList", "", 0, 0, [](Settings& s, std::string_view t) { s.recentList = text(t); },
+     [](const Settings& s) { return s.recentList; }, nullptr, nullptr, true},
+}};
+
+} // namespace
+
+std::span<const SettingsField> settingsFields() {
+    return kFields;
+}
+
+const SettingsField& settingsField(std::string_view key) {
+    for (const SettingsField& field : kFields)
+        if (field.key == key)
+            return field;
+    std::abort();
+}

@@ -1,0 +1,76 @@
+// The real program's start-up with odd command lines and an odd settings file: long options are answered
+// before anything else, Qt's own arguments count as arguments, and a settings path that is no regular file
+// cannot hold start-up.
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "support/EndToEndFixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+using CommandLineEndToEnd = EndToEndFixture;
+
+TEST_F(CommandLineEndToEnd, LongOptionsAnswerAtOnceAndUnknownOnesAreRefused) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string printed; // expected somewhere in the output
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, "Ostrevo 2.2.2.58\n"},
+        {{"router.lan", "--help"}, 0, "Usage: ostrevo"},
+        {{"--bogus", "router.lan"}, 2, "ostrevo: unknown option --bogus\nUsage: ostrevo"},
+        {{"--help=please"}, 2, "ostrevo: option --help takes no value\nUsage: ostrevo"},
+    };
+    for (const Case& c : cases) {
+        // No display: these must not need one.
+        LaunchedProgram app(
+            [&] {
+                std::vector<std::string> argv{program_.string()};
+                argv.insert(argv.end(), c.args.begin(), c.args.end());
+                return argv;
+            }(),
+            environment(false), -1, (dir_ / "output.txt").string());
+        EXPECT_EQ(app.waitExit(20s), c.status) << c.args.front();
+        EXPECT_NE(programOutput().find(c.printed), std::string::npos) << programOutput();
+        EXPECT_FALSE(fs::exists(settingsFile()));
+    }
+}
+
+TEST_F(CommandLineEndToEnd, QtsOwnArgumentsKeepTheSettingsUnsaved) {
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb is not available";
+    auto app = launch({"-style", "fusion"});
+    ASSERT_TRUE(waitForWindow("^Ostrevo ver")) << programOutput();
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
+    EXPECT_FALSE(fs::exists(settingsFile())) << "saved although started with arguments";
+}
+
+TEST_F(CommandLineEndToEnd, FifoAsSettingsFileDoesNotHoldStartUp) {
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb is not available";
+    fs::create_directories(settingsFile().parent_path());
+    ASSERT_EQ(mkfifo(settingsFile().c_str(), 0600), 0);
+    auto app = launch({});
+    ASSERT_TRUE(waitForWindow("^Ostrevo ver")) << "start-up blocked on the FIFO\n" << programOutput();
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
+    EXPECT_TRUE(fs::is_fifo(settingsFile()));
+    const std::string path = settingsFile().string();
+    EXPECT_NE(programOutput().find("ostrevo: " + path + " is not a regular file; settings are not read\n"),
+              std::string::npos)
+        << programOutput();
+}
+
+} // namespace
