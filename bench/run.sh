@@ -7,4 +7,5 @@ BUILD=${1:-build}
 "$BUILD/bench/probe_cpu_bench"
 "$BUILD/bench/rss_growth_bench"
 "$BUILD/bench/log_bench"
+"$BUILD/bench/history_bench"
 "$BUILD/bench/settings_save_bench"

@@ -69,7 +69,13 @@ void RttStats::add(std::optional<std::int64_t> rttUs) {
     }
     last_ = v;
     sum_ += v;
-    ++buckets_[bucketOf(v)];
+    const std::uint32_t bucket = bucketOf(v);
+    auto at = std::lower_bound(buckets_.begin(), buckets_.end(), bucket,
+                               [](const auto& entry, std::uint32_t b) { return entry.first < b; });
+    if (at != buckets_.end() && at->first == bucket)
+        ++at->second;
+    else
+        buckets_.insert(at, {bucket, 1});
 }
 
 void RttStats::merge(const RttStats& later) {
@@ -88,11 +94,35 @@ void RttStats::merge(const RttStats& later) {
         sum_ += later.sum_;
         jitterSum_ += later.jitterSum_;
         jitterCount_ += later.jitterCount_;
-        for (const auto& [bucket, count] : later.buckets_)
-            buckets_[bucket] += count;
+        mergeBuckets(later.buckets_);
     }
     sent_ += later.sent_;
     lost_ += later.lost_;
+}
+
+void RttStats::mergeBuckets(const std::vector<std::pair<std::uint32_t, std::uint64_t>>& later) {
+    if (buckets_.empty()) {
+        buckets_ = later;
+        return;
+    }
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> merged;
+    merged.reserve(buckets_.size() + later.size());
+    auto a = buckets_.begin();
+    auto b = later.begin();
+    while (a != buckets_.end() && b != later.end()) {
+        if (a->first < b->first) {
+            merged.push_back(*a++);
+        } else if (b->first < a->first) {
+            merged.push_back(*b++);
+        } else {
+            merged.emplace_back(a->first, a->second + b->second);
+            ++a;
+            ++b;
+        }
+    }
+    merged.insert(merged.end(), a, buckets_.end());
+    merged.insert(merged.end(), b, later.end());
+    buckets_ = std::move(merged);
 }
 
 double RttStats::meanUs() const {
@@ -144,7 +174,11 @@ bool RttStats::setHistogramBlob(const std::string& blob) {
             return false;
         }
         bucket += gap;
-        buckets_[static_cast<std::uint32_t>(bucket)] += count;
+        // Gaps never go back, so the buckets arrive in order; a zero gap adds to the bucket before.
+        if (!buckets_.empty() && buckets_.back().first == bucket)
+            buckets_.back().second += count;
+        else
+            buckets_.emplace_back(static_cast<std::uint32_t>(bucket), count);
     }
     return true;
 }

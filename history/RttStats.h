@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Round-trip figures of a stretch of time that can be merged with the next stretch: counts, extremes, sum,
 // jitter parts and a log-scaled histogram for the median and percentiles. The ledger stores one per host and
@@ -51,6 +52,8 @@ public:
     [[nodiscard]] static std::int64_t bucketMiddle(std::uint32_t bucket);
 
 private:
+    void mergeBuckets(const std::vector<std::pair<std::uint32_t, std::uint64_t>>& later);
+
     std::uint64_t sent_ = 0;
     std::uint64_t lost_ = 0;
     std::int64_t min_ = 0;
@@ -60,5 +63,7 @@ private:
     std::int64_t last_ = 0;
     std::int64_t jitterSum_ = 0;
     std::uint64_t jitterCount_ = 0;
-    std::map<std::uint32_t, std::uint64_t> buckets_;
+    // (bucket, count) in bucket order: a long view merges hundreds of these, and flat arrays merge in one pass
+    // without a node per bucket.
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> buckets_;
 };
