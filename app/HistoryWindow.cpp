@@ -1,0 +1,316 @@
+#include "app/HistoryWindow.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/HistoryFormat.h"
+#include "app/LatencyGraph.h"
+#include "engine/IcmpStatus.h"
+#include "history/HistoryLedger.h"
+#include "settings/StoredValues.h"
+
+namespace {
+
+constexpr int kDefaultSpan = 1; // one hour
+const QSize kDefaultSize(780, 560);
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// "label value" that a wrapping line never splits.
+QString figure(const QString& label, const QString& value) {
+    return label + QChar(0x00A0) + QString(value).replace(QLatin1Char(' '), QChar(0x00A0));
+}
+
+QString outageCause(const Outage& outage) {
+    // Bad without a failed probe: the analysis found the replies too slow.
+    if (outage.firstStatus == 0)
+        return QStringLiteral("Replies too slow");
+    return text(icmpStatusText(static_cast<std::int32_t>(outage.firstStatus)));
+}
+
+QString errnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+const std::vector<HistoryWindow::Span>& HistoryWindow::spans() {
+    static const std::vector<Span> all{{"10 minutes", 10 * 60'000LL},
+                                       {"1 hour", 3'600'000LL},
+                                       {"24 hours", 24 * 3'600'000LL},
+                                       {"7 days", 7 * 24 * 3'600'000LL},
+                                       {"30 days", 30 * 24 * 3'600'000LL}};
+    return all;
+}
+
+HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent, Clock clock)
+    : QWidget(parent, Qt::Window), ledger_(std::move(ledger)), clock_(std::move(clock)) {
+    if (!clock_)
+        clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    setObjectName(QStringLiteral("historyWindow"));
+
+    spanBox_ = new QComboBox(this);
+    spanBox_->setObjectName(QStringLiteral("spanBox"));
+    for (const Span& span : spans())
+        spanBox_->addItem(QString::fromLatin1(span.label));
+    spanBox_->setCurrentIndex(kDefaultSpan);
+    auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
+    spanLabel->setBuddy(spanBox_);
+    exportButton_ = new QPushButton(QStringLiteral("Export CSV..."), this);
+    exportButton_->setObjectName(QStringLiteral("exportButton"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(spanLabel);
+    top->addWidget(spanBox_);
+    top->addStretch(1);
+    top->addWidget(exportButton_);
+
+    problemLabel_ = new QLabel(this);
+    problemLabel_->setObjectName(QStringLiteral("problemLabel"));
+    problemLabel_->setWordWrap(true);
+    problemLabel_->setTextFormat(Qt::PlainText);
+    problemLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problemLabel_->hide();
+
+    graph_ = new LatencyGraph(this);
+    graph_->setObjectName(QStringLiteral("graph"));
+
+    summaryLabel_ = new QLabel(this);
+    summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setWordWrap(true);
+    summaryLabel_->setTextFormat(Qt::PlainText);
+    summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* outagesLabel = new QLabel(QStringLiteral("Outages"), this);
+    outageList_ = new QTreeWidget(this);
+    outageList_->setObjectName(QStringLiteral("outageList"));
+    outageList_->setHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
+                                  QStringLiteral("Cause")});
+    outageList_->setRootIsDecorated(false);
+    outageList_->setUniformRowHeights(true);
+    outageList_->setAlternatingRowColors(true);
+    outageList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    outageList_->header()->setStretchLastSection(true);
+    const QFontMetrics fm = outageList_->fontMetrics();
+    const int timeWidth = fm.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 3 * fm.averageCharWidth();
+    outageList_->setColumnWidth(0, timeWidth);
+    outageList_->setColumnWidth(1, timeWidth);
+    outageList_->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("00 min 00 s")) + 3 * fm.averageCharWidth());
+    outagesLabel->setBuddy(outageList_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(problemLabel_);
+    layout->addWidget(graph_, 3);
+    layout->addWidget(summaryLabel_);
+    layout->addWidget(outagesLabel);
+    layout->addWidget(outageList_, 1);
+
+    connect(spanBox_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
+    connect(exportButton_, &QPushButton::clicked, this, [this] { chooseExportFile(); });
+    refreshTimer_.setInterval(1000);
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+        if (!isMinimized())
+            refresh();
+    });
+
+    setHost(host);
+    restoreSize();
+}
+
+HistoryWindow::~HistoryWindow() {
+    saveSize();
+}
+
+void HistoryWindow::setHost(const QString& host) {
+    host_ = host;
+    setWindowTitle(QStringLiteral("History - ") + host);
+    shownOutages_.clear();
+    outageList_->clear();
+    refresh();
+}
+
+void HistoryWindow::setSpanIndex(int index) {
+    spanBox_->setCurrentIndex(index);
+}
+
+void HistoryWindow::refresh() {
+    const std::int64_t now = clock_();
+    const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
+    // One past now, so a probe sent this millisecond is in.
+    const std::int64_t from = now + 1 - span;
+    const std::int64_t to = now + 1;
+    const std::string host = host_.toStdString();
+
+    if (!ledger_->enabled()) {
+        problemLabel_->setText(QStringLiteral("No history is kept: HistoryDays is 0."));
+        problemLabel_->show();
+        exportButton_->setEnabled(false);
+        graph_->setData(from, to, now, {}, {});
+        showSummary(RttStats());
+        showOutages({}, now);
+        return;
+    }
+    exportButton_->setEnabled(!host.empty());
+    const QString problem = text(ledger_->problem());
+    problemLabel_->setText(problem.isEmpty() ? QString() : QStringLiteral("History cannot be kept: ") + problem);
+    problemLabel_->setVisible(!problem.isEmpty());
+
+    graph_->setData(from, to, now, ledger_->series(host, from, to, std::max(graph_->columns(), 60)),
+                    ledger_->statusChanges(host, from, to));
+    showSummary(ledger_->summary(host, from, to));
+    showOutages(ledger_->outages(host, from, to), now);
+}
+
+void HistoryWindow::showSummary(const RttStats& s) {
+    if (s.empty()) {
+        summaryLabel_->setText(QStringLiteral("No probes in this span."));
+        return;
+    }
+    const QString none = QStringLiteral("-");
+    const bool replies = s.replies() > 0;
+    auto rtt = [&](std::int64_t us) { return replies ? HistoryFormat::milliseconds(us) : none; };
+    const QStringList parts{
+        figure(QStringLiteral("Availability"), HistoryFormat::availability(s.sent(), s.lost())),
+        figure(QStringLiteral("Sent"), QString::number(s.sent())),
+        figure(QStringLiteral("Lost"), QString::number(s.lost())),
+        figure(QStringLiteral("Min"), rtt(s.minUs())),
+        figure(QStringLiteral("Median"), rtt(replies ? s.quantileUs(0.5) : 0)),
+        figure(QStringLiteral("95th percentile"), rtt(replies ? s.quantileUs(0.95) : 0)),
+        figure(QStringLiteral("Max"), rtt(s.maxUs())),
+        figure(QStringLiteral("Jitter"), rtt(std::llround(s.jitterUs()))),
+    };
+    summaryLabel_->setText(parts.join(QStringLiteral("   ")));
+}
+
+void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs) {
+    // Newest first; rebuilt only when the list changed, so a selection survives the refreshes.
+    std::reverse(outages.begin(), outages.end());
+    if (outages != shownOutages_) {
+        outageList_->clear();
+        for (const Outage& outage : outages) {
+            auto* row = new QTreeWidgetItem(outageList_);
+            row->setText(0, HistoryFormat::dateTime(outage.startMs));
+            row->setText(1, outage.endMs ? HistoryFormat::dateTime(*outage.endMs) : QStringLiteral("ongoing"));
+            row->setText(3, outageCause(outage));
+            if (outage.firstErrorMs)
+                row->setToolTip(3, QStringLiteral("First failed probe at ") + HistoryFormat::dateTime(*outage.firstErrorMs));
+        }
+        shownOutages_ = std::move(outages);
+    }
+    for (int i = 0; i < outageList_->topLevelItemCount(); ++i) {
+        const Outage& outage = shownOutages_.at(static_cast<std::size_t>(i));
+        outageList_->topLevelItem(i)->setText(2, HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
+    }
+}
+
+QString HistoryWindow::exportCsv(const QString& path) {
+    const std::int64_t now = clock_();
+    const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
+    const QByteArray target = QFile::encodeName(path);
+    // Written beside the target and moved over it at the end: a failed export leaves any old file alone.
+    const QByteArray partial = target + ".part";
+    bool written = false;
+    int error = 0;
+    {
+        std::ofstream out(partial.constData(), std::ios::binary | std::ios::trunc);
+        if (!out) {
+            error = errno;
+        } else {
+            written = ledger_->exportCsv(host_.toStdString(), now + 1 - span, now + 1, out, [](std::uint32_t status) {
+                return icmpStatusText(static_cast<std::int32_t>(status));
+            });
+            out.close();
+            if (out.fail()) {
+                written = false;
+                error = errno;
+            }
+        }
+    }
+    if (written && std::rename(partial.constData(), target.constData()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (written)
+        return {};
+    std::remove(partial.constData());
+    QString reason = error != 0 ? errnoText(error) : text(ledger_->problem());
+    if (reason.isEmpty())
+        reason = QStringLiteral("the history could not be read");
+    return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+void HistoryWindow::chooseExportFile() {
+    QString name = host_;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    const QString suggested = QStringLiteral("history-%1-%2.csv")
+                                  .arg(name, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
+    QFileDialog dialog(this, QStringLiteral("Export CSV"), QDir::homePath());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString error = exportCsv(dialog.selectedFiles().front());
+    QApplication::restoreOverrideCursor();
+    if (!error.isEmpty())
+        QMessageBox::critical(this, QStringLiteral("Export CSV - Error"), error);
+}
+
+void HistoryWindow::showEvent(QShowEvent* event) {
+    refresh();
+    refreshTimer_.start();
+    QWidget::showEvent(event);
+}
+
+void HistoryWindow::hideEvent(QHideEvent* event) {
+    refreshTimer_.stop();
+    saveSize();
+    QWidget::hideEvent(event);
+}
+
+void HistoryWindow::restoreSize() {
+    savedSize_ = text(readStoredValue(SettingsKey, SizeKey));
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
+    const QRegularExpressionMatch match = form.match(savedSize_);
+    QSize size = kDefaultSize;
+    if (match.hasMatch())
+        size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
+    // A value from a larger screen or a hand edit still gives a window that fits and can be used.
+    size = size.expandedTo(minimumSizeHint());
+    if (const QScreen* screen = QApplication::primaryScreen())
+        size = size.boundedTo(screen->availableSize());
+    resize(size);
+}
+
+void HistoryWindow::saveSize() {
+    const QString value = QStringLiteral("%1x%2").arg(width()).arg(height());
+    if (value == savedSize_)
+        return;
+    writeStoredValue(SettingsKey, SizeKey, value.toStdString());
+    savedSize_ = value;
+}

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <utility>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "AppTestSupport.h"
+#include "app/HistoryFormat.h"
+#include "app/HistoryWindow.h"
+#include "app/LatencyGraph.h"
+#include "engine/IcmpStatus.h"
+#include "history/HistoryCsv.h"
+#include "history/HistoryLedger.h"
+#include "settings/StoredValues.h"
+
+namespace {
+
+constexpr std::int64_t kNow = 1'796'684'400'000; // 2026-12-07 23:00 UTC
+constexpr std::int64_t kT0 = kNow - 5 * 60'000;
+const std::string kHost = "watch.test";
+
+std::shared_ptr<HistoryLedger> makeLedger(const std::string& path, int days = 30) {
+    HistoryOptions options;
+    options.path = path;
+    options.days = days;
+    options.retryInterval = std::chrono::milliseconds(50);
+    options.clock = [] { return kNow; };
+    return std::make_shared<HistoryLedger>(std::move(options));
+}
+
+ProbeSample reply(std::int64_t atMs, std::int64_t rttUs, std::uint8_t hostStatus, const std::string& host = kHost) {
+    return {atMs, host, "127.0.0.1", rttUs, 0, 64, hostStatus};
+}
+
+ProbeSample failure(std::int64_t atMs, std::int32_t status, std::uint8_t hostStatus) {
+    return {atMs, kHost, "127.0.0.1", std::nullopt, static_cast<std::uint32_t>(status), std::nullopt, hostStatus};
+}
+
+// One probe a second from kT0: ten replies of 10 to 100 us, an unreachable host and two timeouts that make
+// the status Bad, five replies of 50 us that make it Good again, then two slow replies judged Bad.
+// Around it: a probe of the same host two hours earlier and one of another host, which the hour leaves out.
+void recordScript(HistoryLedger& ledger) {
+    std::int64_t at = kT0;
+    auto next = [&at] { return std::exchange(at, at + 1000); };
+    ledger.record(reply(kNow - 2 * 3'600'000, 900, 3));
+    for (int i = 1; i <= 10; ++i)
+        ledger.record(reply(next(), 10 * i, 3));
+    ledger.record(failure(next(), IpStatus::DestHostUnreachable, 3));
+    ledger.record(failure(next(), IpStatus::RequestTimedOut, 2));
+    ledger.record(failure(next(), IpStatus::RequestTimedOut, 1));
+    for (int i = 0; i < 5; ++i)
+        ledger.record(reply(next(), 50, i == 0 ? 2 : 3));
+    ledger.record(reply(next(), 120, 1));
+    ledger.record(reply(next(), 120, 1));
+    ledger.record(reply(kT0 + 5000, 7777, 3, "other.test"));
+    ASSERT_TRUE(ledger.flush(std::chrono::seconds(30)));
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class HistoryWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApp();
+        ledger_ = makeLedger(dir_.file("history.sqlite"));
+        recordScript(*ledger_);
+        window_ = std::make_unique<HistoryWindow>(ledger_, QString::fromStdString(kHost), nullptr, [] { return kNow; });
+    }
+    template <class T> T* child(const char* name) { return window_->findChild<T*>(QString::fromLatin1(name)); }
+    QString summary() { return child<QLabel>("summaryLabel")->text().replace(QChar(0x00A0), QLatin1Char(' ')); }
+
+    TempDir dir_;
+    std::shared_ptr<HistoryLedger> ledger_;
+    std::unique_ptr<HistoryWindow> window_;
+};
+
+TEST_F(HistoryWindowTest, ShowsTheSpanFiguresAndItsOutagesNewestFirst) {
+    window_->show();
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("History - watch.test"));
+    EXPECT_EQ(child<QComboBox>("spanBox")->currentText(), QStringLiteral("1 hour"));
+    EXPECT_FALSE(child<QLabel>("problemLabel")->isVisible());
+
+    // 17 replies: 10..100 us, five of 50, two of 120; nearest-rank median the 9th (50), 95th the 17th (120).
+    // Jitter: nine steps of 10, 100 -> 50, 50 -> 120, over 16 pairs.
+    EXPECT_EQ(summary(), QStringLiteral("Availability 85.00 %   Sent 20   Lost 3   Min 0.010 ms   Median 0.050 ms   "
+                                        "95th percentile 0.120 ms   Max 0.120 ms   Jitter 0.013 ms"));
+
+    auto* outages = child<QTreeWidget>("outageList");
+    ASSERT_EQ(outages->topLevelItemCount(), 2);
+    const QTreeWidgetItem* slow = outages->topLevelItem(0);
+    EXPECT_EQ(slow->text(0), HistoryFormat::dateTime(kT0 + 18'000));
+    EXPECT_EQ(slow->text(1), QStringLiteral("ongoing"));
+    EXPECT_EQ(slow->text(2), QStringLiteral("4 min 42 s")); // up to now
+    EXPECT_EQ(slow->text(3), QStringLiteral("Replies too slow"));
+    const QTreeWidgetItem* lost = outages->topLevelItem(1);
+    EXPECT_EQ(lost->text(0), HistoryFormat::dateTime(kT0 + 12'000));
+    EXPECT_EQ(lost->text(1), HistoryFormat::dateTime(kT0 + 13'000));
+    EXPECT_EQ(lost->text(2), QStringLiteral("1 s"));
+    // The error that began the streak, not the timeout that tipped the status.
+    EXPECT_EQ(lost->text(3), QString::fromStdString(icmpStatusText(IpStatus::DestHostUnreachable)));
+
+    // A wider span takes in the older probe; the other host never counts.
+    window_->setSpanIndex(2);
+    EXPECT_TRUE(summary().contains(QStringLiteral("Sent 21   Lost 3   Min 0.010 ms")));
+    EXPECT_TRUE(summary().contains(QStringLiteral("Max 0.900 ms")));
+    window_->setSpanIndex(0);
+    EXPECT_TRUE(summary().startsWith(QStringLiteral("Availability 85.00 %   Sent 20")));
+}
+
+TEST_F(HistoryWindowTest, GraphColumnsTellTheirProbesOnHover) {
+    window_->setSpanIndex(0); // ten minutes: one probe per column at this width
+    window_->show();
+    auto* graph = child<LatencyGraph>("graph");
+    QStringList tips;
+    for (int x = 0; x < graph->width(); ++x) {
+        const QString tip = graph->toolTipAt(x);
+        if (!tip.isEmpty() && (tips.isEmpty() || tips.back() != tip))
+            tips << tip;
+    }
+    ASSERT_EQ(tips.size(), 20);
+    EXPECT_TRUE(tips.at(0).contains(QStringLiteral("Median 0.010 ms")));
+    EXPECT_TRUE(tips.at(0).contains(QStringLiteral("Lost 0 of 1 (0 %)")));
+    EXPECT_TRUE(tips.at(11).contains(QStringLiteral("No replies")));
+    EXPECT_TRUE(tips.at(11).contains(QStringLiteral("Lost 1 of 1 (100 %)")));
+    EXPECT_GE(graph->axisTopUs(), 120); // every column fits below the top
+    EXPECT_LT(graph->axisTopUs(), 240);
+    EXPECT_TRUE(graph->toolTipAt(graph->width() - 1).isEmpty());
+}
+
+TEST_F(HistoryWindowTest, ExportWritesTheSpanAndKeepsAnOldFileWhenItFails) {
+    const std::string path = dir_.file("export.csv");
+    ASSERT_EQ(window_->exportCsv(QString::fromStdString(path)), QString());
+    const std::string csv = readFile(path);
+    EXPECT_EQ(csv.rfind(HistoryCsv::header(), 0), 0u) << csv;
+    EXPECT_EQ(HistoryCsv::header(), "time,host,address,rtt_ms,status,status_text,ttl\r\n");
+    EXPECT_NE(csv.find(HistoryCsv::isoUtc(kT0) + ",watch.test,127.0.0.1,0.010,0,Success,64\r\n"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(HistoryCsv::isoUtc(kT0 + 10'000) + ",watch.test,127.0.0.1,,11003," +
+                       icmpStatusText(IpStatus::DestHostUnreachable) + ",\r\n"),
+              std::string::npos)
+        << csv;
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 21); // header and the hour's 20 probes
+    EXPECT_EQ(csv.find("other.test"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+
+    // A folder that cannot take the file: a reason, and the earlier export untouched.
+    std::filesystem::create_directory(dir_.file("taken.csv"));
+    const QString error = window_->exportCsv(QString::fromStdString(dir_.file("taken.csv")));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Cannot export to "))) << error.toStdString();
+    const QString missing = window_->exportCsv(QString::fromStdString(dir_.file("no/such/folder.csv")));
+    EXPECT_FALSE(missing.isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("no")));
+    EXPECT_EQ(readFile(path), csv);
+}
+
+TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
+    TestApp();
+    TempDir dir;
+    {
+        // Nothing kept at all: said so, and nothing to export.
+        HistoryWindow off(makeLedger(dir.file("off.sqlite"), 0), QStringLiteral("a.test"), nullptr, [] { return kNow; });
+        off.show();
+        EXPECT_TRUE(off.findChild<QLabel*>(QStringLiteral("problemLabel"))->isVisible());
+        EXPECT_FALSE(off.findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
+        EXPECT_FALSE(std::filesystem::exists(dir.file("off.sqlite")));
+    }
+    {
+        // A file that cannot be made: the ledger's report appears in the window.
+        std::ofstream(dir.file("plain")) << "x";
+        auto ledger = makeLedger(dir.file("plain/history.sqlite"));
+        ledger->record(reply(kNow, 100, 3));
+        ASSERT_TRUE(waitFor([&] { return !ledger->problem().empty(); }, std::chrono::seconds(30)));
+        HistoryWindow broken(ledger, QStringLiteral("a.test"), nullptr, [] { return kNow; });
+        broken.show();
+        const QLabel* problem = broken.findChild<QLabel*>(QStringLiteral("problemLabel"));
+        EXPECT_TRUE(problem->isVisible());
+        EXPECT_TRUE(problem->text().contains(QString::fromStdString(ledger->problem()))) << problem->text().toStdString();
+    }
+
+    auto ledger = makeLedger(dir.file("history.sqlite"));
+    writeStoredValue(SettingsKey, HistoryWindow::SizeKey, "not a size");
+    {
+        HistoryWindow w(ledger, QStringLiteral("a.test"));
+        EXPECT_EQ(w.size(), QSize(780, 560));
+        w.show();
+        w.resize(640, 420);
+        w.hide();
+        EXPECT_EQ(readStoredValue(SettingsKey, HistoryWindow::SizeKey), "640x420");
+        w.show();
+        w.resize(700, 450);
+    } // closed with the program
+    EXPECT_EQ(readStoredValue(SettingsKey, HistoryWindow::SizeKey), "700x450");
+    HistoryWindow again(ledger, QStringLiteral("b.test"));
+    EXPECT_EQ(again.size(), QSize(700, 450));
+    EXPECT_EQ(again.windowTitle(), QStringLiteral("History - b.test"));
+}
+
+} // namespace
