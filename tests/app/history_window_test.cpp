@@ -208,4 +208,27 @@ TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
     EXPECT_EQ(again.windowTitle(), QStringLiteral("History - b.test"));
 }
 
+// Rounding that would mislead: an hour with one loss in a million must not read 100 %, a sub-millisecond
+// round trip must not read 0 ms.
+TEST(HistoryTexts, FiguresNeverRoundToAFalseClaim) {
+    struct Availability {
+        std::uint64_t sent, lost;
+        const char* text;
+    };
+    for (const Availability& row : {Availability{1'000'000, 1, "99.99 %"}, {3, 1, "66.66 %"}, {300, 3, "99.00 %"},
+                                    {20, 3, "85.00 %"}, {5, 5, "0.00 %"}, {7, 0, "100.00 %"}, {0, 0, "-"}})
+        EXPECT_EQ(HistoryFormat::availability(row.sent, row.lost), QString::fromLatin1(row.text)) << row.sent;
+
+    struct Text {
+        std::int64_t value;
+        const char* text;
+    };
+    for (const Text& row : {Text{0, "0.000 ms"}, {37, "0.037 ms"}, {999, "0.999 ms"}, {1'000, "1.00 ms"},
+                            {12'345, "12.3 ms"}, {99'949, "99.9 ms"}, {152'400, "152 ms"}, {2'000'000, "2000 ms"}})
+        EXPECT_EQ(HistoryFormat::milliseconds(row.value), QString::fromLatin1(row.text)) << row.value;
+    for (const Text& row : {Text{-5, "0 s"}, {59'999, "59 s"}, {60'000, "1 min 00 s"}, {3'599'000, "59 min 59 s"},
+                            {3'600'000, "1 h 00 min"}, {86'399'000, "23 h 59 min"}, {90'000'000, "1 d 01 h"}})
+        EXPECT_EQ(HistoryFormat::duration(row.value), QString::fromLatin1(row.text)) << row.value;
+}
+
 } // namespace
