@@ -77,6 +77,7 @@ void OptionsDialog::fill() {
     ui_->resolveIpCheck->setChecked(s.resolveIp);
     ui_->bufferEdit->setText(QString::number(s.buffer));
     ui_->intervalEdit->setText(QString::number(s.interval / 1000));
+    ui_->historyDaysEdit->setText(QString::number(s.historyDays));
 
     if (s.analysisMode == AnalysisMode::Percent)
         ui_->percentRadio->setChecked(true);
@@ -126,6 +127,7 @@ void OptionsDialog::apply(const Hooks& hooks) {
 
     s.buffer = bufferFromText(text(ui_->bufferEdit));
     s.interval = intervalFromText(text(ui_->intervalEdit));
+    s.historyDays = historyDaysFromText(text(ui_->historyDaysEdit));
     s.analysisMode = ui_->triesRadio->isChecked()     ? AnalysisMode::Tries
                      : ui_->percentRadio->isChecked() ? AnalysisMode::Percent
                                                       : AnalysisMode::Time;

@@ -9,7 +9,7 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << " minTime=" << s.minTime << " maxTime=" << s.maxTime << " logLevel=" << int(s.logLevel)
         << " logAppend=" << s.logAppend << " logFileName=\"" << s.logFileName << "\" startSound=\"" << s.startSound
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
-        << " appParams=\"" << s.appParams << "\"}";
+        << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << "}";
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

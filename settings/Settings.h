@@ -30,6 +30,7 @@ inline constexpr std::uint32_t minTime = 100;
 inline constexpr std::uint32_t maxTime = 500;
 inline constexpr LogLevel logLevel = LogLevel::Off;
 inline constexpr std::int32_t appMode = 1;
+inline constexpr std::int32_t historyDays = 30;
 } // namespace SettingsDefaults
 
 // Every choice of the user. Texts are 8-bit strings as typed; interval is in milliseconds.
@@ -53,6 +54,7 @@ struct Settings {
     std::string appFileName;
     std::int32_t appMode = SettingsDefaults::appMode;
     std::string appParams;
+    std::int32_t historyDays = SettingsDefaults::historyDays; // probe history kept, in days; 0 keeps none
 
     bool operator==(const Settings& o) const = default;
 };

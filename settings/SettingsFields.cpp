@@ -27,7 +27,7 @@ template <typename T> std::int64_t asNumber(T value) {
 constexpr std::int64_t kMaxInt32 = SettingsLimits::maxTime;
 
 // Captureless lambdas keep each rule next to its key; the table is the only place that names both.
-const std::array<SettingsField, 19> kFields = {{
+const std::array<SettingsField, 20> kFields = {{
     {"ResolveIP", "", 0, 0, [](Settings& s, std::string_view t) { s.resolveIp = parseBoolean(t); },
      [](const Settings& s) { return writeBoolean(s.resolveIp); }, nullptr, nullptr, false},
     {"Buffer", "/b", 0, SettingsLimits::maxBuffer,
@@ -114,6 +114,10 @@ const std::array<SettingsField, 19> kFields = {{
      [](const Settings& s) { return s.host; }, nullptr, nullptr, true},
     {"RecentList", "", 0, 0, [](Settings& s, std::string_view t) { s.recentList = text(t); },
      [](const Settings& s) { return s.recentList; }, nullptr, nullptr, true},
+    {"HistoryDays", "", 0, SettingsLimits::maxHistoryDays,
+     [](Settings& s, std::string_view t) { s.historyDays = historyDaysFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.historyDays)); }, nullptr,
+     [](const Settings& s) { return asNumber(s.historyDays); }, false},
 }};
 
 } // namespace

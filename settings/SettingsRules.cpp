@@ -168,6 +168,11 @@ std::int32_t appModeFromText(std::string_view text) {
     return clampAppMode(static_cast<std::int32_t>(magnitude(parseNumber(text, SettingsDefaults::appMode))));
 }
 
+std::int32_t historyDaysFromText(std::string_view text) {
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(
+        magnitude(parseNumber(text, SettingsDefaults::historyDays)), SettingsLimits::maxHistoryDays));
+}
+
 std::int32_t numberFromOption(std::string_view value, std::int32_t current) {
     return static_cast<std::int32_t>(magnitude(parseNumber(value, current)));
 }

@@ -16,6 +16,7 @@ inline constexpr std::uint8_t maxPercent = 100;
 inline constexpr std::uint32_t maxTime = std::numeric_limits<std::int32_t>::max(); // milliseconds
 inline constexpr std::uint32_t maxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
 inline constexpr std::uint32_t maxBuffer = std::numeric_limits<std::int32_t>::max(); // a run lowers it further
+inline constexpr std::uint32_t maxHistoryDays = 3650;
 } // namespace SettingsLimits
 
 // Text conversions and normalisation rules shared by the store, the command line and the options dialog.
@@ -52,6 +53,7 @@ namespace SettingsRules {
 [[nodiscard]] std::uint32_t timeFromText(std::string_view text, std::int32_t def);
 [[nodiscard]] LogLevel logLevelFromText(std::string_view text);
 [[nodiscard]] std::int32_t appModeFromText(std::string_view text);
+[[nodiscard]] std::int32_t historyDaysFromText(std::string_view text);
 
 // Command-line rules, on the text after "=". A value that is no number keeps `current`.
 [[nodiscard]] std::int32_t numberFromOption(std::string_view value, std::int32_t current); // its magnitude

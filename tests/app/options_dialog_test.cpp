@@ -152,6 +152,10 @@ TEST_F(OptionsDialogTest, OkNormalisesNumbersLikeTheStore) {
         {"triesEdit", "", [](const Settings& s) { return s.tries; }, 3},
         {"maxPercentEdit", "356", [](const Settings& s) { return s.maxPercent; }, 100},
         {"maxTimeEdit", "x", [](const Settings& s) { return s.maxTime; }, 500},
+        {"historyDaysEdit", "0", [](const Settings& s) { return s.historyDays; }, 0},
+        {"historyDaysEdit", "-7", [](const Settings& s) { return s.historyDays; }, 7},
+        {"historyDaysEdit", "forever", [](const Settings& s) { return s.historyDays; }, 30},
+        {"historyDaysEdit", "100000", [](const Settings& s) { return s.historyDays; }, 3650},
     };
     for (const Row& row : rows) {
         settings = Settings{};

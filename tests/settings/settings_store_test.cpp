@@ -102,6 +102,7 @@ protected:
         s.appFileName = "/usr/bin/notify-send";
         s.appMode = 7;
         s.appParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
+        s.historyDays = 7;
         return s;
     }
 
@@ -412,7 +413,7 @@ TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
             EXPECT_EQ(again, s) << field.key << " " << text;
         }
     }
-    EXPECT_EQ(settingsFields().size(), 19u);
+    EXPECT_EQ(settingsFields().size(), 20u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {
