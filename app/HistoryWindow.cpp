@@ -144,6 +144,13 @@ HistoryWindow::~HistoryWindow() {
     saveSize();
 }
 
+void HistoryWindow::setLedger(std::shared_ptr<HistoryLedger> ledger) {
+    ledger_ = std::move(ledger);
+    shownOutages_.clear();
+    outageList_->clear();
+    refresh();
+}
+
 void HistoryWindow::setHost(const QString& host) {
     host_ = host;
     setWindowTitle(QStringLiteral("History - ") + host);

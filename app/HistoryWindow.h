@@ -37,6 +37,8 @@ public:
                            Clock clock = {});
     ~HistoryWindow() override;
 
+    // Another ledger, after the retention setting changed.
+    void setLedger(std::shared_ptr<HistoryLedger> ledger);
     // The host as configured: the title and what the ledger is asked about.
     void setHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
