@@ -12,9 +12,10 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libsqlite3-dev s
             xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
             nftables iproute2 iputils-ping util-linux procps \
             libcpp-httplib-dev python3-prometheus-client \
-            dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin
+            dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin \
+            clang libclang-rt-14-dev
 
-.PHONY: all deps build run test tsan bench clean install deb
+.PHONY: all deps build run test tsan fuzz fuzz-replay bench clean install deb
 
 all: build
 
@@ -43,7 +44,18 @@ tsan: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure
+	$(MAKE) --no-print-directory fuzz-replay
 	$(MAKE) --no-print-directory tsan
+
+# Fuzz targets (clang, libFuzzer, ASan + UBSan) in their own build tree. `fuzz` runs each for FUZZ_SECONDS;
+# `fuzz-replay` only runs the committed corpora, which takes seconds once built.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) bash fuzz/run.sh fuzz $(FUZZ_SECONDS)
+
+fuzz-replay: deps
+	FUZZ_BUILD=$(FUZZ_BUILD) JOBS=$(JOBS) bash fuzz/run.sh replay
 
 # Installs into PREFIX (through sudo where PREFIX is not writable); DESTDIR stages it elsewhere.
 PREFIX ?= /usr/local
@@ -62,4 +74,4 @@ bench: build
 	bash bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,128 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of every fuzz target, in each target's input layout, from the cases the unit tests
+use. run.sh merges them into fuzz/corpus/<target>/ (only inputs that add coverage are kept)."""
+
+import os
+import struct
+import sys
+
+
+def checksum(data):
+    if len(data) % 2:
+        data += b"\0"
+    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return ~total & 0xFFFF
+
+
+def icmp(type_, code, rest):
+    message = bytes([type_, code, 0, 0]) + rest
+    return message[:2] + struct.pack("!H", checksum(message)) + message[4:]
+
+
+def echo(type_, ident, seq, size=32):
+    return icmp(type_, 0, struct.pack("!HH", ident, seq) + b" " * size)
+
+
+def ipv4(source, destination, payload, ttl=64):
+    return bytes([0x45, 0]) + struct.pack("!H", 20 + len(payload)) + bytes([0, 0, 0, 0, ttl, 1, 0, 0]) + \
+        bytes(source) + bytes(destination) + payload
+
+
+TARGET, ROUTER = [127, 0, 0, 1], [127, 0, 0, 9]
+ID, SEQ = 0x4242, 7
+
+
+def icmp_packet():
+    key = bytes(TARGET) + struct.pack("!HH", ID, SEQ)
+    request = ipv4(TARGET, TARGET, echo(8, ID, SEQ), 255)
+    seeds = {
+        "reply": b"\0" + key + ipv4(TARGET, TARGET, echo(0, ID, SEQ, 40), 61),
+        "reply-elsewhere": b"\0" + key + ipv4(ROUTER, TARGET, echo(0, ID, SEQ)),
+        "own-request": b"\0" + key + request,
+        "ipv6-nibble": b"\0" + key + bytes([0x60, 0, 0, 28, 0, 0, 0, 0, 64, 1, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8]),
+        "datagram-reply": b"\1" + key + bytes(TARGET) + b"\x40" + echo(0, 0, SEQ),
+        "quoted": b"\2" + key + echo(8, 0, SEQ)[:8],
+        "built": b"\3" + key + b" " * 32,
+    }
+    for type_, code in [(3, 1), (3, 4), (3, 13), (11, 0), (11, 1), (12, 0), (4, 0), (5, 1)]:
+        seeds["error-%d-%d" % (type_, code)] = b"\0" + key + ipv4(ROUTER, TARGET, icmp(type_, code, bytes(4) + request[:28]), 250)
+    return seeds
+
+
+def history_csv():
+    hosts = ["plain.example", "comma,host", 'quote"d', '""', "line\nbreak", "carriage\rreturn", "crlf\r\nend",
+             " edge blanks ", "", "ünïcødé", 'a,"b"\r\n,c']
+    seeds = {}
+    for i, host in enumerate(hosts):
+        replied = i % 3 != 0
+        fixed = struct.pack("<qqIiB", 1_700_000_000_123 + i, i * 1001, 0 if replied else 11010, 64,
+                            3 if replied else 0)
+        text = "Success" if replied else 'Timed, "out"'
+        seeds["sample-%d" % i] = fixed + "\0".join([host, "127.0.0.%d" % i, text]).encode()
+    seeds["before-1970"] = struct.pack("<qqIiB", -1, -1, 0, 0, 3) + b"h\0a\0t"
+    return seeds
+
+
+def metrics_text():
+    specs = ["9100", " 9100 ", "65535", "127.0.0.1:9100", "0.0.0.0:9100", "localhost:9100", "[::1]:9100",
+             "[fe80::1:2]:9100", "09100", "", "0", "65536", "-1", "+80", "127.0.0.1:", ":9100", "example.org:9100",
+             "127.1:9100", "::1:9100", "[::1]", "[::1]9100", "[::1:9100", "[127.0.0.1]:9100", "[fe80::1%lo]:9100"]
+    seeds = {"spec-%d" % i: b"\0" + s.encode() for i, s in enumerate(specs)}
+    labels = [b'router "main"\\lan\n', "ünï".encode(), b"\xff\xfe", b"\xed\xa0\x80", b"\xf4\x90\x80\x80",
+              b"\xe0\x80\xaf", b"\xc3"]
+    seeds.update({"label-%d" % i: b"\1" + s for i, s in enumerate(labels)})
+    for micros in [0, 2500, 1_000_000, 2**64 - 1]:
+        seeds["seconds-%d" % micros] = b"\2" + struct.pack("<Q", micros)
+    records = struct.pack("<IIB", 1500, 0, 1) + struct.pack("<IIB", 0, 11010, 0x44) + struct.pack("<IIB", 900, 0, 3)
+    seeds["exposition"] = b"\3" + 'host "q"\n\0127.0.0.1\0'.encode() + records
+    return seeds
+
+
+def metrics_request():
+    scrape = b"GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/plain\r\n\r\n"
+    requests = [scrape, b"GET /metrics?format=x HTTP/1.0\r\n\r\n", b"HEAD /metrics HTTP/1.1\r\n\r\n",
+                b"GET / HTTP/1.1\r\n\r\n", b"GET /metricsx HTTP/1.1\r\n\r\n",
+                b"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", b"garbage\r\n\r\n",
+                b"GET /metrics\r\n\r\n", b"BREW /metrics HTTP/1.1\r\n\r\n",
+                b"GET /metrics HTTP/1.1\r\nX-Pad: " + b"a" * 9000 + b"\r\n\r\n",
+                b"GET /metrics HTTP/1.1\r\nHost: x",
+                b"GET /metrics HTTP/1.1\r\nRange: bytes=0-10\r\n\r\n",
+                b"GET /metrics HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"]
+    return {"request-%d" % i: r for i, r in enumerate(requests)}
+
+
+def alert_params():
+    def alert(mode, status, code, host, line, app, params):
+        return bytes([mode | status << 2]) + struct.pack("<I", code) + "\0".join([host, line, app, params]).encode()
+
+    everything = "%address% %responce% %status% %code% %error% %errcode%"
+    reply = "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255"
+    seeds = {
+        "all": alert(0, 3, 0, "router.lan", reply, "/usr/local/bin/alert", everything),
+        "error": alert(0, 1, 11003, "router.lan", "Destination Host Unreachable", "/bin/alert", everything),
+        "unknown": alert(0, 1, 0xFFFFFFFF, "h", "x", "alert", "%error% %errcode%"),
+        "brought-in": alert(0, 3, 0, "h", "up %status% now", "a/b", "%responce% %status%"),
+        "quotes": alert(0, 3, 0, "h", 'say "hi" "', "a", "[%responce%]"),
+        "structured": alert(1, 2, 11010, "router.lan", 'a "b"\tc', "/opt//alert", everything + " -v %address%"),
+    }
+    splits = ["", "   \t ", "  a \t  b  ", '"a b"', '"" ""', '"a""b"', '""""', 'abc"d e"f', 'x "open to the end']
+    seeds.update({"split-%d" % i: bytes([2]) + bytes(4) + s.encode() for i, s in enumerate(splits)})
+    dirs = ["/usr/local/bin/alert", "/alert", "alert", "./alert.sh", "/opt//alert", "a///"]
+    seeds.update({"dir-%d" % i: bytes([3]) + bytes(4) + s.encode() for i, s in enumerate(dirs)})
+    return seeds
+
+
+def main():
+    out = sys.argv[1]
+    for target, make in [("icmp_packet", icmp_packet), ("history_csv", history_csv), ("metrics_text", metrics_text),
+                         ("metrics_request", metrics_request), ("alert_params", alert_params)]:
+        os.makedirs(os.path.join(out, target), exist_ok=True)
+        for name, data in make().items():
+            with open(os.path.join(out, target, name), "wb") as f:
+                f.write(data)
+
+
+if __name__ == "__main__":
+    main()
