@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
@@ -60,9 +61,11 @@ OptionsDialog::OptionsDialog(QWidget* owner, Settings& settings)
     // Arrow keys move the check between the radio buttons without a click, so follow the checked state.
     for (QRadioButton* radio : {ui_->triesRadio, ui_->percentRadio, ui_->timeRadio})
         connect(radio, &QRadioButton::toggled, this, &OptionsDialog::updateAnalysisControls);
-    for (QLabel* placeholder : {ui_->statusPlaceholder, ui_->addressPlaceholder, ui_->codePlaceholder, ui_->responsePlaceholder,
-                                ui_->errorPlaceholder, ui_->errcodePlaceholder})
+    for (QLabel* placeholder : {ui_->statusPlaceholder, ui_->addressPlaceholder, ui_->codePlaceholder,
+                                ui_->responsePlaceholder, ui_->errorPlaceholder, ui_->errcodePlaceholder})
         placeholder->installEventFilter(this);
+    ui_->addressEdit->installEventFilter(this);
+    ui_->addressEdit->lineEdit()->installEventFilter(this);
 
     fill();
 }
@@ -261,6 +264,19 @@ QString OptionsDialog::pickLogFile(const QString& current) {
 }
 
 bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == ui_->addressEdit || watched == ui_->addressEdit->lineEdit())) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        QLineEdit* edit = ui_->addressEdit->lineEdit();
+        const QCompleter* completer = ui_->addressEdit->completer();
+        // Qt takes Enter on a selection that reaches the end as accepting an inline completion and puts the
+        // completer's current entry in the box, even when the selection is the whole host (selected when the
+        // dialog opens or the box is tabbed into) and that entry is another host of the list. Only a
+        // selection after typed text that completes to the shown text is a completion; otherwise Enter is OK.
+        const bool completing =
+            edit->selectionStart() > 0 && completer != nullptr && completer->currentCompletion() == edit->text();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && edit->hasSelectedText() && !completing)
+            edit->deselect();
+    }
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (auto* label = qobject_cast<QLabel*>(watched)) {
             insertPlaceholder(label);
@@ -282,7 +298,7 @@ void OptionsDialog::showEvent(QShowEvent* event) {
         }
     }
     // The host is what the dialog is opened for most often (and the only thing a start without one needs),
-    // so typing goes there at once, replacing what is shown.
+    // so typing goes there at once, replacing the host shown.
     ui_->addressEdit->setFocus(Qt::OtherFocusReason);
     ui_->addressEdit->lineEdit()->selectAll();
     QDialog::showEvent(event);

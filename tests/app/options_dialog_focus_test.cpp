@@ -8,6 +8,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <string>
+
 #include "app/MainWindow.h"
 #include "app/OptionsDialog.h"
 #include "settings/Settings.h"
@@ -21,21 +23,20 @@ QComboBox* addressBox(QWidget& dialog) {
     return dialog.findChild<QComboBox*>(QStringLiteral("addressEdit"));
 }
 
-// Types `text` where the keyboard of the active window is.
-void type(const QString& text) {
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(QApplication::focusWidget(), &press);
-    }
+// Sends `key` (with its text) where the keyboard of the active window is.
+void press(int key, const QString& text = {}) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(QApplication::focusWidget(), &event);
 }
 
-// What the user sees after opening the dialog: which widget has the keyboard, and what typing does.
+// What the user sees after opening the dialog, typing `typed` and pressing Enter.
 struct Opened {
     bool focusInAddress = false;
-    QString afterTyping;
+    bool accepted = false;
+    std::string host;
 };
 
-Opened openAndType(OptionsDialog& dialog) {
+Opened openTypeAndEnter(OptionsDialog& dialog, const QString& typed) {
     dialog.show();
     dialog.activateWindow();
     Opened seen;
@@ -43,8 +44,11 @@ Opened openAndType(OptionsDialog& dialog) {
         return seen;
     QWidget* focus = QApplication::focusWidget();
     seen.focusInAddress = focus == addressBox(dialog) || focus == addressBox(dialog)->lineEdit();
-    type(QStringLiteral("gw"));
-    seen.afterTyping = addressBox(dialog)->currentText();
+    for (const QChar c : typed)
+        press(0, QString(c));
+    press(Qt::Key_Return);
+    seen.accepted = dialog.result() == QDialog::Accepted;
+    seen.host = addressBox(dialog)->currentText().toStdString();
     dialog.reject();
     return seen;
 }
@@ -62,17 +66,32 @@ public:
     int shown = 0;
 };
 
-TEST(OptionsDialogFocus, TypingGoesToTheAddressBoxAndReplacesTheHost) {
+TEST(OptionsDialogFocus, TypingReplacesTheHostAndEnterPressesOk) {
     TestApp();
-    for (const char* host : {"", "old.example"}) {
-        SCOPED_TRACE(host);
+    const struct {
+        const char* host;
+        const char* typed;
+        const char* expected;
+        bool accepted;
+    } rows[] = {
+        {"", "gw", "gw", true},
+        {"old.example", "gw", "gw", true},
+        // Enter at once keeps the host, although the whole of it is selected and the list holds others.
+        {"old.example", "", "old.example", true},
+        {"first.example", "", "first.example", true},
+        // Enter on a completion from the list takes the completion; the next Enter is OK.
+        {"", "fi", "first.example", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.host) + " + " + row.typed);
         Settings settings;
-        settings.host = host;
-        settings.recentList = "old.example\r\n";
+        settings.host = row.host;
+        settings.recentList = "first.example\r\nold.example\r\n";
         OptionsDialog dialog(nullptr, settings);
-        const Opened seen = openAndType(dialog);
+        const Opened seen = openTypeAndEnter(dialog, QString::fromLatin1(row.typed));
         EXPECT_TRUE(seen.focusInAddress);
-        EXPECT_EQ(seen.afterTyping, QStringLiteral("gw"));
+        EXPECT_EQ(seen.host, row.expected);
+        EXPECT_EQ(seen.accepted, row.accepted);
     }
 }
 
@@ -88,7 +107,7 @@ TEST(OptionsDialogFocus, AfterTheBoxAskingForAHost) {
     int opened = 0;
     services.runOptionsDialog = [&](OptionsDialog& dialog) {
         ++opened;
-        seen = openAndType(dialog);
+        seen = openTypeAndEnter(dialog, QStringLiteral("gw"));
         return int(QDialog::Rejected);
     };
     services.watchSignals = false;
@@ -98,7 +117,7 @@ TEST(OptionsDialogFocus, AfterTheBoxAskingForAHost) {
     ASSERT_TRUE(waitFor([&] { return opened == 1; }));
     EXPECT_EQ(boxes->shown, 1);
     EXPECT_TRUE(seen.focusInAddress);
-    EXPECT_EQ(seen.afterTyping, QStringLiteral("gw"));
+    EXPECT_EQ(seen.host, "gw");
 }
 
 } // namespace
