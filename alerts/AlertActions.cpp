@@ -3,31 +3,30 @@
 #include "engine/HostStatus.h"
 #include "engine/IcmpStatus.h"
 
-AlertActions::AlertActions(const Settings& settings, SoundPlayer& sound, Launcher& launcher)
-    : settings_(settings), sound_(sound), launcher_(launcher) {}
+AlertActions::AlertActions(SoundPlayer& sound, Launcher& launcher) : sound_(sound), launcher_(launcher) {}
 
-void AlertActions::raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine,
-                              const ReplyArea& area) {
-    const std::string& soundFile = edge == AlertEdge::StartResponding ? settings_.startSound : settings_.stopSound;
+void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
+                              const std::string& statusLine, const ReplyArea& area) {
+    const std::string& soundFile = edge == AlertEdge::StartResponding ? settings.startSound : settings.stopSound;
     if (!soundFile.empty())
         sound_.play(soundFile);
-    if (!settings_.appFileName.empty())
-        runAlertApp(edge, current, statusLine, area);
+    if (!settings.appFileName.empty())
+        runAlertApp(settings, edge, current, statusLine, area);
 }
 
-void AlertActions::runAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine,
-                               const ReplyArea& area) {
+void AlertActions::runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current,
+                               const std::string& statusLine, const ReplyArea& area) {
     const ReplyArea copy = area;
     const std::uint32_t errorCode = copy.reply.status;
-    const std::string address = settings_.host;
+    const std::string address = settings.host;
     const std::string status{statusWord(current, "NA")};
     const std::string code = std::to_string(static_cast<unsigned>(current));
     const std::string errorText = icmpStatusText(static_cast<std::int32_t>(errorCode));
     const std::string errcode = std::to_string(errorCode);
 
     LaunchRequest request;
-    request.file = settings_.appFileName;
-    request.params = settings_.appParams;
+    request.file = settings.appFileName;
+    request.params = settings.appParams;
     if (!request.params.empty() && request.params.find('%') != std::string::npos) {
         // Each step sees the text as the steps before left it, so a placeholder brought in by the status
         // line can be filled by a later step; users' scripts may depend on that order.
@@ -38,8 +37,8 @@ void AlertActions::runAlertApp(AlertEdge edge, HostStatus current, const std::st
         request.params = replaceFirst(std::move(request.params), "%error%", quote(errorText));
         request.params = replaceFirst(std::move(request.params), "%errcode%", errcode);
     }
-    request.workingDir = workingDirectoryOf(settings_.appFileName);
-    request.showCommand = settings_.appMode;
+    request.workingDir = workingDirectoryOf(settings.appFileName);
+    request.showCommand = settings.appMode;
     // The same facts unquoted, so that a script need not parse its command line.
     request.environment = {
         {"OSTREVO_ADDRESS", address},

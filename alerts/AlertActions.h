@@ -6,18 +6,19 @@
 #include "alerts/Launcher.h"
 #include "alerts/SoundPlayer.h"
 #include "engine/AlertSink.h"
-#include "settings/Settings.h"
 
-// The sound and the alert application of a start- or stop-responding edge. Runs on the worker thread;
-// the settings it reads do not change while a run is active.
+// The sound and the alert application of a start- or stop-responding edge. Runs on the worker thread, with
+// the alert settings of the run that raised the edge.
 class AlertActions : public AlertSink {
 public:
-    AlertActions(const Settings& settings, SoundPlayer& sound, Launcher& launcher);
+    AlertActions(SoundPlayer& sound, Launcher& launcher);
 
-    void raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area) override;
+    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
+                    const ReplyArea& area) override;
 
     // Starts AppFileName with AppParams, the placeholders filled in from the event.
-    void runAlertApp(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area);
+    void runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
+                     const ReplyArea& area);
 
     // Replaces the first occurrence of `placeholder` (bytes compared exactly) by `value`.
     [[nodiscard]] static std::string replaceFirst(std::string text, std::string_view placeholder,
@@ -30,7 +31,6 @@ public:
     [[nodiscard]] static std::string workingDirectoryOf(std::string_view appFileName);
 
 private:
-    const Settings& settings_;
     SoundPlayer& sound_;
     Launcher& launcher_;
 };

@@ -13,6 +13,28 @@ namespace {
 
 constexpr const char* kCaption = "Logging - Error";
 
+// Copies a date or time format, handing each unquoted run of `letter` to `rewrite(result, length, rest)`,
+// where `rest` is what follows the run; it returns how many characters of the rest it has dealt with.
+template <class Rewrite> QString rewriteRuns(const QString& format, QChar letter, Rewrite rewrite) {
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'')
+            quoted = !quoted;
+        if (quoted || c != letter) {
+            result += c;
+            continue;
+        }
+        qsizetype run = 1;
+        while (i + run < format.size() && format[i + run] == letter)
+            ++run;
+        i += run;
+        i += rewrite(result, run, QStringView(format).mid(i)) - 1;
+    }
+    return result;
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
     const ssize_t written = ::write(fd, data, size);
     return written >= 0 && static_cast<std::size_t>(written) == size;
@@ -31,35 +53,33 @@ void createWithHeader(const std::string& name) {
 
 EventLog::EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now, QLocale locale)
     : settings_(settings), messages_(messages), now_(std::move(now)), locale_(std::move(locale)),
-      timeFormat_(timeFormatOf(locale_)) {}
+      dateFormat_(dateFormatOf(locale_)), timeFormat_(timeFormatOf(locale_)) {}
 
 EventLog::~EventLog() {
     release();
 }
 
+QString EventLog::dateFormatOf(const QLocale& locale) {
+    return rewriteRuns(locale.dateFormat(QLocale::ShortFormat), u'y', [](QString& result, qsizetype run, QStringView) {
+        // Two digits make "12/7/26" ambiguous; every other width already says what the locale means.
+        result += run == 2 ? QStringLiteral("yyyy") : QString(run, u'y');
+        return qsizetype{0};
+    });
+}
+
 QString EventLog::timeFormatOf(const QLocale& locale) {
-    const QString format = locale.timeFormat(QLocale::LongFormat);
-    QString result;
-    bool quoted = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar c = format[i];
-        if (c == u'\'')
-            quoted = !quoted;
-        if (quoted || c != u't') {
-            result += c;
-            continue;
-        }
-        // A zone token ("t" or "tttt") goes with the blanks around it.
-        while (i + 1 < format.size() && format[i + 1] == u't')
-            ++i;
+    // A zone token ("t" or "tttt") goes with the blanks around it.
+    const auto dropZone = [](QString& result, qsizetype, QStringView rest) {
+        qsizetype blanks = 0;
+        while (blanks < rest.size() && rest[blanks].isSpace())
+            ++blanks;
         while (!result.isEmpty() && result.back().isSpace())
             result.chop(1);
-        while (i + 1 < format.size() && format[i + 1].isSpace())
-            ++i;
-        if (!result.isEmpty() && i + 1 < format.size())
+        if (!result.isEmpty() && blanks < rest.size())
             result += u' ';
-    }
-    return result.trimmed();
+        return blanks;
+    };
+    return rewriteRuns(locale.timeFormat(QLocale::LongFormat), u't', dropZone).trimmed();
 }
 
 void EventLog::release() {
@@ -69,7 +89,9 @@ void EventLog::release() {
 }
 
 bool EventLog::openExisting() {
-    const int fd = ::open(openedName_.c_str(), O_RDWR | O_CLOEXEC);
+    // Appending makes each record land at the end as one piece, even when another program writes to the
+    // same file between two of our records.
+    const int fd = ::open(openedName_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -117,16 +139,17 @@ bool EventLog::followRenamedFile() {
 bool EventLog::appendRecord(const std::string& record) {
     if (fd_ < 0 || !followRenamedFile())
         return false;
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    if (end < 0)
-        return false;
     const ssize_t written = ::write(fd_, record.data(), record.size());
     if (written >= 0 && static_cast<std::size_t>(written) == record.size())
         return true;
-    // A record cut short by a full disk would leave a broken last line: take it back.
+    // A record cut short by a full disk would leave a broken last line: take it back, unless another writer
+    // has appended after it meanwhile, whose record must not go with it.
     if (written > 0) {
         const int saved = errno;
-        (void)::ftruncate(fd_, end);
+        struct stat st {};
+        const off_t after = ::lseek(fd_, 0, SEEK_CUR);
+        if (after >= written && ::fstat(fd_, &st) == 0 && st.st_size == after)
+            (void)::ftruncate(fd_, after - written);
         errno = saved;
     }
     return false;
@@ -134,7 +157,7 @@ bool EventLog::appendRecord(const std::string& record) {
 
 std::string EventLog::formRecord(HostStatus status, const std::string& text) const {
     // Date and time each come from the clock as their field is formed.
-    const QByteArray date = locale_.toString(now_().date(), QLocale::ShortFormat).toLocal8Bit();
+    const QByteArray date = locale_.toString(now_().date(), dateFormat_).toLocal8Bit();
     const QByteArray time = locale_.toString(now_().time(), timeFormat_).toLocal8Bit();
     std::string record = settings_.host;
     record += ';';
@@ -159,5 +182,7 @@ void EventLog::writeRecord(HostStatus status, const std::string& text) {
 void EventLog::fail(const char* text) {
     // Logging is off before the box appears, so records arriving while it is open are dropped quietly.
     settings_.logLevel = LogLevel::Off;
+    if (loggingStopped)
+        loggingStopped();
     messages_.showError(text, kCaption);
 }

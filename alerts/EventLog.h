@@ -13,8 +13,9 @@
 #include "settings/Settings.h"
 
 // The semicolon-separated event log. Lives on the window thread: opened at start-up and after the options
-// are confirmed, one record per log message from the worker. Each record goes to the file at once, so
-// readers (tail -f) see it immediately; a file renamed or deleted under us (log rotation) is recreated.
+// are confirmed, one record per log message from the worker. Each record goes to the file at once, as one
+// append, so readers (tail -f) see it immediately and several programs can share one file; a file renamed
+// or deleted under us (log rotation) is recreated.
 class EventLog {
 public:
     EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now = QDateTime::currentDateTime,
@@ -22,6 +23,10 @@ public:
     ~EventLog();
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
+
+    // Called when a failure has switched logging off (LogLevel 0), before the error box shows: the worker
+    // must stop sending records.
+    std::function<void()> loggingStopped;
 
     void openLogFile();
     void writeRecord(HostStatus status, const std::string& text);
@@ -32,6 +37,8 @@ public:
 
     // The locale's long time format without its time-zone name.
     [[nodiscard]] static QString timeFormatOf(const QLocale& locale);
+    // The locale's short date format with a two-digit year widened to four.
+    [[nodiscard]] static QString dateFormatOf(const QLocale& locale);
 
 private:
     [[nodiscard]] std::string formRecord(HostStatus status, const std::string& text) const;
@@ -44,6 +51,7 @@ private:
     MessagePort& messages_;
     std::function<QDateTime()> now_;
     QLocale locale_;
+    QString dateFormat_;
     QString timeFormat_;
     int fd_ = -1;
     std::string openedName_;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <system_error>
+#include <variant>
 
 #include <QAction>
 #include <QApplication>
@@ -36,7 +37,6 @@
 #include "ui_MainWindow.h"
 
 namespace {
-constexpr int TrayDoubleClick = 515;
 
 // Links a push button to an action the way the toolkit links menu items: caption, enabled state, click.
 void linkButton(QPushButton* button, QAction* action) {
@@ -120,10 +120,15 @@ void MainWindow::createServices() {
     };
     handlers.showStatusIcon = [this](HostStatus status) { showStatusIcon(status); };
     handlers.postLog = [this](HostStatus status, const std::string& text) { eventLog_->writeRecord(status, text); };
-    handlers.pingStopped = [this](bool failed) { runControl_->handleRunStopped(failed); };
+    handlers.runEnded = [this](RunEnd end) { runControl_->handleRunEnded(end); };
     windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
     eventLog_ = std::make_unique<EventLog>(settings_, *services_.messages);
+    // The log has set LogLevel 0 in the settings; the run under way has its own copy to switch off.
+    eventLog_->loggingStopped = [this] {
+        if (worker_)
+            worker_->post(LoggingOffCommand{});
+    };
     sound_ = std::make_unique<QtSoundPlayer>();
     launcher_ = std::make_unique<ProcessLauncher>();
     // The launcher runs on the worker thread; the desktop's document opener belongs to the window thread.
@@ -133,7 +138,7 @@ void MainWindow::createServices() {
             Qt::QueuedConnection);
         return true;
     };
-    alerts_ = std::make_unique<AlertActions>(settings_, *sound_, *launcher_);
+    alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_);
     tray_ = new TrayController(this, trayMenu_, state_, settings_, this);
 
     RunControl::Widgets widgets;
@@ -144,12 +149,12 @@ void MainWindow::createServices() {
     run.resolver = services_.resolver;
     run.messages = services_.messages.get();
     run.window = windowPort_.get();
-    run.post = [this](WorkerMessage message) {
+    run.post = [this](WorkerCommand command) {
         if (worker_)
-            worker_->post(message);
-        else if (message == WorkerMessage::PingStart) // no worker to probe: answer as a failed start would
+            worker_->post(std::move(command));
+        else if (std::holds_alternative<StartCommand>(command)) // no worker to probe: answer as a failed start
             QMetaObject::invokeMethod(
-                runControl_, [this] { runControl_->handleRunStopped(true); }, Qt::QueuedConnection);
+                runControl_, [this] { runControl_->handleRunEnded(RunEnd::ChannelFailed); }, Qt::QueuedConnection);
     };
     run.openOptions = [this] { ui_->optionsButton->click(); };
     runControl_ = new RunControl(settings_, state_, widgets, std::move(run), this);
@@ -186,7 +191,9 @@ void MainWindow::initialize() {
     if (!settings_.host.empty())
         ui_->hostValue->setText(QString::fromStdString(settings_.host));
 
-    worker_ = std::make_unique<ProbeWorker>(settings_, state_, *services_.channel, *windowPort_, alerts_.get());
+    worker_ = std::make_unique<ProbeWorker>(state_, *services_.channel, *windowPort_, alerts_.get());
+    for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
+        worker_->addObserver(*observer);
     try {
         worker_->start();
     } catch (const std::system_error& e) {
@@ -203,7 +210,7 @@ void MainWindow::initialize() {
         // Handled once the event loop has shown the window: the double-click hides it again.
         if (state_.inTray)
             QMetaObject::invokeMethod(
-                this, [this] { tray_->handleTrayActivation(TrayDoubleClick); }, Qt::QueuedConnection);
+                this, [this] { tray_->handleTrayActivation(QSystemTrayIcon::DoubleClick); }, Qt::QueuedConnection);
         start = true;
     }
     // Pressed once the window is up, so that what starting reports has a window to belong to.
@@ -237,7 +244,7 @@ void MainWindow::shutdown() {
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {
-        worker_->post(WorkerMessage::Quit);
+        worker_->post(QuitCommand{});
         if (!worker_->joinFor(std::chrono::seconds(5)))
             std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
         worker_.reset();

@@ -11,6 +11,7 @@
 #include "engine/EchoChannel.h"
 #include "engine/HostResolver.h"
 #include "engine/MessagePort.h"
+#include "engine/ProbeObserver.h"
 #include "settings/Settings.h"
 
 class AlertActions;
@@ -45,6 +46,8 @@ public:
         std::unique_ptr<MessagePort> messages;
         std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
         bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
+        // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
+        std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
     };
 
     explicit MainWindow(Services services, QWidget* parent = nullptr);

@@ -55,11 +55,11 @@ void QtWindowPort::postLog(HostStatus status, std::string text) {
     });
 }
 
-void QtWindowPort::pingStopped(bool failed) {
+void QtWindowPort::runEnded(RunEnd end) {
     if (onWindowThread()) {
         // Nothing to wait for: the caller already is the window.
-        if (handlers_.pingStopped && !isShutDown())
-            handlers_.pingStopped(failed);
+        if (handlers_.runEnded && !isShutDown())
+            handlers_.runEnded(end);
         return;
     }
     std::uint64_t ticket = 0;
@@ -67,9 +67,9 @@ void QtWindowPort::pingStopped(bool failed) {
         std::lock_guard lock(mutex_);
         ticket = ++stopsSent_;
     }
-    const bool queued = deliver([this, failed, ticket] {
-        if (handlers_.pingStopped)
-            handlers_.pingStopped(failed);
+    const bool queued = deliver([this, end, ticket] {
+        if (handlers_.runEnded)
+            handlers_.runEnded(end);
         std::lock_guard lock(mutex_);
         if (stopsHandled_ < ticket)
             stopsHandled_ = ticket;

@@ -14,7 +14,7 @@
 #include "engine/WindowPort.h"
 
 // Carries the worker's requests onto the window thread as queued calls, in the order they are made. Only
-// pingStopped() waits, until the window has handled it; shutdown() releases that wait for good, so the
+// runEnded() waits, until the window has handled it; shutdown() releases that wait for good, so the
 // worker can always be joined while the window is going away.
 class QtWindowPort : public WindowPort {
 public:
@@ -22,7 +22,7 @@ public:
         std::function<void(Label, const QString&)> setLabel;
         std::function<void(HostStatus)> showStatusIcon;
         std::function<void(HostStatus, const std::string&)> postLog;
-        std::function<void(bool failed)> pingStopped;
+        std::function<void(RunEnd)> runEnded;
     };
 
     // The handlers run on the thread that creates the port (the window thread), never after shutdown().
@@ -34,9 +34,9 @@ public:
     void setLabel(Label label, std::string text) override;
     void showStatusIcon(HostStatus status) override;
     void postLog(HostStatus status, std::string text) override;
-    void pingStopped(bool failed) override;
+    void runEnded(RunEnd end) override;
 
-    // From here on nothing reaches the window and pingStopped() returns at once.
+    // From here on nothing reaches the window and runEnded() returns at once.
     void shutdown();
     [[nodiscard]] bool isShutDown() const;
 

@@ -8,6 +8,7 @@
 #include <QMetaObject>
 #include <QPushButton>
 
+#include "engine/EchoReply.h"
 #include "engine/SetHostStatus.h"
 
 // Shared between the window and one lookup thread. The thread answers only while `receiver` is set; the
@@ -16,11 +17,6 @@ struct RunControl::Ticket {
     std::mutex mutex;
     RunControl* receiver = nullptr;
 };
-
-namespace {
-constexpr std::uint16_t RequestedVersion = 257; // 1.1
-constexpr std::uint16_t VersionWithoutDatagramLimit = 512;
-} // namespace
 
 RunControl::RunControl(Settings& settings, AppState& state, Widgets widgets, Services services, QObject* parent)
     : QObject(parent), settings_(settings), state_(state), widgets_(widgets), services_(std::move(services)) {}
@@ -68,20 +64,11 @@ void RunControl::startRun() {
         return;
     }
 
-    HostResolver& resolver = *services_.resolver;
-    std::uint16_t granted = 0;
-    std::uint16_t maxDatagram = 0;
-    if (!resolver.resolverStartup(RequestedVersion, granted, maxDatagram)) {
-        services_.messages->showError("Can't Load WinSockets.", "WSAStartup - Error");
-        resolver.resolverCleanup();
-        setPing("Start", true);
-        Q_EMIT startFinished(false);
-        return;
-    }
     // The lowered size is the setting itself: it is what the worker sends and what is saved at exit.
-    if (granted < VersionWithoutDatagramLimit && static_cast<std::int64_t>(maxDatagram) < settings_.buffer)
-        settings_.buffer = maxDatagram;
+    if (settings_.buffer > kMaxEchoPayload)
+        settings_.buffer = kMaxEchoPayload;
 
+    HostResolver& resolver = *services_.resolver;
     const std::uint32_t parsed = resolver.parseDottedAddress(settings_.host);
     state_.targetAddress = parsed;
     const bool byName = parsed == NoAddress;
@@ -124,7 +111,6 @@ void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entr
     if (target == NoAddress) {
         services_.messages->showError(
             "Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.", "Start - Error");
-        resolver.resolverCleanup();
         setPing("Start", true);
         Q_EMIT startFinished(false);
         return;
@@ -134,32 +120,31 @@ void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entr
         setLabel(Label::Host, entry->officialName + " [" + resolver.formatDottedAddress(target) + "]");
     else
         setLabel(Label::Host, resolver.formatDottedAddress(target));
-    resolver.resolverCleanup();
     setPing("Stop", true);
-    services_.post(WorkerMessage::PingStart);
     widgets_.reset->setEnabled(true);
+    // Running before the worker has the start: its first status change, logged only during a run, may come
+    // before this thread gets to its next statement.
     state_.running = true;
+    services_.post(StartCommand{RunSettings::from(settings_, target)});
     Q_EMIT stateChanged();
     Q_EMIT startFinished(true);
 }
 
 void RunControl::stopRun() {
     widgets_.reset->setEnabled(false);
-    services_.post(WorkerMessage::PingStop);
+    services_.post(StopCommand{});
 }
 
 void RunControl::resetStatistics() {
-    services_.post(WorkerMessage::PingReset);
+    services_.post(ResetCommand{});
 }
 
-void RunControl::handleRunStopped(bool failed) {
+void RunControl::handleRunEnded(RunEnd end) {
     state_.running = false;
-    const QLabel* status = widgets_.labels[static_cast<std::size_t>(Label::Status)];
-    setHostStatus(state_, settings_, *services_.window, HostStatus::NA,
-                  status ? status->text().toStdString() : std::string());
+    setHostStatus(state_, *services_.window, HostStatus::NA, std::string(), false);
     setPing("Start", true);
     widgets_.reset->setEnabled(false);
     Q_EMIT stateChanged();
-    if (failed)
+    if (end == RunEnd::ChannelFailed)
         services_.messages->showError("Can't open Ping Chanel.", "Start - Error");
 }

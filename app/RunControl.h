@@ -13,7 +13,7 @@
 #include "engine/HostResolver.h"
 #include "engine/MessagePort.h"
 #include "engine/WindowPort.h"
-#include "engine/WorkerMessage.h"
+#include "engine/WorkerCommand.h"
 #include "settings/Settings.h"
 
 class QAction;
@@ -37,7 +37,7 @@ public:
         std::shared_ptr<HostResolver> resolver;
         MessagePort* messages = nullptr;
         WindowPort* window = nullptr; // the status icon of setHostStatus
-        std::function<void(WorkerMessage)> post;
+        std::function<void(WorkerCommand)> post;
         std::function<void()> openOptions; // as a click on the Options button
     };
 
@@ -47,8 +47,8 @@ public:
     void toggleRun();
     void stopRun();
     void resetStatistics();
-    // The worker's answer: the run has ended, or it could not begin (failed).
-    void handleRunStopped(bool failed);
+    // The worker's answer: the run has ended, or it could not begin.
+    void handleRunEnded(RunEnd end);
 
     // A start is waiting for the name service.
     [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }

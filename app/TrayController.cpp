@@ -14,10 +14,6 @@
 
 namespace {
 
-// Mouse messages of the icon, with the numbers the Windows tray interface gives them.
-constexpr int kLeftDoubleClick = 515;
-constexpr int kRightButtonUp = 517;
-
 // The tip field of the tray record holds 63 characters; longer host names are cut rather than overflowing.
 constexpr qsizetype kMaxTipLength = 63;
 
@@ -48,19 +44,19 @@ QPoint menuPosition() {
 
 TrayController::TrayController(QWidget* window, QMenu* trayMenu, AppState& state, const Settings& settings,
                                QObject* parent)
-    : QObject(parent), window_(window), menu_(trayMenu), state_(state), settings_(settings),
-      icon_(new QSystemTrayIcon(this)) {
-    // The menu is opened by hand on right-button release only; a context menu set on the icon would also
-    // open on other clicks and bypass handleTrayActivation.
-    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            handleTrayActivation(kLeftDoubleClick);
-        else if (reason == QSystemTrayIcon::Context)
-            handleTrayActivation(kRightButtonUp);
-    });
-}
+    : QObject(parent), window_(window), menu_(trayMenu), state_(state), settings_(settings) {}
 
 TrayController::~TrayController() = default;
+
+QSystemTrayIcon* TrayController::icon() {
+    if (icon_ == nullptr) {
+        icon_ = new QSystemTrayIcon(this);
+        // The menu is opened by hand on the context click only; a context menu set on the icon would also
+        // open on other clicks and bypass handleTrayActivation.
+        connect(icon_, &QSystemTrayIcon::activated, this, &TrayController::handleTrayActivation);
+    }
+    return icon_;
+}
 
 bool TrayController::available() {
     return QSystemTrayIcon::isSystemTrayAvailable();
@@ -68,7 +64,7 @@ bool TrayController::available() {
 
 void TrayController::moveToTray(bool explain) {
     if (state_.inTray) {
-        icon_->hide();
+        icon()->hide();
         state_.inTray = false;
         return;
     }
@@ -81,7 +77,7 @@ void TrayController::moveToTray(bool explain) {
         }
         return;
     }
-    icon_->setIcon(StatusIcons::small(state_.currentStatus));
+    icon()->setIcon(StatusIcons::small(state_.currentStatus));
     icon_->setToolTip(trayTip(settings_));
     icon_->show();
     window_->hide();
@@ -90,28 +86,28 @@ void TrayController::moveToTray(bool explain) {
 
 void TrayController::updateTrayTip() {
     if (state_.inTray)
-        icon_->setToolTip(trayTip(settings_));
+        icon()->setToolTip(trayTip(settings_));
 }
 
-void TrayController::handleTrayActivation(int mouseMessage) {
-    // Without an icon no mouse message can be real; the one that start-up posts for tray mode must not
-    // hide a window that has no icon to bring it back.
+void TrayController::handleTrayActivation(QSystemTrayIcon::ActivationReason reason) {
+    // Without an icon no click can be real; the one that start-up posts for tray mode must not hide a
+    // window that has no icon to bring it back.
     if (!state_.inTray)
         return;
-    if (mouseMessage == kLeftDoubleClick)
+    if (reason == QSystemTrayIcon::DoubleClick)
         toggleWindow();
-    else if (mouseMessage == kRightButtonUp && menu_ != nullptr)
+    else if (reason == QSystemTrayIcon::Context && menu_ != nullptr)
         menu_->popup(menuPosition());
 }
 
 void TrayController::removeTrayIcon() {
     if (state_.inTray)
-        icon_->hide();
+        icon()->hide();
 }
 
 void TrayController::refreshIcon() {
     if (state_.inTray)
-        icon_->setIcon(StatusIcons::small(state_.currentStatus));
+        icon()->setIcon(StatusIcons::small(state_.currentStatus));
 }
 
 void TrayController::showNoTrayMessage() {

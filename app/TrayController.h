@@ -2,15 +2,15 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QSystemTrayIcon>
 
 class QMenu;
-class QSystemTrayIcon;
 class QWidget;
 struct AppState;
 struct Settings;
 
 // The notification-area side of the main window: tray mode on and off, the tooltip, the small status icon,
-// double-click and right-click on the icon. Lives on the window thread.
+// double-click and context click on the icon. Lives on the window thread.
 class TrayController : public QObject {
     Q_OBJECT
 public:
@@ -24,15 +24,17 @@ public:
     void moveToTray(bool explain = true);
     // After the options dialog's OK: new tooltip when the icon is shown.
     void updateTrayTip();
-    // Mouse message of the icon: 515 double-click toggles the window, 517 right-button-up opens the menu.
-    // Ignored while no icon is shown.
-    void handleTrayActivation(int mouseMessage);
+    // A click on the icon: a double-click toggles the window, the context click opens the menu. Ignored
+    // while no icon is shown.
+    void handleTrayActivation(QSystemTrayIcon::ActivationReason reason);
     // At exit, after the worker has ended.
     void removeTrayIcon();
     // The small icon of `CurrentStatus`, when the icon is shown.
     void refreshIcon();
 
-    [[nodiscard]] QSystemTrayIcon* icon() const { return icon_; }
+    // Made on first use: the icon talks to the desktop over D-Bus, which a program that never goes to the
+    // tray need not start.
+    [[nodiscard]] QSystemTrayIcon* icon();
     [[nodiscard]] static bool available();
 
 protected:

@@ -86,14 +86,14 @@ public:
         if (onProbe_)
             onProbe_(done_);
         if (done_ == probes_)
-            worker_->post(WorkerMessage::PingStop);
+            worker_->post(StopCommand{});
     }
     void showStatusIcon(HostStatus) override {}
     void postLog(HostStatus, std::string) override {}
-    void pingStopped(bool failed) override {
+    void runEnded(RunEnd end) override {
         std::lock_guard lock(mutex_);
         stopped_ = true;
-        failed_ = failed;
+        failed_ = end == RunEnd::ChannelFailed;
         changed_.notify_all();
     }
 
@@ -126,15 +126,14 @@ inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64
     settings.interval = 0;
     settings.buffer = 32;
     AppState state;
-    state.targetAddress = inet_addr("127.0.0.1");
     IcmpEchoChannel channel;
     CountingWindow window(probes, std::move(onProbe));
-    ProbeWorker worker(settings, state, channel, window, nullptr);
+    ProbeWorker worker(state, channel, window, nullptr);
     window.attach(worker);
     worker.start();
-    worker.post(WorkerMessage::PingStart);
+    worker.post(StartCommand{RunSettings::from(settings, inet_addr("127.0.0.1"))});
     const bool ran = window.waitStopped();
-    worker.post(WorkerMessage::Quit);
+    worker.post(QuitCommand{});
     worker.join();
     if (lastLine != nullptr)
         *lastLine = window.lastLine();

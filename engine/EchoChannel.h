@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "engine/EchoReply.h"
 
@@ -20,6 +21,9 @@ public:
                                                  std::uint32_t timeoutMs) = 0;
 
     [[nodiscard]] virtual std::int32_t lastError() const = 0;
+
+    // The round trip of the last good reply in microseconds, where the channel measures that finely.
+    [[nodiscard]] virtual std::optional<std::uint32_t> lastRoundTripMicros() const { return std::nullopt; }
 
     virtual void close() = 0;
 };

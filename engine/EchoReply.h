@@ -38,3 +38,7 @@ struct ReplyArea {
 static_assert(sizeof(ReplyArea) == kReplyAreaSize);
 
 inline constexpr IpOptions kRequestOptions{255, 0, 0, 0, 0};
+
+// The largest echo payload over IPv4: 65535 minus the IP and ICMP headers. A start lowers a larger Buffer
+// to it.
+inline constexpr std::int32_t kMaxEchoPayload = 65507;

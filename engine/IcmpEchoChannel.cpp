@@ -24,7 +24,7 @@ namespace {
 using IcmpPacket::EchoMatch;
 using IcmpPacket::EchoRequestKey;
 
-// Room for the largest IPv4 datagram with its header: an echo may carry up to 65507 bytes of data.
+// Room for the largest IPv4 datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
 constexpr std::size_t kReceiveBufferSize = 65536 + 512;
 constexpr std::size_t kControlSize = 512;
 
@@ -218,6 +218,7 @@ bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
 
 std::uint32_t IcmpEchoChannel::sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
+    lastRoundTripUs_.reset();
     if (fd_ < 0 || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
         return fail(IpStatus::GeneralFailure, area);
     const EchoRequestKey key{destination, id_, ++sequence_};
@@ -330,6 +331,8 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key,
     if (match.kind == EchoMatch::Kind::None)
         return Received::Other;
     fillReply(area, match, RoundTrip::milliseconds(readings));
+    if (match.status == 0)
+        lastRoundTripUs_ = RoundTrip::microseconds(readings);
     return Received::Matched;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <vector>
 
 #include "engine/EchoChannel.h"
@@ -25,6 +26,7 @@ public:
     [[nodiscard]] std::uint32_t sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
                                          const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
     [[nodiscard]] std::int32_t lastError() const override { return lastError_; }
+    [[nodiscard]] std::optional<std::uint32_t> lastRoundTripMicros() const override { return lastRoundTripUs_; }
     void close() override;
 
     [[nodiscard]] SocketKind kind() const { return kind_; }
@@ -46,6 +48,7 @@ private:
     std::uint16_t sequence_ = 0;
     int ttl_ = -1;
     std::int32_t lastError_ = 0;
+    std::optional<std::uint32_t> lastRoundTripUs_;
     std::vector<std::uint8_t> request_;
     std::vector<std::uint8_t> received_;
 };

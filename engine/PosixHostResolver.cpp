@@ -19,15 +19,8 @@ struct AddrInfoFree {
 
 } // namespace
 
-bool PosixHostResolver::resolverStartup(std::uint16_t /*requested*/, std::uint16_t& granted,
-                                        std::uint16_t& maxDatagram) {
-    granted = 257; // 1.1: gethostbyname and inet_addr are all we use
-    maxDatagram = MaxEchoPayload;
-    return true;
-}
-
 std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
-    // inet_addr keeps the short, hexadecimal and octal forms ("127.1", "0x7f.1", "0177.1") that users type.
+    // inet_addr keeps the classic forms ("127.1", "0x7f.1", octal) that users type.
     return static_cast<std::uint32_t>(inet_addr(text.c_str()));
 }
 
@@ -85,5 +78,3 @@ std::string PosixHostResolver::formatDottedAddress(std::uint32_t address) {
     }
     return {text, p};
 }
-
-void PosixHostResolver::resolverCleanup() {}

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/PosixHostResolver.h"
+#include "engine/EchoReply.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ Error setInterval(ProbeOptions& o, std::string_view value) {
 
 Error setSize(ProbeOptions& o, std::string_view value) {
     const auto size = wholeNumber(value);
-    if (!size || *size > PosixHostResolver::MaxEchoPayload)
-        return "invalid size " + quoted(value) + ": 0 to " + std::to_string(PosixHostResolver::MaxEchoPayload) +
+    if (!size || *size > kMaxEchoPayload)
+        return "invalid size " + quoted(value) + ": 0 to " + std::to_string(kMaxEchoPayload) +
                " bytes";
     o.payloadBytes = static_cast<std::int32_t>(*size);
     return std::nullopt;

@@ -76,7 +76,8 @@ void ProbeConsole::showStatusIcon(HostStatus status) {
     std::fprintf(out_, "    Status %.*s\n", static_cast<int>(word.size()), word.data());
 }
 
-void ProbeConsole::pingStopped(bool failed) {
+void ProbeConsole::runEnded(RunEnd end) {
+    const bool failed = end == RunEnd::ChannelFailed;
     {
         std::lock_guard lock(mutex_);
         answered_ = true;

@@ -27,7 +27,7 @@ public:
     void setLabel(Label label, std::string text) override;
     void showStatusIcon(HostStatus status) override;
     void postLog(HostStatus, std::string) override {}
-    void pingStopped(bool failed) override;
+    void runEnded(RunEnd end) override;
 
     // Blocks until the worker has answered a stop (or a failed start).
     void waitForAnswer();

@@ -1,6 +1,7 @@
 #include "engine/ProbeWorker.h"
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 
 #include "engine/IcmpStatus.h"
@@ -8,19 +9,21 @@
 namespace {
 
 constexpr std::uint8_t kPayloadByte = 0x20;
-constexpr std::int32_t kLargestPayload = 0xFFFF; // the request size is a 16-bit quantity
 
 void appendNumber(std::string& text, std::uint32_t value) {
     char digits[10];
     text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
+std::int64_t unixMillisNow() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
 
-ProbeWorker::ProbeWorker(const Settings& settings, AppState& state, EchoChannel& channel, WindowPort& window,
-                         AlertSink* alerts)
-    : settings_(settings), state_(state), channel_(channel), window_(window),
-      analysis_(settings, state, window, alerts) {}
+ProbeWorker::ProbeWorker(AppState& state, EchoChannel& channel, WindowPort& window, AlertSink* alerts)
+    : state_(state), channel_(channel), window_(window), analysis_(state, window, alerts) {}
 
 ProbeWorker::~ProbeWorker() {
     bool running = false;
@@ -29,8 +32,14 @@ ProbeWorker::~ProbeWorker() {
         running = started_ && !finished_;
     }
     if (running)
-        post(WorkerMessage::Quit);
+        post(QuitCommand{});
     join();
+}
+
+void ProbeWorker::addObserver(ProbeObserver& observer) {
+    std::lock_guard lock(lifeMutex_);
+    assert(!started_);
+    observers_.push_back(&observer);
 }
 
 void ProbeWorker::start() {
@@ -41,12 +50,8 @@ void ProbeWorker::start() {
     thread_ = std::thread([this] { run(); });
 }
 
-void ProbeWorker::post(std::uint32_t message) {
-    queue_.post(message);
-}
-
-void ProbeWorker::post(WorkerMessage message) {
-    queue_.post(static_cast<std::uint32_t>(message));
+void ProbeWorker::post(WorkerCommand command) {
+    queue_.post(std::move(command));
 }
 
 void ProbeWorker::join() {
@@ -75,51 +80,55 @@ void ProbeWorker::markEnded() {
 
 void ProbeWorker::run() {
     for (;;) {
-        if (const auto message = queue_.take()) {
-            switch (static_cast<WorkerMessage>(*message)) {
-            case WorkerMessage::Quit:
-                // No stop answer at exit; the handle is still given back.
-                releaseRun();
-                markEnded();
+        // Idle, the thread sleeps until a command comes; during a run it looks once per turn.
+        std::optional<WorkerCommand> command = probing_ ? queue_.take() : std::optional(queue_.wait());
+        if (command) {
+            const Turn turn = handle(*command);
+            if (turn == Turn::Quit)
                 return;
-            case WorkerMessage::PingStart:
-                if (!beginRun())
-                    continue; // stay idle, and look at the queue again at once
-                break;
-            case WorkerMessage::PingStop:
-                endRun();
-                break;
-            case WorkerMessage::PingReset:
-                stats_.reset();
-                break;
-            default:
-                break; // not ours: dropped
-            }
+            if (turn == Turn::Notice)
+                continue;
         }
         if (probing_) {
             probeCycle();
             pauseAfterCycle();
-        } else {
-            // A start waits for the end of the idle pause: run control marks the run as running just after
-            // it posts the start, and the first status change of the run must find it marked to be logged.
-            queue_.pause(kIdlePause);
         }
     }
 }
 
-bool ProbeWorker::beginRun() {
+ProbeWorker::Turn ProbeWorker::handle(WorkerCommand& command) {
+    if (auto* start = std::get_if<StartCommand>(&command)) {
+        (void)beginRun(std::move(start->run)); // a failed start leaves the worker idle
+    } else if (std::holds_alternative<StopCommand>(command)) {
+        endRun();
+    } else if (std::holds_alternative<ResetCommand>(command)) {
+        stats_.reset();
+    } else if (std::holds_alternative<QuitCommand>(command)) {
+        // No answer at exit; the handle is still given back.
+        releaseRun();
+        markEnded();
+        return Turn::Quit;
+    } else if (std::holds_alternative<LoggingOffCommand>(command)) {
+        run_.logLevel = LogLevel::Off;
+        return Turn::Notice;
+    }
+    return Turn::Probe;
+}
+
+bool ProbeWorker::beginRun(RunSettings run) {
     // A start during a run begins a fresh one; the old handle must not leak.
     releaseRun();
+    run_ = std::move(run);
     stats_.reset();
-    analysis_.clearEdges();
+    analysis_.beginRun(run_);
     ring_.clear();
     if (!channel_.open()) {
-        window_.pingStopped(true);
+        window_.runEnded(RunEnd::ChannelFailed);
         return false;
     }
     channelOpen_ = true;
-    const std::int32_t size = std::clamp(settings_.buffer, 0, kLargestPayload);
-    payload_.assign(static_cast<std::size_t>(size), kPayloadByte);
+    payload_.assign(run_.payloadSize, kPayloadByte);
+    targetText_ = observers_.empty() ? std::string() : names_.formatDottedAddress(run_.targetAddress);
     probing_ = true;
     return true;
 }
@@ -136,12 +145,13 @@ void ProbeWorker::releaseRun() {
 
 void ProbeWorker::endRun() {
     releaseRun();
-    window_.pingStopped(false);
+    window_.runEnded(RunEnd::Stopped);
 }
 
 void ProbeWorker::probeCycle() {
+    const std::int64_t sentAtMs = observers_.empty() ? 0 : unixMillisNow();
     const std::uint32_t replies =
-        channel_.sendEcho(state_.targetAddress.load(), payload_.empty() ? nullptr : payload_.data(),
+        channel_.sendEcho(run_.targetAddress, payload_.empty() ? nullptr : payload_.data(),
                           static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
     const EchoReply& reply = replyArea_.reply;
     std::int32_t outcome = kSlotFailure;
@@ -172,11 +182,33 @@ void ProbeWorker::probeCycle() {
     window_.setLabel(Label::Status, statusLine_);
     window_.setLabel(Label::Total, stats_.totalText());
     window_.setLabel(Label::Lost, stats_.lostText());
+    if (!observers_.empty())
+        tellObservers(sentAtMs, replies);
 
     analysis_.analyse(ring_, replyArea_, statusLine_);
 
-    if (settings_.logLevel == LogLevel::EveryRequest)
+    if (run_.logLevel == LogLevel::EveryRequest)
         window_.postLog(state_.currentStatus.load(), statusLine_);
+}
+
+void ProbeWorker::tellObservers(std::int64_t sentAtMs, std::uint32_t replies) {
+    const EchoReply& reply = replyArea_.reply;
+    ProbeEvent event;
+    event.unixMs = sentAtMs;
+    event.host = run_.alerts.host;
+    event.address = targetText_;
+    if (replies == 0) {
+        event.status = static_cast<std::uint32_t>(channel_.lastError());
+    } else {
+        event.status = reply.status;
+        if (reply.status == 0) {
+            event.rttUs = channel_.lastRoundTripMicros().value_or(
+                reply.roundTripTime > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : reply.roundTripTime * 1000);
+            event.ttl = reply.options.ttl;
+        }
+    }
+    for (ProbeObserver* observer : observers_)
+        observer->probed(event);
 }
 
 void ProbeWorker::startReplyLine(const EchoReply& reply) {
@@ -185,7 +217,7 @@ void ProbeWorker::startReplyLine(const EchoReply& reply) {
 }
 
 void ProbeWorker::pauseAfterCycle() {
-    if (settings_.interval <= 0)
+    if (run_.intervalMs <= 0)
         return; // back to back
-    queue_.pause(std::chrono::milliseconds(settings_.interval));
+    queue_.pause(std::chrono::milliseconds(run_.intervalMs));
 }

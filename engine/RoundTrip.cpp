@@ -20,9 +20,18 @@ std::int64_t elapsedNanos(const Readings& readings) {
     return woken - queued;
 }
 
+namespace {
+std::uint32_t clamped(std::int64_t count) {
+    return static_cast<std::uint32_t>(std::min<std::int64_t>(count, std::numeric_limits<std::uint32_t>::max()));
+}
+} // namespace
+
 std::uint32_t milliseconds(const Readings& readings) {
-    const std::int64_t millis = elapsedNanos(readings) / 1'000'000;
-    return static_cast<std::uint32_t>(std::min<std::int64_t>(millis, std::numeric_limits<std::uint32_t>::max()));
+    return clamped(elapsedNanos(readings) / 1'000'000);
+}
+
+std::uint32_t microseconds(const Readings& readings) {
+    return clamped(elapsedNanos(readings) / 1'000);
 }
 
 } // namespace RoundTrip

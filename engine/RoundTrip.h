@@ -24,4 +24,7 @@ struct Readings {
 // Whole milliseconds, truncated.
 [[nodiscard]] std::uint32_t milliseconds(const Readings& readings);
 
+// Whole microseconds, truncated.
+[[nodiscard]] std::uint32_t microseconds(const Readings& readings);
+
 } // namespace RoundTrip

@@ -1,9 +1,9 @@
 #include "engine/SetHostStatus.h"
 
-void setHostStatus(AppState& state, const Settings& settings, WindowPort& window, HostStatus status,
-                   const std::string& statusLine) {
+void setHostStatus(AppState& state, WindowPort& window, HostStatus status, const std::string& statusLine,
+                   bool logChange) {
     state.currentStatus.store(status);
     window.showStatusIcon(status);
-    if (state.running.load() && settings.logLevel == LogLevel::StatusChanges)
+    if (logChange)
         window.postLog(status, statusLine);
 }

@@ -6,7 +6,6 @@
 
 #include "engine/Rounding.h"
 #include "engine/SetHostStatus.h"
-#include "settings/SettingsRules.h"
 
 namespace {
 
@@ -19,17 +18,20 @@ namespace {
 
 } // namespace
 
-StatusAnalysis::StatusAnalysis(const Settings& settings, AppState& state, WindowPort& window, AlertSink* alerts)
-    : settings_(settings), state_(state), window_(window), alerts_(alerts) {}
+StatusAnalysis::StatusAnalysis(AppState& state, WindowPort& window, AlertSink* alerts)
+    : state_(state), window_(window), alerts_(alerts) {}
 
-void StatusAnalysis::clearEdges() {
+void StatusAnalysis::beginRun(const RunSettings& run) {
+    run_ = &run;
     wasUp_ = false;
     wasDown_ = false;
 }
 
 void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine) {
+    if (run_ == nullptr)
+        return;
     const Context ctx{area, statusLine};
-    switch (settings_.analysisMode) {
+    switch (run_->analysisMode) {
     case AnalysisMode::Tries:
         byTries(ring, ctx);
         break;
@@ -43,8 +45,8 @@ void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std:
 }
 
 void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
-    // Clamped like the stored setting so that a hand-made record can never read past the ring.
-    const std::uint32_t tries = SettingsRules::clampTries(settings_.tries);
+    // Clamped like the stored setting so that a hand-made snapshot can never read past the ring.
+    const auto tries = std::clamp<std::uint32_t>(run_->tries, 1, kRingSlots);
     std::uint32_t good = 0;
     std::uint32_t failed = 0;
     for (std::uint32_t i = 0; i < tries; ++i) {
@@ -68,8 +70,8 @@ void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
     if (good + failed == 0)
         return; // nothing recorded yet: no basis for a decision
     const std::uint32_t percent = Rounding::percent(failed, good + failed);
-    const std::uint32_t minPercent = settings_.minPercent;
-    const std::uint32_t maxPercent = settings_.maxPercent;
+    const std::uint32_t minPercent = run_->minPercent;
+    const std::uint32_t maxPercent = run_->maxPercent;
 
     if (percent < minPercent)
         enterGood(ctx);
@@ -92,24 +94,29 @@ void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
         return;
     const std::uint32_t average = Rounding::quotient(sum, count);
 
-    if (average < settings_.minTime)
+    if (average < run_->minTime)
         enterGood(ctx);
-    if (average >= settings_.minTime && average <= settings_.maxTime)
+    if (average >= run_->minTime && average <= run_->maxTime)
         enterAverage(ctx);
-    if (average > settings_.maxTime)
+    if (average > run_->maxTime)
         enterBad(ctx);
 }
 
 void StatusAnalysis::changeStatus(HostStatus status, const Context& ctx) {
-    setHostStatus(state_, settings_, window_, status, ctx.statusLine);
+    setHostStatus(state_, window_, status, ctx.statusLine, run_->logLevel == LogLevel::StatusChanges);
+}
+
+void StatusAnalysis::raise(AlertEdge edge, const Context& ctx) {
+    if (alerts_ != nullptr)
+        alerts_->raiseAlert(run_->alerts, edge, state_.currentStatus.load(), ctx.statusLine, ctx.area);
 }
 
 void StatusAnalysis::enterGood(const Context& ctx) {
     if (state_.currentStatus.load() == HostStatus::Good)
         return;
     changeStatus(HostStatus::Good, ctx);
-    if (wasDown_ && alerts_ != nullptr)
-        alerts_->raiseAlert(AlertEdge::StartResponding, state_.currentStatus.load(), ctx.statusLine, ctx.area);
+    if (wasDown_)
+        raise(AlertEdge::StartResponding, ctx);
     wasUp_ = true;
     wasDown_ = false;
 }
@@ -123,8 +130,8 @@ void StatusAnalysis::enterBad(const Context& ctx) {
     if (state_.currentStatus.load() == HostStatus::Bad)
         return;
     changeStatus(HostStatus::Bad, ctx);
-    if (wasUp_ && alerts_ != nullptr)
-        alerts_->raiseAlert(AlertEdge::StopResponding, state_.currentStatus.load(), ctx.statusLine, ctx.area);
+    if (wasUp_)
+        raise(AlertEdge::StopResponding, ctx);
     wasDown_ = true;
     wasUp_ = false;
 }

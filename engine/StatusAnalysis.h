@@ -7,17 +7,18 @@
 #include "engine/EchoReply.h"
 #include "engine/HostStatus.h"
 #include "engine/ResultRing.h"
+#include "engine/RunSettings.h"
 #include "engine/WindowPort.h"
-#include "settings/Settings.h"
 
 // Decides after every probe whether the host is Good, Average or Bad from the recent outcomes, moves the
 // status there and raises the start/stop-responding alerts on reversed Good/Bad moves. Worker thread only.
 class StatusAnalysis {
 public:
-    StatusAnalysis(const Settings& settings, AppState& state, WindowPort& window, AlertSink* alerts);
+    StatusAnalysis(AppState& state, WindowPort& window, AlertSink* alerts);
 
-    // A new run: its first move to Good or Bad raises no alert, whatever the last run ended with.
-    void clearEdges();
+    // A new run with these rules, kept by reference until the next one: its first move to Good or Bad
+    // raises no alert, whatever the last run ended with.
+    void beginRun(const RunSettings& run);
 
     // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.index.
     void analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine);
@@ -39,11 +40,12 @@ private:
     void enterAverage(const Context& ctx);
     void enterBad(const Context& ctx);
     void changeStatus(HostStatus status, const Context& ctx);
+    void raise(AlertEdge edge, const Context& ctx);
 
-    const Settings& settings_;
     AppState& state_;
     WindowPort& window_;
     AlertSink* alerts_;
+    const RunSettings* run_ = nullptr;
     bool wasUp_ = false;   // the last Good/Bad move of the run went to Good
     bool wasDown_ = false; // ... went to Bad
 };

@@ -7,7 +7,10 @@
 
 enum class Label : std::uint8_t { Host, Status, Total, Lost, Min, Max, Avg };
 
-// What the worker thread asks of the window. Every call except pingStopped() returns at once; the window
+// How a run ended: stopped on request, or it could not begin because no echo handle opened.
+enum class RunEnd : std::uint8_t { Stopped, ChannelFailed };
+
+// What the worker thread asks of the window. Every call except runEnded() returns at once; the window
 // thread carries the requests out in the order they were made.
 class WindowPort {
 public:
@@ -21,7 +24,7 @@ public:
     // One log record (the window writes it to the event log).
     virtual void postLog(HostStatus status, std::string text) = 0;
 
-    // The run has ended (failed = false) or could not begin because no echo handle opened (failed = true).
-    // Returns once the window has handled it, or at once when the program is shutting down.
-    virtual void pingStopped(bool failed) = 0;
+    // The answer to a stop, or to a start that failed. Returns once the window has handled it (so the
+    // worker begins no other run before), or at once when the program is shutting down.
+    virtual void runEnded(RunEnd end) = 0;
 };

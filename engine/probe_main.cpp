@@ -85,7 +85,6 @@ int main(int argc, char** argv) {
     settings.interval = options.intervalMs;
     settings.buffer = options.payloadBytes;
     AppState state;
-    state.targetAddress = *target;
     state.running = true;
 
     std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(),
@@ -95,24 +94,24 @@ int main(int argc, char** argv) {
     const pthread_t mainThread = pthread_self();
     IcmpEchoChannel channel;
     ProbeConsole console(stdout, options.quiet, options.count, [mainThread] { pthread_kill(mainThread, kWakeSignal); });
-    ProbeWorker worker(settings, state, channel, console, nullptr);
+    ProbeWorker worker(state, channel, console, nullptr);
     worker.start();
-    worker.post(WorkerMessage::PingStart);
+    worker.post(StartCommand{RunSettings::from(settings, *target)});
 
     int received = 0;
     sigwait(&signals, &received);
 
     if (console.failed()) {
-        worker.post(WorkerMessage::Quit);
+        worker.post(QuitCommand{});
         worker.join();
         std::fprintf(stderr, "Can't open Ping Chanel.\n");
         return kSetupError;
     }
     // The probe under way completes and counts; the pause after it does not hold the stop back.
-    worker.post(WorkerMessage::PingStop);
+    worker.post(StopCommand{});
     console.waitForAnswer();
     state.running = false;
-    worker.post(WorkerMessage::Quit);
+    worker.post(QuitCommand{});
     worker.join();
 
     const ProbeConsole::Totals totals = console.totals();

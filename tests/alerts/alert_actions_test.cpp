@@ -25,15 +25,15 @@ class AlertParams : public ::testing::TestWithParam<ParamCase> {};
 
 TEST_P(AlertParams, FillsPlaceholders) {
     const ParamCase& c = GetParam();
-    Settings s;
+    AlertSettings s;
     s.host = "router.lan";
     s.appFileName = "/usr/local/bin/alert";
     s.appParams = c.params;
     RecordingSoundPlayer sound;
     RecordingLauncher launcher;
-    AlertActions actions(s, sound, launcher);
+    AlertActions actions(sound, launcher);
 
-    actions.raiseAlert(AlertEdge::StopResponding, c.current, c.statusLine, areaWithStatus(c.replyStatus));
+    actions.raiseAlert(s, AlertEdge::StopResponding, c.current, c.statusLine, areaWithStatus(c.replyStatus));
 
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(launcher.launched()[0].params, c.expected);
@@ -102,28 +102,28 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
         {"up.wav", "", "", AlertEdge::StopResponding, {}},
     };
     for (const Case& c : cases) {
-        Settings s;
+        AlertSettings s;
         s.startSound = c.sndStart;
         s.stopSound = c.sndStop;
         s.appFileName = c.app;
         ActionLog log;
-        AlertActions actions(s, log, log);
-        actions.raiseAlert(c.edge, HostStatus::Good, "x", ReplyArea{});
+        AlertActions actions(log, log);
+        actions.raiseAlert(s, c.edge, HostStatus::Good, "x", ReplyArea{});
         EXPECT_EQ(log.events, c.expected) << c.sndStart << "|" << c.sndStop << "|" << c.app;
     }
 }
 
 TEST(AlertActionsTest, RequestCarriesModeDirectoryAndEventEnvironment) {
-    Settings s;
+    AlertSettings s;
     s.host = "10.0.0.1 ";
     s.appFileName = "/opt/alerts/notify";
     s.appParams = "plain";
     s.appMode = 7;
     RecordingSoundPlayer sound;
     RecordingLauncher launcher;
-    AlertActions actions(s, sound, launcher);
+    AlertActions actions(sound, launcher);
 
-    actions.raiseAlert(AlertEdge::StopResponding, HostStatus::Bad, "Request \"Timed\" Out", areaWithStatus(11010));
+    actions.raiseAlert(s, AlertEdge::StopResponding, HostStatus::Bad, "Request \"Timed\" Out", areaWithStatus(11010));
 
     LaunchRequest expected;
     expected.file = "/opt/alerts/notify";

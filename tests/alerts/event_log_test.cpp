@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "alerts/EventLog.h"
@@ -75,11 +77,12 @@ TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
         log.writeRecord(HostStatus::Bad, "Request Timed Out");
         log.writeRecord(HostStatus::Average, "");
         log.writeRecord(HostStatus::Good, "x");
-        EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;N/A;Reply from 127.0.0.1: bytes=32 time<1ms "
-                                            "TTL=255\r\n"
-                                            "router.lan;12/7/26;9:05:03 AM;Bad;Request Timed Out\r\n"
-                                            "router.lan;12/7/26;9:05:03 AM;Average;\r\n"
-                                            "router.lan;12/7/26;9:05:03 AM;Good;x\r\n");
+        EXPECT_EQ(readFile(path), kHeader +
+                                      "router.lan;12/7/2026;9:05:03 AM;N/A;Reply from 127.0.0.1: bytes=32 time<1ms "
+                                      "TTL=255\r\n"
+                                      "router.lan;12/7/2026;9:05:03 AM;Bad;Request Timed Out\r\n"
+                                      "router.lan;12/7/2026;9:05:03 AM;Average;\r\n"
+                                      "router.lan;12/7/2026;9:05:03 AM;Good;x\r\n");
     }
     EXPECT_TRUE(messages.errors().empty());
 }
@@ -91,8 +94,8 @@ TEST_F(EventLogTest, AppendKeepsContentsWithoutSecondHeader) {
     log.writeRecord(HostStatus::Good, "a");
     log.openLogFile(); // options confirmed again
     log.writeRecord(HostStatus::Bad, "b");
-    EXPECT_EQ(readFile(path), kHeader + "old;line\r\nrouter.lan;12/7/26;9:05:03 AM;Good;a\r\n" +
-                                  "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
+    EXPECT_EQ(readFile(path), kHeader + "old;line\r\nrouter.lan;12/7/2026;9:05:03 AM;Good;a\r\n" +
+                                  "router.lan;12/7/2026;9:05:03 AM;Bad;b\r\n");
 }
 
 TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
@@ -105,7 +108,7 @@ TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
     log.openLogFile();
     EXPECT_EQ(readFile(path), kHeader);
     log.writeRecord(HostStatus::Bad, "b");
-    EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/26;9:05:03 AM;Bad;b\r\n");
+    EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/2026;9:05:03 AM;Bad;b\r\n");
 }
 
 TEST_F(EventLogTest, BytesWrittenAsGiven) {
@@ -113,7 +116,7 @@ TEST_F(EventLogTest, BytesWrittenAsGiven) {
     EventLog log = makeLog();
     log.openLogFile();
     log.writeRecord(HostStatus::Good, "caf\xE9;\"q\" \xC3\xA9");
-    EXPECT_EQ(readFile(path), kHeader + "h;1;12/7/26;9:05:03 AM;Good;caf\xE9;\"q\" \xC3\xA9\r\n");
+    EXPECT_EQ(readFile(path), kHeader + "h;1;12/7/2026;9:05:03 AM;Good;caf\xE9;\"q\" \xC3\xA9\r\n");
 }
 
 TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
@@ -123,10 +126,10 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
         std::string fields;
     };
     const Case cases[] = {
-        {QLocale(QStringLiteral("en_US")), at(21, 5, 3), "12/7/26;9:05:03 PM"},
-        {QLocale(QStringLiteral("en_US")), at(0, 0, 9), "12/7/26;12:00:09 AM"},
-        {QLocale(QStringLiteral("de_DE")), at(21, 5, 3), "07.12.26;21:05:03"},
-        {QLocale(QStringLiteral("de_DE")), at(7, 5, 3), "07.12.26;07:05:03"},
+        {QLocale(QStringLiteral("en_US")), at(21, 5, 3), "12/7/2026;9:05:03 PM"},
+        {QLocale(QStringLiteral("en_US")), at(0, 0, 9), "12/7/2026;12:00:09 AM"},
+        {QLocale(QStringLiteral("de_DE")), at(21, 5, 3), "07.12.2026;21:05:03"},
+        {QLocale(QStringLiteral("de_DE")), at(7, 5, 3), "07.12.2026;07:05:03"},
         {QLocale::c(), at(7, 5, 3), "7 Dec 2026;07:05:03"},
     };
     for (const Case& c : cases) {
@@ -139,13 +142,84 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
     }
 }
 
+TEST_F(EventLogTest, DatesCarryTheFullYearInEveryLocale) {
+    for (const char* name : {"en_US", "en_GB", "de_DE", "fr_FR", "ru_RU", "ja_JP", "C"}) {
+        const QLocale locale{QString::fromLatin1(name)};
+        const QString date = locale.toString(QDate(2026, 12, 7), EventLog::dateFormatOf(locale));
+        EXPECT_TRUE(date.contains(QStringLiteral("2026"))) << name << ": " << date.toStdString();
+        EXPECT_FALSE(date.contains(QStringLiteral("20262026"))) << name << ": " << date.toStdString();
+    }
+}
+
+TEST_F(EventLogTest, EveryLevelThatLogsWritesTheRecordsItIsGiven) {
+    for (const LogLevel level : {LogLevel::StatusChanges, LogLevel::EveryRequest}) {
+        std::filesystem::remove(path);
+        settings.logLevel = level;
+        EventLog log = makeLog();
+        log.openLogFile();
+        log.writeRecord(HostStatus::Bad, "Request Timed Out");
+        EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/2026;9:05:03 AM;Bad;Request Timed Out\r\n")
+            << static_cast<int>(level);
+    }
+    EXPECT_TRUE(messages.errors().empty());
+}
+
+// Two programs watching two hosts often share one log: each record is one append, so none is lost or torn.
+TEST_F(EventLogTest, SeveralWriterProcessesLoseNoRecord) {
+    constexpr int kWriters = 12;
+    constexpr int kRecords = 1000;
+    const std::string padding(200, '.');
+    makeLog().openLogFile(); // the header, once
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(gate[1]);
+            char c = 0;
+            (void)::read(gate[0], &c, 1); // end of file: every writer starts at once
+            RecordingMessagePort port;
+            EventLog log(
+                settings, port, [] { return at(9, 5, 3); }, QLocale(QStringLiteral("en_US")));
+            log.openLogFile();
+            for (int i = 0; i < kRecords; ++i)
+                log.writeRecord(HostStatus::Good, std::to_string(w) + "/" + std::to_string(i) + padding);
+            ::_exit(log.isOpen() && port.errors().empty() ? 0 : 1);
+        }
+        writers.push_back(pid);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (const pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    std::istringstream lines(readFile(path));
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    EXPECT_EQ(line + "\n", kHeader);
+    const std::string prefix = "router.lan;12/7/2026;9:05:03 AM;Good;";
+    std::set<std::string> seen;
+    while (std::getline(lines, line)) {
+        ASSERT_TRUE(line.size() > prefix.size() + padding.size() && line.rfind(prefix, 0) == 0 &&
+                    line.compare(line.size() - padding.size() - 1, std::string::npos, padding + "\r") == 0)
+            << "torn record: " << line;
+        seen.insert(line.substr(prefix.size(), line.size() - prefix.size() - padding.size() - 1));
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kWriters * kRecords));
+}
+
 TEST_F(EventLogTest, DateAndTimeReadSeparately) {
     // The record written as midnight passes keeps the earlier date with the later time.
     EventLog log = makeLog(QLocale(QStringLiteral("de_DE")));
     log.openLogFile();
     clock = {at(23, 59, 59, 7), at(0, 0, 0, 8)};
     log.writeRecord(HostStatus::Good, "t");
-    EXPECT_EQ(readFile(path), kHeader + "router.lan;07.12.26;00:00:00;Good;t\r\n");
+    EXPECT_EQ(readFile(path), kHeader + "router.lan;07.12.2026;00:00:00;Good;t\r\n");
 }
 
 TEST_F(EventLogTest, TimeFormatWithoutZone) {
@@ -185,10 +259,18 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
 
 TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
     EventLog log = makeLog();
+    int stopsTold = 0;
+    std::vector<int> toldWhenShown;
+    log.loggingStopped = [&] { ++stopsTold; };
+    messages.onShow = [&] {
+        levelWhenShown.push_back(static_cast<int>(settings.logLevel));
+        toldWhenShown.push_back(stopsTold);
+    };
     log.writeRecord(HostStatus::Good, "never opened");
     log.writeRecord(HostStatus::Good, "dropped");
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{kWriteError});
     EXPECT_EQ(levelWhenShown, std::vector<int>{0}) << "logging is off before the box shows";
+    EXPECT_EQ(toldWhenShown, std::vector<int>{1}) << "the worker is told before the box shows";
 
     settings.logLevel = LogLevel::EveryRequest;
     log.openLogFile();
@@ -264,11 +346,11 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
         }
         log.writeRecord(HostStatus::Bad, "second");
         log.writeRecord(HostStatus::Good, "third");
-        EXPECT_EQ(readFile(path), expected + "router.lan;12/7/26;9:05:03 AM;Bad;second\r\n" +
-                                      "router.lan;12/7/26;9:05:03 AM;Good;third\r\n")
+        EXPECT_EQ(readFile(path), expected + "router.lan;12/7/2026;9:05:03 AM;Bad;second\r\n" +
+                                      "router.lan;12/7/2026;9:05:03 AM;Good;third\r\n")
             << static_cast<int>(rotation);
         if (rotation != Rotation::Delete) {
-            EXPECT_EQ(readFile(path + ".1"), kHeader + "router.lan;12/7/26;9:05:03 AM;Good;first\r\n");
+            EXPECT_EQ(readFile(path + ".1"), kHeader + "router.lan;12/7/2026;9:05:03 AM;Good;first\r\n");
         }
     }
     EXPECT_TRUE(messages.errors().empty());
@@ -293,7 +375,7 @@ TEST_F(EventLogTest, RecordVisibleToAnotherReaderAtOnce) {
     std::getline(reader, line);
     log.writeRecord(HostStatus::Good, "now");
     std::getline(reader, line);
-    EXPECT_EQ(line, "router.lan;12/7/26;9:05:03 AM;Good;now\r");
+    EXPECT_EQ(line, "router.lan;12/7/2026;9:05:03 AM;Good;now\r");
 }
 
 } // namespace

@@ -100,17 +100,17 @@ protected:
     std::optional<Args> raise(AlertEdge edge, HostStatus status, const std::string& line, std::uint32_t code) {
         ProcessLauncher launcher;
         RecordingSoundPlayer sound;
-        AlertActions actions(settings, sound, launcher);
+        AlertActions actions(sound, launcher);
         ReplyArea area;
         area.reply.status = code;
-        std::thread worker([&] { actions.raiseAlert(edge, status, line, area); });
+        std::thread worker([&] { actions.raiseAlert(settings, edge, status, line, area); });
         worker.join();
         return waitForReport(dir.file("bin/got"));
     }
 
     TempDir dir;
     std::string script;
-    Settings settings;
+    AlertSettings settings;
 };
 
 TEST_F(RealLaunch, HostileTextsArriveAsData) {

@@ -184,6 +184,55 @@ TEST_F(MainWindowTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
     EXPECT_TRUE(messages->errors().empty());
 }
 
+TEST_F(MainWindowTest, SettingsChangedDuringARunDoNotReachTheWorker) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    Controls c(f);
+    scripted().push(EchoOutcome::good(3));
+    c.startButton->click();
+    ASSERT_TRUE(waitFor([&] { return c.totalValue->text() == QStringLiteral("1"); }));
+
+    // Nothing in the program writes these during a run; a stray writer must still not reach the worker.
+    Settings& s = f.settings();
+    s.host = "127.0.0.77";
+    s.buffer = 64;
+    s.interval = 3'600'000;
+    s.analysisMode = AnalysisMode::Time;
+    s.logLevel = LogLevel::EveryRequest;
+    f.state().targetAddress = ScriptedHostResolver::address("127.0.0.77");
+    scripted().push(EchoOutcome::good(4));
+    ASSERT_TRUE(waitFor([&] { return c.totalValue->text() == QStringLiteral("2"); }));
+    const auto request = scripted().lastRequest();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->destination, ScriptedHostResolver::address("127.0.0.1"));
+    EXPECT_EQ(request->size, 32);
+    scripted().push(EchoOutcome::good(5));
+    EXPECT_TRUE(waitFor([&] { return c.totalValue->text() == QStringLiteral("3"); }))
+        << "the run keeps its interval of one second";
+    EXPECT_TRUE(f.close());
+}
+
+TEST_F(MainWindowTest, OptionsStayDisabledWhileANameLookupIsPending) {
+    resolver->addName("slow.example", {"slow.example", {ScriptedHostResolver::address("127.0.0.5")}});
+    resolver->hold();
+    MainWindow& f = makeScripted({"/i=1", "slow.example"});
+    Controls c(f);
+    scripted().setFallback(EchoOutcome::good(1));
+    c.startButton->click();
+    ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(10)));
+    ASSERT_TRUE(f.runControl().lookupPending());
+    EXPECT_FALSE(f.optionsAction()->isEnabled());
+    EXPECT_FALSE(c.optionsButton->isEnabled());
+    f.optionsAction()->trigger();
+    f.openOptions();
+    EXPECT_EQ(dialogsShown, 0);
+
+    resolver->release();
+    ASSERT_TRUE(waitFor([&] { return f.state().running.load(); }));
+    EXPECT_FALSE(f.optionsAction()->isEnabled());
+    EXPECT_TRUE(f.close());
+    EXPECT_TRUE(f.optionsAction()->isEnabled());
+}
+
 TEST_F(MainWindowTest, WindowIconFollowsTheStatusWhileTheTrayIconStaysOut) {
     // Two tries: two good replies make Good, a failure after them Average, a second failure Bad.
     MainWindow& f = makeScripted({"/i=1", "/tries=2", "127.0.0.1"});

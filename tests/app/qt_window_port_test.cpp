@@ -30,9 +30,9 @@ QtWindowPort::Handlers recording(Received& r) {
     h.postLog = [&r](HostStatus s, const std::string& text) {
         r.events.push_back("log" + std::to_string(static_cast<int>(s)) + ":" + text);
     };
-    h.pingStopped = [&r](bool failed) {
+    h.runEnded = [&r](RunEnd end) {
         ++r.stops;
-        r.events.push_back(failed ? "stopped:failed" : "stopped");
+        r.events.push_back(end == RunEnd::ChannelFailed ? "stopped:failed" : "stopped");
     };
     return h;
 }
@@ -66,7 +66,7 @@ TEST(QtWindowPort, StopAnswerWaitsUntilTheWindowHandledIt) {
     std::atomic<bool> returned{false};
     std::thread worker([&] {
         port.setLabel(Label::Status, "before");
-        port.pingStopped(true);
+        port.runEnded(RunEnd::ChannelFailed);
         returned = true;
     });
     std::this_thread::sleep_for(50ms);
@@ -80,12 +80,12 @@ TEST(QtWindowPort, ShutdownReleasesAWaitingWorkerAndDropsTheRest) {
     TestApp();
     Received r;
     QtWindowPort port(recording(r));
-    auto answered = std::async(std::launch::async, [&] { port.pingStopped(false); });
+    auto answered = std::async(std::launch::async, [&] { port.runEnded(RunEnd::Stopped); });
     ASSERT_EQ(answered.wait_for(50ms), std::future_status::timeout);
     port.shutdown(); // the window is going away without running its queue
     EXPECT_EQ(answered.wait_for(5s), std::future_status::ready);
     port.setLabel(Label::Status, "late");
-    port.pingStopped(false); // returns at once
+    port.runEnded(RunEnd::Stopped); // returns at once
     spin(50ms);
     EXPECT_TRUE(r.events.empty());
     EXPECT_EQ(r.stops, 0);

@@ -28,9 +28,6 @@
 // notification area, then with trayer providing one.
 namespace {
 
-constexpr int kDoubleClick = 515;
-constexpr int kRightButtonUp = 517;
-
 struct Desktop {
     std::unique_ptr<XvfbDisplay> display;
     std::unique_ptr<ChildProcess> trayer;
@@ -118,7 +115,7 @@ TEST_F(NoNotificationArea, TrayButtonKeepsTheWindowAndExplainsOnce) {
     // window again must not hide it either.
     CountingTray atStart(window.get(), menu.get(), state, settings);
     atStart.moveToTray(false);
-    atStart.handleTrayActivation(kDoubleClick);
+    atStart.handleTrayActivation(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(atStart.messages, 0);
 }
@@ -168,14 +165,14 @@ TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
 TEST_F(WithNotificationArea, DoubleClickTogglesTheWindow) {
     tray->moveToTray();
     ASSERT_FALSE(window->isVisible());
-    tray->handleTrayActivation(kDoubleClick);
+    tray->handleTrayActivation(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(window->isVisible());
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_FALSE(window->isVisible());
     // Single clicks and middle clicks do nothing.
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::Trigger);
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::MiddleClick);
-    tray->handleTrayActivation(513);
+    tray->handleTrayActivation(QSystemTrayIcon::Unknown);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(menu->isVisible());
 }
@@ -185,7 +182,7 @@ TEST_F(WithNotificationArea, RightClickOpensTheMenu) {
     Q_EMIT tray->icon()->activated(QSystemTrayIcon::Context);
     EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
     menu->hide();
-    tray->handleTrayActivation(kRightButtonUp);
+    tray->handleTrayActivation(QSystemTrayIcon::Context);
     EXPECT_TRUE(waitFor([&] { return menu->isVisible(); }));
     menu->hide();
 }

@@ -215,6 +215,32 @@ TEST_P(IcmpEchoChannelInNamespace, RejectedRequestGivesAnErrorReplyFromTheReject
     expectGoodReply(probe(*channel_), 32, 64);
 }
 
+TEST_P(IcmpEchoChannelInNamespace, LocalSendFailuresTellNoRouteFromAnUnreachableHost) {
+    // 127.0.0.9 loses its route; 127.0.0.1 keeps its own.
+    std::string output;
+    ASSERT_EQ(ns_->run("ip route del table local local 127.0.0.0/8 dev lo", &output), 0) << output;
+    const struct {
+        const char* route; // added before the probe
+        const char* text;
+    } rows[] = {
+        {nullptr, "Destination Net Unreachable"},
+        {"ip route add unreachable 127.0.0.9/32", "Destination Host Unreachable"},
+    };
+    const std::vector<std::uint8_t> payload(32, 0x20);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        if (row.route != nullptr) {
+            ASSERT_EQ(ns_->run(row.route, &output), 0) << output;
+        }
+        Probe p;
+        p.replies = channel_->sendEcho(inet_addr("127.0.0.9"), payload.data(), 32, kRequestOptions, p.area, 2000);
+        p.error = channel_->lastError();
+        EXPECT_EQ(p.replies, 0u) << describe(p);
+        EXPECT_EQ(icmpStatusText(p.error), row.text) << describe(p);
+    }
+    expectGoodReply(probe(*channel_), 32, 64);
+}
+
 TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
     for (std::size_t size : {std::size_t{1000}, std::size_t{60000}}) {
         SCOPED_TRACE(size);
@@ -232,12 +258,15 @@ TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
     Probe first = probe(*channel_, 32, 1000);
     EXPECT_EQ(first.replies, 0u) << describe(first);
     EXPECT_EQ(first.error, IpStatus::RequestTimedOut);
+    EXPECT_FALSE(channel_->lastRoundTripMicros().has_value()) << "a timeout has no round trip";
 
     // The first reply arrives 500 ms into the second request, which is answered only at 600 ms.
     responder->setDelay(600ms);
     Probe second = probe(*channel_, 32, 2000);
     expectGoodReply(second, 32, 64);
     EXPECT_GE(second.area.reply.roundTripTime, 600u);
+    ASSERT_TRUE(channel_->lastRoundTripMicros().has_value());
+    EXPECT_EQ(*channel_->lastRoundTripMicros() / 1000, second.area.reply.roundTripTime) << "the same clock readings";
     EXPECT_GE(responder->answered(), 2u);
 }
 

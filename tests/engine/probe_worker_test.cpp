@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <chrono>
+
 #include <string>
 #include <vector>
 
@@ -133,7 +135,7 @@ TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
     ASSERT_TRUE(h.runScript({good(10), good(20), good(30)}));
     ASSERT_EQ(h.state.currentStatus.load(), HostStatus::Good);
 
-    h.worker->post(WorkerMessage::PingReset); // taken after the cycle now waiting
+    h.worker->post(ResetCommand{}); // taken after the cycle now waiting
     ASSERT_TRUE(h.probe({good(40), lost()}));
     EXPECT_EQ(h.window.lastLabel(Label::Total), "1");
     EXPECT_EQ(h.window.lastLabel(Label::Lost), "1 (100%)");
@@ -218,10 +220,50 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
     EXPECT_TRUE(h.window.eventsOf(Kind::Log).empty());
 }
 
+TEST(ProbeWorker, ObserversHearOfEveryProbe) {
+    WorkerHarness h;
+    h.settings.host = "router.lan";
+    h.state.targetAddress = address("127.0.0.9");
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t before = now();
+    ASSERT_TRUE(h.runScript({EchoOutcome::good(14, 32, 57), EchoOutcome::errorReply(11003, address("192.0.2.1")),
+                             EchoOutcome::failure(11010)}));
+    const std::int64_t after = now();
+    std::vector<ProbeEvent> events = h.observer.events();
+    ASSERT_EQ(events.size(), 3u);
+    for (ProbeEvent& e : events) {
+        EXPECT_GE(e.unixMs, before);
+        EXPECT_LE(e.unixMs, after);
+        e.unixMs = 0;
+    }
+    // The scripted channel times in whole milliseconds only; the address is the one probed, not the replier.
+    EXPECT_EQ(events[0], (ProbeEvent{0, "router.lan", "127.0.0.9", 14000u, 0, std::uint8_t{57}}));
+    EXPECT_EQ(events[1], (ProbeEvent{0, "router.lan", "127.0.0.9", std::nullopt, 11003, std::nullopt}));
+    EXPECT_EQ(events[2], (ProbeEvent{0, "router.lan", "127.0.0.9", std::nullopt, 11010, std::nullopt}));
+}
+
+TEST(ProbeWorker, AFailedLogStopsTheRecordsOfTheRun) {
+    WorkerHarness h;
+    h.settings.logLevel = LogLevel::EveryRequest;
+    ASSERT_TRUE(h.runScript({good(3)})); // the next probe now waits on the script
+    h.worker->post(LoggingOffCommand{});
+    ASSERT_TRUE(h.probe({lost(), lost()}));
+    EXPECT_EQ(
+        h.window.eventsOf(Kind::Log),
+        (std::vector<WindowEvent>{WindowEvent::log(HostStatus::NA, "Replay from 127.0.0.1: bytes=32 time=3ms TTL=64"),
+                                  WindowEvent::log(HostStatus::NA, "Request Timed Out")}))
+        << "the probe under way when the log failed still posts its record, none after it";
+    EXPECT_EQ(h.window.lastLabel(Label::Total), "3");
+}
+
 TEST(ProbeWorker, StartDuringARunBeginsAFreshOneWithoutLeakingTheHandle) {
     WorkerHarness h;
     ASSERT_TRUE(h.runScript({good(5), good(5)}));
-    h.worker->post(WorkerMessage::PingStart);
+    h.worker->post(h.startCommand());
     ASSERT_TRUE(h.probe({lost(), lost()}));
     EXPECT_EQ(h.window.lastLabel(Label::Total), "1") << "the second outcome went to the old run";
     EXPECT_EQ(h.channel.opens(), 2u);

@@ -19,14 +19,16 @@ char letter(HostStatus s) {
 // `goodRtt` ms, 'f' a failure. The status line of cycle n is "after n".
 class AnalysisFixture : public ::testing::Test {
 protected:
-    Settings settings;
+    RunSettings settings; // the run's rules, read by reference: a test may change them between outcomes
     AppState state;
     RecordingWindowPort window;
     RecordingAlertSink alerts;
-    StatusAnalysis analysis{settings, state, window, &alerts};
+    StatusAnalysis analysis{state, window, &alerts};
     ResultRing ring;
     ReplyArea area{};
     int cycles = 0; // numbers the status lines across calls of run()
+
+    AnalysisFixture() { analysis.beginRun(settings); }
 
     void feed(std::int32_t slot, const std::string& line = "line") {
         area.reply.status = slot >= 0 ? 0 : 11010;
@@ -37,7 +39,7 @@ protected:
     // What a new run starts from: an empty ring, no edges, status N/A.
     void newRun() {
         ring.clear();
-        analysis.clearEdges();
+        analysis.beginRun(settings);
         state.currentStatus = HostStatus::NA;
     }
 
@@ -136,6 +138,18 @@ TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
     EXPECT_EQ(run("gggggggggf", 20).back(), 'A');
 }
 
+TEST_F(AnalysisFixture, ByAverageTimeBoundsAreAverage) {
+    settings.analysisMode = AnalysisMode::Time;
+    settings.minTime = 100;
+    settings.maxTime = 500;
+    // One reply makes the average: both bounds belong to Average, one past them does not.
+    const std::pair<std::int32_t, char> cases[] = {{99, 'G'}, {100, 'A'}, {500, 'A'}, {501, 'B'}};
+    for (const auto& [rtt, status] : cases) {
+        newRun();
+        EXPECT_EQ(run("g", rtt), std::string(1, status)) << rtt << " ms";
+    }
+}
+
 TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
     settings.analysisMode = AnalysisMode::Time;
     settings.minTime = 100;
@@ -185,10 +199,9 @@ TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 1;
     settings.logLevel = LogLevel::StatusChanges;
-    state.running = true;
     run("ggfg");
-    state.running = false; // the window clears Running before it resets the status
-    setHostStatus(state, settings, window, HostStatus::NA, "after 4");
+    // The window's return to N/A after the run is never logged.
+    setHostStatus(state, window, HostStatus::NA, "after 4", false);
     const std::vector<WindowEvent> expected = {
         WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 1"),
         WindowEvent::icon(HostStatus::Bad),  WindowEvent::log(HostStatus::Bad, "after 3"),
@@ -197,9 +210,8 @@ TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     EXPECT_EQ(window.events(), expected);
 
     window.clear();
-    settings.logLevel = LogLevel::EveryRequest;
-    state.running = true;
-    setHostStatus(state, settings, window, HostStatus::Bad, "x");
+    settings.logLevel = LogLevel::EveryRequest; // the worker logs every request itself, changes are not extra
+    run("f");
     EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
 }
 
@@ -214,7 +226,8 @@ TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
     ASSERT_EQ(alerts.alerts().size(), 1u);
     EXPECT_EQ(alerts.alerts()[0], stopAt(2));
 
-    StatusAnalysis silent(settings, state, window, nullptr);
+    StatusAnalysis silent(state, window, nullptr);
+    silent.beginRun(settings);
     ring.clear();
     ring.record(5);
     silent.analyse(ring, area, "no sink");

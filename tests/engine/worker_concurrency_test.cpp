@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -32,13 +33,13 @@ TEST(WorkerLifecycle, AStartPostedRightAwayIsNeverLost) {
         channel.setFallback(EchoOutcome::good(1));
         RecordingWindowPort window;
         {
-            ProbeWorker worker(settings, state, channel, window, nullptr);
+            ProbeWorker worker(state, channel, window, nullptr);
             // Half of the runs post before the thread exists at all.
             if (i % 2 == 0)
                 worker.start();
-            worker.post(WorkerMessage::PingStart);
-            worker.post(WorkerMessage::PingStop);
-            worker.post(WorkerMessage::Quit);
+            worker.post(StartCommand{RunSettings::from(settings, state.targetAddress.load())});
+            worker.post(StopCommand{});
+            worker.post(QuitCommand{});
             if (i % 2 == 1)
                 worker.start();
             ASSERT_TRUE(worker.joinFor(kPatience)) << "iteration " << i;
@@ -64,19 +65,19 @@ TEST(WorkerLifecycle, HundredsOfRunsStartAndStopCleanly) {
     ProbeWorker& worker = h.started();
     constexpr std::size_t kRuns = 300;
     for (std::size_t run = 0; run < kRuns; ++run) {
-        worker.post(WorkerMessage::PingStart);
+        worker.post(h.startCommand());
         if (run % 3 == 0)
-            worker.post(WorkerMessage::PingReset);
+            worker.post(ResetCommand{});
         if (run % 5 == 0)
-            worker.post(2054u); // someone else's number: dropped
-        worker.post(WorkerMessage::PingStop);
+            worker.post(LoggingOffCommand{}); // a notice: it takes no turn
+        worker.post(StopCommand{});
         if (run % 2 == 0) { // half the time let the answer come first, half the time pile the requests up
             ASSERT_TRUE(h.window.waitForStops(run + 1, kPatience)) << "run " << run;
         }
     }
     ASSERT_TRUE(h.window.waitForStops(kRuns, kPatience));
     EXPECT_EQ(h.window.stops(), std::vector<bool>(kRuns, false));
-    EXPECT_EQ(h.channel.sends(), kRuns + kRuns / 3 + kRuns / 5) << "one probe per turn, one message per turn";
+    EXPECT_EQ(h.channel.sends(), kRuns + kRuns / 3) << "one probe per turn, one request per turn";
     EXPECT_EQ(h.channel.opens(), kRuns);
     EXPECT_EQ(h.channel.closes(), kRuns);
     EXPECT_FALSE(h.channel.openedWhileOpen());
@@ -90,14 +91,14 @@ TEST(WorkerLifecycle, StopOrQuitCutsALongIntervalShort) {
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     for (int run = 0; run < 20; ++run) {
-        worker.post(WorkerMessage::PingStart);
+        worker.post(h.startCommand());
         ASSERT_TRUE(cycles(h.window, static_cast<std::size_t>(run) + 1));
-        worker.post(WorkerMessage::PingStop);
+        worker.post(StopCommand{});
         ASSERT_TRUE(h.window.waitForStops(static_cast<std::size_t>(run) + 1, kPatience)) << "run " << run;
     }
     EXPECT_EQ(h.channel.sends(), 20u) << "a stop ends the pause, it does not start another probe";
 
-    worker.post(WorkerMessage::PingStart);
+    worker.post(h.startCommand());
     ASSERT_TRUE(cycles(h.window, 21));
     EXPECT_TRUE(h.quit()) << "quit during the pause";
     EXPECT_EQ(h.window.stops().size(), 20u) << "no answer at exit";
@@ -109,33 +110,32 @@ TEST(WorkerLifecycle, ResetWaitsForTheNextTurnDuringAPause) {
     h.settings.interval = 3'600'000;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
-    worker.post(WorkerMessage::PingStart);
+    worker.post(h.startCommand());
     ASSERT_TRUE(cycles(h.window, 1));
-    worker.post(WorkerMessage::PingReset);
-    worker.post(99u);
+    worker.post(ResetCommand{});
+    worker.post(LoggingOffCommand{});
     std::this_thread::sleep_for(50ms); // give a wrongly woken worker the chance to probe
     EXPECT_EQ(h.channel.sends(), 1u);
     EXPECT_TRUE(h.quit());
 }
 
-TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpWhenItsPauseEnds) {
-    // Run control marks the run as running only after it has posted the start; the first status change of
-    // the run must still find it marked, or its level 1 log record is lost.
+TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpAtOnceAndLogsItsFirstChange) {
+    // The first status change of a run is logged however late the window thread marks the run as running.
     WorkerHarness h;
     h.settings.analysisMode = AnalysisMode::Percent; // the first outcome decides
     h.settings.logLevel = LogLevel::StatusChanges;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
     h.state.running = false;
-    worker.post(WorkerMessage::PingStop); // answered at once; the idle pause follows the answer
+    worker.post(StopCommand{}); // answered at once; the worker then sleeps on its queue
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
-    worker.post(WorkerMessage::PingStart);
-    std::this_thread::sleep_for(20ms); // a window thread slow to reach its next statement
-    EXPECT_EQ(h.channel.sends(), 0u) << "a start is not a reason to cut the idle pause short";
-    h.state.running = true;
-    ASSERT_TRUE(cycles(h.window, 1));
+    worker.post(h.startCommand());
+    ASSERT_TRUE(h.window.waitUntil(
+        [](const std::vector<WindowEvent>& events) {
+            return std::any_of(events.begin(), events.end(), [](const WindowEvent& e) { return e.kind == Kind::Log; });
+        },
+        kPatience));
     const std::vector<WindowEvent> logs = h.window.eventsOf(Kind::Log);
-    ASSERT_FALSE(logs.empty());
     EXPECT_EQ(logs.front(), WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=1ms TTL=64"));
     EXPECT_TRUE(h.quit());
 }
@@ -143,7 +143,7 @@ TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpWhenItsPauseEnds) {
 TEST(WorkerLifecycle, AStopWaitsForTheProbeUnderWay) {
     WorkerHarness h;
     ASSERT_TRUE(h.runScript({EchoOutcome::good(3)})); // the second probe now waits on the script
-    h.worker->post(WorkerMessage::PingStop);
+    h.worker->post(StopCommand{});
     h.channel.push(EchoOutcome::good(4));
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     const std::vector<WindowEvent> events = h.window.events();
@@ -154,14 +154,13 @@ TEST(WorkerLifecycle, AStopWaitsForTheProbeUnderWay) {
     EXPECT_EQ(h.channel.sends(), 2u);
 }
 
-TEST(WorkerLifecycle, UnknownMessagesChangeNothing) {
+TEST(WorkerLifecycle, ResetsAndNoticesWhileIdleChangeNothing) {
     WorkerHarness h;
     ProbeWorker& worker = h.started();
-    for (std::uint32_t message : {0u, 1u, 17u, 19u, 1024u, 2024u, 2033u, 2036u, 2054u, 0xFFFFFFFFu})
-        worker.post(message);
+    for (int i = 0; i < 10; ++i)
+        worker.post(i % 2 == 0 ? WorkerCommand{ResetCommand{}} : WorkerCommand{LoggingOffCommand{}});
     ASSERT_TRUE(h.runScript({EchoOutcome::good(2)}));
-    for (std::uint32_t message : {0u, 2024u, 2054u, 0xFFFFFFFFu})
-        worker.post(message);
+    worker.post(LoggingOffCommand{});
     ASSERT_TRUE(h.probe({EchoOutcome::good(2), EchoOutcome::good(2), EchoOutcome::good(2), EchoOutcome::good(2)}));
     EXPECT_EQ(h.window.lastLabel(Label::Total), "5");
     EXPECT_EQ(h.channel.opens(), 1u);
@@ -173,8 +172,8 @@ TEST(WorkerLifecycle, AFailedOpenAnswersAndALaterStartTriesAgain) {
     h.channel.failOpens(2);
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
-    worker.post(WorkerMessage::PingStart);
-    worker.post(WorkerMessage::PingStart);
+    worker.post(h.startCommand());
+    worker.post(h.startCommand());
     ASSERT_TRUE(h.window.waitForStops(2, kPatience));
     EXPECT_EQ(h.window.stops(), (std::vector<bool>{true, true}));
     EXPECT_EQ(h.channel.sends(), 0u);
@@ -191,22 +190,20 @@ TEST(WorkerLifecycle, PostsFromSeveralThreadsWhileProbing) {
     h.settings.logLevel = LogLevel::EveryRequest;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
-    worker.post(WorkerMessage::PingStart);
+    worker.post(h.startCommand());
     std::atomic<bool> go{false};
     std::vector<std::thread> posters;
     for (int t = 0; t < 3; ++t)
-        posters.emplace_back([&, t] {
+        posters.emplace_back([&] {
             while (!go.load())
                 std::this_thread::yield();
             for (int i = 0; i < 300; ++i)
-                worker.post(i % 2 == 0 ? static_cast<std::uint32_t>(WorkerMessage::PingReset) : 4000u + t);
+                worker.post(i % 2 == 0 ? WorkerCommand{ResetCommand{}} : WorkerCommand{LoggingOffCommand{}});
         });
     go = true;
     for (std::thread& t : posters)
         t.join();
-    // The log level may drop while the worker reads it (the log file failed).
-    h.settings.logLevel = LogLevel::Off;
-    worker.post(WorkerMessage::PingStop);
+    worker.post(StopCommand{});
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     EXPECT_TRUE(h.quit());
 }
@@ -216,7 +213,7 @@ TEST(WorkerLifecycle, DestroyingARunningWorkerEndsItsThread) {
         WorkerHarness h;
         h.settings.interval = (i % 2 == 0) ? 0 : 3'600'000;
         h.channel.setFallback(EchoOutcome::good(1));
-        h.started().post(WorkerMessage::PingStart);
+        h.started().post(h.startCommand());
         ASSERT_TRUE(cycles(h.window, 1));
         h.worker.reset(); // the destructor posts the quit and joins
         EXPECT_FALSE(h.channel.isOpen());

@@ -5,8 +5,8 @@ void PrintTo(const RaisedAlert& a, std::ostream* os) {
         << " \"" << a.statusLine << "\" reply status " << a.replyStatus;
 }
 
-void RecordingAlertSink::raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine,
-                                    const ReplyArea& area) {
+void RecordingAlertSink::raiseAlert(const AlertSettings& /*settings*/, AlertEdge edge, HostStatus current,
+                                    const std::string& statusLine, const ReplyArea& area) {
     std::lock_guard lock(mutex_);
     alerts_.push_back(RaisedAlert{edge, current, statusLine, area.reply.status});
 }

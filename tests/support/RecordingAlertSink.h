@@ -22,7 +22,8 @@ void PrintTo(const RaisedAlert& a, std::ostream* os);
 // Records every alert the analysis raises. Thread-safe.
 class RecordingAlertSink : public AlertSink {
 public:
-    void raiseAlert(AlertEdge edge, HostStatus current, const std::string& statusLine, const ReplyArea& area) override;
+    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
+                    const ReplyArea& area) override;
     [[nodiscard]] std::vector<RaisedAlert> alerts() const;
     void clear();
 

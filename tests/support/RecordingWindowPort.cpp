@@ -31,7 +31,7 @@ WindowEvent WindowEvent::log(HostStatus status, std::string text) {
 
 WindowEvent WindowEvent::stopped(bool failed) {
     WindowEvent e;
-    e.kind = Kind::PingStopped;
+    e.kind = Kind::RunEnded;
     e.failed = failed;
     return e;
 }
@@ -47,8 +47,8 @@ void PrintTo(const WindowEvent& e, std::ostream* os) {
     case WindowEvent::Kind::Log:
         *os << "log " << e.status << " \"" << e.text << '"';
         break;
-    case WindowEvent::Kind::PingStopped:
-        *os << "pingStopped(" << (e.failed ? "failed" : "ended") << ')';
+    case WindowEvent::Kind::RunEnded:
+        *os << "runEnded(" << (e.failed ? "channel failed" : "stopped") << ')';
         break;
     }
 }
@@ -73,8 +73,8 @@ void RecordingWindowPort::postLog(HostStatus status, std::string text) {
     record(WindowEvent::log(status, std::move(text)));
 }
 
-void RecordingWindowPort::pingStopped(bool failed) {
-    record(WindowEvent::stopped(failed));
+void RecordingWindowPort::runEnded(RunEnd end) {
+    record(WindowEvent::stopped(end == RunEnd::ChannelFailed));
 }
 
 std::vector<WindowEvent> RecordingWindowPort::events() const {
@@ -114,7 +114,7 @@ std::vector<HostStatus> RecordingWindowPort::icons() const {
 
 std::vector<bool> RecordingWindowPort::stops() const {
     std::vector<bool> result;
-    for (const WindowEvent& e : eventsOf(WindowEvent::Kind::PingStopped))
+    for (const WindowEvent& e : eventsOf(WindowEvent::Kind::RunEnded))
         result.push_back(e.failed);
     return result;
 }
@@ -140,7 +140,7 @@ bool RecordingWindowPort::waitForStops(std::size_t count, std::chrono::milliseco
     return waitUntil(
         [count](const std::vector<WindowEvent>& events) {
             return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [](const WindowEvent& e) {
-                       return e.kind == WindowEvent::Kind::PingStopped;
+                       return e.kind == WindowEvent::Kind::RunEnded;
                    })) >= count;
         },
         timeout);

@@ -16,12 +16,12 @@
 
 // One call the worker made on the window, in the order made.
 struct WindowEvent {
-    enum class Kind : std::uint8_t { Label, Icon, Log, PingStopped };
+    enum class Kind : std::uint8_t { Label, Icon, Log, RunEnded };
     Kind kind = Kind::Label;
     Label label = Label::Status;        // Label
     std::string text;                   // Label, Log
     HostStatus status = HostStatus::NA; // Icon, Log
-    bool failed = false;                // PingStopped
+    bool failed = false;                // RunEnded: the channel did not open
 
     static WindowEvent labelSet(Label label, std::string text);
     static WindowEvent icon(HostStatus status);
@@ -39,7 +39,7 @@ public:
     void setLabel(Label label, std::string text) override;
     void showStatusIcon(HostStatus status) override;
     void postLog(HostStatus status, std::string text) override;
-    void pingStopped(bool failed) override;
+    void runEnded(RunEnd end) override;
 
     [[nodiscard]] std::vector<WindowEvent> events() const;
     [[nodiscard]] std::vector<WindowEvent> eventsOf(WindowEvent::Kind kind) const;

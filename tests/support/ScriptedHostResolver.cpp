@@ -52,13 +52,6 @@ void ScriptedHostResolver::waitWhileHeld() {
     changed_.wait(lock, [&] { return !held_; });
 }
 
-bool ScriptedHostResolver::resolverStartup(std::uint16_t, std::uint16_t& granted, std::uint16_t& maxDatagram) {
-    record("startup");
-    granted = grantedVersion;
-    maxDatagram = this->maxDatagram;
-    return startupSucceeds;
-}
-
 std::uint32_t ScriptedHostResolver::parseDottedAddress(const std::string& text) {
     record("parse:" + text);
     return inet_addr(text.c_str());
@@ -89,10 +82,6 @@ std::string ScriptedHostResolver::formatDottedAddress(std::uint32_t addr) {
     inet_ntop(AF_INET, &a, text, sizeof text);
     record(std::string("format:") + text);
     return text;
-}
-
-void ScriptedHostResolver::resolverCleanup() {
-    record("cleanup");
 }
 
 std::uint32_t ScriptedHostResolver::address(const std::string& dotted) {

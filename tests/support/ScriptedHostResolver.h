@@ -16,10 +16,6 @@
 // Thread-safe: run control looks names up on a helper thread.
 class ScriptedHostResolver : public HostResolver {
 public:
-    bool startupSucceeds = true;
-    std::uint16_t grantedVersion = 257;
-    std::uint16_t maxDatagram = 65507;
-
     void addName(const std::string& name, HostEntry entry);
     void addAddress(const std::string& dotted, HostEntry entry);
     // While held, lookups wait (until release()).
@@ -27,18 +23,15 @@ public:
     void release();
     [[nodiscard]] bool waitForLookups(std::size_t count, std::chrono::milliseconds timeout);
 
-    // Every operation by name, in call order: "startup", "parse:<text>", "byname:<name>", "byaddr:<dotted>",
-    // "format:<dotted>", "cleanup".
+    // Every operation by name, in call order: "parse:<text>", "byname:<name>", "byaddr:<dotted>",
+    // "format:<dotted>".
     [[nodiscard]] std::vector<std::string> calls() const;
     [[nodiscard]] std::size_t count(const std::string& call) const;
 
-    [[nodiscard]] bool resolverStartup(std::uint16_t requested, std::uint16_t& granted,
-                                       std::uint16_t& maxDatagram) override;
     [[nodiscard]] std::uint32_t parseDottedAddress(const std::string& text) override;
     [[nodiscard]] std::optional<HostEntry> lookupHostByName(const std::string& name) override;
     [[nodiscard]] std::optional<HostEntry> lookupHostByAddress(std::uint32_t address) override;
     [[nodiscard]] std::string formatDottedAddress(std::uint32_t address) override;
-    void resolverCleanup() override;
 
     [[nodiscard]] static std::uint32_t address(const std::string& dotted); // network byte order
 

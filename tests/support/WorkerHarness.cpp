@@ -15,10 +15,15 @@ WorkerHarness::~WorkerHarness() {
 
 ProbeWorker& WorkerHarness::started() {
     if (!worker) {
-        worker = std::make_unique<ProbeWorker>(settings, state, channel, window, &alerts);
+        worker = std::make_unique<ProbeWorker>(state, channel, window, &alerts);
+        worker->addObserver(observer);
         worker->start();
     }
     return *worker;
+}
+
+StartCommand WorkerHarness::startCommand() const {
+    return StartCommand{RunSettings::from(settings, state.targetAddress.load())};
 }
 
 bool WorkerHarness::runScript(const std::vector<EchoOutcome>& outcomes) {
@@ -26,7 +31,7 @@ bool WorkerHarness::runScript(const std::vector<EchoOutcome>& outcomes) {
     state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
-    started().post(WorkerMessage::PingStart);
+    started().post(startCommand());
     return channel.waitUntilStarved(kPatience);
 }
 
@@ -40,22 +45,22 @@ bool WorkerHarness::runAndStop(const std::vector<EchoOutcome>& outcomes, bool al
     ProbeWorker& w = started();
     const std::size_t before = window.stops().size();
     channel.clearFallback();
-    channel.whenDrained([&w] { w.post(WorkerMessage::PingStop); });
+    channel.whenDrained([&w] { w.post(StopCommand{}); });
     state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
     if (!alreadyRunning)
-        w.post(WorkerMessage::PingStart);
+        w.post(startCommand());
     const bool answered = window.waitForStops(before + 1, kPatience);
     state.running = false;
-    setHostStatus(state, settings, window, HostStatus::NA, "");
+    setHostStatus(state, window, HostStatus::NA, "", false);
     return answered;
 }
 
 bool WorkerHarness::quit() {
     if (!worker)
         return true;
-    worker->post(WorkerMessage::Quit);
+    worker->post(QuitCommand{});
     channel.setFallback(EchoOutcome::failure()); // a probe waiting on the script completes
     const bool ended = worker->joinFor(kPatience);
     if (ended)

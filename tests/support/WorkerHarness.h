@@ -9,11 +9,13 @@
 #include "engine/ProbeWorker.h"
 #include "settings/Settings.h"
 #include "support/RecordingAlertSink.h"
+#include "support/RecordingProbeObserver.h"
 #include "support/RecordingWindowPort.h"
 #include "support/ScriptedEchoChannel.h"
 
 // A probe worker wired to a scripted channel and recorders, probing back to back (Interval 0) at 127.0.0.1
-// with Running set, as run control leaves things when it posts a start.
+// with Running set, as run control leaves things when it posts a start. Each start carries a snapshot of
+// `settings` and `state.targetAddress` as they are when it is posted.
 struct WorkerHarness {
     static constexpr std::chrono::milliseconds kPatience{10000}; // only ever waited out when something hangs
 
@@ -22,6 +24,7 @@ struct WorkerHarness {
     ScriptedEchoChannel channel;
     RecordingWindowPort window;
     RecordingAlertSink alerts;
+    RecordingProbeObserver observer;
     std::unique_ptr<ProbeWorker> worker;
 
     WorkerHarness();
@@ -29,8 +32,10 @@ struct WorkerHarness {
     WorkerHarness(const WorkerHarness&) = delete;
     WorkerHarness& operator=(const WorkerHarness&) = delete;
 
-    // Creates and starts the worker on first use (settings must be final by then).
+    // Creates and starts the worker on first use.
     ProbeWorker& started();
+    // The start command run control would post now.
+    [[nodiscard]] StartCommand startCommand() const;
 
     // Starts a run with these outcomes and returns once all of them have been probed and handled; the
     // worker then waits inside its next probe for more.

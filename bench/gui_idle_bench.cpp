@@ -1,0 +1,135 @@
+// gui_idle_rss_ratio_vs_bare_qt and gui_idle_cpu_ratio_vs_bare_qt: the program and a bare Qt Widgets window
+// of the same size, each started and left idle for 10 s on one private Xvfb display, one after the other in
+// one run. The figures are the program's resident memory and CPU time (start-up included: an idle window
+// itself costs next to nothing) after the 10 s, each divided by the bare window's.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/TempDir.h"
+#include "support/XvfbDisplay.h"
+
+namespace {
+
+constexpr std::chrono::seconds kSpan{10};
+
+struct Sample {
+    double cpuSeconds = 0; // user and system time of every thread, ended ones included
+    long rssKib = 0;
+};
+
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // The fields after the command name, which may itself hold blanks and parentheses.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14)
+            utime = std::stoull(field);
+        if (index == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long residentKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Runs `argv` on the display for the span and measures it; nothing when it ended early.
+std::optional<Sample> measureIdle(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    const pid_t pid = fork();
+    if (pid < 0)
+        return std::nullopt;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        std::vector<char*> vars;
+        for (const std::string& e : env)
+            vars.push_back(const_cast<char*>(e.c_str()));
+        vars.push_back(nullptr);
+        if (std::freopen("/dev/null", "w", stderr) == nullptr)
+            _exit(126);
+        execve(args[0], args.data(), vars.data());
+        _exit(127);
+    }
+    std::this_thread::sleep_for(kSpan);
+    Sample sample;
+    sample.cpuSeconds = cpuSeconds(pid);
+    sample.rssKib = residentKib(pid);
+    const bool alive = waitpid(pid, nullptr, WNOHANG) == 0;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    if (!alive || sample.rssKib < 0 || sample.cpuSeconds < 0)
+        return std::nullopt;
+    return sample;
+}
+
+void skip(const char* reason) {
+    std::printf("gui_idle_rss_ratio_vs_bare_qt: skipped (%s)\n", reason);
+    std::printf("gui_idle_cpu_ratio_vs_bare_qt: skipped (%s)\n", reason);
+}
+
+} // namespace
+
+int main() {
+    const XvfbDisplay display;
+    if (!display.started()) {
+        skip(display.error().c_str());
+        return 0;
+    }
+    const TempDir home;
+    // A home of its own and no session bus: both programs start from the same empty desktop.
+    const std::vector<std::string> env = {
+        "DISPLAY=" + display.name(),
+        "QT_QPA_PLATFORM=xcb",
+        "HOME=" + home.path(),
+        "XDG_CONFIG_HOME=" + home.path() + "/config",
+        "XDG_RUNTIME_DIR=" + home.path(),
+        "DBUS_SESSION_BUS_ADDRESS=unix:path=" + home.path() + "/no-bus",
+        "PATH=/usr/bin:/bin",
+    };
+    const auto program = measureIdle({OSTREVO_PROGRAM}, env);
+    const auto bare = measureIdle({BARE_QT_WINDOW, "385", "150"}, env);
+    if (!program || !bare) {
+        skip("a program ended before it was measured");
+        return 0;
+    }
+    std::fprintf(stderr, "  program: %ld KiB, %.2f s CPU in %lld s; bare window: %ld KiB, %.2f s CPU\n",
+                 program->rssKib, program->cpuSeconds, static_cast<long long>(kSpan.count()), bare->rssKib,
+                 bare->cpuSeconds);
+    std::printf("gui_idle_rss_ratio_vs_bare_qt: %.2f\n",
+                static_cast<double>(program->rssKib) / static_cast<double>(bare->rssKib));
+    // A bare window that used no measurable time at all still counts as one clock tick.
+    const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::printf("gui_idle_cpu_ratio_vs_bare_qt: %.2f\n", program->cpuSeconds / std::max(bare->cpuSeconds, tick));
+    return 0;
+}

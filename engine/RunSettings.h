@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "settings/Settings.h"
+
+// What the alert actions of one run use.
+struct AlertSettings {
+    std::string host; // as the user typed it: the alert application's %address%
+    std::string startSound;
+    std::string stopSound;
+    std::string appFileName;
+    std::int32_t appMode = 1;
+    std::string appParams;
+
+    bool operator==(const AlertSettings&) const = default;
+};
+
+// Everything one run reads, copied from the user's settings when the run starts, so the window may change
+// its settings at any time without the worker ever seeing it.
+struct RunSettings {
+    std::uint32_t targetAddress = 0xFFFFFFFFu; // network byte order
+    std::uint16_t payloadSize = 32;
+    std::int32_t intervalMs = 10000;
+    AnalysisMode analysisMode = AnalysisMode::Tries;
+    std::uint8_t tries = 3;
+    std::uint8_t minPercent = 5;
+    std::uint8_t maxPercent = 45;
+    std::uint32_t minTime = 100;
+    std::uint32_t maxTime = 500;
+    LogLevel logLevel = LogLevel::Off;
+    AlertSettings alerts;
+
+    // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
+    [[nodiscard]] static RunSettings from(const Settings& settings, std::uint32_t targetAddress);
+
+    bool operator==(const RunSettings&) const = default;
+};
+
+void PrintTo(const RunSettings& run, std::ostream* os);
