@@ -4,6 +4,7 @@
 // itself costs next to nothing) after the 10 s, each divided by the bare window's.
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,9 +14,7 @@
 #include <cstdlib>
 
 #include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,28 +30,6 @@ struct Sample {
     double cpuSeconds = 0; // user and system time of every thread, ended ones included
     long rssKib = 0;
 };
-
-double cpuSeconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    // The fields after the command name, which may itself hold blanks and parentheses.
-    const auto close = text.rfind(')');
-    if (close == std::string::npos)
-        return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14)
-            utime = std::stoull(field);
-        if (index == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 long residentKib(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -83,13 +60,15 @@ std::optional<Sample> measureIdle(const std::vector<std::string>& argv, const st
     }
     std::this_thread::sleep_for(kSpan);
     Sample sample;
-    sample.cpuSeconds = cpuSeconds(pid);
     sample.rssKib = residentKib(pid);
     const bool alive = waitpid(pid, nullptr, WNOHANG) == 0;
     kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    if (!alive || sample.rssKib < 0 || sample.cpuSeconds < 0)
+    // The usage of an ended child counts every thread to the microsecond; /proc's ticks are 10 ms.
+    rusage usage{};
+    if (wait4(pid, nullptr, 0, &usage) != pid || !alive || sample.rssKib < 0)
         return std::nullopt;
+    sample.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     return sample;
 }
 
@@ -123,13 +102,12 @@ int main() {
         skip("a program ended before it was measured");
         return 0;
     }
-    std::fprintf(stderr, "  program: %ld KiB, %.2f s CPU in %lld s; bare window: %ld KiB, %.2f s CPU\n",
+    std::fprintf(stderr, "  program: %ld KiB, %.3f s CPU in %lld s; bare window: %ld KiB, %.3f s CPU\n",
                  program->rssKib, program->cpuSeconds, static_cast<long long>(kSpan.count()), bare->rssKib,
                  bare->cpuSeconds);
     std::printf("gui_idle_rss_ratio_vs_bare_qt: %.2f\n",
                 static_cast<double>(program->rssKib) / static_cast<double>(bare->rssKib));
-    // A bare window that used no measurable time at all still counts as one clock tick.
-    const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    std::printf("gui_idle_cpu_ratio_vs_bare_qt: %.2f\n", program->cpuSeconds / std::max(bare->cpuSeconds, tick));
+    // A bare window that used no measurable time at all still counts as a microsecond.
+    std::printf("gui_idle_cpu_ratio_vs_bare_qt: %.2f\n", program->cpuSeconds / std::max(bare->cpuSeconds, 1e-6));
     return 0;
 }
