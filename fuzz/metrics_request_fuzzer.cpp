@@ -38,10 +38,10 @@ struct Fixture {
         limits.exchangeTimeout = std::chrono::milliseconds(3000);
         limits.threads = 1;
         server = std::make_unique<MetricsServer>(registry, limits);
-        ListenSpec spec;
-        spec.address = "127.0.0.1";
-        spec.port = 0;
-        require(server->start(spec), "server does not start on loopback");
+        ListenAddress listen;
+        listen.address = "127.0.0.1";
+        listen.port = 0;
+        require(server->start(listen), "server does not start on loopback");
     }
 };
 

@@ -17,7 +17,7 @@
 #include <string_view>
 
 #include "metrics/Exposition.h"
-#include "metrics/ListenSpec.h"
+#include "metrics/ListenAddress.h"
 #include "metrics/MetricsRegistry.h"
 
 #include "fuzz/FuzzSupport.h"
@@ -68,23 +68,23 @@ std::optional<std::string> unescape(std::string_view s) {
     return out;
 }
 
-void checkListenSpec(std::string_view text) {
-    const ListenSpecParse parsed = ParseListenSpec(text);
-    if (!parsed.spec) {
+void checkListenAddress(std::string_view text) {
+    const ListenAddressParse parsed = parseListenAddress(text);
+    if (!parsed.listen) {
         require(!parsed.error.empty(), "a refused address without a reason");
         return;
     }
-    const ListenSpec& spec = *parsed.spec;
+    const ListenAddress& listen = *parsed.listen;
     require(parsed.error.empty(), "an accepted address with an error");
-    require(spec.port >= 1, "port 0 accepted");
+    require(listen.port >= 1, "port 0 accepted");
     unsigned char buffer[sizeof(in6_addr)];
-    require(inet_pton(spec.ipv6 ? AF_INET6 : AF_INET, spec.address.c_str(), buffer) == 1,
+    require(inet_pton(listen.ipv6 ? AF_INET6 : AF_INET, listen.address.c_str(), buffer) == 1,
             "accepted an address the server cannot bind");
-    const ListenSpecParse again = ParseListenSpec(spec.toString());
-    require(again.spec == spec, "the written form does not read back");
+    const ListenAddressParse again = parseListenAddress(listen.toString());
+    require(again.listen == listen, "the written form does not read back");
     // A bare port must listen on loopback only.
     if (text.find(':') == std::string_view::npos)
-        require(spec.address == "127.0.0.1" && !spec.ipv6, "a bare port listens beyond loopback");
+        require(listen.address == "127.0.0.1" && !listen.ipv6, "a bare port listens beyond loopback");
 }
 
 void checkLabel(std::string_view value) {
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
     switch (data[0] % 4) {
     case 0:
-        checkListenSpec(text);
+        checkListenAddress(text);
         break;
     case 1:
         checkLabel(text);

@@ -43,7 +43,7 @@ public:
     Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits);
     ~Impl();
 
-    std::string open(const ListenSpec& spec, std::uint16_t& port);
+    std::string open(const ListenAddress& where, std::uint16_t& port);
     void run();
 
 private:
@@ -74,22 +74,22 @@ MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLi
     });
 }
 
-std::string MetricsServer::Impl::open(const ListenSpec& spec, std::uint16_t& port) {
+std::string MetricsServer::Impl::open(const ListenAddress& where, std::uint16_t& port) {
     sockaddr_storage address{};
     socklen_t length = 0;
-    if (spec.ipv6) {
+    if (where.ipv6) {
         auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
         in6.sin6_family = AF_INET6;
-        in6.sin6_port = htons(spec.port);
+        in6.sin6_port = htons(where.port);
         length = sizeof in6;
-        if (inet_pton(AF_INET6, spec.address.c_str(), &in6.sin6_addr) != 1)
+        if (inet_pton(AF_INET6, where.address.c_str(), &in6.sin6_addr) != 1)
             return "not an IPv6 address";
     } else {
         auto& in4 = reinterpret_cast<sockaddr_in&>(address);
         in4.sin_family = AF_INET;
-        in4.sin_port = htons(spec.port);
+        in4.sin_port = htons(where.port);
         length = sizeof in4;
-        if (inet_pton(AF_INET, spec.address.c_str(), &in4.sin_addr) != 1)
+        if (inet_pton(AF_INET, where.address.c_str(), &in4.sin_addr) != 1)
             return "not an IPv4 address";
     }
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -105,7 +105,7 @@ std::string MetricsServer::Impl::open(const ListenSpec& spec, std::uint16_t& por
     length = sizeof address;
     if (getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return SystemError(errno);
-    port = ntohs(spec.ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
+    port = ntohs(where.ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
                            : reinterpret_cast<sockaddr_in&>(address).sin_port);
     return {};
 }
@@ -206,13 +206,13 @@ MetricsServer::~MetricsServer() {
     stop();
 }
 
-bool MetricsServer::start(const ListenSpec& spec) {
+bool MetricsServer::start(const ListenAddress& where) {
     stop();
     error_.clear();
     auto impl = std::make_unique<Impl>(registry_, limits_);
     std::uint16_t port = 0;
-    if (std::string why = impl->open(spec, port); !why.empty()) {
-        error_ = "cannot listen on " + spec.toString() + ": " + why;
+    if (std::string why = impl->open(where, port); !why.empty()) {
+        error_ = "cannot listen on " + where.toString() + ": " + why;
         return false;
     }
     impl->run();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "metrics/ListenSpec.h"
+#include "metrics/ListenAddress.h"
 
 #include <chrono>
 #include <cstddef>
@@ -31,7 +31,7 @@ public:
     MetricsServer& operator=(const MetricsServer&) = delete;
 
     // Binds and starts serving. False, with errorText() saying why, when the address cannot be bound.
-    [[nodiscard]] bool start(const ListenSpec& spec);
+    [[nodiscard]] bool start(const ListenAddress& where);
     [[nodiscard]] const std::string& errorText() const { return error_; }
     // The bound port (the chosen one after starting on port 0); 0 when not serving.
     [[nodiscard]] std::uint16_t port() const { return port_; }

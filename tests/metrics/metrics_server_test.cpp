@@ -125,7 +125,7 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
     if (std::system((Python() + " -c 'import prometheus_client' 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "python3 with prometheus_client is not installed (Debian: python3-prometheus-client)";
     MetricsServer server(registry);
-    ASSERT_TRUE(server.start(ListenSpec{"127.0.0.1", 0, false})) << server.errorText();
+    ASSERT_TRUE(server.start(ListenAddress{"127.0.0.1", 0, false})) << server.errorText();
 
     constexpr int kProbes = 20000;
     std::thread worker([this] {
@@ -176,7 +176,7 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
 
 TEST_F(MetricsServerTest, AnswersOnlyMetricsAndRefusesBadOrOversizedRequests) {
     MetricsServer server(registry);
-    ASSERT_TRUE(server.start(ListenSpec{"127.0.0.1", 0, false})) << server.errorText();
+    ASSERT_TRUE(server.start(ListenAddress{"127.0.0.1", 0, false})) << server.errorText();
     const struct {
         std::string request;
         int status;
@@ -212,7 +212,7 @@ TEST_F(MetricsServerTest, SilentAndTricklingClientsAreCutOffWithoutHoldingScrape
     limits.threads = 2;
     limits.exchangeTimeout = std::chrono::seconds(60);
     MetricsServer patient(registry, limits);
-    ASSERT_TRUE(patient.start(ListenSpec{"127.0.0.1", 0, false})) << patient.errorText();
+    ASSERT_TRUE(patient.start(ListenAddress{"127.0.0.1", 0, false})) << patient.errorText();
     Client silent(patient.port());
     silent.send("GET /metr");
     EXPECT_EQ(StatusOf(Exchange(patient.port(), kScrape)), 200);
@@ -220,7 +220,7 @@ TEST_F(MetricsServerTest, SilentAndTricklingClientsAreCutOffWithoutHoldingScrape
 
     limits.exchangeTimeout = std::chrono::seconds(1);
     MetricsServer strict(registry, limits);
-    ASSERT_TRUE(strict.start(ListenSpec{"127.0.0.1", 0, false})) << strict.errorText();
+    ASSERT_TRUE(strict.start(ListenAddress{"127.0.0.1", 0, false})) << strict.errorText();
     Client trickling(strict.port());
     int sent = 0;
     for (; sent < 100 && !trickling.serverSpoke(); ++sent) { // a byte every 100 ms: each would reset a read timeout
@@ -236,24 +236,24 @@ TEST_F(MetricsServerTest, SilentAndTricklingClientsAreCutOffWithoutHoldingScrape
 
 TEST_F(MetricsServerTest, PortInUseIsReportedAndTheServerCanRestart) {
     MetricsServer first(registry);
-    ASSERT_TRUE(first.start(ListenSpec{"127.0.0.1", 0, false})) << first.errorText();
+    ASSERT_TRUE(first.start(ListenAddress{"127.0.0.1", 0, false})) << first.errorText();
     const std::uint16_t port = first.port();
 
     MetricsServer second(registry);
-    EXPECT_FALSE(second.start(ListenSpec{"127.0.0.1", port, false}));
+    EXPECT_FALSE(second.start(ListenAddress{"127.0.0.1", port, false}));
     EXPECT_EQ(second.errorText(), "cannot listen on 127.0.0.1:" + std::to_string(port) + ": Address already in use");
     EXPECT_EQ(second.port(), 0);
     EXPECT_EQ(StatusOf(Exchange(port, kScrape)), 200) << "the failed start disturbed the running server";
 
     EXPECT_EQ(StatusOf(Exchange(port, kScrape)), 200); // leaves a connection in TIME_WAIT on the server side
     first.stop();
-    ASSERT_TRUE(second.start(ListenSpec{"127.0.0.1", port, false})) << second.errorText();
+    ASSERT_TRUE(second.start(ListenAddress{"127.0.0.1", port, false})) << second.errorText();
     EXPECT_EQ(StatusOf(Exchange(port, kScrape)), 200);
 }
 
 TEST_F(MetricsServerTest, ServesOnIpv6Loopback) {
     MetricsServer server(registry);
-    if (!server.start(ListenSpec{"::1", 0, true}))
+    if (!server.start(ListenAddress{"::1", 0, true}))
         GTEST_SKIP() << "no IPv6 loopback here: " << server.errorText();
     EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape, true)), 200);
 }

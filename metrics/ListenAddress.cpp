@@ -1,4 +1,4 @@
-#include "metrics/ListenSpec.h"
+#include "metrics/ListenAddress.h"
 
 #include <arpa/inet.h>
 
@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::string_view kForms = " (expected PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT)";
 
-ListenSpecParse Refuse(std::string_view text, std::string_view why) {
+ListenAddressParse Refuse(std::string_view text, std::string_view why) {
     return {std::nullopt, "\"" + std::string(text) + "\": " + std::string(why)};
 }
 
@@ -29,15 +29,15 @@ bool IsNumericAddress(int family, const std::string& address) {
 
 } // namespace
 
-std::string ListenSpec::toString() const {
+std::string ListenAddress::toString() const {
     return (ipv6 ? "[" + address + "]" : address) + ":" + std::to_string(port);
 }
 
-std::ostream& operator<<(std::ostream& os, const ListenSpec& spec) {
-    return os << spec.toString();
+std::ostream& operator<<(std::ostream& os, const ListenAddress& listen) {
+    return os << listen.toString();
 }
 
-ListenSpecParse ParseListenSpec(std::string_view text) {
+ListenAddressParse parseListenAddress(std::string_view text) {
     const std::string_view blanks = " \t";
     const auto first = text.find_first_not_of(blanks);
     const std::string_view trimmed = first == std::string_view::npos
@@ -46,33 +46,33 @@ ListenSpecParse ParseListenSpec(std::string_view text) {
     if (trimmed.empty())
         return Refuse(text, std::string("no address given") + std::string(kForms));
 
-    ListenSpec spec;
+    ListenAddress listen;
     std::string_view portText = trimmed;
     if (trimmed.front() == '[') {
         const auto close = trimmed.find(']');
         if (close == std::string_view::npos || close + 1 >= trimmed.size() || trimmed[close + 1] != ':')
             return Refuse(text,
                           std::string("an IPv6 address in brackets must be followed by :PORT") + std::string(kForms));
-        spec.address = std::string(trimmed.substr(1, close - 1));
-        spec.ipv6 = true;
-        if (!IsNumericAddress(AF_INET6, spec.address))
-            return Refuse(text, "\"" + spec.address + "\" is not an IPv6 address");
+        listen.address = std::string(trimmed.substr(1, close - 1));
+        listen.ipv6 = true;
+        if (!IsNumericAddress(AF_INET6, listen.address))
+            return Refuse(text, "\"" + listen.address + "\" is not an IPv6 address");
         portText = trimmed.substr(close + 2);
     } else if (const auto colon = trimmed.rfind(':'); colon != std::string_view::npos) {
         if (trimmed.find(':') != colon)
             return Refuse(text, "write an IPv6 address in brackets, as in [::1]:9100");
-        spec.address = std::string(trimmed.substr(0, colon));
-        if (spec.address == "localhost")
-            spec.address = "127.0.0.1";
-        if (spec.address.empty())
+        listen.address = std::string(trimmed.substr(0, colon));
+        if (listen.address == "localhost")
+            listen.address = "127.0.0.1";
+        if (listen.address.empty())
             return Refuse(text, std::string("no address before the colon") + std::string(kForms));
-        if (!IsNumericAddress(AF_INET, spec.address))
-            return Refuse(text, "\"" + spec.address + "\" is not an IPv4 address in dotted form");
+        if (!IsNumericAddress(AF_INET, listen.address))
+            return Refuse(text, "\"" + listen.address + "\" is not an IPv4 address in dotted form");
         portText = trimmed.substr(colon + 1);
     }
     const auto port = ParsePort(portText);
     if (!port)
         return Refuse(text, "the port must be a number from 1 to 65535" + std::string(kForms));
-    spec.port = *port;
-    return {spec, {}};
+    listen.port = *port;
+    return {listen, {}};
 }

@@ -1,4 +1,4 @@
-#include "metrics/ListenSpec.h"
+#include "metrics/ListenAddress.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(ListenSpec, AcceptedFormsAndWhereTheyListen) {
+TEST(ListenAddress, AcceptedFormsAndWhereTheyListen) {
     const struct {
         const char* text;
         const char* address;
@@ -26,14 +26,14 @@ TEST(ListenSpec, AcceptedFormsAndWhereTheyListen) {
         {"09100", "127.0.0.1", 9100, false},
     };
     for (const auto& c : cases) {
-        const ListenSpecParse parsed = ParseListenSpec(c.text);
-        ASSERT_TRUE(parsed.spec.has_value()) << c.text << ": " << parsed.error;
-        EXPECT_EQ(*parsed.spec, (ListenSpec{c.address, c.port, c.ipv6})) << c.text;
+        const ListenAddressParse parsed = parseListenAddress(c.text);
+        ASSERT_TRUE(parsed.listen.has_value()) << c.text << ": " << parsed.error;
+        EXPECT_EQ(*parsed.listen, (ListenAddress{c.address, c.port, c.ipv6})) << c.text;
     }
-    EXPECT_EQ(ParseListenSpec("[::1]:9100").spec->toString(), "[::1]:9100");
+    EXPECT_EQ(parseListenAddress("[::1]:9100").listen->toString(), "[::1]:9100");
 }
 
-TEST(ListenSpec, RefusedFormsSayWhy) {
+TEST(ListenAddress, RefusedFormsSayWhy) {
     const struct {
         const char* text;
         const char* reason;
@@ -60,8 +60,8 @@ TEST(ListenSpec, RefusedFormsSayWhy) {
         {"[fe80::1%lo]:9100", "is not an IPv6 address"},
     };
     for (const auto& c : cases) {
-        const ListenSpecParse parsed = ParseListenSpec(c.text);
-        EXPECT_FALSE(parsed.spec.has_value()) << c.text;
+        const ListenAddressParse parsed = parseListenAddress(c.text);
+        EXPECT_FALSE(parsed.listen.has_value()) << c.text;
         EXPECT_NE(parsed.error.find(c.reason), std::string::npos) << c.text << " -> " << parsed.error;
         EXPECT_NE(parsed.error.find(std::string("\"") + c.text + "\""), std::string::npos) << parsed.error;
     }
