@@ -171,7 +171,7 @@ void HistoryWindow::refresh() {
     const std::int64_t to = now + 1;
     const std::string host = host_.toStdString();
 
-    if (!ledger_->enabled()) {
+    if (!ledger_ || !ledger_->enabled()) {
         problemLabel_->setText(QStringLiteral("No history is kept: HistoryDays is 0."));
         problemLabel_->show();
         exportButton_->setEnabled(false);
@@ -236,6 +236,8 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
 QString HistoryWindow::exportCsv(const QString& path) {
     const std::int64_t now = clock_();
     const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
+    if (!ledger_ || !ledger_->enabled())
+        return QStringLiteral("Cannot export to %1: no history is kept").arg(QDir::toNativeSeparators(path));
     const QByteArray target = QFile::encodeName(path);
     // Written beside the target and moved over it at the end: a failed export leaves any old file alone.
     const QByteArray partial = target + ".part";

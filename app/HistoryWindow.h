@@ -37,7 +37,7 @@ public:
                            Clock clock = {});
     ~HistoryWindow() override;
 
-    // Another ledger, after the retention setting changed.
+    // Another ledger, after the retention setting changed; none while it is being replaced.
     void setLedger(std::shared_ptr<HistoryLedger> ledger);
     // The host as configured: the title and what the ledger is asked about.
     void setHost(const QString& host);

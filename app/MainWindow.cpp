@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QEventLoop>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMetaObject>
 #include <QStyle>
@@ -20,6 +21,7 @@
 #include "alerts/AlertActions.h"
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
+#include "app/HistoryService.h"
 #include "app/OptionsDialog.h"
 #include "app/QtMessagePort.h"
 #include "app/QtSoundPlayer.h"
@@ -76,11 +78,15 @@ void MainWindow::createActions() {
     optionsAction_ = new QAction(QStringLiteral("&Options"), this);
     exitAction_ = new QAction(QStringLiteral("E&xit"), this);
     popupAction_ = new QAction(QStringLiteral("Show &window"), this);
+    historyAction_ = new QAction(QStringLiteral("&History"), this);
+    historyAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    addAction(historyAction_); // the shortcut works in the main window
 
     trayMenu_ = new QMenu(this);
     trayMenu_->addAction(pingAction_); // Start1
     trayMenu_->setDefaultAction(pingAction_);
     trayMenu_->addAction(popupAction_);   // Showwindow1
+    trayMenu_->addAction(historyAction_);
     trayMenu_->addSeparator();            // N1
     trayMenu_->addAction(optionsAction_); // Options1
     trayMenu_->addAction(exitAction_);    // Exit1
@@ -100,6 +106,7 @@ void MainWindow::createActions() {
             exitProgram();
     });
     connect(popupAction_, &QAction::triggered, this, &MainWindow::restoreFromTray);
+    connect(historyAction_, &QAction::triggered, this, &MainWindow::showHistory);
     connect(ui_->resetButton, &QPushButton::clicked, this, [this] { runControl_->resetStatistics(); });
 }
 
@@ -120,7 +127,11 @@ void MainWindow::createServices() {
     };
     handlers.showStatusIcon = [this](HostStatus status) { showStatusIcon(status); };
     handlers.postLog = [this](HostStatus status, const std::string& text) { eventLog_->writeRecord(status, text); };
-    handlers.runEnded = [this](RunEnd end) { runControl_->handleRunEnded(end); };
+    handlers.runEnded = [this](RunEnd end) {
+        if (history_)
+            history_->runEnded();
+        runControl_->handleRunEnded(end);
+    };
     windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
     eventLog_ = std::make_unique<EventLog>(settings_, *services_.messages);
@@ -191,7 +202,9 @@ void MainWindow::initialize() {
     if (!settings_.host.empty())
         ui_->hostValue->setText(QString::fromStdString(settings_.host));
 
+    history_ = std::make_unique<HistoryService>(settings_.historyDays, services_.historyPath);
     worker_ = std::make_unique<ProbeWorker>(state_, *services_.channel, *windowPort_, alerts_.get());
+    worker_->addObserver(history_->observer());
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
     try {
@@ -249,6 +262,7 @@ void MainWindow::shutdown() {
             std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
         worker_.reset();
     }
+    history_.reset();
     tray_->removeTrayIcon();
     eventLog_->release();
     if (!hadArguments_)
@@ -282,6 +296,10 @@ void MainWindow::openOptions() {
         hooks.openLogFile = [this] { eventLog_->openLogFile(); };
         hooks.updateTrayTip = [this] { tray_->updateTrayTip(); };
         dialog.apply(hooks);
+        if (history_) {
+            history_->setDays(settings_.historyDays);
+            history_->setHost(QString::fromStdString(settings_.host));
+        }
     }
     optionsOpen_ = false;
 }
@@ -290,6 +308,11 @@ void MainWindow::restoreFromTray() {
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::showHistory() {
+    if (history_)
+        history_->showWindow(QString::fromStdString(settings_.host));
 }
 
 void MainWindow::exitProgram() {

@@ -16,6 +16,7 @@
 
 class AlertActions;
 class EventLog;
+class HistoryService;
 class ProbeWorker;
 class ProcessLauncher;
 class QAction;
@@ -48,6 +49,7 @@ public:
         bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
         // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
         std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
+        std::string historyPath; // the history file; empty for the user's data folder
     };
 
     explicit MainWindow(Services services, QWidget* parent = nullptr);
@@ -66,6 +68,8 @@ public:
     [[nodiscard]] QAction* optionsAction() const { return optionsAction_; }
     [[nodiscard]] QAction* exitAction() const { return exitAction_; }
     [[nodiscard]] QAction* popupAction() const { return popupAction_; }
+    [[nodiscard]] QAction* historyAction() const { return historyAction_; }
+    [[nodiscard]] HistoryService* history() const { return history_.get(); }
     [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
     [[nodiscard]] TrayController& tray() const { return *tray_; }
@@ -86,6 +90,7 @@ private:
     void createServices();
     void showStatusIcon(HostStatus status);
     void exitOnSignal();
+    void showHistory();
     [[nodiscard]] bool modalDialogOpen() const;
 
     Services services_;
@@ -98,6 +103,7 @@ private:
     QAction* optionsAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* popupAction_ = nullptr;
+    QAction* historyAction_ = nullptr;
     QMenu* trayMenu_ = nullptr;
 
     std::unique_ptr<QtWindowPort> windowPort_;
@@ -108,6 +114,7 @@ private:
     TrayController* tray_ = nullptr;
     RunControl* runControl_ = nullptr;
     SignalWatcher* signals_ = nullptr;
+    std::unique_ptr<HistoryService> history_; // outlives the worker, which feeds it
     std::unique_ptr<ProbeWorker> worker_;
     bool optionsOpen_ = false;
     bool closed_ = false;

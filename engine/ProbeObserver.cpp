@@ -8,5 +8,6 @@ void PrintTo(const ProbeEvent& e, std::ostream* os) {
         *os << ", rtt " << *e.rttUs << " us";
     if (e.ttl)
         *os << ", ttl " << unsigned{*e.ttl};
+    *os << ", host status " << unsigned{e.hostStatus};
     *os << '}';
 }

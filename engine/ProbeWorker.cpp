@@ -182,10 +182,10 @@ void ProbeWorker::probeCycle() {
     window_.setLabel(Label::Status, statusLine_);
     window_.setLabel(Label::Total, stats_.totalText());
     window_.setLabel(Label::Lost, stats_.lostText());
+    analysis_.analyse(ring_, replyArea_, statusLine_);
+    // After the analysis, so the history can tell when the host went Bad and why.
     if (!observers_.empty())
         tellObservers(sentAtMs, replies);
-
-    analysis_.analyse(ring_, replyArea_, statusLine_);
 
     if (run_.logLevel == LogLevel::EveryRequest)
         window_.postLog(state_.currentStatus.load(), statusLine_);
@@ -197,6 +197,7 @@ void ProbeWorker::tellObservers(std::int64_t sentAtMs, std::uint32_t replies) {
     event.unixMs = sentAtMs;
     event.host = run_.alerts.host;
     event.address = targetText_;
+    event.hostStatus = static_cast<std::uint8_t>(state_.currentStatus.load());
     if (replies == 0) {
         event.status = static_cast<std::uint32_t>(channel_.lastError());
     } else {

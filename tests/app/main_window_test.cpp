@@ -1,22 +1,28 @@
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QKeySequence>
+#include <QMenu>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
+#include "app/HistoryService.h"
+#include "app/HistoryWindow.h"
 #include "app/OptionsDialog.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
 #include "app/StatusIcons.h"
 #include "app/TrayController.h"
 #include "engine/IcmpEchoChannel.h"
+#include "history/HistoryLedger.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
@@ -85,6 +91,7 @@ protected:
             return int(QDialog::Rejected);
         };
         services.watchSignals = false;
+        services.historyPath = historyDir.file("history.sqlite");
         form = std::make_unique<MainWindow>(std::move(services));
         return *form;
     }
@@ -103,6 +110,7 @@ protected:
     RecordingMessagePort* messages = nullptr;
     ScriptedEchoChannel* scriptedChannel = nullptr;
     int dialogsShown = 0;
+    TempDir historyDir;
     std::unique_ptr<MainWindow> form;
 };
 
@@ -293,6 +301,45 @@ TEST_F(MainWindowTest, StartRequestStartsOnceTheLoopRuns) {
     EXPECT_FALSE(f.state().running); // carried out by the event loop, after the window is up
     ASSERT_TRUE(waitFor([&] { return f.state().running && scripted().sends() >= 1; }));
     EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Stop"));
+}
+
+TEST_F(MainWindowTest, HistoryKeepsEveryProbeAndOpensFromTheKeyboardAndTheTray) {
+    MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
+    const QList<QAction*> menu = f.trayMenu()->actions();
+    ASSERT_TRUE(menu.contains(f.popupAction()));
+    EXPECT_EQ(menu.value(menu.indexOf(f.popupAction()) + 1), f.historyAction()) << "right after Show window";
+    EXPECT_EQ(f.historyAction()->text(), QStringLiteral("&History"));
+    EXPECT_EQ(f.historyAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+H")));
+    EXPECT_TRUE(f.actions().contains(f.historyAction())) << "the shortcut belongs to the main window";
+
+    scripted().push({EchoOutcome::good(3), EchoOutcome::failure(11010), EchoOutcome::good(5)});
+    scripted().whenDrained([&f] { QMetaObject::invokeMethod(&f, [&f] { Controls(f).startButton->click(); }); });
+    Controls(f).startButton->click();
+    ASSERT_TRUE(waitFor([&] { return f.state().running.load(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+
+    std::shared_ptr<HistoryLedger> ledger = f.history()->ledger();
+    ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
+    const std::vector<ProbeSample> samples = ledger->samples("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples[0].rttUs, 3000);
+    EXPECT_EQ(samples[1].status, 11010u);
+    EXPECT_EQ(samples[1].rttUs, std::nullopt);
+    EXPECT_EQ(samples[2].rttUs, 5000);
+    const std::vector<StatusChange> changes =
+        ledger->statusChanges("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back().status, 0) << "the stop ends the status band";
+    EXPECT_TRUE(ledger->problem().empty()) << ledger->problem();
+
+    f.historyAction()->trigger();
+    HistoryWindow* window = f.history()->window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("History - 127.0.0.1"));
+    const QString summary = window->findChild<QLabel*>(QStringLiteral("summaryLabel"))->text();
+    EXPECT_TRUE(summary.contains(QStringLiteral("Sent\u00A03")) && summary.contains(QStringLiteral("Lost\u00A01")))
+        << summary.toStdString();
 }
 
 TEST_F(MainWindowTest, CloseDuringRunStopsTheRunFirst) {

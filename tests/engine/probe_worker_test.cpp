@@ -246,6 +246,18 @@ TEST(ProbeWorker, ObserversHearOfEveryProbe) {
     EXPECT_EQ(events[2], (ProbeEvent{0, "router.lan", "127.0.0.9", std::nullopt, 11010, std::nullopt}));
 }
 
+TEST(ProbeWorker, ObserversHearTheStatusThatEachProbeLeftBehind) {
+    WorkerHarness h;
+    h.settings.tries = 2;
+    ASSERT_TRUE(h.runScript({good(3), good(4), lost(), lost(), good(5)}));
+    std::vector<std::uint8_t> statuses;
+    for (const ProbeEvent& e : h.observer.events())
+        statuses.push_back(e.hostStatus);
+    // Each event carries the status its own probe led to (two equal results decide; a mixed pair is Average),
+    // so the history dates an outage to the probe that began it.
+    EXPECT_EQ(statuses, (std::vector<std::uint8_t>{0, 3, 2, 1, 2}));
+}
+
 TEST(ProbeWorker, AFailedLogStopsTheRecordsOfTheRun) {
     WorkerHarness h;
     h.settings.logLevel = LogLevel::EveryRequest;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "engine/ProbeObserver.h"
+
+class HistoryLedger;
+
+// Hands every probe of every run to the history ledger, whichever way the run was started. The ledger only
+// queues, so the worker is never held up; it can be swapped between runs when the retention changes.
+class HistoryRecorder : public ProbeObserver {
+public:
+    explicit HistoryRecorder(std::shared_ptr<HistoryLedger> ledger);
+
+    void setLedger(std::shared_ptr<HistoryLedger> ledger);
+    [[nodiscard]] std::shared_ptr<HistoryLedger> ledger() const;
+
+    // Worker thread.
+    void probed(const ProbeEvent& event) noexcept override;
+    // Window thread: the run has ended, so an open outage and the status band end here.
+    void runEnded(std::int64_t atMs);
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<HistoryLedger> ledger_;
+};

@@ -1,0 +1,79 @@
+#include "app/HistoryService.h"
+
+#include <cstdio>
+
+#include <QDateTime>
+#include <QStandardPaths>
+
+#include "app/HistoryRecorder.h"
+#include "app/HistoryWindow.h"
+#include "history/HistoryLedger.h"
+
+HistoryService::HistoryService(int days, std::string path)
+    : path_(path.empty() ? defaultPath() : std::move(path)), days_(days), ledger_(open(days)),
+      recorder_(std::make_shared<HistoryRecorder>(ledger_)) {}
+
+HistoryService::~HistoryService() {
+    // The window reads the ledger; it goes first. The ledger then writes what is still queued.
+    window_.reset();
+    recorder_->setLedger(nullptr);
+}
+
+std::string HistoryService::defaultPath() {
+    // The data location of organisation "Quorvan Corporation", application "Ostrevo", spelled out: the
+    // program's application name is its window caption, not a folder name.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return (base + QStringLiteral("/Quorvan Corporation/Ostrevo/history.sqlite")).toStdString();
+}
+
+std::shared_ptr<HistoryLedger> HistoryService::open(int days) const {
+    HistoryOptions options;
+    options.path = path_;
+    options.days = days;
+    // The ledger tells each failure once; monitoring goes on regardless.
+    options.onProblem = [](const std::string& message) {
+        std::fprintf(stderr, "ostrevo: history: %s\n", message.c_str());
+    };
+    return std::make_shared<HistoryLedger>(std::move(options));
+}
+
+ProbeObserver& HistoryService::observer() {
+    return *recorder_;
+}
+
+void HistoryService::setDays(int days) {
+    if (days == days_)
+        return;
+    days_ = days;
+    // The old ledger writes what it holds before the new one opens the file.
+    recorder_->setLedger(nullptr);
+    if (window_)
+        window_->setLedger(nullptr);
+    ledger_.reset();
+    ledger_ = open(days);
+    recorder_->setLedger(ledger_);
+    if (window_)
+        window_->setLedger(ledger_);
+}
+
+void HistoryService::runEnded() {
+    recorder_->runEnded(QDateTime::currentMSecsSinceEpoch());
+}
+
+void HistoryService::showWindow(const QString& host) {
+    if (!window_)
+        window_ = std::make_unique<HistoryWindow>(ledger_, host);
+    else if (window_->host() != host)
+        window_->setHost(host);
+    if (window_->isMinimized())
+        window_->showNormal();
+    else
+        window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void HistoryService::setHost(const QString& host) {
+    if (window_ && window_->host() != host)
+        window_->setHost(host);
+}
