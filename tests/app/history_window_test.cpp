@@ -14,9 +14,11 @@
 
 #include "AppTestSupport.h"
 #include "app/HistoryFormat.h"
+#include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
 #include "app/LatencyGraph.h"
 #include "engine/IcmpStatus.h"
+#include "engine/ProbeObserver.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
 #include "settings/StoredValues.h"
@@ -229,6 +231,34 @@ TEST(HistoryTexts, FiguresNeverRoundToAFalseClaim) {
     for (const Text& row : {Text{-5, "0 s"}, {59'999, "59 s"}, {60'000, "1 min 00 s"}, {3'599'000, "59 min 59 s"},
                             {3'600'000, "1 h 00 min"}, {86'399'000, "23 h 59 min"}, {90'000'000, "1 d 01 h"}})
         EXPECT_EQ(HistoryFormat::duration(row.value), QString::fromLatin1(row.text)) << row.value;
+}
+
+// The retention is read when the file opens: 0 keeps nothing at all, and a change takes effect at once,
+// for the worker's probes and for a window already open.
+TEST(HistoryService, ReopensWithANewRetentionAndWritesNoFileWithoutOne) {
+    TestApp();
+    TempDir dir;
+    const std::string path = dir.file("data/history.sqlite");
+    HistoryService service(0, path);
+    const ProbeEvent event{kNow, "a.test", "127.0.0.1", 250u, 0, std::uint8_t{64}, 3};
+    service.observer().probed(event);
+    service.runEnded();
+    service.showWindow(QStringLiteral("a.test"));
+    HistoryWindow* window = service.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(window->findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("data")));
+
+    service.setDays(30);
+    EXPECT_EQ(service.window(), window);
+    EXPECT_TRUE(window->findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
+    service.observer().probed(event);
+    ASSERT_TRUE(service.ledger()->flush(std::chrono::seconds(20)));
+    const std::vector<ProbeSample> kept = service.ledger()->samples("a.test", kNow, kNow + 1);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].rttUs, 250);
+    EXPECT_EQ(kept[0].ttl, 64);
+    EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 } // namespace
