@@ -6,7 +6,30 @@
 
 #include "app/ApplicationFont.h"
 #include "app/MainWindow.h"
+#include "metrics/ListenAddress.h"
+#include "metrics/MetricsObserver.h"
+#include "metrics/MetricsRegistry.h"
+#include "metrics/MetricsServer.h"
 #include "settings/CommandLine.h"
+
+namespace {
+
+// The address comes from --metrics, else from the MetricsListen setting. One that cannot be served costs the
+// metrics, never the monitoring: the program says why and goes on.
+void serveMetrics(MetricsServer& server, const LongOptionScan& longOptions, const std::string& stored) {
+    const auto option = longOptions.given.find("--metrics");
+    const std::string& text = option != longOptions.given.end() ? option->second : stored;
+    if (text.empty())
+        return;
+    const ListenAddressParse parsed = parseListenAddress(text);
+    if (parsed.listen && server.start(*parsed.listen))
+        return;
+    const char* source = option != longOptions.given.end() ? "--metrics" : "MetricsListen";
+    std::fprintf(stderr, "ostrevo: %s: %s; going on without metrics\n", source,
+                 (parsed.listen ? server.errorText() : parsed.error).c_str());
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     // Taken before QApplication removes its own options: an argument of any kind keeps the settings unsaved.
@@ -36,10 +59,15 @@ int main(int argc, char* argv[]) {
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.
     services.arguments.assign(argv + 1, argv + argc);
     services.startedWithArguments = !received.empty();
+    // Fed from the first probe on; served once the settings say where. Both outlive the window's worker.
+    MetricsRegistry metrics;
+    MetricsServer metricsServer(metrics);
+    services.probeObservers.push_back(std::make_shared<MetricsObserver>(metrics));
     MainWindow mainWindow(std::move(services));
     // A signal can end the program while start-up still shows a box.
     if (mainWindow.isClosed())
         return 0;
+    serveMetrics(metricsServer, longOptions, mainWindow.settings().metricsListen);
     QObject::connect(&mainWindow, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     mainWindow.show();
     return app.exec();

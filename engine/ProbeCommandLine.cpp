@@ -56,6 +56,14 @@ Error setSize(ProbeOptions& o, std::string_view value) {
     return std::nullopt;
 }
 
+// The metrics library reads the address once the arguments are parsed; here it only has to be there.
+Error setMetrics(ProbeOptions& o, std::string_view value) {
+    if (value.empty())
+        return std::string("--metrics needs ADDRESS:PORT or PORT");
+    o.metricsListen = value;
+    return std::nullopt;
+}
+
 const std::vector<ProbeCommandLine::Option> kOptions = {
     {'c', "count", "COUNT", "stop after COUNT probes (default: until interrupted)", setCount},
     {'i', "interval", "SECONDS", "pause after each probe, at least 0.2 (default: 1)", setInterval},
@@ -68,6 +76,8 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
          o.quiet = true;
          return std::nullopt;
      }},
+    {'\0', "metrics", "ADDRESS:PORT",
+     "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on 127.0.0.1)", setMetrics},
     {'h',
      "help",
      {},
@@ -115,6 +125,7 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
     static constexpr const char* kActions[] = {"Probe", "Help", "Version", "Fail"};
     return os << "{" << kActions[static_cast<int>(o.action)] << " host=" << quoted(o.host) << " count=" << o.count
               << " interval=" << o.intervalMs << "ms size=" << o.payloadBytes << (o.quiet ? " quiet" : "")
+              << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
               << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }
 
@@ -231,7 +242,7 @@ std::string usage() {
            "statistics;\nCtrl+C ends the run with the final statistics. COUNT after HOST is the same as -c COUNT.\n\n" +
            list +
            "\nExit status: 0 when at least one reply came back, 1 when none did, 2 on a usage error, an unknown "
-           "host\nor no ICMP socket.\n";
+           "host,\nno ICMP socket or a metrics address that cannot be served.\n";
 }
 
 } // namespace ProbeCommandLine

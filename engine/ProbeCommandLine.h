@@ -19,6 +19,7 @@ struct ProbeOptions {
     std::int32_t intervalMs = 1000; // pause after each probe
     std::int32_t payloadBytes = 32;
     bool quiet = false; // only the header and the final statistics
+    std::string metricsListen; // where to serve metrics, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
     std::string error;  // with Action::Fail: one line saying what is wrong
 
     bool operator==(const ProbeOptions&) const = default;

@@ -26,4 +26,7 @@ class ProbeObserver {
 public:
     virtual ~ProbeObserver() = default;
     virtual void probed(const ProbeEvent& event) noexcept = 0;
+    // The run whose probes it was told of has ended (stopped, replaced by a new start, or the worker quit):
+    // nothing judges the host until the next run's probes.
+    virtual void runEnded() noexcept {}
 };

@@ -140,6 +140,9 @@ void ProbeWorker::releaseRun() {
     }
     payload_.clear();
     payload_.shrink_to_fit();
+    if (probing_)
+        for (ProbeObserver* observer : observers_)
+            observer->runEnded();
     probing_ = false;
 }
 

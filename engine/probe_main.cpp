@@ -15,6 +15,10 @@
 #include "engine/ProbeCommandLine.h"
 #include "engine/ProbeConsole.h"
 #include "engine/ProbeWorker.h"
+#include "metrics/ListenAddress.h"
+#include "metrics/MetricsObserver.h"
+#include "metrics/MetricsRegistry.h"
+#include "metrics/MetricsServer.h"
 
 #ifndef OSTREVO_VERSION
 #define OSTREVO_VERSION "1.0.0.0"
@@ -70,6 +74,16 @@ int main(int argc, char** argv) {
         break;
     }
 
+    std::optional<ListenAddress> metricsAt;
+    if (!options.metricsListen.empty()) {
+        ListenAddressParse parsed = parseListenAddress(options.metricsListen);
+        if (!parsed.listen) {
+            std::fprintf(stderr, "ostrevo-probe: invalid metrics address %s\n", parsed.error.c_str());
+            return kSetupError;
+        }
+        metricsAt = std::move(parsed.listen);
+    }
+
     PosixHostResolver names;
     const auto target = resolve(names, options.host);
     if (!target) {
@@ -81,7 +95,17 @@ int main(int argc, char** argv) {
     const sigset_t signals = endingSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    // Started after the mask is set, so its threads leave the ending signals to sigwait.
+    MetricsRegistry metrics;
+    MetricsObserver metricsObserver(metrics);
+    MetricsServer metricsServer(metrics);
+    if (metricsAt && !metricsServer.start(*metricsAt)) {
+        std::fprintf(stderr, "ostrevo-probe: metrics: %s\n", metricsServer.errorText().c_str());
+        return kSetupError;
+    }
+
     Settings settings;
+    settings.host = options.host; // the host label of the metrics
     settings.interval = options.intervalMs;
     settings.buffer = options.payloadBytes;
     AppState state;
@@ -95,6 +119,8 @@ int main(int argc, char** argv) {
     IcmpEchoChannel channel;
     ProbeConsole console(stdout, options.quiet, options.count, [mainThread] { pthread_kill(mainThread, kWakeSignal); });
     ProbeWorker worker(state, channel, console, nullptr);
+    if (metricsAt)
+        worker.addObserver(metricsObserver);
     worker.start();
     worker.post(StartCommand{RunSettings::from(settings, *target)});
 

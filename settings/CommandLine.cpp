@@ -13,9 +13,11 @@ using namespace SettingsRules;
 
 namespace {
 
-constexpr std::array<LongOption, 2> kLongOptions = {{
+constexpr std::array<LongOption, 3> kLongOptions = {{
     {"--help", "", "show this text and exit"},
     {"--version", "", "show the version and exit"},
+    // A bare PORT listens on 127.0.0.1; the program reads the text once the window is up.
+    {"--metrics", "ADDRESS:PORT", "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT: 127.0.0.1:PORT)"},
 }};
 
 // Options that QApplication takes for itself (it also accepts them with two dashes). They are gone from

@@ -9,7 +9,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << " minTime=" << s.minTime << " maxTime=" << s.maxTime << " logLevel=" << int(s.logLevel)
         << " logAppend=" << s.logAppend << " logFileName=\"" << s.logFileName << "\" startSound=\"" << s.startSound
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
-        << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << "}";
+        << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays
+        << " metricsListen=\"" << s.metricsListen << '"' << "}";
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

@@ -55,6 +55,7 @@ struct Settings {
     std::int32_t appMode = SettingsDefaults::appMode;
     std::string appParams;
     std::int32_t historyDays = SettingsDefaults::historyDays; // probe history kept, in days; 0 keeps none
+    std::string metricsListen; // where metrics are served, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
 
     bool operator==(const Settings& o) const = default;
 };

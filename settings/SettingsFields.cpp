@@ -27,7 +27,7 @@ template <typename T> std::int64_t asNumber(T value) {
 constexpr std::int64_t kMaxInt32 = SettingsLimits::maxTime;
 
 // Captureless lambdas keep each rule next to its key; the table is the only place that names both.
-const std::array<SettingsField, 20> kFields = {{
+const std::array<SettingsField, 21> kFields = {{
     {"ResolveIP", "", 0, 0, [](Settings& s, std::string_view t) { s.resolveIp = parseBoolean(t); },
      [](const Settings& s) { return writeBoolean(s.resolveIp); }, nullptr, nullptr, false},
     {"Buffer", "/b", 0, SettingsLimits::maxBuffer,
@@ -118,6 +118,9 @@ const std::array<SettingsField, 20> kFields = {{
      [](Settings& s, std::string_view t) { s.historyDays = historyDaysFromText(t); },
      [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.historyDays)); }, nullptr,
      [](const Settings& s) { return asNumber(s.historyDays); }, false},
+    // Read as typed: the metrics server judges the text when it starts and says what is wrong with it.
+    {"MetricsListen", "", 0, 0, [](Settings& s, std::string_view t) { s.metricsListen = text(t); },
+     [](const Settings& s) { return s.metricsListen; }, nullptr, nullptr, false},
 }};
 
 } // namespace

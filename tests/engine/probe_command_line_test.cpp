@@ -20,6 +20,12 @@ ProbeOptions probe(std::string host, std::uint64_t count = 0, std::int32_t inter
     return o;
 }
 
+ProbeOptions serving(std::string host, std::string metrics) {
+    ProbeOptions o = probe(std::move(host));
+    o.metricsListen = std::move(metrics);
+    return o;
+}
+
 ProbeOptions only(Action action) {
     ProbeOptions o;
     o.action = action;
@@ -55,6 +61,8 @@ TEST(ProbeCommandLine, AcceptedForms) {
         {{"--", "h"}, probe("h")},
         {{"-q", "--", "h", "7"}, probe("h", 7, 1000, 32, true)},
         {{"-"}, probe("-")}, // a lone dash is an operand
+        {{"--metrics=9100", "h"}, serving("h", "9100")},
+        {{"h", "--metrics", "[::1]:9100"}, serving("h", "[::1]:9100")}, // checked once parsing is done
         {{"--help"}, only(Action::Help)},
         {{"-h"}, only(Action::Help)},
         {{"-qh", "x", "y", "z"},
@@ -103,6 +111,8 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
         {{"-qx", "h"}, "unknown option '-x'"},
         {{"--bogus=1", "h"}, "unknown option '--bogus'"},
         {{"--quiet=yes", "h"}, "option '--quiet' takes no value"},
+        {{"--metrics=", "h"}, "--metrics needs ADDRESS:PORT or PORT"},
+        {{"h", "--metrics"}, "option '--metrics' needs a value (ADDRESS:PORT)"},
         {{"--coun=3", "h"}, "unknown option '--coun'"}, // no guessing from a prefix
         {{"/c=3", "h"},
          "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
@@ -119,7 +129,8 @@ TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
     const std::string usage = ProbeCommandLine::usage();
     EXPECT_EQ(usage.rfind(ProbeCommandLine::synopsis(), 0), 0u) << usage;
     EXPECT_EQ(ProbeCommandLine::synopsis(),
-              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] HOST [COUNT]\n");
+              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [--metrics ADDRESS:PORT] "
+              "HOST [COUNT]\n");
     for (const auto& option : ProbeCommandLine::options()) {
         SCOPED_TRACE(std::string(option.longName));
         EXPECT_NE(usage.find("--" + std::string(option.longName)), std::string::npos);

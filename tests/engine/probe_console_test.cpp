@@ -160,7 +160,8 @@ std::unique_ptr<NetNamespace> probeNamespace(std::string& why) {
 
 TEST(ConsoleProbe, HelpAndVersionGoToStandardOutput) {
     const std::pair<const char*, const char*> cases[] = {
-        {"--help", "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] HOST [COUNT]\n"},
+        {"--help",
+         "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [--metrics ADDRESS:PORT] HOST [COUNT]\n"},
         {"-h", "Exit status: 0 when at least one reply came back"},
         {"--version", "ostrevo-probe 2.2.2.58\n"},
     };

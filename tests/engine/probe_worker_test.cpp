@@ -258,6 +258,20 @@ TEST(ProbeWorker, ObserversHearTheStatusThatEachProbeLeftBehind) {
     EXPECT_EQ(statuses, (std::vector<std::uint8_t>{0, 3, 2, 1, 2}));
 }
 
+TEST(ProbeWorker, ObserversHearWhenEachRunEnds) {
+    WorkerHarness h;
+    ASSERT_TRUE(h.runAndStop({good(3), good(4)})); // stopped
+    ASSERT_TRUE(h.runScript({good(5), good(5)}));
+    h.worker->post(h.startCommand()); // replaced by a fresh start after the probe under way
+    ASSERT_TRUE(h.probe({lost(), lost()}));
+    ASSERT_TRUE(h.runAndStop({good(6)}, true));
+    h.channel.failOpens(1);
+    h.worker->post(h.startCommand()); // no run begins, so none ends
+    ASSERT_TRUE(h.runScript({good(7)}));
+    ASSERT_TRUE(h.quit()); // the probe under way completes, then the run ends with the worker
+    EXPECT_EQ(h.observer.runEnds(), (std::vector<std::size_t>{2, 5, 7, 9}));
+}
+
 TEST(ProbeWorker, AFailedLogStopsTheRecordsOfTheRun) {
     WorkerHarness h;
     h.settings.logLevel = LogLevel::EveryRequest;

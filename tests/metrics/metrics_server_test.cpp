@@ -1,7 +1,7 @@
 #include "metrics/MetricsRegistry.h"
 #include "metrics/MetricsServer.h"
 
-#include "support/TempDir.h"
+#include "support/PrometheusParser.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -81,48 +78,13 @@ int StatusOf(const std::string& response) {
 
 const std::string kScrape = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/plain\r\n\r\n";
 
-// Samples as the Prometheus client's parser reads them: "name{sorted labels}" -> value; families as
-// "family:name:type" -> 1.
-struct Parsed {
-    int exitCode = -1;
-    std::map<std::string, double> values;
-};
-
-// Debian's python3-prometheus-client serves the system interpreter, which may not be the first on PATH.
-std::string Python() {
-    return ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-}
-
-Parsed ParseWithPrometheusClient(const std::string& body) {
-    TempDir dir;
-    std::ofstream(dir.file("scrape.txt"), std::ios::binary) << body;
-    const char* source = std::getenv("OSTREVO_SOURCE_DIR");
-    const std::string command = Python() + " " + std::string(source != nullptr ? source : ".") +
-                                "/tests/metrics/parse_exposition.py " + dir.file("scrape.txt");
-    Parsed parsed;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return parsed;
-    std::string output;
-    char buffer[4096];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    parsed.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream lines(output);
-    std::string key;
-    for (double value = 0; lines >> key >> value;)
-        parsed.values[key] = value;
-    return parsed;
-}
-
 class MetricsServerTest : public ::testing::Test {
 protected:
     MetricsRegistry registry{"2.2.2.58"};
 };
 
 TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
-    if (std::system((Python() + " -c 'import prometheus_client' 2>/dev/null").c_str()) != 0)
+    if (!prometheusClientInstalled())
         GTEST_SKIP() << "python3 with prometheus_client is not installed (Debian: python3-prometheus-client)";
     MetricsServer server(registry);
     ASSERT_TRUE(server.start(ListenAddress{"127.0.0.1", 0, false})) << server.errorText();
@@ -145,12 +107,9 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
         const std::string response = Exchange(server.port(), kScrape);
         ASSERT_EQ(StatusOf(response), 200) << response;
         EXPECT_NE(response.find("\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos);
-        const Parsed parsed = ParseWithPrometheusClient(response.substr(response.find("\r\n\r\n") + 4));
+        const ParsedExposition parsed = parseExposition(response.substr(response.find("\r\n\r\n") + 4));
         ASSERT_EQ(parsed.exitCode, 0);
-        auto value = [&](const std::string& key) {
-            const auto it = parsed.values.find(key);
-            return it == parsed.values.end() ? -1.0 : it->second;
-        };
+        auto value = [&](const std::string& key) { return parsed.value(key); };
         EXPECT_EQ(value("ostrevo_build_info{version=2.2.2.58}"), 1);
         if (value("ostrevo_probe_requests_total" + l + "}") < 0)
             continue; // scraped before the first probe

@@ -176,7 +176,7 @@ TEST(Usage, ListsEveryOptionAndVersionNamesTheProgram) {
     const std::string help = usageText();
     for (const char* option :
          {"/tray", "/start", "/b=", "/i=", "/a=", "/tries=", "/minp=", "/maxp=", "/mint=", "/maxt=", "/logl=", "/loga=",
-          "/logf=", "/runa=", "/runm=", "/runp=", "--help", "--version"})
+          "/logf=", "/runa=", "/runm=", "/runp=", "--help", "--version", "--metrics=ADDRESS:PORT"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -198,7 +198,9 @@ TEST(scanLongOptions, RecognisesOwnOptionsLeavesQtsAndRefusesTheRest) {
         {{"--HELP"}, {}, "unknown option --HELP"},
         {{"--"}, {}, "unknown option --"},
         {{"--help=yes"}, {}, "option --help takes no value"},
-        {{"--help", "--metrics=:9"}, {}, "unknown option --metrics=:9"},
+        {{"--help", "--metrics=:9"}, {"--help", "--metrics"}, ""}, // the address is judged where it is served
+        {{"--metrics"}, {}, "option --metrics needs a value: --metrics=ADDRESS:PORT"},
+        {{"--metric=9100"}, {}, "unknown option --metric=9100"},
     };
     for (const LongCase& c : cases) {
         const LongOptionScan scan = scanLongOptions(c.args);

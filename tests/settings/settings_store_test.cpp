@@ -103,6 +103,7 @@ protected:
         s.appMode = 7;
         s.appParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
         s.historyDays = 7;
+        s.metricsListen = "[::1]:9464";
         return s;
     }
 
@@ -413,7 +414,7 @@ TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
             EXPECT_EQ(again, s) << field.key << " " << text;
         }
     }
-    EXPECT_EQ(settingsFields().size(), 20u);
+    EXPECT_EQ(settingsFields().size(), 21u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {

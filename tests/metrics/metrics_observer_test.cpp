@@ -1,0 +1,77 @@
+#include "metrics/MetricsObserver.h"
+#include "metrics/MetricsRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+ProbeEvent reply(std::uint32_t rttUs, std::uint8_t hostStatus, const char* host = "web") {
+    return ProbeEvent{0, host, "127.0.0.1", rttUs, 0, std::uint8_t{64}, hostStatus};
+}
+
+ProbeEvent loss(std::uint32_t status, std::uint8_t hostStatus, const char* host = "web") {
+    return ProbeEvent{0, host, "127.0.0.1", std::nullopt, status, std::nullopt, hostStatus};
+}
+
+class MetricsObserverTest : public ::testing::Test {
+protected:
+    MetricsRegistry registry{"2.2.2.58"};
+    MetricsObserver observer{registry};
+
+    SeriesSnapshot series(const std::string& host = "web") const {
+        for (const SeriesSnapshot& s : registry.snapshot().series)
+            if (s.host == host)
+                return s;
+        ADD_FAILURE() << "no series for " << host;
+        return {};
+    }
+};
+
+TEST_F(MetricsObserverTest, EveryProbeCountsAndTheGaugeFollowsTheAnalysis) {
+    // HostStatus numbers in (0 N/A, 1 Bad, 2 Average, 3 Good), the exported ones out (0 N/A, 1 Good ... 3 Bad).
+    const struct {
+        ProbeEvent event;
+        StatusGauge gauge;
+    } steps[] = {
+        {reply(400, 0), StatusGauge::NA},        {reply(1'500, 3), StatusGauge::Good},
+        {loss(11010, 2), StatusGauge::Average},  {loss(11003, 1), StatusGauge::Bad},
+        {reply(2'500'000, 1), StatusGauge::Bad}, {reply(900, 9), StatusGauge::NA}, // an unknown code judges nothing
+    };
+    for (const auto& step : steps) {
+        observer.probed(step.event);
+        EXPECT_EQ(series().status, step.gauge) << ::testing::PrintToString(step.event);
+    }
+    const SeriesSnapshot s = series();
+    EXPECT_EQ(s.requests, 6u);
+    EXPECT_EQ(s.lost, 2u);
+    EXPECT_EQ(s.rttSumMicros, 400u + 1'500u + 2'500'000u + 900u);
+    EXPECT_EQ(s.lastRttMicros, 900u);
+    EXPECT_EQ(s.rttBuckets[0], 1u);                   // up to 0.5 ms
+    EXPECT_EQ(s.rttBuckets[1], 1u);                   // up to 1 ms
+    EXPECT_EQ(s.rttBuckets[2], 1u);                   // up to 2.5 ms
+    EXPECT_EQ(s.rttBuckets[kRttBucketCount - 1], 1u); // beyond 2 s
+}
+
+TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheGaugeToNa) {
+    observer.probed(reply(800, 3));
+    observer.probed(loss(11010, 3));
+    observer.runEnded();
+    SeriesSnapshot s = series();
+    EXPECT_EQ(s.status, StatusGauge::NA);
+    EXPECT_EQ(s.requests, 2u);
+    EXPECT_EQ(s.lost, 1u);
+
+    // The next run watches another host; an end with no probe of its own must not touch the first one's pair.
+    observer.probed(reply(700, 1, "db"));
+    observer.runEnded();
+    observer.runEnded();
+    observer.probed(reply(700, 3, "db"));
+    EXPECT_EQ(series("db").status, StatusGauge::Good);
+    EXPECT_EQ(series("db").requests, 2u);
+    EXPECT_EQ(series("web").requests, 2u);
+    EXPECT_EQ(registry.snapshot().series.size(), 2u);
+}
+
+} // namespace
