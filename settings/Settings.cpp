@@ -10,7 +10,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << " logAppend=" << s.logAppend << " logFileName=\"" << s.logFileName << "\" startSound=\"" << s.startSound
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
         << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays
-        << " metricsListen=\"" << s.metricsListen << '"' << "}";
+        << " metricsListen=\"" << s.metricsListen << '"' << " notify=" << s.notify
+        << " autostart=" << s.autostart << "}";
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

@@ -31,6 +31,8 @@ inline constexpr std::uint32_t maxTime = 500;
 inline constexpr LogLevel logLevel = LogLevel::Off;
 inline constexpr std::int32_t appMode = 1;
 inline constexpr std::int32_t historyDays = 30;
+inline constexpr bool notify = true;
+inline constexpr bool autostart = false;
 } // namespace SettingsDefaults
 
 // Every choice of the user. Texts are 8-bit strings as typed; interval is in milliseconds.
@@ -56,6 +58,8 @@ struct Settings {
     std::string appParams;
     std::int32_t historyDays = SettingsDefaults::historyDays; // probe history kept, in days; 0 keeps none
     std::string metricsListen; // where metrics are served, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
+    bool notify = SettingsDefaults::notify;       // a desktop notification on each Good/Bad edge
+    bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
 
     bool operator==(const Settings& o) const = default;
 };

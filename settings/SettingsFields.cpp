@@ -27,7 +27,7 @@ template <typename T> std::int64_t asNumber(T value) {
 constexpr std::int64_t kMaxInt32 = SettingsLimits::maxTime;
 
 // Captureless lambdas keep each rule next to its key; the table is the only place that names both.
-const std::array<SettingsField, 21> kFields = {{
+const std::array<SettingsField, 23> kFields = {{
     {"ResolveIP", "", 0, 0, [](Settings& s, std::string_view t) { s.resolveIp = parseBoolean(t); },
      [](const Settings& s) { return writeBoolean(s.resolveIp); }, nullptr, nullptr, false},
     {"Buffer", "/b", 0, SettingsLimits::maxBuffer,
@@ -121,6 +121,13 @@ const std::array<SettingsField, 21> kFields = {{
     // Read as typed: the metrics server judges the text when it starts and says what is wrong with it.
     {"MetricsListen", "", 0, 0, [](Settings& s, std::string_view t) { s.metricsListen = text(t); },
      [](const Settings& s) { return s.metricsListen; }, nullptr, nullptr, false},
+    // Unlike ResolveIP these default to a value an empty text cannot spell, so only an empty one gives it.
+    {"Notify", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.notify = booleanFromOption(t, SettingsDefaults::notify); },
+     [](const Settings& s) { return writeBoolean(s.notify); }, nullptr, nullptr, false},
+    {"Autostart", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.autostart = booleanFromOption(t, SettingsDefaults::autostart); },
+     [](const Settings& s) { return writeBoolean(s.autostart); }, nullptr, nullptr, false},
 }};
 
 } // namespace

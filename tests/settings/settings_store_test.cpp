@@ -104,6 +104,8 @@ protected:
         s.appParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
         s.historyDays = 7;
         s.metricsListen = "[::1]:9464";
+        s.notify = false;
+        s.autostart = true;
         return s;
     }
 
@@ -237,6 +239,30 @@ TEST_F(SettingsStore, HandEditedValuesReadAsText) {
     EXPECT_FALSE(s.resolveIp);
     EXPECT_EQ(s.minPercent, 60);
     EXPECT_EQ(s.maxPercent, 100);
+}
+
+// Notifications are on unless the user turned them off: a file from before the switch existed, or a value
+// emptied by hand, must not silence them; autostart is the other way round.
+TEST_F(SettingsStore, DesktopSwitchesFallBackToTheirOwnDefaults) {
+    struct Case {
+        const char* file;
+        bool notify;
+        bool autostart;
+    };
+    const Case cases[] = {
+        {"[General]\nHost=a\n", true, false},
+        {"[General]\nNotify=\nAutostart=\n", true, false},
+        {"[General]\nNotify=No\nAutostart=Yes\n", false, true},
+        {"[General]\nNotify=0\nAutostart=TRUE\n", false, true},
+        {"[General]\nNotify=off\nAutostart=1\n", false, true},
+        {"[General]\nNotify=\" yes \"\nAutostart=\" \"\n", true, false},
+    };
+    for (const Case& c : cases) {
+        writeFile(c.file);
+        const Settings s = loadedSettings();
+        EXPECT_EQ(s.notify, c.notify) << c.file;
+        EXPECT_EQ(s.autostart, c.autostart) << c.file;
+    }
 }
 
 TEST_F(SettingsStore, BrokenFilesLoadFieldByField) {
@@ -414,7 +440,7 @@ TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
             EXPECT_EQ(again, s) << field.key << " " << text;
         }
     }
-    EXPECT_EQ(settingsFields().size(), 21u);
+    EXPECT_EQ(settingsFields().size(), 23u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {
