@@ -24,3 +24,11 @@ inline std::vector<std::string> nulFields(std::string_view text, std::size_t cou
     }
     return fields;
 }
+
+inline std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}

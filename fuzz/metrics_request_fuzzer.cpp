@@ -81,14 +81,6 @@ std::string exchange(std::uint16_t port, std::string_view request) {
     return response;
 }
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(status >= 200 && status <= 499, "a server error or an odd status");
     const std::size_t headEnd = response.find("\r\n\r\n");
     require(headEnd != std::string::npos, "answer head not terminated");
-    const std::string head = lower(std::string_view(response).substr(0, headEnd + 2));
+    const std::string head = lowerAscii(std::string_view(response).substr(0, headEnd + 2));
     const std::string_view body = std::string_view(response).substr(headEnd + 4);
     // The HTTP library takes the first blank-separated word of the first line as the method.
     const std::string_view firstLine = request.substr(0, request.find('\n'));

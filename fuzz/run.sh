@@ -4,7 +4,7 @@
 #   run.sh replay            run every target over its committed corpus once (what `make test` does)
 #   run.sh fuzz [SECONDS]    fuzz every target for SECONDS (default 60), one after the other; prints
 #                            fuzz_<target>_execs: N per target and fuzz_crashes: N last
-#   run.sh seed              rebuild the committed corpora from seeds.py and the inputs found so far,
+#   run.sh seed              rebuild the committed corpora from seeds.py and what they hold already,
 #                            keeping only inputs that add coverage
 # Targets run one at a time: each is a single process, and the machine is shared.
 set -euo pipefail
@@ -87,7 +87,7 @@ seed() {
         mkdir -p "$fresh/$t" "$build/corpus/$t" "$corpus/$t"
         local merged=$fresh/merged-$t
         mkdir -p "$merged"
-        "$build/fuzz_$t" $(options "$t") -merge=1 "$merged" "$fresh/$t" "$corpus/$t" "$build/corpus/$t" \
+        "$build/fuzz_$t" $(options "$t") -merge=1 "$merged" "$fresh/$t" "$corpus/$t" \
             >"$build/merge_$t.log" 2>&1
         rm -f "$corpus/$t"/*
         cp "$merged"/* "$corpus/$t"/

@@ -114,12 +114,56 @@ def alert_params():
     return seeds
 
 
+# Field selectors follow the order of the settings field table; the three bytes after it pick the start state.
+NUMBER_TEXTS = ["0", "42", "+42", "-42", "007", "   12", "2147483647", "-2147483648", "2147483648", "-2147483649",
+                "99999999999999999999999", "$40", "$ff", "x1F", "X1f", "0x10", "0X10", "$FFFFFFFF", "$80000000",
+                "$000000001", "$100000000", "", "   ", "+", "-", "$", "0x", "10 ", "\t10", "1 0", "12a", "-$10",
+                "+0x10", "$1G", "1.5", "--1", "300", "256", "-7", "356", "Yes", "TRUE", " yes", "on", "1"]
+
+
+def settings_rules():
+    return {"text-%d-field-%d" % (i, i % 20): bytes([i % 20, i, 0, 1]) + t.encode()
+            for i, t in enumerate(NUMBER_TEXTS)}
+
+
+def command_line():
+    lists = [["/START"], ["/Tray"], ["/start=1"], ["/trayx"], ["/runa=/home/me/scripts/alert.sh"],
+             ["/logf=/tmp/Backup/run.log"], ["/runp=/i /t %Status%"], ["/runp=--level=2 --host=%address%"],
+             ["/b=/i=5"], ["/x=/b=5"], ["/backup"], ["/TRIES=5"], ["--help", "h.example", "--whatever"],
+             ["/buffer=64"], ["/b=-$40"], ["/i=0"], ["/interval=30"], ["/i=9999999"], ["/i=-2147483648"],
+             ["/a=-1"], ["/a=2", "/a"], ["/tries=300"], ["/logl=1", "/logl=256"], ["/minp=60", "/maxp=40"],
+             ["/mint=800", "/maxt=200"], ["/mint=-2147483648"], ["/runm=2", "/runm"], ["/runm=1", "/runmode=max"],
+             ["/runa="], ["/loga= yes "], ["/loga=\ttrue\r"], ["/loga=1", "/loga=on"], ["/LOGF=LOG.TXT"],
+             ["/logf=a=b"], ["First.Example", "Second.Example"], ["MyHost", "/start"],
+             ["--platform", "offscreen", "--style=fusion", "-display", ":9"], ["--help=yes"], ["--"],
+             ["--metrics=:9"], ["--metrics"]]
+    return {"args-%d" % i: bytes([i % 4]) + "\0".join(a).encode() for i, a in enumerate(lists)}
+
+
+def settings_store(golden):
+    seeds = {"golden": golden}
+    broken = [b"this is not an ini file at all\n\n=\n[[[\n",
+              b"\x00\x01\xff\xfe[General\x00Buffer=\x00" + b"\x00" * 300,
+              b"[General]\nBuffer=64\nInterv", b'[General]\nBuffer=64\nHost="unterminated',
+              b"[Other]\nBuffer=64\n", b"[General\nHost=abc\nTries=5\n", b"[]\nHost=abc\n",
+              b"[General]\nHost=a,b\nAppParams=a;b\nSndStart=@Variant(\\0\\0\\0\\x7f)\nLogFileName=\"\\xe4\"\n",
+              b"[General]\nTries=300\nMinPercent=150\nMaxPercent=60\nMinTime=800\nMaxTime=200\nInterval=-5\n"
+              b"AnalizeMode=-1\nLogLevel=7\nAppMode=-7\nBuffer=$40\nResolveIP=TRUE\n"]
+    seeds.update({"broken-%d" % i: b for i, b in enumerate(broken)})
+    return seeds
+
+
 def main():
     out = sys.argv[1]
-    for target, make in [("icmp_packet", icmp_packet), ("history_csv", history_csv), ("metrics_text", metrics_text),
-                         ("metrics_request", metrics_request), ("alert_params", alert_params)]:
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    with open(os.path.join(root, "tests", "settings", "golden", "Ostrevo.conf"), "rb") as f:
+        golden = f.read()
+    for target, seeds in [("icmp_packet", icmp_packet()), ("history_csv", history_csv()),
+                          ("metrics_text", metrics_text()), ("metrics_request", metrics_request()),
+                          ("alert_params", alert_params()), ("settings_rules", settings_rules()),
+                          ("command_line", command_line()), ("settings_store", settings_store(golden))]:
         os.makedirs(os.path.join(out, target), exist_ok=True)
-        for name, data in make().items():
+        for name, data in seeds.items():
             with open(os.path.join(out, target, name), "wb") as f:
                 f.write(data)
 

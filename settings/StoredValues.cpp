@@ -100,9 +100,16 @@ void StoreSession::write(const std::string& valueName, const std::string& text) 
 bool StoreSession::commit() {
     if (!store_)
         return false;
+    struct stat before {};
+    const bool existed = stat(path_.c_str(), &before) == 0;
     // One sync writes every value into a temporary file next to the old one and renames it over it.
     store_->sync();
-    if (store_->status() == QSettings::NoError)
+    // An old file that did not parse leaves QSettings reporting FormatError for good, even when the sync has
+    // replaced it and even when the write failed; the file itself then tells which.
+    struct stat after {};
+    const bool replaced = existed && stat(path_.c_str(), &after) == 0 &&
+                          (after.st_ino != before.st_ino || after.st_dev != before.st_dev);
+    if (store_->status() == QSettings::NoError || (store_->status() == QSettings::FormatError && replaced))
         return true;
     std::fprintf(stderr, "ostrevo: cannot save the settings to %s; the previous file is kept\n", path_.c_str());
     return false;
