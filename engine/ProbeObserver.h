@@ -28,5 +28,5 @@ public:
     virtual void probed(const ProbeEvent& event) noexcept = 0;
     // The run whose probes it was told of has ended (stopped, replaced by a new start, or the worker quit):
     // nothing judges the host until the next run's probes.
-    virtual void runEnded() noexcept {}
+    virtual void runFinished() noexcept {}
 };

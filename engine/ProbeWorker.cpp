@@ -142,7 +142,7 @@ void ProbeWorker::releaseRun() {
     payload_.shrink_to_fit();
     if (probing_)
         for (ProbeObserver* observer : observers_)
-            observer->runEnded();
+            observer->runFinished();
     probing_ = false;
 }
 

@@ -22,7 +22,7 @@ void MetricsObserver::probed(const ProbeEvent& event) noexcept {
     }
 }
 
-void MetricsObserver::runEnded() noexcept {
+void MetricsObserver::runFinished() noexcept {
     if (!probedThisRun_)
         return;
     probedThisRun_ = false;

@@ -14,7 +14,7 @@ public:
 
     void probed(const ProbeEvent& event) noexcept override;
     // Nothing judges the host between runs: its gauge goes back to N/A.
-    void runEnded() noexcept override;
+    void runFinished() noexcept override;
 
 private:
     MetricsRegistry& registry_;

@@ -57,7 +57,7 @@ TEST_F(MetricsObserverTest, EveryProbeCountsAndTheGaugeFollowsTheAnalysis) {
 TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheGaugeToNa) {
     observer.probed(reply(800, 3));
     observer.probed(loss(11010, 3));
-    observer.runEnded();
+    observer.runFinished();
     SeriesSnapshot s = series();
     EXPECT_EQ(s.status, StatusGauge::NA);
     EXPECT_EQ(s.requests, 2u);
@@ -65,8 +65,8 @@ TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheGaugeToNa) {
 
     // The next run watches another host; an end with no probe of its own must not touch the first one's pair.
     observer.probed(reply(700, 1, "db"));
-    observer.runEnded();
-    observer.runEnded();
+    observer.runFinished();
+    observer.runFinished();
     observer.probed(reply(700, 3, "db"));
     EXPECT_EQ(series("db").status, StatusGauge::Good);
     EXPECT_EQ(series("db").requests, 2u);

@@ -12,7 +12,7 @@ public:
         std::lock_guard lock(mutex_);
         events_.push_back(event);
     }
-    void runEnded() noexcept override {
+    void runFinished() noexcept override {
         std::lock_guard lock(mutex_);
         runEnds_.push_back(events_.size());
     }
