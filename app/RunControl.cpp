@@ -68,10 +68,15 @@ void RunControl::startRun() {
     if (settings_.buffer > kMaxEchoPayload)
         settings_.buffer = kMaxEchoPayload;
 
+    // The classic IPv4 forms first, so that what always was an IPv4 address stays one; then an IPv6 literal.
     HostResolver& resolver = *services_.resolver;
-    const std::uint32_t parsed = resolver.parseDottedAddress(settings_.host);
+    IpAddress parsed;
+    if (const std::uint32_t dotted = resolver.parseDottedAddress(settings_.host); dotted != NoAddress)
+        parsed = IpAddress::v4(dotted);
+    else if (const std::optional<IpAddress> literal = resolver.parseIpv6Address(settings_.host))
+        parsed = *literal;
     state_.targetAddress = parsed;
-    const bool byName = parsed == NoAddress;
+    const bool byName = parsed.family == IpAddress::Family::None;
     if (!byName && !settings_.resolveIp) {
         finishStart(parsed, std::nullopt);
         return;
@@ -101,14 +106,15 @@ void RunControl::startRun() {
     }).detach();
 }
 
-void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entry) {
+void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> entry) {
     HostResolver& resolver = *services_.resolver;
     if (entry && entry->addresses.empty())
         entry.reset(); // an entry without an address is no answer
-    std::uint32_t target = entry ? entry->addresses.front() : parsed;
+    const IpAddress target = entry ? entry->addresses.front() : parsed;
     state_.targetAddress = target;
 
-    if (target == NoAddress) {
+    // 255.255.255.255 is no host to watch, even when a name service gives it.
+    if (target.family == IpAddress::Family::None || (target.isV4() && target.v4Value() == NoAddress)) {
         services_.messages->showError(
             "Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.", "Start - Error");
         setPing("Start", true);
@@ -117,9 +123,9 @@ void RunControl::finishStart(std::uint32_t parsed, std::optional<HostEntry> entr
     }
 
     if (entry)
-        setLabel(Label::Host, entry->officialName + " [" + resolver.formatDottedAddress(target) + "]");
+        setLabel(Label::Host, entry->officialName + " [" + resolver.formatAddress(target) + "]");
     else
-        setLabel(Label::Host, resolver.formatDottedAddress(target));
+        setLabel(Label::Host, resolver.formatAddress(target));
     setPing("Stop", true);
     widgets_.reset->setEnabled(true);
     // Running before the worker has the start: its first status change, logged only during a run, may come

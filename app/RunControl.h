@@ -62,7 +62,7 @@ Q_SIGNALS:
 private:
     struct Ticket;
     void startRun();
-    void finishStart(std::uint32_t parsed, std::optional<HostEntry> entry);
+    void finishStart(const IpAddress& parsed, std::optional<HostEntry> entry);
     void startFailed();
     void setLabel(Label label, const std::string& text);
     void setPing(const char* caption, bool enabled);

@@ -131,7 +131,7 @@ inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64
     ProbeWorker worker(state, channel, window, nullptr);
     window.attach(worker);
     worker.start();
-    worker.post(StartCommand{RunSettings::from(settings, inet_addr("127.0.0.1"))});
+    worker.post(StartCommand{RunSettings::from(settings, IpAddress::v4(inet_addr("127.0.0.1")))});
     const bool ran = window.waitStopped();
     worker.post(QuitCommand{});
     worker.join();

@@ -59,8 +59,8 @@ int main() {
     std::vector<std::uint32_t> ours;
     for (int i = 0; i < kProbes; ++i) {
         ReplyArea area;
-        if (channel.sendEcho(inet_addr("127.0.0.1"), payload.data(), 32, kRequestOptions, area, 2000) == 1 &&
-            area.reply.status == 0)
+        const IpAddress loopback = IpAddress::v4(inet_addr("127.0.0.1"));
+        if (channel.sendEcho(loopback, payload.data(), 32, kRequestOptions, area, 2000) == 1 && area.reply.status == 0)
             ours.push_back(area.reply.roundTripTime);
         std::this_thread::sleep_for(50ms);
     }

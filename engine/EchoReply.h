@@ -18,7 +18,7 @@ struct IpOptions {
 // The reply record at the start of the reply area. Pointer fields hold offsets into the area
 // (0 = none), which keeps the layout identical on 32- and 64-bit builds.
 struct EchoReply {
-    std::uint32_t address = 0;       // replying host, network byte order
+    std::uint32_t address = 0;       // replying host, network byte order; 0 for an IPv6 one
     std::uint32_t status = 0;        // IP status code, 0 = success
     std::uint32_t roundTripTime = 0; // milliseconds
     std::uint16_t dataSize = 0;      // bytes of echoed data (may exceed what the area holds)
@@ -40,5 +40,5 @@ static_assert(sizeof(ReplyArea) == kReplyAreaSize);
 inline constexpr IpOptions kRequestOptions{255, 0, 0, 0, 0};
 
 // The largest echo payload over IPv4: 65535 minus the IP and ICMP headers. A start lowers a larger Buffer
-// to it.
+// to it; IPv6 keeps the same limit, so a setting behaves alike for both families.
 inline constexpr std::int32_t kMaxEchoPayload = 65507;

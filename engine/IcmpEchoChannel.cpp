@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/random.h>
@@ -23,8 +24,9 @@ namespace {
 
 using IcmpPacket::EchoMatch;
 using IcmpPacket::EchoRequestKey;
+using Family = IpAddress::Family;
 
-// Room for the largest IPv4 datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
+// Room for the largest datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
 constexpr std::size_t kReceiveBufferSize = 65536 + 512;
 constexpr std::size_t kControlSize = 512;
 
@@ -115,15 +117,44 @@ RoundTrip::Readings readingsAfterReceive(const timespec& sentAt) {
     return readings;
 }
 
-void fillReply(ReplyArea& area, const EchoMatch& match, std::uint32_t roundTripMs) {
-    area.reply = EchoReply{};
-    area.reply.address = match.source;
-    area.reply.status = static_cast<std::uint32_t>(match.status);
-    area.reply.roundTripTime = roundTripMs;
-    area.reply.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
-    area.reply.data = sizeof(EchoReply);
-    area.reply.options.ttl = match.ttl;
-    std::copy_n(match.data.begin(), std::min(match.data.size(), area.data.size()), area.data.begin());
+std::uint8_t intFrom(const cmsghdr* c) {
+    int value = 0;
+    std::memcpy(&value, CMSG_DATA(c), sizeof value);
+    return static_cast<std::uint8_t>(value);
+}
+
+// The sockets name their peers; an IPv4 one also fits the reply record.
+IpAddress addressFrom(const sockaddr_storage& from) {
+    if (from.ss_family == AF_INET6) {
+        sockaddr_in6 sin6{};
+        std::memcpy(&sin6, &from, sizeof sin6);
+        std::array<std::uint8_t, 16> bytes{};
+        std::memcpy(bytes.data(), &sin6.sin6_addr, bytes.size());
+        return IpAddress::v6(bytes, sin6.sin6_scope_id);
+    }
+    if (from.ss_family == AF_INET) {
+        sockaddr_in sin{};
+        std::memcpy(&sin, &from, sizeof sin);
+        return IpAddress::v4(sin.sin_addr.s_addr);
+    }
+    return {};
+}
+
+socklen_t socketAddress(const IpAddress& address, sockaddr_storage& storage) {
+    storage = {};
+    if (address.isV6()) {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        std::memcpy(&sin6.sin6_addr, address.bytes.data(), sizeof sin6.sin6_addr);
+        sin6.sin6_scope_id = address.scopeId;
+        std::memcpy(&storage, &sin6, sizeof sin6);
+        return sizeof sin6;
+    }
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = address.v4Value();
+    std::memcpy(&storage, &sin, sizeof sin);
+    return sizeof sin;
 }
 
 } // namespace
@@ -134,19 +165,22 @@ IcmpEchoChannel::~IcmpEchoChannel() {
     close();
 }
 
-bool IcmpEchoChannel::open() {
-    if (fd_ >= 0)
+bool IcmpEchoChannel::open(Family family) {
+    if (fd_ >= 0 && family == family_)
         return true;
+    close();
+    if (family == Family::None)
+        return false;
     int datagramError = 0;
     int rawError = 0;
     if (preference_ != Preference::RawOnly) {
-        fd_ = openSocket(SocketKind::Datagram);
+        fd_ = openSocket(SocketKind::Datagram, family);
         datagramError = fd_ < 0 ? errno : 0;
         kind_ = SocketKind::Datagram;
     }
     if (fd_ < 0 && preference_ != Preference::DatagramOnly &&
         (preference_ == Preference::RawOnly || mayFallBackToRaw(datagramError))) {
-        fd_ = openSocket(SocketKind::Raw);
+        fd_ = openSocket(SocketKind::Raw, family);
         rawError = fd_ < 0 ? errno : 0;
         kind_ = SocketKind::Raw;
     }
@@ -155,6 +189,7 @@ bool IcmpEchoChannel::open() {
         reportOpenFailure(datagramError, rawError);
         return false;
     }
+    family_ = family;
     // The identifier only matters on a raw socket: the datagram socket's kernel puts its own port there.
     id_ = randomId();
     sequence_ = randomId();
@@ -163,13 +198,28 @@ bool IcmpEchoChannel::open() {
     return true;
 }
 
-int IcmpEchoChannel::openSocket(SocketKind kind) {
+int IcmpEchoChannel::openSocket(SocketKind kind, Family family) {
     const int type = kind == SocketKind::Raw ? SOCK_RAW : SOCK_DGRAM;
-    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const bool v6 = family == Family::V6;
+    const int protocol = v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP};
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, protocol);
     if (fd < 0)
         return -1;
     int failed = 0;
-    if (kind == SocketKind::Datagram) {
+    if (v6) {
+        failed |= setOption(fd, SOL_IPV6, IPV6_RECVHOPLIMIT, 1);
+        if (kind == SocketKind::Datagram) {
+            failed |= setOption(fd, SOL_IPV6, IPV6_RECVERR, 1);
+        } else {
+            // As for IPv4: replies and errors only; neighbour discovery and our own requests stay out.
+            icmp6_filter filter{};
+            ICMP6_FILTER_SETBLOCKALL(&filter);
+            for (int pass :
+                 {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_PACKET_TOO_BIG, ICMP6_TIME_EXCEEDED, ICMP6_PARAM_PROB})
+                ICMP6_FILTER_SETPASS(pass, &filter);
+            failed |= setsockopt(fd, SOL_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+        }
+    } else if (kind == SocketKind::Datagram) {
         failed |= setOption(fd, SOL_IP, IP_RECVERR, 1);
         failed |= setOption(fd, SOL_IP, IP_RECVTTL, 1);
     } else {
@@ -196,12 +246,14 @@ void IcmpEchoChannel::close() {
         ::close(fd_);
     fd_ = -1;
     kind_ = SocketKind::None;
+    family_ = Family::None;
     std::vector<std::uint8_t>().swap(request_);
     std::vector<std::uint8_t>().swap(received_);
 }
 
 std::uint32_t IcmpEchoChannel::fail(std::int32_t status, ReplyArea& area) {
     lastError_ = status;
+    lastSource_ = {};
     area.reply = EchoReply{};
     area.reply.status = static_cast<std::uint32_t>(status);
     return 0;
@@ -210,19 +262,26 @@ std::uint32_t IcmpEchoChannel::fail(std::int32_t status, ReplyArea& area) {
 bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
     if (ttl == 0 || ttl == ttl_)
         return true;
-    if (setOption(fd_, SOL_IP, IP_TTL, ttl) != 0)
+    if ((family_ == Family::V6 ? setOption(fd_, SOL_IPV6, IPV6_UNICAST_HOPS, ttl)
+                               : setOption(fd_, SOL_IP, IP_TTL, ttl)) != 0)
         return false;
     ttl_ = ttl;
     return true;
 }
 
-std::uint32_t IcmpEchoChannel::sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+std::uint32_t IcmpEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
     lastRoundTripUs_.reset();
-    if (fd_ < 0 || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
+    if (fd_ < 0 || destination.family != family_ || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
         return fail(IpStatus::GeneralFailure, area);
-    const EchoRequestKey key{destination, id_, ++sequence_};
-    IcmpPacket::buildEchoRequest(request_, id_, key.sequence, data, size, kind_ == SocketKind::Raw);
+    // IPv6 could carry a little more, but one Buffer setting means the same on either family.
+    if (size > kMaxEchoPayload)
+        return fail(IpStatus::PacketTooBig, area);
+    const Request key{destination, ++sequence_};
+    if (family_ == Family::V6)
+        IcmpPacket::buildEchoRequestV6(request_, id_, key.sequence, data, size);
+    else
+        IcmpPacket::buildEchoRequest(request_, id_, key.sequence, data, size, kind_ == SocketKind::Raw);
     timespec sentAt{};
     if (!sendRequest(key, sentAt))
         return fail(lastError_, area);
@@ -261,15 +320,14 @@ std::uint32_t IcmpEchoChannel::sendEcho(std::uint32_t destination, const std::ui
     return 1;
 }
 
-bool IcmpEchoChannel::sendRequest(const EchoRequestKey& key, timespec& sentAt) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = key.destination;
+bool IcmpEchoChannel::sendRequest(const Request& key, timespec& sentAt) {
+    sockaddr_storage target{};
+    const socklen_t targetLength = socketAddress(key.destination, target);
     bool retried = false;
     for (;;) {
         sentAt = now();
         const ssize_t sent =
-            sendto(fd_, request_.data(), request_.size(), 0, reinterpret_cast<sockaddr*>(&target), sizeof target);
+            sendto(fd_, request_.data(), request_.size(), 0, reinterpret_cast<sockaddr*>(&target), targetLength);
         if (sent == static_cast<ssize_t>(request_.size()))
             return true;
         const int error = sent < 0 ? errno : EMSGSIZE;
@@ -279,8 +337,7 @@ bool IcmpEchoChannel::sendRequest(const EchoRequestKey& key, timespec& sentAt) {
         if (!retried && sent < 0) {
             retried = true;
             ReplyArea scratch;
-            (void)drainErrors(EchoRequestKey{key.destination, key.id, static_cast<std::uint16_t>(key.sequence - 1)},
-                              sentAt, scratch);
+            (void)drainErrors(Request{key.destination, static_cast<std::uint16_t>(key.sequence - 1)}, sentAt, scratch);
             continue;
         }
         lastError_ = localSendStatus(error);
@@ -288,9 +345,8 @@ bool IcmpEchoChannel::sendRequest(const EchoRequestKey& key, timespec& sentAt) {
     }
 }
 
-IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key, const timespec& sentAt,
-                                                      ReplyArea& area) {
-    sockaddr_in from{};
+IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const timespec& sentAt, ReplyArea& area) {
+    sockaddr_storage from{};
     iovec buffer{received_.data(), received_.size()};
     alignas(cmsghdr) std::uint8_t control[kControlSize];
     msghdr message{};
@@ -318,25 +374,54 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const EchoRequestKey& key,
             timespec stamp{};
             std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
             readings.kernelReal = RoundTrip::nanos(stamp);
-        } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-            int value = 0;
-            std::memcpy(&value, CMSG_DATA(c), sizeof value);
-            ttl = static_cast<std::uint8_t>(value);
+        } else if (((c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL) ||
+                    (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) &&
+                   c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            ttl = intFrom(c);
         }
     }
     const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
-    const EchoMatch match = kind_ == SocketKind::Raw
-                                ? IcmpPacket::matchRawPacket(bytes, key)
-                                : IcmpPacket::matchDatagramReply(bytes, from.sin_addr.s_addr, ttl, key);
-    if (match.kind == EchoMatch::Kind::None)
+    const IpAddress source = addressFrom(from);
+    const EchoMatch matched = match(bytes, source, ttl, key);
+    if (matched.kind == EchoMatch::Kind::None)
         return Received::Other;
-    fillReply(area, match, RoundTrip::milliseconds(readings));
-    if (match.status == 0)
+    fillReply(area, matched, source, RoundTrip::milliseconds(readings));
+    if (matched.status == 0)
         lastRoundTripUs_ = RoundTrip::microseconds(readings);
     return Received::Matched;
 }
 
-bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sentAt, ReplyArea& area) {
+EchoMatch IcmpEchoChannel::match(std::span<const std::uint8_t> bytes, const IpAddress& from, std::uint8_t ttl,
+                                 const Request& request) const {
+    if (family_ == Family::V6) {
+        if (!from.isV6())
+            return {};
+        const IcmpPacket::EchoRequestKeyV6 key{request.destination.bytes, id_, request.sequence};
+        EchoMatch found = kind_ == SocketKind::Raw ? IcmpPacket::matchRawMessageV6(bytes, from.v6Bytes(), key)
+                                                   : IcmpPacket::matchDatagramReplyV6(bytes, from.v6Bytes(), key);
+        found.ttl = ttl;
+        return found;
+    }
+    const EchoRequestKey key{request.destination.v4Value(), id_, request.sequence};
+    return kind_ == SocketKind::Raw ? IcmpPacket::matchRawPacket(bytes, key)
+                                    : IcmpPacket::matchDatagramReply(bytes, from.v4Value(), ttl, key);
+}
+
+void IcmpEchoChannel::fillReply(ReplyArea& area, const EchoMatch& match, const IpAddress& from,
+                                std::uint32_t roundTripMs) {
+    // A raw IPv4 socket reads the sender from the packet; every other path has it from the kernel.
+    lastSource_ = family_ == Family::V4 ? IpAddress::v4(match.source) : from;
+    area.reply = EchoReply{};
+    area.reply.address = family_ == Family::V4 ? match.source : 0;
+    area.reply.status = static_cast<std::uint32_t>(match.status);
+    area.reply.roundTripTime = roundTripMs;
+    area.reply.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
+    area.reply.data = sizeof(EchoReply);
+    area.reply.options.ttl = match.ttl;
+    std::copy_n(match.data.begin(), std::min(match.data.size(), area.data.size()), area.data.begin());
+}
+
+bool IcmpEchoChannel::drainErrors(const Request& key, const timespec& sentAt, ReplyArea& area) {
     bool matched = false;
     for (;;) {
         std::uint8_t quoted[64];
@@ -355,22 +440,28 @@ bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sen
         }
         // An error is timed when it is read; its arrival stamp is not worth a second guard.
         const std::uint32_t roundTripMs = RoundTrip::milliseconds(readingsAfterReceive(sentAt));
+        const bool v6 = family_ == Family::V6;
+        const std::span<const std::uint8_t> request(quoted, static_cast<std::size_t>(length));
         if (matched || kind_ != SocketKind::Datagram ||
-            !IcmpPacket::quotesRequest({quoted, static_cast<std::size_t>(length)}, key.sequence))
+            !(v6 ? IcmpPacket::quotesRequestV6(request, key.sequence)
+                 : IcmpPacket::quotesRequest(request, key.sequence)))
             continue;
         EchoMatch match;
+        IpAddress offender;
+        const int level = v6 ? SOL_IPV6 : SOL_IP;
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != SOL_IP)
+            if (c->cmsg_level != level)
                 continue;
-            if (c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                int value = 0;
-                std::memcpy(&value, CMSG_DATA(c), sizeof value);
-                match.ttl = static_cast<std::uint8_t>(value);
-            } else if (c->cmsg_type == IP_RECVERR && c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
+            if (c->cmsg_type == (v6 ? IPV6_HOPLIMIT : IP_TTL) && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                match.ttl = intFrom(c);
+            } else if (c->cmsg_type == (v6 ? IPV6_RECVERR : IP_RECVERR) &&
+                       c->cmsg_len >= CMSG_LEN(sizeof(sock_extended_err))) {
                 sock_extended_err error{};
                 std::memcpy(&error, CMSG_DATA(c), sizeof error);
-                if (error.ee_origin == SO_EE_ORIGIN_ICMP) {
-                    const std::optional<std::int32_t> status = IcmpPacket::errorStatus(error.ee_type, error.ee_code);
+                if (error.ee_origin == (v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
+                    const std::optional<std::int32_t> status =
+                        v6 ? IcmpPacket::errorStatusV6(error.ee_type, error.ee_code)
+                           : IcmpPacket::errorStatus(error.ee_type, error.ee_code);
                     if (!status)
                         continue;
                     match.status = *status;
@@ -379,17 +470,17 @@ bool IcmpEchoChannel::drainErrors(const EchoRequestKey& key, const timespec& sen
                 } else {
                     continue;
                 }
-                if (c->cmsg_len >= CMSG_LEN(sizeof error + sizeof(sockaddr_in))) {
-                    sockaddr_in offender{};
-                    std::memcpy(&offender, CMSG_DATA(c) + sizeof error, sizeof offender);
-                    if (offender.sin_family == AF_INET)
-                        match.source = offender.sin_addr.s_addr;
-                }
+                // SO_EE_OFFENDER: who reported it, right behind the record.
+                const std::size_t room = c->cmsg_len - CMSG_LEN(sizeof error);
+                sockaddr_storage from{};
+                std::memcpy(&from, CMSG_DATA(c) + sizeof error, std::min(room, sizeof from));
+                offender = addressFrom(from);
+                match.source = offender.isV4() ? offender.v4Value() : 0;
                 match.kind = EchoMatch::Kind::Error;
             }
         }
         if (match.kind == EchoMatch::Kind::Error) {
-            fillReply(area, match, roundTripMs);
+            fillReply(area, match, offender, roundTripMs);
             matched = true;
         }
     }

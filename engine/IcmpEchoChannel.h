@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "engine/EchoChannel.h"
 #include "engine/IcmpPacket.h"
 
-// The echo channel on a Linux ICMP socket: the unprivileged datagram ("ping") socket where
-// net.ipv4.ping_group_range admits us, else a raw socket (root or CAP_NET_RAW). One instance serves one
-// thread; the socket lives in the network namespace of the thread that opened it.
+// The echo channel on a Linux ICMP or ICMPv6 socket: the unprivileged datagram ("ping") socket where
+// net.ipv4.ping_group_range admits us (it governs both families), else a raw socket (root or CAP_NET_RAW).
+// One instance serves one thread; the socket lives in the network namespace of the thread that opened it.
 class IcmpEchoChannel final : public EchoChannel {
 public:
     enum class SocketKind : std::uint8_t { None, Datagram, Raw };
@@ -22,27 +23,41 @@ public:
     IcmpEchoChannel(const IcmpEchoChannel&) = delete;
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
 
-    [[nodiscard]] bool open() override;
-    [[nodiscard]] std::uint32_t sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+    using EchoChannel::open;
+    [[nodiscard]] bool open(IpAddress::Family family) override;
+    [[nodiscard]] std::uint32_t sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                          const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
     [[nodiscard]] std::int32_t lastError() const override { return lastError_; }
+    [[nodiscard]] IpAddress replySource() const override { return lastSource_; }
     [[nodiscard]] std::optional<std::uint32_t> lastRoundTripMicros() const override { return lastRoundTripUs_; }
     void close() override;
 
     [[nodiscard]] SocketKind kind() const { return kind_; }
+    [[nodiscard]] IpAddress::Family family() const { return family_; }
 
 private:
     enum class Received : std::uint8_t { Matched, Other, Empty, PendingError, Failed };
+    // The request a received message has to answer.
+    struct Request {
+        IpAddress destination;
+        std::uint16_t sequence = 0;
+    };
 
-    [[nodiscard]] int openSocket(SocketKind kind);
+    [[nodiscard]] int openSocket(SocketKind kind, IpAddress::Family family);
     [[nodiscard]] bool applyTtl(std::uint8_t ttl);
-    [[nodiscard]] bool sendRequest(const IcmpPacket::EchoRequestKey& key, timespec& sentAt);
-    [[nodiscard]] Received receiveOne(const IcmpPacket::EchoRequestKey& key, const timespec& sentAt, ReplyArea& area);
-    [[nodiscard]] bool drainErrors(const IcmpPacket::EchoRequestKey& key, const timespec& sentAt, ReplyArea& area);
+    [[nodiscard]] bool sendRequest(const Request& request, timespec& sentAt);
+    [[nodiscard]] Received receiveOne(const Request& request, const timespec& sentAt, ReplyArea& area);
+    [[nodiscard]] bool drainErrors(const Request& request, const timespec& sentAt, ReplyArea& area);
+    [[nodiscard]] IcmpPacket::EchoMatch match(std::span<const std::uint8_t> bytes, const IpAddress& from,
+                                              std::uint8_t ttl, const Request& request) const;
+    void fillReply(ReplyArea& area, const IcmpPacket::EchoMatch& match, const IpAddress& from,
+                   std::uint32_t roundTripMs);
     std::uint32_t fail(std::int32_t status, ReplyArea& area);
 
     Preference preference_;
     SocketKind kind_ = SocketKind::None;
+    IpAddress::Family family_ = IpAddress::Family::None;
+    IpAddress lastSource_;
     int fd_ = -1;
     std::uint16_t id_ = 0;
     std::uint16_t sequence_ = 0;

@@ -62,6 +62,53 @@ std::size_t icmpIpHeaderLength(std::span<const std::uint8_t> bytes) {
     return length >= kMinIpHeaderSize && length <= bytes.size() ? length : 0;
 }
 
+// The table: no route reads as an unreachable net, the port as the port, every other unreachable
+// destination as the host.
+constexpr std::array<ErrorRow, 5> kErrorTableV6{{
+    {kV6DestinationUnreachable, 0, IpStatus::DestNetUnreachable},
+    {kV6DestinationUnreachable, 4, IpStatus::DestPortUnreachable},
+    {kV6DestinationUnreachable, kAnyCode, IpStatus::DestHostUnreachable},
+    {kV6PacketTooBig, kAnyCode, IpStatus::PacketTooBig},
+    {kV6ParameterProblem, kAnyCode, IpStatus::ParameterProblem},
+}};
+
+constexpr std::uint8_t kNextIcmpV6 = 58;
+constexpr std::uint8_t kNextFragment = 44;
+
+bool isExtensionHeader(std::uint8_t next) {
+    return next == 0 || next == 43 || next == 60; // hop-by-hop, routing, destination options
+}
+
+// The ICMPv6 message inside a quoted IPv6 packet sent to `destination`, or an empty span.
+std::span<const std::uint8_t> quotedIcmpV6(std::span<const std::uint8_t> packet,
+                                           const std::array<std::uint8_t, 16>& destination) {
+    if (packet.size() < kIpv6HeaderSize || packet[0] >> 4 != 6 ||
+        !std::equal(destination.begin(), destination.end(), packet.begin() + 24))
+        return {};
+    std::uint8_t next = packet[6];
+    std::size_t offset = kIpv6HeaderSize;
+    // A handful of extension headers at most: a loop over hostile bytes must end.
+    for (int hops = 0; hops < 8 && next != kNextIcmpV6; ++hops) {
+        if (offset + 8 > packet.size())
+            return {};
+        if (next == kNextFragment) {
+            if ((read16(packet, offset + 2) & 0xfff8) != 0)
+                return {}; // a later fragment has no ICMPv6 header
+            next = packet[offset];
+            offset += 8;
+        } else if (isExtensionHeader(next)) {
+            const std::size_t length = (static_cast<std::size_t>(packet[offset + 1]) + 1) * 8;
+            next = packet[offset];
+            offset += length;
+        } else {
+            return {};
+        }
+    }
+    if (next != kNextIcmpV6 || offset > packet.size())
+        return {};
+    return packet.subspan(offset);
+}
+
 bool isEchoOf(std::span<const std::uint8_t> icmp, std::uint8_t type, const EchoRequestKey& key, bool checkId) {
     return icmp.size() >= kHeaderSize && icmp[0] == type && icmp[1] == 0 && (!checkId || read16(icmp, 4) == key.id) &&
            read16(icmp, 6) == key.sequence;
@@ -160,6 +207,50 @@ EchoMatch matchDatagramReply(std::span<const std::uint8_t> message, std::uint32_
 
 bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence) {
     return isEchoOf(quoted, kEchoRequest, EchoRequestKey{0, 0, sequence}, false);
+}
+
+void buildEchoRequestV6(std::vector<std::uint8_t>& packet, std::uint16_t id, std::uint16_t sequence,
+                        const std::uint8_t* data, std::uint16_t size) {
+    buildEchoRequest(packet, id, sequence, data, size, false);
+    packet[0] = kV6EchoRequest;
+}
+
+std::optional<std::int32_t> errorStatusV6(std::uint8_t type, std::uint8_t code) {
+    if (type == kV6TimeExceeded)
+        return code == 1 ? IpStatus::TtlExpiredReassembly : IpStatus::TtlExpiredTransit;
+    for (const ErrorRow& row : kErrorTableV6)
+        if (row.type == type && (row.code == kAnyCode || row.code == code))
+            return row.status;
+    return std::nullopt;
+}
+
+EchoMatch matchRawMessageV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t, 16> source,
+                            const EchoRequestKeyV6& key) {
+    if (message.size() < kHeaderSize)
+        return {};
+    const EchoRequestKey plain{0, key.id, key.sequence};
+    if (message[0] == kV6EchoReply) {
+        if (!std::equal(source.begin(), source.end(), key.destination.begin()) ||
+            !isEchoOf(message, kV6EchoReply, plain, true))
+            return {};
+        return {EchoMatch::Kind::Reply, 0, 0, IpStatus::Success, message.subspan(kHeaderSize)};
+    }
+    const std::optional<std::int32_t> status = errorStatusV6(message[0], message[1]);
+    if (!status || !isEchoOf(quotedIcmpV6(message.subspan(kHeaderSize), key.destination), kV6EchoRequest, plain, true))
+        return {};
+    return {EchoMatch::Kind::Error, 0, 0, *status, {}};
+}
+
+EchoMatch matchDatagramReplyV6(std::span<const std::uint8_t> message, std::span<const std::uint8_t, 16> source,
+                               const EchoRequestKeyV6& key) {
+    if (!std::equal(source.begin(), source.end(), key.destination.begin()) ||
+        !isEchoOf(message, kV6EchoReply, EchoRequestKey{0, 0, key.sequence}, false))
+        return {};
+    return {EchoMatch::Kind::Reply, 0, 0, IpStatus::Success, message.subspan(kHeaderSize)};
+}
+
+bool quotesRequestV6(std::span<const std::uint8_t> quoted, std::uint16_t sequence) {
+    return isEchoOf(quoted, kV6EchoRequest, EchoRequestKey{0, 0, sequence}, false);
 }
 
 } // namespace IcmpPacket

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -61,5 +62,42 @@ struct EchoMatch {
 
 // Whether the request header quoted by an error (datagram error queue) is ours.
 [[nodiscard]] bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence);
+
+// ICMPv6. The kernel computes and checks ICMPv6 checksums on both socket kinds, and neither kind hands over
+// the IPv6 header: the sender and the hop limit come beside the message, so the matches below leave `source`
+// and `ttl` at 0 for the caller to fill.
+constexpr std::uint8_t kV6DestinationUnreachable = 1;
+constexpr std::uint8_t kV6PacketTooBig = 2;
+constexpr std::uint8_t kV6TimeExceeded = 3;
+constexpr std::uint8_t kV6ParameterProblem = 4;
+constexpr std::uint8_t kV6EchoRequest = 128;
+constexpr std::uint8_t kV6EchoReply = 129;
+constexpr std::size_t kIpv6HeaderSize = 40;
+
+struct EchoRequestKeyV6 {
+    std::array<std::uint8_t, 16> destination{};
+    std::uint16_t id = 0;
+    std::uint16_t sequence = 0;
+};
+
+// An ICMPv6 echo request: header (checksum left 0), then `size` bytes of `data`.
+void buildEchoRequestV6(std::vector<std::uint8_t>& packet, std::uint16_t id, std::uint16_t sequence,
+                        const std::uint8_t* data, std::uint16_t size);
+
+// IP status of an ICMPv6 error message, or nothing when it is no verdict on the request.
+[[nodiscard]] std::optional<std::int32_t> errorStatusV6(std::uint8_t type, std::uint8_t code);
+
+// A message from a raw ICMPv6 socket sent by `source`. A reply counts only when it comes from the destination
+// with our identifier and sequence; an error only when it quotes our request (the IPv6 header to the
+// destination, then our echo request, past any extension headers).
+[[nodiscard]] EchoMatch matchRawMessageV6(std::span<const std::uint8_t> message,
+                                          std::span<const std::uint8_t, 16> source, const EchoRequestKeyV6& key);
+
+// A message from a datagram ICMPv6 socket (the kernel has already checked the identifier).
+[[nodiscard]] EchoMatch matchDatagramReplyV6(std::span<const std::uint8_t> message,
+                                             std::span<const std::uint8_t, 16> source, const EchoRequestKeyV6& key);
+
+// Whether the ICMPv6 request quoted by an error (datagram error queue) is ours.
+[[nodiscard]] bool quotesRequestV6(std::span<const std::uint8_t> quoted, std::uint16_t sequence);
 
 } // namespace IcmpPacket

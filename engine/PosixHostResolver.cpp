@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +16,24 @@ struct AddrInfoFree {
     void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
 
+std::optional<IpAddress> addressOf(const addrinfo& ai) {
+    if (ai.ai_addr == nullptr)
+        return std::nullopt;
+    if (ai.ai_family == AF_INET && ai.ai_addrlen >= sizeof(sockaddr_in)) {
+        sockaddr_in sin{};
+        std::memcpy(&sin, ai.ai_addr, sizeof sin);
+        return IpAddress::v4(sin.sin_addr.s_addr);
+    }
+    if (ai.ai_family == AF_INET6 && ai.ai_addrlen >= sizeof(sockaddr_in6)) {
+        sockaddr_in6 sin6{};
+        std::memcpy(&sin6, ai.ai_addr, sizeof sin6);
+        std::array<std::uint8_t, 16> bytes{};
+        std::memcpy(bytes.data(), &sin6.sin6_addr, bytes.size());
+        return IpAddress::v6(bytes, sin6.sin6_scope_id);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
@@ -24,11 +41,15 @@ std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
     return static_cast<std::uint32_t>(inet_addr(text.c_str()));
 }
 
+std::optional<IpAddress> PosixHostResolver::parseIpv6Address(const std::string& text) {
+    return IpAddress::parseV6(text);
+}
+
 std::optional<HostEntry> PosixHostResolver::lookupHostByName(const std::string& name) {
     if (name.empty())
         return std::nullopt;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM; // one entry per address instead of one per socket type
     hints.ai_flags = AI_CANONNAME;
     addrinfo* raw = nullptr;
@@ -39,42 +60,46 @@ std::optional<HostEntry> PosixHostResolver::lookupHostByName(const std::string& 
     HostEntry entry;
     entry.officialName = raw->ai_canonname != nullptr ? raw->ai_canonname : name;
     for (const addrinfo* ai = raw; ai != nullptr; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || ai->ai_addr == nullptr || ai->ai_addrlen < sizeof(sockaddr_in))
-            continue;
-        sockaddr_in sin{};
-        std::memcpy(&sin, ai->ai_addr, sizeof sin);
-        std::uint32_t address = sin.sin_addr.s_addr;
-        if (std::find(entry.addresses.begin(), entry.addresses.end(), address) == entry.addresses.end())
-            entry.addresses.push_back(address);
+        const std::optional<IpAddress> address = addressOf(*ai);
+        if (address && std::find(entry.addresses.begin(), entry.addresses.end(), *address) == entry.addresses.end())
+            entry.addresses.push_back(*address);
     }
+    // The C library sorts by its own address selection rules, which may put IPv6 first; a name that has an
+    // IPv4 address is watched at it, as users of this program always had it.
+    std::stable_partition(entry.addresses.begin(), entry.addresses.end(),
+                          [](const IpAddress& address) { return address.isV4(); });
     if (entry.addresses.empty())
         return std::nullopt;
     return entry;
 }
 
-std::optional<HostEntry> PosixHostResolver::lookupHostByAddress(std::uint32_t address) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = address;
+std::optional<HostEntry> PosixHostResolver::lookupHostByAddress(const IpAddress& address) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.isV4()) {
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = address.v4Value();
+        std::memcpy(&storage, &sin, sizeof sin);
+        length = sizeof sin;
+    } else if (address.isV6()) {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        std::memcpy(&sin6.sin6_addr, address.bytes.data(), sizeof sin6.sin6_addr);
+        sin6.sin6_scope_id = address.scopeId;
+        std::memcpy(&storage, &sin6, sizeof sin6);
+        length = sizeof sin6;
+    } else {
+        return std::nullopt;
+    }
     char name[NI_MAXHOST] = {};
     // NI_NAMEREQD: an address without a name is no entry rather than its own digits.
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&sin), sizeof sin, name, sizeof name, nullptr, 0, NI_NAMEREQD) !=
+    if (getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, name, sizeof name, nullptr, 0, NI_NAMEREQD) !=
         0)
         return std::nullopt;
     return HostEntry{name, {address}};
 }
 
-// By hand rather than with inet_ntop: the worker formats every reply's address, and the C library's
-// version goes through sprintf.
-std::string PosixHostResolver::formatDottedAddress(std::uint32_t address) {
-    std::array<std::uint8_t, 4> bytes{}; // network order: the first byte is the first number
-    std::memcpy(bytes.data(), &address, bytes.size());
-    char text[INET_ADDRSTRLEN];
-    char* const end = text + sizeof text;
-    char* p = std::to_chars(text, end, bytes[0]).ptr;
-    for (std::size_t i = 1; i < bytes.size(); ++i) {
-        *p++ = '.';
-        p = std::to_chars(p, end, bytes[i]).ptr;
-    }
-    return {text, p};
+std::string PosixHostResolver::formatAddress(const IpAddress& address) {
+    return address.text();
 }

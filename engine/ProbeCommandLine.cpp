@@ -64,6 +64,13 @@ Error setMetrics(ProbeOptions& o, std::string_view value) {
     return std::nullopt;
 }
 
+Error setFamily(ProbeOptions& o, IpAddress::Family family) {
+    if (o.family != IpAddress::Family::None && o.family != family)
+        return std::string("options '-4' and '-6' exclude each other");
+    o.family = family;
+    return std::nullopt;
+}
+
 const std::vector<ProbeCommandLine::Option> kOptions = {
     {'c', "count", "COUNT", "stop after COUNT probes (default: until interrupted)", setCount},
     {'i', "interval", "SECONDS", "pause after each probe, at least 0.2 (default: 1)", setInterval},
@@ -76,6 +83,16 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
          o.quiet = true;
          return std::nullopt;
      }},
+    {'4',
+     {},
+     {},
+     "IPv4 only",
+     [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V4); }},
+    {'6',
+     {},
+     {},
+     "IPv6 only",
+     [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
     {'\0', "metrics", "ADDRESS:PORT",
      "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on 127.0.0.1)", setMetrics},
     {'h',
@@ -125,6 +142,7 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
     static constexpr const char* kActions[] = {"Probe", "Help", "Version", "Fail"};
     return os << "{" << kActions[static_cast<int>(o.action)] << " host=" << quoted(o.host) << " count=" << o.count
               << " interval=" << o.intervalMs << "ms size=" << o.payloadBytes << (o.quiet ? " quiet" : "")
+              << (o.family == IpAddress::Family::V4 ? " -4" : o.family == IpAddress::Family::V6 ? " -6" : "")
               << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
               << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }
@@ -238,8 +256,9 @@ std::string usage() {
         list += "  " + forms + std::string(option.help) + "\n";
     }
     return synopsis() +
-           "Sends ICMP echo requests to HOST (a name or an IPv4 address) and prints each reply with the running "
-           "statistics;\nCtrl+C ends the run with the final statistics. COUNT after HOST is the same as -c COUNT.\n\n" +
+           "Sends ICMP echo requests to HOST (a name, an IPv4 or an IPv6 address) and prints each reply with the "
+           "running statistics;\nCtrl+C ends the run with the final statistics. COUNT after HOST is the same as "
+           "-c COUNT.\n\n" +
            list +
            "\nExit status: 0 when at least one reply came back, 1 when none did, 2 on a usage error, an unknown "
            "host,\nno ICMP socket or a metrics address that cannot be served.\n";

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/IpAddress.h"
+
 // What the console probe was asked to do, read from its arguments the way ping reads them: short options
 // that may be clustered ("-qc3"), long ones with "=VALUE" or the next argument as value, options before or
 // after the operands, "--" ending the options.
@@ -19,6 +21,8 @@ struct ProbeOptions {
     std::int32_t intervalMs = 1000; // pause after each probe
     std::int32_t payloadBytes = 32;
     bool quiet = false; // only the header and the final statistics
+    // -4 / -6; None: a literal as written, a name at its IPv4 address when it has one, else at its IPv6 one
+    IpAddress::Family family = IpAddress::Family::None;
     std::string metricsListen; // where to serve metrics, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
     std::string error;  // with Action::Fail: one line saying what is wrong
 

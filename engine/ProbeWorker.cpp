@@ -122,13 +122,13 @@ bool ProbeWorker::beginRun(RunSettings run) {
     stats_.reset();
     analysis_.beginRun(run_);
     ring_.clear();
-    if (!channel_.open()) {
+    if (!channel_.open(run_.targetAddress.family)) {
         window_.runEnded(RunEnd::ChannelFailed);
         return false;
     }
     channelOpen_ = true;
     payload_.assign(run_.payloadSize, kPayloadByte);
-    targetText_ = observers_.empty() ? std::string() : names_.formatDottedAddress(run_.targetAddress);
+    targetText_ = names_.formatAddress(run_.targetAddress);
     probing_ = true;
     return true;
 }
@@ -164,11 +164,11 @@ void ProbeWorker::probeCycle() {
         statusLine_ = icmpStatusText(channel_.lastError());
     } else if (reply.status != 0) {
         stats_.addLoss();
-        startReplyLine(reply);
+        startReplyLine();
         statusLine_ += ": ";
         statusLine_ += icmpStatusText(static_cast<std::int32_t>(reply.status));
     } else {
-        startReplyLine(reply);
+        startReplyLine();
         statusLine_ += ": bytes=";
         appendNumber(statusLine_, reply.dataSize);
         statusLine_ += " time=";
@@ -215,9 +215,11 @@ void ProbeWorker::tellObservers(std::int64_t sentAtMs, std::uint32_t replies) {
         observer->probed(event);
 }
 
-void ProbeWorker::startReplyLine(const EchoReply& reply) {
+void ProbeWorker::startReplyLine() {
     statusLine_.assign("Replay from ");
-    statusLine_ += names_.formatDottedAddress(reply.address);
+    // Good replies come from the target, whose text is made once per run.
+    const IpAddress source = channel_.replySource();
+    statusLine_ += source == run_.targetAddress ? targetText_ : names_.formatAddress(source);
 }
 
 void ProbeWorker::pauseAfterCycle() {

@@ -51,7 +51,7 @@ private:
     void endRun();
     void releaseRun();
     void probeCycle();
-    void startReplyLine(const EchoReply& reply);
+    void startReplyLine();
     void tellObservers(std::int64_t sentAtMs, std::uint32_t replies);
     void pauseAfterCycle();
     void markEnded();
@@ -70,7 +70,7 @@ private:
     ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
     std::string statusLine_;  // what statusValue shows; the window is never read back
-    std::string targetText_;  // the probed address, dotted, for the observers
+    std::string targetText_;  // the probed address as text, for the reply line and the observers
     PosixHostResolver names_; // formats the replying address
     bool probing_ = false;
     bool channelOpen_ = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ostream>
 
-RunSettings RunSettings::from(const Settings& s, std::uint32_t targetAddress) {
+RunSettings RunSettings::from(const Settings& s, const IpAddress& targetAddress) {
     RunSettings run;
     run.targetAddress = targetAddress;
     run.payloadSize = static_cast<std::uint16_t>(std::clamp(s.buffer, 0, 0xFFFF));
@@ -20,7 +20,7 @@ RunSettings RunSettings::from(const Settings& s, std::uint32_t targetAddress) {
 }
 
 void PrintTo(const RunSettings& run, std::ostream* os) {
-    *os << "{target " << run.targetAddress << ", payload " << run.payloadSize << ", interval " << run.intervalMs
+    *os << "{target " << run.targetAddress.text() << ", payload " << run.payloadSize << ", interval " << run.intervalMs
         << " ms, mode " << static_cast<unsigned>(run.analysisMode) << ", tries " << unsigned{run.tries} << ", percent "
         << unsigned{run.minPercent} << ".." << unsigned{run.maxPercent} << ", time " << run.minTime << ".."
         << run.maxTime << ", log level " << static_cast<unsigned>(run.logLevel) << ", host \"" << run.alerts.host

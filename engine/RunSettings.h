@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <string>
 
+#include "engine/IpAddress.h"
 #include "settings/Settings.h"
 
 // What the alert actions of one run use.
@@ -21,7 +22,7 @@ struct AlertSettings {
 // Everything one run reads, copied from the user's settings when the run starts, so the window may change
 // its settings at any time without the worker ever seeing it.
 struct RunSettings {
-    std::uint32_t targetAddress = 0xFFFFFFFFu; // network byte order
+    IpAddress targetAddress;
     std::uint16_t payloadSize = 32;
     std::int32_t intervalMs = 10000;
     AnalysisMode analysisMode = AnalysisMode::Tries;
@@ -34,7 +35,7 @@ struct RunSettings {
     AlertSettings alerts;
 
     // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
-    [[nodiscard]] static RunSettings from(const Settings& settings, std::uint32_t targetAddress);
+    [[nodiscard]] static RunSettings from(const Settings& settings, const IpAddress& targetAddress);
 
     bool operator==(const RunSettings&) const = default;
 };

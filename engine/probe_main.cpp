@@ -30,15 +30,22 @@ enum ExitStatus : int { kReplied = 0, kNoReply = 1, kSetupError = 2 };
 
 constexpr int kWakeSignal = SIGUSR1; // the worker's way of waking the main thread out of sigwait
 
-// A dotted address as is, otherwise the first IPv4 address of the name. Network byte order.
-std::optional<std::uint32_t> resolve(PosixHostResolver& names, const std::string& host) {
+// A numeric address as is, otherwise the name's first address of the family asked for (with none asked for,
+// IPv4 where the name has it).
+std::optional<IpAddress> resolve(PosixHostResolver& names, const std::string& host, IpAddress::Family family) {
     in_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1)
-        return address.s_addr;
+    if (family != IpAddress::Family::V6 && inet_pton(AF_INET, host.c_str(), &address) == 1)
+        return IpAddress::v4(address.s_addr);
+    if (family != IpAddress::Family::V4)
+        if (const auto literal = names.parseIpv6Address(host))
+            return literal;
     const auto entry = names.lookupHostByName(host);
-    if (!entry || entry->addresses.empty())
+    if (!entry)
         return std::nullopt;
-    return entry->addresses.front();
+    for (const IpAddress& candidate : entry->addresses)
+        if (family == IpAddress::Family::None || candidate.family == family)
+            return candidate;
+    return std::nullopt;
 }
 
 // The signals that end a run. SIGHUP (the terminal went away) counts too, unless the probe was started
@@ -85,9 +92,12 @@ int main(int argc, char** argv) {
     }
 
     PosixHostResolver names;
-    const auto target = resolve(names, options.host);
+    const auto target = resolve(names, options.host, options.family);
     if (!target) {
-        std::fprintf(stderr, "ostrevo-probe: cannot find an IPv4 address for \"%s\"\n", options.host.c_str());
+        const char* wanted = options.family == IpAddress::Family::V4   ? "an IPv4 address"
+                             : options.family == IpAddress::Family::V6 ? "an IPv6 address"
+                                                                       : "an address";
+        std::fprintf(stderr, "ostrevo-probe: cannot find %s for \"%s\"\n", wanted, options.host.c_str());
         return kSetupError;
     }
 
@@ -111,8 +121,8 @@ int main(int argc, char** argv) {
     AppState state;
     state.running = true;
 
-    std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(),
-                names.formatDottedAddress(*target).c_str(), settings.buffer);
+    std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(), names.formatAddress(*target).c_str(),
+                settings.buffer);
     std::fflush(stdout);
 
     const pthread_t mainThread = pthread_self();

@@ -116,9 +116,15 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
     resolver->addName("db.example",
                       {"db-7.hosts.example",
                        {ScriptedHostResolver::address("127.0.0.7"), ScriptedHostResolver::address("127.0.0.8")}});
-    resolver->addName("broadcast.example", {"broadcast.example", {0xFFFFFFFFu}});
+    resolver->addName("broadcast.example", {"broadcast.example", {IpAddress::v4(0xFFFFFFFFu)}});
     resolver->addName("empty.example", {"empty.example", {}});
     resolver->addAddress("127.0.0.1", {"localhost", {ScriptedHostResolver::address("127.0.0.1")}});
+    // Parsed and shown only: the recorder takes the start, nothing is sent.
+    resolver->addName(
+        "dual.example",
+        {"dual.example", {ScriptedHostResolver::address("127.0.0.7"), ScriptedHostResolver::address("2001:db8::7")}});
+    resolver->addName("six.example", {"six-1.hosts.example", {ScriptedHostResolver::address("2001:db8::6")}});
+    resolver->addAddress("::1", {"ip6-localhost", {ScriptedHostResolver::address("::1")}});
     settings.host = c.host;
     settings.resolveIp = c.resolveIP;
     make();
@@ -146,6 +152,12 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
         EXPECT_EQ(caption(), "Stop");
         EXPECT_TRUE(reset.isEnabled());
         EXPECT_EQ(posted, std::vector<std::string>{"start"});
+        // The worker gets the address shown, of its own family.
+        ASSERT_TRUE(lastStart.has_value());
+        EXPECT_TRUE(c.hostLabel.ends_with(lastStart->targetAddress.text()) ||
+                    c.hostLabel.ends_with(lastStart->targetAddress.text() + "]"))
+            << ::testing::PrintToString(lastStart->targetAddress);
+        EXPECT_EQ(state.targetAddress.load(), lastStart->targetAddress);
     }
 }
 
@@ -168,7 +180,25 @@ INSTANTIATE_TEST_SUITE_P(
         HostCase{"NameUnknown", "nowhere.example", false, "N/A", NotFound, {"byname:nowhere.example"}},
         HostCase{"NameGivesAllOnes", "broadcast.example", false, "N/A", NotFound, {"byname:broadcast.example"}},
         HostCase{"NameWithoutAddress", "empty.example", false, "N/A", NotFound, {"byname:empty.example"}},
-        HostCase{"AllOnes", "255.255.255.255", false, "N/A", NotFound, {"byname:255.255.255.255"}}),
+        HostCase{"AllOnes", "255.255.255.255", false, "N/A", NotFound, {"byname:255.255.255.255"}},
+        HostCase{"Ipv6Literal", "::1", false, "::1", std::nullopt, {}},
+        HostCase{"Ipv6LiteralLongForm", "2001:DB8:0:0:0:0:0:1", false, "2001:db8::1", std::nullopt, {}},
+        HostCase{"Ipv6LiteralWithZone", "fe80::1%lo", false, "fe80::1%lo", std::nullopt, {}},
+        HostCase{"Ipv6ReverseFound", "::1", true, "ip6-localhost [::1]", std::nullopt, {"byaddr:::1"}},
+        HostCase{"Ipv6ReverseMissing", "::2", true, "::2", std::nullopt, {"byaddr:::2"}},
+        HostCase{"NameWithBothFamilies",
+                 "dual.example",
+                 false,
+                 "dual.example [127.0.0.7]",
+                 std::nullopt,
+                 {"byname:dual.example"}},
+        HostCase{"NameWithIpv6Only",
+                 "six.example",
+                 false,
+                 "six-1.hosts.example [2001:db8::6]",
+                 std::nullopt,
+                 {"byname:six.example"}},
+        HostCase{"Ipv6NotALiteral", "1::2::3", false, "N/A", NotFound, {"byname:1::2::3"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RunControlTest, NumericFormsNeedNoNameServiceWithTheRealResolver) {

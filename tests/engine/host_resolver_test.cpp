@@ -20,18 +20,21 @@
 
 namespace {
 
-std::uint32_t ip(const char* dotted) {
+IpAddress ip(const char* text) {
     in_addr in{};
-    EXPECT_EQ(inet_pton(AF_INET, dotted, &in), 1) << dotted;
-    return in.s_addr;
+    if (inet_pton(AF_INET, text, &in) == 1)
+        return IpAddress::v4(in.s_addr);
+    const auto v6 = IpAddress::parseV6(text);
+    EXPECT_TRUE(v6.has_value()) << text;
+    return v6.value_or(IpAddress{});
 }
 
 std::string describe(PosixHostResolver& resolver, const std::optional<HostEntry>& entry) {
     if (!entry)
         return "none";
     std::string text = entry->officialName;
-    for (std::uint32_t address : entry->addresses)
-        text += " " + resolver.formatDottedAddress(address);
+    for (const IpAddress& address : entry->addresses)
+        text += " " + resolver.formatAddress(address);
     return text;
 }
 
@@ -99,7 +102,12 @@ protected:
         std::string text = runWithHosts("127.0.0.7 canon.test alias.test\n"
                                         "127.0.0.8 canon.test\n"
                                         "127.0.0.9 other.test\n"
-                                        "255.255.255.255 everyone.test\n",
+                                        "255.255.255.255 everyone.test\n"
+                                        // IPv6 first in the file: the preference must not hang on the order.
+                                        "::10 both.test\n"
+                                        "127.0.0.10 both.test\n"
+                                        "::11 six.test\n"
+                                        "::12 six.test\n",
                                         body, skip);
         if (!skip.empty())
             skip_ = skip;
@@ -122,6 +130,25 @@ TEST_F(PosixHostResolverNames, NameLookupGivesCanonicalNameAndAddressesInOrder) 
                     "OTHER.Test -> other.test 127.0.0.9\n"
                     "everyone.test -> everyone.test 255.255.255.255\n"
                     "127.0.0.5 -> 127.0.0.5 127.0.0.5\n");
+}
+
+TEST_F(PosixHostResolverNames, NamesListIpv4BeforeIpv6AndOnlyAaaaNamesGiveIpv6) {
+    std::string text = run([](PosixHostResolver& r) {
+        std::string out;
+        for (const char* name : {"both.test", "six.test", "::11"})
+            out += std::string(name) + " -> " + describe(r, r.lookupHostByName(name)) + "\n";
+        for (const char* address : {"::11", "::10", "::99"})
+            out += std::string("reverse ") + address + " -> " + describe(r, r.lookupHostByAddress(ip(address))) + "\n";
+        return out;
+    });
+    if (!skip_.empty())
+        GTEST_SKIP() << skip_;
+    EXPECT_EQ(text, "both.test -> both.test 127.0.0.10 ::10\n"
+                    "six.test -> six.test ::11 ::12\n"
+                    "::11 -> ::11 ::11\n"
+                    "reverse ::11 -> six.test ::11\n"
+                    "reverse ::10 -> both.test ::10\n"
+                    "reverse ::99 -> none\n");
 }
 
 TEST_F(PosixHostResolverNames, UnknownNamesAndAddressesGiveNoEntry) {
@@ -176,15 +203,50 @@ TEST(PosixHostResolver, ParsesClassicNumericFormsAndFormatsDotted) {
         {"08.1.1.1", "255.255.255.255"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(r.formatDottedAddress(r.parseDottedAddress(c.text)), c.dotted) << '"' << c.text << '"';
+        EXPECT_EQ(r.formatAddress(IpAddress::v4(r.parseDottedAddress(c.text))), c.dotted) << '"' << c.text << '"';
     EXPECT_EQ(r.parseDottedAddress("255.255.255.255"), 0xFFFFFFFFu);
     EXPECT_EQ(r.parseDottedAddress("canon.test"), 0xFFFFFFFFu);
+}
+
+// Parsed and formatted only, never probed: the documentation prefix stands for any address.
+TEST(PosixHostResolver, ParsesIpv6LiteralsWithTheirZoneAndFormatsThemShortest) {
+    PosixHostResolver r;
+    const struct {
+        const char* text;
+        const char* shown; // nullptr: not an IPv6 literal
+    } cases[] = {
+        {"::1", "::1"},
+        {"2001:DB8:0:0:0:0:0:1", "2001:db8::1"},
+        {"2001:db8:0:0:1:0:0:0", "2001:db8:0:0:1::"}, // the longer run of zeros goes
+        {"::ffff:192.0.2.1", "::ffff:192.0.2.1"},
+        {"fe80::1%lo", "fe80::1%lo"},
+        {"fe80::1%1", "fe80::1%lo"}, // loopback is interface 1
+        {"fe80::1%no-such-if", nullptr},
+        {"::1%lo", nullptr}, // a zone belongs to a link-local address
+        {"127.0.0.1", nullptr},
+        {"1::2::3", nullptr},
+        {"[::1]", nullptr},
+        {"::1 ", nullptr},
+        {"", nullptr},
+        {"six.test", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<IpAddress> parsed = r.parseIpv6Address(c.text);
+        ASSERT_EQ(parsed.has_value(), c.shown != nullptr);
+        if (parsed) {
+            EXPECT_EQ(r.formatAddress(*parsed), c.shown);
+        }
+    }
+    EXPECT_EQ(r.parseIpv6Address("fe80::1%lo")->scopeId, 1u);
+    EXPECT_EQ(r.parseDottedAddress("::1"), 0xFFFFFFFFu) << "an IPv6 literal is no classic IPv4 form";
 }
 
 TEST(PosixHostResolver, WorksWithoutAnySetUp) {
     PosixHostResolver r;
     EXPECT_FALSE(r.lookupHostByName("").has_value());
-    EXPECT_EQ(r.formatDottedAddress(ip("192.0.2.1")), "192.0.2.1");
+    EXPECT_EQ(r.formatAddress(ip("192.0.2.1")), "192.0.2.1");
+    EXPECT_EQ(r.formatAddress(IpAddress{}), "");
 }
 
 } // namespace

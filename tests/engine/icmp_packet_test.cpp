@@ -186,3 +186,126 @@ TEST(IcmpDatagramMatch, ChecksSequenceTypeAndSource) {
     EXPECT_FALSE(IcmpPacket::quotesRequest(echo(IcmpPacket::kEchoRequest, 1, kSequence), kSequence + 1));
     EXPECT_FALSE(IcmpPacket::quotesRequest(Bytes{8, 0, 0}, kSequence));
 }
+
+namespace {
+
+using Address6 = std::array<std::uint8_t, 16>;
+const Address6 kTarget6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};             // ::1
+const Address6 kRouter6{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}; // 2001:db8::9
+const IcmpPacket::EchoRequestKeyV6 kKey6{kTarget6, kId, kSequence};
+
+Bytes echo6(std::uint8_t type, std::uint16_t id, std::uint16_t sequence, std::size_t dataSize = 32) {
+    const Bytes data(dataSize, 0x20);
+    Bytes message;
+    IcmpPacket::buildEchoRequestV6(message, id, sequence, data.data(), static_cast<std::uint16_t>(dataSize));
+    message[0] = type;
+    return message;
+}
+
+// Our request as the kernel sent it, with extension headers (each given as next-header, then its bytes)
+// between the IPv6 header and the ICMPv6 message.
+Bytes ourRequest6(const Address6& destination = kTarget6, std::uint16_t sequence = kSequence,
+                  const std::vector<Bytes>& extensions = {}) {
+    Bytes packet{0x60, 0, 0, 0, 0, 0, 58, 255};
+    packet.insert(packet.end(), kTarget6.begin(), kTarget6.end()); // source
+    packet.insert(packet.end(), destination.begin(), destination.end());
+    std::size_t nextField = 6;
+    for (const Bytes& extension : extensions) {
+        packet[nextField] = extension[0];
+        nextField = packet.size();
+        packet.insert(packet.end(), extension.begin() + 1, extension.end());
+        packet[nextField] = 58;
+    }
+    const Bytes icmp = echo6(IcmpPacket::kV6EchoRequest, kId, sequence);
+    packet.insert(packet.end(), icmp.begin(), icmp.end());
+    return packet;
+}
+
+Bytes icmp6Error(std::uint8_t type, std::uint8_t code, const Bytes& offending) {
+    Bytes message{type, code, 0, 0, 0, 0, 0, 0};
+    message.insert(message.end(), offending.begin(), offending.end());
+    return message;
+}
+
+} // namespace
+
+TEST(Icmp6Match, TakesOnlyTheReplyToThisRequestFromTheDestination) {
+    const Bytes reply = echo6(IcmpPacket::kV6EchoReply, kId, kSequence, 40);
+    for (const bool raw : {true, false}) {
+        SCOPED_TRACE(raw ? "raw" : "datagram");
+        const auto match = [raw](const Bytes& message, const Address6& source) {
+            return raw ? IcmpPacket::matchRawMessageV6(message, source, kKey6)
+                       : IcmpPacket::matchDatagramReplyV6(message, source, kKey6);
+        };
+        const EchoMatch good = match(reply, kTarget6);
+        ASSERT_EQ(good.kind, EchoMatch::Kind::Reply);
+        EXPECT_EQ(good.status, IpStatus::Success);
+        EXPECT_EQ(good.data.size(), 40u);
+        EXPECT_EQ(match(reply, kRouter6).kind, EchoMatch::Kind::None) << "a reply from elsewhere";
+        EXPECT_EQ(match(echo6(IcmpPacket::kV6EchoReply, kId, kSequence + 1), kTarget6).kind, EchoMatch::Kind::None)
+            << "a reply to another request";
+        EXPECT_EQ(match(echo6(IcmpPacket::kEchoReply, kId, kSequence), kTarget6).kind, EchoMatch::Kind::None)
+            << "the IPv4 reply type";
+        EXPECT_EQ(match(echo6(IcmpPacket::kV6EchoRequest, kId, kSequence), kTarget6).kind, EchoMatch::Kind::None)
+            << "our own request";
+        EXPECT_EQ(match(Bytes(reply.begin(), reply.begin() + 7), kTarget6).kind, EchoMatch::Kind::None)
+            << "a header cut short";
+    }
+    // Only the raw socket sees other pings' replies; the datagram socket's kernel has sorted them out.
+    EXPECT_EQ(IcmpPacket::matchRawMessageV6(echo6(IcmpPacket::kV6EchoReply, kId + 1, kSequence), kTarget6, kKey6).kind,
+              EchoMatch::Kind::None);
+}
+
+TEST(Icmp6Match, TakesAnErrorOnlyWhenItQuotesThisRequest) {
+    // Rows the kernel's reject cannot make: the unreachable codes are run live in the channel's tests.
+    const struct {
+        std::uint8_t type, code;
+        std::int32_t status;
+    } errors[] = {
+        {2, 0, IpStatus::PacketTooBig},         {3, 0, IpStatus::TtlExpiredTransit},
+        {3, 1, IpStatus::TtlExpiredReassembly}, {4, 1, IpStatus::ParameterProblem},
+        {1, 6, IpStatus::DestHostUnreachable},  {1, 7, IpStatus::DestHostUnreachable},
+    };
+    for (const auto& row : errors) {
+        const EchoMatch match =
+            IcmpPacket::matchRawMessageV6(icmp6Error(row.type, row.code, ourRequest6()), kRouter6, kKey6);
+        EXPECT_EQ(match.kind, EchoMatch::Kind::Error) << int(row.type) << "/" << int(row.code);
+        EXPECT_EQ(match.status, row.status) << int(row.type) << "/" << int(row.code);
+    }
+    // Past a hop-by-hop header (8 bytes) and a first fragment's header.
+    const Bytes hopByHop{0, 0, 0, 1, 4, 0, 0, 0, 0};
+    const Bytes firstFragment{44, 0, 0, 0x00, 0x01, 0, 0, 0, 7};
+    EXPECT_EQ(IcmpPacket::matchRawMessageV6(
+                  icmp6Error(1, 3, ourRequest6(kTarget6, kSequence, {hopByHop, firstFragment})), kRouter6, kKey6)
+                  .kind,
+              EchoMatch::Kind::Error);
+
+    const Bytes quote = ourRequest6();
+    const Bytes laterFragment{44, 0, 0, 0x05, 0xb9, 0, 0, 0, 7};
+    const Bytes endlessOptions{60, 0, 0, 0, 0, 0, 0, 0, 0};
+    Bytes notIcmp = quote;
+    notIcmp[6] = 17;
+    const struct {
+        const char* what;
+        Bytes message;
+    } ignored[] = {
+        {"an error about another request", icmp6Error(1, 3, ourRequest6(kTarget6, kSequence + 1))},
+        {"an error about a request elsewhere", icmp6Error(1, 3, ourRequest6(kRouter6))},
+        {"a quote cut inside the ICMPv6 header", icmp6Error(1, 3, Bytes(quote.begin(), quote.begin() + 46))},
+        {"a quote cut inside the IPv6 header", icmp6Error(1, 3, Bytes(quote.begin(), quote.begin() + 30))},
+        {"a quoted UDP datagram", icmp6Error(1, 3, notIcmp)},
+        {"a later fragment", icmp6Error(1, 3, ourRequest6(kTarget6, kSequence, {laterFragment}))},
+        {"extension headers without end",
+         icmp6Error(1, 3, ourRequest6(kTarget6, kSequence, std::vector<Bytes>(9, endlessOptions)))},
+        {"an IPv4 quote", icmp6Error(1, 3, ourRequest())},
+        {"a redirect", icmp6Error(137, 0, quote)},
+        {"an IPv4 error type", icmp6Error(3 + 8, 0, quote)},
+        {"a bare header", icmp6Error(1, 3, {})},
+    };
+    for (const auto& row : ignored)
+        EXPECT_EQ(IcmpPacket::matchRawMessageV6(row.message, kRouter6, kKey6).kind, EchoMatch::Kind::None) << row.what;
+
+    EXPECT_TRUE(IcmpPacket::quotesRequestV6(echo6(IcmpPacket::kV6EchoRequest, 1, kSequence), kSequence));
+    EXPECT_FALSE(IcmpPacket::quotesRequestV6(echo6(IcmpPacket::kV6EchoRequest, 1, kSequence), kSequence + 1));
+    EXPECT_FALSE(IcmpPacket::quotesRequestV6(echo(IcmpPacket::kEchoRequest, 1, kSequence), kSequence));
+}

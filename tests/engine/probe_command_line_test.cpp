@@ -26,6 +26,12 @@ ProbeOptions serving(std::string host, std::string metrics) {
     return o;
 }
 
+ProbeOptions family(std::string host, IpAddress::Family wanted) {
+    ProbeOptions o = probe(std::move(host));
+    o.family = wanted;
+    return o;
+}
+
 ProbeOptions only(Action action) {
     ProbeOptions o;
     o.action = action;
@@ -63,6 +69,15 @@ TEST(ProbeCommandLine, AcceptedForms) {
         {{"-"}, probe("-")}, // a lone dash is an operand
         {{"--metrics=9100", "h"}, serving("h", "9100")},
         {{"h", "--metrics", "[::1]:9100"}, serving("h", "[::1]:9100")}, // checked once parsing is done
+        {{"-6", "::1"}, family("::1", IpAddress::Family::V6)},
+        {{"h", "-4"}, family("h", IpAddress::Family::V4)},
+        {{"-4", "-4", "h"}, family("h", IpAddress::Family::V4)},
+        {{"-q6c2", "h"},
+         [] {
+             ProbeOptions o = probe("h", 2, 1000, 32, true);
+             o.family = IpAddress::Family::V6;
+             return o;
+         }()},
         {{"--help"}, only(Action::Help)},
         {{"-h"}, only(Action::Help)},
         {{"-qh", "x", "y", "z"},
@@ -114,6 +129,8 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
         {{"--metrics=", "h"}, "--metrics needs ADDRESS:PORT or PORT"},
         {{"h", "--metrics"}, "option '--metrics' needs a value (ADDRESS:PORT)"},
         {{"--coun=3", "h"}, "unknown option '--coun'"}, // no guessing from a prefix
+        {{"-4", "-6", "h"}, "options '-4' and '-6' exclude each other"},
+        {{"-64", "h"}, "options '-4' and '-6' exclude each other"},
         {{"/c=3", "h"},
          "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
     };
@@ -129,7 +146,7 @@ TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
     const std::string usage = ProbeCommandLine::usage();
     EXPECT_EQ(usage.rfind(ProbeCommandLine::synopsis(), 0), 0u) << usage;
     EXPECT_EQ(ProbeCommandLine::synopsis(),
-              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [--metrics ADDRESS:PORT] "
+              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
               "HOST [COUNT]\n");
     for (const auto& option : ProbeCommandLine::options()) {
         SCOPED_TRACE(std::string(option.longName));

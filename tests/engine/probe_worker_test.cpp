@@ -22,10 +22,10 @@ EchoOutcome lost() {
     return EchoOutcome::failure(11010);
 }
 
-std::uint32_t address(const char* dotted) {
+IpAddress address(const char* dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted, &a);
-    return a.s_addr;
+    return IpAddress::v4(a.s_addr);
 }
 
 TEST(Rounding, HalvesGoToTheEvenNeighbour) {
@@ -298,3 +298,23 @@ TEST(ProbeWorker, StartDuringARunBeginsAFreshOneWithoutLeakingTheHandle) {
 }
 
 } // namespace
+
+TEST(ProbeWorker, Ipv6TargetsGetAnIcmpv6HandleAndTheirRepliersShownInFull) {
+    WorkerHarness h;
+    h.settings.host = "::1";
+    h.settings.logLevel = LogLevel::EveryRequest;
+    const IpAddress target = *IpAddress::parseV6("::1");
+    const IpAddress router = *IpAddress::parseV6("2001:db8::9"); // a scripted replier; nothing is sent
+    h.state.targetAddress = target;
+    EchoOutcome reply = EchoOutcome::good(3);
+    reply.address = target;
+    ASSERT_TRUE(h.runScript({reply, EchoOutcome::errorReply(11002, router), EchoOutcome::failure(11010)}));
+    EXPECT_EQ(h.channel.openFamily(), IpAddress::Family::V6);
+    EXPECT_EQ(h.channel.lastRequest()->destination, target);
+    EXPECT_EQ(h.window.labels(Label::Status),
+              (std::vector<std::string>{"Replay from ::1: bytes=32 time=3ms TTL=64",
+                                        "Replay from 2001:db8::9: Destination Net Unreachable", "Request Timed Out"}));
+    EXPECT_EQ(h.window.eventsOf(Kind::Log).size(), 3u);
+    for (const ProbeEvent& e : h.observer.events())
+        EXPECT_EQ(e.address, "::1");
+}

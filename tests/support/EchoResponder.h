@@ -7,9 +7,12 @@
 #include <string>
 #include <thread>
 
-// A peer that answers ICMP echo requests from user space, for delays and reply sizes the kernel never gives.
-// It switches the kernel's own answers off in its namespace (net.ipv4.icmp_echo_ignore_all) while it runs and
-// answers every request there from a raw socket.
+#include "engine/IpAddress.h"
+
+// A peer that answers ICMP or ICMPv6 echo requests from user space, for delays, reply sizes and broken replies
+// the kernel never gives. It switches the kernel's own answers off in its namespace
+// (net.ipv4.icmp_echo_ignore_all, net.ipv6.icmp.echo_ignore_all) while it runs and answers every request there
+// from a raw socket.
 class EchoResponder {
 public:
     struct Options {
@@ -20,8 +23,11 @@ public:
         bool realtime = false; // SCHED_FIFO, so the delay holds on a busy machine
     };
 
+    // A reply that must not be taken for the answer, sent at once ahead of the true one (which keeps the delay).
+    enum class Fault : std::uint8_t { None, WrongId, WrongSequence, Truncated };
+
     // Answers inside the namespace named `netns` ("" = the namespace of the calling thread).
-    EchoResponder(const std::string& netns, Options options);
+    EchoResponder(const std::string& netns, Options options, IpAddress::Family family = IpAddress::Family::V4);
     ~EchoResponder();
     EchoResponder(const EchoResponder&) = delete;
     EchoResponder& operator=(const EchoResponder&) = delete;
@@ -31,6 +37,7 @@ public:
 
     // Applies to requests that arrive from now on; answers already waiting keep their time.
     void setDelay(std::chrono::milliseconds delay) { delayMs_ = delay.count(); }
+    void setFault(Fault fault) { fault_ = fault; }
     // Replies sent so far.
     [[nodiscard]] std::size_t answered() const { return answered_; }
     // Time to live of the last request that arrived (0 before the first).
@@ -41,7 +48,9 @@ private:
     [[nodiscard]] std::string setUp(const std::string& netns, int& socket);
 
     Options options_;
+    IpAddress::Family family_;
     std::atomic<long long> delayMs_;
+    std::atomic<Fault> fault_{Fault::None};
     std::atomic<std::size_t> answered_{0};
     std::atomic<int> lastRequestTtl_{0};
     int stopEvent_ = -1;

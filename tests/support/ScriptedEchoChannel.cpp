@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <utility>
 
-std::uint32_t EchoOutcome::loopback() {
-    return htonl(INADDR_LOOPBACK);
+IpAddress EchoOutcome::loopback() {
+    return IpAddress::v4(htonl(INADDR_LOOPBACK));
 }
 
 EchoOutcome EchoOutcome::good(std::uint32_t rtt, std::uint16_t size, std::uint8_t ttl) {
@@ -19,7 +19,7 @@ EchoOutcome EchoOutcome::good(std::uint32_t rtt, std::uint16_t size, std::uint8_
     return o;
 }
 
-EchoOutcome EchoOutcome::errorReply(std::uint32_t status, std::uint32_t address) {
+EchoOutcome EchoOutcome::errorReply(std::uint32_t status, IpAddress address) {
     EchoOutcome o;
     o.kind = Kind::ErrorReply;
     o.status = status;
@@ -123,7 +123,7 @@ std::optional<EchoRequest> ScriptedEchoChannel::lastRequest() const {
     return lastRequest_;
 }
 
-bool ScriptedEchoChannel::open() {
+bool ScriptedEchoChannel::open(IpAddress::Family family) {
     std::lock_guard lock(mutex_);
     if (failOpens_ > 0) {
         --failOpens_;
@@ -132,11 +132,12 @@ bool ScriptedEchoChannel::open() {
     }
     openedWhileOpen_ = openedWhileOpen_ || open_;
     open_ = true;
+    openFamily_ = family;
     ++opens_;
     return true;
 }
 
-std::uint32_t ScriptedEchoChannel::sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+std::uint32_t ScriptedEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                             const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
     std::unique_lock lock(mutex_);
     sentWhileClosed_ = sentWhileClosed_ || !open_;
@@ -174,7 +175,11 @@ std::uint32_t ScriptedEchoChannel::sendEcho(std::uint32_t destination, const std
         return 0;
     }
     EchoReply& reply = area.reply;
-    reply.address = outcome.address;
+    {
+        std::lock_guard relock(mutex_);
+        replySource_ = outcome.address;
+    }
+    reply.address = outcome.address.isV4() ? outcome.address.v4Value() : 0;
     reply.status = outcome.kind == EchoOutcome::Kind::Good ? 0 : outcome.status;
     reply.roundTripTime = outcome.rtt;
     reply.dataSize = outcome.kind == EchoOutcome::Kind::Good ? outcome.size : 0;
@@ -184,6 +189,16 @@ std::uint32_t ScriptedEchoChannel::sendEcho(std::uint32_t destination, const std
     reply.data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
     std::fill_n(area.data.begin(), echoed, std::uint8_t{0x20});
     return 1;
+}
+
+IpAddress ScriptedEchoChannel::replySource() const {
+    std::lock_guard lock(mutex_);
+    return replySource_;
+}
+
+IpAddress::Family ScriptedEchoChannel::openFamily() const {
+    std::lock_guard lock(mutex_);
+    return openFamily_;
 }
 
 std::int32_t ScriptedEchoChannel::lastError() const {

@@ -21,18 +21,18 @@ struct EchoOutcome {
     std::uint16_t size = 32;
     std::uint8_t ttl = 64;
     std::uint32_t status = 0;   // error reply: the IP status code
-    std::uint32_t address = 0;  // replying host, network byte order
+    IpAddress address;          // replying host
     std::int32_t errorCode = 0; // failure: what lastError() gives
 
-    static std::uint32_t loopback(); // 127.0.0.1 in network byte order
+    static IpAddress loopback(); // 127.0.0.1
     static EchoOutcome good(std::uint32_t rtt, std::uint16_t size = 32, std::uint8_t ttl = 64);
-    static EchoOutcome errorReply(std::uint32_t status, std::uint32_t address = loopback());
+    static EchoOutcome errorReply(std::uint32_t status, IpAddress address = loopback());
     static EchoOutcome failure(std::int32_t code = 11010);
 };
 
 // What one sendEcho call was given.
 struct EchoRequest {
-    std::uint32_t destination = 0;
+    IpAddress destination;
     std::vector<std::uint8_t> data;
     std::uint16_t size = 0;
     bool dataWasNull = false;
@@ -67,11 +67,15 @@ public:
     [[nodiscard]] bool openedWhileOpen() const; // a handle would have leaked
     [[nodiscard]] bool sentWhileClosed() const;
     [[nodiscard]] std::optional<EchoRequest> lastRequest() const;
+    // The family of the last successful open.
+    [[nodiscard]] IpAddress::Family openFamily() const;
 
-    [[nodiscard]] bool open() override;
-    [[nodiscard]] std::uint32_t sendEcho(std::uint32_t destination, const std::uint8_t* data, std::uint16_t size,
+    using EchoChannel::open;
+    [[nodiscard]] bool open(IpAddress::Family family) override;
+    [[nodiscard]] std::uint32_t sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                          const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
     [[nodiscard]] std::int32_t lastError() const override;
+    [[nodiscard]] IpAddress replySource() const override;
     void close() override;
 
 private:
@@ -90,5 +94,7 @@ private:
     bool sentWhileClosed_ = false;
     bool starved_ = false;
     std::int32_t lastError_ = 0;
+    IpAddress replySource_;
+    IpAddress::Family openFamily_ = IpAddress::Family::None;
     std::optional<EchoRequest> lastRequest_;
 };

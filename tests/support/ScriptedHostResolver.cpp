@@ -11,7 +11,7 @@ void ScriptedHostResolver::addName(const std::string& name, HostEntry entry) {
 
 void ScriptedHostResolver::addAddress(const std::string& dotted, HostEntry entry) {
     std::lock_guard lock(mutex_);
-    addresses_[address(dotted)] = std::move(entry);
+    addresses_[address(dotted).text()] = std::move(entry);
 }
 
 void ScriptedHostResolver::hold() {
@@ -65,25 +65,27 @@ std::optional<HostEntry> ScriptedHostResolver::lookupHostByName(const std::strin
     return it == names_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
 }
 
-std::optional<HostEntry> ScriptedHostResolver::lookupHostByAddress(std::uint32_t addr) {
-    in_addr a{};
-    a.s_addr = addr;
-    record(std::string("byaddr:") + inet_ntoa(a));
+std::optional<IpAddress> ScriptedHostResolver::parseIpv6Address(const std::string& text) {
+    record("parse6:" + text);
+    return IpAddress::parseV6(text);
+}
+
+std::optional<HostEntry> ScriptedHostResolver::lookupHostByAddress(const IpAddress& addr) {
+    record("byaddr:" + addr.text());
     waitWhileHeld();
     std::lock_guard lock(mutex_);
-    const auto it = addresses_.find(addr);
+    const auto it = addresses_.find(addr.text());
     return it == addresses_.end() ? std::nullopt : std::optional<HostEntry>(it->second);
 }
 
-std::string ScriptedHostResolver::formatDottedAddress(std::uint32_t addr) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr a{};
-    a.s_addr = addr;
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    record(std::string("format:") + text);
+std::string ScriptedHostResolver::formatAddress(const IpAddress& addr) {
+    std::string text = addr.text();
+    record("format:" + text);
     return text;
 }
 
-std::uint32_t ScriptedHostResolver::address(const std::string& dotted) {
-    return inet_addr(dotted.c_str());
+IpAddress ScriptedHostResolver::address(const std::string& text) {
+    if (const auto v6 = IpAddress::parseV6(text))
+        return *v6;
+    return IpAddress::v4(inet_addr(text.c_str()));
 }

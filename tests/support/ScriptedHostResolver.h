@@ -24,16 +24,18 @@ public:
     [[nodiscard]] bool waitForLookups(std::size_t count, std::chrono::milliseconds timeout);
 
     // Every operation by name, in call order: "parse:<text>", "byname:<name>", "byaddr:<dotted>",
-    // "format:<dotted>".
+    // "format:<dotted>"; IPv6 literals are read for real as well, recorded as "parse6:<text>".
     [[nodiscard]] std::vector<std::string> calls() const;
     [[nodiscard]] std::size_t count(const std::string& call) const;
 
     [[nodiscard]] std::uint32_t parseDottedAddress(const std::string& text) override;
+    [[nodiscard]] std::optional<IpAddress> parseIpv6Address(const std::string& text) override;
     [[nodiscard]] std::optional<HostEntry> lookupHostByName(const std::string& name) override;
-    [[nodiscard]] std::optional<HostEntry> lookupHostByAddress(std::uint32_t address) override;
-    [[nodiscard]] std::string formatDottedAddress(std::uint32_t address) override;
+    [[nodiscard]] std::optional<HostEntry> lookupHostByAddress(const IpAddress& address) override;
+    [[nodiscard]] std::string formatAddress(const IpAddress& address) override;
 
-    [[nodiscard]] static std::uint32_t address(const std::string& dotted); // network byte order
+    // A dotted IPv4 or an IPv6 literal.
+    [[nodiscard]] static IpAddress address(const std::string& text);
 
 private:
     void record(std::string call);
@@ -42,7 +44,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, HostEntry> names_;
-    std::map<std::uint32_t, HostEntry> addresses_;
+    std::map<std::string, HostEntry> addresses_; // by the address's text
     std::vector<std::string> calls_;
     std::size_t lookups_ = 0;
     bool held_ = false;
