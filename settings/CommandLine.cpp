@@ -172,7 +172,7 @@ std::string usageText() {
         "  /runa=FILE        application started when the host stops or starts responding\n"
         "  /runm=MODE        its window: 1 maximized, 2 minimized, anything else normal\n"
         "  /runp=PARAMS      its parameters, with %address% %responce% %status% %code% %error% %errcode%\n"
-        "  HOST              host name or IPv4 address to watch\n";
+        "  HOST              host name, IPv4 or IPv6 address to watch\n";
     for (const LongOption& option : kLongOptions) {
         std::string left = "  " + std::string(option.name);
         if (!option.valueName.empty())
