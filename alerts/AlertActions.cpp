@@ -3,13 +3,17 @@
 #include "engine/HostStatus.h"
 #include "engine/IcmpStatus.h"
 
-AlertActions::AlertActions(SoundPlayer& sound, Launcher& launcher) : sound_(sound), launcher_(launcher) {}
+AlertActions::AlertActions(SoundPlayer& sound, Launcher& launcher, Notifier* notifier)
+    : sound_(sound), launcher_(launcher), notifier_(notifier) {}
 
 void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                               const std::string& statusLine, const ReplyArea& area) {
     const std::string& soundFile = edge == AlertEdge::StartResponding ? settings.startSound : settings.stopSound;
     if (!soundFile.empty())
         sound_.play(soundFile);
+    // Before the application, whose start holds the worker up until the system has started it.
+    if (settings.notify && notifier_ != nullptr)
+        notifier_->notify(settings.host, current, statusLine);
     if (!settings.appFileName.empty())
         runAlertApp(settings, edge, current, statusLine, area);
 }

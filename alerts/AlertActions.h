@@ -4,14 +4,16 @@
 #include <string_view>
 
 #include "alerts/Launcher.h"
+#include "alerts/Notifier.h"
 #include "alerts/SoundPlayer.h"
 #include "engine/AlertSink.h"
 
-// The sound and the alert application of a start- or stop-responding edge. Runs on the worker thread, with
-// the alert settings of the run that raised the edge.
+// The sound, the desktop notification and the alert application of a start- or stop-responding edge. Runs
+// on the worker thread, with the alert settings of the run that raised the edge.
 class AlertActions : public AlertSink {
 public:
-    AlertActions(SoundPlayer& sound, Launcher& launcher);
+    // Without a notifier the edges are not shown on the desktop, whatever the settings say.
+    AlertActions(SoundPlayer& sound, Launcher& launcher, Notifier* notifier = nullptr);
 
     void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
                     const ReplyArea& area) override;
@@ -33,4 +35,5 @@ public:
 private:
     SoundPlayer& sound_;
     Launcher& launcher_;
+    Notifier* notifier_;
 };

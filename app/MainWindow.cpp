@@ -22,8 +22,10 @@
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
 #include "app/HistoryService.h"
+#include "app/AutostartEntry.h"
 #include "app/OptionsDialog.h"
 #include "app/QtMessagePort.h"
+#include "app/QtNotifier.h"
 #include "app/QtSoundPlayer.h"
 #include "app/QtWindowPort.h"
 #include "app/RunControl.h"
@@ -149,7 +151,8 @@ void MainWindow::createServices() {
             Qt::QueuedConnection);
         return true;
     };
-    alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_);
+    notifier_ = std::make_unique<QtNotifier>();
+    alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_, notifier_.get());
     tray_ = new TrayController(this, trayMenu_, state_, settings_, this);
 
     RunControl::Widgets widgets;
@@ -199,6 +202,7 @@ void MainWindow::initialize() {
         if (settings_.logLevel != LogLevel::Off)
             eventLog_->openLogFile();
     }
+    requests.tray = requests.tray || services_.autostart;
     if (!settings_.host.empty())
         ui_->hostValue->setText(QString::fromStdString(settings_.host));
 
@@ -295,6 +299,12 @@ void MainWindow::openOptions() {
         OptionsDialog::Hooks hooks;
         hooks.openLogFile = [this] { eventLog_->openLogFile(); };
         hooks.updateTrayTip = [this] { tray_->updateTrayTip(); };
+        hooks.changeAutostart = [](bool on) {
+            return on ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
+        };
+        hooks.showError = [this](const QString& text, const QString& caption) {
+            services_.messages->showError(text.toStdString(), caption.toStdString());
+        };
         dialog.apply(hooks);
         if (history_) {
             history_->setDays(settings_.historyDays);

@@ -21,6 +21,7 @@ class ProbeWorker;
 class ProcessLauncher;
 class QAction;
 class QMenu;
+class QtNotifier;
 class QtSoundPlayer;
 class QtWindowPort;
 class RunControl;
@@ -47,6 +48,9 @@ public:
         std::unique_ptr<MessagePort> messages;
         std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
         bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
+        // Started by the desktop session (--autostart): to the tray and a run, as /tray asks, and unlike
+        // any argument this one still lets the settings be saved at exit.
+        bool autostart = false;
         // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
         std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
         std::string historyPath; // the history file; empty for the user's data folder
@@ -73,6 +77,7 @@ public:
     [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
     [[nodiscard]] TrayController& tray() const { return *tray_; }
+    [[nodiscard]] QtNotifier& notifier() const { return *notifier_; }
     [[nodiscard]] Settings& settings() { return settings_; }
     [[nodiscard]] AppState& state() { return state_; }
 
@@ -110,6 +115,7 @@ private:
     std::unique_ptr<EventLog> eventLog_;
     std::unique_ptr<QtSoundPlayer> sound_;
     std::unique_ptr<ProcessLauncher> launcher_;
+    std::unique_ptr<QtNotifier> notifier_;
     std::unique_ptr<AlertActions> alerts_;
     TrayController* tray_ = nullptr;
     RunControl* runControl_ = nullptr;

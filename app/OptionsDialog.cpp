@@ -114,6 +114,8 @@ void OptionsDialog::fill() {
     }
     ui_->appModeCombo->setCurrentIndex(mode);
     ui_->appParamsEdit->setText(QString::fromStdString(s.appParams));
+    ui_->notifyCheck->setChecked(s.notify);
+    ui_->autostartCheck->setChecked(s.autostart);
 }
 
 void OptionsDialog::apply(const Hooks& hooks) {
@@ -166,8 +168,28 @@ void OptionsDialog::apply(const Hooks& hooks) {
         s.appMode = kRunModes[0];
     }
 
+    s.notify = ui_->notifyCheck->isChecked();
+
     if (hooks.updateTrayTip)
         hooks.updateTrayTip();
+    applyAutostart(hooks);
+}
+
+void OptionsDialog::applyAutostart(const Hooks& hooks) {
+    Settings& s = settings_;
+    const bool wanted = ui_->autostartCheck->isChecked();
+    // Written again whenever the box is ticked, so the entry follows the program if it has moved. Removed only
+    // when the setting was on: an entry of that name that the user made by hand is not ours to delete.
+    if (!hooks.changeAutostart || (!wanted && !s.autostart)) {
+        s.autostart = wanted;
+        return;
+    }
+    const QString error = hooks.changeAutostart(wanted);
+    // The setting says whether an entry of ours is there: one that could not be written leaves it off, one
+    // that could not be removed leaves it on.
+    s.autostart = error.isEmpty() ? wanted : !wanted;
+    if (!error.isEmpty() && hooks.showError)
+        hooks.showError(error, QStringLiteral("Autostart - Error"));
 }
 
 QString OptionsDialog::defaultExtensionForFilter(const QString& filter, int index) {

@@ -18,6 +18,9 @@ public:
     struct Hooks {
         std::function<void()> openLogFile;   // when the new LogLevel is not 0
         std::function<void()> updateTrayTip; // last step of OK
+        // Writes (true) or removes (false) the autostart entry; an error text when that failed.
+        std::function<QString(bool on)> changeAutostart;
+        std::function<void(const QString& text, const QString& caption)> showError; // a box owned by the window
     };
 
     OptionsDialog(QWidget* owner, Settings& settings);
@@ -50,6 +53,7 @@ protected:
 
 private:
     void fill();
+    void applyAutostart(const Hooks& hooks);
     std::unique_ptr<Ui::OptionsDialog> ui_;
     Settings& settings_;
     bool centred_ = false;

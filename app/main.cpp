@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -51,6 +52,8 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // Notification servers and the session find the desktop entry, its name and icon, by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvan.Ostrevo"));
     // The window decides when the program ends: in the tray it lives on with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
     ApplicationFont::install();
@@ -58,7 +61,10 @@ int main(int argc, char* argv[]) {
     MainWindow::Services services;
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.
     services.arguments.assign(argv + 1, argv + argc);
-    services.startedWithArguments = !received.empty();
+    std::erase_if(services.arguments, isAutostartArgument);
+    services.autostart = longOptions.has("--autostart");
+    services.startedWithArguments =
+        std::any_of(received.begin(), received.end(), [](const std::string& arg) { return !isAutostartArgument(arg); });
     // Fed from the first probe on; served once the settings say where. Both outlive the window's worker.
     MetricsRegistry metrics;
     MetricsServer metricsServer(metrics);

@@ -15,7 +15,7 @@ RunSettings RunSettings::from(const Settings& s, const IpAddress& targetAddress)
     run.minTime = s.minTime;
     run.maxTime = s.maxTime;
     run.logLevel = s.logLevel;
-    run.alerts = {s.host, s.startSound, s.stopSound, s.appFileName, s.appMode, s.appParams};
+    run.alerts = {s.host, s.startSound, s.stopSound, s.appFileName, s.appMode, s.appParams, s.notify};
     return run;
 }
 
@@ -25,5 +25,6 @@ void PrintTo(const RunSettings& run, std::ostream* os) {
         << unsigned{run.minPercent} << ".." << unsigned{run.maxPercent} << ", time " << run.minTime << ".."
         << run.maxTime << ", log level " << static_cast<unsigned>(run.logLevel) << ", host \"" << run.alerts.host
         << "\", sounds \"" << run.alerts.startSound << "\" \"" << run.alerts.stopSound << "\", app \""
-        << run.alerts.appFileName << "\" mode " << run.alerts.appMode << " params \"" << run.alerts.appParams << "\"}";
+        << run.alerts.appFileName << "\" mode " << run.alerts.appMode << " params \"" << run.alerts.appParams << "\""
+        << (run.alerts.notify ? " notify" : "") << "}";
 }

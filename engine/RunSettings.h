@@ -15,6 +15,7 @@ struct AlertSettings {
     std::string appFileName;
     std::int32_t appMode = 1;
     std::string appParams;
+    bool notify = true; // a desktop notification as well
 
     bool operator==(const AlertSettings&) const = default;
 };

@@ -13,11 +13,12 @@ using namespace SettingsRules;
 
 namespace {
 
-constexpr std::array<LongOption, 3> kLongOptions = {{
+constexpr std::array<LongOption, 4> kLongOptions = {{
     {"--help", "", "show this text and exit"},
     {"--version", "", "show the version and exit"},
     // A bare PORT listens on 127.0.0.1; the program reads the text once the window is up.
     {"--metrics", "ADDRESS:PORT", "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT: 127.0.0.1:PORT)"},
+    {"--autostart", "", "as /tray, for the desktop session's autostart entry; settings are still saved"},
 }};
 
 // Options that QApplication takes for itself (it also accepts them with two dashes). They are gone from
@@ -145,6 +146,10 @@ LongOptionScan scanLongOptions(const std::vector<std::string>& args) {
         return scan;
     }
     return scan;
+}
+
+bool isAutostartArgument(std::string_view arg) {
+    return arg == "--autostart";
 }
 
 std::string versionText() {

@@ -48,5 +48,9 @@ struct LongOptionScan {
 // Qt's own options spelled with two dashes (--platform, --style=...) belong to Qt and are skipped.
 [[nodiscard]] LongOptionScan scanLongOptions(const std::vector<std::string>& args);
 
+// "--autostart" asks for the tray and a run, as "/tray" does, but overrides no setting: it is the one
+// argument after which the settings are still saved at exit.
+[[nodiscard]] bool isAutostartArgument(std::string_view arg);
+
 [[nodiscard]] std::string usageText();
 [[nodiscard]] std::string versionText();

@@ -6,11 +6,18 @@
 #include <sstream>
 
 #include <QByteArray>
+#include <QCheckBox>
 #include <QFile>
 #include <QString>
 
 #include "app/AutostartEntry.h"
+#include "app/MainWindow.h"
+#include "app/OptionsDialog.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"
+#include "tests/app/AppTestSupport.h"
 
 namespace {
 
@@ -143,6 +150,97 @@ TEST_F(AutostartEntryTest, AnEntryThatCannotBeWrittenOrRemovedIsReportedWithItsP
     EXPECT_TRUE(error.startsWith(QStringLiteral("Can't remove the autostart entry ") + QString::fromStdString(entry)))
         << error.toStdString();
     EXPECT_TRUE(fs::exists(entry + "/keep"));
+}
+
+QCheckBox* autostartBox(OptionsDialog& dialog) {
+    return dialog.findChild<QCheckBox*>(QStringLiteral("autostartCheck"));
+}
+
+// The check box of the options dialog, through OK as the user gives it, with the window's own wiring.
+class AutostartOption : public AutostartEntryTest {
+protected:
+    static void SetUpTestSuite() { TestApp(); }
+
+    void SetUp() override {
+        AutostartEntryTest::SetUp();
+        MainWindow::Services services;
+        services.arguments = {"127.0.0.1"}; // nothing saved
+        services.resolver = std::make_shared<ScriptedHostResolver>();
+        services.channel = std::make_unique<ScriptedEchoChannel>();
+        auto messages = std::make_unique<RecordingMessagePort>();
+        messages_ = messages.get();
+        services.messages = std::move(messages);
+        services.runOptionsDialog = [this](OptionsDialog& dialog) {
+            shownChecked_ = autostartBox(dialog)->isChecked();
+            autostartBox(dialog)->setChecked(tick_);
+            return int(QDialog::Accepted);
+        };
+        services.watchSignals = false;
+        window_ = std::make_unique<MainWindow>(std::move(services));
+    }
+    void TearDown() override {
+        window_.reset();
+        AutostartEntryTest::TearDown();
+    }
+
+    void okWith(bool tick) {
+        tick_ = tick;
+        window_->openOptions();
+    }
+
+    std::string entry() const { return dir_.file(".config/autostart/ostrevo.desktop"); }
+
+    RecordingMessagePort* messages_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
+    bool tick_ = false;
+    bool shownChecked_ = false;
+};
+
+TEST_F(AutostartOption, TickingWritesTheEntryAndUntickingRemovesIt) {
+    okWith(true);
+    EXPECT_TRUE(window_->settings().autostart);
+    ASSERT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(execOf(readFile(entry())).ends_with(" --autostart")) << readFile(entry());
+
+    // Written again on every OK with the box ticked: an entry deleted behind the program's back comes back.
+    fs::remove(entry());
+    okWith(true);
+    EXPECT_TRUE(shownChecked_);
+    EXPECT_TRUE(fs::exists(entry()));
+
+    okWith(false);
+    EXPECT_FALSE(window_->settings().autostart);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_TRUE(messages_->errors().empty());
+
+    // With the setting already off, an entry of that name was made by hand and is left alone.
+    std::ofstream(entry()) << "[Desktop Entry]\nType=Application\nName=mine\nExec=ostrevo /tray\n";
+    okWith(false);
+    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(messages_->errors().empty());
+}
+
+TEST_F(AutostartOption, AnEntryThatCannotBeWrittenIsReportedAndTheSettingStaysOff) {
+    fs::create_directories(dir_.file(".config"));
+    std::ofstream(dir_.file(".config/autostart")) << "not a folder";
+    okWith(true);
+    EXPECT_FALSE(window_->settings().autostart);
+    ASSERT_EQ(messages_->errors().size(), 1u);
+    EXPECT_EQ(messages_->errors()[0].caption, "Autostart - Error");
+    EXPECT_EQ(messages_->errors()[0].text.rfind("Can't write the autostart entry " + entry() + ": ", 0), 0u)
+        << messages_->errors()[0].text;
+
+    // One that cannot be removed stays, and so does the setting that says it is there.
+    fs::remove(dir_.file(".config/autostart"));
+    okWith(true);
+    ASSERT_TRUE(window_->settings().autostart);
+    fs::remove(entry());
+    fs::create_directories(entry() + "/keep");
+    okWith(false);
+    EXPECT_TRUE(window_->settings().autostart);
+    ASSERT_EQ(messages_->errors().size(), 2u);
+    EXPECT_EQ(messages_->errors()[1].text.rfind("Can't remove the autostart entry " + entry() + ": ", 0), 0u)
+        << messages_->errors()[1].text;
 }
 
 } // namespace

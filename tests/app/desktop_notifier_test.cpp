@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include <QDeadlineTimer>
@@ -11,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QAction>
+#include <QLabel>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -18,6 +21,11 @@
 
 #include "tests/app/AppTestSupport.h"
 #include "app/DesktopNotifier.h"
+#include "app/MainWindow.h"
+#include "app/QtNotifier.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -226,6 +234,83 @@ TEST_F(DesktopNotifierTest, WithoutAServiceOrABusNothingIsShownAndOneLineGoesToS
         EXPECT_EQ(text.count(QLatin1Char('\n')), 1) << text.toStdString();
         EXPECT_TRUE(text.startsWith(QStringLiteral("ostrevo: no desktop notifications: "))) << text.toStdString();
     }
+}
+
+// The program's own path: a run's Good/Bad edges reach the service through the window's alert actions.
+class NotificationsOfARun : public DesktopNotifierTest {
+protected:
+    MainWindow& make() {
+        MainWindow::Services services;
+        services.arguments = {"127.0.0.1"}; // nothing saved
+        services.resolver = std::make_shared<ScriptedHostResolver>();
+        auto channel = std::make_unique<ScriptedEchoChannel>();
+        channel_ = channel.get();
+        services.channel = std::move(channel);
+        auto messages = std::make_unique<RecordingMessagePort>();
+        messages_ = messages.get();
+        services.messages = std::move(messages);
+        services.watchSignals = false;
+        window_ = std::make_unique<MainWindow>(std::move(services));
+        window_->settings().tries = 1;
+        window_->settings().interval = 1;
+        return *window_;
+    }
+
+    // Good, then Bad (the stop-responding edge), then Good again (the start-responding one), and the end.
+    void runThroughBothEdges(bool notify) {
+        window_->settings().notify = notify;
+        const std::size_t before = channel_->sends();
+        channel_->push({EchoOutcome::good(1), EchoOutcome::failure(11010), EchoOutcome::good(2)});
+        window_->pingAction()->trigger();
+        ASSERT_TRUE(window_->state().running);
+        // The fourth request waits for a script: the third probe and its edge are behind the worker.
+        ASSERT_TRUE(waitFor([&] { return channel_->sends() == before + 3 && channel_->waitUntilStarved({}); }));
+        channel_->setFallback(EchoOutcome::good(2)); // lets the waiting request end, without another edge
+        window_->pingAction()->trigger();
+        ASSERT_TRUE(waitFor([&] { return !window_->state().running; }));
+        channel_->clearFallback();
+        EXPECT_TRUE(messages_->errors().empty());
+    }
+
+    ScriptedEchoChannel* channel_ = nullptr;
+    RecordingMessagePort* messages_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(NotificationsOfARun, BothEdgesAreShownUnlessTheSettingIsOff) {
+    startService();
+    make();
+    // Off first: a call made then would reach the service before the ones of the second run.
+    runThroughBothEdges(false);
+    EXPECT_EQ(window_->notifier().desktopNotifier(), nullptr) << "the bus was touched with notifications off";
+    runThroughBothEdges(true);
+    ASSERT_TRUE(waitFor([&] { return calls().size() >= 2; }));
+
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 2u);
+    EXPECT_EQ(recorded[0][QStringLiteral("summary")].toString(), QStringLiteral("127.0.0.1 is Bad"));
+    EXPECT_EQ(recorded[0][QStringLiteral("body")].toString(), QStringLiteral("Request Timed Out"));
+    EXPECT_EQ(recorded[1][QStringLiteral("summary")].toString(), QStringLiteral("127.0.0.1 is Good"));
+    EXPECT_EQ(recorded[1][QStringLiteral("body")].toString(),
+              QStringLiteral("Replay from 127.0.0.1: bytes=32 time=2ms TTL=64"));
+    EXPECT_EQ(recorded[1][QStringLiteral("replaces_id")].toInt(), recorded[0][QStringLiteral("id")].toInt());
+}
+
+TEST_F(NotificationsOfARun, WithoutAServiceTheRunGoesOnAndOnlyStderrHearsOfIt) {
+    StderrCapture stderrText;
+    make();
+    std::optional<Outcomes> outcomes;
+    QObject::connect(&window_->notifier(), &QtNotifier::notifierCreated,
+                     [&](DesktopNotifier* notifier) { outcomes.emplace(*notifier); });
+    runThroughBothEdges(true);
+    runThroughBothEdges(true);
+    ASSERT_TRUE(waitFor([&] { return outcomes && outcomes->failed == 4; }));
+    EXPECT_EQ(outcomes->shown, 0);
+    EXPECT_TRUE(messages_->errors().empty()) << "a box for a desktop without notifications";
+    EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("statusValue"))->text(),
+              QStringLiteral("Replay from 127.0.0.1: bytes=32 time=2ms TTL=64"));
+    const QString text = stderrText.text();
+    EXPECT_EQ(text.count(QStringLiteral("ostrevo: no desktop notifications: ")), 1) << text.toStdString();
 }
 
 } // namespace

@@ -1,7 +1,9 @@
-// The real program started in tray mode under a real X server, once with a notification area (trayer) and
-// once without one: where the window ends up, that the run starts, and the way out through the tray menu.
+// The real program started in tray mode (/tray, or --autostart as the desktop session does) under a real X
+// server, once with a notification area (trayer) and once without one: where the window ends up, that the
+// run starts, the way out through the tray menu, and which start saves its settings.
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -136,6 +138,26 @@ TEST_F(WithTrayer, StartsHiddenInTheTrayAndExitsFromItsMenu) {
     ASSERT_TRUE(xdotool({"key", "x"})); // E&xit, during the run
     EXPECT_EQ(app->waitExit(15s), 0) << programOutput();
     EXPECT_FALSE(fs::exists(settingsFile())) << "a start with arguments saves nothing";
+}
+
+// The desktop session's start: the stored settings, the tray and a run, and unlike any other argument the
+// settings are saved at exit.
+TEST_F(WithTrayer, AutostartRunsInTheTrayAndSavesTheSettings) {
+    fs::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile()) << "[General]\nHost=127.0.0.1\nInterval=1\nLogLevel=2\nLogFileName=" << log_.string()
+                                  << "\n";
+    auto app = launch({"--autostart"});
+    ASSERT_TRUE(waitUntil([&] { return embeddedIcon().has_value(); }, 30s)) << "no tray icon\n" << programOutput();
+    ASSERT_TRUE(waitUntil([&] { return records() >= 2; }, 30s)) << "no run\n" << readFile(log_) << programOutput();
+    EXPECT_TRUE(waitUntil([&] { return !mainWindowVisible(); }, 10s)) << "the window stays on screen";
+    EXPECT_TRUE(mainWindowExists());
+
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->waitExit(15s), 0) << programOutput();
+    const std::string saved = readFile(settingsFile());
+    // Keys the hand-written file lacked: written only by a save.
+    EXPECT_NE(saved.find("Notify=Yes"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Host=127.0.0.1"), std::string::npos) << saved;
 }
 
 // Without a notification area, hiding the window would leave no way back to it.

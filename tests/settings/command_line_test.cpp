@@ -176,7 +176,8 @@ TEST(Usage, ListsEveryOptionAndVersionNamesTheProgram) {
     const std::string help = usageText();
     for (const char* option :
          {"/tray", "/start", "/b=", "/i=", "/a=", "/tries=", "/minp=", "/maxp=", "/mint=", "/maxt=", "/logl=", "/loga=",
-          "/logf=", "/runa=", "/runm=", "/runp=", "--help", "--version", "--metrics=ADDRESS:PORT"})
+          "/logf=", "/runa=", "/runm=", "/runp=", "--help", "--version", "--metrics=ADDRESS:PORT",
+          "--autostart"})
         EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
@@ -201,6 +202,8 @@ TEST(scanLongOptions, RecognisesOwnOptionsLeavesQtsAndRefusesTheRest) {
         {{"--help", "--metrics=:9"}, {"--help", "--metrics"}, ""}, // the address is judged where it is served
         {{"--metrics"}, {}, "option --metrics needs a value: --metrics=ADDRESS:PORT"},
         {{"--metric=9100"}, {}, "unknown option --metric=9100"},
+        {{"--autostart", "/i=5"}, {"--autostart"}, ""},
+        {{"--autostart=1"}, {}, "option --autostart takes no value"},
     };
     for (const LongCase& c : cases) {
         const LongOptionScan scan = scanLongOptions(c.args);
