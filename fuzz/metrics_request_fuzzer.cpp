@@ -96,10 +96,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(headEnd != std::string::npos, "answer head not terminated");
     const std::string head = lowerAscii(std::string_view(response).substr(0, headEnd + 2));
     const std::string_view body = std::string_view(response).substr(headEnd + 4);
-    // The HTTP library takes the first blank-separated word of the first line as the method.
-    const std::string_view firstLine = request.substr(0, request.find('\n'));
-    const auto methodStart = std::min(firstLine.find_first_not_of(' '), firstLine.size());
-    const std::string_view method = firstLine.substr(methodStart, firstLine.find(' ', methodStart) - methodStart);
+    // The HTTP library splits the first line at blanks and trims blanks and tabs off each piece: the first
+    // piece that is left is the method.
+    std::string_view method;
+    for (std::string_view line = request.substr(0, request.find('\n')); method.empty() && !line.empty();) {
+        const auto blank = std::min(line.find(' '), line.size());
+        method = line.substr(0, blank);
+        line.remove_prefix(std::min(blank + 1, line.size()));
+        method.remove_prefix(std::min(method.find_first_not_of(" \t"), method.size()));
+        method.remove_suffix(method.size() - std::min(method.find_last_not_of(" \t") + 1, method.size()));
+    }
 
     if (status == 200 || status == 206)
         require(method == "GET" || method == "HEAD", "figures given to another method");

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -95,11 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The store orders each pair when it reads its second value.
     if (field.key == "MaxPercent" || field.key == "MaxTime")
         requireNormalised(stored);
-    if (!field.number)
-        require(field.write(stored) == (field.key == "ResolveIP" || field.key == "LogAppend"
-                                            ? SettingsRules::writeBoolean(referenceBoolean(text))
-                                            : std::string(text)),
-                "a text or boolean field does not store what it read");
+    // Paths, parameters and host texts are kept as stored; the two plain booleans follow the boolean rule.
+    static const std::set<std::string_view> kTexts = {"Host",    "RecentList",  "LogFileName", "SndStart",
+                                                      "SndStop", "AppFileName", "AppParams"};
+    if (kTexts.contains(field.key))
+        require(field.write(stored) == text, "a text field does not store what it read");
+    if (field.key == "ResolveIP" || field.key == "LogAppend")
+        require(field.write(stored) == SettingsRules::writeBoolean(referenceBoolean(text)),
+                "a boolean field does not follow the boolean rule");
     const std::string written = field.write(stored);
     Settings reread = stored;
     field.read(reread, written);
