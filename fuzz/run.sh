@@ -64,7 +64,7 @@ fuzz() {
         # New inputs go to the build tree; the committed corpus is only read.
         mkdir -p "$build/corpus/$t"
         local log=$build/fuzz_$t.log status=0
-        "$build/fuzz_$t" $(options "$t") -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
+        "$build/fuzz_$t" $(options "$t") -max_total_time="$seconds" -timeout=90 -print_final_stats=1 \
             -artifact_prefix="$build/findings/$t-" "$build/corpus/$t" "$corpus/$t" >"$log" 2>&1 || status=$?
         local execs
         execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
