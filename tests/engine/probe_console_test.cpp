@@ -257,10 +257,21 @@ TEST(ConsoleProbe, UnknownHostIsASetupError) {
     const auto ns = probeNamespace(why); // the failing lookup must not reach any real name server
     if (!ns)
         GTEST_SKIP() << why;
-    const Finished f = run({"-c", "1", "no-such-host.invalid"}, {ns->execPrefix(), {}, false});
-    EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
-    EXPECT_TRUE(contains(f.err, "ostrevo-probe: cannot find an IPv4 address for \"no-such-host.invalid\""));
-    EXPECT_EQ(f.out, "");
+    const struct {
+        std::vector<std::string> args;
+        const char* complaint;
+    } rows[] = {
+        {{"-c", "1", "no-such-host.invalid"}, "cannot find an address for \"no-such-host.invalid\""},
+        {{"-4", "-c", "1", "::1"}, "cannot find an IPv4 address for \"::1\""},
+        {{"-6", "-c", "1", "127.0.0.1"}, "cannot find an IPv6 address for \"127.0.0.1\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.complaint);
+        const Finished f = run(row.args, {ns->execPrefix(), {}, false});
+        EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
+        EXPECT_TRUE(contains(f.err, std::string("ostrevo-probe: ") + row.complaint)) << f.err;
+        EXPECT_EQ(f.out, "");
+    }
 }
 
 TEST(ConsoleProbe, EndingSignalsPrintTheFinalStatistics) {
