@@ -74,7 +74,7 @@ struct HookCalls {
     int openLog = 0;
     int trayTip = 0;
     OptionsDialog::Hooks hooks() {
-        return {[this] { ++openLog; }, [this] { ++trayTip; }};
+        return {[this] { ++openLog; }, [this] { ++trayTip; }, {}, {}};
     }
 };
 
