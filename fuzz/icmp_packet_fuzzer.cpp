@@ -5,7 +5,7 @@
 // Input: mode byte, destination (4 bytes, as stored), identifier and sequence (big-endian), then the packet.
 // Modes: 0 raw packet with IP header, 1 datagram message (+ source and TTL before it), 2 quoted request of
 // an error-queue entry, 3 a request built from the input and answered.
-// IPv6 packets are not read by the matcher yet; a target for them belongs next to the IPv6 matcher.
+// ICMPv6 has a target of its own (icmpv6_packet_fuzzer.cpp).
 
 #include <cstddef>
 #include <cstdint>

@@ -51,6 +51,49 @@ def icmp_packet():
     return seeds
 
 
+TARGET6 = bytes([0x20, 0x01, 0x0d, 0xb8] + [0] * 11 + [1])
+ROUTER6 = bytes([0x20, 0x01, 0x0d, 0xb8] + [0] * 11 + [9])
+
+
+def echo6(type_, ident, seq, size=32):
+    # The kernel fills in ICMPv6 checksums, so they stay 0 here.
+    return bytes([type_, 0, 0, 0]) + struct.pack("!HH", ident, seq) + b" " * size
+
+
+def ipv6(destination, next_, payload, extensions=b""):
+    return bytes([0x60, 0, 0, 0]) + struct.pack("!H", len(extensions) + len(payload)) + bytes([next_, 64]) + \
+        ROUTER6 + destination + extensions + payload
+
+
+def icmpv6_packet():
+    key = TARGET6 + struct.pack("!HH", ID, SEQ)
+    request = echo6(128, ID, SEQ)
+    hop_by_hop = bytes([44, 0, 1, 4, 0, 0, 0, 0])
+    fragment = bytes([58, 0, 0, 1, 0, 0, 0, 42])
+    later_fragment = bytes([58, 0, 0, 9, 0, 0, 0, 42])
+    routing = bytes([60, 1, 0, 0, 0, 0, 0, 0]) + bytes(8)
+    destination_options = bytes([58, 0, 1, 4, 0, 0, 0, 0])
+    seeds = {
+        "reply": b"\4" + key + echo6(129, ID, SEQ, 40),
+        "reply-elsewhere": b"\0" + key + ROUTER6 + echo6(129, ID, SEQ),
+        "own-request": b"\4" + key + request,
+        "error-plain": b"\0" + key + ROUTER6 + bytes([1, 3, 0, 0, 0, 0, 0, 0]) + ipv6(TARGET6, 58, request),
+        "error-extensions": b"\0" + key + ROUTER6 + bytes([3, 0, 0, 0, 0, 0, 0, 0]) +
+        ipv6(TARGET6, 0, request, hop_by_hop + fragment),
+        "error-routing": b"\0" + key + ROUTER6 + bytes([4, 1, 0, 0, 0, 0, 0, 40]) +
+        ipv6(TARGET6, 43, request, routing + destination_options),
+        "error-later-fragment": b"\0" + key + ROUTER6 + bytes([2, 0, 0, 0, 0, 0, 5, 0]) +
+        ipv6(TARGET6, 44, request, later_fragment),
+        "error-cut": b"\0" + key + ROUTER6 + bytes([1, 4, 0, 0, 0, 0, 0, 0]) + ipv6(TARGET6, 58, request)[:46],
+        "redirect": b"\0" + key + ROUTER6 + bytes([137, 0, 0, 0, 0, 0, 0, 0]) + ipv6(TARGET6, 58, request),
+        "datagram-reply": b"\5" + key + echo6(129, 0, SEQ),
+        "datagram-elsewhere": b"\1" + key + ROUTER6 + echo6(129, 0, SEQ),
+        "quoted": b"\6" + key + request[:8],
+        "built": b"\7" + key + b" " * 32,
+    }
+    return seeds
+
+
 def history_csv():
     hosts = ["plain.example", "comma,host", 'quote"d', '""', "line\nbreak", "carriage\rreturn", "crlf\r\nend",
              " edge blanks ", "", "ünïcødé", 'a,"b"\r\n,c']
@@ -158,8 +201,9 @@ def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     with open(os.path.join(root, "tests", "settings", "golden", "Ostrevo.conf"), "rb") as f:
         golden = f.read()
-    for target, seeds in [("icmp_packet", icmp_packet()), ("history_csv", history_csv()),
-                          ("metrics_text", metrics_text()), ("metrics_request", metrics_request()),
+    for target, seeds in [("icmp_packet", icmp_packet()), ("icmpv6_packet", icmpv6_packet()),
+                          ("history_csv", history_csv()), ("metrics_text", metrics_text()),
+                          ("metrics_request", metrics_request()),
                           ("alert_params", alert_params()), ("settings_rules", settings_rules()),
                           ("command_line", command_line()), ("settings_store", settings_store(golden))]:
         os.makedirs(os.path.join(out, target), exist_ok=True)
