@@ -62,9 +62,9 @@ MainWindow::MainWindow(Services services, QWidget* parent)
     setFixedSize(size());
     // The Windows style's group frame runs through the middle of its title; the desktop styles put the title
     // above the frame, which would cut through the first row of fields laid out for the Windows one.
-    if (QStyle* classic = QStyleFactory::create(QStringLiteral("Windows"))) {
-        classic->setParent(ui_->statisticsGroup);
-        ui_->statisticsGroup->setStyle(classic);
+    if (QStyle* frameStyle = QStyleFactory::create(QStringLiteral("Windows"))) {
+        frameStyle->setParent(ui_->statisticsGroup);
+        ui_->statisticsGroup->setStyle(frameStyle);
     }
     createActions();
     createServices();

@@ -68,7 +68,7 @@ void RunControl::startRun() {
     if (settings_.buffer > kMaxEchoPayload)
         settings_.buffer = kMaxEchoPayload;
 
-    // The classic IPv4 forms first, so that what always was an IPv4 address stays one; then an IPv6 literal.
+    // The IPv4 forms inet_addr takes first, so that what always was an IPv4 address stays one; then an IPv6 literal.
     HostResolver& resolver = *services_.resolver;
     IpAddress parsed;
     if (const std::uint32_t dotted = resolver.parseDottedAddress(settings_.host); dotted != NoAddress)

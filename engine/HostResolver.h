@@ -20,7 +20,7 @@ struct HostEntry {
 class HostResolver {
 public:
     virtual ~HostResolver() = default;
-    // An IPv4 address in the classic inet_addr forms, network byte order; all ones when the text is not one.
+    // An IPv4 address in any of the forms inet_addr takes, network byte order; all ones when the text is not one.
     [[nodiscard]] virtual std::uint32_t parseDottedAddress(const std::string& text) = 0;
     // An IPv6 literal, with an optional "%zone"; nothing when the text is not one.
     [[nodiscard]] virtual std::optional<IpAddress> parseIpv6Address(const std::string& text) = 0;

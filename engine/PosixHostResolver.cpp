@@ -37,7 +37,7 @@ std::optional<IpAddress> addressOf(const addrinfo& ai) {
 } // namespace
 
 std::uint32_t PosixHostResolver::parseDottedAddress(const std::string& text) {
-    // inet_addr keeps the classic forms ("127.1", "0x7f.1", octal) that users type.
+    // inet_addr keeps the shorthand forms ("127.1", "0x7f.1", octal) that users type.
     return static_cast<std::uint32_t>(inet_addr(text.c_str()));
 }
 

@@ -88,7 +88,7 @@ void checkListenAddress(std::string_view text) {
 }
 
 void checkLabel(std::string_view value) {
-    const std::string escaped = EscapeLabelValue(value);
+    const std::string escaped = escapeLabelValue(value);
     require(validUtf8(escaped), "escaped label is not UTF-8");
     const auto back = unescape(escaped);
     require(back.has_value(), "escaped label holds a bare quote, line feed or unknown escape");
@@ -99,7 +99,7 @@ void checkLabel(std::string_view value) {
 }
 
 void checkSeconds(std::uint64_t micros) {
-    const std::string text = MicrosAsSeconds(micros);
+    const std::string text = microsAsSeconds(micros);
     const auto dot = text.find('.');
     require(text.find_first_not_of("0123456789.") == std::string::npos && !text.empty() && text[0] != '.',
             "seconds are not a plain decimal");
@@ -131,10 +131,10 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
         if (flags & 4)
             registry.setHostStatus(seriesHost, address, static_cast<StatusGauge>(flags >> 6));
     }
-    const std::string text = WriteExposition(registry.snapshot());
+    const std::string text = writeExposition(registry.snapshot());
     require(validUtf8(text), "exposition is not UTF-8");
     require(!text.empty() && text.back() == '\n', "exposition does not end with a line feed");
-    const std::string escapedHost = EscapeLabelValue(host);
+    const std::string escapedHost = escapeLabelValue(host);
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find('\n', start);
@@ -156,7 +156,7 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
             const auto value = unescape(line.substr(eq + 2, close - eq - 2));
             require(value.has_value(), "label value badly escaped");
             if (name == "address")
-                require(*value == *unescape(EscapeLabelValue(address)), "address label changed");
+                require(*value == *unescape(escapeLabelValue(address)), "address label changed");
             if (name == "host")
                 require(value->starts_with(*unescape(escapedHost)), "host label changed");
             i = close + 1;

@@ -39,28 +39,28 @@ std::size_t Utf8SequenceLength(std::string_view s) {
 }
 
 // Writes `{host="...",address="..."` without the closing brace, so a histogram bucket can append its `le`.
-void OpenLabels(std::string& out, const SeriesSnapshot& s) {
+void openLabels(std::string& out, const SeriesSnapshot& s) {
     out += "{host=\"";
-    out += EscapeLabelValue(s.host);
+    out += escapeLabelValue(s.host);
     out += "\",address=\"";
-    out += EscapeLabelValue(s.address);
+    out += escapeLabelValue(s.address);
     out += '"';
 }
 
-void Header(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
+void header(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
     out.append("# HELP ").append(name).append(" ").append(help).append("\n");
     out.append("# TYPE ").append(name).append(" ").append(type).append("\n");
 }
 
-void Sample(std::string& out, std::string_view name, const SeriesSnapshot& s, std::string_view value) {
+void sample(std::string& out, std::string_view name, const SeriesSnapshot& s, std::string_view value) {
     out += name;
-    OpenLabels(out, s);
+    openLabels(out, s);
     out.append("} ").append(value).append("\n");
 }
 
 } // namespace
 
-std::string EscapeLabelValue(std::string_view value) {
+std::string escapeLabelValue(std::string_view value) {
     std::string out;
     out.reserve(value.size());
     while (!value.empty()) {
@@ -83,7 +83,7 @@ std::string EscapeLabelValue(std::string_view value) {
     return out;
 }
 
-std::string MicrosAsSeconds(std::uint64_t micros) {
+std::string microsAsSeconds(std::uint64_t micros) {
     std::string out = std::to_string(micros / 1'000'000);
     std::uint64_t fraction = micros % 1'000'000;
     if (fraction == 0)
@@ -94,43 +94,43 @@ std::string MicrosAsSeconds(std::uint64_t micros) {
     return out + "." + digits;
 }
 
-std::string WriteExposition(const MetricsSnapshot& snapshot) {
+std::string writeExposition(const MetricsSnapshot& snapshot) {
     std::string out;
     out.reserve(512 + snapshot.series.size() * 2048);
 
-    Header(out, "ostrevo_build_info", "gauge", "Version of the running Ostrevo.");
-    out.append("ostrevo_build_info{version=\"").append(EscapeLabelValue(snapshot.version)).append("\"} 1\n");
+    header(out, "ostrevo_build_info", "gauge", "Version of the running Ostrevo.");
+    out.append("ostrevo_build_info{version=\"").append(escapeLabelValue(snapshot.version)).append("\"} 1\n");
 
-    Header(out, "ostrevo_probe_requests_total", "counter", "Echo requests sent since the process started.");
+    header(out, "ostrevo_probe_requests_total", "counter", "Echo requests sent since the process started.");
     for (const SeriesSnapshot& s : snapshot.series)
-        Sample(out, "ostrevo_probe_requests_total", s, std::to_string(s.requests));
+        sample(out, "ostrevo_probe_requests_total", s, std::to_string(s.requests));
 
-    Header(out, "ostrevo_probe_lost_total", "counter", "Echo requests without a reply since the process started.");
+    header(out, "ostrevo_probe_lost_total", "counter", "Echo requests without a reply since the process started.");
     for (const SeriesSnapshot& s : snapshot.series)
-        Sample(out, "ostrevo_probe_lost_total", s, std::to_string(s.lost));
+        sample(out, "ostrevo_probe_lost_total", s, std::to_string(s.lost));
 
-    Header(out, "ostrevo_probe_rtt_seconds", "histogram", "Round-trip times of the echo replies.");
+    header(out, "ostrevo_probe_rtt_seconds", "histogram", "Round-trip times of the echo replies.");
     for (const SeriesSnapshot& s : snapshot.series) {
         std::uint64_t cumulative = 0;
         for (std::size_t i = 0; i < kRttBucketCount; ++i) {
             cumulative += s.rttBuckets[i];
             out += "ostrevo_probe_rtt_seconds_bucket";
-            OpenLabels(out, s);
+            openLabels(out, s);
             out += ",le=\"";
-            out += i < kRttBucketBoundsMicros.size() ? MicrosAsSeconds(kRttBucketBoundsMicros[i]) : "+Inf";
+            out += i < kRttBucketBoundsMicros.size() ? microsAsSeconds(kRttBucketBoundsMicros[i]) : "+Inf";
             out.append("\"} ").append(std::to_string(cumulative)).append("\n");
         }
-        Sample(out, "ostrevo_probe_rtt_seconds_sum", s, MicrosAsSeconds(s.rttSumMicros));
-        Sample(out, "ostrevo_probe_rtt_seconds_count", s, std::to_string(cumulative));
+        sample(out, "ostrevo_probe_rtt_seconds_sum", s, microsAsSeconds(s.rttSumMicros));
+        sample(out, "ostrevo_probe_rtt_seconds_count", s, std::to_string(cumulative));
     }
 
-    Header(out, "ostrevo_probe_last_rtt_seconds", "gauge", "Round-trip time of the latest echo reply.");
+    header(out, "ostrevo_probe_last_rtt_seconds", "gauge", "Round-trip time of the latest echo reply.");
     for (const SeriesSnapshot& s : snapshot.series)
         if (s.lastRttMicros)
-            Sample(out, "ostrevo_probe_last_rtt_seconds", s, MicrosAsSeconds(*s.lastRttMicros));
+            sample(out, "ostrevo_probe_last_rtt_seconds", s, microsAsSeconds(*s.lastRttMicros));
 
-    Header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.");
+    header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.");
     for (const SeriesSnapshot& s : snapshot.series)
-        Sample(out, "ostrevo_host_status", s, std::to_string(static_cast<unsigned>(s.status)));
+        sample(out, "ostrevo_host_status", s, std::to_string(static_cast<unsigned>(s.status)));
     return out;
 }

@@ -9,11 +9,11 @@
 inline constexpr std::string_view kExpositionContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // The Prometheus text exposition (format 0.0.4) of a snapshot.
-[[nodiscard]] std::string WriteExposition(const MetricsSnapshot& snapshot);
+[[nodiscard]] std::string writeExposition(const MetricsSnapshot& snapshot);
 
 // A label value as it goes between the quotes: backslash, double quote and line feed escaped, and invalid UTF-8
 // (a host name given on the command line can hold any bytes) replaced by U+FFFD, which scrapers would reject.
-[[nodiscard]] std::string EscapeLabelValue(std::string_view value);
+[[nodiscard]] std::string escapeLabelValue(std::string_view value);
 
 // Whole microseconds as a decimal number of seconds, exact and without trailing zeros: 2500 -> "0.0025".
-[[nodiscard]] std::string MicrosAsSeconds(std::uint64_t micros);
+[[nodiscard]] std::string microsAsSeconds(std::uint64_t micros);

@@ -8,11 +8,11 @@ namespace {
 
 constexpr std::string_view kForms = " (expected PORT, ADDRESS:PORT or [IPv6 ADDRESS]:PORT)";
 
-ListenAddressParse Refuse(std::string_view text, std::string_view why) {
+ListenAddressParse refuse(std::string_view text, std::string_view why) {
     return {std::nullopt, "\"" + std::string(text) + "\": " + std::string(why)};
 }
 
-std::optional<std::uint16_t> ParsePort(std::string_view text) {
+std::optional<std::uint16_t> parsePort(std::string_view text) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
     unsigned value = 0;
@@ -22,7 +22,7 @@ std::optional<std::uint16_t> ParsePort(std::string_view text) {
     return static_cast<std::uint16_t>(value);
 }
 
-bool IsNumericAddress(int family, const std::string& address) {
+bool isNumericAddress(int family, const std::string& address) {
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(family, address.c_str(), buffer) == 1;
 }
@@ -44,35 +44,35 @@ ListenAddressParse parseListenAddress(std::string_view text) {
                                          ? std::string_view{}
                                          : text.substr(first, text.find_last_not_of(blanks) - first + 1);
     if (trimmed.empty())
-        return Refuse(text, std::string("no address given") + std::string(kForms));
+        return refuse(text, std::string("no address given") + std::string(kForms));
 
     ListenAddress listen;
     std::string_view portText = trimmed;
     if (trimmed.front() == '[') {
         const auto close = trimmed.find(']');
         if (close == std::string_view::npos || close + 1 >= trimmed.size() || trimmed[close + 1] != ':')
-            return Refuse(text,
+            return refuse(text,
                           std::string("an IPv6 address in brackets must be followed by :PORT") + std::string(kForms));
         listen.address = std::string(trimmed.substr(1, close - 1));
         listen.ipv6 = true;
-        if (!IsNumericAddress(AF_INET6, listen.address))
-            return Refuse(text, "\"" + listen.address + "\" is not an IPv6 address");
+        if (!isNumericAddress(AF_INET6, listen.address))
+            return refuse(text, "\"" + listen.address + "\" is not an IPv6 address");
         portText = trimmed.substr(close + 2);
     } else if (const auto colon = trimmed.rfind(':'); colon != std::string_view::npos) {
         if (trimmed.find(':') != colon)
-            return Refuse(text, "write an IPv6 address in brackets, as in [::1]:9100");
+            return refuse(text, "write an IPv6 address in brackets, as in [::1]:9100");
         listen.address = std::string(trimmed.substr(0, colon));
         if (listen.address == "localhost")
             listen.address = "127.0.0.1";
         if (listen.address.empty())
-            return Refuse(text, std::string("no address before the colon") + std::string(kForms));
-        if (!IsNumericAddress(AF_INET, listen.address))
-            return Refuse(text, "\"" + listen.address + "\" is not an IPv4 address in dotted form");
+            return refuse(text, std::string("no address before the colon") + std::string(kForms));
+        if (!isNumericAddress(AF_INET, listen.address))
+            return refuse(text, "\"" + listen.address + "\" is not an IPv4 address in dotted form");
         portText = trimmed.substr(colon + 1);
     }
-    const auto port = ParsePort(portText);
+    const auto port = parsePort(portText);
     if (!port)
-        return Refuse(text, "the port must be a number from 1 to 65535" + std::string(kForms));
+        return refuse(text, "the port must be a number from 1 to 65535" + std::string(kForms));
     listen.port = *port;
     return {listen, {}};
 }

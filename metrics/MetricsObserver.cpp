@@ -11,7 +11,7 @@ void MetricsObserver::probed(const ProbeEvent& event) noexcept {
         if (event.rttUs)
             rtt = std::chrono::microseconds(*event.rttUs);
         registry_.recordProbe(event.host, event.address, rtt, event.status);
-        registry_.setHostStatus(event.host, event.address, StatusGaugeFromHostStatus(event.hostStatus));
+        registry_.setHostStatus(event.host, event.address, statusGaugeFromHostStatus(event.hostStatus));
         if (host_ != event.host || address_ != event.address) {
             host_ = event.host;
             address_ = event.address;

@@ -32,7 +32,7 @@ public:
     }
 };
 
-std::string SystemError(int error) {
+std::string systemError(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
 
@@ -66,7 +66,7 @@ private:
 MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits) : limits_(limits) {
     processor_.set_payload_max_length(limits.maxPayload);
     processor_.Get("/metrics", [&registry](const httplib::Request&, httplib::Response& res) {
-        res.set_content(WriteExposition(registry.snapshot()), std::string(kExpositionContentType));
+        res.set_content(writeExposition(registry.snapshot()), std::string(kExpositionContentType));
     });
     processor_.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.status == 404)
@@ -95,16 +95,16 @@ std::string MetricsServer::Impl::open(const ListenAddress& where, std::uint16_t&
     stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     listener_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (stopFd_ < 0 || listener_ < 0)
-        return SystemError(errno);
+        return systemError(errno);
     // Lets a restarted program take its port back from connections in TIME_WAIT; never SO_REUSEPORT, which
     // would let a second instance share the port silently.
     const int yes = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 16) != 0)
-        return SystemError(errno);
+        return systemError(errno);
     length = sizeof address;
     if (getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        return SystemError(errno);
+        return systemError(errno);
     port = ntohs(where.ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
                            : reinterpret_cast<sockaddr_in&>(address).sin_port);
     return {};

@@ -11,7 +11,7 @@
 enum class StatusGauge : std::uint8_t { NA = 0, Good = 1, Average = 2, Bad = 3 };
 
 // Maps the program's HostStatus code (0 N/A, 1 Bad, 2 Average, 3 Good) to the gauge; unknown codes give N/A.
-[[nodiscard]] constexpr StatusGauge StatusGaugeFromHostStatus(std::uint8_t hostStatus) {
+[[nodiscard]] constexpr StatusGauge statusGaugeFromHostStatus(std::uint8_t hostStatus) {
     switch (hostStatus) {
     case 1:
         return StatusGauge::Bad;

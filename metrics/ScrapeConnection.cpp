@@ -11,7 +11,7 @@
 
 namespace {
 
-void Endpoint(const sockaddr_storage& address, std::string& ip, int& port) {
+void endpoint(const sockaddr_storage& address, std::string& ip, int& port) {
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET6) {
         const auto& in6 = reinterpret_cast<const sockaddr_in6&>(address);
@@ -119,12 +119,12 @@ void ScrapeConnection::get_remote_ip_and_port(std::string& ip, int& port) const 
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        Endpoint(address, ip, port);
+        endpoint(address, ip, port);
 }
 
 void ScrapeConnection::get_local_ip_and_port(std::string& ip, int& port) const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        Endpoint(address, ip, port);
+        endpoint(address, ip, port);
 }

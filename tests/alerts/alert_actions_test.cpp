@@ -58,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParamCase{"LaterStepFillsPlaceholderBroughtIn", "%responce% %status%", "up %status% now", HostStatus::Good, 0,
                   "\"up Good now\" %status%"},
         ParamCase{"EarlierStepDoesNotSeeLaterText", "%responce%", "%address%", HostStatus::Good, 0, "\"%address%\""},
-        ParamCase{"OriginalComesFirst", "%code% %responce%", "%code%", HostStatus::Bad, 0, "1 \"%code%\""},
+        ParamCase{"TypedComesFirst", "%code% %responce%", "%code%", HostStatus::Bad, 0, "1 \"%code%\""},
         ParamCase{"QuotesDoubled", "%responce%", "say \"hi\" \"", HostStatus::Good, 0, "\"say \"\"hi\"\" \"\"\""},
         ParamCase{"EmptyTextQuoted", "[%responce%]", "", HostStatus::Good, 0, "[\"\"]"},
         ParamCase{"NoPercentUnchanged", "-v \"address\"", "x", HostStatus::Good, 0, "-v \"address\""},

@@ -179,7 +179,7 @@ TEST_F(PosixHostResolverNames, ReverseLookupGivesTheNameAndTheAddress) {
     EXPECT_EQ(text, "canon.test 127.0.0.7\ncanon.test 127.0.0.8\nother.test 127.0.0.9\ncanon.test 127.0.0.7\n");
 }
 
-TEST(PosixHostResolver, ParsesClassicNumericFormsAndFormatsDotted) {
+TEST(PosixHostResolver, ParsesNumericFormsAndFormatsDotted) {
     PosixHostResolver r;
     struct Case {
         const char* text;
@@ -239,7 +239,7 @@ TEST(PosixHostResolver, ParsesIpv6LiteralsWithTheirZoneAndFormatsThemShortest) {
         }
     }
     EXPECT_EQ(r.parseIpv6Address("fe80::1%lo")->scopeId, 1u);
-    EXPECT_EQ(r.parseDottedAddress("::1"), 0xFFFFFFFFu) << "an IPv6 literal is no classic IPv4 form";
+    EXPECT_EQ(r.parseDottedAddress("::1"), 0xFFFFFFFFu) << "an IPv6 literal is no IPv4 form";
 }
 
 TEST(PosixHostResolver, WorksWithoutAnySetUp) {

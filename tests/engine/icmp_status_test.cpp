@@ -7,7 +7,7 @@ TEST(icmpStatusText, CodesOutsideTheTableAreUnknown) {
         EXPECT_EQ(icmpStatusText(code), "Unknown") << code;
 }
 
-TEST(icmpStatusText, KeepsTheClassicSpelling) {
+TEST(icmpStatusText, KeepsTheStatusSpelling) {
     EXPECT_EQ(icmpStatusText(0), "Success");
     EXPECT_EQ(icmpStatusText(11010), "Request Timed Out");
     EXPECT_EQ(icmpStatusText(11013), "TTL expired (TRANSIT)");

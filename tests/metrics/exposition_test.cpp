@@ -57,7 +57,7 @@ ostrevo_host_status{LABELS} 3
     const std::string labels = R"(host="a\"b\\c\nd",address="127.0.0.1")";
     for (std::size_t at; (at = expected.find("LABELS")) != std::string::npos;)
         expected.replace(at, 6, labels);
-    EXPECT_EQ(WriteExposition(registry.snapshot()), expected);
+    EXPECT_EQ(writeExposition(registry.snapshot()), expected);
 }
 
 TEST(Exposition, LabelValuesAreEscapedAndInvalidUtf8Replaced) {
@@ -74,7 +74,7 @@ TEST(Exposition, LabelValuesAreEscapedAndInvalidUtf8Replaced) {
         {"sur\xED\xA0\x80", "sur\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"}, // UTF-16 surrogate
     };
     for (const auto& c : cases)
-        EXPECT_EQ(EscapeLabelValue(c.in), c.out) << c.in;
+        EXPECT_EQ(escapeLabelValue(c.in), c.out) << c.in;
 }
 
 TEST(Registry, AnotherTargetKeepsTheFirstOnesCountersAndClearsItsStatus) {
