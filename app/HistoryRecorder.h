@@ -9,7 +9,8 @@
 class HistoryLedger;
 
 // Hands every probe of every run to the history ledger, whichever way the run was started. The ledger only
-// queues, so the worker is never held up; it can be swapped between runs when the retention changes.
+// queues, so the worker is never held up; it is set when the file is first opened, before a run starts, and
+// swapped between runs when the retention changes. Without one, probes are not kept.
 class HistoryRecorder : public ProbeObserver {
 public:
     explicit HistoryRecorder(std::shared_ptr<HistoryLedger> ledger);

@@ -1,5 +1,6 @@
 #include "app/HistoryService.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include <QDateTime>
@@ -9,9 +10,16 @@
 #include "app/HistoryWindow.h"
 #include "history/HistoryLedger.h"
 
+namespace {
+// How long the window waits for a file it has just opened to be ready (repaired, moved aside when damaged,
+// or reported unwritable), so its first look shows that state rather than what was there a moment before.
+// A large backlog of old rows to prune can outlast it: the window then catches up at its next refresh.
+constexpr std::chrono::milliseconds kFirstOpenWait{250};
+} // namespace
+
 HistoryService::HistoryService(int days, std::string path)
-    : path_(path.empty() ? defaultPath() : std::move(path)), days_(days), ledger_(open(days)),
-      recorder_(std::make_shared<HistoryRecorder>(ledger_)) {}
+    : path_(path.empty() ? defaultPath() : std::move(path)), days_(days),
+      recorder_(std::make_shared<HistoryRecorder>(nullptr)) {}
 
 HistoryService::~HistoryService() {
     // The window reads the ledger; it goes first. The ledger then writes what is still queued.
@@ -26,10 +34,10 @@ std::string HistoryService::defaultPath() {
     return (base + QStringLiteral("/Quorvan Corporation/Ostrevo/history.sqlite")).toStdString();
 }
 
-std::shared_ptr<HistoryLedger> HistoryService::open(int days) const {
+std::shared_ptr<HistoryLedger> HistoryService::makeLedger() const {
     HistoryOptions options;
     options.path = path_;
-    options.days = days;
+    options.days = days_;
     // The ledger tells each failure once; monitoring goes on regardless.
     options.onProblem = [](const std::string& message) {
         std::fprintf(stderr, "ostrevo: history: %s\n", message.c_str());
@@ -41,17 +49,30 @@ ProbeObserver& HistoryService::observer() {
     return *recorder_;
 }
 
+void HistoryService::open() {
+    if (ledger_)
+        return;
+    ledger_ = makeLedger();
+    recorder_->setLedger(ledger_);
+}
+
+std::shared_ptr<HistoryLedger> HistoryService::ledger() {
+    open();
+    return ledger_;
+}
+
 void HistoryService::setDays(int days) {
     if (days == days_)
         return;
     days_ = days;
+    if (!ledger_)
+        return;
     // The old ledger writes what it holds before the new one opens the file.
     recorder_->setLedger(nullptr);
     if (window_)
         window_->setLedger(nullptr);
     ledger_.reset();
-    ledger_ = open(days);
-    recorder_->setLedger(ledger_);
+    open();
     if (window_)
         window_->setLedger(ledger_);
 }
@@ -61,6 +82,11 @@ void HistoryService::runEnded() {
 }
 
 void HistoryService::showWindow(const QString& host) {
+    if (!ledger_) {
+        open();
+        if (ledger_->enabled())
+            (void)ledger_->flush(kFirstOpenWait);
+    }
     if (!window_)
         window_ = std::make_unique<HistoryWindow>(ledger_, host);
     else if (window_->host() != host)

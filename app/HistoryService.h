@@ -12,9 +12,11 @@ class ProbeObserver;
 
 // The probe history of the program: the ledger file, what feeds it from the worker and the History window.
 // Lives on the window thread; the recorder it hands the worker is the only part the worker touches.
+// The ledger (SQLite, its writer thread, its caches) is opened on first use, not at start-up, so a program
+// left idle pays nothing for a history it does not touch.
 class HistoryService {
 public:
-    // `path` empty: history.sqlite in the user's data folder for the program.
+    // `path` empty: history.sqlite in the user's data folder for the program. Nothing is opened yet.
     explicit HistoryService(int days, std::string path = {});
     ~HistoryService();
     HistoryService(const HistoryService&) = delete;
@@ -23,11 +25,17 @@ public:
     // $XDG_DATA_HOME/Quorvan Corporation/Ostrevo/history.sqlite
     [[nodiscard]] static std::string defaultPath();
 
+    // Probes reach the ledger only once it is open: open() comes before a run's first probe.
     [[nodiscard]] ProbeObserver& observer();
-    [[nodiscard]] std::shared_ptr<HistoryLedger> ledger() const { return ledger_; }
+    // Opens the ledger unless it is open already; a run about to start calls it.
+    void open();
+    [[nodiscard]] bool isOpen() const { return ledger_ != nullptr; }
+    // The ledger, opened first if need be.
+    [[nodiscard]] std::shared_ptr<HistoryLedger> ledger();
     [[nodiscard]] HistoryWindow* window() const { return window_.get(); }
 
-    // A new retention takes effect between runs: the file is closed and opened again with it.
+    // A new retention takes effect between runs: an open file is closed and opened again with it; one not
+    // yet open simply opens with it later.
     void setDays(int days);
     // The run has ended: an outage under way ends now.
     void runEnded();
@@ -36,7 +44,7 @@ public:
     void setHost(const QString& host);
 
 private:
-    [[nodiscard]] std::shared_ptr<HistoryLedger> open(int days) const;
+    [[nodiscard]] std::shared_ptr<HistoryLedger> makeLedger() const;
 
     std::string path_;
     int days_ = 0;

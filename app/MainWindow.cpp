@@ -164,6 +164,9 @@ void MainWindow::createServices() {
     run.messages = services_.messages.get();
     run.window = windowPort_.get();
     run.post = [this](WorkerCommand command) {
+        // The history file opens with the first run, before that run's first probe can be recorded.
+        if (history_ && std::holds_alternative<StartCommand>(command))
+            history_->open();
         if (worker_)
             worker_->post(std::move(command));
         else if (std::holds_alternative<StartCommand>(command)) // no worker to probe: answer as a failed start

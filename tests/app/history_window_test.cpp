@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <utility>
 
+#include <QAction>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -17,11 +21,15 @@
 #include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
 #include "app/LatencyGraph.h"
+#include "app/MainWindow.h"
 #include "engine/IcmpStatus.h"
 #include "engine/ProbeObserver.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
 #include "settings/StoredValues.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
 
 namespace {
 
@@ -259,6 +267,108 @@ TEST(HistoryService, ReopensWithANewRetentionAndWritesNoFileWithoutOne) {
     EXPECT_EQ(kept[0].rttUs, 250);
     EXPECT_EQ(kept[0].ttl, 64);
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+// The file is opened on first use, not at start-up: by a run about to start, by the History window, or by
+// anything that reads it. Until then nothing of it exists and a new retention is only remembered.
+class HistoryFirstUse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApp();
+        std::filesystem::remove(testConfigHome() + "/Quorvan Corporation/Ostrevo.conf"); // HistoryDays as shipped
+    }
+
+    MainWindow& makeWindow() {
+        auto channel = std::make_unique<ScriptedEchoChannel>();
+        channel_ = channel.get();
+        MainWindow::Services services;
+        services.arguments = {"/i=1", "127.0.0.1"};
+        services.resolver = std::make_shared<ScriptedHostResolver>();
+        services.channel = std::move(channel);
+        services.messages = std::make_unique<RecordingMessagePort>();
+        services.watchSignals = false;
+        services.historyPath = path_;
+        window_ = std::make_unique<MainWindow>(std::move(services));
+        return *window_;
+    }
+
+    TempDir dir_;
+    const std::string path_ = dir_.file("data/history.sqlite");
+    ScriptedEchoChannel* channel_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(HistoryFirstUse, AnIdleProgramMakesNoFileAndTheFirstRunKeepsItsFirstProbe) {
+    MainWindow& f = makeWindow();
+    spin(std::chrono::milliseconds(300)); // whatever start-up queued has run
+    EXPECT_FALSE(f.history()->isOpen());
+    EXPECT_FALSE(std::filesystem::exists(path_));
+
+    channel_->push({EchoOutcome::good(3), EchoOutcome::good(4)});
+    channel_->whenDrained([&f] { QMetaObject::invokeMethod(&f, [&f] { f.pingAction()->trigger(); }); });
+    f.pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return f.state().running.load(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    EXPECT_TRUE(std::filesystem::exists(path_));
+    const std::shared_ptr<HistoryLedger> ledger = f.history()->ledger();
+    ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
+    const std::vector<ProbeSample> samples = ledger->samples("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
+    ASSERT_EQ(samples.size(), 2u);
+    EXPECT_EQ(samples[0].rttUs, 3000) << "the run's first probe";
+    EXPECT_EQ(samples[1].rttUs, 4000);
+}
+
+TEST_F(HistoryFirstUse, TheWindowShowsAnEarlierSessionWithoutARun) {
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+    {
+        HistoryOptions options;
+        options.path = path_;
+        std::filesystem::create_directories(dir_.file("data"));
+        HistoryLedger earlier(std::move(options));
+        for (std::int64_t i = 3; i > 0; --i)
+            earlier.record(reply(now - i * 1000, 2000, 3, "127.0.0.1"));
+        ASSERT_TRUE(earlier.flush(std::chrono::seconds(20)));
+    }
+    MainWindow& f = makeWindow();
+    EXPECT_FALSE(f.history()->isOpen());
+    f.historyAction()->trigger();
+    HistoryWindow* window = f.history()->window();
+    ASSERT_NE(window, nullptr);
+    const QString summary = window->findChild<QLabel*>(QStringLiteral("summaryLabel"))->text();
+    EXPECT_TRUE(summary.contains(QStringLiteral("Sent\u00A03"))) << summary.toStdString();
+    EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("problemLabel"))->isVisible());
+    EXPECT_EQ(channel_->sends(), 0u);
+}
+
+// A retention changed in the Options dialog before anything opened the file is the one the file opens with:
+// it decides what the first pruning removes, and 0 keeps nothing at all.
+TEST_F(HistoryFirstUse, ARetentionChangedBeforeTheFileOpensIsTheOneItOpensWith) {
+    struct Case {
+        int atStart, changedTo;
+        std::size_t kept;
+    };
+    for (const Case c : {Case{1, 30, 2}, Case{30, 1, 1}, Case{30, 0, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.atStart << " -> " << c.changedTo);
+        TempDir dir;
+        const std::string path = dir.file("history.sqlite");
+        const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
+        {
+            HistoryOptions options;
+            options.path = path;
+            HistoryLedger earlier(std::move(options));
+            earlier.record(reply(now - 2 * 86'400'000, 1000, 3, "a.test"));
+            earlier.record(reply(now - 60'000, 1000, 3, "a.test"));
+            ASSERT_TRUE(earlier.flush(std::chrono::seconds(20)));
+        }
+        HistoryService service(c.atStart, path);
+        service.setDays(c.changedTo);
+        EXPECT_FALSE(service.isOpen());
+        service.showWindow(QStringLiteral("a.test"));
+        ASSERT_TRUE(service.ledger()->flush(std::chrono::seconds(20)));
+        EXPECT_EQ(service.ledger()->samples("a.test", 0, now).size(), c.kept);
+        EXPECT_EQ(service.window()->findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled(),
+                  c.changedTo > 0);
+    }
 }
 
 } // namespace
