@@ -1,10 +1,14 @@
 #include "app/QtSoundPlayer.h"
 
+#include <cstdio>
+
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QSoundEffect>
+#include <QPointer>
 
 #include "alerts/WavFile.h"
+#include "app/Modules.h"
+#include "app/SoundEffectOutput.h"
 
 namespace {
 
@@ -18,7 +22,8 @@ static void initSoundResources() {
     Q_INIT_RESOURCE(sounds);
 }
 
-QtSoundPlayer::QtSoundPlayer(QObject* parent) : QObject(parent) {
+QtSoundPlayer::QtSoundPlayer(QObject* parent, std::string module)
+    : QObject(parent), module_(module.empty() ? Modules::path(kSoundModule) : std::move(module)) {
     initSoundResources();
 }
 
@@ -49,24 +54,32 @@ void QtSoundPlayer::startDefault() {
     start(defaultSound(), WavFile::duration(kDefaultResource).value_or(std::chrono::milliseconds(300)));
 }
 
-void QtSoundPlayer::start(const QUrl& source, std::chrono::milliseconds duration) {
-    if (effect_ != nullptr) {
-        effect_->disconnect(this);
-        effect_->stop();
-        effect_->deleteLater();
+bool QtSoundPlayer::loadOutput() {
+    if (output_ || moduleFailed_)
+        return static_cast<bool>(output_);
+    std::string error;
+    auto* create = reinterpret_cast<SoundEffectOutputFactory*>(
+        Modules::entryPoint(module_, kSoundEffectOutputFactory, error));
+    output_.reset(create != nullptr ? create() : nullptr);
+    if (!output_) {
+        // Said once: every later alert would say the same.
+        moduleFailed_ = true;
+        std::fprintf(stderr, "ostrevo: cannot load the sound module (%s); alerts play no sound\n",
+                     create != nullptr ? "out of memory" : error.c_str());
     }
+    return static_cast<bool>(output_);
+}
+
+void QtSoundPlayer::start(const QUrl& source, std::chrono::milliseconds duration) {
+    if (!loadOutput())
+        return;
     busy_ = QDeadlineTimer(duration);
-    effect_ = new QSoundEffect(this);
-    QSoundEffect* effect = effect_;
-    connect(effect, &QSoundEffect::statusChanged, this, [this, effect, source] {
-        if (effect != effect_)
+    output_->play(source, [self = QPointer<QtSoundPlayer>(this), source](bool playing) {
+        if (!self)
             return;
-        if (effect->status() == QSoundEffect::Ready) {
-            effect->play();
-            Q_EMIT started(source);
-        } else if (effect->status() == QSoundEffect::Error && source != defaultSound()) {
-            startDefault();
-        }
+        if (playing)
+            Q_EMIT self->started(source);
+        else if (source != defaultSound())
+            self->startDefault();
     });
-    effect->setSource(source);
 }

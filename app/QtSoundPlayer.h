@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include <QDeadlineTimer>
@@ -9,15 +10,16 @@
 
 #include "alerts/SoundPlayer.h"
 
-class QSoundEffect;
+class SoundEffectOutput;
 
-// Alert sounds through Qt Multimedia. play() may come from the worker thread; the sound is started on the
-// thread this object lives on (the window thread). While a sound of ours is still playing a new one is
-// dropped, and a file that cannot be played gives the built-in chime instead.
+// Alert sounds through Qt Multimedia, loaded from the sound module at the first sound. play() may come from the
+// worker thread; the sound is started on the thread this object lives on (the window thread). While a sound of
+// ours is still playing a new one is dropped, and a file that cannot be played gives the built-in chime instead.
 class QtSoundPlayer : public QObject, public SoundPlayer {
     Q_OBJECT
 public:
-    explicit QtSoundPlayer(QObject* parent = nullptr);
+    // `module` is the sound module's file; by default the one beside the running program.
+    explicit QtSoundPlayer(QObject* parent = nullptr, std::string module = {});
     ~QtSoundPlayer() override;
 
     void play(const std::string& file) override;
@@ -33,6 +35,10 @@ private:
     void start(const QUrl& source, std::chrono::milliseconds duration);
     void startDefault();
 
-    QSoundEffect* effect_ = nullptr;
+    [[nodiscard]] bool loadOutput();
+
+    std::string module_;
+    std::unique_ptr<SoundEffectOutput> output_;
+    bool moduleFailed_ = false;
     QDeadlineTimer busy_{0};
 };

@@ -1,9 +1,7 @@
 #include "app/StatusIcons.h"
 
-#include <QImage>
-#include <QPainter>
+#include <QImageReader>
 #include <QPixmap>
-#include <QSvgRenderer>
 
 #include <mutex>
 
@@ -29,29 +27,25 @@ QString baseName(HostStatus status) {
     return QStringLiteral("MAINICON");
 }
 
-QPixmap render(const QString& name, int size) {
+// The drawings come rendered at each size they are shown at, from the build.
+QPixmap rendered(const QString& name, int size) {
     static std::once_flag once;
     std::call_once(once, initIconResources);
-    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(name));
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    if (renderer.isValid()) {
-        QPainter painter(&image);
-        renderer.render(&painter);
-    }
-    return QPixmap::fromImage(image);
+    // Named as PNG outright: a reader left to guess asks every image plug-in installed, loading each.
+    QImageReader reader(QStringLiteral(":/icons/%1-%2.png").arg(name).arg(size), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
 }
 
-// Each size is rendered once from the drawing meant for it: the 16 px drawing keeps its lamps on whole
-// pixels, the 32 px one carries the detail; the 2x sizes come from the same drawings.
+// The 16 px drawing keeps its lamps on whole pixels, the 32 px one carries the detail; each at 1x and 2x.
 QIcon build(HostStatus status, bool smallIcon) {
     QIcon icon;
-    icon.addPixmap(render(smallName(status), 16));
+    icon.addPixmap(rendered(smallName(status), 16));
     if (smallIcon) {
-        icon.addPixmap(render(smallName(status), 32));
+        icon.addPixmap(rendered(smallName(status), 32));
     } else {
-        icon.addPixmap(render(largeName(status), 32));
-        icon.addPixmap(render(largeName(status), 64));
+        icon.addPixmap(rendered(largeName(status), 32));
+        icon.addPixmap(rendered(largeName(status), 64));
     }
     return icon;
 }

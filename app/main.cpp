@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,27 +8,41 @@
 
 #include "app/ApplicationFont.h"
 #include "app/MainWindow.h"
+#include "app/Modules.h"
 #include "metrics/ListenAddress.h"
+#include "metrics/MetricsEndpoint.h"
 #include "metrics/MetricsObserver.h"
 #include "metrics/MetricsRegistry.h"
-#include "metrics/MetricsServer.h"
 #include "settings/CommandLine.h"
 
 namespace {
 
 // The address comes from --metrics, else from the MetricsListen setting. One that cannot be served costs the
-// metrics, never the monitoring: the program says why and goes on.
-void serveMetrics(MetricsServer& server, const LongOptionScan& longOptions, const std::string& stored) {
+// metrics, never the monitoring: the program says why and goes on. The server's module is loaded only here.
+std::unique_ptr<MetricsEndpoint> serveMetrics(const MetricsRegistry& metrics, const LongOptionScan& longOptions,
+                                              const std::string& stored) {
     const auto option = longOptions.given.find("--metrics");
     const std::string& text = option != longOptions.given.end() ? option->second : stored;
     if (text.empty())
-        return;
-    const ListenAddressParse parsed = parseListenAddress(text);
-    if (parsed.listen && server.start(*parsed.listen))
-        return;
+        return nullptr;
     const char* source = option != longOptions.given.end() ? "--metrics" : "MetricsListen";
-    std::fprintf(stderr, "ostrevo: %s: %s; going on without metrics\n", source,
-                 (parsed.listen ? server.errorText() : parsed.error).c_str());
+    const ListenAddressParse parsed = parseListenAddress(text);
+    std::string error = parsed.error;
+    if (parsed.listen) {
+        auto* create = reinterpret_cast<MetricsEndpointFactory*>(
+            Modules::entryPoint(Modules::path(kMetricsModule), kMetricsEndpointFactory, error));
+        std::unique_ptr<MetricsEndpoint> server(create != nullptr ? create(metrics) : nullptr);
+        if (create == nullptr)
+            error = "cannot load the metrics server: " + error;
+        else if (!server)
+            error = "out of memory";
+        else if (server->start(*parsed.listen))
+            return server;
+        else
+            error = server->errorText();
+    }
+    std::fprintf(stderr, "ostrevo: %s: %s; going on without metrics\n", source, error.c_str());
+    return nullptr;
 }
 
 } // namespace
@@ -67,13 +82,13 @@ int main(int argc, char* argv[]) {
         std::any_of(received.begin(), received.end(), [](const std::string& arg) { return !isAutostartArgument(arg); });
     // Fed from the first probe on; served once the settings say where. Both outlive the window's worker.
     MetricsRegistry metrics;
-    MetricsServer metricsServer(metrics);
     services.probeObservers.push_back(std::make_shared<MetricsObserver>(metrics));
     MainWindow mainWindow(std::move(services));
     // A signal can end the program while start-up still shows a box.
     if (mainWindow.isClosed())
         return 0;
-    serveMetrics(metricsServer, longOptions, mainWindow.settings().metricsListen);
+    const std::unique_ptr<MetricsEndpoint> metricsServer =
+        serveMetrics(metrics, longOptions, mainWindow.settings().metricsListen);
     QObject::connect(&mainWindow, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     mainWindow.show();
     return app.exec();

@@ -65,7 +65,7 @@ protected:
     }
 
     TempDir dir;
-    QtSoundPlayer player;
+    QtSoundPlayer player{nullptr, OSTREVO_SOUND_MODULE};
 };
 
 TEST_F(QtSoundPlayerTest, UnplayableFilesGiveTheChime) {
@@ -93,6 +93,22 @@ TEST_F(QtSoundPlayerTest, NoSecondSoundWhileOnePlays) {
     QTimer::singleShot(500, &pause, &QEventLoop::quit);
     pause.exec();
     EXPECT_TRUE(playAndWait(sound)) << "plays again once the first one is over";
+}
+
+// Without its module the player plays nothing and says so once, however many alerts follow.
+TEST_F(QtSoundPlayerTest, AMissingModuleIsToldOnceAndPlaysNothing) {
+    QtSoundPlayer orphan(nullptr, dir.file("no-such-module.so"));
+    bool began = false;
+    QObject::connect(&orphan, &QtSoundPlayer::started, [&] { began = true; });
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) {
+        orphan.play(dir.file("missing.wav"));
+        QCoreApplication::processEvents();
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(began);
+    EXPECT_NE(said.find("cannot load the sound module"), std::string::npos) << said;
+    EXPECT_EQ(said.find("sound module", said.find("sound module") + 1), std::string::npos) << "told once: " << said;
 }
 
 } // namespace

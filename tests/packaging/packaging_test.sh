@@ -15,8 +15,11 @@ for tool in desktop-file-validate appstreamcli groff man cpack dpkg-deb readelf;
 done
 
 app_id=com.quorvan.Ostrevo
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 expected_files="bin/ostrevo
 bin/ostrevo-probe
+lib/$multiarch/ostrevo/metrics.so
+lib/$multiarch/ostrevo/sound.so
 share/applications/$app_id.desktop
 share/icons/hicolor/scalable/apps/ostrevo.svg
 share/man/man1/ostrevo-probe.1
@@ -83,7 +86,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [[ "$(field Description)" != *";"* ]] || fail "the description holds list separators: $(field Description)"
 # Computed from the binaries, not written by hand.
 depends=$(field Depends)
-for library in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libqt6svg6 libqt6multimedia6; do
+# The modules' libraries count too: Qt Multimedia and the HTTP library are needed only by them.
+for library in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libqt6multimedia6 libcpp-httplib0.11; do
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library: $depends"
 done
 [[ "$(field Recommends)" == *libcap2-bin* ]] || fail "Recommends lacks libcap2-bin, which the postinst uses"
@@ -92,8 +96,8 @@ packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||'
 [ "$packaged" = "$expected_files" ] || fail "packaged files differ from the install:
 $(diff <(echo "$expected_files") <(echo "$packaged"))"
 dpkg-deb -x "$deb" "$work/root"
-for program in ostrevo ostrevo-probe; do
-    readelf -S "$work/root/usr/bin/$program" | grep -q '\.debug_info' && fail "$program is packaged with debug info"
+for program in bin/ostrevo bin/ostrevo-probe lib/$multiarch/ostrevo/metrics.so lib/$multiarch/ostrevo/sound.so; do
+    readelf -S "$work/root/usr/$program" | grep -q '\.debug_info' && fail "$program is packaged with debug info"
 done
 
 # Maintainer scripts: only a postinst, which gives both programs cap_net_raw where setcap exists and never
@@ -141,6 +145,23 @@ done
 dpkg -i "$deb" >/dev/null
 echo "caps: $(getcap /usr/bin/ostrevo /usr/bin/ostrevo-probe | tr '\n' ' ')"
 echo "listed: $(dpkg -L ostrevo | grep -c -e '^/usr/bin/ostrevo' -e "^/usr/share/applications/" -e '^/usr/share/man/man1/ostrevo')"
+# A user without privileges runs the program with its file capability, so the loader is in secure mode: the
+# program must still find and load its metrics module, and serve.
+home=$(mktemp -d) && chown nobody "$home"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+setpriv --reuid=nobody --regid=nogroup --clear-groups env -i HOME="$home" QT_QPA_PLATFORM=offscreen \
+    timeout 20 /usr/bin/ostrevo --metrics=127.0.0.1:$port 2>"$home/stderr" &
+scraped=no
+for _ in $(seq 50); do
+    if python3 -c "import urllib.request as u; u.urlopen('http://127.0.0.1:$port/metrics', timeout=2).read()" 2>/dev/null; then
+        scraped=yes
+        break
+    fi
+    sleep 0.2
+done
+kill %1 2>/dev/null; wait
+echo "scraped as nobody: $scraped $(cat "$home/stderr")"
+rm -rf "$home"
 dpkg --purge ostrevo >/dev/null
 dpkg -s ostrevo >/dev/null 2>&1 && echo "still known to dpkg"
 echo "left: $(find "$layers" -iname '*ostrevo*' -o -iname '*quorvan*' | tr '\n' ' ')"
@@ -156,6 +177,7 @@ INNER
         [[ "$result" == *"caps: /usr/bin/ostrevo cap_net_raw=ep /usr/bin/ostrevo-probe cap_net_raw=ep "* ]] ||
             fail "after dpkg -i the programs lack cap_net_raw: $result"
         [[ "$result" == *"listed: 5"* ]] || fail "dpkg -L does not list the programs, the entry and the pages: $result"
+        [[ "$result" == *"scraped as nobody: yes"* ]] || fail "the installed program did not serve metrics: $result"
         [[ "$result" != *"still known to dpkg"* ]] || fail "dpkg still knows ostrevo after --purge"
         [[ "$result" == *"left: "$'\n'* || "$result" == *"left: " ]] || fail "purging left files behind: $result"
     fi
