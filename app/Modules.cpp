@@ -12,11 +12,16 @@ std::string path(const std::string& name) {
     // A program with file capabilities also may not widen its search by any variable of its environment.
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    const std::filesystem::path folder = error ? std::filesystem::path(".") : program.parent_path();
-    return (folder / OSTREVO_MODULE_RELATIVE_DIR / (name + ".so")).lexically_normal().string();
+    if (error || !program.is_absolute())
+        return {}; // no guessing from the working directory: the module is then missing, and says so
+    return (program.parent_path() / OSTREVO_MODULE_RELATIVE_DIR / (name + ".so")).lexically_normal().string();
 }
 
 void* entryPoint(const std::string& file, const char* symbol, std::string& error) {
+    if (file.empty()) {
+        error = "cannot find the program's own folder in /proc/self/exe";
+        return nullptr;
+    }
     // Never closed: a module's objects and the handlers it connects may live as long as the program.
     void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (handle == nullptr) {
