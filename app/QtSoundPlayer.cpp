@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
-#include <QPointer>
 
 #include "alerts/WavFile.h"
 #include "app/Modules.h"
@@ -22,8 +21,7 @@ static void initSoundResources() {
     Q_INIT_RESOURCE(sounds);
 }
 
-QtSoundPlayer::QtSoundPlayer(QObject* parent, std::string module)
-    : QObject(parent), module_(module.empty() ? Modules::path(kSoundModule) : std::move(module)) {
+QtSoundPlayer::QtSoundPlayer(QObject* parent, std::string module) : QObject(parent), module_(std::move(module)) {
     initSoundResources();
 }
 
@@ -58,14 +56,12 @@ bool QtSoundPlayer::loadOutput() {
     if (output_ || moduleFailed_)
         return static_cast<bool>(output_);
     std::string error;
-    auto* create = reinterpret_cast<SoundEffectOutputFactory*>(
-        Modules::entryPoint(module_, kSoundEffectOutputFactory, error));
-    output_.reset(create != nullptr ? create() : nullptr);
+    output_ = Modules::make<SoundEffectOutputFactory>(module_.empty() ? Modules::path(kSoundModule) : module_,
+                                                      kSoundEffectOutputFactory, error);
     if (!output_) {
         // Said once: every later alert would say the same.
         moduleFailed_ = true;
-        std::fprintf(stderr, "ostrevo: cannot load the sound module (%s); alerts play no sound\n",
-                     create != nullptr ? "out of memory" : error.c_str());
+        std::fprintf(stderr, "ostrevo: cannot load the sound module (%s); alerts play no sound\n", error.c_str());
     }
     return static_cast<bool>(output_);
 }
@@ -74,12 +70,11 @@ void QtSoundPlayer::start(const QUrl& source, std::chrono::milliseconds duration
     if (!loadOutput())
         return;
     busy_ = QDeadlineTimer(duration);
-    output_->play(source, [self = QPointer<QtSoundPlayer>(this), source](bool playing) {
-        if (!self)
-            return;
+    // The output, and with it every outcome still to come, goes with this player.
+    output_->play(source, [this, source](bool playing) {
         if (playing)
-            Q_EMIT self->started(source);
+            Q_EMIT started(source);
         else if (source != defaultSound())
-            self->startDefault();
+            startDefault();
     });
 }

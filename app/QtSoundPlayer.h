@@ -18,7 +18,7 @@ class SoundEffectOutput;
 class QtSoundPlayer : public QObject, public SoundPlayer {
     Q_OBJECT
 public:
-    // `module` is the sound module's file; by default the one beside the running program.
+    // `module` is the sound module's file; empty, the one beside the running program.
     explicit QtSoundPlayer(QObject* parent = nullptr, std::string module = {});
     ~QtSoundPlayer() override;
 
@@ -37,7 +37,7 @@ private:
 
     [[nodiscard]] bool loadOutput();
 
-    std::string module_;
+    std::string module_; // empty: found at the first sound
     std::unique_ptr<SoundEffectOutput> output_;
     bool moduleFailed_ = false;
     QDeadlineTimer busy_{0};

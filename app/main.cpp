@@ -1,6 +1,6 @@
 #include <algorithm>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,13 +29,10 @@ std::unique_ptr<MetricsEndpoint> serveMetrics(const MetricsRegistry& metrics, co
     const ListenAddressParse parsed = parseListenAddress(text);
     std::string error = parsed.error;
     if (parsed.listen) {
-        auto* create = reinterpret_cast<MetricsEndpointFactory*>(
-            Modules::entryPoint(Modules::path(kMetricsModule), kMetricsEndpointFactory, error));
-        std::unique_ptr<MetricsEndpoint> server(create != nullptr ? create(metrics) : nullptr);
-        if (create == nullptr)
+        auto server = Modules::make<MetricsEndpointFactory>(Modules::path(kMetricsModule), kMetricsEndpointFactory,
+                                                            error, metrics);
+        if (!server)
             error = "cannot load the metrics server: " + error;
-        else if (!server)
-            error = "out of memory";
         else if (server->start(*parsed.listen))
             return server;
         else
