@@ -1,13 +1,15 @@
 #include "alerts/AlertActions.h"
 
-#include "engine/HostStatus.h"
-#include "engine/IcmpStatus.h"
+#include "text/IcmpStatusText.h"
+#include "text/ProbeText.h"
+#include "types/HostStatus.h"
 
 AlertActions::AlertActions(SoundPlayer& sound, Launcher& launcher, Notifier* notifier)
     : sound_(sound), launcher_(launcher), notifier_(notifier) {}
 
 void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
-                              const std::string& statusLine, const ReplyArea& area) {
+                              const ProbeEvent& event) {
+    const std::string statusLine = ProbeText::replyLine(event);
     const std::string& soundFile = edge == AlertEdge::StartResponding ? settings.startSound : settings.stopSound;
     if (!soundFile.empty())
         sound_.play(soundFile);
@@ -15,13 +17,11 @@ void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, Hos
     if (settings.notify && notifier_ != nullptr)
         notifier_->notify(settings.host, current, statusLine);
     if (!settings.appFileName.empty())
-        runAlertApp(settings, edge, current, statusLine, area);
+        runAlertApp(settings, edge, current, statusLine, event.status);
 }
 
 void AlertActions::runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current,
-                               const std::string& statusLine, const ReplyArea& area) {
-    const ReplyArea copy = area;
-    const std::uint32_t errorCode = copy.reply.status;
+                               const std::string& statusLine, std::uint32_t errorCode) {
     const std::string address = settings.host;
     const std::string status{statusWord(current, "NA")};
     const std::string code = std::to_string(static_cast<unsigned>(current));

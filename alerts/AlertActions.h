@@ -15,12 +15,13 @@ public:
     // Without a notifier the edges are not shown on the desktop, whatever the settings say.
     AlertActions(SoundPlayer& sound, Launcher& launcher, Notifier* notifier = nullptr);
 
-    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
-                    const ReplyArea& area) override;
+    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
+                    const ProbeEvent& event) override;
 
-    // Starts AppFileName with AppParams, the placeholders filled in from the event.
+    // Starts AppFileName with AppParams, the placeholders filled in from the event: `statusLine` is its reply
+    // line, `errorCode` its IP status code.
     void runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
-                     const ReplyArea& area);
+                     std::uint32_t errorCode);
 
     // Replaces the first occurrence of `placeholder` (bytes compared exactly) by `value`.
     [[nodiscard]] static std::string replaceFirst(std::string text, std::string_view placeholder,

@@ -1,6 +1,6 @@
 #include "alerts/EventLog.h"
 
-#include "engine/HostStatus.h"
+#include "types/HostStatus.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,9 +8,9 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "engine/HostStatus.h"
-#include "engine/MessagePort.h"
+#include "alerts/MessagePort.h"
 #include "settings/Settings.h"
+#include "types/HostStatus.h"
 
 // The semicolon-separated event log. Lives on the window thread: opened at start-up and after the options
 // are confirmed, one record per log message from the worker. Each record goes to the file at once, as one

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/HostStatus.h"
+#include "types/HostStatus.h"
 
 // Tells the desktop that the host stopped or started responding. Called on the worker thread: notify()
 // must return at once, whatever the desktop does with it.

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-#include "engine/HostStatus.h"
+#include "types/HostStatus.h"
 
 class QDBusPendingCallWatcher;
 

@@ -6,9 +6,9 @@
 #include <QDateTime>
 #include <QStandardPaths>
 
-#include "app/HistoryRecorder.h"
 #include "app/HistoryWindow.h"
 #include "history/HistoryLedger.h"
+#include "history/HistoryRecorder.h"
 
 namespace {
 // How long the window waits for a file it has just opened to be ready (repaired, moved aside when damaged,
@@ -75,10 +75,6 @@ void HistoryService::setDays(int days) {
     open();
     if (window_)
         window_->setLedger(ledger_);
-}
-
-void HistoryService::runEnded() {
-    recorder_->runEnded(QDateTime::currentMSecsSinceEpoch());
 }
 
 void HistoryService::showWindow(const QString& host) {

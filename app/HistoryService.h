@@ -37,8 +37,6 @@ public:
     // A new retention takes effect between runs: an open file is closed and opened again with it; one not
     // yet open simply opens with it later.
     void setDays(int days);
-    // The run has ended: an outage under way ends now.
-    void runEnded();
     // Opens the window (or brings it forward) on the host as configured.
     void showWindow(const QString& host);
     void setHost(const QString& host);

@@ -25,9 +25,9 @@
 
 #include "app/HistoryFormat.h"
 #include "app/LatencyGraph.h"
-#include "engine/IcmpStatus.h"
 #include "history/HistoryLedger.h"
 #include "settings/StoredValues.h"
+#include "text/IcmpStatusText.h"
 
 namespace {
 
@@ -106,8 +106,8 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     auto* outagesLabel = new QLabel(QStringLiteral("Outages"), this);
     outageList_ = new QTreeWidget(this);
     outageList_->setObjectName(QStringLiteral("outageList"));
-    outageList_->setHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
-                                  QStringLiteral("Cause")});
+    outageList_->setHeaderLabels(
+        {QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"), QStringLiteral("Cause")});
     outageList_->setRootIsDecorated(false);
     outageList_->setUniformRowHeights(true);
     outageList_->setAlternatingRowColors(true);
@@ -223,13 +223,15 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             row->setText(1, outage.endMs ? HistoryFormat::dateTime(*outage.endMs) : QStringLiteral("ongoing"));
             row->setText(3, outageCause(outage));
             if (outage.firstErrorMs)
-                row->setToolTip(3, QStringLiteral("First failed probe at ") + HistoryFormat::dateTime(*outage.firstErrorMs));
+                row->setToolTip(3, QStringLiteral("First failed probe at ") +
+                                       HistoryFormat::dateTime(*outage.firstErrorMs));
         }
         shownOutages_ = std::move(outages);
     }
     for (int i = 0; i < outageList_->topLevelItemCount(); ++i) {
         const Outage& outage = shownOutages_.at(static_cast<std::size_t>(i));
-        outageList_->topLevelItem(i)->setText(2, HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
+        outageList_->topLevelItem(i)->setText(2,
+                                              HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
     }
 }
 

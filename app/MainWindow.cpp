@@ -21,8 +21,8 @@
 #include "alerts/AlertActions.h"
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
-#include "app/HistoryService.h"
 #include "app/AutostartEntry.h"
+#include "app/HistoryService.h"
 #include "app/OptionsDialog.h"
 #include "app/QtMessagePort.h"
 #include "app/QtNotifier.h"
@@ -36,8 +36,9 @@
 #include "engine/PosixHostResolver.h"
 #include "engine/ProbeWorker.h"
 #include "settings/CommandLine.h"
-#include "settings/StoredValues.h"
 #include "settings/SettingsStore.h"
+#include "settings/StoredValues.h"
+#include "text/ProbeText.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -87,7 +88,7 @@ void MainWindow::createActions() {
     trayMenu_ = new QMenu(this);
     trayMenu_->addAction(pingAction_); // Start1
     trayMenu_->setDefaultAction(pingAction_);
-    trayMenu_->addAction(popupAction_);   // Showwindow1
+    trayMenu_->addAction(popupAction_); // Showwindow1
     trayMenu_->addAction(historyAction_);
     trayMenu_->addSeparator();            // N1
     trayMenu_->addAction(optionsAction_); // Options1
@@ -124,16 +125,16 @@ void MainWindow::createServices() {
     const std::array<QLabel*, 7> labels{ui_->hostValue, ui_->statusValue, ui_->totalValue, ui_->lostValue,
                                         ui_->minValue,  ui_->maxValue,    ui_->avgValue};
     QtWindowPort::Handlers handlers;
-    handlers.setLabel = [labels](Label label, const QString& text) {
-        labels[static_cast<std::size_t>(label)]->setText(text);
+    handlers.probed = [this, labels](const ProbeEvent& event) {
+        for (const auto& [label, text] : ProbeText::labels(event))
+            labels[static_cast<std::size_t>(label)]->setText(QString::fromStdString(text));
+        if (event.statusChanged)
+            showStatus(event.hostStatus);
     };
-    handlers.showStatusIcon = [this](HostStatus status) { showStatusIcon(status); };
-    handlers.postLog = [this](HostStatus status, const std::string& text) { eventLog_->writeRecord(status, text); };
-    handlers.runEnded = [this](RunEnd end) {
-        if (history_)
-            history_->runEnded();
-        runControl_->handleRunEnded(end);
+    handlers.postLog = [this](const ProbeEvent& event) {
+        eventLog_->writeRecord(event.hostStatus, ProbeText::replyLine(event));
     };
+    handlers.runEnded = [this](RunId, RunEnd end) { runControl_->handleRunEnded(end); };
     windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
     eventLog_ = std::make_unique<EventLog>(settings_, *services_.messages);
@@ -153,7 +154,7 @@ void MainWindow::createServices() {
     };
     notifier_ = std::make_unique<QtNotifier>();
     alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_, notifier_.get());
-    tray_ = new TrayController(this, trayMenu_, state_, settings_, this);
+    tray_ = new TrayController(this, trayMenu_, settings_, this);
 
     RunControl::Widgets widgets;
     widgets.ping = pingAction_;
@@ -162,7 +163,7 @@ void MainWindow::createServices() {
     RunControl::Services run;
     run.resolver = services_.resolver;
     run.messages = services_.messages.get();
-    run.window = windowPort_.get();
+    run.showStatus = [this](HostStatus status) { showStatus(status); };
     run.post = [this](WorkerCommand command) {
         // The history file opens with the first run, before that run's first probe can be recorded.
         if (history_ && std::holds_alternative<StartCommand>(command))
@@ -174,7 +175,7 @@ void MainWindow::createServices() {
                 runControl_, [this] { runControl_->handleRunEnded(RunEnd::ChannelFailed); }, Qt::QueuedConnection);
     };
     run.openOptions = [this] { ui_->optionsButton->click(); };
-    runControl_ = new RunControl(settings_, state_, widgets, std::move(run), this);
+    runControl_ = new RunControl(settings_, widgets, std::move(run), this);
     connect(runControl_, &RunControl::stateChanged, this, &MainWindow::updateOptionsAction);
 
     connect(ui_->trayButton, &QPushButton::clicked, tray_, [this] { tray_->moveToTray(); });
@@ -186,10 +187,6 @@ void MainWindow::createServices() {
 }
 
 void MainWindow::initialize() {
-    state_.running = false;
-    state_.inTray = false;
-    state_.currentStatus = HostStatus::NA;
-
     QCoreApplication::setApplicationName(windowTitle());
     setWindowTitle(windowTitle() + QStringLiteral(" ver.") +
                    QString::fromStdString(fileVersionString(QCoreApplication::applicationFilePath().toStdString())));
@@ -210,7 +207,7 @@ void MainWindow::initialize() {
         ui_->hostValue->setText(QString::fromStdString(settings_.host));
 
     history_ = std::make_unique<HistoryService>(settings_.historyDays, services_.historyPath);
-    worker_ = std::make_unique<ProbeWorker>(state_, *services_.channel, *windowPort_, alerts_.get());
+    worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
@@ -223,12 +220,11 @@ void MainWindow::initialize() {
 
     bool start = requests.start;
     if (requests.tray) {
-        state_.inTray = false;
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
         // window simply stays and the run starts all the same.
         tray_->moveToTray(false);
         // Handled once the event loop has shown the window: the double-click hides it again.
-        if (state_.inTray)
+        if (tray_->isInTray())
             QMetaObject::invokeMethod(
                 this, [this] { tray_->handleTrayActivation(QSystemTrayIcon::DoubleClick); }, Qt::QueuedConnection);
         start = true;
@@ -239,19 +235,19 @@ void MainWindow::initialize() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (state_.inTray) {
+    if (tray_->isInTray()) {
         hide();
         event->ignore();
         return;
     }
-    if (state_.running) {
+    if (runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;
         const auto connection = connect(runControl_, &RunControl::stateChanged, &waitForStop, [&] {
-            if (!state_.running)
+            if (!runControl_->isRunning())
                 waitForStop.quit();
         });
-        if (state_.running)
+        if (runControl_->isRunning())
             waitForStop.exec();
         disconnect(connection);
     }
@@ -276,10 +272,10 @@ void MainWindow::shutdown() {
         saveSettings(settings_);
 }
 
-void MainWindow::showStatusIcon(HostStatus status) {
+void MainWindow::showStatus(HostStatus status) {
+    hostStatus_ = status;
     setWindowIcon(StatusIcons::large(status));
-    if (state_.inTray)
-        tray_->refreshIcon();
+    tray_->showStatus(status);
 }
 
 bool MainWindow::modalDialogOpen() const {
@@ -288,7 +284,7 @@ bool MainWindow::modalDialogOpen() const {
 
 void MainWindow::updateOptionsAction() {
     // A start waiting for the name service counts as running: the dialog must not change what it will use.
-    optionsAction_->setEnabled(!state_.running && !runControl_->lookupPending());
+    optionsAction_->setEnabled(!runControl_->isRunning() && !runControl_->lookupPending());
 }
 
 void MainWindow::openOptions() {
@@ -344,7 +340,7 @@ void MainWindow::exitOnSignal() {
         else
             modal->close();
     }
-    if (state_.inTray)
+    if (tray_->isInTray())
         tray_->moveToTray();
     close();
 }

@@ -7,12 +7,11 @@
 
 #include <QWidget>
 
-#include "engine/AppState.h"
+#include "alerts/MessagePort.h"
 #include "engine/EchoChannel.h"
 #include "engine/HostResolver.h"
-#include "engine/MessagePort.h"
-#include "engine/ProbeObserver.h"
 #include "settings/Settings.h"
+#include "types/ProbeObserver.h"
 
 class AlertActions;
 class EventLog;
@@ -79,7 +78,8 @@ public:
     [[nodiscard]] TrayController& tray() const { return *tray_; }
     [[nodiscard]] QtNotifier& notifier() const { return *notifier_; }
     [[nodiscard]] Settings& settings() { return settings_; }
-    [[nodiscard]] AppState& state() { return state_; }
+    // The main host's status as the window shows it.
+    [[nodiscard]] HostStatus hostStatus() const { return hostStatus_; }
 
 Q_SIGNALS:
     // The window has closed for good; the program's event loop ends on it.
@@ -93,7 +93,7 @@ private:
     void shutdown();
     void createActions();
     void createServices();
-    void showStatusIcon(HostStatus status);
+    void showStatus(HostStatus status);
     void exitOnSignal();
     void showHistory();
     [[nodiscard]] bool modalDialogOpen() const;
@@ -101,7 +101,7 @@ private:
     Services services_;
     std::unique_ptr<Ui::MainWindow> ui_;
     Settings settings_;
-    AppState state_;
+    HostStatus hostStatus_ = HostStatus::NA;
     bool hadArguments_ = false;
 
     QAction* pingAction_ = nullptr;

@@ -3,7 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "engine/MessagePort.h"
+#include "alerts/MessagePort.h"
 
 // Error boxes owned by the main window: error icon, one OK button, the caller's text and caption.
 class QtMessagePort : public MessagePort {

@@ -34,32 +34,25 @@ bool QtWindowPort::deliver(std::function<void()> call) {
     return true;
 }
 
-void QtWindowPort::setLabel(Label label, std::string text) {
-    deliver([this, label, text = QString::fromUtf8(text)] {
-        if (handlers_.setLabel)
-            handlers_.setLabel(label, text);
+void QtWindowPort::probed(const ProbeEvent& event) {
+    deliver([this, event] {
+        if (handlers_.probed)
+            handlers_.probed(event);
     });
 }
 
-void QtWindowPort::showStatusIcon(HostStatus status) {
-    deliver([this, status] {
-        if (handlers_.showStatusIcon)
-            handlers_.showStatusIcon(status);
-    });
-}
-
-void QtWindowPort::postLog(HostStatus status, std::string text) {
-    deliver([this, status, text = std::move(text)] {
+void QtWindowPort::postLog(const ProbeEvent& event) {
+    deliver([this, event] {
         if (handlers_.postLog)
-            handlers_.postLog(status, text);
+            handlers_.postLog(event);
     });
 }
 
-void QtWindowPort::runEnded(RunEnd end) {
+void QtWindowPort::runEnded(RunId run, RunEnd end) {
     if (onWindowThread()) {
         // Nothing to wait for: the caller already is the window.
         if (handlers_.runEnded && !isShutDown())
-            handlers_.runEnded(end);
+            handlers_.runEnded(run, end);
         return;
     }
     std::uint64_t ticket = 0;
@@ -67,9 +60,9 @@ void QtWindowPort::runEnded(RunEnd end) {
         std::lock_guard lock(mutex_);
         ticket = ++stopsSent_;
     }
-    const bool queued = deliver([this, end, ticket] {
+    const bool queued = deliver([this, run, end, ticket] {
         if (handlers_.runEnded)
-            handlers_.runEnded(end);
+            handlers_.runEnded(run, end);
         std::lock_guard lock(mutex_);
         if (stopsHandled_ < ticket)
             stopsHandled_ = ticket;

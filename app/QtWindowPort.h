@@ -9,7 +9,6 @@
 #include <memory>
 
 #include <QObject>
-#include <QString>
 
 #include "engine/WindowPort.h"
 
@@ -19,10 +18,9 @@
 class QtWindowPort : public WindowPort {
 public:
     struct Handlers {
-        std::function<void(Label, const QString&)> setLabel;
-        std::function<void(HostStatus)> showStatusIcon;
-        std::function<void(HostStatus, const std::string&)> postLog;
-        std::function<void(RunEnd)> runEnded;
+        std::function<void(const ProbeEvent&)> probed;
+        std::function<void(const ProbeEvent&)> postLog;
+        std::function<void(RunId, RunEnd)> runEnded;
     };
 
     // The handlers run on the thread that creates the port (the window thread), never after shutdown().
@@ -31,10 +29,9 @@ public:
     QtWindowPort(const QtWindowPort&) = delete;
     QtWindowPort& operator=(const QtWindowPort&) = delete;
 
-    void setLabel(Label label, std::string text) override;
-    void showStatusIcon(HostStatus status) override;
-    void postLog(HostStatus status, std::string text) override;
-    void runEnded(RunEnd end) override;
+    void probed(const ProbeEvent& event) override;
+    void postLog(const ProbeEvent& event) override;
+    void runEnded(RunId run, RunEnd end) override;
 
     // From here on nothing reaches the window and runEnded() returns at once.
     void shutdown();

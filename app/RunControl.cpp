@@ -9,7 +9,6 @@
 #include <QPushButton>
 
 #include "engine/EchoReply.h"
-#include "engine/SetHostStatus.h"
 
 // Shared between the window and one lookup thread. The thread answers only while `receiver` is set; the
 // window clears it when it stops caring, and Qt drops answers already queued for a receiver that dies.
@@ -18,8 +17,8 @@ struct RunControl::Ticket {
     RunControl* receiver = nullptr;
 };
 
-RunControl::RunControl(Settings& settings, AppState& state, Widgets widgets, Services services, QObject* parent)
-    : QObject(parent), settings_(settings), state_(state), widgets_(widgets), services_(std::move(services)) {}
+RunControl::RunControl(Settings& settings, Widgets widgets, Services services, QObject* parent)
+    : QObject(parent), settings_(settings), widgets_(widgets), services_(std::move(services)) {}
 
 RunControl::~RunControl() {
     if (ticket_) {
@@ -40,7 +39,7 @@ void RunControl::setPing(const char* caption, bool enabled) {
 
 void RunControl::toggleRun() {
     setPing("Wait...", false);
-    if (state_.running)
+    if (running_)
         stopRun();
     else
         startRun();
@@ -75,7 +74,6 @@ void RunControl::startRun() {
         parsed = IpAddress::v4(dotted);
     else if (const std::optional<IpAddress> literal = resolver.parseIpv6Address(settings_.host))
         parsed = *literal;
-    state_.targetAddress = parsed;
     const bool byName = parsed.family == IpAddress::Family::None;
     if (!byName && !settings_.resolveIp) {
         finishStart(parsed, std::nullopt);
@@ -111,7 +109,6 @@ void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> e
     if (entry && entry->addresses.empty())
         entry.reset(); // an entry without an address is no answer
     const IpAddress target = entry ? entry->addresses.front() : parsed;
-    state_.targetAddress = target;
 
     // 255.255.255.255 is no host to watch, even when a name service gives it.
     if (target.family == IpAddress::Family::None || (target.isV4() && target.v4Value() == NoAddress)) {
@@ -128,9 +125,7 @@ void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> e
         setLabel(Label::Host, resolver.formatAddress(target));
     setPing("Stop", true);
     widgets_.reset->setEnabled(true);
-    // Running before the worker has the start: its first status change, logged only during a run, may come
-    // before this thread gets to its next statement.
-    state_.running = true;
+    running_ = true;
     services_.post(StartCommand{RunSettings::from(settings_, target)});
     Q_EMIT stateChanged();
     Q_EMIT startFinished(true);
@@ -146,8 +141,9 @@ void RunControl::resetStatistics() {
 }
 
 void RunControl::handleRunEnded(RunEnd end) {
-    state_.running = false;
-    setHostStatus(state_, *services_.window, HostStatus::NA, std::string(), false);
+    running_ = false;
+    if (services_.showStatus)
+        services_.showStatus(HostStatus::NA);
     setPing("Start", true);
     widgets_.reset->setEnabled(false);
     Q_EMIT stateChanged();

@@ -9,12 +9,13 @@
 
 #include <QObject>
 
-#include "engine/AppState.h"
+#include "alerts/MessagePort.h"
 #include "engine/HostResolver.h"
-#include "engine/MessagePort.h"
-#include "engine/WindowPort.h"
+#include "engine/IpAddress.h"
 #include "engine/WorkerCommand.h"
 #include "settings/Settings.h"
+#include "text/ProbeText.h"
+#include "types/ProbeEvent.h"
 
 class QAction;
 class QLabel;
@@ -36,12 +37,12 @@ public:
     struct Services {
         std::shared_ptr<HostResolver> resolver;
         MessagePort* messages = nullptr;
-        WindowPort* window = nullptr; // the status icon of setHostStatus
+        std::function<void(HostStatus)> showStatus; // the run has ended: its status is no more
         std::function<void(WorkerCommand)> post;
         std::function<void()> openOptions; // as a click on the Options button
     };
 
-    RunControl(Settings& settings, AppState& state, Widgets widgets, Services services, QObject* parent = nullptr);
+    RunControl(Settings& settings, Widgets widgets, Services services, QObject* parent = nullptr);
     ~RunControl() override;
 
     void toggleRun();
@@ -50,6 +51,8 @@ public:
     // The worker's answer: the run has ended, or it could not begin.
     void handleRunEnded(RunEnd end);
 
+    // A run is under way: from the start handed to the worker until its answer to the stop.
+    [[nodiscard]] bool isRunning() const { return running_; }
     // A start is waiting for the name service.
     [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }
 
@@ -68,7 +71,7 @@ private:
     void setPing(const char* caption, bool enabled);
 
     Settings& settings_;
-    AppState& state_;
+    bool running_ = false;
     Widgets widgets_;
     Services services_;
     std::shared_ptr<Ticket> ticket_; // the lookup in flight

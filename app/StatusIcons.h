@@ -2,7 +2,7 @@
 
 #include <QIcon>
 
-#include "engine/HostStatus.h"
+#include "types/HostStatus.h"
 
 // The traffic-light icons, looked up by their resource names ("MAINICON", "MAINICONR", "MAINICONY",
 // "MAINICONG"; the small ones with "SMALL" appended).

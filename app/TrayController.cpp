@@ -9,7 +9,6 @@
 #include <QWidget>
 
 #include "app/StatusIcons.h"
-#include "engine/AppState.h"
 #include "settings/Settings.h"
 
 namespace {
@@ -42,9 +41,8 @@ QPoint menuPosition() {
 
 } // namespace
 
-TrayController::TrayController(QWidget* window, QMenu* trayMenu, AppState& state, const Settings& settings,
-                               QObject* parent)
-    : QObject(parent), window_(window), menu_(trayMenu), state_(state), settings_(settings) {}
+TrayController::TrayController(QWidget* window, QMenu* trayMenu, const Settings& settings, QObject* parent)
+    : QObject(parent), window_(window), menu_(trayMenu), settings_(settings) {}
 
 TrayController::~TrayController() = default;
 
@@ -63,9 +61,9 @@ bool TrayController::available() {
 }
 
 void TrayController::moveToTray(bool explain) {
-    if (state_.inTray) {
+    if (inTray_) {
         icon()->hide();
-        state_.inTray = false;
+        inTray_ = false;
         return;
     }
     // Without a notification area, hiding the window would leave no way back to it: the window stays,
@@ -77,22 +75,22 @@ void TrayController::moveToTray(bool explain) {
         }
         return;
     }
-    icon()->setIcon(StatusIcons::small(state_.currentStatus));
+    icon()->setIcon(StatusIcons::small(status_));
     icon_->setToolTip(trayTip(settings_));
     icon_->show();
     window_->hide();
-    state_.inTray = true;
+    inTray_ = true;
 }
 
 void TrayController::updateTrayTip() {
-    if (state_.inTray)
+    if (inTray_)
         icon()->setToolTip(trayTip(settings_));
 }
 
 void TrayController::handleTrayActivation(QSystemTrayIcon::ActivationReason reason) {
     // Without an icon no click can be real; the one that start-up posts for tray mode must not hide a
     // window that has no icon to bring it back.
-    if (!state_.inTray)
+    if (!inTray_)
         return;
     if (reason == QSystemTrayIcon::DoubleClick)
         toggleWindow();
@@ -101,13 +99,14 @@ void TrayController::handleTrayActivation(QSystemTrayIcon::ActivationReason reas
 }
 
 void TrayController::removeTrayIcon() {
-    if (state_.inTray)
+    if (inTray_)
         icon()->hide();
 }
 
-void TrayController::refreshIcon() {
-    if (state_.inTray)
-        icon()->setIcon(StatusIcons::small(state_.currentStatus));
+void TrayController::showStatus(HostStatus status) {
+    status_ = status;
+    if (inTray_)
+        icon()->setIcon(StatusIcons::small(status_));
 }
 
 void TrayController::showNoTrayMessage() {

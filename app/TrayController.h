@@ -4,9 +4,10 @@
 #include <QPoint>
 #include <QSystemTrayIcon>
 
+#include "types/HostStatus.h"
+
 class QMenu;
 class QWidget;
-struct AppState;
 struct Settings;
 
 // The notification-area side of the main window: tray mode on and off, the tooltip, the small status icon,
@@ -14,8 +15,7 @@ struct Settings;
 class TrayController : public QObject {
     Q_OBJECT
 public:
-    TrayController(QWidget* window, QMenu* trayMenu, AppState& state, const Settings& settings,
-                   QObject* parent = nullptr);
+    TrayController(QWidget* window, QMenu* trayMenu, const Settings& settings, QObject* parent = nullptr);
     ~TrayController() override;
 
     // Tray button: adds the icon and hides the window, or removes the icon; flips InTray. Where the desktop
@@ -29,8 +29,11 @@ public:
     void handleTrayActivation(QSystemTrayIcon::ActivationReason reason);
     // At exit, after the worker has ended.
     void removeTrayIcon();
-    // The small icon of `CurrentStatus`, when the icon is shown.
-    void refreshIcon();
+    // The host status to show; the small icon changes with it while the icon is shown.
+    void showStatus(HostStatus status);
+    [[nodiscard]] HostStatus status() const { return status_; }
+    // The program lives in the notification area: the icon is shown and closing the window only hides it.
+    [[nodiscard]] bool isInTray() const { return inTray_; }
 
     // Made on first use: the icon talks to the desktop over D-Bus, which a program that never goes to the
     // tray need not start.
@@ -45,8 +48,9 @@ private:
     void toggleWindow();
     QWidget* window_;
     QMenu* menu_;
-    AppState& state_;
     const Settings& settings_;
+    HostStatus status_ = HostStatus::NA;
+    bool inTray_ = false;
     QSystemTrayIcon* icon_ = nullptr;
     bool explained_ = false;
 };

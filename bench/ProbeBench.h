@@ -16,12 +16,12 @@
 
 #include <arpa/inet.h>
 
-#include "engine/AppState.h"
 #include "engine/IcmpEchoChannel.h"
 #include "engine/ProbeWorker.h"
 #include "engine/WindowPort.h"
 #include "settings/Settings.h"
 #include "support/NetNamespace.h"
+#include "text/ProbeText.h"
 
 namespace ProbeBench {
 
@@ -68,8 +68,8 @@ inline long residentKib() {
     return -1;
 }
 
-// A window that shows nothing: it counts the finished probes (one Total label each), calls `onProbe` with
-// the count on the worker thread, and asks for the stop after `probes`.
+// A window that shows nothing: it makes the texts of each probe as a face does, counts the finished probes, calls
+// `onProbe` with the count on the worker thread, and asks for the stop after `probes`.
 class CountingWindow : public WindowPort {
 public:
     CountingWindow(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe)
@@ -77,20 +77,18 @@ public:
 
     void attach(ProbeWorker& worker) { worker_ = &worker; }
 
-    void setLabel(Label label, std::string text) override {
-        if (label == Label::Status)
-            lastLine_ = std::move(text);
-        if (label != Label::Total)
-            return;
+    void probed(const ProbeEvent& event) override {
+        for (auto& [label, text] : ProbeText::labels(event))
+            if (label == Label::Status)
+                lastLine_ = std::move(text);
         ++done_;
         if (onProbe_)
             onProbe_(done_);
         if (done_ == probes_)
             worker_->post(StopCommand{});
     }
-    void showStatusIcon(HostStatus) override {}
-    void postLog(HostStatus, std::string) override {}
-    void runEnded(RunEnd end) override {
+    void postLog(const ProbeEvent&) override {}
+    void runEnded(RunId, RunEnd end) override {
         std::lock_guard lock(mutex_);
         stopped_ = true;
         failed_ = end == RunEnd::ChannelFailed;
@@ -125,10 +123,9 @@ inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64
     Settings settings;
     settings.interval = 0;
     settings.buffer = 32;
-    AppState state;
     IcmpEchoChannel channel;
     CountingWindow window(probes, std::move(onProbe));
-    ProbeWorker worker(state, channel, window, nullptr);
+    ProbeWorker worker(channel, window, nullptr);
     window.attach(worker);
     worker.start();
     worker.post(StartCommand{RunSettings::from(settings, IpAddress::v4(inet_addr("127.0.0.1")))});

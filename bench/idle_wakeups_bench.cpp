@@ -10,7 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "engine/AppState.h"
 #include "engine/IcmpEchoChannel.h"
 #include "engine/ProbeWorker.h"
 #include "engine/WindowPort.h"
@@ -41,20 +40,18 @@ long voluntarySwitches(const std::string& tid) {
 
 class SilentWindow : public WindowPort {
 public:
-    void setLabel(Label, std::string) override {}
-    void showStatusIcon(HostStatus) override {}
-    void postLog(HostStatus, std::string) override {}
-    void runEnded(RunEnd) override {}
+    void probed(const ProbeEvent&) override {}
+    void postLog(const ProbeEvent&) override {}
+    void runEnded(RunId, RunEnd) override {}
 };
 
 } // namespace
 
 int main() {
-    AppState state;
     IcmpEchoChannel channel; // never opened: no run is started
     SilentWindow window;
     const std::set<std::string> before = threadIds();
-    ProbeWorker worker(state, channel, window, nullptr);
+    ProbeWorker worker(channel, window, nullptr);
     worker.start();
     std::string tid;
     for (int attempt = 0; attempt < 1000 && tid.empty(); ++attempt) {

@@ -17,8 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "engine/IcmpStatus.h"
 #include "engine/RoundTrip.h"
+#include "types/IpStatus.h"
 
 namespace {
 

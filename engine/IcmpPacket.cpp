@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/IcmpStatus.h"
+#include "types/IpStatus.h"
 
 namespace IcmpPacket {
 namespace {

@@ -1,72 +1,39 @@
 #include "engine/ProbeStatistics.h"
 
-#include <charconv>
-#include <cstring>
-
-#include "engine/Rounding.h"
-
-// The texts are made after every probe, so they are put together in place rather than from temporaries.
-namespace {
-
-constexpr std::size_t kDigits = 10; // of the largest 32-bit value
-
-// Writes at most kDigits characters at `first`.
-char* toChars(char* first, std::uint32_t value) {
-    return std::to_chars(first, first + kDigits, value).ptr;
-}
-
-template <std::size_t N> char* append(char* p, const char (&text)[N]) {
-    std::memcpy(p, text, N - 1);
-    return p + N - 1;
-}
-
-std::string millisText(std::uint32_t value) {
-    char text[kDigits + 2];
-    return {text, append(toChars(text, value), "ms")};
-}
-
-} // namespace
+#include "types/Rounding.h"
 
 void ProbeStatistics::reset() {
     *this = ProbeStatistics{};
 }
 
-void ProbeStatistics::addReply(std::uint32_t rttMs) {
+void ProbeStatistics::addReply(std::uint32_t rttMs, std::uint32_t rttUs) {
     ++successes_;
     rttSum_ += rttMs;
     if (rttMs < minRtt_)
         minRtt_ = rttMs;
     if (rttMs >= maxRtt_)
         maxRtt_ = rttMs;
+    sumUs_ += rttUs;
+    if (rttUs < minUs_)
+        minUs_ = rttUs;
+    if (rttUs > maxUs_)
+        maxUs_ = rttUs;
 }
 
 void ProbeStatistics::addLoss() {
     ++losses_;
 }
 
-std::string ProbeStatistics::minText() const {
-    return millisText(minRtt_);
-}
-
-std::string ProbeStatistics::maxText() const {
-    return millisText(maxRtt_);
-}
-
-std::string ProbeStatistics::avgText() const {
-    return millisText(Rounding::quotient(rttSum_, successes_));
-}
-
-// The total is a 32-bit counter like its parts, so it wraps with them.
-std::string ProbeStatistics::totalText() const {
-    char text[kDigits];
-    return {text, toChars(text, successes_ + losses_)};
-}
-
-std::string ProbeStatistics::lostText() const {
-    char text[2 * kDigits + 4];
-    char* p = toChars(text, losses_);
-    p = append(p, " (");
-    p = toChars(p, Rounding::percent(losses_, successes_ + losses_));
-    p = append(p, "%)");
-    return {text, p};
+RunStatistics ProbeStatistics::figures() const {
+    RunStatistics figures;
+    // The window's total is a 32-bit counter like its parts, so it wraps with them.
+    figures.requests = successes_ + losses_;
+    figures.lost = losses_;
+    figures.minMs = minRtt_;
+    figures.maxMs = maxRtt_;
+    figures.avgMs = Rounding::quotient(rttSum_, successes_);
+    figures.minUs = successes_ == 0 ? 0 : minUs_;
+    figures.maxUs = maxUs_;
+    figures.avgUs = Rounding::quotient(sumUs_, successes_);
+    return figures;
 }

@@ -1,15 +1,16 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-// Running figures of a run since its start or the last reset, and their label texts.
+#include "types/ProbeEvent.h"
+
+// Running figures of a run since its start or the last reset.
 class ProbeStatistics {
 public:
     static constexpr std::uint32_t kNoRtt = 0xFFFFFFFFu;
 
     void reset();
-    void addReply(std::uint32_t rttMs);
+    void addReply(std::uint32_t rttMs, std::uint32_t rttUs);
     void addLoss();
 
     [[nodiscard]] std::uint32_t successes() const { return successes_; }
@@ -18,11 +19,7 @@ public:
     [[nodiscard]] std::uint32_t maxRtt() const { return maxRtt_; }
     [[nodiscard]] std::uint32_t rttSum() const { return rttSum_; }
 
-    [[nodiscard]] std::string minText() const;   // "14ms"
-    [[nodiscard]] std::string maxText() const;   // "14ms"
-    [[nodiscard]] std::string avgText() const;   // "14ms"
-    [[nodiscard]] std::string totalText() const; // "8"
-    [[nodiscard]] std::string lostText() const;  // "3 (38%)"
+    [[nodiscard]] RunStatistics figures() const;
 
 private:
     std::uint32_t successes_ = 0;
@@ -30,4 +27,7 @@ private:
     std::uint32_t minRtt_ = kNoRtt;
     std::uint32_t maxRtt_ = 0;
     std::uint32_t rttSum_ = 0; // 32 bits, so it wraps after about 49 days of round trips
+    std::uint32_t minUs_ = kNoRtt;
+    std::uint32_t maxUs_ = 0;
+    std::uint64_t sumUs_ = 0;
 };

@@ -4,16 +4,9 @@
 #include <cassert>
 #include <charconv>
 
-#include "engine/IcmpStatus.h"
-
 namespace {
 
 constexpr std::uint8_t kPayloadByte = 0x20;
-
-void appendNumber(std::string& text, std::uint32_t value) {
-    char digits[10];
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
 
 std::int64_t unixMillisNow() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -22,8 +15,8 @@ std::int64_t unixMillisNow() {
 
 } // namespace
 
-ProbeWorker::ProbeWorker(AppState& state, EchoChannel& channel, WindowPort& window, AlertSink* alerts)
-    : state_(state), channel_(channel), window_(window), analysis_(state, window, alerts) {}
+ProbeWorker::ProbeWorker(EchoChannel& channel, WindowPort& window, AlertSink* alerts, RunId id)
+    : id_(id), channel_(channel), window_(window), alerts_(alerts) {}
 
 ProbeWorker::~ProbeWorker() {
     bool running = false;
@@ -123,12 +116,16 @@ bool ProbeWorker::beginRun(RunSettings run) {
     analysis_.beginRun(run_);
     ring_.clear();
     if (!channel_.open(run_.targetAddress.family)) {
-        window_.runEnded(RunEnd::ChannelFailed);
+        analysis_.endRun();
+        window_.runEnded(id_, RunEnd::ChannelFailed);
         return false;
     }
     channelOpen_ = true;
     payload_.assign(run_.payloadSize, kPayloadByte);
     targetText_ = names_.formatAddress(run_.targetAddress);
+    event_.run = id_;
+    event_.host = run_.alerts.host;
+    event_.address = targetText_;
     probing_ = true;
     return true;
 }
@@ -141,85 +138,78 @@ void ProbeWorker::releaseRun() {
     payload_.clear();
     payload_.shrink_to_fit();
     if (probing_)
-        for (ProbeObserver* observer : observers_)
-            observer->runFinished();
+        tellRunEnded();
     probing_ = false;
+}
+
+void ProbeWorker::tellRunEnded() {
+    if (observers_.empty())
+        return;
+    const std::int64_t atMs = unixMillisNow();
+    for (ProbeObserver* observer : observers_)
+        observer->runEnded(id_, atMs);
 }
 
 void ProbeWorker::endRun() {
     releaseRun();
-    window_.runEnded(RunEnd::Stopped);
+    analysis_.endRun();
+    window_.runEnded(id_, RunEnd::Stopped);
 }
 
 void ProbeWorker::probeCycle() {
-    const std::int64_t sentAtMs = observers_.empty() ? 0 : unixMillisNow();
+    event_.unixMs = unixMillisNow();
     const std::uint32_t replies =
         channel_.sendEcho(run_.targetAddress, payload_.empty() ? nullptr : payload_.data(),
                           static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
-    const EchoReply& reply = replyArea_.reply;
+    fillOutcome(event_, replies);
     std::int32_t outcome = kSlotFailure;
-    // The line is rebuilt in place every cycle, so a steady run of replies costs it no allocation.
-    if (replies == 0) {
-        stats_.addLoss();
-        statusLine_ = icmpStatusText(channel_.lastError());
-    } else if (reply.status != 0) {
-        stats_.addLoss();
-        startReplyLine();
-        statusLine_ += ": ";
-        statusLine_ += icmpStatusText(static_cast<std::int32_t>(reply.status));
+    if (event_.good()) {
+        stats_.addReply(event_.rttMs, event_.rttUs.value_or(0));
+        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(event_.rttMs, 0x7FFFFFFF));
     } else {
-        startReplyLine();
-        statusLine_ += ": bytes=";
-        appendNumber(statusLine_, reply.dataSize);
-        statusLine_ += " time=";
-        appendNumber(statusLine_, reply.roundTripTime);
-        statusLine_ += "ms TTL=";
-        appendNumber(statusLine_, reply.options.ttl);
-        stats_.addReply(reply.roundTripTime);
-        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(reply.roundTripTime, 0x7FFFFFFF));
-        window_.setLabel(Label::Min, stats_.minText());
-        window_.setLabel(Label::Max, stats_.maxText());
-        window_.setLabel(Label::Avg, stats_.avgText());
+        stats_.addLoss();
     }
     ring_.record(outcome);
-    window_.setLabel(Label::Status, statusLine_);
-    window_.setLabel(Label::Total, stats_.totalText());
-    window_.setLabel(Label::Lost, stats_.lostText());
-    analysis_.analyse(ring_, replyArea_, statusLine_);
-    // After the analysis, so the history can tell when the host went Bad and why.
-    if (!observers_.empty())
-        tellObservers(sentAtMs, replies);
+    const StatusAnalysis::Decision decision = analysis_.analyse(ring_);
+    event_.stats = stats_.figures();
+    event_.hostStatus = decision.status;
+    event_.statusChanged = decision.changed;
 
-    if (run_.logLevel == LogLevel::EveryRequest)
-        window_.postLog(state_.currentStatus.load(), statusLine_);
+    window_.probed(event_);
+    const bool logIt =
+        run_.logLevel == LogLevel::EveryRequest || (decision.changed && run_.logLevel == LogLevel::StatusChanges);
+    if (logIt)
+        window_.postLog(event_);
+    if (decision.edge && alerts_ != nullptr)
+        alerts_->raiseAlert(run_.alerts, *decision.edge, decision.status, event_);
+    // After the analysis, so the history can tell when the host went Bad and why.
+    for (ProbeObserver* observer : observers_)
+        observer->probed(event_);
 }
 
-void ProbeWorker::tellObservers(std::int64_t sentAtMs, std::uint32_t replies) {
+void ProbeWorker::fillOutcome(ProbeEvent& event, std::uint32_t replies) {
     const EchoReply& reply = replyArea_.reply;
-    ProbeEvent event;
-    event.unixMs = sentAtMs;
-    event.host = run_.alerts.host;
-    event.address = targetText_;
-    event.hostStatus = static_cast<std::uint8_t>(state_.currentStatus.load());
+    event.replier.clear();
+    event.bytes = 0;
+    event.rttMs = 0;
+    event.rttUs.reset();
+    event.ttl.reset();
+    event.wrongData = false;
     if (replies == 0) {
         event.status = static_cast<std::uint32_t>(channel_.lastError());
-    } else {
-        event.status = reply.status;
-        if (reply.status == 0) {
-            event.rttUs = channel_.lastRoundTripMicros().value_or(
-                reply.roundTripTime > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : reply.roundTripTime * 1000);
-            event.ttl = reply.options.ttl;
-        }
+        return;
     }
-    for (ProbeObserver* observer : observers_)
-        observer->probed(event);
-}
-
-void ProbeWorker::startReplyLine() {
-    statusLine_.assign("Replay from ");
+    event.status = reply.status;
     // Good replies come from the target, whose text is made once per run.
     const IpAddress source = channel_.replySource();
-    statusLine_ += source == run_.targetAddress ? targetText_ : names_.formatAddress(source);
+    event.replier = source == run_.targetAddress ? targetText_ : names_.formatAddress(source);
+    if (reply.status != 0)
+        return;
+    event.bytes = reply.dataSize;
+    event.rttMs = reply.roundTripTime;
+    event.rttUs = channel_.lastRoundTripMicros().value_or(
+        reply.roundTripTime > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : reply.roundTripTime * 1000);
+    event.ttl = reply.options.ttl;
 }
 
 void ProbeWorker::pauseAfterCycle() {

@@ -9,33 +9,35 @@
 #include <vector>
 
 #include "engine/AlertSink.h"
-#include "engine/AppState.h"
 #include "engine/CommandQueue.h"
 #include "engine/EchoChannel.h"
 #include "engine/EchoReply.h"
 #include "engine/PosixHostResolver.h"
-#include "engine/ProbeObserver.h"
 #include "engine/ProbeStatistics.h"
 #include "engine/ResultRing.h"
 #include "engine/RunSettings.h"
 #include "engine/StatusAnalysis.h"
 #include "engine/WindowPort.h"
 #include "engine/WorkerCommand.h"
+#include "types/ProbeObserver.h"
 
-// The background thread that probes the host once per cycle during a run and sleeps between runs. It is
-// driven only by the commands posted to it and reports through the window port and the probe observers;
+// One watched host's run: the background thread that probes the host once per cycle while running and sleeps
+// between runs, with the run's settings snapshot, figures, analysis and observers. It is driven only by the
+// commands posted to it and reports typed values, marked with its id, to its face (window port) and observers;
 // what a run reads comes with its start command.
 class ProbeWorker {
 public:
     static constexpr std::uint32_t kEchoTimeoutMs = 2000;
 
-    ProbeWorker(AppState& state, EchoChannel& channel, WindowPort& window, AlertSink* alerts);
+    ProbeWorker(EchoChannel& channel, WindowPort& window, AlertSink* alerts, RunId id = 1);
     ~ProbeWorker();
     ProbeWorker(const ProbeWorker&) = delete;
     ProbeWorker& operator=(const ProbeWorker&) = delete;
 
     // Before start() only: the list is read by the worker thread without a lock.
     void addObserver(ProbeObserver& observer);
+
+    [[nodiscard]] RunId id() const { return id_; }
 
     void start();
     void post(WorkerCommand command);
@@ -51,12 +53,12 @@ private:
     void endRun();
     void releaseRun();
     void probeCycle();
-    void startReplyLine();
-    void tellObservers(std::int64_t sentAtMs, std::uint32_t replies);
+    void fillOutcome(ProbeEvent& event, std::uint32_t replies);
+    void tellRunEnded();
     void pauseAfterCycle();
     void markEnded();
 
-    AppState& state_;
+    const RunId id_;
     EchoChannel& channel_;
     WindowPort& window_;
     CommandQueue queue_;
@@ -64,13 +66,14 @@ private:
 
     // Worker-thread state from here on.
     RunSettings run_;
+    AlertSink* alerts_;
     StatusAnalysis analysis_;
     ProbeStatistics stats_;
     ResultRing ring_;
     ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
-    std::string statusLine_;  // what statusValue shows; the window is never read back
-    std::string targetText_;  // the probed address as text, for the reply line and the observers
+    ProbeEvent event_;        // reused by every probe: its texts keep their capacity
+    std::string targetText_;  // the probed address as text, made once per run
     PosixHostResolver names_; // formats the replying address
     bool probing_ = false;
     bool channelOpen_ = false;

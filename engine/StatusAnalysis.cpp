@@ -4,8 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "engine/Rounding.h"
-#include "engine/SetHostStatus.h"
+#include "types/Rounding.h"
 
 namespace {
 
@@ -18,19 +17,16 @@ namespace {
 
 } // namespace
 
-StatusAnalysis::StatusAnalysis(AppState& state, WindowPort& window, AlertSink* alerts)
-    : state_(state), window_(window), alerts_(alerts) {}
-
 void StatusAnalysis::beginRun(const RunSettings& run) {
     run_ = &run;
     wasUp_ = false;
     wasDown_ = false;
 }
 
-void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine) {
+StatusAnalysis::Decision StatusAnalysis::analyse(ResultRing& ring) {
+    Decision ctx;
     if (run_ == nullptr)
-        return;
-    const Context ctx{area, statusLine};
+        return ctx;
     switch (run_->analysisMode) {
     case AnalysisMode::Tries:
         byTries(ring, ctx);
@@ -42,9 +38,11 @@ void StatusAnalysis::analyse(ResultRing& ring, const ReplyArea& area, const std:
         byAverageTime(ring, ctx);
         break;
     }
+    ctx.status = status_;
+    return ctx;
 }
 
-void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
+void StatusAnalysis::byTries(ResultRing& ring, Decision& ctx) {
     // Clamped like the stored setting so that a hand-made snapshot can never read past the ring.
     const auto tries = std::clamp<std::uint32_t>(run_->tries, 1, kRingSlots);
     std::uint32_t good = 0;
@@ -64,7 +62,7 @@ void StatusAnalysis::byTries(ResultRing& ring, const Context& ctx) {
         enterBad(ctx);
 }
 
-void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
+void StatusAnalysis::byLossPercent(const ResultRing& ring, Decision& ctx) {
     const auto good = static_cast<std::uint32_t>(std::count_if(ring.values.begin(), ring.values.end(), isGood));
     const auto failed = static_cast<std::uint32_t>(std::count_if(ring.values.begin(), ring.values.end(), isFailed));
     if (good + failed == 0)
@@ -81,7 +79,7 @@ void StatusAnalysis::byLossPercent(const ResultRing& ring, const Context& ctx) {
         enterBad(ctx);
 }
 
-void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
+void StatusAnalysis::byAverageTime(const ResultRing& ring, Decision& ctx) {
     std::uint64_t count = 0;
     std::uint64_t sum = 0; // a failure weighs its 2000 ms
     for (std::int32_t slot : ring.values) {
@@ -102,36 +100,32 @@ void StatusAnalysis::byAverageTime(const ResultRing& ring, const Context& ctx) {
         enterBad(ctx);
 }
 
-void StatusAnalysis::changeStatus(HostStatus status, const Context& ctx) {
-    setHostStatus(state_, window_, status, ctx.statusLine, run_->logLevel == LogLevel::StatusChanges);
+void StatusAnalysis::changeStatus(HostStatus status, Decision& ctx) {
+    status_ = status;
+    ctx.changed = true;
 }
 
-void StatusAnalysis::raise(AlertEdge edge, const Context& ctx) {
-    if (alerts_ != nullptr)
-        alerts_->raiseAlert(run_->alerts, edge, state_.currentStatus.load(), ctx.statusLine, ctx.area);
-}
-
-void StatusAnalysis::enterGood(const Context& ctx) {
-    if (state_.currentStatus.load() == HostStatus::Good)
+void StatusAnalysis::enterGood(Decision& ctx) {
+    if (status_ == HostStatus::Good)
         return;
     changeStatus(HostStatus::Good, ctx);
     if (wasDown_)
-        raise(AlertEdge::StartResponding, ctx);
+        ctx.edge = AlertEdge::StartResponding;
     wasUp_ = true;
     wasDown_ = false;
 }
 
-void StatusAnalysis::enterAverage(const Context& ctx) {
-    if (state_.currentStatus.load() != HostStatus::Average)
+void StatusAnalysis::enterAverage(Decision& ctx) {
+    if (status_ != HostStatus::Average)
         changeStatus(HostStatus::Average, ctx);
 }
 
-void StatusAnalysis::enterBad(const Context& ctx) {
-    if (state_.currentStatus.load() == HostStatus::Bad)
+void StatusAnalysis::enterBad(Decision& ctx) {
+    if (status_ == HostStatus::Bad)
         return;
     changeStatus(HostStatus::Bad, ctx);
     if (wasUp_)
-        raise(AlertEdge::StopResponding, ctx);
+        ctx.edge = AlertEdge::StopResponding;
     wasDown_ = true;
     wasUp_ = false;
 }

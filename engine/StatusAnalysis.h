@@ -1,51 +1,49 @@
 #pragma once
 
-#include <string>
+#include <optional>
 
 #include "engine/AlertSink.h"
-#include "engine/AppState.h"
-#include "engine/EchoReply.h"
-#include "engine/HostStatus.h"
 #include "engine/ResultRing.h"
 #include "engine/RunSettings.h"
-#include "engine/WindowPort.h"
+#include "types/HostStatus.h"
 
-// Decides after every probe whether the host is Good, Average or Bad from the recent outcomes, moves the
-// status there and raises the start/stop-responding alerts on reversed Good/Bad moves. Worker thread only.
+// Decides after every probe whether the host is Good, Average or Bad from the recent outcomes, and whether the
+// move is a start/stop-responding edge (a reversed Good/Bad move). It keeps the run's status; the caller
+// shows it and raises the alerts. Probing thread only.
 class StatusAnalysis {
 public:
-    StatusAnalysis(AppState& state, WindowPort& window, AlertSink* alerts);
+    struct Decision {
+        HostStatus status = HostStatus::NA;
+        bool changed = false;
+        std::optional<AlertEdge> edge;
+    };
 
-    // A new run with these rules, kept by reference until the next one: its first move to Good or Bad
-    // raises no alert, whatever the last run ended with.
+    // A new run with these rules, kept by reference until the next one: its first move to Good or Bad raises
+    // no alert, whatever the last run ended with. The status carries over from a run that was replaced without
+    // a stop.
     void beginRun(const RunSettings& run);
+    // The run has ended: nothing judges the host until the next one.
+    void endRun() { status_ = HostStatus::NA; }
 
     // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.index.
-    void analyse(ResultRing& ring, const ReplyArea& area, const std::string& statusLine);
+    [[nodiscard]] Decision analyse(ResultRing& ring);
 
+    [[nodiscard]] HostStatus status() const { return status_; }
     [[nodiscard]] bool wasUp() const { return wasUp_; }
     [[nodiscard]] bool wasDown() const { return wasDown_; }
 
 private:
-    struct Context {
-        const ReplyArea& area;
-        const std::string& statusLine;
-    };
+    void byTries(ResultRing& ring, Decision& decision);
+    void byLossPercent(const ResultRing& ring, Decision& decision);
+    void byAverageTime(const ResultRing& ring, Decision& decision);
 
-    void byTries(ResultRing& ring, const Context& ctx);
-    void byLossPercent(const ResultRing& ring, const Context& ctx);
-    void byAverageTime(const ResultRing& ring, const Context& ctx);
+    void enterGood(Decision& decision);
+    void enterAverage(Decision& decision);
+    void enterBad(Decision& decision);
+    void changeStatus(HostStatus status, Decision& decision);
 
-    void enterGood(const Context& ctx);
-    void enterAverage(const Context& ctx);
-    void enterBad(const Context& ctx);
-    void changeStatus(HostStatus status, const Context& ctx);
-    void raise(AlertEdge edge, const Context& ctx);
-
-    AppState& state_;
-    WindowPort& window_;
-    AlertSink* alerts_;
     const RunSettings* run_ = nullptr;
+    HostStatus status_ = HostStatus::NA;
     bool wasUp_ = false;   // the last Good/Bad move of the run went to Good
     bool wasDown_ = false; // ... went to Bad
 };

@@ -17,7 +17,7 @@
 
 #include "alerts/AlertActions.h"
 #include "alerts/ProcessLauncher.h"
-#include "engine/IcmpStatus.h"
+#include "text/IcmpStatusText.h"
 
 #include "fuzz/FuzzSupport.h"
 
@@ -76,9 +76,8 @@ void checkWorkingDirectory(std::string_view file) {
 LaunchRequest run(const AlertSettings& settings, HostStatus current, std::uint32_t code, const std::string& line) {
     Recorder recorder;
     AlertActions actions(recorder, recorder);
-    ReplyArea area;
-    area.reply.status = code;
-    actions.raiseAlert(settings, AlertEdge::StopResponding, current, line, area);
+    if (!settings.appFileName.empty())
+        actions.runAlertApp(settings, AlertEdge::StopResponding, current, line, code);
     require(recorder.launched.size() == (settings.appFileName.empty() ? 0u : 1u), "launched the wrong number of times");
     if (recorder.launched.empty())
         return {};
@@ -95,7 +94,8 @@ LaunchRequest run(const AlertSettings& settings, HostStatus current, std::uint32
     require(env("OSTREVO_ADDRESS") == settings.host && env("OSTREVO_RESPONSE") == line &&
                 env("OSTREVO_STATUS") == statusWord(current, "NA") &&
                 env("OSTREVO_CODE") == std::to_string(static_cast<unsigned>(current)) &&
-                env("OSTREVO_ERRCODE") == std::to_string(code) && env("OSTREVO_ERROR") == icmpStatusText(static_cast<std::int32_t>(code)),
+                env("OSTREVO_ERRCODE") == std::to_string(code) &&
+                env("OSTREVO_ERROR") == icmpStatusText(static_cast<std::int32_t>(code)),
             "environment does not carry the facts unchanged");
     if (settings.appParams.find('%') == std::string::npos)
         require(request.params == settings.appParams, "parameters without placeholders changed");

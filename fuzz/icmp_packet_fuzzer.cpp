@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/IcmpPacket.h"
-#include "engine/IcmpStatus.h"
+#include "types/IpStatus.h"
 
 #include "fuzz/FuzzSupport.h"
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/IcmpPacket.h"
-#include "engine/IcmpStatus.h"
+#include "types/IpStatus.h"
 
 #include "fuzz/FuzzSupport.h"
 

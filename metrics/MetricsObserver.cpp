@@ -11,7 +11,8 @@ void MetricsObserver::probed(const ProbeEvent& event) noexcept {
         if (event.rttUs)
             rtt = std::chrono::microseconds(*event.rttUs);
         registry_.recordProbe(event.host, event.address, rtt, event.status);
-        registry_.setHostStatus(event.host, event.address, statusGaugeFromHostStatus(event.hostStatus));
+        registry_.setHostStatus(event.host, event.address,
+                                statusGaugeFromHostStatus(static_cast<std::uint8_t>(event.hostStatus)));
         if (host_ != event.host || address_ != event.address) {
             host_ = event.host;
             address_ = event.address;
@@ -22,7 +23,7 @@ void MetricsObserver::probed(const ProbeEvent& event) noexcept {
     }
 }
 
-void MetricsObserver::runFinished() noexcept {
+void MetricsObserver::runEnded(RunId, std::int64_t) noexcept {
     if (!probedThisRun_)
         return;
     probedThisRun_ = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ProbeObserver.h"
+#include "types/ProbeObserver.h"
 
 #include <string>
 
@@ -14,7 +14,7 @@ public:
 
     void probed(const ProbeEvent& event) noexcept override;
     // Nothing judges the host between runs: its gauge goes back to N/A.
-    void runFinished() noexcept override;
+    void runEnded(RunId run, std::int64_t atMs) noexcept override;
 
 private:
     MetricsRegistry& registry_;

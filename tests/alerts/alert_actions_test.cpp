@@ -6,12 +6,6 @@
 
 namespace {
 
-ReplyArea areaWithStatus(std::uint32_t status) {
-    ReplyArea area;
-    area.reply.status = status;
-    return area;
-}
-
 struct ParamCase {
     const char* name;
     std::string params;
@@ -33,7 +27,7 @@ TEST_P(AlertParams, FillsPlaceholders) {
     RecordingLauncher launcher;
     AlertActions actions(sound, launcher);
 
-    actions.raiseAlert(s, AlertEdge::StopResponding, c.current, c.statusLine, areaWithStatus(c.replyStatus));
+    actions.runAlertApp(s, AlertEdge::StopResponding, c.current, c.statusLine, c.replyStatus);
 
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(launcher.launched()[0].params, c.expected);
@@ -108,7 +102,7 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
         s.appFileName = c.app;
         ActionLog log;
         AlertActions actions(log, log);
-        actions.raiseAlert(s, c.edge, HostStatus::Good, "x", ReplyArea{});
+        actions.raiseAlert(s, c.edge, HostStatus::Good, ProbeEvent{});
         EXPECT_EQ(log.events, c.expected) << c.sndStart << "|" << c.sndStop << "|" << c.app;
     }
 }
@@ -123,7 +117,7 @@ TEST(AlertActionsTest, RequestCarriesModeDirectoryAndEventEnvironment) {
     RecordingLauncher launcher;
     AlertActions actions(sound, launcher);
 
-    actions.raiseAlert(s, AlertEdge::StopResponding, HostStatus::Bad, "Request \"Timed\" Out", areaWithStatus(11010));
+    actions.runAlertApp(s, AlertEdge::StopResponding, HostStatus::Bad, "Request \"Timed\" Out", 11010);
 
     LaunchRequest expected;
     expected.file = "/opt/alerts/notify";
@@ -142,6 +136,26 @@ TEST(AlertActionsTest, RequestCarriesModeDirectoryAndEventEnvironment) {
     ASSERT_EQ(launcher.launched().size(), 1u);
     EXPECT_EQ(launcher.launched()[0], expected);
     EXPECT_TRUE(sound.played().empty());
+}
+
+TEST(AlertActionsTest, TheProbeGivesTheReplyLineAndTheErrorCode) {
+    AlertSettings s;
+    s.host = "gw";
+    s.appFileName = "/bin/alert";
+    s.appParams = "%responce% %errcode%";
+    RecordingSoundPlayer sound;
+    RecordingLauncher launcher;
+    AlertActions actions(sound, launcher);
+    ProbeEvent unreachable;
+    unreachable.replier = "10.0.0.254";
+    unreachable.status = 11003;
+    actions.raiseAlert(s, AlertEdge::StopResponding, HostStatus::Bad, unreachable);
+    ProbeEvent timedOut;
+    timedOut.status = 11010;
+    actions.raiseAlert(s, AlertEdge::StopResponding, HostStatus::Bad, timedOut);
+    ASSERT_EQ(launcher.launched().size(), 2u);
+    EXPECT_EQ(launcher.launched()[0].params, "\"Replay from 10.0.0.254: Destination Host Unreachable\" 11003");
+    EXPECT_EQ(launcher.launched()[1].params, "\"Request Timed Out\" 11010");
 }
 
 } // namespace

@@ -101,9 +101,7 @@ protected:
         ProcessLauncher launcher;
         RecordingSoundPlayer sound;
         AlertActions actions(sound, launcher);
-        ReplyArea area;
-        area.reply.status = code;
-        std::thread worker([&] { actions.raiseAlert(settings, edge, status, line, area); });
+        std::thread worker([&] { actions.runAlertApp(settings, edge, status, line, code); });
         worker.join();
         return waitForReport(dir.file("bin/got"));
     }

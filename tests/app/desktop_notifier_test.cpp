@@ -6,27 +6,29 @@
 #include <optional>
 #include <thread>
 
+#include <QAction>
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
-#include <QAction>
 #include <QLabel>
+#include <QProcess>
 #include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "tests/app/AppTestSupport.h"
 #include "app/DesktopNotifier.h"
 #include "app/MainWindow.h"
 #include "app/QtNotifier.h"
+#include "app/RunControl.h"
+#include "app/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"
+#include "tests/app/AppTestSupport.h"
 
 namespace {
 
@@ -72,9 +74,8 @@ public:
                        .arg(QString::fromStdString(dir_.file("bus")))
                        .toUtf8());
         file.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                       QStringLiteral("--print-address")});
+        daemon_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config,
+                                                      QStringLiteral("--nofork"), QStringLiteral("--print-address")});
         const QString address = readyLine(daemon_);
         ASSERT_FALSE(address.isEmpty()) << "dbus-daemon did not start: "
                                         << daemon_.readAllStandardError().toStdString();
@@ -164,7 +165,8 @@ TEST_F(DesktopNotifierTest, BothEdgesReachTheServiceAndTheSecondReplacesTheFirst
     EXPECT_EQ(good[QStringLiteral("summary")].toString(), QStringLiteral("Gateway.example is Good"));
     // Servers read the body as markup; the reply text must come through as typed.
     EXPECT_EQ(bad[QStringLiteral("body")].toString(), QStringLiteral("Request &lt;Timed&gt; Out &amp; gone"));
-    EXPECT_EQ(good[QStringLiteral("body")].toString(), QStringLiteral("Replay from 127.0.0.1: bytes=32 time=0ms TTL=64"));
+    EXPECT_EQ(good[QStringLiteral("body")].toString(),
+              QStringLiteral("Replay from 127.0.0.1: bytes=32 time=0ms TTL=64"));
     EXPECT_EQ(bad[QStringLiteral("replaces_id")].toInt(), 0);
     EXPECT_EQ(good[QStringLiteral("replaces_id")].toInt(), bad[QStringLiteral("id")].toInt());
     EXPECT_EQ(notifier.shownId(), static_cast<uint>(good[QStringLiteral("id")].toInt()));
@@ -262,12 +264,12 @@ protected:
         const std::size_t before = channel_->sends();
         channel_->push({EchoOutcome::good(1), EchoOutcome::failure(11010), EchoOutcome::good(2)});
         window_->pingAction()->trigger();
-        ASSERT_TRUE(window_->state().running);
+        ASSERT_TRUE(window_->runControl().isRunning());
         // The fourth request waits for a script: the third probe and its edge are behind the worker.
         ASSERT_TRUE(waitFor([&] { return channel_->sends() == before + 3 && channel_->waitUntilStarved({}); }));
         channel_->setFallback(EchoOutcome::good(2)); // lets the waiting request end, without another edge
         window_->pingAction()->trigger();
-        ASSERT_TRUE(waitFor([&] { return !window_->state().running; }));
+        ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
         channel_->clearFallback();
         EXPECT_TRUE(messages_->errors().empty());
     }

@@ -7,17 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QKeySequence>
-#include <QMenu>
 #include <QFontInfo>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
 #include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
-#include "app/OptionsDialog.h"
 #include "app/MainWindow.h"
+#include "app/OptionsDialog.h"
 #include "app/RunControl.h"
 #include "app/StatusIcons.h"
 #include "app/TrayController.h"
@@ -33,8 +33,9 @@ namespace {
 // The window's controls by their names, as the layout gives them.
 struct Controls {
     explicit Controls(QWidget& w)
-        : hostValue(find<QLabel>(w, "hostValue")), statusValue(find<QLabel>(w, "statusValue")), totalValue(find<QLabel>(w, "totalValue")),
-          lostValue(find<QLabel>(w, "lostValue")), minValue(find<QLabel>(w, "minValue")), maxValue(find<QLabel>(w, "maxValue")),
+        : hostValue(find<QLabel>(w, "hostValue")), statusValue(find<QLabel>(w, "statusValue")),
+          totalValue(find<QLabel>(w, "totalValue")), lostValue(find<QLabel>(w, "lostValue")),
+          minValue(find<QLabel>(w, "minValue")), maxValue(find<QLabel>(w, "maxValue")),
           avgValue(find<QLabel>(w, "avgValue")), startButton(find<QPushButton>(w, "startButton")),
           resetButton(find<QPushButton>(w, "resetButton")), optionsButton(find<QPushButton>(w, "optionsButton")),
           trayButton(find<QPushButton>(w, "trayButton")) {}
@@ -129,7 +130,7 @@ TEST_F(MainWindowTest, StartsIdleWithVersionCaptionAndTheGivenHost) {
     EXPECT_FALSE(ui->resetButton->isEnabled());
     EXPECT_TRUE(f.optionsAction()->isEnabled());
     EXPECT_EQ(f.settings().interval, 1000);
-    EXPECT_FALSE(f.state().running);
+    EXPECT_FALSE(f.runControl().isRunning());
     EXPECT_EQ(f.size(), QSize(385, 150));
     EXPECT_TRUE(QFontInfo(ui->startButton->font()).bold());
 }
@@ -160,7 +161,7 @@ TEST_F(MainWindowTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
     auto* ui = &c;
     scripted().push({EchoOutcome::good(3), EchoOutcome::failure(11010), EchoOutcome::good(5)});
     ui->startButton->click();
-    ASSERT_TRUE(f.state().running);
+    ASSERT_TRUE(f.runControl().isRunning());
     EXPECT_EQ(ui->startButton->text(), QStringLiteral("Stop"));
     EXPECT_TRUE(ui->resetButton->isEnabled());
     EXPECT_FALSE(f.optionsAction()->isEnabled());
@@ -184,11 +185,11 @@ TEST_F(MainWindowTest, ScriptedRunFillsTheFieldsAndLocksTheOptions) {
     EXPECT_FALSE(ui->startButton->isEnabled());
     EXPECT_FALSE(ui->resetButton->isEnabled());
     EXPECT_FALSE(f.optionsAction()->isEnabled());
-    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
     EXPECT_EQ(ui->startButton->text(), QStringLiteral("Start"));
     EXPECT_TRUE(ui->startButton->isEnabled());
     EXPECT_TRUE(f.optionsAction()->isEnabled());
-    EXPECT_EQ(f.state().currentStatus, HostStatus::NA);
+    EXPECT_EQ(f.hostStatus(), HostStatus::NA);
     EXPECT_TRUE(messages->errors().empty());
 }
 
@@ -206,7 +207,6 @@ TEST_F(MainWindowTest, SettingsChangedDuringARunDoNotReachTheWorker) {
     s.interval = 3'600'000;
     s.analysisMode = AnalysisMode::Time;
     s.logLevel = LogLevel::EveryRequest;
-    f.state().targetAddress = ScriptedHostResolver::address("127.0.0.77");
     scripted().push(EchoOutcome::good(4));
     ASSERT_TRUE(waitFor([&] { return c.totalValue->text() == QStringLiteral("2"); }));
     const auto request = scripted().lastRequest();
@@ -235,7 +235,7 @@ TEST_F(MainWindowTest, OptionsStayDisabledWhileANameLookupIsPending) {
     EXPECT_EQ(dialogsShown, 0);
 
     resolver->release();
-    ASSERT_TRUE(waitFor([&] { return f.state().running.load(); }));
+    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning(); }));
     EXPECT_FALSE(f.optionsAction()->isEnabled());
     EXPECT_TRUE(f.close());
     EXPECT_TRUE(f.optionsAction()->isEnabled());
@@ -246,7 +246,7 @@ TEST_F(MainWindowTest, WindowIconFollowsTheStatusWhileTheTrayIconStaysOut) {
     MainWindow& f = makeScripted({"/i=1", "/tries=2", "127.0.0.1"});
     EXPECT_EQ(windowIcon(f), largeIcon(HostStatus::NA));
     Controls(f).startButton->click();
-    ASSERT_TRUE(f.state().running);
+    ASSERT_TRUE(f.runControl().isRunning());
     const std::pair<EchoOutcome, HostStatus> steps[] = {{EchoOutcome::good(2), HostStatus::NA},
                                                         {EchoOutcome::good(2), HostStatus::Good},
                                                         {EchoOutcome::failure(), HostStatus::Average},
@@ -260,16 +260,16 @@ TEST_F(MainWindowTest, WindowIconFollowsTheStatusWhileTheTrayIconStaysOut) {
         const QString total = QString::number(++cycles);
         EXPECT_TRUE(
             waitFor([&] { return Controls(f).totalValue->text() == total && windowIcon(f) == largeIcon(status); }));
-        EXPECT_EQ(f.state().currentStatus, status);
+        EXPECT_EQ(f.hostStatus(), status);
         // No notification area here: the icon never comes up, and no status change sneaks it in.
-        EXPECT_FALSE(f.state().inTray);
+        EXPECT_FALSE(f.tray().isInTray());
         EXPECT_FALSE(f.tray().icon()->isVisible());
         EXPECT_TRUE(f.tray().icon()->icon().isNull());
     }
 
     scripted().setFallback(EchoOutcome::failure());
     Controls(f).startButton->click(); // Stop
-    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
     EXPECT_EQ(windowIcon(f), largeIcon(HostStatus::NA)) << "dark again once the run has ended";
     EXPECT_FALSE(f.tray().icon()->isVisible());
 }
@@ -280,7 +280,7 @@ TEST_F(MainWindowTest, FailedChannelReturnsToIdleWithItsBox) {
     Controls(f).startButton->click();
     ASSERT_TRUE(waitFor([&] { return !messages->errors().empty(); }));
     EXPECT_EQ(messages->errors().front(), (ShownError{"Can't open Ping Chanel.", "Start - Error"}));
-    EXPECT_FALSE(f.state().running);
+    EXPECT_FALSE(f.runControl().isRunning());
     EXPECT_FALSE(Controls(f).resetButton->isEnabled());
     EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Start"));
     EXPECT_TRUE(f.optionsAction()->isEnabled());
@@ -292,14 +292,14 @@ TEST_F(MainWindowTest, StartRequestWithoutHostReportsAndOpensOptions) {
     ASSERT_TRUE(waitFor([&] { return dialogsShown == 1; }));
     ASSERT_EQ(messages->errors().size(), 1u);
     EXPECT_EQ(messages->errors().front(), (ShownError{"Enter a HostName or an IP Adress.", "Options - Error"}));
-    EXPECT_FALSE(f.state().running);
+    EXPECT_FALSE(f.runControl().isRunning());
 }
 
 TEST_F(MainWindowTest, StartRequestStartsOnceTheLoopRuns) {
     MainWindow& f = makeScripted({"/start", "/i=1", "127.0.0.1"});
     scripted().setFallback(EchoOutcome::good(2));
-    EXPECT_FALSE(f.state().running); // carried out by the event loop, after the window is up
-    ASSERT_TRUE(waitFor([&] { return f.state().running && scripted().sends() >= 1; }));
+    EXPECT_FALSE(f.runControl().isRunning()); // carried out by the event loop, after the window is up
+    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning() && scripted().sends() >= 1; }));
     EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Stop"));
 }
 
@@ -315,8 +315,8 @@ TEST_F(MainWindowTest, HistoryKeepsEveryProbeAndOpensFromTheKeyboardAndTheTray) 
     scripted().push({EchoOutcome::good(3), EchoOutcome::failure(11010), EchoOutcome::good(5)});
     scripted().whenDrained([&f] { QMetaObject::invokeMethod(&f, [&f] { Controls(f).startButton->click(); }); });
     Controls(f).startButton->click();
-    ASSERT_TRUE(waitFor([&] { return f.state().running.load(); }));
-    ASSERT_TRUE(waitFor([&] { return !f.state().running; }));
+    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning(); }));
+    ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
 
     std::shared_ptr<HistoryLedger> ledger = f.history()->ledger();
     ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
@@ -351,7 +351,7 @@ TEST_F(MainWindowTest, CloseDuringRunStopsTheRunFirst) {
     Controls(f).startButton->click();
     ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 1; }));
     EXPECT_TRUE(f.close());
-    EXPECT_FALSE(f.state().running);
+    EXPECT_FALSE(f.runControl().isRunning());
     EXPECT_EQ(closed, 1);
     EXPECT_EQ(scripted().closes(), 1u);
     EXPECT_FALSE(scripted().isOpen());
@@ -377,7 +377,7 @@ TEST_F(MainWindowTest, SettingsAreSavedOnlyWithoutArguments) {
     form->settings().host = "127.0.0.9";
     form->settings().buffer = 100000;
     Controls(*form).startButton->click();
-    ASSERT_TRUE(form->state().running);
+    ASSERT_TRUE(form->runControl().isRunning());
     form->close();
     form.reset();
     ASSERT_TRUE(std::filesystem::exists(settingsFile()));

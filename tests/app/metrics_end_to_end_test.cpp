@@ -160,7 +160,7 @@ protected:
         args.push_back("/logf=" + log_.string());
         return launchInside(program_, args);
     }
-    fs::path probeProgram() const { return program_.parent_path().parent_path() / "engine" / "ostrevo-probe"; }
+    fs::path probeProgram() const { return program_.parent_path().parent_path() / "probe" / "ostrevo-probe"; }
     void storeSettings(const std::string& lines) {
         fs::create_directories(settingsFile().parent_path());
         std::ofstream(settingsFile(), std::ios::binary) << "[General]\n" << lines;
@@ -207,10 +207,13 @@ TEST_F(MetricsEndToEnd, ProgramGoesOnWithoutMetricsWhenTheyCannotBeServed) {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {"", {"--metrics=" + kPortText},
-         "ostrevo: --metrics: cannot listen on 127.0.0.1:" + kPortText + ": Address already in use; going on "
-                                                                        "without metrics\n"},
-        {"MetricsListen=localhost:http\n", {},
+        {"",
+         {"--metrics=" + kPortText},
+         "ostrevo: --metrics: cannot listen on 127.0.0.1:" + kPortText +
+             ": Address already in use; going on "
+             "without metrics\n"},
+        {"MetricsListen=localhost:http\n",
+         {},
          "ostrevo: MetricsListen: \"localhost:http\": the port must be a number from 1 to 65535"},
     };
     for (const auto& c : cases) {

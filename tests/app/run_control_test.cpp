@@ -60,7 +60,7 @@ protected:
         RunControl::Services services;
         services.resolver = r ? r : resolver;
         services.messages = &messages;
-        services.window = &window;
+        services.showStatus = [this](HostStatus status) { window.showStatusIcon(status); };
         services.post = [this](WorkerCommand command) {
             posted.push_back(commandName(command));
             if (const auto* start = std::get_if<StartCommand>(&command))
@@ -69,7 +69,7 @@ protected:
                 forward(std::move(command));
         };
         services.openOptions = [this] { ++optionsOpened; };
-        control = std::make_unique<RunControl>(settings, state, widgets, std::move(services));
+        control = std::make_unique<RunControl>(settings, widgets, std::move(services));
         QObject::connect(control.get(), &RunControl::startFinished, [this](bool) { ++startsFinished; });
         return *control;
     }
@@ -85,7 +85,6 @@ protected:
     [[nodiscard]] std::string caption() const { return ping.text().toStdString(); }
 
     Settings settings;
-    AppState state;
     QAction ping{nullptr};
     QPushButton reset;
     std::array<std::unique_ptr<QLabel>, 7> labels;
@@ -138,7 +137,7 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
     EXPECT_EQ(label(Label::Host), c.hostLabel);
     if (c.error) {
         EXPECT_EQ(messages.errors(), std::vector<ShownError>{*c.error});
-        EXPECT_FALSE(state.running);
+        EXPECT_FALSE(control->isRunning());
         EXPECT_EQ(caption(), "Start");
         EXPECT_TRUE(ping.isEnabled());
         EXPECT_FALSE(reset.isEnabled());
@@ -148,7 +147,7 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
         EXPECT_EQ(label(Label::Total), "0");
     } else {
         EXPECT_TRUE(messages.errors().empty());
-        EXPECT_TRUE(state.running);
+        EXPECT_TRUE(control->isRunning());
         EXPECT_EQ(caption(), "Stop");
         EXPECT_TRUE(reset.isEnabled());
         EXPECT_EQ(posted, std::vector<std::string>{"start"});
@@ -157,7 +156,6 @@ TEST_P(RunControlHosts, ResolvesAndShowsTheHost) {
         EXPECT_TRUE(c.hostLabel.ends_with(lastStart->targetAddress.text()) ||
                     c.hostLabel.ends_with(lastStart->targetAddress.text() + "]"))
             << ::testing::PrintToString(lastStart->targetAddress);
-        EXPECT_EQ(state.targetAddress.load(), lastStart->targetAddress);
     }
 }
 
@@ -206,8 +204,9 @@ TEST_F(RunControlTest, NumericFormsNeedNoNameServiceWithTheRealResolver) {
     make(std::make_shared<PosixHostResolver>());
     start();
     EXPECT_EQ(label(Label::Host), "127.0.0.1");
-    EXPECT_TRUE(state.running);
-    EXPECT_EQ(state.targetAddress, ScriptedHostResolver::address("127.0.0.1"));
+    EXPECT_TRUE(control->isRunning());
+    ASSERT_TRUE(lastStart.has_value());
+    EXPECT_EQ(lastStart->targetAddress, ScriptedHostResolver::address("127.0.0.1"));
 }
 
 TEST_F(RunControlTest, EmptyHostReportsThenOpensTheOptions) {
@@ -226,7 +225,7 @@ TEST_F(RunControlTest, EmptyHostReportsThenOpensTheOptions) {
     EXPECT_EQ(caption(), "Start");
     EXPECT_TRUE(ping.isEnabled());
     EXPECT_EQ(label(Label::Host), "N/A");
-    EXPECT_FALSE(state.running);
+    EXPECT_FALSE(control && control->isRunning());
 }
 
 struct BufferCase {
@@ -273,7 +272,7 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
         EXPECT_EQ(caption(), e.caption);
         EXPECT_EQ(ping.isEnabled(), e.pingEnabled);
         EXPECT_EQ(reset.isEnabled(), e.resetEnabled);
-        EXPECT_EQ(state.running, e.running);
+        EXPECT_EQ(control->isRunning(), e.running);
     };
     settings.host = "db.example";
     resolver->addName("db.example", {"db.example", {ScriptedHostResolver::address("127.0.0.7")}});
@@ -293,7 +292,7 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
     check({"Starting", "Wait...", false, false, false});
 
     resolver->release();
-    ASSERT_TRUE(waitFor([&] { return state.running.load(); }));
+    ASSERT_TRUE(waitFor([&] { return control->isRunning(); }));
     check({"Active", "Stop", true, true, true});
     EXPECT_FALSE(control->lookupPending());
 
@@ -306,7 +305,6 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
     window.clear();
     control->handleRunEnded(RunEnd::Stopped);
     check({"Idle", "Start", true, false, false});
-    EXPECT_EQ(state.currentStatus, HostStatus::NA);
     EXPECT_EQ(window.icons(), std::vector<HostStatus>{HostStatus::NA});
     EXPECT_EQ(window.count(WindowEvent::Kind::Log), 0u); // the return to N/A is not logged
     EXPECT_TRUE(messages.errors().empty());
@@ -317,7 +315,7 @@ TEST_F(RunControlTest, ChannelFailureReturnsToIdleWithItsBox) {
     make();
     start();
     messages.onShow = [&] {
-        EXPECT_FALSE(state.running);
+        EXPECT_FALSE(control->isRunning());
         EXPECT_EQ(caption(), "Start");
         EXPECT_FALSE(reset.isEnabled());
     };
@@ -367,7 +365,7 @@ TEST_F(RunControlTest, FirstStatusChangeIsLoggedUnderAStalledWindowThread) {
     settings.interval = 3'600'000;
     ScriptedEchoChannel channel;
     channel.setFallback(EchoOutcome::good(1));
-    ProbeWorker worker(state, channel, window, nullptr);
+    ProbeWorker worker(channel, window, nullptr);
     worker.start();
     const auto statusChanged = [](const std::vector<WindowEvent>& events) {
         return std::any_of(events.begin(), events.end(),
@@ -407,7 +405,7 @@ TEST_F(RunControlTest, AbandonedLookupIsIgnoredSafely) {
     spin(std::chrono::milliseconds(100));
     EXPECT_TRUE(posted.empty());
     EXPECT_TRUE(messages.errors().empty());
-    EXPECT_FALSE(state.running);
+    EXPECT_FALSE(control && control->isRunning());
 }
 
 } // namespace

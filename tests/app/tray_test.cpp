@@ -13,9 +13,9 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/StatusIcons.h"
 #include "app/TrayController.h"
-#include "engine/AppState.h"
 #include "settings/Settings.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingMessagePort.h"
@@ -80,7 +80,7 @@ protected:
         window->show();
         menu = std::make_unique<QMenu>();
         menu->addAction(QStringLiteral("Show &window"));
-        tray = std::make_unique<CountingTray>(window.get(), menu.get(), state, settings);
+        tray = std::make_unique<CountingTray>(window.get(), menu.get(), settings);
     }
     void TearDown() override {
         tray->removeTrayIcon();
@@ -92,7 +92,6 @@ protected:
         return waitFor([&] { return tray->icon()->geometry().isValid() && tray->icon()->geometry().y() > 0; });
     }
 
-    AppState state;
     Settings settings;
     std::unique_ptr<QWidget> window;
     std::unique_ptr<QMenu> menu;
@@ -107,13 +106,13 @@ TEST_F(NoNotificationArea, TrayButtonKeepsTheWindowAndExplainsOnce) {
     tray->moveToTray();
     tray->moveToTray();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_FALSE(state.inTray);
+    EXPECT_FALSE(tray->isInTray());
     EXPECT_FALSE(tray->icon()->isVisible());
     EXPECT_EQ(tray->messages, 1);
 
     // Tray mode from the command line: no message, and the double-click that start-up posts to hide the
     // window again must not hide it either.
-    CountingTray atStart(window.get(), menu.get(), state, settings);
+    CountingTray atStart(window.get(), menu.get(), settings);
     atStart.moveToTray(false);
     atStart.handleTrayActivation(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(window->isVisible());
@@ -146,9 +145,9 @@ protected:
 
 TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
     settings.host = "router.local";
-    state.currentStatus = HostStatus::Good;
+    tray->showStatus(HostStatus::Good);
     tray->moveToTray();
-    EXPECT_TRUE(state.inTray);
+    EXPECT_TRUE(tray->isInTray());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(tray->icon()->isVisible());
     EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring router.local"));
@@ -157,7 +156,7 @@ TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
 
     // Leaving tray mode keeps the window as it is.
     tray->moveToTray();
-    EXPECT_FALSE(state.inTray);
+    EXPECT_FALSE(tray->isInTray());
     EXPECT_FALSE(tray->icon()->isVisible());
     EXPECT_FALSE(window->isVisible());
 }
@@ -193,8 +192,7 @@ TEST_F(WithNotificationArea, RealClicksOnTheEmbeddedIcon) {
     ASSERT_TRUE(embedded());
     QPoint centre = tray->icon()->geometry().center();
     if (QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR"); !dir.isEmpty()) {
-        state.currentStatus = HostStatus::Good;
-        tray->refreshIcon();
+        tray->showStatus(HostStatus::Good);
         waitFor([] { return false; }, 300);
         std::string shot = "import -window root -crop 120x40+1160+760 " + dir.toStdString() + "/tray.png";
         EXPECT_EQ(std::system(shot.c_str()), 0);
@@ -228,12 +226,10 @@ TEST_F(WithNotificationArea, TooltipIsCutTo63Characters) {
 }
 
 TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
-    state.currentStatus = HostStatus::Bad;
-    tray->refreshIcon(); // no icon yet: nothing to change
+    tray->showStatus(HostStatus::Bad); // no icon yet: nothing to change
     tray->moveToTray();
     QImage bad = tray->icon()->icon().pixmap(16, 16).toImage();
-    state.currentStatus = HostStatus::Good;
-    tray->refreshIcon();
+    tray->showStatus(HostStatus::Good);
     QImage good = tray->icon()->icon().pixmap(16, 16).toImage();
     EXPECT_NE(bad, good);
     QColor lamp = good.pixelColor(8, 13);
@@ -259,14 +255,14 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     const auto small = [](HostStatus s) { return StatusIcons::small(s).pixmap(16, 16).toImage(); };
 
     form.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
-    ASSERT_TRUE(form.state().running);
+    ASSERT_TRUE(form.runControl().isRunning());
     script.push(EchoOutcome::failure());
     ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
     ASSERT_TRUE(waitFor([&] { return windowIcon() == large(HostStatus::Bad); }));
     EXPECT_FALSE(form.tray().icon()->isVisible());
 
     form.findChild<QPushButton*>(QStringLiteral("trayButton"))->click();
-    ASSERT_TRUE(form.state().inTray);
+    ASSERT_TRUE(form.tray().isInTray());
     EXPECT_TRUE(form.tray().icon()->isVisible());
     EXPECT_EQ(trayIcon(), small(HostStatus::Bad));
 
@@ -277,7 +273,7 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
 
     script.setFallback(EchoOutcome::good(2));
     form.pingAction()->trigger(); // Stop
-    ASSERT_TRUE(waitFor([&] { return !form.state().running; }));
+    ASSERT_TRUE(waitFor([&] { return !form.runControl().isRunning(); }));
     EXPECT_EQ(windowIcon(), large(HostStatus::NA));
     EXPECT_EQ(trayIcon(), small(HostStatus::NA));
 }

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "engine/IcmpEchoChannel.h"
-#include "engine/IcmpStatus.h"
 #include "support/ChildProcess.h"
 #include "support/EchoResponder.h"
 #include "support/NetNamespace.h"
+#include "text/IcmpStatusText.h"
 
 using namespace std::chrono_literals;
 using Kind = IcmpEchoChannel::SocketKind;

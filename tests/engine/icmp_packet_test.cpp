@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/IcmpPacket.h"
-#include "engine/IcmpStatus.h"
+#include "types/IpStatus.h"
 
 using Bytes = std::vector<std::uint8_t>;
 using IcmpPacket::EchoMatch;

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "engine/ProbeStatistics.h"
-#include "engine/Rounding.h"
 #include "support/WorkerHarness.h"
+#include "text/ProbeText.h"
+#include "types/Rounding.h"
 
 namespace {
 
@@ -49,15 +50,19 @@ TEST(Rounding, HalvesGoToTheEvenNeighbour) {
 
 TEST(ProbeStatistics, SumWrapsAndTheAverageFollowsTheWrappedSum) {
     ProbeStatistics stats;
-    stats.addReply(0xFFFFFFF0u);
-    stats.addReply(0x20u);
+    stats.addReply(0xFFFFFFF0u, 0xFFFFFFF0u);
+    stats.addReply(0x20u, 0x20u);
     EXPECT_EQ(stats.rttSum(), 0x10u);
-    EXPECT_EQ(stats.avgText(), "8ms");
-    EXPECT_EQ(stats.minText(), "32ms");
-    EXPECT_EQ(stats.maxText(), "4294967280ms");
+    RunStatistics figures = stats.figures();
+    EXPECT_EQ(figures.avgMs, 8u);
+    EXPECT_EQ(figures.minMs, 32u);
+    EXPECT_EQ(figures.maxMs, 4294967280u);
+    EXPECT_EQ(figures.avgUs, 2147483656u) << "the exact figures do not wrap";
     stats.reset();
+    figures = stats.figures();
     EXPECT_EQ(stats.minRtt(), ProbeStatistics::kNoRtt);
-    EXPECT_EQ(stats.lostText(), "0 (0%)");
+    EXPECT_EQ(ProbeText::lost(figures), "0 (0%)");
+    EXPECT_EQ(figures.minUs, 0u);
 }
 
 struct TextsCase {
@@ -133,7 +138,7 @@ TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
     WorkerHarness h;
     h.settings.tries = 3;
     ASSERT_TRUE(h.runScript({good(10), good(20), good(30)}));
-    ASSERT_EQ(h.state.currentStatus.load(), HostStatus::Good);
+    ASSERT_EQ(h.status(), HostStatus::Good);
 
     h.worker->post(ResetCommand{}); // taken after the cycle now waiting
     ASSERT_TRUE(h.probe({good(40), lost()}));
@@ -142,7 +147,7 @@ TEST(ProbeWorker, ResetClearsTheCountersButNotTheAnalysis) {
     EXPECT_EQ(h.window.lastLabel(Label::Min), "10ms") << "times keep their texts until the next good reply";
     EXPECT_EQ(h.window.lastLabel(Label::Avg), "25ms");
     // The ring still holds two of the good replies: the window of three is mixed, so Average.
-    EXPECT_EQ(h.state.currentStatus.load(), HostStatus::Average);
+    EXPECT_EQ(h.status(), HostStatus::Average);
 
     ASSERT_TRUE(h.probe({good(90)}));
     EXPECT_EQ(h.window.lastLabel(Label::Min), "90ms");
@@ -156,7 +161,7 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
         SCOPED_TRACE(buffer);
         WorkerHarness h;
         h.settings.buffer = buffer;
-        h.state.targetAddress = address("127.0.0.9");
+        h.target = address("127.0.0.9");
         ASSERT_TRUE(h.runScript({EchoOutcome::good(1, static_cast<std::uint16_t>(buffer))}));
         const auto request = h.channel.lastRequest();
         ASSERT_TRUE(request.has_value());
@@ -223,7 +228,7 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
 TEST(ProbeWorker, ObserversHearOfEveryProbe) {
     WorkerHarness h;
     h.settings.host = "router.lan";
-    h.state.targetAddress = address("127.0.0.9");
+    h.target = address("127.0.0.9");
     const auto now = [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::system_clock::now().time_since_epoch())
@@ -240,10 +245,26 @@ TEST(ProbeWorker, ObserversHearOfEveryProbe) {
         EXPECT_LE(e.unixMs, after);
         e.unixMs = 0;
     }
-    // The scripted channel times in whole milliseconds only; the address is the one probed, not the replier.
-    EXPECT_EQ(events[0], (ProbeEvent{0, "router.lan", "127.0.0.9", 14000u, 0, std::uint8_t{57}}));
-    EXPECT_EQ(events[1], (ProbeEvent{0, "router.lan", "127.0.0.9", std::nullopt, 11003, std::nullopt}));
-    EXPECT_EQ(events[2], (ProbeEvent{0, "router.lan", "127.0.0.9", std::nullopt, 11010, std::nullopt}));
+    for (const ProbeEvent& e : events) {
+        EXPECT_EQ(e.run, 1u);
+        EXPECT_EQ(e.host, "router.lan");
+        EXPECT_EQ(e.address, "127.0.0.9") << "the address is the one probed, not the replier";
+    }
+    // The scripted channel times in whole milliseconds only.
+    EXPECT_EQ(events[0].replier, "127.0.0.1");
+    EXPECT_EQ(events[0].status, 0u);
+    EXPECT_EQ(events[0].rttUs, 14000u);
+    EXPECT_EQ(events[0].rttMs, 14u);
+    EXPECT_EQ(events[0].bytes, 32u);
+    EXPECT_EQ(events[0].ttl, std::uint8_t{57});
+    EXPECT_EQ(events[1].replier, "192.0.2.1");
+    EXPECT_EQ(events[1].status, 11003u);
+    EXPECT_EQ(events[1].rttUs, std::nullopt);
+    EXPECT_EQ(events[1].ttl, std::nullopt);
+    EXPECT_EQ(events[2].replier, "");
+    EXPECT_EQ(events[2].status, 11010u);
+    EXPECT_EQ(events[2].stats, (RunStatistics{3, 2, 14, 14, 14, 14000, 14000, 14000}));
+    EXPECT_EQ(h.window.probes(), h.observer.events()) << "the window hears of the same probes";
 }
 
 TEST(ProbeWorker, ObserversHearTheStatusThatEachProbeLeftBehind) {
@@ -252,7 +273,7 @@ TEST(ProbeWorker, ObserversHearTheStatusThatEachProbeLeftBehind) {
     ASSERT_TRUE(h.runScript({good(3), good(4), lost(), lost(), good(5)}));
     std::vector<std::uint8_t> statuses;
     for (const ProbeEvent& e : h.observer.events())
-        statuses.push_back(e.hostStatus);
+        statuses.push_back(static_cast<std::uint8_t>(e.hostStatus));
     // Each event carries the status its own probe led to (two equal results decide; a mixed pair is Average),
     // so the history dates an outage to the probe that began it.
     EXPECT_EQ(statuses, (std::vector<std::uint8_t>{0, 3, 2, 1, 2}));
@@ -305,7 +326,7 @@ TEST(ProbeWorker, Ipv6TargetsGetAnIcmpv6HandleAndTheirRepliersShownInFull) {
     h.settings.logLevel = LogLevel::EveryRequest;
     const IpAddress target = *IpAddress::parseV6("::1");
     const IpAddress router = *IpAddress::parseV6("2001:db8::9"); // a scripted replier; nothing is sent
-    h.state.targetAddress = target;
+    h.target = target;
     EchoOutcome reply = EchoOutcome::good(3);
     reply.address = target;
     ASSERT_TRUE(h.runScript({reply, EchoOutcome::errorReply(11002, router), EchoOutcome::failure(11010)}));

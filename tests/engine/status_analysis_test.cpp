@@ -4,10 +4,8 @@
 #include <vector>
 
 #include "engine/ResultRing.h"
-#include "engine/SetHostStatus.h"
 #include "engine/StatusAnalysis.h"
 #include "support/RecordingAlertSink.h"
-#include "support/RecordingWindowPort.h"
 
 namespace {
 
@@ -15,32 +13,40 @@ char letter(HostStatus s) {
     return "NBAG"[static_cast<unsigned>(s) & 3];
 }
 
+// What the analysis decided, as the worker passes it on: the alerts it raised (with the cycle's line and status
+// code) and the status changes.
+struct Decisions {
+    std::vector<RaisedAlert> alerts;
+    std::vector<HostStatus> changes;
+};
+
 // Feeds outcomes straight into the analysis the way a probe cycle records them: 'g' a good reply of
 // `goodRtt` ms, 'f' a failure. The status line of cycle n is "after n".
 class AnalysisFixture : public ::testing::Test {
 protected:
     RunSettings settings; // the run's rules, read by reference: a test may change them between outcomes
-    AppState state;
-    RecordingWindowPort window;
-    RecordingAlertSink alerts;
-    StatusAnalysis analysis{state, window, &alerts};
+    StatusAnalysis analysis;
     ResultRing ring;
-    ReplyArea area{};
+    Decisions decided;
     int cycles = 0; // numbers the status lines across calls of run()
 
     AnalysisFixture() { analysis.beginRun(settings); }
 
     void feed(std::int32_t slot, const std::string& line = "line") {
-        area.reply.status = slot >= 0 ? 0 : 11010;
         ring.record(slot);
-        analysis.analyse(ring, area, line);
+        const StatusAnalysis::Decision d = analysis.analyse(ring);
+        EXPECT_EQ(d.status, analysis.status());
+        if (d.changed)
+            decided.changes.push_back(d.status);
+        if (d.edge)
+            decided.alerts.push_back(RaisedAlert{*d.edge, d.status, line, slot >= 0 ? 0u : 11010u});
     }
 
     // What a new run starts from: an empty ring, no edges, status N/A.
     void newRun() {
         ring.clear();
+        analysis.endRun();
         analysis.beginRun(settings);
-        state.currentStatus = HostStatus::NA;
     }
 
     // Returns the status after each outcome as one letter per cycle (N, B, A, G).
@@ -48,7 +54,7 @@ protected:
         std::string trace;
         for (char c : outcomes) {
             feed(c == 'g' ? goodRtt : kSlotFailure, "after " + std::to_string(++cycles));
-            trace += letter(state.currentStatus.load());
+            trace += letter(analysis.status());
         }
         return trace;
     }
@@ -67,7 +73,7 @@ TEST_P(ByTries, FollowsTheWindowOfTheLastTriesOutcomes) {
     settings.analysisMode = AnalysisMode::Tries;
     settings.tries = GetParam().tries;
     EXPECT_EQ(run(GetParam().outcomes), GetParam().statuses);
-    EXPECT_EQ(alerts.alerts(), GetParam().alerts);
+    EXPECT_EQ(decided.alerts, GetParam().alerts);
 }
 
 RaisedAlert stopAt(int cycle) {
@@ -108,7 +114,7 @@ TEST_F(AnalysisFixture, ByLossPercentRoundsHalvesToEven) {
     const std::string tail = run("gggg");
     EXPECT_EQ(tail, "AAAG");
     // The first move (to Bad) raised nothing; Good after it, even by way of Average, is the start edge.
-    EXPECT_EQ(alerts.alerts(), std::vector<RaisedAlert>{startAt(23)});
+    EXPECT_EQ(decided.alerts, std::vector<RaisedAlert>{startAt(23)});
 }
 
 TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
@@ -116,7 +122,7 @@ TEST_F(AnalysisFixture, ByLossPercentFirstOutcomeDecidesAtOnce) {
     EXPECT_EQ(run("g"), "G");
     newRun();
     EXPECT_EQ(run("f"), "B");
-    EXPECT_TRUE(alerts.alerts().empty());
+    EXPECT_TRUE(decided.alerts.empty());
 }
 
 TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
@@ -125,7 +131,7 @@ TEST_F(AnalysisFixture, ByLossPercentMovesStraightBetweenGoodAndBad) {
     settings.maxPercent = 45;
     // 0 %, 50 %, 33 %, 50 %: no Average between the extremes, and every reversal after the first alerts.
     EXPECT_EQ(run("gfgf"), "GBGB");
-    EXPECT_EQ(alerts.alerts(), (std::vector<RaisedAlert>{stopAt(2), startAt(3), stopAt(4)}));
+    EXPECT_EQ(decided.alerts, (std::vector<RaisedAlert>{stopAt(2), startAt(3), stopAt(4)}));
 }
 
 TEST_F(AnalysisFixture, ByAverageTimeCountsFailuresAsTwoSeconds) {
@@ -159,7 +165,7 @@ TEST_F(AnalysisFixture, ByAverageTimeMovesStraightBetweenGoodAndBad) {
     EXPECT_EQ(run("gf", 20), "GB");
     EXPECT_EQ(run(std::string(22, 'g'), 20).back(), 'A');
     EXPECT_EQ(run("g", 20), "G");
-    const std::vector<RaisedAlert> raised = alerts.alerts();
+    const std::vector<RaisedAlert> raised = decided.alerts;
     ASSERT_EQ(raised.size(), 2u);
     EXPECT_EQ(raised[0].edge, AlertEdge::StopResponding);
     EXPECT_EQ(raised[1].edge, AlertEdge::StartResponding);
@@ -189,30 +195,30 @@ TEST_F(AnalysisFixture, TheHundredAndTwentyNinthOutcomeReplacesTheOldest) {
 }
 
 TEST_F(AnalysisFixture, UnknownModeLeavesTheStatusAlone) {
-    settings.analysisMode = static_cast<AnalysisMode>(3);
-    state.currentStatus = HostStatus::Average;
-    EXPECT_EQ(run("ffffggg"), "AAAAAAA");
-    EXPECT_TRUE(window.events().empty());
-}
-
-TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 1;
-    settings.logLevel = LogLevel::StatusChanges;
-    run("ggfg");
-    // The window's return to N/A after the run is never logged.
-    setHostStatus(state, window, HostStatus::NA, "after 4", false);
-    const std::vector<WindowEvent> expected = {
-        WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 1"),
-        WindowEvent::icon(HostStatus::Bad),  WindowEvent::log(HostStatus::Bad, "after 3"),
-        WindowEvent::icon(HostStatus::Good), WindowEvent::log(HostStatus::Good, "after 4"),
-        WindowEvent::icon(HostStatus::NA)};
-    EXPECT_EQ(window.events(), expected);
+    EXPECT_EQ(run("g"), "G");
+    settings.analysisMode = static_cast<AnalysisMode>(3);
+    EXPECT_EQ(run("ffffggg"), "GGGGGGG");
+    EXPECT_EQ(decided.changes, std::vector<HostStatus>{HostStatus::Good});
+}
 
-    window.clear();
-    settings.logLevel = LogLevel::EveryRequest; // the worker logs every request itself, changes are not extra
-    run("f");
-    EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
+TEST_F(AnalysisFixture, EveryMoveIsOneChangeAndTheRunsEndClearsTheStatus) {
+    settings.analysisMode = AnalysisMode::Tries;
+    settings.tries = 1;
+    run("ggfg");
+    EXPECT_EQ(decided.changes, (std::vector<HostStatus>{HostStatus::Good, HostStatus::Bad, HostStatus::Good}));
+    // A run replaced without a stop keeps its status: the next run's first Good is no change.
+    analysis.beginRun(settings);
+    decided = {};
+    run("g");
+    EXPECT_TRUE(decided.changes.empty());
+    // After a stop nothing judges the host: the next run starts from N/A, and its first move raises no alert.
+    analysis.endRun();
+    EXPECT_EQ(analysis.status(), HostStatus::NA);
+    analysis.beginRun(settings);
+    EXPECT_EQ(run("f"), "B");
+    EXPECT_TRUE(decided.alerts.empty());
 }
 
 TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
@@ -223,17 +229,8 @@ TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
     run("f");
     EXPECT_TRUE(analysis.wasDown());
     EXPECT_FALSE(analysis.wasUp());
-    ASSERT_EQ(alerts.alerts().size(), 1u);
-    EXPECT_EQ(alerts.alerts()[0], stopAt(2));
-
-    StatusAnalysis silent(state, window, nullptr);
-    silent.beginRun(settings);
-    ring.clear();
-    ring.record(5);
-    silent.analyse(ring, area, "no sink");
-    ring.record(kSlotFailure);
-    silent.analyse(ring, area, "no sink");
-    EXPECT_EQ(state.currentStatus.load(), HostStatus::Bad);
+    ASSERT_EQ(decided.alerts.size(), 1u);
+    EXPECT_EQ(decided.alerts[0], stopAt(2));
 }
 
 } // namespace

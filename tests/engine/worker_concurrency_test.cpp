@@ -28,16 +28,15 @@ TEST(WorkerLifecycle, AStartPostedRightAwayIsNeverLost) {
     for (int i = 0; i < 200; ++i) {
         Settings settings;
         settings.interval = 0;
-        AppState state;
         ScriptedEchoChannel channel;
         channel.setFallback(EchoOutcome::good(1));
         RecordingWindowPort window;
         {
-            ProbeWorker worker(state, channel, window, nullptr);
+            ProbeWorker worker(channel, window, nullptr);
             // Half of the runs post before the thread exists at all.
             if (i % 2 == 0)
                 worker.start();
-            worker.post(StartCommand{RunSettings::from(settings, state.targetAddress.load())});
+            worker.post(StartCommand{RunSettings::from(settings, EchoOutcome::loopback())});
             worker.post(StopCommand{});
             worker.post(QuitCommand{});
             if (i % 2 == 1)
@@ -120,13 +119,12 @@ TEST(WorkerLifecycle, ResetWaitsForTheNextTurnDuringAPause) {
 }
 
 TEST(WorkerLifecycle, AnIdleWorkerTakesAStartUpAtOnceAndLogsItsFirstChange) {
-    // The first status change of a run is logged however late the window thread marks the run as running.
+    // The first status change of a run is logged: the worker needs nothing from the window thread for it.
     WorkerHarness h;
     h.settings.analysisMode = AnalysisMode::Percent; // the first outcome decides
     h.settings.logLevel = LogLevel::StatusChanges;
     h.channel.setFallback(EchoOutcome::good(1));
     ProbeWorker& worker = h.started();
-    h.state.running = false;
     worker.post(StopCommand{}); // answered at once; the worker then sleeps on its queue
     ASSERT_TRUE(h.window.waitForStops(1, kPatience));
     worker.post(h.startCommand());

@@ -7,12 +7,22 @@
 
 namespace {
 
-ProbeEvent reply(std::uint32_t rttUs, std::uint8_t hostStatus, const char* host = "web") {
-    return ProbeEvent{0, host, "127.0.0.1", rttUs, 0, std::uint8_t{64}, hostStatus};
+ProbeEvent loss(std::uint32_t status, std::uint8_t hostStatus, const char* host = "web") {
+    ProbeEvent e;
+    e.host = host;
+    e.address = "127.0.0.1";
+    e.status = status;
+    e.hostStatus = static_cast<HostStatus>(hostStatus);
+    return e;
 }
 
-ProbeEvent loss(std::uint32_t status, std::uint8_t hostStatus, const char* host = "web") {
-    return ProbeEvent{0, host, "127.0.0.1", std::nullopt, status, std::nullopt, hostStatus};
+ProbeEvent reply(std::uint32_t rttUs, std::uint8_t hostStatus, const char* host = "web") {
+    ProbeEvent e = loss(0, hostStatus, host);
+    e.replier = e.address;
+    e.rttUs = rttUs;
+    e.rttMs = rttUs / 1000;
+    e.ttl = 64;
+    return e;
 }
 
 class MetricsObserverTest : public ::testing::Test {
@@ -57,7 +67,7 @@ TEST_F(MetricsObserverTest, EveryProbeCountsAndTheGaugeFollowsTheAnalysis) {
 TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheGaugeToNa) {
     observer.probed(reply(800, 3));
     observer.probed(loss(11010, 3));
-    observer.runFinished();
+    observer.runEnded(1, 0);
     SeriesSnapshot s = series();
     EXPECT_EQ(s.status, StatusGauge::NA);
     EXPECT_EQ(s.requests, 2u);
@@ -65,8 +75,8 @@ TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheGaugeToNa) {
 
     // The next run watches another host; an end with no probe of its own must not touch the first one's pair.
     observer.probed(reply(700, 1, "db"));
-    observer.runFinished();
-    observer.runFinished();
+    observer.runEnded(1, 0);
+    observer.runEnded(1, 0);
     observer.probed(reply(700, 3, "db"));
     EXPECT_EQ(series("db").status, StatusGauge::Good);
     EXPECT_EQ(series("db").requests, 2u);

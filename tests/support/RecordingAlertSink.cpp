@@ -1,14 +1,16 @@
 #include "support/RecordingAlertSink.h"
 
+#include "text/ProbeText.h"
+
 void PrintTo(const RaisedAlert& a, std::ostream* os) {
     *os << (a.edge == AlertEdge::StartResponding ? "start-responding" : "stop-responding") << " as " << a.current
         << " \"" << a.statusLine << "\" reply status " << a.replyStatus;
 }
 
 void RecordingAlertSink::raiseAlert(const AlertSettings& /*settings*/, AlertEdge edge, HostStatus current,
-                                    const std::string& statusLine, const ReplyArea& area) {
+                                    const ProbeEvent& event) {
     std::lock_guard lock(mutex_);
-    alerts_.push_back(RaisedAlert{edge, current, statusLine, area.reply.status});
+    alerts_.push_back(RaisedAlert{edge, current, ProbeText::replyLine(event), event.status});
 }
 
 std::vector<RaisedAlert> RecordingAlertSink::alerts() const {

@@ -11,8 +11,8 @@
 struct RaisedAlert {
     AlertEdge edge = AlertEdge::StartResponding;
     HostStatus current = HostStatus::NA;
-    std::string statusLine;
-    std::uint32_t replyStatus = 0; // status field of the reply area handed over
+    std::string statusLine;        // the probe's reply line
+    std::uint32_t replyStatus = 0; // IP status code of the probe that led to the edge
 
     bool operator==(const RaisedAlert&) const = default;
 };
@@ -22,8 +22,8 @@ void PrintTo(const RaisedAlert& a, std::ostream* os);
 // Records every alert the analysis raises. Thread-safe.
 class RecordingAlertSink : public AlertSink {
 public:
-    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
-                    const ReplyArea& area) override;
+    void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
+                    const ProbeEvent& event) override;
     [[nodiscard]] std::vector<RaisedAlert> alerts() const;
     void clear();
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/MessagePort.h"
+#include "alerts/MessagePort.h"
 
 struct ShownError {
     std::string text;

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/ProbeObserver.h"
+#include "types/ProbeObserver.h"
 
 // Keeps every probe event it is told of, and how many had come when each run ended. Thread-safe.
 class RecordingProbeObserver : public ProbeObserver {
@@ -12,7 +12,7 @@ public:
         std::lock_guard lock(mutex_);
         events_.push_back(event);
     }
-    void runFinished() noexcept override {
+    void runEnded(RunId, std::int64_t) noexcept override {
         std::lock_guard lock(mutex_);
         runEnds_.push_back(events_.size());
     }

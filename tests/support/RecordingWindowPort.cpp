@@ -61,20 +61,42 @@ void RecordingWindowPort::record(WindowEvent event) {
     changed_.notify_all();
 }
 
-void RecordingWindowPort::setLabel(Label label, std::string text) {
-    record(WindowEvent::labelSet(label, std::move(text)));
+void RecordingWindowPort::probed(const ProbeEvent& event) {
+    {
+        std::lock_guard lock(mutex_);
+        probes_.push_back(event);
+        for (auto& [label, text] : ProbeText::labels(event))
+            events_.push_back(WindowEvent::labelSet(label, std::move(text)));
+        if (event.statusChanged)
+            events_.push_back(WindowEvent::icon(event.hostStatus));
+    }
+    changed_.notify_all();
 }
 
 void RecordingWindowPort::showStatusIcon(HostStatus status) {
     record(WindowEvent::icon(status));
 }
 
-void RecordingWindowPort::postLog(HostStatus status, std::string text) {
-    record(WindowEvent::log(status, std::move(text)));
+void RecordingWindowPort::postLog(const ProbeEvent& event) {
+    record(WindowEvent::log(event.hostStatus, ProbeText::replyLine(event)));
 }
 
-void RecordingWindowPort::runEnded(RunEnd end) {
+void RecordingWindowPort::runEnded(RunId run, RunEnd end) {
+    {
+        std::lock_guard lock(mutex_);
+        endedRuns_.push_back(run);
+    }
     record(WindowEvent::stopped(end == RunEnd::ChannelFailed));
+}
+
+std::vector<ProbeEvent> RecordingWindowPort::probes() const {
+    std::lock_guard lock(mutex_);
+    return probes_;
+}
+
+std::vector<RunId> RecordingWindowPort::endedRuns() const {
+    std::lock_guard lock(mutex_);
+    return endedRuns_;
 }
 
 std::vector<WindowEvent> RecordingWindowPort::events() const {
@@ -128,6 +150,8 @@ std::size_t RecordingWindowPort::count(WindowEvent::Kind kind) const {
 void RecordingWindowPort::clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
+    probes_.clear();
+    endedRuns_.clear();
 }
 
 bool RecordingWindowPort::waitUntil(const std::function<bool(const std::vector<WindowEvent>&)>& done,

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/HostStatus.h"
 #include "engine/WindowPort.h"
+#include "text/ProbeText.h"
+#include "types/HostStatus.h"
 
 // One call the worker made on the window, in the order made.
 struct WindowEvent {
@@ -33,13 +34,19 @@ struct WindowEvent {
 
 void PrintTo(const WindowEvent& e, std::ostream* os);
 
-// A window port that records everything; safe to read from the test thread while the worker writes.
+// A window port that records everything, as the window would show it: each probe as the fields it sets and, when
+// the status changed, the icon; safe to read from the test thread while the worker writes.
 class RecordingWindowPort : public WindowPort {
 public:
-    void setLabel(Label label, std::string text) override;
-    void showStatusIcon(HostStatus status) override;
-    void postLog(HostStatus status, std::string text) override;
-    void runEnded(RunEnd end) override;
+    void probed(const ProbeEvent& event) override;
+    void postLog(const ProbeEvent& event) override;
+    void runEnded(RunId run, RunEnd end) override;
+    // What the window does itself when a run has ended: the status goes back to N/A.
+    void showStatusIcon(HostStatus status);
+
+    // The probes as reported, typed.
+    [[nodiscard]] std::vector<ProbeEvent> probes() const;
+    [[nodiscard]] std::vector<RunId> endedRuns() const;
 
     [[nodiscard]] std::vector<WindowEvent> events() const;
     [[nodiscard]] std::vector<WindowEvent> eventsOf(WindowEvent::Kind kind) const;
@@ -61,4 +68,6 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<WindowEvent> events_;
+    std::vector<ProbeEvent> probes_;
+    std::vector<RunId> endedRuns_;
 };

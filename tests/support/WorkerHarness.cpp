@@ -1,11 +1,8 @@
 #include "support/WorkerHarness.h"
 
-#include "engine/SetHostStatus.h"
-
 WorkerHarness::WorkerHarness() {
     settings.interval = 0;
-    state.targetAddress = EchoOutcome::loopback();
-    state.running = true;
+    target = EchoOutcome::loopback();
 }
 
 WorkerHarness::~WorkerHarness() {
@@ -13,9 +10,14 @@ WorkerHarness::~WorkerHarness() {
         (void)quit();
 }
 
+HostStatus WorkerHarness::status() const {
+    const std::vector<ProbeEvent> probes = window.probes();
+    return probes.empty() ? HostStatus::NA : probes.back().hostStatus;
+}
+
 ProbeWorker& WorkerHarness::started() {
     if (!worker) {
-        worker = std::make_unique<ProbeWorker>(state, channel, window, &alerts);
+        worker = std::make_unique<ProbeWorker>(channel, window, &alerts);
         worker->addObserver(observer);
         worker->start();
     }
@@ -23,12 +25,11 @@ ProbeWorker& WorkerHarness::started() {
 }
 
 StartCommand WorkerHarness::startCommand() const {
-    return StartCommand{RunSettings::from(settings, state.targetAddress.load())};
+    return StartCommand{RunSettings::from(settings, target)};
 }
 
 bool WorkerHarness::runScript(const std::vector<EchoOutcome>& outcomes) {
     channel.clearFallback();
-    state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
     started().post(startCommand());
@@ -46,14 +47,12 @@ bool WorkerHarness::runAndStop(const std::vector<EchoOutcome>& outcomes, bool al
     const std::size_t before = window.stops().size();
     channel.clearFallback();
     channel.whenDrained([&w] { w.post(StopCommand{}); });
-    state.running = true;
     for (const EchoOutcome& o : outcomes)
         channel.push(o);
     if (!alreadyRunning)
         w.post(startCommand());
     const bool answered = window.waitForStops(before + 1, kPatience);
-    state.running = false;
-    setHostStatus(state, window, HostStatus::NA, "", false);
+    window.showStatusIcon(HostStatus::NA);
     return answered;
 }
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/AppState.h"
 #include "engine/ProbeWorker.h"
 #include "settings/Settings.h"
 #include "support/RecordingAlertSink.h"
@@ -13,14 +12,14 @@
 #include "support/RecordingWindowPort.h"
 #include "support/ScriptedEchoChannel.h"
 
-// A probe worker wired to a scripted channel and recorders, probing back to back (Interval 0) at 127.0.0.1
-// with Running set, as run control leaves things when it posts a start. Each start carries a snapshot of
-// `settings` and `state.targetAddress` as they are when it is posted.
+// A probe worker wired to a scripted channel and recorders, probing back to back (Interval 0) at 127.0.0.1,
+// as run control leaves things when it posts a start. Each start carries a snapshot of `settings` and `target`
+// as they are when it is posted.
 struct WorkerHarness {
     static constexpr std::chrono::milliseconds kPatience{10000}; // only ever waited out when something hangs
 
     Settings settings;
-    AppState state;
+    IpAddress target;
     ScriptedEchoChannel channel;
     RecordingWindowPort window;
     RecordingAlertSink alerts;
@@ -31,6 +30,9 @@ struct WorkerHarness {
     ~WorkerHarness();
     WorkerHarness(const WorkerHarness&) = delete;
     WorkerHarness& operator=(const WorkerHarness&) = delete;
+
+    // The host status the last reported probe left, N/A before any.
+    [[nodiscard]] HostStatus status() const;
 
     // Creates and starts the worker on first use.
     ProbeWorker& started();
@@ -44,8 +46,7 @@ struct WorkerHarness {
     [[nodiscard]] bool probe(const std::vector<EchoOutcome>& outcomes);
 
     // Starts a run (or feeds the waiting one) with these outcomes and ends it right after the last one,
-    // with no cycle beyond the script; then does what the window does with the answer (Running false,
-    // status N/A).
+    // with no cycle beyond the script; then does what the window does with the answer (status N/A).
     [[nodiscard]] bool runAndStop(const std::vector<EchoOutcome>& outcomes, bool alreadyRunning = false);
 
     // Quits the worker; a probe still waiting on the script gets a timeout so the worker can leave.

@@ -1,4 +1,4 @@
-#include "app/HistoryRecorder.h"
+#include "history/HistoryRecorder.h"
 
 #include "history/HistoryLedger.h"
 
@@ -31,7 +31,11 @@ void HistoryRecorder::probed(const ProbeEvent& event) noexcept {
     }
 }
 
-void HistoryRecorder::runEnded(std::int64_t atMs) {
-    if (std::shared_ptr<HistoryLedger> ledger = this->ledger())
-        ledger->endRun(atMs);
+void HistoryRecorder::runEnded(RunId, std::int64_t atMs) noexcept {
+    try {
+        if (std::shared_ptr<HistoryLedger> ledger = this->ledger())
+            ledger->endRun(atMs);
+    } catch (...) {
+        // Out of memory for the queue entry: the ledger closes the run when it next opens.
+    }
 }

@@ -8,26 +8,25 @@
 #include <string>
 
 #include "engine/WindowPort.h"
+#include "types/ProbeEvent.h"
 
-// The console probe's window: prints what the window would show, one reply line and one statistics line per
+// The console probe's face: prints what the window would show, one reply line and one statistics line per
 // probe (nothing with `quiet`), keeps the figures for the final statistics and says when the count is done.
 // The worker thread calls the port; the main thread waits for the stop answer and then reads the summary.
 class ProbeConsole final : public WindowPort {
 public:
     struct Totals {
-        std::uint64_t requests = 0;
-        std::uint64_t replies = 0;
-        std::string lost;          // "1 (33%)": the count and its rounded percentage, as the window shows them
-        std::string min, avg, max; // "14ms"; empty before the first reply
+        RunStatistics figures; // of the last probe: the window's counters and times
+        [[nodiscard]] std::uint64_t requests() const { return figures.requests; }
+        [[nodiscard]] std::uint64_t replies() const { return figures.replies(); }
     };
 
     // `done` runs on the worker thread after the `count`th probe (count 0: never) and when no run could begin.
     ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done);
 
-    void setLabel(Label label, std::string text) override;
-    void showStatusIcon(HostStatus status) override;
-    void postLog(HostStatus, std::string) override {}
-    void runEnded(RunEnd end) override;
+    void probed(const ProbeEvent& event) override;
+    void postLog(const ProbeEvent&) override {}
+    void runEnded(RunId run, RunEnd end) override;
 
     // Blocks until the worker has answered a stop (or a failed start).
     void waitForAnswer();
@@ -45,7 +44,7 @@ private:
     const bool quiet_;
     const std::uint64_t count_;
     const std::function<void()> done_;
-    std::string statsLine_; // worker thread only
+    std::string line_;      // worker thread only
     std::string timesLine_; // kept between cycles: a loss leaves the times as they were
 
     mutable std::mutex mutex_;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/ProbeConsole.h"
+#include "probe/ProbeConsole.h"
 
 // The console probe's port fed as the worker feeds it: the figures of the final statistics and what is
 // printed per probe.
@@ -32,36 +32,39 @@ private:
     std::FILE* file_;
 };
 
-// One probe cycle in the worker's order: the times only after a reply, then the line, the total and the loss.
-void reply(ProbeConsole& console, const char* line, const char* total, const char* lost, const char* min,
-           const char* max, const char* avg) {
-    console.setLabel(Label::Min, min);
-    console.setLabel(Label::Max, max);
-    console.setLabel(Label::Avg, avg);
-    console.setLabel(Label::Status, line);
-    console.setLabel(Label::Total, total);
-    console.setLabel(Label::Lost, lost);
-}
-
-void loss(ProbeConsole& console, const char* total, const char* lost) {
-    console.setLabel(Label::Status, "Request Timed Out");
-    console.setLabel(Label::Total, total);
-    console.setLabel(Label::Lost, lost);
+// One probe as the worker reports it: a reply of `rttMs` from 127.0.0.1, or a timeout, with the run's figures.
+ProbeEvent probe(std::uint32_t requests, std::uint32_t lost, std::uint32_t rttMs, std::uint32_t min, std::uint32_t max,
+                 std::uint32_t avg) {
+    ProbeEvent e;
+    e.stats = RunStatistics{requests, lost, min, max, avg, min * 1000, max * 1000, avg * 1000};
+    if (rttMs == 0) {
+        e.status = 11010;
+        return e;
+    }
+    e.replier = "127.0.0.1";
+    e.bytes = 32;
+    e.rttMs = rttMs;
+    e.rttUs = rttMs * 1000;
+    e.ttl = 64;
+    return e;
 }
 
 TEST(ProbeConsolePort, FinalStatisticsCountRepliesAndKeepTheTimesOverLosses) {
     CapturedOutput out;
     int done = 0;
     ProbeConsole console(out.file(), false, 3, [&done] { ++done; });
-    reply(console, "Replay from 127.0.0.1: bytes=32 time=4ms TTL=64", "1", "0 (0%)", "4ms", "4ms", "4ms");
-    loss(console, "2", "1 (50%)");
+    console.probed(probe(1, 0, 4, 4, 4, 4));
+    ProbeEvent lost = probe(2, 1, 0, 4, 4, 4);
+    lost.hostStatus = HostStatus::Average;
+    lost.statusChanged = true;
+    console.probed(lost);
     EXPECT_EQ(done, 0);
-    reply(console, "Replay from 127.0.0.1: bytes=32 time=9ms TTL=64", "3", "1 (33%)", "4ms", "9ms", "7ms");
+    console.probed(probe(3, 1, 9, 4, 9, 7));
     EXPECT_EQ(done, 1) << "the third probe completes the count";
 
     const ProbeConsole::Totals totals = console.totals();
-    EXPECT_EQ(totals.requests, 3u);
-    EXPECT_EQ(totals.replies, 2u);
+    EXPECT_EQ(totals.requests(), 3u);
+    EXPECT_EQ(totals.replies(), 2u);
     EXPECT_EQ(ProbeConsole::summary("gw", totals), "--- gw statistics ---\n"
                                                    "3 requests, 2 replies, 1 lost (33%)\n"
                                                    "round-trip min/avg/max = 4/7/9 ms\n");
@@ -69,6 +72,7 @@ TEST(ProbeConsolePort, FinalStatisticsCountRepliesAndKeepTheTimesOverLosses) {
                           "    Total 1  Lost 0 (0%)  Min 4ms  Max 4ms  Avg 4ms\n"
                           "Request Timed Out\n"
                           "    Total 2  Lost 1 (50%)  Min 4ms  Max 4ms  Avg 4ms\n"
+                          "    Status Average\n"
                           "Replay from 127.0.0.1: bytes=32 time=9ms TTL=64\n"
                           "    Total 3  Lost 1 (33%)  Min 4ms  Max 9ms  Avg 7ms\n");
 }

@@ -12,13 +12,13 @@
 
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
-#include "engine/ProbeCommandLine.h"
-#include "engine/ProbeConsole.h"
 #include "engine/ProbeWorker.h"
 #include "metrics/ListenAddress.h"
 #include "metrics/MetricsObserver.h"
 #include "metrics/MetricsRegistry.h"
 #include "metrics/MetricsServer.h"
+#include "probe/ProbeCommandLine.h"
+#include "probe/ProbeConsole.h"
 
 #ifndef OSTREVO_VERSION
 #define OSTREVO_VERSION "1.0.0.0"
@@ -118,8 +118,6 @@ int main(int argc, char** argv) {
     settings.host = options.host; // the host label of the metrics
     settings.interval = options.intervalMs;
     settings.buffer = options.payloadBytes;
-    AppState state;
-    state.running = true;
 
     std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(), names.formatAddress(*target).c_str(),
                 settings.buffer);
@@ -128,7 +126,7 @@ int main(int argc, char** argv) {
     const pthread_t mainThread = pthread_self();
     IcmpEchoChannel channel;
     ProbeConsole console(stdout, options.quiet, options.count, [mainThread] { pthread_kill(mainThread, kWakeSignal); });
-    ProbeWorker worker(state, channel, console, nullptr);
+    ProbeWorker worker(channel, console, nullptr);
     if (metricsAt)
         worker.addObserver(metricsObserver);
     worker.start();
@@ -146,12 +144,11 @@ int main(int argc, char** argv) {
     // The probe under way completes and counts; the pause after it does not hold the stop back.
     worker.post(StopCommand{});
     console.waitForAnswer();
-    state.running = false;
     worker.post(QuitCommand{});
     worker.join();
 
     const ProbeConsole::Totals totals = console.totals();
     std::printf("\n%s", ProbeConsole::summary(options.host, totals).c_str());
     std::fflush(stdout);
-    return totals.replies != 0 ? kReplied : kNoReply;
+    return totals.replies() != 0 ? kReplied : kNoReply;
 }

@@ -1,4 +1,4 @@
-#include "engine/ProbeCommandLine.h"
+#include "probe/ProbeCommandLine.h"
 
 #include <algorithm>
 #include <charconv>
@@ -50,8 +50,7 @@ Error setInterval(ProbeOptions& o, std::string_view value) {
 Error setSize(ProbeOptions& o, std::string_view value) {
     const auto size = wholeNumber(value);
     if (!size || *size > kMaxEchoPayload)
-        return "invalid size " + quoted(value) + ": 0 to " + std::to_string(kMaxEchoPayload) +
-               " bytes";
+        return "invalid size " + quoted(value) + ": 0 to " + std::to_string(kMaxEchoPayload) + " bytes";
     o.payloadBytes = static_cast<std::int32_t>(*size);
     return std::nullopt;
 }
@@ -83,16 +82,8 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
          o.quiet = true;
          return std::nullopt;
      }},
-    {'4',
-     {},
-     {},
-     "IPv4 only",
-     [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V4); }},
-    {'6',
-     {},
-     {},
-     "IPv6 only",
-     [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
+    {'4', {}, {}, "IPv4 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V4); }},
+    {'6', {}, {}, "IPv6 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
     {'\0', "metrics", "ADDRESS:PORT",
      "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on 127.0.0.1)", setMetrics},
     {'h',
@@ -142,7 +133,9 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
     static constexpr const char* kActions[] = {"Probe", "Help", "Version", "Fail"};
     return os << "{" << kActions[static_cast<int>(o.action)] << " host=" << quoted(o.host) << " count=" << o.count
               << " interval=" << o.intervalMs << "ms size=" << o.payloadBytes << (o.quiet ? " quiet" : "")
-              << (o.family == IpAddress::Family::V4 ? " -4" : o.family == IpAddress::Family::V6 ? " -6" : "")
+              << (o.family == IpAddress::Family::V4   ? " -4"
+                  : o.family == IpAddress::Family::V6 ? " -6"
+                                                      : "")
               << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
               << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 // IP status codes of the echo layer (0 success, 11000 + n failures).
 namespace IpStatus {
@@ -26,6 +25,3 @@ constexpr std::int32_t OptionTooBig = 11017;
 constexpr std::int32_t BadDestination = 11018;
 constexpr std::int32_t GeneralFailure = 11050;
 } // namespace IpStatus
-
-// English text of a status code, "Unknown" for anything outside the table.
-[[nodiscard]] std::string icmpStatusText(std::int32_t code);

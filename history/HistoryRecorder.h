@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/ProbeObserver.h"
+#include "types/ProbeObserver.h"
 
 class HistoryLedger;
 
@@ -18,10 +18,10 @@ public:
     void setLedger(std::shared_ptr<HistoryLedger> ledger);
     [[nodiscard]] std::shared_ptr<HistoryLedger> ledger() const;
 
-    // Worker thread.
+    // Probing thread.
     void probed(const ProbeEvent& event) noexcept override;
-    // Window thread: the run has ended, so an open outage and the status band end here.
-    void runEnded(std::int64_t atMs);
+    // The run has ended, so an open outage and the status band end here.
+    void runEnded(RunId run, std::int64_t atMs) noexcept override;
 
 private:
     mutable std::mutex mutex_;

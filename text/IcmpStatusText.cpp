@@ -1,4 +1,4 @@
-#include "engine/IcmpStatus.h"
+#include "text/IcmpStatusText.h"
 
 std::string icmpStatusText(std::int32_t code) {
     if (code == 0)

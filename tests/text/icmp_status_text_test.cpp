@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/IcmpStatus.h"
+#include "text/IcmpStatusText.h"
 
 TEST(icmpStatusText, CodesOutsideTheTableAreUnknown) {
     for (int code : {11000, 11023, 11049, 11051, 12000, -1, -11010, 87})

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ProbeCommandLine.h"
+#include "probe/ProbeCommandLine.h"
 
 namespace {
 

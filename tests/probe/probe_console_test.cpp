@@ -43,10 +43,10 @@ struct Launch {
 
 std::string probeProgram() {
     if (const char* dir = std::getenv("OSTREVO_BINARY_DIR"))
-        return std::string(dir) + "/engine/ostrevo-probe";
+        return std::string(dir) + "/probe/ostrevo-probe";
     // Started by hand: the tests live beside the engine folder of the same build.
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-    return self.substr(0, self.rfind('/')) + "/../engine/ostrevo-probe";
+    return self.substr(0, self.rfind('/')) + "/../probe/ostrevo-probe";
 }
 
 // Runs the probe with `args`, collecting both streams; gives up (and kills it) after 30 s.
@@ -160,9 +160,8 @@ std::unique_ptr<NetNamespace> probeNamespace(std::string& why) {
 
 TEST(ConsoleProbe, HelpAndVersionGoToStandardOutput) {
     const std::pair<const char*, const char*> cases[] = {
-        {"--help",
-         "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
-         "HOST [COUNT]\n"},
+        {"--help", "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
+                   "HOST [COUNT]\n"},
         {"-h", "Exit status: 0 when at least one reply came back"},
         {"--version", "ostrevo-probe 2.2.2.58\n"},
     };
