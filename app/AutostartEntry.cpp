@@ -6,18 +6,48 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "settings/StoredValues.h"
 
 namespace AutostartEntry {
 namespace {
 
-QString configHome() {
-    // A relative value is invalid and ignored, as the base directory rules say.
-    const QString fromEnvironment = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!fromEnvironment.isEmpty() && QDir::isAbsolutePath(fromEnvironment))
-        return fromEnvironment;
-    return QDir::homePath() + QStringLiteral("/.config");
+// Written beside the entry and renamed over it, so that the session never reads half an entry and an entry
+// that is a symlink is replaced as a link, never written through into whatever it points to.
+QString writeReplacing(const QString& file, const QByteArray& bytes) {
+    QByteArray temporary = QFile::encodeName(file) + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    int error = 0;
+    for (qsizetype done = 0; done < bytes.size() && error == 0;) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+        if (n > 0)
+            done += n;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (error == 0 && (fchmod(fd, 0644) != 0 || fsync(fd) != 0))
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temporary.constData(), QFile::encodeName(file).constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    return {};
 }
 
 bool onPath(const QString& program) {
@@ -71,11 +101,15 @@ QString writeError(const QString& file, const QString& reason) {
 } // namespace
 
 QString path() {
-    return configHome() + QStringLiteral("/autostart/ostrevo.desktop");
+    const std::string folder = configHomeFolder();
+    if (folder.empty())
+        return {};
+    return QString::fromStdString(folder) + QStringLiteral("/autostart/ostrevo.desktop");
 }
 
 bool exists() {
-    return QFileInfo::exists(path());
+    const QString file = path();
+    return !file.isEmpty() && QFileInfo::exists(file);
 }
 
 QString execLine(const QString& program) {
@@ -85,6 +119,8 @@ QString execLine(const QString& program) {
 
 QString install(const QString& program) {
     const QString file = path();
+    if (file.isEmpty())
+        return QStringLiteral("Can't write the autostart entry: HOME is not set, so there is no folder for it.");
     std::error_code error;
     std::filesystem::create_directories(QFileInfo(file).absolutePath().toStdString(), error);
     if (error)
@@ -98,16 +134,16 @@ QString install(const QString& program) {
                                            "Icon=ostrevo\n"
                                            "Terminal=false\n")
                                 .arg(execLine(program));
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return writeError(file, out.errorString());
-    const QByteArray bytes = content.toUtf8();
-    if (out.write(bytes) != bytes.size() || !out.commit())
-        return writeError(file, out.errorString());
+    const QString reason = writeReplacing(file, content.toUtf8());
+    if (!reason.isEmpty())
+        return writeError(file, reason);
     return {};
 }
 
 QString remove() {
+    if (path().isEmpty())
+        return {}; // nowhere to look, so nothing of ours is there
+    // A symlink is removed as a link; its target stays.
     QFile file(path());
     if (!file.exists() || file.remove())
         return {};

@@ -6,6 +6,8 @@
 // $XDG_CONFIG_HOME/autostart/ostrevo.desktop (~/.config/autostart/ when the variable is unset or relative).
 namespace AutostartEntry {
 
+// Empty when HOME is unset, empty or relative and XDG_CONFIG_HOME gives no folder either: there is then no
+// entry, and none is written.
 [[nodiscard]] QString path();
 [[nodiscard]] bool exists();
 

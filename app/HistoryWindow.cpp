@@ -26,7 +26,6 @@
 #include "app/HistoryFormat.h"
 #include "app/LatencyGraph.h"
 #include "history/HistoryLedger.h"
-#include "settings/StoredValues.h"
 #include "text/IcmpStatusText.h"
 
 namespace {
@@ -48,6 +47,13 @@ QString outageCause(const Outage& outage) {
     if (outage.firstStatus == 0)
         return QStringLiteral("Replies too slow");
     return text(icmpStatusText(static_cast<std::int32_t>(outage.firstStatus)));
+}
+
+std::string* sizeStore = nullptr;
+
+std::string& keptSize() {
+    static std::string forThisProcess;
+    return sizeStore != nullptr ? *sizeStore : forThisProcess;
 }
 
 QString errnoText(int error) {
@@ -304,8 +310,12 @@ void HistoryWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+void HistoryWindow::keepSizeIn(std::string* size) {
+    sizeStore = size;
+}
+
 void HistoryWindow::restoreSize() {
-    savedSize_ = text(readStoredValue(SettingsKey, SizeKey));
+    savedSize_ = text(keptSize());
     static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
     const QRegularExpressionMatch match = form.match(savedSize_);
     QSize size = kDefaultSize;
@@ -322,6 +332,6 @@ void HistoryWindow::saveSize() {
     const QString value = QStringLiteral("%1x%2").arg(width()).arg(height());
     if (value == savedSize_)
         return;
-    writeStoredValue(SettingsKey, SizeKey, value.toStdString());
+    keptSize() = value.toStdString();
     savedSize_ = value;
 }

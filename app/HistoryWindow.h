@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QString>
@@ -52,6 +53,9 @@ public:
 
     // The settings value that keeps the window's size ("720x480").
     static constexpr const char* SizeKey = "HistoryWindowSize";
+    // Where the size is kept between openings: the program points this at its settings, which reach the file
+    // only when the settings may be written. Null: a size lasts as long as the process.
+    static void keepSizeIn(std::string* size);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -21,6 +21,7 @@
 #include "alerts/AlertActions.h"
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
+#include "app/HistoryWindow.h"
 #include "app/AutostartEntry.h"
 #include "app/HistoryService.h"
 #include "app/OptionsDialog.h"
@@ -192,10 +193,14 @@ void MainWindow::initialize() {
                    QString::fromStdString(fileVersionString(QCoreApplication::applicationFilePath().toStdString())));
     setWindowIcon(StatusIcons::large(HostStatus::NA));
 
-    loadSettings(settings_, [this] {
-        if (settings_.logLevel != LogLevel::Off)
-            eventLog_->openLogFile();
-    });
+    loadSettings(
+        settings_,
+        [this] {
+            if (settings_.logLevel != LogLevel::Off)
+                eventLog_->openLogFile();
+        },
+        &storedTexts_);
+    HistoryWindow::keepSizeIn(&settings_.historyWindowSize);
     StartRequests requests;
     if (hadArguments_) {
         applyCommandLine(settings_, services_.arguments, requests);
@@ -265,11 +270,12 @@ void MainWindow::shutdown() {
             std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
         worker_.reset();
     }
-    history_.reset();
+    history_.reset(); // its window has put its size into the settings
+    HistoryWindow::keepSizeIn(nullptr);
     tray_->removeTrayIcon();
     eventLog_->release();
     if (!hadArguments_)
-        saveSettings(settings_);
+        saveChangedSettings(settings_, storedTexts_);
 }
 
 void MainWindow::showStatus(HostStatus status) {
@@ -293,14 +299,17 @@ void MainWindow::openOptions() {
         return;
     optionsOpen_ = true;
     OptionsDialog dialog(this, settings_);
+    dialog.showAutostartEntry(AutostartEntry::exists());
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     if (result == QDialog::Accepted) {
         OptionsDialog::Hooks hooks;
         hooks.openLogFile = [this] { eventLog_->openLogFile(); };
         hooks.updateTrayTip = [this] { tray_->updateTrayTip(); };
-        hooks.changeAutostart = [](bool on) {
-            return on ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
-        };
+        // The entry follows what is stored: with arguments nothing is, so the entry stays as it is too.
+        if (!hadArguments_)
+            hooks.changeAutostart = [](bool on) {
+                return on ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
+            };
         hooks.showError = [this](const QString& text, const QString& caption) {
             services_.messages->showError(text.toStdString(), caption.toStdString());
         };
@@ -308,6 +317,14 @@ void MainWindow::openOptions() {
         if (history_) {
             history_->setDays(settings_.historyDays);
             history_->setHost(QString::fromStdString(settings_.host));
+        }
+        // Kept at once rather than at exit, which a crash or a kill never reaches.
+        if (!hadArguments_ && !saveChangedSettings(settings_, storedTexts_)) {
+            const std::string file = storeFilePath(SettingsKey);
+            services_.messages->showError(file.empty() ? "Can't save the settings: HOME is not set."
+                                                       : "Can't save the settings to " + file +
+                                                             ". The previous settings file is kept.",
+                                          "Options - Error");
         }
     }
     optionsOpen_ = false;

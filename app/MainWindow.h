@@ -11,6 +11,7 @@
 #include "engine/EchoChannel.h"
 #include "engine/HostResolver.h"
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 #include "types/ProbeObserver.h"
 
 class AlertActions;
@@ -33,7 +34,9 @@ class MainWindow;
 
 // The program's one window. It wires the worker, run control, the tray, the log and the options dialog
 // together; its creation loads the settings and starts the worker, its destruction ends the worker,
-// removes the tray icon, releases the log and saves the settings.
+// removes the tray icon, releases the log and saves the settings. Started without arguments, OK in the
+// options dialog saves them too, so that a crash does not lose them; each save writes only what this
+// instance changed, so that another instance's values stay.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
@@ -102,7 +105,8 @@ private:
     std::unique_ptr<Ui::MainWindow> ui_;
     Settings settings_;
     HostStatus hostStatus_ = HostStatus::NA;
-    bool hadArguments_ = false;
+    StoredTexts storedTexts_;   // what the settings file held as this instance last read or wrote it
+    bool hadArguments_ = false; // the settings, the autostart entry included, are then never written
 
     QAction* pingAction_ = nullptr;
     QAction* optionsAction_ = nullptr;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 
+#include "alerts/ProcessLauncher.h"
 #include "app/FileDialogs.h"
 #include "app/RecentList.h"
 #include "settings/Settings.h"
@@ -34,6 +35,12 @@ QString number(std::uint32_t value) {
 // A file that can be opened as one; a directory of that name does not count.
 bool fileExists(const std::string& name) {
     return !name.empty() && QFileInfo(QString::fromStdString(name)).isFile();
+}
+
+// The alert program is found where the launcher will look for it: a bare name such as notify-send on PATH.
+bool launcherFinds(const std::string& name) {
+    const std::string found = ProcessLauncher::resolve(name);
+    return !found.empty() && QFileInfo(QString::fromLocal8Bit(found)).isFile();
 }
 
 } // namespace
@@ -116,6 +123,12 @@ void OptionsDialog::fill() {
     ui_->appParamsEdit->setText(QString::fromStdString(s.appParams));
     ui_->notifyCheck->setChecked(s.notify);
     ui_->autostartCheck->setChecked(s.autostart);
+    autostartShown_ = s.autostart;
+}
+
+void OptionsDialog::showAutostartEntry(bool exists) {
+    ui_->autostartCheck->setChecked(exists);
+    autostartShown_ = exists;
 }
 
 void OptionsDialog::apply(const Hooks& hooks) {
@@ -162,7 +175,7 @@ void OptionsDialog::apply(const Hooks& hooks) {
     s.appMode = (mode >= 0 && mode < static_cast<int>(kRunModes.size())) ? kRunModes[static_cast<std::size_t>(mode)]
                                                                          : kRunModes[0];
     s.appParams = text(ui_->appParamsEdit);
-    if (!fileExists(s.appFileName)) {
+    if (!launcherFinds(s.appFileName)) {
         s.appFileName.clear();
         s.appParams.clear();
         s.appMode = kRunModes[0];
@@ -178,9 +191,13 @@ void OptionsDialog::apply(const Hooks& hooks) {
 void OptionsDialog::applyAutostart(const Hooks& hooks) {
     Settings& s = settings_;
     const bool wanted = ui_->autostartCheck->isChecked();
-    // Written again whenever the box is ticked, so the entry follows the program if it has moved. Removed only
-    // when the setting was on: an entry of that name that the user made by hand is not ours to delete.
-    if (!hooks.changeAutostart || (!wanted && !s.autostart)) {
+    // The box opened showing whether an entry is there. Left ticked over an entry the setting did not know of
+    // (made by hand, or ours from settings that were lost), that entry is kept as it is rather than replaced
+    // by ours; otherwise a ticked box writes the entry again, so that it follows the program if it has moved.
+    // Unticked, an entry the box showed is removed; with none there, there is nothing to do.
+    const bool keepTheEntry = wanted && autostartShown_ && !s.autostart;
+    const bool nothingToRemove = !wanted && !autostartShown_;
+    if (!hooks.changeAutostart || keepTheEntry || nothingToRemove) {
         s.autostart = wanted;
         return;
     }

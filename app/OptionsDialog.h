@@ -27,6 +27,9 @@ public:
     ~OptionsDialog() override;
 
     void apply(const Hooks& hooks);
+    // The box shows whether an autostart entry is there, which is what the session will do, whatever the
+    // setting says; OK then makes entry and setting agree. Without this call the box shows the setting.
+    void showAutostartEntry(bool exists);
     [[nodiscard]] Ui::OptionsDialog* ui() const { return ui_.get(); } // for tests
 
     // Default extension for the log dialog's filter index (1-based): "log", "txt", "csv", "".
@@ -57,4 +60,5 @@ private:
     std::unique_ptr<Ui::OptionsDialog> ui_;
     Settings& settings_;
     bool centred_ = false;
+    bool autostartShown_ = false; // the box's state when the dialog opened
 };

@@ -9,9 +9,9 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << " minTime=" << s.minTime << " maxTime=" << s.maxTime << " logLevel=" << int(s.logLevel)
         << " logAppend=" << s.logAppend << " logFileName=\"" << s.logFileName << "\" startSound=\"" << s.startSound
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
-        << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays
-        << " metricsListen=\"" << s.metricsListen << '"' << " notify=" << s.notify
-        << " autostart=" << s.autostart << "}";
+        << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << " metricsListen=\""
+        << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
+        << s.historyWindowSize << "\"}";
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

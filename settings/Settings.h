@@ -60,6 +60,7 @@ struct Settings {
     std::string metricsListen; // where metrics are served, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
     bool notify = SettingsDefaults::notify;       // a desktop notification on each Good/Bad edge
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
+    std::string historyWindowSize; // the History window's last size ("720x480"); empty until it has been shown
 
     bool operator==(const Settings& o) const = default;
 };

@@ -27,7 +27,7 @@ template <typename T> std::int64_t asNumber(T value) {
 constexpr std::int64_t kMaxInt32 = SettingsLimits::maxTime;
 
 // Captureless lambdas keep each rule next to its key; the table is the only place that names both.
-const std::array<SettingsField, 23> kFields = {{
+const std::array<SettingsField, 24> kFields = {{
     {"ResolveIP", "", 0, 0, [](Settings& s, std::string_view t) { s.resolveIp = parseBoolean(t); },
      [](const Settings& s) { return writeBoolean(s.resolveIp); }, nullptr, nullptr, false},
     {"Buffer", "/b", 0, SettingsLimits::maxBuffer,
@@ -128,6 +128,9 @@ const std::array<SettingsField, 23> kFields = {{
     {"Autostart", "", 0, 0,
      [](Settings& s, std::string_view t) { s.autostart = booleanFromOption(t, SettingsDefaults::autostart); },
      [](const Settings& s) { return writeBoolean(s.autostart); }, nullptr, nullptr, false},
+    // Kept with the settings so that it is written only when they are; the window judges the text.
+    {"HistoryWindowSize", "", 0, 0, [](Settings& s, std::string_view t) { s.historyWindowSize = text(t); },
+     [](const Settings& s) { return s.historyWindowSize; }, nullptr, nullptr, true},
 }};
 
 } // namespace

@@ -168,9 +168,24 @@ std::int32_t appModeFromText(std::string_view text) {
     return clampAppMode(static_cast<std::int32_t>(magnitude(parseNumber(text, SettingsDefaults::appMode))));
 }
 
+// Retention deletes what falls outside it, so no text may shorten it by accident: a negative number (a sign
+// typed by mistake, a hexadecimal pattern with the top bit set) is no retention at all and reads as the
+// default rather than as its magnitude, while a number too large even for 32 bits keeps as much as allowed.
 std::int32_t historyDaysFromText(std::string_view text) {
-    return static_cast<std::int32_t>(std::min<std::uint32_t>(
-        magnitude(parseNumber(text, SettingsDefaults::historyDays)), SettingsLimits::maxHistoryDays));
+    const std::optional<std::int32_t> days = tryParseNumber(text);
+    if (!days) {
+        std::string_view digits = text;
+        while (!digits.empty() && digits.front() == ' ')
+            digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '+')
+            digits.remove_prefix(1);
+        const bool tooLarge = !digits.empty() && std::all_of(digits.begin(), digits.end(), isDigit);
+        return tooLarge ? static_cast<std::int32_t>(SettingsLimits::maxHistoryDays) : SettingsDefaults::historyDays;
+    }
+    if (*days < 0)
+        return SettingsDefaults::historyDays;
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(static_cast<std::uint32_t>(*days),
+                                                             SettingsLimits::maxHistoryDays));
 }
 
 std::int32_t numberFromOption(std::string_view value, std::int32_t current) {

@@ -53,6 +53,7 @@ namespace SettingsRules {
 [[nodiscard]] std::uint32_t timeFromText(std::string_view text, std::int32_t def);
 [[nodiscard]] LogLevel logLevelFromText(std::string_view text);
 [[nodiscard]] std::int32_t appModeFromText(std::string_view text);
+// Negative or unreadable: the default; above the limit, however large: the limit.
 [[nodiscard]] std::int32_t historyDaysFromText(std::string_view text);
 
 // Command-line rules, on the text after "=". A value that is no number keeps `current`.

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -41,6 +40,18 @@ bool isSafeToOpen(const std::string& path, const char* action) {
 
 } // namespace
 
+std::string configHomeFolder() {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base directory rules say. Qt would take an
+    // unset or empty HOME for the root folder; a relative one would put the files wherever the program runs.
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.startsWith(QLatin1Char('/')))
+        return config.toStdString();
+    const QString home = qEnvironmentVariable("HOME");
+    if (home.startsWith(QLatin1Char('/')))
+        return (home + QStringLiteral("/.config")).toStdString();
+    return {};
+}
+
 std::string storeFilePath(const std::string& keyPath) {
     // "Software\Organisation\Application" names the organisation and application, as QSettings places
     // them: <configuration folder>/<organisation>/<application>.conf.
@@ -54,15 +65,22 @@ std::string storeFilePath(const std::string& keyPath) {
         organisation = path.substr(0, cut);
         application = path.substr(cut + 1);
     }
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    return (folder + QLatin1Char('/') + fromStd(organisation) + QLatin1Char('/') + fromStd(application) +
+    const std::string folder = configHomeFolder();
+    if (folder.empty())
+        return {};
+    return (fromStd(folder) + QLatin1Char('/') + fromStd(organisation) + QLatin1Char('/') + fromStd(application) +
             QStringLiteral(".conf"))
         .toStdString();
 }
 
 StoreSession::StoreSession(const std::string& keyPath, Purpose purpose)
     : path_(storeFilePath(keyPath)), purpose_(purpose) {
-    if (!isSafeToOpen(path_, purpose == Purpose::Load ? "read" : "saved"))
+    const char* action = purpose == Purpose::Load ? "read" : "saved";
+    if (path_.empty()) {
+        std::fprintf(stderr, "ostrevo: HOME is not set (nor XDG_CONFIG_HOME); settings are not %s\n", action);
+        return;
+    }
+    if (!isSafeToOpen(path_, action))
         return;
     store_ = std::make_unique<QSettings>(QString::fromStdString(path_), QSettings::IniFormat);
     // QSettings shares parsed files within the process; sync() makes a load see changes made by others.
@@ -88,9 +106,14 @@ std::string StoreSession::read(const std::string& valueName) const {
     }
 }
 
+bool StoreSession::contains(const std::string& valueName) const {
+    return store_ && store_->contains(fromStd(valueName));
+}
+
 void StoreSession::write(const std::string& valueName, const std::string& text) {
     if (!store_)
         return;
+    written_ = true;
     if (isValidUtf8(text))
         store_->setValue(fromStd(valueName), fromStd(text));
     else
@@ -100,9 +123,13 @@ void StoreSession::write(const std::string& valueName, const std::string& text) 
 bool StoreSession::commit() {
     if (!store_)
         return false;
+    if (!written_)
+        return true;
     struct stat before {};
     const bool existed = stat(path_.c_str(), &before) == 0;
-    // One sync writes every value into a temporary file next to the old one and renames it over it.
+    // One sync takes the lock file beside it, reads the file again when its size or time has changed, merges
+    // the values set here into it, writes the result into a temporary file next to the old one and renames
+    // it over it.
     store_->sync();
     // An old file that did not parse leaves QSettings reporting FormatError for good, even when the sync has
     // replaced it and even when the write failed; the file itself then tells which.

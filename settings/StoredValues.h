@@ -11,13 +11,18 @@ class QSettings;
 // user's configuration directory.
 inline constexpr const char* SettingsKey = "Software\\Quorvan Corporation\\Ostrevo";
 
-// The file that holds the values of a key path.
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config. Empty
+// when HOME is unset, empty or relative as well, so that nothing lands at the root of the file system.
+[[nodiscard]] std::string configHomeFolder();
+
+// The file that holds the values of a key path; empty when there is no configuration folder.
 [[nodiscard]] std::string storeFilePath(const std::string& keyPath);
 
 // One use of the store: the file is read once when a session opens and, for a save, written once by
 // commit(). A path that exists but is no regular file (a FIFO, a device, a folder) is neither read nor
 // written, so that it cannot block start-up; the session then says so in one line on stderr, reads
-// nothing and commits nothing. A symlink to a regular file is followed: its target is read and replaced.
+// nothing and commits nothing; so does a session without a configuration folder (no HOME). A symlink to a
+// regular file is followed: its target is read and replaced.
 class StoreSession {
 public:
     enum class Purpose { Load, Save };
@@ -29,17 +34,24 @@ public:
     // The value's text, or the empty text when the store, the value or the file cannot be read. A value of
     // any length reads back whole.
     [[nodiscard]] std::string read(const std::string& valueName) const;
+    // Whether the file holds the value at all, empty or not.
+    [[nodiscard]] bool contains(const std::string& valueName) const;
     // Bytes that are valid UTF-8 are kept as text; any other byte string as raw bytes, so that it reads back
     // unchanged. Nothing reaches the file before commit().
     void write(const std::string& valueName, const std::string& text);
-    // Replaces the file once, whole, with every value written (creating it and its folders when missing).
-    // On failure the previous file stays as it was, a line on stderr says why, and the result is false.
+    // Under QSettings' lock on the file, reads it again when it has changed since it was read, sets the
+    // values written in this session over what it holds now and replaces it once, whole (creating it and its
+    // folders when missing); values not written keep what the file holds, whoever wrote them. On failure the
+    // previous file stays as it was, a line on stderr says why, and the result is false. Nothing written:
+    // the file is left alone and the result is true.
     bool commit();
+    [[nodiscard]] const std::string& path() const { return path_; }
 
 private:
     std::string path_;
     Purpose purpose_;
     std::unique_ptr<QSettings> store_; // null when the path must not be touched
+    bool written_ = false;
 };
 
 // One value read or written in a session of its own. Never creates anything when reading.

@@ -3,7 +3,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <QByteArray>
 #include <QCheckBox>
@@ -152,19 +155,71 @@ TEST_F(AutostartEntryTest, AnEntryThatCannotBeWrittenOrRemovedIsReportedWithItsP
     EXPECT_TRUE(fs::exists(entry + "/keep"));
 }
 
+// A link at the entry's place (planted, or left by a dotfile manager) is replaced by the entry; whatever it
+// points to is never written, and removing takes the link away, not its target.
+TEST_F(AutostartEntryTest, AnEntryThatIsASymlinkIsReplacedNeverWrittenThrough) {
+    const QString program = QString::fromStdString(makeProgram("bin/ostrevo"));
+    const std::string entry = dir_.file(".config/autostart/ostrevo.desktop");
+    const std::string target = dir_.file("precious.txt");
+    std::ofstream(target) << "keep me\n";
+    fs::create_directories(fs::path(entry).parent_path());
+    fs::create_symlink(target, entry);
+    ASSERT_TRUE(AutostartEntry::exists());
+
+    EXPECT_EQ(AutostartEntry::install(program), QString());
+    EXPECT_FALSE(fs::is_symlink(entry));
+    EXPECT_TRUE(fs::is_regular_file(entry));
+    EXPECT_EQ(execOf(readFile(entry)), "ostrevo --autostart");
+    EXPECT_EQ(readFile(target), "keep me\n");
+
+    fs::remove(entry);
+    fs::create_symlink(target, entry);
+    EXPECT_EQ(AutostartEntry::remove(), QString());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(entry)));
+    EXPECT_EQ(readFile(target), "keep me\n");
+    // Nothing of the temporary file is left beside the entry.
+    EXPECT_TRUE(fs::is_empty(fs::path(entry).parent_path()));
+}
+
+// Qt takes an unset or empty HOME for the root folder; the entry must not land in /.config.
+TEST_F(AutostartEntryTest, WithoutAHomeThereIsNoEntryAndWritingOneSaysWhy) {
+    const QString program = QString::fromStdString(makeProgram("bin/ostrevo"));
+    const bool rootEntryExisted = fs::exists("/.config/autostart/ostrevo.desktop");
+    for (const char* home : {static_cast<const char*>(nullptr), "", "relative"}) {
+        SCOPED_TRACE(home ? home : "(unset)");
+        if (home)
+            setenv("HOME", home, 1);
+        else
+            unsetenv("HOME");
+        unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(AutostartEntry::path(), QString());
+        EXPECT_FALSE(AutostartEntry::exists());
+        const QString error = AutostartEntry::install(program);
+        EXPECT_EQ(error,
+                  QStringLiteral("Can't write the autostart entry: HOME is not set, so there is no folder for it."));
+        EXPECT_EQ(AutostartEntry::remove(), QString());
+        // An absolute XDG_CONFIG_HOME is enough on its own.
+        setenv("XDG_CONFIG_HOME", dir_.file("cfg").c_str(), 1);
+        EXPECT_EQ(AutostartEntry::install(program), QString());
+        EXPECT_TRUE(fs::exists(dir_.file("cfg/autostart/ostrevo.desktop")));
+        fs::remove_all(dir_.file("cfg"));
+    }
+    EXPECT_EQ(fs::exists("/.config/autostart/ostrevo.desktop"), rootEntryExisted);
+}
+
 QCheckBox* autostartBox(OptionsDialog& dialog) {
     return dialog.findChild<QCheckBox*>(QStringLiteral("autostartCheck"));
 }
 
-// The check box of the options dialog, through OK as the user gives it, with the window's own wiring.
+// The check box of the options dialog, through OK as the user gives it, with the window's own wiring. Started
+// without arguments unless a test makes the window itself, so OK saves the settings under the private home.
 class AutostartOption : public AutostartEntryTest {
 protected:
     static void SetUpTestSuite() { TestApp(); }
 
-    void SetUp() override {
-        AutostartEntryTest::SetUp();
+    void makeWindow(std::vector<std::string> arguments) {
         MainWindow::Services services;
-        services.arguments = {"127.0.0.1"}; // nothing saved
+        services.arguments = std::move(arguments);
         services.resolver = std::make_shared<ScriptedHostResolver>();
         services.channel = std::make_unique<ScriptedEchoChannel>();
         auto messages = std::make_unique<RecordingMessagePort>();
@@ -176,6 +231,7 @@ protected:
             return int(QDialog::Accepted);
         };
         services.watchSignals = false;
+        services.historyPath = dir_.file("history.sqlite");
         window_ = std::make_unique<MainWindow>(std::move(services));
     }
     void TearDown() override {
@@ -184,11 +240,18 @@ protected:
     }
 
     void okWith(bool tick) {
+        if (!window_)
+            makeWindow({});
         tick_ = tick;
         window_->openOptions();
     }
 
     std::string entry() const { return dir_.file(".config/autostart/ostrevo.desktop"); }
+    std::string storedAutostart() const {
+        const std::string stored = readFile(dir_.file(".config/Quorvan Corporation/Ostrevo.conf"));
+        const auto at = stored.find("\nAutostart=");
+        return at == std::string::npos ? std::string() : stored.substr(at + 11, stored.find('\n', at + 1) - at - 11);
+    }
 
     RecordingMessagePort* messages_ = nullptr;
     std::unique_ptr<MainWindow> window_;
@@ -198,26 +261,56 @@ protected:
 
 TEST_F(AutostartOption, TickingWritesTheEntryAndUntickingRemovesIt) {
     okWith(true);
+    EXPECT_FALSE(shownChecked_);
     EXPECT_TRUE(window_->settings().autostart);
     ASSERT_TRUE(fs::exists(entry()));
     EXPECT_TRUE(execOf(readFile(entry())).ends_with(" --autostart")) << readFile(entry());
+    EXPECT_EQ(storedAutostart(), "Yes") << "saved on OK, not only at exit";
 
-    // Written again on every OK with the box ticked: an entry deleted behind the program's back comes back.
+    // The box shows what the session will do: an entry deleted behind the program's back shows unticked,
+    // and ticking it again writes it again.
     fs::remove(entry());
     okWith(true);
-    EXPECT_TRUE(shownChecked_);
+    EXPECT_FALSE(shownChecked_);
     EXPECT_TRUE(fs::exists(entry()));
 
     okWith(false);
+    EXPECT_TRUE(shownChecked_);
     EXPECT_FALSE(window_->settings().autostart);
     EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_EQ(storedAutostart(), "No");
     EXPECT_TRUE(messages_->errors().empty());
 
-    // With the setting already off, an entry of that name was made by hand and is left alone.
-    std::ofstream(entry()) << "[Desktop Entry]\nType=Application\nName=mine\nExec=ostrevo /tray\n";
+    // An entry made by hand shows ticked; left ticked it is kept as it is and the setting says so, unticked it
+    // goes.
+    const std::string mine = "[Desktop Entry]\nType=Application\nName=mine\nExec=ostrevo /tray\n";
+    std::ofstream(entry()) << mine;
+    okWith(true);
+    EXPECT_TRUE(shownChecked_);
+    EXPECT_EQ(readFile(entry()), mine);
+    EXPECT_EQ(storedAutostart(), "Yes");
     okWith(false);
-    EXPECT_TRUE(fs::exists(entry()));
+    EXPECT_TRUE(shownChecked_);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_EQ(storedAutostart(), "No");
     EXPECT_TRUE(messages_->errors().empty());
+}
+
+// Settings of a start with arguments are not kept, and the entry follows what is kept: it stays as it was.
+TEST_F(AutostartOption, WithArgumentsNeitherTheEntryNorTheSettingsFileChange) {
+    makeWindow({"127.0.0.1"});
+    okWith(true);
+    EXPECT_FALSE(fs::exists(entry()));
+    EXPECT_FALSE(fs::exists(dir_.file(".config/Quorvan Corporation/Ostrevo.conf")));
+
+    const std::string mine = "[Desktop Entry]\nType=Application\nName=mine\nExec=ostrevo /tray\n";
+    fs::create_directories(fs::path(entry()).parent_path());
+    std::ofstream(entry()) << mine;
+    okWith(false);
+    EXPECT_TRUE(shownChecked_);
+    EXPECT_EQ(readFile(entry()), mine);
+    window_.reset();
+    EXPECT_FALSE(fs::exists(dir_.file(".config/Quorvan Corporation/Ostrevo.conf")));
 }
 
 TEST_F(AutostartOption, AnEntryThatCannotBeWrittenIsReportedAndTheSettingStaysOff) {

@@ -1,5 +1,6 @@
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include "app/TrayController.h"
 #include "engine/IcmpEchoChannel.h"
 #include "history/HistoryLedger.h"
+#include "settings/SettingsStore.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
@@ -87,9 +90,9 @@ protected:
         auto recorder = std::make_unique<RecordingMessagePort>();
         messages = recorder.get();
         services.messages = std::move(recorder);
-        services.runOptionsDialog = [this](OptionsDialog&) {
+        services.runOptionsDialog = [this](OptionsDialog& dialog) {
             ++dialogsShown;
-            return int(QDialog::Rejected);
+            return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
         };
         services.watchSignals = false;
         services.historyPath = historyDir.file("history.sqlite");
@@ -111,6 +114,7 @@ protected:
     RecordingMessagePort* messages = nullptr;
     ScriptedEchoChannel* scriptedChannel = nullptr;
     int dialogsShown = 0;
+    std::function<int(OptionsDialog&)> onDialog; // what the user does in the options dialog; unset: Cancel
     TempDir historyDir;
     std::unique_ptr<MainWindow> form;
 };
@@ -389,6 +393,88 @@ TEST_F(MainWindowTest, SettingsAreSavedOnlyWithoutArguments) {
     form->settings().host = "changed";
     form.reset();
     EXPECT_EQ(readFile(settingsFile()), saved);
+}
+
+// OK in the options dialog: the host as typed in its address box, then OK.
+std::function<int(OptionsDialog&)> typeHostAndOk(const QString& host) {
+    return [host](OptionsDialog& dialog) {
+        dialog.findChild<QComboBox*>(QStringLiteral("addressEdit"))->setEditText(host);
+        return int(QDialog::Accepted);
+    };
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// A crash after OK must not lose what OK set: without arguments the settings are saved at once.
+TEST_F(MainWindowTest, OkInTheOptionsSavesAtOnceWithoutArguments) {
+    makeScripted({});
+    onDialog = typeHostAndOk(QStringLiteral("127.0.0.42"));
+    form->openOptions();
+    ASSERT_EQ(dialogsShown, 1);
+    const std::string saved = readFile(settingsFile());
+    EXPECT_NE(saved.find("Host=127.0.0.42\n"), std::string::npos) << saved;
+    EXPECT_TRUE(messages->errors().empty());
+
+    // Cancel writes nothing.
+    onDialog = {};
+    form->settings().buffer = 77; // changed, but not through OK
+    form->openOptions();
+    EXPECT_EQ(readFile(settingsFile()), saved);
+}
+
+// Started with arguments, nothing the program does writes the settings file: not OK in the options, not the
+// History window's size, not the exit. The comment of a hand edit stays with the rest, byte for byte.
+TEST_F(MainWindowTest, StartWithArgumentsLeavesTheSettingsFileByteForByte) {
+    const std::string before = "; edited by hand\n[General]\nHost=stored.example\nHistoryWindowSize=700x450\n"
+                               "Buffer=64\n";
+    writeFile(settingsFile(), before);
+    makeScripted({"/i=1", "127.0.0.1"});
+    onDialog = typeHostAndOk(QStringLiteral("127.0.0.43"));
+    form->openOptions();
+    EXPECT_EQ(form->settings().host, "127.0.0.43");
+
+    form->historyAction()->trigger();
+    HistoryWindow* window = form->history()->window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->size(), QSize(700, 450)) << "the stored size is still read";
+    window->resize(640, 420);
+    window->hide();
+    EXPECT_EQ(form->settings().historyWindowSize, "640x420") << "kept in memory";
+    window->show(); // the size is kept in memory for this run
+    EXPECT_EQ(window->size(), QSize(640, 420));
+    form->close();
+    form.reset();
+    EXPECT_EQ(readFile(settingsFile()), before);
+}
+
+// Without arguments the History window's size is saved with the other values, and only what this instance
+// changed is written over the file as another instance left it.
+TEST_F(MainWindowTest, ExitSavesTheWindowSizeAndKeepsAnotherInstancesValues) {
+    writeFile(settingsFile(), "[General]\nHost=stored.example\nBuffer=64\n");
+    makeScripted({});
+    form->historyAction()->trigger();
+    ASSERT_NE(form->history()->window(), nullptr);
+    form->history()->window()->resize(640, 420);
+    form->history()->window()->hide();
+
+    // Another instance saves its own host meanwhile.
+    {
+        StoredTexts known;
+        Settings other;
+        loadSettings(other, {}, &known);
+        other.host = "other.example";
+        ASSERT_TRUE(saveChangedSettings(other, known));
+    }
+    form->close();
+    form.reset();
+    Settings saved;
+    loadSettings(saved);
+    EXPECT_EQ(saved.host, "other.example");
+    EXPECT_EQ(saved.buffer, 64);
+    EXPECT_EQ(saved.historyWindowSize, "640x420");
 }
 
 TEST_F(MainWindowTest, RealRunAgainstLoopback) {

@@ -153,7 +153,7 @@ TEST_F(OptionsDialogTest, OkNormalisesNumbersLikeTheStore) {
         {"maxPercentEdit", "356", [](const Settings& s) { return s.maxPercent; }, 100},
         {"maxTimeEdit", "x", [](const Settings& s) { return s.maxTime; }, 500},
         {"historyDaysEdit", "0", [](const Settings& s) { return s.historyDays; }, 0},
-        {"historyDaysEdit", "-7", [](const Settings& s) { return s.historyDays; }, 7},
+        {"historyDaysEdit", "-7", [](const Settings& s) { return s.historyDays; }, 30}, // no sign shortens it
         {"historyDaysEdit", "forever", [](const Settings& s) { return s.historyDays; }, 30},
         {"historyDaysEdit", "100000", [](const Settings& s) { return s.historyDays; }, 3650},
     };
@@ -265,6 +265,51 @@ TEST_F(OptionsDialogTest, MissingFilesAreDropped) {
     ScriptedDlg reopened(nullptr, settings);
     EXPECT_EQ(Controls(reopened).get<QComboBox>("appModeCombo")->currentText(),
               QStringLiteral("Activates and displays it as a normal"));
+}
+
+// The launcher finds a bare name on PATH, so OK must not throw such a program away as missing.
+TEST_F(OptionsDialogTest, AlertProgramIsLookedForWhereTheLauncherLooks) {
+    const std::string bin = dir.file("bin");
+    std::filesystem::create_directories(bin);
+    std::ofstream(bin + "/ostrevo-test-alert") << "#!/bin/sh\n";
+    std::filesystem::permissions(bin + "/ostrevo-test-alert", std::filesystem::perms::owner_all);
+    std::ofstream(bin + "/ostrevo-test-readme") << "not a program\n";
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin) + ":/usr/bin:/bin");
+    struct Row {
+        const char* typed;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"ostrevo-test-alert", true},
+        {"ostrevo-test-readme", false}, // on PATH, but the launcher looks only for programs there
+        {"ostrevo-no-such-program", false},
+    };
+    for (const Row& row : rows) {
+        pressOk([&](Controls& ui) {
+            ui.get<QLineEdit>("appEdit")->setText(QString::fromUtf8(row.typed));
+            ui.get<QComboBox>("appModeCombo")->setCurrentIndex(2);
+            ui.get<QLineEdit>("appParamsEdit")->setText(QStringLiteral("%status%"));
+        });
+        EXPECT_EQ(settings.appFileName, row.kept ? row.typed : "") << row.typed;
+        EXPECT_EQ(settings.appParams, row.kept ? "%status%" : "") << row.typed;
+        EXPECT_EQ(settings.appMode, row.kept ? 7 : 1) << row.typed;
+    }
+    qputenv("PATH", oldPath);
+}
+
+TEST_F(OptionsDialogTest, NotificationBoxReachesTheSettingBothWays) {
+    for (const bool before : {true, false}) {
+        settings.notify = before;
+        pressOk([&](Controls& ui) {
+            QCheckBox* box = ui.get<QCheckBox>("notifyCheck");
+            EXPECT_EQ(box->isChecked(), before);
+            box->click();
+        });
+        EXPECT_EQ(settings.notify, !before) << "was " << before;
+        pressOk([](Controls&) {}); // OK without touching it keeps it
+        EXPECT_EQ(settings.notify, !before) << "was " << before;
+    }
 }
 
 TEST_F(OptionsDialogTest, LoggingLevelAndHooks) {

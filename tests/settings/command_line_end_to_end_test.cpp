@@ -83,4 +83,40 @@ TEST_F(CommandLineEndToEnd, FifoAsSettingsFileDoesNotHoldStartUp) {
         << programOutput();
 }
 
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// With an argument the settings file stays exactly as it was, its comment included, however the History
+// window was sized; without one, the new size is saved with the other values.
+TEST_F(CommandLineEndToEnd, HistoryWindowSizeIsSavedOnlyWithoutArguments) {
+    const std::string xdotool = which("xdotool");
+    if (xdotool.empty())
+        GTEST_SKIP() << "xdotool is not installed";
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb is not available";
+    const std::string stored = "; edited by hand\n[General]\nHost=127.0.0.9\nHistoryWindowSize=700x450\n";
+    for (const bool withArgument : {true, false}) {
+        SCOPED_TRACE(withArgument ? "with an argument" : "without arguments");
+        fs::create_directories(settingsFile().parent_path());
+        std::ofstream(settingsFile(), std::ios::binary | std::ios::trunc) << stored;
+        auto app = launch(withArgument ? std::vector<std::string>{"127.0.0.1"} : std::vector<std::string>{});
+        ASSERT_TRUE(waitForWindow("^Ostrevo ver")) << programOutput();
+        // Ctrl+H in the main window opens the History window, which is then given another size.
+        const std::string main = outputOf({xdotool, "search", "--onlyvisible", "--name", "^Ostrevo ver"});
+        ASSERT_FALSE(main.empty());
+        outputOf({xdotool, "windowfocus", "--sync", firstLine(main), "key", "ctrl+h"});
+        const std::string history = outputOf({xdotool, "search", "--sync", "--onlyvisible", "--name", "^History - "});
+        ASSERT_FALSE(history.empty()) << "Ctrl+H opened no History window\n" << programOutput();
+        outputOf({xdotool, "windowsize", "--sync", firstLine(history), "640", "420"});
+        app->signal(SIGTERM);
+        EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
+        const std::string saved = readFile(settingsFile());
+        if (withArgument)
+            EXPECT_EQ(saved, stored);
+        else
+            EXPECT_NE(saved.find("\nHistoryWindowSize=640x420\n"), std::string::npos) << saved;
+    }
+}
+
 } // namespace

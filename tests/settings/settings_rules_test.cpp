@@ -163,6 +163,38 @@ TEST(StoreRules, TimesAndAppMode) {
         EXPECT_EQ(appModeFromText(c.text), c.expected) << "AppMode " << c.text;
 }
 
+// Retention prunes what falls outside it: no stored text may shorten it by accident.
+TEST(StoreRules, HistoryDaysOutOfRangeNeverShortensRetention) {
+    const FieldCase<std::int32_t> cases[] = {
+        {"0", 0},
+        {"1", 1},
+        {"7", 7},
+        {"3650", 3650},
+        {"+12", 12},
+        {" 90", 90},
+        {"$10", 16},
+        {"3651", 3650},
+        {"2147483647", 3650},
+        {"2147483648", 3650},
+        {"99999999999999999999", 3650},
+        {"+2147483648", 3650},
+        {"-1", 30},
+        {"-7", 30},
+        {"-2147483648", 30},
+        {"-2147483649", 30},
+        {"$FFFFFFFF", 30},
+        {"$80000000", 30},
+        {"$100000000", 30},
+        {"", 30},
+        {"forever", 30},
+        {"7 ", 30},
+        {"1.5", 30},
+        {"+", 30},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(historyDaysFromText(c.text), c.expected) << '"' << c.text << '"';
+}
+
 TEST(PairRules, PutTheSmallerValueFirstAfterClamping) {
     Settings s;
     s.minPercent = percentFromText("150", 5);

@@ -421,6 +421,136 @@ TEST_F(SettingsStore, OneSaveReplacesTheFileOnce) {
     }
 }
 
+// Two instances on one file: each save writes only what that instance changed, over the file as it is then.
+// The file that results is the starting one with both changes, and nothing else.
+TEST_F(SettingsStore, TwoStoresEachSaveOnlyWhatTheyChanged) {
+    saveSettings(custom());
+    const std::string start = readFile();
+    StoredTexts knownA;
+    StoredTexts knownB;
+    Settings a;
+    Settings b;
+    loadSettings(a, {}, &knownA);
+    loadSettings(b, {}, &knownB);
+    a.host = "first.example";
+    ASSERT_TRUE(saveChangedSettings(a, knownA));
+    b.buffer = 64;
+    b.notify = true;
+    ASSERT_TRUE(saveChangedSettings(b, knownB));
+    // Each saves again at exit: nothing new, so nothing of the other's is undone.
+    ASSERT_TRUE(saveChangedSettings(a, knownA));
+    ASSERT_TRUE(saveChangedSettings(b, knownB));
+
+    std::string expected = start;
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"Host=Gateway.Example", "Host=first.example"},
+                                   {"Buffer=100000", "Buffer=64"},
+                                   {"Notify=No", "Notify=Yes"}}) {
+        const auto at = expected.find(from + "\n");
+        ASSERT_NE(at, std::string::npos) << from;
+        expected.replace(at, from.size(), to);
+    }
+    EXPECT_EQ(readFile(), expected);
+}
+
+// Pipes that let a test step two child processes through their load and their save in a chosen order.
+struct Step {
+    int fds[2] = {-1, -1};
+    Step() { EXPECT_EQ(pipe(fds), 0); }
+    ~Step() {
+        close(fds[0]);
+        close(fds[1]);
+    }
+    void signal() const { EXPECT_EQ(::write(fds[1], "x", 1), 1); }
+    void wait() const {
+        char c = 0;
+        EXPECT_EQ(::read(fds[0], &c, 1), 1);
+    }
+};
+
+TEST_F(SettingsStore, TwoProcessesEachSaveOnlyWhatTheyChanged) {
+    writeFile("[General]\nHost=shared.example\nBuffer=100\nTries=200\nLogLevel=1\n");
+    struct Instance {
+        std::function<void(Settings&)> change;
+        Step loaded, save;
+        pid_t pid = -1;
+    };
+    Instance instances[2];
+    instances[0].change = [](Settings& s) { s.host = "mine.example"; };
+    instances[1].change = [](Settings& s) { s.logLevel = LogLevel::EveryRequest; };
+    for (Instance& instance : instances) {
+        instance.pid = fork();
+        if (instance.pid == 0) {
+            StoredTexts known;
+            Settings s;
+            loadSettings(s, {}, &known);
+            instance.loaded.signal();
+            instance.save.wait();
+            instance.change(s);
+            const bool saved = saveChangedSettings(s, known) && saveChangedSettings(s, known); // OK, then exit
+            _exit(saved ? 0 : 1);
+        }
+        instance.loaded.wait();
+    }
+    for (Instance& instance : instances) {
+        instance.save.signal();
+        int status = 0;
+        waitpid(instance.pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string saved = readFile();
+    for (const char* line : {"Host=mine.example\n", "LogLevel=2\n", "Buffer=100\n", "Tries=128\n", "Interval=10\n"})
+        EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
+    // Tries 200 normalised to 128 on load counts as a change of each instance; all other values are written
+    // by the first save, as values the file lacked.
+    Settings expected;
+    expected.host = "mine.example";
+    expected.buffer = 100;
+    expected.tries = 128;
+    expected.logLevel = LogLevel::EveryRequest;
+    EXPECT_EQ(loadedSettings(), expected);
+}
+
+// Nothing changed since the file was read: it is not written at all, so a comment or the order of a hand
+// edit stays.
+TEST_F(SettingsStore, SaveWithoutChangesLeavesTheFileByteForByte) {
+    saveSettings(custom());
+    writeFile("; kept by hand\n" + readFile());
+    const std::string before = readFile();
+    StoredTexts known;
+    Settings s;
+    loadSettings(s, {}, &known);
+    EXPECT_TRUE(saveChangedSettings(s, known));
+    EXPECT_EQ(readFile(), before);
+    // An empty host does not count as a change: it never erases the stored one.
+    s.host.clear();
+    EXPECT_TRUE(saveChangedSettings(s, known));
+    EXPECT_EQ(readFile(), before);
+}
+
+// Without a home folder the settings would land under /.config: neither read nor written, and said so.
+TEST_F(SettingsStore, NoHomeMeansNoSettingsFileAndAMessage) {
+    const bool rootConfigExisted = fs::exists("/.config/Quorvan Corporation");
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        auto [status, err] = inChild(home().dir.path() + "/err.txt", [&] {
+            if (value)
+                setenv("HOME", value, 1);
+            else
+                unsetenv("HOME");
+            setenv("XDG_CONFIG_HOME", "also/relative", 1);
+            Settings s = custom();
+            StoredTexts known;
+            loadSettings(s, {}, &known);
+            if (!storeFilePath(SettingsKey).empty())
+                return 4;
+            return (s == Settings{} ? 0 : 1) + (saveChangedSettings(custom(), known) ? 2 : 0);
+        });
+        EXPECT_EQ(status, 0) << (value ? value : "(unset)") << ": a path (4), not defaults (1) or saved (2)";
+        EXPECT_EQ(err, "ostrevo: HOME is not set (nor XDG_CONFIG_HOME); settings are not read\n"
+                       "ostrevo: HOME is not set (nor XDG_CONFIG_HOME); settings are not saved\n");
+    }
+    EXPECT_EQ(fs::exists("/.config/Quorvan Corporation"), rootConfigExisted);
+}
+
 // The store and the command line read the same table: every stored text, however odd, ends inside the
 // field's limits, and what is written reads back as the same value.
 TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
@@ -440,7 +570,7 @@ TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
             EXPECT_EQ(again, s) << field.key << " " << text;
         }
     }
-    EXPECT_EQ(settingsFields().size(), 23u);
+    EXPECT_EQ(settingsFields().size(), 24u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {
