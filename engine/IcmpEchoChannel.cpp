@@ -229,6 +229,15 @@ int IcmpEchoChannel::openSocket(SocketKind kind, Family family) {
                         (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
         failed |= setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
     }
+    // Don't Fragment off, as `ping -M dont`: a router before a narrow link fragments the request instead of
+    // refusing it, and a path MTU that has expired by the next probe costs nothing. IPv6 routers never
+    // fragment, but the sending kernel does, down to the path MTU it has been told of.
+    if (v6) {
+        failed |= setOption(fd, SOL_IPV6, IPV6_MTU_DISCOVER, IPV6_PMTUDISC_DONT);
+        failed |= setOption(fd, SOL_IPV6, IPV6_DONTFRAG, 0);
+    } else {
+        failed |= setOption(fd, SOL_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
+    }
     // The kernel's arrival stamp keeps a late wake-up of this thread out of the round-trip time; without
     // it the time is taken after the receive, so a refusal costs accuracy only.
     (void)setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);

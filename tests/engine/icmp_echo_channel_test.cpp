@@ -15,6 +15,7 @@
 #include "engine/IcmpStatus.h"
 #include "support/ChildProcess.h"
 #include "support/EchoResponder.h"
+#include "support/NetChain.h"
 #include "support/NetNamespace.h"
 
 using namespace std::chrono_literals;
@@ -443,4 +444,70 @@ TEST_P(IcmpEchoChannelV6InNamespace, RepliesWithMoreOrLessDataKeepTheirSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelV6InNamespace, testing::Values(Kind::Raw, Kind::Datagram),
+                         kindName);
+
+// Through a router (client - router - server in namespaces of their own), with the test thread in the client.
+class IcmpEchoChannelOverARouter : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+            GTEST_SKIP() << reason;
+        chain_ = std::make_unique<NetChain>("route");
+        ASSERT_TRUE(chain_->ok()) << chain_->error();
+        if (GetParam() == Kind::Datagram) {
+            ASSERT_TRUE(chain_->client().allowPingSockets());
+        }
+        inside_ = std::make_unique<NetNamespace::Entered>(chain_->client());
+        ASSERT_TRUE(inside_->ok());
+        channel_ = std::make_unique<IcmpEchoChannel>(GetParam() == Kind::Raw ? IcmpEchoChannel::Preference::RawOnly
+                                                                             : IcmpEchoChannel::Preference::Auto);
+        ASSERT_TRUE(channel_->open());
+        ASSERT_EQ(channel_->kind(), GetParam());
+    }
+
+    void TearDown() override {
+        channel_.reset();
+        inside_.reset();
+        chain_.reset();
+    }
+
+    Probe probeServer(std::uint16_t size) {
+        const std::vector<std::uint8_t> payload(size, 0x20);
+        Probe result;
+        result.replies = channel_->sendEcho(IpAddress::v4(inet_addr(NetChain::kServer)), payload.data(), size,
+                                            kRequestOptions, result.area, 2000);
+        result.error = channel_->lastError();
+        return result;
+    }
+
+    std::unique_ptr<NetChain> chain_;
+    std::unique_ptr<NetNamespace::Entered> inside_;
+    std::unique_ptr<IcmpEchoChannel> channel_;
+};
+
+TEST_P(IcmpEchoChannelOverARouter, LargeEchoesCrossANarrowLinkInFragments) {
+    ASSERT_TRUE(chain_->setFarLinkMtu(576));
+    // The client never learns the path MTU: each request on its own must be one the router may fragment,
+    // as it is when the learned MTU has expired by the next probe.
+    std::string output;
+    ASSERT_TRUE(chain_->client().nft(NetNamespace::inputRule("icmp type destination-unreachable drop"), &output))
+        << output;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const Probe p = probeServer(1000);
+        ASSERT_EQ(p.replies, 1u) << describe(p);
+        EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
+        EXPECT_EQ(p.area.reply.address, inet_addr(NetChain::kServer));
+        EXPECT_EQ(p.area.reply.dataSize, 1000u);
+        EXPECT_EQ(p.area.reply.options.ttl, 63) << "one router on the way back";
+    }
+    // The bed is that narrow: ping gets through without Don't Fragment only.
+    EXPECT_NE(chain_->client().run(std::string("ping -n -M do -c 1 -W 1 -s 1000 ") + NetChain::kServer, &output), 0)
+        << output;
+    EXPECT_EQ(chain_->client().run(std::string("ping -n -M dont -c 1 -W 2 -s 1000 ") + NetChain::kServer, &output),
+              0)
+        << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);
