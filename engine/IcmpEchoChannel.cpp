@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
@@ -104,6 +105,33 @@ int setOption(int fd, int level, int name, int value) {
     return setsockopt(fd, level, name, &value, sizeof value);
 }
 
+// Someone else's echo replies stay in the kernel, as ping keeps them out: a flood of them (forged, or another
+// prober's) would otherwise crowd ours out of the receive buffer. Errors pass to be matched by the request they
+// quote; the type filter has already narrowed what comes this far. A raw IPv4 socket sees the IP header first,
+// a raw ICMPv6 one the ICMPv6 header. The identifier is loaded in network order, as the request carries it.
+bool attachIdentifierFilter(int fd, bool v6, std::uint16_t id) {
+    std::array<sock_filter, 8> program{{
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                            // X = the IP header's length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                             // A = identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),                     // ours?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                            //   keep it
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                             // A = type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 1, 0),         // an echo reply?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                            //   no: an error, keep it
+        BPF_STMT(BPF_RET | BPF_K, 0),                                      //   yes, not ours: drop
+    }};
+    std::span<sock_filter> code(program);
+    if (v6) {
+        // No IP header in front: absolute loads, one instruction less.
+        program[1] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4);
+        program[4] = BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0);
+        program[5] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP6_ECHO_REPLY, 1, 0);
+        code = code.subspan(1);
+    }
+    const sock_fprog filter{static_cast<unsigned short>(code.size()), code.data()};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
 // The two clocks right after a receive, read back to back so that they tell the same moment.
 RoundTrip::Readings readingsAfterReceive(const timespec& sentAt) {
     RoundTrip::Readings readings;
@@ -192,6 +220,9 @@ bool IcmpEchoChannel::open(Family family) {
     family_ = family;
     // The identifier only matters on a raw socket: the datagram socket's kernel puts its own port there.
     id_ = randomId();
+    // Without the filter the replies are still matched here, only less well shielded; not worth failing for.
+    if (kind_ == SocketKind::Raw)
+        (void)attachIdentifierFilter(fd_, family == Family::V6, id_);
     sequence_ = randomId();
     ttl_ = -1;
     received_.resize(kReceiveBufferSize);

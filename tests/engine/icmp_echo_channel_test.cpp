@@ -1,17 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/IcmpEchoChannel.h"
+#include "engine/IcmpPacket.h"
 #include "engine/IcmpStatus.h"
 #include "support/ChildProcess.h"
 #include "support/EchoResponder.h"
@@ -57,6 +62,81 @@ void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
     for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
         ASSERT_EQ(p.area.data[i], 0x20) << "echoed byte " << i;
 }
+
+// Echo replies that answer nobody here: sent to `to` from a raw socket of the calling thread's namespace, so
+// they come from the destination itself, with identifiers of their own. The first thousand or so overfill an
+// unread socket's buffer. Returns how many went out.
+std::size_t sendForgedReplies(const IpAddress& to, std::size_t count) {
+    const bool v6 = to.isV6();
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+    if (fd < 0)
+        return 0;
+    sockaddr_storage target{};
+    socklen_t length = 0;
+    if (v6) {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        std::memcpy(&sin6.sin6_addr, to.bytes.data(), sizeof sin6.sin6_addr);
+        std::memcpy(&target, &sin6, sizeof sin6);
+        length = sizeof sin6;
+    } else {
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = to.v4Value();
+        std::memcpy(&target, &sin, sizeof sin);
+        length = sizeof sin;
+    }
+    const std::vector<std::uint8_t> data(32, 0x20);
+    std::vector<std::uint8_t> packet;
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto id = static_cast<std::uint16_t>(0xA5A0 + i % 16);
+        const auto sequence = static_cast<std::uint16_t>(i);
+        if (v6) {
+            IcmpPacket::buildEchoRequestV6(packet, id, sequence, data.data(), 32);
+            packet[0] = IcmpPacket::kV6EchoReply; // the kernel sums ICMPv6 itself
+        } else {
+            IcmpPacket::buildEchoRequest(packet, id, sequence, data.data(), 32, false);
+            packet[0] = IcmpPacket::kEchoReply;
+            const std::uint16_t sum = IcmpPacket::checksum(packet);
+            packet[2] = static_cast<std::uint8_t>(sum >> 8);
+            packet[3] = static_cast<std::uint8_t>(sum);
+        }
+        if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), length) ==
+            static_cast<ssize_t>(packet.size()))
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
+
+// Floods `to` with forged replies on a thread of the calling thread's namespace until destroyed (at most
+// `limit` packets, so a hung test cannot flood for ever).
+class ForgedFlood {
+public:
+    ForgedFlood(const IpAddress& to, std::size_t limit) {
+        const int netns = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        thread_ = std::thread([this, to, limit, netns] {
+            if (netns >= 0 && setns(netns, CLONE_NEWNET) == 0)
+                for (std::size_t sent = 0; sent < limit && !stop_.load(); sent += 500)
+                    packets_ += sendForgedReplies(to, 500);
+            if (netns >= 0)
+                ::close(netns);
+        });
+    }
+    ~ForgedFlood() {
+        stop_ = true;
+        thread_.join();
+    }
+    ForgedFlood(const ForgedFlood&) = delete;
+    ForgedFlood& operator=(const ForgedFlood&) = delete;
+    [[nodiscard]] std::size_t packets() const { return packets_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> packets_{0};
+    std::thread thread_;
+};
 
 std::string kindName(const testing::TestParamInfo<Kind>& info) {
     return info.param == Kind::Raw ? "Raw" : "Datagram";
@@ -289,6 +369,17 @@ TEST_P(IcmpEchoChannelInNamespace, AnotherPingDoesNotDisturbTheReplies) {
     }
 }
 
+TEST_P(IcmpEchoChannelInNamespace, AFloodOfForgedRepliesCostsNoProbe) {
+    ForgedFlood flood(IpAddress::v4(kLoopback), 60000);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        // An unread buffer filled up to the brim first: only what the kernel lets in can crowd the reply out.
+        ASSERT_EQ(sendForgedReplies(IpAddress::v4(kLoopback), 2000), 2000u);
+        expectGoodReply(probe(*channel_), 32, 64);
+    }
+    EXPECT_GT(flood.packets(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelInNamespace, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);
 
@@ -441,6 +532,16 @@ TEST_P(IcmpEchoChannelV6InNamespace, RepliesWithMoreOrLessDataKeepTheirSize) {
         for (std::size_t i = 32; i < std::min(size, kReplyDataCapacity); ++i)
             ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
     }
+}
+
+TEST_P(IcmpEchoChannelV6InNamespace, AFloodOfForgedRepliesCostsNoProbe) {
+    ForgedFlood flood(kLoopbackV6, 60000);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(sendForgedReplies(kLoopbackV6, 2000), 2000u);
+        expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+    }
+    EXPECT_GT(flood.packets(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelV6InNamespace, testing::Values(Kind::Raw, Kind::Datagram),
