@@ -111,14 +111,14 @@ int setOption(int fd, int level, int name, int value) {
 // a raw ICMPv6 one the ICMPv6 header. The identifier is loaded in network order, as the request carries it.
 bool attachIdentifierFilter(int fd, bool v6, std::uint16_t id) {
     std::array<sock_filter, 8> program{{
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                            // X = the IP header's length
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                             // A = identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),                     // ours?
-        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                            //   keep it
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                             // A = type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 1, 0),         // an echo reply?
-        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                            //   no: an error, keep it
-        BPF_STMT(BPF_RET | BPF_K, 0),                                      //   yes, not ours: drop
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                    // X = the IP header's length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                     // A = identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),             // ours?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                    //   keep it
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                     // A = type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 1, 0), // an echo reply?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                    //   no: an error, keep it
+        BPF_STMT(BPF_RET | BPF_K, 0),                              //   yes, not ours: drop
     }};
     std::span<sock_filter> code(program);
     if (v6) {
@@ -312,6 +312,7 @@ bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
 std::uint32_t IcmpEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
     lastRoundTripUs_.reset();
+    lastWrongData_.reset();
     if (fd_ < 0 || destination.family != family_ || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
         return fail(IpStatus::GeneralFailure, area);
     // IPv6 could carry a little more, but one Buffer setting means the same on either family.
@@ -426,8 +427,11 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const 
     if (matched.kind == EchoMatch::Kind::None)
         return Received::Other;
     fillReply(area, matched, source, RoundTrip::milliseconds(readings));
-    if (matched.status == 0)
+    if (matched.status == 0) {
         lastRoundTripUs_ = RoundTrip::microseconds(readings);
+        lastWrongData_ = IcmpPacket::compareEchoData(
+            std::span<const std::uint8_t>(request_).subspan(IcmpPacket::kHeaderSize), matched.data);
+    }
     return Received::Matched;
 }
 

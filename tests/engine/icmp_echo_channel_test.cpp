@@ -68,7 +68,8 @@ void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
 // unread socket's buffer. Returns how many went out.
 std::size_t sendForgedReplies(const IpAddress& to, std::size_t count) {
     const bool v6 = to.isV6();
-    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+    const int fd =
+        socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
     if (fd < 0)
         return 0;
     sockaddr_storage target{};
@@ -336,6 +337,21 @@ TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
     }
 }
 
+TEST_P(IcmpEchoChannelInNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffers) {
+    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "the kernel echoes what it got";
+    auto responder = respond({0ms, std::nullopt, false});
+    responder->setChangedByte(5);
+    const Probe p = probe(*channel_);
+    ASSERT_EQ(p.replies, 1u) << describe(p);
+    EXPECT_EQ(p.area.reply.status, 0u);
+    EXPECT_EQ(p.area.data[5], 0x41);
+    EXPECT_EQ(channel_->lastWrongData(), (WrongData{5, 0x20, 0x41, 0, true}));
+    responder.reset();
+    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "told of the last reply only";
+}
+
 TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
     auto responder = respond({1500ms, std::nullopt, false});
     Probe first = probe(*channel_, 32, 1000);
@@ -531,6 +547,9 @@ TEST_P(IcmpEchoChannelV6InNamespace, RepliesWithMoreOrLessDataKeepTheirSize) {
         expectGoodReplyV6(*channel_, p, static_cast<std::uint16_t>(size));
         for (std::size_t i = 32; i < std::min(size, kReplyDataCapacity); ++i)
             ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+        const auto difference = static_cast<std::int32_t>(size) - 32;
+        EXPECT_EQ(channel_->lastWrongData(),
+                  (WrongData{static_cast<std::uint32_t>(std::min<std::size_t>(size, 32)), 0, 0, difference, false}));
     }
 }
 
@@ -542,6 +561,16 @@ TEST_P(IcmpEchoChannelV6InNamespace, AFloodOfForgedRepliesCostsNoProbe) {
         expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
     }
     EXPECT_GT(flood.packets(), 0u);
+}
+
+TEST_P(IcmpEchoChannelV6InNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffers) {
+    EchoResponder responder(ns_->name(), {0ms, std::nullopt, false}, IpAddress::Family::V6);
+    ASSERT_TRUE(responder.ok()) << responder.error();
+    responder.setChangedByte(31);
+    const Probe p = probeV6(*channel_);
+    ASSERT_EQ(p.replies, 1u) << describe(p);
+    EXPECT_EQ(p.area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), (WrongData{31, 0x20, 0x41, 0, true}));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelV6InNamespace, testing::Values(Kind::Raw, Kind::Datagram),
@@ -605,8 +634,7 @@ TEST_P(IcmpEchoChannelOverARouter, LargeEchoesCrossANarrowLinkInFragments) {
     // The bed is that narrow: ping gets through without Don't Fragment only.
     EXPECT_NE(chain_->client().run(std::string("ping -n -M do -c 1 -W 1 -s 1000 ") + NetChain::kServer, &output), 0)
         << output;
-    EXPECT_EQ(chain_->client().run(std::string("ping -n -M dont -c 1 -W 2 -s 1000 ") + NetChain::kServer, &output),
-              0)
+    EXPECT_EQ(chain_->client().run(std::string("ping -n -M dont -c 1 -W 2 -s 1000 ") + NetChain::kServer, &output), 0)
         << output;
 }
 

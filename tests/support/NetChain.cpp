@@ -12,15 +12,14 @@ NetChain::NetChain(const std::string& tag)
     // never holds a name that a parallel test could want as well.
     const std::string& c = client_->name();
     const std::string& s = server_->name();
-    const bool built =
-        step(*router_, "ip link add r0 type veth peer name c0 netns " + c) &&
-        step(*router_, "ip link add r1 type veth peer name s0 netns " + s) &&
-        step(*router_, std::string("ip addr add ") + kRouterNear + "/24 dev r0 && ip link set r0 up") &&
-        step(*router_, std::string("ip addr add ") + kRouterFar + "/24 dev r1 && ip link set r1 up") &&
-        step(*client_, std::string("ip addr add ") + kClient + "/24 dev c0 && ip link set c0 up") &&
-        step(*server_, std::string("ip addr add ") + kServer + "/24 dev s0 && ip link set s0 up") &&
-        step(*client_, std::string("ip route add 198.18.2.0/24 via ") + kRouterNear) &&
-        step(*server_, std::string("ip route add 198.18.1.0/24 via ") + kRouterFar);
+    const bool built = step(*router_, "ip link add r0 type veth peer name c0 netns " + c) &&
+                       step(*router_, "ip link add r1 type veth peer name s0 netns " + s) &&
+                       step(*router_, std::string("ip addr add ") + kRouterNear + "/24 dev r0 && ip link set r0 up") &&
+                       step(*router_, std::string("ip addr add ") + kRouterFar + "/24 dev r1 && ip link set r1 up") &&
+                       step(*client_, std::string("ip addr add ") + kClient + "/24 dev c0 && ip link set c0 up") &&
+                       step(*server_, std::string("ip addr add ") + kServer + "/24 dev s0 && ip link set s0 up") &&
+                       step(*client_, std::string("ip route add 198.18.2.0/24 via ") + kRouterNear) &&
+                       step(*server_, std::string("ip route add 198.18.1.0/24 via ") + kRouterFar);
     if (!built)
         return;
     if (!router_->sysctl("net.ipv4.ip_forward", "1") || !router_->sysctl("net.ipv4.icmp_ratelimit", "0"))
