@@ -262,12 +262,13 @@ int IcmpEchoChannel::openSocket(SocketKind kind, Family family) {
     }
     // Don't Fragment off, as `ping -M dont`: a router before a narrow link fragments the request instead of
     // refusing it, and a path MTU that has expired by the next probe costs nothing. IPv6 routers never
-    // fragment, but the sending kernel does, down to the path MTU it has been told of.
+    // fragment, but the sending kernel does, down to the path MTU it has been told of. A refusal leaves the
+    // kernel's default, which still probes; it is no reason to have no socket.
     if (v6) {
-        failed |= setOption(fd, SOL_IPV6, IPV6_MTU_DISCOVER, IPV6_PMTUDISC_DONT);
-        failed |= setOption(fd, SOL_IPV6, IPV6_DONTFRAG, 0);
+        (void)setOption(fd, SOL_IPV6, IPV6_MTU_DISCOVER, IPV6_PMTUDISC_DONT);
+        (void)setOption(fd, SOL_IPV6, IPV6_DONTFRAG, 0);
     } else {
-        failed |= setOption(fd, SOL_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
+        (void)setOption(fd, SOL_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
     }
     // The kernel's arrival stamp keeps a late wake-up of this thread out of the round-trip time; without
     // it the time is taken after the receive, so a refusal costs accuracy only.
