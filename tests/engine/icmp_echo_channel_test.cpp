@@ -638,5 +638,28 @@ TEST_P(IcmpEchoChannelOverARouter, LargeEchoesCrossANarrowLinkInFragments) {
         << output;
 }
 
+TEST_P(IcmpEchoChannelOverARouter, LargeIpv6EchoesAreFragmentedByTheSender) {
+    ASSERT_TRUE(chain_->setFarLinkMtu(1280));
+    ASSERT_TRUE(channel_->open(IpAddress::Family::V6));
+    const IpAddress server = *IpAddress::parseV6(NetChain::kServerV6);
+    const std::vector<std::uint8_t> payload(1400, 0x20);
+    // IPv6 routers never fragment: the first request meets Packet Too Big (or its loss), and from then on the
+    // sending kernel must fragment to the path MTU it has learned rather than refuse.
+    int answered = 0;
+    for (int i = 0; i < 4; ++i) {
+        Probe p;
+        p.replies = channel_->sendEcho(server, payload.data(), 1400, kRequestOptions, p.area, 2000);
+        p.error = channel_->lastError();
+        if (p.replies == 1 && p.area.reply.status == 0) {
+            EXPECT_EQ(p.area.reply.dataSize, 1400u);
+            EXPECT_EQ(channel_->replySource(), server);
+            ++answered;
+        } else {
+            EXPECT_EQ(answered, 0) << "a refusal after the path MTU was known: " << describe(p);
+        }
+    }
+    EXPECT_GE(answered, 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);

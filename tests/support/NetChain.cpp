@@ -8,6 +8,13 @@ NetChain::NetChain(const std::string& tag)
             error_ = ns->error();
             return;
         }
+    // Without duplicate address detection every address, the link-local ones included, serves at once: a tentative
+    // one would hold neighbour discovery, and with it the first IPv6 packets, for about a second.
+    for (const NetNamespace* ns : {client_.get(), router_.get(), server_.get()})
+        if (!ns->sysctl("net.ipv6.conf.all.accept_dad", "0") || !ns->sysctl("net.ipv6.conf.default.accept_dad", "0")) {
+            error_ = "cannot turn duplicate address detection off in " + ns->name();
+            return;
+        }
     // The pairs are made inside the router and handed to their namespaces at once, so the root namespace
     // never holds a name that a parallel test could want as well.
     const std::string& c = client_->name();
@@ -19,10 +26,17 @@ NetChain::NetChain(const std::string& tag)
                        step(*client_, std::string("ip addr add ") + kClient + "/24 dev c0 && ip link set c0 up") &&
                        step(*server_, std::string("ip addr add ") + kServer + "/24 dev s0 && ip link set s0 up") &&
                        step(*client_, std::string("ip route add 198.18.2.0/24 via ") + kRouterNear) &&
-                       step(*server_, std::string("ip route add 198.18.1.0/24 via ") + kRouterFar);
+                       step(*server_, std::string("ip route add 198.18.1.0/24 via ") + kRouterFar) &&
+                       step(*router_, std::string("ip addr add ") + kRouterNearV6 + "/64 dev r0 nodad") &&
+                       step(*router_, std::string("ip addr add ") + kRouterFarV6 + "/64 dev r1 nodad") &&
+                       step(*client_, std::string("ip addr add ") + kClientV6 + "/64 dev c0 nodad") &&
+                       step(*server_, std::string("ip addr add ") + kServerV6 + "/64 dev s0 nodad") &&
+                       step(*client_, std::string("ip -6 route add 2001:2:0:2::/64 via ") + kRouterNearV6) &&
+                       step(*server_, std::string("ip -6 route add 2001:2:0:1::/64 via ") + kRouterFarV6);
     if (!built)
         return;
-    if (!router_->sysctl("net.ipv4.ip_forward", "1") || !router_->sysctl("net.ipv4.icmp_ratelimit", "0"))
+    if (!router_->sysctl("net.ipv4.ip_forward", "1") || !router_->sysctl("net.ipv4.icmp_ratelimit", "0") ||
+        !router_->sysctl("net.ipv6.conf.all.forwarding", "1") || !router_->sysctl("net.ipv6.icmp.ratelimit", "0"))
         error_ = "cannot make " + router_->name() + " a router";
 }
 
