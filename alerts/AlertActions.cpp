@@ -18,6 +18,11 @@ void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, Hos
         runAlertApp(settings, edge, current, statusLine, area);
 }
 
+void AlertActions::reportDownAtStart(const AlertSettings& settings, HostStatus current, const std::string& statusLine) {
+    if (settings.notify && notifier_ != nullptr)
+        notifier_->notify(settings.host, current, statusLine);
+}
+
 void AlertActions::runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                                const std::string& statusLine, const ReplyArea& area) {
     const ReplyArea copy = area;

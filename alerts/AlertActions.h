@@ -17,6 +17,8 @@ public:
 
     void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,
                     const ReplyArea& area) override;
+    // Only the desktop notification: the sound and the application are for edges.
+    void reportDownAtStart(const AlertSettings& settings, HostStatus current, const std::string& statusLine) override;
 
     // Starts AppFileName with AppParams, the placeholders filled in from the event.
     void runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current, const std::string& statusLine,

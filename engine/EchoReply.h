@@ -39,6 +39,18 @@ static_assert(sizeof(ReplyArea) == kReplyAreaSize);
 
 inline constexpr IpOptions kRequestOptions{255, 0, 0, 0, 0};
 
+// How the data a good reply echoed differs from what its request carried. Such a reply still counts as one;
+// only the console says so, as ping does.
+struct WrongData {
+    std::uint32_t offset = 0; // the first byte that differs, or where the shorter of the two ends
+    std::uint8_t sent = 0;    // that byte as sent and as echoed; both 0 when only the sizes differ
+    std::uint8_t echoed = 0;
+    std::int32_t sizeDifference = 0; // echoed bytes minus sent ones
+    bool bytesDiffer = false;        // a byte within both differs (else only the sizes do)
+
+    bool operator==(const WrongData&) const = default;
+};
+
 // The largest echo payload over IPv4: 65535 minus the IP and ICMP headers. A start lowers a larger Buffer
 // to it; IPv6 keeps the same limit, so a setting behaves alike for both families.
 inline constexpr std::int32_t kMaxEchoPayload = 65507;

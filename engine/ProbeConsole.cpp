@@ -29,7 +29,8 @@ void ProbeConsole::setLabel(Label label, std::string text) {
         switch (label) {
         case Label::Status:
             if (!quiet_)
-                std::fprintf(out_, "%s\n", text.c_str());
+                std::fprintf(out_, "%s%s\n", text.c_str(), lineNote_.c_str());
+            lineNote_.clear();
             break;
         case Label::Total:
             statsLine_ = "    Total " + text;
@@ -67,6 +68,23 @@ void ProbeConsole::setLabel(Label label, std::string text) {
     }
     if (count_ != 0 && probes == count_ && done_)
         done_();
+}
+
+void ProbeConsole::replyDataDiffers(const WrongData& wrong) {
+    std::lock_guard lock(mutex_);
+    lineNote_ = wrongDataNote(wrong);
+}
+
+std::string ProbeConsole::wrongDataNote(const WrongData& wrong) {
+    char text[96];
+    if (wrong.bytesDiffer)
+        std::snprintf(text, sizeof text, " (wrong data byte #%u should be 0x%x but was 0x%x)", wrong.offset,
+                      static_cast<unsigned>(wrong.sent), static_cast<unsigned>(wrong.echoed));
+    else
+        std::snprintf(text, sizeof text, " (wrong data: %d bytes %s)",
+                      wrong.sizeDifference < 0 ? -wrong.sizeDifference : wrong.sizeDifference,
+                      wrong.sizeDifference < 0 ? "short" : "extra");
+    return text;
 }
 
 void ProbeConsole::showStatusIcon(HostStatus status) {

@@ -25,6 +25,7 @@ public:
     ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done);
 
     void setLabel(Label label, std::string text) override;
+    void replyDataDiffers(const WrongData& wrong) override;
     void showStatusIcon(HostStatus status) override;
     void postLog(HostStatus, std::string) override {}
     void runEnded(RunEnd end) override;
@@ -40,6 +41,10 @@ public:
     //   round-trip min/avg/max = 0/1/2 ms        (only when a reply came back)
     [[nodiscard]] static std::string summary(const std::string& host, const Totals& totals);
 
+    // What follows a reply line whose data came back changed, in ping's words:
+    //   " (wrong data byte #5 should be 0x20 but was 0x41)", " (wrong data: 22 bytes short)"
+    [[nodiscard]] static std::string wrongDataNote(const WrongData& wrong);
+
 private:
     std::FILE* const out_;
     const bool quiet_;
@@ -47,6 +52,7 @@ private:
     const std::function<void()> done_;
     std::string statsLine_; // worker thread only
     std::string timesLine_; // kept between cycles: a loss leaves the times as they were
+    std::string lineNote_;  // for the next reply line only
 
     mutable std::mutex mutex_;
     std::condition_variable answer_;

@@ -180,6 +180,8 @@ void ProbeWorker::probeCycle() {
         window_.setLabel(Label::Min, stats_.minText());
         window_.setLabel(Label::Max, stats_.maxText());
         window_.setLabel(Label::Avg, stats_.avgText());
+        if (const std::optional<WrongData> wrong = channel_.lastWrongData())
+            window_.replyDataDiffers(*wrong);
     }
     ring_.record(outcome);
     window_.setLabel(Label::Status, statusLine_);

@@ -132,6 +132,8 @@ void StatusAnalysis::enterBad(const Context& ctx) {
     changeStatus(HostStatus::Bad, ctx);
     if (wasUp_)
         raise(AlertEdge::StopResponding, ctx);
+    else if (!wasDown_ && alerts_ != nullptr)
+        alerts_->reportDownAtStart(run_->alerts, HostStatus::Bad, ctx.statusLine);
     wasDown_ = true;
     wasUp_ = false;
 }

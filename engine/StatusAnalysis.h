@@ -11,13 +11,14 @@
 #include "engine/WindowPort.h"
 
 // Decides after every probe whether the host is Good, Average or Bad from the recent outcomes, moves the
-// status there and raises the start/stop-responding alerts on reversed Good/Bad moves. Worker thread only.
+// status there and raises the start/stop-responding alerts on reversed Good/Bad moves, and reports a run whose
+// first Good/Bad move is to Bad. Worker thread only.
 class StatusAnalysis {
 public:
     StatusAnalysis(AppState& state, WindowPort& window, AlertSink* alerts);
 
     // A new run with these rules, kept by reference until the next one: its first move to Good or Bad
-    // raises no alert, whatever the last run ended with.
+    // raises no alert, whatever the last run ended with; a first move to Bad is reported as down at start.
     void beginRun(const RunSettings& run);
 
     // Called once the cycle has recorded its outcome. In the mode by tries it rewinds ring.index.

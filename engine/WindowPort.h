@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/EchoReply.h"
 #include "engine/HostStatus.h"
 
 enum class Label : std::uint8_t { Host, Status, Total, Lost, Min, Max, Avg };
@@ -17,6 +18,10 @@ public:
     virtual ~WindowPort() = default;
 
     virtual void setLabel(Label label, std::string text) = 0;
+
+    // The good reply whose line comes next echoed other data than was sent. The window counts and shows it
+    // like any reply; a console says so on the line.
+    virtual void replyDataDiffers(const WrongData& /*wrong*/) {}
 
     // Application icon of the status, and the tray icon when one is shown.
     virtual void showStatusIcon(HostStatus status) = 0;

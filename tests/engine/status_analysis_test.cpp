@@ -215,6 +215,46 @@ TEST_F(AnalysisFixture, EachChangeShowsItsIconAndLogsOnlyAtLevelOneDuringARun) {
     EXPECT_EQ(window.events(), std::vector<WindowEvent>{WindowEvent::icon(HostStatus::Bad)});
 }
 
+TEST_F(AnalysisFixture, AFirstMoveToBadIsReportedAsDownAtStartOncePerRun) {
+    struct Case {
+        const char* name;
+        AnalysisMode mode;
+        std::string outcomes;
+        std::int32_t rtt;
+        std::vector<std::string> downAtStart;
+        std::vector<RaisedAlert> edges;
+    };
+    // Time mode: 200 ms alone is Average, a failure then makes 1100 ms (Bad).
+    const Case cases[] = {
+        {"down from the first probe", AnalysisMode::Tries, "fffg", 10, {"after 1"}, {startAt(4)}},
+        {"up first: an edge, not a report", AnalysisMode::Tries, "gf", 10, {}, {stopAt(2)}},
+        {"down again later in the run", AnalysisMode::Tries, "fgf", 10, {"after 1"}, {startAt(2), stopAt(3)}},
+        {"percent", AnalysisMode::Percent, "ff", 10, {"after 1"}, {}},
+        {"Average before the first Bad", AnalysisMode::Time, "gf", 200, {"after 2"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.analysisMode = c.mode;
+        settings.tries = 1;
+        settings.minTime = 100;
+        settings.maxTime = 500;
+        alerts.clear();
+        cycles = 0;
+        newRun();
+        run(c.outcomes, c.rtt);
+        EXPECT_EQ(alerts.downAtStart(), c.downAtStart);
+        EXPECT_EQ(alerts.alerts(), c.edges);
+    }
+    // Each run has its own first verdict, whatever the last one ended with.
+    alerts.clear();
+    settings.analysisMode = AnalysisMode::Tries;
+    newRun();
+    run("f");
+    newRun();
+    run("f");
+    EXPECT_EQ(alerts.downAtStart().size(), 2u);
+}
+
 TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {
     settings.analysisMode = AnalysisMode::Tries;
     settings.tries = 1;

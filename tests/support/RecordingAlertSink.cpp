@@ -11,6 +11,17 @@ void RecordingAlertSink::raiseAlert(const AlertSettings& /*settings*/, AlertEdge
     alerts_.push_back(RaisedAlert{edge, current, statusLine, area.reply.status});
 }
 
+void RecordingAlertSink::reportDownAtStart(const AlertSettings& /*settings*/, HostStatus /*current*/,
+                                           const std::string& statusLine) {
+    std::lock_guard lock(mutex_);
+    downAtStart_.push_back(statusLine);
+}
+
+std::vector<std::string> RecordingAlertSink::downAtStart() const {
+    std::lock_guard lock(mutex_);
+    return downAtStart_;
+}
+
 std::vector<RaisedAlert> RecordingAlertSink::alerts() const {
     std::lock_guard lock(mutex_);
     return alerts_;
@@ -19,4 +30,5 @@ std::vector<RaisedAlert> RecordingAlertSink::alerts() const {
 void RecordingAlertSink::clear() {
     std::lock_guard lock(mutex_);
     alerts_.clear();
+    downAtStart_.clear();
 }

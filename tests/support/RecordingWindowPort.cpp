@@ -65,6 +65,16 @@ void RecordingWindowPort::setLabel(Label label, std::string text) {
     record(WindowEvent::labelSet(label, std::move(text)));
 }
 
+void RecordingWindowPort::replyDataDiffers(const WrongData& wrong) {
+    std::lock_guard lock(mutex_);
+    wrongData_.push_back(wrong);
+}
+
+std::vector<WrongData> RecordingWindowPort::wrongData() const {
+    std::lock_guard lock(mutex_);
+    return wrongData_;
+}
+
 void RecordingWindowPort::showStatusIcon(HostStatus status) {
     record(WindowEvent::icon(status));
 }
@@ -128,6 +138,7 @@ std::size_t RecordingWindowPort::count(WindowEvent::Kind kind) const {
 void RecordingWindowPort::clear() {
     std::lock_guard lock(mutex_);
     events_.clear();
+    wrongData_.clear();
 }
 
 bool RecordingWindowPort::waitUntil(const std::function<bool(const std::vector<WindowEvent>&)>& done,

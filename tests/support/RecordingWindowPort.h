@@ -37,6 +37,7 @@ void PrintTo(const WindowEvent& e, std::ostream* os);
 class RecordingWindowPort : public WindowPort {
 public:
     void setLabel(Label label, std::string text) override;
+    void replyDataDiffers(const WrongData& wrong) override;
     void showStatusIcon(HostStatus status) override;
     void postLog(HostStatus status, std::string text) override;
     void runEnded(RunEnd end) override;
@@ -48,6 +49,8 @@ public:
     [[nodiscard]] std::vector<HostStatus> icons() const;
     [[nodiscard]] std::vector<bool> stops() const;
     [[nodiscard]] std::size_t count(WindowEvent::Kind kind) const;
+    // Kept apart from the events, which are what the window shows.
+    [[nodiscard]] std::vector<WrongData> wrongData() const;
     void clear();
 
     // Waits until `done` holds for the recorded events.
@@ -61,4 +64,5 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<WindowEvent> events_;
+    std::vector<WrongData> wrongData_;
 };
