@@ -142,8 +142,8 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     auto* outagesLabel = new QLabel(QStringLiteral("Outages"), this);
     outageList_ = new QTreeWidget(this);
     outageList_->setObjectName(QStringLiteral("outageList"));
-    outageList_->setHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
-                                  QStringLiteral("Cause")});
+    outageList_->setHeaderLabels(
+        {QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"), QStringLiteral("Cause")});
     outageList_->setRootIsDecorated(false);
     outageList_->setUniformRowHeights(true);
     outageList_->setAlternatingRowColors(true);
@@ -271,7 +271,8 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
     }
     for (int i = 0; i < outageList_->topLevelItemCount(); ++i) {
         const Outage& outage = shownOutages_.at(static_cast<std::size_t>(i));
-        outageList_->topLevelItem(i)->setText(2, HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
+        outageList_->topLevelItem(i)->setText(2,
+                                              HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
     }
 }
 

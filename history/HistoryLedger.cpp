@@ -200,11 +200,10 @@ bool HistoryLedger::ensureOpen() {
     case LedgerStore::Outcome::Foreign:
         refuse(outcome);
         return false;
-    case LedgerStore::Outcome::ReadOnly:
-        {
-            std::lock_guard lock(mutex_);
-            standing_ = Standing::ReadOnly;
-        }
+    case LedgerStore::Outcome::ReadOnly: {
+        std::lock_guard lock(mutex_);
+        standing_ = Standing::ReadOnly;
+    }
         report(store_.errorText(), false);
         break;
     default:
@@ -283,7 +282,7 @@ void HistoryLedger::pruneStep() {
     else if (outcome == LedgerStore::Outcome::Failed)
         report("History is not being recorded: " + store_.errorText(), false);
     const bool owed = outcome == LedgerStore::Outcome::Ok && more;
-    pruneAt_ = Clock::now() + (owed                                      ? kPruneStepPause
+    pruneAt_ = Clock::now() + (owed                                    ? kPruneStepPause
                                : outcome == LedgerStore::Outcome::Busy ? kBusyRetry
                                                                        : options_.pruneInterval);
     std::lock_guard lock(mutex_);

@@ -22,8 +22,8 @@
 class LedgerReader;
 
 struct HistoryOptions {
-    std::string path;                                // the history.sqlite file
-    int days = 30; // retention; 0 records nothing, never creates the file and leaves one that exists as it is
+    std::string path; // the history.sqlite file
+    int days = 30;    // retention; 0 records nothing, never creates the file and leaves one that exists as it is
     std::size_t queueLimit = 100'000;                // probes waiting for the disk; beyond it the oldest are dropped
     std::size_t batchLimit = 5'000;                  // probes per transaction
     int pruneBatch = 1'000;                          // old rows deleted per table and transaction

@@ -109,14 +109,12 @@ bool LedgerReader::openUnwritable() {
             return false;
         copyDir_ = pattern;
         const std::string copy = copyDir_ + "/history.sqlite";
-        if (!std::filesystem::copy_file(path_, copy, error) ||
-            !std::filesystem::copy_file(wal, copy + "-wal", error))
+        if (!std::filesystem::copy_file(path_, copy, error) || !std::filesystem::copy_file(wal, copy + "-wal", error))
             return false;
         return db_.open(copy, SQLITE_OPEN_READONLY) == SQLITE_OK && usable();
     }
     // Nothing in the log: the file alone is the whole history, and nobody can be writing it.
-    return db_.open("file:" + uriPath(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) ==
-               SQLITE_OK &&
+    return db_.open("file:" + uriPath(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) == SQLITE_OK &&
            usable();
 }
 

@@ -46,7 +46,8 @@ bool createFolders(const std::filesystem::path& folder, std::string& error) {
 bool notWritable(const std::string& path) {
     const std::filesystem::path file(path);
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    return ::access(folder.c_str(), W_OK) != 0 || (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0);
+    return ::access(folder.c_str(), W_OK) != 0 ||
+           (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0);
 }
 
 bool isBusy(int rc) {
@@ -234,8 +235,9 @@ bool LedgerStore::repairAbandoned() {
         return false;
     std::vector<std::string> hosts;
     {
-        SqliteStatement open(db_, "SELECT host FROM outages WHERE end_ms IS NULL UNION SELECT host FROM "
-                                  "(SELECT host, status, max(at_ms) FROM status_changes GROUP BY host) WHERE status != 0");
+        SqliteStatement open(db_,
+                             "SELECT host FROM outages WHERE end_ms IS NULL UNION SELECT host FROM "
+                             "(SELECT host, status, max(at_ms) FROM status_changes GROUP BY host) WHERE status != 0");
         int rc = SQLITE_OK;
         while ((rc = open.step()) == SQLITE_ROW)
             hosts.push_back(open.text(0));

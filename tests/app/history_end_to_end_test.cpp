@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 constexpr std::int64_t kDayMs = 86'400'000;
 
 std::string fakeTimeLibrary() {
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
-                             "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1",
-                             "/usr/lib/faketime/libfaketimeMT.so.1"})
+    for (const char* path :
+         {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
+          "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1", "/usr/lib/faketime/libfaketimeMT.so.1"})
         if (fs::exists(path))
             return path;
     return {};

@@ -27,11 +27,11 @@
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
 #include "history/SqliteDb.h"
-#include <sqlite3.h>
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include <sqlite3.h>
 
 namespace {
 
@@ -230,7 +230,8 @@ TEST(HistoryWindowState, ANewerFileIsShownButNotRecorded) {
     const QLabel* note = window.findChild<QLabel*>(QStringLiteral("problemLabel"));
     EXPECT_TRUE(note->isVisible());
     EXPECT_EQ(note->text(), QStringLiteral("history file is from a newer version of Ostrevo; not recording"));
-    EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("summaryLabel"))->text().contains(QStringLiteral("Sent\u00A020")));
+    EXPECT_TRUE(
+        window.findChild<QLabel*>(QStringLiteral("summaryLabel"))->text().contains(QStringLiteral("Sent\u00A020")));
     EXPECT_TRUE(window.findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
 }
 
@@ -239,7 +240,8 @@ TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
     TempDir dir;
     {
         // Nothing kept at all: said so, and nothing to export.
-        HistoryWindow off(makeLedger(dir.file("off.sqlite"), 0), QStringLiteral("a.test"), nullptr, [] { return kNow; });
+        HistoryWindow off(makeLedger(dir.file("off.sqlite"), 0), QStringLiteral("a.test"), nullptr,
+                          [] { return kNow; });
         off.show();
         EXPECT_TRUE(off.findChild<QLabel*>(QStringLiteral("problemLabel"))->isVisible());
         EXPECT_FALSE(off.findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
@@ -255,7 +257,8 @@ TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
         broken.show();
         const QLabel* problem = broken.findChild<QLabel*>(QStringLiteral("problemLabel"));
         EXPECT_TRUE(problem->isVisible());
-        EXPECT_TRUE(problem->text().contains(QString::fromStdString(ledger->problem()))) << problem->text().toStdString();
+        EXPECT_TRUE(problem->text().contains(QString::fromStdString(ledger->problem())))
+            << problem->text().toStdString();
     }
 
     auto ledger = makeLedger(dir.file("history.sqlite"));
@@ -283,19 +286,35 @@ TEST(HistoryTexts, FiguresNeverRoundToAFalseClaim) {
         std::uint64_t sent, lost;
         const char* text;
     };
-    for (const Availability& row : {Availability{1'000'000, 1, "99.99 %"}, {3, 1, "66.66 %"}, {300, 3, "99.00 %"},
-                                    {20, 3, "85.00 %"}, {5, 5, "0.00 %"}, {7, 0, "100.00 %"}, {0, 0, "-"}})
+    for (const Availability& row : {Availability{1'000'000, 1, "99.99 %"},
+                                    {3, 1, "66.66 %"},
+                                    {300, 3, "99.00 %"},
+                                    {20, 3, "85.00 %"},
+                                    {5, 5, "0.00 %"},
+                                    {7, 0, "100.00 %"},
+                                    {0, 0, "-"}})
         EXPECT_EQ(HistoryFormat::availability(row.sent, row.lost), QString::fromLatin1(row.text)) << row.sent;
 
     struct Text {
         std::int64_t value;
         const char* text;
     };
-    for (const Text& row : {Text{0, "0.000 ms"}, {37, "0.037 ms"}, {999, "0.999 ms"}, {1'000, "1.00 ms"},
-                            {12'345, "12.3 ms"}, {99'949, "99.9 ms"}, {152'400, "152 ms"}, {2'000'000, "2000 ms"}})
+    for (const Text& row : {Text{0, "0.000 ms"},
+                            {37, "0.037 ms"},
+                            {999, "0.999 ms"},
+                            {1'000, "1.00 ms"},
+                            {12'345, "12.3 ms"},
+                            {99'949, "99.9 ms"},
+                            {152'400, "152 ms"},
+                            {2'000'000, "2000 ms"}})
         EXPECT_EQ(HistoryFormat::milliseconds(row.value), QString::fromLatin1(row.text)) << row.value;
-    for (const Text& row : {Text{-5, "0 s"}, {59'999, "59 s"}, {60'000, "1 min 00 s"}, {3'599'000, "59 min 59 s"},
-                            {3'600'000, "1 h 00 min"}, {86'399'000, "23 h 59 min"}, {90'000'000, "1 d 01 h"}})
+    for (const Text& row : {Text{-5, "0 s"},
+                            {59'999, "59 s"},
+                            {60'000, "1 min 00 s"},
+                            {3'599'000, "59 min 59 s"},
+                            {3'600'000, "1 h 00 min"},
+                            {86'399'000, "23 h 59 min"},
+                            {90'000'000, "1 d 01 h"}})
         EXPECT_EQ(HistoryFormat::duration(row.value), QString::fromLatin1(row.text)) << row.value;
 }
 

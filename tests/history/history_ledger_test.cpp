@@ -120,9 +120,9 @@ TEST(LedgerOutages, AClockSteppedBackGivesNoNegativeDuration) {
     ProblemLog problems;
     HistoryLedger ledger(ledgerOptions(dir.file("history.sqlite"), problems));
     const std::int64_t back = kT0 - 3'600'000;
-    for (const ProbeSample& s : {probe(kT0, 900, 3), probe(kT0 + 1000, std::nullopt, 2),
-                                 probe(kT0 + 2000, std::nullopt, 1), probe(back + 3000, std::nullopt, 1),
-                                 probe(back + 4000, 1000, 2), probe(back + 5000, 1000, 3)})
+    for (const ProbeSample& s :
+         {probe(kT0, 900, 3), probe(kT0 + 1000, std::nullopt, 2), probe(kT0 + 2000, std::nullopt, 1),
+          probe(back + 3000, std::nullopt, 1), probe(back + 4000, 1000, 2), probe(back + 5000, 1000, 3)})
         ledger.record(s);
     ASSERT_TRUE(ledger.flush(kPatience));
     const std::vector<Outage> outages = ledger.outages("host.test", back - kDay, kT0 + kDay);
