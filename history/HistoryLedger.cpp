@@ -183,35 +183,34 @@ bool HistoryLedger::ensureOpen() {
         handleCorruption();
         outcome = store_.open();
     }
-    switch (outcome) {
-    case LedgerStore::Outcome::Ok:
+    if (outcome == LedgerStore::Outcome::Ok) {
         pruneAt_ = Clock::now();
         if (!anchorRead_) {
             anchorMs_ = store_.newestSampleMs();
             anchorBootMs_ = bootMs();
             anchorRead_ = true;
         }
-        {
-            std::lock_guard lock(mutex_);
-            standing_ = Standing::Recording;
-        }
+        setStanding(Standing::Recording);
         return true;
-    case LedgerStore::Outcome::Newer:
-    case LedgerStore::Outcome::Foreign:
+    }
+    if (outcome == LedgerStore::Outcome::Newer || outcome == LedgerStore::Outcome::Foreign) {
         refuse(outcome);
         return false;
-    case LedgerStore::Outcome::ReadOnly: {
-        std::lock_guard lock(mutex_);
-        standing_ = Standing::ReadOnly;
     }
+    if (outcome == LedgerStore::Outcome::ReadOnly) {
+        // Said as it is: the file is still shown, only not written.
+        setStanding(Standing::ReadOnly);
         report(store_.errorText(), false);
-        break;
-    default:
+    } else {
         report("History is not being recorded: " + store_.errorText(), false);
-        break;
     }
     retryAt_ = Clock::now() + (outcome == LedgerStore::Outcome::Busy ? kBusyRetry : options_.retryInterval);
     return false;
+}
+
+void HistoryLedger::setStanding(Standing standing) {
+    std::lock_guard lock(mutex_);
+    standing_ = standing;
 }
 
 void HistoryLedger::refuse(LedgerStore::Outcome outcome) {

@@ -78,6 +78,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    enum class Standing { Recording, ReadOnly, Newer, Foreign };
 
     void enqueue(LedgerEntry entry);
     void run();
@@ -86,6 +87,7 @@ private:
     [[nodiscard]] bool ensureOpen();
     void handleCorruption();
     void refuse(LedgerStore::Outcome outcome);
+    void setStanding(Standing standing);
     [[nodiscard]] bool foreign() const;
     // "Now" for retention: the clock, but no further than the newest probe found at opening plus the time
     // that has really passed since (and an hour's leeway), so a clock set far ahead deletes nothing.
@@ -107,7 +109,6 @@ private:
     std::uint64_t dropped_ = 0;
     std::uint64_t generation_ = 0; // files moved aside so far
     bool failing_ = false;
-    enum class Standing { Recording, ReadOnly, Newer, Foreign };
     Standing standing_ = Standing::Recording;
     std::string problem_;
 
