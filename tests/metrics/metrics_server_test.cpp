@@ -127,7 +127,7 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
             EXPECT_EQ(requests, kProbes);
             EXPECT_EQ(lost, kProbes / 5);
             EXPECT_DOUBLE_EQ(value("ostrevo_probe_last_rtt_seconds" + l + "}"), (100 + (kProbes - 1) * 997) / 1e6);
-            EXPECT_EQ(value("ostrevo_host_status" + l + "}"), 1); // Good
+            EXPECT_EQ(value("ostrevo_host_status" + l + "}"), 3); // Good
             EXPECT_EQ(value("ostrevo_probe_rtt_seconds_bucket" + l + ",le=0.0005}"), 0);
         }
     }
