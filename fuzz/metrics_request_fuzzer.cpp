@@ -36,7 +36,6 @@ struct Fixture {
         registry.recordProbe("host \"q\"\n", "127.0.0.1", std::nullopt, 11010);
         MetricsServerLimits limits;
         limits.exchangeTimeout = std::chrono::milliseconds(3000);
-        limits.threads = 1;
         server = std::make_unique<MetricsServer>(registry, limits);
         ListenAddress listen;
         listen.address = "127.0.0.1";
