@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <list>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -213,26 +214,31 @@ void MetricsServer::Impl::loop() {
             return;
 
         now = Clock::now();
-        for (std::size_t i = 0; i < polled.size(); ++i) {
-            Connection& c = *polled[i];
-            if (fds[i + 2].revents == 0)
-                continue;
-            switch (c.phase) {
-            case Connection::Phase::Reading:
-                readRequest(c, now);
-                break;
-            case Connection::Phase::Writing:
-                writeAnswer(c, now);
-                break;
-            case Connection::Phase::Draining:
-                if (!drain(c))
-                    c.deadline = now; // closed at the top of the next turn
-                break;
+        try {
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                Connection& c = *polled[i];
+                if (fds[i + 2].revents == 0)
+                    continue;
+                switch (c.phase) {
+                case Connection::Phase::Reading:
+                    readRequest(c, now);
+                    break;
+                case Connection::Phase::Writing:
+                    writeAnswer(c, now);
+                    break;
+                case Connection::Phase::Draining:
+                    if (!drain(c))
+                        c.deadline = now; // closed at the top of the next turn
+                    break;
+                }
             }
+            // New connections last, so that a request that has come in is read before anyone is shed for them.
+            if (fds[1].revents != 0)
+                acceptAll(now);
+        } catch (const std::bad_alloc&) {
+            // Short of memory: give some back rather than end the program that is watching the host.
+            (void)shedOne();
         }
-        // New connections last, so that a request that has come in is read before anyone is shed for them.
-        if (fds[1].revents != 0)
-            acceptAll(now);
     }
 }
 
