@@ -34,7 +34,9 @@ public:
         BufferedExchange exchange(fd, request);
         bool closed = true;
         process_request(exchange, true, closed, {});
-        return exchange.answer();
+        std::string answer = exchange.answer();
+        // The library gives up without a word on a request it cannot even start to read.
+        return answer.empty() ? bodilessAnswer("400 Bad Request") : answer;
     }
 };
 
