@@ -1,6 +1,7 @@
 #include "engine/ProbeConsole.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 
 namespace {
@@ -62,11 +63,14 @@ void ProbeConsole::setLabel(Label label, std::string text) {
     }
     if (!cycleDone)
         return;
+    bool readerGone = false;
     if (!quiet_) {
         std::fprintf(out_, "%s%s\n", statsLine_.c_str(), timesLine_.c_str());
-        std::fflush(out_);
+        // SIGPIPE is ignored, so a pipe whose reader went away (`| head`) shows only here: end the run, as ping
+        // ends when its output goes.
+        readerGone = std::fflush(out_) != 0 && errno == EPIPE;
     }
-    if (count_ != 0 && probes == count_ && done_)
+    if (((count_ != 0 && probes == count_) || readerGone) && done_)
         done_();
 }
 

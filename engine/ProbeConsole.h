@@ -21,7 +21,8 @@ public:
         std::string min, avg, max; // "14ms"; empty before the first reply
     };
 
-    // `done` runs on the worker thread after the `count`th probe (count 0: never) and when no run could begin.
+    // `done` runs on the worker thread after the `count`th probe (count 0: never), when `out` is a pipe nobody
+    // reads any more, and when no run could begin.
     ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done);
 
     void setLabel(Label label, std::string text) override;
