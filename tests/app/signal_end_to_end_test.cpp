@@ -31,7 +31,7 @@ TEST_F(HangUp, WithoutArgumentsTheSettingsAreSaved) {
     app->signal(SIGHUP);
     EXPECT_EQ(app->waitExit(10s), 0) << programOutput();
     const std::string saved = readFile(settingsFile());
-    EXPECT_NE(saved.find("Interval=1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Interval=10\n"), std::string::npos) << saved;
 }
 
 TEST_F(HangUp, StopsTheRunAndReleasesTheLogWithoutSaving) {
