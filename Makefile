@@ -13,7 +13,7 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libsqlite3-dev s
             nftables iproute2 iputils-ping util-linux procps \
             libcpp-httplib-dev python3-prometheus-client \
             dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin \
-            clang libclang-rt-14-dev file binutils bsdextrautils
+            clang libclang-rt-14-dev file binutils bsdextrautils faketime
 
 .PHONY: all deps build run test tsan fuzz fuzz-replay bench clean install deb
 

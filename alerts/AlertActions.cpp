@@ -20,6 +20,11 @@ void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, Hos
         runAlertApp(settings, edge, current, statusLine, event.status);
 }
 
+void AlertActions::reportDownAtStart(const AlertSettings& settings, HostStatus current, const ProbeEvent& event) {
+    if (settings.notify && notifier_ != nullptr)
+        notifier_->notify(settings.host, current, ProbeText::replyLine(event));
+}
+
 void AlertActions::runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                                const std::string& statusLine, std::uint32_t errorCode) {
     const std::string address = settings.host;

@@ -17,6 +17,8 @@ public:
 
     void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                     const ProbeEvent& event) override;
+    // Only the desktop notification: the sound and the application are for edges.
+    void reportDownAtStart(const AlertSettings& settings, HostStatus current, const ProbeEvent& event) override;
 
     // Starts AppFileName with AppParams, the placeholders filled in from the event: `statusLine` is its reply
     // line, `errorCode` its IP status code.

@@ -4,8 +4,8 @@
 
 #include "types/HostStatus.h"
 
-// Tells the desktop that the host stopped or started responding. Called on the worker thread: notify()
-// must return at once, whatever the desktop does with it.
+// Tells the desktop that the host stopped or started responding, or was down when the run began. Called on
+// the worker thread: notify() must return at once, whatever the desktop does with it.
 class Notifier {
 public:
     virtual ~Notifier() = default;

@@ -1,11 +1,9 @@
 #include "app/HistoryWindow.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <ostream>
+#include <streambuf>
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -56,8 +55,45 @@ std::string& keptSize() {
     return sizeStore != nullptr ? *sizeStore : forThisProcess;
 }
 
-QString errnoText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+// The ledger streams an export row by row; this hands the bytes to a Qt device in large writes.
+class DeviceBuffer : public std::streambuf {
+public:
+    explicit DeviceBuffer(QIODevice& device) : device_(device) { setp(buffer_, buffer_ + sizeof buffer_); }
+    DeviceBuffer(const DeviceBuffer&) = delete;
+    DeviceBuffer& operator=(const DeviceBuffer&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain() {
+        const qint64 size = pptr() - pbase();
+        const bool ok = size == 0 || device_.write(pbase(), size) == size;
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return ok;
+    }
+
+    QIODevice& device_;
+    char buffer_[64 * 1024];
+};
+
+// When the first failure and the verdict differ, both are worth knowing.
+QString outageTimes(const Outage& outage) {
+    QStringList lines;
+    if (outage.firstErrorMs)
+        lines << QStringLiteral("First failed probe at ") + HistoryFormat::dateTime(*outage.firstErrorMs);
+    if (outage.verdictMs != outage.startMs || !outage.firstErrorMs)
+        lines << QStringLiteral("Status Bad from ") + HistoryFormat::dateTime(outage.verdictMs);
+    return lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -177,19 +213,24 @@ void HistoryWindow::refresh() {
     const std::int64_t to = now + 1;
     const std::string host = host_.toStdString();
 
-    if (!ledger_ || !ledger_->enabled()) {
-        problemLabel_->setText(QStringLiteral("No history is kept: HistoryDays is 0."));
-        problemLabel_->show();
+    if (!ledger_) {
+        problemLabel_->hide();
         exportButton_->setEnabled(false);
         graph_->setData(from, to, now, {}, {});
         showSummary(RttStats());
         showOutages({}, now);
         return;
     }
-    exportButton_->setEnabled(!host.empty());
+    // Recording off, or a file that is read but not written, still shows what it holds.
+    QString note;
     const QString problem = text(ledger_->problem());
-    problemLabel_->setText(problem.isEmpty() ? QString() : QStringLiteral("History cannot be kept: ") + problem);
-    problemLabel_->setVisible(!problem.isEmpty());
+    if (!ledger_->enabled())
+        note = QStringLiteral("Recording is off: HistoryDays is 0.");
+    else if (!problem.isEmpty())
+        note = ledger_->readOnly() ? problem : QStringLiteral("History cannot be kept: ") + problem;
+    problemLabel_->setText(note);
+    problemLabel_->setVisible(!note.isEmpty());
+    exportButton_->setEnabled(!host.empty() && (ledger_->enabled() || ledger_->hasFile()));
 
     graph_->setData(from, to, now, ledger_->series(host, from, to, std::max(graph_->columns(), 60)),
                     ledger_->statusChanges(host, from, to));
@@ -228,9 +269,9 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             row->setText(0, HistoryFormat::dateTime(outage.startMs));
             row->setText(1, outage.endMs ? HistoryFormat::dateTime(*outage.endMs) : QStringLiteral("ongoing"));
             row->setText(3, outageCause(outage));
-            if (outage.firstErrorMs)
-                row->setToolTip(3, QStringLiteral("First failed probe at ") +
-                                       HistoryFormat::dateTime(*outage.firstErrorMs));
+            const QString times = outageTimes(outage);
+            for (int column = 0; column < 4; ++column)
+                row->setToolTip(column, times);
         }
         shownOutages_ = std::move(outages);
     }
@@ -244,36 +285,26 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
 QString HistoryWindow::exportCsv(const QString& path) {
     const std::int64_t now = clock_();
     const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
-    if (!ledger_ || !ledger_->enabled())
+    if (!ledger_ || (!ledger_->enabled() && !ledger_->hasFile()))
         return QStringLiteral("Cannot export to %1: no history is kept").arg(QDir::toNativeSeparators(path));
-    const QByteArray target = QFile::encodeName(path);
-    // Written beside the target and moved over it at the end: a failed export leaves any old file alone.
-    const QByteArray partial = target + ".part";
+    // A temporary file made exclusively beside the target and renamed over it at the end: a failed export
+    // leaves any old file alone, and nothing already there (a link above all) is written through.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
     bool written = false;
-    int error = 0;
     {
-        std::ofstream out(partial.constData(), std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = errno;
-        } else {
-            written = ledger_->exportCsv(host_.toStdString(), now + 1 - span, now + 1, out, [](std::uint32_t status) {
-                return icmpStatusText(static_cast<std::int32_t>(status));
-            });
-            out.close();
-            if (out.fail()) {
-                written = false;
-                error = errno;
-            }
-        }
+        DeviceBuffer buffer(file);
+        std::ostream out(&buffer);
+        written = ledger_->exportCsv(host_.toStdString(), now + 1 - span, now + 1, out, [](std::uint32_t status) {
+            return icmpStatusText(static_cast<std::int32_t>(status));
+        });
+        written = written && static_cast<bool>(out.flush());
     }
-    if (written && std::rename(partial.constData(), target.constData()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (written)
+    if (written && file.commit())
         return {};
-    std::remove(partial.constData());
-    QString reason = error != 0 ? errnoText(error) : text(ledger_->problem());
+    QString reason = file.error() != QFileDevice::NoError ? file.errorString() : text(ledger_->problem());
+    file.cancelWriting();
     if (reason.isEmpty())
         reason = QStringLiteral("the history could not be read");
     return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), reason);

@@ -8,8 +8,8 @@
 class DesktopNotifier;
 
 // The alerts' notifications as desktop notifications. notify() may come from the worker thread; the
-// DesktopNotifier behind it is made on the window thread at the first edge, so a program whose host never
-// changes never connects to the session bus.
+// DesktopNotifier behind it is made on the window thread at the first notification, so a program whose host
+// never changes (and is not down at the start) never connects to the session bus.
 class QtNotifier : public QObject, public Notifier {
     Q_OBJECT
 public:

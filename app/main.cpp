@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -45,6 +46,7 @@ std::unique_ptr<MetricsEndpoint> serveMetrics(const MetricsRegistry& metrics, co
 } // namespace
 
 int main(int argc, char* argv[]) {
+    std::signal(SIGPIPE, SIG_IGN); // a closed stderr pipe fails the write instead of ending the program unsaved
     // Taken before QApplication removes its own options: an argument of any kind keeps the settings unsaved.
     const std::vector<std::string> received(argv + 1, argv + argc);
 

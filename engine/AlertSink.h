@@ -15,4 +15,8 @@ public:
     virtual ~AlertSink() = default;
     virtual void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                             const ProbeEvent& event) = 0;
+
+    // The run's first Good/Bad verdict is Bad: the host was down before monitoring began. That is no edge, so
+    // the sound and the alert application stay quiet, but the user still wants to hear of it.
+    virtual void reportDownAtStart(const AlertSettings& settings, HostStatus current, const ProbeEvent& event) = 0;
 };

@@ -33,5 +33,9 @@ public:
     // The round trip of the last good reply in microseconds, where the channel measures that finely.
     [[nodiscard]] virtual std::optional<std::uint32_t> lastRoundTripMicros() const { return std::nullopt; }
 
+    // How the data of the last good reply differed from the request's; nothing when it was the same (or the
+    // channel does not look).
+    [[nodiscard]] virtual std::optional<WrongData> lastWrongData() const { return std::nullopt; }
+
     virtual void close() = 0;
 };

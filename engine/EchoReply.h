@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "types/ProbeEvent.h"
+
 // options of a request and of a reply: time to live, type of service, flags, options size, options data.
 // The options data is never used; it is kept as a 32-bit offset so the record keeps its 28 bytes.
 struct IpOptions {

@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
@@ -104,6 +105,33 @@ int setOption(int fd, int level, int name, int value) {
     return setsockopt(fd, level, name, &value, sizeof value);
 }
 
+// Someone else's echo replies stay in the kernel, as ping keeps them out: a flood of them (forged, or another
+// prober's) would otherwise crowd ours out of the receive buffer. Errors pass to be matched by the request they
+// quote; the type filter has already narrowed what comes this far. A raw IPv4 socket sees the IP header first,
+// a raw ICMPv6 one the ICMPv6 header. The identifier is loaded in network order, as the request carries it.
+bool attachIdentifierFilter(int fd, bool v6, std::uint16_t id) {
+    std::array<sock_filter, 8> program{{
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                    // X = the IP header's length
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                     // A = identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1),             // ours?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                    //   keep it
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                     // A = type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_ECHOREPLY, 1, 0), // an echo reply?
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffffU),                    //   no: an error, keep it
+        BPF_STMT(BPF_RET | BPF_K, 0),                              //   yes, not ours: drop
+    }};
+    std::span<sock_filter> code(program);
+    if (v6) {
+        // No IP header in front: absolute loads, one instruction less.
+        program[1] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4);
+        program[4] = BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0);
+        program[5] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP6_ECHO_REPLY, 1, 0);
+        code = code.subspan(1);
+    }
+    const sock_fprog filter{static_cast<unsigned short>(code.size()), code.data()};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter) == 0;
+}
+
 // The two clocks right after a receive, read back to back so that they tell the same moment.
 RoundTrip::Readings readingsAfterReceive(const timespec& sentAt) {
     RoundTrip::Readings readings;
@@ -192,6 +220,9 @@ bool IcmpEchoChannel::open(Family family) {
     family_ = family;
     // The identifier only matters on a raw socket: the datagram socket's kernel puts its own port there.
     id_ = randomId();
+    // Without the filter the replies are still matched here, only less well shielded; not worth failing for.
+    if (kind_ == SocketKind::Raw)
+        (void)attachIdentifierFilter(fd_, family == Family::V6, id_);
     sequence_ = randomId();
     ttl_ = -1;
     received_.resize(kReceiveBufferSize);
@@ -228,6 +259,16 @@ int IcmpEchoChannel::openSocket(SocketKind kind, Family family) {
         filter.data = ~((1U << ICMP_ECHOREPLY) | (1U << ICMP_DEST_UNREACH) | (1U << ICMP_SOURCE_QUENCH) |
                         (1U << ICMP_TIME_EXCEEDED) | (1U << ICMP_PARAMETERPROB));
         failed |= setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    }
+    // Don't Fragment off, as `ping -M dont`: a router before a narrow link fragments the request instead of
+    // refusing it, and a path MTU that has expired by the next probe costs nothing. IPv6 routers never
+    // fragment, but the sending kernel does, down to the path MTU it has been told of. A refusal leaves the
+    // kernel's default, which still probes; it is no reason to have no socket.
+    if (v6) {
+        (void)setOption(fd, SOL_IPV6, IPV6_MTU_DISCOVER, IPV6_PMTUDISC_DONT);
+        (void)setOption(fd, SOL_IPV6, IPV6_DONTFRAG, 0);
+    } else {
+        (void)setOption(fd, SOL_IP, IP_MTU_DISCOVER, IP_PMTUDISC_DONT);
     }
     // The kernel's arrival stamp keeps a late wake-up of this thread out of the round-trip time; without
     // it the time is taken after the receive, so a refusal costs accuracy only.
@@ -272,6 +313,7 @@ bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
 std::uint32_t IcmpEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
     lastRoundTripUs_.reset();
+    lastWrongData_.reset();
     if (fd_ < 0 || destination.family != family_ || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
         return fail(IpStatus::GeneralFailure, area);
     // IPv6 could carry a little more, but one Buffer setting means the same on either family.
@@ -386,8 +428,11 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const 
     if (matched.kind == EchoMatch::Kind::None)
         return Received::Other;
     fillReply(area, matched, source, RoundTrip::milliseconds(readings));
-    if (matched.status == 0)
+    if (matched.status == 0) {
         lastRoundTripUs_ = RoundTrip::microseconds(readings);
+        lastWrongData_ = IcmpPacket::compareEchoData(
+            std::span<const std::uint8_t>(request_).subspan(IcmpPacket::kHeaderSize), matched.data);
+    }
     return Received::Matched;
 }
 

@@ -30,6 +30,7 @@ public:
     [[nodiscard]] std::int32_t lastError() const override { return lastError_; }
     [[nodiscard]] IpAddress replySource() const override { return lastSource_; }
     [[nodiscard]] std::optional<std::uint32_t> lastRoundTripMicros() const override { return lastRoundTripUs_; }
+    [[nodiscard]] std::optional<WrongData> lastWrongData() const override { return lastWrongData_; }
     void close() override;
 
     [[nodiscard]] SocketKind kind() const { return kind_; }
@@ -64,6 +65,7 @@ private:
     int ttl_ = -1;
     std::int32_t lastError_ = 0;
     std::optional<std::uint32_t> lastRoundTripUs_;
+    std::optional<WrongData> lastWrongData_;
     std::vector<std::uint8_t> request_;
     std::vector<std::uint8_t> received_;
 };

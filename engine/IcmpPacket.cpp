@@ -205,6 +205,23 @@ EchoMatch matchDatagramReply(std::span<const std::uint8_t> message, std::uint32_
     return {EchoMatch::Kind::Reply, source, ttl, IpStatus::Success, message.subspan(kHeaderSize)};
 }
 
+std::optional<WrongData> compareEchoData(std::span<const std::uint8_t> sent, std::span<const std::uint8_t> echoed) {
+    const std::size_t common = std::min(sent.size(), echoed.size());
+    const auto differ = std::mismatch(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(common), echoed.begin());
+    const bool bytesDiffer = differ.first != sent.begin() + static_cast<std::ptrdiff_t>(common);
+    if (!bytesDiffer && sent.size() == echoed.size())
+        return std::nullopt;
+    WrongData wrong;
+    wrong.offset = static_cast<std::uint32_t>(differ.first - sent.begin());
+    wrong.bytesDiffer = bytesDiffer;
+    if (bytesDiffer) {
+        wrong.sent = *differ.first;
+        wrong.echoed = *differ.second;
+    }
+    wrong.sizeDifference = static_cast<std::int32_t>(echoed.size()) - static_cast<std::int32_t>(sent.size());
+    return wrong;
+}
+
 bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence) {
     return isEchoOf(quoted, kEchoRequest, EchoRequestKey{0, 0, sequence}, false);
 }

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/EchoReply.h"
+
 // Building echo requests and recognising what comes back on an ICMP socket. Everything here reads bytes
 // only, so hostile or truncated packets can be fed to it freely.
 namespace IcmpPacket {
@@ -59,6 +61,10 @@ struct EchoMatch {
 // An ICMP message from a datagram socket (no IP header; the kernel has already checked the identifier).
 [[nodiscard]] EchoMatch matchDatagramReply(std::span<const std::uint8_t> message, std::uint32_t source,
                                            std::uint8_t ttl, const EchoRequestKey& key);
+
+// How the data echoed by a reply differs from the data sent; nothing when the two are the same.
+[[nodiscard]] std::optional<WrongData> compareEchoData(std::span<const std::uint8_t> sent,
+                                                       std::span<const std::uint8_t> echoed);
 
 // Whether the request header quoted by an error (datagram error queue) is ours.
 [[nodiscard]] bool quotesRequest(std::span<const std::uint8_t> quoted, std::uint16_t sequence);

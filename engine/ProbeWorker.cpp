@@ -180,8 +180,12 @@ void ProbeWorker::probeCycle() {
         run_.logLevel == LogLevel::EveryRequest || (decision.changed && run_.logLevel == LogLevel::StatusChanges);
     if (logIt)
         window_.postLog(event_);
-    if (decision.edge && alerts_ != nullptr)
-        alerts_->raiseAlert(run_.alerts, *decision.edge, decision.status, event_);
+    if (alerts_ != nullptr) {
+        if (decision.edge)
+            alerts_->raiseAlert(run_.alerts, *decision.edge, decision.status, event_);
+        else if (decision.downAtStart)
+            alerts_->reportDownAtStart(run_.alerts, decision.status, event_);
+    }
     // After the analysis, so the history can tell when the host went Bad and why.
     for (ProbeObserver* observer : observers_)
         observer->probed(event_);
@@ -194,7 +198,7 @@ void ProbeWorker::fillOutcome(ProbeEvent& event, std::uint32_t replies) {
     event.rttMs = 0;
     event.rttUs.reset();
     event.ttl.reset();
-    event.wrongData = false;
+    event.wrongData.reset();
     if (replies == 0) {
         event.status = static_cast<std::uint32_t>(channel_.lastError());
         return;
@@ -210,6 +214,7 @@ void ProbeWorker::fillOutcome(ProbeEvent& event, std::uint32_t replies) {
     event.rttUs = channel_.lastRoundTripMicros().value_or(
         reply.roundTripTime > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : reply.roundTripTime * 1000);
     event.ttl = reply.options.ttl;
+    event.wrongData = channel_.lastWrongData();
 }
 
 void ProbeWorker::pauseAfterCycle() {

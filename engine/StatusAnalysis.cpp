@@ -126,6 +126,8 @@ void StatusAnalysis::enterBad(Decision& ctx) {
     changeStatus(HostStatus::Bad, ctx);
     if (wasUp_)
         ctx.edge = AlertEdge::StopResponding;
+    else if (!wasDown_)
+        ctx.downAtStart = true;
     wasDown_ = true;
     wasUp_ = false;
 }

@@ -4,7 +4,8 @@
 //
 // Input: mode byte, destination (4 bytes, as stored), identifier and sequence (big-endian), then the packet.
 // Modes: 0 raw packet with IP header, 1 datagram message (+ source and TTL before it), 2 quoted request of
-// an error-queue entry, 3 a request built from the input and answered.
+// an error-queue entry, 3 a request built from the input and answered (and the input's halves compared as
+// sent and echoed data).
 // ICMPv6 has a target of its own (icmpv6_packet_fuzzer.cpp).
 
 #include <cstddef>
@@ -144,10 +145,30 @@ void checkRoundTrip(Bytes payload, const EchoRequestKey& key) {
     const auto fixed = static_cast<std::uint16_t>((sum & 0xffff) + (sum >> 16));
     packet[22] = static_cast<std::uint8_t>(fixed >> 8);
     packet[23] = static_cast<std::uint8_t>(fixed);
-    require(IcmpPacket::matchRawPacket(packet, key).kind == EchoMatch::Kind::Reply, "own reply not recognised");
+    const EchoMatch own = IcmpPacket::matchRawPacket(packet, key);
+    require(own.kind == EchoMatch::Kind::Reply, "own reply not recognised");
+    require(!IcmpPacket::compareEchoData(payload, own.data), "own reply's data taken for other data");
     EchoRequestKey other = key;
     ++other.sequence;
     require(IcmpPacket::matchRawPacket(packet, other).kind == EchoMatch::Kind::None, "reply to another sequence");
+}
+
+// The payload's two halves taken for sent and echoed data: the first difference, byte by byte.
+void checkEchoData(Bytes payload) {
+    const Bytes sent = payload.first(payload.size() / 2);
+    const Bytes echoed = payload.subspan(payload.size() / 2);
+    std::size_t at = 0;
+    while (at < sent.size() && at < echoed.size() && sent[at] == echoed[at])
+        ++at;
+    const bool bytesDiffer = at < sent.size() && at < echoed.size();
+    const auto wrong = IcmpPacket::compareEchoData(sent, echoed);
+    require(wrong.has_value() == (bytesDiffer || sent.size() != echoed.size()), "echo data: wrong verdict");
+    if (!wrong)
+        return;
+    require(wrong->offset == at && wrong->bytesDiffer == bytesDiffer, "echo data: wrong place");
+    require(wrong->sizeDifference == static_cast<std::int32_t>(echoed.size()) - static_cast<std::int32_t>(sent.size()),
+            "echo data: wrong sizes");
+    require(!bytesDiffer || (wrong->sent == sent[at] && wrong->echoed == echoed[at]), "echo data: wrong bytes");
 }
 
 } // namespace
@@ -176,6 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     default:
         checkRoundTrip(rest, key);
+        checkEchoData(rest);
         break;
     }
     return 0;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -36,7 +37,6 @@ struct Fixture {
         registry.recordProbe("host \"q\"\n", "127.0.0.1", std::nullopt, 11010);
         MetricsServerLimits limits;
         limits.exchangeTimeout = std::chrono::milliseconds(3000);
-        limits.threads = 1;
         server = std::make_unique<MetricsServer>(registry, limits);
         ListenAddress listen;
         listen.address = "127.0.0.1";
@@ -45,14 +45,33 @@ struct Fixture {
     }
 };
 
-std::string exchange(std::uint16_t port, std::string_view request) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    require(fd >= 0, "no socket");
+// A connected socket. The server closes first, so at thousands of exchanges a second its side of the loopback
+// fills with connections in TIME_WAIT, and now and then a new connection meets one of them: tried again for a
+// while, since only a server that stopped listening refuses for long.
+int connectTo(std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    require(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0, "cannot connect");
+    int error = 0;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        require(fd >= 0, "no socket");
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            return fd;
+        error = errno;
+        ::close(fd);
+        if (error != ECONNREFUSED && error != EADDRNOTAVAIL && error != ECONNRESET && error != ETIMEDOUT)
+            break;
+        ::poll(nullptr, 0, 10);
+    }
+    std::fprintf(stderr, "connect: %s\n", std::strerror(error));
+    require(false, "cannot connect");
+    return -1;
+}
+
+std::string exchange(std::uint16_t port, std::string_view request) {
+    const int fd = connectTo(port);
     // The server may answer and close before reading everything (a head over its limit): sending then fails,
     // which is its right.
     for (std::size_t sent = 0; sent < request.size();) {

@@ -132,7 +132,12 @@ def metrics_request():
                 b"GET /metrics HTTP/1.1\r\nX-Pad: " + b"a" * 9000 + b"\r\n\r\n",
                 b"GET /metrics HTTP/1.1\r\nHost: x",
                 b"GET /metrics HTTP/1.1\r\nRange: bytes=0-10\r\n\r\n",
-                b"GET /metrics HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"]
+                b"GET /metrics HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+                b"POST /metrics HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
+                b"POST /metrics HTTP/1.1\r\nContent-Length: 18446744073709551616\r\n\r\n",
+                b"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6\r\n\r\nhello!",
+                b"POST /metrics HTTP/1.1\r\nContent-Length: 9\r\n\r\nhel",
+                b"GET /metrics HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nhi"]
     return {"request-%d" % i: r for i, r in enumerate(requests)}
 
 

@@ -1,7 +1,9 @@
 #include "history/HistoryLedger.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
+#include <time.h>
 
 #include "history/LedgerReader.h"
 
@@ -10,6 +12,19 @@ namespace {
 constexpr std::int64_t kDayMs = 86'400'000;
 // Between two pruning steps while old rows remain, so a large backlog never keeps the disk busy for long.
 constexpr std::chrono::milliseconds kPruneStepPause{20};
+// How far the clock may run ahead of the newest stored probe (plus the time passed since) before retention
+// stops trusting it: a restart after a night off is normal, a year ahead is a clock set wrong.
+constexpr std::int64_t kClockLeewayMs = 3'600'000;
+// Between attempts while another program holds the write lock (each attempt already waits a while).
+constexpr std::chrono::milliseconds kBusyRetry{500};
+
+// Time since boot, including suspend, unlike steady_clock: a laptop closed for a week has aged a week.
+std::int64_t bootMs() {
+    timespec ts{};
+    if (::clock_gettime(CLOCK_BOOTTIME, &ts) != 0)
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1'000'000;
+}
 
 std::int64_t systemNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -47,6 +62,16 @@ void HistoryLedger::record(ProbeSample sample) {
         enqueue(LedgerEntry{std::move(sample), false});
 }
 
+bool HistoryLedger::readOnly() const {
+    std::lock_guard lock(mutex_);
+    return standing_ != Standing::Recording;
+}
+
+bool HistoryLedger::hasFile() const {
+    std::error_code error;
+    return std::filesystem::exists(options_.path, error);
+}
+
 void HistoryLedger::endRun(std::int64_t atMs) {
     if (!enabled())
         return;
@@ -59,7 +84,8 @@ void HistoryLedger::endRun(std::int64_t atMs) {
 void HistoryLedger::enqueue(LedgerEntry entry) {
     {
         std::lock_guard lock(mutex_);
-        if (stopping_)
+        // A newer or foreign file is never written: nothing is kept waiting for it.
+        if (stopping_ || standing_ == Standing::Newer || standing_ == Standing::Foreign)
             return;
         if (queue_.size() >= options_.queueLimit) {
             queue_.pop_front();
@@ -147,6 +173,11 @@ void HistoryLedger::run() {
 bool HistoryLedger::ensureOpen() {
     if (store_.isOpen())
         return true;
+    {
+        std::lock_guard lock(mutex_);
+        if (standing_ == Standing::Newer || standing_ == Standing::Foreign)
+            return false;
+    }
     LedgerStore::Outcome outcome = store_.open();
     if (outcome == LedgerStore::Outcome::Corrupt) {
         handleCorruption();
@@ -154,11 +185,41 @@ bool HistoryLedger::ensureOpen() {
     }
     if (outcome == LedgerStore::Outcome::Ok) {
         pruneAt_ = Clock::now();
+        if (!anchorRead_) {
+            anchorMs_ = store_.newestSampleMs();
+            anchorBootMs_ = bootMs();
+            anchorRead_ = true;
+        }
+        setStanding(Standing::Recording);
         return true;
     }
-    report("History is not being recorded: " + store_.errorText(), false);
-    retryAt_ = Clock::now() + options_.retryInterval;
+    if (outcome == LedgerStore::Outcome::Newer || outcome == LedgerStore::Outcome::Foreign) {
+        refuse(outcome);
+        return false;
+    }
+    if (outcome == LedgerStore::Outcome::ReadOnly) {
+        // Said as it is: the file is still shown, only not written.
+        setStanding(Standing::ReadOnly);
+        report(store_.errorText(), false);
+    } else {
+        report("History is not being recorded: " + store_.errorText(), false);
+    }
+    retryAt_ = Clock::now() + (outcome == LedgerStore::Outcome::Busy ? kBusyRetry : options_.retryInterval);
     return false;
+}
+
+void HistoryLedger::setStanding(Standing standing) {
+    std::lock_guard lock(mutex_);
+    standing_ = standing;
+}
+
+void HistoryLedger::refuse(LedgerStore::Outcome outcome) {
+    {
+        std::lock_guard lock(mutex_);
+        standing_ = outcome == LedgerStore::Outcome::Newer ? Standing::Newer : Standing::Foreign;
+        queue_.clear();
+    }
+    report(store_.errorText(), false);
 }
 
 void HistoryLedger::writeBatch(std::vector<LedgerEntry>& batch, bool final) {
@@ -170,16 +231,26 @@ void HistoryLedger::writeBatch(std::vector<LedgerEntry>& batch, bool final) {
             outcome = ensureOpen() ? store_.write(batch) : LedgerStore::Outcome::Failed;
         }
         if (outcome == LedgerStore::Outcome::Ok) {
+            if (!anchorMs_) {
+                for (const LedgerEntry& entry : batch)
+                    if (!entry.runEnd)
+                        anchorMs_ = std::max(anchorMs_.value_or(entry.sample.atMs), entry.sample.atMs);
+                anchorBootMs_ = bootMs();
+            }
             recovered();
             return;
         }
         report("History is not being recorded: " + store_.errorText(), false);
-        retryAt_ = Clock::now() + options_.retryInterval;
+        retryAt_ = Clock::now() + (outcome == LedgerStore::Outcome::Busy ? kBusyRetry : options_.retryInterval);
     }
     // Kept for the next attempt, newest first in line to survive: the queue stays bounded either way.
     std::lock_guard lock(mutex_);
+    if (standing_ == Standing::Newer || standing_ == Standing::Foreign)
+        return;
     if (final || stopping_) {
-        dropped_ += batch.size();
+        // The program ends and the file would not take this batch: the rest would fare no better.
+        dropped_ += batch.size() + queue_.size();
+        queue_.clear();
         return;
     }
     queue_.insert(queue_.begin(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
@@ -189,16 +260,30 @@ void HistoryLedger::writeBatch(std::vector<LedgerEntry>& batch, bool final) {
     }
 }
 
+std::optional<std::int64_t> HistoryLedger::retentionNow() const {
+    // Nothing stored when the file was opened and nothing written since: nothing to prune either.
+    if (!anchorMs_)
+        return std::nullopt;
+    const std::int64_t trusted = *anchorMs_ + (bootMs() - anchorBootMs_) + kClockLeewayMs;
+    return std::min(options_.clock(), trusted);
+}
+
 void HistoryLedger::pruneStep() {
     bool more = false;
-    const std::int64_t cutoff = options_.clock() - std::int64_t{options_.days} * kDayMs;
-    const LedgerStore::Outcome outcome = store_.prune(cutoff, options_.pruneBatch, more);
+    const std::optional<std::int64_t> now = retentionNow();
+    LedgerStore::Outcome outcome = LedgerStore::Outcome::Ok;
+    if (now) {
+        const std::int64_t cutoff = *now - std::int64_t{options_.days} * kDayMs;
+        outcome = store_.prune(cutoff, options_.pruneBatch, more);
+    }
     if (outcome == LedgerStore::Outcome::Corrupt)
         handleCorruption();
     else if (outcome == LedgerStore::Outcome::Failed)
         report("History is not being recorded: " + store_.errorText(), false);
     const bool owed = outcome == LedgerStore::Outcome::Ok && more;
-    pruneAt_ = Clock::now() + (owed ? kPruneStepPause : options_.pruneInterval);
+    pruneAt_ = Clock::now() + (owed                                    ? kPruneStepPause
+                               : outcome == LedgerStore::Outcome::Busy ? kBusyRetry
+                                                                       : options_.pruneInterval);
     std::lock_guard lock(mutex_);
     pruneOwed_ = owed;
 }
@@ -239,6 +324,11 @@ void HistoryLedger::recovered() {
     }
 }
 
+bool HistoryLedger::foreign() const {
+    std::lock_guard lock(mutex_);
+    return standing_ == Standing::Foreign;
+}
+
 LedgerReader& HistoryLedger::reader() {
     std::uint64_t generation = 0;
     {
@@ -253,7 +343,7 @@ LedgerReader& HistoryLedger::reader() {
 }
 
 std::vector<ProbeSample> HistoryLedger::samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
-    if (!enabled())
+    if (foreign())
         return {};
     std::lock_guard lock(readMutex_);
     return reader().samples(host, fromMs, toMs);
@@ -261,21 +351,21 @@ std::vector<ProbeSample> HistoryLedger::samples(const std::string& host, std::in
 
 std::vector<SeriesPoint> HistoryLedger::series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
                                                int maxPoints) {
-    if (!enabled())
+    if (foreign())
         return {};
     std::lock_guard lock(readMutex_);
     return reader().series(host, fromMs, toMs, maxPoints);
 }
 
 RttStats HistoryLedger::summary(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
-    if (!enabled())
+    if (foreign())
         return {};
     std::lock_guard lock(readMutex_);
     return reader().summary(host, fromMs, toMs);
 }
 
 std::vector<Outage> HistoryLedger::outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
-    if (!enabled())
+    if (foreign())
         return {};
     std::lock_guard lock(readMutex_);
     return reader().outages(host, fromMs, toMs);
@@ -283,7 +373,7 @@ std::vector<Outage> HistoryLedger::outages(const std::string& host, std::int64_t
 
 std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, std::int64_t fromMs,
                                                        std::int64_t toMs) {
-    if (!enabled())
+    if (foreign())
         return {};
     std::lock_guard lock(readMutex_);
     return reader().statusChanges(host, fromMs, toMs);
@@ -291,7 +381,7 @@ std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, 
 
 bool HistoryLedger::exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                               const HistoryCsv::StatusText& statusText) {
-    if (!enabled()) {
+    if (foreign()) {
         out << HistoryCsv::header();
         return static_cast<bool>(out);
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -21,8 +22,8 @@
 class LedgerReader;
 
 struct HistoryOptions {
-    std::string path;                                // the history.sqlite file
-    int days = 30;                                   // retention; 0 keeps nothing and never creates the file
+    std::string path; // the history.sqlite file
+    int days = 30;    // retention; 0 records nothing, never creates the file and leaves one that exists as it is
     std::size_t queueLimit = 100'000;                // probes waiting for the disk; beyond it the oldest are dropped
     std::size_t batchLimit = 5'000;                  // probes per transaction
     int pruneBatch = 1'000;                          // old rows deleted per table and transaction
@@ -31,7 +32,8 @@ struct HistoryOptions {
     // A problem worth telling the user, called once per failure (again only after the file worked in between)
     // and for every damaged file moved aside. Runs on the writer thread.
     std::function<void(const std::string& message)> onProblem;
-    // Unix time in milliseconds, for retention; the system clock when empty.
+    // Unix time in milliseconds, for retention; the system clock when empty. Retention never trusts it far
+    // beyond the newest stored probe: see retentionNow().
     std::function<std::int64_t()> clock;
 };
 
@@ -46,7 +48,12 @@ public:
     HistoryLedger(const HistoryLedger&) = delete;
     HistoryLedger& operator=(const HistoryLedger&) = delete;
 
+    // Recording is on (HistoryDays > 0). Queries read an existing file either way.
     [[nodiscard]] bool enabled() const { return options_.days > 0; }
+    // The file is read but not written: it cannot be written, or it comes from a newer program or another
+    // program altogether. problem() says which.
+    [[nodiscard]] bool readOnly() const;
+    [[nodiscard]] bool hasFile() const;
 
     void record(ProbeSample sample);
     // The run stopped at `atMs`: an open outage ends there and the status band shows no status from then on.
@@ -71,6 +78,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    enum class Standing { Recording, ReadOnly, Newer, Foreign };
 
     void enqueue(LedgerEntry entry);
     void run();
@@ -78,6 +86,12 @@ private:
     void pruneStep();
     [[nodiscard]] bool ensureOpen();
     void handleCorruption();
+    void refuse(LedgerStore::Outcome outcome);
+    void setStanding(Standing standing);
+    [[nodiscard]] bool foreign() const;
+    // "Now" for retention: the clock, but no further than the newest probe found at opening plus the time
+    // that has really passed since (and an hour's leeway), so a clock set far ahead deletes nothing.
+    [[nodiscard]] std::optional<std::int64_t> retentionNow() const;
     void report(const std::string& message, bool always);
     void recovered();
     // A reader that matches the current file, opened again after the file was moved aside.
@@ -95,12 +109,16 @@ private:
     std::uint64_t dropped_ = 0;
     std::uint64_t generation_ = 0; // files moved aside so far
     bool failing_ = false;
+    Standing standing_ = Standing::Recording;
     std::string problem_;
 
     // Writer thread only.
     LedgerStore store_;
     Clock::time_point retryAt_{};
     Clock::time_point pruneAt_{};
+    bool anchorRead_ = false;
+    std::optional<std::int64_t> anchorMs_; // the newest probe stored when the file was opened
+    std::int64_t anchorBootMs_ = 0;        // time since boot then, suspend included
 
     std::mutex readMutex_;
     std::unique_ptr<LedgerReader> reader_;

@@ -11,7 +11,7 @@ std::ostream& operator<<(std::ostream& os, const Outage& o) {
         os << *o.firstErrorMs;
     else
         os << "none";
-    return os << "}";
+    return os << ", Bad at " << o.verdictMs << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const StatusChange& c) {

@@ -7,14 +7,17 @@
 
 #include "history/RttStats.h"
 
-// A period in which the host's analysed status was Bad.
+// A period in which the host's analysed status was Bad. With lost replies it runs from the first failed probe
+// of the streak that made the status Bad to the first reply that led out of it; with slow replies, from verdict
+// to verdict.
 struct Outage {
     std::string host;
     std::string address;
-    std::int64_t startMs = 0;                 // the probe that made the status Bad
-    std::optional<std::int64_t> endMs;        // the probe that ended it, or the end of the run; none while ongoing
+    std::int64_t startMs = 0;                 // the first failed probe, or the Bad verdict when none failed
+    std::optional<std::int64_t> endMs;        // the first reply after it, or the end of the run; none while ongoing
     std::uint32_t firstStatus = 0;            // status of the first failed probe leading to it (0: slow, not lost)
     std::optional<std::int64_t> firstErrorMs; // when that failed probe was sent
+    std::int64_t verdictMs = 0;               // the probe that made the status Bad
 
     friend bool operator==(const Outage&, const Outage&) = default;
 };

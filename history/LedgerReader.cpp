@@ -1,9 +1,11 @@
 #include "history/LedgerReader.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include "history/LedgerSchema.h"
 
@@ -44,12 +46,76 @@ ProbeSample sampleFrom(const SqliteStatement& row) {
     return s;
 }
 
+// A file name as an SQLite URI path: only these three characters mean something there.
+std::string uriPath(const std::string& path) {
+    std::string out;
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static const char hex[] = "0123456789ABCDEF";
+            out += '%';
+            out += hex[(static_cast<unsigned char>(c) >> 4) & 0xf];
+            out += hex[static_cast<unsigned char>(c) & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 LedgerReader::LedgerReader(std::string path) : path_(std::move(path)) {}
 
+LedgerReader::~LedgerReader() {
+    reopen();
+}
+
 void LedgerReader::reopen() {
     db_.close();
+    if (!copyDir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(copyDir_, ignored);
+        copyDir_.clear();
+    }
+}
+
+bool LedgerReader::usable() {
+    sqlite3_busy_timeout(db_.handle(), 1000);
+    db_.exec("PRAGMA query_only = 1");
+    SqliteStatement probe(db_, "SELECT count(*) FROM pragma_table_info('outages') WHERE name = 'verdict_ms'");
+    if (probe.step() != SQLITE_ROW) {
+        error_ = path_ + ": " + db_.errorText();
+        db_.close();
+        return false;
+    }
+    hasVerdict_ = probe.int64(0) > 0;
+    error_.clear();
+    return true;
+}
+
+bool LedgerReader::openUnwritable() {
+    const std::filesystem::path file(path_);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    // Only a folder nobody can write: there the file cannot change under a copy or an immutable view.
+    if (::access(folder.c_str(), W_OK) == 0)
+        return false;
+    std::error_code error;
+    const std::string wal = path_ + "-wal";
+    if (std::filesystem::exists(wal, error) && std::filesystem::file_size(wal, error) > 0 && !error) {
+        // Writes still in the log: a private copy lets SQLite read them with an index of its own.
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        std::string pattern = (base / "ostrevo-history-XXXXXX").string();
+        if (error || ::mkdtemp(pattern.data()) == nullptr)
+            return false;
+        copyDir_ = pattern;
+        const std::string copy = copyDir_ + "/history.sqlite";
+        if (!std::filesystem::copy_file(path_, copy, error) || !std::filesystem::copy_file(wal, copy + "-wal", error))
+            return false;
+        return db_.open(copy, SQLITE_OPEN_READONLY) == SQLITE_OK && usable();
+    }
+    // Nothing in the log: the file alone is the whole history, and nobody can be writing it.
+    return db_.open("file:" + uriPath(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) == SQLITE_OK &&
+           usable();
 }
 
 bool LedgerReader::ready() {
@@ -60,13 +126,16 @@ bool LedgerReader::ready() {
         error_.clear();
         return false;
     }
-    if (db_.open(path_, SQLITE_OPEN_READWRITE) != SQLITE_OK) {
-        error_ = path_ + ": " + db_.errorText();
-        return false;
-    }
-    sqlite3_busy_timeout(db_.handle(), 1000);
-    db_.exec("PRAGMA query_only = 1");
-    return true;
+    // Read-only: the reader never changes the file, and a newer program's file can be read this way too.
+    if (db_.open(path_, SQLITE_OPEN_READONLY) == SQLITE_OK && usable())
+        return true;
+    const std::string first = error_.empty() ? path_ + ": " + db_.errorText() : error_;
+    reopen();
+    if (openUnwritable())
+        return true;
+    reopen();
+    error_ = first;
+    return false;
 }
 
 void LedgerReader::note() {
@@ -160,14 +229,26 @@ RttStats LedgerReader::summary(const std::string& host, std::int64_t fromMs, std
     if (fromMs >= toMs || !ready())
         return total;
     ReadSnapshot snapshot(db_);
+    bool ok = snapshot.ok();
+    // The stored figures of a minute or hour cut by pruning still count the probes removed from it: start at
+    // the oldest probe kept, so the figures used cover only probes that are still there.
+    if (ok) {
+        SqliteStatement oldest(db_, "SELECT min(at_ms) FROM samples");
+        ok = oldest.step() == SQLITE_ROW;
+        if (ok && oldest.isNull(0))
+            return total;
+        if (ok)
+            fromMs = std::max(fromMs, oldest.int64(0));
+    }
     auto raw = [&](std::int64_t a, std::int64_t b) {
         return a >= b ||
                eachSample(host, a, b, [&total](const SqliteStatement& row) { total.add(row.optionalInt64(3)); });
     };
     const std::int64_t m1 = ceilTo(fromMs, kMinuteMs);
     const std::int64_t m2 = floorTo(toMs, kMinuteMs);
-    bool ok = snapshot.ok();
-    if (m1 >= m2) {
+    if (fromMs >= toMs) {
+        // Everything asked for was pruned.
+    } else if (m1 >= m2) {
         ok = ok && raw(fromMs, toMs);
     } else {
         const std::int64_t h1 = ceilTo(m1, kHourMs);
@@ -192,16 +273,23 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     std::vector<Outage> out;
     if (!ready())
         return out;
-    SqliteStatement s(db_, "SELECT host, address, start_ms, end_ms, first_status, first_error_ms FROM outages "
-                           "WHERE host = ?1 AND start_ms < ?3 AND (end_ms IS NULL OR end_ms >= ?2) "
-                           "ORDER BY start_ms, id");
+    // A version 1 file (read where it cannot be brought up to date) began outages at the verdict.
+    const char* sql = hasVerdict_
+                          ? "SELECT host, address, start_ms, end_ms, first_status, first_error_ms, verdict_ms "
+                            "FROM outages WHERE host = ?1 AND start_ms < ?3 AND (end_ms IS NULL OR end_ms >= ?2) "
+                            "ORDER BY start_ms, id"
+                          : "SELECT host, address, min(start_ms, coalesce(first_error_ms, start_ms)) AS start, "
+                            "end_ms, first_status, first_error_ms, start_ms FROM outages WHERE host = ?1 AND "
+                            "start < ?3 AND (end_ms IS NULL OR end_ms >= ?2) ORDER BY start, id";
+    SqliteStatement s(db_, sql);
     s.bind(1, host);
     s.bind(2, fromMs);
     s.bind(3, toMs);
     int rc = SQLITE_OK;
     while ((rc = s.step()) == SQLITE_ROW)
         out.push_back(Outage{s.text(0), s.text(1), s.int64(2), s.optionalInt64(3),
-                             static_cast<std::uint32_t>(s.int64(4)), s.optionalInt64(5)});
+                             static_cast<std::uint32_t>(s.int64(4)), s.optionalInt64(5),
+                             s.isNull(6) ? s.int64(2) : s.int64(6)});
     if (rc != SQLITE_DONE) {
         note();
         out.clear();

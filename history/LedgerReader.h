@@ -16,6 +16,9 @@
 class LedgerReader {
 public:
     explicit LedgerReader(std::string path);
+    ~LedgerReader();
+    LedgerReader(const LedgerReader&) = delete;
+    LedgerReader& operator=(const LedgerReader&) = delete;
 
     // Drops the connection; the next query opens the file again (after it was moved aside).
     void reopen();
@@ -44,6 +47,10 @@ public:
 
 private:
     [[nodiscard]] bool ready();
+    [[nodiscard]] bool usable();
+    // A WAL file in a folder that cannot be written (SQLite cannot make its index there): read it as
+    // immutable, or through a private copy when its log still holds writes.
+    [[nodiscard]] bool openUnwritable();
     void note();
     // Calls `row` for every sample of the range in time order; false on a read error.
     [[nodiscard]] bool eachSample(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
@@ -53,5 +60,7 @@ private:
 
     std::string path_;
     SqliteDb db_;
+    std::string copyDir_;
+    bool hasVerdict_ = true;
     std::string error_;
 };

@@ -1,5 +1,7 @@
 #include "history/LedgerSchema.h"
 
+#include <set>
+#include <sqlite3.h>
 #include <string>
 
 namespace LedgerSchema {
@@ -46,15 +48,42 @@ CREATE TABLE IF NOT EXISTS outages(
     start_ms INTEGER NOT NULL,
     end_ms INTEGER,
     first_status INTEGER NOT NULL,
-    first_error_ms INTEGER);
+    first_error_ms INTEGER,
+    verdict_ms INTEGER);
 CREATE INDEX IF NOT EXISTS outages_by_start ON outages(start_ms);
 CREATE TABLE IF NOT EXISTS status_changes(
     at_ms INTEGER NOT NULL,
     host TEXT NOT NULL,
     status INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS status_changes_by_time ON status_changes(at_ms);
-PRAGMA user_version = 1;
 )sql";
+}
+
+std::string upgradeSql() {
+    // Version 1 began an outage at the Bad verdict and kept the first failed probe beside it; an outage now
+    // runs from that probe, and the verdict has a column of its own.
+    return "ALTER TABLE outages ADD COLUMN verdict_ms INTEGER;"
+           "UPDATE outages SET verdict_ms = start_ms, start_ms = min(start_ms, coalesce(first_error_ms, start_ms));";
+}
+
+FileKind classify(SqliteDb& db, int& version, int& rc) {
+    rc = SQLITE_OK;
+    SqliteStatement pragma(db, "PRAGMA user_version");
+    if ((rc = pragma.step()) != SQLITE_ROW)
+        return FileKind::Foreign;
+    version = static_cast<int>(pragma.int64(0));
+    SqliteStatement tables(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'");
+    std::set<std::string> names;
+    while ((rc = tables.step()) == SQLITE_ROW)
+        names.insert(tables.text(0));
+    if (rc != SQLITE_DONE)
+        return FileKind::Foreign;
+    rc = SQLITE_OK;
+    if (names.empty())
+        return version == 0 ? FileKind::Empty : FileKind::Foreign;
+    if (names.count("samples") == 0)
+        return FileKind::Foreign;
+    return version > kVersion ? FileKind::Newer : FileKind::Ledger;
 }
 
 RttStats readStats(const SqliteStatement& row, int c) {

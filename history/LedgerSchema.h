@@ -13,8 +13,19 @@ namespace LedgerSchema {
 constexpr std::int64_t kMinuteMs = 60'000;
 constexpr std::int64_t kHourMs = 3'600'000;
 
-// Creates what is missing.
+// The layout this program writes (PRAGMA user_version). A file with a higher number comes from a newer
+// program: it is read, never written.
+constexpr int kVersion = 2;
+
+// Creates the tables that are missing; the caller sets user_version.
 [[nodiscard]] std::string createSql();
+// Brings the outages of a version 1 file (no verdict_ms column) to this layout.
+[[nodiscard]] std::string upgradeSql();
+
+enum class FileKind { Empty, Ledger, Newer, Foreign };
+// What the file at the connection is, read without changing anything: a file without tables is empty, one
+// without `samples` (or with a layout number but no tables) belongs to some other program.
+[[nodiscard]] FileKind classify(SqliteDb& db, int& version, int& rc);
 
 // The figure columns of minute_stats and hour_stats, in this order, after host and start_ms.
 inline constexpr const char* kStatsColumns =

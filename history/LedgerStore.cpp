@@ -43,17 +43,25 @@ bool createFolders(const std::filesystem::path& folder, std::string& error) {
     return true;
 }
 
-const char* const kRepairSql = R"sql(
-        BEGIN IMMEDIATE;
-        UPDATE outages SET end_ms = coalesce((SELECT max(at_ms) FROM samples
-            WHERE samples.host = outages.host AND samples.at_ms >= outages.start_ms), start_ms)
-            WHERE end_ms IS NULL;
-        INSERT INTO status_changes(at_ms, host, status)
-            SELECT max(last_ms, coalesce((SELECT max(at_ms) FROM samples WHERE samples.host = last.host), 0)),
-                   host, 0
-            FROM (SELECT host, status, max(at_ms) AS last_ms FROM status_changes GROUP BY host) AS last
-            WHERE status != 0;
-        COMMIT;)sql";
+bool notWritable(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    return ::access(folder.c_str(), W_OK) != 0 ||
+           (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0);
+}
+
+bool isBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+// A stable place for a host's ownership lock in the lock file (FNV-1a; a shared place only makes two hosts
+// wait for each other's owner).
+off_t lockOffset(const std::string& host) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const unsigned char c : host)
+        h = (h ^ c) * 1099511628211ULL;
+    return static_cast<off_t>(h & 0x7fff'ffff'ffffULL);
+}
 
 } // namespace
 
@@ -62,8 +70,8 @@ struct LedgerStore::Statements {
         : insertSample(
               db, "INSERT INTO samples(at_ms, host, address, rtt_us, status, ttl) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
           insertChange(db, "INSERT INTO status_changes(at_ms, host, status) VALUES (?1, ?2, ?3)"),
-          openOutage(db, "INSERT INTO outages(host, address, start_ms, first_status, first_error_ms) "
-                         "VALUES (?1, ?2, ?3, ?4, ?5)"),
+          openOutage(db, "INSERT INTO outages(host, address, start_ms, first_status, first_error_ms, verdict_ms) "
+                         "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
           closeOutage(db, "UPDATE outages SET end_ms = ?2 WHERE id = ?1"),
           selectMinute(db, statsSelect("minute_stats").c_str()), selectHour(db, statsSelect("hour_stats").c_str()),
           upsertMinute(db, statsUpsert("minute_stats").c_str()), upsertHour(db, statsUpsert("hour_stats").c_str()),
@@ -94,6 +102,8 @@ LedgerStore::LedgerStore(std::string path) : path_(std::move(path)) {}
 
 LedgerStore::~LedgerStore() {
     close();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 LedgerStore::Outcome LedgerStore::fail(int rc) {
@@ -106,12 +116,12 @@ LedgerStore::Outcome LedgerStore::fail(int rc) {
 LedgerStore::Outcome LedgerStore::openFile() {
     const std::filesystem::path file(path_);
     if (!createFolders(file.parent_path(), error_))
-        return Outcome::Failed;
+        return errno == EROFS || errno == EACCES || errno == EPERM ? refuseOrFail(SQLITE_READONLY) : Outcome::Failed;
     // SQLite would create the file with the umask's permissions; history is nobody else's business.
     const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         error_ = "cannot open " + path_ + ": " + std::strerror(errno);
-        return Outcome::Failed;
+        return errno == EROFS || errno == EACCES || errno == EPERM ? refuseOrFail(SQLITE_READONLY) : Outcome::Failed;
     }
     // A file that is not SQLite at all is moved aside before SQLite touches it: closing such a connection would
     // delete a -wal beside it that may be all that is left worth saving.
@@ -129,42 +139,161 @@ LedgerStore::Outcome LedgerStore::openFile() {
     return Outcome::Ok;
 }
 
+LedgerStore::Outcome LedgerStore::refuseOrFail(int rc) {
+    if (isBusy(rc)) {
+        error_ = path_ + ": " + db_.errorText();
+        statements_.reset();
+        db_.close();
+        return Outcome::Busy;
+    }
+    if (!isCorruption(rc) && notWritable(path_)) {
+        error_ = path_ + ": read-only: not recording";
+        statements_.reset();
+        db_.close();
+        return Outcome::ReadOnly;
+    }
+    return fail(rc);
+}
+
 LedgerStore::Outcome LedgerStore::open() {
     close();
     if (const Outcome o = openFile(); o != Outcome::Ok)
         return o;
-    sqlite3_busy_timeout(db_.handle(), 1000);
-    // The first statement is the first read of the file: a damaged one shows here.
+    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
+    // The first read of the file: a damaged one shows here, and a file that is not ours is left untouched.
+    int version = 0;
+    int rc = SQLITE_OK;
+    const LedgerSchema::FileKind kind = classify(db_, version, rc);
+    if (rc != SQLITE_OK)
+        return refuseOrFail(rc);
+    if (kind == LedgerSchema::FileKind::Foreign || kind == LedgerSchema::FileKind::Newer) {
+        error_ = kind == LedgerSchema::FileKind::Newer
+                     ? std::string("history file is from a newer version of Ostrevo; not recording")
+                     : path_ + " is not an Ostrevo history file; it is left as it is and nothing is recorded";
+        db_.close();
+        return kind == LedgerSchema::FileKind::Newer ? Outcome::Newer : Outcome::Foreign;
+    }
     SqliteStatement journal(db_, "PRAGMA journal_mode = WAL");
     if (journal.prepared() != SQLITE_OK)
-        return fail(journal.prepared());
-    if (const int rc = journal.step(); rc != SQLITE_ROW)
-        return fail(rc);
+        return refuseOrFail(journal.prepared());
+    if (rc = journal.step(); rc != SQLITE_ROW)
+        return refuseOrFail(rc);
     if (journal.text(0) != "wal") {
         error_ = path_ + ": the folder does not allow a write-ahead log";
         db_.close();
         return Outcome::Failed;
     }
     journal.reset();
-    if (const int rc = db_.exec("PRAGMA synchronous = NORMAL"); rc != SQLITE_OK)
-        return fail(rc);
-    if (const int rc = db_.exec(createSql().c_str()); rc != SQLITE_OK)
-        return fail(rc);
+    if (rc = db_.exec("PRAGMA synchronous = NORMAL"); rc != SQLITE_OK)
+        return refuseOrFail(rc);
+    if (const Outcome o = prepareLayout(); o != Outcome::Ok)
+        return o;
+    if (lockFd_ < 0)
+        lockFd_ = ::open((path_ + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     // A run cut short (crash, power loss) leaves its outage and its status open: end them at its last probe.
     // Only on the first opening: later ones follow a passing failure of this program's own run.
     if (!repaired_) {
-        if (const int rc = db_.exec(kRepairSql); rc != SQLITE_OK) {
+        if (!repairAbandoned()) {
+            rc = sqlite3_extended_errcode(db_.handle());
+            db_.noteError(rc);
             rollback();
-            return fail(rc);
+            return refuseOrFail(rc);
         }
         tracks_.clear();
         repaired_ = true;
     }
     statements_ = std::make_unique<Statements>(db_);
-    if (const int rc = statements_->prepared(); rc != SQLITE_OK)
+    if (rc = statements_->prepared(); rc != SQLITE_OK)
         return fail(rc);
     error_.clear();
     return Outcome::Ok;
+}
+
+LedgerStore::Outcome LedgerStore::prepareLayout() {
+    int rc = db_.exec("BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK)
+        return refuseOrFail(rc);
+    bool ok = db_.exec(createSql().c_str()) == SQLITE_OK;
+    if (ok) {
+        SqliteStatement has(db_, "SELECT count(*) FROM pragma_table_info('outages') WHERE name = 'verdict_ms'");
+        ok = has.step() == SQLITE_ROW;
+        if (ok && has.int64(0) == 0)
+            ok = db_.exec(upgradeSql().c_str()) == SQLITE_OK;
+    }
+    ok = ok && db_.exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str()) == SQLITE_OK;
+    ok = ok && db_.exec("COMMIT") == SQLITE_OK;
+    if (ok)
+        return Outcome::Ok;
+    rc = sqlite3_extended_errcode(db_.handle());
+    db_.noteError(rc);
+    rollback();
+    return refuseOrFail(rc);
+}
+
+bool LedgerStore::repairAbandoned() {
+    if (db_.exec("BEGIN IMMEDIATE") != SQLITE_OK)
+        return false;
+    std::vector<std::string> hosts;
+    {
+        SqliteStatement open(db_,
+                             "SELECT host FROM outages WHERE end_ms IS NULL UNION SELECT host FROM "
+                             "(SELECT host, status, max(at_ms) FROM status_changes GROUP BY host) WHERE status != 0");
+        int rc = SQLITE_OK;
+        while ((rc = open.step()) == SQLITE_ROW)
+            hosts.push_back(open.text(0));
+        if (rc != SQLITE_DONE)
+            return false;
+    }
+    SqliteStatement endOutages(
+        db_, "UPDATE outages SET end_ms = max(start_ms, coalesce((SELECT max(at_ms) FROM samples WHERE samples.host "
+             "= outages.host AND samples.at_ms >= outages.start_ms), start_ms)) WHERE end_ms IS NULL AND host = ?1");
+    SqliteStatement endStatus(
+        db_, "INSERT INTO status_changes(at_ms, host, status) SELECT max(last_ms, coalesce((SELECT max(at_ms) FROM "
+             "samples WHERE host = ?1), last_ms)), ?1, 0 FROM (SELECT status, max(at_ms) AS last_ms FROM "
+             "status_changes WHERE host = ?1) WHERE status != 0");
+    for (const std::string& host : hosts) {
+        // Another instance is still running this host: its run is not abandoned.
+        if (ownedElsewhere(host))
+            continue;
+        for (SqliteStatement* s : {&endOutages, &endStatus}) {
+            s->reset();
+            s->bind(1, host);
+            if (s->step() != SQLITE_DONE)
+                return false;
+        }
+    }
+    return db_.exec("COMMIT") == SQLITE_OK;
+}
+
+void LedgerStore::claimHost(const std::string& host) {
+    if (lockFd_ < 0)
+        return;
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = lockOffset(host);
+    lock.l_len = 1;
+    (void)::fcntl(lockFd_, F_OFD_SETLK, &lock);
+}
+
+bool LedgerStore::ownedElsewhere(const std::string& host) const {
+    if (lockFd_ < 0)
+        return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = lockOffset(host);
+    lock.l_len = 1;
+    return ::fcntl(lockFd_, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+std::optional<std::int64_t> LedgerStore::newestSampleMs() {
+    if (!db_.isOpen())
+        return std::nullopt;
+    SqliteStatement s(db_, "SELECT max(at_ms) FROM samples");
+    if (s.step() != SQLITE_ROW)
+        return std::nullopt;
+    return s.optionalInt64(0);
 }
 
 void LedgerStore::rollback() {
@@ -196,58 +325,82 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks) {
     if (st.insertSample.step() != SQLITE_DONE)
         return false;
 
+    if (tracks.find(sample.host) == tracks.end())
+        claimHost(sample.host);
     HostTrack& track = tracks[sample.host];
     track.lastAtMs = sample.atMs;
-    if (!sample.replied() && !track.failing) {
-        track.failing = true;
-        track.streakStartMs = sample.atMs;
-        track.streakStatus = sample.status;
-    } else if (sample.replied()) {
+    if (!sample.replied()) {
+        if (!track.failing) {
+            track.failing = true;
+            track.streakStartMs = sample.atMs;
+            track.streakStatus = sample.status;
+        }
+        track.firstReplyMs.reset();
+    } else {
         track.failing = false;
+        if (!track.firstReplyMs)
+            track.firstReplyMs = sample.atMs;
     }
     if (track.lastStatus != sample.hostStatus) {
-        if (!addStatusChange(sample.atMs, sample.host, sample.hostStatus))
+        const std::int64_t at = std::max(sample.atMs, track.lastChangeMs);
+        if (!addStatusChange(at, sample.host, sample.hostStatus))
             return false;
         track.lastStatus = sample.hostStatus;
+        track.lastChangeMs = at;
     }
     const bool bad = sample.hostStatus == HostVerdict::Bad;
     if (bad && track.openOutage == 0) {
+        // The outage runs from the first failed probe of the streak that made the status Bad; a Bad verdict
+        // without losses (replies too slow) begins it at the verdict.
+        const std::int64_t verdict = std::max(sample.atMs, track.lastChangeMs);
+        track.outageFromFailure = track.failing;
+        track.outageStartMs = track.failing ? std::min(track.streakStartMs, verdict) : verdict;
         st.openOutage.reset();
         st.openOutage.bind(1, sample.host);
         st.openOutage.bind(2, sample.address);
-        st.openOutage.bind(3, sample.atMs);
+        st.openOutage.bind(3, track.outageStartMs);
         st.openOutage.bind(4, std::int64_t{track.failing ? track.streakStatus : sample.status});
         st.openOutage.bind(5, track.failing ? std::optional<std::int64_t>(track.streakStartMs) : std::nullopt);
+        st.openOutage.bind(6, verdict);
         if (st.openOutage.step() != SQLITE_DONE)
             return false;
         track.openOutage = db_.lastInsertRowid();
     } else if (!bad && track.openOutage != 0) {
-        st.closeOutage.reset();
-        st.closeOutage.bind(1, track.openOutage);
-        st.closeOutage.bind(2, sample.atMs);
-        if (st.closeOutage.step() != SQLITE_DONE)
+        if (!closeOutage(track, sample.atMs))
             return false;
-        track.openOutage = 0;
     }
+    return true;
+}
+
+bool LedgerStore::closeOutage(HostTrack& track, std::int64_t atMs) {
+    // Lost replies end with the first reply that led out of the outage, not with the verdict that followed.
+    std::int64_t end = atMs;
+    if (track.outageFromFailure && track.firstReplyMs)
+        end = *track.firstReplyMs;
+    SqliteStatement& s = statements_->closeOutage;
+    s.reset();
+    s.bind(1, track.openOutage);
+    s.bind(2, std::max(end, track.outageStartMs));
+    if (s.step() != SQLITE_DONE)
+        return false;
+    track.openOutage = 0;
     return true;
 }
 
 bool LedgerStore::endRun(Tracks& tracks, std::optional<std::int64_t> atMs) {
     for (auto& [host, track] : tracks) {
         const std::int64_t end = atMs.value_or(track.lastAtMs);
-        if (track.openOutage != 0) {
-            SqliteStatement& s = statements_->closeOutage;
-            s.reset();
-            s.bind(1, track.openOutage);
-            s.bind(2, end);
-            if (s.step() != SQLITE_DONE)
-                return false;
-            track.openOutage = 0;
-        }
-        if (track.lastStatus > 0 && !addStatusChange(end, host, 0))
+        if (track.openOutage != 0 && !closeOutage(track, end))
             return false;
+        if (track.lastStatus > 0) {
+            const std::int64_t at = std::max(end, track.lastChangeMs);
+            if (!addStatusChange(at, host, 0))
+                return false;
+            track.lastChangeMs = at;
+        }
         track.lastStatus = 0;
         track.failing = false;
+        track.firstReplyMs.reset();
     }
     return true;
 }
@@ -273,11 +426,20 @@ bool LedgerStore::mergeStats(bool hourly, const std::string& host, std::int64_t 
     return upsert.step() == SQLITE_DONE;
 }
 
+LedgerStore::Outcome LedgerStore::busyOrFail(int rc) {
+    rollback();
+    if (!isBusy(rc))
+        return fail(rc);
+    // Another program holds the file: the connection stays, the caller tries again later.
+    error_ = path_ + ": " + db_.errorText();
+    return Outcome::Busy;
+}
+
 LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
     if (!db_.isOpen())
         return Outcome::Failed;
     if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
-        return fail(rc);
+        return busyOrFail(rc);
     Tracks tracks = tracks_;
     // Figures of the batch per host and minute and per host and hour, merged into the stored rows at the end.
     std::map<std::pair<std::string, std::int64_t>, RttStats> minutes;
@@ -303,8 +465,7 @@ LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
     }
     const int rc = sqlite3_extended_errcode(db_.handle());
     db_.noteError(rc);
-    rollback();
-    return fail(rc);
+    return busyOrFail(rc);
 }
 
 LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& more) {
@@ -312,23 +473,19 @@ LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& 
     if (!db_.isOpen())
         return Outcome::Failed;
     if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
-        return fail(rc);
+        return busyOrFail(rc);
     Statements& st = *statements_;
     for (SqliteStatement* s :
          {&st.pruneSamples, &st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges}) {
         s->reset();
         s->bind(1, cutoffMs);
         s->bind(2, std::int64_t{limit});
-        if (const int rc = s->step(); rc != SQLITE_DONE) {
-            rollback();
-            return fail(rc);
-        }
+        if (const int rc = s->step(); rc != SQLITE_DONE)
+            return busyOrFail(rc);
         more = more || db_.changes() >= limit;
     }
-    if (const int rc = db_.exec("COMMIT"); rc != SQLITE_OK) {
-        rollback();
-        return fail(rc);
-    }
+    if (const int rc = db_.exec("COMMIT"); rc != SQLITE_OK)
+        return busyOrFail(rc);
     return Outcome::Ok;
 }
 

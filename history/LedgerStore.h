@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -21,14 +22,18 @@ struct LedgerEntry {
 // figures, outages and status changes, and prunes old rows. Owned and used by the writer thread alone.
 class LedgerStore {
 public:
-    enum class Outcome { Ok, Failed, Corrupt };
+    // Busy: another program holds the write lock beyond the wait; nothing is wrong with the file.
+    // ReadOnly: the file or its folder cannot be written. Newer: a later program's layout, read but never
+    // written. Foreign: some other program's database, left exactly as it is.
+    enum class Outcome { Ok, Failed, Corrupt, Busy, ReadOnly, Newer, Foreign };
 
     explicit LedgerStore(std::string path);
     ~LedgerStore();
     LedgerStore(const LedgerStore&) = delete;
     LedgerStore& operator=(const LedgerStore&) = delete;
 
-    // Creates the file (mode 0600, missing folders 0700) or opens it, in WAL mode, with every table.
+    // Creates the file (mode 0600, missing folders 0700) or opens it, in WAL mode, with every table. A newer or
+    // foreign file is recognised before anything in it changes.
     [[nodiscard]] Outcome open();
     [[nodiscard]] bool isOpen() const { return db_.isOpen(); }
     // One transaction; nothing of the batch stays when it fails.
@@ -43,13 +48,24 @@ public:
     [[nodiscard]] std::string moveAside();
 
     [[nodiscard]] std::string errorText() const { return error_; }
+    // The newest probe in the file, none when it holds none.
+    [[nodiscard]] std::optional<std::int64_t> newestSampleMs();
+
+    // Milliseconds the wait for another program's write lock may take.
+    static constexpr int kBusyTimeoutMs = 2000;
 
 private:
     struct HostTrack {
         std::int64_t lastAtMs = 0;
         int lastStatus = -1; // unknown after opening
+        // Status changes and outage ends never go back in time, whatever the clock does, so durations stay
+        // positive and the latest change is the status now.
+        std::int64_t lastChangeMs = INT64_MIN;
         std::int64_t openOutage = 0;
-        bool failing = false; // in a streak of probes without reply
+        std::int64_t outageStartMs = 0;
+        bool outageFromFailure = false;
+        std::optional<std::int64_t> firstReplyMs; // the first reply since the last failure
+        bool failing = false;                     // in a streak of probes without reply
         std::int64_t streakStartMs = 0;
         std::uint32_t streakStatus = 0;
     };
@@ -58,8 +74,17 @@ private:
 
     [[nodiscard]] Outcome fail(int rc);
     [[nodiscard]] Outcome openFile();
+    [[nodiscard]] Outcome prepareLayout();
+    [[nodiscard]] Outcome refuseOrFail(int rc);
+    [[nodiscard]] bool repairAbandoned();
+    // Ownership of a host's open outage and status, held as a lock on the file beside the ledger: the kernel
+    // drops it when the process ends, so a later start can tell a crashed run from one still going.
+    void claimHost(const std::string& host);
+    [[nodiscard]] bool ownedElsewhere(const std::string& host) const;
     [[nodiscard]] bool writeEntry(const LedgerEntry& entry, Tracks& tracks);
     [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
+    [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
+    [[nodiscard]] Outcome busyOrFail(int rc);
     [[nodiscard]] bool addStatusChange(std::int64_t atMs, const std::string& host, int status);
     [[nodiscard]] bool mergeStats(bool hourly, const std::string& host, std::int64_t startMs, const RttStats& later);
     void rollback();
@@ -69,5 +94,6 @@ private:
     std::unique_ptr<Statements> statements_;
     Tracks tracks_;
     bool repaired_ = false;
+    int lockFd_ = -1;
     std::string error_;
 };

@@ -129,7 +129,7 @@ std::string writeExposition(const MetricsSnapshot& snapshot) {
         if (s.lastRttMicros)
             sample(out, "ostrevo_probe_last_rtt_seconds", s, microsAsSeconds(*s.lastRttMicros));
 
-    header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.");
+    header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Bad, 2 Average, 3 Good.");
     for (const SeriesSnapshot& s : snapshot.series)
         sample(out, "ostrevo_host_status", s, std::to_string(static_cast<unsigned>(s.status)));
     return out;

@@ -11,24 +11,32 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
+#include <climits>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <list>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 namespace {
 
-// The HTTP library parses requests and writes answers; connections, threads and limits stay ours, because
-// its own loop lets each byte of a slow request restart the read timeout and keeps every header line.
+using Clock = std::chrono::steady_clock;
+
+// The HTTP library parses requests and writes answers from memory; connections, reading and limits stay ours,
+// because its own loop gives each connection a thread that waits on the client, lets each byte of a slow
+// request restart the read timeout and keeps every header line.
 class RequestProcessor final : public httplib::Server {
 public:
-    void serve(httplib::Stream& stream) {
+    std::string answer(int fd, std::string_view request) {
+        BufferedExchange exchange(fd, request);
         bool closed = true;
-        process_request(stream, true, closed, {});
+        process_request(exchange, true, closed, {});
+        std::string answer = exchange.answer();
+        // The library gives up without a word on a request it cannot even start to read.
+        return answer.empty() ? bodilessAnswer("400 Bad Request") : answer;
     }
 };
 
@@ -36,8 +44,33 @@ std::string systemError(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
 
+// One accepted connection, non-blocking, with one deadline for the whole exchange counted from its accept.
+struct Connection {
+    enum class Phase {
+        Reading,  // the request is coming in
+        Writing,  // the answer is going out
+        Draining, // answered: what the client still sends is read and dropped for a moment, so that closing with
+                  // unread bytes does not reset the connection before the client has read the answer
+    };
+
+    Connection(int socket, Clock::time_point deadline) : fd(socket), deadline(deadline) {}
+    ~Connection() { ::close(fd); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int fd;
+    Clock::time_point deadline;
+    Phase phase = Phase::Reading;
+    std::string received;
+    std::string answer;
+    std::size_t sent = 0;
+    std::size_t dropped = 0;
+};
+
 } // namespace
 
+// Every connection is served by one thread that waits only in poll(): reads take what is there and writes what
+// fits, so no client can hold the server by sending or reading slowly.
 class MetricsServer::Impl {
 public:
     Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits);
@@ -47,20 +80,27 @@ public:
     void run();
 
 private:
-    void acceptLoop();
-    void serveLoop();
-    void serve(int fd);
+    using Connections = std::list<Connection>; // in order of accepting, the oldest first
+
+    void loop();
+    void acceptAll(Clock::time_point now);
+    // Closes the oldest connection still sending its request, else the oldest done with its answer, else the
+    // oldest of all. False when there is none.
+    bool shedOne();
+    // Reads what is there and answers as soon as the request is whole or cannot become a request.
+    void readRequest(Connection& c, Clock::time_point now);
+    void startAnswer(Connection& c, std::string answer, Clock::time_point now);
+    void writeAnswer(Connection& c, Clock::time_point now);
+    // False once the connection is finished with.
+    bool drain(Connection& c);
 
     const MetricsServerLimits limits_;
     RequestProcessor processor_;
     int listener_ = -1;
     int stopFd_ = -1; // an eventfd that turns readable for good when the server stops
-    std::thread acceptor_;
-    std::vector<std::thread> servers_;
-    std::mutex mutex_;
-    std::condition_variable waiting_;
-    std::deque<int> accepted_;
-    bool stopping_ = false;
+    std::thread thread_;
+    Connections connections_;
+    Clock::time_point acceptPausedUntil_{};
 };
 
 MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits) : limits_(limits) {
@@ -100,103 +140,236 @@ std::string MetricsServer::Impl::open(const ListenAddress& where, std::uint16_t&
     // would let a second instance share the port silently.
     const int yes = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 16) != 0)
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, SOMAXCONN) != 0)
         return systemError(errno);
     length = sizeof address;
     if (getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         return systemError(errno);
     port = ntohs(where.ipv6 ? reinterpret_cast<sockaddr_in6&>(address).sin6_port
-                           : reinterpret_cast<sockaddr_in&>(address).sin_port);
+                            : reinterpret_cast<sockaddr_in&>(address).sin_port);
     return {};
 }
 
 void MetricsServer::Impl::run() {
-    acceptor_ = std::thread([this] { acceptLoop(); });
-    for (std::size_t i = 0; i < std::max<std::size_t>(limits_.threads, 1); ++i)
-        servers_.emplace_back([this] { serveLoop(); });
+    thread_ = std::thread([this] { loop(); });
 }
 
 MetricsServer::Impl::~Impl() {
-    {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    waiting_.notify_all();
     if (stopFd_ >= 0)
         (void)eventfd_write(stopFd_, 1);
-    if (acceptor_.joinable())
-        acceptor_.join();
-    for (std::thread& t : servers_)
-        t.join();
-    for (const int fd : accepted_)
-        ::close(fd);
+    if (thread_.joinable())
+        thread_.join();
+    // Whoever is still sending a request learns why the connection ends.
+    const std::string timeout = bodilessAnswer("408 Request Timeout");
+    for (const Connection& c : connections_)
+        if (c.phase == Connection::Phase::Reading)
+            (void)::send(c.fd, timeout.data(), timeout.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    connections_.clear();
     if (listener_ >= 0)
         ::close(listener_);
     if (stopFd_ >= 0)
         ::close(stopFd_);
 }
 
-void MetricsServer::Impl::acceptLoop() {
+void MetricsServer::Impl::loop() {
+    std::vector<pollfd> fds;
+    std::vector<Connection*> polled;
     for (;;) {
-        pollfd fds[2] = {{listener_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            return;
-        if (fds[1].revents != 0)
-            return;
-        if (fds[0].revents == 0)
-            continue;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            // Out of descriptors or memory: the pending connection keeps the listener readable, so pause
-            // (or stop) rather than spin.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                pollfd stop = {stopFd_, POLLIN, 0};
-                (void)::poll(&stop, 1, 100);
-            }
-            continue;
-        }
-        {
-            const std::lock_guard lock(mutex_);
-            if (accepted_.size() < limits_.maxWaiting) {
-                accepted_.push_back(fd);
-                waiting_.notify_one();
+        Clock::time_point now = Clock::now();
+        // Deadlines first: what has had its time goes before anything else is read.
+        Clock::time_point wake = Clock::time_point::max();
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            if (it->deadline <= now) {
+                if (it->phase == Connection::Phase::Reading) {
+                    const std::string timeout = bodilessAnswer("408 Request Timeout");
+                    (void)::send(it->fd, timeout.data(), timeout.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                }
+                it = connections_.erase(it);
                 continue;
             }
+            wake = std::min(wake, it->deadline);
+            ++it;
         }
-        ::close(fd);
+        const bool acceptPaused = now < acceptPausedUntil_;
+        if (acceptPaused)
+            wake = std::min(wake, acceptPausedUntil_);
+
+        fds.clear();
+        polled.clear();
+        fds.push_back({stopFd_, POLLIN, 0});
+        fds.push_back({acceptPaused ? -1 : listener_, POLLIN, 0});
+        for (Connection& c : connections_) {
+            fds.push_back({c.fd, static_cast<short>(c.phase == Connection::Phase::Writing ? POLLOUT : POLLIN), 0});
+            polled.push_back(&c);
+        }
+        int timeout = -1;
+        if (wake != Clock::time_point::max()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+            timeout = static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents != 0)
+            return;
+
+        now = Clock::now();
+        try {
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                Connection& c = *polled[i];
+                if (fds[i + 2].revents == 0)
+                    continue;
+                switch (c.phase) {
+                case Connection::Phase::Reading:
+                    readRequest(c, now);
+                    break;
+                case Connection::Phase::Writing:
+                    writeAnswer(c, now);
+                    break;
+                case Connection::Phase::Draining:
+                    if (!drain(c))
+                        c.deadline = now; // closed at the top of the next turn
+                    break;
+                }
+            }
+            // New connections last, so that a request that has come in is read before anyone is shed for them.
+            if (fds[1].revents != 0)
+                acceptAll(now);
+        } catch (const std::bad_alloc&) {
+            // Short of memory: give some back rather than end the program that is watching the host.
+            (void)shedOne();
+        }
     }
 }
 
-void MetricsServer::Impl::serveLoop() {
+void MetricsServer::Impl::acceptAll(Clock::time_point now) {
+    // Bounded, so that a flood of connections cannot keep the loop from the ones it has.
+    for (std::size_t accepted = 0; accepted < std::max<std::size_t>(limits_.maxConnections, 1); ++accepted) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors or memory: make room, or, with nothing to shed, pause rather than spin on
+                // the connection that keeps the listener readable.
+                if (shedOne())
+                    continue;
+                acceptPausedUntil_ = now + std::chrono::milliseconds(100);
+            }
+            return;
+        }
+        while (connections_.size() >= std::max<std::size_t>(limits_.maxConnections, 1) && shedOne()) {
+        }
+        Connection& c = connections_.emplace_back(fd, now + limits_.exchangeTimeout);
+        // A scrape has usually sent its request along with the connection: served here, it never waits a turn.
+        readRequest(c, now);
+    }
+}
+
+bool MetricsServer::Impl::shedOne() {
+    if (connections_.empty())
+        return false;
+    for (const Connection::Phase phase : {Connection::Phase::Reading, Connection::Phase::Draining}) {
+        const auto oldest = std::find_if(connections_.begin(), connections_.end(),
+                                         [phase](const Connection& c) { return c.phase == phase; });
+        if (oldest != connections_.end()) {
+            connections_.erase(oldest);
+            return true;
+        }
+    }
+    connections_.erase(connections_.begin());
+    return true;
+}
+
+void MetricsServer::Impl::readRequest(Connection& c, Clock::time_point now) {
+    // Never more than the largest request that can be answered, and one byte to tell that it is larger.
+    const std::size_t most = limits_.maxRequestHead + limits_.maxPayload + 1;
+    char chunk[4096];
     for (;;) {
-        int fd = -1;
-        {
-            std::unique_lock lock(mutex_);
-            waiting_.wait(lock, [this] { return stopping_ || !accepted_.empty(); });
-            if (stopping_)
+        const std::size_t room = most - std::min(most, c.received.size());
+        if (room == 0)
+            break;
+        const ssize_t got = ::recv(c.fd, chunk, std::min(room, sizeof chunk), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (got <= 0) {
+            // Closed (or failed) before the request was whole: nothing more will come.
+            const RequestFraming framing = frameRequest(c.received, limits_.maxRequestHead, limits_.maxPayload);
+            if (framing.state == RequestFraming::State::Incomplete) {
+                startAnswer(c, bodilessAnswer("408 Request Timeout"), now);
                 return;
-            fd = accepted_.front();
-            accepted_.pop_front();
+            }
+            break;
         }
-        serve(fd);
-        ::close(fd);
+        c.received.append(chunk, static_cast<std::size_t>(got));
+    }
+    using State = RequestFraming::State;
+    const RequestFraming framing = frameRequest(c.received, limits_.maxRequestHead, limits_.maxPayload);
+    switch (framing.state) {
+    case State::Incomplete:
+        return;
+    case State::Complete:
+        startAnswer(c, processor_.answer(c.fd, std::string_view(c.received).substr(0, framing.size)), now);
+        return;
+    case State::HeadTooLarge:
+        startAnswer(c, bodilessAnswer("431 Request Header Fields Too Large"), now);
+        return;
+    case State::BadLength:
+        startAnswer(c, bodilessAnswer("400 Bad Request"), now);
+        return;
+    case State::BodyTooLarge:
+        startAnswer(c, bodilessAnswer("413 Payload Too Large"), now);
+        return;
+    case State::LengthRequired:
+        startAnswer(c, bodilessAnswer("411 Length Required"), now);
+        return;
     }
 }
 
-void MetricsServer::Impl::serve(int fd) {
-    ScrapeConnection connection(fd, stopFd_, ScrapeConnection::Clock::now() + limits_.exchangeTimeout);
-    switch (connection.readHead(limits_.maxRequestHead)) {
-    case ScrapeConnection::Head::Complete:
-        processor_.serve(connection);
-        break;
-    case ScrapeConnection::Head::TooLarge:
-        connection.answer("431 Request Header Fields Too Large");
-        break;
-    case ScrapeConnection::Head::Unfinished:
-        connection.answer("408 Request Timeout");
-        break;
+void MetricsServer::Impl::startAnswer(Connection& c, std::string answer, Clock::time_point now) {
+    c.phase = Connection::Phase::Writing;
+    c.answer = std::move(answer);
+    c.received.clear();
+    c.received.shrink_to_fit();
+    writeAnswer(c, now);
+}
+
+void MetricsServer::Impl::writeAnswer(Connection& c, Clock::time_point now) {
+    while (c.sent < c.answer.size()) {
+        const ssize_t sent = ::send(c.fd, c.answer.data() + c.sent, c.answer.size() - c.sent, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (sent < 0) {
+            c.deadline = now; // the client is gone
+            return;
+        }
+        c.sent += static_cast<std::size_t>(sent);
     }
-    connection.finish();
+    ::shutdown(c.fd, SHUT_WR);
+    c.phase = Connection::Phase::Draining;
+    c.answer.clear();
+    c.answer.shrink_to_fit();
+    c.deadline = std::min(c.deadline, now + std::chrono::seconds(1));
+}
+
+bool MetricsServer::Impl::drain(Connection& c) {
+    char scratch[4096];
+    for (;;) {
+        const ssize_t got = ::recv(c.fd, scratch, sizeof scratch, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (got <= 0)
+            return false;
+        c.dropped += static_cast<std::size_t>(got);
+        if (c.dropped >= 64 * 1024)
+            return false;
+    }
 }
 
 MetricsServer::MetricsServer(const MetricsRegistry& registry, MetricsServerLimits limits)

@@ -17,11 +17,12 @@ struct MetricsServerLimits {
     std::chrono::milliseconds exchangeTimeout{5000};
     std::size_t maxRequestHead = 8192; // request line and header lines together; larger gets 431
     std::size_t maxPayload = 1024;     // a request body; larger gets 413
-    std::size_t threads = 4;           // exchanges served at once
-    std::size_t maxWaiting = 32;       // accepted connections waiting for a thread; more are closed at once
+    // Connections open at once. One more sheds the oldest still sending its request, never the new one: a
+    // scrape sends its request at once, so only clients that dawdle are shed.
+    std::size_t maxConnections = 64;
 };
 
-// Serves GET /metrics with the registry's figures on threads of its own; any other path gets 404, an unreadable
+// Serves GET /metrics with the registry's figures on a thread of its own; any other path gets 404, an unreadable
 // request 400. One request per connection. The registry must outlive the server.
 class MetricsServer {
 public:

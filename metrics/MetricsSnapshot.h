@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-// Value of the ostrevo_host_status gauge. Its numbering is the exported one, which differs from HostStatus's.
-enum class StatusGauge : std::uint8_t { NA = 0, Good = 1, Average = 2, Bad = 3 };
+// Value of the ostrevo_host_status gauge. It uses the numbers users see elsewhere (%code%, OSTREVO_CODE, the
+// history file's status_changes), so that an alert rule and a log agree on what 3 means.
+enum class StatusGauge : std::uint8_t { NA = 0, Bad = 1, Average = 2, Good = 3 };
 
 // Maps the program's HostStatus code (0 N/A, 1 Bad, 2 Average, 3 Good) to the gauge; unknown codes give N/A.
 [[nodiscard]] constexpr StatusGauge statusGaugeFromHostStatus(std::uint8_t hostStatus) {

@@ -1,15 +1,35 @@
 #include "metrics/ScrapeConnection.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace {
+
+constexpr std::string_view kInterimContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool sameNameIgnoringCase(std::string_view name, std::string_view wanted) {
+    return name.size() == wanted.size() && std::equal(name.begin(), name.end(), wanted.begin(), [](char a, char b) {
+               return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
+           });
+}
+
+// A Content-Length value: digits only, below 2^63. Anything else, a sign, blanks inside, 20 digits, is no length.
+std::optional<std::uint64_t> parseLength(std::string_view text) {
+    if (text.empty() || text.size() > 19 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    if (value > static_cast<std::uint64_t>(INT64_MAX))
+        return std::nullopt;
+    return value;
+}
 
 void endpoint(const sockaddr_storage& address, std::string& ip, int& port) {
     char text[INET6_ADDRSTRLEN] = {};
@@ -27,104 +47,92 @@ void endpoint(const sockaddr_storage& address, std::string& ip, int& port) {
 
 } // namespace
 
-bool ScrapeConnection::waitFor(short events) const {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        pollfd fds[2] = {{fd_, events, 0}, {stopFd_, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, static_cast<int>(std::min<decltype(left)>(left, INT_MAX)));
-        if (ready < 0 && errno == EINTR)
+RequestFraming frameRequest(std::string_view received, std::size_t maxHead, std::size_t maxPayload) {
+    using State = RequestFraming::State;
+    // The first line is the request line whatever it holds; after it, a line of only CR LF ends the head.
+    const std::size_t requestLineEnd = received.find('\n');
+    const std::size_t blankLine =
+        requestLineEnd == std::string_view::npos ? std::string_view::npos : received.find("\n\r\n", requestLineEnd);
+    if (blankLine == std::string_view::npos)
+        return {received.size() > maxHead ? State::HeadTooLarge : State::Incomplete, 0};
+    const std::size_t headEnd = blankLine + 3;
+    if (headEnd > maxHead)
+        return {State::HeadTooLarge, 0};
+
+    std::optional<std::uint64_t> length;
+    bool transferEncoding = false;
+    for (std::size_t at = requestLineEnd + 1; at <= blankLine;) {
+        const std::size_t end = received.find('\n', at);
+        std::string_view line = received.substr(at, end - at);
+        at = end + 1;
+        if (!line.ends_with('\r'))
+            continue; // the library skips a line ending in a bare LF; so does the framing
+        line.remove_suffix(1);
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
             continue;
-        // An error or hang-up on fd counts as ready: the next read or write reports it.
-        return ready > 0 && fds[1].revents == 0;
+        const std::string_view name = line.substr(0, colon);
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        if (sameNameIgnoringCase(name, "content-length")) {
+            const auto parsed = parseLength(value);
+            // Two different lengths leave the end of the request to whoever reads it: refused, as a length
+            // that is no number.
+            if (!parsed || (length && *length != *parsed))
+                return {State::BadLength, 0};
+            length = parsed;
+        } else if (sameNameIgnoringCase(name, "transfer-encoding")) {
+            transferEncoding = true;
+        }
     }
+    if (transferEncoding)
+        return {State::LengthRequired, 0};
+    const std::uint64_t body = length.value_or(0);
+    if (body > maxPayload)
+        return {State::BodyTooLarge, 0};
+    if (received.size() - headEnd < body)
+        return {State::Incomplete, 0};
+    return {State::Complete, headEnd + static_cast<std::size_t>(body)};
 }
 
-ScrapeConnection::Head ScrapeConnection::readHead(std::size_t maxHead) {
-    char chunk[2048];
-    for (;;) {
-        const ssize_t got = receive(chunk, sizeof chunk);
-        if (got <= 0)
-            return Head::Unfinished;
-        const std::size_t searchFrom = received_.size() < 3 ? 0 : received_.size() - 3;
-        received_.append(chunk, static_cast<std::size_t>(got));
-        // Only a CR LF blank line ends the head for the library, which skips lines ending in a bare LF.
-        const std::size_t blankLine = received_.find("\r\n\r\n", searchFrom);
-        if (blankLine != std::string::npos)
-            return blankLine + 4 <= maxHead ? Head::Complete : Head::TooLarge;
-        if (received_.size() > maxHead)
-            return Head::TooLarge;
-    }
+std::string BufferedExchange::answer() const {
+    std::string_view text = answer_;
+    // The library announces "100 Continue" to a client that asked for it; the loop has read the body already,
+    // and one answer per connection is all a client gets.
+    while (text.starts_with(kInterimContinue))
+        text.remove_prefix(kInterimContinue.size());
+    return std::string(text);
 }
 
-void ScrapeConnection::answer(std::string_view statusLine) {
-    const std::string text =
-        "HTTP/1.1 " + std::string(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    // Best effort: the few bytes fit the socket buffer of any client that still listens.
-    (void)::send(fd_, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+ssize_t BufferedExchange::read(char* ptr, size_t size) {
+    const std::size_t n = std::min(size, request_.size() - consumed_);
+    std::memcpy(ptr, request_.data() + consumed_, n);
+    consumed_ += n;
+    return static_cast<ssize_t>(n);
 }
 
-void ScrapeConnection::finish() {
-    ::shutdown(fd_, SHUT_WR);
-    deadline_ = std::min(deadline_, Clock::now() + std::chrono::seconds(1));
-    char scratch[4096];
-    for (std::size_t dropped = 0; dropped < 64 * 1024;) {
-        const ssize_t got = receive(scratch, sizeof scratch);
-        if (got <= 0)
-            return;
-        dropped += static_cast<std::size_t>(got);
-    }
+ssize_t BufferedExchange::write(const char* ptr, size_t size) {
+    answer_.append(ptr, size);
+    return static_cast<ssize_t>(size);
 }
 
-bool ScrapeConnection::is_readable() const {
-    return consumed_ < received_.size() || waitFor(POLLIN);
-}
-
-bool ScrapeConnection::is_writable() const {
-    return waitFor(POLLOUT);
-}
-
-ssize_t ScrapeConnection::read(char* ptr, size_t size) {
-    if (consumed_ < received_.size()) {
-        const std::size_t n = std::min(size, received_.size() - consumed_);
-        std::memcpy(ptr, received_.data() + consumed_, n);
-        consumed_ += n;
-        return static_cast<ssize_t>(n);
-    }
-    return receive(ptr, size);
-}
-
-ssize_t ScrapeConnection::receive(char* ptr, size_t size) {
-    for (;;) {
-        if (!waitFor(POLLIN))
-            return -1;
-        const ssize_t got = ::recv(fd_, ptr, size, 0);
-        if (got >= 0 || (errno != EAGAIN && errno != EINTR))
-            return got;
-    }
-}
-
-ssize_t ScrapeConnection::write(const char* ptr, size_t size) {
-    for (;;) {
-        if (!waitFor(POLLOUT))
-            return -1;
-        const ssize_t sent = ::send(fd_, ptr, size, MSG_NOSIGNAL);
-        if (sent >= 0 || (errno != EAGAIN && errno != EINTR))
-            return sent;
-    }
-}
-
-void ScrapeConnection::get_remote_ip_and_port(std::string& ip, int& port) const {
+void BufferedExchange::get_remote_ip_and_port(std::string& ip, int& port) const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         endpoint(address, ip, port);
 }
 
-void ScrapeConnection::get_local_ip_and_port(std::string& ip, int& port) const {
+void BufferedExchange::get_local_ip_and_port(std::string& ip, int& port) const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         endpoint(address, ip, port);
+}
+
+std::string bodilessAnswer(std::string_view statusLine) {
+    return "HTTP/1.1 " + std::string(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }

@@ -2,32 +2,40 @@
 
 #include <httplib.h>
 
-#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-// One accepted connection, with one deadline for the whole exchange. The request head is read here, within a
-// size limit, before the HTTP library parses it: the library bounds neither the number of header lines nor the
-// total time of a client that keeps sending a byte now and then.
-class ScrapeConnection final : public httplib::Stream {
+// How far the bytes a client has sent so far make a request. Decided from the bytes alone, so the server's loop
+// reads what is there and never waits for a client. The head ends at the first CR LF blank line, as the HTTP
+// library reads it (it skips lines ending in a bare LF); the body is what Content-Length announces.
+struct RequestFraming {
+    enum class State {
+        Incomplete,     // more bytes are needed
+        Complete,       // `size` bytes (head and body) make the request
+        HeadTooLarge,   // no blank line within the head limit: 431
+        BadLength,      // Content-Length not a plain number below 2^63, or given twice with other values: 400
+        BodyTooLarge,   // a body over the payload limit: 413
+        LengthRequired, // a body sent with Transfer-Encoding, which a scrape never needs: 411
+    };
+    State state = State::Incomplete;
+    std::size_t size = 0;
+};
+
+[[nodiscard]] RequestFraming frameRequest(std::string_view received, std::size_t maxHead, std::size_t maxPayload);
+
+// One exchange the HTTP library handles from memory: the whole request, already read by the server's loop, in;
+// the answer collected for the loop to send. The library never touches the socket, so no client can hold it.
+class BufferedExchange final : public httplib::Stream {
 public:
-    using Clock = std::chrono::steady_clock;
-    enum class Head { Complete, TooLarge, Unfinished };
+    // `fd` only names the peer for the library.
+    BufferedExchange(int fd, std::string_view request) : fd_(fd), request_(request) {}
 
-    // fd must be non-blocking; stopFd becomes readable when the server stops.
-    ScrapeConnection(int fd, int stopFd, Clock::time_point deadline) : fd_(fd), stopFd_(stopFd), deadline_(deadline) {}
+    // The answer so far, without an interim "100 Continue": the body has been read already.
+    [[nodiscard]] std::string answer() const;
 
-    // Reads until the blank line that ends the head. Unfinished: closed, timed out or stopped first.
-    [[nodiscard]] Head readHead(std::size_t maxHead);
-    // A bodiless answer that closes the connection, for requests the library never sees.
-    void answer(std::string_view statusLine);
-    // Ends sending, then reads and drops what the client still sends for a moment, so that closing with unread
-    // bytes does not reset the connection before the client has read the answer.
-    void finish();
-
-    bool is_readable() const override;
-    bool is_writable() const override;
+    bool is_readable() const override { return consumed_ < request_.size(); }
+    bool is_writable() const override { return true; }
     ssize_t read(char* ptr, size_t size) override;
     ssize_t write(const char* ptr, size_t size) override;
     void get_remote_ip_and_port(std::string& ip, int& port) const override;
@@ -35,14 +43,11 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
-    // True once fd is ready for `events`; false at the deadline or on stop.
-    [[nodiscard]] bool waitFor(short events) const;
-    // Reads from the socket, waiting as long as the deadline allows; -1 at the deadline or on stop.
-    ssize_t receive(char* ptr, size_t size);
-
     int fd_;
-    int stopFd_;
-    Clock::time_point deadline_;
-    std::string received_; // bytes read ahead of the library
+    std::string_view request_;
     std::size_t consumed_ = 0;
+    std::string answer_;
 };
+
+// A bodiless answer that closes the connection, for requests the library never sees.
+[[nodiscard]] std::string bodilessAnswer(std::string_view statusLine);

@@ -1,5 +1,7 @@
 #include "probe/ProbeConsole.h"
 
+#include <cerrno>
+
 #include "text/ProbeText.h"
 
 ProbeConsole::ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done)
@@ -12,8 +14,11 @@ void ProbeConsole::probed(const ProbeEvent& event) {
         totals_.figures = event.stats;
         probes = ++probes_;
     }
+    bool readerGone = false;
     if (!quiet_) {
         ProbeText::replyLine(event, line_);
+        if (event.wrongData)
+            line_ += wrongDataNote(*event.wrongData);
         if (event.good())
             timesLine_ = "  Min " + ProbeText::millis(event.stats.minMs) + "  Max " +
                          ProbeText::millis(event.stats.maxMs) + "  Avg " + ProbeText::millis(event.stats.avgMs);
@@ -23,10 +28,24 @@ void ProbeConsole::probed(const ProbeEvent& event) {
             const std::string_view word = statusWord(event.hostStatus);
             std::fprintf(out_, "    Status %.*s\n", static_cast<int>(word.size()), word.data());
         }
-        std::fflush(out_);
+        // SIGPIPE is ignored, so a pipe whose reader went away (`| head`) shows only here: end the run, as ping
+        // ends when its output goes.
+        readerGone = std::fflush(out_) != 0 && errno == EPIPE;
     }
-    if (count_ != 0 && probes == count_ && done_)
+    if (((count_ != 0 && probes == count_) || readerGone) && done_)
         done_();
+}
+
+std::string ProbeConsole::wrongDataNote(const WrongData& wrong) {
+    char text[96];
+    if (wrong.bytesDiffer)
+        std::snprintf(text, sizeof text, " (wrong data byte #%u should be 0x%x but was 0x%x)", wrong.offset,
+                      static_cast<unsigned>(wrong.sent), static_cast<unsigned>(wrong.echoed));
+    else
+        std::snprintf(text, sizeof text, " (wrong data: %d bytes %s)",
+                      wrong.sizeDifference < 0 ? -wrong.sizeDifference : wrong.sizeDifference,
+                      wrong.sizeDifference < 0 ? "short" : "extra");
+    return text;
 }
 
 void ProbeConsole::runEnded(RunId, RunEnd end) {

@@ -21,7 +21,8 @@ public:
         [[nodiscard]] std::uint64_t replies() const { return figures.replies(); }
     };
 
-    // `done` runs on the worker thread after the `count`th probe (count 0: never) and when no run could begin.
+    // `done` runs on the worker thread after the `count`th probe (count 0: never), when `out` is a pipe nobody
+    // reads any more, and when no run could begin.
     ProbeConsole(std::FILE* out, bool quiet, std::uint64_t count, std::function<void()> done);
 
     void probed(const ProbeEvent& event) override;
@@ -38,6 +39,10 @@ public:
     //   3 requests, 2 replies, 1 lost (33%)
     //   round-trip min/avg/max = 0/1/2 ms        (only when a reply came back)
     [[nodiscard]] static std::string summary(const std::string& host, const Totals& totals);
+
+    // What follows a reply line whose data came back changed, in ping's words:
+    //   " (wrong data byte #5 should be 0x20 but was 0x41)", " (wrong data: 22 bytes short)"
+    [[nodiscard]] static std::string wrongDataNote(const WrongData& wrong);
 
 private:
     std::FILE* const out_;

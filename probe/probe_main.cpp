@@ -65,6 +65,7 @@ sigset_t endingSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN); // a reader that went away fails the write; the console then ends the run
     const ProbeOptions options = ProbeCommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
     switch (options.action) {
     case ProbeOptions::Action::Help:

@@ -29,6 +29,18 @@ struct RunStatistics {
     bool operator==(const RunStatistics&) const = default;
 };
 
+// How the data a good reply echoed differs from what its request carried. Such a reply still counts as one;
+// only the console says so, as ping does.
+struct WrongData {
+    std::uint32_t offset = 0; // the first byte that differs, or where the shorter of the two ends
+    std::uint8_t sent = 0;    // that byte as sent and as echoed; both 0 when only the sizes differ
+    std::uint8_t echoed = 0;
+    std::int32_t sizeDifference = 0; // echoed bytes minus sent ones
+    bool bytesDiffer = false;        // a byte within both differs (else only the sizes do)
+
+    bool operator==(const WrongData&) const = default;
+};
+
 // One finished probe of a run, told after its analysis to the run's face (window or console) and observers.
 struct ProbeEvent {
     RunId run = 0;
@@ -41,7 +53,7 @@ struct ProbeEvent {
     std::uint32_t rttMs = 0;                // whole milliseconds, as the window shows them
     std::optional<std::uint32_t> rttUs;     // round trip of a good reply
     std::optional<std::uint8_t> ttl;        // time to live of a good reply
-    bool wrongData = false;                 // a good reply whose data differs from what was sent
+    std::optional<WrongData> wrongData;     // a good reply whose data differs from what was sent
     RunStatistics stats;                    // the run's figures with this probe counted
     HostStatus hostStatus = HostStatus::NA; // once this probe is analysed
     bool statusChanged = false;             // this probe moved the host status

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "alerts/AlertActions.h"
+#include "types/HostStatus.h"
 #include "support/RecordingLauncher.h"
 #include "support/RecordingSoundPlayer.h"
 
@@ -105,6 +106,57 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
         actions.raiseAlert(s, c.edge, HostStatus::Good, ProbeEvent{});
         EXPECT_EQ(log.events, c.expected) << c.sndStart << "|" << c.sndStop << "|" << c.app;
     }
+}
+
+class RecordingNotifier : public Notifier {
+public:
+    void notify(const std::string& host, HostStatus status, const std::string& text) override {
+        shown.push_back(host + " " + std::string(statusWord(status)) + ": " + text);
+    }
+    std::vector<std::string> shown;
+};
+
+TEST(AlertActionsTest, DownAtStartOnlyNotifiesAndOnlyWhenAsked) {
+    AlertSettings s;
+    s.host = "router.lan";
+    s.startSound = "up.wav";
+    s.stopSound = "down.wav";
+    s.appFileName = "/bin/alert";
+    for (const bool notify : {true, false}) {
+        s.notify = notify;
+        ActionLog log;
+        RecordingNotifier notifier;
+        AlertActions actions(log, log, &notifier);
+        ProbeEvent timedOut;
+        timedOut.status = 11010;
+        actions.reportDownAtStart(s, HostStatus::Bad, timedOut);
+        EXPECT_TRUE(log.events.empty()) << "the sound and the program are for edges";
+        EXPECT_EQ(notifier.shown,
+                  notify ? std::vector<std::string>{"router.lan Bad: Request Timed Out"} : std::vector<std::string>{});
+    }
+    // Without a notifier there is nobody to tell, and nothing else happens either.
+    ActionLog log;
+    AlertActions actions(log, log);
+    s.notify = true;
+    actions.reportDownAtStart(s, HostStatus::Bad, ProbeEvent{});
+    EXPECT_TRUE(log.events.empty());
+}
+
+TEST(AlertActionsTest, EdgesNotifyBesideTheSoundAndTheProgram) {
+    AlertSettings s;
+    s.host = "router.lan";
+    s.stopSound = "down.wav";
+    s.appFileName = "/bin/alert";
+    ActionLog log;
+    RecordingNotifier notifier;
+    AlertActions actions(log, log, &notifier);
+    ProbeEvent unreachable;
+    unreachable.replier = "10.0.0.254";
+    unreachable.status = 11003;
+    actions.raiseAlert(s, AlertEdge::StopResponding, HostStatus::Bad, unreachable);
+    EXPECT_EQ(log.events, (std::vector<std::string>{"sound down.wav", "launch /bin/alert"}));
+    EXPECT_EQ(notifier.shown,
+              std::vector<std::string>{"router.lan Bad: Replay from 10.0.0.254: Destination Host Unreachable"});
 }
 
 TEST(AlertActionsTest, RequestCarriesModeDirectoryAndEventEnvironment) {

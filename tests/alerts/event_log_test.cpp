@@ -131,6 +131,16 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
         {QLocale(QStringLiteral("de_DE")), at(21, 5, 3), "07.12.2026;21:05:03"},
         {QLocale(QStringLiteral("de_DE")), at(7, 5, 3), "07.12.2026;07:05:03"},
         {QLocale::c(), at(7, 5, 3), "7 Dec 2026;07:05:03"},
+        // Year first: the year, widened or not, keeps the separator behind it. The times carry words
+        // (Japanese, Korean with a two-digit year to widen), or the zone in front (Chinese).
+        {QLocale(QStringLiteral("sv_SE")), at(21, 5, 3), "2026-12-07;21:05:03"},
+        {QLocale(QStringLiteral("sv_SE")), at(7, 5, 3), "2026-12-07;07:05:03"},
+        {QLocale(QStringLiteral("ja_JP")), at(21, 5, 3), "2026/12/07;21時05分03秒"},
+        {QLocale(QStringLiteral("ja_JP")), at(7, 5, 3), "2026/12/07;7時05分03秒"},
+        {QLocale(QStringLiteral("ko_KR")), at(21, 5, 3), "2026. 12. 7.;오후 9시 5분 3초"},
+        {QLocale(QStringLiteral("ko_KR")), at(7, 5, 3), "2026. 12. 7.;오전 7시 5분 3초"},
+        {QLocale(QStringLiteral("zh_CN")), at(21, 5, 3), "2026/12/7;21:05:03"},
+        {QLocale(QStringLiteral("zh_CN")), at(7, 5, 3), "2026/12/7;07:05:03"},
     };
     for (const Case& c : cases) {
         std::filesystem::remove(path);

@@ -298,6 +298,25 @@ TEST_F(NotificationsOfARun, BothEdgesAreShownUnlessTheSettingIsOff) {
     EXPECT_EQ(recorded[1][QStringLiteral("replaces_id")].toInt(), recorded[0][QStringLiteral("id")].toInt());
 }
 
+TEST_F(NotificationsOfARun, AHostDownWhenTheRunBeginsIsShownOnce) {
+    startService();
+    make();
+    window_->settings().notify = true;
+    channel_->push({EchoOutcome::failure(11010), EchoOutcome::failure(11010)});
+    window_->pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return channel_->sends() == 2 && channel_->waitUntilStarved({}); }));
+    channel_->setFallback(EchoOutcome::failure(11010));
+    window_->pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
+    channel_->clearFallback();
+    ASSERT_TRUE(waitFor([&] { return !calls().empty(); }));
+
+    const auto recorded = calls();
+    ASSERT_EQ(recorded.size(), 1u) << "the Bad that follows Bad is no news";
+    EXPECT_EQ(recorded[0][QStringLiteral("summary")].toString(), QStringLiteral("127.0.0.1 is Bad"));
+    EXPECT_EQ(recorded[0][QStringLiteral("body")].toString(), QStringLiteral("Request Timed Out"));
+}
+
 TEST_F(NotificationsOfARun, WithoutAServiceTheRunGoesOnAndOnlyStderrHearsOfIt) {
     StderrCapture stderrText;
     make();

@@ -26,12 +26,15 @@
 #include "app/TrayController.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
+#include "history/SqliteDb.h"
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "text/IcmpStatusText.h"
 #include "types/ProbeObserver.h"
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -117,10 +120,14 @@ TEST_F(HistoryWindowTest, ShowsTheSpanFiguresAndItsOutagesNewestFirst) {
     EXPECT_EQ(slow->text(1), QStringLiteral("ongoing"));
     EXPECT_EQ(slow->text(2), QStringLiteral("4 min 42 s")); // up to now
     EXPECT_EQ(slow->text(3), QStringLiteral("Replies too slow"));
+    // From the first failed probe to the first reply, not from the verdict: both times are at hand.
     const QTreeWidgetItem* lost = outages->topLevelItem(1);
-    EXPECT_EQ(lost->text(0), HistoryFormat::dateTime(kT0 + 12'000));
+    EXPECT_EQ(lost->text(0), HistoryFormat::dateTime(kT0 + 10'000));
     EXPECT_EQ(lost->text(1), HistoryFormat::dateTime(kT0 + 13'000));
-    EXPECT_EQ(lost->text(2), QStringLiteral("1 s"));
+    EXPECT_EQ(lost->text(2), QStringLiteral("3 s"));
+    EXPECT_TRUE(lost->toolTip(0).contains(QStringLiteral("Status Bad from ") + HistoryFormat::dateTime(kT0 + 12'000)))
+        << lost->toolTip(0).toStdString();
+    EXPECT_TRUE(slow->toolTip(0).contains(QStringLiteral("Status Bad from ") + HistoryFormat::dateTime(kT0 + 18'000)));
     // The error that began the streak, not the timeout that tipped the status.
     EXPECT_EQ(lost->text(3), QString::fromStdString(icmpStatusText(IpStatus::DestHostUnreachable)));
 
@@ -176,6 +183,59 @@ TEST_F(HistoryWindowTest, ExportWritesTheSpanAndKeepsAnOldFileWhenItFails) {
     EXPECT_FALSE(missing.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(dir_.file("no")));
     EXPECT_EQ(readFile(path), csv);
+}
+
+// The export's temporary file is made afresh: a link or a file already at "<target>.part" is neither
+// written through nor replaced.
+TEST_F(HistoryWindowTest, ExportNeverWritesThroughWhatLiesBesideTheTarget) {
+    const std::string victim = dir_.file("victim.txt");
+    std::ofstream(victim) << "precious";
+    const std::string linked = dir_.file("linked.csv");
+    std::filesystem::create_symlink(victim, linked + ".part");
+    const std::string plain = dir_.file("plain.csv");
+    std::ofstream(plain + ".part") << "someone else's";
+    for (const std::string& target : {linked, plain}) {
+        SCOPED_TRACE(target);
+        ASSERT_EQ(window_->exportCsv(QString::fromStdString(target)), QString());
+        EXPECT_EQ(readFile(target).rfind(HistoryCsv::header(), 0), 0u);
+        EXPECT_FALSE(std::filesystem::is_symlink(target));
+    }
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_TRUE(std::filesystem::is_symlink(linked + ".part"));
+    EXPECT_EQ(readFile(plain + ".part"), "someone else's");
+    // A link at the target itself is replaced by the export, its target left alone.
+    const std::string pointing = dir_.file("pointing.csv");
+    std::filesystem::create_symlink(victim, pointing);
+    ASSERT_EQ(window_->exportCsv(QString::fromStdString(pointing)), QString());
+    EXPECT_EQ(readFile(pointing).rfind(HistoryCsv::header(), 0), 0u);
+}
+
+// A file from a newer program: the window shows what it holds and says, in those words, that nothing is
+// recorded.
+TEST(HistoryWindowState, ANewerFileIsShownButNotRecorded) {
+    TestApp();
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    {
+        auto ledger = makeLedger(path);
+        recordScript(*ledger);
+    }
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(db.exec("PRAGMA user_version = 7"), SQLITE_OK);
+    }
+    auto ledger = makeLedger(path);
+    ledger->record(reply(kNow - 500, 100, 3));
+    ASSERT_TRUE(waitFor([&] { return ledger->readOnly(); }, std::chrono::seconds(30)));
+    HistoryWindow window(ledger, QString::fromStdString(kHost), nullptr, [] { return kNow; });
+    window.show();
+    const QLabel* note = window.findChild<QLabel*>(QStringLiteral("problemLabel"));
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), QStringLiteral("history file is from a newer version of Ostrevo; not recording"));
+    EXPECT_TRUE(
+        window.findChild<QLabel*>(QStringLiteral("summaryLabel"))->text().contains(QStringLiteral("Sent\u00A020")));
+    EXPECT_TRUE(window.findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
 }
 
 TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
@@ -370,13 +430,13 @@ TEST_F(HistoryFirstUse, TheWindowShowsAnEarlierSessionWithoutARun) {
 }
 
 // A retention changed in the Options dialog before anything opened the file is the one the file opens with:
-// it decides what the first pruning removes, and 0 keeps nothing at all.
+// it decides what the first pruning removes; 0 records nothing and leaves the file as it is, still readable.
 TEST_F(HistoryFirstUse, ARetentionChangedBeforeTheFileOpensIsTheOneItOpensWith) {
     struct Case {
         int atStart, changedTo;
         std::size_t kept;
     };
-    for (const Case c : {Case{1, 30, 2}, Case{30, 1, 1}, Case{30, 0, 0}}) {
+    for (const Case c : {Case{1, 30, 2}, Case{30, 1, 1}, Case{30, 0, 2}}) {
         SCOPED_TRACE(testing::Message() << c.atStart << " -> " << c.changedTo);
         TempDir dir;
         const std::string path = dir.file("history.sqlite");
@@ -395,8 +455,12 @@ TEST_F(HistoryFirstUse, ARetentionChangedBeforeTheFileOpensIsTheOneItOpensWith) 
         service.showWindow(QStringLiteral("a.test"));
         ASSERT_TRUE(service.ledger()->flush(std::chrono::seconds(20)));
         EXPECT_EQ(service.ledger()->samples("a.test", 0, now).size(), c.kept);
-        EXPECT_EQ(service.window()->findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled(),
-                  c.changedTo > 0);
+        EXPECT_TRUE(service.window()->findChild<QPushButton*>(QStringLiteral("exportButton"))->isEnabled());
+        const QLabel* note = service.window()->findChild<QLabel*>(QStringLiteral("problemLabel"));
+        EXPECT_EQ(note->isVisible(), c.changedTo == 0);
+        if (c.changedTo == 0) {
+            EXPECT_EQ(note->text(), QStringLiteral("Recording is off: HistoryDays is 0."));
+        }
     }
 }
 

@@ -102,9 +102,9 @@ void expectHistogramOfReplies(const Figures& f) {
     EXPECT_EQ(f.buildInfo, 1);
 }
 
-// The gauge's number for a status word as the log and the probe print it.
+// The gauge's number for a status word as the log and the probe print it: the numbering of %code%.
 double gaugeOf(const std::string& word) {
-    static const std::map<std::string, double> gauges = {{"N/A", 0}, {"Good", 1}, {"Average", 2}, {"Bad", 3}};
+    static const std::map<std::string, double> gauges = {{"N/A", 0}, {"Bad", 1}, {"Average", 2}, {"Good", 3}};
     const auto it = gauges.find(word);
     return it == gauges.end() ? -1 : it->second;
 }

@@ -1,19 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/capability.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/IcmpEchoChannel.h"
+#include "engine/IcmpPacket.h"
 #include "support/ChildProcess.h"
 #include "support/EchoResponder.h"
+#include "support/NetChain.h"
 #include "support/NetNamespace.h"
 #include "text/IcmpStatusText.h"
 
@@ -56,6 +62,82 @@ void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
     for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
         ASSERT_EQ(p.area.data[i], 0x20) << "echoed byte " << i;
 }
+
+// Echo replies that answer nobody here: sent to `to` from a raw socket of the calling thread's namespace, so
+// they come from the destination itself, with identifiers of their own. The first thousand or so overfill an
+// unread socket's buffer. Returns how many went out.
+std::size_t sendForgedReplies(const IpAddress& to, std::size_t count) {
+    const bool v6 = to.isV6();
+    const int fd =
+        socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+    if (fd < 0)
+        return 0;
+    sockaddr_storage target{};
+    socklen_t length = 0;
+    if (v6) {
+        sockaddr_in6 sin6{};
+        sin6.sin6_family = AF_INET6;
+        std::memcpy(&sin6.sin6_addr, to.bytes.data(), sizeof sin6.sin6_addr);
+        std::memcpy(&target, &sin6, sizeof sin6);
+        length = sizeof sin6;
+    } else {
+        sockaddr_in sin{};
+        sin.sin_family = AF_INET;
+        sin.sin_addr.s_addr = to.v4Value();
+        std::memcpy(&target, &sin, sizeof sin);
+        length = sizeof sin;
+    }
+    const std::vector<std::uint8_t> data(32, 0x20);
+    std::vector<std::uint8_t> packet;
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto id = static_cast<std::uint16_t>(0xA5A0 + i % 16);
+        const auto sequence = static_cast<std::uint16_t>(i);
+        if (v6) {
+            IcmpPacket::buildEchoRequestV6(packet, id, sequence, data.data(), 32);
+            packet[0] = IcmpPacket::kV6EchoReply; // the kernel sums ICMPv6 itself
+        } else {
+            IcmpPacket::buildEchoRequest(packet, id, sequence, data.data(), 32, false);
+            packet[0] = IcmpPacket::kEchoReply;
+            const std::uint16_t sum = IcmpPacket::checksum(packet);
+            packet[2] = static_cast<std::uint8_t>(sum >> 8);
+            packet[3] = static_cast<std::uint8_t>(sum);
+        }
+        if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), length) ==
+            static_cast<ssize_t>(packet.size()))
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
+
+// Floods `to` with forged replies on a thread of the calling thread's namespace until destroyed (at most
+// `limit` packets, so a hung test cannot flood for ever).
+class ForgedFlood {
+public:
+    ForgedFlood(const IpAddress& to, std::size_t limit) {
+        const int netns = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        thread_ = std::thread([this, to, limit, netns] {
+            if (netns >= 0 && setns(netns, CLONE_NEWNET) == 0)
+                for (std::size_t sent = 0; sent < limit && !stop_.load(); sent += 500)
+                    packets_ += sendForgedReplies(to, 500);
+            if (netns >= 0)
+                ::close(netns);
+        });
+    }
+    ~ForgedFlood() {
+        stop_ = true;
+        thread_.join();
+    }
+    ForgedFlood(const ForgedFlood&) = delete;
+    ForgedFlood& operator=(const ForgedFlood&) = delete;
+    [[nodiscard]] std::size_t packets() const { return packets_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> packets_{0};
+    std::thread thread_;
+};
 
 std::string kindName(const testing::TestParamInfo<Kind>& info) {
     return info.param == Kind::Raw ? "Raw" : "Datagram";
@@ -255,6 +337,21 @@ TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
     }
 }
 
+TEST_P(IcmpEchoChannelInNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffers) {
+    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "the kernel echoes what it got";
+    auto responder = respond({0ms, std::nullopt, false});
+    responder->setChangedByte(5);
+    const Probe p = probe(*channel_);
+    ASSERT_EQ(p.replies, 1u) << describe(p);
+    EXPECT_EQ(p.area.reply.status, 0u);
+    EXPECT_EQ(p.area.data[5], 0x41);
+    EXPECT_EQ(channel_->lastWrongData(), (WrongData{5, 0x20, 0x41, 0, true}));
+    responder.reset();
+    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "told of the last reply only";
+}
+
 TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
     auto responder = respond({1500ms, std::nullopt, false});
     Probe first = probe(*channel_, 32, 1000);
@@ -286,6 +383,17 @@ TEST_P(IcmpEchoChannelInNamespace, AnotherPingDoesNotDisturbTheReplies) {
         expectGoodReply(probe(*channel_), 32, 64); // ping's replies carry 56 bytes
         std::this_thread::sleep_for(10ms);
     }
+}
+
+TEST_P(IcmpEchoChannelInNamespace, AFloodOfForgedRepliesCostsNoProbe) {
+    ForgedFlood flood(IpAddress::v4(kLoopback), 60000);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        // An unread buffer filled up to the brim first: only what the kernel lets in can crowd the reply out.
+        ASSERT_EQ(sendForgedReplies(IpAddress::v4(kLoopback), 2000), 2000u);
+        expectGoodReply(probe(*channel_), 32, 64);
+    }
+    EXPECT_GT(flood.packets(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelInNamespace, testing::Values(Kind::Raw, Kind::Datagram),
@@ -439,8 +547,119 @@ TEST_P(IcmpEchoChannelV6InNamespace, RepliesWithMoreOrLessDataKeepTheirSize) {
         expectGoodReplyV6(*channel_, p, static_cast<std::uint16_t>(size));
         for (std::size_t i = 32; i < std::min(size, kReplyDataCapacity); ++i)
             ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+        const auto difference = static_cast<std::int32_t>(size) - 32;
+        EXPECT_EQ(channel_->lastWrongData(),
+                  (WrongData{static_cast<std::uint32_t>(std::min<std::size_t>(size, 32)), 0, 0, difference, false}));
     }
 }
 
+TEST_P(IcmpEchoChannelV6InNamespace, AFloodOfForgedRepliesCostsNoProbe) {
+    ForgedFlood flood(kLoopbackV6, 60000);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(sendForgedReplies(kLoopbackV6, 2000), 2000u);
+        expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+    }
+    EXPECT_GT(flood.packets(), 0u);
+}
+
+TEST_P(IcmpEchoChannelV6InNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffers) {
+    EchoResponder responder(ns_->name(), {0ms, std::nullopt, false}, IpAddress::Family::V6);
+    ASSERT_TRUE(responder.ok()) << responder.error();
+    responder.setChangedByte(31);
+    const Probe p = probeV6(*channel_);
+    ASSERT_EQ(p.replies, 1u) << describe(p);
+    EXPECT_EQ(p.area.reply.status, 0u);
+    EXPECT_EQ(channel_->lastWrongData(), (WrongData{31, 0x20, 0x41, 0, true}));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelV6InNamespace, testing::Values(Kind::Raw, Kind::Datagram),
+                         kindName);
+
+// Through a router (client - router - server in namespaces of their own), with the test thread in the client.
+class IcmpEchoChannelOverARouter : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+            GTEST_SKIP() << reason;
+        chain_ = std::make_unique<NetChain>("route");
+        ASSERT_TRUE(chain_->ok()) << chain_->error();
+        if (GetParam() == Kind::Datagram) {
+            ASSERT_TRUE(chain_->client().allowPingSockets());
+        }
+        inside_ = std::make_unique<NetNamespace::Entered>(chain_->client());
+        ASSERT_TRUE(inside_->ok());
+        channel_ = std::make_unique<IcmpEchoChannel>(GetParam() == Kind::Raw ? IcmpEchoChannel::Preference::RawOnly
+                                                                             : IcmpEchoChannel::Preference::Auto);
+        ASSERT_TRUE(channel_->open());
+        ASSERT_EQ(channel_->kind(), GetParam());
+    }
+
+    void TearDown() override {
+        channel_.reset();
+        inside_.reset();
+        chain_.reset();
+    }
+
+    Probe probeServer(std::uint16_t size) {
+        const std::vector<std::uint8_t> payload(size, 0x20);
+        Probe result;
+        result.replies = channel_->sendEcho(IpAddress::v4(inet_addr(NetChain::kServer)), payload.data(), size,
+                                            kRequestOptions, result.area, 2000);
+        result.error = channel_->lastError();
+        return result;
+    }
+
+    std::unique_ptr<NetChain> chain_;
+    std::unique_ptr<NetNamespace::Entered> inside_;
+    std::unique_ptr<IcmpEchoChannel> channel_;
+};
+
+TEST_P(IcmpEchoChannelOverARouter, LargeEchoesCrossANarrowLinkInFragments) {
+    ASSERT_TRUE(chain_->setFarLinkMtu(576));
+    // The client never learns the path MTU: each request on its own must be one the router may fragment,
+    // as it is when the learned MTU has expired by the next probe.
+    std::string output;
+    ASSERT_TRUE(chain_->client().nft(NetNamespace::inputRule("icmp type destination-unreachable drop"), &output))
+        << output;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const Probe p = probeServer(1000);
+        ASSERT_EQ(p.replies, 1u) << describe(p);
+        EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
+        EXPECT_EQ(p.area.reply.address, inet_addr(NetChain::kServer));
+        EXPECT_EQ(p.area.reply.dataSize, 1000u);
+        EXPECT_EQ(p.area.reply.options.ttl, 63) << "one router on the way back";
+    }
+    // The bed is that narrow: ping gets through without Don't Fragment only.
+    EXPECT_NE(chain_->client().run(std::string("ping -n -M do -c 1 -W 1 -s 1000 ") + NetChain::kServer, &output), 0)
+        << output;
+    EXPECT_EQ(chain_->client().run(std::string("ping -n -M dont -c 1 -W 2 -s 1000 ") + NetChain::kServer, &output), 0)
+        << output;
+}
+
+TEST_P(IcmpEchoChannelOverARouter, LargeIpv6EchoesAreFragmentedByTheSender) {
+    ASSERT_TRUE(chain_->setFarLinkMtu(1280));
+    ASSERT_TRUE(channel_->open(IpAddress::Family::V6));
+    const IpAddress server = *IpAddress::parseV6(NetChain::kServerV6);
+    const std::vector<std::uint8_t> payload(1400, 0x20);
+    // IPv6 routers never fragment: the first request meets Packet Too Big (or its loss), and from then on the
+    // sending kernel must fragment to the path MTU it has learned rather than refuse.
+    int answered = 0;
+    for (int i = 0; i < 4; ++i) {
+        Probe p;
+        p.replies = channel_->sendEcho(server, payload.data(), 1400, kRequestOptions, p.area, 2000);
+        p.error = channel_->lastError();
+        if (p.replies == 1 && p.area.reply.status == 0) {
+            EXPECT_EQ(p.area.reply.dataSize, 1400u);
+            EXPECT_EQ(channel_->replySource(), server);
+            ++answered;
+        } else {
+            EXPECT_EQ(answered, 0) << "a refusal after the path MTU was known: " << describe(p);
+        }
+    }
+    EXPECT_GE(answered, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,26 @@ TEST(IcmpChecksum, AgreesWithTheBigEndianWordSumAtEveryLength) {
             bytes.push_back(length % 7 == 0 ? static_cast<std::uint8_t>(state >> 16) : fill);
         }
     }
+}
+
+TEST(IcmpEchoData, TellsTheFirstDifferenceOrTheSizes) {
+    const std::vector<std::uint8_t> sent{1, 2, 3, 4};
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> echoed;
+        std::optional<WrongData> expected;
+    } cases[] = {
+        {"same", {1, 2, 3, 4}, std::nullopt},
+        {"first byte", {9, 2, 3, 4}, WrongData{0, 1, 9, 0, true}},
+        {"last byte", {1, 2, 3, 0}, WrongData{3, 4, 0, 0, true}},
+        {"short", {1, 2}, WrongData{2, 0, 0, -2, false}},
+        {"long", {1, 2, 3, 4, 5}, WrongData{4, 0, 0, 1, false}},
+        {"nothing echoed", {}, WrongData{0, 0, 0, -4, false}},
+        {"differs and short", {1, 7}, WrongData{1, 2, 7, -2, true}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IcmpPacket::compareEchoData(sent, c.echoed), c.expected) << c.name;
+    EXPECT_EQ(IcmpPacket::compareEchoData({}, {}), std::nullopt);
 }
 
 TEST(IcmpRawMatch, TakesOnlyTheReplyToThisRequest) {

@@ -225,6 +225,23 @@ TEST(ProbeWorker, LogsStatusChangesAtLevelOneAndEveryProbeAtLevelTwo) {
     EXPECT_TRUE(h.window.eventsOf(Kind::Log).empty());
 }
 
+TEST(ProbeWorker, AReplyWithOtherDataCountsAsAReplyAndTheWindowIsToldBesideTheLine) {
+    WorkerHarness h;
+    h.settings.tries = 1;
+    h.settings.logLevel = LogLevel::EveryRequest;
+    EchoOutcome changed = good(3);
+    changed.wrongData = WrongData{5, 0x20, 0x41, 0, true};
+    ASSERT_TRUE(h.runAndStop({changed, good(4)}));
+    // The window's texts and the log are those of any reply.
+    EXPECT_EQ(h.window.labels(Label::Status),
+              (std::vector<std::string>{"Replay from 127.0.0.1: bytes=32 time=3ms TTL=64",
+                                        "Replay from 127.0.0.1: bytes=32 time=4ms TTL=64"}));
+    EXPECT_EQ(h.window.eventsOf(Kind::Log).front(),
+              WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=3ms TTL=64"));
+    EXPECT_EQ(h.window.lastLabel(Label::Lost), "0 (0%)");
+    EXPECT_EQ(h.window.wrongData(), std::vector<WrongData>{*changed.wrongData}) << "once, for its own probe";
+}
+
 TEST(ProbeWorker, ObserversHearOfEveryProbe) {
     WorkerHarness h;
     h.settings.host = "router.lan";

@@ -18,6 +18,7 @@ char letter(HostStatus s) {
 struct Decisions {
     std::vector<RaisedAlert> alerts;
     std::vector<HostStatus> changes;
+    std::vector<std::string> downAtStart; // the lines of the probes that found the host down at a run's start
 };
 
 // Feeds outcomes straight into the analysis the way a probe cycle records them: 'g' a good reply of
@@ -40,6 +41,8 @@ protected:
             decided.changes.push_back(d.status);
         if (d.edge)
             decided.alerts.push_back(RaisedAlert{*d.edge, d.status, line, slot >= 0 ? 0u : 11010u});
+        if (d.downAtStart)
+            decided.downAtStart.push_back(line);
     }
 
     // What a new run starts from: an empty ring, no edges, status N/A.
@@ -219,6 +222,46 @@ TEST_F(AnalysisFixture, EveryMoveIsOneChangeAndTheRunsEndClearsTheStatus) {
     analysis.beginRun(settings);
     EXPECT_EQ(run("f"), "B");
     EXPECT_TRUE(decided.alerts.empty());
+}
+
+TEST_F(AnalysisFixture, AFirstMoveToBadIsReportedAsDownAtStartOncePerRun) {
+    struct Case {
+        const char* name;
+        AnalysisMode mode;
+        std::string outcomes;
+        std::int32_t rtt;
+        std::vector<std::string> downAtStart;
+        std::vector<RaisedAlert> edges;
+    };
+    // Time mode: 200 ms alone is Average, a failure then makes 1100 ms (Bad).
+    const Case cases[] = {
+        {"down from the first probe", AnalysisMode::Tries, "fffg", 10, {"after 1"}, {startAt(4)}},
+        {"up first: an edge, not a report", AnalysisMode::Tries, "gf", 10, {}, {stopAt(2)}},
+        {"down again later in the run", AnalysisMode::Tries, "fgf", 10, {"after 1"}, {startAt(2), stopAt(3)}},
+        {"percent", AnalysisMode::Percent, "ff", 10, {"after 1"}, {}},
+        {"Average before the first Bad", AnalysisMode::Time, "gf", 200, {"after 2"}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.analysisMode = c.mode;
+        settings.tries = 1;
+        settings.minTime = 100;
+        settings.maxTime = 500;
+        decided = {};
+        cycles = 0;
+        newRun();
+        run(c.outcomes, c.rtt);
+        EXPECT_EQ(decided.downAtStart, c.downAtStart);
+        EXPECT_EQ(decided.alerts, c.edges);
+    }
+    // Each run has its own first verdict, whatever the last one ended with.
+    decided = {};
+    settings.analysisMode = AnalysisMode::Tries;
+    newRun();
+    run("f");
+    newRun();
+    run("f");
+    EXPECT_EQ(decided.downAtStart.size(), 2u);
 }
 
 TEST_F(AnalysisFixture, AlertSeesTheNewStatusAndTheFlagsChangeAfterIt) {

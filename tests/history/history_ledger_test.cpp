@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "LedgerFixture.h"
+#include "history/LedgerSchema.h"
 
 namespace {
 
@@ -89,13 +90,15 @@ TEST(LedgerOutages, FollowTheAnalysedStatus) {
         ledger.record(s);
     ledger.endRun(kT0 + 9500);
     ASSERT_TRUE(ledger.flush(kPatience));
+    // Lost replies: from the first failed probe (2000) to the first reply (6000), the verdict (4000) beside it.
+    // Slow replies: from verdict to the end of the run.
     const std::vector<Outage> expected = {
-        {"host.test", "127.0.0.1", kT0 + 4000, kT0 + 7000, 11010, kT0 + 2000},
-        {"host.test", "127.0.0.1", kT0 + 9000, kT0 + 9500, 0, std::nullopt},
+        {"host.test", "127.0.0.1", kT0 + 2000, kT0 + 6000, 11010, kT0 + 2000, kT0 + 4000},
+        {"host.test", "127.0.0.1", kT0 + 9000, kT0 + 9500, 0, std::nullopt, kT0 + 9000},
     };
     EXPECT_EQ(ledger.outages("host.test", kT0, kT0 + 10'000), expected);
-    EXPECT_EQ(ledger.outages("host.test", kT0 + 7001, kT0 + 9000), std::vector<Outage>{});
-    EXPECT_EQ(ledger.outages("host.test", kT0 + 7000, kT0 + 9001).size(), 2u);
+    EXPECT_EQ(ledger.outages("host.test", kT0 + 6001, kT0 + 9000), std::vector<Outage>{});
+    EXPECT_EQ(ledger.outages("host.test", kT0 + 6000, kT0 + 9001).size(), 2u);
     const std::vector<StatusChange> changes = {{kT0, 3},        {kT0 + 3000, 2}, {kT0 + 4000, 1},
                                                {kT0 + 7000, 3}, {kT0 + 9000, 1}, {kT0 + 9500, 0}};
     EXPECT_EQ(ledger.statusChanges("host.test", kT0, kT0 + 10'000), changes);
@@ -108,6 +111,38 @@ TEST(LedgerOutages, FollowTheAnalysedStatus) {
     ASSERT_TRUE(ledger.flush(kPatience));
     ASSERT_EQ(ledger.outages("host.test", kT0 + 20'000, kT0 + 30'000).size(), 1u);
     EXPECT_EQ(ledger.outages("host.test", kT0 + 20'000, kT0 + 30'000)[0].endMs, std::nullopt);
+}
+
+// The clock stepped back an hour during an outage: the outage never ends before it began, and the status
+// recorded last is the status now, so the band ends in the right colour.
+TEST(LedgerOutages, AClockSteppedBackGivesNoNegativeDuration) {
+    TempDir dir;
+    ProblemLog problems;
+    HistoryLedger ledger(ledgerOptions(dir.file("history.sqlite"), problems));
+    const std::int64_t back = kT0 - 3'600'000;
+    for (const ProbeSample& s :
+         {probe(kT0, 900, 3), probe(kT0 + 1000, std::nullopt, 2), probe(kT0 + 2000, std::nullopt, 1),
+          probe(back + 3000, std::nullopt, 1), probe(back + 4000, 1000, 2), probe(back + 5000, 1000, 3)})
+        ledger.record(s);
+    ASSERT_TRUE(ledger.flush(kPatience));
+    const std::vector<Outage> outages = ledger.outages("host.test", back - kDay, kT0 + kDay);
+    ASSERT_EQ(outages.size(), 1u);
+    ASSERT_TRUE(outages[0].endMs);
+    EXPECT_GE(*outages[0].endMs, outages[0].startMs) << outages[0];
+    const std::vector<StatusChange> changes = ledger.statusChanges("host.test", back - kDay, kT0 + kDay);
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.back().status, 3);
+    for (std::size_t i = 1; i < changes.size(); ++i)
+        EXPECT_LE(changes[i - 1].atMs, changes[i].atMs);
+
+    // Stopped while Bad after the step: the run's end still comes after the Bad verdict.
+    ledger.record(probe(back + 6000, std::nullopt, 1));
+    ledger.endRun(back + 6500);
+    ASSERT_TRUE(ledger.flush(kPatience));
+    const std::vector<Outage> after = ledger.outages("host.test", back - kDay, kT0 + kDay);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_GE(after[1].endMs.value_or(-1), after[1].startMs) << after[1];
+    EXPECT_EQ(ledger.statusChanges("host.test", back - kDay, kT0 + kDay).back().status, 0);
 }
 
 TEST(LedgerOutages, AnOutageLeftOpenIsEndedAtItsLastProbe) {
@@ -236,6 +271,76 @@ TEST(LedgerRetention, OldRowsArePrunedInSmallStepsAndRecentOnesKept) {
     EXPECT_GE(scalar(path, "SELECT min(at_ms) FROM status_changes"), cutoff);
     EXPECT_GT(scalar(path, "SELECT count(*) FROM outages"), 0);
     EXPECT_EQ(ledger.summary("host.test", cutoff, kT0).sent(), 360u);
+}
+
+// A clock set far ahead is no reason to delete anything: not at opening, and not once the program has recorded
+// probes with that clock. Within the leeway the clock is trusted as before.
+TEST(LedgerRetention, AClockFarAheadDeletesNothing) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options = ledgerOptions(path, problems);
+    options.clock = [] { return kT0; };
+    {
+        HistoryLedger ledger(options);
+        for (std::int64_t at = kT0 - 20 * kDay; at < kT0; at += 3'600'000)
+            ledger.record(probe(at, 1500));
+        ASSERT_TRUE(ledger.flush(kPatience));
+    }
+    ASSERT_EQ(scalar(path, "SELECT count(*) FROM samples"), 480);
+    const std::int64_t ahead = kT0 + 400 * kDay;
+    options.clock = [ahead] { return ahead; };
+    options.pruneInterval = std::chrono::milliseconds(1); // a pruning pass after every write
+    {
+        HistoryLedger ledger(options);
+        for (int i = 0; i < 5; ++i) {
+            ledger.record(probe(ahead + i * 1000, 2000));
+            ASSERT_TRUE(ledger.flush(kPatience));
+        }
+    }
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples WHERE at_ms < 1796684400000"), 480);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM hour_stats"), 481);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM minute_stats"), 481);
+
+    // Half an hour past the newest probe is an ordinary restart: the clock rules.
+    options.days = 1;
+    options.clock = [ahead] { return ahead + 1'800'000; };
+    HistoryLedger ledger(options);
+    ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 5);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM hour_stats"), 1);
+}
+
+// A figures row stays while any of its stretch is within retention, and a summary reaching past the cutoff
+// counts exactly the probes that are kept, not those pruned from a cut minute or hour.
+TEST(LedgerRetention, FiguresStayWhileAnyOfTheirStretchIsKept) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    const std::int64_t now = kT0 + 30 * 60'000 + 30'000; // the cutoff falls inside a minute and an hour
+    HistoryOptions options = ledgerOptions(path, problems, 365);
+    options.clock = [now] { return now; };
+    {
+        HistoryLedger ledger(options);
+        for (std::int64_t at = now - kDay - 2 * 3'600'000; at < now; at += 10'000)
+            ledger.record(probe(at, at % 70'000 == 0 ? std::nullopt : std::optional<std::int64_t>(1000)));
+        ASSERT_TRUE(ledger.flush(kPatience));
+    }
+    options.days = 1;
+    HistoryLedger ledger(options);
+    ASSERT_TRUE(ledger.flush(kPatience));
+    const std::int64_t cutoff = now - kDay;
+    const std::int64_t kept = scalar(path, "SELECT count(*) FROM samples");
+    EXPECT_EQ(kept, kDay / 10'000);
+    EXPECT_EQ(scalar(path, "SELECT min(at_ms) FROM samples"), cutoff);
+    EXPECT_EQ(scalar(path, "SELECT min(start_ms) FROM minute_stats"), LedgerSchema::floorTo(cutoff, 60'000));
+    EXPECT_EQ(scalar(path, "SELECT min(start_ms) FROM hour_stats"), LedgerSchema::floorTo(cutoff, 3'600'000));
+    for (const std::int64_t span : {30 * kDay, kDay + 60'000, 2 * kDay}) {
+        const RttStats summary = ledger.summary("host.test", now + 1 - span, now + 1);
+        EXPECT_EQ(static_cast<std::int64_t>(summary.sent()), kept) << span;
+        EXPECT_EQ(static_cast<std::int64_t>(summary.lost()),
+                  scalar(path, "SELECT count(*) FROM samples WHERE rtt_us IS NULL"));
+    }
 }
 
 // Recording from one thread while another reads: ThreadSanitizer checks this in the tsan build.

@@ -4,9 +4,11 @@
 #include <fstream>
 #include <functional>
 #include <sched.h>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "LedgerFixture.h"
@@ -203,6 +205,270 @@ TEST(LedgerProblems, DamagedPagesAreFoundOnUseAndTheFileReplaced) {
     for (const auto& entry : fs::directory_iterator(dir.path()))
         movedAside = movedAside || entry.path().filename().string().starts_with("history.sqlite.corrupt-");
     EXPECT_TRUE(movedAside);
+}
+
+} // namespace
+
+namespace {
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string textOf(const std::string& path, const char* sql) {
+    SqliteDb db;
+    if (db.open(path, SQLITE_OPEN_READONLY) != SQLITE_OK)
+        return "cannot open";
+    return db.queryText(sql).value_or("no row");
+}
+
+void recordSome(const std::string& path, std::int64_t from, int count, int days = 30) {
+    ProblemLog problems;
+    HistoryLedger ledger(ledgerOptions(path, problems, days));
+    for (int i = 0; i < count; ++i)
+        ledger.record(probe(from + i * 1000, 1000 + i));
+    ASSERT_TRUE(ledger.flush(kPatience));
+}
+
+// A file from a newer program is read for the window and never written; another program's database is not
+// touched at all, not even switched to WAL. Either is told once.
+TEST(LedgerProblems, NewerOrForeignFilesAreNeverWritten) {
+    TempDir dir;
+    const std::string newer = dir.file("newer.sqlite");
+    recordSome(newer, kT0, 3);
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(newer, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(db.exec("ALTER TABLE samples ADD COLUMN loss_burst INTEGER; PRAGMA user_version = 7;"), SQLITE_OK);
+    }
+    const std::string foreign = dir.file("foreign.sqlite");
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(foreign, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+        ASSERT_EQ(db.exec("CREATE TABLE notes(id INTEGER PRIMARY KEY, body TEXT); INSERT INTO notes(body) "
+                          "VALUES ('keep me')"),
+                  SQLITE_OK);
+    }
+    struct Case {
+        std::string path;
+        std::string message;
+        std::size_t readable;
+    };
+    for (const Case& c : {Case{newer, "history file is from a newer version of Ostrevo; not recording", 3},
+                          Case{foreign, foreign + " is not an Ostrevo history file", 0}}) {
+        SCOPED_TRACE(c.path);
+        const std::string before = fileBytes(c.path);
+        const std::string journal = textOf(c.path, "PRAGMA journal_mode");
+        ProblemLog problems;
+        {
+            HistoryLedger ledger(ledgerOptions(c.path, problems));
+            for (int i = 0; i < 5; ++i) {
+                ledger.record(probe(kT0 + 100'000 + i * 1000, 500, 1));
+                EXPECT_TRUE(ledger.flush(kPatience));
+            }
+            ledger.endRun(kT0 + 200'000);
+            EXPECT_TRUE(ledger.flush(kPatience));
+            EXPECT_TRUE(ledger.readOnly());
+            EXPECT_EQ(ledger.samples("host.test", 0, kT0 * 2).size(), c.readable);
+            EXPECT_EQ(ledger.problem().rfind(c.message, 0), 0u) << ledger.problem();
+        }
+        ASSERT_EQ(problems.messages().size(), 1u);
+        EXPECT_EQ(problems.messages()[0].rfind(c.message, 0), 0u);
+        EXPECT_EQ(fileBytes(c.path), before);
+        EXPECT_EQ(textOf(c.path, "PRAGMA journal_mode"), journal);
+    }
+    EXPECT_EQ(scalar(newer, "PRAGMA user_version"), 7);
+    EXPECT_EQ(textOf(foreign, "SELECT body FROM notes"), "keep me");
+    EXPECT_FALSE(fs::exists(foreign + "-wal"));
+}
+
+// An older file is brought up to date: outages written before begin at their first failed probe too.
+TEST(LedgerProblems, AVersionOneFileIsUpgradedInPlace) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+        ASSERT_EQ(db.exec("CREATE TABLE samples(at_ms INTEGER NOT NULL, host TEXT NOT NULL, address TEXT NOT NULL, "
+                          "rtt_us INTEGER, status INTEGER NOT NULL, ttl INTEGER);"
+                          "CREATE TABLE outages(id INTEGER PRIMARY KEY, host TEXT NOT NULL, address TEXT NOT NULL, "
+                          "start_ms INTEGER NOT NULL, end_ms INTEGER, first_status INTEGER NOT NULL, "
+                          "first_error_ms INTEGER);"
+                          "INSERT INTO outages VALUES (1, 'host.test', '127.0.0.1', 1796684406000, 1796684409000, "
+                          "11010, 1796684400000);"
+                          "PRAGMA user_version = 1;"),
+                  SQLITE_OK);
+    }
+    ProblemLog problems;
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    ledger.record(probe(kT0 + 20'000, 1000));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_TRUE(problems.messages().empty());
+    EXPECT_EQ(scalar(path, "PRAGMA user_version"), 2);
+    EXPECT_EQ(ledger.outages("host.test", kT0, kT0 + 60'000),
+              (std::vector<Outage>{{"host.test", "127.0.0.1", kT0, kT0 + 9000, 11010, kT0, kT0 + 6000}}));
+}
+
+// Another program holds the write lock (sqlite3 in BEGIN IMMEDIATE): nothing recorded meanwhile is lost, and
+// at exit a lock released within the wait still lets everything in.
+TEST(LedgerProblems, AHeldWriteLockDelaysButLosesNothing) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    recordSome(path, kT0, 1);
+    SqliteDb other;
+    ASSERT_EQ(other.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
+    ProblemLog problems;
+    static_assert(LedgerStore::kBusyTimeoutMs >= 1500, "a lock held for a second is the normal case");
+    {
+        HistoryOptions options = ledgerOptions(path, problems);
+        options.batchLimit = 3;
+        HistoryLedger ledger(options);
+        ASSERT_TRUE(ledger.flush(kPatience));
+        ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        for (int i = 1; i <= 10; ++i)
+            ledger.record(probe(kT0 + i * 1000, 1000));
+        // Held past the wait: said once, and the batch waits for the next attempt.
+        ASSERT_TRUE(problems.waitFor(1));
+        EXPECT_NE(problems.messages()[0].find("locked"), std::string::npos) << problems.messages()[0];
+        EXPECT_FALSE(ledger.flush(std::chrono::milliseconds(100)));
+        ASSERT_EQ(other.exec("COMMIT"), SQLITE_OK);
+        ASSERT_TRUE(ledger.flush(kPatience));
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 11);
+        EXPECT_EQ(ledger.problem(), "");
+
+        ASSERT_EQ(other.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+        for (int i = 11; i <= 20; ++i)
+            ledger.record(probe(kT0 + i * 1000, 1000));
+        std::thread release([&other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            (void)other.exec("COMMIT");
+        });
+        // The program ends while the lock is still held.
+        struct Join {
+            std::thread& t;
+            ~Join() { t.join(); }
+        } join{release};
+        EXPECT_EQ(ledger.dropped(), 0u);
+    }
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 21);
+}
+
+// Two programs on one data folder: the second one's start repairs the run of a program that died, but not the
+// run of the one still going.
+TEST(LedgerProblems, ASecondInstanceRepairsOnlyAbandonedRuns) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    // A program that dies with its host Bad (its own process, so the kernel releases what it held).
+    const pid_t crashed = ::fork();
+    if (crashed == 0) {
+        ProblemLog problems;
+        auto* ledger = new HistoryLedger(ledgerOptions(path, problems));
+        ledger->record(probe(kT0, std::nullopt, 1, "gone.test"));
+        ledger->record(probe(kT0 + 1000, std::nullopt, 1, "gone.test"));
+        ::_exit(ledger->flush(kPatience) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(crashed, &status, 0), crashed);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(scalar(path, "SELECT count(*) FROM outages WHERE end_ms IS NULL"), 1);
+
+    ProblemLog problems;
+    HistoryLedger first(ledgerOptions(path, problems));
+    ASSERT_TRUE(first.flush(kPatience));
+    ASSERT_EQ(scalar(path, "SELECT count(*) FROM outages WHERE end_ms IS NULL"), 0) << "the dead run is repaired";
+    first.record(probe(kT0 + 10'000, std::nullopt, 1, "live.test"));
+    first.record(probe(kT0 + 11'000, std::nullopt, 1, "live.test"));
+    ASSERT_TRUE(first.flush(kPatience));
+    {
+        HistoryLedger second(ledgerOptions(path, problems));
+        ASSERT_TRUE(second.flush(kPatience));
+        second.record(probe(kT0 + 12'000, 800, 3, "other.test"));
+    }
+    EXPECT_EQ(first.outages("live.test", kT0, kT0 + 60'000).at(0).endMs, std::nullopt);
+    EXPECT_EQ(first.statusChanges("live.test", kT0, kT0 + 60'000).back(), (StatusChange{kT0 + 10'000, 1}));
+    // The first program's run goes on and ends its outage itself.
+    first.record(probe(kT0 + 13'000, 900, 3, "live.test"));
+    ASSERT_TRUE(first.flush(kPatience));
+    EXPECT_EQ(first.outages("live.test", kT0, kT0 + 60'000).at(0).endMs, kT0 + 13'000);
+    const std::vector<Outage> gone = first.outages("gone.test", kT0, kT0 + 60'000);
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].endMs, kT0 + 1000);
+    EXPECT_TRUE(problems.messages().empty());
+}
+
+// A data folder that cannot be written: the history in it is still shown (a WAL file needs its index, which
+// SQLite cannot make there), with "read-only: not recording" instead of an empty window.
+TEST(LedgerProblems, AReadOnlyFolderStillShowsItsHistory) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a read-only bind mount needs root";
+    TempDir dir;
+    const std::string folder = dir.file("data");
+    fs::create_directories(folder);
+    const std::string path = folder + "/history.sqlite";
+    recordSome(path, kT0, 4);
+    // A second file whose last writes are still in its log, its index gone.
+    const std::string logged = folder + "/logged.sqlite";
+    recordSome(logged, kT0, 2);
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(logged, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
+        ASSERT_EQ(db.exec("PRAGMA wal_autocheckpoint = 0; INSERT INTO samples "
+                          "VALUES (1796684405000, 'host.test', '127.0.0.1', 700, 0, 64)"),
+                  SQLITE_OK);
+    }
+    fs::remove(logged + "-shm");
+    ASSERT_GT(fs::file_size(logged + "-wal"), 0u);
+    const std::string failures = inMountNamespace([&] {
+        if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            return std::string("mount failed");
+        std::string failures;
+        for (const auto& [file, count] : {std::pair{path, 4u}, std::pair{logged, 3u}}) {
+            ProblemLog problems;
+            HistoryLedger ledger(ledgerOptions(file, problems));
+            ledger.record(probe(kT0 + 60'000, 1000));
+            failures += expect(problems.waitFor(1), "nothing reported");
+            const auto samples = ledger.samples("host.test", 0, kT0 * 2);
+            failures += expect(samples.size() == count, file + ": " + std::to_string(samples.size()) + " samples");
+            failures += expect(ledger.summary("host.test", kT0, kT0 + 30'000).sent() == count, "summary");
+            failures += expect(ledger.readOnly(), "not read-only");
+            failures += expect(ledger.problem() == file + ": read-only: not recording", ledger.problem());
+        }
+        return failures;
+    });
+    EXPECT_EQ(failures, "");
+    // The copy the reader made is gone with it.
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("ostrevo-history-") &&
+                     fs::exists(entry.path() / "logged.sqlite") &&
+                     fs::last_write_time(entry.path()) > fs::file_time_type::clock::now() - std::chrono::minutes(1))
+            << entry.path();
+}
+
+// HistoryDays 0: nothing is added and nothing pruned, and what the file holds can still be read and exported.
+TEST(LedgerProblems, NoHistoryDaysLeavesAnExistingFileAsItIs) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    recordSome(path, kT0 - 400LL * 86'400'000, 2);
+    recordSome(path, kT0, 3);
+    const std::string before = fileBytes(path);
+    ProblemLog problems;
+    {
+        HistoryLedger ledger(ledgerOptions(path, problems, 0));
+        ledger.record(probe(kT0 + 10'000, 1000));
+        EXPECT_TRUE(ledger.flush(kPatience));
+        EXPECT_FALSE(ledger.enabled());
+        EXPECT_TRUE(ledger.hasFile());
+        EXPECT_EQ(ledger.samples("host.test", 0, kT0 * 2).size(), 5u);
+        std::ostringstream csv;
+        EXPECT_TRUE(ledger.exportCsv("host.test", kT0, kT0 + 60'000, csv, {}));
+        const std::string text = csv.str();
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+    }
+    EXPECT_EQ(fileBytes(path), before);
+    EXPECT_TRUE(problems.messages().empty());
 }
 
 } // namespace

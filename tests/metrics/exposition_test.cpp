@@ -50,9 +50,9 @@ ostrevo_probe_rtt_seconds_count{LABELS} 4
 # HELP ostrevo_probe_last_rtt_seconds Round-trip time of the latest echo reply.
 # TYPE ostrevo_probe_last_rtt_seconds gauge
 ostrevo_probe_last_rtt_seconds{LABELS} 3
-# HELP ostrevo_host_status Host status: 0 N/A, 1 Good, 2 Average, 3 Bad.
+# HELP ostrevo_host_status Host status: 0 N/A, 1 Bad, 2 Average, 3 Good.
 # TYPE ostrevo_host_status gauge
-ostrevo_host_status{LABELS} 3
+ostrevo_host_status{LABELS} 1
 )";
     const std::string labels = R"(host="a\"b\\c\nd",address="127.0.0.1")";
     for (std::size_t at; (at = expected.find("LABELS")) != std::string::npos;)

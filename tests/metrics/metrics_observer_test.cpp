@@ -40,18 +40,23 @@ protected:
 };
 
 TEST_F(MetricsObserverTest, EveryProbeCountsAndTheGaugeFollowsTheAnalysis) {
-    // HostStatus numbers in (0 N/A, 1 Bad, 2 Average, 3 Good), the exported ones out (0 N/A, 1 Good ... 3 Bad).
+    // The exported number is the one %code% and the history file use for the same status.
     const struct {
         ProbeEvent event;
         StatusGauge gauge;
+        unsigned exported;
     } steps[] = {
-        {reply(400, 0), StatusGauge::NA},        {reply(1'500, 3), StatusGauge::Good},
-        {loss(11010, 2), StatusGauge::Average},  {loss(11003, 1), StatusGauge::Bad},
-        {reply(2'500'000, 1), StatusGauge::Bad}, {reply(900, 9), StatusGauge::NA}, // an unknown code judges nothing
+        {reply(400, 0), StatusGauge::NA, 0},
+        {reply(1'500, 3), StatusGauge::Good, 3},
+        {loss(11010, 2), StatusGauge::Average, 2},
+        {loss(11003, 1), StatusGauge::Bad, 1},
+        {reply(2'500'000, 1), StatusGauge::Bad, 1},
+        {reply(900, 9), StatusGauge::NA, 0}, // an unknown code judges nothing
     };
     for (const auto& step : steps) {
         observer.probed(step.event);
         EXPECT_EQ(series().status, step.gauge) << ::testing::PrintToString(step.event);
+        EXPECT_EQ(static_cast<unsigned>(series().status), step.exported) << ::testing::PrintToString(step.event);
     }
     const SeriesSnapshot s = series();
     EXPECT_EQ(s.requests, 6u);

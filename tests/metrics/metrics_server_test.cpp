@@ -13,8 +13,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Every server here listens on loopback only.
 
@@ -127,7 +129,7 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
             EXPECT_EQ(requests, kProbes);
             EXPECT_EQ(lost, kProbes / 5);
             EXPECT_DOUBLE_EQ(value("ostrevo_probe_last_rtt_seconds" + l + "}"), (100 + (kProbes - 1) * 997) / 1e6);
-            EXPECT_EQ(value("ostrevo_host_status" + l + "}"), 1); // Good
+            EXPECT_EQ(value("ostrevo_host_status" + l + "}"), 3); // Good
             EXPECT_EQ(value("ostrevo_probe_rtt_seconds_bucket" + l + ",le=0.0005}"), 0);
         }
     }
@@ -152,6 +154,19 @@ TEST_F(MetricsServerTest, AnswersOnlyMetricsAndRefusesBadOrOversizedRequests) {
         {"BREW /metrics HTTP/1.1\r\n\r\n", 400},
         {"GET /metrics HTTP/1.1\r\nX-Pad: " + std::string(9000, 'a') + "\r\n\r\n", 431},
         {"GET /metrics HTTP/1.1\r\n" + std::string(20000, '\n'), 431}, // bare line feeds never end the head
+        {"GET /metrics HTTP/1.1\r\nX-Bare: line\n\r\n", 200},          // as the parser reads it: a skipped line
+        // A length that is no plain number, or two of them, is refused at once, without waiting for a body.
+        {"POST /metrics HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 18446744073709551617\r\n\r\n", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 10000000000000000000\r\n\r\n", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 5 5\r\n\r\nhello", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: +5\r\n\r\nhello", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6\r\n\r\nhello!", 400},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 5\r\ncontent-length:  5 \r\n\r\nhello", 404},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", 413},
+        {"POST /metrics HTTP/1.1\r\nContent-Length: 1025\r\n\r\n", 413},
+        {"POST /metrics HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411},
+        {"GET /metrics HTTP/1.1\r\nExpect: 100-continue\r\n\r\n", 200}, // one answer, no interim one
     };
     for (const auto& c : cases)
         EXPECT_EQ(StatusOf(Exchange(server.port(), c.request)), c.status) << c.request.substr(0, 60);
@@ -168,7 +183,6 @@ TEST_F(MetricsServerTest, AnswersOnlyMetricsAndRefusesBadOrOversizedRequests) {
 
 TEST_F(MetricsServerTest, SilentAndTricklingClientsAreCutOffWithoutHoldingScrapes) {
     MetricsServerLimits limits;
-    limits.threads = 2;
     limits.exchangeTimeout = std::chrono::seconds(60);
     MetricsServer patient(registry, limits);
     ASSERT_TRUE(patient.start(ListenAddress{"127.0.0.1", 0, false})) << patient.errorText();
@@ -191,6 +205,61 @@ TEST_F(MetricsServerTest, SilentAndTricklingClientsAreCutOffWithoutHoldingScrape
 
     patient.stop(); // returns at once although the silent client still waits, and lets it go
     EXPECT_EQ(StatusOf(silent.readAll()), 408);
+}
+
+// Two hundred clients that send their requests a byte a second: a scrape that comes meanwhile is answered while
+// they are all still sending, and the oldest of them make room for new connections rather than the new ones
+// being turned away.
+TEST_F(MetricsServerTest, ScrapesAreAnsweredWhileManyClientsTrickle) {
+    MetricsServerLimits limits;
+    limits.exchangeTimeout = std::chrono::seconds(60); // nobody is cut off by time during the test
+    MetricsServer server(registry, limits);
+    ASSERT_TRUE(server.start(ListenAddress{"127.0.0.1", 0, false})) << server.errorText();
+
+    constexpr std::size_t kTricklers = 200;
+    std::vector<std::unique_ptr<Client>> tricklers;
+    for (std::size_t i = 0; i < kTricklers; ++i) {
+        tricklers.push_back(std::make_unique<Client>(server.port()));
+        ASSERT_TRUE(tricklers.back()->connected());
+        tricklers.back()->send("G");
+    }
+    const std::string request = "ET /metrics HTTP/1.1\r\n";
+    for (std::size_t byte = 0; byte < 3; ++byte) {
+        for (auto& t : tricklers)
+            t->send(request.substr(byte, 1));
+        EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape)), 200) << "while the clients trickle, second " << byte;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    // The newest ones are still connected and unanswered; only the oldest were shed.
+    std::size_t waiting = 0;
+    bool oldestFirst = true;
+    for (const auto& t : tricklers) {
+        if (!t->serverSpoke())
+            ++waiting;
+        else if (waiting > 0)
+            oldestFirst = false;
+    }
+    EXPECT_TRUE(oldestFirst) << "a newer client was shed before an older one";
+    EXPECT_GE(waiting, limits.maxConnections - 3); // each scrape may have shed one
+}
+
+TEST_F(MetricsServerTest, TheOldestDawdlerMakesRoomNeverTheNewConnection) {
+    MetricsServerLimits limits;
+    limits.exchangeTimeout = std::chrono::seconds(60);
+    limits.maxConnections = 3;
+    MetricsServer server(registry, limits);
+    ASSERT_TRUE(server.start(ListenAddress{"127.0.0.1", 0, false})) << server.errorText();
+    Client first(server.port()), second(server.port()), third(server.port());
+    for (Client* c : {&first, &second, &third})
+        c->send("GET /metr");
+    // Only a new connection sheds: the three dawdlers stay until then.
+    EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape)), 200);
+    EXPECT_EQ(first.readAll(), "") << "the oldest is closed without an answer";
+    EXPECT_FALSE(third.serverSpoke());
+    EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape)), 200);
+    EXPECT_FALSE(third.serverSpoke());
+    EXPECT_TRUE(third.send("ics HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(StatusOf(third.readAll()), 200);
 }
 
 TEST_F(MetricsServerTest, PortInUseIsReportedAndTheServerCanRestart) {

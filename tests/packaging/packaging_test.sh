@@ -162,9 +162,16 @@ done
 kill %1 2>/dev/null; wait
 echo "scraped as nobody: $scraped $(cat "$home/stderr")"
 rm -rf "$home"
+packaged=$(dpkg -L ostrevo)
 dpkg --purge ostrevo >/dev/null
 dpkg -s ostrevo >/dev/null 2>&1 && echo "still known to dpkg"
-echo "left: $(find "$layers" -iname '*ostrevo*' -o -iname '*quorvan*' | tr '\n' ' ')"
+# What the purge left is what the overlays' upper layers still hold, bar the whiteouts (character devices) that
+# hide the files of a copy installed on the machine itself, and any packaged file the merged view still shows.
+left=$(find "$layers" \( -iname '*ostrevo*' -o -iname '*quorvan*' \) ! -type c | tr '\n' ' ')
+for file in $packaged; do
+    [ -d "$file" ] || [ ! -e "$file" ] || left+="$file "
+done
+echo "left: $left"
 INNER
     mkdir -p "$work/layers"
     if ! result=$(unshare -m --propagation private bash "$work/install-purge.sh" "$work/layers" "$deb" 2>&1); then

@@ -49,6 +49,32 @@ ProbeEvent probe(std::uint32_t requests, std::uint32_t lost, std::uint32_t rttMs
     return e;
 }
 
+TEST(ProbeConsolePort, AReplyWithOtherDataSaysSoOnItsLineOnly) {
+    CapturedOutput out;
+    ProbeConsole console(out.file(), false, 0, nullptr);
+    ProbeEvent differs = probe(1, 0, 4, 4, 4, 4);
+    differs.wrongData = WrongData{5, 0x20, 0x41, 0, true};
+    console.probed(differs);
+    console.probed(probe(2, 0, 2, 2, 4, 3));
+    EXPECT_EQ(out.text(), "Replay from 127.0.0.1: bytes=32 time=4ms TTL=64 (wrong data byte #5 should be 0x20 but was "
+                          "0x41)\n"
+                          "    Total 1  Lost 0 (0%)  Min 4ms  Max 4ms  Avg 4ms\n"
+                          "Replay from 127.0.0.1: bytes=32 time=2ms TTL=64\n"
+                          "    Total 2  Lost 0 (0%)  Min 2ms  Max 4ms  Avg 3ms\n");
+    EXPECT_EQ(console.totals().replies(), 2u) << "still a reply";
+}
+
+TEST(ProbeConsolePort, WrongDataNotes) {
+    const std::pair<WrongData, std::string> cases[] = {
+        {{0, 0x20, 0x00, 0, true}, " (wrong data byte #0 should be 0x20 but was 0x0)"},
+        {{31, 0xff, 0xab, -4, true}, " (wrong data byte #31 should be 0xff but was 0xab)"},
+        {{10, 0, 0, -22, false}, " (wrong data: 22 bytes short)"},
+        {{32, 0, 0, 968, false}, " (wrong data: 968 bytes extra)"},
+    };
+    for (const auto& [wrong, note] : cases)
+        EXPECT_EQ(ProbeConsole::wrongDataNote(wrong), note);
+}
+
 TEST(ProbeConsolePort, FinalStatisticsCountRepliesAndKeepTheTimesOverLosses) {
     CapturedOutput out;
     int done = 0;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/EchoResponder.h"
 #include "support/NetNamespace.h"
 
 // The console probe as a shell user runs it: its exit status, what it prints, how signals end it. Every probe
@@ -249,6 +250,20 @@ TEST(ConsoleProbe, ExitStatusSaysWhetherAReplyCameBack) {
         for (const std::string& part : row.absent)
             EXPECT_EQ(f.out.find(part), std::string::npos) << part << " in:\n" << f.out;
     }
+}
+
+TEST(ConsoleProbe, AReplyWithOtherDataCountsAndSaysSoOnItsLine) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    EchoResponder responder(ns->name(), {0ms, std::nullopt, false});
+    ASSERT_TRUE(responder.ok()) << responder.error();
+    responder.setChangedByte(3);
+    const Finished f = run({"-c", "2", "-i", "0.2", "127.0.0.1"}, {ns->execPrefix(), {}, false});
+    EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+    EXPECT_EQ(occurrences(f.out, " TTL=64 (wrong data byte #3 should be 0x20 but was 0x41)\n"), 2u) << f.out;
+    EXPECT_TRUE(contains(f.out, "2 requests, 2 replies, 0 lost (0%)\n"));
 }
 
 TEST(ConsoleProbe, UnknownHostIsASetupError) {

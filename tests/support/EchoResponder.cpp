@@ -202,6 +202,8 @@ void EchoResponder::serve(int socket) {
             for (std::size_t i = 0; i < replyData; ++i)
                 reply.packet[IcmpPacket::kHeaderSize + i] =
                     i < requestData ? request[IcmpPacket::kHeaderSize + i] : static_cast<std::uint8_t>(i);
+            if (const long changed = changedByte_; changed >= 0 && static_cast<std::size_t>(changed) < replyData)
+                reply.packet[IcmpPacket::kHeaderSize + static_cast<std::size_t>(changed)] ^= 0x61;
             if (!v6)
                 setChecksum(reply.packet);
             if (const Fault fault = fault_; fault != Fault::None)

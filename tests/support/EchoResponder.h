@@ -38,6 +38,8 @@ public:
     // Applies to requests that arrive from now on; answers already waiting keep their time.
     void setDelay(std::chrono::milliseconds delay) { delayMs_ = delay.count(); }
     void setFault(Fault fault) { fault_ = fault; }
+    // The true reply's data byte at `index` changed (XOR 0x61: a blank comes back as 'A'); -1 for none.
+    void setChangedByte(long index) { changedByte_ = index; }
     // Replies sent so far.
     [[nodiscard]] std::size_t answered() const { return answered_; }
     // Time to live of the last request that arrived (0 before the first).
@@ -51,6 +53,7 @@ private:
     IpAddress::Family family_;
     std::atomic<long long> delayMs_;
     std::atomic<Fault> fault_{Fault::None};
+    std::atomic<long> changedByte_{-1};
     std::atomic<std::size_t> answered_{0};
     std::atomic<int> lastRequestTtl_{0};
     int stopEvent_ = -1;

@@ -13,6 +13,17 @@ void RecordingAlertSink::raiseAlert(const AlertSettings& /*settings*/, AlertEdge
     alerts_.push_back(RaisedAlert{edge, current, ProbeText::replyLine(event), event.status});
 }
 
+void RecordingAlertSink::reportDownAtStart(const AlertSettings& /*settings*/, HostStatus /*current*/,
+                                           const ProbeEvent& event) {
+    std::lock_guard lock(mutex_);
+    downAtStart_.push_back(ProbeText::replyLine(event));
+}
+
+std::vector<std::string> RecordingAlertSink::downAtStart() const {
+    std::lock_guard lock(mutex_);
+    return downAtStart_;
+}
+
 std::vector<RaisedAlert> RecordingAlertSink::alerts() const {
     std::lock_guard lock(mutex_);
     return alerts_;
@@ -21,4 +32,5 @@ std::vector<RaisedAlert> RecordingAlertSink::alerts() const {
 void RecordingAlertSink::clear() {
     std::lock_guard lock(mutex_);
     alerts_.clear();
+    downAtStart_.clear();
 }

@@ -24,10 +24,14 @@ class RecordingAlertSink : public AlertSink {
 public:
     void raiseAlert(const AlertSettings& settings, AlertEdge edge, HostStatus current,
                     const ProbeEvent& event) override;
+    void reportDownAtStart(const AlertSettings& settings, HostStatus current, const ProbeEvent& event) override;
     [[nodiscard]] std::vector<RaisedAlert> alerts() const;
+    // The status lines of the runs reported down at start, kept apart from the edges.
+    [[nodiscard]] std::vector<std::string> downAtStart() const;
     void clear();
 
 private:
     mutable std::mutex mutex_;
     std::vector<RaisedAlert> alerts_;
+    std::vector<std::string> downAtStart_;
 };

@@ -73,6 +73,14 @@ void RecordingWindowPort::probed(const ProbeEvent& event) {
     changed_.notify_all();
 }
 
+std::vector<WrongData> RecordingWindowPort::wrongData() const {
+    std::vector<WrongData> found;
+    for (const ProbeEvent& e : probes())
+        if (e.wrongData)
+            found.push_back(*e.wrongData);
+    return found;
+}
+
 void RecordingWindowPort::showStatusIcon(HostStatus status) {
     record(WindowEvent::icon(status));
 }

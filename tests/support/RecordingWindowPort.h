@@ -55,6 +55,8 @@ public:
     [[nodiscard]] std::vector<HostStatus> icons() const;
     [[nodiscard]] std::vector<bool> stops() const;
     [[nodiscard]] std::size_t count(WindowEvent::Kind kind) const;
+    // Kept apart from the events, which are what the window shows.
+    [[nodiscard]] std::vector<WrongData> wrongData() const;
     void clear();
 
     // Waits until `done` holds for the recorded events.

@@ -169,6 +169,10 @@ std::uint32_t ScriptedEchoChannel::sendEcho(const IpAddress& destination, const 
     lock.unlock();
     if (drained)
         drained();
+    {
+        std::lock_guard relock(mutex_);
+        wrongData_ = outcome.kind == EchoOutcome::Kind::Good ? outcome.wrongData : std::nullopt;
+    }
 
     if (outcome.kind == EchoOutcome::Kind::Failure) {
         lastError_ = outcome.errorCode; // the reply area is left as it was
@@ -189,6 +193,11 @@ std::uint32_t ScriptedEchoChannel::sendEcho(const IpAddress& destination, const 
     reply.data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
     std::fill_n(area.data.begin(), echoed, std::uint8_t{0x20});
     return 1;
+}
+
+std::optional<WrongData> ScriptedEchoChannel::lastWrongData() const {
+    std::lock_guard lock(mutex_);
+    return wrongData_;
 }
 
 IpAddress ScriptedEchoChannel::replySource() const {

@@ -20,9 +20,10 @@ struct EchoOutcome {
     std::uint32_t rtt = 0;
     std::uint16_t size = 32;
     std::uint8_t ttl = 64;
-    std::uint32_t status = 0;   // error reply: the IP status code
-    IpAddress address;          // replying host
-    std::int32_t errorCode = 0; // failure: what lastError() gives
+    std::uint32_t status = 0;           // error reply: the IP status code
+    IpAddress address;                  // replying host
+    std::int32_t errorCode = 0;         // failure: what lastError() gives
+    std::optional<WrongData> wrongData; // good reply: what lastWrongData() gives
 
     static IpAddress loopback(); // 127.0.0.1
     static EchoOutcome good(std::uint32_t rtt, std::uint16_t size = 32, std::uint8_t ttl = 64);
@@ -76,6 +77,7 @@ public:
                                          const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
     [[nodiscard]] std::int32_t lastError() const override;
     [[nodiscard]] IpAddress replySource() const override;
+    [[nodiscard]] std::optional<WrongData> lastWrongData() const override;
     void close() override;
 
 private:
@@ -95,6 +97,7 @@ private:
     bool starved_ = false;
     std::int32_t lastError_ = 0;
     IpAddress replySource_;
+    std::optional<WrongData> wrongData_;
     IpAddress::Family openFamily_ = IpAddress::Family::None;
     std::optional<EchoRequest> lastRequest_;
 };
