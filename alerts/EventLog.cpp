@@ -51,7 +51,7 @@ void createWithHeader(const std::string& name) {
 
 } // namespace
 
-EventLog::EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now, QLocale locale)
+EventLog::EventLog(const Settings& settings, MessagePort& messages, std::function<QDateTime()> now, QLocale locale)
     : settings_(settings), messages_(messages), now_(std::move(now)), locale_(std::move(locale)),
       dateFormat_(dateFormatOf(locale_)), timeFormat_(timeFormatOf(locale_)) {}
 
@@ -107,6 +107,7 @@ bool EventLog::openExisting() {
 
 void EventLog::openLogFile() {
     release();
+    stopped_ = false;
     openedName_ = settings_.logFileName;
     struct stat st {};
     if (!settings_.logAppend || ::stat(openedName_.c_str(), &st) != 0)
@@ -173,7 +174,7 @@ std::string EventLog::formRecord(HostStatus status, const std::string& text) con
 }
 
 void EventLog::writeRecord(HostStatus status, const std::string& text) {
-    if (settings_.logLevel == LogLevel::Off)
+    if (settings_.logLevel == LogLevel::Off || stopped_)
         return;
     if (!appendRecord(formRecord(status, text)))
         fail("Can't write to Log file. Logging disabled.");
@@ -181,7 +182,7 @@ void EventLog::writeRecord(HostStatus status, const std::string& text) {
 
 void EventLog::fail(const char* text) {
     // Logging is off before the box appears, so records arriving while it is open are dropped quietly.
-    settings_.logLevel = LogLevel::Off;
+    stopped_ = true;
     if (loggingStopped)
         loggingStopped();
     messages_.showError(text, kCaption);

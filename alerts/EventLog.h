@@ -18,14 +18,15 @@
 // or deleted under us (log rotation) is recreated.
 class EventLog {
 public:
-    EventLog(Settings& settings, MessagePort& messages, std::function<QDateTime()> now = QDateTime::currentDateTime,
-             QLocale locale = QLocale::system());
+    // `settings` are read, never written: the owner of the settings turns logging off when told.
+    EventLog(const Settings& settings, MessagePort& messages,
+             std::function<QDateTime()> now = QDateTime::currentDateTime, QLocale locale = QLocale::system());
     ~EventLog();
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
-    // Called when a failure has switched logging off (LogLevel 0), before the error box shows: the worker
-    // must stop sending records.
+    // Called when a failure has stopped logging, before the error box shows: LogLevel is to become 0, and
+    // the worker must stop sending records. Until the file is opened again no record is written anyway.
     std::function<void()> loggingStopped;
 
     void openLogFile();
@@ -47,13 +48,14 @@ private:
     [[nodiscard]] bool appendRecord(const std::string& record);
     void fail(const char* text);
 
-    Settings& settings_;
+    const Settings& settings_;
     MessagePort& messages_;
     std::function<QDateTime()> now_;
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
     int fd_ = -1;
+    bool stopped_ = false; // a failure stopped logging; records arriving meanwhile are dropped quietly
     std::string openedName_;
     dev_t device_ = 0;
     ino_t inode_ = 0;

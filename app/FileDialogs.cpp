@@ -5,8 +5,6 @@
 #include <QFileSystemModel>
 #include <QSortFilterProxyModel>
 
-#include "app/OptionsDialog.h"
-
 namespace FileDialogs {
 namespace {
 
@@ -72,6 +70,18 @@ bool isApplicationFile(const QFileInfo& info) {
     return kSuffixes.contains(info.suffix(), Qt::CaseInsensitive) || info.isExecutable();
 }
 
+QString defaultExtensionForFilter(const QString& filter, int index) {
+    QString rest = filter;
+    int n = 2 * index - 1;
+    do {
+        rest.remove(0, rest.indexOf(QLatin1Char('|')) + 1);
+    } while (--n > 0);
+    qsizetype bar = rest.indexOf(QLatin1Char('|'));
+    if (bar <= 2)
+        return {};
+    return rest.mid(2, bar - 2);
+}
+
 QString openSound(QWidget* parent, const QString& title, const QString& current) {
     QFileDialog dialog(parent, title, startFolder(current));
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -100,11 +110,11 @@ void setUpLogDialog(QFileDialog& dialog) {
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setNameFilters(kLogFilters);
     dialog.selectNameFilter(kLogFilters.front());
-    dialog.setDefaultSuffix(OptionsDialog::defaultExtensionForFilter(kLogFileFilter, 1));
+    dialog.setDefaultSuffix(defaultExtensionForFilter(kLogFileFilter, 1));
     // A name typed without extension gets the one of the chosen type, and none with "All files".
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
         int index = static_cast<int>(kLogFilters.indexOf(chosen)) + 1;
-        dialog.setDefaultSuffix(OptionsDialog::defaultExtensionForFilter(kLogFileFilter, index));
+        dialog.setDefaultSuffix(defaultExtensionForFilter(kLogFileFilter, index));
     });
 }
 

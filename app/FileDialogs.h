@@ -16,6 +16,9 @@ namespace FileDialogs {
 inline const QString kLogFileFilter = QStringLiteral(
     "Log files (*.log)|*.log|Text files (*.txt)|*.txt|Data exchange files (*.csv)|*.csv|All files (*.*)|*.*");
 
+// Default extension for the log dialog's filter index (1-based): "log", "txt", "csv", "".
+[[nodiscard]] QString defaultExtensionForFilter(const QString& filter, int index);
+
 [[nodiscard]] QString openSound(QWidget* parent, const QString& title, const QString& current);
 [[nodiscard]] QString openApplication(QWidget* parent, const QString& current);
 [[nodiscard]] QString saveLog(QWidget* parent, const QString& current);

@@ -21,9 +21,10 @@
 #include "alerts/AlertActions.h"
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
-#include "app/HistoryWindow.h"
+#include "app/AppSettings.h"
 #include "app/AutostartEntry.h"
 #include "app/HistoryService.h"
+#include "app/HistoryWindow.h"
 #include "app/OptionsDialog.h"
 #include "app/QtMessagePort.h"
 #include "app/QtNotifier.h"
@@ -57,7 +58,8 @@ void linkButton(QPushButton* button, QAction* action) {
 } // namespace
 
 MainWindow::MainWindow(Services services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)), ui_(std::make_unique<Ui::MainWindow>()) {
+    : QWidget(parent), services_(std::move(services)), ui_(std::make_unique<Ui::MainWindow>()),
+      settings_(new AppSettings(this)) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -75,6 +77,10 @@ MainWindow::MainWindow(Services services, QWidget* parent)
 
 MainWindow::~MainWindow() {
     shutdown();
+}
+
+Settings& MainWindow::settings() {
+    return settings_->quietly();
 }
 
 void MainWindow::createActions() {
@@ -138,9 +144,10 @@ void MainWindow::createServices() {
     handlers.runEnded = [this](RunId, RunEnd end) { runControl_->handleRunEnded(end); };
     windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
-    eventLog_ = std::make_unique<EventLog>(settings_, *services_.messages);
-    // The log has set LogLevel 0 in the settings; the run under way has its own copy to switch off.
+    eventLog_ = std::make_unique<EventLog>(settings_->value(), *services_.messages);
+    // Off in the settings, so that it stays off and is saved so; the run under way has its own copy to switch off.
     eventLog_->loggingStopped = [this] {
+        settings_->turnLoggingOff();
         if (worker_)
             worker_->post(LoggingOffCommand{});
     };
@@ -155,7 +162,7 @@ void MainWindow::createServices() {
     };
     notifier_ = std::make_unique<QtNotifier>();
     alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_, notifier_.get());
-    tray_ = new TrayController(this, trayMenu_, settings_, this);
+    tray_ = new TrayController(this, trayMenu_, settings_->value(), this);
 
     RunControl::Widgets widgets;
     widgets.ping = pingAction_;
@@ -176,8 +183,10 @@ void MainWindow::createServices() {
                 runControl_, [this] { runControl_->handleRunEnded(RunEnd::ChannelFailed); }, Qt::QueuedConnection);
     };
     run.openOptions = [this] { ui_->optionsButton->click(); };
-    runControl_ = new RunControl(settings_, widgets, std::move(run), this);
+    runControl_ = new RunControl(settings_->value(), widgets, std::move(run), this);
     connect(runControl_, &RunControl::stateChanged, this, &MainWindow::updateOptionsAction);
+    connect(runControl_, &RunControl::payloadTooLarge, settings_, &AppSettings::lowerPayload);
+    connect(settings_, &AppSettings::changed, this, &MainWindow::followSettings);
 
     connect(ui_->trayButton, &QPushButton::clicked, tray_, [this] { tray_->moveToTray(); });
 
@@ -193,25 +202,27 @@ void MainWindow::initialize() {
                    QString::fromStdString(fileVersionString(QCoreApplication::applicationFilePath().toStdString())));
     setWindowIcon(StatusIcons::large(HostStatus::NA));
 
+    // Nobody listens yet: loading and the command line are no change to announce.
+    Settings& initial = settings_->quietly();
     loadSettings(
-        settings_,
-        [this] {
-            if (settings_.logLevel != LogLevel::Off)
+        initial,
+        [this, &initial] {
+            if (initial.logLevel != LogLevel::Off)
                 eventLog_->openLogFile();
         },
         &storedTexts_);
-    HistoryWindow::keepSizeIn(&settings_.historyWindowSize);
+    HistoryWindow::keepSizeIn(&initial.historyWindowSize);
     StartRequests requests;
     if (hadArguments_) {
-        applyCommandLine(settings_, services_.arguments, requests);
-        if (settings_.logLevel != LogLevel::Off)
+        applyCommandLine(initial, services_.arguments, requests);
+        if (initial.logLevel != LogLevel::Off)
             eventLog_->openLogFile();
     }
     requests.tray = requests.tray || services_.autostart;
-    if (!settings_.host.empty())
-        ui_->hostValue->setText(QString::fromStdString(settings_.host));
+    if (!initial.host.empty())
+        ui_->hostValue->setText(QString::fromStdString(initial.host));
 
-    history_ = std::make_unique<HistoryService>(settings_.historyDays, services_.historyPath);
+    history_ = std::make_unique<HistoryService>(initial.historyDays, services_.historyPath);
     worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
@@ -275,7 +286,7 @@ void MainWindow::shutdown() {
     tray_->removeTrayIcon();
     eventLog_->release();
     if (!hadArguments_)
-        saveChangedSettings(settings_, storedTexts_);
+        saveChangedSettings(settings_->value(), storedTexts_);
 }
 
 void MainWindow::showStatus(HostStatus status) {
@@ -298,36 +309,65 @@ void MainWindow::openOptions() {
     if (!optionsAction_->isEnabled() || modalDialogOpen())
         return;
     optionsOpen_ = true;
-    OptionsDialog dialog(this, settings_);
-    dialog.showAutostartEntry(AutostartEntry::exists());
+    OptionsDialog dialog(this, settings_->value());
+    const bool entryShown = AutostartEntry::exists();
+    dialog.showAutostartEntry(entryShown);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     if (result == QDialog::Accepted) {
-        OptionsDialog::Hooks hooks;
-        hooks.openLogFile = [this] { eventLog_->openLogFile(); };
-        hooks.updateTrayTip = [this] { tray_->updateTrayTip(); };
-        // The entry follows what is stored: with arguments nothing is, so the entry stays as it is too.
-        if (!hadArguments_)
-            hooks.changeAutostart = [](bool on) {
-                return on ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
-            };
-        hooks.showError = [this](const QString& text, const QString& caption) {
-            services_.messages->showError(text.toStdString(), caption.toStdString());
-        };
-        dialog.apply(hooks);
-        if (history_) {
-            history_->setDays(settings_.historyDays);
-            history_->setHost(QString::fromStdString(settings_.host));
-        }
-        // Kept at once rather than at exit, which a crash or a kill never reaches.
-        if (!hadArguments_ && !saveChangedSettings(settings_, storedTexts_)) {
-            const std::string file = storeFilePath(SettingsKey);
-            services_.messages->showError(file.empty() ? "Can't save the settings: HOME is not set."
-                                                       : "Can't save the settings to " + file +
-                                                             ". The previous settings file is kept.",
-                                          "Options - Error");
-        }
+        autostartEntryShown_ = entryShown;
+        settings_->confirm(dialog.edited());
     }
     optionsOpen_ = false;
+}
+
+// Each concern in the order OK has always dealt with them, so that their boxes keep their order too.
+void MainWindow::followSettings(const SettingsChange& change) {
+    const Settings& s = settings_->value();
+    if (change.fields.containsAny({SettingId::LogLevel, SettingId::LogAppend, SettingId::LogFileName}) &&
+        s.logLevel != LogLevel::Off)
+        eventLog_->openLogFile();
+    if (change.fields.contains(SettingId::Host))
+        tray_->updateTrayTip();
+    if (change.confirmed)
+        followAutostart(change);
+    if (history_) {
+        if (change.fields.contains(SettingId::HistoryDays))
+            history_->setDays(s.historyDays);
+        if (change.fields.contains(SettingId::Host))
+            history_->setHost(QString::fromStdString(s.host));
+    }
+    // The user's choice is kept at once rather than at exit, which a crash or a kill never reaches; what the
+    // program changed on its own (a lowered payload, logging turned off) waits for the exit as it always has.
+    if (change.confirmed && !hadArguments_ && !saveChangedSettings(s, storedTexts_)) {
+        const std::string file = storeFilePath(SettingsKey);
+        services_.messages->showError(file.empty() ? "Can't save the settings: HOME is not set."
+                                                   : "Can't save the settings to " + file +
+                                                         ". The previous settings file is kept.",
+                                      "Options - Error");
+    }
+}
+
+void MainWindow::followAutostart(const SettingsChange& change) {
+    const bool wanted = settings_->value().autostart;
+    // The entry follows what is stored: with arguments nothing is, so the entry stays as it is too.
+    if (hadArguments_)
+        return;
+    // The box opened showing whether an entry is there. Left ticked over an entry the setting did not know of
+    // (made by hand, or ours from settings that were lost), that entry is kept as it is rather than replaced
+    // by ours; otherwise a ticked box writes the entry again, so that it follows the program if it has moved.
+    // Unticked, an entry the box showed is removed; with none there, there is nothing to do.
+    const bool keepTheEntry = wanted && autostartEntryShown_ && !change.before.autostart;
+    const bool nothingToRemove = !wanted && !autostartEntryShown_;
+    if (keepTheEntry || nothingToRemove)
+        return;
+    const QString error =
+        wanted ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
+    if (error.isEmpty())
+        return;
+    // The setting says whether an entry of ours is there: one that could not be written leaves it off, one
+    // that could not be removed leaves it on.
+    settings_->change([wanted](Settings& s) { s.autostart = !wanted; });
+    services_.messages->showError(error.toStdString(), "Autostart - Error");
 }
 
 void MainWindow::restoreFromTray() {
@@ -338,7 +378,7 @@ void MainWindow::restoreFromTray() {
 
 void MainWindow::showHistory() {
     if (history_)
-        history_->showWindow(QString::fromStdString(settings_.host));
+        history_->showWindow(QString::fromStdString(settings_->value().host));
 }
 
 void MainWindow::exitProgram() {

@@ -14,7 +14,10 @@
 #include "settings/SettingsStore.h"
 #include "types/ProbeObserver.h"
 
+struct SettingsChange;
+
 class AlertActions;
+class AppSettings;
 class EventLog;
 class HistoryService;
 class ProbeWorker;
@@ -80,7 +83,10 @@ public:
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
     [[nodiscard]] TrayController& tray() const { return *tray_; }
     [[nodiscard]] QtNotifier& notifier() const { return *notifier_; }
-    [[nodiscard]] Settings& settings() { return settings_; }
+    // Writes through settings() announce nothing: tests set a scene with it. The program changes its
+    // settings through the owner, which announces each change.
+    [[nodiscard]] Settings& settings();
+    [[nodiscard]] AppSettings& settingsOwner() const { return *settings_; }
     // The main host's status as the window shows it.
     [[nodiscard]] HostStatus hostStatus() const { return hostStatus_; }
 
@@ -99,14 +105,17 @@ private:
     void showStatus(HostStatus status);
     void exitOnSignal();
     void showHistory();
+    void followSettings(const SettingsChange& change);
+    void followAutostart(const SettingsChange& change);
     [[nodiscard]] bool modalDialogOpen() const;
 
     Services services_;
     std::unique_ptr<Ui::MainWindow> ui_;
-    Settings settings_;
+    AppSettings* settings_ = nullptr;
     HostStatus hostStatus_ = HostStatus::NA;
-    StoredTexts storedTexts_;   // what the settings file held as this instance last read or wrote it
-    bool hadArguments_ = false; // the settings, the autostart entry included, are then never written
+    StoredTexts storedTexts_;          // what the settings file held as this instance last read or wrote it
+    bool hadArguments_ = false;        // the settings, the autostart entry included, are then never written
+    bool autostartEntryShown_ = false; // the options dialog opened showing an autostart entry
 
     QAction* pingAction_ = nullptr;
     QAction* optionsAction_ = nullptr;

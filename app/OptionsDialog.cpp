@@ -45,7 +45,7 @@ bool launcherFinds(const std::string& name) {
 
 } // namespace
 
-OptionsDialog::OptionsDialog(QWidget* owner, Settings& settings)
+OptionsDialog::OptionsDialog(QWidget* owner, const Settings& settings)
     : QDialog(owner), ui_(std::make_unique<Ui::OptionsDialog>()), settings_(settings) {
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -123,17 +123,15 @@ void OptionsDialog::fill() {
     ui_->appParamsEdit->setText(QString::fromStdString(s.appParams));
     ui_->notifyCheck->setChecked(s.notify);
     ui_->autostartCheck->setChecked(s.autostart);
-    autostartShown_ = s.autostart;
 }
 
 void OptionsDialog::showAutostartEntry(bool exists) {
     ui_->autostartCheck->setChecked(exists);
-    autostartShown_ = exists;
 }
 
-void OptionsDialog::apply(const Hooks& hooks) {
+Settings OptionsDialog::edited() const {
     using namespace SettingsRules;
-    Settings& s = settings_;
+    Settings s = settings_;
 
     s.host = ui_->addressEdit->currentText().toStdString();
     std::vector<std::string> recent;
@@ -160,8 +158,6 @@ void OptionsDialog::apply(const Hooks& hooks) {
     s.logLevel = clampLogLevel(static_cast<std::uint8_t>(ui_->logLevelSlider->value()));
     s.logAppend = ui_->logAppendCheck->isChecked();
     s.logFileName = text(ui_->logFileEdit);
-    if (s.logLevel != LogLevel::Off && hooks.openLogFile)
-        hooks.openLogFile();
 
     s.startSound = text(ui_->startSoundEdit);
     if (!fileExists(s.startSound))
@@ -182,43 +178,9 @@ void OptionsDialog::apply(const Hooks& hooks) {
     }
 
     s.notify = ui_->notifyCheck->isChecked();
-
-    if (hooks.updateTrayTip)
-        hooks.updateTrayTip();
-    applyAutostart(hooks);
-}
-
-void OptionsDialog::applyAutostart(const Hooks& hooks) {
-    Settings& s = settings_;
-    const bool wanted = ui_->autostartCheck->isChecked();
-    // The box opened showing whether an entry is there. Left ticked over an entry the setting did not know of
-    // (made by hand, or ours from settings that were lost), that entry is kept as it is rather than replaced
-    // by ours; otherwise a ticked box writes the entry again, so that it follows the program if it has moved.
-    // Unticked, an entry the box showed is removed; with none there, there is nothing to do.
-    const bool keepTheEntry = wanted && autostartShown_ && !s.autostart;
-    const bool nothingToRemove = !wanted && !autostartShown_;
-    if (!hooks.changeAutostart || keepTheEntry || nothingToRemove) {
-        s.autostart = wanted;
-        return;
-    }
-    const QString error = hooks.changeAutostart(wanted);
-    // The setting says whether an entry of ours is there: one that could not be written leaves it off, one
-    // that could not be removed leaves it on.
-    s.autostart = error.isEmpty() ? wanted : !wanted;
-    if (!error.isEmpty() && hooks.showError)
-        hooks.showError(error, QStringLiteral("Autostart - Error"));
-}
-
-QString OptionsDialog::defaultExtensionForFilter(const QString& filter, int index) {
-    QString rest = filter;
-    int n = 2 * index - 1;
-    do {
-        rest.remove(0, rest.indexOf(QLatin1Char('|')) + 1);
-    } while (--n > 0);
-    qsizetype bar = rest.indexOf(QLatin1Char('|'));
-    if (bar <= 2)
-        return {};
-    return rest.mid(2, bar - 2);
+    // Whether the entry is written or removed to match is up to whoever keeps the entry.
+    s.autostart = ui_->autostartCheck->isChecked();
+    return s;
 }
 
 void OptionsDialog::clearRecentList() {

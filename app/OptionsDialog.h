@@ -1,39 +1,29 @@
 #pragma once
 
 #include <QDialog>
-#include <functional>
 #include <memory>
 
+#include "settings/Settings.h"
+
 class QLabel;
-struct Settings;
 namespace Ui {
 class OptionsDialog;
 }
 
-// The two-page options dialog. Filled from Settings on construction; apply() writes the values back with
-// the dialog's normalisation rules (call it only after exec() returned Accepted).
+// The two-page options dialog. Filled from a copy of the settings on construction; it changes nothing
+// itself: edited() gives the settings as its controls say, with the dialog's normalisation rules, for the
+// settings' owner to take on OK.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    struct Hooks {
-        std::function<void()> openLogFile;   // when the new LogLevel is not 0
-        std::function<void()> updateTrayTip; // last step of OK
-        // Writes (true) or removes (false) the autostart entry; an error text when that failed.
-        std::function<QString(bool on)> changeAutostart;
-        std::function<void(const QString& text, const QString& caption)> showError; // a box owned by the window
-    };
-
-    OptionsDialog(QWidget* owner, Settings& settings);
+    OptionsDialog(QWidget* owner, const Settings& settings);
     ~OptionsDialog() override;
 
-    void apply(const Hooks& hooks);
+    [[nodiscard]] Settings edited() const;
     // The box shows whether an autostart entry is there, which is what the session will do, whatever the
     // setting says; OK then makes entry and setting agree. Without this call the box shows the setting.
     void showAutostartEntry(bool exists);
     [[nodiscard]] Ui::OptionsDialog* ui() const { return ui_.get(); } // for tests
-
-    // Default extension for the log dialog's filter index (1-based): "log", "txt", "csv", "".
-    [[nodiscard]] static QString defaultExtensionForFilter(const QString& filter, int index);
 
     // Control handlers, named after their control and event.
     void clearRecentList();
@@ -56,9 +46,7 @@ protected:
 
 private:
     void fill();
-    void applyAutostart(const Hooks& hooks);
     std::unique_ptr<Ui::OptionsDialog> ui_;
-    Settings& settings_;
+    const Settings settings_; // as they were when the dialog opened
     bool centred_ = false;
-    bool autostartShown_ = false; // the box's state when the dialog opened
 };

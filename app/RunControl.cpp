@@ -1,5 +1,6 @@
 #include "app/RunControl.h"
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -17,7 +18,7 @@ struct RunControl::Ticket {
     RunControl* receiver = nullptr;
 };
 
-RunControl::RunControl(Settings& settings, Widgets widgets, Services services, QObject* parent)
+RunControl::RunControl(const Settings& settings, Widgets widgets, Services services, QObject* parent)
     : QObject(parent), settings_(settings), widgets_(widgets), services_(std::move(services)) {}
 
 RunControl::~RunControl() {
@@ -63,9 +64,8 @@ void RunControl::startRun() {
         return;
     }
 
-    // The lowered size is the setting itself: it is what the worker sends and what is saved at exit.
     if (settings_.buffer > kMaxEchoPayload)
-        settings_.buffer = kMaxEchoPayload;
+        Q_EMIT payloadTooLarge(kMaxEchoPayload);
 
     // The IPv4 forms inet_addr takes first, so that what always was an IPv4 address stays one; then an IPv6 literal.
     HostResolver& resolver = *services_.resolver;
@@ -126,7 +126,10 @@ void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> e
     setPing("Stop", true);
     widgets_.reset->setEnabled(true);
     running_ = true;
-    services_.post(StartCommand{RunSettings::from(settings_, target)});
+    // Whether or not the setting has been lowered meanwhile, no run sends more than a request can carry.
+    Settings sent = settings_;
+    sent.buffer = std::min(sent.buffer, kMaxEchoPayload);
+    services_.post(StartCommand{RunSettings::from(sent, target)});
     Q_EMIT stateChanged();
     Q_EMIT startFinished(true);
 }

@@ -42,7 +42,8 @@ public:
         std::function<void()> openOptions; // as a click on the Options button
     };
 
-    RunControl(Settings& settings, Widgets widgets, Services services, QObject* parent = nullptr);
+    // `settings` are read, never written: what starting finds wrong with them it reports by a signal.
+    RunControl(const Settings& settings, Widgets widgets, Services services, QObject* parent = nullptr);
     ~RunControl() override;
 
     void toggleRun();
@@ -61,6 +62,9 @@ Q_SIGNALS:
     void stateChanged();
     // A start has ended, as a run or as an error (tests and start-up wait on it).
     void startFinished(bool started);
+    // The stored payload is more than an echo request can carry: the run sends `largest` bytes, and the
+    // setting is to be lowered to it, so that it is also what later runs send and what is saved.
+    void payloadTooLarge(std::int32_t largest);
 
 private:
     struct Ticket;
@@ -70,7 +74,7 @@ private:
     void setLabel(Label label, const std::string& text);
     void setPing(const char* caption, bool enabled);
 
-    Settings& settings_;
+    const Settings& settings_;
     bool running_ = false;
     Widgets widgets_;
     Services services_;

@@ -47,9 +47,22 @@ protected:
         messages.onShow = [this] { levelWhenShown.push_back(static_cast<int>(settings.logLevel)); };
     }
 
-    EventLog makeLog(QLocale locale = QLocale(QStringLiteral("en_US"))) {
-        return EventLog(
+    // A log whose failures reach the test's settings as they reach the window's through its owner.
+    struct Log : EventLog {
+        Log(Settings& settings, MessagePort& messages, std::function<QDateTime()> now, QLocale locale)
+            : EventLog(settings, messages, std::move(now), std::move(locale)) {
+            loggingStopped = [&settings] { settings.logLevel = LogLevel::Off; };
+        }
+    };
+
+    Log makeLog(QLocale locale = QLocale(QStringLiteral("en_US"))) {
+        return Log(
             settings, messages, [this] { return clock.size() > 1 ? pop() : clock.front(); }, std::move(locale));
+    }
+
+    // What the settings' owner does when the log tells it that logging has stopped.
+    std::function<void()> turnOff() {
+        return [this] { settings.logLevel = LogLevel::Off; };
     }
 
     QDateTime pop() {
@@ -70,7 +83,7 @@ TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
     for (const bool append : {true, false}) {
         std::filesystem::remove(path);
         settings.logAppend = append;
-        EventLog log = makeLog();
+        auto log = makeLog();
         log.openLogFile();
         ASSERT_TRUE(log.isOpen());
         log.writeRecord(HostStatus::NA, "Reply from 127.0.0.1: bytes=32 time<1ms TTL=255");
@@ -89,7 +102,7 @@ TEST_F(EventLogTest, NewFileGetsHeaderThenRecordsInOrder) {
 
 TEST_F(EventLogTest, AppendKeepsContentsWithoutSecondHeader) {
     writeFile(path, kHeader + "old;line\r\n");
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     log.writeRecord(HostStatus::Good, "a");
     log.openLogFile(); // options confirmed again
@@ -101,7 +114,7 @@ TEST_F(EventLogTest, AppendKeepsContentsWithoutSecondHeader) {
 TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
     writeFile(path, "older contents\r\n");
     settings.logAppend = false;
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     EXPECT_EQ(readFile(path), kHeader);
     log.writeRecord(HostStatus::Good, "a");
@@ -113,7 +126,7 @@ TEST_F(EventLogTest, WithoutAppendEveryOpenStartsAnew) {
 
 TEST_F(EventLogTest, BytesWrittenAsGiven) {
     settings.host = "h;1";
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     log.writeRecord(HostStatus::Good, "caf\xE9;\"q\" \xC3\xA9");
     EXPECT_EQ(readFile(path), kHeader + "h;1;12/7/2026;9:05:03 AM;Good;caf\xE9;\"q\" \xC3\xA9\r\n");
@@ -145,7 +158,7 @@ TEST_F(EventLogTest, DateAndTimeFollowTheLocale) {
     for (const Case& c : cases) {
         std::filesystem::remove(path);
         clock = {c.time};
-        EventLog log = makeLog(c.locale);
+        auto log = makeLog(c.locale);
         log.openLogFile();
         log.writeRecord(HostStatus::Good, "t");
         EXPECT_EQ(readFile(path), kHeader + "router.lan;" + c.fields + ";Good;t\r\n") << c.locale.name().toStdString();
@@ -165,7 +178,7 @@ TEST_F(EventLogTest, EveryLevelThatLogsWritesTheRecordsItIsGiven) {
     for (const LogLevel level : {LogLevel::StatusChanges, LogLevel::EveryRequest}) {
         std::filesystem::remove(path);
         settings.logLevel = level;
-        EventLog log = makeLog();
+        auto log = makeLog();
         log.openLogFile();
         log.writeRecord(HostStatus::Bad, "Request Timed Out");
         EXPECT_EQ(readFile(path), kHeader + "router.lan;12/7/2026;9:05:03 AM;Bad;Request Timed Out\r\n")
@@ -225,7 +238,7 @@ TEST_F(EventLogTest, SeveralWriterProcessesLoseNoRecord) {
 
 TEST_F(EventLogTest, DateAndTimeReadSeparately) {
     // The record written as midnight passes keeps the earlier date with the later time.
-    EventLog log = makeLog(QLocale(QStringLiteral("de_DE")));
+    auto log = makeLog(QLocale(QStringLiteral("de_DE")));
     log.openLogFile();
     clock = {at(23, 59, 59, 7), at(0, 0, 0, 8)};
     log.writeRecord(HostStatus::Good, "t");
@@ -239,7 +252,7 @@ TEST_F(EventLogTest, TimeFormatWithoutZone) {
 }
 
 TEST_F(EventLogTest, LevelZeroWritesNothing) {
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     settings.logLevel = LogLevel::Off;
     log.writeRecord(HostStatus::Good, "a");
@@ -256,6 +269,7 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
             settings.logLevel = LogLevel::StatusChanges;
             RecordingMessagePort port;
             EventLog log(settings, port);
+            log.loggingStopped = turnOff();
             log.openLogFile();
             EXPECT_FALSE(log.isOpen()) << name;
             EXPECT_EQ(settings.logLevel, LogLevel::Off) << name;
@@ -268,10 +282,13 @@ TEST_F(EventLogTest, OpenFailuresTurnLoggingOff) {
 }
 
 TEST_F(EventLogTest, WriteWithoutStreamReportedOnce) {
-    EventLog log = makeLog();
+    auto log = makeLog();
     int stopsTold = 0;
     std::vector<int> toldWhenShown;
-    log.loggingStopped = [&] { ++stopsTold; };
+    log.loggingStopped = [&, off = turnOff()] {
+        off();
+        ++stopsTold;
+    };
     messages.onShow = [&] {
         levelWhenShown.push_back(static_cast<int>(settings.logLevel));
         toldWhenShown.push_back(stopsTold);
@@ -294,7 +311,7 @@ TEST_F(EventLogTest, DeviceThatIsFull) {
     if (::access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "/dev/full is not writable here";
     settings.logFileName = "/dev/full";
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     ASSERT_TRUE(log.isOpen());
     log.writeRecord(HostStatus::Good, "lost");
@@ -316,7 +333,7 @@ TEST_F(EventLogTest, ShortWriteLeavesEarlierRecordsIntact) {
     } unmount{mnt};
 
     settings.logFileName = mnt + "/ping.log";
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     log.writeRecord(HostStatus::Good, "kept");
     const std::string before = readFile(settings.logFileName);
@@ -339,7 +356,7 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
     for (const Rotation rotation :
          {Rotation::Delete, Rotation::Rename, Rotation::RenameAndLeaveEmpty, Rotation::RenameAndLeaveContent}) {
         std::filesystem::remove(path);
-        EventLog log = makeLog();
+        auto log = makeLog();
         log.openLogFile();
         log.writeRecord(HostStatus::Good, "first");
         std::string expected = kHeader;
@@ -369,7 +386,7 @@ TEST_F(EventLogTest, RotatedFileIsRecreatedWithHeader) {
 TEST_F(EventLogTest, RotationIntoMissingDirectoryIsAWriteFailure) {
     settings.logFileName = dir.file("sub/ping.log");
     std::filesystem::create_directory(dir.file("sub"));
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     std::filesystem::remove_all(dir.file("sub"));
     log.writeRecord(HostStatus::Good, "lost");
@@ -378,7 +395,7 @@ TEST_F(EventLogTest, RotationIntoMissingDirectoryIsAWriteFailure) {
 }
 
 TEST_F(EventLogTest, RecordVisibleToAnotherReaderAtOnce) {
-    EventLog log = makeLog();
+    auto log = makeLog();
     log.openLogFile();
     std::ifstream reader(path, std::ios::binary);
     std::string line;

@@ -23,9 +23,10 @@
 #include <functional>
 #include <stdexcept>
 
+#include "app/AppSettings.h"
 #include "app/ApplicationFont.h"
-#include "app/OptionsDialog.h"
 #include "app/FileDialogs.h"
+#include "app/OptionsDialog.h"
 #include "app/RecentList.h"
 #include "settings/Settings.h"
 #include "support/TempDir.h"
@@ -70,12 +71,10 @@ protected:
     QString pickLogFile(const QString&) override { return nextFile; }
 };
 
+// What OK's announcement asks of the log and the tray, as the window hears it.
 struct HookCalls {
     int openLog = 0;
     int trayTip = 0;
-    OptionsDialog::Hooks hooks() {
-        return {[this] { ++openLog; }, [this] { ++trayTip; }, {}, {}};
-    }
 };
 
 class OptionsDialogTest : public ::testing::Test {
@@ -87,8 +86,19 @@ protected:
         ScriptedDlg dlg(nullptr, settings);
         Controls ui(dlg);
         edit(ui);
+        AppSettings owner;
+        owner.quietly() = settings;
         HookCalls calls;
-        dlg.apply(calls.hooks());
+        QObject::connect(&owner, &AppSettings::changed, [&](const SettingsChange& change) {
+            const Settings& now = owner.value();
+            if (change.fields.containsAny({SettingId::LogLevel, SettingId::LogAppend, SettingId::LogFileName}) &&
+                now.logLevel != LogLevel::Off)
+                ++calls.openLog;
+            if (change.fields.contains(SettingId::Host))
+                ++calls.trayTip;
+        });
+        owner.confirm(dlg.edited());
+        settings = owner.value();
         return calls;
     }
 
@@ -223,13 +233,13 @@ TEST_F(OptionsDialogTest, ClearingTheRecentListTakesEffectOnlyWithOk) {
         EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->count(), 0);
         EXPECT_EQ(Controls(dlg).get<QComboBox>("addressEdit")->currentText(), QStringLiteral("kept"));
         EXPECT_EQ(dlg.confirmations, 2);
-        // Cancel: apply() is not called.
+        // Cancel: the edited settings are not taken.
     }
     EXPECT_EQ(settings.recentList, "one\r\ntwo\r\n");
 
     ScriptedDlg dlg(nullptr, settings);
     dlg.clearRecentList();
-    dlg.apply({});
+    settings = dlg.edited();
     EXPECT_EQ(settings.recentList, "kept\r\n");
 }
 
@@ -338,8 +348,8 @@ TEST_F(OptionsDialogTest, ControlsFollowModeAndLevel) {
                                 ui.get<QLabel>("maxPercentLabel"), ui.get<QLineEdit>("maxPercentEdit")};
     const QWidget* speed[] = {ui.get<QLabel>("maxTimeLabel"), ui.get<QLineEdit>("minTimeEdit"),
                               ui.get<QLabel>("minTimeLabel"), ui.get<QLineEdit>("maxTimeEdit")};
-    for (QRadioButton* radio :
-         {ui.get<QRadioButton>("percentRadio"), ui.get<QRadioButton>("timeRadio"), ui.get<QRadioButton>("triesRadio")}) {
+    for (QRadioButton* radio : {ui.get<QRadioButton>("percentRadio"), ui.get<QRadioButton>("timeRadio"),
+                                ui.get<QRadioButton>("triesRadio")}) {
         radio->click();
         for (const QWidget* w : tries)
             EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("triesRadio")) << w->objectName().toStdString();
@@ -347,7 +357,8 @@ TEST_F(OptionsDialogTest, ControlsFollowModeAndLevel) {
             EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("percentRadio")) << w->objectName().toStdString();
         for (const QWidget* w : speed)
             EXPECT_EQ(w->isEnabled(), radio == ui.get<QRadioButton>("timeRadio")) << w->objectName().toStdString();
-        EXPECT_TRUE(ui.get<QRadioButton>("triesRadio")->isEnabled() && ui.get<QRadioButton>("percentRadio")->isEnabled() &&
+        EXPECT_TRUE(ui.get<QRadioButton>("triesRadio")->isEnabled() &&
+                    ui.get<QRadioButton>("percentRadio")->isEnabled() &&
                     ui.get<QRadioButton>("timeRadio")->isEnabled());
     }
 
@@ -377,7 +388,8 @@ TEST_F(OptionsDialogTest, PlaceholderReplacesSelectionOrGoesToCaret) {
     EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("a%address%b"));
     doubleClick(ui.get<QLabel>("responsePlaceholder"));
     EXPECT_EQ(ui.get<QLineEdit>("appParamsEdit")->text(), QStringLiteral("a%address%%responce%b"));
-    EXPECT_EQ(ui.get<QLabel>("responsePlaceholder")->toolTip(), QStringLiteral("Double click it for insert to Parameters"));
+    EXPECT_EQ(ui.get<QLabel>("responsePlaceholder")->toolTip(),
+              QStringLiteral("Double click it for insert to Parameters"));
 }
 
 TEST_F(OptionsDialogTest, BrowseButtonsFillTheirEdits) {
@@ -411,10 +423,10 @@ TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
         const char* ext;
     } rows[] = {{1, "log"}, {2, "txt"}, {3, "csv"}, {4, ""}, {0, "log"}, {5, ""}};
     for (const auto& row : rows)
-        EXPECT_EQ(OptionsDialog::defaultExtensionForFilter(FileDialogs::kLogFileFilter, row.index),
+        EXPECT_EQ(FileDialogs::defaultExtensionForFilter(FileDialogs::kLogFileFilter, row.index),
                   QString::fromUtf8(row.ext))
             << "index " << row.index;
-    EXPECT_EQ(OptionsDialog::defaultExtensionForFilter(QStringLiteral("Any|*"), 1), QString());
+    EXPECT_EQ(FileDialogs::defaultExtensionForFilter(QStringLiteral("Any|*"), 1), QString());
 
     widgetApp();
     QFileDialog dialog;
@@ -428,7 +440,7 @@ TEST(LogFileDialog, DefaultExtensionFollowsTheChosenType) {
     ASSERT_EQ(filters.size(), 4);
     for (int i : {2, 3, 0, 1}) {
         Q_EMIT dialog.filterSelected(filters[i]);
-        EXPECT_EQ(dialog.defaultSuffix(), OptionsDialog::defaultExtensionForFilter(FileDialogs::kLogFileFilter, i + 1));
+        EXPECT_EQ(dialog.defaultSuffix(), FileDialogs::defaultExtensionForFilter(FileDialogs::kLogFileFilter, i + 1));
     }
     // A name typed without extension gets the chosen type's, and none with "All files".
     dialog.selectFile(QStringLiteral("pings"));

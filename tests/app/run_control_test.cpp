@@ -71,6 +71,9 @@ protected:
         services.openOptions = [this] { ++optionsOpened; };
         control = std::make_unique<RunControl>(settings, widgets, std::move(services));
         QObject::connect(control.get(), &RunControl::startFinished, [this](bool) { ++startsFinished; });
+        // The settings' owner lowers the stored payload when told, as the window's owner does.
+        QObject::connect(control.get(), &RunControl::payloadTooLarge,
+                         [this](std::int32_t largest) { settings.buffer = largest; });
         return *control;
     }
 
