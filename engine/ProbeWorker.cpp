@@ -122,6 +122,8 @@ bool ProbeWorker::beginRun(RunSettings run) {
     }
     channelOpen_ = true;
     payload_.assign(run_.payloadSize, kPayloadByte);
+    requestOptions_ = kRequestOptions;
+    requestOptions_.ttl = run_.ttl;
     targetText_ = names_.formatAddress(run_.targetAddress);
     event_.run = id_;
     event_.host = run_.alerts.host;
@@ -160,7 +162,7 @@ void ProbeWorker::probeCycle() {
     event_.unixMs = unixMillisNow();
     const std::uint32_t replies =
         channel_.sendEcho(run_.targetAddress, payload_.empty() ? nullptr : payload_.data(),
-                          static_cast<std::uint16_t>(payload_.size()), kRequestOptions, replyArea_, kEchoTimeoutMs);
+                          static_cast<std::uint16_t>(payload_.size()), requestOptions_, replyArea_, run_.timeoutMs);
     fillOutcome(event_, replies);
     std::int32_t outcome = kSlotFailure;
     if (event_.good()) {

@@ -27,8 +27,6 @@
 // what a run reads comes with its start command.
 class ProbeWorker {
 public:
-    static constexpr std::uint32_t kEchoTimeoutMs = 2000;
-
     ProbeWorker(EchoChannel& channel, WindowPort& window, AlertSink* alerts, RunId id = 1);
     ~ProbeWorker();
     ProbeWorker(const ProbeWorker&) = delete;
@@ -72,6 +70,7 @@ private:
     ResultRing ring_;
     ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
+    IpOptions requestOptions_ = kRequestOptions;
     ProbeEvent event_;        // reused by every probe: its texts keep their capacity
     std::string targetText_;  // the probed address as text, made once per run
     PosixHostResolver names_; // formats the replying address

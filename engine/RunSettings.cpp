@@ -26,5 +26,6 @@ void PrintTo(const RunSettings& run, std::ostream* os) {
         << run.maxTime << ", log level " << static_cast<unsigned>(run.logLevel) << ", host \"" << run.alerts.host
         << "\", sounds \"" << run.alerts.startSound << "\" \"" << run.alerts.stopSound << "\", app \""
         << run.alerts.appFileName << "\" mode " << run.alerts.appMode << " params \"" << run.alerts.appParams << "\""
-        << (run.alerts.notify ? " notify" : "") << "}";
+        << (run.alerts.notify ? " notify" : "") << ", ttl " << unsigned{run.ttl} << ", timeout " << run.timeoutMs
+        << " ms" << (run.source.empty() ? "" : ", from " + run.source) << "}";
 }

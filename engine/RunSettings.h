@@ -34,6 +34,10 @@ struct RunSettings {
     std::uint32_t maxTime = 500;
     LogLevel logLevel = LogLevel::Off;
     AlertSettings alerts;
+    // How each request goes out. The program keeps the defaults; the console probe takes them from its options.
+    std::uint8_t ttl = 255;         // time to live (IPv4) or hop limit (IPv6) of the requests
+    std::uint32_t timeoutMs = 2000; // how long a request waits for its reply
+    std::string source;             // interface name or local address to send from; empty: the kernel's choice
 
     // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
     [[nodiscard]] static RunSettings from(const Settings& settings, const IpAddress& targetAddress);
