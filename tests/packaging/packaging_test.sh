@@ -10,7 +10,7 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
-for tool in desktop-file-validate appstreamcli groff man cpack dpkg-deb readelf; do
+for tool in desktop-file-validate appstreamcli groff man cpack dpkg-deb readelf lintian; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (make deps installs it)"; exit 77; }
 done
 
@@ -21,9 +21,11 @@ bin/ostrevo-probe
 lib/$multiarch/ostrevo/metrics.so
 lib/$multiarch/ostrevo/sound.so
 share/applications/$app_id.desktop
+share/doc/ostrevo/changelog.gz
+share/doc/ostrevo/copyright
 share/icons/hicolor/scalable/apps/ostrevo.svg
-share/man/man1/ostrevo-probe.1
-share/man/man1/ostrevo.1
+share/man/man1/ostrevo-probe.1.gz
+share/man/man1/ostrevo.1.gz
 share/metainfo/$app_id.metainfo.xml"
 
 # --- cmake --install into a prefix -------------------------------------------------------------------------
@@ -52,10 +54,12 @@ grep -q "<id>$app_id</id>" "$metainfo" || fail "the metadata id is not $app_id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
     fail "the metadata does not launch $app_id.desktop"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metadata has no release $version"
+grep -q "<project_license>GPL-3.0-or-later</project_license>" "$metainfo" || fail "the metadata names another licence"
+grep -q '^License: GPL-3.0+' "$prefix/share/doc/ostrevo/copyright" || fail "the copyright file names no GPL-3.0+"
 
 for page in ostrevo ostrevo-probe; do
-    file=$prefix/share/man/man1/$page.1
-    warnings=$(groff -man -Tutf8 -ww -z "$file" 2>&1)
+    file=$prefix/share/man/man1/$page.1.gz
+    warnings=$(zcat "$file" | groff -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "groff warns about $page.1: $warnings"
     MANWIDTH=100 man -l "$file" 2>/dev/null | col -b >"$work/$page.txt"
     grep -q "^NAME" "$work/$page.txt" && grep -q "^SYNOPSIS" "$work/$page.txt" && grep -q "^EXIT STATUS" "$work/$page.txt" ||
@@ -91,6 +95,10 @@ for library in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libqt6mul
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library: $depends"
 done
 [[ "$(field Recommends)" == *libcap2-bin* ]] || fail "Recommends lacks libcap2-bin, which the postinst uses"
+# What a distribution would check first: no lintian error (warnings are shown, not failed on).
+lintian --tag-display-limit 0 --fail-on error "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian reports errors: $(grep -v 'root privileges' "$work/lintian.log")"
+grep -E '^(W|I): ' "$work/lintian.log" | sed 's/^/lintian: /' >&2
 
 packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | LC_ALL=C sort)
 [ "$packaged" = "$expected_files" ] || fail "packaged files differ from the install:
@@ -189,6 +197,15 @@ INNER
         [[ "$result" == *"left: "$'\n'* || "$result" == *"left: " ]] || fail "purging left files behind: $result"
     fi
 fi
+
+# --- make uninstall takes back what an install put in place -------------------------------------------------
+source=$(cd "$(dirname "$0")/../.." && pwd)
+again=$work/again
+cmake --install "$build" --prefix "$again" >"$work/install-again.log" 2>&1 || fail "cmake --install again failed"
+make -C "$source" --no-print-directory uninstall BUILD="$build" >"$work/uninstall.log" 2>&1 ||
+    fail "make uninstall: $(cat "$work/uninstall.log")"
+left=$(cd "$again" && find . -type f -o -type l -o -type d -name '*ostrevo*' | tr '\n' ' ')
+[ -z "$left" ] || fail "make uninstall left: $left"
 
 if [ $failures -ne 0 ]; then
     echo "$failures packaging check(s) failed" >&2
