@@ -78,9 +78,12 @@ public:
     void attach(ProbeWorker& worker) { worker_ = &worker; }
 
     void probed(const ProbeEvent& event) override {
-        for (auto& [label, text] : ProbeText::labels(event))
-            if (label == Label::Status)
-                lastLine_ = std::move(text);
+        // The texts a face shows for a probe, made as the console makes them: the line in place, the figures.
+        ProbeText::replyLine(event, lastLine_);
+        figures_ = ProbeText::total(event.stats);
+        figures_ += ProbeText::lost(event.stats);
+        if (event.good())
+            figures_ += ProbeText::millis(event.stats.avgMs);
         ++done_;
         if (onProbe_)
             onProbe_(done_);
@@ -110,6 +113,7 @@ private:
     ProbeWorker* worker_ = nullptr;
     std::uint64_t done_ = 0;
     std::string lastLine_;
+    std::string figures_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopped_ = false;
