@@ -12,7 +12,7 @@
 // Upper bounds of the round-trip histogram in microseconds; one more bucket above them counts the rest.
 // They start at 50 us so that a wired LAN (0.1 to 1 ms) spreads over several buckets instead of filling the
 // first, step 1-2.5-5 per decade as Prometheus' own defaults do, and end at the program's 2 s reply timeout:
-// only a console probe given a longer -W can see a reply beyond it, which then counts in +Inf alone.
+// a reply beyond it, which only a longer timeout would wait for, counts in +Inf alone.
 inline constexpr std::array<std::uint32_t, 15> kRttBucketBoundsMicros = {
     50, 100, 250, 500, 1'000, 2'500, 5'000, 10'000, 25'000, 50'000, 100'000, 250'000, 500'000, 1'000'000, 2'000'000};
 inline constexpr std::size_t kRttBucketCount = kRttBucketBoundsMicros.size() + 1;
