@@ -11,7 +11,7 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libsqlite3-dev s
             qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins \
             xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
             nftables iproute2 iputils-ping util-linux procps \
-            libcpp-httplib-dev python3-prometheus-client \
+            libcpp-httplib-dev python3-prometheus-client python3-yaml \
             dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin \
             clang libclang-rt-14-dev file binutils bsdextrautils faketime
 

@@ -24,7 +24,9 @@ share/applications/$app_id.desktop
 share/icons/hicolor/scalable/apps/ostrevo.svg
 share/man/man1/ostrevo-probe.1
 share/man/man1/ostrevo.1
-share/metainfo/$app_id.metainfo.xml"
+share/metainfo/$app_id.metainfo.xml
+share/ostrevo/grafana-dashboard.json
+share/ostrevo/prometheus-rules.yml"
 
 # --- cmake --install into a prefix -------------------------------------------------------------------------
 prefix=$work/prefix
