@@ -21,6 +21,7 @@ class MetricsRegistry {
 public:
     static constexpr std::size_t kMaxSeries = 16;
 
+    // `startMicros` is the process start as Unix time in microseconds, read once: it cannot change.
     explicit MetricsRegistry(std::string version = OSTREVO_VERSION, std::uint64_t startMicros = processStartMicros());
 
     // One finished probe. It counts as answered when statusCode is 0 and a round-trip time is given;
