@@ -151,6 +151,13 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
         start = end + 1;
         if (line.starts_with("# "))
             continue;
+        // The one process-wide figure: a plain number of seconds, without labels.
+        if (line.starts_with("process_start_time_seconds ")) {
+            const std::string_view seconds = line.substr(27);
+            require(!seconds.empty() && seconds.find_first_not_of("0123456789.") == std::string_view::npos,
+                    "process start is not a number");
+            continue;
+        }
         const auto brace = line.find('{');
         require(brace != std::string_view::npos && brace > 0, "sample without labels");
         std::size_t i = brace + 1;
