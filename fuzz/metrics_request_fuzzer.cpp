@@ -139,8 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(body.empty(), "HEAD answered with a body");
     }
     if (status == 200 && method == "GET")
-        require(body.find("ostrevo_host_status{host=\"host \\\"q\\\"\\n\",address=\"127.0.0.1\"} ") !=
-                    std::string_view::npos,
+        require(body.find("ostrevo_host_status{host=\"host \\\"q\\\"\\n\",address=\"127.0.0.1\","
+                          "status=\"unknown\"} 1\n") != std::string_view::npos,
                 "figures missing from a GET answer");
     return 0;
 }

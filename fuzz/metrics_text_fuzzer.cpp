@@ -2,7 +2,8 @@
 // names (any bytes), the seconds figures, and the exposition a scraper reads.
 //
 // Input: a mode byte, then the text (mode 2: eight bytes of microseconds; mode 3: host NUL address NUL
-// followed by probe records of nine bytes: rtt in microseconds (4), status (4), flags (1)).
+// followed by probe records of nine bytes: rtt in microseconds (4), status (4), flags (1): bit 0 an rtt is given,
+// bit 1 the second series, bit 2 set the host status to the top two bits, bit 3 a TTL (the rtt's top byte)).
 
 #include <arpa/inet.h>
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +30,11 @@ namespace {
 bool validUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i]);
-        std::size_t length = lead < 0x80 ? 1 : (lead & 0xe0) == 0xc0 ? 2 : (lead & 0xf0) == 0xe0 ? 3 : (lead & 0xf8) == 0xf0 ? 4 : 0;
+        std::size_t length = lead < 0x80             ? 1
+                             : (lead & 0xe0) == 0xc0 ? 2
+                             : (lead & 0xf0) == 0xe0 ? 3
+                             : (lead & 0xf8) == 0xf0 ? 4
+                                                     : 0;
         if (length == 0 || i + length > s.size())
             return false;
         std::uint32_t cp = length == 1 ? lead : lead & (0x7fu >> length);
@@ -126,15 +132,18 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
         const auto flags = static_cast<unsigned char>(records[8]);
         // Bit 1 switches to a second series, so eviction and the current pair get exercised.
         const std::string seriesHost = (flags & 2) ? std::string(host) + "#" : std::string(host);
+        const auto ttl = (flags & 8) ? std::optional(static_cast<std::uint8_t>(rtt >> 24)) : std::nullopt;
         registry.recordProbe(seriesHost, address,
-                             (flags & 1) ? std::optional(std::chrono::microseconds(rtt)) : std::nullopt, status);
+                             (flags & 1) ? std::optional(std::chrono::microseconds(rtt)) : std::nullopt, status, ttl);
         if (flags & 4)
-            registry.setHostStatus(seriesHost, address, static_cast<StatusGauge>(flags >> 6));
+            registry.setHostStatus(seriesHost, address, static_cast<HostStatus>(flags >> 6));
     }
     const std::string text = writeExposition(registry.snapshot());
     require(validUtf8(text), "exposition is not UTF-8");
     require(!text.empty() && text.back() == '\n', "exposition does not end with a line feed");
     const std::string escapedHost = escapeLabelValue(host);
+    // Per series of the host status: how many states it shows, and how many of them are 1.
+    std::map<std::string, std::pair<int, int>> states;
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find('\n', start);
@@ -142,6 +151,13 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
         start = end + 1;
         if (line.starts_with("# "))
             continue;
+        // The one process-wide figure: a plain number of seconds, without labels.
+        if (line.starts_with("process_start_time_seconds ")) {
+            const std::string_view seconds = line.substr(27);
+            require(!seconds.empty() && seconds.find_first_not_of("0123456789.") == std::string_view::npos,
+                    "process start is not a number");
+            continue;
+        }
         const auto brace = line.find('{');
         require(brace != std::string_view::npos && brace > 0, "sample without labels");
         std::size_t i = brace + 1;
@@ -166,9 +182,23 @@ void checkExposition(std::string_view host, std::string_view address, std::strin
             ++i;
         }
         const std::string_view value = line.substr(i + 1);
-        require(value.size() > 1 && value[0] == ' ' && value.find_first_not_of("0123456789.+Inf", 1) == std::string_view::npos,
+        require(value.size() > 1 && value[0] == ' ' &&
+                    value.find_first_not_of("0123456789.+Inf", 1) == std::string_view::npos,
                 "sample value is not a number");
+        if (line.starts_with("ostrevo_host_status{")) {
+            const auto state = line.rfind(",status=\"");
+            require(state != std::string_view::npos, "host status without its state");
+            const std::string_view name = line.substr(state + 9, line.find('"', state + 9) - state - 9);
+            require(name == "good" || name == "average" || name == "bad" || name == "unknown", "unknown state");
+            require(value == " 0" || value == " 1", "a state neither 0 nor 1");
+            auto& [shown, set] = states[std::string(line.substr(0, state))];
+            ++shown;
+            set += value == " 1" ? 1 : 0;
+        }
     }
+    require(states.size() == registry.snapshot().series.size(), "a series without its host status");
+    for (const auto& [series, counts] : states)
+        require(counts.first == 4 && counts.second == 1, "a host status is not exactly one of four states");
 }
 
 } // namespace

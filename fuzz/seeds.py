@@ -120,6 +120,9 @@ def metrics_text():
         seeds["seconds-%d" % micros] = b"\2" + struct.pack("<Q", micros)
     records = struct.pack("<IIB", 1500, 0, 1) + struct.pack("<IIB", 0, 11010, 0x44) + struct.pack("<IIB", 900, 0, 3)
     seeds["exposition"] = b"\3" + 'host "q"\n\0127.0.0.1\0'.encode() + records
+    # Replies with a TTL in the top byte (flag 8), the host status set to each state in turn (flag 4, top bits).
+    states = b"".join(struct.pack("<IIB", (64 << 24) | 300, 0, 0x0d | state << 6) for state in range(4))
+    seeds["exposition-states"] = b"\3" + b"lan\x00192.168.1.1\x00" + states + struct.pack("<IIB", 0, 11010, 0x06)
     return seeds
 
 

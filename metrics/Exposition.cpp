@@ -1,5 +1,6 @@
 #include "metrics/Exposition.h"
 
+#include <array>
 #include <string_view>
 
 namespace {
@@ -58,7 +59,25 @@ void sample(std::string& out, std::string_view name, const SeriesSnapshot& s, st
     out.append("} ").append(value).append("\n");
 }
 
+// The states of ostrevo_host_status in the order they are written. N/A is "unknown", as any code outside the
+// enum would be, so that exactly one state of a series is 1 whatever the status holds.
+constexpr std::array<HostStatus, 4> kStates = {HostStatus::Good, HostStatus::Average, HostStatus::Bad, HostStatus::NA};
+
 } // namespace
+
+std::string_view statusStateName(HostStatus status) {
+    switch (status) {
+    case HostStatus::Good:
+        return "good";
+    case HostStatus::Average:
+        return "average";
+    case HostStatus::Bad:
+        return "bad";
+    case HostStatus::NA:
+        break;
+    }
+    return "unknown";
+}
 
 std::string escapeLabelValue(std::string_view value) {
     std::string out;
@@ -96,10 +115,14 @@ std::string microsAsSeconds(std::uint64_t micros) {
 
 std::string writeExposition(const MetricsSnapshot& snapshot) {
     std::string out;
-    out.reserve(512 + snapshot.series.size() * 2048);
+    out.reserve(512 + snapshot.series.size() * 3072);
 
     header(out, "ostrevo_build_info", "gauge", "Version of the running Ostrevo.");
     out.append("ostrevo_build_info{version=\"").append(escapeLabelValue(snapshot.version)).append("\"} 1\n");
+
+    // The standard process metric, under the name and help text the client libraries give it.
+    header(out, "process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.");
+    out.append("process_start_time_seconds ").append(microsAsSeconds(snapshot.processStartMicros)).append("\n");
 
     header(out, "ostrevo_probe_requests_total", "counter", "Echo requests sent since the process started.");
     for (const SeriesSnapshot& s : snapshot.series)
@@ -129,8 +152,23 @@ std::string writeExposition(const MetricsSnapshot& snapshot) {
         if (s.lastRttMicros)
             sample(out, "ostrevo_probe_last_rtt_seconds", s, microsAsSeconds(*s.lastRttMicros));
 
-    header(out, "ostrevo_host_status", "gauge", "Host status: 0 N/A, 1 Bad, 2 Average, 3 Good.");
+    header(out, "ostrevo_probe_reply_ttl", "gauge", "Time to live (IPv6: hop limit) of the latest good echo reply.");
     for (const SeriesSnapshot& s : snapshot.series)
-        sample(out, "ostrevo_host_status", s, std::to_string(static_cast<unsigned>(s.status)));
+        if (s.lastTtl)
+            sample(out, "ostrevo_probe_reply_ttl", s, std::to_string(unsigned{*s.lastTtl}));
+
+    // A state set: one series per status, the current one 1, so that a rule names the status it means.
+    header(out, "ostrevo_host_status", "gauge",
+           "Host status as a state set: 1 for the current status, 0 for the others; unknown when nothing judges "
+           "the host (no run, or no decision yet).");
+    for (const SeriesSnapshot& s : snapshot.series) {
+        const std::string_view current = statusStateName(s.status);
+        for (const HostStatus state : kStates) {
+            const std::string_view name = statusStateName(state);
+            out += "ostrevo_host_status";
+            openLabels(out, s);
+            out.append(",status=\"").append(name).append("\"} ").append(name == current ? "1" : "0").append("\n");
+        }
+    }
     return out;
 }

@@ -10,9 +10,8 @@ void MetricsObserver::probed(const ProbeEvent& event) noexcept {
         std::optional<std::chrono::microseconds> rtt;
         if (event.rttUs)
             rtt = std::chrono::microseconds(*event.rttUs);
-        registry_.recordProbe(event.host, event.address, rtt, event.status);
-        registry_.setHostStatus(event.host, event.address,
-                                statusGaugeFromHostStatus(static_cast<std::uint8_t>(event.hostStatus)));
+        registry_.recordProbe(event.host, event.address, rtt, event.status, event.ttl);
+        registry_.setHostStatus(event.host, event.address, event.hostStatus);
         if (host_ != event.host || address_ != event.address) {
             host_ = event.host;
             address_ = event.address;
@@ -28,7 +27,7 @@ void MetricsObserver::runEnded(RunId, std::int64_t) noexcept {
         return;
     probedThisRun_ = false;
     try {
-        registry_.setHostStatus(host_, address_, StatusGauge::NA);
+        registry_.setHostStatus(host_, address_, HostStatus::NA);
     } catch (const std::bad_alloc&) {
     }
 }

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-MetricsRegistry::MetricsRegistry(std::string version) : version_(std::move(version)) {
+MetricsRegistry::MetricsRegistry(std::string version, std::uint64_t startMicros)
+    : version_(std::move(version)), startMicros_(startMicros) {
     series_.reserve(kMaxSeries);
 }
 
@@ -14,7 +15,7 @@ MetricsRegistry::Series& MetricsRegistry::currentSeries(std::string_view host, s
             current.lastUse = useClock_;
             return current;
         }
-        current.figures.status = StatusGauge::NA;
+        current.figures.status = HostStatus::NA;
     }
     auto found = std::find_if(series_.begin(), series_.end(),
                               [&](const Series& s) { return s.figures.host == host && s.figures.address == address; });
@@ -34,7 +35,8 @@ MetricsRegistry::Series& MetricsRegistry::currentSeries(std::string_view host, s
 }
 
 void MetricsRegistry::recordProbe(std::string_view host, std::string_view address,
-                                  std::optional<std::chrono::microseconds> rtt, std::uint32_t statusCode) {
+                                  std::optional<std::chrono::microseconds> rtt, std::uint32_t statusCode,
+                                  std::optional<std::uint8_t> ttl) {
     const bool answered = statusCode == 0 && rtt && rtt->count() >= 0;
     const auto micros = answered ? static_cast<std::uint64_t>(rtt->count()) : 0;
     const auto bucket = static_cast<std::size_t>(
@@ -51,9 +53,10 @@ void MetricsRegistry::recordProbe(std::string_view host, std::string_view addres
     ++s.rttBuckets[bucket];
     s.rttSumMicros += micros;
     s.lastRttMicros = micros;
+    s.lastTtl = ttl;
 }
 
-void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, StatusGauge status) {
+void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status) {
     const std::lock_guard lock(mutex_);
     currentSeries(host, address).figures.status = status;
 }
@@ -61,6 +64,7 @@ void MetricsRegistry::setHostStatus(std::string_view host, std::string_view addr
 MetricsSnapshot MetricsRegistry::snapshot() const {
     MetricsSnapshot snap;
     snap.version = version_;
+    snap.processStartMicros = startMicros_;
     const std::lock_guard lock(mutex_);
     snap.series.reserve(series_.size());
     for (const Series& s : series_)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metrics/MetricsSnapshot.h"
+#include "metrics/ProcessStart.h"
 
 #include <chrono>
 #include <cstdint>
@@ -20,13 +21,14 @@ class MetricsRegistry {
 public:
     static constexpr std::size_t kMaxSeries = 16;
 
-    explicit MetricsRegistry(std::string version = OSTREVO_VERSION);
+    // `startMicros` is the process start as Unix time in microseconds, read once: it cannot change.
+    explicit MetricsRegistry(std::string version = OSTREVO_VERSION, std::uint64_t startMicros = processStartMicros());
 
     // One finished probe. It counts as answered when statusCode is 0 and a round-trip time is given;
-    // anything else is a loss.
+    // anything else is a loss. An answer's TTL replaces the previous one, also when the kernel did not tell it.
     void recordProbe(std::string_view host, std::string_view address, std::optional<std::chrono::microseconds> rtt,
-                     std::uint32_t statusCode);
-    void setHostStatus(std::string_view host, std::string_view address, StatusGauge status);
+                     std::uint32_t statusCode, std::optional<std::uint8_t> ttl = std::nullopt);
+    void setHostStatus(std::string_view host, std::string_view address, HostStatus status);
 
     [[nodiscard]] MetricsSnapshot snapshot() const;
 
@@ -39,6 +41,7 @@ private:
     Series& currentSeries(std::string_view host, std::string_view address);
 
     const std::string version_;
+    const std::uint64_t startMicros_;
     mutable std::mutex mutex_;
     std::vector<Series> series_; // in order of first use
     std::size_t current_ = 0;    // index into series_, valid when series_ is not empty

@@ -10,11 +10,16 @@ std::ostream& operator<<(std::ostream& os, const SeriesSnapshot& s) {
         os << *s.lastRttMicros;
     else
         os << "none";
-    return os << " status=" << static_cast<unsigned>(s.status) << "}";
+    os << " ttl=";
+    if (s.lastTtl)
+        os << unsigned{*s.lastTtl};
+    else
+        os << "none";
+    return os << " status=" << s.status << " (" << static_cast<unsigned>(s.status) << ")}";
 }
 
 std::ostream& operator<<(std::ostream& os, const MetricsSnapshot& s) {
-    os << "version " << s.version;
+    os << "version " << s.version << " started " << s.processStartMicros << " us";
     for (const SeriesSnapshot& series : s.series)
         os << "\n  " << series;
     return os;

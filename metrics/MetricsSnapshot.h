@@ -1,5 +1,7 @@
 #pragma once
 
+#include "types/HostStatus.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -7,27 +9,12 @@
 #include <string>
 #include <vector>
 
-// Value of the ostrevo_host_status gauge. It uses the numbers users see elsewhere (%code%, OSTREVO_CODE, the
-// history file's status_changes), so that an alert rule and a log agree on what 3 means.
-enum class StatusGauge : std::uint8_t { NA = 0, Bad = 1, Average = 2, Good = 3 };
-
-// Maps the program's HostStatus code (0 N/A, 1 Bad, 2 Average, 3 Good) to the gauge; unknown codes give N/A.
-[[nodiscard]] constexpr StatusGauge statusGaugeFromHostStatus(std::uint8_t hostStatus) {
-    switch (hostStatus) {
-    case 1:
-        return StatusGauge::Bad;
-    case 2:
-        return StatusGauge::Average;
-    case 3:
-        return StatusGauge::Good;
-    default:
-        return StatusGauge::NA;
-    }
-}
-
 // Upper bounds of the round-trip histogram in microseconds; one more bucket above them counts the rest.
-inline constexpr std::array<std::uint32_t, 12> kRttBucketBoundsMicros = {
-    500, 1'000, 2'500, 5'000, 10'000, 25'000, 50'000, 100'000, 250'000, 500'000, 1'000'000, 2'000'000};
+// They start at 50 us so that a wired LAN (0.1 to 1 ms) spreads over several buckets instead of filling the
+// first, step 1-2.5-5 per decade as Prometheus' own defaults do, and end at the program's 2 s reply timeout:
+// a reply beyond it, which only a longer timeout would wait for, counts in +Inf alone.
+inline constexpr std::array<std::uint32_t, 15> kRttBucketBoundsMicros = {
+    50, 100, 250, 500, 1'000, 2'500, 5'000, 10'000, 25'000, 50'000, 100'000, 250'000, 500'000, 1'000'000, 2'000'000};
 inline constexpr std::size_t kRttBucketCount = kRttBucketBoundsMicros.size() + 1;
 
 // Figures of one (host, address) pair. Buckets hold the replies that fell into each interval, not running sums,
@@ -41,13 +28,15 @@ struct SeriesSnapshot {
     std::array<std::uint64_t, kRttBucketCount> rttBuckets{};
     std::uint64_t rttSumMicros = 0;
     std::optional<std::uint64_t> lastRttMicros; // none until the first reply
-    StatusGauge status = StatusGauge::NA;
+    std::optional<std::uint8_t> lastTtl;        // of the latest good reply, when the kernel told it
+    HostStatus status = HostStatus::NA;
 
     bool operator==(const SeriesSnapshot&) const = default;
 };
 
 struct MetricsSnapshot {
     std::string version;
+    std::uint64_t processStartMicros = 0; // Unix time
     std::vector<SeriesSnapshot> series;
 
     bool operator==(const MetricsSnapshot&) const = default;

@@ -1,6 +1,7 @@
 // The metrics endpoint of the running program and of the running console probe, scraped and read by the
 // Prometheus client's own parser. Both probe 127.0.0.1 inside a private network namespace that drops every
 // third echo request, and serve there, so the scrapes never leave it either.
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -75,7 +76,10 @@ int holdPort(const NetNamespace& ns) {
 
 // The series of 127.0.0.1 in one scrape; every figure -1 when the scrape failed or had no probe yet.
 struct Figures {
-    double requests = -1, lost = -1, count = -1, infBucket = -1, sum = -1, status = -1, buildInfo = -1;
+    double requests = -1, lost = -1, count = -1, infBucket = -1, sum = -1, ttl = -1, buildInfo = -1, started = -1;
+    std::string status;  // the state of ostrevo_host_status that is 1, "" when none is
+    int statesSet = 0;   // how many states are 1
+    int statesShown = 0; // how many states have a sample
 };
 
 Figures scrape(const NetNamespace& ns) {
@@ -84,29 +88,53 @@ Figures scrape(const NetNamespace& ns) {
         return {};
     const ParsedExposition parsed = parseExposition(answer.substr(answer.find("\r\n\r\n") + 4));
     EXPECT_EQ(parsed.exitCode, 0) << answer;
-    return {parsed.value("ostrevo_probe_requests_total" + kLabels + "}"),
-            parsed.value("ostrevo_probe_lost_total" + kLabels + "}"),
-            parsed.value("ostrevo_probe_rtt_seconds_count" + kLabels + "}"),
-            parsed.value("ostrevo_probe_rtt_seconds_bucket" + kLabels + ",le=+Inf}"),
-            parsed.value("ostrevo_probe_rtt_seconds_sum" + kLabels + "}"),
-            parsed.value("ostrevo_host_status" + kLabels + "}"),
-            parsed.value("ostrevo_build_info{version=2.2.2.58}")};
+    Figures f;
+    f.requests = parsed.value("ostrevo_probe_requests_total" + kLabels + "}");
+    f.lost = parsed.value("ostrevo_probe_lost_total" + kLabels + "}");
+    f.count = parsed.value("ostrevo_probe_rtt_seconds_count" + kLabels + "}");
+    f.infBucket = parsed.value("ostrevo_probe_rtt_seconds_bucket" + kLabels + ",le=+Inf}");
+    f.sum = parsed.value("ostrevo_probe_rtt_seconds_sum" + kLabels + "}");
+    f.ttl = parsed.value("ostrevo_probe_reply_ttl" + kLabels + "}");
+    f.buildInfo = parsed.value("ostrevo_build_info{version=2.2.2.58}");
+    f.started = parsed.value("process_start_time_seconds{}");
+    for (const char* state : {"good", "average", "bad", "unknown"}) {
+        const double value = parsed.value("ostrevo_host_status" + kLabels + ",status=" + state + "}");
+        f.statesShown += value >= 0 ? 1 : 0;
+        if (value == 1) {
+            f.status = state;
+            ++f.statesSet;
+        }
+    }
+    return f;
 }
 
-// What every scrape must show whoever counted: the histogram holds the replies, all of them quick on loopback.
-void expectHistogramOfReplies(const Figures& f) {
+// Unix time in seconds.
+double now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// What every scrape must show whoever counted: the histogram holds the replies, all of them quick on loopback,
+// the replies' TTL is the namespace's default, and the process started after `launched`.
+void expectHistogramOfReplies(const Figures& f, double launched) {
     EXPECT_EQ(f.count, f.requests - f.lost);
     EXPECT_EQ(f.infBucket, f.count);
     EXPECT_GT(f.sum, 0);
     EXPECT_LT(f.sum, f.count * 0.1);
+    EXPECT_EQ(f.ttl, 64);
     EXPECT_EQ(f.buildInfo, 1);
+    // The boot time the start is reckoned from is whole seconds: it may read up to a second early.
+    EXPECT_GE(f.started, launched - 1.0);
+    EXPECT_LE(f.started, now());
+    EXPECT_EQ(f.statesShown, 4);
+    EXPECT_EQ(f.statesSet, 1);
 }
 
-// The gauge's number for a status word as the log and the probe print it: the numbering of %code%.
-double gaugeOf(const std::string& word) {
-    static const std::map<std::string, double> gauges = {{"N/A", 0}, {"Bad", 1}, {"Average", 2}, {"Good", 3}};
-    const auto it = gauges.find(word);
-    return it == gauges.end() ? -1 : it->second;
+// The state of ostrevo_host_status for a status word as the log and the probe print it.
+std::string stateOf(const std::string& word) {
+    static const std::map<std::string, std::string> states = {
+        {"N/A", "unknown"}, {"Bad", "bad"}, {"Average", "average"}, {"Good", "good"}};
+    const auto it = states.find(word);
+    return it == states.end() ? "(" + word + "?)" : it->second;
 }
 
 std::vector<std::string> fields(const std::string& record) {
@@ -172,6 +200,7 @@ protected:
 
 TEST_F(MetricsEndToEnd, ProgramServesWhatItsLogRecords) {
     storeSettings("MetricsListen=" + kPortText + "\n");
+    const double launched = now();
     auto app = launchProgram({});
 
     // Read between two scrapes that agree, the log holds exactly the probes they count.
@@ -195,8 +224,8 @@ TEST_F(MetricsEndToEnd, ProgramServesWhatItsLogRecords) {
             ++lost;
     EXPECT_GE(lost, 1);
     EXPECT_EQ(f.lost, lost);
-    expectHistogramOfReplies(f);
-    EXPECT_EQ(f.status, gaugeOf(fields(lines.back())[3])) << lines.back();
+    expectHistogramOfReplies(f, launched);
+    EXPECT_EQ(f.status, stateOf(fields(lines.back())[3])) << lines.back();
 }
 
 TEST_F(MetricsEndToEnd, ProgramGoesOnWithoutMetricsWhenTheyCannotBeServed) {
@@ -235,6 +264,7 @@ TEST_F(MetricsEndToEnd, ProgramGoesOnWithoutMetricsWhenTheyCannotBeServed) {
 }
 
 TEST_F(MetricsEndToEnd, ProbeServesWhatItPrints) {
+    const double launched = now();
     auto probe = launchInside(probeProgram(), {"-i", "0.2", "--metrics=" + kPortText, "127.0.0.1"});
 
     // The probe prints a probe's figures just before it records them: two agreeing scrapes around a read of
@@ -255,11 +285,11 @@ TEST_F(MetricsEndToEnd, ProbeServesWhatItPrints) {
     ASSERT_TRUE(settled) << "requests " << f.requests << ", lost " << f.lost << ", output:\n" << out;
 
     EXPECT_GE(f.lost, 1);
-    expectHistogramOfReplies(f);
+    expectHistogramOfReplies(f, launched);
     // The probe prints the status when it changes; before the first change it is N/A.
     const std::size_t at = out.rfind("    Status ");
     const std::string word = at == std::string::npos ? "N/A" : out.substr(at + 11, out.find('\n', at) - at - 11);
-    EXPECT_EQ(f.status, gaugeOf(word));
+    EXPECT_EQ(f.status, stateOf(word));
 }
 
 TEST_F(MetricsEndToEnd, ProbeWillNotRunWithoutTheMetricsItWasAskedFor) {

@@ -10,54 +10,79 @@ namespace {
 using std::chrono::microseconds;
 
 TEST(Exposition, GoldenTextForOneTargetWithEscapedHostAndCumulativeBuckets) {
-    MetricsRegistry registry("2.2.2.58");
+    MetricsRegistry registry("2.2.2.58", 1'765'000'000'250'000);
     const std::string host = "a\"b\\c\nd";
-    registry.recordProbe(host, "127.0.0.1", microseconds(400), 0);
-    registry.recordProbe(host, "127.0.0.1", microseconds(500), 0); // on a bound: counted in that bucket
+    registry.recordProbe(host, "127.0.0.1", microseconds(50), 0, 64); // on the first bound: counted in it
+    registry.recordProbe(host, "127.0.0.1", microseconds(400), 0, 64);
+    registry.recordProbe(host, "127.0.0.1", microseconds(500), 0, 64);
     registry.recordProbe(host, "127.0.0.1", std::nullopt, 11010);
-    registry.recordProbe(host, "127.0.0.1", microseconds(2'001), 0);
-    registry.recordProbe(host, "127.0.0.1", microseconds(3'000'000), 0); // beyond the last bound: +Inf only
-    registry.recordProbe(host, "127.0.0.1", microseconds(7), 11003);     // an error reply is a loss
-    registry.setHostStatus(host, "127.0.0.1", StatusGauge::Bad);
+    registry.recordProbe(host, "127.0.0.1", microseconds(2'001), 0, 63);
+    registry.recordProbe(host, "127.0.0.1", microseconds(3'000'000), 0, 57); // beyond the last bound: +Inf only
+    registry.recordProbe(host, "127.0.0.1", microseconds(7), 11003, 250);    // an error reply is a loss
+    registry.setHostStatus(host, "127.0.0.1", HostStatus::Bad);
 
     // LABELS stands for the escaped labels of the one target.
     std::string expected = R"(# HELP ostrevo_build_info Version of the running Ostrevo.
 # TYPE ostrevo_build_info gauge
 ostrevo_build_info{version="2.2.2.58"} 1
+# HELP process_start_time_seconds Start time of the process since unix epoch in seconds.
+# TYPE process_start_time_seconds gauge
+process_start_time_seconds 1765000000.25
 # HELP ostrevo_probe_requests_total Echo requests sent since the process started.
 # TYPE ostrevo_probe_requests_total counter
-ostrevo_probe_requests_total{LABELS} 6
+ostrevo_probe_requests_total{LABELS} 7
 # HELP ostrevo_probe_lost_total Echo requests without a reply since the process started.
 # TYPE ostrevo_probe_lost_total counter
 ostrevo_probe_lost_total{LABELS} 2
 # HELP ostrevo_probe_rtt_seconds Round-trip times of the echo replies.
 # TYPE ostrevo_probe_rtt_seconds histogram
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0005"} 2
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.001"} 2
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0025"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.005"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.01"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.025"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.05"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.1"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.25"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.5"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="1"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="2"} 3
-ostrevo_probe_rtt_seconds_bucket{LABELS,le="+Inf"} 4
-ostrevo_probe_rtt_seconds_sum{LABELS} 3.002901
-ostrevo_probe_rtt_seconds_count{LABELS} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.00005"} 1
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0001"} 1
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.00025"} 1
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0005"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.001"} 3
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.0025"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.005"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.01"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.025"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.05"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.1"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.25"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="0.5"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="1"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="2"} 4
+ostrevo_probe_rtt_seconds_bucket{LABELS,le="+Inf"} 5
+ostrevo_probe_rtt_seconds_sum{LABELS} 3.002951
+ostrevo_probe_rtt_seconds_count{LABELS} 5
 # HELP ostrevo_probe_last_rtt_seconds Round-trip time of the latest echo reply.
 # TYPE ostrevo_probe_last_rtt_seconds gauge
 ostrevo_probe_last_rtt_seconds{LABELS} 3
-# HELP ostrevo_host_status Host status: 0 N/A, 1 Bad, 2 Average, 3 Good.
+# HELP ostrevo_probe_reply_ttl Time to live (IPv6: hop limit) of the latest good echo reply.
+# TYPE ostrevo_probe_reply_ttl gauge
+ostrevo_probe_reply_ttl{LABELS} 57
+# HELP ostrevo_host_status Host status as a state set: 1 for the current status, 0 for the others; unknown when nothing judges the host (no run, or no decision yet).
 # TYPE ostrevo_host_status gauge
-ostrevo_host_status{LABELS} 1
+ostrevo_host_status{LABELS,status="good"} 0
+ostrevo_host_status{LABELS,status="average"} 0
+ostrevo_host_status{LABELS,status="bad"} 1
+ostrevo_host_status{LABELS,status="unknown"} 0
 )";
     const std::string labels = R"(host="a\"b\\c\nd",address="127.0.0.1")";
     for (std::size_t at; (at = expected.find("LABELS")) != std::string::npos;)
         expected.replace(at, 6, labels);
     EXPECT_EQ(writeExposition(registry.snapshot()), expected);
+}
+
+TEST(Exposition, ATargetWithoutRepliesHasNoRttOrTtlSampleButAllItsStates) {
+    MetricsRegistry registry("v", 0);
+    registry.recordProbe("quiet", "127.0.0.9", std::nullopt, 11010);
+    const std::string text = writeExposition(registry.snapshot());
+    EXPECT_NE(text.find("\nprocess_start_time_seconds 0\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ostrevo_probe_last_rtt_seconds{"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ostrevo_probe_reply_ttl{"), std::string::npos) << text;
+    EXPECT_NE(text.find("ostrevo_host_status{host=\"quiet\",address=\"127.0.0.9\",status=\"unknown\"} 1\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(Exposition, LabelValuesAreEscapedAndInvalidUtf8Replaced) {
@@ -80,17 +105,17 @@ TEST(Exposition, LabelValuesAreEscapedAndInvalidUtf8Replaced) {
 TEST(Registry, AnotherTargetKeepsTheFirstOnesCountersAndClearsItsStatus) {
     MetricsRegistry registry("v");
     registry.recordProbe("one", "127.0.0.1", microseconds(100), 0);
-    registry.setHostStatus("one", "127.0.0.1", StatusGauge::Good);
+    registry.setHostStatus("one", "127.0.0.1", HostStatus::Good);
     registry.recordProbe("one", "127.0.0.2", std::nullopt, 11010); // the name now resolves elsewhere
-    registry.setHostStatus("one", "127.0.0.2", StatusGauge::Average);
+    registry.setHostStatus("one", "127.0.0.2", HostStatus::Average);
 
     const MetricsSnapshot snap = registry.snapshot();
     ASSERT_EQ(snap.series.size(), 2u);
     EXPECT_EQ(snap.series[0].requests, 1u);
-    EXPECT_EQ(snap.series[0].status, StatusGauge::NA);
+    EXPECT_EQ(snap.series[0].status, HostStatus::NA);
     EXPECT_EQ(snap.series[0].lastRttMicros, 100u);
     EXPECT_EQ(snap.series[1].lost, 1u);
-    EXPECT_EQ(snap.series[1].status, StatusGauge::Average);
+    EXPECT_EQ(snap.series[1].status, HostStatus::Average);
     EXPECT_FALSE(snap.series[1].lastRttMicros.has_value());
 }
 

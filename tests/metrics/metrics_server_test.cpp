@@ -98,7 +98,7 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
                 registry.recordProbe("web", "127.0.0.1", std::nullopt, 11010);
             else
                 registry.recordProbe("web", "127.0.0.1", microseconds(100 + i * 997), 0);
-            registry.setHostStatus("web", "127.0.0.1", i % 5 == 0 ? StatusGauge::Average : StatusGauge::Good);
+            registry.setHostStatus("web", "127.0.0.1", i % 5 == 0 ? HostStatus::Average : HostStatus::Good);
         }
     });
     const std::string l = "{address=127.0.0.1,host=web";
@@ -129,7 +129,11 @@ TEST_F(MetricsServerTest, ScrapesParseAndCountersAgreeWhileProbesAreRecorded) {
             EXPECT_EQ(requests, kProbes);
             EXPECT_EQ(lost, kProbes / 5);
             EXPECT_DOUBLE_EQ(value("ostrevo_probe_last_rtt_seconds" + l + "}"), (100 + (kProbes - 1) * 997) / 1e6);
-            EXPECT_EQ(value("ostrevo_host_status" + l + "}"), 3); // Good
+            EXPECT_EQ(value("ostrevo_host_status" + l + ",status=good}"), 1);
+            for (const char* other : {"average", "bad", "unknown"})
+                EXPECT_EQ(value("ostrevo_host_status" + l + ",status=" + other + "}"), 0) << other;
+            EXPECT_EQ(value("family:ostrevo_host_status:gauge"), 1);
+            EXPECT_GT(value("process_start_time_seconds{}"), 1.7e9);
             EXPECT_EQ(value("ostrevo_probe_rtt_seconds_bucket" + l + ",le=0.0005}"), 0);
         }
     }

@@ -26,7 +26,9 @@ share/doc/ostrevo/copyright
 share/icons/hicolor/scalable/apps/ostrevo.svg
 share/man/man1/ostrevo-probe.1.gz
 share/man/man1/ostrevo.1.gz
-share/metainfo/$app_id.metainfo.xml"
+share/metainfo/$app_id.metainfo.xml
+share/ostrevo/grafana-dashboard.json
+share/ostrevo/prometheus-rules.yml"
 
 # --- cmake --install into a prefix -------------------------------------------------------------------------
 prefix=$work/prefix
