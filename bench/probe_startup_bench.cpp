@@ -123,7 +123,8 @@ int main() {
             pingKib.push_back(peakKibOfOneRun(ping));
         }
         if (oursCpu.back() < 0 || pingCpu.back() < 0 || oursKib.back() < 0 || pingKib.back() < 0) {
-            const char* why = oursCpu.back() < 0 || oursKib.back() < 0 ? "ostrevo-probe -c 1 failed" : "ping -c 1 failed";
+            const char* why =
+                oursCpu.back() < 0 || oursKib.back() < 0 ? "ostrevo-probe -c 1 failed" : "ping -c 1 failed";
             ProbeBench::printSkipped(kCpuName, why);
             ProbeBench::printSkipped(kRssName, why);
             return 0;
@@ -133,8 +134,9 @@ int main() {
     const double cpuB = median(pingCpu);
     const long kibA = median(oursKib);
     const long kibB = median(pingKib);
-    std::fprintf(stderr, "  -c 1 127.0.0.1, medians of %d rounds (%zu for the peak): ostrevo-probe %.2f ms CPU, "
-                         "%ld KiB peak; ping %.2f ms CPU, %ld KiB peak\n",
+    std::fprintf(stderr,
+                 "  -c 1 127.0.0.1, medians of %d rounds (%zu for the peak): ostrevo-probe %.2f ms CPU, "
+                 "%ld KiB peak; ping %.2f ms CPU, %ld KiB peak\n",
                  kRounds, oursKib.size(), cpuA * 1e3, kibA, cpuB * 1e3, kibB);
     std::printf("%s: %.2f\n", kCpuName, cpuA / std::max(cpuB, 1e-6));
     std::printf("%s: %.2f\n", kRssName, static_cast<double>(kibA) / static_cast<double>(kibB));

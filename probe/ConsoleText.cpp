@@ -32,7 +32,8 @@ std::string fixedMillis(std::uint64_t us) {
 }
 
 void replyLine(const ProbeEvent& event, std::uint64_t seq, std::string& line) {
-    const std::string status = event.status == 0 ? std::string() : icmpStatusText(static_cast<std::int32_t>(event.status));
+    const std::string status =
+        event.status == 0 ? std::string() : icmpStatusText(static_cast<std::int32_t>(event.status));
     if (!event.answered()) {
         line = status;
         line += ": seq=";
@@ -76,8 +77,8 @@ std::uint64_t RoundTrips::mdevUs() const {
     const auto n = static_cast<long long>(count_);
     const auto sum = static_cast<long long>(sum_);
     const auto squares = static_cast<long long>(sumOfSquares_);
-    const long long variance = sum < std::numeric_limits<int>::max() ? (squares - sum * sum / n) / n
-                                                                      : squares / n - (sum / n) * (sum / n);
+    const long long variance =
+        sum < std::numeric_limits<int>::max() ? (squares - sum * sum / n) / n : squares / n - (sum / n) * (sum / n);
     // Newton's integer square root, stopped where ping's stops (which is not always the floor).
     long long previous = std::numeric_limits<long long>::max();
     long long x = variance;

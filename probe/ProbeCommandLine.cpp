@@ -89,8 +89,9 @@ Error setSource(ProbeOptions& o, std::string_view value) {
     constexpr std::size_t kLongestInterfaceName = 15;
     in6_addr address{};
     const std::string text(value);
-    const bool isAddress =
-        inet_pton(AF_INET, text.c_str(), &address) == 1 || inet_pton(AF_INET6, text.c_str(), &address) == 1;
+    const std::string unzoned = text.substr(0, text.find('%')); // a link-local address names its interface
+    const bool isAddress = inet_pton(AF_INET, text.c_str(), &address) == 1 ||
+                           (inet_pton(AF_INET6, unzoned.c_str(), &address) == 1 && !text.ends_with('%'));
     const bool isName = !value.empty() && value.size() <= kLongestInterfaceName && value != "." && value != ".." &&
                         std::none_of(value.begin(), value.end(), [](char c) {
                             return c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\0';
@@ -138,11 +139,20 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
     {'w', "deadline", "SECONDS", "stop SECONDS after the start, whatever the count", setDeadline},
     {'I', "interface", "INTERFACE|ADDRESS", "send from this interface or local address", setSource},
     {'q', "quiet", {}, "print only the first line and the final statistics", setFlag<&ProbeOptions::quiet>},
-    {'D', "timestamp", {}, "print the Unix time, as [SECONDS.MICROSECONDS], before each probe's line",
+    {'D',
+     "timestamp",
+     {},
+     "print the Unix time, as [SECONDS.MICROSECONDS], before each probe's line",
      setFlag<&ProbeOptions::timestamps>},
-    {'O', "report-missing", {}, "print a line for each request that times out (default: the statistics count it)",
+    {'O',
+     "report-missing",
+     {},
+     "print a line for each request that times out (default: the statistics count it)",
      setFlag<&ProbeOptions::reportMissing>},
-    {'n', "numeric", {}, "never look up names of addresses (nor does the probe without it)",
+    {'n',
+     "numeric",
+     {},
+     "never look up names of addresses (nor does the probe without it)",
      setFlag<&ProbeOptions::numeric>},
     {'4', {}, {}, "IPv4 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V4); }},
     {'6', {}, {}, "IPv6 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},

@@ -20,7 +20,7 @@ struct ProbeOptions {
     std::uint64_t count = 0;        // 0: until interrupted
     std::int32_t intervalMs = 1000; // pause after each probe
     std::int32_t payloadBytes = 32;
-    bool quiet = false;            // only the header and the final statistics
+    bool quiet = false;             // only the header and the final statistics
     std::uint32_t timeoutMs = 2000; // how long each request waits for its reply
     std::uint8_t ttl = 255;         // of the requests
     std::int64_t deadlineMs = 0;    // the run ends this long after it began, whatever the count; 0: no deadline
