@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include <arpa/inet.h>
+
 #include "engine/EchoReply.h"
 
 namespace {
@@ -34,16 +36,74 @@ Error setCount(ProbeOptions& o, std::string_view value) {
     return std::nullopt;
 }
 
-Error setInterval(ProbeOptions& o, std::string_view value) {
-    constexpr double kLongest = std::numeric_limits<std::int32_t>::max() / 1000.0;
-    double seconds = 0;
+// Seconds with an optional fraction ("0.2", ".25", "2."), as milliseconds within [least, most].
+std::optional<std::int64_t> seconds(std::string_view value, std::int64_t leastMs, std::int64_t mostMs) {
+    double number = 0;
     const bool digitFirst = !value.empty() && ((value.front() >= '0' && value.front() <= '9') || value.front() == '.');
-    const auto [end, ec] =
-        std::from_chars(value.data(), value.data() + value.size(), seconds, std::chars_format::fixed);
-    if (!digitFirst || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) ||
-        seconds < ProbeCommandLine::kShortestIntervalMs / 1000.0 || seconds > kLongest)
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number, std::chars_format::fixed);
+    if (!digitFirst || ec != std::errc() || end != value.data() + value.size() || !std::isfinite(number))
+        return std::nullopt;
+    const double ms = std::round(number * 1000);
+    if (ms < static_cast<double>(leastMs) || ms > static_cast<double>(mostMs))
+        return std::nullopt;
+    return static_cast<std::int64_t>(ms);
+}
+
+constexpr std::int64_t kLongestMs = std::numeric_limits<std::int32_t>::max();
+
+Error setInterval(ProbeOptions& o, std::string_view value) {
+    const auto ms = seconds(value, ProbeCommandLine::kShortestIntervalMs, kLongestMs);
+    if (!ms)
         return "invalid interval " + quoted(value) + ": seconds, at least 0.2";
-    o.intervalMs = static_cast<std::int32_t>(std::lround(seconds * 1000));
+    o.intervalMs = static_cast<std::int32_t>(*ms);
+    return std::nullopt;
+}
+
+Error setTimeout(ProbeOptions& o, std::string_view value) {
+    const auto ms = seconds(value, 1, kLongestMs);
+    if (!ms)
+        return "invalid timeout " + quoted(value) + ": seconds, at least 0.001";
+    o.timeoutMs = static_cast<std::uint32_t>(*ms);
+    return std::nullopt;
+}
+
+Error setDeadline(ProbeOptions& o, std::string_view value) {
+    const auto ms = seconds(value, 1, kLongestMs);
+    if (!ms)
+        return "invalid deadline " + quoted(value) + ": seconds, at least 0.001";
+    o.deadlineMs = *ms;
+    return std::nullopt;
+}
+
+Error setTtl(ProbeOptions& o, std::string_view value) {
+    const auto ttl = wholeNumber(value);
+    if (!ttl || *ttl < 1 || *ttl > 255)
+        return "invalid TTL " + quoted(value) + ": 1 to 255";
+    o.ttl = static_cast<std::uint8_t>(*ttl);
+    return std::nullopt;
+}
+
+// An interface name as the kernel allows one (at most 15 bytes, no slash, no blank) or an address; which of the
+// two, and whether it exists, the echo channel finds out when it opens its socket.
+Error setSource(ProbeOptions& o, std::string_view value) {
+    constexpr std::size_t kLongestInterfaceName = 15;
+    in6_addr address{};
+    const std::string text(value);
+    const std::string unzoned = text.substr(0, text.find('%')); // a link-local address names its interface
+    const bool isAddress = inet_pton(AF_INET, text.c_str(), &address) == 1 ||
+                           (inet_pton(AF_INET6, unzoned.c_str(), &address) == 1 && !text.ends_with('%'));
+    const bool isName = !value.empty() && value.size() <= kLongestInterfaceName && value != "." && value != ".." &&
+                        std::none_of(value.begin(), value.end(), [](char c) {
+                            return c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\0';
+                        });
+    if (!isAddress && !isName)
+        return "invalid source " + quoted(value) + ": an interface name or an address";
+    o.source = text;
+    return std::nullopt;
+}
+
+template <bool ProbeOptions::*flag> Error setFlag(ProbeOptions& o, std::string_view) {
+    o.*flag = true;
     return std::nullopt;
 }
 
@@ -74,14 +134,26 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
     {'c', "count", "COUNT", "stop after COUNT probes (default: until interrupted)", setCount},
     {'i', "interval", "SECONDS", "pause after each probe, at least 0.2 (default: 1)", setInterval},
     {'s', "size", "BYTES", "echo payload size, 0 to 65507 (default: 32)", setSize},
-    {'q',
-     "quiet",
+    {'W', "timeout", "SECONDS", "wait SECONDS for each reply (default: 2)", setTimeout},
+    {'t', "ttl", "TTL", "time to live (IPv6: hop limit) of the requests, 1 to 255 (default: 255)", setTtl},
+    {'w', "deadline", "SECONDS", "stop SECONDS after the start, whatever the count", setDeadline},
+    {'I', "interface", "INTERFACE|ADDRESS", "send from this interface or local address", setSource},
+    {'q', "quiet", {}, "print only the first line and the final statistics", setFlag<&ProbeOptions::quiet>},
+    {'D',
+     "timestamp",
      {},
-     "print only the final statistics",
-     [](ProbeOptions& o, std::string_view) -> Error {
-         o.quiet = true;
-         return std::nullopt;
-     }},
+     "print the Unix time, as [SECONDS.MICROSECONDS], before each probe's line",
+     setFlag<&ProbeOptions::timestamps>},
+    {'O',
+     "report-missing",
+     {},
+     "print a line for each request that times out (default: the statistics count it)",
+     setFlag<&ProbeOptions::reportMissing>},
+    {'n',
+     "numeric",
+     {},
+     "never look up names of addresses (nor does the probe without it)",
+     setFlag<&ProbeOptions::numeric>},
     {'4', {}, {}, "IPv4 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V4); }},
     {'6', {}, {}, "IPv6 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
     {'\0', "metrics", "ADDRESS:PORT",
@@ -136,6 +208,10 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
               << (o.family == IpAddress::Family::V4   ? " -4"
                   : o.family == IpAddress::Family::V6 ? " -6"
                                                       : "")
+              << " timeout=" << o.timeoutMs << "ms ttl=" << unsigned{o.ttl}
+              << (o.deadlineMs != 0 ? " deadline=" + std::to_string(o.deadlineMs) + "ms" : "")
+              << (o.source.empty() ? "" : " source=" + quoted(o.source)) << (o.timestamps ? " timestamps" : "")
+              << (o.reportMissing ? " report-missing" : "") << (o.numeric ? " numeric" : "")
               << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
               << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }
@@ -222,36 +298,74 @@ ProbeOptions parse(const std::vector<std::string>& arguments) {
 }
 
 std::string synopsis() {
-    std::string text = "Usage: ostrevo-probe";
+    // The flags together as ping shows them ("[-qD46]"), then each option with a value; long lines wrap
+    // under the first option.
+    const std::string lead = "Usage: ostrevo-probe ";
+    constexpr std::size_t kWidth = 100;
+    std::string flags;
+    std::vector<std::string> parts;
     for (const Option& option : kOptions) {
         if (option.endsParsing)
             continue;
-        text += " [";
-        text += option.shortName != '\0' ? std::string("-") + option.shortName : "--" + std::string(option.longName);
+        if (option.valueName.empty() && option.shortName != '\0') {
+            flags += option.shortName;
+            continue;
+        }
+        std::string part = "[";
+        part += option.shortName != '\0' ? std::string("-") + option.shortName : "--" + std::string(option.longName);
         if (!option.valueName.empty())
-            text += " " + std::string(option.valueName);
-        text += "]";
+            part += " " + std::string(option.valueName);
+        parts.push_back(part + "]");
     }
-    return text + " HOST [COUNT]\n";
+    if (!flags.empty())
+        parts.insert(parts.begin(), "[-" + flags + "]");
+    parts.emplace_back("HOST [COUNT]");
+    std::string text = lead;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i != 0) {
+            if (text.size() - lineStart + 1 + parts[i].size() > kWidth) {
+                text += "\n";
+                lineStart = text.size();
+                text += std::string(lead.size(), ' ');
+            } else {
+                text += " ";
+            }
+        }
+        text += parts[i];
+    }
+    return text + "\n";
 }
 
+namespace {
+
+std::string forms(const Option& option) {
+    std::string text;
+    if (option.shortName != '\0')
+        text = std::string("-") + option.shortName;
+    if (!option.longName.empty())
+        text += (text.empty() ? "--" : ", --") + std::string(option.longName);
+    if (!option.valueName.empty())
+        text += " " + std::string(option.valueName);
+    return text;
+}
+
+} // namespace
+
 std::string usage() {
+    std::size_t width = 0;
+    for (const Option& option : kOptions)
+        width = std::max(width, forms(option).size());
     std::string list;
     for (const Option& option : kOptions) {
-        std::string forms;
-        if (option.shortName != '\0')
-            forms = std::string("-") + option.shortName;
-        if (!option.longName.empty())
-            forms += (forms.empty() ? "--" : ", --") + std::string(option.longName);
-        if (!option.valueName.empty())
-            forms += " " + std::string(option.valueName);
-        forms.resize(std::max<std::size_t>(forms.size() + 2, 24), ' ');
-        list += "  " + forms + std::string(option.help) + "\n";
+        std::string text = forms(option);
+        text.resize(width + 2, ' ');
+        list += "  " + text + std::string(option.help) + "\n";
     }
     return synopsis() +
-           "Sends ICMP echo requests to HOST (a name, an IPv4 or an IPv6 address) and prints each reply with the "
-           "running statistics;\nCtrl+C ends the run with the final statistics. COUNT after HOST is the same as "
-           "-c COUNT.\n\n" +
+           "Sends ICMP echo requests to HOST (a name, an IPv4 or an IPv6 address) and prints each reply with its\n"
+           "sequence number and the running statistics; a request that timed out is only counted there unless -O\n"
+           "is given. Ctrl+C ends the run with the final statistics. COUNT after HOST is the same as -c COUNT.\n\n" +
            list +
            "\nExit status: 0 when at least one reply came back, 1 when none did, 2 on a usage error, an unknown "
            "host,\nno ICMP socket or a metrics address that cannot be served.\n";

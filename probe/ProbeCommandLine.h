@@ -20,7 +20,14 @@ struct ProbeOptions {
     std::uint64_t count = 0;        // 0: until interrupted
     std::int32_t intervalMs = 1000; // pause after each probe
     std::int32_t payloadBytes = 32;
-    bool quiet = false; // only the header and the final statistics
+    bool quiet = false;             // only the header and the final statistics
+    std::uint32_t timeoutMs = 2000; // how long each request waits for its reply
+    std::uint8_t ttl = 255;         // of the requests
+    std::int64_t deadlineMs = 0;    // the run ends this long after it began, whatever the count; 0: no deadline
+    std::string source;             // interface name or local address to send from; empty: the kernel's choice
+    bool timestamps = false;        // the wall-clock time before each probe's line
+    bool reportMissing = false;     // a line for each request that timed out
+    bool numeric = false;           // as ping's -n; the probe never looks up an address's name anyway
     // -4 / -6; None: a literal as written, a name at its IPv4 address when it has one, else at its IPv6 one
     IpAddress::Family family = IpAddress::Family::None;
     std::string metricsListen; // where to serve metrics, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
@@ -36,7 +43,7 @@ namespace ProbeCommandLine {
 inline constexpr std::int32_t kShortestIntervalMs = 200;
 
 // One accepted option. New ones (an address family, an export endpoint) are one row of the table in the
-// .cpp file; the parser and the usage text follow it.
+// .cpp file; the parser, the usage text and the synopsis follow it.
 struct Option {
     char shortName = '\0';      // '\0': long form only
     std::string_view longName;  // empty: short form only

@@ -5,7 +5,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +20,7 @@
 #include "metrics/ListenAddress.h"
 #include "metrics/MetricsObserver.h"
 #include "metrics/MetricsRegistry.h"
-#include "metrics/MetricsServer.h"
+#include "probe/MetricsModule.h"
 #include "probe/ProbeCommandLine.h"
 #include "probe/ProbeConsole.h"
 
@@ -60,6 +64,27 @@ sigset_t endingSignals() {
         sigaddset(&signals, SIGHUP);
     sigaddset(&signals, kWakeSignal);
     return signals;
+}
+
+// Waits for one of `signals`, or until `deadline` when there is one. The signal, or 0 when the deadline came first.
+int waitForSignal(const sigset_t& signals, std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline) {
+        int received = 0;
+        sigwait(&signals, &received);
+        return received;
+    }
+    for (;;) {
+        const auto left = *deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return 0;
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+        const timespec wait{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+        const int received = sigtimedwait(&signals, nullptr, &wait);
+        if (received > 0)
+            return received;
+        if (errno == EAGAIN)
+            return 0;
+    }
 }
 
 } // namespace
@@ -106,19 +131,34 @@ int main(int argc, char** argv) {
     const sigset_t signals = endingSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    // Started after the mask is set, so its threads leave the ending signals to sigwait.
-    MetricsRegistry metrics;
-    MetricsObserver metricsObserver(metrics);
-    MetricsServer metricsServer(metrics);
-    if (metricsAt && !metricsServer.start(*metricsAt)) {
-        std::fprintf(stderr, "ostrevo-probe: metrics: %s\n", metricsServer.errorText().c_str());
-        return kSetupError;
+    // Built only for --metrics: a plain ping loads no HTTP library and starts no thread for it. The server's
+    // threads start after the mask is set, so they leave the ending signals to sigwait below.
+    std::unique_ptr<MetricsRegistry> metrics;
+    std::unique_ptr<MetricsObserver> metricsObserver;
+    std::unique_ptr<MetricsEndpoint> metricsServer;
+    if (metricsAt) {
+        metrics = std::make_unique<MetricsRegistry>();
+        metricsObserver = std::make_unique<MetricsObserver>(*metrics);
+        std::string error;
+        metricsServer = MetricsModule::load(MetricsModule::path(), *metrics, error);
+        if (!metricsServer) {
+            std::fprintf(stderr, "ostrevo-probe: metrics: %s\n", error.c_str());
+            return kSetupError;
+        }
+        if (!metricsServer->start(*metricsAt)) {
+            std::fprintf(stderr, "ostrevo-probe: metrics: %s\n", metricsServer->errorText().c_str());
+            return kSetupError;
+        }
     }
 
     Settings settings;
     settings.host = options.host; // the host label of the metrics
     settings.interval = options.intervalMs;
     settings.buffer = options.payloadBytes;
+    RunSettings run = RunSettings::from(settings, *target);
+    run.ttl = options.ttl;
+    run.timeoutMs = options.timeoutMs;
+    run.source = options.source;
 
     std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(), names.formatAddress(*target).c_str(),
                 settings.buffer);
@@ -126,21 +166,32 @@ int main(int argc, char** argv) {
 
     const pthread_t mainThread = pthread_self();
     IcmpEchoChannel channel;
-    ProbeConsole console(stdout, options.quiet, options.count, [mainThread] { pthread_kill(mainThread, kWakeSignal); });
+    ProbeConsole console(stdout, {options.quiet, options.count, options.timestamps, options.reportMissing},
+                         [mainThread] { pthread_kill(mainThread, kWakeSignal); });
     ProbeWorker worker(channel, console, nullptr);
-    if (metricsAt)
-        worker.addObserver(metricsObserver);
+    if (metricsObserver)
+        worker.addObserver(*metricsObserver);
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (options.deadlineMs != 0)
+        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.deadlineMs);
     worker.start();
-    worker.post(StartCommand{RunSettings::from(settings, *target)});
+    worker.post(StartCommand{run});
 
-    int received = 0;
-    sigwait(&signals, &received);
+    const int received = waitForSignal(signals, deadline);
 
     if (console.failed()) {
         worker.post(QuitCommand{});
         worker.join();
         std::fprintf(stderr, "Can't open Ping Chanel.\n");
         return kSetupError;
+    }
+    if (received == 0) {
+        // The deadline does not wait for the request under way, which may wait seconds for its reply: that one
+        // is left out of the figures, and the process ends without the worker, as ping ends at its deadline.
+        const ProbeConsole::Totals totals = console.close();
+        std::printf("\n%s", ProbeConsole::summary(options.host, totals).c_str());
+        std::fflush(stdout);
+        std::_Exit(totals.replies() != 0 ? kReplied : kNoReply);
     }
     // The probe under way completes and counts; the pause after it does not hold the stop back.
     worker.post(StopCommand{});

@@ -32,6 +32,13 @@ ProbeOptions family(std::string host, IpAddress::Family wanted) {
     return o;
 }
 
+// The default probe of "h" with one field changed.
+template <typename Change> ProbeOptions with(Change change) {
+    ProbeOptions o = probe("h");
+    change(o);
+    return o;
+}
+
 ProbeOptions only(Action action) {
     ProbeOptions o;
     o.action = action;
@@ -78,6 +85,33 @@ TEST(ProbeCommandLine, AcceptedForms) {
              o.family = IpAddress::Family::V6;
              return o;
          }()},
+        // ping's options, in ping's forms
+        {{"-W", "5", "h"}, with([](ProbeOptions& o) { o.timeoutMs = 5000; })},
+        {{"-W0.25", "h"}, with([](ProbeOptions& o) { o.timeoutMs = 250; })},
+        {{"--timeout=.001", "h"}, with([](ProbeOptions& o) { o.timeoutMs = 1; })},
+        {{"-t", "1", "h"}, with([](ProbeOptions& o) { o.ttl = 1; })},
+        {{"h", "--ttl", "64"}, with([](ProbeOptions& o) { o.ttl = 64; })},
+        {{"-t255", "h"}, with([](ProbeOptions& o) { o.ttl = 255; })},
+        {{"-w", "10", "h"}, with([](ProbeOptions& o) { o.deadlineMs = 10000; })},
+        {{"--deadline=1.5", "h"}, with([](ProbeOptions& o) { o.deadlineMs = 1500; })},
+        {{"-I", "eth0", "h"}, with([](ProbeOptions& o) { o.source = "eth0"; })},
+        {{"-Ibr-lan.10", "h"}, with([](ProbeOptions& o) { o.source = "br-lan.10"; })},
+        {{"--interface=192.0.2.7", "h"}, with([](ProbeOptions& o) { o.source = "192.0.2.7"; })},
+        {{"-I", "fe80::1234:5678%enp0s31f6", "h"},
+         with([](ProbeOptions& o) { o.source = "fe80::1234:5678%enp0s31f6"; })},
+        {{"-I", "2001:db8::1234:5678:9abc:def0", "h"},
+         with([](ProbeOptions& o) { o.source = "2001:db8::1234:5678:9abc:def0"; })}, // longer than a name may be
+        {{"-D", "h"}, with([](ProbeOptions& o) { o.timestamps = true; })},
+        {{"-O", "h"}, with([](ProbeOptions& o) { o.reportMissing = true; })},
+        {{"-n", "h"}, with([](ProbeOptions& o) { o.numeric = true; })},
+        {{"-nDOqc3", "h"}, with([](ProbeOptions& o) {
+             o.numeric = o.timestamps = o.reportMissing = o.quiet = true;
+             o.count = 3;
+         })},
+        {{"-DW1", "h"}, with([](ProbeOptions& o) {
+             o.timestamps = true;
+             o.timeoutMs = 1000;
+         })},
         {{"--help"}, only(Action::Help)},
         {{"-h"}, only(Action::Help)},
         {{"-qh", "x", "y", "z"},
@@ -131,6 +165,23 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
         {{"--coun=3", "h"}, "unknown option '--coun'"}, // no guessing from a prefix
         {{"-4", "-6", "h"}, "options '-4' and '-6' exclude each other"},
         {{"-64", "h"}, "options '-4' and '-6' exclude each other"},
+        {{"-W", "0", "h"}, "invalid timeout '0': seconds, at least 0.001"}, // ping's "forever" is not offered
+        {{"-W", "0.0004", "h"}, "invalid timeout '0.0004': seconds, at least 0.001"},
+        {{"-W", "-2", "h"}, "invalid timeout '-2': seconds, at least 0.001"},
+        {{"-W", "2s", "h"}, "invalid timeout '2s': seconds, at least 0.001"},
+        {{"-W", "2147483.648", "h"}, "invalid timeout '2147483.648': seconds, at least 0.001"},
+        {{"-t", "0", "h"}, "invalid TTL '0': 1 to 255"},
+        {{"-t", "256", "h"}, "invalid TTL '256': 1 to 255"},
+        {{"-t", "0x40", "h"}, "invalid TTL '0x40': 1 to 255"},
+        {{"h", "-t"}, "option '-t' needs a value (TTL)"},
+        {{"-w", "0", "h"}, "invalid deadline '0': seconds, at least 0.001"},
+        {{"-w", "forever", "h"}, "invalid deadline 'forever': seconds, at least 0.001"},
+        {{"-I", "", "h"}, "invalid source '': an interface name or an address"},
+        {{"-I", "a-name-too-long0", "h"}, "invalid source 'a-name-too-long0': an interface name or an address"},
+        {{"-I", "../eth0", "h"}, "invalid source '../eth0': an interface name or an address"},
+        {{"-I", "eth 0", "h"}, "invalid source 'eth 0': an interface name or an address"},
+        {{"-I", "..", "h"}, "invalid source '..': an interface name or an address"},
+        {{"--report-missing=yes", "h"}, "option '--report-missing' takes no value"},
         {{"/c=3", "h"},
          "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
     };
@@ -145,14 +196,25 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
 TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
     const std::string usage = ProbeCommandLine::usage();
     EXPECT_EQ(usage.rfind(ProbeCommandLine::synopsis(), 0), 0u) << usage;
+    // The flags together, then the options with values; wrapped before 100 columns.
     EXPECT_EQ(ProbeCommandLine::synopsis(),
-              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
-              "HOST [COUNT]\n");
+              "Usage: ostrevo-probe [-qDOn46] [-c COUNT] [-i SECONDS] [-s BYTES] [-W SECONDS] [-t TTL] [-w SECONDS]\n"
+              "                     [-I INTERFACE|ADDRESS] [--metrics ADDRESS:PORT] HOST [COUNT]\n");
     for (const auto& option : ProbeCommandLine::options()) {
         SCOPED_TRACE(std::string(option.longName));
-        EXPECT_NE(usage.find("--" + std::string(option.longName)), std::string::npos);
+        if (option.shortName != '\0') {
+            EXPECT_NE(usage.find(std::string("  -") + option.shortName), std::string::npos);
+        }
+        if (!option.longName.empty()) {
+            EXPECT_NE(usage.find("--" + std::string(option.longName)), std::string::npos);
+        }
         EXPECT_NE(usage.find(option.help), std::string::npos);
     }
+    // What -O changes is said where a ping user looks first.
+    EXPECT_NE(usage.find("a request that timed out is only counted there unless -O\nis given"), std::string::npos);
+    std::size_t from = 0;
+    for (std::size_t end = usage.find('\n'); end != std::string::npos; from = end + 1, end = usage.find('\n', from))
+        EXPECT_LE(end - from, 120u) << usage.substr(from, end - from);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,10 +51,10 @@ std::string probeProgram() {
     return self.substr(0, self.rfind('/')) + "/../probe/ostrevo-probe";
 }
 
-// Runs the probe with `args`, collecting both streams; gives up (and kills it) after 30 s.
-Finished run(const std::vector<std::string>& args, const Launch& how = {}) {
+// Runs `program` with `args`, collecting both streams; gives up (and kills it) after 30 s.
+Finished runProgram(const std::string& program, const std::vector<std::string>& args, const Launch& how = {}) {
     std::vector<std::string> argv = how.prefix;
-    argv.push_back(probeProgram());
+    argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     int outPipe[2];
     int errPipe[2];
@@ -123,6 +124,10 @@ Finished run(const std::vector<std::string>& args, const Launch& how = {}) {
     return result;
 }
 
+Finished run(const std::vector<std::string>& args, const Launch& how = {}) {
+    return runProgram(probeProgram(), args, how);
+}
+
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
@@ -161,8 +166,7 @@ std::unique_ptr<NetNamespace> probeNamespace(std::string& why) {
 
 TEST(ConsoleProbe, HelpAndVersionGoToStandardOutput) {
     const std::pair<const char*, const char*> cases[] = {
-        {"--help", "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
-                   "HOST [COUNT]\n"},
+        {"--help", "Usage: ostrevo-probe [-qDOn46] [-c COUNT] [-i SECONDS] [-s BYTES] [-W SECONDS] [-t TTL]"},
         {"-h", "Exit status: 0 when at least one reply came back"},
         {"--version", "ostrevo-probe 2.2.2.58\n"},
     };
@@ -186,6 +190,10 @@ TEST(ConsoleProbe, BadUsageExitsWithTwoAndProbesNothing) {
         {"-i", "0.1", "127.0.0.1"},
         {"-s", "65508", "127.0.0.1"},
         {"--count", "127.0.0.1"},
+        {"-W", "0", "127.0.0.1"},
+        {"-t", "256", "127.0.0.1"},
+        {"-w", "-1", "127.0.0.1"},
+        {"-I", "no/such", "127.0.0.1"},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
@@ -214,28 +222,79 @@ TEST(ConsoleProbe, ExitStatusSaysWhetherAReplyCameBack) {
          {"-c", "2", "-i", "0.2", "127.0.0.1"},
          nullptr,
          0,
-         {"Probing 127.0.0.1 [127.0.0.1] with 32 bytes of data:\n",
-          "Replay from 127.0.0.1: bytes=32 time=", "    Total 2  Lost 0 (0%)",
-          "\n--- 127.0.0.1 statistics ---\n2 requests, 2 replies, 0 lost (0%)\n", "round-trip min/avg/max = "},
-         {"Total 3"}},
+         {"Probing 127.0.0.1 [127.0.0.1] with 32 bytes of data:\n", "Replay from 127.0.0.1: seq=1 bytes=32 time=0.",
+          " ms TTL=64\n    Total 1  Lost 0 (0%)  Min 0.", "Replay from 127.0.0.1: seq=2 bytes=32 time=0.",
+          "    Total 2  Lost 0 (0%)",
+          "\n--- 127.0.0.1 statistics ---\n2 requests, 2 replies, 0 lost (0%)\nround-trip min/avg/max/mdev = 0."},
+         {"Total 3", "seq=3"}},
         {"positional count and payload size",
          {"-s", "100", "-i", "0.2", "127.0.0.1", "1"},
          nullptr,
          0,
-         {"with 100 bytes of data:", "Replay from 127.0.0.1: bytes=100 time=", "1 requests, 1 replies, 0 lost (0%)"},
+         {"with 100 bytes of data:", "Replay from 127.0.0.1: seq=1 bytes=100 time=",
+          "1 requests, 1 replies, 0 lost (0%)"},
          {"Total 2"}},
         {"quiet",
          {"-q", "-c", "2", "-i", "0.2", "127.0.0.1"},
          nullptr,
          0,
-         {"Probing 127.0.0.1", "2 requests, 2 replies, 0 lost (0%)\nround-trip min/avg/max = "},
+         {"Probing 127.0.0.1", "2 requests, 2 replies, 0 lost (0%)\nround-trip min/avg/max/mdev = "},
          {"Replay", "Total", "Status"}},
-        {"every request dropped",
-         {"-c", "1", "127.0.0.1"},
+        {"every request dropped, as ping: only the statistics count them, and the status says so",
+         {"-c", "3", "-i", "0.2", "-W", "0.2", "127.0.0.1"},
          "icmp type echo-request drop",
          1,
-         {"Request Timed Out\n", "1 requests, 0 replies, 1 lost (100%)\n"},
+         {"with 32 bytes of data:\nStatus Bad\n\n", "3 requests, 0 replies, 3 lost (100%)\n"},
+         {"round-trip", "Replay", "Request Timed Out", "Total"}},
+        {"every request dropped, each reported with -O",
+         {"-O", "-c", "2", "-i", "0.2", "-W", "0.2", "127.0.0.1"},
+         "icmp type echo-request drop",
+         1,
+         {"Request Timed Out: seq=1\n    Total 1  Lost 1 (100%)\n", "Request Timed Out: seq=2\n",
+          "2 requests, 0 replies, 2 lost (100%)\n"},
          {"round-trip", "Replay"}},
+        // The namespace answers only requests that left with a TTL of 7.
+        {"-t reaches the requests",
+         {"-t", "7", "-c", "1", "127.0.0.1"},
+         "ip ttl != 7 icmp type echo-request drop",
+         0,
+         {"Replay from 127.0.0.1: seq=1 ", "1 requests, 1 replies"},
+         {}},
+        {"without -t the requests keep 255",
+         {"-c", "1", "-W", "0.2", "127.0.0.1"},
+         "ip ttl != 255 icmp type echo-request drop",
+         0,
+         {"Replay from 127.0.0.1: seq=1 "},
+         {}},
+        {"a TTL the namespace does not answer",
+         {"-t", "8", "-c", "1", "-W", "0.2", "127.0.0.1"},
+         "ip ttl != 7 icmp type echo-request drop",
+         1,
+         {"1 requests, 0 replies, 1 lost (100%)\n"},
+         {"Replay"}},
+        // Until the echo channel sends from a chosen source, -I is passed on and probing goes on as before.
+        {"-I with an interface, -n", {"-n", "-I", "lo", "-c", "1", "127.0.0.1"}, nullptr, 0, {"seq=1 bytes=32"}, {}},
+        {"-I with an address", {"-I", "127.0.0.1", "-c", "1", "127.0.0.1"}, nullptr, 0, {"seq=1 bytes=32"}, {}},
+        {"-D",
+         {"-D", "-c", "1", "127.0.0.1"},
+         nullptr,
+         0,
+         {"with 32 bytes of data:\n[", "] Replay from 127.0.0.1: seq=1 ", "\n\n--- 127.0.0.1 statistics ---\n"},
+         {"[--- ", "] ---"}},
+        // A deadline ends a run that has no count; the summary still closes it.
+        {"-w without a count",
+         {"-w", "0.5", "-i", "0.2", "127.0.0.1"},
+         nullptr,
+         0,
+         {"seq=1 ", "--- 127.0.0.1 statistics ---\n"},
+         {}},
+        // Nor does it wait for a reply that may take seconds: the request under way is left out.
+        {"-w before a slow timeout",
+         {"-w", "0.3", "-W", "20", "127.0.0.1"},
+         "icmp type echo-request drop",
+         1,
+         {"--- 127.0.0.1 statistics ---\n0 requests, 0 replies, 0 lost (0%)\n"},
+         {"Request Timed Out"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -250,6 +309,72 @@ TEST(ConsoleProbe, ExitStatusSaysWhetherAReplyCameBack) {
         for (const std::string& part : row.absent)
             EXPECT_EQ(f.out.find(part), std::string::npos) << part << " in:\n" << f.out;
     }
+}
+
+TEST(ConsoleProbe, TimestampsAreUnixTimeToTheMicrosecondAsPingPrintsThem) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    const auto before = std::chrono::system_clock::now();
+    const Finished f = run({"-D", "-c", "2", "-i", "0.2", "127.0.0.1"}, {ns->execPrefix(), {}, false});
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+    const std::regex stamped(R"(\n\[([0-9]+)\.([0-9]{6})\] Replay from 127\.0\.0\.1: seq=([12]) )");
+    int lines = 0;
+    for (auto it = std::sregex_iterator(f.out.begin(), f.out.end(), stamped); it != std::sregex_iterator(); ++it) {
+        const auto seconds = std::chrono::seconds(std::stoll((*it)[1]));
+        EXPECT_GE(seconds, std::chrono::floor<std::chrono::seconds>(before.time_since_epoch()));
+        EXPECT_LE(seconds, std::chrono::ceil<std::chrono::seconds>(after.time_since_epoch()));
+        EXPECT_EQ((*it)[3], std::to_string(++lines));
+    }
+    EXPECT_EQ(lines, 2) << f.out;
+}
+
+// The HTTP library and what it brings (TLS, compression) are loaded only for --metrics, from the program's module.
+TEST(ConsoleProbe, OnlyMetricsLoadTheHttpLibrary) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    std::vector<std::string> prefix = ns->execPrefix();
+    prefix.insert(prefix.end(), {"env", "LD_DEBUG=files"}); // the loader names every object it maps
+    const struct {
+        std::vector<std::string> args;
+        bool loaded;
+    } rows[] = {
+        {{"-c", "1", "127.0.0.1"}, false},
+        {{"-c", "1", "--metrics=127.0.0.1:19464", "127.0.0.1"}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        const Finished f = run(row.args, {prefix, {}, false});
+        EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+        for (const char* library : {"/metrics.so", "libcpp-httplib", "libssl", "libbrotli"})
+            EXPECT_EQ(f.err.find(library) != std::string::npos, row.loaded) << library;
+    }
+}
+
+TEST(ConsoleProbe, AMissingMetricsModuleIsASetupError) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    // A copy of the probe with no module folder beside it.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("ostrevo-probe-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "bin");
+    const std::filesystem::path copy = dir / "bin" / "ostrevo-probe";
+    std::filesystem::copy_file(probeProgram(), copy, std::filesystem::copy_options::overwrite_existing);
+    const Finished plain = runProgram(copy.string(), {"-c", "1", "127.0.0.1"}, {ns->execPrefix(), {}, false});
+    const Finished serving =
+        runProgram(copy.string(), {"-c", "1", "--metrics=19464", "127.0.0.1"}, {ns->execPrefix(), {}, false});
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(plain.exitCode, 0) << "a plain ping needs no module: " << plain.out << plain.err;
+    EXPECT_EQ(serving.exitCode, 2) << serving.out << serving.err;
+    EXPECT_TRUE(contains(serving.err, "ostrevo-probe: metrics: "));
+    EXPECT_TRUE(contains(serving.err, "/lib/"));
+    EXPECT_EQ(serving.out, "") << "nothing probed";
 }
 
 TEST(ConsoleProbe, AReplyWithOtherDataCountsAndSaysSoOnItsLine) {
