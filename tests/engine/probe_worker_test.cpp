@@ -169,8 +169,7 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
         EXPECT_EQ(request->size, buffer);
         EXPECT_EQ(request->data, std::vector<std::uint8_t>(static_cast<std::size_t>(buffer), 0x20));
         EXPECT_EQ(request->dataWasNull, buffer == 0);
-        EXPECT_EQ(request->options.ttl, 255);
-        EXPECT_EQ(request->options.tos, 0);
+        EXPECT_EQ(request->ttl, 255);
         EXPECT_EQ(request->timeoutMs, 2000u);
         EXPECT_EQ(h.window.lastLabel(Label::Status),
                   "Replay from 127.0.0.1: bytes=" + std::to_string(buffer) + " time=1ms TTL=64");
