@@ -11,8 +11,8 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
-#include <linux/if.h>
 #include <linux/icmp.h>
+#include <linux/if.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -191,24 +191,25 @@ bool isPermissionError(int error) {
     return error == EPERM || error == EACCES;
 }
 
+// A source given as a numeric address; nothing when it is an interface name.
+std::optional<IpAddress> sourceAddress(const std::string& source) {
+    in_addr v4{};
+    if (inet_pton(AF_INET, source.c_str(), &v4) == 1)
+        return IpAddress::v4(v4.s_addr);
+    return IpAddress::parseV6(source);
+}
+
 // Requests leave from `source` as ping's -I has them: a local address is bound, anything else is taken for
 // an interface name. Returns 0, or why not (EAFNOSUPPORT: an address of the other family).
 int bindSource(int fd, Family family, const std::string& source) {
     if (source.empty())
         return 0;
-    in_addr v4{};
-    std::optional<IpAddress> address;
-    if (inet_pton(AF_INET, source.c_str(), &v4) == 1)
-        address = IpAddress::v4(v4.s_addr);
-    else
-        address = IpAddress::parseV6(source);
+    const std::optional<IpAddress> address = sourceAddress(source);
     if (!address) {
         if (source.size() >= IFNAMSIZ)
             return ENODEV;
-        return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, source.c_str(), static_cast<socklen_t>(source.size() + 1)) ==
-                       0
-                   ? 0
-                   : errno;
+        const auto length = static_cast<socklen_t>(source.size() + 1);
+        return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, source.c_str(), length) == 0 ? 0 : errno;
     }
     if (address->family != family)
         return EAFNOSUPPORT;
@@ -217,14 +218,9 @@ int bindSource(int fd, Family family, const std::string& source) {
     return bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) == 0 ? 0 : errno;
 }
 
-bool namesAnAddress(const std::string& source) {
-    in_addr v4{};
-    return inet_pton(AF_INET, source.c_str(), &v4) == 1 || IpAddress::parseV6(source).has_value();
-}
-
 void reportSourceFailure(const std::string& source, Family family, int error) {
     std::string text;
-    if (namesAnAddress(source)) {
+    if (sourceAddress(source)) {
         text = "Cannot send from address " + source + ": ";
         if (error == EAFNOSUPPORT)
             text += std::string("not an ") + (family == Family::V6 ? "IPv6" : "IPv4") + " address, as the target is";
@@ -234,11 +230,9 @@ void reportSourceFailure(const std::string& source, Family family, int error) {
             text += std::strerror(error);
     } else {
         text = "Cannot send from interface \"" + source + "\": " + std::strerror(error);
-        if (error == ENODEV)
-            text += ": no interface by that name";
-        else if (isPermissionError(error))
-            text += ": binding to an interface needs cap_net_raw; grant it with: setcap cap_net_raw+ep " +
-                    ownExecutable();
+        if (isPermissionError(error))
+            text +=
+                ": binding to an interface needs cap_net_raw; grant it with: setcap cap_net_raw+ep " + ownExecutable();
     }
     text += "\n";
     std::fputs(text.c_str(), stderr);

@@ -653,3 +653,126 @@ TEST_P(IcmpEchoChannelOverARouter, LargeIpv6EchoesAreFragmentedByTheSender) {
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);
+
+// Sending from a chosen interface or address: a client namespace joined to a peer by two veth pairs, the test
+// thread in the client. The peer's 198.18.9.9 is reachable over both links, the first preferred.
+//
+//     client a0 198.18.1.1 --- 198.18.1.2 p0  peer (198.18.9.9 on lo)
+//            a1 198.18.2.1 --- 198.18.2.2 p1
+class IcmpEchoChannelFromASource : public testing::TestWithParam<Kind> {
+protected:
+    static constexpr const char* kPeerFar = "198.18.9.9";
+
+    void SetUp() override {
+        if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+            GTEST_SKIP() << reason;
+        client_ = std::make_unique<NetNamespace>("src-c");
+        peer_ = std::make_unique<NetNamespace>("src-p");
+        ASSERT_TRUE(client_->ok()) << client_->error();
+        ASSERT_TRUE(peer_->ok()) << peer_->error();
+        // Replies to the second link's address come back over it, whichever link the request took.
+        for (const NetNamespace* ns : {client_.get(), peer_.get()})
+            for (const char* key : {"net.ipv4.conf.all.rp_filter", "net.ipv4.conf.default.rp_filter"})
+                ASSERT_TRUE(ns->sysctl(key, "0")) << key;
+        const std::string& c = client_->name();
+        for (const std::string& command :
+             {"ip link add p0 type veth peer name a0 netns " + c, "ip link add p1 type veth peer name a1 netns " + c,
+              std::string("ip addr add 198.18.1.2/24 dev p0 && ip link set p0 up"),
+              std::string("ip addr add 198.18.2.2/24 dev p1 && ip link set p1 up"),
+              std::string("ip addr add ") + kPeerFar + "/32 dev lo"})
+            ASSERT_EQ(peer_->run(command, &output_), 0) << command << ": " << output_;
+        for (const std::string& command :
+             {std::string("ip addr add 198.18.1.1/24 dev a0 && ip link set a0 up"),
+              std::string("ip addr add 198.18.2.1/24 dev a1 && ip link set a1 up"),
+              std::string("ip route add ") + kPeerFar + "/32 via 198.18.1.2 dev a0",
+              std::string("ip route add ") + kPeerFar + "/32 via 198.18.2.2 dev a1 metric 100"})
+            ASSERT_EQ(client_->run(command, &output_), 0) << command << ": " << output_;
+        if (GetParam() == Kind::Datagram) {
+            ASSERT_TRUE(client_->allowPingSockets());
+        }
+        inside_ = std::make_unique<NetNamespace::Entered>(*client_);
+        ASSERT_TRUE(inside_->ok());
+        channel_ = std::make_unique<IcmpEchoChannel>(GetParam() == Kind::Raw ? IcmpEchoChannel::Preference::RawOnly
+                                                                             : IcmpEchoChannel::Preference::Auto);
+    }
+
+    void TearDown() override {
+        channel_.reset();
+        inside_.reset();
+        client_.reset();
+        peer_.reset();
+    }
+
+    // The peer answers only the requests `rule` lets through.
+    void peerDrops(const std::string& rule) {
+        ASSERT_TRUE(peer_->nft(NetNamespace::inputRule(rule + " icmp type echo-request drop"), &output_)) << output_;
+    }
+
+    void openFrom(const std::string& source) {
+        ASSERT_TRUE(channel_->open(IpAddress::Family::V4, source)) << source;
+        ASSERT_EQ(channel_->kind(), GetParam());
+    }
+
+    std::unique_ptr<NetNamespace> client_;
+    std::unique_ptr<NetNamespace> peer_;
+    std::unique_ptr<NetNamespace::Entered> inside_;
+    std::unique_ptr<IcmpEchoChannel> channel_;
+    std::string output_;
+};
+
+TEST_P(IcmpEchoChannelFromASource, AnInterfaceNameSendsOverThatInterface) {
+    peerDrops("iifname \"p0\"");
+    const IpAddress peer = IpAddress::v4(inet_addr(kPeerFar));
+    openFrom("");
+    const Probe preferred = send(*channel_, peer, 32, 300);
+    EXPECT_EQ(preferred.result.status, IpStatus::RequestTimedOut) << "the kernel's choice is the first link";
+
+    openFrom("a1");
+    const Probe p = send(*channel_, peer, 32);
+    ASSERT_TRUE(p.result.good()) << describe(p);
+    EXPECT_EQ(p.result.source, peer);
+    EXPECT_EQ(p.result.dataSize, 32u);
+}
+
+TEST_P(IcmpEchoChannelFromASource, AnAddressOfAnotherInterfaceIsTheRequestsSource) {
+    peerDrops("ip saddr != 198.18.2.1");
+    const IpAddress peer = IpAddress::v4(inet_addr("198.18.1.2"));
+    openFrom("");
+    EXPECT_EQ(send(*channel_, peer, 32, 300).result.status, IpStatus::RequestTimedOut)
+        << "the kernel's choice is the address of the link the request takes";
+
+    openFrom("198.18.2.1");
+    const Probe p = send(*channel_, peer, 32);
+    ASSERT_TRUE(p.result.good()) << describe(p);
+    EXPECT_EQ(p.result.source, peer);
+}
+
+TEST_P(IcmpEchoChannelFromASource, ASourceThatCannotBeUsedFailsTheOpenAndSaysWhy) {
+    const struct {
+        IpAddress::Family family;
+        const char* source;
+        const char* message;
+    } rows[] = {
+        {IpAddress::Family::V4, "nosuch0", "Cannot send from interface \"nosuch0\": No such device"},
+        {IpAddress::Family::V4, "an-interface-name-too-long", "Cannot send from interface"},
+        {IpAddress::Family::V4, "198.18.7.7", "Cannot send from address 198.18.7.7: Cannot assign requested address"},
+        {IpAddress::Family::V6, "198.18.2.1", "Cannot send from address 198.18.2.1: not an IPv6 address"},
+        {IpAddress::Family::V4, "::1", "Cannot send from address ::1: not an IPv4 address"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        openFrom("a1");
+        testing::internal::CaptureStderr();
+        const bool opened = channel_->open(row.family, row.source);
+        const std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(channel_->kind(), Kind::None);
+        EXPECT_NE(message.find(row.message), std::string::npos) << message;
+        EXPECT_EQ(message.find("Cannot open an ICMP socket"), std::string::npos) << "the socket itself opened";
+        EXPECT_EQ(send(*channel_, IpAddress::v4(inet_addr("198.18.1.2")), 32).result.status, IpStatus::GeneralFailure)
+            << "no handle is left over from before";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelFromASource, testing::Values(Kind::Raw, Kind::Datagram),
+                         kindName);
