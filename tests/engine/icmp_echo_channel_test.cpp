@@ -658,7 +658,9 @@ INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::V
 // thread in the client. The peer's 198.18.9.9 is reachable over both links, the first preferred.
 //
 //     client a0 198.18.1.1 --- 198.18.1.2 p0  peer (198.18.9.9 on lo)
+//               2001:2:0:1::1    2001:2:0:1::2
 //            a1 198.18.2.1 --- 198.18.2.2 p1
+//               2001:2:0:2::1    2001:2:0:2::2
 class IcmpEchoChannelFromASource : public testing::TestWithParam<Kind> {
 protected:
     static constexpr const char* kPeerFar = "198.18.9.9";
@@ -671,19 +673,23 @@ protected:
         ASSERT_TRUE(client_->ok()) << client_->error();
         ASSERT_TRUE(peer_->ok()) << peer_->error();
         // Replies to the second link's address come back over it, whichever link the request took.
+        // Without duplicate address detection the IPv6 addresses serve at once.
         for (const NetNamespace* ns : {client_.get(), peer_.get()})
-            for (const char* key : {"net.ipv4.conf.all.rp_filter", "net.ipv4.conf.default.rp_filter"})
+            for (const char* key : {"net.ipv4.conf.all.rp_filter", "net.ipv4.conf.default.rp_filter",
+                                    "net.ipv6.conf.all.accept_dad", "net.ipv6.conf.default.accept_dad"})
                 ASSERT_TRUE(ns->sysctl(key, "0")) << key;
         const std::string& c = client_->name();
         for (const std::string& command :
              {"ip link add p0 type veth peer name a0 netns " + c, "ip link add p1 type veth peer name a1 netns " + c,
               std::string("ip addr add 198.18.1.2/24 dev p0 && ip link set p0 up"),
               std::string("ip addr add 198.18.2.2/24 dev p1 && ip link set p1 up"),
+              std::string("ip addr add 2001:2:0:1::2/64 dev p0 nodad && ip addr add 2001:2:0:2::2/64 dev p1 nodad"),
               std::string("ip addr add ") + kPeerFar + "/32 dev lo"})
             ASSERT_EQ(peer_->run(command, &output_), 0) << command << ": " << output_;
         for (const std::string& command :
              {std::string("ip addr add 198.18.1.1/24 dev a0 && ip link set a0 up"),
               std::string("ip addr add 198.18.2.1/24 dev a1 && ip link set a1 up"),
+              std::string("ip addr add 2001:2:0:1::1/64 dev a0 nodad && ip addr add 2001:2:0:2::1/64 dev a1 nodad"),
               std::string("ip route add ") + kPeerFar + "/32 via 198.18.1.2 dev a0",
               std::string("ip route add ") + kPeerFar + "/32 via 198.18.2.2 dev a1 metric 100"})
             ASSERT_EQ(client_->run(command, &output_), 0) << command << ": " << output_;
@@ -708,8 +714,8 @@ protected:
         ASSERT_TRUE(peer_->nft(NetNamespace::inputRule(rule + " icmp type echo-request drop"), &output_)) << output_;
     }
 
-    void openFrom(const std::string& source) {
-        ASSERT_TRUE(channel_->open(IpAddress::Family::V4, source)) << source;
+    void openFrom(const std::string& source, IpAddress::Family family = IpAddress::Family::V4) {
+        ASSERT_TRUE(channel_->open(family, source)) << source;
         ASSERT_EQ(channel_->kind(), GetParam());
     }
 
@@ -735,16 +741,30 @@ TEST_P(IcmpEchoChannelFromASource, AnInterfaceNameSendsOverThatInterface) {
 }
 
 TEST_P(IcmpEchoChannelFromASource, AnAddressOfAnotherInterfaceIsTheRequestsSource) {
-    peerDrops("ip saddr != 198.18.2.1");
-    const IpAddress peer = IpAddress::v4(inet_addr("198.18.1.2"));
-    openFrom("");
-    EXPECT_EQ(send(*channel_, peer, 32, 300).result.status, IpStatus::RequestTimedOut)
-        << "the kernel's choice is the address of the link the request takes";
+    const struct {
+        IpAddress::Family family;
+        std::string peerRules; // the peer answers only requests from the second link's address
+        IpAddress target;      // on the first link
+        const char* source;
+    } rows[] = {
+        {IpAddress::Family::V4, NetNamespace::inputRule("ip saddr != 198.18.2.1 icmp type echo-request drop"),
+         IpAddress::v4(inet_addr("198.18.1.2")), "198.18.2.1"},
+        {IpAddress::Family::V6, ip6InputRule("ip6 saddr != 2001:2:0:2::1 icmpv6 type echo-request drop"),
+         *IpAddress::parseV6("2001:2:0:1::2"), "2001:2:0:2::1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        ASSERT_TRUE(peer_->flushNft());
+        ASSERT_TRUE(peer_->nft(row.peerRules, &output_)) << output_;
+        openFrom("", row.family);
+        EXPECT_EQ(send(*channel_, row.target, 32, 300).result.status, IpStatus::RequestTimedOut)
+            << "the kernel's choice is the address of the link the request takes";
 
-    openFrom("198.18.2.1");
-    const Probe p = send(*channel_, peer, 32);
-    ASSERT_TRUE(p.result.good()) << describe(p);
-    EXPECT_EQ(p.result.source, peer);
+        openFrom(row.source, row.family);
+        const Probe p = send(*channel_, row.target, 32);
+        ASSERT_TRUE(p.result.good()) << describe(p);
+        EXPECT_EQ(p.result.source, row.target);
+    }
 }
 
 TEST_P(IcmpEchoChannelFromASource, ASourceThatCannotBeUsedFailsTheOpenAndSaysWhy) {
