@@ -57,11 +57,10 @@ int main() {
     }
     const std::vector<std::uint8_t> payload(32, 0x20);
     std::vector<std::uint32_t> ours;
+    const EchoRequest request{IpAddress::v4(inet_addr("127.0.0.1")), payload};
     for (int i = 0; i < kProbes; ++i) {
-        ReplyArea area;
-        const IpAddress loopback = IpAddress::v4(inet_addr("127.0.0.1"));
-        if (channel.sendEcho(loopback, payload.data(), 32, kRequestOptions, area, 2000) == 1 && area.reply.status == 0)
-            ours.push_back(area.reply.roundTripTime);
+        if (const EchoResult result = channel.sendEcho(request); result.good())
+            ours.push_back(result.rttMs);
         std::this_thread::sleep_for(50ms);
     }
     std::vector<double> theirs = pingTimes();

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <linux/filter.h>
 #include <linux/icmp.h>
+#include <linux/if.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -151,7 +153,7 @@ std::uint8_t intFrom(const cmsghdr* c) {
     return static_cast<std::uint8_t>(value);
 }
 
-// The sockets name their peers; an IPv4 one also fits the reply record.
+// The sockets name their peers.
 IpAddress addressFrom(const sockaddr_storage& from) {
     if (from.ss_family == AF_INET6) {
         sockaddr_in6 sin6{};
@@ -185,6 +187,57 @@ socklen_t socketAddress(const IpAddress& address, sockaddr_storage& storage) {
     return sizeof sin;
 }
 
+bool isPermissionError(int error) {
+    return error == EPERM || error == EACCES;
+}
+
+// A source given as a numeric address; nothing when it is an interface name.
+std::optional<IpAddress> sourceAddress(const std::string& source) {
+    in_addr v4{};
+    if (inet_pton(AF_INET, source.c_str(), &v4) == 1)
+        return IpAddress::v4(v4.s_addr);
+    return IpAddress::parseV6(source);
+}
+
+// Requests leave from `source` as ping's -I has them: a local address is bound, anything else is taken for
+// an interface name. Returns 0, or why not (EAFNOSUPPORT: an address of the other family).
+int bindSource(int fd, Family family, const std::string& source) {
+    if (source.empty())
+        return 0;
+    const std::optional<IpAddress> address = sourceAddress(source);
+    if (!address) {
+        if (source.size() >= IFNAMSIZ)
+            return ENODEV;
+        const auto length = static_cast<socklen_t>(source.size() + 1);
+        return setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, source.c_str(), length) == 0 ? 0 : errno;
+    }
+    if (address->family != family)
+        return EAFNOSUPPORT;
+    sockaddr_storage storage{};
+    const socklen_t length = socketAddress(*address, storage);
+    return bind(fd, reinterpret_cast<const sockaddr*>(&storage), length) == 0 ? 0 : errno;
+}
+
+void reportSourceFailure(const std::string& source, Family family, int error) {
+    std::string text;
+    if (sourceAddress(source)) {
+        text = "Cannot send from address " + source + ": ";
+        if (error == EAFNOSUPPORT)
+            text += std::string("not an ") + (family == Family::V6 ? "IPv6" : "IPv4") + " address, as the target is";
+        else if (error == EADDRNOTAVAIL)
+            text += std::string(std::strerror(error)) + ": no interface here has it";
+        else
+            text += std::strerror(error);
+    } else {
+        text = "Cannot send from interface \"" + source + "\": " + std::strerror(error);
+        if (isPermissionError(error))
+            text +=
+                ": binding to an interface needs cap_net_raw; grant it with: setcap cap_net_raw+ep " + ownExecutable();
+    }
+    text += "\n";
+    std::fputs(text.c_str(), stderr);
+}
+
 } // namespace
 
 IcmpEchoChannel::IcmpEchoChannel(Preference preference) : preference_(preference) {}
@@ -193,31 +246,48 @@ IcmpEchoChannel::~IcmpEchoChannel() {
     close();
 }
 
-bool IcmpEchoChannel::open(Family family) {
-    if (fd_ >= 0 && family == family_)
+bool IcmpEchoChannel::open(Family family, const std::string& source) {
+    if (fd_ >= 0 && family == family_ && source == source_)
         return true;
     close();
     if (family == Family::None)
         return false;
     int datagramError = 0;
     int rawError = 0;
+    int sourceError = 0;
+    const auto bindOrDrop = [&] {
+        sourceError = bindSource(fd_, family, source);
+        if (sourceError != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    };
     if (preference_ != Preference::RawOnly) {
         fd_ = openSocket(SocketKind::Datagram, family);
         datagramError = fd_ < 0 ? errno : 0;
         kind_ = SocketKind::Datagram;
+        if (fd_ >= 0)
+            bindOrDrop();
     }
+    // An older kernel lets only cap_net_raw bind a datagram socket to an interface; a raw socket may have it.
     if (fd_ < 0 && preference_ != Preference::DatagramOnly &&
-        (preference_ == Preference::RawOnly || mayFallBackToRaw(datagramError))) {
+        (preference_ == Preference::RawOnly || mayFallBackToRaw(datagramError) || isPermissionError(sourceError))) {
         fd_ = openSocket(SocketKind::Raw, family);
         rawError = fd_ < 0 ? errno : 0;
         kind_ = SocketKind::Raw;
+        if (fd_ >= 0)
+            bindOrDrop();
     }
     if (fd_ < 0) {
         kind_ = SocketKind::None;
-        reportOpenFailure(datagramError, rawError);
+        if (sourceError != 0)
+            reportSourceFailure(source, family, sourceError);
+        if (datagramError != 0 || rawError != 0)
+            reportOpenFailure(datagramError, rawError);
         return false;
     }
     family_ = family;
+    source_ = source;
     // The identifier only matters on a raw socket: the datagram socket's kernel puts its own port there.
     id_ = randomId();
     // Without the filter the replies are still matched here, only less well shielded; not worth failing for.
@@ -288,16 +358,10 @@ void IcmpEchoChannel::close() {
     fd_ = -1;
     kind_ = SocketKind::None;
     family_ = Family::None;
+    source_.clear();
+    echoed_ = {};
     std::vector<std::uint8_t>().swap(request_);
     std::vector<std::uint8_t>().swap(received_);
-}
-
-std::uint32_t IcmpEchoChannel::fail(std::int32_t status, ReplyArea& area) {
-    lastError_ = status;
-    lastSource_ = {};
-    area.reply = EchoReply{};
-    area.reply.status = static_cast<std::uint32_t>(status);
-    return 0;
 }
 
 bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
@@ -310,41 +374,48 @@ bool IcmpEchoChannel::applyTtl(std::uint8_t ttl) {
     return true;
 }
 
-std::uint32_t IcmpEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
-                                        const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
-    lastRoundTripUs_.reset();
-    lastWrongData_.reset();
-    if (fd_ < 0 || destination.family != family_ || (size > 0 && data == nullptr) || !applyTtl(options.ttl))
-        return fail(IpStatus::GeneralFailure, area);
+EchoResult IcmpEchoChannel::sendEcho(const EchoRequest& request) {
+    echoed_ = {};
+    const auto fail = [](std::int32_t status) {
+        EchoResult result;
+        result.status = status;
+        return result;
+    };
+    if (fd_ < 0 || request.destination.family != family_ || !applyTtl(request.ttl))
+        return fail(IpStatus::GeneralFailure);
     // IPv6 could carry a little more, but one Buffer setting means the same on either family.
-    if (size > kMaxEchoPayload)
-        return fail(IpStatus::PacketTooBig, area);
-    const Request key{destination, ++sequence_};
+    if (request.payload.size() > static_cast<std::size_t>(kMaxEchoPayload))
+        return fail(IpStatus::PacketTooBig);
+    const Request key{request.destination, ++sequence_};
+    const auto size = static_cast<std::uint16_t>(request.payload.size());
     if (family_ == Family::V6)
-        IcmpPacket::buildEchoRequestV6(request_, id_, key.sequence, data, size);
+        IcmpPacket::buildEchoRequestV6(request_, id_, key.sequence, request.payload.data(), size);
     else
-        IcmpPacket::buildEchoRequest(request_, id_, key.sequence, data, size, kind_ == SocketKind::Raw);
+        IcmpPacket::buildEchoRequest(request_, id_, key.sequence, request.payload.data(), size,
+                                     kind_ == SocketKind::Raw);
     timespec sentAt{};
-    if (!sendRequest(key, sentAt))
-        return fail(lastError_, area);
+    std::int32_t sendStatus = IpStatus::GeneralFailure;
+    if (!sendRequest(key, sentAt, sendStatus))
+        return fail(sendStatus);
 
-    const std::int64_t timeout = static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    EchoResult result;
+    const std::int64_t timeout = static_cast<std::int64_t>(request.timeoutMs) * 1'000'000;
     bool errorsWaiting = false;
     for (;;) {
         if (errorsWaiting) {
             errorsWaiting = false;
-            if (drainErrors(key, sentAt, area))
+            if (drainErrors(key, sentAt, result))
                 break;
         }
-        const Received received = receiveOne(key, sentAt, area);
+        const Received received = receiveOne(key, sentAt, result);
         if (received == Received::Matched)
             break;
         if (received == Received::Failed)
-            return fail(IpStatus::GeneralFailure, area);
+            return fail(IpStatus::GeneralFailure);
         errorsWaiting = received == Received::PendingError;
         const std::int64_t remaining = timeout - nanosBetween(sentAt, now());
         if (remaining <= 0)
-            return fail(IpStatus::RequestTimedOut, area);
+            return fail(IpStatus::RequestTimedOut);
         if (received != Received::Empty)
             continue;
         pollfd poller{fd_, POLLIN, 0};
@@ -352,17 +423,16 @@ std::uint32_t IcmpEchoChannel::sendEcho(const IpAddress& destination, const std:
                             static_cast<long>(remaining % 1'000'000'000)};
         const int ready = ppoll(&poller, 1, &wait, nullptr);
         if (ready < 0 && errno != EINTR)
-            return fail(IpStatus::GeneralFailure, area);
+            return fail(IpStatus::GeneralFailure);
         if (ready > 0 && (poller.revents & POLLNVAL) != 0)
-            return fail(IpStatus::GeneralFailure, area);
+            return fail(IpStatus::GeneralFailure);
         if (ready > 0 && (poller.revents & POLLERR) != 0)
             errorsWaiting = true;
     }
-    lastError_ = IpStatus::Success;
-    return 1;
+    return result;
 }
 
-bool IcmpEchoChannel::sendRequest(const Request& key, timespec& sentAt) {
+bool IcmpEchoChannel::sendRequest(const Request& key, timespec& sentAt, std::int32_t& status) {
     sockaddr_storage target{};
     const socklen_t targetLength = socketAddress(key.destination, target);
     bool retried = false;
@@ -378,16 +448,16 @@ bool IcmpEchoChannel::sendRequest(const Request& key, timespec& sentAt) {
         // An ICMP error that came after an earlier request gave up fails one send; it is stale, not ours.
         if (!retried && sent < 0) {
             retried = true;
-            ReplyArea scratch;
+            EchoResult scratch;
             (void)drainErrors(Request{key.destination, static_cast<std::uint16_t>(key.sequence - 1)}, sentAt, scratch);
             continue;
         }
-        lastError_ = localSendStatus(error);
+        status = localSendStatus(error);
         return false;
     }
 }
 
-IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const timespec& sentAt, ReplyArea& area) {
+IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const timespec& sentAt, EchoResult& result) {
     sockaddr_storage from{};
     iovec buffer{received_.data(), received_.size()};
     alignas(cmsghdr) std::uint8_t control[kControlSize];
@@ -427,11 +497,12 @@ IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const 
     const EchoMatch matched = match(bytes, source, ttl, key);
     if (matched.kind == EchoMatch::Kind::None)
         return Received::Other;
-    fillReply(area, matched, source, RoundTrip::milliseconds(readings));
+    fillResult(result, matched, source, RoundTrip::milliseconds(readings));
     if (matched.status == 0) {
-        lastRoundTripUs_ = RoundTrip::microseconds(readings);
-        lastWrongData_ = IcmpPacket::compareEchoData(
+        result.rttUs = RoundTrip::microseconds(readings);
+        result.wrongData = IcmpPacket::compareEchoData(
             std::span<const std::uint8_t>(request_).subspan(IcmpPacket::kHeaderSize), matched.data);
+        echoed_ = matched.data;
     }
     return Received::Matched;
 }
@@ -452,21 +523,19 @@ EchoMatch IcmpEchoChannel::match(std::span<const std::uint8_t> bytes, const IpAd
                                     : IcmpPacket::matchDatagramReply(bytes, from.v4Value(), ttl, key);
 }
 
-void IcmpEchoChannel::fillReply(ReplyArea& area, const EchoMatch& match, const IpAddress& from,
-                                std::uint32_t roundTripMs) {
+void IcmpEchoChannel::fillResult(EchoResult& result, const EchoMatch& match, const IpAddress& from,
+                                 std::uint32_t roundTripMs) const {
+    result = EchoResult{};
+    result.status = match.status;
+    result.answered = true;
     // A raw IPv4 socket reads the sender from the packet; every other path has it from the kernel.
-    lastSource_ = family_ == Family::V4 ? IpAddress::v4(match.source) : from;
-    area.reply = EchoReply{};
-    area.reply.address = family_ == Family::V4 ? match.source : 0;
-    area.reply.status = static_cast<std::uint32_t>(match.status);
-    area.reply.roundTripTime = roundTripMs;
-    area.reply.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
-    area.reply.data = sizeof(EchoReply);
-    area.reply.options.ttl = match.ttl;
-    std::copy_n(match.data.begin(), std::min(match.data.size(), area.data.size()), area.data.begin());
+    result.source = family_ == Family::V4 ? IpAddress::v4(match.source) : from;
+    result.rttMs = roundTripMs;
+    result.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
+    result.ttl = match.ttl;
 }
 
-bool IcmpEchoChannel::drainErrors(const Request& key, const timespec& sentAt, ReplyArea& area) {
+bool IcmpEchoChannel::drainErrors(const Request& key, const timespec& sentAt, EchoResult& result) {
     bool matched = false;
     for (;;) {
         std::uint8_t quoted[64];
@@ -525,7 +594,7 @@ bool IcmpEchoChannel::drainErrors(const Request& key, const timespec& sentAt, Re
             }
         }
         if (match.kind == EchoMatch::Kind::Error) {
-            fillReply(area, match, offender, roundTripMs);
+            fillResult(result, match, offender, roundTripMs);
             matched = true;
         }
     }

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <ctime>
-#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "engine/EchoChannel.h"
@@ -24,17 +24,14 @@ public:
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
 
     using EchoChannel::open;
-    [[nodiscard]] bool open(IpAddress::Family family) override;
-    [[nodiscard]] std::uint32_t sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
-                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
-    [[nodiscard]] std::int32_t lastError() const override { return lastError_; }
-    [[nodiscard]] IpAddress replySource() const override { return lastSource_; }
-    [[nodiscard]] std::optional<std::uint32_t> lastRoundTripMicros() const override { return lastRoundTripUs_; }
-    [[nodiscard]] std::optional<WrongData> lastWrongData() const override { return lastWrongData_; }
+    [[nodiscard]] bool open(IpAddress::Family family, const std::string& source) override;
+    [[nodiscard]] EchoResult sendEcho(const EchoRequest& request) override;
     void close() override;
 
     [[nodiscard]] SocketKind kind() const { return kind_; }
     [[nodiscard]] IpAddress::Family family() const { return family_; }
+    // The data the last good reply echoed, all of it; valid until the next sendEcho or close.
+    [[nodiscard]] std::span<const std::uint8_t> echoedData() const { return echoed_; }
 
 private:
     enum class Received : std::uint8_t { Matched, Other, Empty, PendingError, Failed };
@@ -46,26 +43,23 @@ private:
 
     [[nodiscard]] int openSocket(SocketKind kind, IpAddress::Family family);
     [[nodiscard]] bool applyTtl(std::uint8_t ttl);
-    [[nodiscard]] bool sendRequest(const Request& request, timespec& sentAt);
-    [[nodiscard]] Received receiveOne(const Request& request, const timespec& sentAt, ReplyArea& area);
-    [[nodiscard]] bool drainErrors(const Request& request, const timespec& sentAt, ReplyArea& area);
+    [[nodiscard]] bool sendRequest(const Request& request, timespec& sentAt, std::int32_t& status);
+    [[nodiscard]] Received receiveOne(const Request& request, const timespec& sentAt, EchoResult& result);
+    [[nodiscard]] bool drainErrors(const Request& request, const timespec& sentAt, EchoResult& result);
     [[nodiscard]] IcmpPacket::EchoMatch match(std::span<const std::uint8_t> bytes, const IpAddress& from,
                                               std::uint8_t ttl, const Request& request) const;
-    void fillReply(ReplyArea& area, const IcmpPacket::EchoMatch& match, const IpAddress& from,
-                   std::uint32_t roundTripMs);
-    std::uint32_t fail(std::int32_t status, ReplyArea& area);
+    void fillResult(EchoResult& result, const IcmpPacket::EchoMatch& match, const IpAddress& from,
+                    std::uint32_t roundTripMs) const;
 
     Preference preference_;
     SocketKind kind_ = SocketKind::None;
     IpAddress::Family family_ = IpAddress::Family::None;
-    IpAddress lastSource_;
+    std::string source_;
     int fd_ = -1;
     std::uint16_t id_ = 0;
     std::uint16_t sequence_ = 0;
     int ttl_ = -1;
-    std::int32_t lastError_ = 0;
-    std::optional<std::uint32_t> lastRoundTripUs_;
-    std::optional<WrongData> lastWrongData_;
+    std::span<const std::uint8_t> echoed_; // inside received_
     std::vector<std::uint8_t> request_;
     std::vector<std::uint8_t> received_;
 };

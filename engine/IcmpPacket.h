@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/EchoReply.h"
+#include "types/ProbeEvent.h"
 
 // Building echo requests and recognising what comes back on an ICMP socket. Everything here reads bytes
 // only, so hostile or truncated packets can be fed to it freely.

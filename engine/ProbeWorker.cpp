@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <charconv>
+#include <span>
 
 namespace {
 
@@ -115,15 +116,17 @@ bool ProbeWorker::beginRun(RunSettings run) {
     stats_.reset();
     analysis_.beginRun(run_);
     ring_.clear();
-    if (!channel_.open(run_.targetAddress.family)) {
+    if (!channel_.open(run_.targetAddress.family, run_.source)) {
         analysis_.endRun();
         window_.runEnded(id_, RunEnd::ChannelFailed);
         return false;
     }
     channelOpen_ = true;
     payload_.assign(run_.payloadSize, kPayloadByte);
-    requestOptions_ = kRequestOptions;
-    requestOptions_.ttl = run_.ttl;
+    request_.destination = run_.targetAddress;
+    request_.payload = payload_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(payload_);
+    request_.ttl = run_.ttl;
+    request_.timeoutMs = run_.timeoutMs;
     targetText_ = names_.formatAddress(run_.targetAddress);
     event_.run = id_;
     event_.host = run_.alerts.host;
@@ -137,6 +140,7 @@ void ProbeWorker::releaseRun() {
         channel_.close();
         channelOpen_ = false;
     }
+    request_.payload = {};
     payload_.clear();
     payload_.shrink_to_fit();
     if (probing_)
@@ -160,10 +164,7 @@ void ProbeWorker::endRun() {
 
 void ProbeWorker::probeCycle() {
     event_.unixMs = unixMillisNow();
-    const std::uint32_t replies =
-        channel_.sendEcho(run_.targetAddress, payload_.empty() ? nullptr : payload_.data(),
-                          static_cast<std::uint16_t>(payload_.size()), requestOptions_, replyArea_, run_.timeoutMs);
-    fillOutcome(event_, replies);
+    fillOutcome(event_, channel_.sendEcho(request_));
     std::int32_t outcome = kSlotFailure;
     if (event_.good()) {
         stats_.addReply(event_.rttMs, event_.rttUs.value_or(0));
@@ -193,30 +194,25 @@ void ProbeWorker::probeCycle() {
         observer->probed(event_);
 }
 
-void ProbeWorker::fillOutcome(ProbeEvent& event, std::uint32_t replies) {
-    const EchoReply& reply = replyArea_.reply;
+void ProbeWorker::fillOutcome(ProbeEvent& event, const EchoResult& result) {
     event.replier.clear();
     event.bytes = 0;
     event.rttMs = 0;
     event.rttUs.reset();
     event.ttl.reset();
     event.wrongData.reset();
-    if (replies == 0) {
-        event.status = static_cast<std::uint32_t>(channel_.lastError());
+    event.status = static_cast<std::uint32_t>(result.status);
+    if (!result.answered)
         return;
-    }
-    event.status = reply.status;
     // Good replies come from the target, whose text is made once per run.
-    const IpAddress source = channel_.replySource();
-    event.replier = source == run_.targetAddress ? targetText_ : names_.formatAddress(source);
-    if (reply.status != 0)
+    event.replier = result.source == run_.targetAddress ? targetText_ : names_.formatAddress(result.source);
+    if (result.status != IpStatus::Success)
         return;
-    event.bytes = reply.dataSize;
-    event.rttMs = reply.roundTripTime;
-    event.rttUs = channel_.lastRoundTripMicros().value_or(
-        reply.roundTripTime > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : reply.roundTripTime * 1000);
-    event.ttl = reply.options.ttl;
-    event.wrongData = channel_.lastWrongData();
+    event.bytes = result.dataSize;
+    event.rttMs = result.rttMs;
+    event.rttUs = result.rttUs.value_or(result.rttMs > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : result.rttMs * 1000);
+    event.ttl = result.ttl;
+    event.wrongData = result.wrongData;
 }
 
 void ProbeWorker::pauseAfterCycle() {

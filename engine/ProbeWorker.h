@@ -11,7 +11,6 @@
 #include "engine/AlertSink.h"
 #include "engine/CommandQueue.h"
 #include "engine/EchoChannel.h"
-#include "engine/EchoReply.h"
 #include "engine/PosixHostResolver.h"
 #include "engine/ProbeStatistics.h"
 #include "engine/ResultRing.h"
@@ -51,7 +50,7 @@ private:
     void endRun();
     void releaseRun();
     void probeCycle();
-    void fillOutcome(ProbeEvent& event, std::uint32_t replies);
+    void fillOutcome(ProbeEvent& event, const EchoResult& result);
     void tellRunEnded();
     void pauseAfterCycle();
     void markEnded();
@@ -68,9 +67,8 @@ private:
     StatusAnalysis analysis_;
     ProbeStatistics stats_;
     ResultRing ring_;
-    ReplyArea replyArea_{}; // reused by every request and never cleared
     std::vector<std::uint8_t> payload_;
-    IpOptions requestOptions_ = kRequestOptions;
+    EchoRequest request_;     // the same for every probe of a run
     ProbeEvent event_;        // reused by every probe: its texts keep their capacity
     std::string targetText_;  // the probed address as text, made once per run
     PosixHostResolver names_; // formats the replying address

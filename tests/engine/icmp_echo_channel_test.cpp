@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,37 +32,39 @@ namespace {
 
 const std::uint32_t kLoopback = inet_addr("127.0.0.1");
 
+// One request's result, with the data a good reply echoed.
 struct Probe {
-    std::uint32_t replies = 0;
-    std::int32_t error = 0;
-    ReplyArea area;
+    EchoResult result;
+    std::vector<std::uint8_t> echoed;
 };
 
-Probe probe(IcmpEchoChannel& channel, std::uint16_t size = 32, std::uint32_t timeoutMs = 2000) {
+Probe send(IcmpEchoChannel& channel, const IpAddress& destination, std::size_t size, std::uint32_t timeoutMs = 2000) {
     const std::vector<std::uint8_t> payload(size, 0x20);
-    Probe result;
-    result.replies =
-        channel.sendEcho(IpAddress::v4(kLoopback), payload.data(), size, kRequestOptions, result.area, timeoutMs);
-    result.error = channel.lastError();
-    return result;
+    Probe p;
+    p.result = channel.sendEcho({destination, payload, 255, timeoutMs});
+    const std::span<const std::uint8_t> echoed = channel.echoedData();
+    p.echoed.assign(echoed.begin(), echoed.end());
+    return p;
+}
+
+Probe probe(IcmpEchoChannel& channel, std::uint16_t size = 32, std::uint32_t timeoutMs = 2000) {
+    return send(channel, IpAddress::v4(kLoopback), size, timeoutMs);
 }
 
 std::string describe(const Probe& p) {
-    return "replies=" + std::to_string(p.replies) + " error=" + std::to_string(p.error) + " (" +
-           icmpStatusText(p.error) + ") status=" + std::to_string(p.area.reply.status) + " (" +
-           icmpStatusText(static_cast<std::int32_t>(p.area.reply.status)) +
-           ") size=" + std::to_string(p.area.reply.dataSize);
+    return testing::PrintToString(p.result) + " (" + icmpStatusText(p.result.status) + ")";
 }
 
 void expectGoodReply(const Probe& p, std::uint16_t dataSize, std::uint8_t ttl) {
-    ASSERT_EQ(p.replies, 1u) << describe(p);
-    EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
-    EXPECT_EQ(p.area.reply.address, kLoopback);
-    EXPECT_EQ(p.area.reply.dataSize, dataSize);
-    EXPECT_EQ(p.area.reply.data, sizeof(EchoReply));
-    EXPECT_EQ(p.area.reply.options.ttl, ttl);
+    ASSERT_TRUE(p.result.answered) << describe(p);
+    EXPECT_EQ(p.result.status, 0) << describe(p);
+    EXPECT_EQ(p.result.source, IpAddress::v4(kLoopback));
+    EXPECT_EQ(p.result.dataSize, dataSize);
+    EXPECT_EQ(p.echoed.size(), dataSize) << "all the echoed data is there";
+    EXPECT_EQ(p.result.ttl, ttl);
+    EXPECT_TRUE(p.result.rttUs.has_value()) << "a good reply is timed in microseconds";
     for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
-        ASSERT_EQ(p.area.data[i], 0x20) << "echoed byte " << i;
+        ASSERT_EQ(p.echoed[i], 0x20) << "echoed byte " << i;
 }
 
 // Echo replies that answer nobody here: sent to `to` from a raw socket of the calling thread's namespace, so
@@ -187,8 +191,8 @@ TEST(IcmpEchoChannelHost, OpenNamesTheFixWhenNoSocketIsAllowed) {
         EXPECT_NE(message.find("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\""), std::string::npos) << message;
         EXPECT_NE(message.find("setcap cap_net_raw+ep"), std::string::npos) << message;
         Probe p = probe(refused);
-        EXPECT_EQ(p.replies, 0u);
-        EXPECT_EQ(p.error, IpStatus::GeneralFailure);
+        EXPECT_FALSE(p.result.answered);
+        EXPECT_EQ(p.result.status, IpStatus::GeneralFailure);
     }).join();
 }
 
@@ -236,8 +240,8 @@ TEST_P(IcmpEchoChannelInNamespace, LargestEchoFitsAndOneByteMoreIsTooBig) {
     expectGoodReply(probe(*channel_, 65507), 65507, 64);
     for (std::uint16_t size : {65508, 65535}) {
         Probe p = probe(*channel_, size);
-        EXPECT_EQ(p.replies, 0u) << describe(p);
-        EXPECT_EQ(p.error, IpStatus::PacketTooBig) << describe(p);
+        EXPECT_FALSE(p.result.answered) << describe(p);
+        EXPECT_EQ(p.result.status, IpStatus::PacketTooBig) << describe(p);
     }
     expectGoodReply(probe(*channel_), 32, 64);
 }
@@ -245,9 +249,9 @@ TEST_P(IcmpEchoChannelInNamespace, LargestEchoFitsAndOneByteMoreIsTooBig) {
 TEST_P(IcmpEchoChannelInNamespace, ReopensAfterClose) {
     channel_->close();
     Probe closed = probe(*channel_);
-    EXPECT_EQ(closed.replies, 0u);
-    EXPECT_EQ(closed.error, IpStatus::GeneralFailure);
-    EXPECT_EQ(closed.area.reply.status, static_cast<std::uint32_t>(IpStatus::GeneralFailure));
+    EXPECT_FALSE(closed.result.answered);
+    EXPECT_EQ(closed.result.status, IpStatus::GeneralFailure);
+    EXPECT_EQ(closed.result, EchoResult{});
     ASSERT_TRUE(channel_->open());
     expectGoodReply(probe(*channel_), 32, 64);
 }
@@ -258,11 +262,11 @@ TEST_P(IcmpEchoChannelInNamespace, DroppedRequestTimesOut) {
     const auto started = std::chrono::steady_clock::now();
     Probe p = probe(*channel_, 32, 500);
     const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(p.replies, 0u);
-    EXPECT_EQ(p.error, IpStatus::RequestTimedOut);
-    EXPECT_EQ(icmpStatusText(p.error), "Request Timed Out");
-    EXPECT_EQ(p.area.reply.status, static_cast<std::uint32_t>(IpStatus::RequestTimedOut))
-        << "an alert reading the area must not see an old success";
+    EXPECT_FALSE(p.result.answered);
+    EXPECT_EQ(p.result.status, IpStatus::RequestTimedOut);
+    EXPECT_EQ(icmpStatusText(p.result.status), "Request Timed Out");
+    EXPECT_EQ(p.result.rttMs, 0u) << describe(p);
+    EXPECT_EQ(p.result.rttUs, std::nullopt) << "nothing of an earlier success lingers";
     EXPECT_GE(waited, 490ms);
     EXPECT_LT(waited, 1500ms);
 
@@ -288,10 +292,10 @@ TEST_P(IcmpEchoChannelInNamespace, RejectedRequestGivesAnErrorReplyFromTheReject
                      &complaint))
             << complaint;
         Probe p = probe(*channel_);
-        ASSERT_EQ(p.replies, 1u) << describe(p);
-        EXPECT_EQ(p.area.reply.status, static_cast<std::uint32_t>(row.status)) << describe(p);
-        EXPECT_EQ(p.area.reply.address, kLoopback);
-        EXPECT_EQ(p.area.reply.dataSize, 0u);
+        ASSERT_TRUE(p.result.answered) << describe(p);
+        EXPECT_EQ(p.result.status, row.status) << describe(p);
+        EXPECT_EQ(p.result.source, IpAddress::v4(kLoopback));
+        EXPECT_EQ(p.result.dataSize, 0u);
         std::this_thread::sleep_for(1100ms); // the kernel rate-limits the errors it makes
     }
     ASSERT_TRUE(ns_->flushNft());
@@ -309,18 +313,14 @@ TEST_P(IcmpEchoChannelInNamespace, LocalSendFailuresTellNoRouteFromAnUnreachable
         {nullptr, "Destination Net Unreachable"},
         {"ip route add unreachable 127.0.0.9/32", "Destination Host Unreachable"},
     };
-    const std::vector<std::uint8_t> payload(32, 0x20);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         if (row.route != nullptr) {
             ASSERT_EQ(ns_->run(row.route, &output), 0) << output;
         }
-        Probe p;
-        p.replies = channel_->sendEcho(IpAddress::v4(inet_addr("127.0.0.9")), payload.data(), 32, kRequestOptions,
-                                       p.area, 2000);
-        p.error = channel_->lastError();
-        EXPECT_EQ(p.replies, 0u) << describe(p);
-        EXPECT_EQ(icmpStatusText(p.error), row.text) << describe(p);
+        Probe p = send(*channel_, IpAddress::v4(inet_addr("127.0.0.9")), 32);
+        EXPECT_FALSE(p.result.answered) << describe(p);
+        EXPECT_EQ(icmpStatusText(p.result.status), row.text) << describe(p);
     }
     expectGoodReply(probe(*channel_), 32, 64);
 }
@@ -331,41 +331,44 @@ TEST_P(IcmpEchoChannelInNamespace, RepliesLargerThanTheAreaKeepTheirFullSize) {
         auto responder = respond({0ms, size, false});
         Probe p = probe(*channel_);
         expectGoodReply(p, static_cast<std::uint16_t>(size), 64);
-        for (std::size_t i = 32; i < kReplyDataCapacity; ++i)
-            ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+        for (std::size_t i = 32; i < p.echoed.size(); ++i)
+            ASSERT_EQ(p.echoed[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
         EXPECT_EQ(responder->lastRequestTtl(), 255);
     }
 }
 
 TEST_P(IcmpEchoChannelInNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffers) {
-    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
-    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "the kernel echoes what it got";
+    const Probe kernel = probe(*channel_);
+    EXPECT_EQ(kernel.result.status, 0);
+    EXPECT_EQ(kernel.result.wrongData, std::nullopt) << "the kernel echoes what it got";
     auto responder = respond({0ms, std::nullopt, false});
     responder->setChangedByte(5);
     const Probe p = probe(*channel_);
-    ASSERT_EQ(p.replies, 1u) << describe(p);
-    EXPECT_EQ(p.area.reply.status, 0u);
-    EXPECT_EQ(p.area.data[5], 0x41);
-    EXPECT_EQ(channel_->lastWrongData(), (WrongData{5, 0x20, 0x41, 0, true}));
+    ASSERT_TRUE(p.result.answered) << describe(p);
+    EXPECT_EQ(p.result.status, 0);
+    ASSERT_GT(p.echoed.size(), 5u);
+    EXPECT_EQ(p.echoed[5], 0x41);
+    EXPECT_EQ(p.result.wrongData, (WrongData{5, 0x20, 0x41, 0, true}));
     responder.reset();
-    EXPECT_EQ(probe(*channel_).area.reply.status, 0u);
-    EXPECT_EQ(channel_->lastWrongData(), std::nullopt) << "told of the last reply only";
+    const Probe after = probe(*channel_);
+    EXPECT_EQ(after.result.status, 0);
+    EXPECT_EQ(after.result.wrongData, std::nullopt) << "told of the last reply only";
 }
 
 TEST_P(IcmpEchoChannelInNamespace, LateReplyIsNotTakenForTheNextRequest) {
     auto responder = respond({1500ms, std::nullopt, false});
     Probe first = probe(*channel_, 32, 1000);
-    EXPECT_EQ(first.replies, 0u) << describe(first);
-    EXPECT_EQ(first.error, IpStatus::RequestTimedOut);
-    EXPECT_FALSE(channel_->lastRoundTripMicros().has_value()) << "a timeout has no round trip";
+    EXPECT_FALSE(first.result.answered) << describe(first);
+    EXPECT_EQ(first.result.status, IpStatus::RequestTimedOut);
+    EXPECT_FALSE(first.result.rttUs.has_value()) << "a timeout has no round trip";
 
     // The first reply arrives 500 ms into the second request, which is answered only at 600 ms.
     responder->setDelay(600ms);
     Probe second = probe(*channel_, 32, 2000);
     expectGoodReply(second, 32, 64);
-    EXPECT_GE(second.area.reply.roundTripTime, 600u);
-    ASSERT_TRUE(channel_->lastRoundTripMicros().has_value());
-    EXPECT_EQ(*channel_->lastRoundTripMicros() / 1000, second.area.reply.roundTripTime) << "the same clock readings";
+    EXPECT_GE(second.result.rttMs, 600u);
+    ASSERT_TRUE(second.result.rttUs.has_value());
+    EXPECT_EQ(*second.result.rttUs / 1000, second.result.rttMs) << "the same clock readings";
     EXPECT_GE(responder->answered(), 2u);
 }
 
@@ -404,22 +407,18 @@ namespace {
 const IpAddress kLoopbackV6 = *IpAddress::parseV6("::1");
 
 Probe probeV6(IcmpEchoChannel& channel, std::uint16_t size = 32, std::uint32_t timeoutMs = 2000) {
-    const std::vector<std::uint8_t> payload(size, 0x20);
-    Probe result;
-    result.replies = channel.sendEcho(kLoopbackV6, payload.data(), size, kRequestOptions, result.area, timeoutMs);
-    result.error = channel.lastError();
-    return result;
+    return send(channel, kLoopbackV6, size, timeoutMs);
 }
 
-void expectGoodReplyV6(const IcmpEchoChannel& channel, const Probe& p, std::uint16_t dataSize) {
-    ASSERT_EQ(p.replies, 1u) << describe(p);
-    EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
-    EXPECT_EQ(p.area.reply.address, 0u) << "the record holds IPv4 repliers only";
-    EXPECT_EQ(channel.replySource(), kLoopbackV6);
-    EXPECT_EQ(p.area.reply.dataSize, dataSize);
-    EXPECT_EQ(p.area.reply.options.ttl, 64) << "the reply's hop limit";
+void expectGoodReplyV6(const Probe& p, std::uint16_t dataSize) {
+    ASSERT_TRUE(p.result.answered) << describe(p);
+    EXPECT_EQ(p.result.status, 0) << describe(p);
+    EXPECT_EQ(p.result.source, kLoopbackV6);
+    EXPECT_EQ(p.result.dataSize, dataSize);
+    EXPECT_EQ(p.echoed.size(), dataSize);
+    EXPECT_EQ(p.result.ttl, 64) << "the reply's hop limit";
     for (std::size_t i = 0; i < std::min<std::size_t>(dataSize, 32); ++i)
-        ASSERT_EQ(p.area.data[i], 0x20) << "echoed byte " << i;
+        ASSERT_EQ(p.echoed[i], 0x20) << "echoed byte " << i;
 }
 
 // The tables are ip6 ones: the rule sees only IPv6.
@@ -463,36 +462,37 @@ protected:
 
 TEST_P(IcmpEchoChannelV6InNamespace, KernelRepliesAreGoodRepliesUpToTheIpv4Limit) {
     for (std::uint16_t size : {32, 0, 65507})
-        expectGoodReplyV6(*channel_, probeV6(*channel_, size), size);
+        expectGoodReplyV6(probeV6(*channel_, size), size);
     // IPv6 could carry 20 bytes more; the Buffer limit is one for both families.
     Probe tooBig = probeV6(*channel_, 65508);
-    EXPECT_EQ(tooBig.replies, 0u) << describe(tooBig);
-    EXPECT_EQ(tooBig.error, IpStatus::PacketTooBig);
+    EXPECT_FALSE(tooBig.result.answered) << describe(tooBig);
+    EXPECT_EQ(tooBig.result.status, IpStatus::PacketTooBig);
 }
 
 TEST_P(IcmpEchoChannelV6InNamespace, OneHandleServesOneFamilyAndReopensForTheOther) {
     Probe mismatch = probe(*channel_); // 127.0.0.1 on the ICMPv6 handle
-    EXPECT_EQ(mismatch.replies, 0u);
-    EXPECT_EQ(mismatch.error, IpStatus::GeneralFailure);
+    EXPECT_FALSE(mismatch.result.answered);
+    EXPECT_EQ(mismatch.result.status, IpStatus::GeneralFailure);
 
     ASSERT_TRUE(channel_->open(IpAddress::Family::V4));
     EXPECT_EQ(channel_->family(), IpAddress::Family::V4);
-    expectGoodReply(probe(*channel_), 32, 64);
-    EXPECT_EQ(channel_->replySource(), IpAddress::v4(kLoopback));
+    const Probe v4 = probe(*channel_);
+    expectGoodReply(v4, 32, 64);
+    EXPECT_EQ(v4.result.source, IpAddress::v4(kLoopback));
 
     ASSERT_TRUE(channel_->open(IpAddress::Family::V6));
-    expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+    expectGoodReplyV6(probeV6(*channel_), 32);
 }
 
 TEST_P(IcmpEchoChannelV6InNamespace, DroppedRequestTimesOut) {
     std::string complaint;
     ASSERT_TRUE(ns_->nft(ip6InputRule("icmpv6 type echo-request drop"), &complaint)) << complaint;
     Probe p = probeV6(*channel_, 32, 300);
-    EXPECT_EQ(p.replies, 0u) << describe(p);
-    EXPECT_EQ(p.error, IpStatus::RequestTimedOut);
-    EXPECT_EQ(channel_->replySource(), IpAddress{}) << "a timeout has no replier";
+    EXPECT_FALSE(p.result.answered) << describe(p);
+    EXPECT_EQ(p.result.status, IpStatus::RequestTimedOut);
+    EXPECT_EQ(p.result.source, IpAddress{}) << "a timeout has no replier";
     ASSERT_TRUE(ns_->flushNft());
-    expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+    expectGoodReplyV6(probeV6(*channel_), 32);
 }
 
 TEST_P(IcmpEchoChannelV6InNamespace, RejectedRequestGivesTheMappedErrorFromTheRejectingHost) {
@@ -514,14 +514,14 @@ TEST_P(IcmpEchoChannelV6InNamespace, RejectedRequestGivesTheMappedErrorFromTheRe
             << complaint;
         for (int i = 0; i < 2; ++i) { // a second one: the first error must not linger in the socket
             Probe p = probeV6(*channel_);
-            ASSERT_EQ(p.replies, 1u) << describe(p);
-            EXPECT_EQ(icmpStatusText(static_cast<std::int32_t>(p.area.reply.status)), row.text) << describe(p);
-            EXPECT_EQ(channel_->replySource(), kLoopbackV6);
-            EXPECT_EQ(p.area.reply.dataSize, 0u);
+            ASSERT_TRUE(p.result.answered) << describe(p);
+            EXPECT_EQ(icmpStatusText(p.result.status), row.text) << describe(p);
+            EXPECT_EQ(p.result.source, kLoopbackV6);
+            EXPECT_EQ(p.result.dataSize, 0u);
         }
     }
     ASSERT_TRUE(ns_->flushNft());
-    expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+    expectGoodReplyV6(probeV6(*channel_), 32);
 }
 
 TEST_P(IcmpEchoChannelV6InNamespace, BrokenRepliesAreNotTakenForTheAnswer) {
@@ -532,8 +532,8 @@ TEST_P(IcmpEchoChannelV6InNamespace, BrokenRepliesAreNotTakenForTheAnswer) {
         SCOPED_TRACE(static_cast<int>(fault));
         responder.setFault(fault);
         Probe p = probeV6(*channel_);
-        expectGoodReplyV6(*channel_, p, 32);
-        EXPECT_GE(p.area.reply.roundTripTime, 150u) << "the broken reply came at once; the true one 150 ms later";
+        expectGoodReplyV6(p, 32);
+        EXPECT_GE(p.result.rttMs, 150u) << "the broken reply came at once; the true one 150 ms later";
     }
     EXPECT_EQ(responder.lastRequestTtl(), 255) << "requests go out with hop limit 255";
 }
@@ -544,11 +544,11 @@ TEST_P(IcmpEchoChannelV6InNamespace, RepliesWithMoreOrLessDataKeepTheirSize) {
         EchoResponder responder(ns_->name(), {0ms, size, false}, IpAddress::Family::V6);
         ASSERT_TRUE(responder.ok()) << responder.error();
         Probe p = probeV6(*channel_);
-        expectGoodReplyV6(*channel_, p, static_cast<std::uint16_t>(size));
-        for (std::size_t i = 32; i < std::min(size, kReplyDataCapacity); ++i)
-            ASSERT_EQ(p.area.data[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
+        expectGoodReplyV6(p, static_cast<std::uint16_t>(size));
+        for (std::size_t i = 32; i < p.echoed.size(); ++i)
+            ASSERT_EQ(p.echoed[i], static_cast<std::uint8_t>(i)) << "echoed byte " << i;
         const auto difference = static_cast<std::int32_t>(size) - 32;
-        EXPECT_EQ(channel_->lastWrongData(),
+        EXPECT_EQ(p.result.wrongData,
                   (WrongData{static_cast<std::uint32_t>(std::min<std::size_t>(size, 32)), 0, 0, difference, false}));
     }
 }
@@ -558,7 +558,7 @@ TEST_P(IcmpEchoChannelV6InNamespace, AFloodOfForgedRepliesCostsNoProbe) {
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(sendForgedReplies(kLoopbackV6, 2000), 2000u);
-        expectGoodReplyV6(*channel_, probeV6(*channel_), 32);
+        expectGoodReplyV6(probeV6(*channel_), 32);
     }
     EXPECT_GT(flood.packets(), 0u);
 }
@@ -568,9 +568,9 @@ TEST_P(IcmpEchoChannelV6InNamespace, ChangedDataIsAGoodReplyThatSaysWhereItDiffe
     ASSERT_TRUE(responder.ok()) << responder.error();
     responder.setChangedByte(31);
     const Probe p = probeV6(*channel_);
-    ASSERT_EQ(p.replies, 1u) << describe(p);
-    EXPECT_EQ(p.area.reply.status, 0u);
-    EXPECT_EQ(channel_->lastWrongData(), (WrongData{31, 0x20, 0x41, 0, true}));
+    ASSERT_TRUE(p.result.answered) << describe(p);
+    EXPECT_EQ(p.result.status, 0);
+    EXPECT_EQ(p.result.wrongData, (WrongData{31, 0x20, 0x41, 0, true}));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelV6InNamespace, testing::Values(Kind::Raw, Kind::Datagram),
@@ -601,14 +601,7 @@ protected:
         chain_.reset();
     }
 
-    Probe probeServer(std::uint16_t size) {
-        const std::vector<std::uint8_t> payload(size, 0x20);
-        Probe result;
-        result.replies = channel_->sendEcho(IpAddress::v4(inet_addr(NetChain::kServer)), payload.data(), size,
-                                            kRequestOptions, result.area, 2000);
-        result.error = channel_->lastError();
-        return result;
-    }
+    Probe probeServer(std::uint16_t size) { return send(*channel_, IpAddress::v4(inet_addr(NetChain::kServer)), size); }
 
     std::unique_ptr<NetChain> chain_;
     std::unique_ptr<NetNamespace::Entered> inside_;
@@ -625,11 +618,11 @@ TEST_P(IcmpEchoChannelOverARouter, LargeEchoesCrossANarrowLinkInFragments) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         const Probe p = probeServer(1000);
-        ASSERT_EQ(p.replies, 1u) << describe(p);
-        EXPECT_EQ(p.area.reply.status, 0u) << describe(p);
-        EXPECT_EQ(p.area.reply.address, inet_addr(NetChain::kServer));
-        EXPECT_EQ(p.area.reply.dataSize, 1000u);
-        EXPECT_EQ(p.area.reply.options.ttl, 63) << "one router on the way back";
+        ASSERT_TRUE(p.result.answered) << describe(p);
+        EXPECT_EQ(p.result.status, 0) << describe(p);
+        EXPECT_EQ(p.result.source, IpAddress::v4(inet_addr(NetChain::kServer)));
+        EXPECT_EQ(p.result.dataSize, 1000u);
+        EXPECT_EQ(p.result.ttl, 63) << "one router on the way back";
     }
     // The bed is that narrow: ping gets through without Don't Fragment only.
     EXPECT_NE(chain_->client().run(std::string("ping -n -M do -c 1 -W 1 -s 1000 ") + NetChain::kServer, &output), 0)
@@ -642,17 +635,14 @@ TEST_P(IcmpEchoChannelOverARouter, LargeIpv6EchoesAreFragmentedByTheSender) {
     ASSERT_TRUE(chain_->setFarLinkMtu(1280));
     ASSERT_TRUE(channel_->open(IpAddress::Family::V6));
     const IpAddress server = *IpAddress::parseV6(NetChain::kServerV6);
-    const std::vector<std::uint8_t> payload(1400, 0x20);
     // IPv6 routers never fragment: the first request meets Packet Too Big (or its loss), and from then on the
     // sending kernel must fragment to the path MTU it has learned rather than refuse.
     int answered = 0;
     for (int i = 0; i < 4; ++i) {
-        Probe p;
-        p.replies = channel_->sendEcho(server, payload.data(), 1400, kRequestOptions, p.area, 2000);
-        p.error = channel_->lastError();
-        if (p.replies == 1 && p.area.reply.status == 0) {
-            EXPECT_EQ(p.area.reply.dataSize, 1400u);
-            EXPECT_EQ(channel_->replySource(), server);
+        const Probe p = send(*channel_, server, 1400);
+        if (p.result.good()) {
+            EXPECT_EQ(p.result.dataSize, 1400u);
+            EXPECT_EQ(p.result.source, server);
             ++answered;
         } else {
             EXPECT_EQ(answered, 0) << "a refusal after the path MTU was known: " << describe(p);
@@ -662,4 +652,147 @@ TEST_P(IcmpEchoChannelOverARouter, LargeIpv6EchoesAreFragmentedByTheSender) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelOverARouter, testing::Values(Kind::Raw, Kind::Datagram),
+                         kindName);
+
+// Sending from a chosen interface or address: a client namespace joined to a peer by two veth pairs, the test
+// thread in the client. The peer's 198.18.9.9 is reachable over both links, the first preferred.
+//
+//     client a0 198.18.1.1 --- 198.18.1.2 p0  peer (198.18.9.9 on lo)
+//               2001:2:0:1::1    2001:2:0:1::2
+//            a1 198.18.2.1 --- 198.18.2.2 p1
+//               2001:2:0:2::1    2001:2:0:2::2
+class IcmpEchoChannelFromASource : public testing::TestWithParam<Kind> {
+protected:
+    static constexpr const char* kPeerFar = "198.18.9.9";
+
+    void SetUp() override {
+        if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+            GTEST_SKIP() << reason;
+        client_ = std::make_unique<NetNamespace>("src-c");
+        peer_ = std::make_unique<NetNamespace>("src-p");
+        ASSERT_TRUE(client_->ok()) << client_->error();
+        ASSERT_TRUE(peer_->ok()) << peer_->error();
+        // Replies to the second link's address come back over it, whichever link the request took.
+        // Without duplicate address detection the IPv6 addresses serve at once.
+        for (const NetNamespace* ns : {client_.get(), peer_.get()})
+            for (const char* key : {"net.ipv4.conf.all.rp_filter", "net.ipv4.conf.default.rp_filter",
+                                    "net.ipv6.conf.all.accept_dad", "net.ipv6.conf.default.accept_dad"})
+                ASSERT_TRUE(ns->sysctl(key, "0")) << key;
+        const std::string& c = client_->name();
+        for (const std::string& command :
+             {"ip link add p0 type veth peer name a0 netns " + c, "ip link add p1 type veth peer name a1 netns " + c,
+              std::string("ip addr add 198.18.1.2/24 dev p0 && ip link set p0 up"),
+              std::string("ip addr add 198.18.2.2/24 dev p1 && ip link set p1 up"),
+              std::string("ip addr add 2001:2:0:1::2/64 dev p0 nodad && ip addr add 2001:2:0:2::2/64 dev p1 nodad"),
+              std::string("ip addr add ") + kPeerFar + "/32 dev lo"})
+            ASSERT_EQ(peer_->run(command, &output_), 0) << command << ": " << output_;
+        for (const std::string& command :
+             {std::string("ip addr add 198.18.1.1/24 dev a0 && ip link set a0 up"),
+              std::string("ip addr add 198.18.2.1/24 dev a1 && ip link set a1 up"),
+              std::string("ip addr add 2001:2:0:1::1/64 dev a0 nodad && ip addr add 2001:2:0:2::1/64 dev a1 nodad"),
+              std::string("ip route add ") + kPeerFar + "/32 via 198.18.1.2 dev a0",
+              std::string("ip route add ") + kPeerFar + "/32 via 198.18.2.2 dev a1 metric 100"})
+            ASSERT_EQ(client_->run(command, &output_), 0) << command << ": " << output_;
+        if (GetParam() == Kind::Datagram) {
+            ASSERT_TRUE(client_->allowPingSockets());
+        }
+        inside_ = std::make_unique<NetNamespace::Entered>(*client_);
+        ASSERT_TRUE(inside_->ok());
+        channel_ = std::make_unique<IcmpEchoChannel>(GetParam() == Kind::Raw ? IcmpEchoChannel::Preference::RawOnly
+                                                                             : IcmpEchoChannel::Preference::Auto);
+    }
+
+    void TearDown() override {
+        channel_.reset();
+        inside_.reset();
+        client_.reset();
+        peer_.reset();
+    }
+
+    // The peer answers only the requests `rule` lets through.
+    void peerDrops(const std::string& rule) {
+        ASSERT_TRUE(peer_->nft(NetNamespace::inputRule(rule + " icmp type echo-request drop"), &output_)) << output_;
+    }
+
+    void openFrom(const std::string& source, IpAddress::Family family = IpAddress::Family::V4) {
+        ASSERT_TRUE(channel_->open(family, source)) << source;
+        ASSERT_EQ(channel_->kind(), GetParam());
+    }
+
+    std::unique_ptr<NetNamespace> client_;
+    std::unique_ptr<NetNamespace> peer_;
+    std::unique_ptr<NetNamespace::Entered> inside_;
+    std::unique_ptr<IcmpEchoChannel> channel_;
+    std::string output_;
+};
+
+TEST_P(IcmpEchoChannelFromASource, AnInterfaceNameSendsOverThatInterface) {
+    peerDrops("iifname \"p0\"");
+    const IpAddress peer = IpAddress::v4(inet_addr(kPeerFar));
+    openFrom("");
+    const Probe preferred = send(*channel_, peer, 32, 300);
+    EXPECT_EQ(preferred.result.status, IpStatus::RequestTimedOut) << "the kernel's choice is the first link";
+
+    openFrom("a1");
+    const Probe p = send(*channel_, peer, 32);
+    ASSERT_TRUE(p.result.good()) << describe(p);
+    EXPECT_EQ(p.result.source, peer);
+    EXPECT_EQ(p.result.dataSize, 32u);
+}
+
+TEST_P(IcmpEchoChannelFromASource, AnAddressOfAnotherInterfaceIsTheRequestsSource) {
+    const struct {
+        IpAddress::Family family;
+        std::string peerRules; // the peer answers only requests from the second link's address
+        IpAddress target;      // on the first link
+        const char* source;
+    } rows[] = {
+        {IpAddress::Family::V4, NetNamespace::inputRule("ip saddr != 198.18.2.1 icmp type echo-request drop"),
+         IpAddress::v4(inet_addr("198.18.1.2")), "198.18.2.1"},
+        {IpAddress::Family::V6, ip6InputRule("ip6 saddr != 2001:2:0:2::1 icmpv6 type echo-request drop"),
+         *IpAddress::parseV6("2001:2:0:1::2"), "2001:2:0:2::1"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        ASSERT_TRUE(peer_->flushNft());
+        ASSERT_TRUE(peer_->nft(row.peerRules, &output_)) << output_;
+        openFrom("", row.family);
+        EXPECT_EQ(send(*channel_, row.target, 32, 300).result.status, IpStatus::RequestTimedOut)
+            << "the kernel's choice is the address of the link the request takes";
+
+        openFrom(row.source, row.family);
+        const Probe p = send(*channel_, row.target, 32);
+        ASSERT_TRUE(p.result.good()) << describe(p);
+        EXPECT_EQ(p.result.source, row.target);
+    }
+}
+
+TEST_P(IcmpEchoChannelFromASource, ASourceThatCannotBeUsedFailsTheOpenAndSaysWhy) {
+    const struct {
+        IpAddress::Family family;
+        const char* source;
+        const char* message;
+    } rows[] = {
+        {IpAddress::Family::V4, "nosuch0", "Cannot send from interface \"nosuch0\": No such device"},
+        {IpAddress::Family::V4, "an-interface-name-too-long", "Cannot send from interface"},
+        {IpAddress::Family::V4, "198.18.7.7", "Cannot send from address 198.18.7.7: Cannot assign requested address"},
+        {IpAddress::Family::V6, "198.18.2.1", "Cannot send from address 198.18.2.1: not an IPv6 address"},
+        {IpAddress::Family::V4, "::1", "Cannot send from address ::1: not an IPv4 address"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.source);
+        openFrom("a1");
+        testing::internal::CaptureStderr();
+        const bool opened = channel_->open(row.family, row.source);
+        const std::string message = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(channel_->kind(), Kind::None);
+        EXPECT_NE(message.find(row.message), std::string::npos) << message;
+        EXPECT_EQ(message.find("Cannot open an ICMP socket"), std::string::npos) << "the socket itself opened";
+        EXPECT_EQ(send(*channel_, IpAddress::v4(inet_addr("198.18.1.2")), 32).result.status, IpStatus::GeneralFailure)
+            << "no handle is left over from before";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSocketKinds, IcmpEchoChannelFromASource, testing::Values(Kind::Raw, Kind::Datagram),
                          kindName);

@@ -169,12 +169,28 @@ TEST(ProbeWorker, SendsTheRequestAsConfigured) {
         EXPECT_EQ(request->size, buffer);
         EXPECT_EQ(request->data, std::vector<std::uint8_t>(static_cast<std::size_t>(buffer), 0x20));
         EXPECT_EQ(request->dataWasNull, buffer == 0);
-        EXPECT_EQ(request->options.ttl, 255);
-        EXPECT_EQ(request->options.tos, 0);
+        EXPECT_EQ(request->ttl, 255);
         EXPECT_EQ(request->timeoutMs, 2000u);
+        EXPECT_EQ(h.channel.openSource(), "") << "the kernel chooses";
         EXPECT_EQ(h.window.lastLabel(Label::Status),
                   "Replay from 127.0.0.1: bytes=" + std::to_string(buffer) + " time=1ms TTL=64");
     }
+}
+
+TEST(ProbeWorker, SendsWithTheRunsTtlTimeoutAndSource) {
+    WorkerHarness h;
+    StartCommand start = h.startCommand();
+    start.run.ttl = 7;
+    start.run.timeoutMs = 900;
+    start.run.source = "eth1";
+    h.channel.push(EchoOutcome::good(1));
+    h.started().post(std::move(start));
+    ASSERT_TRUE(h.channel.waitUntilStarved(WorkerHarness::kPatience));
+    EXPECT_EQ(h.channel.openSource(), "eth1");
+    const auto request = h.channel.lastRequest();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_EQ(request->ttl, 7);
+    EXPECT_EQ(request->timeoutMs, 900u);
 }
 
 TEST(ProbeWorker, EachRunStartsWithClearEdgesCountersAndRing) {

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <utility>
 
 IpAddress EchoOutcome::loopback() {
@@ -118,12 +117,12 @@ bool ScriptedEchoChannel::sentWhileClosed() const {
     return sentWhileClosed_;
 }
 
-std::optional<EchoRequest> ScriptedEchoChannel::lastRequest() const {
+std::optional<SentEcho> ScriptedEchoChannel::lastRequest() const {
     std::lock_guard lock(mutex_);
     return lastRequest_;
 }
 
-bool ScriptedEchoChannel::open(IpAddress::Family family) {
+bool ScriptedEchoChannel::open(IpAddress::Family family, const std::string& source) {
     std::lock_guard lock(mutex_);
     if (failOpens_ > 0) {
         --failOpens_;
@@ -133,23 +132,22 @@ bool ScriptedEchoChannel::open(IpAddress::Family family) {
     openedWhileOpen_ = openedWhileOpen_ || open_;
     open_ = true;
     openFamily_ = family;
+    openSource_ = source;
     ++opens_;
     return true;
 }
 
-std::uint32_t ScriptedEchoChannel::sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
-                                            const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) {
+EchoResult ScriptedEchoChannel::sendEcho(const EchoRequest& request) {
     std::unique_lock lock(mutex_);
     sentWhileClosed_ = sentWhileClosed_ || !open_;
-    EchoRequest request;
-    request.destination = destination;
-    request.size = size;
-    request.dataWasNull = data == nullptr;
-    if (data != nullptr)
-        request.data.assign(data, data + size);
-    request.options = options;
-    request.timeoutMs = timeoutMs;
-    lastRequest_ = std::move(request);
+    SentEcho sent;
+    sent.destination = request.destination;
+    sent.size = static_cast<std::uint16_t>(request.payload.size());
+    sent.dataWasNull = request.payload.data() == nullptr;
+    sent.data.assign(request.payload.begin(), request.payload.end());
+    sent.ttl = request.ttl;
+    sent.timeoutMs = request.timeoutMs;
+    lastRequest_ = std::move(sent);
 
     if (script_.empty() && !fallback_) {
         starved_ = true;
@@ -169,40 +167,21 @@ std::uint32_t ScriptedEchoChannel::sendEcho(const IpAddress& destination, const 
     lock.unlock();
     if (drained)
         drained();
-    {
-        std::lock_guard relock(mutex_);
-        wrongData_ = outcome.kind == EchoOutcome::Kind::Good ? outcome.wrongData : std::nullopt;
-    }
 
+    EchoResult result;
     if (outcome.kind == EchoOutcome::Kind::Failure) {
-        lastError_ = outcome.errorCode; // the reply area is left as it was
-        return 0;
+        result.status = outcome.errorCode;
+        return result;
     }
-    EchoReply& reply = area.reply;
-    {
-        std::lock_guard relock(mutex_);
-        replySource_ = outcome.address;
-    }
-    reply.address = outcome.address.isV4() ? outcome.address.v4Value() : 0;
-    reply.status = outcome.kind == EchoOutcome::Kind::Good ? 0 : outcome.status;
-    reply.roundTripTime = outcome.rtt;
-    reply.dataSize = outcome.kind == EchoOutcome::Kind::Good ? outcome.size : 0;
-    reply.options = IpOptions{};
-    reply.options.ttl = outcome.ttl;
-    const std::size_t echoed = std::min<std::size_t>(reply.dataSize, kReplyDataCapacity);
-    reply.data = echoed > 0 ? static_cast<std::uint32_t>(sizeof(EchoReply)) : 0;
-    std::fill_n(area.data.begin(), echoed, std::uint8_t{0x20});
-    return 1;
-}
-
-std::optional<WrongData> ScriptedEchoChannel::lastWrongData() const {
-    std::lock_guard lock(mutex_);
-    return wrongData_;
-}
-
-IpAddress ScriptedEchoChannel::replySource() const {
-    std::lock_guard lock(mutex_);
-    return replySource_;
+    const bool good = outcome.kind == EchoOutcome::Kind::Good;
+    result.answered = true;
+    result.status = good ? 0 : static_cast<std::int32_t>(outcome.status);
+    result.source = outcome.address;
+    result.rttMs = outcome.rtt;
+    result.dataSize = good ? outcome.size : 0;
+    result.ttl = outcome.ttl;
+    result.wrongData = good ? outcome.wrongData : std::nullopt;
+    return result;
 }
 
 IpAddress::Family ScriptedEchoChannel::openFamily() const {
@@ -210,9 +189,9 @@ IpAddress::Family ScriptedEchoChannel::openFamily() const {
     return openFamily_;
 }
 
-std::int32_t ScriptedEchoChannel::lastError() const {
+std::string ScriptedEchoChannel::openSource() const {
     std::lock_guard lock(mutex_);
-    return lastError_;
+    return openSource_;
 }
 
 void ScriptedEchoChannel::close() {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/EchoChannel.h"
@@ -22,8 +23,8 @@ struct EchoOutcome {
     std::uint8_t ttl = 64;
     std::uint32_t status = 0;           // error reply: the IP status code
     IpAddress address;                  // replying host
-    std::int32_t errorCode = 0;         // failure: what lastError() gives
-    std::optional<WrongData> wrongData; // good reply: what lastWrongData() gives
+    std::int32_t errorCode = 0;         // failure: the status of the unanswered request
+    std::optional<WrongData> wrongData; // good reply: how its data differed
 
     static IpAddress loopback(); // 127.0.0.1
     static EchoOutcome good(std::uint32_t rtt, std::uint16_t size = 32, std::uint8_t ttl = 64);
@@ -32,12 +33,12 @@ struct EchoOutcome {
 };
 
 // What one sendEcho call was given.
-struct EchoRequest {
+struct SentEcho {
     IpAddress destination;
     std::vector<std::uint8_t> data;
     std::uint16_t size = 0;
     bool dataWasNull = false;
-    IpOptions options;
+    std::uint8_t ttl = 0;
     std::uint32_t timeoutMs = 0;
 };
 
@@ -67,17 +68,14 @@ public:
     [[nodiscard]] bool isOpen() const;
     [[nodiscard]] bool openedWhileOpen() const; // a handle would have leaked
     [[nodiscard]] bool sentWhileClosed() const;
-    [[nodiscard]] std::optional<EchoRequest> lastRequest() const;
-    // The family of the last successful open.
+    [[nodiscard]] std::optional<SentEcho> lastRequest() const;
+    // The family and source of the last successful open.
     [[nodiscard]] IpAddress::Family openFamily() const;
+    [[nodiscard]] std::string openSource() const;
 
     using EchoChannel::open;
-    [[nodiscard]] bool open(IpAddress::Family family) override;
-    [[nodiscard]] std::uint32_t sendEcho(const IpAddress& destination, const std::uint8_t* data, std::uint16_t size,
-                                         const IpOptions& options, ReplyArea& area, std::uint32_t timeoutMs) override;
-    [[nodiscard]] std::int32_t lastError() const override;
-    [[nodiscard]] IpAddress replySource() const override;
-    [[nodiscard]] std::optional<WrongData> lastWrongData() const override;
+    [[nodiscard]] bool open(IpAddress::Family family, const std::string& source) override;
+    [[nodiscard]] EchoResult sendEcho(const EchoRequest& request) override;
     void close() override;
 
 private:
@@ -95,9 +93,7 @@ private:
     bool openedWhileOpen_ = false;
     bool sentWhileClosed_ = false;
     bool starved_ = false;
-    std::int32_t lastError_ = 0;
-    IpAddress replySource_;
-    std::optional<WrongData> wrongData_;
     IpAddress::Family openFamily_ = IpAddress::Family::None;
-    std::optional<EchoRequest> lastRequest_;
+    std::string openSource_;
+    std::optional<SentEcho> lastRequest_;
 };
