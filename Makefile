@@ -10,7 +10,7 @@ WERROR     := $(if $(CI),ON,OFF)
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libsqlite3-dev sqlite3 \
             qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins \
             xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
-            nftables iproute2 iputils-ping util-linux procps \
+            nftables iproute2 iputils-ping mtr-tiny util-linux procps \
             libcpp-httplib-dev python3-prometheus-client \
             dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin \
             clang libclang-rt-14-dev file binutils bsdextrautils faketime
