@@ -23,9 +23,9 @@ namespace {
 using Family = IpAddress::Family;
 using Answer = TraceSocket::Answer;
 
-// The payload mtr sends by default is 36 bytes with its headers; ours carries the same 28 bytes of zeros after
-// the ICMP header, so the two put the same load on the path.
-constexpr std::uint16_t kPayloadBytes = 28;
+// mtr's default packet is 64 bytes with the IPv4 header: 36 bytes of zeros behind the ICMP header, so both put
+// the same load on the path.
+constexpr std::uint16_t kPayloadBytes = 36;
 constexpr std::size_t kReceiveBufferSize = 2048; // answers quote at most 576 bytes (IPv4) or 1232 (IPv6)
 constexpr std::size_t kControlSize = 512;
 

@@ -86,6 +86,22 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
     {'6', {}, {}, "IPv6 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
     {'\0', "metrics", "ADDRESS:PORT",
      "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on 127.0.0.1)", setMetrics},
+    {'\0',
+     "route",
+     {},
+     "trace the route to HOST: COUNT rounds (default: 10), then the hop table and where loss begins",
+     [](ProbeOptions& o, std::string_view) -> Error {
+         o.route = true;
+         return std::nullopt;
+     }},
+    {'\0',
+     "json",
+     {},
+     "with --route: print the result as one JSON object",
+     [](ProbeOptions& o, std::string_view) -> Error {
+         o.json = true;
+         return std::nullopt;
+     }},
     {'h',
      "help",
      {},
@@ -136,8 +152,8 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
               << (o.family == IpAddress::Family::V4   ? " -4"
                   : o.family == IpAddress::Family::V6 ? " -6"
                                                       : "")
-              << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
-              << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
+              << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen)) << (o.route ? " route" : "")
+              << (o.json ? " json" : "") << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }
 
 namespace ProbeCommandLine {
@@ -207,6 +223,10 @@ ProbeOptions parse(const std::vector<std::string>& arguments) {
         }
     }
 
+    if (result.json && !result.route)
+        return failed("option '--json' goes with '--route'");
+    if (result.route && !result.metricsListen.empty())
+        return failed("options '--route' and '--metrics' exclude each other");
     if (operands.empty())
         return failed("no HOST given");
     if (operands.size() > 2)
@@ -254,7 +274,9 @@ std::string usage() {
            "-c COUNT.\n\n" +
            list +
            "\nExit status: 0 when at least one reply came back, 1 when none did, 2 on a usage error, an unknown "
-           "host,\nno ICMP socket or a metrics address that cannot be served.\n";
+           "host,\nno ICMP socket or a metrics address that cannot be served.\n"
+           "With --route: COUNT rounds, one every SECONDS, each with one request per hop in flight at once; exit "
+           "status 0\nwhen the destination answered, 1 when it did not.\n";
 }
 
 } // namespace ProbeCommandLine

@@ -19,6 +19,7 @@
 #include "metrics/MetricsServer.h"
 #include "probe/ProbeCommandLine.h"
 #include "probe/ProbeConsole.h"
+#include "probe/RouteConsole.h"
 
 #ifndef OSTREVO_VERSION
 #define OSTREVO_VERSION "1.0.0.0"
@@ -101,6 +102,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ostrevo-probe: cannot find %s for \"%s\"\n", wanted, options.host.c_str());
         return kSetupError;
     }
+    if (options.route)
+        return RouteConsole::run(options, *target, names.formatAddress(*target));
 
     // Every thread started from here on inherits the mask, so the signals reach only sigwait below.
     const sigset_t signals = endingSignals();

@@ -32,6 +32,13 @@ ProbeOptions family(std::string host, IpAddress::Family wanted) {
     return o;
 }
 
+ProbeOptions route(std::string host, std::uint64_t rounds, bool json) {
+    ProbeOptions o = probe(std::move(host), rounds);
+    o.route = true;
+    o.json = json;
+    return o;
+}
+
 ProbeOptions only(Action action) {
     ProbeOptions o;
     o.action = action;
@@ -78,6 +85,9 @@ TEST(ProbeCommandLine, AcceptedForms) {
              o.family = IpAddress::Family::V6;
              return o;
          }()},
+        {{"--route", "h"}, route("h", 0, false)},
+        {{"h", "--route", "--json", "-c", "30"}, route("h", 30, true)},
+        {{"--json", "--route", "h", "5"}, route("h", 5, true)}, // rounds after HOST, as COUNT
         {{"--help"}, only(Action::Help)},
         {{"-h"}, only(Action::Help)},
         {{"-qh", "x", "y", "z"},
@@ -131,6 +141,9 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
         {{"--coun=3", "h"}, "unknown option '--coun'"}, // no guessing from a prefix
         {{"-4", "-6", "h"}, "options '-4' and '-6' exclude each other"},
         {{"-64", "h"}, "options '-4' and '-6' exclude each other"},
+        {{"--json", "h"}, "option '--json' goes with '--route'"},
+        {{"--route", "--metrics=9100", "h"}, "options '--route' and '--metrics' exclude each other"},
+        {{"--route=1", "h"}, "option '--route' takes no value"},
         {{"/c=3", "h"},
          "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
     };
@@ -145,9 +158,10 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
 TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
     const std::string usage = ProbeCommandLine::usage();
     EXPECT_EQ(usage.rfind(ProbeCommandLine::synopsis(), 0), 0u) << usage;
-    EXPECT_EQ(ProbeCommandLine::synopsis(),
-              "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
-              "HOST [COUNT]\n");
+    EXPECT_EQ(
+        ProbeCommandLine::synopsis(),
+        "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] [--route] "
+        "[--json] HOST [COUNT]\n");
     for (const auto& option : ProbeCommandLine::options()) {
         SCOPED_TRACE(std::string(option.longName));
         EXPECT_NE(usage.find("--" + std::string(option.longName)), std::string::npos);

@@ -162,7 +162,7 @@ std::unique_ptr<NetNamespace> probeNamespace(std::string& why) {
 TEST(ConsoleProbe, HelpAndVersionGoToStandardOutput) {
     const std::pair<const char*, const char*> cases[] = {
         {"--help", "Usage: ostrevo-probe [-c COUNT] [-i SECONDS] [-s BYTES] [-q] [-4] [-6] [--metrics ADDRESS:PORT] "
-                   "HOST [COUNT]\n"},
+                   "[--route] [--json] HOST [COUNT]\n"},
         {"-h", "Exit status: 0 when at least one reply came back"},
         {"--version", "ostrevo-probe 2.2.2.58\n"},
     };
