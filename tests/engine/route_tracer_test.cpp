@@ -51,6 +51,7 @@ TEST(RouteLoss, BeginsWhereItPersistsToTheEnd) {
         {"a silent hop inside the lossy stretch is passed over", {{30, 30}, {30, 20}, {30, 0}, {30, 19}}, true, 2},
         {"a silent hop before the loss says nothing", {{30, 30}, {30, 0}, {30, 20}, {30, 19}}, true, 3},
         {"a silent hop on a clean path", {{30, 30}, {30, 0}, {30, 30}}, true, std::nullopt},
+        {"the README's example", {{30, 30}, {30, 20}, {30, 30}, {30, 0}, {30, 15}, {30, 14}}, true, 5},
         {"destination never reached: the silent end", {{10, 10}, {10, 10}, {10, 0}}, false, 3},
         {"never reached after a lossy stretch", {{10, 10}, {10, 6}, {10, 0}}, false, 2},
         {"a router refuses: the path ends there", {{10, 10}, {10, 10}}, false, 2},
