@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,10 +100,11 @@ std::string probeProgram() {
     return self.substr(0, self.rfind('/')) + "/../probe/ostrevo-probe";
 }
 
-// A command line of plain words (addresses, numbers, options), standard error dropped.
-Ran runIn(const NetNamespace& ns, const std::string& command) {
+// A command line of plain words (addresses, numbers, options); standard error dropped unless asked for.
+Ran runIn(const NetNamespace& ns, const std::string& command, bool withErrors = false) {
     Ran ran;
-    std::FILE* pipe = popen(("ip netns exec " + ns.name() + " " + command + " 2>/dev/null").c_str(), "r");
+    std::FILE* pipe =
+        popen(("ip netns exec " + ns.name() + " " + command + (withErrors ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
     if (pipe == nullptr)
         return ran;
     char buffer[4096];
@@ -239,6 +241,25 @@ TEST_F(RouteConsoleInAChain, ASilentDestinationExitsWithOne) {
     EXPECT_EQ(route.exitCode, 1) << route.out;
     EXPECT_NE(route.out.find("\"reached\":false"), std::string::npos) << route.out;
     EXPECT_EQ(lossBeginsIn(route.out), 4) << route.out;
+}
+
+TEST(RouteConsole, NoIcmpSocketIsASetupError) {
+    if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    if (access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "setpriv is missing";
+    NetNamespace ns("rnosock");
+    ASSERT_TRUE(ns.ok()) << ns.error();
+    // Neither socket kind can be had: ping sockets closed to every group, and no raw-socket capability.
+    ASSERT_TRUE(ns.sysctl("net.ipv4.ping_group_range", "1 0"));
+    const Ran route = runIn(ns,
+                            "/usr/bin/setpriv --bounding-set=-net_raw --inh-caps=-net_raw -- " + probeProgram() +
+                                " --route -c 1 127.0.0.1",
+                            true);
+    EXPECT_EQ(route.exitCode, 2) << route.out;
+    EXPECT_NE(route.out.find("ostrevo-probe: cannot open an ICMP socket: ping socket: "), std::string::npos)
+        << route.out;
+    EXPECT_EQ(route.out.find("Loss"), std::string::npos) << route.out;
 }
 
 } // namespace
