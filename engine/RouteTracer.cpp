@@ -80,6 +80,10 @@ void RouteTracer::stop() {
 RouteResult RouteTracer::trace(const IpAddress& destination, const Options& options,
                                const std::function<void(const RouteResult&)>& roundDone) {
     RouteTally tally(destination, options.maxHops);
+    if (socket_.fd() < 0 || destination.family == IpAddress::Family::None) {
+        error_ = "the tracer has no socket for this address";
+        return tally.result(0);
+    }
     std::unordered_map<std::uint16_t, Pending> pending;
     std::vector<std::uint32_t> unsettled; // per round: requests neither answered nor given up yet
     std::uint16_t sequence = randomSequence();

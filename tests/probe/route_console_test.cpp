@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,6 +242,47 @@ TEST_F(RouteConsoleInAChain, ASilentDestinationExitsWithOne) {
     EXPECT_EQ(route.exitCode, 1) << route.out;
     EXPECT_NE(route.out.find("\"reached\":false"), std::string::npos) << route.out;
     EXPECT_EQ(lossBeginsIn(route.out), 4) << route.out;
+}
+
+TEST(RouteConsole, InterruptPrintsTheRoundsDoneSoFar) {
+    if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    NetNamespace ns("rint");
+    ASSERT_TRUE(ns.ok()) << ns.error();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        if (!NetNamespace::enter(ns.name()))
+            _exit(127);
+        execl(probeProgram().c_str(), "ostrevo-probe", "--route", "-c", "1000", "-i", "0.2", "127.0.0.1", nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[4096];
+    ssize_t n = 0;
+    // The header line says the trace is under way; a few rounds later Ctrl+C comes.
+    while (text.find("Tracing") == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    usleep(700'000);
+    kill(pid, SIGINT);
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << text;
+    std::smatch rounds;
+    ASSERT_TRUE(std::regex_search(text, rounds, std::regex("\\], ([0-9]+) rounds?:"))) << text;
+    EXPECT_GE(std::stoi(rounds[1].str()), 1) << text;
+    EXPECT_LT(std::stoi(rounds[1].str()), 1000) << text;
+    EXPECT_NE(text.find("  1  127.0.0.1 "), std::string::npos) << text;
+    EXPECT_NE(text.find("\nNo loss on the path\n"), std::string::npos) << text;
 }
 
 TEST(RouteConsole, NoIcmpSocketIsASetupError) {
