@@ -84,6 +84,7 @@ RouteResult RouteTracer::trace(const IpAddress& destination, const Options& opti
         error_ = "the tracer has no socket for this address";
         return tally.result(0);
     }
+    error_.clear();
     std::unordered_map<std::uint16_t, Pending> pending;
     std::vector<std::uint32_t> unsettled; // per round: requests neither answered nor given up yet
     std::uint16_t sequence = randomSequence();
@@ -126,7 +127,13 @@ RouteResult RouteTracer::trace(const IpAddress& destination, const Options& opti
             unsettled.push_back(0);
             for (std::uint8_t ttl = 1; ttl <= hops; ++ttl) {
                 ++sequence;
-                pending.erase(sequence); // a request 65536 sends old is long given up
+                // The number comes round again only 65536 requests later; one still waiting then is lost.
+                if (const auto stale = pending.find(sequence); stale != pending.end()) {
+                    const Pending request = stale->second;
+                    pending.erase(stale);
+                    tally.lost(request.ttl);
+                    settled(request.round);
+                }
                 const std::int64_t sentMono = monotonicNanos();
                 // A request the kernel refused is lost like one the path lost, when its wait is over.
                 (void)socket_.send(destination, sequence, ttl);

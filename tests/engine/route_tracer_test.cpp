@@ -208,10 +208,13 @@ protected:
         options.rounds = rounds;
         options.intervalMs = intervalMs;
         options.waitMs = waitMs;
-        RouteResult result = tracer_->trace(address(chain_->serverAddress(GetParam().family)), options);
+        reported_.clear();
+        RouteResult result = tracer_->trace(address(chain_->serverAddress(GetParam().family)), options,
+                                            [this](const RouteResult& soFar) { reported_.push_back(soFar.rounds); });
         EXPECT_EQ(tracer_->error(), "");
         return result;
     }
+    std::vector<std::uint32_t> reported_; // the rounds each report of a finished round counted
 
     // An nft rule on router k, in the family's table.
     void onRouter(int k, const std::string& chain, const std::string& rule) {
@@ -245,6 +248,7 @@ TEST_P(RouteTracerInAChain, EveryHopAnswersOnACleanPath) {
     EXPECT_TRUE(result.reached);
     EXPECT_EQ(result.rounds, 5u);
     EXPECT_EQ(result.lossBeginsAt, std::nullopt);
+    EXPECT_EQ(reported_, (std::vector<std::uint32_t>{1, 2, 3, 4, 5})) << "each round reported once, in order";
 }
 
 TEST_P(RouteTracerInAChain, LossFromTheSecondRouterOnBeginsAtHopThree) {
