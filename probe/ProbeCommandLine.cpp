@@ -158,6 +158,22 @@ const std::vector<ProbeCommandLine::Option> kOptions = {
     {'6', {}, {}, "IPv6 only", [](ProbeOptions& o, std::string_view) { return setFamily(o, IpAddress::Family::V6); }},
     {'\0', "metrics", "ADDRESS:PORT",
      "serve Prometheus metrics at http://ADDRESS:PORT/metrics (PORT alone: on 127.0.0.1)", setMetrics},
+    {'\0',
+     "route",
+     {},
+     "trace the route: COUNT rounds (10 by default), then the hops and where loss begins",
+     [](ProbeOptions& o, std::string_view) -> Error {
+         o.route = true;
+         return std::nullopt;
+     }},
+    {'\0',
+     "json",
+     {},
+     "with --route: print the result as one JSON object",
+     [](ProbeOptions& o, std::string_view) -> Error {
+         o.json = true;
+         return std::nullopt;
+     }},
     {'h',
      "help",
      {},
@@ -212,7 +228,8 @@ std::ostream& operator<<(std::ostream& os, const ProbeOptions& o) {
               << (o.deadlineMs != 0 ? " deadline=" + std::to_string(o.deadlineMs) + "ms" : "")
               << (o.source.empty() ? "" : " source=" + quoted(o.source)) << (o.timestamps ? " timestamps" : "")
               << (o.reportMissing ? " report-missing" : "") << (o.numeric ? " numeric" : "")
-              << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen))
+              << (o.metricsListen.empty() ? "" : " metrics=" + quoted(o.metricsListen)) << (o.route ? " route" : "")
+              << (o.json ? " json" : "")
               << (o.error.empty() ? "" : " error=" + quoted(o.error)) << "}";
 }
 
@@ -283,6 +300,10 @@ ProbeOptions parse(const std::vector<std::string>& arguments) {
         }
     }
 
+    if (result.json && !result.route)
+        return failed("option '--json' goes with '--route'");
+    if (result.route && !result.metricsListen.empty())
+        return failed("options '--route' and '--metrics' exclude each other");
     if (operands.empty())
         return failed("no HOST given");
     if (operands.size() > 2)
@@ -368,7 +389,9 @@ std::string usage() {
            "is given. Ctrl+C ends the run with the final statistics. COUNT after HOST is the same as -c COUNT.\n\n" +
            list +
            "\nExit status: 0 when at least one reply came back, 1 when none did, 2 on a usage error, an unknown "
-           "host,\nno ICMP socket or a metrics address that cannot be served.\n";
+           "host,\nno ICMP socket or a metrics address that cannot be served.\n"
+           "With --route: COUNT rounds, one every SECONDS, each with one request per hop in flight at once; exit "
+           "status 0\nwhen the destination answered, 1 when it did not.\n";
 }
 
 } // namespace ProbeCommandLine

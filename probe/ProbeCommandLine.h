@@ -31,6 +31,8 @@ struct ProbeOptions {
     // -4 / -6; None: a literal as written, a name at its IPv4 address when it has one, else at its IPv6 one
     IpAddress::Family family = IpAddress::Family::None;
     std::string metricsListen; // where to serve metrics, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
+    bool route = false;        // trace the route instead: COUNT rounds, a hop table at the end
+    bool json = false;         // the route as one JSON object
     std::string error;         // with Action::Fail: one line saying what is wrong
 
     bool operator==(const ProbeOptions&) const = default;

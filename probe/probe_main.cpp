@@ -23,6 +23,7 @@
 #include "probe/MetricsModule.h"
 #include "probe/ProbeCommandLine.h"
 #include "probe/ProbeConsole.h"
+#include "probe/RouteConsole.h"
 
 #ifndef OSTREVO_VERSION
 #define OSTREVO_VERSION "1.0.0.0"
@@ -126,6 +127,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ostrevo-probe: cannot find %s for \"%s\"\n", wanted, options.host.c_str());
         return kSetupError;
     }
+    if (options.route)
+        return RouteConsole::run(options, *target, names.formatAddress(*target));
 
     // Every thread started from here on inherits the mask, so the signals reach only sigwait below.
     const sigset_t signals = endingSignals();

@@ -39,6 +39,13 @@ template <typename Change> ProbeOptions with(Change change) {
     return o;
 }
 
+ProbeOptions route(std::string host, std::uint64_t rounds, bool json) {
+    ProbeOptions o = probe(std::move(host), rounds);
+    o.route = true;
+    o.json = json;
+    return o;
+}
+
 ProbeOptions only(Action action) {
     ProbeOptions o;
     o.action = action;
@@ -112,6 +119,9 @@ TEST(ProbeCommandLine, AcceptedForms) {
              o.timestamps = true;
              o.timeoutMs = 1000;
          })},
+        {{"--route", "h"}, route("h", 0, false)},
+        {{"h", "--route", "--json", "-c", "30"}, route("h", 30, true)},
+        {{"--json", "--route", "h", "5"}, route("h", 5, true)}, // rounds after HOST, as COUNT
         {{"--help"}, only(Action::Help)},
         {{"-h"}, only(Action::Help)},
         {{"-qh", "x", "y", "z"},
@@ -182,6 +192,9 @@ TEST(ProbeCommandLine, BadUsageSaysWhat) {
         {{"-I", "eth 0", "h"}, "invalid source 'eth 0': an interface name or an address"},
         {{"-I", "..", "h"}, "invalid source '..': an interface name or an address"},
         {{"--report-missing=yes", "h"}, "option '--report-missing' takes no value"},
+        {{"--json", "h"}, "option '--json' goes with '--route'"},
+        {{"--route", "--metrics=9100", "h"}, "options '--route' and '--metrics' exclude each other"},
+        {{"--route=1", "h"}, "option '--route' takes no value"},
         {{"/c=3", "h"},
          "invalid count 'h': a whole number of at least 1"}, // the desktop program's options are operands
     };
@@ -199,7 +212,7 @@ TEST(ProbeCommandLine, UsageListsEveryOptionOfTheTable) {
     // The flags together, then the options with values; wrapped before 100 columns.
     EXPECT_EQ(ProbeCommandLine::synopsis(),
               "Usage: ostrevo-probe [-qDOn46] [-c COUNT] [-i SECONDS] [-s BYTES] [-W SECONDS] [-t TTL] [-w SECONDS]\n"
-              "                     [-I INTERFACE|ADDRESS] [--metrics ADDRESS:PORT] HOST [COUNT]\n");
+              "                     [-I INTERFACE|ADDRESS] [--metrics ADDRESS:PORT] [--route] [--json] HOST [COUNT]\n");
     for (const auto& option : ProbeCommandLine::options()) {
         SCOPED_TRACE(std::string(option.longName));
         if (option.shortName != '\0') {
