@@ -282,6 +282,11 @@ void HistoryWindow::zoom(double factor, std::int64_t atMs) {
     const std::int64_t span = withinZoom(std::llround(static_cast<double>(shownSpanMs_) * factor));
     // The moment under the pointer stays under it.
     const double share = std::clamp(static_cast<double>(atMs - from) / static_cast<double>(shownSpanMs_), 0.0, 1.0);
+    // Zooming at the newest edge of a view that follows now keeps following it.
+    if (!shownEndMs_ && share >= 0.95) {
+        showView(span, std::nullopt);
+        return;
+    }
     const std::int64_t newFrom = atMs - std::llround(share * static_cast<double>(span));
     showView(span, newFrom + span);
 }

@@ -251,12 +251,17 @@ TEST_F(HistoryGraphWindow, WheelAndDragChangeTheViewAndBackToNowRestoresIt) {
     EXPECT_FALSE(nowButton().isEnabled());
     const int right = graph().width() - 20;
 
-    // A notch in at the right edge: a shorter span that still ends about now, named by its length.
+    // A notch in at the right edge: a shorter span, named by its length.
     wheel(graph(), right, 120);
     EXPECT_EQ(w.shownSpanMs(), 48 * 60'000);
     EXPECT_EQ(spanText(), QStringLiteral("48 min 00 s"));
     EXPECT_TRUE(nowButton().isEnabled());
     EXPECT_EQ(w.chosenSpanMs(), kHour) << "zooming is no choice";
+    EXPECT_FALSE(w.shownEndMs()) << "zoomed at the newest edge, it still follows now";
+    // Zooming in the middle stays there.
+    wheel(graph(), graph().width() / 2, 120);
+    ASSERT_TRUE(w.shownEndMs());
+    EXPECT_LT(*w.shownEndMs(), kNow - 3 * 60'000);
     nowButton().click();
     EXPECT_EQ(w.shownSpanMs(), kHour);
     EXPECT_FALSE(w.shownEndMs());
