@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -36,9 +37,10 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
-// "label value" that a wrapping line never splits.
+// "label value" that a wrapping line never splits, "95th percentile" included.
 QString figure(const QString& label, const QString& value) {
-    return label + QChar(0x00A0) + QString(value).replace(QLatin1Char(' '), QChar(0x00A0));
+    return QString(label).replace(QLatin1Char(' '), QChar(0x00A0)) + QChar(0x00A0) +
+           QString(value).replace(QLatin1Char(' '), QChar(0x00A0));
 }
 
 QString outageCause(const Outage& outage) {
@@ -54,6 +56,20 @@ std::string& keptSize() {
     static std::string forThisProcess;
     return sizeStore != nullptr ? *sizeStore : forThisProcess;
 }
+
+std::string* spanStore = nullptr;
+
+std::string& keptSpan() {
+    static std::string forThisProcess;
+    return spanStore != nullptr ? *spanStore : forThisProcess;
+}
+
+std::int64_t withinZoom(std::int64_t spanMs) {
+    return std::clamp(spanMs, HistoryWindow::kShortestSpanMs, HistoryWindow::kLongestSpanMs);
+}
+
+// The small graphs read up to a year of hourly figures: every ten seconds is often enough for them.
+constexpr int kOverviewEvery = 10;
 
 // The ledger streams an export row by row; this hands the bytes to a Qt device in large writes.
 class DeviceBuffer : public std::streambuf {
@@ -99,11 +115,15 @@ QString outageTimes(const Outage& outage) {
 } // namespace
 
 const std::vector<HistoryWindow::Span>& HistoryWindow::spans() {
-    static const std::vector<Span> all{{"10 minutes", 10 * 60'000LL},
-                                       {"1 hour", 3'600'000LL},
-                                       {"24 hours", 24 * 3'600'000LL},
-                                       {"7 days", 7 * 24 * 3'600'000LL},
-                                       {"30 days", 30 * 24 * 3'600'000LL}};
+    static const std::vector<Span> all{
+        {"10 minutes", 10 * 60'000LL},  {"1 hour", 3'600'000LL},        {"3 hours", 3 * 3'600'000LL},
+        {"24 hours", 24 * 3'600'000LL}, {"30 hours", 30 * 3'600'000LL}, {"7 days", 7 * 86'400'000LL},
+        {"10 days", 10 * 86'400'000LL}, {"30 days", 30 * 86'400'000LL}, {"1 year", 365 * 86'400'000LL}};
+    return all;
+}
+
+const std::vector<HistoryWindow::Span>& HistoryWindow::overviewSpans() {
+    static const std::vector<Span> all{spans().at(2), spans().at(4), spans().at(6), spans().at(8)};
     return all;
 }
 
@@ -120,12 +140,17 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     spanBox_->setCurrentIndex(kDefaultSpan);
     auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
     spanLabel->setBuddy(spanBox_);
+    spanBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    nowButton_ = new QPushButton(QStringLiteral("Back to &now"), this);
+    nowButton_->setObjectName(QStringLiteral("nowButton"));
+    nowButton_->setToolTip(QStringLiteral("Show the chosen span up to now again"));
     exportButton_ = new QPushButton(QStringLiteral("Export CSV..."), this);
     exportButton_->setObjectName(QStringLiteral("exportButton"));
 
     auto* top = new QHBoxLayout;
     top->addWidget(spanLabel);
     top->addWidget(spanBox_);
+    top->addWidget(nowButton_);
     top->addStretch(1);
     top->addWidget(exportButton_);
 
@@ -136,8 +161,29 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     problemLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     problemLabel_->hide();
 
+    auto* overviewRow = new QHBoxLayout;
+    for (const Span& span : overviewSpans()) {
+        auto* small = new LatencyGraph(this);
+        small->setObjectName(QStringLiteral("overviewGraph%1").arg(overview_.size()));
+        small->setCompact(QString::fromLatin1(span.label));
+        small->setToolTip(QStringLiteral("Show the last %1").arg(QString::fromLatin1(span.label)));
+        small->setAccessibleName(QString::fromLatin1(span.label));
+        const std::int64_t ms = span.ms;
+        connect(small, &LatencyGraph::chosen, this, [this, ms] { chooseSpan(ms); });
+        overviewRow->addWidget(small);
+        overview_.push_back(small);
+    }
+
     graph_ = new LatencyGraph(this);
     graph_->setObjectName(QStringLiteral("graph"));
+    connect(graph_, &LatencyGraph::zoomRequested, this, &HistoryWindow::zoom);
+    connect(graph_, &LatencyGraph::panRequested, this, &HistoryWindow::pan);
+    connect(graph_, &LatencyGraph::rangeRequested, this, &HistoryWindow::showRange);
+
+    legendLabel_ = new QLabel(this);
+    legendLabel_->setObjectName(QStringLiteral("legendLabel"));
+    legendLabel_->setWordWrap(true);
+    legendLabel_->setTextFormat(Qt::RichText);
 
     summaryLabel_ = new QLabel(this);
     summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
@@ -165,19 +211,32 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(problemLabel_);
+    layout->addLayout(overviewRow);
     layout->addWidget(graph_, 3);
+    layout->addWidget(legendLabel_);
     layout->addWidget(summaryLabel_);
     layout->addWidget(outagesLabel);
     layout->addWidget(outageList_, 1);
 
-    connect(spanBox_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
+    connect(spanBox_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0 && static_cast<std::size_t>(index) < spans().size())
+            chooseSpan(spans()[static_cast<std::size_t>(index)].ms);
+    });
+    connect(nowButton_, &QPushButton::clicked, this, &HistoryWindow::backToNow);
     connect(exportButton_, &QPushButton::clicked, this, [this] { chooseExportFile(); });
     refreshTimer_.setInterval(1000);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] {
-        if (!isMinimized())
-            refresh();
+        if (isMinimized())
+            return;
+        refresh();
+        if (--ticksToOverview_ <= 0)
+            refreshOverview(clock_());
     });
 
+    restoreSpan();
+    legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
+                          QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
+                                         "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
     setHost(host);
     restoreSize();
 }
@@ -191,6 +250,7 @@ void HistoryWindow::setLedger(std::shared_ptr<HistoryLedger> ledger) {
     shownOutages_.clear();
     outageList_->clear();
     refresh();
+    refreshOverview(clock_());
 }
 
 void HistoryWindow::setHost(const QString& host) {
@@ -199,18 +259,104 @@ void HistoryWindow::setHost(const QString& host) {
     shownOutages_.clear();
     outageList_->clear();
     refresh();
+    refreshOverview(clock_());
 }
 
 void HistoryWindow::setSpanIndex(int index) {
-    spanBox_->setCurrentIndex(index);
+    chooseSpan(spans().at(static_cast<std::size_t>(index)).ms);
+}
+
+void HistoryWindow::chooseSpan(std::int64_t spanMs) {
+    chosenSpanMs_ = withinZoom(spanMs);
+    keptSpan() = std::to_string(chosenSpanMs_ / 1000);
+    showView(chosenSpanMs_, std::nullopt);
+}
+
+void HistoryWindow::backToNow() {
+    showView(chosenSpanMs_, std::nullopt);
+}
+
+void HistoryWindow::zoom(double factor, std::int64_t atMs) {
+    const std::int64_t end = shownEndMs_.value_or(clock_());
+    const std::int64_t from = end - shownSpanMs_;
+    const std::int64_t span = withinZoom(std::llround(static_cast<double>(shownSpanMs_) * factor));
+    // The moment under the pointer stays under it.
+    const double share = std::clamp(static_cast<double>(atMs - from) / static_cast<double>(shownSpanMs_), 0.0, 1.0);
+    // Zooming at the newest edge of a view that follows now keeps following it.
+    if (!shownEndMs_ && share >= 0.95) {
+        showView(span, std::nullopt);
+        return;
+    }
+    const std::int64_t newFrom = atMs - std::llround(share * static_cast<double>(span));
+    showView(span, newFrom + span);
+}
+
+void HistoryWindow::pan(std::int64_t earlierByMs) {
+    showView(shownSpanMs_, shownEndMs_.value_or(clock_()) - earlierByMs);
+}
+
+void HistoryWindow::showRange(std::int64_t fromMs, std::int64_t toMs) {
+    const std::int64_t span = withinZoom(toMs - fromMs);
+    // Too short a range grows around its middle.
+    showView(span, (fromMs + toMs) / 2 + span / 2);
+}
+
+void HistoryWindow::showView(std::int64_t spanMs, std::optional<std::int64_t> endMs) {
+    shownSpanMs_ = withinZoom(spanMs);
+    // Nothing lies ahead of now: a view that reaches it follows it again.
+    if (endMs && *endMs >= clock_())
+        endMs.reset();
+    shownEndMs_ = endMs;
+    showSpanInBox();
+    refresh();
+}
+
+void HistoryWindow::showSpanInBox() {
+    const QSignalBlocker quiet(spanBox_);
+    const auto& presets = spans();
+    const auto preset =
+        std::find_if(presets.begin(), presets.end(), [this](const Span& span) { return span.ms == shownSpanMs_; });
+    const int custom = static_cast<int>(presets.size());
+    if (preset != presets.end()) {
+        if (spanBox_->count() > custom)
+            spanBox_->removeItem(custom);
+        spanBox_->setCurrentIndex(static_cast<int>(preset - presets.begin()));
+    } else {
+        // A zoomed span is shown as its length, beside the presets.
+        const QString length = HistoryFormat::duration(shownSpanMs_);
+        if (spanBox_->count() > custom)
+            spanBox_->setItemText(custom, length);
+        else
+            spanBox_->addItem(length);
+        spanBox_->setCurrentIndex(custom);
+    }
+    nowButton_->setEnabled(shownEndMs_.has_value() || shownSpanMs_ != chosenSpanMs_);
+    for (std::size_t i = 0; i < overview_.size(); ++i)
+        overview_[i]->setCurrent(!shownEndMs_ && shownSpanMs_ == overviewSpans()[i].ms);
+}
+
+void HistoryWindow::refreshOverview(std::int64_t nowMs) {
+    ticksToOverview_ = kOverviewEvery;
+    const std::string host = host_.toStdString();
+    for (std::size_t i = 0; i < overview_.size(); ++i) {
+        LatencyGraph* small = overview_[i];
+        const std::int64_t from = nowMs + 1 - overviewSpans()[i].ms;
+        const std::int64_t to = nowMs + 1;
+        if (!ledger_) {
+            small->setData(from, to, nowMs, {}, {});
+            continue;
+        }
+        small->setData(from, to, nowMs, ledger_->series(host, from, to, std::max(small->columns(), 30)),
+                       ledger_->statusChanges(host, from, to));
+    }
 }
 
 void HistoryWindow::refresh() {
     const std::int64_t now = clock_();
-    const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
-    // One past now, so a probe sent this millisecond is in.
-    const std::int64_t from = now + 1 - span;
-    const std::int64_t to = now + 1;
+    const std::int64_t end = shownEndMs_.value_or(now);
+    // One past the end, so a probe sent this millisecond is in.
+    const std::int64_t from = end + 1 - shownSpanMs_;
+    const std::int64_t to = end + 1;
     const std::string host = host_.toStdString();
 
     if (!ledger_) {
@@ -283,8 +429,9 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
 }
 
 QString HistoryWindow::exportCsv(const QString& path) {
-    const std::int64_t now = clock_();
-    const std::int64_t span = spans().at(static_cast<std::size_t>(std::max(0, spanBox_->currentIndex()))).ms;
+    // What the graph shows.
+    const std::int64_t end = shownEndMs_.value_or(clock_());
+    const std::int64_t span = shownSpanMs_;
     if (!ledger_ || (!ledger_->enabled() && !ledger_->hasFile()))
         return QStringLiteral("Cannot export to %1: no history is kept").arg(QDir::toNativeSeparators(path));
     // A temporary file made exclusively beside the target and renamed over it at the end: a failed export
@@ -296,7 +443,7 @@ QString HistoryWindow::exportCsv(const QString& path) {
     {
         DeviceBuffer buffer(file);
         std::ostream out(&buffer);
-        written = ledger_->exportCsv(host_.toStdString(), now + 1 - span, now + 1, out, [](std::uint32_t status) {
+        written = ledger_->exportCsv(host_.toStdString(), end + 1 - span, end + 1, out, [](std::uint32_t status) {
             return icmpStatusText(static_cast<std::int32_t>(status));
         });
         written = written && static_cast<bool>(out.flush());
@@ -329,8 +476,18 @@ void HistoryWindow::chooseExportFile() {
         QMessageBox::critical(this, QStringLiteral("Export CSV - Error"), error);
 }
 
+void HistoryWindow::changeEvent(QEvent* event) {
+    // The legend's swatches are blended over the base colour: a new theme needs them again.
+    if (event->type() == QEvent::PaletteChange && legendLabel_ != nullptr)
+        legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
+                              QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
+                                             "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
+    QWidget::changeEvent(event);
+}
+
 void HistoryWindow::showEvent(QShowEvent* event) {
     refresh();
+    refreshOverview(clock_());
     refreshTimer_.start();
     QWidget::showEvent(event);
 }
@@ -343,6 +500,20 @@ void HistoryWindow::hideEvent(QHideEvent* event) {
 
 void HistoryWindow::keepSizeIn(std::string* size) {
     sizeStore = size;
+}
+
+void HistoryWindow::keepSpanIn(std::string* span) {
+    spanStore = span;
+}
+
+void HistoryWindow::restoreSpan() {
+    // Whole seconds; anything else (a hand edit, an empty value) is the default hour.
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,12})\\s*$"));
+    const QRegularExpressionMatch match = form.match(text(keptSpan()));
+    chosenSpanMs_ = match.hasMatch() ? withinZoom(match.captured(1).toLongLong() * 1000) : spans().at(kDefaultSpan).ms;
+    shownSpanMs_ = chosenSpanMs_;
+    shownEndMs_.reset();
+    showSpanInBox();
 }
 
 void HistoryWindow::restoreSize() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,12 @@ class QLabel;
 class QPushButton;
 class QTreeWidget;
 
-// What the ledger holds about the monitored host: a latency graph of a chosen span, a summary of it, the
-// outages in it and an export of its probes. Non-modal; while shown it reads the ledger again every second,
-// so a run under way shows up as it goes.
+// What the ledger holds about the monitored host: a row of small graphs of the last 3 hours to the last year,
+// a latency graph of a chosen span, a summary of it, the outages in it and an export of its probes.
+// Non-modal; while shown it reads the ledger again every second, so a run under way shows up as it goes.
+//
+// The chosen span (a preset or a small graph) ends now. Zooming and panning the graph show another part of
+// the history until "Back to now" returns to the chosen span; only the chosen span is remembered.
 class HistoryWindow : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +37,11 @@ public:
         std::int64_t ms;
     };
     static const std::vector<Span>& spans();
+    // The small graphs' spans, each also a preset.
+    static const std::vector<Span>& overviewSpans();
+    // How far the graph zooms in and out.
+    static constexpr std::int64_t kShortestSpanMs = 60'000;
+    static constexpr std::int64_t kLongestSpanMs = 3650 * 86'400'000LL;
 
     explicit HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent = nullptr,
                            Clock clock = {});
@@ -43,7 +52,22 @@ public:
     // The host as configured: the title and what the ledger is asked about.
     void setHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
+    // Chooses a preset, ending now.
     void setSpanIndex(int index);
+    // Chooses any span (kept within the zoom limits), ending now.
+    void chooseSpan(std::int64_t spanMs);
+    [[nodiscard]] std::int64_t chosenSpanMs() const { return chosenSpanMs_; }
+    // What the graph shows: its length, and its end when it is not now.
+    [[nodiscard]] std::int64_t shownSpanMs() const { return shownSpanMs_; }
+    [[nodiscard]] std::optional<std::int64_t> shownEndMs() const { return shownEndMs_; }
+    // `factor` times the shown span, keeping the moment `atMs` at its place on the graph.
+    void zoom(double factor, std::int64_t atMs);
+    // The shown span moved into the past (negative: towards now; never beyond now).
+    void pan(std::int64_t earlierByMs);
+    // Shows [fromMs, toMs).
+    void showRange(std::int64_t fromMs, std::int64_t toMs);
+    // The chosen span, ending now.
+    void backToNow();
 
     // Reads the ledger again for the chosen span, ending now.
     void refresh();
@@ -56,8 +80,13 @@ public:
     // Where the size is kept between openings: the program points this at its settings, which reach the file
     // only when the settings may be written. Null: a size lasts as long as the process.
     static void keepSizeIn(std::string* size);
+    // The settings value that keeps the chosen span, in seconds ("3600").
+    static constexpr const char* SpanKey = "HistorySpan";
+    // Where the chosen span is kept, as for the size.
+    static void keepSpanIn(std::string* span);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -67,6 +96,10 @@ private:
     void showOutages(std::vector<Outage> outages, std::int64_t nowMs);
     void restoreSize();
     void saveSize();
+    void restoreSpan();
+    void showView(std::int64_t spanMs, std::optional<std::int64_t> endMs);
+    void showSpanInBox();
+    void refreshOverview(std::int64_t nowMs);
 
     std::shared_ptr<HistoryLedger> ledger_;
     QString host_;
@@ -74,9 +107,16 @@ private:
     QTimer refreshTimer_;
     std::vector<Outage> shownOutages_;
     QString savedSize_;
+    std::int64_t chosenSpanMs_ = 3'600'000;
+    std::int64_t shownSpanMs_ = 3'600'000;
+    std::optional<std::int64_t> shownEndMs_;
+    int ticksToOverview_ = 0;
 
     QComboBox* spanBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
+    QPushButton* nowButton_ = nullptr;
+    std::vector<LatencyGraph*> overview_;
+    QLabel* legendLabel_ = nullptr;
     QLabel* problemLabel_ = nullptr;
     LatencyGraph* graph_ = nullptr;
     QLabel* summaryLabel_ = nullptr;

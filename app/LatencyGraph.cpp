@@ -6,13 +6,16 @@
 
 #include <QDateTime>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolTip>
+#include <QWheelEvent>
 
 #include "app/HistoryFormat.h"
+#include "app/TimeAxis.h"
 
 namespace {
 
@@ -30,9 +33,16 @@ QColor withAlpha(QColor c, int alpha) {
     return c;
 }
 
-// Amber for a stray loss, through orange to red when nothing came back.
-QColor lossColour(double share) {
-    return QColor::fromHsv(static_cast<int>(std::lround(45.0 * (1.0 - std::clamp(share, 0.0, 1.0)))), 235, 225);
+constexpr int kSpreadAlpha = 45;
+constexpr int kCoreAlpha = 100;
+
+// A column where nothing came back: the colour of the full-height mark.
+const QColor kNoReply(0xd0, 0x20, 0x20);
+
+// `c` laid over `base` at `alpha`, as an opaque colour for text that cannot blend.
+QColor blended(const QColor& c, const QColor& base, int alpha) {
+    auto mix = [&](int a, int b) { return (a * alpha + b * (255 - alpha)) / 255; };
+    return QColor(mix(c.red(), base.red()), mix(c.green(), base.green()), mix(c.blue(), base.blue()));
 }
 
 QString percent(std::uint64_t part, std::uint64_t whole) {
@@ -51,19 +61,89 @@ QString tickLabel(std::int64_t us, std::int64_t stepUs) {
 
 } // namespace
 
+// The smoke-graph convention: green without loss, then blue, violet and on to red as the share grows, so a
+// stray loss in a long column stays a tint of the line and only real trouble turns it red. Saturated enough
+// to read on a light and on a dark base.
+const std::array<LatencyGraph::LossShade, LatencyGraph::kLossShades>& LatencyGraph::lossShades() {
+    static const std::array<LossShade, kLossShades> shades{{
+        {0, QColor(0x1f, 0xa8, 0x2c), "0 %"},
+        {5, QColor(0x00, 0x9c, 0xe6), "up to 5 %"},
+        {10, QColor(0x2f, 0x5b, 0xff), "up to 10 %"},
+        {20, QColor(0x8a, 0x3c, 0xf0), "up to 20 %"},
+        {50, QColor(0xd8, 0x2a, 0xc8), "up to 50 %"},
+        {100, QColor(0xe8, 0x23, 0x23), "over 50 %"},
+    }};
+    return shades;
+}
+
+int LatencyGraph::lossShade(std::uint64_t lost, std::uint64_t sent) {
+    if (sent == 0 || lost == 0)
+        return 0;
+    // In whole numbers: one in twenty is exactly 5 %, not a float a hair above it.
+    for (int i = 1; i < kLossShades; ++i) {
+        if (lost * 100 <= static_cast<std::uint64_t>(lossShades()[static_cast<std::size_t>(i)].upToPercent) * sent)
+            return i;
+    }
+    return kLossShades - 1;
+}
+
+QString LatencyGraph::legendHtml(const QPalette& palette) {
+    const QColor base = palette.color(QPalette::Base);
+    const QColor smoke = palette.color(QPalette::Text);
+    auto swatch = [](const QColor& c, const QString& what) {
+        // The entry stays whole; the label wraps only between entries.
+        return QStringLiteral("<span style=\"color:%1\">&#x25A0;</span>&nbsp;%2")
+            .arg(c.name(), QString(what).replace(QLatin1Char(' '), QStringLiteral("&nbsp;")));
+    };
+    QStringList entries;
+    QStringList shades;
+    for (const LossShade& shade : lossShades())
+        shades << swatch(shade.colour, QString::fromLatin1(shade.label));
+    entries << QStringLiteral("Median&nbsp;line&nbsp;by&nbsp;probes&nbsp;lost: ") + shades.join(QStringLiteral(" "));
+    entries << swatch(blended(kNoReply, base, 110), QStringLiteral("no reply at all"));
+    entries << swatch(blended(smoke, base, kSpreadAlpha), QStringLiteral("min to max"));
+    entries << swatch(blended(smoke, base, kCoreAlpha), QStringLiteral("10th to 90th percentile"));
+    entries << QStringLiteral("Status&nbsp;band: ") + swatch(kGood, QStringLiteral("Good")) + QStringLiteral(" ") +
+                   swatch(kAverage, QStringLiteral("Average")) + QStringLiteral(" ") +
+                   swatch(kBad, QStringLiteral("Bad"));
+    return entries.join(QStringLiteral(" &nbsp; "));
+}
+
 LatencyGraph::LatencyGraph(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
+void LatencyGraph::setCompact(const QString& title) {
+    compact_ = true;
+    title_ = title;
+    setMouseTracking(false);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    updateGeometry();
+    update();
+}
+
+void LatencyGraph::setCurrent(bool current) {
+    if (current != current_) {
+        current_ = current;
+        update();
+    }
+}
+
 QSize LatencyGraph::sizeHint() const {
     const QFontMetrics fm = fontMetrics();
+    if (compact_)
+        return {fm.averageCharWidth() * 22, fm.height() * 4};
     return {fm.averageCharWidth() * 90, fm.height() * 14};
 }
 
 QSize LatencyGraph::minimumSizeHint() const {
     const QFontMetrics fm = fontMetrics();
+    if (compact_)
+        return {fm.averageCharWidth() * 12, fm.height() * 4};
     return {fm.averageCharWidth() * 40, fm.height() * 7};
 }
 
@@ -89,7 +169,8 @@ void LatencyGraph::chooseAxis() {
     }
     // A lone spike runs off the top rather than flattening everything else; the tooltip still tells it.
     std::int64_t wanted = highP90 > 0 && highest > 2 * highP90 ? 2 * highP90 : highest;
-    wanted = std::max<std::int64_t>(wanted, 1);
+    // Some room above, so a steady line is not drawn on the frame.
+    wanted = std::max<std::int64_t>(wanted + wanted / 20, 1);
     if (points_.empty() || highest == 0)
         wanted = 1'000;
     std::int64_t step = 1;
@@ -107,6 +188,16 @@ void LatencyGraph::chooseAxis() {
 
 LatencyGraph::Layout LatencyGraph::layout() const {
     const QFontMetrics fm = fontMetrics();
+    if (compact_) {
+        // The title above, a thin status band below, no labels.
+        const int bandHeight = std::max(2, fm.height() / 6);
+        const int top = fm.height() + 2;
+        Layout l;
+        l.plot = QRect(1, top, std::max(1, width() - 2), std::max(1, height() - top - bandHeight - 3));
+        l.band = QRect(l.plot.left(), l.plot.bottom() + 2, l.plot.width(), bandHeight);
+        l.labelTop = height();
+        return l;
+    }
     int labelWidth = 0;
     for (std::int64_t us = 0; us <= axisTopUs_; us += axisStepUs_)
         labelWidth = std::max(labelWidth, fm.horizontalAdvance(tickLabel(us, axisStepUs_)));
@@ -131,6 +222,12 @@ int LatencyGraph::columns() const {
 
 double LatencyGraph::xOf(const QRect& plot, std::int64_t atMs) const {
     return plot.left() + static_cast<double>(atMs - fromMs_) * plot.width() / static_cast<double>(toMs_ - fromMs_);
+}
+
+std::int64_t LatencyGraph::timeAt(int x) const {
+    const QRect plot = layout().plot;
+    const double share = static_cast<double>(std::clamp(x, plot.left(), plot.right() + 1) - plot.left()) / plot.width();
+    return fromMs_ + std::llround(share * static_cast<double>(toMs_ - fromMs_));
 }
 
 int LatencyGraph::yOf(const QRect& plot, std::int64_t us) const {
@@ -167,7 +264,8 @@ QString LatencyGraph::toolTipAt(int x) const {
     if (s.replies() > 0) {
         lines << QStringLiteral("Median %1").arg(HistoryFormat::milliseconds(s.quantileUs(0.5)))
               << QStringLiteral("10th\u201390th percentile %1 \u2013 %2")
-                     .arg(HistoryFormat::milliseconds(s.quantileUs(0.1)), HistoryFormat::milliseconds(s.quantileUs(0.9)))
+                     .arg(HistoryFormat::milliseconds(s.quantileUs(0.1)),
+                          HistoryFormat::milliseconds(s.quantileUs(0.9)))
               << QStringLiteral("Min \u2013 max %1 \u2013 %2")
                      .arg(HistoryFormat::milliseconds(s.minUs()), HistoryFormat::milliseconds(s.maxUs()));
     } else {
@@ -178,7 +276,7 @@ QString LatencyGraph::toolTipAt(int x) const {
 }
 
 bool LatencyGraph::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
+    if (event->type() == QEvent::ToolTip && !compact_) {
         auto* help = static_cast<QHelpEvent*>(event);
         const QString text = toolTipAt(help->pos().x());
         if (text.isEmpty())
@@ -190,8 +288,79 @@ bool LatencyGraph::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+void LatencyGraph::mousePressEvent(QMouseEvent* event) {
+    const int x = static_cast<int>(event->position().x());
+    if (compact_) {
+        if (event->button() == Qt::LeftButton)
+            Q_EMIT chosen();
+        return;
+    }
+    if (event->button() == Qt::RightButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier))) {
+        drag_ = Drag::Select;
+        selectFromX_ = x;
+    } else if (event->button() == Qt::LeftButton) {
+        drag_ = Drag::Pan;
+        setCursor(Qt::ClosedHandCursor);
+    }
+    lastDragX_ = x;
+}
+
+void LatencyGraph::mouseReleaseEvent(QMouseEvent* event) {
+    const Drag drag = std::exchange(drag_, Drag::None);
+    unsetCursor();
+    if (drag == Drag::Select) {
+        const int x = static_cast<int>(event->position().x());
+        // A click is no range: only a drag of a few pixels zooms.
+        if (std::abs(x - selectFromX_) >= 4) {
+            const std::int64_t a = timeAt(std::min(x, selectFromX_));
+            const std::int64_t b = timeAt(std::max(x, selectFromX_));
+            Q_EMIT rangeRequested(a, b);
+        }
+        update();
+    }
+}
+
+void LatencyGraph::wheelEvent(QWheelEvent* event) {
+    if (compact_) {
+        event->ignore();
+        return;
+    }
+    // Touchpads send small steps: they add up to the notches of a wheel.
+    wheelRest_ += event->angleDelta().y();
+    const int notches = wheelRest_ / 120;
+    if (notches == 0) {
+        event->accept();
+        return;
+    }
+    wheelRest_ -= notches * 120;
+    Q_EMIT zoomRequested(std::pow(0.8, notches), timeAt(static_cast<int>(event->position().x())));
+    event->accept();
+}
+
+void LatencyGraph::keyPressEvent(QKeyEvent* event) {
+    if (compact_ &&
+        (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        Q_EMIT chosen();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void LatencyGraph::mouseMoveEvent(QMouseEvent* event) {
     hoverX_ = static_cast<int>(event->position().x());
+    if (drag_ == Drag::Pan) {
+        const QRect plot = layout().plot;
+        const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
+        const std::int64_t by = std::llround((hoverX_ - lastDragX_) * msPerPixel);
+        lastDragX_ = hoverX_;
+        if (by != 0)
+            Q_EMIT panRequested(by);
+    }
+    if (drag_ == Drag::Select) {
+        update();
+        return;
+    }
     // A tooltip already up follows the pointer from column to column.
     if (QToolTip::isVisible()) {
         const QString text = toolTipAt(hoverX_);
@@ -213,13 +382,43 @@ void LatencyGraph::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const Layout l = layout();
     p.fillRect(l.plot, palette().color(QPalette::Base));
+    const QColor text = palette().color(QPalette::Text);
+    if (compact_) {
+        const QFontMetrics fm = fontMetrics();
+        const QRect titleRect(l.plot.left() + 2, 0, l.plot.width() - 4, fm.height());
+        p.setPen(palette().color(QPalette::WindowText));
+        QFont bold = font();
+        bold.setBold(current_);
+        p.setFont(bold);
+        p.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter, title_);
+        p.setFont(font());
+        if (!points_.empty()) {
+            p.setPen(withAlpha(palette().color(QPalette::WindowText), 170));
+            p.drawText(titleRect, Qt::AlignRight | Qt::AlignVCenter, tickLabel(axisTopUs_, axisStepUs_));
+        }
+        drawSeries(p, l.plot);
+        drawStatusBand(p, l.band);
+        const QRect frame = l.plot.united(l.band).adjusted(-1, -1, 0, 0);
+        p.setBrush(Qt::NoBrush);
+        if (current_ || hasFocus())
+            p.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        else
+            p.setPen(QPen(withAlpha(text, 90), 1));
+        p.drawRect(frame);
+        return;
+    }
     drawAxes(p, l);
     drawSeries(p, l.plot);
     drawStatusBand(p, l.band);
-    const QColor text = palette().color(QPalette::Text);
     if (points_.empty()) {
         p.setPen(withAlpha(text, 160));
         p.drawText(l.plot, Qt::AlignCenter, QStringLiteral("No probes in this span"));
+    }
+    if (drag_ == Drag::Select) {
+        const int a = std::clamp(std::min(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
+        const int b = std::clamp(std::max(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
+        p.fillRect(QRect(a, l.plot.top(), b - a + 1, l.plot.height()),
+                   withAlpha(palette().color(QPalette::Highlight), 60));
     }
     if (hoverX_ >= l.plot.left() && hoverX_ <= l.plot.right()) {
         p.setPen(QPen(withAlpha(text, 110), 1));
@@ -245,45 +444,27 @@ void LatencyGraph::drawAxes(QPainter& p, const Layout& l) const {
         p.drawText(label, Qt::AlignRight | Qt::AlignVCenter, tickLabel(us, axisStepUs_));
     }
 
-    // Time ticks on whole local minutes, hours or days, as far apart as a date label needs.
-    static constexpr std::array<std::int64_t, 13> steps{
-        kMinuteMs,  2 * kMinuteMs, 5 * kMinuteMs, 10 * kMinuteMs, 15 * kMinuteMs, 30 * kMinuteMs, kHourMs,
-        2 * kHourMs, 3 * kHourMs,  6 * kHourMs,   12 * kHourMs,   kDayMs,         2 * kDayMs};
-    const double spacing = fm.horizontalAdvance(QStringLiteral("00 MMM")) * 1.8;
+    // Labels at least one and a half of their width apart, on whole local units that suit the span.
+    const double spacing = fm.horizontalAdvance(QStringLiteral("00:00:00")) * 1.5;
     const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
-    std::int64_t step = 7 * kDayMs;
-    for (std::int64_t s : steps) {
-        if (s / msPerPixel >= spacing) {
-            step = s;
-            break;
-        }
-    }
-    const std::int64_t offset = QDateTime::fromMSecsSinceEpoch(fromMs_).offsetFromUtc() * std::int64_t{1000};
-    const std::int64_t local = fromMs_ + offset;
-    const std::int64_t first = (local / step + (local % step > 0 ? 1 : 0)) * step - offset;
-    const QLocale locale;
-    for (std::int64_t t = first; t <= toMs_; t += step) {
-        const int x = static_cast<int>(std::lround(xOf(plot, t)));
+    for (const TimeAxis::Tick& tick : TimeAxis::ticks(fromMs_, toMs_, std::llround(spacing * msPerPixel))) {
+        const int x = static_cast<int>(std::lround(xOf(plot, tick.atMs)));
         p.setPen(grid);
         p.drawLine(x, plot.top(), x, plot.bottom());
-        const QDateTime at = QDateTime::fromMSecsSinceEpoch(t);
-        const bool midnight = (t + offset) % kDayMs == 0;
-        const QString label =
-            step >= kDayMs || midnight ? locale.toString(at.date(), QStringLiteral("d MMM")) : at.toString(QStringLiteral("HH:mm"));
-        const int w = fm.horizontalAdvance(label);
+        const int w = fm.horizontalAdvance(tick.label);
         const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
         p.setPen(text);
-        p.drawText(QRect(left, l.labelTop, w, fm.height()), Qt::AlignCenter, label);
+        p.drawText(QRect(left, l.labelTop, w, fm.height()), Qt::AlignCenter, tick.label);
     }
 }
 
 void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
     p.save();
     p.setClipRect(plot);
-    const QColor accent = palette().color(QPalette::Highlight);
-    const QColor spread = withAlpha(accent, 60);
-    const QColor core = withAlpha(accent, 150);
-    const int lossStrip = std::max(3, fontMetrics().height() / 4);
+    // Grey smoke under a coloured line: the spread never competes with the loss colours.
+    const QColor smoke = palette().color(QPalette::Text);
+    const QColor spread = withAlpha(smoke, kSpreadAlpha);
+    const QColor core = withAlpha(smoke, kCoreAlpha);
 
     auto columnOf = [&](const SeriesPoint& point) {
         const int x0 = static_cast<int>(std::floor(xOf(plot, point.startMs)));
@@ -291,18 +472,13 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
         return std::pair{x0, std::max(1, x1 - x0)};
     };
 
-    // Losses first, under the spread: a faint column over the whole height and a solid mark on top.
+    // Only a column where nothing came back is marked over the whole height, under the spread: a few lost
+    // probes tint the median line instead, so they never look like an outage.
     for (const SeriesPoint& point : points_) {
-        if (point.stats.lost() == 0)
+        if (point.stats.sent() == 0 || point.stats.replies() > 0)
             continue;
-        const double share = static_cast<double>(point.stats.lost()) / static_cast<double>(point.stats.sent());
         const auto [x, w] = columnOf(point);
-        const QColor colour = lossColour(share);
-        // A stray loss gets only its mark; the column darkens with the share, so a long view of a line that
-        // drops one probe in a few hundred does not turn into a wall of colour.
-        if (const int alpha = static_cast<int>(140 * share); alpha >= 6)
-            p.fillRect(QRect(x, plot.top(), w, plot.height()), withAlpha(colour, alpha));
-        p.fillRect(QRect(x, plot.top(), w, lossStrip), colour);
+        p.fillRect(QRect(x, plot.top(), w, plot.height()), withAlpha(kNoReply, 110));
     }
 
     // Probes sparser than the columns leave empty columns between them; the line only breaks at a gap well
@@ -315,7 +491,11 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
         std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
         usualGap = gaps[gaps.size() / 2];
     }
-    std::vector<QPolygonF> medians;
+    struct Median {
+        QPointF at;
+        int shade;
+    };
+    std::vector<std::vector<Median>> medians;
     const SeriesPoint* previous = nullptr;
     for (const SeriesPoint& point : points_) {
         const RttStats& s = point.stats;
@@ -336,20 +516,25 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
         if (previous == nullptr || point.startMs - previous->startMs > std::max(usualGap * 5 / 2, step * 3 / 2))
             medians.emplace_back();
         const double middle = (xOf(plot, point.startMs) + xOf(plot, point.endMs)) / 2.0;
-        medians.back() << QPointF(middle, yOf(plot, s.quantileUs(0.5)) + 0.5);
+        medians.back().push_back({QPointF(middle, yOf(plot, s.quantileUs(0.5)) + 0.5), lossShade(s.lost(), s.sent())});
         previous = &point;
     }
 
-    QPen line(palette().color(QPalette::Text), 1.25);
+    // Each column's colour from halfway to its neighbours, so a lone lossy column shows at its own place.
+    QPen line(Qt::black, compact_ ? 1.25 : 2.0);
     line.setJoinStyle(Qt::RoundJoin);
-    line.setCapStyle(Qt::RoundCap);
-    p.setPen(line);
+    line.setCapStyle(Qt::FlatCap);
     p.setRenderHint(QPainter::Antialiasing, true);
-    for (const QPolygonF& run : medians) {
-        if (run.size() == 1)
-            p.drawLine(run.front() - QPointF(1.5, 0), run.front() + QPointF(1.5, 0));
-        else
-            p.drawPolyline(run);
+    auto colourOf = [](int shade) { return lossShades()[static_cast<std::size_t>(shade)].colour; };
+    for (const std::vector<Median>& run : medians) {
+        for (std::size_t i = 0; i < run.size(); ++i) {
+            line.setColor(colourOf(run[i].shade));
+            p.setPen(line);
+            const QPointF at = run[i].at;
+            const QPointF before = i > 0 ? (run[i - 1].at + at) / 2.0 : at - QPointF(1.5, 0);
+            const QPointF after = i + 1 < run.size() ? (at + run[i + 1].at) / 2.0 : at + QPointF(1.5, 0);
+            p.drawPolyline(QPolygonF{before, at, after});
+        }
     }
     p.restore();
 }

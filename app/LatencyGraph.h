@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
+#include <QColor>
 #include <QRect>
 #include <QWidget>
 
@@ -10,14 +12,37 @@
 
 class QPainter;
 
-// The History window's graph: per pixel column the median round trip as a line, the spread as shading
-// (min-max light, 10th-90th percentile darker), losses as a colour by their share, and below it a band of
-// the host status in traffic-light colours. Drawn with QPainter from the palette, so it follows a dark theme
-// and any scale factor.
+// The History window's graph: per pixel column the median round trip as a line coloured by the column's
+// share of lost probes, the spread as shading (min-max light, 10th-90th percentile darker), a full-height
+// mark where no probe came back, and below it a band of the host status in traffic-light colours. Drawn with
+// QPainter from the palette, so it follows a dark theme and any scale factor.
+//
+// The wheel zooms around the pointer, a drag pans, a drag with Shift or the right button picks a range to
+// zoom into; the graph only asks, the window decides what is shown. A compact graph (the overview row) has
+// a title instead of axes and asks only to be chosen.
 class LatencyGraph : public QWidget {
     Q_OBJECT
 public:
     explicit LatencyGraph(QWidget* parent = nullptr);
+
+    // The median's colours by the share of probes lost in a column, a step each.
+    struct LossShade {
+        int upToPercent; // the highest share of this step; a step holds shares above the one before
+        QColor colour;
+        const char* label;
+    };
+    static constexpr int kLossShades = 6;
+    static const std::array<LossShade, kLossShades>& lossShades();
+    // The step of `lost` out of `sent` (sent > 0, lost < sent: a column without replies has no median).
+    [[nodiscard]] static int lossShade(std::uint64_t lost, std::uint64_t sent);
+    // What the colours and the shading mean, as rich text for a label that may wrap between its entries.
+    [[nodiscard]] static QString legendHtml(const QPalette& palette);
+
+    // A small graph with `title` at its top, no axes and no zooming; a click or Space asks for it.
+    void setCompact(const QString& title);
+    [[nodiscard]] bool compact() const { return compact_; }
+    // Marks the compact graph whose span the main graph shows.
+    void setCurrent(bool current);
 
     // The figures of [fromMs, toMs); the status band shows `statuses` up to `nowMs`.
     void setData(std::int64_t fromMs, std::int64_t toMs, std::int64_t nowMs, std::vector<SeriesPoint> points,
@@ -30,13 +55,32 @@ public:
     // The top of the RTT axis, in microseconds.
     [[nodiscard]] std::int64_t axisTopUs() const { return axisTopUs_; }
 
+    [[nodiscard]] std::int64_t fromMs() const { return fromMs_; }
+    [[nodiscard]] std::int64_t toMs() const { return toMs_; }
+    // The moment under x, within the plot.
+    [[nodiscard]] std::int64_t timeAt(int x) const;
+
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    // Show `factor` times the span, keeping `atMs` where it is (factor < 1 zooms in).
+    void zoomRequested(double factor, std::int64_t atMs);
+    // Show the span moved `earlierByMs` into the past (negative: towards now).
+    void panRequested(std::int64_t earlierByMs);
+    // Show [fromMs, toMs).
+    void rangeRequested(std::int64_t fromMs, std::int64_t toMs);
+    // A compact graph was chosen.
+    void chosen();
 
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
@@ -62,4 +106,12 @@ private:
     std::int64_t axisTopUs_ = 1'000;
     std::int64_t axisStepUs_ = 250;
     int hoverX_ = -1;
+    bool compact_ = false;
+    bool current_ = false;
+    QString title_;
+    // A drag under way: panning from lastDragX_, or picking a range from selectFromX_.
+    enum class Drag { None, Pan, Select } drag_ = Drag::None;
+    int lastDragX_ = 0;
+    int selectFromX_ = 0;
+    int wheelRest_ = 0;
 };

@@ -212,6 +212,7 @@ void MainWindow::initialize() {
         },
         &storedTexts_);
     HistoryWindow::keepSizeIn(&initial.historyWindowSize);
+    HistoryWindow::keepSpanIn(&initial.historySpan);
     StartRequests requests;
     if (hadArguments_) {
         applyCommandLine(initial, services_.arguments, requests);
@@ -283,6 +284,7 @@ void MainWindow::shutdown() {
     }
     history_.reset(); // its window has put its size into the settings
     HistoryWindow::keepSizeIn(nullptr);
+    HistoryWindow::keepSpanIn(nullptr);
     tray_->removeTrayIcon();
     eventLog_->release();
     if (!hadArguments_)

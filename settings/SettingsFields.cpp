@@ -142,6 +142,9 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::HistoryWindowSize, SettingsScope::Program, "HistoryWindowSize", "", 0, 0,
      [](Settings& s, std::string_view t) { s.historyWindowSize = text(t); },
      [](const Settings& s) { return s.historyWindowSize; }, nullptr, nullptr, true},
+    {SettingId::HistorySpan, SettingsScope::Program, "HistorySpan", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.historySpan = text(t); }, [](const Settings& s) { return s.historySpan; },
+     nullptr, nullptr, true},
 }};
 
 } // namespace

@@ -20,6 +20,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"AppFileName", Host}, {"AppMode", Host},      {"AppParams", Host},        {"LogLevel", Host},
         {"LogAppend", Host},   {"LogFileName", Host},  {"RecentList", Program},    {"HistoryDays", Program},
         {"Notify", Program},   {"Autostart", Program}, {"MetricsListen", Program}, {"HistoryWindowSize", Program},
+        {"HistorySpan", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
