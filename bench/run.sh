@@ -11,3 +11,4 @@ BUILD=${1:-build}
 "$BUILD/bench/settings_save_bench"
 "$BUILD/bench/idle_wakeups_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"
+[ -x "$BUILD/bench/gui_running_bench" ] && "$BUILD/bench/gui_running_bench"
