@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
+#include <QPalette>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -171,6 +172,50 @@ TEST_F(MainWindowLayoutTest, TheFormGrowsWithTheDesktopFontInsteadOfClipping) {
     QApplication::setFont(ApplicationFont::designFont());
     QApplication::processEvents();
     EXPECT_EQ(form->size(), QSize(385, 150));
+}
+
+// With OSTREVO_SHOT_DIR set, pictures of the window to look at: the drawn font, a desktop font, and a dark
+// palette, each at the scale the run was started with.
+TEST_F(MainWindowLayoutTest, PicturesForALook) {
+    const QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "OSTREVO_SHOT_DIR is not set";
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+    dark.setColor(QPalette::Midlight, QColor(0x45, 0x45, 0x45));
+    dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
+    const QPalette light = QApplication::palette();
+    QFont desktop(QStringLiteral("DejaVu Sans"));
+    desktop.setPointSize(10);
+    const struct {
+        const char* name;
+        QFont font;
+        bool dark;
+    } shots[] = {{"drawn", ApplicationFont::designFont(), false},
+                 {"dejavu10", desktop, false},
+                 {"dejavu10-dark", desktop, true}};
+    for (const auto& shot : shots) {
+        QApplication::setFont(shot.font);
+        QApplication::setPalette(shot.dark ? dark : light);
+        MainWindow& window = make({"/i=1", "gateway.example.lan"});
+        window.findChild<QLabel*>(QStringLiteral("statusValue"))
+            ->setText(QStringLiteral("Replay from 192.0.2.1: bytes=32 time=14ms TTL=64"));
+        window.findChild<QLabel*>(QStringLiteral("lostValue"))->setText(QStringLiteral("3 (38%)"));
+        window.show();
+        QApplication::processEvents();
+        const QString file = QStringLiteral("%1/main-%2-x%3.png").arg(dir, QLatin1String(shot.name), scale);
+        EXPECT_TRUE(window.grab().save(file)) << file.toStdString();
+    }
+    QApplication::setPalette(light);
 }
 
 // What a probe costs the window: the fields whose text changed are repainted, nothing else is, and the form is
