@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
-#include <QPalette>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 
 #include "app/ApplicationFont.h"
