@@ -17,6 +17,7 @@
 
 #include "app/ApplicationFont.h"
 #include "app/MainWindow.h"
+#include "app/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
@@ -259,8 +260,13 @@ TEST_F(MainWindowLayoutTest, AProbeRepaintsOnlyTheFieldsItChanged) {
         }
         EXPECT_EQ(counter.layouts[w], 0) << name(w) << " laid out again";
     }
+    // The tray's tip follows the same probes, whether or not its icon is shown.
+    const QString tip = window.tray().toolTip();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("127.0.0.1 - "))) << tip.toStdString();
+    EXPECT_TRUE(tip.endsWith(QStringLiteral(" - 3.0 ms - 0 % lost"))) << tip.toStdString();
     window.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
     EXPECT_TRUE(waitFor([&] { return window.findChild<QPushButton*>(QStringLiteral("optionsButton"))->isEnabled(); }));
+    EXPECT_EQ(window.tray().toolTip(), QStringLiteral("127.0.0.1 - not monitoring"));
 }
 
 } // namespace
