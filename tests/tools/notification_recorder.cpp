@@ -83,6 +83,8 @@ public:
             hintTypes[it.key()] = QString::fromLatin1(it.value().metaType().name());
             if (it.key() == QStringLiteral("image-data"))
                 hints[it.key()] = describeImage(it.value());
+            else if (it.value().metaType().id() == QMetaType::UChar) // JSON knows no bytes
+                hints[it.key()] = it.value().toInt();
             else
                 hints[it.key()] = QJsonValue::fromVariant(it.value());
         }
