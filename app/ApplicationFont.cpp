@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QStringList>
@@ -13,16 +12,23 @@ namespace {
 const char* const WineTahoma = "/usr/share/wine/fonts/tahoma.ttf";
 } // namespace
 
-QString ApplicationFont::install() {
-    const QString file = QString::fromLatin1(WineTahoma);
-    if (QFile::exists(file))
-        QFontDatabase::addApplicationFont(file);
+QFont ApplicationFont::designFont() {
+    static const bool loaded = [] {
+        const QString file = QString::fromLatin1(WineTahoma);
+        return QFile::exists(file) && QFontDatabase::addApplicationFont(file) >= 0;
+    }();
+    Q_UNUSED(loaded);
     QFont font;
     font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Nimbus Sans"), QStringLiteral("Liberation Sans"),
                       QStringLiteral("Arial"), QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(PixelSize);
     font.setWeight(QFont::Normal);
+    return font;
+}
+
+QString ApplicationFont::install() {
+    const QFont font = designFont();
     QApplication::setFont(font);
     return QFontInfo(font).family();
 }

@@ -42,16 +42,16 @@ namespace {
 
 QDBusArgument& operator<<(QDBusArgument& out, const NotificationImage& image) {
     out.beginStructure();
-    out << image.width << image.height << image.rowStride << image.hasAlpha << image.bitsPerSample
-        << image.channels << image.data;
+    out << image.width << image.height << image.rowStride << image.hasAlpha << image.bitsPerSample << image.channels
+        << image.data;
     out.endStructure();
     return out;
 }
 
 const QDBusArgument& operator>>(const QDBusArgument& in, NotificationImage& image) {
     in.beginStructure();
-    in >> image.width >> image.height >> image.rowStride >> image.hasAlpha >> image.bitsPerSample >>
-        image.channels >> image.data;
+    in >> image.width >> image.height >> image.rowStride >> image.hasAlpha >> image.bitsPerSample >> image.channels >>
+        image.data;
     in.endStructure();
     return in;
 }
@@ -63,9 +63,14 @@ NotificationImage statusImage(HostStatus status) {
     image.width = rendered.width();
     image.height = rendered.height();
     image.rowStride = static_cast<qint32>(rendered.bytesPerLine());
-    image.data = QByteArray(reinterpret_cast<const char*>(rendered.constBits()),
-                            static_cast<qsizetype>(rendered.sizeInBytes()));
+    image.data =
+        QByteArray(reinterpret_cast<const char*>(rendered.constBits()), static_cast<qsizetype>(rendered.sizeInBytes()));
     return image;
+}
+
+// The specification's urgency levels: 0 low, 1 normal, 2 critical, sent as a byte.
+uchar urgency(HostStatus status) {
+    return status == HostStatus::Bad ? uchar{2} : uchar{1};
 }
 
 // Most servers read the body as markup; a reply text is plain.
@@ -133,6 +138,9 @@ void DesktopNotifier::send(const Request& request) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("com.quorvan.Ostrevo"));
     hints.insert(QStringLiteral("image-data"), QVariant::fromValue(statusImage(request.status)));
+    // A host that stopped answering is what the user must not miss: servers keep critical ones on screen.
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(urgency(request.status)));
+    hints.insert(QStringLiteral("category"), QStringLiteral("network"));
 
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     call << QStringLiteral("Ostrevo") << shownId_ << QStringLiteral("ostrevo") << summary(request.host, request.status)

@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <system_error>
 #include <variant>
@@ -10,7 +12,9 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QEvent>
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMetaObject>
@@ -22,6 +26,7 @@
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
 #include "app/AppSettings.h"
+#include "app/ApplicationFont.h"
 #include "app/AutostartEntry.h"
 #include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
@@ -55,6 +60,29 @@ void linkButton(QPushButton* button, QAction* action) {
     QObject::connect(action, &QAction::changed, button, sync);
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
+
+// How much a drawn box must grow for `needed` to fit in it.
+double growthFor(QSize needed, QSize drawn) {
+    if (drawn.width() <= 0 || drawn.height() <= 0)
+        return 1.0;
+    return std::max(static_cast<double>(needed.width()) / drawn.width(),
+                    static_cast<double>(needed.height()) / drawn.height());
+}
+
+// Edges are scaled rather than sizes, so that fields drawn side by side stay side by side.
+QRect scaledRect(const QRect& drawn, double factor) {
+    const auto edge = [factor](int v) { return static_cast<int>(std::lround(v * factor)); };
+    return QRect(QPoint(edge(drawn.left()), edge(drawn.top())),
+                 QPoint(edge(drawn.left() + drawn.width()) - 1, edge(drawn.top() + drawn.height()) - 1));
+}
+
+// Room a push button needs for a caption: the text plus the frame and margins the styles draw around it.
+QSize buttonNeeds(const QPushButton* button, const QString& caption) {
+    const QFontMetrics metrics(button->font());
+    QString plain = caption;
+    plain.remove(QLatin1Char('&'));
+    return {metrics.horizontalAdvance(plain) + 2 * metrics.averageCharWidth(), metrics.height() + 6};
+}
 } // namespace
 
 MainWindow::MainWindow(Services services, QWidget* parent)
@@ -63,13 +91,19 @@ MainWindow::MainWindow(Services services, QWidget* parent)
     ui_->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(size());
+    valueFields_ = {ui_->hostValue, ui_->statusValue, ui_->totalValue, ui_->lostValue,
+                    ui_->minValue,  ui_->maxValue,    ui_->avgValue};
+    // A field paints its own background, so a new text repaints that field alone and not the group box
+    // behind it, whose framed title costs more to draw than all the fields together.
+    for (QLabel* field : valueFields_)
+        field->setAutoFillBackground(true);
     // The Windows style's group frame runs through the middle of its title; the desktop styles put the title
     // above the frame, which would cut through the first row of fields laid out for the Windows one.
     if (QStyle* frameStyle = QStyleFactory::create(QStringLiteral("Windows"))) {
         frameStyle->setParent(ui_->statisticsGroup);
         ui_->statisticsGroup->setStyle(frameStyle);
     }
+    fitToFont();
     createActions();
     createServices();
     initialize();
@@ -129,15 +163,8 @@ void MainWindow::createServices() {
     if (!services_.messages)
         services_.messages = std::make_unique<QtMessagePort>(this);
 
-    const std::array<QLabel*, 7> labels{ui_->hostValue, ui_->statusValue, ui_->totalValue, ui_->lostValue,
-                                        ui_->minValue,  ui_->maxValue,    ui_->avgValue};
     QtWindowPort::Handlers handlers;
-    handlers.probed = [this, labels](const ProbeEvent& event) {
-        for (const auto& [label, text] : ProbeText::labels(event))
-            labels[static_cast<std::size_t>(label)]->setText(QString::fromStdString(text));
-        if (event.statusChanged)
-            showStatus(event.hostStatus);
-    };
+    handlers.probed = [this](const ProbeEvent& event) { showProbe(event); };
     handlers.postLog = [this](const ProbeEvent& event) {
         eventLog_->writeRecord(event.hostStatus, ProbeText::replyLine(event));
     };
@@ -167,7 +194,7 @@ void MainWindow::createServices() {
     RunControl::Widgets widgets;
     widgets.ping = pingAction_;
     widgets.reset = ui_->resetButton;
-    widgets.labels = labels;
+    widgets.labels = valueFields_;
     RunControl::Services run;
     run.resolver = services_.resolver;
     run.messages = services_.messages.get();
@@ -185,6 +212,7 @@ void MainWindow::createServices() {
     run.openOptions = [this] { ui_->optionsButton->click(); };
     runControl_ = new RunControl(settings_->value(), widgets, std::move(run), this);
     connect(runControl_, &RunControl::stateChanged, this, &MainWindow::updateOptionsAction);
+    connect(runControl_, &RunControl::stateChanged, tray_, [this] { tray_->setMonitoring(runControl_->isRunning()); });
     connect(runControl_, &RunControl::payloadTooLarge, settings_, &AppSettings::lowerPayload);
     connect(settings_, &AppSettings::changed, this, &MainWindow::followSettings);
 
@@ -291,6 +319,64 @@ void MainWindow::shutdown() {
         saveChangedSettings(settings_->value(), storedTexts_);
 }
 
+void MainWindow::showProbe(const ProbeEvent& event) {
+    // Most probes change one or two of the texts; only those fields are touched and repainted.
+    for (const auto& [label, text] : ProbeText::labels(event)) {
+        QLabel* field = valueFields_[static_cast<std::size_t>(label)];
+        const QString shown = QString::fromStdString(text);
+        if (field->text() != shown)
+            field->setText(shown);
+    }
+    if (event.statusChanged)
+        showStatus(event.hostStatus);
+    tray_->showProbe(event);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitToFont();
+}
+
+// The form is drawn in pixels for an 11-pixel sans-serif face. With whatever font the desktop gives, it is
+// scaled as a whole by the least factor that lets every caption and button text fit, so the fields keep their
+// arrangement and grow instead of clipping. The value fields get a fixed size: a new text in one of them
+// then never lays out the form again.
+void MainWindow::fitToFont() {
+    if (!ui_ || valueFields_[0] == nullptr)
+        return; // changeEvent during setupUi
+    if (drawnGeometry_.empty()) {
+        drawnSize_ = size();
+        for (QWidget* parent : {static_cast<QWidget*>(this), static_cast<QWidget*>(ui_->statisticsGroup)})
+            for (QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (!child->isWindow())
+                    drawnGeometry_.emplace_back(child, child->geometry());
+    }
+    double factor = 1.0;
+    for (const auto& [widget, drawn] : drawnGeometry_) {
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            const bool valueField = std::find(valueFields_.begin(), valueFields_.end(), label) != valueFields_.end();
+            const QSize needed =
+                valueField ? QSize(0, label->fontMetrics().height() + 2 * label->frameWidth()) : label->sizeHint();
+            factor = std::max(factor, growthFor(needed, drawn.size()));
+        } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            QStringList captions{button->text()};
+            if (button == ui_->startButton) // the captions run control gives it
+                captions << QStringLiteral("Wait...") << QStringLiteral("Start") << QStringLiteral("Stop");
+            for (const QString& caption : captions)
+                factor = std::max(factor, growthFor(buttonNeeds(button, caption), drawn.size()));
+        }
+    }
+    for (const auto& [widget, drawn] : drawnGeometry_) {
+        const QRect rect = scaledRect(drawn, factor);
+        if (auto* label = qobject_cast<QLabel*>(widget);
+            label != nullptr && std::find(valueFields_.begin(), valueFields_.end(), label) != valueFields_.end())
+            label->setFixedSize(rect.size());
+        widget->setGeometry(rect);
+    }
+    setFixedSize(scaledRect(QRect(QPoint(0, 0), drawnSize_), factor).size());
+}
+
 void MainWindow::showStatus(HostStatus status) {
     hostStatus_ = status;
     setWindowIcon(StatusIcons::large(status));
@@ -312,6 +398,8 @@ void MainWindow::openOptions() {
         return;
     optionsOpen_ = true;
     OptionsDialog dialog(this, settings_->value());
+    // Its layout is fixed in pixels for the font it was drawn with; the desktop's could cut its captions.
+    dialog.setFont(ApplicationFont::designFont());
     const bool entryShown = AutostartEntry::exists();
     dialog.showAutostartEntry(entryShown);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@ class HistoryService;
 class ProbeWorker;
 class ProcessLauncher;
 class QAction;
+class QLabel;
 class QMenu;
 class QtNotifier;
 class QtSoundPlayer;
@@ -96,6 +98,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void initialize();
@@ -103,6 +106,8 @@ private:
     void createActions();
     void createServices();
     void showStatus(HostStatus status);
+    void showProbe(const ProbeEvent& event);
+    void fitToFont();
     void exitOnSignal();
     void showHistory();
     void followSettings(const SettingsChange& change);
@@ -111,6 +116,10 @@ private:
 
     Services services_;
     std::unique_ptr<Ui::MainWindow> ui_;
+    std::array<QLabel*, 7> valueFields_{};
+    // The form's geometry as drawn (children of the window and of the group box), scaled for the font in use.
+    std::vector<std::pair<QWidget*, QRect>> drawnGeometry_;
+    QSize drawnSize_;
     AppSettings* settings_ = nullptr;
     HostStatus hostStatus_ = HostStatus::NA;
     StoredTexts storedTexts_;          // what the settings file held as this instance last read or wrote it

@@ -1,5 +1,7 @@
 #include "app/TrayController.h"
 
+#include <algorithm>
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
@@ -10,20 +12,43 @@
 
 #include "app/StatusIcons.h"
 #include "settings/Settings.h"
+#include "types/Rounding.h"
 
 namespace {
 
-// The tip field of the tray record holds 63 characters; longer host names are cut rather than overflowing.
+// A tooltip is read at a glance: a host name of up to 253 characters is shortened so that the tip stays one
+// short line and its figures always show.
 constexpr qsizetype kMaxTipLength = 63;
 
-QString trayTip(const Settings& settings) {
-    QString tip = QStringLiteral("Monitoring ") + QString::fromStdString(settings.host);
-    if (tip.size() > kMaxTipLength) {
-        tip.truncate(kMaxTipLength);
-        if (tip.back().isHighSurrogate())
-            tip.chop(1);
-    }
-    return tip;
+QString roundTrip(const ProbeEvent& probe) {
+    if (!probe.good() || !probe.rttUs)
+        return QStringLiteral("no reply");
+    const double ms = *probe.rttUs / 1000.0;
+    if (ms >= 100.0)
+        return QStringLiteral("%1 ms").arg(Rounding::halfEven(ms));
+    if (ms < 0.05)
+        return QStringLiteral("<0.1 ms");
+    return QStringLiteral("%1 ms").arg(ms, 0, 'f', ms >= 10.0 ? 0 : 1);
+}
+
+QString lossShare(const RunStatistics& stats) {
+    const std::uint32_t percent =
+        stats.requests == 0 ? 0 : Rounding::halfEven(100.0 * stats.lost / static_cast<double>(stats.requests));
+    return QStringLiteral("%1 % lost").arg(percent);
+}
+
+// The host, cut at a character boundary with an ellipsis, so that host and figures fit in the limit.
+QString tipWithHost(const QString& host, const QString& figures) {
+    const QString separator = QStringLiteral(" - ");
+    if (host.isEmpty())
+        return figures;
+    const qsizetype room = kMaxTipLength - separator.size() - figures.size();
+    if (host.size() <= room)
+        return host + separator + figures;
+    QString cut = host.left(std::max<qsizetype>(room - 1, 0));
+    if (!cut.isEmpty() && cut.back().isHighSurrogate())
+        cut.chop(1);
+    return cut + QChar(0x2026) + separator + figures;
 }
 
 // Where the cursor position cannot be had (no screen under it), the menu opens near the bottom right
@@ -76,15 +101,46 @@ void TrayController::moveToTray(bool explain) {
         return;
     }
     icon()->setIcon(StatusIcons::small(status_));
-    icon_->setToolTip(trayTip(settings_));
+    icon_->setToolTip(toolTip());
     icon_->show();
     window_->hide();
     inTray_ = true;
 }
 
 void TrayController::updateTrayTip() {
-    if (inTray_)
-        icon()->setToolTip(trayTip(settings_));
+    if (!inTray_)
+        return;
+    // Unchanged texts are not sent again: a notification-area host is told of every new tooltip.
+    const QString tip = toolTip();
+    if (icon()->toolTip() != tip)
+        icon_->setToolTip(tip);
+}
+
+void TrayController::setMonitoring(bool monitoring) {
+    if (monitoring == monitoring_)
+        return;
+    monitoring_ = monitoring;
+    lastProbe_.reset();
+    updateTrayTip();
+}
+
+void TrayController::showProbe(const ProbeEvent& event) {
+    if (!monitoring_)
+        return; // the last probe of a run that has just been stopped
+    lastProbe_ = event;
+    updateTrayTip();
+}
+
+QString TrayController::toolTip() const {
+    const QString host = QString::fromStdString(lastProbe_ ? lastProbe_->host : settings_.host);
+    if (!monitoring_)
+        return tipWithHost(host, QStringLiteral("not monitoring"));
+    if (!lastProbe_)
+        return tipWithHost(host, QStringLiteral("starting"));
+    const QString figures = QStringLiteral("%1 - %2 - %3")
+                                .arg(QString::fromUtf8(statusWord(lastProbe_->hostStatus)), roundTrip(*lastProbe_),
+                                     lossShare(lastProbe_->stats));
+    return tipWithHost(host, figures);
 }
 
 void TrayController::handleTrayActivation(QSystemTrayIcon::ActivationReason reason) {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <optional>
+
 #include <QObject>
 #include <QPoint>
 #include <QSystemTrayIcon>
 
 #include "types/HostStatus.h"
+#include "types/ProbeEvent.h"
 
 class QMenu;
 class QWidget;
@@ -24,6 +27,13 @@ public:
     void moveToTray(bool explain = true);
     // After the options dialog's OK: new tooltip when the icon is shown.
     void updateTrayTip();
+    // What a run is doing, for the tooltip: a run began or ended (a new run shows no figures until its first
+    // probe), and each probe's outcome.
+    void setMonitoring(bool monitoring);
+    void showProbe(const ProbeEvent& event);
+    // "gateway.lan - Good - 0.8 ms - 0 % lost", "gateway.lan - not monitoring"; at most 63 characters, the
+    // host shortened first so that the figures stay.
+    [[nodiscard]] QString toolTip() const;
     // A click on the icon: a double-click toggles the window, the context click opens the menu. Ignored
     // while no icon is shown.
     void handleTrayActivation(QSystemTrayIcon::ActivationReason reason);
@@ -50,6 +60,8 @@ private:
     QMenu* menu_;
     const Settings& settings_;
     HostStatus status_ = HostStatus::NA;
+    bool monitoring_ = false;
+    std::optional<ProbeEvent> lastProbe_; // of the run under way
     bool inTray_ = false;
     QSystemTrayIcon* icon_ = nullptr;
     bool explained_ = false;

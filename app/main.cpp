@@ -7,7 +7,6 @@
 
 #include <QApplication>
 
-#include "app/ApplicationFont.h"
 #include "app/MainWindow.h"
 #include "app/Modules.h"
 #include "metrics/ListenAddress.h"
@@ -70,7 +69,6 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvan.Ostrevo"));
     // The window decides when the program ends: in the tray it lives on with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
-    ApplicationFont::install();
 
     MainWindow::Services services;
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.

@@ -13,3 +13,4 @@ BUILD=${1:-build}
 "$BUILD/bench/idle_wakeups_bench"
 "$BUILD/bench/route_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"
+[ -x "$BUILD/bench/gui_running_bench" ] && "$BUILD/bench/gui_running_bench"

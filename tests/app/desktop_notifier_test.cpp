@@ -2,6 +2,8 @@
 // a recording notification service that a test starts when it wants one.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <cstdio>
 #include <optional>
 #include <thread>
@@ -174,6 +176,15 @@ TEST_F(DesktopNotifierTest, BothEdgesReachTheServiceAndTheSecondReplacesTheFirst
     EXPECT_EQ(bad[QStringLiteral("app_icon")].toString(), QStringLiteral("ostrevo"));
     EXPECT_EQ(bad[QStringLiteral("hints")].toObject()[QStringLiteral("desktop-entry")].toString(),
               QStringLiteral("com.quorvan.Ostrevo"));
+    // Desktops keep a critical notification up and file both under network events; urgency is a byte.
+    for (const auto& [call, urgency] : {std::pair{bad, 2}, std::pair{good, 1}}) {
+        const QJsonObject hints = call[QStringLiteral("hints")].toObject();
+        EXPECT_EQ(hints[QStringLiteral("urgency")].toInt(), urgency)
+            << call[QStringLiteral("summary")].toString().toStdString();
+        EXPECT_EQ(call[QStringLiteral("hint_types")].toObject()[QStringLiteral("urgency")].toString(),
+                  QStringLiteral("uchar"));
+        EXPECT_EQ(hints[QStringLiteral("category")].toString(), QStringLiteral("network"));
+    }
 
     // The status picture travels with the call, in the layout the hint prescribes, and shows the new status.
     const QJsonObject badImage = bad[QStringLiteral("hints")].toObject()[QStringLiteral("image-data")].toObject();

@@ -8,9 +8,11 @@
 #include <QThread>
 #include <QWidget>
 
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
@@ -150,7 +152,7 @@ TEST_F(WithNotificationArea, TrayButtonShowsTheIconAndHidesTheWindow) {
     EXPECT_TRUE(tray->isInTray());
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(tray->icon()->isVisible());
-    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring router.local"));
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("router.local - not monitoring"));
     EXPECT_TRUE(embedded()) << "icon not embedded in the tray";
     EXPECT_EQ(tray->messages, 0);
 
@@ -213,16 +215,94 @@ TEST_F(WithNotificationArea, RealClicksOnTheEmbeddedIcon) {
     menu->hide();
 }
 
+// A long host is shortened, never the figures: the tip stays one short line that says how the host is doing.
 TEST_F(WithNotificationArea, TooltipIsCutTo63Characters) {
     settings.host = std::string(80, 'h');
     tray->moveToTray();
     QString tip = tray->icon()->toolTip();
     EXPECT_EQ(tip.size(), 63);
-    EXPECT_TRUE(tip.startsWith(QStringLiteral("Monitoring hhh")));
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("hhh")));
+    EXPECT_TRUE(tip.endsWith(QStringLiteral("h\u2026 - not monitoring"))) << tip.toStdString();
+
+    tray->setMonitoring(true);
+    ProbeEvent probe;
+    probe.host = settings.host;
+    probe.replier = "127.0.0.1";
+    probe.rttUs = 812;
+    probe.stats.requests = 1;
+    probe.hostStatus = HostStatus::Good;
+    tray->showProbe(probe);
+    tip = tray->icon()->toolTip();
+    EXPECT_EQ(tip.size(), 63);
+    EXPECT_TRUE(tip.endsWith(QStringLiteral("h\u2026 - Good - 0.8 ms - 0 % lost"))) << tip.toStdString();
+
+    // A host name of surrogate pairs is not cut between the two halves of one.
+    settings.host.clear();
+    for (int i = 0; i < 40; ++i)
+        settings.host += "\xF0\x9F\x8C\x90"; // U+1F310, two UTF-16 units
+    tray->setMonitoring(false);
+    tip = tray->icon()->toolTip();
+    EXPECT_LE(tip.size(), 63);
+    EXPECT_FALSE(tip.section(QChar(0x2026), 0, 0).back().isHighSurrogate()) << tip.toStdString();
 
     settings.host = "new.host";
     tray->updateTrayTip();
-    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("Monitoring new.host"));
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("new.host - not monitoring"));
+}
+
+// The tip follows the run: nothing before a start, the last probe's status, round trip and loss during it.
+TEST_F(WithNotificationArea, TooltipFollowsTheProbes) {
+    struct Case {
+        const char* what;
+        bool answered;
+        std::optional<std::uint32_t> rttUs;
+        std::uint32_t requests, lost;
+        HostStatus status;
+        const char* tip;
+    };
+    const Case cases[] = {
+        {"sub-millisecond", true, 812, 10, 0, HostStatus::Good, "gateway.lan - Good - 0.8 ms - 0 % lost"},
+        {"a few ms", true, 5049, 3, 1, HostStatus::Average, "gateway.lan - Average - 5.0 ms - 33 % lost"},
+        {"tens of ms", true, 23456, 8, 1, HostStatus::Good, "gateway.lan - Good - 23 ms - 12 % lost"},
+        {"hundreds of ms", true, 123456, 8, 0, HostStatus::Good, "gateway.lan - Good - 123 ms - 0 % lost"},
+        {"loopback", true, 31, 1, 0, HostStatus::NA, "gateway.lan - N/A - <0.1 ms - 0 % lost"},
+        {"timed out", false, std::nullopt, 4, 1, HostStatus::Bad, "gateway.lan - Bad - no reply - 25 % lost"},
+        {"all lost", false, std::nullopt, 3, 3, HostStatus::Bad, "gateway.lan - Bad - no reply - 100 % lost"},
+    };
+    settings.host = "gateway.lan";
+    tray->moveToTray();
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("gateway.lan - not monitoring"));
+    tray->setMonitoring(true);
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("gateway.lan - starting"));
+    for (const Case& c : cases) {
+        ProbeEvent probe;
+        probe.host = "gateway.lan";
+        if (c.answered)
+            probe.replier = "192.0.2.1";
+        else
+            probe.status = 11010;
+        probe.rttUs = c.rttUs;
+        probe.stats.requests = c.requests;
+        probe.stats.lost = c.lost;
+        probe.hostStatus = c.status;
+        tray->showProbe(probe);
+        EXPECT_EQ(tray->icon()->toolTip().toStdString(), c.tip) << c.what;
+    }
+    // Stopped: the figures of the ended run go, and a probe that was still on its way changes nothing.
+    tray->setMonitoring(false);
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("gateway.lan - not monitoring"));
+    ProbeEvent late;
+    late.host = "gateway.lan";
+    late.replier = "192.0.2.1";
+    late.rttUs = 1000;
+    tray->showProbe(late);
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("gateway.lan - not monitoring"));
+    // Out of the tray the tip is still kept current, for when the icon comes back.
+    tray->moveToTray();
+    tray->setMonitoring(true);
+    tray->showProbe(late);
+    tray->moveToTray();
+    EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("gateway.lan - N/A - 1.0 ms - 0 % lost"));
 }
 
 TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {

@@ -53,12 +53,12 @@ public:
             return false;
         const QString member = message.member();
         if (member == QStringLiteral("GetCapabilities"))
-            return connection.send(message.createReply(QStringList{QStringLiteral("body"),
-                                                                   QStringLiteral("body-markup")}));
+            return connection.send(
+                message.createReply(QStringList{QStringLiteral("body"), QStringLiteral("body-markup")}));
         if (member == QStringLiteral("GetServerInformation"))
-            return connection.send(message.createReply(QVariantList{
-                QStringLiteral("recorder"), QStringLiteral("Ostrevo tests"), QStringLiteral("1"),
-                QStringLiteral("1.2")}));
+            return connection.send(
+                message.createReply(QVariantList{QStringLiteral("recorder"), QStringLiteral("Ostrevo tests"),
+                                                 QStringLiteral("1"), QStringLiteral("1.2")}));
         if (member == QStringLiteral("CloseNotification"))
             return connection.send(message.createReply());
         if (member != QStringLiteral("Notify") || message.signature() != QStringLiteral("susssasa{sv}i"))
@@ -77,14 +77,19 @@ public:
         call[QStringLiteral("body")] = args.at(4).toString();
         call[QStringLiteral("actions")] = QJsonArray::fromStringList(args.at(5).toStringList());
         QJsonObject hints;
+        QJsonObject hintTypes; // servers ignore a hint of the wrong type (urgency must be a byte)
         const auto hintMap = qdbus_cast<QVariantMap>(args.at(6));
         for (auto it = hintMap.cbegin(); it != hintMap.cend(); ++it) {
+            hintTypes[it.key()] = QString::fromLatin1(it.value().metaType().name());
             if (it.key() == QStringLiteral("image-data"))
                 hints[it.key()] = describeImage(it.value());
+            else if (it.value().metaType().id() == QMetaType::UChar) // JSON knows no bytes
+                hints[it.key()] = it.value().toInt();
             else
                 hints[it.key()] = QJsonValue::fromVariant(it.value());
         }
         call[QStringLiteral("hints")] = hints;
+        call[QStringLiteral("hint_types")] = hintTypes;
         call[QStringLiteral("expire_timeout")] = args.at(7).toInt();
         call[QStringLiteral("id")] = static_cast<qint64>(id);
 
