@@ -8,6 +8,7 @@ BUILD=${1:-build}
 "$BUILD/bench/rss_growth_bench"
 "$BUILD/bench/log_bench"
 "$BUILD/bench/history_bench"
+"$BUILD/bench/history_live_bench"
 "$BUILD/bench/settings_save_bench"
 "$BUILD/bench/idle_wakeups_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"
