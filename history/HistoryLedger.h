@@ -33,7 +33,7 @@ struct HistoryOptions {
     // a query and at exit. Meanwhile they are appended to a log beside the file within logInterval, so a
     // program that dies loses at most that much.
     std::size_t commitBatch = 256;
-    std::chrono::milliseconds commitInterval{120'000};
+    std::chrono::milliseconds commitInterval{150'000};
     std::chrono::milliseconds logInterval{1'000};
     int pruneBatch = 1'000;                          // old rows deleted per table and transaction
     std::chrono::milliseconds pruneInterval{60'000}; // between pruning passes once nothing old is left

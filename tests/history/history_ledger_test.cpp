@@ -45,6 +45,7 @@ TEST(LedgerFile, KeepsEveryFieldInAPrivateWalFile) {
     SqliteDb db;
     ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
     EXPECT_EQ(db.queryText("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(db.queryText("PRAGMA page_size"), "2048"); // a commit rewrites whole pages
     SqliteStatement columns(db, "SELECT group_concat(name, ' ') FROM pragma_table_info('samples')");
     ASSERT_EQ(columns.step(), SQLITE_ROW);
     EXPECT_EQ(columns.text(0), "at_ms host address rtt_us status ttl");
