@@ -9,6 +9,7 @@ BUILD=${1:-build}
 "$BUILD/bench/probe_startup_bench"
 "$BUILD/bench/log_bench"
 "$BUILD/bench/history_bench"
+"$BUILD/bench/history_live_bench"
 "$BUILD/bench/settings_save_bench"
 "$BUILD/bench/idle_wakeups_bench"
 "$BUILD/bench/route_bench"

@@ -17,6 +17,10 @@ constexpr std::chrono::milliseconds kPruneStepPause{20};
 constexpr std::int64_t kClockLeewayMs = 3'600'000;
 // Between attempts while another program holds the write lock (each attempt already waits a while).
 constexpr std::chrono::milliseconds kBusyRetry{500};
+// The least time between two commits that a full batch asks for: many hosts probed fast still commit rarely.
+constexpr std::chrono::milliseconds kCommitGap{1'000};
+// How long a query waits for what was recorded before it to be committed.
+constexpr std::chrono::milliseconds kReadWait{2'000};
 
 // Time since boot, including suspend, unlike steady_clock: a laptop closed for a week has aged a week.
 std::int64_t bootMs() {
@@ -34,11 +38,13 @@ std::int64_t systemNowMs() {
 } // namespace
 
 HistoryLedger::HistoryLedger(HistoryOptions options)
-    : options_(std::move(options)), store_(options_.path), reader_(std::make_unique<LedgerReader>(options_.path)) {
+    : options_(std::move(options)), store_(options_.path), log_(options_.path),
+      reader_(std::make_unique<LedgerReader>(options_.path)) {
     if (!options_.clock)
         options_.clock = systemNowMs;
     options_.queueLimit = std::max<std::size_t>(options_.queueLimit, 1);
     options_.batchLimit = std::max<std::size_t>(options_.batchLimit, 1);
+    options_.commitBatch = std::max<std::size_t>(options_.commitBatch, 1);
     options_.pruneBatch = std::max(options_.pruneBatch, 1);
     if (!enabled())
         return;
@@ -59,7 +65,7 @@ HistoryLedger::~HistoryLedger() {
 
 void HistoryLedger::record(ProbeSample sample) {
     if (enabled())
-        enqueue(LedgerEntry{std::move(sample), false});
+        enqueue(LedgerEntry{std::move(sample), false}, false);
 }
 
 bool HistoryLedger::readOnly() const {
@@ -78,10 +84,12 @@ void HistoryLedger::endRun(std::int64_t atMs) {
     LedgerEntry entry;
     entry.sample.atMs = atMs;
     entry.runEnd = true;
-    enqueue(std::move(entry));
+    // A stopped run is committed at once: whoever looks next sees it whole.
+    enqueue(std::move(entry), true);
 }
 
-void HistoryLedger::enqueue(LedgerEntry entry) {
+void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
+    bool wake = urgent;
     {
         std::lock_guard lock(mutex_);
         // A newer or foreign file is never written: nothing is kept waiting for it.
@@ -91,16 +99,47 @@ void HistoryLedger::enqueue(LedgerEntry entry) {
             queue_.pop_front();
             ++dropped_;
         }
+        if (queue_.empty()) {
+            queuedSince_ = Clock::now();
+            // While probes come in, the writer looks every logInterval anyway: no need to wake it each time.
+            wake = wake || wakeAt_ > queuedSince_ + options_.logInterval;
+        }
+        // A new status (an outage begins or ends) is committed at once, so whoever reads the file sees it.
+        if (!entry.runEnd) {
+            const auto [known, added] = lastStatus_.try_emplace(entry.sample.host, entry.sample.hostStatus);
+            urgent = urgent || added || known->second != entry.sample.hostStatus;
+            known->second = entry.sample.hostStatus;
+        } else {
+            lastStatus_.clear();
+        }
+        wake = wake || urgent;
         queue_.push_back(std::move(entry));
+        wake = wake || queue_.size() + unsavedCount_ == options_.commitBatch;
+        urgent_ = urgent_ || urgent;
     }
-    wake_.notify_one();
+    if (wake)
+        wake_.notify_one();
 }
 
 bool HistoryLedger::flush(std::chrono::milliseconds timeout) {
     if (!enabled())
         return true;
     std::unique_lock lock(mutex_);
-    return idle_.wait_for(lock, timeout, [this] { return queue_.empty() && !busy_ && (!pruneOwed_ || failing_); });
+    urgent_ = true;
+    wake_.notify_one();
+    return idle_.wait_for(
+        lock, timeout, [this] { return queue_.empty() && unsavedCount_ == 0 && !busy_ && (!pruneOwed_ || failing_); });
+}
+
+void HistoryLedger::commitForRead() {
+    if (!enabled())
+        return;
+    std::unique_lock lock(mutex_);
+    if ((queue_.empty() && unsavedCount_ == 0) || failing_ || standing_ != Standing::Recording)
+        return;
+    urgent_ = true;
+    wake_.notify_one();
+    idle_.wait_for(lock, kReadWait, [this] { return (queue_.empty() && unsavedCount_ == 0 && !busy_) || failing_; });
 }
 
 std::string HistoryLedger::problem() const {
@@ -114,7 +153,7 @@ std::uint64_t HistoryLedger::dropped() const {
 }
 
 void HistoryLedger::run() {
-    retryAt_ = pruneAt_ = Clock::now();
+    retryAt_ = pruneAt_ = lastCommit_ = Clock::now();
     (void)ensureOpen();
     {
         std::lock_guard lock(mutex_);
@@ -122,9 +161,10 @@ void HistoryLedger::run() {
     }
     idle_.notify_all();
     for (;;) {
-        std::vector<LedgerEntry> batch;
         bool final = false;
+        bool commitNow = false;
         bool prune = false;
+        std::vector<LedgerEntry> fresh;
         {
             std::unique_lock lock(mutex_);
             for (;;) {
@@ -133,41 +173,117 @@ void HistoryLedger::run() {
                     final = true;
                     break;
                 }
-                if ((!queue_.empty() && now >= retryAt_) || (store_.isOpen() && now >= pruneAt_))
-                    break;
-                std::optional<Clock::time_point> until;
+                if (queue_.empty() && !unsaved_.empty() && now >= lastLog_ + options_.logInterval)
+                    lastLog_ = now; // looked in vain: the next look is a logInterval on
+                // Each condition is a time: the first one due wakes the writer.
+                std::optional<Clock::time_point> until = commitDue(now);
+                auto consider = [&until](Clock::time_point at) { until = until ? std::min(*until, at) : at; };
                 if (!queue_.empty())
-                    until = retryAt_;
+                    consider(std::max(lastLog_ + options_.logInterval, queuedSince_));
+                else if (!unsaved_.empty())
+                    consider(lastLog_ + options_.logInterval); // a run goes on: its next probes are due soon
                 if (store_.isOpen())
-                    until = until ? std::min(*until, pruneAt_) : pruneAt_;
+                    consider(pruneAt_);
+                if (until && now >= *until)
+                    break;
+                wakeAt_ = until.value_or(Clock::time_point::max());
                 if (until)
                     wake_.wait_until(lock, *until);
                 else
                     wake_.wait(lock);
             }
-            if (final && queue_.empty())
+            wakeAt_ = Clock::time_point::min();
+            if (final && queue_.empty() && unsaved_.empty())
                 break;
-            const std::size_t take = std::min(queue_.size(), options_.batchLimit);
-            if (final || Clock::now() >= retryAt_) {
-                batch.assign(std::make_move_iterator(queue_.begin()),
-                             std::make_move_iterator(queue_.begin() + static_cast<std::ptrdiff_t>(take)));
-                queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(take));
+            const auto now = Clock::now();
+            const std::optional<Clock::time_point> due = commitDue(now);
+            commitNow = final || (due && now >= *due);
+            if (!queue_.empty()) {
+                if (unsaved_.empty())
+                    unsavedSince_ = queuedSince_;
+                fresh.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
+                queue_.clear();
             }
-            prune = !final && store_.isOpen() && Clock::now() >= pruneAt_;
+            if (commitNow)
+                urgent_ = false;
+            prune = !final && store_.isOpen() && now >= pruneAt_;
             busy_ = true;
         }
-        if (!batch.empty())
-            writeBatch(batch, final);
+        if (!fresh.empty()) {
+            lastLog_ = Clock::now();
+            // What is about to be committed needs no log; a failed commit logs it below.
+            if (!commitNow && standing() == Standing::Recording)
+                (void)log_.append(fresh);
+            unsaved_.insert(unsaved_.end(), std::make_move_iterator(fresh.begin()),
+                            std::make_move_iterator(fresh.end()));
+        }
+        if (commitNow)
+            commit(final);
         if (prune)
             pruneStep();
         {
             std::lock_guard lock(mutex_);
+            unsavedCount_ = unsaved_.size();
             busy_ = false;
         }
         idle_.notify_all();
     }
     store_.close();
     idle_.notify_all();
+}
+
+std::optional<HistoryLedger::Clock::time_point> HistoryLedger::commitDue(Clock::time_point now) const {
+    if (queue_.empty() && unsaved_.empty())
+        return std::nullopt;
+    const auto oldest = unsaved_.empty() ? queuedSince_ : unsavedSince_;
+    Clock::time_point at = urgent_ ? now : oldest + options_.commitInterval;
+    if (queue_.size() + unsaved_.size() >= options_.commitBatch)
+        at = std::min(at, lastCommit_ + kCommitGap);
+    return std::max(at, retryAt_);
+}
+
+void HistoryLedger::commit(bool final) {
+    bool ok = ensureOpen();
+    while (ok && !unsaved_.empty()) {
+        const std::size_t take = std::min(unsaved_.size(), options_.batchLimit);
+        std::vector<LedgerEntry> batch(std::make_move_iterator(unsaved_.begin()),
+                                       std::make_move_iterator(unsaved_.begin() + static_cast<std::ptrdiff_t>(take)));
+        unsaved_.erase(unsaved_.begin(), unsaved_.begin() + static_cast<std::ptrdiff_t>(take));
+        ok = writeBatch(batch);
+        if (!ok)
+            unsaved_.insert(unsaved_.begin(), std::make_move_iterator(batch.begin()),
+                            std::make_move_iterator(batch.end()));
+    }
+    lastCommit_ = Clock::now();
+    if (unsaved_.empty()) {
+        log_.clear();
+        return;
+    }
+    const Standing now = standing();
+    if (now == Standing::Newer || now == Standing::Foreign) {
+        unsaved_.clear();
+        log_.clear();
+        return;
+    }
+    // Kept for the next attempt, the newest first in line to survive: what waits stays bounded.
+    std::uint64_t lost = 0;
+    while (unsaved_.size() > options_.queueLimit) {
+        unsaved_.pop_front();
+        ++lost;
+    }
+    // The log holds what still waits; at exit it stays for the next start to commit.
+    const bool logged = now == Standing::Recording && log_.rewrite(unsaved_);
+    if (final) {
+        if (logged)
+            log_.keep();
+        else
+            lost += unsaved_.size();
+        unsaved_.clear();
+    }
+    if (lost != 0) {
+        std::lock_guard lock(mutex_);
+        dropped_ += lost;
+    }
 }
 
 bool HistoryLedger::ensureOpen() {
@@ -208,6 +324,11 @@ bool HistoryLedger::ensureOpen() {
     return false;
 }
 
+HistoryLedger::Standing HistoryLedger::standing() const {
+    std::lock_guard lock(mutex_);
+    return standing_;
+}
+
 void HistoryLedger::setStanding(Standing standing) {
     std::lock_guard lock(mutex_);
     standing_ = standing;
@@ -219,45 +340,30 @@ void HistoryLedger::refuse(LedgerStore::Outcome outcome) {
         standing_ = outcome == LedgerStore::Outcome::Newer ? Standing::Newer : Standing::Foreign;
         queue_.clear();
     }
+    unsaved_.clear();
+    log_.clear();
     report(store_.errorText(), false);
 }
 
-void HistoryLedger::writeBatch(std::vector<LedgerEntry>& batch, bool final) {
-    LedgerStore::Outcome outcome = LedgerStore::Outcome::Failed;
-    if (ensureOpen()) {
-        outcome = store_.write(batch);
-        if (outcome == LedgerStore::Outcome::Corrupt) {
-            handleCorruption();
-            outcome = ensureOpen() ? store_.write(batch) : LedgerStore::Outcome::Failed;
+bool HistoryLedger::writeBatch(const std::vector<LedgerEntry>& batch) {
+    LedgerStore::Outcome outcome = store_.write(batch);
+    if (outcome == LedgerStore::Outcome::Corrupt) {
+        handleCorruption();
+        outcome = ensureOpen() ? store_.write(batch) : LedgerStore::Outcome::Failed;
+    }
+    if (outcome == LedgerStore::Outcome::Ok) {
+        if (!anchorMs_) {
+            for (const LedgerEntry& entry : batch)
+                if (!entry.runEnd)
+                    anchorMs_ = std::max(anchorMs_.value_or(entry.sample.atMs), entry.sample.atMs);
+            anchorBootMs_ = bootMs();
         }
-        if (outcome == LedgerStore::Outcome::Ok) {
-            if (!anchorMs_) {
-                for (const LedgerEntry& entry : batch)
-                    if (!entry.runEnd)
-                        anchorMs_ = std::max(anchorMs_.value_or(entry.sample.atMs), entry.sample.atMs);
-                anchorBootMs_ = bootMs();
-            }
-            recovered();
-            return;
-        }
-        report("History is not being recorded: " + store_.errorText(), false);
-        retryAt_ = Clock::now() + (outcome == LedgerStore::Outcome::Busy ? kBusyRetry : options_.retryInterval);
+        recovered();
+        return true;
     }
-    // Kept for the next attempt, newest first in line to survive: the queue stays bounded either way.
-    std::lock_guard lock(mutex_);
-    if (standing_ == Standing::Newer || standing_ == Standing::Foreign)
-        return;
-    if (final || stopping_) {
-        // The program ends and the file would not take this batch: the rest would fare no better.
-        dropped_ += batch.size() + queue_.size();
-        queue_.clear();
-        return;
-    }
-    queue_.insert(queue_.begin(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
-    while (queue_.size() > options_.queueLimit) {
-        queue_.pop_front();
-        ++dropped_;
-    }
+    report("History is not being recorded: " + store_.errorText(), false);
+    retryAt_ = Clock::now() + (outcome == LedgerStore::Outcome::Busy ? kBusyRetry : options_.retryInterval);
+    return false;
 }
 
 std::optional<std::int64_t> HistoryLedger::retentionNow() const {
@@ -345,6 +451,7 @@ LedgerReader& HistoryLedger::reader() {
 std::vector<ProbeSample> HistoryLedger::samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
     if (foreign())
         return {};
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().samples(host, fromMs, toMs);
 }
@@ -353,6 +460,7 @@ std::vector<SeriesPoint> HistoryLedger::series(const std::string& host, std::int
                                                int maxPoints) {
     if (foreign())
         return {};
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().series(host, fromMs, toMs, maxPoints);
 }
@@ -360,6 +468,7 @@ std::vector<SeriesPoint> HistoryLedger::series(const std::string& host, std::int
 RttStats HistoryLedger::summary(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
     if (foreign())
         return {};
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().summary(host, fromMs, toMs);
 }
@@ -367,6 +476,7 @@ RttStats HistoryLedger::summary(const std::string& host, std::int64_t fromMs, st
 std::vector<Outage> HistoryLedger::outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
     if (foreign())
         return {};
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().outages(host, fromMs, toMs);
 }
@@ -375,6 +485,7 @@ std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, 
                                                        std::int64_t toMs) {
     if (foreign())
         return {};
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().statusChanges(host, fromMs, toMs);
 }
@@ -385,6 +496,7 @@ bool HistoryLedger::exportCsv(const std::string& host, std::int64_t fromMs, std:
         out << HistoryCsv::header();
         return static_cast<bool>(out);
     }
+    commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().exportCsv(host, fromMs, toMs, out, statusText);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "history/HistoryCsv.h"
 #include "history/HistoryRecords.h"
 #include "history/LedgerStore.h"
+#include "history/PendingLog.h"
 #include "history/ProbeSample.h"
 
 class LedgerReader;
@@ -24,8 +26,15 @@ class LedgerReader;
 struct HistoryOptions {
     std::string path; // the history.sqlite file
     int days = 30;    // retention; 0 records nothing, never creates the file and leaves one that exists as it is
-    std::size_t queueLimit = 100'000;                // probes waiting for the disk; beyond it the oldest are dropped
-    std::size_t batchLimit = 5'000;                  // probes per transaction
+    std::size_t queueLimit = 100'000; // probes waiting for the disk; beyond it the oldest are dropped
+    std::size_t batchLimit = 5'000;   // probes per transaction
+    // A commit rewrites whole pages, so probes are committed in batches: when this many wait (but at most once
+    // a second), when the oldest has waited commitInterval, and at once at the end of a run, on flush(), before
+    // a query and at exit. Meanwhile they are appended to a log beside the file within logInterval, so a
+    // program that dies loses at most that much.
+    std::size_t commitBatch = 256;
+    std::chrono::milliseconds commitInterval{150'000};
+    std::chrono::milliseconds logInterval{1'000};
     int pruneBatch = 1'000;                          // old rows deleted per table and transaction
     std::chrono::milliseconds pruneInterval{60'000}; // between pruning passes once nothing old is left
     std::chrono::milliseconds retryInterval{10'000}; // between attempts while the file cannot be written
@@ -58,7 +67,7 @@ public:
     void record(ProbeSample sample);
     // The run stopped at `atMs`: an open outage ends there and the status band shows no status from then on.
     void endRun(std::int64_t atMs);
-    // Waits up to `timeout` until everything recorded so far is written and no old rows wait to be pruned.
+    // Waits up to `timeout` until everything recorded so far is committed and no old rows wait to be pruned.
     bool flush(std::chrono::milliseconds timeout);
 
     // The latest problem, empty while all is well.
@@ -80,13 +89,20 @@ private:
     using Clock = std::chrono::steady_clock;
     enum class Standing { Recording, ReadOnly, Newer, Foreign };
 
-    void enqueue(LedgerEntry entry);
+    void enqueue(LedgerEntry entry, bool urgent);
     void run();
-    void writeBatch(std::vector<LedgerEntry>& batch, bool final);
+    // Commits what waits, in transactions of batchLimit; what fails stays waiting (and in the log).
+    void commit(bool final);
+    // When what waits is to be committed, none when nothing waits. Under mutex_, by the writer.
+    [[nodiscard]] std::optional<Clock::time_point> commitDue(Clock::time_point now) const;
+    [[nodiscard]] bool writeBatch(const std::vector<LedgerEntry>& batch);
+    // Queries show what was recorded up to them: what waits is committed first (briefly waited for).
+    void commitForRead();
     void pruneStep();
     [[nodiscard]] bool ensureOpen();
     void handleCorruption();
     void refuse(LedgerStore::Outcome outcome);
+    [[nodiscard]] Standing standing() const;
     void setStanding(Standing standing);
     [[nodiscard]] bool foreign() const;
     // "Now" for retention: the clock, but no further than the newest probe found at opening plus the time
@@ -103,6 +119,11 @@ private:
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::deque<LedgerEntry> queue_;
+    Clock::time_point queuedSince_{};                // when queue_ last stopped being empty
+    Clock::time_point wakeAt_{};                     // when the writer looks at the queue next, unasked
+    std::size_t unsavedCount_ = 0;                   // unsaved_.size(), for those that wait for it
+    bool urgent_ = false;                            // commit at once
+    std::map<std::string, std::uint8_t> lastStatus_; // the host status of each host's latest probe
     bool stopping_ = false;
     bool busy_ = false;
     bool pruneOwed_ = true; // old rows may be waiting: at start, and after a step that hit its limit
@@ -114,6 +135,11 @@ private:
 
     // Writer thread only.
     LedgerStore store_;
+    std::deque<LedgerEntry> unsaved_; // taken from the queue and logged, not committed yet
+    Clock::time_point unsavedSince_{};
+    Clock::time_point lastLog_{};
+    Clock::time_point lastCommit_{};
+    PendingLog log_;
     Clock::time_point retryAt_{};
     Clock::time_point pruneAt_{};
     bool anchorRead_ = false;

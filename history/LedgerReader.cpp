@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -89,6 +90,13 @@ bool LedgerReader::usable() {
         return false;
     }
     hasVerdict_ = probe.int64(0) > 0;
+    SqliteStatement layout(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'probes'");
+    if (layout.step() != SQLITE_ROW) {
+        error_ = path_ + ": " + db_.errorText();
+        db_.close();
+        return false;
+    }
+    hasProbes_ = layout.int64(0) > 0;
     error_.clear();
     return true;
 }
@@ -146,11 +154,41 @@ void LedgerReader::note() {
 
 bool LedgerReader::eachSample(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
                               const std::function<void(const SqliteStatement&)>& row) {
-    SqliteStatement s(db_, "SELECT at_ms, host, address, rtt_us, status, ttl FROM samples "
-                           "WHERE at_ms >= ?1 AND at_ms < ?2 AND host = ?3 ORDER BY at_ms, rowid");
+    const char* sql = "SELECT at_ms, host, address, rtt_us, status, ttl FROM samples "
+                      "WHERE at_ms >= ?1 AND at_ms < ?2 AND host = ?3 ORDER BY at_ms, rowid";
+    std::optional<std::pair<std::int64_t, std::string>> only;
+    if (hasProbes_) {
+        // A host is almost always probed at one address: its probes are then one range of the table, already
+        // in time order. Several addresses go through the view and a sort.
+        SqliteStatement ids(db_, "SELECT id, address FROM hosts WHERE host = ?1 LIMIT 2");
+        ids.bind(1, host);
+        int count = 0;
+        int rc = SQLITE_OK;
+        while ((rc = ids.step()) == SQLITE_ROW && ++count == 1)
+            only.emplace(ids.int64(0), ids.text(1));
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+            return false;
+        if (count == 0)
+            return true;
+        if (count > 1)
+            only.reset();
+        // The status and the TTL split as the view splits them.
+        sql = only ? "SELECT at_ms, ?4, ?5, rtt_us, CASE WHEN outcome >= 0 THEN 0 ELSE (-1 - outcome) / 512 END, "
+                     "CASE WHEN outcome >= 0 THEN outcome ELSE nullif((-1 - outcome) % 512, 0) - 1 END FROM probes "
+                     "WHERE host_id = ?3 AND at_ms >= ?1 AND at_ms < ?2 ORDER BY at_ms"
+                   : "SELECT at_ms, host, address, rtt_us, status, ttl FROM samples "
+                     "WHERE at_ms >= ?1 AND at_ms < ?2 AND host = ?3 ORDER BY at_ms";
+    }
+    SqliteStatement s(db_, sql);
+    if (only) {
+        s.bind(3, only->first);
+        s.bind(4, host);
+        s.bind(5, only->second);
+    } else {
+        s.bind(3, host);
+    }
     s.bind(1, fromMs);
     s.bind(2, toMs);
-    s.bind(3, host);
     int rc = SQLITE_OK;
     while ((rc = s.step()) == SQLITE_ROW)
         row(s);
@@ -233,7 +271,9 @@ RttStats LedgerReader::summary(const std::string& host, std::int64_t fromMs, std
     // The stored figures of a minute or hour cut by pruning still count the probes removed from it: start at
     // the oldest probe kept, so the figures used cover only probes that are still there.
     if (ok) {
-        SqliteStatement oldest(db_, "SELECT min(at_ms) FROM samples");
+        SqliteStatement oldest(db_, hasProbes_ ? "SELECT min((SELECT min(at_ms) FROM probes WHERE host_id = hosts.id)) "
+                                                 "FROM hosts"
+                                               : "SELECT min(at_ms) FROM samples");
         ok = oldest.step() == SQLITE_ROW;
         if (ok && oldest.isNull(0))
             return total;

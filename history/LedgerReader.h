@@ -62,5 +62,6 @@ private:
     SqliteDb db_;
     std::string copyDir_;
     bool hasVerdict_ = true;
+    bool hasProbes_ = true; // version 3: probes and hosts, `samples` a view
     std::string error_;
 };

@@ -1,5 +1,6 @@
 #include "history/LedgerSchema.h"
 
+#include <algorithm>
 #include <set>
 #include <sqlite3.h>
 #include <string>
@@ -30,15 +31,37 @@ std::string statsTable(const char* name) {
 } // namespace
 
 std::string createSql() {
+    // Host and address are stored once; a probe row holds only integers, keyed by host and time, so a host's
+    // span is one range of the table and needs no index of its own. `outcome` is the status and the TTL in one
+    // column (see outcomeCode()): a column costs a byte in every row, and a plain reply then needs one byte.
     return R"sql(
-CREATE TABLE IF NOT EXISTS samples(
-    at_ms INTEGER NOT NULL,
+CREATE TABLE IF NOT EXISTS hosts(
+    id INTEGER PRIMARY KEY,
     host TEXT NOT NULL,
     address TEXT NOT NULL,
+    UNIQUE(host, address));
+CREATE TABLE IF NOT EXISTS probes(
+    host_id INTEGER NOT NULL,
+    at_ms INTEGER NOT NULL,
     rtt_us INTEGER,
-    status INTEGER NOT NULL,
-    ttl INTEGER);
-CREATE INDEX IF NOT EXISTS samples_by_time ON samples(at_ms);
+    outcome INTEGER NOT NULL,
+    PRIMARY KEY(host_id, at_ms)) WITHOUT ROWID;
+CREATE VIEW IF NOT EXISTS samples AS
+    SELECT p.at_ms AS at_ms, h.host AS host, h.address AS address, p.rtt_us AS rtt_us,
+           CASE WHEN p.outcome >= 0 THEN 0 ELSE (-1 - p.outcome) / 512 END AS status,
+           CASE WHEN p.outcome >= 0 THEN p.outcome ELSE nullif((-1 - p.outcome) % 512, 0) - 1 END AS ttl
+    FROM probes AS p JOIN hosts AS h ON h.id = p.host_id;
+CREATE TRIGGER IF NOT EXISTS samples_insert INSTEAD OF INSERT ON samples BEGIN
+    INSERT OR IGNORE INTO hosts(host, address) VALUES (NEW.host, NEW.address);
+    INSERT INTO probes(host_id, at_ms, rtt_us, outcome)
+        VALUES ((SELECT id FROM hosts WHERE host = NEW.host AND address = NEW.address), NEW.at_ms, NEW.rtt_us,
+                )sql" +
+           std::string(kOutcomeSql("NEW.status", "NEW.ttl")) + R"sql();
+END;
+CREATE TRIGGER IF NOT EXISTS samples_delete INSTEAD OF DELETE ON samples BEGIN
+    DELETE FROM probes WHERE at_ms = OLD.at_ms
+        AND host_id = (SELECT id FROM hosts WHERE host = OLD.host AND address = OLD.address);
+END;
 )sql" + statsTable("minute_stats") +
            statsTable("hour_stats") + R"sql(
 CREATE TABLE IF NOT EXISTS outages(
@@ -59,11 +82,45 @@ CREATE INDEX IF NOT EXISTS status_changes_by_time ON status_changes(at_ms);
 )sql";
 }
 
-std::string upgradeSql() {
+std::string upgradeOutagesSql() {
     // Version 1 began an outage at the Bad verdict and kept the first failed probe beside it; an outage now
     // runs from that probe, and the verdict has a column of its own.
     return "ALTER TABLE outages ADD COLUMN verdict_ms INTEGER;"
            "UPDATE outages SET verdict_ms = start_ms, start_ms = min(start_ms, coalesce(first_error_ms, start_ms));";
+}
+
+std::string moveAsideSamplesSql() {
+    return "ALTER TABLE samples RENAME TO samples_v2;";
+}
+
+std::string upgradeSamplesSql() {
+    // Two probes of a host in the same millisecond (a clock stepped back onto earlier ones) are kept a
+    // millisecond apart, so no probe is lost to the key.
+    return "INSERT OR IGNORE INTO hosts(host, address) SELECT DISTINCT host, address FROM samples_v2;"
+           "INSERT OR IGNORE INTO probes(host_id, at_ms, rtt_us, outcome)"
+           " SELECT h.id, s.at_ms + row_number() OVER (PARTITION BY s.host, s.address, s.at_ms ORDER BY s.rowid) - 1,"
+           " s.rtt_us, " +
+           kOutcomeSql("s.status", "s.ttl") +
+           " FROM samples_v2 AS s JOIN hosts AS h ON h.host = s.host AND"
+           " h.address = s.address ORDER BY h.id, s.at_ms;"
+           "DROP TABLE samples_v2;";
+}
+
+std::int64_t outcomeCode(std::uint32_t status, std::optional<int> ttl) {
+    if (status == 0 && ttl && *ttl >= 0 && *ttl <= 510)
+        return *ttl;
+    return -1 - (std::int64_t{status} * 512 + (ttl ? std::clamp(*ttl, 0, 510) + 1 : 0));
+}
+
+std::uint32_t statusOf(std::int64_t outcome) {
+    return outcome >= 0 ? 0 : static_cast<std::uint32_t>((-1 - outcome) / 512);
+}
+
+std::optional<int> ttlOf(std::int64_t outcome) {
+    if (outcome >= 0)
+        return static_cast<int>(outcome);
+    const auto ttl = static_cast<int>((-1 - outcome) % 512);
+    return ttl == 0 ? std::nullopt : std::optional<int>(ttl - 1);
 }
 
 FileKind classify(SqliteDb& db, int& version, int& rc) {
@@ -72,7 +129,8 @@ FileKind classify(SqliteDb& db, int& version, int& rc) {
     if ((rc = pragma.step()) != SQLITE_ROW)
         return FileKind::Foreign;
     version = static_cast<int>(pragma.int64(0));
-    SqliteStatement tables(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite_%'");
+    SqliteStatement tables(
+        db, "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite_%'");
     std::set<std::string> names;
     while ((rc = tables.step()) == SQLITE_ROW)
         names.insert(tables.text(0));

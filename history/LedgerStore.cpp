@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "history/LedgerSchema.h"
+#include "history/PendingLog.h"
 #include "history/RttStats.h"
 
 using namespace LedgerSchema;
@@ -67,17 +68,21 @@ off_t lockOffset(const std::string& host) {
 
 struct LedgerStore::Statements {
     explicit Statements(SqliteDb& db)
-        : insertSample(
-              db, "INSERT INTO samples(at_ms, host, address, rtt_us, status, ttl) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
+        : insertSample(db, "INSERT INTO probes(host_id, at_ms, rtt_us, outcome) VALUES (?1, ?2, ?3, ?4)"),
+          insertHost(db, "INSERT OR IGNORE INTO hosts(host, address) VALUES (?1, ?2)"),
+          selectHost(db, "SELECT id FROM hosts WHERE host = ?1 AND address = ?2"),
+          sameProbe(db, "SELECT count(*) FROM probes WHERE host_id = ?1 AND at_ms = ?2 AND rtt_us IS ?3 AND "
+                        "outcome = ?4"),
           insertChange(db, "INSERT INTO status_changes(at_ms, host, status) VALUES (?1, ?2, ?3)"),
           openOutage(db, "INSERT INTO outages(host, address, start_ms, first_status, first_error_ms, verdict_ms) "
                          "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
           closeOutage(db, "UPDATE outages SET end_ms = ?2 WHERE id = ?1"),
           selectMinute(db, statsSelect("minute_stats").c_str()), selectHour(db, statsSelect("hour_stats").c_str()),
           upsertMinute(db, statsUpsert("minute_stats").c_str()), upsertHour(db, statsUpsert("hour_stats").c_str()),
-          pruneSamples(db, "DELETE FROM samples WHERE rowid IN "
-                           "(SELECT rowid FROM samples WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)"),
-          pruneMinutes(db, pruneStats("minute_stats", kMinuteMs).c_str()),
+          // Host by host: the key leads with the host, so each step reads only what it deletes.
+          pruneSamples(db, "DELETE FROM probes WHERE host_id = ?3 AND at_ms IN "
+                           "(SELECT at_ms FROM probes WHERE host_id = ?3 AND at_ms < ?1 ORDER BY at_ms LIMIT ?2)"),
+          hostIds(db, "SELECT id FROM hosts"), pruneMinutes(db, pruneStats("minute_stats", kMinuteMs).c_str()),
           pruneHours(db, pruneStats("hour_stats", kHourMs).c_str()),
           pruneOutages(db, "DELETE FROM outages WHERE id IN (SELECT id FROM outages "
                            "WHERE end_ms IS NOT NULL AND end_ms < ?1 ORDER BY start_ms LIMIT ?2)"),
@@ -86,16 +91,17 @@ struct LedgerStore::Statements {
 
     [[nodiscard]] int prepared() const {
         for (const SqliteStatement* s :
-             {&insertSample, &insertChange, &openOutage, &closeOutage, &selectMinute, &selectHour, &upsertMinute,
-              &upsertHour, &pruneSamples, &pruneMinutes, &pruneHours, &pruneOutages, &pruneChanges})
+             {&insertSample, &insertHost, &selectHost, &sameProbe, &insertChange, &openOutage, &closeOutage,
+              &selectMinute, &selectHour, &upsertMinute, &upsertHour, &pruneSamples, &hostIds, &pruneMinutes,
+              &pruneHours, &pruneOutages, &pruneChanges})
             if (s->prepared() != SQLITE_OK)
                 return s->prepared();
         return SQLITE_OK;
     }
 
-    SqliteStatement insertSample, insertChange, openOutage, closeOutage;
+    SqliteStatement insertSample, insertHost, selectHost, sameProbe, insertChange, openOutage, closeOutage;
     SqliteStatement selectMinute, selectHour, upsertMinute, upsertHour;
-    SqliteStatement pruneSamples, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
+    SqliteStatement pruneSamples, hostIds, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
 };
 
 LedgerStore::LedgerStore(std::string path) : path_(std::move(path)) {}
@@ -173,6 +179,12 @@ LedgerStore::Outcome LedgerStore::open() {
         db_.close();
         return kind == LedgerSchema::FileKind::Newer ? Outcome::Newer : Outcome::Foreign;
     }
+    // Every commit rewrites the pages it touches in full: smaller pages halve what a commit writes, and
+    // 2 KiB still holds an hour's figures in one cell. Only a new file can have it.
+    if (kind == LedgerSchema::FileKind::Empty) {
+        if (rc = db_.exec("PRAGMA page_size = 2048"); rc != SQLITE_OK)
+            return refuseOrFail(rc);
+    }
     SqliteStatement journal(db_, "PRAGMA journal_mode = WAL");
     if (journal.prepared() != SQLITE_OK)
         return refuseOrFail(journal.prepared());
@@ -190,9 +202,19 @@ LedgerStore::Outcome LedgerStore::open() {
         return o;
     if (lockFd_ < 0)
         lockFd_ = ::open((path_ + "-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    // A run cut short (crash, power loss) leaves its outage and its status open: end them at its last probe.
-    // Only on the first opening: later ones follow a passing failure of this program's own run.
+    statements_ = std::make_unique<Statements>(db_);
+    if (rc = statements_->prepared(); rc != SQLITE_OK)
+        return fail(rc);
+    hostIds_.clear();
+    // A run cut short (crash, power loss) leaves its last probes in its log and its outage and status open:
+    // the probes are stored, then the outage and status end at the last of them. Only on the first opening:
+    // later ones follow a passing failure of this program's own run.
     if (!repaired_) {
+        if (const Outcome o = replayAbandoned(); o != Outcome::Ok) {
+            statements_.reset();
+            db_.close();
+            return o;
+        }
         if (!repairAbandoned()) {
             rc = sqlite3_extended_errcode(db_.handle());
             db_.noteError(rc);
@@ -202,9 +224,6 @@ LedgerStore::Outcome LedgerStore::open() {
         tracks_.clear();
         repaired_ = true;
     }
-    statements_ = std::make_unique<Statements>(db_);
-    if (rc = statements_->prepared(); rc != SQLITE_OK)
-        return fail(rc);
     error_.clear();
     return Outcome::Ok;
 }
@@ -213,13 +232,23 @@ LedgerStore::Outcome LedgerStore::prepareLayout() {
     int rc = db_.exec("BEGIN IMMEDIATE");
     if (rc != SQLITE_OK)
         return refuseOrFail(rc);
-    bool ok = db_.exec(createSql().c_str()) == SQLITE_OK;
+    // Before version 3 the probes were the table `samples`, which is a view now.
+    bool oldSamples = false;
+    bool ok = true;
+    {
+        SqliteStatement kind(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'samples'");
+        ok = kind.step() == SQLITE_ROW;
+        oldSamples = ok && kind.int64(0) > 0;
+    }
+    ok = ok && (!oldSamples || db_.exec(moveAsideSamplesSql().c_str()) == SQLITE_OK);
+    ok = ok && db_.exec(createSql().c_str()) == SQLITE_OK;
     if (ok) {
         SqliteStatement has(db_, "SELECT count(*) FROM pragma_table_info('outages') WHERE name = 'verdict_ms'");
         ok = has.step() == SQLITE_ROW;
         if (ok && has.int64(0) == 0)
-            ok = db_.exec(upgradeSql().c_str()) == SQLITE_OK;
+            ok = db_.exec(upgradeOutagesSql().c_str()) == SQLITE_OK;
     }
+    ok = ok && (!oldSamples || db_.exec(upgradeSamplesSql().c_str()) == SQLITE_OK);
     ok = ok && db_.exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str()) == SQLITE_OK;
     ok = ok && db_.exec("COMMIT") == SQLITE_OK;
     if (ok)
@@ -228,6 +257,18 @@ LedgerStore::Outcome LedgerStore::prepareLayout() {
     db_.noteError(rc);
     rollback();
     return refuseOrFail(rc);
+}
+
+LedgerStore::Outcome LedgerStore::replayAbandoned() {
+    for (PendingLog::Abandoned& log : PendingLog::abandoned(path_)) {
+        if (!log.entries.empty()) {
+            // Left for the next attempt, which reads the log again.
+            if (const Outcome o = writeBatch(log.entries, true); o != Outcome::Ok)
+                return o;
+        }
+        log.remove();
+    }
+    return Outcome::Ok;
 }
 
 bool LedgerStore::repairAbandoned() {
@@ -290,7 +331,7 @@ bool LedgerStore::ownedElsewhere(const std::string& host) const {
 std::optional<std::int64_t> LedgerStore::newestSampleMs() {
     if (!db_.isOpen())
         return std::nullopt;
-    SqliteStatement s(db_, "SELECT max(at_ms) FROM samples");
+    SqliteStatement s(db_, "SELECT max((SELECT max(at_ms) FROM probes WHERE host_id = hosts.id)) FROM hosts");
     if (s.step() != SQLITE_ROW)
         return std::nullopt;
     return s.optionalInt64(0);
@@ -310,20 +351,68 @@ bool LedgerStore::addStatusChange(std::int64_t atMs, const std::string& host, in
     return s.step() == SQLITE_DONE;
 }
 
-bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks) {
+std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostIds& ids) {
+    const auto key = std::make_pair(sample.host, sample.address);
+    if (const auto found = ids.find(key); found != ids.end())
+        return found->second;
+    Statements& st = *statements_;
+    st.insertHost.reset();
+    st.insertHost.bind(1, sample.host);
+    st.insertHost.bind(2, sample.address);
+    if (st.insertHost.step() != SQLITE_DONE)
+        return std::nullopt;
+    st.selectHost.reset();
+    st.selectHost.bind(1, sample.host);
+    st.selectHost.bind(2, sample.address);
+    if (st.selectHost.step() != SQLITE_ROW)
+        return std::nullopt;
+    const std::int64_t id = st.selectHost.int64(0);
+    st.selectHost.reset();
+    ids.emplace(key, id);
+    return id;
+}
+
+bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& ids, bool replaying,
+                             std::optional<std::int64_t>& storedAt) {
+    storedAt.reset();
     if (entry.runEnd)
         return endRun(tracks, entry.sample.atMs);
-    const ProbeSample& sample = entry.sample;
+    ProbeSample sample = entry.sample;
     Statements& st = *statements_;
-    st.insertSample.reset();
-    st.insertSample.bind(1, sample.atMs);
-    st.insertSample.bind(2, sample.host);
-    st.insertSample.bind(3, sample.address);
-    st.insertSample.bind(4, sample.rttUs);
-    st.insertSample.bind(5, std::int64_t{sample.status});
-    st.insertSample.bind(6, sample.ttl ? std::optional<std::int64_t>(*sample.ttl) : std::nullopt);
-    if (st.insertSample.step() != SQLITE_DONE)
+    const std::optional<std::int64_t> id = hostId(sample, ids);
+    if (!id)
         return false;
+    const std::int64_t outcome = outcomeCode(sample.status, sample.ttl);
+    if (replaying) {
+        // The log is cleared right after each commit: a crash in between leaves probes that are stored already.
+        st.sameProbe.reset();
+        st.sameProbe.bind(1, *id);
+        st.sameProbe.bind(2, sample.atMs);
+        st.sameProbe.bind(3, sample.rttUs);
+        st.sameProbe.bind(4, outcome);
+        if (st.sameProbe.step() != SQLITE_ROW)
+            return false;
+        const bool stored = st.sameProbe.int64(0) > 0;
+        st.sameProbe.reset();
+        if (stored)
+            return true;
+    }
+    // A probe in the same millisecond as one already kept for the host (the clock stepped back onto it) is
+    // kept a millisecond later rather than lost.
+    for (int shift = 0;; ++shift) {
+        st.insertSample.reset();
+        st.insertSample.bind(1, *id);
+        st.insertSample.bind(2, sample.atMs);
+        st.insertSample.bind(3, sample.rttUs);
+        st.insertSample.bind(4, outcome);
+        const int rc = st.insertSample.step();
+        if (rc == SQLITE_DONE)
+            break;
+        if ((rc & 0xff) != SQLITE_CONSTRAINT || shift >= 1000)
+            return false;
+        ++sample.atMs;
+    }
+    storedAt = sample.atMs;
 
     if (tracks.find(sample.host) == tracks.end())
         claimHost(sample.host);
@@ -435,22 +524,58 @@ LedgerStore::Outcome LedgerStore::busyOrFail(int rc) {
     return Outcome::Busy;
 }
 
+LedgerStore::Tracks LedgerStore::storedTracks(const std::vector<LedgerEntry>& batch) {
+    Tracks tracks;
+    SqliteStatement status(db_, "SELECT status, at_ms FROM status_changes WHERE host = ?1 "
+                                "ORDER BY at_ms DESC, rowid DESC LIMIT 1");
+    SqliteStatement outage(db_, "SELECT id, start_ms, first_error_ms FROM outages WHERE host = ?1 AND end_ms IS NULL "
+                                "ORDER BY start_ms DESC, id DESC LIMIT 1");
+    for (const LedgerEntry& entry : batch) {
+        if (entry.runEnd || tracks.count(entry.sample.host) != 0)
+            continue;
+        HostTrack& track = tracks[entry.sample.host];
+        status.reset();
+        status.bind(1, entry.sample.host);
+        if (status.step() == SQLITE_ROW) {
+            track.lastStatus = static_cast<int>(status.int64(0));
+            track.lastChangeMs = status.int64(1);
+        }
+        outage.reset();
+        outage.bind(1, entry.sample.host);
+        if (outage.step() == SQLITE_ROW) {
+            track.openOutage = outage.int64(0);
+            track.outageStartMs = outage.int64(1);
+            track.outageFromFailure = !outage.isNull(2);
+            track.failing = track.outageFromFailure;
+            track.streakStartMs = track.outageStartMs;
+        }
+    }
+    return tracks;
+}
+
 LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
+    return writeBatch(batch, false);
+}
+
+LedgerStore::Outcome LedgerStore::writeBatch(const std::vector<LedgerEntry>& batch, bool replaying) {
     if (!db_.isOpen())
         return Outcome::Failed;
     if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
         return busyOrFail(rc);
-    Tracks tracks = tracks_;
+    // A run that ended without closing: it goes on from what the file says, not from this program's runs.
+    Tracks tracks = replaying ? storedTracks(batch) : tracks_;
+    HostIds ids = hostIds_;
     // Figures of the batch per host and minute and per host and hour, merged into the stored rows at the end.
     std::map<std::pair<std::string, std::int64_t>, RttStats> minutes;
     std::map<std::pair<std::string, std::int64_t>, RttStats> hours;
     bool ok = true;
     for (const LedgerEntry& entry : batch) {
-        if (!(ok = writeEntry(entry, tracks)))
+        std::optional<std::int64_t> at;
+        if (!(ok = writeEntry(entry, tracks, ids, replaying, at)))
             break;
-        if (!entry.runEnd) {
-            minutes[{entry.sample.host, floorTo(entry.sample.atMs, kMinuteMs)}].add(entry.sample.rttUs);
-            hours[{entry.sample.host, floorTo(entry.sample.atMs, kHourMs)}].add(entry.sample.rttUs);
+        if (at) {
+            minutes[{entry.sample.host, floorTo(*at, kMinuteMs)}].add(entry.sample.rttUs);
+            hours[{entry.sample.host, floorTo(*at, kHourMs)}].add(entry.sample.rttUs);
         }
     }
     for (const auto& [key, stats] : minutes)
@@ -459,7 +584,9 @@ LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
         ok = ok && mergeStats(true, key.first, key.second, stats);
     if (ok) {
         if (const int rc = db_.exec("COMMIT"); rc == SQLITE_OK) {
-            tracks_ = std::move(tracks);
+            if (!replaying)
+                tracks_ = std::move(tracks);
+            hostIds_ = std::move(ids);
             return Outcome::Ok;
         }
     }
@@ -475,8 +602,23 @@ LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& 
     if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
         return busyOrFail(rc);
     Statements& st = *statements_;
-    for (SqliteStatement* s :
-         {&st.pruneSamples, &st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges}) {
+    std::vector<std::int64_t> hosts;
+    st.hostIds.reset();
+    int rc = SQLITE_OK;
+    while ((rc = st.hostIds.step()) == SQLITE_ROW)
+        hosts.push_back(st.hostIds.int64(0));
+    if (rc != SQLITE_DONE)
+        return busyOrFail(rc);
+    for (const std::int64_t host : hosts) {
+        st.pruneSamples.reset();
+        st.pruneSamples.bind(1, cutoffMs);
+        st.pruneSamples.bind(2, std::int64_t{limit});
+        st.pruneSamples.bind(3, host);
+        if (rc = st.pruneSamples.step(); rc != SQLITE_DONE)
+            return busyOrFail(rc);
+        more = more || db_.changes() >= limit;
+    }
+    for (SqliteStatement* s : {&st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges}) {
         s->reset();
         s->bind(1, cutoffMs);
         s->bind(2, std::int64_t{limit});

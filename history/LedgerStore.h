@@ -71,6 +71,7 @@ private:
     };
     struct Statements;
     using Tracks = std::map<std::string, HostTrack>;
+    using HostIds = std::map<std::pair<std::string, std::string>, std::int64_t>;
 
     [[nodiscard]] Outcome fail(int rc);
     [[nodiscard]] Outcome openFile();
@@ -81,7 +82,15 @@ private:
     // drops it when the process ends, so a later start can tell a crashed run from one still going.
     void claimHost(const std::string& host);
     [[nodiscard]] bool ownedElsewhere(const std::string& host) const;
-    [[nodiscard]] bool writeEntry(const LedgerEntry& entry, Tracks& tracks);
+    // `replaying`: entries from the log of a program that ended, which may be stored already.
+    [[nodiscard]] Outcome writeBatch(const std::vector<LedgerEntry>& batch, bool replaying);
+    [[nodiscard]] Outcome replayAbandoned();
+    // Where the file leaves the hosts of `batch`: their status and open outage.
+    [[nodiscard]] Tracks storedTracks(const std::vector<LedgerEntry>& batch);
+    [[nodiscard]] std::optional<std::int64_t> hostId(const ProbeSample& sample, HostIds& ids);
+    // `storedAt`: the time the probe was stored at, none for the end of a run or a probe stored before.
+    [[nodiscard]] bool writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& ids, bool replaying,
+                                  std::optional<std::int64_t>& storedAt);
     [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
     [[nodiscard]] Outcome busyOrFail(int rc);
@@ -93,6 +102,7 @@ private:
     SqliteDb db_;
     std::unique_ptr<Statements> statements_;
     Tracks tracks_;
+    HostIds hostIds_; // as committed
     bool repaired_ = false;
     int lockFd_ = -1;
     std::string error_;

@@ -285,6 +285,33 @@ TEST(HistoryWindowState, SaysWhyNothingIsShownAndRemembersItsSize) {
     HistoryWindow::keepSizeIn(nullptr);
 }
 
+// Probes wait to be committed in batches; the window still shows the one taken just before it opened, and the
+// one taken before it refreshes, as the program's History command opens it.
+TEST(HistoryWindowReads, ShowsAProbeTakenJustBeforeItOpened) {
+    TestApp();
+    TempDir dir;
+    HistoryService service(30, dir.file("history.sqlite"));
+    service.open(); // a run starts
+    const std::int64_t now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    service.ledger()->record(reply(now - 3000, 700, 3));
+    ASSERT_TRUE(service.ledger()->flush(std::chrono::seconds(30)));
+    service.ledger()->record(reply(now - 2000, 800, 3)); // waits for its batch
+    service.showWindow(QString::fromStdString(kHost));
+    HistoryWindow* window = service.window();
+    ASSERT_NE(window, nullptr);
+    auto summary = [window] {
+        return window->findChild<QLabel*>(QStringLiteral("summaryLabel"))
+            ->text()
+            .replace(QChar(0x00A0), QLatin1Char(' '));
+    };
+    EXPECT_TRUE(summary().contains(QStringLiteral("Sent 2   Lost 0"))) << summary().toStdString();
+    service.ledger()->record(reply(now - 1000, 900, 3));
+    window->refresh();
+    EXPECT_TRUE(summary().contains(QStringLiteral("Sent 3   Lost 0"))) << summary().toStdString();
+}
+
 // Rounding that would mislead: an hour with one loss in a million must not read 100 %, a sub-millisecond
 // round trip must not read 0 ms.
 TEST(HistoryTexts, FiguresNeverRoundToAFalseClaim) {

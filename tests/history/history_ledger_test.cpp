@@ -45,11 +45,53 @@ TEST(LedgerFile, KeepsEveryFieldInAPrivateWalFile) {
     SqliteDb db;
     ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
     EXPECT_EQ(db.queryText("PRAGMA journal_mode"), "wal");
+    EXPECT_EQ(db.queryText("PRAGMA page_size"), "2048"); // a commit rewrites whole pages
     SqliteStatement columns(db, "SELECT group_concat(name, ' ') FROM pragma_table_info('samples')");
     ASSERT_EQ(columns.step(), SQLITE_ROW);
     EXPECT_EQ(columns.text(0), "at_ms host address rtt_us status ttl");
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples WHERE rtt_us IS NULL AND ttl IS NULL"), 2);
     EXPECT_EQ(scalar(path, "SELECT rtt_us FROM samples WHERE at_ms = 1796684400000"), 1234);
+}
+
+// Status and TTL share a column in the file: every combination comes back the same through the ledger, the
+// view users query and the helpers, including a reply with a status of its own and a probe in the same
+// millisecond as another.
+TEST(LedgerFile, StatusAndTtlComeBackThroughTheView) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    std::vector<ProbeSample> recorded = {
+        {kT0, "host.test", "127.0.0.1", 900, 0, 64, 3},
+        {kT0 + 1, "host.test", "127.0.0.1", 900, 0, 255, 3},
+        {kT0 + 2, "host.test", "127.0.0.1", 900, 0, 0, 3},
+        {kT0 + 3, "host.test", "127.0.0.1", 900, 0, std::nullopt, 3},
+        {kT0 + 4, "host.test", "127.0.0.1", std::nullopt, 11010, std::nullopt, 3},
+        {kT0 + 5, "host.test", "127.0.0.1", 5000, 11013, 3, 3},
+        {kT0 + 6, "host.test", "127.0.0.1", std::nullopt, 4'000'000'000u, 1, 3},
+        {kT0 + 6, "host.test", "127.0.0.1", 700, 0, 64, 3},
+    };
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    for (const ProbeSample& s : recorded)
+        ledger.record(s);
+    ASSERT_TRUE(ledger.flush(kPatience));
+    recorded.back().atMs = kT0 + 7; // kept a millisecond later
+    for (ProbeSample& s : recorded)
+        s.hostStatus = 0;
+    EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 10), recorded);
+    SqliteDb db;
+    ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
+    SqliteStatement view(db, "SELECT at_ms, rtt_us, status, ttl FROM samples ORDER BY at_ms");
+    for (const ProbeSample& s : recorded) {
+        ASSERT_EQ(view.step(), SQLITE_ROW);
+        EXPECT_EQ(view.int64(0), s.atMs);
+        EXPECT_EQ(view.optionalInt64(1), s.rttUs);
+        EXPECT_EQ(view.int64(2), std::int64_t{s.status}) << s;
+        EXPECT_EQ(view.optionalInt64(3), s.ttl ? std::optional<std::int64_t>(*s.ttl) : std::nullopt) << s;
+        const std::int64_t code = LedgerSchema::outcomeCode(s.status, s.ttl);
+        EXPECT_EQ(LedgerSchema::statusOf(code), s.status);
+        EXPECT_EQ(LedgerSchema::ttlOf(code), s.ttl);
+    }
+    EXPECT_EQ(scalar(path, "SELECT max(outcome) FROM probes"), 255) << "a reply's TTL is stored as it is";
 }
 
 TEST(LedgerFile, NoHistoryDaysMeansNoFile) {

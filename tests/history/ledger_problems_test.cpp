@@ -240,7 +240,7 @@ TEST(LedgerProblems, NewerOrForeignFilesAreNeverWritten) {
     {
         SqliteDb db;
         ASSERT_EQ(db.open(newer, SQLITE_OPEN_READWRITE), SQLITE_OK);
-        ASSERT_EQ(db.exec("ALTER TABLE samples ADD COLUMN loss_burst INTEGER; PRAGMA user_version = 7;"), SQLITE_OK);
+        ASSERT_EQ(db.exec("ALTER TABLE probes ADD COLUMN loss_burst INTEGER; PRAGMA user_version = 7;"), SQLITE_OK);
     }
     const std::string foreign = dir.file("foreign.sqlite");
     {
@@ -283,31 +283,67 @@ TEST(LedgerProblems, NewerOrForeignFilesAreNeverWritten) {
     EXPECT_FALSE(fs::exists(foreign + "-wal"));
 }
 
-// An older file is brought up to date: outages written before begin at their first failed probe too.
-TEST(LedgerProblems, AVersionOneFileIsUpgradedInPlace) {
-    TempDir dir;
-    const std::string path = dir.file("history.sqlite");
-    {
-        SqliteDb db;
-        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
-        ASSERT_EQ(db.exec("CREATE TABLE samples(at_ms INTEGER NOT NULL, host TEXT NOT NULL, address TEXT NOT NULL, "
-                          "rtt_us INTEGER, status INTEGER NOT NULL, ttl INTEGER);"
-                          "CREATE TABLE outages(id INTEGER PRIMARY KEY, host TEXT NOT NULL, address TEXT NOT NULL, "
-                          "start_ms INTEGER NOT NULL, end_ms INTEGER, first_status INTEGER NOT NULL, "
-                          "first_error_ms INTEGER);"
-                          "INSERT INTO outages VALUES (1, 'host.test', '127.0.0.1', 1796684406000, 1796684409000, "
-                          "11010, 1796684400000);"
-                          "PRAGMA user_version = 1;"),
-                  SQLITE_OK);
+// Older files are brought up to date in place: outages written by version 1 begin at their first failed probe
+// too, and the probes of either move to the new tables, two in one millisecond included, with `samples`
+// still answering as before.
+TEST(LedgerProblems, OlderFilesAreUpgradedInPlace) {
+    const std::string samplesTable = "CREATE TABLE samples(at_ms INTEGER NOT NULL, host TEXT NOT NULL, "
+                                     "address TEXT NOT NULL, rtt_us INTEGER, status INTEGER NOT NULL, ttl INTEGER);"
+                                     "CREATE INDEX samples_by_time ON samples(at_ms);";
+    const std::string someSamples = "INSERT INTO samples VALUES (1796684400000, 'host.test', '127.0.0.1', NULL, "
+                                    "11010, NULL), (1796684401000, 'host.test', '127.0.0.1', 900, 0, 64), "
+                                    "(1796684401000, 'host.test', '127.0.0.1', 950, 0, 64), "
+                                    "(1796684401000, 'other.test', '::1', 80, 0, 64);";
+    struct Case {
+        int version;
+        std::string outages;
+        std::int64_t start;
+    };
+    for (const Case& c :
+         {Case{1,
+               "CREATE TABLE outages(id INTEGER PRIMARY KEY, host TEXT NOT NULL, address TEXT NOT NULL, "
+               "start_ms INTEGER NOT NULL, end_ms INTEGER, first_status INTEGER NOT NULL, "
+               "first_error_ms INTEGER);"
+               "INSERT INTO outages VALUES (1, 'host.test', '127.0.0.1', 1796684406000, 1796684409000, "
+               "11010, 1796684400000);",
+               kT0},
+          Case{2,
+               "CREATE TABLE outages(id INTEGER PRIMARY KEY, host TEXT NOT NULL, address TEXT NOT NULL, "
+               "start_ms INTEGER NOT NULL, end_ms INTEGER, first_status INTEGER NOT NULL, "
+               "first_error_ms INTEGER, verdict_ms INTEGER);"
+               "INSERT INTO outages VALUES (1, 'host.test', '127.0.0.1', 1796684403000, 1796684409000, "
+               "11010, 1796684403000, 1796684406000);",
+               kT0 + 3000}}) {
+        SCOPED_TRACE(c.version);
+        TempDir dir;
+        const std::string path = dir.file("history.sqlite");
+        {
+            SqliteDb db;
+            ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE), SQLITE_OK);
+            ASSERT_EQ(db.exec((samplesTable + someSamples + c.outages +
+                               "PRAGMA user_version = " + std::to_string(c.version) + ";")
+                                  .c_str()),
+                      SQLITE_OK);
+        }
+        ProblemLog problems;
+        HistoryLedger ledger(ledgerOptions(path, problems));
+        ledger.record(probe(kT0 + 20'000, 1000));
+        ASSERT_TRUE(ledger.flush(kPatience));
+        EXPECT_TRUE(problems.messages().empty());
+        EXPECT_EQ(scalar(path, "PRAGMA user_version"), 3);
+        EXPECT_EQ(ledger.outages("host.test", kT0, kT0 + 60'000),
+                  (std::vector<Outage>{{"host.test", "127.0.0.1", c.start, kT0 + 9000, 11010, c.start, kT0 + 6000}}));
+        const std::vector<ProbeSample> samples = ledger.samples("host.test", kT0, kT0 + 60'000);
+        ASSERT_EQ(samples.size(), 4u);
+        EXPECT_EQ(samples[0].status, 11010u);
+        EXPECT_EQ(samples[1].rttUs, 900);
+        EXPECT_EQ(samples[2], (ProbeSample{kT0 + 1001, "host.test", "127.0.0.1", 950, 0, 64, 0}));
+        EXPECT_EQ(ledger.samples("other.test", kT0, kT0 + 60'000).size(), 1u);
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 5);
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM hosts"), 2);
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM sqlite_master WHERE name IN ('samples_v2', 'samples_by_time')"),
+                  0);
     }
-    ProblemLog problems;
-    HistoryLedger ledger(ledgerOptions(path, problems));
-    ledger.record(probe(kT0 + 20'000, 1000));
-    ASSERT_TRUE(ledger.flush(kPatience));
-    EXPECT_TRUE(problems.messages().empty());
-    EXPECT_EQ(scalar(path, "PRAGMA user_version"), 2);
-    EXPECT_EQ(ledger.outages("host.test", kT0, kT0 + 60'000),
-              (std::vector<Outage>{{"host.test", "127.0.0.1", kT0, kT0 + 9000, 11010, kT0, kT0 + 6000}}));
 }
 
 // Another program holds the write lock (sqlite3 in BEGIN IMMEDIATE): nothing recorded meanwhile is lost, and

@@ -1,0 +1,134 @@
+// The history ledger as the running program drives it: one probe a second, for 40 minutes of probes.
+//   history_bytes_written_per_probe_live  bytes handed to the file system for the ledger's files per probe,
+//                                         from /proc/self/io wchar (the process writes nothing else meanwhile),
+//                                         the commit and checkpoint at exit included
+//   history_live_cpu_us_per_sample        CPU of the ledger per probe: its writer thread plus record() itself
+// The clock runs OSTREVO_BENCH_LIVE_SPEEDUP times fast (20 by default, so the bench takes two minutes): the
+// probes carry one-second timestamps and every interval of the ledger (log, commit, prune) is shortened by
+// the same factor, so the ledger does exactly the same appends, commits and pruning passes per probe as at one
+// probe a second; only its wake-ups come closer together. 1 gives the real pace.
+// Opening the file is left out of both: it happens once per program, not per probe.
+// Details go to standard error. The file lives in a private temporary folder, removed at the end.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+
+#include "history/HistoryLedger.h"
+
+namespace {
+
+std::int64_t microseconds(const timeval& t) {
+    return std::int64_t{t.tv_sec} * 1'000'000 + t.tv_usec;
+}
+
+// CPU of the whole process and of the calling thread, in microseconds.
+std::int64_t processCpuUs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return microseconds(usage.ru_utime) + microseconds(usage.ru_stime);
+}
+
+std::int64_t threadCpuUs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::int64_t{ts.tv_sec} * 1'000'000 + ts.tv_nsec / 1000;
+}
+
+// A field of /proc/self/io ("wchar", "write_bytes").
+std::int64_t ioField(const std::string& name) {
+    std::ifstream in("/proc/self/io");
+    std::string key;
+    std::int64_t value = 0;
+    while (in >> key >> value)
+        if (key == name + ":")
+            return value;
+    return -1;
+}
+
+std::int64_t systemNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+int main() {
+    const int seconds = 40 * 60;
+    int speedup = 20;
+    if (const char* env = std::getenv("OSTREVO_BENCH_LIVE_SPEEDUP"); env != nullptr && std::atoi(env) > 0)
+        speedup = std::atoi(env);
+    char pattern[] = "/var/tmp/ostrevo-history-live-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::perror("history_live_bench: mkdtemp");
+        return 1;
+    }
+    const std::filesystem::path dir(pattern);
+    const std::string path = (dir / "history.sqlite").string();
+
+    HistoryOptions options; // as the program sets it up
+    options.path = path;
+    options.days = 30;
+    options.onProblem = [](const std::string& m) { std::fprintf(stderr, "history_live_bench: %s\n", m.c_str()); };
+    options.logInterval /= speedup;
+    options.commitInterval /= speedup;
+    options.pruneInterval /= speedup;
+    options.retryInterval /= speedup;
+
+    std::int64_t wchar = 0;
+    std::int64_t writeBytes = 0;
+    std::int64_t otherThreadsUs = 0;
+    std::int64_t recordUs = 0;
+    std::uint64_t dropped = 0;
+    {
+        auto ledger = std::make_unique<HistoryLedger>(options);
+        if (!ledger->flush(std::chrono::seconds(30))) {
+            std::fprintf(stderr, "history_live_bench: the file did not open\n");
+            return 1;
+        }
+        const std::int64_t wcharBefore = ioField("wchar");
+        const std::int64_t writeBytesBefore = ioField("write_bytes");
+        const std::int64_t othersBefore = processCpuUs() - threadCpuUs();
+        const auto period = std::chrono::microseconds(1'000'000 / speedup);
+        const std::int64_t start = systemNowMs();
+        auto next = std::chrono::steady_clock::now();
+        for (int i = 0; i < seconds; ++i) {
+            std::this_thread::sleep_until(next);
+            next += period;
+            ProbeSample sample{start + i * 1000, "bench.test", "127.0.0.1", 18'000 + (i * 7919) % 9000, 0, 57, 3};
+            const std::int64_t before = threadCpuUs();
+            ledger->record(std::move(sample));
+            recordUs += threadCpuUs() - before;
+        }
+        std::this_thread::sleep_until(next);
+        dropped = ledger->dropped();
+        ledger.reset(); // the program exits: what is left is written and the file closed
+        wchar = ioField("wchar") - wcharBefore;
+        writeBytes = ioField("write_bytes") - writeBytesBefore;
+        otherThreadsUs = processCpuUs() - threadCpuUs() - othersBefore;
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    std::filesystem::remove_all(dir, ec);
+    if (dropped != 0) {
+        std::fprintf(stderr, "history_live_bench: %llu probes dropped\n", static_cast<unsigned long long>(dropped));
+        return 1;
+    }
+    std::fprintf(stderr,
+                 "history_live_bench: %d probes, clock %dx: %lld bytes written (write_bytes %lld), writer thread "
+                 "%lld us, record() %lld us, file %llu bytes\n",
+                 seconds, speedup, static_cast<long long>(wchar), static_cast<long long>(writeBytes),
+                 static_cast<long long>(otherThreadsUs), static_cast<long long>(recordUs),
+                 static_cast<unsigned long long>(size));
+    std::printf("history_bytes_written_per_probe_live: %.0f\n", static_cast<double>(wchar) / seconds);
+    std::printf("history_live_cpu_us_per_sample: %.1f\n", static_cast<double>(otherThreadsUs + recordUs) / seconds);
+    return 0;
+}

@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "LedgerFixture.h"
+#include "history/PendingLog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+constexpr std::int64_t kT0 = 1'796'684'400'000;
+
+std::int64_t wallMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::size_t pendingLogs(const fs::path& folder) {
+    std::size_t n = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        n += entry.path().filename().string().starts_with("history.sqlite-pending-") ? 1 : 0;
+    return n;
+}
+
+// Probes of one status are committed in batches, not one by one; a new status, the end of a run, a query and
+// flush() commit at once.
+TEST(LedgerBatching, CommitsRarelyButAtOnceWhenItMatters) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    ledger.record(probe(kT0, 900));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    for (int i = 1; i < 20; ++i)
+        ledger.record(probe(kT0 + i * 1000, 900));
+    std::this_thread::sleep_for(1500ms); // logged by now, not committed
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 1);
+    EXPECT_EQ(pendingLogs(dir.path()), 1u);
+    // A query commits first, so it sees the probe recorded just before it.
+    EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 60'000).size(), 20u);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 20);
+
+    // The host turns Bad: the new status and its outage reach the file without anyone asking.
+    ledger.record(probe(kT0 + 20'000, std::nullopt, 1));
+    EXPECT_TRUE(ledger.flush(kPatience));
+    ledger.record(probe(kT0 + 21'000, std::nullopt, 1));
+    ledger.endRun(kT0 + 21'500);
+    for (int i = 0; i < 300 && scalar(path, "SELECT count(*) FROM outages WHERE end_ms IS NOT NULL") != 1; ++i)
+        std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM samples"), 22);
+    EXPECT_EQ(scalar(path, "SELECT end_ms FROM outages"), kT0 + 21'500);
+    EXPECT_TRUE(problems.messages().empty());
+}
+
+// A program killed while it records (one probe every 100 ms) loses at most the last second of them: the next
+// start stores what its log holds, once, and removes the log.
+TEST(LedgerBatching, ACrashLosesAtMostTheLastSecond) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        ProblemLog problems;
+        HistoryLedger ledger(ledgerOptions(path, problems));
+        for (int i = 0;; ++i) {
+            const std::int64_t at = wallMs();
+            ledger.record(probe(at, 1000 + i));
+            // Said once record() has returned: from then on the probe is the ledger's to keep.
+            if (::write(fds[1], &at, sizeof at) != sizeof at)
+                ::_exit(1);
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    ::close(fds[1]);
+    std::vector<std::int64_t> recorded;
+    std::int64_t at = 0;
+    while (recorded.size() < 40 && ::read(fds[0], &at, sizeof at) == sizeof at)
+        recorded.push_back(at);
+    ::kill(child, SIGKILL);
+    const std::int64_t killedAt = wallMs();
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(fds[0]);
+    ASSERT_EQ(recorded.size(), 40u);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    // Only the first probe (a new status) was committed: the rest can only have come from the log.
+    ASSERT_LT(scalar(path, "SELECT count(*) FROM samples"), 10);
+    ASSERT_EQ(pendingLogs(dir.path()), 1u);
+
+    ProblemLog problems;
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    const std::vector<ProbeSample> kept = ledger.samples("host.test", 0, killedAt + 1);
+    std::set<std::int64_t> times;
+    for (const ProbeSample& s : kept)
+        times.insert(s.atMs);
+    EXPECT_EQ(times.size(), kept.size()) << "a probe stored twice";
+    for (const std::int64_t t : recorded) {
+        if (t < killedAt - 1000) {
+            EXPECT_EQ(times.count(t), 1u) << "lost the probe of " << killedAt - t << " ms before the kill";
+        }
+    }
+    EXPECT_EQ(pendingLogs(dir.path()), 0u);
+    // Its run was cut short: the status it left open ends at its last probe.
+    EXPECT_EQ(ledger.statusChanges("host.test", 0, killedAt + 1).back(), (StatusChange{kept.back().atMs, 0}));
+    EXPECT_TRUE(problems.messages().empty());
+}
+
+// A ledger abandoned in a child that ends without closing it (no destructor, no flush): everything it had a
+// second to log is stored by the next ledger, once, even a probe that reached the file before the log was
+// cleared.
+TEST(LedgerBatching, AnAbandonedLedgerIsPickedUpByTheNext) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ProblemLog problems;
+        auto* ledger = new HistoryLedger(ledgerOptions(path, problems));
+        for (int i = 0; i < 30; ++i) {
+            ledger->record(probe(kT0 + i * 1000, i % 10 == 9 ? std::nullopt : std::optional<std::int64_t>(500 + i)));
+            if (i == 0 && !ledger->flush(kPatience))
+                ::_exit(2);
+        }
+        std::this_thread::sleep_for(1500ms);
+        ::_exit(scalar(path, "SELECT count(*) FROM samples") == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(db.exec("INSERT INTO samples VALUES (1796684405000, 'host.test', '127.0.0.1', 505, 0, 64)"),
+                  SQLITE_OK);
+    }
+
+    ProblemLog problems;
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 60'000).size(), 30u);
+    const RttStats stats = ledger.summary("host.test", kT0 + 1000, kT0 + 59'000);
+    EXPECT_EQ(stats.sent(), 29u);
+    EXPECT_EQ(stats.lost(), 3u);
+    EXPECT_EQ(scalar(path, "SELECT sent FROM minute_stats"), 29) << "the probe already stored counted again";
+    // Its run was cut short: the status it left open ends at its last probe.
+    EXPECT_EQ(ledger.statusChanges("host.test", kT0, kT0 + 60'000),
+              (std::vector<StatusChange>{{kT0, 3}, {kT0 + 29'000, 0}}));
+    EXPECT_EQ(pendingLogs(dir.path()), 0u);
+    EXPECT_TRUE(problems.messages().empty());
+}
+
+TEST(PendingLogFormat, EntriesRoundTripAndACutTailIsDropped) {
+    std::vector<LedgerEntry> entries = {
+        {probe(kT0, 1234), false},
+        {ProbeSample{kT0 + 1, std::string(300, 'h'), "::1", std::nullopt, 11003, std::nullopt, 1}, false},
+        {ProbeSample{kT0 + 2, "", "", 0, 0, 0, 0}, false},
+        {probe(kT0 + 3, std::nullopt), true},
+    };
+    entries[3].sample = ProbeSample{};
+    entries[3].sample.atMs = kT0 + 3;
+    std::string bytes;
+    const ProbeSample* previous = nullptr;
+    for (const LedgerEntry& e : entries) {
+        PendingLog::encode(e, previous, bytes);
+        if (!e.runEnd)
+            previous = &e.sample;
+    }
+    // The same host again is written without its name.
+    const std::size_t size = bytes.size();
+    PendingLog::encode(entries[1], &entries[2].sample, bytes);
+    PendingLog::encode(entries[1], &entries[1].sample, bytes);
+    EXPECT_LT(bytes.size() - size, 2 * 30u + 300u);
+    entries.push_back(entries[1]);
+    entries.push_back(entries[1]);
+    const std::vector<LedgerEntry> back = PendingLog::decode(bytes);
+    ASSERT_EQ(back.size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(back[i].sample, entries[i].sample) << i;
+        EXPECT_EQ(back[i].runEnd, entries[i].runEnd) << i;
+    }
+    std::string one;
+    PendingLog::encode(entries[0], nullptr, one);
+    for (const std::size_t cut : {std::size_t{1}, one.size() / 2, one.size() - 1})
+        EXPECT_EQ(PendingLog::decode(one + one.substr(0, cut)).size(), 1u) << cut;
+    EXPECT_TRUE(PendingLog::decode(std::string(40, '\0')).empty());
+}
+
+} // namespace
