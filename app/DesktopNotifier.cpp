@@ -68,7 +68,7 @@ NotificationImage statusImage(HostStatus status) {
     return image;
 }
 
-// The specification's urgency levels: 0 low, 1 normal, 2 critical, sent as a byte.
+// The desktop notification protocol's urgency levels: 0 low, 1 normal, 2 critical, sent as a byte.
 uchar urgency(HostStatus status) {
     return status == HostStatus::Bad ? uchar{2} : uchar{1};
 }
