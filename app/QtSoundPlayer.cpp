@@ -6,7 +6,7 @@
 #include <QMetaObject>
 
 #include "alerts/WavFile.h"
-#include "app/Modules.h"
+#include "engine/Modules.h"
 #include "app/SoundEffectOutput.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QApplication>
 
 #include "app/MainWindow.h"
-#include "app/Modules.h"
+#include "engine/Modules.h"
 #include "metrics/ListenAddress.h"
 #include "metrics/MetricsEndpoint.h"
 #include "metrics/MetricsObserver.h"

@@ -12,15 +12,17 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/IcmpEchoChannel.h"
+#include "engine/Modules.h"
 #include "engine/PosixHostResolver.h"
 #include "engine/ProbeWorker.h"
 #include "metrics/ListenAddress.h"
+#include "metrics/MetricsEndpoint.h"
 #include "metrics/MetricsObserver.h"
 #include "metrics/MetricsRegistry.h"
-#include "probe/MetricsModule.h"
 #include "probe/ProbeCommandLine.h"
 #include "probe/ProbeConsole.h"
 #include "probe/RouteConsole.h"
@@ -143,7 +145,8 @@ int main(int argc, char** argv) {
         metrics = std::make_unique<MetricsRegistry>();
         metricsObserver = std::make_unique<MetricsObserver>(*metrics);
         std::string error;
-        metricsServer = MetricsModule::load(MetricsModule::path(), *metrics, error);
+        metricsServer = Modules::make<MetricsEndpointFactory>(Modules::path(kMetricsModule), kMetricsEndpointFactory,
+                                                              error, std::as_const(*metrics));
         if (!metricsServer) {
             std::fprintf(stderr, "ostrevo-probe: metrics: %s\n", error.c_str());
             return kSetupError;

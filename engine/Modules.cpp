@@ -1,4 +1,4 @@
-#include "app/Modules.h"
+#include "engine/Modules.h"
 
 #include <dlfcn.h>
 
