@@ -31,6 +31,7 @@ inline constexpr std::uint32_t maxTime = 500;
 inline constexpr LogLevel logLevel = LogLevel::Off;
 inline constexpr std::int32_t appMode = 1;
 inline constexpr std::int32_t historyDays = 30;
+inline constexpr std::int32_t routeRounds = 10;
 inline constexpr bool notify = true;
 inline constexpr bool autostart = false;
 } // namespace SettingsDefaults
@@ -62,6 +63,8 @@ struct Settings {
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
     std::string historyWindowSize; // the History window's last size ("720x480"); empty until it has been shown
     std::string historySpan;       // the History window's chosen span in seconds ("3600"); empty until chosen
+    // Rounds of the route trace taken when the host goes from Good to Bad; 0 traces nothing.
+    std::int32_t routeRounds = SettingsDefaults::routeRounds;
 
     bool operator==(const Settings& o) const = default;
 };

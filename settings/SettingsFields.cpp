@@ -145,6 +145,10 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::HistorySpan, SettingsScope::Program, "HistorySpan", "", 0, 0,
      [](Settings& s, std::string_view t) { s.historySpan = text(t); }, [](const Settings& s) { return s.historySpan; },
      nullptr, nullptr, true},
+    {SettingId::RouteRounds, SettingsScope::Program, "RouteRounds", "", 0, SettingsLimits::maxRouteRounds,
+     [](Settings& s, std::string_view t) { s.routeRounds = routeRoundsFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.routeRounds)); }, nullptr,
+     [](const Settings& s) { return asNumber(s.routeRounds); }, false},
 }};
 
 } // namespace

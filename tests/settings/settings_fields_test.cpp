@@ -20,7 +20,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"AppFileName", Host}, {"AppMode", Host},      {"AppParams", Host},        {"LogLevel", Host},
         {"LogAppend", Host},   {"LogFileName", Host},  {"RecentList", Program},    {"HistoryDays", Program},
         {"Notify", Program},   {"Autostart", Program}, {"MetricsListen", Program}, {"HistoryWindowSize", Program},
-        {"HistorySpan", Program},
+        {"HistorySpan", Program}, {"RouteRounds", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -51,6 +51,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
          {SettingId::LogLevel, SettingId::LogFileName}},
         {"notify", [](Settings& s) { s.notify = !s.notify; }, {SettingId::Notify}},
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
+        {"route rounds", [](Settings& s) { s.routeRounds = 0; }, {SettingId::RouteRounds}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
