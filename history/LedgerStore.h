@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "history/ProbeSample.h"
+#include "history/RouteSnapshot.h"
 #include "history/RttStats.h"
 #include "history/SqliteDb.h"
 
-// What the writer thread takes from the queue: a probe, or the end of a run at `sample.atMs`.
+// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, or a route trace.
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
+    std::shared_ptr<const RouteSnapshot> route; // set: the entry is this trace, nothing else of it counts
 };
 
 // The writer's side of history.sqlite: creates the file, writes batches with their per-minute and per-hour
@@ -93,6 +95,7 @@ private:
                                   std::optional<std::int64_t>& storedAt);
     [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
+    [[nodiscard]] bool writeRoute(const RouteSnapshot& route, const Tracks& tracks);
     [[nodiscard]] Outcome busyOrFail(int rc);
     [[nodiscard]] bool addStatusChange(std::int64_t atMs, const std::string& host, int status);
     [[nodiscard]] bool mergeStats(bool hourly, const std::string& host, std::int64_t startMs, const RttStats& later);
