@@ -17,7 +17,7 @@
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
-    std::shared_ptr<const RouteSnapshot> route; // set: the entry is this trace, nothing else of it counts
+    std::shared_ptr<const RouteSnapshot> route{}; // set: the entry is this trace, nothing else of it counts
 };
 
 // The writer's side of history.sqlite: creates the file, writes batches with their per-minute and per-hour
