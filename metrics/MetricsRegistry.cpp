@@ -56,6 +56,14 @@ void MetricsRegistry::recordProbe(std::string_view host, std::string_view addres
     s.lastTtl = ttl;
 }
 
+void MetricsRegistry::setRouteLossBegins(std::string_view host, std::string_view address,
+                                         std::optional<std::uint32_t> hop) {
+    const std::lock_guard lock(mutex_);
+    for (Series& s : series_)
+        if (s.figures.host == host && s.figures.address == address)
+            s.figures.routeLossBeginsHop = hop.value_or(0);
+}
+
 void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status) {
     const std::lock_guard lock(mutex_);
     currentSeries(host, address).figures.status = status;
