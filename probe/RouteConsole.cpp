@@ -9,7 +9,6 @@
 
 #include "engine/RouteTracer.h"
 #include "probe/ProbeCommandLine.h"
-#include "text/ProbeText.h"
 
 namespace {
 
@@ -69,12 +68,12 @@ namespace RouteConsole {
 
 std::string lossLine(const RouteResult& result) {
     if (!result.lossBeginsAt)
-        return ProbeText::routeLossLine(std::nullopt, {});
-    std::string address;
+        return "No loss on the path";
+    std::string address = kUnknown;
     for (const RouteHop& hop : result.hops)
-        if (hop.number == *result.lossBeginsAt && !hop.answered.empty())
-            address = hop.answered.front().text();
-    return ProbeText::routeLossLine(*result.lossBeginsAt, address);
+        if (hop.number == *result.lossBeginsAt)
+            address = firstAddress(hop);
+    return "Loss begins at hop " + std::to_string(*result.lossBeginsAt) + " (" + address + ")";
 }
 
 std::string table(const RouteResult& result, const std::string& host) {

@@ -93,16 +93,4 @@ std::vector<std::pair<Label, std::string>> labels(const ProbeEvent& event) {
     return fields;
 }
 
-std::string routeLossLine(std::optional<int> hop, const std::string& address) {
-    if (!hop)
-        return "No loss on the path";
-    return "Loss begins at hop " + std::to_string(*hop) + " (" + (address.empty() ? "???" : address) + ")";
-}
-
-std::string routeWhere(std::optional<int> hop, const std::string& address) {
-    if (!hop)
-        return "no loss on the path";
-    return "hop " + std::to_string(*hop) + (address.empty() ? "" : ", " + address);
-}
-
 } // namespace ProbeText

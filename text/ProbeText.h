@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,11 +27,5 @@ void replyLine(const ProbeEvent& event, std::string& line);
 // The fields one probe sets, in the order the window sets them: the times only after a good reply (a loss
 // leaves them as they were), then the reply line and the counters.
 [[nodiscard]] std::vector<std::pair<Label, std::string>> labels(const ProbeEvent& event);
-
-// Where a route trace found the loss beginning: "Loss begins at hop 3 (192.0.2.1)" or "No loss on the path"
-// without a hop. An empty address (the hop never answered) reads "???", as in the route table.
-[[nodiscard]] std::string routeLossLine(std::optional<int> hop, const std::string& address);
-// The same for a column of outages: "hop 3, 192.0.2.1", "hop 3" or "no loss on the path".
-[[nodiscard]] std::string routeWhere(std::optional<int> hop, const std::string& address);
 
 } // namespace ProbeText
