@@ -62,6 +62,7 @@ struct Settings {
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
     std::string historyWindowSize; // the History window's last size ("720x480"); empty until it has been shown
     std::string historySpan;       // the History window's chosen span in seconds ("3600"); empty until chosen
+    std::string routeWindowSize;   // the Route window's last size ("720x480"); empty until it has been shown
 
     bool operator==(const Settings& o) const = default;
 };

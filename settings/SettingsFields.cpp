@@ -145,6 +145,9 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::HistorySpan, SettingsScope::Program, "HistorySpan", "", 0, 0,
      [](Settings& s, std::string_view t) { s.historySpan = text(t); }, [](const Settings& s) { return s.historySpan; },
      nullptr, nullptr, true},
+    {SettingId::RouteWindowSize, SettingsScope::Program, "RouteWindowSize", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.routeWindowSize = text(t); },
+     [](const Settings& s) { return s.routeWindowSize; }, nullptr, nullptr, true},
 }};
 
 } // namespace

@@ -20,7 +20,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"AppFileName", Host}, {"AppMode", Host},      {"AppParams", Host},        {"LogLevel", Host},
         {"LogAppend", Host},   {"LogFileName", Host},  {"RecentList", Program},    {"HistoryDays", Program},
         {"Notify", Program},   {"Autostart", Program}, {"MetricsListen", Program}, {"HistoryWindowSize", Program},
-        {"HistorySpan", Program},
+        {"HistorySpan", Program}, {"RouteWindowSize", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -51,6 +51,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
          {SettingId::LogLevel, SettingId::LogFileName}},
         {"notify", [](Settings& s) { s.notify = !s.notify; }, {SettingId::Notify}},
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
+        {"route window size", [](Settings& s) { s.routeWindowSize = "1x1"; }, {SettingId::RouteWindowSize}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -61,6 +62,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
         EXPECT_EQ(differingFields(after, before), c.expected);
     }
     EXPECT_TRUE(SettingIds::all().contains(SettingId::HistoryWindowSize));
+    EXPECT_TRUE(SettingIds::all().contains(SettingId::RouteWindowSize));
     EXPECT_TRUE(SettingIds::all().contains(SettingId::ResolveIp));
 }
 
