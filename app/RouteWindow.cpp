@@ -30,6 +30,7 @@
 namespace {
 
 const QSize kDefaultSize(760, 420);
+constexpr int kRowPadding = 2;
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -61,51 +62,59 @@ public:
     void setScale(std::uint32_t scaleUs) { scaleUs_ = scaleUs; }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        // Rows get air above and below their lines; the alternating colours still cover the whole row.
+        QStyleOptionViewItem opt(option);
+        opt.rect.adjust(0, kRowPadding, 0, -kRowPadding);
         const int column = index.column();
         const auto row = static_cast<std::size_t>(index.row());
         if ((column != RouteWindow::LossColumn && column != RouteWindow::LatencyColumn) || row >= shown_.hops.size()) {
-            QStyledItemDelegate::paint(painter, option, index);
+            QStyledItemDelegate::paint(painter, opt, index);
             return;
         }
         const RouteHop& hop = shown_.hops[row];
-        QStyleOptionViewItem opt(option);
         initStyleOption(&opt, index);
-        const QString figure = opt.text;
-        opt.text.clear();
         const QWidget* widget = opt.widget;
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const QString figure = opt.text;
+        opt.text.clear();
         style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
 
-        // One text line high, centred on the first line of the row.
-        const int lineHeight = opt.fontMetrics.height();
-        const QRect area(opt.rect.left() + 3, opt.rect.top() + 2, std::max(opt.rect.width() - 6, 0),
-                         std::min(lineHeight, opt.rect.height() - 4));
+        // The bars stand on the row's first line: a second address goes below it.
+        const QRect line(opt.rect.left() + 3, opt.rect.top(), std::max(opt.rect.width() - 6, 0),
+                         std::min(opt.fontMetrics.height(), opt.rect.height()));
         painter->save();
-        painter->setRenderHint(QPainter::Antialiasing, false);
         if (column == RouteWindow::LossColumn) {
             // A hop that never answered is a silent router, not loss: it gets no bar.
             if (!hop.neverAnswered() && hop.lost() != 0) {
-                const int width = std::max(1, static_cast<int>(std::lround(area.width() * hop.lossPercent() / 100.0)));
-                painter->fillRect(QRect(area.left(), area.top(), width, area.height()), lossColour());
+                const int width = std::max(1, static_cast<int>(std::lround(line.width() * hop.lossPercent() / 100.0)));
+                painter->fillRect(QRect(line.left(), line.top() + 1, width, line.height() - 2), lossColour());
             }
-            const bool selected = (opt.state & QStyle::State_Selected) != 0;
-            painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            painter->drawText(area.adjusted(0, 0, -2, 0), static_cast<int>(Qt::AlignRight | Qt::AlignVCenter), figure);
-        } else if (const auto bar = RouteWindow::latencyBar(hop, scaleUs_, area.width())) {
+            opt.text = figure;
+            const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+            painter->setPen(opt.palette.color(QPalette::Text));
+            painter->drawText(textRect, static_cast<int>(opt.displayAlignment), figure);
+        } else if (const auto bar = RouteWindow::latencyBar(hop, scaleUs_, line.width())) {
             const QColor textColour = opt.palette.color(QPalette::Text);
             QColor track = textColour;
-            track.setAlpha(40);
-            const int middle = area.top() + area.height() / 2;
-            painter->fillRect(QRect(area.left(), middle, area.width(), 1), track);
+            track.setAlpha(50);
+            const int middle = line.top() + line.height() / 2;
+            painter->fillRect(QRect(line.left(), middle, line.width(), 1), track);
             QColor span = opt.palette.color(QPalette::Highlight);
             span.setAlpha(170);
-            const int barHeight = std::max(4, area.height() / 2);
-            painter->fillRect(QRect(area.left() + bar->left, middle - barHeight / 2,
+            const int barHeight = std::max(4, line.height() / 2);
+            painter->fillRect(QRect(line.left() + bar->left, middle - barHeight / 2,
                                     std::max(bar->right - bar->left + 1, 2), barHeight),
                               span);
-            painter->fillRect(QRect(area.left() + bar->mark - 1, area.top(), 3, area.height()), textColour);
+            const int markWidth = std::max(2, line.height() / 6);
+            painter->fillRect(
+                QRect(line.left() + bar->mark - markWidth / 2, line.top() + 1, markWidth, line.height() - 2),
+                textColour);
         }
         painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 2 * kRowPadding);
     }
 
 private:
@@ -154,6 +163,9 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
     for (int column = HopColumn; column < LatencyColumn; ++column)
         table_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     table_->header()->setMinimumSectionSize(table_->fontMetrics().horizontalAdvance(QStringLiteral("0000.0")));
+    // Wide enough for its bar to read at a glance.
+    table_->header()->setSectionResizeMode(LossColumn, QHeaderView::Fixed);
+    table_->header()->resizeSection(LossColumn, table_->fontMetrics().horizontalAdvance(QStringLiteral("100.0%")) * 2);
     bars_ = new RouteBarDelegate(shown_, table_);
     table_->setItemDelegate(bars_);
 
