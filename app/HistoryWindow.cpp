@@ -27,7 +27,7 @@
 #include "app/LatencyGraph.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
-#include "text/ProbeText.h"
+#include "text/RouteText.h"
 
 namespace {
 
@@ -427,7 +427,7 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             row->setText(3, outageCause(outage));
             if (outage.routeId)
                 row->setText(WhereColumn,
-                             QString::fromStdString(ProbeText::routeWhere(outage.lossBeginsAt, outage.lossAddress)));
+                             QString::fromStdString(RouteText::where(outage.lossBeginsAt, outage.lossAddress)));
             const QString times = outageTimes(outage);
             for (int column = 0; column < WhereColumn; ++column)
                 row->setToolTip(column, times);

@@ -63,6 +63,7 @@ struct Settings {
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
     std::string historyWindowSize; // the History window's last size ("720x480"); empty until it has been shown
     std::string historySpan;       // the History window's chosen span in seconds ("3600"); empty until chosen
+    std::string routeWindowSize;   // the Route window's last size ("720x480"); empty until it has been shown
     // Rounds of the route trace taken when the host goes from Good to Bad; 0 traces nothing.
     std::int32_t routeRounds = SettingsDefaults::routeRounds;
 

@@ -36,6 +36,7 @@ enum class SettingId : std::uint8_t {
     Autostart,
     HistoryWindowSize,
     HistorySpan,
+    RouteWindowSize,
     RouteRounds,
 };
 inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::RouteRounds) + 1;

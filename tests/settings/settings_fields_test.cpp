@@ -20,7 +20,8 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"AppFileName", Host}, {"AppMode", Host},      {"AppParams", Host},        {"LogLevel", Host},
         {"LogAppend", Host},   {"LogFileName", Host},  {"RecentList", Program},    {"HistoryDays", Program},
         {"Notify", Program},   {"Autostart", Program}, {"MetricsListen", Program}, {"HistoryWindowSize", Program},
-        {"HistorySpan", Program}, {"RouteRounds", Program},
+        {"HistorySpan", Program}, {"RouteWindowSize", Program},
+        {"RouteRounds", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -51,6 +52,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
          {SettingId::LogLevel, SettingId::LogFileName}},
         {"notify", [](Settings& s) { s.notify = !s.notify; }, {SettingId::Notify}},
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
+        {"route window size", [](Settings& s) { s.routeWindowSize = "1x1"; }, {SettingId::RouteWindowSize}},
         {"route rounds", [](Settings& s) { s.routeRounds = 0; }, {SettingId::RouteRounds}},
     };
     for (const auto& c : cases) {
@@ -62,6 +64,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
         EXPECT_EQ(differingFields(after, before), c.expected);
     }
     EXPECT_TRUE(SettingIds::all().contains(SettingId::HistoryWindowSize));
+    EXPECT_TRUE(SettingIds::all().contains(SettingId::RouteWindowSize));
     EXPECT_TRUE(SettingIds::all().contains(SettingId::ResolveIp));
 }
 

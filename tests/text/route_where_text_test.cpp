@@ -1,10 +1,11 @@
+// The texts of a stored trace: the notification's line and the outage list's Where.
 #include <gtest/gtest.h>
 
-#include "text/ProbeText.h"
+#include "text/RouteText.h"
 
 namespace {
 
-TEST(RouteText, NamesTheHopWhereLossBeginsOrThatThereIsNone) {
+TEST(RouteWhereText, NamesTheHopWhereLossBeginsOrThatThereIsNone) {
     const struct {
         std::optional<int> hop;
         const char* address;
@@ -19,8 +20,8 @@ TEST(RouteText, NamesTheHopWhereLossBeginsOrThatThereIsNone) {
         {1, "2001:db8::1", "Loss begins at hop 1 (2001:db8::1)", "hop 1, 2001:db8::1"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ProbeText::routeLossLine(c.hop, c.address), c.line);
-        EXPECT_EQ(ProbeText::routeWhere(c.hop, c.address), c.where);
+        EXPECT_EQ(RouteText::lossLine(c.hop, c.address), c.line);
+        EXPECT_EQ(RouteText::where(c.hop, c.address), c.where);
     }
 }
 
