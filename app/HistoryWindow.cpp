@@ -207,8 +207,8 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     outageList_->setColumnWidth(0, timeWidth);
     outageList_->setColumnWidth(1, timeWidth);
     outageList_->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("00 min 00 s")) + 3 * fm.averageCharWidth());
-    outageList_->setColumnWidth(CauseColumn,
-                                fm.horizontalAdvance(QStringLiteral("Destination Host Unreachable")) + 3 * fm.averageCharWidth());
+    outageList_->setColumnWidth(CauseColumn, fm.horizontalAdvance(QStringLiteral("Destination Host Unreachable")) +
+                                                 3 * fm.averageCharWidth());
     outagesLabel->setBuddy(outageList_);
     connect(outageList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         const int index = outageList_->indexOfTopLevelItem(item);

@@ -98,6 +98,8 @@ void RouteWatch::begin(const ProbeEvent& event, const IpAddress& destination, st
             {
                 std::lock_guard lock(mutex_);
                 report = !stopping_;
+                const auto verdict = lastVerdict_.find(finished.run);
+                finished.stillBad = verdict != lastVerdict_.end() && verdict->second == HostStatus::Bad;
             }
             // Told outside the lock: whoever hears it may ask the watch something.
             if (report && done_)

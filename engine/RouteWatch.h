@@ -32,11 +32,12 @@ public:
 
     struct Finished {
         RunId run = 0;
-        std::string host;         // as configured
-        std::string address;      // the address traced, as text
+        std::string host;           // as configured
+        std::string address;        // the address traced, as text
         std::int64_t startedMs = 0; // wall clock when the trace began
         RouteResult result;
-        std::string error; // the trace could not run; `result` is then empty
+        std::string error;     // the trace could not run; `result` is then empty
+        bool stillBad = false; // the run still judged the host Bad when the trace ended
     };
     // Called on the trace's thread once it has ended by itself (not after stop()).
     using Done = std::function<void(const Finished&)>;
@@ -82,5 +83,5 @@ private:
     bool stopping_ = false;
     std::uint64_t started_ = 0;
     std::map<std::string, std::unique_ptr<Job>> jobs_; // by host
-    std::map<RunId, HostStatus> lastVerdict_;            // the run's last Good or Bad status
+    std::map<RunId, HostStatus> lastVerdict_;          // the run's last Good or Bad status
 };

@@ -90,8 +90,9 @@ struct LedgerStore::Statements {
                            "(SELECT rowid FROM status_changes WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)"),
           insertRoute(db, "INSERT INTO route_snapshots(host, address, taken_ms, reason, outage_id, rounds, reached, "
                           "loss_begins_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
-          insertHop(db, "INSERT OR REPLACE INTO route_hops(snapshot_id, hop, address, sent, lost, last_us, best_us, "
-                        "avg_us, worst_us, stddev_us, unreachable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
+          insertHop(db,
+                    "INSERT OR REPLACE INTO route_hops(snapshot_id, hop, address, sent, lost, last_us, best_us, "
+                    "avg_us, worst_us, stddev_us, unreachable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
           // The outage a trace at a Good to Bad edge belongs to: the host's latest one begun by then.
           routeOutage(db, "SELECT id FROM outages WHERE host = ?1 AND start_ms <= ?2 ORDER BY start_ms DESC, id DESC "
                           "LIMIT 1"),
@@ -103,10 +104,10 @@ struct LedgerStore::Statements {
 
     [[nodiscard]] int prepared() const {
         for (const SqliteStatement* s :
-             {&insertSample, &insertHost, &selectHost, &sameProbe, &insertChange, &openOutage, &closeOutage,
-              &selectMinute, &selectHour, &upsertMinute, &upsertHour, &pruneSamples, &hostIds, &pruneMinutes,
-              &pruneHours, &pruneOutages, &pruneChanges, &insertRoute, &insertHop, &routeOutage, &pruneHops,
-              &pruneRoutes})
+             {&insertSample, &insertHost,   &selectHost, &sameProbe,    &insertChange, &openOutage,
+              &closeOutage,  &selectMinute, &selectHour, &upsertMinute, &upsertHour,   &pruneSamples,
+              &hostIds,      &pruneMinutes, &pruneHours, &pruneOutages, &pruneChanges, &insertRoute,
+              &insertHop,    &routeOutage,  &pruneHops,  &pruneRoutes})
             if (s->prepared() != SQLITE_OK)
                 return s->prepared();
         return SQLITE_OK;
@@ -516,9 +517,7 @@ bool LedgerStore::writeRoute(const RouteSnapshot& route, const Tracks& tracks) {
             addresses += (addresses.empty() ? "" : " ") + a;
         // Times of a hop that never answered mean nothing: NULL says so to whoever queries the file.
         const bool answered = hop.sent > hop.lost;
-        auto time = [answered](std::uint32_t us) {
-            return answered ? std::optional<std::int64_t>(us) : std::nullopt;
-        };
+        auto time = [answered](std::uint32_t us) { return answered ? std::optional<std::int64_t>(us) : std::nullopt; };
         st.insertHop.reset();
         st.insertHop.bind(1, id);
         st.insertHop.bind(2, std::int64_t{hop.hop});

@@ -26,8 +26,8 @@ std::ostream& operator<<(std::ostream& os, const RouteSnapshot& s) {
         os << " [" << h.hop << ":";
         for (const std::string& a : h.addresses)
             os << " " << a;
-        os << " " << h.sent << "/" << h.lost << " " << h.lastUs << "/" << h.bestUs << "/" << h.avgUs << "/"
-           << h.worstUs << "/" << h.stdDevUs << (h.unreachable ? " unreachable" : "") << "]";
+        os << " " << h.sent << "/" << h.lost << " " << h.lastUs << "/" << h.bestUs << "/" << h.avgUs << "/" << h.worstUs
+           << "/" << h.stdDevUs << (h.unreachable ? " unreachable" : "") << "]";
     }
     return os << "}";
 }

@@ -34,9 +34,9 @@ struct RouteSnapshot {
     std::int64_t takenMs = 0;
     RouteReason reason = RouteReason::Outage;
     std::uint32_t rounds = 0;
-    bool reached = false;                  // the destination answered at least once
-    std::optional<int> lossBeginsAt;       // hop number; none: no loss on the path
-    std::optional<std::int64_t> outageId;  // the outage it was taken for, once stored
+    bool reached = false;                 // the destination answered at least once
+    std::optional<int> lossBeginsAt;      // hop number; none: no loss on the path
+    std::optional<std::int64_t> outageId; // the outage it was taken for, once stored
     std::vector<RouteSnapshotHop> hops;
 
     // The address of the hop where loss begins (its first), empty when there is none or it never answered.

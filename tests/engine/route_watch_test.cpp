@@ -98,8 +98,8 @@ private:
 };
 
 // Good, then Bad: the first edge. A second outage while the first trace still runs, then a third after it ended.
-const std::vector<EchoOutcome> kScript = {good(), good(), good(), lost(), lost(), lost(), lost(), good(), good(),
-                                          good(), lost(), lost(), lost(), good(), good(), good()};
+const std::vector<EchoOutcome> kScript = {good(), good(), good(), lost(), lost(), lost(), lost(), good(),
+                                          good(), good(), lost(), lost(), lost(), good(), good(), good()};
 const std::vector<EchoOutcome> kThirdOutage = {lost(), lost(), lost(), good()};
 
 // The probes as the run reports them, without the wall clock.

@@ -101,8 +101,7 @@ TEST(LedgerRoutes, EachTraceIsKeptWithTheOutageItWasTakenFor) {
     EXPECT_FALSE(outages[0].lossBeginsAt) << "no loss on the path";
     EXPECT_EQ(outages[0].lossAddress, "");
     EXPECT_FALSE(outages[1].routeId);
-    EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_snapshots WHERE outage_id IS NULL AND reason = 'on demand'"),
-              1);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_snapshots WHERE outage_id IS NULL AND reason = 'on demand'"), 1);
 
     // While the outage is open the trace goes with it, and the latest of two traces is the one shown.
     ledger.record(probe(kT0 + 40'000, 900, 3));
@@ -163,8 +162,7 @@ TEST(LedgerRoutes, ANewerFileIsReadButGetsNoTrace) {
     {
         SqliteDb db;
         ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
-        ASSERT_EQ(db.exec(("PRAGMA user_version = " + std::to_string(LedgerSchema::kVersion + 1)).c_str()),
-                  SQLITE_OK);
+        ASSERT_EQ(db.exec(("PRAGMA user_version = " + std::to_string(LedgerSchema::kVersion + 1)).c_str()), SQLITE_OK);
     }
     const std::string bytes = fileBytes(path);
     {
