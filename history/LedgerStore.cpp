@@ -391,7 +391,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
                              std::optional<std::int64_t>& storedAt) {
     storedAt.reset();
     if (entry.route)
-        return writeRoute(*entry.route, tracks);
+        return writeRoute(*entry.route);
     if (entry.runEnd)
         return endRun(tracks, entry.sample.atMs);
     ProbeSample sample = entry.sample;
@@ -478,26 +478,23 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     return true;
 }
 
-bool LedgerStore::writeRoute(const RouteSnapshot& route, const Tracks& tracks) {
+bool LedgerStore::writeRoute(const RouteSnapshot& route) {
     Statements& st = *statements_;
     std::optional<std::int64_t> outage;
     if (route.outageId) {
         outage = route.outageId;
     } else if (route.reason == RouteReason::Outage) {
-        // The outage the trace was taken for is open unless it ended before the trace did.
-        if (const auto track = tracks.find(route.host); track != tracks.end() && track->second.openOutage != 0) {
-            outage = track->second.openOutage;
-        } else {
-            st.routeOutage.reset();
-            st.routeOutage.bind(1, route.host);
-            st.routeOutage.bind(2, route.takenMs);
-            const int rc = st.routeOutage.step();
-            if (rc == SQLITE_ROW)
-                outage = st.routeOutage.int64(0);
-            else if (rc != SQLITE_DONE)
-                return false;
-            st.routeOutage.reset();
-        }
+        // The outage open at the edge, whether it is still open or ended before the trace did; in the same
+        // transaction the outage that probe opened is there too.
+        st.routeOutage.reset();
+        st.routeOutage.bind(1, route.host);
+        st.routeOutage.bind(2, route.takenMs);
+        const int rc = st.routeOutage.step();
+        if (rc == SQLITE_ROW)
+            outage = st.routeOutage.int64(0);
+        else if (rc != SQLITE_DONE)
+            return false;
+        st.routeOutage.reset();
     }
     st.insertRoute.reset();
     st.insertRoute.bind(1, route.host);

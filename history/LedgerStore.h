@@ -95,7 +95,7 @@ private:
                                   std::optional<std::int64_t>& storedAt);
     [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
-    [[nodiscard]] bool writeRoute(const RouteSnapshot& route, const Tracks& tracks);
+    [[nodiscard]] bool writeRoute(const RouteSnapshot& route);
     [[nodiscard]] Outcome busyOrFail(int rc);
     [[nodiscard]] bool addStatusChange(std::int64_t atMs, const std::string& host, int status);
     [[nodiscard]] bool mergeStats(bool hourly, const std::string& host, std::int64_t startMs, const RttStats& later);

@@ -108,7 +108,12 @@ TEST(LedgerRoutes, EachTraceIsKeptWithTheOutageItWasTakenFor) {
     ledger.record(probe(kT0 + 41'000, std::nullopt, 1));
     ledger.recordRoute(trace(kT0 + 41'000, 1));
     ledger.recordRoute(trace(kT0 + 43'000, 3));
+    // One taken long before the open outage began stays with its own, however late it is stored.
+    ledger.recordRoute(trace(kT0 + 21'000, 2));
     ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_snapshots AS r JOIN outages AS o ON o.id = r.outage_id "
+                           "WHERE r.loss_begins_at = 2 AND o.start_ms = 1796684422000"),
+              1);
     const std::vector<Outage> later = ledger.outages("host.test", kT0 + 40'000, kT0 + 60'000);
     ASSERT_EQ(later.size(), 1u);
     EXPECT_FALSE(later[0].endMs);
