@@ -109,7 +109,7 @@ TEST(LedgerRoutes, EachTraceIsKeptWithTheOutageItWasTakenFor) {
     ledger.recordRoute(trace(kT0 + 41'000, 1));
     ledger.recordRoute(trace(kT0 + 43'000, 3));
     // One taken long before the open outage began stays with its own, however late it is stored.
-    ledger.recordRoute(trace(kT0 + 21'000, 2));
+    ledger.recordRoute(trace(kT0 + 24'000, 2));
     ASSERT_TRUE(ledger.flush(kPatience));
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_snapshots AS r JOIN outages AS o ON o.id = r.outage_id "
                            "WHERE r.loss_begins_at = 2 AND o.start_ms = 1796684422000"),
