@@ -118,7 +118,7 @@ TEST(LedgerRoutes, EachTraceIsKeptWithTheOutageItWasTakenFor) {
     ASSERT_EQ(later.size(), 1u);
     EXPECT_FALSE(later[0].endMs);
     EXPECT_EQ(later[0].lossBeginsAt, 3);
-    EXPECT_EQ(scalar(path, "SELECT count(DISTINCT outage_id) FROM route_snapshots WHERE outage_id IS NOT NULL"), 2);
+    EXPECT_EQ(scalar(path, "SELECT count(DISTINCT outage_id) FROM route_snapshots WHERE outage_id IS NOT NULL"), 3);
 }
 
 // A version 3 file is what this layout is without the route tables: it gains them and keeps what it held.
