@@ -109,8 +109,7 @@ protected:
         ASSERT_TRUE(fs::exists(recorder)) << recorder << " is not built";
         recorder_ = std::make_unique<LaunchedProgram>(
             std::vector<std::string>{recorder.string(), (dir_ / "notifications.jsonl").string()},
-            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + busAddress_}, -1,
-            (dir_ / "recorder.txt").string());
+            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + busAddress_}, -1, (dir_ / "recorder.txt").string());
         ASSERT_TRUE(waitUntil([&] { return readFile(dir_ / "recorder.txt").find("ready") != std::string::npos; }, 20s))
             << readFile(dir_ / "recorder.txt");
     }
@@ -140,15 +139,16 @@ TEST_F(RouteEndToEnd, AnOutageBehindTheSecondRouterIsPlacedAtHopThree) {
         << "[General]\nMetricsListen=" << kPort << "\nRouteRounds=3\nNotify=Yes\n";
     launchInClient({"/start", "/i=1", "/tries=2", server});
 
-    const std::string good = "ostrevo_host_status{host=\"" + server + "\",address=\"" + server + "\",status=\"good\"} 1";
+    const std::string good =
+        "ostrevo_host_status{host=\"" + server + "\",address=\"" + server + "\",status=\"good\"} 1";
     ASSERT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(good) != std::string::npos; }, 60s))
         << scrape(chain_->client()) << readFile(dir_ / "output.txt");
     EXPECT_EQ(scrape(chain_->client()).find("ostrevo_route_loss_begins_hop{"), std::string::npos)
         << "no trace before an outage";
 
     std::string complaint;
-    ASSERT_TRUE(chain_->router(2).nft("table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n",
-                                      &complaint))
+    ASSERT_TRUE(chain_->router(2).nft(
+        "table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n", &complaint))
         << complaint;
 
     // The edge's notification, then the trace's in its place.
