@@ -19,8 +19,9 @@
 
 namespace {
 
-constexpr QSize kDefaultSize(780, 320);
-constexpr std::array<int, HostsModel::kColumnCount> kDefaultColumns = {170, 120, 150, 80, 80, 80, 160};
+// Wide enough for the default columns, so that a first opening shows every column without scrolling.
+constexpr QSize kDefaultSize(840, 300);
+constexpr std::array<int, HostsModel::kColumnCount> kDefaultColumns = {160, 110, 160, 75, 75, 75, 150};
 constexpr int kMinColumn = 24;
 constexpr int kMaxColumn = 4000;
 
@@ -51,6 +52,7 @@ HostsWindow::HostsWindow(AppSettings& settings, QWidget* parent)
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     table_->setShowGrid(false);
+    table_->setAlternatingRowColors(true);
     table_->setWordWrap(false);
     table_->setTextElideMode(Qt::ElideRight);
     table_->verticalHeader()->hide();
