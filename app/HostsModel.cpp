@@ -115,7 +115,11 @@ QVariant HostsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant HostsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::ToolTipRole && section == RecentColumn)
+        return QStringLiteral("Round trips of the last minutes, the newest at the right; red: lost");
+    if (role != Qt::DisplayRole)
         return {};
     switch (section) {
     case HostColumn:
