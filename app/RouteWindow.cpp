@@ -162,10 +162,7 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
     table_->header()->setSectionsMovable(false);
     for (int column = HopColumn; column < LatencyColumn; ++column)
         table_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    table_->header()->setMinimumSectionSize(table_->fontMetrics().horizontalAdvance(QStringLiteral("0000.0")));
-    // Wide enough for its bar to read at a glance.
     table_->header()->setSectionResizeMode(LossColumn, QHeaderView::Fixed);
-    table_->header()->resizeSection(LossColumn, table_->fontMetrics().horizontalAdvance(QStringLiteral("100.0%")) * 2);
     bars_ = new RouteBarDelegate(shown_, table_);
     table_->setItemDelegate(bars_);
 
@@ -192,6 +189,7 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
     });
     connect(&settings_, &AppSettings::changed, this, &RouteWindow::followSettings);
 
+    fitToStyle();
     host_ = text(settings_.value().host);
     showResult(shown_);
     updateControls();
@@ -436,11 +434,24 @@ void RouteWindow::showResult(const RouteResult& result) {
 }
 
 void RouteWindow::showError(const QString& message) {
+    messageLabel_->setText(message);
+    messageLabel_->show();
+}
+
+void RouteWindow::fitToStyle() {
+    const QFontMetrics metrics = table_->fontMetrics();
+    table_->header()->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("0000.0")));
+    // Wide enough for its bar to read at a glance.
+    table_->header()->resizeSection(LossColumn, metrics.horizontalAdvance(QStringLiteral("100.0%")) * 2);
     // Legible on a light and on a dark window alike.
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     messageLabel_->setStyleSheet(dark ? QStringLiteral("color: #ff7b72") : QStringLiteral("color: #b42318"));
-    messageLabel_->setText(message);
-    messageLabel_->show();
+}
+
+void RouteWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        fitToStyle();
+    QWidget::changeEvent(event);
 }
 
 void RouteWindow::updateControls() {
