@@ -36,6 +36,12 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// "far.example [192.0.2.10]", or the address alone when that is what the host was given as.
+QString hostAndAddress(const QString& host, const IpAddress& address) {
+    const QString shown = text(address.text());
+    return host == shown || shown.isEmpty() ? host : QStringLiteral("%1 [%2]").arg(host, shown);
+}
+
 QString addressesText(const RouteHop& hop) {
     QString shown = text(RouteText::firstAddress(hop));
     if (hop.unreachable)
@@ -337,7 +343,7 @@ void RouteWindow::beginTrace(const IpAddress& target) {
         updateControls();
         return;
     }
-    sourceLabel_->setText(QStringLiteral("Tracing %1 [%2]").arg(host_, text(target.text())));
+    sourceLabel_->setText(QStringLiteral("Tracing %1").arg(hostAndAddress(host_, target)));
     updateControls();
 }
 
@@ -351,7 +357,7 @@ void RouteWindow::traceEnded() {
     tracer_.reset();
     ++generation_; // rounds still queued are older than what the trace ended with
     showResult(finalResult_);
-    sourceLabel_->setText(QStringLiteral("Traced %1 [%2]").arg(host_, text(finalResult_.destination.text())));
+    sourceLabel_->setText(QStringLiteral("Traced %1").arg(hostAndAddress(host_, finalResult_.destination)));
     updateControls();
 }
 
@@ -379,8 +385,8 @@ void RouteWindow::showStored(const RouteResult& result, std::int64_t unixMs, con
     messageLabel_->hide();
     showResult(result);
     sourceLabel_->setText(
-        QStringLiteral("Stored trace of %1 [%2], taken %3")
-            .arg(host, text(result.destination.text()),
+        QStringLiteral("Stored trace of %1, taken %2")
+            .arg(hostAndAddress(host, result.destination),
                  QDateTime::fromMSecsSinceEpoch(unixMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     updateTitle();
     updateControls();
