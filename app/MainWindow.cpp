@@ -35,6 +35,7 @@
 #include "app/QtNotifier.h"
 #include "app/QtSoundPlayer.h"
 #include "app/QtWindowPort.h"
+#include "app/RouteWindow.h"
 #include "app/RunControl.h"
 #include "app/SignalWatcher.h"
 #include "app/StatusIcons.h"
@@ -125,12 +126,16 @@ void MainWindow::createActions() {
     historyAction_ = new QAction(QStringLiteral("&History"), this);
     historyAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     addAction(historyAction_); // the shortcut works in the main window
+    routeAction_ = new QAction(QStringLiteral("&Route"), this);
+    routeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    addAction(routeAction_);
 
     trayMenu_ = new QMenu(this);
     trayMenu_->addAction(pingAction_); // Start1
     trayMenu_->setDefaultAction(pingAction_);
     trayMenu_->addAction(popupAction_); // Showwindow1
     trayMenu_->addAction(historyAction_);
+    trayMenu_->addAction(routeAction_);
     trayMenu_->addSeparator();            // N1
     trayMenu_->addAction(optionsAction_); // Options1
     trayMenu_->addAction(exitAction_);    // Exit1
@@ -151,6 +156,7 @@ void MainWindow::createActions() {
     });
     connect(popupAction_, &QAction::triggered, this, &MainWindow::restoreFromTray);
     connect(historyAction_, &QAction::triggered, this, &MainWindow::showHistory);
+    connect(routeAction_, &QAction::triggered, this, &MainWindow::showRoute);
     connect(ui_->resetButton, &QPushButton::clicked, this, [this] { runControl_->resetStatistics(); });
 }
 
@@ -302,6 +308,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::shutdown() {
+    routeWindow_.reset(); // ends its trace, and puts its size into the settings before they are saved
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {
@@ -469,6 +476,26 @@ void MainWindow::restoreFromTray() {
 void MainWindow::showHistory() {
     if (history_)
         history_->showWindow(QString::fromStdString(settings_->value().host));
+}
+
+RouteWindow* MainWindow::routeWindow() {
+    if (!routeWindow_) {
+        routeWindow_ = std::make_unique<RouteWindow>(*settings_);
+        RouteWindow::HostSource source;
+        source.runningTarget = [this] { return runControl_->target(); };
+        source.resolver = services_.resolver;
+        routeWindow_->setHostSource(std::move(source));
+    }
+    return routeWindow_.get();
+}
+
+void MainWindow::showRoute() {
+    RouteWindow* window = routeWindow();
+    const bool wasShown = window->isVisible();
+    window->present();
+    // Opened, it traces at once; shown already, it keeps what it shows (a stored trace, a stopped one).
+    if (!wasShown && !window->isTracing())
+        window->startTracing();
 }
 
 void MainWindow::exitProgram() {

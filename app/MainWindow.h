@@ -29,6 +29,7 @@ class QMenu;
 class QtNotifier;
 class QtSoundPlayer;
 class QtWindowPort;
+class RouteWindow;
 class RunControl;
 class SignalWatcher;
 class OptionsDialog;
@@ -80,6 +81,9 @@ public:
     [[nodiscard]] QAction* exitAction() const { return exitAction_; }
     [[nodiscard]] QAction* popupAction() const { return popupAction_; }
     [[nodiscard]] QAction* historyAction() const { return historyAction_; }
+    [[nodiscard]] QAction* routeAction() const { return routeAction_; }
+    // The Route window, made on first use.
+    [[nodiscard]] RouteWindow* routeWindow();
     [[nodiscard]] HistoryService* history() const { return history_.get(); }
     [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
@@ -110,6 +114,7 @@ private:
     void fitToFont();
     void exitOnSignal();
     void showHistory();
+    void showRoute();
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);
     [[nodiscard]] bool modalDialogOpen() const;
@@ -131,6 +136,7 @@ private:
     QAction* exitAction_ = nullptr;
     QAction* popupAction_ = nullptr;
     QAction* historyAction_ = nullptr;
+    QAction* routeAction_ = nullptr;
     QMenu* trayMenu_ = nullptr;
 
     std::unique_ptr<QtWindowPort> windowPort_;
@@ -144,6 +150,7 @@ private:
     SignalWatcher* signals_ = nullptr;
     std::unique_ptr<HistoryService> history_; // outlives the worker, which feeds it
     std::unique_ptr<ProbeWorker> worker_;
+    std::unique_ptr<RouteWindow> routeWindow_;
     bool optionsOpen_ = false;
     bool closed_ = false;
 };

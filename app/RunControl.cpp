@@ -126,6 +126,7 @@ void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> e
     setPing("Stop", true);
     widgets_.reset->setEnabled(true);
     running_ = true;
+    target_ = target;
     // Whether or not the setting has been lowered meanwhile, no run sends more than a request can carry.
     Settings sent = settings_;
     sent.buffer = std::min(sent.buffer, kMaxEchoPayload);
@@ -145,6 +146,7 @@ void RunControl::resetStatistics() {
 
 void RunControl::handleRunEnded(RunEnd end) {
     running_ = false;
+    target_.reset();
     if (services_.showStatus)
         services_.showStatus(HostStatus::NA);
     setPing("Start", true);

@@ -56,6 +56,8 @@ public:
     [[nodiscard]] bool isRunning() const { return running_; }
     // A start is waiting for the name service.
     [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }
+    // The address the run under way probes; nothing while no run is.
+    [[nodiscard]] const std::optional<IpAddress>& target() const { return target_; }
 
 Q_SIGNALS:
     // Running changed, or a lookup began or ended.
@@ -79,4 +81,5 @@ private:
     Widgets widgets_;
     Services services_;
     std::shared_ptr<Ticket> ticket_; // the lookup in flight
+    std::optional<IpAddress> target_;
 };

@@ -9,23 +9,17 @@
 
 #include "engine/RouteTracer.h"
 #include "probe/ProbeCommandLine.h"
+#include "text/RouteText.h"
 
 namespace {
 
-constexpr const char* kUnknown = "???";
+using RouteText::firstAddress;
+using RouteText::milliseconds;
 
 std::string format(const char* pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
-}
-
-std::string milliseconds(std::uint32_t micros) {
-    return format("%.1f", micros / 1000.0);
-}
-
-std::string firstAddress(const RouteHop& hop) {
-    return hop.answered.empty() ? kUnknown : hop.answered.front().text();
 }
 
 std::string padLeft(const std::string& text, std::size_t width) {
@@ -66,16 +60,6 @@ sigset_t endingSignals() {
 
 namespace RouteConsole {
 
-std::string lossLine(const RouteResult& result) {
-    if (!result.lossBeginsAt)
-        return "No loss on the path";
-    std::string address = kUnknown;
-    for (const RouteHop& hop : result.hops)
-        if (hop.number == *result.lossBeginsAt)
-            address = firstAddress(hop);
-    return "Loss begins at hop " + std::to_string(*result.lossBeginsAt) + " (" + address + ")";
-}
-
 std::string table(const RouteResult& result, const std::string& host) {
     std::size_t width = 15;
     for (const RouteHop& hop : result.hops)
@@ -86,7 +70,7 @@ std::string table(const RouteResult& result, const std::string& host) {
     out += "Hop  " + padRight("Address", width) + "  Loss%   Snt   Last    Avg   Best   Wrst  StDev\n";
     for (const RouteHop& hop : result.hops) {
         out += padLeft(std::to_string(hop.number), 3) + "  " + padRight(firstAddress(hop), width) + " " +
-               padLeft(format("%.1f%%", hop.lossPercent()), 6) + " " + padLeft(std::to_string(hop.sent), 5);
+               padLeft(RouteText::lossPercent(hop), 6) + " " + padLeft(std::to_string(hop.sent), 5);
         if (hop.neverAnswered()) {
             out += "      -      -      -      -      -\n";
         } else {
@@ -98,7 +82,7 @@ std::string table(const RouteResult& result, const std::string& host) {
         for (std::size_t i = 1; i < hop.answered.size(); ++i)
             out += "     " + hop.answered[i].text() + "\n";
     }
-    return out + lossLine(result) + "\n";
+    return out + RouteText::lossLine(result) + "\n";
 }
 
 std::string json(const RouteResult& result) {

@@ -5,6 +5,7 @@
 
 #include "engine/IpAddress.h"
 #include "engine/RouteResult.h"
+#include "text/RouteText.h"
 
 struct ProbeOptions;
 
@@ -18,8 +19,8 @@ inline constexpr std::uint32_t kDefaultRounds = 10;
 [[nodiscard]] std::string table(const RouteResult& result, const std::string& host);
 // One JSON object on one line, ending in a newline.
 [[nodiscard]] std::string json(const RouteResult& result);
-// "Loss begins at hop 3 (192.0.2.1)" or "No loss on the path", without a newline.
-[[nodiscard]] std::string lossLine(const RouteResult& result);
+// "Loss begins at hop 3 (192.0.2.1)" or "No loss on the path", without a newline; the window says it alike.
+using RouteText::lossLine;
 
 // Traces and prints; the exit status: 0 the destination answered, 1 it did not, 2 no ICMP socket.
 [[nodiscard]] int run(const ProbeOptions& options, const IpAddress& target, const std::string& targetText);

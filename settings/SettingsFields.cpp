@@ -151,6 +151,9 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::HostsWindowColumns, SettingsScope::Program, "HostsWindowColumns", "", 0, 0,
      [](Settings& s, std::string_view t) { s.hostsWindowColumns = text(t); },
      [](const Settings& s) { return s.hostsWindowColumns; }, nullptr, nullptr, true},
+    {SettingId::RouteWindowSize, SettingsScope::Program, "RouteWindowSize", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.routeWindowSize = text(t); },
+     [](const Settings& s) { return s.routeWindowSize; }, nullptr, nullptr, true},
 }};
 
 } // namespace

@@ -41,6 +41,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"HistorySpan", Program},
         {"HostsWindowSize", Program},
         {"HostsWindowColumns", Program},
+        {"RouteWindowSize", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -72,6 +73,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
         {"notify", [](Settings& s) { s.notify = !s.notify; }, {SettingId::Notify}},
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
         {"hosts columns", [](Settings& s) { s.hostsWindowColumns = "90,80"; }, {SettingId::HostsWindowColumns}},
+        {"route window size", [](Settings& s) { s.routeWindowSize = "1x1"; }, {SettingId::RouteWindowSize}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -82,6 +84,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
         EXPECT_EQ(differingFields(after, before), c.expected);
     }
     EXPECT_TRUE(SettingIds::all().contains(SettingId::HistoryWindowSize));
+    EXPECT_TRUE(SettingIds::all().contains(SettingId::RouteWindowSize));
     EXPECT_TRUE(SettingIds::all().contains(SettingId::ResolveIp));
 }
 
