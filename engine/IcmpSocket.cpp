@@ -127,7 +127,6 @@ void reportSourceFailure(const std::string& source, Family family, int error) {
     std::fputs(text.c_str(), stderr);
 }
 
-
 int openKind(Kind kind, Family family) {
     const int type = kind == Kind::Raw ? SOCK_RAW : SOCK_DGRAM;
     const bool v6 = family == Family::V6;
