@@ -40,6 +40,11 @@ constexpr std::size_t kSequences = 65536;
 // A send due this soon goes out with the others of the same wake-up: the pause after a probe is a floor
 // that nobody times this finely, and one wake-up then serves the many hosts whose turns are close together.
 constexpr std::int64_t kSendSlackNs = 2'000'000;
+// Sends between two reads of the sockets: on loopback the replies queue while the sends go out, and a burst of
+// many hosts' turns must not overflow the receive buffer.
+constexpr int kSendsBetweenReads = 64;
+// Room for the replies of a burst of many hosts (the kernel caps it at net.core.rmem_max).
+constexpr int kReceiveBufferBytes = 1 << 20;
 
 std::int64_t monoNanos() {
     return RoundTrip::nanos(IcmpSocket::now());
@@ -330,6 +335,8 @@ ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::
     socket->family = family;
     socket->source = source;
     socket->users = 1;
+    const int room = kReceiveBufferBytes;
+    (void)setsockopt(socket->fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
     if (opened.kind == Kind::Raw) {
         socket->id = IcmpSocket::randomId();
         // Without the filter the replies are still matched here, only less well shielded.
@@ -360,6 +367,7 @@ void ProbeHub::Impl::schedule(Host& host, std::int64_t dueNs) {
 
 void ProbeHub::Impl::runTimers() {
     std::int64_t now = monoNanos();
+    int sends = 0;
     while (!timers.empty()) {
         const Timer timer = timers.front();
         if (timer.dueNs > now + kSendSlackNs)
@@ -385,6 +393,9 @@ void ProbeHub::Impl::runTimers() {
             complete(host, timedOut);
         } else {
             send(host);
+            if (++sends % kSendsBetweenReads == 0)
+                for (const auto& socket : sockets)
+                    receive(*socket);
         }
     }
 }
@@ -416,8 +427,11 @@ void ProbeHub::Impl::send(Host& host) {
         return fail(IpStatus::PacketTooBig);
     // A number nobody waits for; with fewer hosts than numbers one is always free.
     std::uint16_t sequence = ++nextSequence;
-    while (bySequence[sequence] != nullptr)
+    for (std::size_t tried = 1; bySequence[sequence] != nullptr; ++tried) {
+        if (tried == kSequences)
+            return fail(IpStatus::GeneralFailure);
         sequence = ++nextSequence;
+    }
     const std::span<const std::uint8_t> data = payload(run.payloadSize);
     if (socket.family == Family::V6)
         IcmpPacket::buildEchoRequestV6(packet, socket.id, sequence, data.data(), run.payloadSize);
