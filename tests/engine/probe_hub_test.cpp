@@ -207,8 +207,8 @@ TEST_P(ProbeHubInNamespace, EachHostIsJudgedOnItsOwnReplies) {
 }
 
 // Answers echo requests from user space in the namespace, with the kernel's own answers off: every request to
-// `honest` is answered truly, twice, after a forged reply with its number from `liar`; every request to `liar`
-// only gets forged replies with its number from `honest`.
+// `honest` is answered truly, twice, after a forged error quoting it as sent to `liar` and a forged reply with its
+// number from `liar`; every request to `liar` only gets forged replies with its number from `honest`.
 class Injector {
 public:
     Injector(const NetNamespace& ns, const IpAddress& honest, const IpAddress& liar) {
@@ -240,6 +240,7 @@ public:
                 reply[3] = static_cast<std::uint8_t>(sum);
                 if (destination == honest.v4Value()) {
                     ++honestRequests_;
+                    sendTo(fromLiar, unreachable({buffer.begin(), buffer.begin() + length}, ip, liar), honest);
                     sendTo(fromLiar, reply, honest);
                     sendTo(fromHonest, reply, honest);
                     sendTo(fromHonest, reply, honest);
@@ -274,6 +275,22 @@ private:
             return -1;
         }
         return fd;
+    }
+    // A Host Unreachable quoting the request in `packet` (its IP header first) as if it had gone to `elsewhere`.
+    static std::vector<std::uint8_t> unreachable(std::vector<std::uint8_t> packet, std::size_t ipLength,
+                                                 const IpAddress& elsewhere) {
+        const std::uint32_t to = elsewhere.v4Value();
+        std::memcpy(&packet[16], &to, sizeof to);
+        packet[10] = packet[11] = 0;
+        const std::uint16_t headerSum = IcmpPacket::checksum(std::span<const std::uint8_t>(packet).first(ipLength));
+        packet[10] = static_cast<std::uint8_t>(headerSum >> 8);
+        packet[11] = static_cast<std::uint8_t>(headerSum);
+        std::vector<std::uint8_t> error{3, 1, 0, 0, 0, 0, 0, 0};
+        error.insert(error.end(), packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(ipLength + 8));
+        const std::uint16_t sum = IcmpPacket::checksum(error);
+        error[2] = static_cast<std::uint8_t>(sum >> 8);
+        error[3] = static_cast<std::uint8_t>(sum);
+        return error;
     }
     // Our requests come from 127.0.0.1, so that is where every reply goes.
     static void sendTo(int fd, const std::vector<std::uint8_t>& reply, const IpAddress&) {
