@@ -30,10 +30,6 @@ namespace {
 
 using Family = IpAddress::Family;
 
-bool mayFallBackToRaw(int error) {
-    return error == EACCES || error == EPERM || error == EAFNOSUPPORT || error == EPROTONOSUPPORT;
-}
-
 std::string pingGroupRange() {
     std::ifstream file("/proc/sys/net/ipv4/ping_group_range");
     std::string low, high;
@@ -203,6 +199,10 @@ std::int32_t localSendStatus(int error) {
     default:
         return IpStatus::GeneralFailure;
     }
+}
+
+bool mayFallBackToRaw(int error) {
+    return error == EACCES || error == EPERM || error == EAFNOSUPPORT || error == EPROTONOSUPPORT;
 }
 
 bool isSocketFault(int error) {

@@ -43,6 +43,8 @@ bool attachIdentifierFilter(int fd, bool v6, std::uint16_t id);
 
 // IP status of a send the kernel refused with `error`.
 [[nodiscard]] std::int32_t localSendStatus(int error);
+// Whether a refused datagram socket leaves the raw one to try (no admission, or no ping sockets in this kernel).
+[[nodiscard]] bool mayFallBackToRaw(int error);
 // Whether a receive failed for a fault of the socket itself (not a pending ICMP error).
 [[nodiscard]] bool isSocketFault(int error);
 
