@@ -42,7 +42,10 @@ public:
     };
 
     void probed(const ProbeEvent& event) override { add(Entry{false, RunEnd::Stopped, event}); }
-    void postLog(const ProbeEvent&) override {}
+    void postLog(const ProbeEvent& event) override {
+        std::lock_guard lock(mutex_);
+        logged_.push_back(event.run);
+    }
     void runEnded(RunId run, RunEnd end) override {
         ProbeEvent marker;
         marker.run = run;
@@ -52,6 +55,10 @@ public:
     [[nodiscard]] std::vector<Entry> entries() const {
         std::lock_guard lock(mutex_);
         return entries_;
+    }
+    [[nodiscard]] std::size_t logsOf(RunId run) const {
+        std::lock_guard lock(mutex_);
+        return static_cast<std::size_t>(std::count(logged_.begin(), logged_.end(), run));
     }
     [[nodiscard]] std::vector<ProbeEvent> probesOf(RunId run) const {
         std::vector<ProbeEvent> found;
@@ -92,6 +99,30 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Entry> entries_;
+    std::vector<RunId> logged_;
+};
+
+// The host named by each alert, edges and downs at start alike.
+class HostAlerts : public AlertSink {
+public:
+    void raiseAlert(const AlertSettings& settings, AlertEdge, HostStatus, const ProbeEvent& event) override {
+        add(settings.host + (event.address == settings.host ? "" : " (probe of " + event.address + ")"));
+    }
+    void reportDownAtStart(const AlertSettings& settings, HostStatus, const ProbeEvent& event) override {
+        add(settings.host + " down" + (event.address == settings.host ? "" : " (probe of " + event.address + ")"));
+    }
+    [[nodiscard]] std::vector<std::string> raised() const {
+        std::lock_guard lock(mutex_);
+        return raised_;
+    }
+
+private:
+    void add(std::string text) {
+        std::lock_guard lock(mutex_);
+        raised_.push_back(std::move(text));
+    }
+    mutable std::mutex mutex_;
+    std::vector<std::string> raised_;
 };
 
 IpAddress loopback(std::uint8_t last, std::uint8_t third = 0) {
@@ -132,7 +163,7 @@ protected:
         ASSERT_TRUE(ns_->allowPingSockets());
         NetNamespace::Entered inside(*ns_);
         ASSERT_TRUE(inside.ok());
-        hub_ = std::make_unique<ProbeHub>(face_, nullptr,
+        hub_ = std::make_unique<ProbeHub>(face_, &alerts_,
                                           GetParam() == Kind::Raw ? IcmpSocket::Preference::RawOnly
                                                                   : IcmpSocket::Preference::DatagramOnly);
         hub_->addObserver(observer_);
@@ -146,6 +177,7 @@ protected:
 
     std::unique_ptr<NetNamespace> ns_;
     HubFace face_;
+    HostAlerts alerts_;
     RecordingProbeObserver observer_;
     std::unique_ptr<ProbeHub> hub_;
 };
@@ -160,8 +192,11 @@ TEST_P(ProbeHubInNamespace, EachHostIsJudgedOnItsOwnReplies) {
                          &complaint))
         << complaint;
     const std::vector<IpAddress> addresses{loopback(1), loopback(2), loopback(3), IpAddress::parseV6("::1").value()};
-    for (RunId run = 1; run <= 4; ++run)
-        hub_->startRun(run, hostSettings(addresses[run - 1]));
+    for (RunId run = 1; run <= 4; ++run) {
+        RunSettings settings = hostSettings(addresses[run - 1]);
+        settings.logLevel = LogLevel::StatusChanges;
+        hub_->startRun(run, settings);
+    }
     ASSERT_TRUE(face_.waitForProbes({1, 2, 3, 4}, 4));
     hub_->stopRun(1);
     hub_->stopRun(2);
@@ -197,7 +232,13 @@ TEST_P(ProbeHubInNamespace, EachHostIsJudgedOnItsOwnReplies) {
             }
         }
         EXPECT_EQ(probes.back().hostStatus, run == 1 || run == 4 ? HostStatus::Good : HostStatus::Bad);
+        EXPECT_EQ(face_.logsOf(run), static_cast<std::size_t>(std::count_if(
+                                         probes.begin(), probes.end(), [](const auto& p) { return p.statusChanged; })));
     }
+    // Each host alerts with its own settings, on its own probes: the two that never answered are down at start.
+    std::vector<std::string> raised = alerts_.raised();
+    std::sort(raised.begin(), raised.end());
+    EXPECT_EQ(raised, (std::vector<std::string>{"127.0.0.2 down", "127.0.0.3 down"}));
     // The observers heard the same probes under the same ids, and one end per run.
     const std::vector<ProbeEvent> observed = observer_.events();
     for (RunId run = 1; run <= 4; ++run)
