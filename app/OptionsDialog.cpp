@@ -190,6 +190,7 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::HistorySpan:
     case SettingId::HostsWindowSize:
     case SettingId::HostsWindowColumns:
+    case SettingId::RouteWindowSize:
         break;
     }
     return {};
