@@ -36,6 +36,12 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// "far.example [192.0.2.10]", or the address alone when that is what the host was given as.
+QString hostAndAddress(const QString& host, const IpAddress& address) {
+    const QString shown = text(address.text());
+    return host == shown || shown.isEmpty() ? host : QStringLiteral("%1 [%2]").arg(host, shown);
+}
+
 QString addressesText(const RouteHop& hop) {
     QString shown = text(RouteText::firstAddress(hop));
     if (hop.unreachable)
@@ -162,10 +168,7 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
     table_->header()->setSectionsMovable(false);
     for (int column = HopColumn; column < LatencyColumn; ++column)
         table_->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    table_->header()->setMinimumSectionSize(table_->fontMetrics().horizontalAdvance(QStringLiteral("0000.0")));
-    // Wide enough for its bar to read at a glance.
     table_->header()->setSectionResizeMode(LossColumn, QHeaderView::Fixed);
-    table_->header()->resizeSection(LossColumn, table_->fontMetrics().horizontalAdvance(QStringLiteral("100.0%")) * 2);
     bars_ = new RouteBarDelegate(shown_, table_);
     table_->setItemDelegate(bars_);
 
@@ -192,6 +195,7 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
     });
     connect(&settings_, &AppSettings::changed, this, &RouteWindow::followSettings);
 
+    fitToStyle();
     host_ = text(settings_.value().host);
     showResult(shown_);
     updateControls();
@@ -339,7 +343,7 @@ void RouteWindow::beginTrace(const IpAddress& target) {
         updateControls();
         return;
     }
-    sourceLabel_->setText(QStringLiteral("Tracing %1 [%2]").arg(host_, text(target.text())));
+    sourceLabel_->setText(QStringLiteral("Tracing %1").arg(hostAndAddress(host_, target)));
     updateControls();
 }
 
@@ -353,7 +357,7 @@ void RouteWindow::traceEnded() {
     tracer_.reset();
     ++generation_; // rounds still queued are older than what the trace ended with
     showResult(finalResult_);
-    sourceLabel_->setText(QStringLiteral("Traced %1 [%2]").arg(host_, text(finalResult_.destination.text())));
+    sourceLabel_->setText(QStringLiteral("Traced %1").arg(hostAndAddress(host_, finalResult_.destination)));
     updateControls();
 }
 
@@ -381,8 +385,8 @@ void RouteWindow::showStored(const RouteResult& result, std::int64_t unixMs, con
     messageLabel_->hide();
     showResult(result);
     sourceLabel_->setText(
-        QStringLiteral("Stored trace of %1 [%2], taken %3")
-            .arg(host, text(result.destination.text()),
+        QStringLiteral("Stored trace of %1, taken %2")
+            .arg(hostAndAddress(host, result.destination),
                  QDateTime::fromMSecsSinceEpoch(unixMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     updateTitle();
     updateControls();
@@ -436,11 +440,24 @@ void RouteWindow::showResult(const RouteResult& result) {
 }
 
 void RouteWindow::showError(const QString& message) {
+    messageLabel_->setText(message);
+    messageLabel_->show();
+}
+
+void RouteWindow::fitToStyle() {
+    const QFontMetrics metrics = table_->fontMetrics();
+    table_->header()->setMinimumSectionSize(metrics.horizontalAdvance(QStringLiteral("0000.0")));
+    // Wide enough for its bar to read at a glance.
+    table_->header()->resizeSection(LossColumn, metrics.horizontalAdvance(QStringLiteral("100.0%")) * 2);
     // Legible on a light and on a dark window alike.
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     messageLabel_->setStyleSheet(dark ? QStringLiteral("color: #ff7b72") : QStringLiteral("color: #b42318"));
-    messageLabel_->setText(message);
-    messageLabel_->show();
+}
+
+void RouteWindow::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        fitToStyle();
+    QWidget::changeEvent(event);
 }
 
 void RouteWindow::updateControls() {

@@ -94,6 +94,7 @@ public:
     static constexpr const char* SizeKey = "RouteWindowSize";
 
 protected:
+    void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
@@ -103,6 +104,7 @@ private:
     void traceEnded();
     void showResult(const RouteResult& result);
     void showError(const QString& text);
+    void fitToStyle();
     void updateControls();
     void updateTitle();
     void followSettings(const SettingsChange& change);

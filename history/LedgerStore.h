@@ -13,7 +13,9 @@
 #include "history/RttStats.h"
 #include "history/SqliteDb.h"
 
-// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, or a route trace.
+// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, or a route trace. A
+// run's end names its host in `sample.host`; one without a host (from a log of an older program) ends every
+// host's run.
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
@@ -93,7 +95,8 @@ private:
     // `storedAt`: the time the probe was stored at, none for the end of a run or a probe stored before.
     [[nodiscard]] bool writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& ids, bool replaying,
                                   std::optional<std::int64_t>& storedAt);
-    [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
+    // Ends the run of `host`, or of every host when it is empty.
+    [[nodiscard]] bool endRun(Tracks& tracks, const std::string& host, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
     [[nodiscard]] bool writeRoute(const RouteSnapshot& route);
     [[nodiscard]] Outcome busyOrFail(int rc);

@@ -36,6 +36,8 @@ enum class SettingId : std::uint8_t {
     Autostart,
     HistoryWindowSize,
     HistorySpan,
+    HostsWindowSize,
+    HostsWindowColumns,
     RouteWindowSize,
     RouteRounds,
 };
