@@ -83,9 +83,13 @@ void HistoryService::showWindow(const QString& host) {
         if (ledger_->enabled())
             (void)ledger_->flush(kFirstOpenWait);
     }
-    if (!window_)
+    if (!window_) {
         window_ = std::make_unique<HistoryWindow>(ledger_, host);
-    else if (window_->host() != host)
+        QObject::connect(window_.get(), &HistoryWindow::routeSnapshotRequested, window_.get(), [this](qint64 id) {
+            if (onRouteRequested)
+                onRouteRequested(id);
+        });
+    } else if (window_->host() != host)
         window_->setHost(host);
     if (window_->isMinimized())
         window_->showNormal();

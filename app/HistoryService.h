@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,6 +42,8 @@ public:
     // Opens the window (or brings it forward) on the host as configured.
     void showWindow(const QString& host);
     void setHost(const QString& host);
+    // The window asks for an outage's route trace (a double-click on it): the trace's id in the ledger.
+    std::function<void(std::int64_t snapshotId)> onRouteRequested;
 
 private:
     [[nodiscard]] std::shared_ptr<HistoryLedger> makeLedger() const;

@@ -30,6 +30,7 @@
 #include "app/LatencyGraph.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
+#include "text/RouteText.h"
 
 namespace {
 
@@ -222,8 +223,8 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     auto* outagesLabel = new QLabel(QStringLiteral("Outages"), this);
     outageList_ = new QTreeWidget(this);
     outageList_->setObjectName(QStringLiteral("outageList"));
-    outageList_->setHeaderLabels(
-        {QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"), QStringLiteral("Cause")});
+    outageList_->setHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
+                                  QStringLiteral("Cause"), QStringLiteral("Where")});
     outageList_->setRootIsDecorated(false);
     outageList_->setUniformRowHeights(true);
     outageList_->setAlternatingRowColors(true);
@@ -234,7 +235,16 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     outageList_->setColumnWidth(0, timeWidth);
     outageList_->setColumnWidth(1, timeWidth);
     outageList_->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("00 min 00 s")) + 3 * fm.averageCharWidth());
+    outageList_->setColumnWidth(CauseColumn, fm.horizontalAdvance(QStringLiteral("Destination Host Unreachable")) +
+                                                 3 * fm.averageCharWidth());
     outagesLabel->setBuddy(outageList_);
+    connect(outageList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        const int index = outageList_->indexOfTopLevelItem(item);
+        if (index < 0 || static_cast<std::size_t>(index) >= shownOutages_.size())
+            return;
+        if (const std::optional<std::int64_t> route = shownOutages_[static_cast<std::size_t>(index)].routeId)
+            Q_EMIT routeSnapshotRequested(*route);
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -532,9 +542,14 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             row->setText(0, HistoryFormat::dateTime(outage.startMs));
             row->setText(1, outage.endMs ? HistoryFormat::dateTime(*outage.endMs) : QStringLiteral("ongoing"));
             row->setText(3, outageCause(outage));
+            if (outage.routeId)
+                row->setText(WhereColumn,
+                             QString::fromStdString(RouteText::where(outage.lossBeginsAt, outage.lossAddress)));
             const QString times = outageTimes(outage);
-            for (int column = 0; column < 4; ++column)
+            for (int column = 0; column < WhereColumn; ++column)
                 row->setToolTip(column, times);
+            if (outage.routeId)
+                row->setToolTip(WhereColumn, QStringLiteral("Double-click to see the route"));
         }
         shownOutages_ = std::move(outages);
     }

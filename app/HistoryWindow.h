@@ -101,6 +101,13 @@ public:
     // Where the chosen span is kept, as for the size.
     static void keepSpanIn(std::string* span);
 
+    // The outage list's columns; Where says where along the path its route trace found the loss beginning.
+    enum OutageColumn { StartColumn, EndColumn, DurationColumn, CauseColumn, WhereColumn };
+
+Q_SIGNALS:
+    // An outage with a route trace was double-clicked: the trace's id in the ledger.
+    void routeSnapshotRequested(qint64 snapshotId);
+
 protected:
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;

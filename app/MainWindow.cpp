@@ -31,6 +31,7 @@
 #include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
 #include "app/OptionsDialog.h"
+#include "app/OutageRoutes.h"
 #include "app/QtMessagePort.h"
 #include "app/QtNotifier.h"
 #include "app/QtSoundPlayer.h"
@@ -43,6 +44,7 @@
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
 #include "engine/ProbeWorker.h"
+#include "history/HistoryLedger.h"
 #include "settings/CommandLine.h"
 #include "settings/SettingsStore.h"
 #include "settings/StoredValues.h"
@@ -258,8 +260,24 @@ void MainWindow::initialize() {
         ui_->hostValue->setText(QString::fromStdString(initial.host));
 
     history_ = std::make_unique<HistoryService>(initial.historyDays, services_.historyPath);
+    history_->onRouteRequested = [this](std::int64_t id) { showStoredRoute(id); };
+    OutageRoutes::Services routes;
+    routes.keep = [this](RouteSnapshot snapshot) {
+        if (history_)
+            if (const std::shared_ptr<HistoryLedger> ledger = history_->ledger())
+                ledger->recordRoute(std::move(snapshot));
+    };
+    routes.traced = services_.routeTraced;
+    routes.notify = [this](const std::string& host, const std::string& line) {
+        // The same notifier as the edge's, so the service replaces that notification with this one.
+        if (settings_->value().notify)
+            notifier_->notify(host, HostStatus::Bad, line);
+    };
+    outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
+    outageRoutes_->setRounds(initial.routeRounds);
     worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
+    worker_->addObserver(outageRoutes_->watch());
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
     try {
@@ -308,7 +326,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::shutdown() {
-    routeWindow_.reset(); // ends its trace, and puts its size into the settings before they are saved
+    if (outageRoutes_)
+        outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
+    routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {
@@ -425,6 +445,8 @@ void MainWindow::followSettings(const SettingsChange& change) {
         eventLog_->openLogFile();
     if (change.fields.contains(SettingId::Host))
         tray_->updateTrayTip();
+    if (outageRoutes_ && change.fields.contains(SettingId::RouteRounds))
+        outageRoutes_->setRounds(s.routeRounds);
     if (change.confirmed)
         followAutostart(change);
     if (history_) {
@@ -487,6 +509,18 @@ RouteWindow* MainWindow::routeWindow() {
         routeWindow_->setHostSource(std::move(source));
     }
     return routeWindow_.get();
+}
+
+void MainWindow::showStoredRoute(std::int64_t snapshotId) {
+    if (!history_)
+        return;
+    const std::shared_ptr<HistoryLedger> ledger = history_->ledger();
+    const std::optional<RouteSnapshot> snapshot = ledger ? ledger->routeSnapshot(snapshotId) : std::nullopt;
+    if (!snapshot)
+        return; // pruned meanwhile
+    RouteWindow* window = routeWindow();
+    window->showStored(OutageRoutes::resultOf(*snapshot), snapshot->takenMs, QString::fromStdString(snapshot->host));
+    window->present();
 }
 
 void MainWindow::showRoute() {

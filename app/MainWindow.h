@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ class QMenu;
 class QtNotifier;
 class QtSoundPlayer;
 class QtWindowPort;
+class OutageRoutes;
 class RouteWindow;
 class RunControl;
 class SignalWatcher;
@@ -62,6 +64,8 @@ public:
         // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
         std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
         std::string historyPath; // the history file; empty for the user's data folder
+        // Told of each route trace taken at an outage (the metrics): host, address, hop where loss begins.
+        std::function<void(const std::string&, const std::string&, std::optional<std::uint32_t>)> routeTraced;
     };
 
     explicit MainWindow(Services services, QWidget* parent = nullptr);
@@ -115,6 +119,8 @@ private:
     void exitOnSignal();
     void showHistory();
     void showRoute();
+    // Opens a trace kept in the ledger in the Route window.
+    void showStoredRoute(std::int64_t snapshotId);
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);
     [[nodiscard]] bool modalDialogOpen() const;
@@ -148,7 +154,8 @@ private:
     TrayController* tray_ = nullptr;
     RunControl* runControl_ = nullptr;
     SignalWatcher* signals_ = nullptr;
-    std::unique_ptr<HistoryService> history_; // outlives the worker, which feeds it
+    std::unique_ptr<HistoryService> history_;    // outlives the worker, which feeds it
+    std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the worker, which tells its watch of the probes
     std::unique_ptr<ProbeWorker> worker_;
     std::unique_ptr<RouteWindow> routeWindow_;
     bool optionsOpen_ = false;

@@ -191,6 +191,7 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::HostsWindowSize:
     case SettingId::HostsWindowColumns:
     case SettingId::RouteWindowSize:
+    case SettingId::RouteRounds: // stored only: the dialog's pages have no room left for it
         break;
     }
     return {};

@@ -80,6 +80,10 @@ int main(int argc, char* argv[]) {
     // Fed from the first probe on; served once the settings say where. Both outlive the window's worker.
     MetricsRegistry metrics;
     services.probeObservers.push_back(std::make_shared<MetricsObserver>(metrics));
+    services.routeTraced = [&metrics](const std::string& host, const std::string& address,
+                                      std::optional<std::uint32_t> hop) {
+        metrics.setRouteLossBegins(host, address, hop);
+    };
     MainWindow mainWindow(std::move(services));
     // A signal can end the program while start-up still shows a box.
     if (mainWindow.isClosed())

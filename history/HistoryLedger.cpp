@@ -65,7 +65,7 @@ HistoryLedger::~HistoryLedger() {
 
 void HistoryLedger::record(ProbeSample sample) {
     if (enabled())
-        enqueue(LedgerEntry{std::move(sample), false}, false);
+        enqueue(LedgerEntry{std::move(sample), false, nullptr}, false);
 }
 
 bool HistoryLedger::readOnly() const {
@@ -93,6 +93,16 @@ void HistoryLedger::endRun(const std::string& host, std::int64_t atMs) {
     enqueue(std::move(entry), true);
 }
 
+void HistoryLedger::recordRoute(RouteSnapshot snapshot) {
+    if (!enabled())
+        return;
+    LedgerEntry entry;
+    entry.sample.host = snapshot.host;
+    entry.sample.atMs = snapshot.takenMs;
+    entry.route = std::make_shared<const RouteSnapshot>(std::move(snapshot));
+    enqueue(std::move(entry), true);
+}
+
 void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
     bool wake = urgent;
     {
@@ -110,7 +120,9 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
             wake = wake || wakeAt_ > queuedSince_ + options_.logInterval;
         }
         // A new status (an outage begins or ends) is committed at once, so whoever reads the file sees it.
-        if (!entry.runEnd) {
+        if (entry.route) {
+            urgent = true; // rare, and whoever looks at the outage wants it
+        } else if (!entry.runEnd) {
             const auto [known, added] = lastStatus_.try_emplace(entry.sample.host, entry.sample.hostStatus);
             urgent = urgent || added || known->second != entry.sample.hostStatus;
             known->second = entry.sample.hostStatus;
@@ -361,7 +373,7 @@ bool HistoryLedger::writeBatch(const std::vector<LedgerEntry>& batch) {
     if (outcome == LedgerStore::Outcome::Ok) {
         if (!anchorMs_) {
             for (const LedgerEntry& entry : batch)
-                if (!entry.runEnd)
+                if (!entry.runEnd && !entry.route)
                     anchorMs_ = std::max(anchorMs_.value_or(entry.sample.atMs), entry.sample.atMs);
             anchorBootMs_ = bootMs();
         }
@@ -494,6 +506,14 @@ std::vector<Outage> HistoryLedger::outages(const std::string& host, std::int64_t
     commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().outages(host, fromMs, toMs);
+}
+
+std::optional<RouteSnapshot> HistoryLedger::routeSnapshot(std::int64_t id) {
+    if (foreign())
+        return std::nullopt;
+    commitForRead();
+    std::lock_guard lock(readMutex_);
+    return reader().routeSnapshot(id);
 }
 
 std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, std::int64_t fromMs,

@@ -70,6 +70,9 @@ public:
     void endRun(const std::string& host, std::int64_t atMs);
     // Every host's run stopped at `atMs`.
     void endRun(std::int64_t atMs);
+    // A route trace, linked (when taken at an outage and not linked already) to the host's latest outage begun by
+    // the time it was taken. Committed at once.
+    void recordRoute(RouteSnapshot snapshot);
     // The hosts as configured that the file holds probes of, in alphabetical order.
     [[nodiscard]] std::vector<std::string> hosts();
     // Waits up to `timeout` until everything recorded so far is committed and no old rows wait to be pruned.
@@ -87,6 +90,8 @@ public:
     [[nodiscard]] std::vector<Outage> outages(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
     [[nodiscard]] std::vector<StatusChange> statusChanges(const std::string& host, std::int64_t fromMs,
                                                           std::int64_t toMs);
+    // A stored route trace with its hops; none when there is no such trace.
+    [[nodiscard]] std::optional<RouteSnapshot> routeSnapshot(std::int64_t id);
     [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                                  const HistoryCsv::StatusText& statusText);
 

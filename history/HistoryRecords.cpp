@@ -11,7 +11,15 @@ std::ostream& operator<<(std::ostream& os, const Outage& o) {
         os << *o.firstErrorMs;
     else
         os << "none";
-    return os << ", Bad at " << o.verdictMs << "}";
+    os << ", Bad at " << o.verdictMs;
+    if (o.routeId) {
+        os << ", route " << *o.routeId << " loss from ";
+        if (o.lossBeginsAt)
+            os << "hop " << *o.lossBeginsAt << " " << o.lossAddress;
+        else
+            os << "nowhere";
+    }
+    return os << "}";
 }
 
 std::ostream& operator<<(std::ostream& os, const StatusChange& c) {

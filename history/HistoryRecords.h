@@ -18,6 +18,11 @@ struct Outage {
     std::uint32_t firstStatus = 0;            // status of the first failed probe leading to it (0: slow, not lost)
     std::optional<std::int64_t> firstErrorMs; // when that failed probe was sent
     std::int64_t verdictMs = 0;               // the probe that made the status Bad
+    // The latest route trace taken for it, where one was: its id, where loss began (none: no loss on the path)
+    // and the first address that hop answered from.
+    std::optional<std::int64_t> routeId{};
+    std::optional<int> lossBeginsAt{};
+    std::string lossAddress{};
 
     friend bool operator==(const Outage&, const Outage&) = default;
 };

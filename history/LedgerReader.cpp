@@ -1,6 +1,8 @@
 #include "history/LedgerReader.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -97,6 +99,8 @@ bool LedgerReader::usable() {
         return false;
     }
     hasProbes_ = layout.int64(0) > 0;
+    hasRoutes_ = false;
+    (void)routesKnown();
     error_.clear();
     return true;
 }
@@ -124,6 +128,15 @@ bool LedgerReader::openUnwritable() {
     // Nothing in the log: the file alone is the whole history, and nobody can be writing it.
     return db_.open("file:" + uriPath(path_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) == SQLITE_OK &&
            usable();
+}
+
+bool LedgerReader::routesKnown() {
+    // An older file gains the tables when the writer first opens it, which may be after this connection did.
+    if (!hasRoutes_) {
+        SqliteStatement routes(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'route_hops'");
+        hasRoutes_ = routes.step() == SQLITE_ROW && routes.int64(0) > 0;
+    }
+    return hasRoutes_;
 }
 
 bool LedgerReader::ready() {
@@ -332,27 +345,107 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     if (!ready())
         return out;
     // A version 1 file (read where it cannot be brought up to date) began outages at the verdict.
-    const char* sql = hasVerdict_
-                          ? "SELECT host, address, start_ms, end_ms, first_status, first_error_ms, verdict_ms "
-                            "FROM outages WHERE host = ?1 AND start_ms < ?3 AND (end_ms IS NULL OR end_ms >= ?2) "
-                            "ORDER BY start_ms, id"
-                          : "SELECT host, address, min(start_ms, coalesce(first_error_ms, start_ms)) AS start, "
-                            "end_ms, first_status, first_error_ms, start_ms FROM outages WHERE host = ?1 AND "
-                            "start < ?3 AND (end_ms IS NULL OR end_ms >= ?2) ORDER BY start, id";
-    SqliteStatement s(db_, sql);
+    const std::string columns =
+        hasVerdict_ ? "host, address, start_ms, end_ms, first_status, first_error_ms, verdict_ms, id FROM outages "
+                      "WHERE host = ?1 AND start_ms < ?3 AND (end_ms IS NULL OR end_ms >= ?2)"
+                    : "host, address, min(start_ms, coalesce(first_error_ms, start_ms)) AS start, end_ms, "
+                      "first_status, first_error_ms, start_ms, id FROM outages WHERE host = ?1 AND start < ?3 AND "
+                      "(end_ms IS NULL OR end_ms >= ?2)";
+    (void)routesKnown();
+    // The latest trace of each outage, where loss began on it and from which address that hop answered.
+    const std::string sql =
+        hasRoutes_ ? "SELECT o.*, r.id, r.loss_begins_at, (SELECT address FROM route_hops WHERE snapshot_id = r.id "
+                     "AND hop = r.loss_begins_at) FROM (SELECT " +
+                         columns +
+                         ") AS o LEFT JOIN route_snapshots AS r ON r.id = (SELECT max(id) FROM route_snapshots "
+                         "WHERE outage_id = o.id) ORDER BY 3, 8"
+                   : "SELECT " + columns + " ORDER BY 3, 8";
+    SqliteStatement s(db_, sql.c_str());
     s.bind(1, host);
     s.bind(2, fromMs);
     s.bind(3, toMs);
     int rc = SQLITE_OK;
-    while ((rc = s.step()) == SQLITE_ROW)
-        out.push_back(Outage{s.text(0), s.text(1), s.int64(2), s.optionalInt64(3),
-                             static_cast<std::uint32_t>(s.int64(4)), s.optionalInt64(5),
-                             s.isNull(6) ? s.int64(2) : s.int64(6)});
+    while ((rc = s.step()) == SQLITE_ROW) {
+        Outage o;
+        o.host = s.text(0);
+        o.address = s.text(1);
+        o.startMs = s.int64(2);
+        o.endMs = s.optionalInt64(3);
+        o.firstStatus = static_cast<std::uint32_t>(s.int64(4));
+        o.firstErrorMs = s.optionalInt64(5);
+        o.verdictMs = s.isNull(6) ? s.int64(2) : s.int64(6);
+        if (hasRoutes_ && !s.isNull(8)) {
+            o.routeId = s.int64(8);
+            if (!s.isNull(9))
+                o.lossBeginsAt = static_cast<int>(s.int64(9));
+            const std::string addresses = s.text(10);
+            o.lossAddress = addresses.substr(0, addresses.find(' '));
+        }
+        out.push_back(std::move(o));
+    }
     if (rc != SQLITE_DONE) {
         note();
         out.clear();
     }
     return out;
+}
+
+std::optional<RouteSnapshot> LedgerReader::routeSnapshot(std::int64_t id) {
+    if (!ready() || !routesKnown())
+        return std::nullopt;
+    ReadSnapshot snapshot(db_);
+    SqliteStatement head(db_, "SELECT host, address, taken_ms, reason, outage_id, rounds, reached, loss_begins_at "
+                              "FROM route_snapshots WHERE id = ?1");
+    head.bind(1, id);
+    const int rc = head.step();
+    if (rc != SQLITE_ROW) {
+        if (rc != SQLITE_DONE)
+            note();
+        return std::nullopt;
+    }
+    RouteSnapshot route;
+    route.id = id;
+    route.host = head.text(0);
+    route.address = head.text(1);
+    route.takenMs = head.int64(2);
+    route.reason = routeReasonFromText(head.text(3));
+    route.outageId = head.optionalInt64(4);
+    route.rounds = static_cast<std::uint32_t>(std::max<std::int64_t>(head.int64(5), 0));
+    route.reached = head.int64(6) != 0;
+    if (!head.isNull(7))
+        route.lossBeginsAt = static_cast<int>(head.int64(7));
+    SqliteStatement hops(db_, "SELECT hop, address, sent, lost, last_us, best_us, avg_us, worst_us, stddev_us, "
+                              "unreachable FROM route_hops WHERE snapshot_id = ?1 ORDER BY hop");
+    hops.bind(1, id);
+    auto us = [&hops](int column) {
+        return static_cast<std::uint32_t>(std::clamp<std::int64_t>(hops.int64(column), 0, UINT32_MAX));
+    };
+    int step = SQLITE_OK;
+    while ((step = hops.step()) == SQLITE_ROW) {
+        RouteSnapshotHop hop;
+        hop.hop = static_cast<int>(hops.int64(0));
+        const std::string addresses = hops.text(1);
+        for (std::size_t at = 0; at < addresses.size();) {
+            const std::size_t end = std::min(addresses.find(' ', at), addresses.size());
+            if (end > at)
+                hop.addresses.push_back(addresses.substr(at, end - at));
+            at = end + 1;
+        }
+        hop.sent = us(2);
+        hop.lost = std::min(us(3), hop.sent);
+        hop.lastUs = us(4);
+        hop.bestUs = us(5);
+        hop.avgUs = us(6);
+        hop.worstUs = us(7);
+        hop.stdDevUs = us(8);
+        hop.unreachable = hops.int64(9) != 0;
+        route.hops.push_back(std::move(hop));
+    }
+    if (step != SQLITE_DONE) {
+        note();
+        return std::nullopt;
+    }
+    return route;
 }
 
 std::vector<StatusChange> LedgerReader::statusChanges(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {

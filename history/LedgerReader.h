@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "history/HistoryCsv.h"
 #include "history/HistoryRecords.h"
 #include "history/ProbeSample.h"
+#include "history/RouteSnapshot.h"
 #include "history/SqliteDb.h"
 
 // Queries on history.sqlite through a connection of its own, beside the writer's (WAL lets both work at
@@ -41,6 +43,8 @@ public:
     // The status at fromMs (when known) and every change up to toMs.
     [[nodiscard]] std::vector<StatusChange> statusChanges(const std::string& host, std::int64_t fromMs,
                                                           std::int64_t toMs);
+    // A stored route trace with its hops in hop order; none when it is not there (or the file has no traces).
+    [[nodiscard]] std::optional<RouteSnapshot> routeSnapshot(std::int64_t id);
     // Writes the header and one line per sample; false when the file cannot be read or `out` fails.
     [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                                  const HistoryCsv::StatusText& statusText);
@@ -49,6 +53,7 @@ public:
 
 private:
     [[nodiscard]] bool ready();
+    [[nodiscard]] bool routesKnown();
     [[nodiscard]] bool usable();
     // A WAL file in a folder that cannot be written (SQLite cannot make its index there): read it as
     // immutable, or through a private copy when its log still holds writes.
@@ -65,5 +70,6 @@ private:
     std::string copyDir_;
     bool hasVerdict_ = true;
     bool hasProbes_ = true; // version 3: probes and hosts, `samples` a view
+    bool hasRoutes_ = true; // version 4: route traces
     std::string error_;
 };

@@ -79,6 +79,31 @@ CREATE TABLE IF NOT EXISTS status_changes(
     host TEXT NOT NULL,
     status INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS status_changes_by_time ON status_changes(at_ms);
+CREATE TABLE IF NOT EXISTS route_snapshots(
+    id INTEGER PRIMARY KEY,
+    host TEXT NOT NULL,
+    address TEXT NOT NULL,
+    taken_ms INTEGER NOT NULL,
+    reason TEXT NOT NULL,
+    outage_id INTEGER,
+    rounds INTEGER NOT NULL,
+    reached INTEGER NOT NULL,
+    loss_begins_at INTEGER);
+CREATE INDEX IF NOT EXISTS route_snapshots_by_outage ON route_snapshots(outage_id);
+CREATE INDEX IF NOT EXISTS route_snapshots_by_time ON route_snapshots(taken_ms);
+CREATE TABLE IF NOT EXISTS route_hops(
+    snapshot_id INTEGER NOT NULL,
+    hop INTEGER NOT NULL,
+    address TEXT NOT NULL,
+    sent INTEGER NOT NULL,
+    lost INTEGER NOT NULL,
+    last_us INTEGER,
+    best_us INTEGER,
+    avg_us INTEGER,
+    worst_us INTEGER,
+    stddev_us INTEGER,
+    unreachable INTEGER NOT NULL,
+    PRIMARY KEY(snapshot_id, hop)) WITHOUT ROWID;
 )sql";
 }
 

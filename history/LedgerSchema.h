@@ -17,7 +17,8 @@ constexpr std::int64_t kHourMs = 3'600'000;
 // The layout this program writes (PRAGMA user_version). A file with a higher number comes from a newer
 // program: it is read, never written.
 // 3: probes keep host and address in `hosts`; `samples` is a view with the columns it always had.
-constexpr int kVersion = 3;
+// 4: route traces in `route_snapshots` and `route_hops`; a version 3 file only gains the two tables.
+constexpr int kVersion = 4;
 
 // Creates the tables that are missing; the caller sets user_version.
 [[nodiscard]] std::string createSql();

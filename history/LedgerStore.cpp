@@ -87,13 +87,27 @@ struct LedgerStore::Statements {
           pruneOutages(db, "DELETE FROM outages WHERE id IN (SELECT id FROM outages "
                            "WHERE end_ms IS NOT NULL AND end_ms < ?1 ORDER BY start_ms LIMIT ?2)"),
           pruneChanges(db, "DELETE FROM status_changes WHERE rowid IN "
-                           "(SELECT rowid FROM status_changes WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)") {}
+                           "(SELECT rowid FROM status_changes WHERE at_ms < ?1 ORDER BY at_ms LIMIT ?2)"),
+          insertRoute(db, "INSERT INTO route_snapshots(host, address, taken_ms, reason, outage_id, rounds, reached, "
+                          "loss_begins_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+          insertHop(db,
+                    "INSERT OR REPLACE INTO route_hops(snapshot_id, hop, address, sent, lost, last_us, best_us, "
+                    "avg_us, worst_us, stddev_us, unreachable) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)"),
+          // The outage a trace at a Good to Bad edge belongs to: the host's latest one begun by then.
+          routeOutage(db, "SELECT id FROM outages WHERE host = ?1 AND start_ms <= ?2 ORDER BY start_ms DESC, id DESC "
+                          "LIMIT 1"),
+          // Hops first, while their snapshots still say which are old.
+          pruneHops(db, "DELETE FROM route_hops WHERE snapshot_id IN (SELECT id FROM route_snapshots "
+                        "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)"),
+          pruneRoutes(db, "DELETE FROM route_snapshots WHERE id IN (SELECT id FROM route_snapshots "
+                          "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)") {}
 
     [[nodiscard]] int prepared() const {
         for (const SqliteStatement* s :
-             {&insertSample, &insertHost, &selectHost, &sameProbe, &insertChange, &openOutage, &closeOutage,
-              &selectMinute, &selectHour, &upsertMinute, &upsertHour, &pruneSamples, &hostIds, &pruneMinutes,
-              &pruneHours, &pruneOutages, &pruneChanges})
+             {&insertSample, &insertHost,   &selectHost, &sameProbe,    &insertChange, &openOutage,
+              &closeOutage,  &selectMinute, &selectHour, &upsertMinute, &upsertHour,   &pruneSamples,
+              &hostIds,      &pruneMinutes, &pruneHours, &pruneOutages, &pruneChanges, &insertRoute,
+              &insertHop,    &routeOutage,  &pruneHops,  &pruneRoutes})
             if (s->prepared() != SQLITE_OK)
                 return s->prepared();
         return SQLITE_OK;
@@ -102,6 +116,7 @@ struct LedgerStore::Statements {
     SqliteStatement insertSample, insertHost, selectHost, sameProbe, insertChange, openOutage, closeOutage;
     SqliteStatement selectMinute, selectHour, upsertMinute, upsertHour;
     SqliteStatement pruneSamples, hostIds, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
+    SqliteStatement insertRoute, insertHop, routeOutage, pruneHops, pruneRoutes;
 };
 
 LedgerStore::LedgerStore(std::string path) : path_(std::move(path)) {}
@@ -375,6 +390,8 @@ std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostI
 bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& ids, bool replaying,
                              std::optional<std::int64_t>& storedAt) {
     storedAt.reset();
+    if (entry.route)
+        return writeRoute(*entry.route);
     if (entry.runEnd)
         return endRun(tracks, entry.sample.host, entry.sample.atMs);
     ProbeSample sample = entry.sample;
@@ -461,6 +478,61 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     return true;
 }
 
+bool LedgerStore::writeRoute(const RouteSnapshot& route) {
+    Statements& st = *statements_;
+    std::optional<std::int64_t> outage;
+    if (route.outageId) {
+        outage = route.outageId;
+    } else if (route.reason == RouteReason::Outage) {
+        // The outage open at the edge, whether it is still open or ended before the trace did; in the same
+        // transaction the outage that probe opened is there too.
+        st.routeOutage.reset();
+        st.routeOutage.bind(1, route.host);
+        st.routeOutage.bind(2, route.takenMs);
+        const int rc = st.routeOutage.step();
+        if (rc == SQLITE_ROW)
+            outage = st.routeOutage.int64(0);
+        else if (rc != SQLITE_DONE)
+            return false;
+        st.routeOutage.reset();
+    }
+    st.insertRoute.reset();
+    st.insertRoute.bind(1, route.host);
+    st.insertRoute.bind(2, route.address);
+    st.insertRoute.bind(3, route.takenMs);
+    st.insertRoute.bind(4, std::string_view(routeReasonText(route.reason)));
+    st.insertRoute.bind(5, outage);
+    st.insertRoute.bind(6, std::int64_t{route.rounds});
+    st.insertRoute.bind(7, std::int64_t{route.reached ? 1 : 0});
+    st.insertRoute.bind(8, route.lossBeginsAt ? std::optional<std::int64_t>(*route.lossBeginsAt) : std::nullopt);
+    if (st.insertRoute.step() != SQLITE_DONE)
+        return false;
+    const std::int64_t id = db_.lastInsertRowid();
+    for (const RouteSnapshotHop& hop : route.hops) {
+        std::string addresses;
+        for (const std::string& a : hop.addresses)
+            addresses += (addresses.empty() ? "" : " ") + a;
+        // Times of a hop that never answered mean nothing: NULL says so to whoever queries the file.
+        const bool answered = hop.sent > hop.lost;
+        auto time = [answered](std::uint32_t us) { return answered ? std::optional<std::int64_t>(us) : std::nullopt; };
+        st.insertHop.reset();
+        st.insertHop.bind(1, id);
+        st.insertHop.bind(2, std::int64_t{hop.hop});
+        st.insertHop.bind(3, addresses);
+        st.insertHop.bind(4, std::int64_t{hop.sent});
+        st.insertHop.bind(5, std::int64_t{hop.lost});
+        st.insertHop.bind(6, time(hop.lastUs));
+        st.insertHop.bind(7, time(hop.bestUs));
+        st.insertHop.bind(8, time(hop.avgUs));
+        st.insertHop.bind(9, time(hop.worstUs));
+        st.insertHop.bind(10, time(hop.stdDevUs));
+        st.insertHop.bind(11, std::int64_t{hop.unreachable ? 1 : 0});
+        if (st.insertHop.step() != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
 bool LedgerStore::closeOutage(HostTrack& track, std::int64_t atMs) {
     // Lost replies end with the first reply that led out of the outage, not with the verdict that followed.
     std::int64_t end = atMs;
@@ -534,7 +606,7 @@ LedgerStore::Tracks LedgerStore::storedTracks(const std::vector<LedgerEntry>& ba
                                 "ORDER BY start_ms DESC, id DESC LIMIT 1");
     for (const LedgerEntry& entry : batch) {
         // The end of a host's run needs where the file leaves that host, probes of it in the batch or not.
-        if ((entry.runEnd && entry.sample.host.empty()) || tracks.count(entry.sample.host) != 0)
+        if (entry.route || (entry.runEnd && entry.sample.host.empty()) || tracks.count(entry.sample.host) != 0)
             continue;
         HostTrack& track = tracks[entry.sample.host];
         status.reset();
@@ -621,7 +693,8 @@ LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& 
             return busyOrFail(rc);
         more = more || db_.changes() >= limit;
     }
-    for (SqliteStatement* s : {&st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges}) {
+    for (SqliteStatement* s :
+         {&st.pruneMinutes, &st.pruneHours, &st.pruneOutages, &st.pruneChanges, &st.pruneHops, &st.pruneRoutes}) {
         s->reset();
         s->bind(1, cutoffMs);
         s->bind(2, std::int64_t{limit});

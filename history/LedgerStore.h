@@ -9,14 +9,17 @@
 #include <vector>
 
 #include "history/ProbeSample.h"
+#include "history/RouteSnapshot.h"
 #include "history/RttStats.h"
 #include "history/SqliteDb.h"
 
-// What the writer thread takes from the queue: a probe, or the end of a run at `sample.atMs`. A run's end
-// names its host in `sample.host`; one without a host (from a log of an older program) ends every host's run.
+// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, or a route trace. A
+// run's end names its host in `sample.host`; one without a host (from a log of an older program) ends every
+// host's run.
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
+    std::shared_ptr<const RouteSnapshot> route{}; // set: the entry is this trace, nothing else of it counts
 };
 
 // The writer's side of history.sqlite: creates the file, writes batches with their per-minute and per-hour
@@ -95,6 +98,7 @@ private:
     // Ends the run of `host`, or of every host when it is empty.
     [[nodiscard]] bool endRun(Tracks& tracks, const std::string& host, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
+    [[nodiscard]] bool writeRoute(const RouteSnapshot& route);
     [[nodiscard]] Outcome busyOrFail(int rc);
     [[nodiscard]] bool addStatusChange(std::int64_t atMs, const std::string& host, int status);
     [[nodiscard]] bool mergeStats(bool hourly, const std::string& host, std::int64_t startMs, const RttStats& later);

@@ -121,6 +121,9 @@ bool PendingLog::append(const std::vector<LedgerEntry>& entries) {
         return false;
     buffer_.clear();
     for (const LedgerEntry& entry : entries) {
+        // A route trace is committed at once and is not worth a format of its own in the log.
+        if (entry.route)
+            continue;
         encode(entry, hasLast_ ? &last_ : nullptr, buffer_);
         if (!entry.runEnd) {
             last_ = entry.sample;

@@ -170,5 +170,12 @@ std::string writeExposition(const MetricsSnapshot& snapshot) {
             out.append(",status=\"").append(name).append("\"} ").append(name == current ? "1" : "0").append("\n");
         }
     }
+
+    header(out, "ostrevo_route_loss_begins_hop", "gauge",
+           "Hop from which loss persists to the host on its latest route trace (taken when the host went from Good "
+           "to Bad); 0 when that trace found no loss on the path; absent while no trace was taken.");
+    for (const SeriesSnapshot& s : snapshot.series)
+        if (s.routeLossBeginsHop)
+            sample(out, "ostrevo_route_loss_begins_hop", s, std::to_string(*s.routeLossBeginsHop));
     return out;
 }

@@ -63,6 +63,14 @@ void MetricsRegistry::recordProbe(std::string_view host, std::string_view addres
     s.lastTtl = ttl;
 }
 
+void MetricsRegistry::setRouteLossBegins(std::string_view host, std::string_view address,
+                                         std::optional<std::uint32_t> hop) {
+    const std::lock_guard lock(mutex_);
+    const auto found = series_.find(std::pair<std::string_view, std::string_view>(host, address));
+    if (found != series_.end())
+        found->second.figures.routeLossBeginsHop = hop.value_or(0);
+}
+
 void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status) {
     const std::lock_guard lock(mutex_);
     seriesOf(host, address).figures.status = status;

@@ -34,6 +34,10 @@ public:
     void recordProbe(std::string_view host, std::string_view address, std::optional<std::chrono::microseconds> rtt,
                      std::uint32_t statusCode, std::optional<std::uint8_t> ttl = std::nullopt);
     void setHostStatus(std::string_view host, std::string_view address, HostStatus status);
+    // A route trace of the pair has ended: the hop where loss begins, none for no loss on the path. A trace ends
+    // seconds after the probes that led to it, so it never makes its pair the host's current one; a pair no longer
+    // kept is not brought back for it.
+    void setRouteLossBegins(std::string_view host, std::string_view address, std::optional<std::uint32_t> hop);
 
     // In order of first use.
     [[nodiscard]] MetricsSnapshot snapshot() const;

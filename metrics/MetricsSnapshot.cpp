@@ -10,6 +10,11 @@ std::ostream& operator<<(std::ostream& os, const SeriesSnapshot& s) {
         os << *s.lastRttMicros;
     else
         os << "none";
+    os << " routeLossBeginsHop=";
+    if (s.routeLossBeginsHop)
+        os << *s.routeLossBeginsHop;
+    else
+        os << "none";
     os << " ttl=";
     if (s.lastTtl)
         os << unsigned{*s.lastTtl};

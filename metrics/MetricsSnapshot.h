@@ -30,6 +30,9 @@ struct SeriesSnapshot {
     std::optional<std::uint64_t> lastRttMicros; // none until the first reply
     std::optional<std::uint8_t> lastTtl;        // of the latest good reply, when the kernel told it
     HostStatus status = HostStatus::NA;
+    // Where loss began on the latest route trace of the host: the hop number, 0 when that trace found no loss
+    // on the path; none while no trace has been taken.
+    std::optional<std::uint32_t> routeLossBeginsHop{};
 
     bool operator==(const SeriesSnapshot&) const = default;
 };

@@ -13,7 +13,7 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
         << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
         << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" routeWindowSize=\"" << s.routeWindowSize
-        << "\"}";
+        << "\" routeRounds=" << s.routeRounds << '}';
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

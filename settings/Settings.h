@@ -31,6 +31,7 @@ inline constexpr std::uint32_t maxTime = 500;
 inline constexpr LogLevel logLevel = LogLevel::Off;
 inline constexpr std::int32_t appMode = 1;
 inline constexpr std::int32_t historyDays = 30;
+inline constexpr std::int32_t routeRounds = 10;
 inline constexpr bool notify = true;
 inline constexpr bool autostart = false;
 } // namespace SettingsDefaults
@@ -65,6 +66,8 @@ struct Settings {
     std::string hostsWindowSize;    // the Hosts window's last size ("760x300"); empty until it has been shown
     std::string hostsWindowColumns; // its column widths, left to right ("150,110,90"); empty until shown
     std::string routeWindowSize;    // the Route window's last size ("720x480"); empty until it has been shown
+    // Rounds of the route trace taken when the host goes from Good to Bad; 0 traces nothing.
+    std::int32_t routeRounds = SettingsDefaults::routeRounds;
 
     bool operator==(const Settings& o) const = default;
 };

@@ -154,6 +154,10 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::RouteWindowSize, SettingsScope::Program, "RouteWindowSize", "", 0, 0,
      [](Settings& s, std::string_view t) { s.routeWindowSize = text(t); },
      [](const Settings& s) { return s.routeWindowSize; }, nullptr, nullptr, true},
+    {SettingId::RouteRounds, SettingsScope::Program, "RouteRounds", "", 0, SettingsLimits::maxRouteRounds,
+     [](Settings& s, std::string_view t) { s.routeRounds = routeRoundsFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.routeRounds)); }, nullptr,
+     [](const Settings& s) { return asNumber(s.routeRounds); }, false},
 }};
 
 } // namespace

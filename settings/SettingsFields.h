@@ -39,8 +39,9 @@ enum class SettingId : std::uint8_t {
     HostsWindowSize,
     HostsWindowColumns,
     RouteWindowSize,
+    RouteRounds,
 };
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::RouteWindowSize) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::RouteRounds) + 1;
 
 // Whom a field belongs to once the program watches several hosts: every watched host has its own value,
 // or the program has one for all of them.

@@ -188,6 +188,14 @@ std::int32_t historyDaysFromText(std::string_view text) {
                                                              SettingsLimits::maxHistoryDays));
 }
 
+std::int32_t routeRoundsFromText(std::string_view text) {
+    const std::optional<std::int32_t> rounds = tryParseNumber(text);
+    if (!rounds || *rounds < 0)
+        return SettingsDefaults::routeRounds;
+    return static_cast<std::int32_t>(std::min<std::uint32_t>(static_cast<std::uint32_t>(*rounds),
+                                                             SettingsLimits::maxRouteRounds));
+}
+
 std::int32_t numberFromOption(std::string_view value, std::int32_t current) {
     return static_cast<std::int32_t>(magnitude(parseNumber(value, current)));
 }

@@ -17,6 +17,8 @@ inline constexpr std::uint32_t maxTime = std::numeric_limits<std::int32_t>::max(
 inline constexpr std::uint32_t maxIntervalSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
 inline constexpr std::uint32_t maxBuffer = std::numeric_limits<std::int32_t>::max(); // a run lowers it further
 inline constexpr std::uint32_t maxHistoryDays = 3650;
+// A round takes a second: more than this many would still be tracing long after the outage was news.
+inline constexpr std::uint32_t maxRouteRounds = 100;
 } // namespace SettingsLimits
 
 // Text conversions and normalisation rules shared by the store, the command line and the options dialog.
@@ -55,6 +57,8 @@ namespace SettingsRules {
 [[nodiscard]] std::int32_t appModeFromText(std::string_view text);
 // Negative or unreadable: the default; above the limit, however large: the limit.
 [[nodiscard]] std::int32_t historyDaysFromText(std::string_view text);
+// Rounds of the trace at an outage: an unusable or negative text gives the default, a larger one the most allowed.
+[[nodiscard]] std::int32_t routeRoundsFromText(std::string_view text);
 
 // Command-line rules, on the text after "=". A value that is no number keeps `current`.
 [[nodiscard]] std::int32_t numberFromOption(std::string_view value, std::int32_t current); // its magnitude

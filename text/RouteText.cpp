@@ -36,4 +36,16 @@ std::string lossLine(const RouteResult& result) {
     return "Loss begins at hop " + std::to_string(*result.lossBeginsAt) + " (" + address + ")";
 }
 
+std::string lossLine(std::optional<int> hop, const std::string& address) {
+    if (!hop)
+        return "No loss on the path";
+    return "Loss begins at hop " + std::to_string(*hop) + " (" + (address.empty() ? kUnknownAddress : address) + ")";
+}
+
+std::string where(std::optional<int> hop, const std::string& address) {
+    if (!hop)
+        return "no loss on the path";
+    return "hop " + std::to_string(*hop) + (address.empty() ? "" : ", " + address);
+}
+
 } // namespace RouteText

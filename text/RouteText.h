@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/RouteResult.h"
@@ -19,5 +20,11 @@ inline constexpr const char* kUnknownAddress = "???";
 [[nodiscard]] std::string firstAddress(const RouteHop& hop);
 // "Loss begins at hop 3 (192.0.2.1)" or "No loss on the path", without a newline.
 [[nodiscard]] std::string lossLine(const RouteResult& result);
+// The same from a stored trace's figures: the hop where loss begins (none: no loss) and its first address
+// (empty when it never answered).
+[[nodiscard]] std::string lossLine(std::optional<int> hop, const std::string& address);
+// Where an outage's trace found the loss beginning, for a column: "hop 3, 192.0.2.1", "hop 3" or
+// "no loss on the path".
+[[nodiscard]] std::string where(std::optional<int> hop, const std::string& address);
 
 } // namespace RouteText

@@ -104,6 +104,46 @@ protected:
     std::unique_ptr<HistoryWindow> window_;
 };
 
+// Where along the path each outage's trace found the loss beginning; a double-click asks for that trace.
+TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
+    RouteSnapshot trace;
+    trace.host = kHost;
+    trace.address = "127.0.0.1";
+    trace.takenMs = kT0 + 12'000;
+    trace.rounds = 10;
+    trace.lossBeginsAt = 3;
+    trace.hops = {{1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51, false},
+                  {3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140, false}};
+    ledger_->recordRoute(trace);
+    window_->show();
+    std::vector<qint64> requested;
+    QObject::connect(window_.get(), &HistoryWindow::routeSnapshotRequested,
+                     [&requested](qint64 id) { requested.push_back(id); });
+
+    auto* outages = child<QTreeWidget>("outageList");
+    ASSERT_EQ(outages->topLevelItemCount(), 2);
+    EXPECT_EQ(outages->headerItem()->text(HistoryWindow::WhereColumn), QStringLiteral("Where"));
+    QTreeWidgetItem* slow = outages->topLevelItem(0);
+    QTreeWidgetItem* lost = outages->topLevelItem(1);
+    EXPECT_EQ(lost->text(HistoryWindow::WhereColumn), QStringLiteral("hop 3, 198.18.3.2"));
+    EXPECT_EQ(slow->text(HistoryWindow::WhereColumn), QString()) << "no trace was taken";
+
+    Q_EMIT outages->itemDoubleClicked(slow, 0);
+    EXPECT_TRUE(requested.empty());
+    Q_EMIT outages->itemDoubleClicked(lost, HistoryWindow::WhereColumn);
+    ASSERT_EQ(requested.size(), 1u);
+    const std::optional<RouteSnapshot> opened = ledger_->routeSnapshot(requested[0]);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->lossAddress(), "198.18.3.2");
+
+    trace.takenMs = kT0 + 19'000;
+    trace.lossBeginsAt.reset();
+    ledger_->recordRoute(trace);
+    window_->refresh();
+    slow = outages->topLevelItem(0);
+    EXPECT_EQ(slow->text(HistoryWindow::WhereColumn), QStringLiteral("no loss on the path"));
+}
+
 TEST_F(HistoryWindowTest, ShowsTheSpanFiguresAndItsOutagesNewestFirst) {
     window_->show();
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("History - watch.test"));

@@ -20,6 +20,7 @@ TEST(Exposition, GoldenTextForOneTargetWithEscapedHostAndCumulativeBuckets) {
     registry.recordProbe(host, "127.0.0.1", microseconds(3'000'000), 0, 57); // beyond the last bound: +Inf only
     registry.recordProbe(host, "127.0.0.1", microseconds(7), 11003, 250);    // an error reply is a loss
     registry.setHostStatus(host, "127.0.0.1", HostStatus::Bad);
+    registry.setRouteLossBegins(host, "127.0.0.1", 3);
 
     // LABELS stands for the escaped labels of the one target.
     std::string expected = R"(# HELP ostrevo_build_info Version of the running Ostrevo.
@@ -66,6 +67,9 @@ ostrevo_host_status{LABELS,status="good"} 0
 ostrevo_host_status{LABELS,status="average"} 0
 ostrevo_host_status{LABELS,status="bad"} 1
 ostrevo_host_status{LABELS,status="unknown"} 0
+# HELP ostrevo_route_loss_begins_hop Hop from which loss persists to the host on its latest route trace (taken when the host went from Good to Bad); 0 when that trace found no loss on the path; absent while no trace was taken.
+# TYPE ostrevo_route_loss_begins_hop gauge
+ostrevo_route_loss_begins_hop{LABELS} 3
 )";
     const std::string labels = R"(host="a\"b\\c\nd",address="127.0.0.1")";
     for (std::size_t at; (at = expected.find("LABELS")) != std::string::npos;)
@@ -117,6 +121,27 @@ TEST(Registry, AnotherTargetKeepsTheFirstOnesCountersAndClearsItsStatus) {
     EXPECT_EQ(snap.series[1].lost, 1u);
     EXPECT_EQ(snap.series[1].status, HostStatus::Average);
     EXPECT_FALSE(snap.series[1].lastRttMicros.has_value());
+}
+
+// A trace ends after newer probes: it sets its own pair's gauge and leaves the current pair and its status be.
+TEST(Registry, ARouteTraceTouchesOnlyItsOwnPair) {
+    MetricsRegistry registry("v");
+    registry.recordProbe("one", "127.0.0.1", microseconds(100), 0);
+    registry.recordProbe("two", "127.0.0.2", microseconds(100), 0);
+    registry.setHostStatus("two", "127.0.0.2", HostStatus::Bad);
+    registry.setRouteLossBegins("one", "127.0.0.1", 4);
+    registry.setRouteLossBegins("two", "127.0.0.2", std::nullopt);
+    registry.setRouteLossBegins("gone", "127.0.0.9", 2);
+
+    const MetricsSnapshot snap = registry.snapshot();
+    ASSERT_EQ(snap.series.size(), 2u);
+    EXPECT_EQ(snap.series[0].routeLossBeginsHop, 4u);
+    EXPECT_EQ(snap.series[1].routeLossBeginsHop, 0u) << "no loss on the path";
+    EXPECT_EQ(snap.series[1].status, HostStatus::Bad);
+    const std::string text = writeExposition(snap);
+    EXPECT_NE(text.find("ostrevo_route_loss_begins_hop{host=\"one\",address=\"127.0.0.1\"} 4\n"), std::string::npos);
+    EXPECT_NE(text.find("ostrevo_route_loss_begins_hop{host=\"two\",address=\"127.0.0.2\"} 0\n"), std::string::npos);
+    EXPECT_EQ(text.find("gone"), std::string::npos);
 }
 
 TEST(Registry, KeepsABoundedNumberOfTargetsDroppingTheLongestUnused) {

@@ -42,6 +42,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"HostsWindowSize", Program},
         {"HostsWindowColumns", Program},
         {"RouteWindowSize", Program},
+        {"RouteRounds", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -74,6 +75,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
         {"hosts columns", [](Settings& s) { s.hostsWindowColumns = "90,80"; }, {SettingId::HostsWindowColumns}},
         {"route window size", [](Settings& s) { s.routeWindowSize = "1x1"; }, {SettingId::RouteWindowSize}},
+        {"route rounds", [](Settings& s) { s.routeRounds = 0; }, {SettingId::RouteRounds}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

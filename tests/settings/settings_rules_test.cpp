@@ -195,6 +195,16 @@ TEST(StoreRules, HistoryDaysOutOfRangeNeverShortensRetention) {
         EXPECT_EQ(historyDaysFromText(c.text), c.expected) << '"' << c.text << '"';
 }
 
+// 0 turns the trace at an outage off; nothing stored by mistake may make it run for hours.
+TEST(StoreRules, RouteRoundsStayWithinBounds) {
+    const FieldCase<std::int32_t> cases[] = {
+        {"0", 0},   {"1", 1}, {"10", 10},  {"100", 100},      {"101", 100}, {"2147483647", 100},
+        {"-1", 10}, {"", 10}, {"ten", 10}, {"$FFFFFFFF", 10},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(routeRoundsFromText(c.text), c.expected) << '"' << c.text << '"';
+}
+
 TEST(PairRules, PutTheSmallerValueFirstAfterClamping) {
     Settings s;
     s.minPercent = percentFromText("150", 5);

@@ -103,6 +103,7 @@ protected:
         s.appMode = 7;
         s.appParams = "-u critical \"%address% is %status%\" ; %responce%=%code%";
         s.historyDays = 7;
+        s.routeRounds = 3;
         s.metricsListen = "[::1]:9464";
         s.notify = false;
         s.autostart = true;
@@ -570,7 +571,7 @@ TEST(SettingsFieldTable, ReadsStayInsideTheLimitsAndWritesReadBack) {
             EXPECT_EQ(again, s) << field.key << " " << text;
         }
     }
-    EXPECT_EQ(settingsFields().size(), 28u);
+    EXPECT_EQ(settingsFields().size(), 29u);
 }
 
 TEST_F(SettingsStore, HookRunsBetweenLogFileNameAndSndStart) {

@@ -1,0 +1,196 @@
+// The real program in a chain of private namespaces (client, three routers, server): when the second router
+// starts dropping everything it forwards, the host goes Bad, and the route trace taken at that edge says
+// that loss begins at hop 3: in a second desktop notification that replaces the first, in the ledger beside
+// the outage, and in the metrics.
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+#include "history/LedgerReader.h"
+#include "support/EndToEndFixture.h"
+#include "support/NetNamespace.h"
+#include "support/RouterChain.h"
+#include "text/RouteText.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr std::uint16_t kPort = 9464; // free in a fresh namespace
+
+// One GET of /metrics on the namespace's loopback: the whole answer, empty when nothing listens there yet.
+std::string scrape(const NetNamespace& ns) {
+    int fd = -1;
+    {
+        NetNamespace::Entered inside(ns);
+        if (!inside.ok())
+            return {};
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    }
+    std::string answer;
+    const sockaddr_in to{AF_INET, htons(kPort), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[4096];
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 10'000) > 0) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            answer.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+std::vector<QJsonObject> notifications(const fs::path& record) {
+    std::vector<QJsonObject> calls;
+    std::ifstream in(record);
+    for (std::string line; std::getline(in, line);)
+        calls.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return calls;
+}
+
+class RouteEndToEnd : public EndToEndFixture {
+protected:
+    void SetUp() override {
+        EndToEndFixture::SetUp();
+        if (HasFatalFailure())
+            return;
+        if (const std::string why = NetNamespace::unavailableReason(); !why.empty())
+            GTEST_SKIP() << why;
+        if (which("dbus-daemon").empty())
+            GTEST_SKIP() << "dbus-daemon is not installed";
+        chain_ = std::make_unique<RouterChain>("rprog", 3);
+        ASSERT_TRUE(chain_->ok()) << chain_->error();
+        startBus();
+    }
+    void TearDown() override {
+        app_.reset();
+        recorder_.reset();
+        bus_.reset();
+        chain_.reset();
+        EndToEndFixture::TearDown();
+    }
+
+    // A session bus of the test's own, on a socket file (reachable from every network namespace), and the
+    // recording notification service on it.
+    void startBus() {
+        const fs::path config = dir_ / "bus.conf";
+        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                 "<busconfig><type>session</type><listen>unix:path="
+                              << (dir_ / "bus").string()
+                              << "</listen>\n<policy context=\"default\"><allow send_destination=\"*\" "
+                                 "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                                 "</busconfig>\n";
+        bus_ = std::make_unique<LaunchedProgram>(
+            std::vector<std::string>{which("dbus-daemon"), "--config-file=" + config.string(), "--nofork"},
+            std::vector<std::string>{}, -1, (dir_ / "bus.txt").string());
+        ASSERT_TRUE(waitUntil([&] { return fs::exists(dir_ / "bus"); }, 20s)) << readFile(dir_ / "bus.txt");
+        busAddress_ = "unix:path=" + (dir_ / "bus").string();
+        const fs::path recorder = program_.parent_path().parent_path() / "tests" / "ostrevo_notification_recorder";
+        ASSERT_TRUE(fs::exists(recorder)) << recorder << " is not built";
+        recorder_ = std::make_unique<LaunchedProgram>(
+            std::vector<std::string>{recorder.string(), (dir_ / "notifications.jsonl").string()},
+            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + busAddress_}, -1, (dir_ / "recorder.txt").string());
+        ASSERT_TRUE(waitUntil([&] { return readFile(dir_ / "recorder.txt").find("ready") != std::string::npos; }, 20s))
+            << readFile(dir_ / "recorder.txt");
+    }
+
+    void launchInClient(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = chain_->client().execPrefix();
+        argv.front() = which(argv.front());
+        argv.push_back(program_.string());
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<std::string> env = environment(false);
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + busAddress_);
+        app_ = std::make_unique<LaunchedProgram>(argv, env, -1, (dir_ / "output.txt").string());
+    }
+
+    std::unique_ptr<RouterChain> chain_;
+    std::unique_ptr<LaunchedProgram> bus_;
+    std::unique_ptr<LaunchedProgram> recorder_;
+    std::unique_ptr<LaunchedProgram> app_;
+    std::string busAddress_;
+};
+
+TEST_F(RouteEndToEnd, AnOutageBehindTheSecondRouterIsPlacedAtHopThree) {
+    const std::string server = chain_->serverAddress();
+    fs::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile(), std::ios::binary)
+        << "[General]\nMetricsListen=" << kPort << "\nRouteRounds=3\nNotify=Yes\n";
+    launchInClient({"/start", "/i=1", "/tries=2", server});
+
+    const std::string good =
+        "ostrevo_host_status{host=\"" + server + "\",address=\"" + server + "\",status=\"good\"} 1";
+    ASSERT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(good) != std::string::npos; }, 60s))
+        << scrape(chain_->client()) << readFile(dir_ / "output.txt");
+    EXPECT_EQ(scrape(chain_->client()).find("ostrevo_route_loss_begins_hop{"), std::string::npos)
+        << "no trace before an outage";
+
+    std::string complaint;
+    ASSERT_TRUE(chain_->router(2).nft(
+        "table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n", &complaint))
+        << complaint;
+
+    // The edge's notification, then the trace's in its place.
+    const fs::path record = dir_ / "notifications.jsonl";
+    ASSERT_TRUE(waitUntil([&] { return notifications(record).size() >= 2; }, 90s))
+        << readFile(record) << readFile(dir_ / "output.txt");
+    const std::vector<QJsonObject> calls = notifications(record);
+    const QString summary = QString::fromStdString(server) + QStringLiteral(" is Bad");
+    EXPECT_EQ(calls[0][QStringLiteral("summary")].toString(), summary);
+    EXPECT_EQ(calls[1][QStringLiteral("summary")].toString(), summary);
+    EXPECT_EQ(calls[1][QStringLiteral("body")].toString(), QStringLiteral("Loss begins at hop 3 (?\?\?)"))
+        << "hop 3 is where nothing answers any more";
+    EXPECT_EQ(calls[1][QStringLiteral("replaces_id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
+    EXPECT_EQ(calls[1][QStringLiteral("id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
+
+    const std::string gauge = "ostrevo_route_loss_begins_hop{host=\"" + server + "\",address=\"" + server + "\"} 3\n";
+    EXPECT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(gauge) != std::string::npos; }, 20s))
+        << scrape(chain_->client());
+
+    // The ledger keeps the trace with the outage, and the History window's Where names the hop.
+    const fs::path history = dir_ / "home/.local/share/Quorvan Corporation/Ostrevo/history.sqlite";
+    LedgerReader reader(history.string());
+    std::vector<Outage> outages;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            outages = reader.outages(server, 0, INT64_MAX);
+            return !outages.empty() && outages.back().routeId;
+        },
+        30s))
+        << reader.errorText();
+    EXPECT_EQ(RouteText::where(outages.back().lossBeginsAt, outages.back().lossAddress), "hop 3");
+    const std::optional<RouteSnapshot> snapshot = reader.routeSnapshot(*outages.back().routeId);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->reason, RouteReason::Outage);
+    EXPECT_EQ(snapshot->rounds, 3u);
+    ASSERT_EQ(snapshot->hops.size(), 3u);
+    EXPECT_EQ(snapshot->hops[0].addresses, std::vector<std::string>{RouterChain::hopAddress(1)});
+    EXPECT_EQ(snapshot->hops[1].addresses, std::vector<std::string>{RouterChain::hopAddress(2)});
+    EXPECT_TRUE(snapshot->hops[2].addresses.empty());
+
+    app_->signal(SIGTERM);
+    EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
+}
+
+} // namespace
