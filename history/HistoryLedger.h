@@ -34,8 +34,10 @@ struct HistoryOptions {
     // so a program that dies loses none that record() took; the writer thread sleeps until a batch is due.
     std::size_t commitBatch = 256;
     std::chrono::milliseconds commitInterval{150'000};
-    int pruneBatch = 1'000;                          // old rows deleted per table and transaction
-    std::chrono::milliseconds pruneInterval{60'000}; // between pruning passes once nothing old is left
+    int pruneBatch = 1'000; // old rows deleted per table and transaction
+    // Between pruning passes once nothing old is left. A pass costs about as much as a commit, and retention
+    // counts in days: a row kept ten minutes longer harms nobody.
+    std::chrono::milliseconds pruneInterval{600'000};
     std::chrono::milliseconds retryInterval{10'000}; // between attempts while the file cannot be written
     // A problem worth telling the user, called once per failure (again only after the file worked in between)
     // and for every damaged file moved aside. Runs on the writer thread.

@@ -134,7 +134,11 @@ bool PendingLog::grow(std::size_t needed) {
 void PendingLog::add(const LedgerEntry& entry) {
     encode(entry, hasLast_ ? &last_ : nullptr, buffer_);
     if (!entry.runEnd) {
-        last_ = entry.sample;
+        // Only the names are compared with the next entry; they rarely change, so they are rarely copied.
+        if (last_.host != entry.sample.host)
+            last_.host = entry.sample.host;
+        if (last_.address != entry.sample.address)
+            last_.address = entry.sample.address;
         hasLast_ = true;
     }
 }

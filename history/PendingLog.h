@@ -68,6 +68,6 @@ private:
     char* map_ = nullptr;
     std::size_t capacity_ = 0; // bytes mapped, the file's size
     std::size_t size_ = 0;     // bytes of entries; all after them are zero
-    ProbeSample last_;         // the last probe in the file, when hasLast_
+    ProbeSample last_;         // host and address of the last probe in the file, when hasLast_
     bool hasLast_ = false;
 };
