@@ -38,7 +38,7 @@ std::int64_t systemNowMs() {
 } // namespace
 
 HistoryLedger::HistoryLedger(HistoryOptions options)
-    : options_(std::move(options)), store_(options_.path), log_(options_.path),
+    : options_(std::move(options)), log_(options_.path), store_(options_.path),
       reader_(std::make_unique<LedgerReader>(options_.path)) {
     if (!options_.clock)
         options_.clock = systemNowMs;
@@ -104,7 +104,7 @@ void HistoryLedger::recordRoute(RouteSnapshot snapshot) {
 }
 
 void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
-    bool wake = urgent;
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         // A newer or foreign file is never written: nothing is kept waiting for it.
@@ -116,8 +116,8 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
         }
         if (queue_.empty()) {
             queuedSince_ = Clock::now();
-            // While probes come in, the writer looks every logInterval anyway: no need to wake it each time.
-            wake = wake || wakeAt_ > queuedSince_ + options_.logInterval;
+            // The writer sleeps until its next duty; it is woken only when that comes after this batch is due.
+            wake = wakeAt_ > queuedSince_ + options_.commitInterval;
         }
         // A new status (an outage begins or ends) is committed at once, so whoever reads the file sees it.
         if (entry.route) {
@@ -131,9 +131,12 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
         } else {
             lastStatus_.erase(entry.sample.host);
         }
-        wake = wake || urgent;
+        // On disk before record() returns, so a program that dies after it loses nothing it took. A file that
+        // cannot be written gets no log: the folder is read-only as well, as a rule.
+        if (standing_ == Standing::Recording)
+            (void)log_.append(entry);
         queue_.push_back(std::move(entry));
-        wake = wake || queue_.size() + unsavedCount_ == options_.commitBatch;
+        wake = wake || urgent || queue_.size() + unsavedCount_ == options_.commitBatch;
         urgent_ = urgent_ || urgent;
     }
     if (wake)
@@ -183,7 +186,6 @@ void HistoryLedger::run() {
         bool final = false;
         bool commitNow = false;
         bool prune = false;
-        std::vector<LedgerEntry> fresh;
         {
             std::unique_lock lock(mutex_);
             for (;;) {
@@ -192,17 +194,10 @@ void HistoryLedger::run() {
                     final = true;
                     break;
                 }
-                if (queue_.empty() && !unsaved_.empty() && now >= lastLog_ + options_.logInterval)
-                    lastLog_ = now; // looked in vain: the next look is a logInterval on
                 // Each condition is a time: the first one due wakes the writer.
                 std::optional<Clock::time_point> until = commitDue(now);
-                auto consider = [&until](Clock::time_point at) { until = until ? std::min(*until, at) : at; };
-                if (!queue_.empty())
-                    consider(std::max(lastLog_ + options_.logInterval, queuedSince_));
-                else if (!unsaved_.empty())
-                    consider(lastLog_ + options_.logInterval); // a run goes on: its next probes are due soon
                 if (store_.isOpen())
-                    consider(pruneAt_);
+                    until = until ? std::min(*until, pruneAt_) : pruneAt_;
                 if (until && now >= *until)
                     break;
                 wakeAt_ = until.value_or(Clock::time_point::max());
@@ -217,24 +212,19 @@ void HistoryLedger::run() {
             const auto now = Clock::now();
             const std::optional<Clock::time_point> due = commitDue(now);
             commitNow = final || (due && now >= *due);
-            if (!queue_.empty()) {
-                if (unsaved_.empty())
-                    unsavedSince_ = queuedSince_;
-                fresh.assign(std::make_move_iterator(queue_.begin()), std::make_move_iterator(queue_.end()));
-                queue_.clear();
-            }
-            if (commitNow)
+            if (commitNow) {
+                if (!queue_.empty()) {
+                    if (unsaved_.empty())
+                        unsavedSince_ = queuedSince_;
+                    unsaved_.insert(unsaved_.end(), std::make_move_iterator(queue_.begin()),
+                                    std::make_move_iterator(queue_.end()));
+                    queue_.clear();
+                    unsavedCount_ = unsaved_.size();
+                }
                 urgent_ = false;
+            }
             prune = !final && store_.isOpen() && now >= pruneAt_;
             busy_ = true;
-        }
-        if (!fresh.empty()) {
-            lastLog_ = Clock::now();
-            // What is about to be committed needs no log; a failed commit logs it below.
-            if (!commitNow && standing() == Standing::Recording)
-                (void)log_.append(fresh);
-            unsaved_.insert(unsaved_.end(), std::make_move_iterator(fresh.begin()),
-                            std::make_move_iterator(fresh.end()));
         }
         if (commitNow)
             commit(final);
@@ -275,12 +265,15 @@ void HistoryLedger::commit(bool final) {
     }
     lastCommit_ = Clock::now();
     if (unsaved_.empty()) {
-        log_.clear();
+        // What was recorded while the batch was written stays in the log.
+        std::lock_guard lock(mutex_);
+        (void)log_.rewrite(unsaved_, queue_);
         return;
     }
     const Standing now = standing();
     if (now == Standing::Newer || now == Standing::Foreign) {
         unsaved_.clear();
+        std::lock_guard lock(mutex_);
         log_.clear();
         return;
     }
@@ -290,8 +283,9 @@ void HistoryLedger::commit(bool final) {
         unsaved_.pop_front();
         ++lost;
     }
+    std::lock_guard lock(mutex_);
     // The log holds what still waits; at exit it stays for the next start to commit.
-    const bool logged = now == Standing::Recording && log_.rewrite(unsaved_);
+    const bool logged = now == Standing::Recording && log_.rewrite(unsaved_, queue_);
     if (final) {
         if (logged)
             log_.keep();
@@ -299,10 +293,7 @@ void HistoryLedger::commit(bool final) {
             lost += unsaved_.size();
         unsaved_.clear();
     }
-    if (lost != 0) {
-        std::lock_guard lock(mutex_);
-        dropped_ += lost;
-    }
+    dropped_ += lost;
 }
 
 bool HistoryLedger::ensureOpen() {
@@ -358,9 +349,9 @@ void HistoryLedger::refuse(LedgerStore::Outcome outcome) {
         std::lock_guard lock(mutex_);
         standing_ = outcome == LedgerStore::Outcome::Newer ? Standing::Newer : Standing::Foreign;
         queue_.clear();
+        log_.clear();
     }
     unsaved_.clear();
-    log_.clear();
     report(store_.errorText(), false);
 }
 

@@ -29,14 +29,15 @@ struct HistoryOptions {
     std::size_t queueLimit = 100'000; // probes waiting for the disk; beyond it the oldest are dropped
     std::size_t batchLimit = 5'000;   // probes per transaction
     // A commit rewrites whole pages, so probes are committed in batches: when this many wait (but at most once
-    // a second), when the oldest has waited commitInterval, and at once at the end of a run, on flush(), before
-    // a query and at exit. Meanwhile they are appended to a log beside the file within logInterval, so a
-    // program that dies loses at most that much.
+    // a second), when the oldest has waited commitInterval, and at once on a new status, at the end of a run,
+    // on flush(), before a query and at exit. Meanwhile record() appends each probe to a log beside the file,
+    // so a program that dies loses none that record() took; the writer thread sleeps until a batch is due.
     std::size_t commitBatch = 256;
     std::chrono::milliseconds commitInterval{150'000};
-    std::chrono::milliseconds logInterval{1'000};
-    int pruneBatch = 1'000;                          // old rows deleted per table and transaction
-    std::chrono::milliseconds pruneInterval{60'000}; // between pruning passes once nothing old is left
+    int pruneBatch = 1'000; // old rows deleted per table and transaction
+    // Between pruning passes once nothing old is left. A pass costs about as much as a commit, and retention
+    // counts in days: a row kept ten minutes longer harms nobody.
+    std::chrono::milliseconds pruneInterval{600'000};
     std::chrono::milliseconds retryInterval{10'000}; // between attempts while the file cannot be written
     // A problem worth telling the user, called once per failure (again only after the file worked in between)
     // and for every damaged file moved aside. Runs on the writer thread.
@@ -132,6 +133,7 @@ private:
     Clock::time_point queuedSince_{};                // when queue_ last stopped being empty
     Clock::time_point wakeAt_{};                     // when the writer looks at the queue next, unasked
     std::size_t unsavedCount_ = 0;                   // unsaved_.size(), for those that wait for it
+    PendingLog log_;                                 // holds unsaved_ and queue_, in that order
     bool urgent_ = false;                            // commit at once
     std::map<std::string, std::uint8_t> lastStatus_; // the host status of each host's latest probe
     bool stopping_ = false;
@@ -145,11 +147,9 @@ private:
 
     // Writer thread only.
     LedgerStore store_;
-    std::deque<LedgerEntry> unsaved_; // taken from the queue and logged, not committed yet
+    std::deque<LedgerEntry> unsaved_; // taken from the queue, not committed yet
     Clock::time_point unsavedSince_{};
-    Clock::time_point lastLog_{};
     Clock::time_point lastCommit_{};
-    PendingLog log_;
     Clock::time_point retryAt_{};
     Clock::time_point pruneAt_{};
     bool anchorRead_ = false;

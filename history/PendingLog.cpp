@@ -1,11 +1,14 @@
 #include "history/PendingLog.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -58,18 +61,8 @@ bool lockFile(int fd) {
     return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+// The log's file grows in steps of this much; at a probe a second one step lasts about forty minutes.
+constexpr std::size_t kStep = 65'536;
 
 std::string prefixOf(const std::string& ledgerPath) {
     return std::filesystem::path(ledgerPath).filename().string() + "-pending-";
@@ -82,8 +75,11 @@ PendingLog::PendingLog(std::string ledgerPath) : ledgerPath_(std::move(ledgerPat
 PendingLog::~PendingLog() {
     if (fd_ < 0)
         return;
+    unmap();
     if (!keep_)
         ::unlink(path_.c_str());
+    else
+        (void)::ftruncate(fd_, static_cast<off_t>(size_)); // without the unused zeros
     ::close(fd_);
 }
 
@@ -96,7 +92,7 @@ bool PendingLog::open() {
     const std::filesystem::path folder = ledger.has_parent_path() ? ledger.parent_path() : ".";
     // Made and locked under a name nobody looks for, so no other program takes it for a dead one's log.
     std::string name = (folder / ("." + ledger.filename().string() + "-new-XXXXXX")).string();
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC | O_APPEND);
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         failed_ = true;
         return false;
@@ -114,44 +110,95 @@ bool PendingLog::open() {
     return true;
 }
 
-bool PendingLog::append(const std::vector<LedgerEntry>& entries) {
-    if (entries.empty())
+void PendingLog::unmap() {
+    if (map_ != nullptr)
+        ::munmap(map_, capacity_);
+    map_ = nullptr;
+    capacity_ = 0;
+}
+
+bool PendingLog::grow(std::size_t needed) {
+    const std::size_t capacity = (needed + kStep - 1) / kStep * kStep;
+    // Blocks allocated up front: a full disk fails here, never as a fault on a copy into the mapping. What
+    // the file holds stays where it is.
+    if (::posix_fallocate(fd_, 0, static_cast<off_t>(capacity)) != 0)
+        return false;
+    void* map = map_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0)
+                                : ::mremap(map_, capacity_, capacity, MREMAP_MAYMOVE);
+    if (map == MAP_FAILED)
+        return false;
+    map_ = static_cast<char*>(map);
+    capacity_ = capacity;
+    return true;
+}
+
+void PendingLog::add(const LedgerEntry& entry) {
+    // A route trace is committed at once and is not worth a format of its own in the log.
+    if (entry.route)
+        return;
+    encode(entry, hasLast_ ? &last_ : nullptr, buffer_);
+    if (!entry.runEnd) {
+        // Only the names are compared with the next entry; they rarely change, so they are rarely copied.
+        if (last_.host != entry.sample.host)
+            last_.host = entry.sample.host;
+        if (last_.address != entry.sample.address)
+            last_.address = entry.sample.address;
+        hasLast_ = true;
+    }
+}
+
+bool PendingLog::write() {
+    if (buffer_.empty())
         return true;
+    if (size_ + buffer_.size() > capacity_ && !grow(size_ + buffer_.size())) {
+        hasLast_ = false; // the entry never reached the file: the next one names its host again
+        return false;
+    }
+    // The kind byte goes last: a program that dies halfway leaves a zero there, where the reader stops,
+    // never half an entry that reads as a whole one.
+    std::memcpy(map_ + size_ + 1, buffer_.data() + 1, buffer_.size() - 1);
+    std::atomic_signal_fence(std::memory_order_release);
+    map_[size_] = buffer_[0];
+    size_ += buffer_.size();
+    return true;
+}
+
+bool PendingLog::append(const LedgerEntry& entry) {
     if (!open())
         return false;
     buffer_.clear();
-    for (const LedgerEntry& entry : entries) {
-        // A route trace is committed at once and is not worth a format of its own in the log.
-        if (entry.route)
-            continue;
-        encode(entry, hasLast_ ? &last_ : nullptr, buffer_);
-        if (!entry.runEnd) {
-            last_ = entry.sample;
-            hasLast_ = true;
-        }
-    }
-    if (writeAll(fd_, buffer_))
-        return true;
-    // Whatever part made it in, the next entries must not lean on it.
-    clear();
-    return false;
+    add(entry);
+    return write();
 }
 
 void PendingLog::clear() {
     hasLast_ = false;
-    if (fd_ >= 0)
-        (void)::ftruncate(fd_, 0);
+    if (map_ == nullptr || size_ == 0)
+        return;
+    // Zeros from the start, so that whatever is cut short the reader finds nothing.
+    std::memset(map_, 0, size_);
+    size_ = 0;
+    if (capacity_ > kStep) {
+        // A long backlog's room is given back; the next entry maps the file again.
+        unmap();
+        (void)::ftruncate(fd_, static_cast<off_t>(kStep));
+    }
 }
 
-bool PendingLog::rewrite(const std::deque<LedgerEntry>& entries) {
-    if (entries.empty()) {
-        clear();
+bool PendingLog::rewrite(const std::deque<LedgerEntry>& older, const std::deque<LedgerEntry>& newer) {
+    clear();
+    if (older.empty() && newer.empty())
         return true;
-    }
     if (!open())
         return false;
-    clear();
-    return append(std::vector<LedgerEntry>(entries.begin(), entries.end()));
+    buffer_.clear();
+    for (const std::deque<LedgerEntry>* entries : {&older, &newer})
+        for (const LedgerEntry& entry : *entries)
+            add(entry);
+    const bool written = write();
+    if (buffer_.capacity() > kStep)
+        std::string().swap(buffer_); // a long backlog's buffer is not kept for single entries
+    return written;
 }
 
 void PendingLog::encode(const LedgerEntry& entry, const ProbeSample* previous, std::string& out) {
