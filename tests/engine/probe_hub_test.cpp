@@ -503,8 +503,8 @@ TEST_P(ProbeHubInNamespace, StormsOfCommandsFromSeveralThreadsLeaveItSound) {
     EXPECT_EQ(stoppedAnswers(), answers);
     const auto entries = face_.entries();
     for (RunId run = 1; run <= kHosts; ++run) {
-        const auto last = std::find_if(entries.rbegin(), entries.rend(),
-                                       [run](const auto& e) { return e.event.run == run; });
+        const auto last =
+            std::find_if(entries.rbegin(), entries.rend(), [run](const auto& e) { return e.event.run == run; });
         ASSERT_NE(last, entries.rend());
         EXPECT_TRUE(last->ended) << "host " << run << " reported after its last stop";
     }
