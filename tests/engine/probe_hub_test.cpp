@@ -543,6 +543,35 @@ TEST_P(ProbeHubInNamespace, ThousandsOfHostsStartedAndStoppedAtOnceAreAllAnswere
     EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
 }
 
+// A family the machine cannot reach at all (IPv6 switched off) fails that family's hosts, probe by probe, and
+// nobody else's; their stops are answered as ever.
+TEST_P(ProbeHubInNamespace, AFamilyWithoutAnyRouteFailsOnlyItsOwnHosts) {
+    ASSERT_TRUE(ns_->sysctl("net.ipv6.conf.all.disable_ipv6", "1"));
+    ASSERT_TRUE(ns_->sysctl("net.ipv6.conf.lo.disable_ipv6", "1"));
+    hub_->startRun(1, hostSettings(loopback(1)));
+    hub_->startRun(2, hostSettings(IpAddress::parseV6("::1").value()));
+    hub_->startRun(3, hostSettings(IpAddress::parseV6("fd00::1").value()));
+    ASSERT_TRUE(face_.waitForProbes({1, 2, 3}, 3));
+    for (RunId run : {1, 2, 3})
+        hub_->stopRun(run);
+    ASSERT_TRUE(face_.waitUntil([&] {
+        const auto entries = face_.entries();
+        return std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.ended; }) >= 3;
+    }));
+    for (const ProbeEvent& p : face_.probesOf(1))
+        EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+    for (RunId run : {2, 3})
+        for (const ProbeEvent& p : face_.probesOf(run)) {
+            EXPECT_EQ(p.status, static_cast<std::uint32_t>(IpStatus::GeneralFailure)) << testing::PrintToString(p);
+            EXPECT_FALSE(p.answered());
+        }
+    for (const HubFace::Entry& e : face_.entries()) {
+        if (e.ended) {
+            EXPECT_EQ(e.end, RunEnd::Stopped) << "host " << e.event.run;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);
 
 } // namespace
