@@ -572,6 +572,32 @@ TEST_P(ProbeHubInNamespace, AFamilyWithoutAnyRouteFailsOnlyItsOwnHosts) {
     }
 }
 
+// A host whose address changes family while it runs (its name now resolves to IPv6): the fresh run probes the new
+// address only, on the other family's socket, and the old one's socket goes with its last user.
+TEST_P(ProbeHubInNamespace, AHostMovingToTheOtherFamilyProbesOnlyItsNewAddress) {
+    hub_->stopRun(0); // answered once the hub's thread waits for work, its own files made
+    ASSERT_TRUE(face_.waitUntil([&] { return !face_.entries().empty(); }));
+    const std::size_t filesBefore = openFiles();
+    hub_->startRun(5, hostSettings(loopback(5)));
+    ASSERT_TRUE(face_.waitForProbes({5}, 2));
+    const std::size_t beforeMove = face_.probesOf(5).size();
+    hub_->startRun(5, hostSettings(IpAddress::parseV6("::1").value()));
+    ASSERT_TRUE(face_.waitForProbes({5}, 3));
+    hub_->stopRun(5);
+    ASSERT_TRUE(face_.waitUntil([&] { return face_.entries().back().ended && face_.entries().back().event.run == 5; }));
+    const std::vector<ProbeEvent> probes = face_.probesOf(5);
+    ASSERT_GT(probes.size(), beforeMove);
+    for (const ProbeEvent& p : probes) {
+        EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+        EXPECT_EQ(p.replier, p.address) << "a reply to the old address counted for the new run";
+    }
+    const auto moved = std::find_if(probes.begin(), probes.end(), [](const auto& p) { return p.address == "::1"; });
+    EXPECT_TRUE(std::all_of(moved, probes.end(), [](const auto& p) { return p.address == "::1"; }))
+        << "the old address was probed after the move";
+    EXPECT_EQ(probes.back().address, "::1");
+    EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);
 
 } // namespace
