@@ -17,7 +17,8 @@ void RouteTally::answered(std::uint8_t ttl, Answer answer, const IpAddress& from
     Hop& hop = hops_[ttl];
     ++hop.sent;
     ++hop.received;
-    if (std::find(hop.answered.begin(), hop.answered.end(), from) == hop.answered.end())
+    if (hop.answered.size() < kMostAddresses &&
+        std::find(hop.answered.begin(), hop.answered.end(), from) == hop.answered.end())
         hop.answered.push_back(from);
     hop.lastUs = roundTripUs;
     hop.bestUs = hop.received == 1 ? roundTripUs : std::min(hop.bestUs, roundTripUs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,9 @@ class RouteTally {
 public:
     enum class Answer : std::uint8_t { Reply, TimeExceeded, Unreachable };
     static constexpr std::uint8_t kMostHops = 64;
+    // Addresses listed per hop, the first heard: a load balancer has a few, and a network that answers from a
+    // new one every time must not grow a trace that runs for hours without bound.
+    static constexpr std::size_t kMostAddresses = 8;
 
     RouteTally(const IpAddress& destination, std::uint8_t maxHops);
 

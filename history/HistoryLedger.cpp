@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <time.h>
 
@@ -380,7 +381,10 @@ std::optional<std::int64_t> HistoryLedger::retentionNow() const {
     // Nothing stored when the file was opened and nothing written since: nothing to prune either.
     if (!anchorMs_)
         return std::nullopt;
-    const std::int64_t trusted = *anchorMs_ + (bootMs() - anchorBootMs_) + kClockLeewayMs;
+    // Saturated: a stored time far in the future must not wrap round and put every sample before the cutoff.
+    std::int64_t trusted = 0;
+    if (__builtin_add_overflow(*anchorMs_, bootMs() - anchorBootMs_ + kClockLeewayMs, &trusted))
+        trusted = std::numeric_limits<std::int64_t>::max();
     return std::min(options_.clock(), trusted);
 }
 
@@ -389,7 +393,9 @@ void HistoryLedger::pruneStep() {
     const std::optional<std::int64_t> now = retentionNow();
     LedgerStore::Outcome outcome = LedgerStore::Outcome::Ok;
     if (now) {
-        const std::int64_t cutoff = *now - std::int64_t{options_.days} * kDayMs;
+        std::int64_t cutoff = 0;
+        if (__builtin_sub_overflow(*now, std::int64_t{options_.days} * kDayMs, &cutoff))
+            cutoff = std::numeric_limits<std::int64_t>::min();
         outcome = store_.prune(cutoff, options_.pruneBatch, more);
     }
     if (outcome == LedgerStore::Outcome::Corrupt)

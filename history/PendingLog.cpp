@@ -61,6 +61,9 @@ bool lockFile(int fd) {
     return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
+// The last millisecond of the year 9999: a time past it, or before 1970, is no probe's but damage.
+constexpr std::int64_t kLatestMs = 253'402'300'799'999;
+
 // The log's file grows in steps of this much; at a probe a second one step lasts about forty minutes.
 constexpr std::size_t kStep = 65'536;
 
@@ -234,7 +237,7 @@ std::vector<LedgerEntry> PendingLog::decode(const std::string& bytes) {
         char kind = 0;
         LedgerEntry entry;
         ProbeSample& s = entry.sample;
-        if (!in.get(kind) || !in.get(s.atMs))
+        if (!in.get(kind) || !in.get(s.atMs) || s.atMs < 0 || s.atMs > kLatestMs)
             break;
         if (kind == kRunEnd || kind == kHostRunEnd) {
             if (kind == kHostRunEnd && (!in.getText(s.host) || s.host.empty()))

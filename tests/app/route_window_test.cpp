@@ -345,6 +345,35 @@ TEST_F(RouteWindowLive, ClosingOrDestroyingTheWindowDuringATraceEndsIt) {
     spin(std::chrono::milliseconds(100));
 }
 
+// Start, Stop and stored traces as fast as a user can click, with and without the window's events handled in
+// between: nothing from an earlier trace shows afterwards, and a last Start traces as ever.
+TEST_F(RouteWindowLive, StormsOfStartStopAndStoredTracesLeaveOneTraceOrNone) {
+    auto window = make();
+    window->show();
+    for (int i = 0; i < 300; ++i) {
+        if (i % 23 == 0)
+            window->showStored(lossyPath(), kTakenMs, QStringLiteral("far.test"));
+        else
+            window->startButton()->click();
+        if (i % 5 == 0)
+            QCoreApplication::processEvents();
+    }
+    if (window->isTracing())
+        window->startButton()->click();
+    EXPECT_FALSE(window->isTracing());
+    const RouteResult stopped = window->shownResult();
+    spin(std::chrono::milliseconds(1500));
+    EXPECT_EQ(window->shownResult(), stopped) << "a round of an ended trace came through";
+
+    window->startButton()->click();
+    ASSERT_TRUE(roundsShown(*window, 2));
+    ASSERT_EQ(window->shownResult().hops.size(), 1U);
+    EXPECT_EQ(window->hopTable()->topLevelItemCount(), 1);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Route - 127.0.0.1"));
+    window->startButton()->click();
+    EXPECT_FALSE(window->isTracing());
+}
+
 TEST_F(RouteWindowLive, NoSocketIsSaidInTheWindow) {
     // Nobody may open a ping socket in a new namespace, root included.
     ASSERT_TRUE(ns->sysctl("net.ipv4.ping_group_range", "1 0"));

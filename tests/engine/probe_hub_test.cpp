@@ -68,13 +68,19 @@ public:
         return found;
     }
     [[nodiscard]] bool waitUntil(const std::function<bool()>& done) const {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] {
+        for (;;) {
+            // A report made while `done` looks is not missed: the wait is for one after what it saw.
+            const std::size_t seen = reports_;
             lock.unlock();
             const bool ok = done();
             lock.lock();
-            return ok;
-        });
+            if (ok)
+                return true;
+            if (!changed_.wait_until(lock, deadline, [&] { return reports_ != seen; }))
+                return done();
+        }
     }
     // Waits until each of `runs` has been probed `count` more times than now.
     [[nodiscard]] bool waitForProbes(const std::vector<RunId>& runs, std::size_t count) const {
@@ -92,6 +98,7 @@ private:
         {
             std::lock_guard lock(mutex_);
             entries_.push_back(std::move(entry));
+            ++reports_;
         }
         changed_.notify_all();
     }
@@ -100,6 +107,7 @@ private:
     mutable std::condition_variable changed_;
     std::vector<Entry> entries_;
     std::vector<RunId> logged_;
+    std::size_t reports_ = 0;
 };
 
 // The host named by each alert, edges and downs at start alike.
@@ -441,6 +449,153 @@ TEST_P(ProbeHubInNamespace, AnUnusableSourceFailsThatHostOnly) {
                       [](const auto& e) { return e.ended && e.event.run == 2 && e.end == RunEnd::ChannelFailed; }),
         1);
     EXPECT_TRUE(face_.probesOf(2).empty());
+}
+
+std::size_t openFiles() {
+    std::size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (const dirent* entry = readdir(dir))
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        closedir(dir);
+    }
+    return count;
+}
+
+// Whoever controls the hosts may do so from several threads at once, in any order: every stop is answered,
+// nothing is reported of a host after its last answer, and the hub serves on afterwards.
+TEST_P(ProbeHubInNamespace, StormsOfCommandsFromSeveralThreadsLeaveItSound) {
+    constexpr RunId kHosts = 40;
+    constexpr int kCommandsPerThread = 3000;
+    std::vector<std::thread> threads;
+    std::atomic<std::size_t> stops{0};
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        threads.emplace_back([&, seed] {
+            unsigned state = seed;
+            for (int i = 0; i < kCommandsPerThread; ++i) {
+                state = state * 1103515245u + 12345u;
+                const auto run = static_cast<RunId>(1 + (state >> 8) % kHosts);
+                switch ((state >> 20) % 4) {
+                case 0:
+                case 1:
+                    hub_->startRun(run, hostSettings(loopback(static_cast<std::uint8_t>(run)), 0));
+                    break;
+                case 2:
+                    hub_->stopRun(run);
+                    ++stops;
+                    break;
+                default:
+                    hub_->resetRun(run);
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (RunId run = 1; run <= kHosts; ++run)
+        hub_->stopRun(run);
+    const std::size_t answers = stops + static_cast<std::size_t>(kHosts);
+    const auto stoppedAnswers = [&] {
+        const auto entries = face_.entries();
+        return static_cast<std::size_t>(std::count_if(
+            entries.begin(), entries.end(), [](const auto& e) { return e.ended && e.end == RunEnd::Stopped; }));
+    };
+    ASSERT_TRUE(face_.waitUntil([&] { return stoppedAnswers() >= answers; }));
+    EXPECT_EQ(stoppedAnswers(), answers);
+    const auto entries = face_.entries();
+    for (RunId run = 1; run <= kHosts; ++run) {
+        const auto last =
+            std::find_if(entries.rbegin(), entries.rend(), [run](const auto& e) { return e.event.run == run; });
+        ASSERT_NE(last, entries.rend());
+        EXPECT_TRUE(last->ended) << "host " << run << " reported after its last stop";
+    }
+    hub_->startRun(99, hostSettings(loopback(99)));
+    ASSERT_TRUE(face_.waitForProbes({99}, 2));
+    for (const ProbeEvent& p : face_.probesOf(99))
+        EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+}
+
+// Thousands of hosts started and stopped at once: each is answered once, and the sockets they shared are given
+// back with the last of them.
+TEST_P(ProbeHubInNamespace, ThousandsOfHostsStartedAndStoppedAtOnceAreAllAnsweredAndLeaveNoSocket) {
+    constexpr RunId kHosts = 3000;
+    hub_->stopRun(0); // answered once the hub's thread waits for work, its own files made
+    ASSERT_TRUE(face_.waitUntil([&] { return !face_.entries().empty(); }));
+    const std::size_t filesBefore = openFiles();
+    for (RunId run = 1; run <= kHosts; ++run) {
+        const auto n = static_cast<std::uint32_t>(run);
+        const IpAddress v4 = loopback(static_cast<std::uint8_t>(n % 250 + 1), static_cast<std::uint8_t>(n / 250));
+        hub_->startRun(run, hostSettings(run % 3 == 0 ? IpAddress::parseV6("::1").value() : v4, 0));
+    }
+    for (RunId run = 1; run <= kHosts; ++run)
+        hub_->stopRun(run);
+    ASSERT_TRUE(face_.waitUntil([&] {
+        const auto entries = face_.entries();
+        return std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.ended; }) > kHosts;
+    }));
+    const auto entries = face_.entries();
+    std::map<RunId, int> ends;
+    for (const HubFace::Entry& e : entries)
+        if (e.ended && e.event.run != 0)
+            ++ends[e.event.run];
+    EXPECT_EQ(ends.size(), static_cast<std::size_t>(kHosts));
+    for (const auto& [run, count] : ends)
+        EXPECT_EQ(count, 1) << "host " << run;
+    EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
+}
+
+// A family the machine cannot reach at all (IPv6 switched off) fails that family's hosts, probe by probe, and
+// nobody else's; their stops are answered as ever.
+TEST_P(ProbeHubInNamespace, AFamilyWithoutAnyRouteFailsOnlyItsOwnHosts) {
+    ASSERT_TRUE(ns_->sysctl("net.ipv6.conf.all.disable_ipv6", "1"));
+    ASSERT_TRUE(ns_->sysctl("net.ipv6.conf.lo.disable_ipv6", "1"));
+    hub_->startRun(1, hostSettings(loopback(1)));
+    hub_->startRun(2, hostSettings(IpAddress::parseV6("::1").value()));
+    hub_->startRun(3, hostSettings(IpAddress::parseV6("fd00::1").value()));
+    ASSERT_TRUE(face_.waitForProbes({1, 2, 3}, 3));
+    for (RunId run : {1, 2, 3})
+        hub_->stopRun(run);
+    ASSERT_TRUE(face_.waitUntil([&] {
+        const auto entries = face_.entries();
+        return std::count_if(entries.begin(), entries.end(), [](const auto& e) { return e.ended; }) >= 3;
+    }));
+    for (const ProbeEvent& p : face_.probesOf(1))
+        EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+    for (RunId run : {2, 3})
+        for (const ProbeEvent& p : face_.probesOf(run)) {
+            EXPECT_EQ(p.status, static_cast<std::uint32_t>(IpStatus::GeneralFailure)) << testing::PrintToString(p);
+            EXPECT_FALSE(p.answered());
+        }
+    for (const HubFace::Entry& e : face_.entries()) {
+        if (e.ended) {
+            EXPECT_EQ(e.end, RunEnd::Stopped) << "host " << e.event.run;
+        }
+    }
+}
+
+// A host whose address changes family while it runs (its name now resolves to IPv6): the fresh run probes the new
+// address only, on the other family's socket, and the old one's socket goes with its last user.
+TEST_P(ProbeHubInNamespace, AHostMovingToTheOtherFamilyProbesOnlyItsNewAddress) {
+    hub_->stopRun(0); // answered once the hub's thread waits for work, its own files made
+    ASSERT_TRUE(face_.waitUntil([&] { return !face_.entries().empty(); }));
+    const std::size_t filesBefore = openFiles();
+    hub_->startRun(5, hostSettings(loopback(5)));
+    ASSERT_TRUE(face_.waitForProbes({5}, 2));
+    const std::size_t beforeMove = face_.probesOf(5).size();
+    hub_->startRun(5, hostSettings(IpAddress::parseV6("::1").value()));
+    ASSERT_TRUE(face_.waitForProbes({5}, 3));
+    hub_->stopRun(5);
+    ASSERT_TRUE(face_.waitUntil([&] { return face_.entries().back().ended && face_.entries().back().event.run == 5; }));
+    const std::vector<ProbeEvent> probes = face_.probesOf(5);
+    ASSERT_GT(probes.size(), beforeMove);
+    for (const ProbeEvent& p : probes) {
+        EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+        EXPECT_EQ(p.replier, p.address) << "a reply to the old address counted for the new run";
+    }
+    const auto moved = std::find_if(probes.begin(), probes.end(), [](const auto& p) { return p.address == "::1"; });
+    EXPECT_TRUE(std::all_of(moved, probes.end(), [](const auto& p) { return p.address == "::1"; }))
+        << "the old address was probed after the move";
+    EXPECT_EQ(probes.back().address, "::1");
+    EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);

@@ -72,6 +72,24 @@ const IpAddress kRouter1 = IpAddress::v4(inet_addr("198.18.1.2"));
 const IpAddress kRouter2 = IpAddress::v4(inet_addr("198.18.2.2"));
 const IpAddress kRouter2b = IpAddress::v4(inet_addr("198.18.9.2"));
 
+// A hop that answers from a new address every time (a forger, a large balancer) lists the first few, for as long
+// as the trace runs; every answer still counts in its figures.
+TEST(RouteTally, AHopListsAFewAddressesHoweverManyAnswer) {
+    RouteTally tally(kDestination, 30);
+    for (std::uint32_t i = 0; i < 5000; ++i)
+        tally.answered(1, RouteTally::Answer::TimeExceeded, IpAddress::v4(htonl(0x0a000000U + i % 2500)), 100 + i);
+    tally.answered(2, RouteTally::Answer::Reply, kDestination, 500);
+    const RouteResult result = tally.result(5000);
+    ASSERT_EQ(result.hops.size(), 2u);
+    const RouteHop& first = result.hops[0];
+    ASSERT_EQ(first.answered.size(), RouteTally::kMostAddresses);
+    for (std::size_t i = 0; i < first.answered.size(); ++i)
+        EXPECT_EQ(first.answered[i], IpAddress::v4(htonl(0x0a000000U + static_cast<std::uint32_t>(i))));
+    EXPECT_EQ(first.received, 5000u);
+    EXPECT_EQ(first.worstUs, 5099u);
+    EXPECT_EQ(result.hops[1].answered, std::vector<IpAddress>{kDestination});
+}
+
 TEST(RouteTally, TimesPerHopAreThoseOfMtr) {
     RouteTally tally(kDestination, 30);
     for (std::uint32_t us : {1000U, 3000U, 2000U, 6000U})

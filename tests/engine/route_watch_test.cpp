@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/RouteWatch.h"
+#include "support/NetNamespace.h"
 #include "support/WorkerHarness.h"
 
 namespace {
@@ -207,6 +208,40 @@ TEST(RouteWatch, ReadsTheAddressesARunReports) {
     EXPECT_TRUE(RouteWatch::parseAddress("2001:2:0:4::2")->isV6());
     for (const char* bad : {"", "host.test", "198.18.4", "198.18.4.2 "})
         EXPECT_FALSE(RouteWatch::parseAddress(bad)) << bad;
+}
+
+// Real traces of addresses nothing answers for (a namespace with no route to them, v4 and v6), stopped at once
+// as a program's exit stops them: the stop returns without waiting for their rounds, and none is reported.
+TEST(RouteWatch, AStopEndsRealTracesUnderWayAndReportsNone) {
+    NetNamespace ns("watch");
+    if (!ns.ok())
+        GTEST_SKIP() << ns.error();
+    ASSERT_TRUE(ns.allowPingSockets());
+    NetNamespace::Entered inside(ns); // the traces' threads are made from this one
+    ASSERT_TRUE(inside.ok());
+    FinishedTraces finished;
+    auto watch = std::make_unique<RouteWatch>(finished.done());
+    watch->setRounds(1000);
+    const std::pair<const char*, const char*> hosts[] = {{"far.test", "198.18.0.1"}, {"far6.test", "2001:2::1"}};
+    RunId run = 1;
+    for (const auto& [host, address] : hosts) {
+        for (HostStatus status : {HostStatus::Good, HostStatus::Bad}) {
+            ProbeEvent event;
+            event.run = run;
+            event.host = host;
+            event.address = address;
+            event.hostStatus = status;
+            watch->probed(event);
+        }
+        EXPECT_TRUE(watch->tracing(host));
+        ++run;
+    }
+    EXPECT_EQ(watch->started(), 2u);
+    watch->stop(); // a hang here fails the test by its time limit
+    EXPECT_FALSE(watch->tracing("far.test"));
+    EXPECT_FALSE(watch->tracing("far6.test"));
+    watch.reset();
+    EXPECT_TRUE(finished.list().empty()) << "a stopped trace was reported";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -312,6 +313,95 @@ TEST(PendingLogFormat, EntriesRoundTripAndACutTailIsDropped) {
     for (const std::size_t cut : {std::size_t{1}, one.size() / 2, one.size() - 1})
         EXPECT_EQ(PendingLog::decode(one + one.substr(0, cut)).size(), 1u) << cut;
     EXPECT_TRUE(PendingLog::decode(std::string(40, '\0')).empty());
+}
+
+} // namespace
+
+namespace {
+
+// A log left behind that is not what a dying program writes: noise, a cut, values no probe has. The next start
+// keeps what reads as probes, drops the rest and records as ever.
+TEST(LedgerBatching, ADamagedLeftLogNeverStopsTheNextStart) {
+    const auto encoded = [](std::vector<ProbeSample> samples) {
+        std::string bytes;
+        const ProbeSample* previous = nullptr;
+        for (const ProbeSample& s : samples) {
+            LedgerEntry entry;
+            entry.sample = s;
+            PendingLog::encode(entry, previous, bytes);
+            previous = &s;
+        }
+        return bytes;
+    };
+    std::string noise;
+    std::uint32_t state = 7;
+    for (int i = 0; i < 4096; ++i) {
+        state = state * 1664525u + 1013904223u;
+        noise += static_cast<char>(state >> 24);
+    }
+    const std::string two = encoded({probe(kT0, 800), probe(kT0 + 1000, std::nullopt, 1)});
+    ProbeSample extreme = probe(std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max());
+    ProbeSample negative = probe(std::numeric_limits<std::int64_t>::min(), -5);
+    negative.ttl = -1;
+    ProbeSample nameless = probe(kT0 + 2000, 900);
+    nameless.host.clear();
+    nameless.address.clear();
+    // A time no clock gives ends what is read, as any other damage.
+    EXPECT_EQ(PendingLog::decode(two + encoded({extreme})).size(), 2u);
+    EXPECT_EQ(PendingLog::decode(two + encoded({negative})).size(), 2u);
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t kept; // probes of host.test near kT0
+    };
+    const std::vector<Case> cases = {
+        {"empty", "", 0},
+        {"noise", noise, 0},
+        {"zeros", std::string(65'536, '\0'), 0},
+        {"probes then noise", two + noise, 2},
+        {"probes cut short", two + two.substr(0, two.size() / 2 + 3), 2},
+        {"probes with extreme times", two + encoded({extreme, negative, nameless}), 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("history.sqlite");
+        std::ofstream(path + "-pending-left01", std::ios::binary) << c.bytes;
+        ProblemLog problems;
+        {
+            HistoryLedger ledger(ledgerOptions(path, problems));
+            ledger.record(probe(kT0 + 10'000, 700));
+            ASSERT_TRUE(ledger.flush(kPatience)) << ledger.problem();
+            EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 5'000).size(), c.kept);
+            EXPECT_EQ(ledger.samples("host.test", kT0 + 10'000, kT0 + 10'001).size(), 1u);
+            EXPECT_TRUE(ledger.problem().empty()) << ledger.problem();
+        }
+        EXPECT_EQ(pendingLogs(dir.path()), 0u);
+        EXPECT_TRUE(problems.messages().empty());
+    }
+}
+
+// A stored time no clock gives (a damaged row, a log from before the check above) is no reason to prune
+// everything else as old.
+TEST(LedgerBatching, AStoredTimeFarAheadPrunesNothingElse) {
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    ProblemLog problems;
+    {
+        HistoryLedger ledger(ledgerOptions(path, problems));
+        ledger.record(probe(kT0, 800));
+        ASSERT_TRUE(ledger.flush(kPatience));
+    }
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(db.exec("INSERT INTO samples VALUES (9223372036854775807, 'host.test', '127.0.0.1', 505, 0, 64)"),
+                  SQLITE_OK);
+    }
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    ledger.record(probe(kT0 + 10'000, 700));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 20'000).size(), 2u);
 }
 
 } // namespace

@@ -146,6 +146,39 @@ TEST(LedgerProblems, FullDiskIsReportedOnceAndRecoveredFrom) {
     EXPECT_EQ(failures, "");
 }
 
+// A disk already full when the file is first made: neither the new file nor the pending log has room, the
+// probes wait in memory, and once room comes back they are all stored.
+TEST(LedgerProblems, ADiskFullFromTheStartLosesNothingWhenRoomReturns) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    TempDir dir;
+    const std::string failures = inMountNamespace([&] {
+        if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=256k") != 0)
+            return std::string("mount failed");
+        const std::string filler = dir.file("filler");
+        std::ofstream(filler) << std::string(200 * 1024, 'x');
+        ProblemLog problems;
+        HistoryOptions options = ledgerOptions(dir.file("history.sqlite"), problems);
+        std::string failures;
+        {
+            HistoryLedger ledger(options);
+            for (int i = 0; i < 300; ++i)
+                ledger.record(probe(kT0 + i * 1000, i % 7 == 0 ? std::nullopt : std::optional<std::int64_t>(900 + i),
+                                    i % 50 < 25 ? 3 : 1));
+            (void)ledger.flush(500ms);
+            fs::remove(filler);
+            failures += expect(ledger.flush(kPatience), "nothing written after space came back");
+            failures +=
+                expect(ledger.samples("host.test", kT0, kT0 + 300'000).size() == 300,
+                       "samples lost: " + std::to_string(ledger.samples("host.test", kT0, kT0 + 300'000).size()));
+        }
+        return failures;
+    });
+    if (failures == "no mount namespace")
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(failures, "");
+}
+
 TEST(LedgerProblems, DamagedFileIsMovedAsideWithItsLogAndANewOneStarted) {
     TempDir dir;
     ProblemLog problems;

@@ -2,9 +2,13 @@
 // files gain the tables without losing anything, and files this program must not write stay as they are.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "LedgerFixture.h"
 #include "history/LedgerSchema.h"
@@ -205,6 +209,49 @@ TEST(LedgerRoutes, OldTracesGoWithTheirHops) {
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_hops"), 4);
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_hops WHERE snapshot_id NOT IN (SELECT id FROM route_snapshots)"),
               0);
+}
+
+// A program killed while a trace is on its way to the file, at several moments: the next start finds every probe
+// (the pending log has them), the outage, and the trace either whole, kept with its outage, or not at all.
+TEST(LedgerRoutes, AKillDuringATraceLeavesItWholeOrAbsent) {
+    for (int moment = 0; moment < 12; ++moment) {
+        SCOPED_TRACE("moment " + std::to_string(moment));
+        TempDir dir;
+        const std::string path = dir.file("history.sqlite");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ProblemLog problems;
+            auto* ledger = new HistoryLedger(ledgerOptions(path, problems));
+            if (!ledger->flush(kPatience))
+                ::_exit(2);
+            recordOutage(*ledger, kT0);
+            ledger->recordRoute(trace(kT0 + 4100, 3));
+            // Later and later kills: the writer is anywhere from asleep to inside the trace's commit.
+            for (int i = 0; i < moment * moment * 1'000; ++i)
+                std::this_thread::yield();
+            ::kill(::getpid(), SIGKILL);
+            ::_exit(3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+        ProblemLog problems;
+        HistoryLedger ledger(ledgerOptions(path, problems));
+        ASSERT_TRUE(ledger.flush(kPatience));
+        EXPECT_EQ(ledger.samples("host.test", kT0, kT0 + 10'000).size(), 6u);
+        const std::vector<Outage> outages = ledger.outages("host.test", kT0, kT0 + 10'000);
+        ASSERT_EQ(outages.size(), 1u);
+        const std::int64_t traces = scalar(path, "SELECT count(*) FROM route_snapshots");
+        EXPECT_LE(traces, 1);
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_hops"), traces * 4) << "a trace without all its hops";
+        if (traces == 1) {
+            ASSERT_TRUE(outages[0].routeId);
+            EXPECT_EQ(outages[0].lossBeginsAt, 3);
+        }
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM pragma_integrity_check WHERE integrity_check != 'ok'"), 0);
+        EXPECT_TRUE(problems.messages().empty());
+    }
 }
 
 } // namespace
