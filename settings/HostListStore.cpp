@@ -63,6 +63,14 @@ std::vector<std::pair<std::string, std::string>> wantedTexts(const StoredHostLis
 
 } // namespace
 
+void copyHostFields(const Settings& from, Settings& to) {
+    // Through the stored text, so that the pairs are put in order as a load would; every value the settings
+    // can hold survives it.
+    for (const SettingsField& field : settingsFields())
+        if (field.scope == SettingsScope::Host)
+            field.read(to, field.write(from));
+}
+
 std::string hostKey(std::size_t index, std::string_view key) {
     return std::string(kHostsPrefix) + std::to_string(index) + '/' + std::string(key);
 }

@@ -39,5 +39,8 @@ void loadHostList(StoredHostList& list, StoredTexts* read = nullptr);
 // is not touched.
 bool saveChangedHostList(const StoredHostList& list, StoredTexts& known);
 
+// The per-host fields of `from` into `to`; the program-wide ones of `to` stay.
+void copyHostFields(const Settings& from, Settings& to);
+
 // "Hosts/<index>/<key>", index from 1 as QSettings numbers array entries.
 [[nodiscard]] std::string hostKey(std::size_t index, std::string_view key);
