@@ -3,6 +3,7 @@
 #include <QCompleter>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -20,6 +21,12 @@
 #include "ui_OptionsDialog.h"
 
 namespace {
+
+// The form's size, and where its pages' content and its buttons lie in it.
+constexpr QSize kDesignSize(321, 415);
+constexpr int kDesignPagesHeight = 377;
+constexpr int kDesignContentBottom = 346; // the Logging group's lower edge, the lowest of either page
+constexpr int kDesignButtonsTop = 384;
 
 // Show commands of the run-mode list, in the order of its items.
 constexpr std::array<std::int32_t, 3> kRunModes = {1, 3, 7};
@@ -50,7 +57,7 @@ OptionsDialog::OptionsDialog(QWidget* owner, const Settings& settings)
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(321, 415);
+    setFixedSize(kDesignSize);
 
     // The host is stored as typed: a case-blind completer would swap a typed name for a listed one that
     // differs only in case when editing ends.
@@ -129,7 +136,112 @@ void OptionsDialog::showAutostartEntry(bool exists) {
     ui_->autostartCheck->setChecked(exists);
 }
 
+std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
+    Ui::OptionsDialog& u = *ui_;
+    switch (id) {
+    case SettingId::Host:
+        return {u.addressLabel, u.addressEdit};
+    // The list itself lies in the host's box, where it also serves a watched host; the program keeps it.
+    case SettingId::RecentList:
+        return {u.clearRecentButton};
+    case SettingId::ResolveIp:
+        return {u.resolveIpCheck};
+    case SettingId::HistoryDays:
+        return {u.historyDaysLabel, u.historyDaysEdit};
+    case SettingId::Buffer:
+        return {u.bufferLabel, u.bufferEdit};
+    case SettingId::Interval:
+        return {u.intervalLabel, u.intervalEdit};
+    case SettingId::AnalysisMode:
+        return {u.triesRadio, u.percentRadio, u.timeRadio};
+    case SettingId::Tries:
+        return {u.triesLabel, u.triesEdit};
+    case SettingId::MinPercent:
+        return {u.minPercentLabel, u.minPercentEdit};
+    case SettingId::MaxPercent:
+        return {u.maxPercentLabel, u.maxPercentEdit};
+    case SettingId::MinTime:
+        return {u.minTimeLabel, u.minTimeEdit};
+    case SettingId::MaxTime:
+        return {u.maxTimeLabel, u.maxTimeEdit};
+    case SettingId::LogLevel:
+        return {u.logLevelLabel, u.logLevelSlider, u.logLevelText};
+    case SettingId::LogAppend:
+        return {u.logAppendCheck};
+    case SettingId::LogFileName:
+        return {u.logFileLabel, u.logFileEdit, u.logFileBrowseButton};
+    case SettingId::StartSound:
+        return {u.startSoundLabel, u.startSoundEdit, u.startSoundBrowseButton};
+    case SettingId::StopSound:
+        return {u.stopSoundLabel, u.stopSoundEdit, u.stopSoundBrowseButton};
+    case SettingId::AppFileName:
+        return {u.appLabel, u.appEdit, u.appBrowseButton};
+    case SettingId::AppMode:
+        return {u.appModeLabel, u.appModeCombo};
+    case SettingId::AppParams:
+        return {u.appParamsLabel,    u.appParamsEdit,   u.addressPlaceholder, u.responsePlaceholder,
+                u.statusPlaceholder, u.codePlaceholder, u.errorPlaceholder,   u.errcodePlaceholder};
+    case SettingId::Notify:
+        return {u.notifyCheck};
+    case SettingId::Autostart:
+        return {u.autostartCheck};
+    case SettingId::MetricsListen:
+    case SettingId::HistoryWindowSize:
+    case SettingId::HistorySpan:
+    case SettingId::HostsWindowSize:
+    case SettingId::HostsWindowColumns:
+        break;
+    }
+    return {};
+}
+
+void OptionsDialog::setHostMode(bool hostOnly) {
+    hostMode_ = hostOnly;
+    for (const SettingsField& field : settingsFields())
+        if (field.scope == SettingsScope::Program)
+            for (QWidget* control : controlsOf(field.id))
+                control->setVisible(!hostOnly);
+    // A group whose every control went goes with them, frame and title.
+    for (QGroupBox* group : {ui_->parametersGroup, ui_->analysisGroup, ui_->loggingGroup, ui_->soundsGroup,
+                             ui_->runGroup, ui_->desktopGroup}) {
+        const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        const bool anyShown =
+            std::any_of(children.begin(), children.end(), [](const QWidget* w) { return !w->isHidden(); });
+        group->setVisible(anyShown);
+    }
+    // Without the clear button the host's box reaches the right edge, as the edits below it do.
+    const QRect address = ui_->addressEdit->geometry();
+    const int right = hostOnly ? ui_->clearRecentButton->geometry().right() : ui_->clearRecentButton->x() - 1;
+    ui_->addressEdit->setGeometry(address.x(), address.y(), right - address.x() + 1, address.height());
+    setWindowTitle(hostOnly ? QStringLiteral("Host Options") : QStringLiteral("Options"));
+    fitToPages();
+}
+
+void OptionsDialog::fitToPages() {
+    // The pages keep their design size; the dialog loses the rows that no page fills any more.
+    int lowest = 0;
+    for (int page = 0; page < ui_->pages->count(); ++page)
+        for (const QWidget* group : ui_->pages->widget(page)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (!group->isHidden())
+                lowest = std::max(lowest, group->geometry().bottom() + 1);
+    const int spare = std::max(0, kDesignContentBottom - lowest);
+    ui_->pages->resize(ui_->pages->width(), kDesignPagesHeight - spare);
+    for (QPushButton* b : {ui_->okButton, ui_->cancelButton})
+        b->move(b->x(), kDesignButtonsTop - spare);
+    setFixedSize(kDesignSize.width(), kDesignSize.height() - spare);
+}
+
 Settings OptionsDialog::edited() const {
+    Settings s = editedControls();
+    // Hidden controls still hold the program's values, but a host's dialog is no place to change them.
+    if (hostMode_)
+        for (const SettingsField& field : settingsFields())
+            if (field.scope == SettingsScope::Program)
+                field.read(s, field.write(settings_));
+    return s;
+}
+
+Settings OptionsDialog::editedControls() const {
     using namespace SettingsRules;
     Settings s = settings_;
 

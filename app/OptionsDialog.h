@@ -3,7 +3,10 @@
 #include <QDialog>
 #include <memory>
 
+#include <vector>
+
 #include "settings/Settings.h"
+#include "settings/SettingsFields.h"
 
 class QLabel;
 namespace Ui {
@@ -23,6 +26,12 @@ public:
     // The box shows whether an autostart entry is there, which is what the session will do, whatever the
     // setting says; OK then makes entry and setting agree. Without this call the box shows the setting.
     void showAutostartEntry(bool exists);
+    // Only the fields each watched host has its own value of (address, payload, interval, analysis, log,
+    // sounds, alert program): the program-wide ones are hidden, and edited() keeps them as they were.
+    void setHostMode(bool hostOnly);
+    [[nodiscard]] bool hostMode() const { return hostMode_; }
+    // The controls of a field; none for fields the dialog does not show.
+    [[nodiscard]] std::vector<QWidget*> controlsOf(SettingId id) const;
     [[nodiscard]] Ui::OptionsDialog* ui() const { return ui_.get(); } // for tests
 
     // Control handlers, named after their control and event.
@@ -46,7 +55,10 @@ protected:
 
 private:
     void fill();
+    void fitToPages();
+    [[nodiscard]] Settings editedControls() const;
     std::unique_ptr<Ui::OptionsDialog> ui_;
     const Settings settings_; // as they were when the dialog opened
     bool centred_ = false;
+    bool hostMode_ = false;
 };

@@ -11,7 +11,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
         << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << " metricsListen=\""
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
-        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\"}";
+        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
+        << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\"}";
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

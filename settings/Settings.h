@@ -60,8 +60,10 @@ struct Settings {
     std::string metricsListen; // where metrics are served, as typed ("9100", "127.0.0.1:9100"); empty: nowhere
     bool notify = SettingsDefaults::notify;       // a desktop notification on each Good/Bad edge
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
-    std::string historyWindowSize; // the History window's last size ("720x480"); empty until it has been shown
-    std::string historySpan;       // the History window's chosen span in seconds ("3600"); empty until chosen
+    std::string historyWindowSize;  // the History window's last size ("720x480"); empty until it has been shown
+    std::string historySpan;        // the History window's chosen span in seconds ("3600"); empty until chosen
+    std::string hostsWindowSize;    // the Hosts window's last size ("760x300"); empty until it has been shown
+    std::string hostsWindowColumns; // its column widths, left to right ("150,110,90"); empty until shown
 
     bool operator==(const Settings& o) const = default;
 };

@@ -145,6 +145,12 @@ const std::array<SettingsField, kSettingCount> kFields = {{
     {SettingId::HistorySpan, SettingsScope::Program, "HistorySpan", "", 0, 0,
      [](Settings& s, std::string_view t) { s.historySpan = text(t); }, [](const Settings& s) { return s.historySpan; },
      nullptr, nullptr, true},
+    {SettingId::HostsWindowSize, SettingsScope::Program, "HostsWindowSize", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.hostsWindowSize = text(t); },
+     [](const Settings& s) { return s.hostsWindowSize; }, nullptr, nullptr, true},
+    {SettingId::HostsWindowColumns, SettingsScope::Program, "HostsWindowColumns", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.hostsWindowColumns = text(t); },
+     [](const Settings& s) { return s.hostsWindowColumns; }, nullptr, nullptr, true},
 }};
 
 } // namespace

@@ -36,8 +36,10 @@ enum class SettingId : std::uint8_t {
     Autostart,
     HistoryWindowSize,
     HistorySpan,
+    HostsWindowSize,
+    HostsWindowColumns,
 };
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::HistorySpan) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::HostsWindowColumns) + 1;
 
 // Whom a field belongs to once the program watches several hosts: every watched host has its own value,
 // or the program has one for all of them.

@@ -14,13 +14,33 @@ namespace {
 TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
     using enum SettingsScope;
     const std::map<std::string_view, SettingsScope> expected = {
-        {"Host", Host},        {"Buffer", Host},       {"Interval", Host},         {"AnalizeMode", Host},
-        {"Tries", Host},       {"MinPercent", Host},   {"MaxPercent", Host},       {"MinTime", Host},
-        {"MaxTime", Host},     {"ResolveIP", Host},    {"SndStart", Host},         {"SndStop", Host},
-        {"AppFileName", Host}, {"AppMode", Host},      {"AppParams", Host},        {"LogLevel", Host},
-        {"LogAppend", Host},   {"LogFileName", Host},  {"RecentList", Program},    {"HistoryDays", Program},
-        {"Notify", Program},   {"Autostart", Program}, {"MetricsListen", Program}, {"HistoryWindowSize", Program},
+        {"Host", Host},
+        {"Buffer", Host},
+        {"Interval", Host},
+        {"AnalizeMode", Host},
+        {"Tries", Host},
+        {"MinPercent", Host},
+        {"MaxPercent", Host},
+        {"MinTime", Host},
+        {"MaxTime", Host},
+        {"ResolveIP", Host},
+        {"SndStart", Host},
+        {"SndStop", Host},
+        {"AppFileName", Host},
+        {"AppMode", Host},
+        {"AppParams", Host},
+        {"LogLevel", Host},
+        {"LogAppend", Host},
+        {"LogFileName", Host},
+        {"RecentList", Program},
+        {"HistoryDays", Program},
+        {"Notify", Program},
+        {"Autostart", Program},
+        {"MetricsListen", Program},
+        {"HistoryWindowSize", Program},
         {"HistorySpan", Program},
+        {"HostsWindowSize", Program},
+        {"HostsWindowColumns", Program},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
@@ -51,6 +71,7 @@ TEST(SettingsFields, DifferingFieldsNameExactlyTheChangedOnes) {
          {SettingId::LogLevel, SettingId::LogFileName}},
         {"notify", [](Settings& s) { s.notify = !s.notify; }, {SettingId::Notify}},
         {"window size", [](Settings& s) { s.historyWindowSize = "1x1"; }, {SettingId::HistoryWindowSize}},
+        {"hosts columns", [](Settings& s) { s.hostsWindowColumns = "90,80"; }, {SettingId::HostsWindowColumns}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
