@@ -5,6 +5,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
@@ -14,12 +15,14 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -133,6 +136,27 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
         clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
     setObjectName(QStringLiteral("historyWindow"));
 
+    // Shown only once the ledger holds more than one host.
+    hostBox_ = new QComboBox(this);
+    hostBox_->setObjectName(QStringLiteral("hostBox"));
+    hostBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    hostBox_->setMinimumContentsLength(18);
+    hostBox_->setToolTip(QStringLiteral("The host whose history is shown"));
+    hostLabel_ = new QLabel(QStringLiteral("&Host:"), this);
+    hostLabel_->setBuddy(hostBox_);
+    overlayMenu_ = new QMenu(this);
+    overlayMenu_->setObjectName(QStringLiteral("overlayMenu"));
+    overlayButton_ = new QToolButton(this);
+    overlayButton_->setObjectName(QStringLiteral("overlayButton"));
+    overlayButton_->setText(QStringLiteral("&Overlay"));
+    overlayButton_->setToolTip(QStringLiteral("Draw the latency of other hosts over this one's"));
+    overlayButton_->setMenu(overlayMenu_);
+    overlayButton_->setPopupMode(QToolButton::InstantPopup);
+    overlayButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    for (QWidget* w :
+         {static_cast<QWidget*>(hostLabel_), static_cast<QWidget*>(hostBox_), static_cast<QWidget*>(overlayButton_)})
+        w->setVisible(false);
+
     spanBox_ = new QComboBox(this);
     spanBox_->setObjectName(QStringLiteral("spanBox"));
     for (const Span& span : spans())
@@ -148,6 +172,10 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     exportButton_->setObjectName(QStringLiteral("exportButton"));
 
     auto* top = new QHBoxLayout;
+    top->addWidget(hostLabel_);
+    top->addWidget(hostBox_);
+    top->addWidget(overlayButton_);
+    top->addSpacing(fontMetrics().averageCharWidth() * 2);
     top->addWidget(spanLabel);
     top->addWidget(spanBox_);
     top->addWidget(nowButton_);
@@ -222,6 +250,10 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
         if (index >= 0 && static_cast<std::size_t>(index) < spans().size())
             chooseSpan(spans()[static_cast<std::size_t>(index)].ms);
     });
+    connect(hostBox_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < hosts_.size())
+            showHost(hosts_.at(index));
+    });
     connect(nowButton_, &QPushButton::clicked, this, &HistoryWindow::backToNow);
     connect(exportButton_, &QPushButton::clicked, this, [this] { chooseExportFile(); });
     refreshTimer_.setInterval(1000);
@@ -229,8 +261,10 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
         if (isMinimized())
             return;
         refresh();
-        if (--ticksToOverview_ <= 0)
+        if (--ticksToOverview_ <= 0) {
+            refreshHosts();
             refreshOverview(clock_());
+        }
     });
 
     restoreSpan();
@@ -249,17 +283,89 @@ void HistoryWindow::setLedger(std::shared_ptr<HistoryLedger> ledger) {
     ledger_ = std::move(ledger);
     shownOutages_.clear();
     outageList_->clear();
+    refreshHosts();
     refresh();
     refreshOverview(clock_());
 }
 
 void HistoryWindow::setHost(const QString& host) {
+    mainHost_ = host;
+    chooseHost(host);
+}
+
+void HistoryWindow::showHost(const QString& host) {
+    chooseHost(host);
+}
+
+void HistoryWindow::chooseHost(const QString& host) {
     host_ = host;
     setWindowTitle(QStringLiteral("History - ") + host);
     shownOutages_.clear();
     outageList_->clear();
+    refreshHosts();
     refresh();
     refreshOverview(clock_());
+}
+
+void HistoryWindow::refreshHosts() {
+    QStringList others;
+    if (ledger_)
+        for (const std::string& stored : ledger_->hosts())
+            others << text(stored);
+    if (!host_.isEmpty())
+        others << host_;
+    others.removeAll(mainHost_);
+    others.removeDuplicates();
+    others.sort();
+    QStringList all;
+    if (!mainHost_.isEmpty())
+        all << mainHost_;
+    all << others;
+    if (all != hosts_) {
+        hosts_ = all;
+        const QSignalBlocker quiet(hostBox_);
+        hostBox_->clear();
+        hostBox_->addItems(hosts_);
+        fillOverlayMenu();
+    }
+    {
+        const QSignalBlocker quiet(hostBox_);
+        hostBox_->setCurrentIndex(static_cast<int>(hosts_.indexOf(host_)));
+    }
+    // The chosen host is drawn anyway: it cannot be overlaid on itself.
+    for (QAction* action : overlayMenu_->actions())
+        action->setEnabled(action->data().toString() != host_);
+    const bool several = hosts_.size() > 1;
+    hostLabel_->setVisible(several);
+    hostBox_->setVisible(several);
+    overlayButton_->setVisible(several);
+}
+
+void HistoryWindow::fillOverlayMenu() {
+    overlayMenu_->clear();
+    for (const QString& host : hosts_) {
+        QAction* action = overlayMenu_->addAction(QString(host).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        action->setData(host);
+        action->setCheckable(true);
+        action->setChecked(overlayHosts_.contains(host));
+        action->setEnabled(host != host_);
+        connect(action, &QAction::toggled, this, [this, host](bool on) {
+            overlayHosts_.removeAll(host);
+            if (on)
+                overlayHosts_ << host;
+            refresh();
+        });
+    }
+}
+
+void HistoryWindow::setOverlayHosts(const QStringList& hosts) {
+    overlayHosts_ = hosts;
+    overlayHosts_.removeDuplicates();
+    for (QAction* action : overlayMenu_->actions()) {
+        const QSignalBlocker quiet(action);
+        action->setChecked(overlayHosts_.contains(action->data().toString()));
+    }
+    refresh();
 }
 
 void HistoryWindow::setSpanIndex(int index) {
@@ -363,6 +469,7 @@ void HistoryWindow::refresh() {
         problemLabel_->hide();
         exportButton_->setEnabled(false);
         graph_->setData(from, to, now, {}, {});
+        graph_->setOverlays({}, host_);
         showSummary(RttStats());
         showOutages({}, now);
         return;
@@ -378,8 +485,18 @@ void HistoryWindow::refresh() {
     problemLabel_->setVisible(!note.isEmpty());
     exportButton_->setEnabled(!host.empty() && (ledger_->enabled() || ledger_->hasFile()));
 
-    graph_->setData(from, to, now, ledger_->series(host, from, to, std::max(graph_->columns(), 60)),
-                    ledger_->statusChanges(host, from, to));
+    const int columns = std::max(graph_->columns(), 60);
+    graph_->setData(from, to, now, ledger_->series(host, from, to, columns), ledger_->statusChanges(host, from, to));
+    std::vector<LatencyGraph::Overlay> overlays;
+    for (qsizetype i = 0; i < overlayHosts_.size(); ++i) {
+        const QString& other = overlayHosts_.at(i);
+        if (other == host_ || !hosts_.contains(other))
+            continue;
+        // Each keeps its colour while others are ticked and unticked.
+        overlays.push_back({other, LatencyGraph::overlayColour(static_cast<std::size_t>(i)),
+                            ledger_->series(other.toStdString(), from, to, columns)});
+    }
+    graph_->setOverlays(std::move(overlays), host_);
     showSummary(ledger_->summary(host, from, to));
     showOutages(ledger_->outages(host, from, to), now);
 }
@@ -486,6 +603,7 @@ void HistoryWindow::changeEvent(QEvent* event) {
 }
 
 void HistoryWindow::showEvent(QShowEvent* event) {
+    refreshHosts();
     refresh();
     refreshOverview(clock_());
     refreshTimer_.start();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,12 +18,18 @@ class HistoryLedger;
 class LatencyGraph;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QPushButton;
+class QToolButton;
 class QTreeWidget;
 
-// What the ledger holds about the monitored host: a row of small graphs of the last 3 hours to the last year,
-// a latency graph of a chosen span, a summary of it, the outages in it and an export of its probes.
-// Non-modal; while shown it reads the ledger again every second, so a run under way shows up as it goes.
+// What the ledger holds about a host: a row of small graphs of the last 3 hours to the last year, a latency graph
+// of a chosen span, a summary of it, the outages in it and an export of its probes. Non-modal; while shown it
+// reads the ledger again every second, so a run under way shows up as it goes.
+//
+// When the ledger holds several hosts, a chooser picks the host shown (the main host at first) and the latency
+// of other hosts can be overlaid on the graph, each as a line of its own colour; the summary, the outages, the
+// status band and the export stay those of the chosen host. With one host the window is as it always was.
 //
 // The chosen span (a preset or a small graph) ends now. Zooming and panning the graph show another part of
 // the history until "Back to now" returns to the chosen span; only the chosen span is remembered.
@@ -49,9 +56,17 @@ public:
 
     // Another ledger, after the retention setting changed; none while it is being replaced.
     void setLedger(std::shared_ptr<HistoryLedger> ledger);
-    // The host as configured: the title and what the ledger is asked about.
+    // The main host as configured: listed first in the chooser, and chosen.
     void setHost(const QString& host);
+    // Chooses the host shown: the title and what the ledger is asked about. The main host stays as it is.
+    void showHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
+    // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, alphabetically.
+    [[nodiscard]] QStringList hosts() const { return hosts_; }
+    // The hosts whose latency is drawn over the chosen host's, in the order they were ticked. The chosen host
+    // and hosts the chooser does not offer are left out when the graph is drawn.
+    void setOverlayHosts(const QStringList& hosts);
+    [[nodiscard]] QStringList overlayHosts() const { return overlayHosts_; }
     // Chooses a preset, ending now.
     void setSpanIndex(int index);
     // Chooses any span (kept within the zoom limits), ending now.
@@ -100,9 +115,16 @@ private:
     void showView(std::int64_t spanMs, std::optional<std::int64_t> endMs);
     void showSpanInBox();
     void refreshOverview(std::int64_t nowMs);
+    // Reads the hosts the ledger holds again and offers them.
+    void refreshHosts();
+    void chooseHost(const QString& host);
+    void fillOverlayMenu();
 
     std::shared_ptr<HistoryLedger> ledger_;
     QString host_;
+    QString mainHost_;
+    QStringList hosts_;
+    QStringList overlayHosts_;
     Clock clock_;
     QTimer refreshTimer_;
     std::vector<Outage> shownOutages_;
@@ -112,6 +134,10 @@ private:
     std::optional<std::int64_t> shownEndMs_;
     int ticksToOverview_ = 0;
 
+    QLabel* hostLabel_ = nullptr;
+    QComboBox* hostBox_ = nullptr;
+    QToolButton* overlayButton_ = nullptr;
+    QMenu* overlayMenu_ = nullptr;
     QComboBox* spanBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QPushButton* nowButton_ = nullptr;

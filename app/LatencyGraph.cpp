@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include <QDateTime>
 #include <QHelpEvent>
@@ -57,6 +58,17 @@ int tickDecimals(std::int64_t stepUs) {
 
 QString tickLabel(std::int64_t us, std::int64_t stepUs) {
     return QString::number(static_cast<double>(us) / 1000.0, 'f', tickDecimals(stepUs)) + QStringLiteral(" ms");
+}
+
+// The usual distance between the starts of neighbouring points: a line breaks only at a gap well beyond it.
+std::int64_t usualGapOf(const std::vector<SeriesPoint>& points) {
+    std::vector<std::int64_t> gaps;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        gaps.push_back(points[i].startMs - points[i - 1].startMs);
+    if (gaps.empty())
+        return 0;
+    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
+    return gaps[gaps.size() / 2];
 }
 
 } // namespace
@@ -158,6 +170,21 @@ void LatencyGraph::setData(std::int64_t fromMs, std::int64_t toMs, std::int64_t 
     update();
 }
 
+QColor LatencyGraph::overlayColour(std::size_t index) {
+    static const std::array<QColor, 6> colours{
+        QColor(0xf0, 0x8c, 0x00), QColor(0x00, 0xa3, 0x9a), QColor(0xa0, 0x60, 0x30),
+        QColor(0x6b, 0x7a, 0x8f), QColor(0x8c, 0x9a, 0x00), QColor(0xc0, 0x40, 0x80),
+    };
+    return colours[index % colours.size()];
+}
+
+void LatencyGraph::setOverlays(std::vector<Overlay> overlays, const QString& host) {
+    overlays_ = std::move(overlays);
+    host_ = host;
+    chooseAxis();
+    update();
+}
+
 void LatencyGraph::chooseAxis() {
     std::int64_t highP90 = 0;
     std::int64_t highest = 0;
@@ -167,11 +194,18 @@ void LatencyGraph::chooseAxis() {
         highP90 = std::max(highP90, point.stats.quantileUs(0.9));
         highest = std::max(highest, point.stats.maxUs());
     }
+    // Overlays show only their medians: those must fit, their spread need not.
+    std::int64_t overlayTop = 0;
+    for (const Overlay& overlay : overlays_)
+        for (const SeriesPoint& point : overlay.points)
+            if (point.stats.replies() > 0)
+                overlayTop = std::max(overlayTop, point.stats.quantileUs(0.5));
     // A lone spike runs off the top rather than flattening everything else; the tooltip still tells it.
     std::int64_t wanted = highP90 > 0 && highest > 2 * highP90 ? 2 * highP90 : highest;
+    wanted = std::max(wanted, overlayTop);
     // Some room above, so a steady line is not drawn on the frame.
     wanted = std::max<std::int64_t>(wanted + wanted / 20, 1);
-    if (points_.empty() || highest == 0)
+    if ((points_.empty() || highest == 0) && overlayTop == 0)
         wanted = 1'000;
     std::int64_t step = 1;
     for (std::int64_t power = 1;; power *= 10) {
@@ -236,13 +270,17 @@ int LatencyGraph::yOf(const QRect& plot, std::int64_t us) const {
 }
 
 const SeriesPoint* LatencyGraph::pointAt(int x) const {
+    return pointIn(points_, x);
+}
+
+const SeriesPoint* LatencyGraph::pointIn(const std::vector<SeriesPoint>& points, int x) const {
     const QRect plot = layout().plot;
-    if (x < plot.left() || x > plot.right() || points_.empty())
+    if (x < plot.left() || x > plot.right() || points.empty())
         return nullptr;
-    auto it = std::upper_bound(points_.begin(), points_.end(), x, [&](int px, const SeriesPoint& p) {
+    auto it = std::upper_bound(points.begin(), points.end(), x, [&](int px, const SeriesPoint& p) {
         return px < static_cast<int>(std::floor(xOf(plot, p.startMs)));
     });
-    if (it == points_.begin())
+    if (it == points.begin())
         return nullptr;
     --it;
     const int end = std::max(static_cast<int>(std::ceil(xOf(plot, it->endMs))),
@@ -252,6 +290,18 @@ const SeriesPoint* LatencyGraph::pointAt(int x) const {
 
 QString LatencyGraph::toolTipAt(int x) const {
     const SeriesPoint* point = pointAt(x);
+    if (point == nullptr && !overlays_.empty()) {
+        // Only an overlaid host probed here: its medians alone.
+        QStringList lines;
+        for (const Overlay& overlay : overlays_)
+            if (const SeriesPoint* other = pointIn(overlay.points, x); other != nullptr)
+                lines << overlay.host + QStringLiteral(": ") +
+                             (other->stats.replies() > 0
+                                  ? QStringLiteral("median %1")
+                                        .arg(HistoryFormat::milliseconds(other->stats.quantileUs(0.5)))
+                                  : QStringLiteral("no replies"));
+        return lines.join(QLatin1Char('\n'));
+    }
     if (point == nullptr)
         return {};
     const bool longSpan = toMs_ - fromMs_ > kDayMs;
@@ -272,6 +322,19 @@ QString LatencyGraph::toolTipAt(int x) const {
         lines << QStringLiteral("No replies");
     }
     lines << QStringLiteral("Lost %1 of %2 (%3)").arg(s.lost()).arg(s.sent()).arg(percent(s.lost(), s.sent()));
+    if (!overlays_.empty()) {
+        lines.insert(1, host_);
+        for (const Overlay& overlay : overlays_) {
+            const SeriesPoint* other = pointIn(overlay.points, x);
+            if (other == nullptr)
+                continue;
+            lines
+                << overlay.host + QStringLiteral(": ") +
+                       (other->stats.replies() > 0
+                            ? QStringLiteral("median %1").arg(HistoryFormat::milliseconds(other->stats.quantileUs(0.5)))
+                            : QStringLiteral("no replies"));
+        }
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -409,8 +472,10 @@ void LatencyGraph::paintEvent(QPaintEvent*) {
     }
     drawAxes(p, l);
     drawSeries(p, l.plot);
+    drawOverlays(p, l.plot);
     drawStatusBand(p, l.band);
-    if (points_.empty()) {
+    drawOverlayLegend(p, l.plot);
+    if (points_.empty() && overlays_.empty()) {
         p.setPen(withAlpha(text, 160));
         p.drawText(l.plot, Qt::AlignCenter, QStringLiteral("No probes in this span"));
     }
@@ -483,14 +548,7 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
 
     // Probes sparser than the columns leave empty columns between them; the line only breaks at a gap well
     // beyond the usual spacing (a stopped run) or at a column without a reply.
-    std::vector<std::int64_t> gaps;
-    for (std::size_t i = 1; i < points_.size(); ++i)
-        gaps.push_back(points_[i].startMs - points_[i - 1].startMs);
-    std::int64_t usualGap = 0;
-    if (!gaps.empty()) {
-        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-        usualGap = gaps[gaps.size() / 2];
-    }
+    const std::int64_t usualGap = usualGapOf(points_);
     struct Median {
         QPointF at;
         int shade;
@@ -535,6 +593,88 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
             const QPointF after = i + 1 < run.size() ? (at + run[i + 1].at) / 2.0 : at + QPointF(1.5, 0);
             p.drawPolyline(QPolygonF{before, at, after});
         }
+    }
+    p.restore();
+}
+
+void LatencyGraph::drawOverlays(QPainter& p, const QRect& plot) const {
+    if (overlays_.empty())
+        return;
+    p.save();
+    p.setClipRect(plot);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    for (const Overlay& overlay : overlays_) {
+        // Breaks as the host's own line would: at a column without a reply and at a stopped run.
+        const std::int64_t usualGap = usualGapOf(overlay.points);
+        std::vector<QPolygonF> lines;
+        const SeriesPoint* previous = nullptr;
+        for (const SeriesPoint& point : overlay.points) {
+            if (point.stats.replies() == 0) {
+                previous = nullptr;
+                continue;
+            }
+            const std::int64_t step = point.endMs - point.startMs;
+            if (previous == nullptr || point.startMs - previous->startMs > std::max(usualGap * 5 / 2, step * 3 / 2))
+                lines.emplace_back();
+            const double middle = (xOf(plot, point.startMs) + xOf(plot, point.endMs)) / 2.0;
+            lines.back() << QPointF(middle, yOf(plot, point.stats.quantileUs(0.5)) + 0.5);
+            previous = &point;
+        }
+        QPen pen(overlay.colour, 1.75);
+        pen.setJoinStyle(Qt::RoundJoin);
+        pen.setCapStyle(Qt::RoundCap);
+        p.setPen(pen);
+        for (const QPolygonF& line : lines) {
+            if (line.size() == 1)
+                p.drawPoint(line.front());
+            else
+                p.drawPolyline(line);
+        }
+    }
+    p.restore();
+}
+
+void LatencyGraph::drawOverlayLegend(QPainter& p, const QRect& plot) const {
+    if (overlays_.empty())
+        return;
+    const QFontMetrics fm = fontMetrics();
+    const int swatch = fm.averageCharWidth() * 3;
+    const int pad = std::max(3, fm.height() / 4);
+    std::vector<std::pair<QString, QColor>> entries{{host_, lossShades()[0].colour}};
+    for (const Overlay& overlay : overlays_)
+        entries.emplace_back(overlay.host, overlay.colour);
+    QFont bold = font();
+    bold.setBold(true);
+    int textWidth = QFontMetrics(bold).horizontalAdvance(host_);
+    for (const Overlay& overlay : overlays_)
+        textWidth = std::max(textWidth, fm.horizontalAdvance(overlay.host));
+    // Within the plot, whatever the names: a long one is elided.
+    const int width = std::min(plot.width() - 2 * pad, swatch + pad + textWidth + 2 * pad);
+    const int height = static_cast<int>(entries.size()) * fm.height() + 2 * pad;
+    const QRect box(plot.left() + pad, plot.top() + pad, width, std::min(height, plot.height() - 2 * pad));
+    if (box.width() <= swatch + 2 * pad || box.height() <= 0)
+        return;
+    p.save();
+    p.setClipRect(box);
+    QColor back = palette().color(QPalette::Base);
+    back.setAlpha(215);
+    p.fillRect(box, back);
+    p.setPen(QPen(withAlpha(palette().color(QPalette::Text), 90), 1));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    p.setRenderHint(QPainter::Antialiasing, true);
+    int y = box.top() + pad;
+    for (std::size_t i = 0; i < entries.size(); ++i, y += fm.height()) {
+        const int middle = y + fm.height() / 2;
+        p.setPen(QPen(entries[i].second, i == 0 ? 2.0 : 1.75));
+        p.drawLine(QPointF(box.left() + pad, middle + 0.5), QPointF(box.left() + pad + swatch, middle + 0.5));
+        const QRect label(box.left() + 2 * pad + swatch, y, box.right() - pad - (box.left() + 2 * pad + swatch),
+                          fm.height());
+        QFont font = p.font();
+        font.setBold(i == 0); // the host whose band and spread are shown
+        p.setFont(font);
+        p.setPen(palette().color(QPalette::Text));
+        p.drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(font).elidedText(entries[i].first, Qt::ElideMiddle, label.width()));
     }
     p.restore();
 }

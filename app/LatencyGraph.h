@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include "history/HistoryRecords.h"
@@ -47,6 +48,20 @@ public:
     // The figures of [fromMs, toMs); the status band shows `statuses` up to `nowMs`.
     void setData(std::int64_t fromMs, std::int64_t toMs, std::int64_t nowMs, std::vector<SeriesPoint> points,
                  std::vector<StatusChange> statuses);
+
+    // Another host's median line over the same span.
+    struct Overlay {
+        QString host;
+        QColor colour;
+        std::vector<SeriesPoint> points;
+    };
+    // Other hosts' median lines drawn over the figures of setData(), which are `host`'s and keep their spread,
+    // loss colours and status band; a legend names each line. None: the graph of one host, without a legend.
+    void setOverlays(std::vector<Overlay> overlays, const QString& host);
+    [[nodiscard]] const std::vector<Overlay>& overlays() const { return overlays_; }
+    // The colour of the overlay at `index`: none of them a loss colour, and each readable on a light and on a
+    // dark base.
+    [[nodiscard]] static QColor overlayColour(std::size_t index);
 
     // How many columns the plot has now: the most points worth asking the ledger for.
     [[nodiscard]] int columns() const;
@@ -93,6 +108,9 @@ private:
     [[nodiscard]] double xOf(const QRect& plot, std::int64_t atMs) const;
     [[nodiscard]] int yOf(const QRect& plot, std::int64_t us) const;
     [[nodiscard]] const SeriesPoint* pointAt(int x) const;
+    [[nodiscard]] const SeriesPoint* pointIn(const std::vector<SeriesPoint>& points, int x) const;
+    void drawOverlays(QPainter& p, const QRect& plot) const;
+    void drawOverlayLegend(QPainter& p, const QRect& plot) const;
     void chooseAxis();
     void drawAxes(QPainter& p, const Layout& l) const;
     void drawSeries(QPainter& p, const QRect& plot) const;
@@ -103,6 +121,8 @@ private:
     std::int64_t nowMs_ = 0;
     std::vector<SeriesPoint> points_;
     std::vector<StatusChange> statuses_;
+    std::vector<Overlay> overlays_;
+    QString host_; // of the figures, named in the legend beside the overlays
     std::int64_t axisTopUs_ = 1'000;
     std::int64_t axisStepUs_ = 250;
     int hoverX_ = -1;

@@ -79,10 +79,15 @@ bool HistoryLedger::hasFile() const {
 }
 
 void HistoryLedger::endRun(std::int64_t atMs) {
+    endRun(std::string(), atMs);
+}
+
+void HistoryLedger::endRun(const std::string& host, std::int64_t atMs) {
     if (!enabled())
         return;
     LedgerEntry entry;
     entry.sample.atMs = atMs;
+    entry.sample.host = host;
     entry.runEnd = true;
     // A stopped run is committed at once: whoever looks next sees it whole.
     enqueue(std::move(entry), true);
@@ -109,8 +114,10 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
             const auto [known, added] = lastStatus_.try_emplace(entry.sample.host, entry.sample.hostStatus);
             urgent = urgent || added || known->second != entry.sample.hostStatus;
             known->second = entry.sample.hostStatus;
-        } else {
+        } else if (entry.sample.host.empty()) {
             lastStatus_.clear();
+        } else {
+            lastStatus_.erase(entry.sample.host);
         }
         wake = wake || urgent;
         queue_.push_back(std::move(entry));
@@ -454,6 +461,14 @@ std::vector<ProbeSample> HistoryLedger::samples(const std::string& host, std::in
     commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().samples(host, fromMs, toMs);
+}
+
+std::vector<std::string> HistoryLedger::hosts() {
+    if (foreign())
+        return {};
+    commitForRead();
+    std::lock_guard lock(readMutex_);
+    return reader().hosts();
 }
 
 std::vector<SeriesPoint> HistoryLedger::series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,

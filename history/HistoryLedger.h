@@ -65,8 +65,13 @@ public:
     [[nodiscard]] bool hasFile() const;
 
     void record(ProbeSample sample);
-    // The run stopped at `atMs`: an open outage ends there and the status band shows no status from then on.
+    // The run of `host` stopped at `atMs`: its open outage ends there and its status band shows no status from
+    // then on. The other hosts' runs go on.
+    void endRun(const std::string& host, std::int64_t atMs);
+    // Every host's run stopped at `atMs`.
     void endRun(std::int64_t atMs);
+    // The hosts as configured that the file holds probes of, in alphabetical order.
+    [[nodiscard]] std::vector<std::string> hosts();
     // Waits up to `timeout` until everything recorded so far is committed and no old rows wait to be pruned.
     bool flush(std::chrono::milliseconds timeout);
 

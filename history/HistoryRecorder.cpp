@@ -24,6 +24,13 @@ void HistoryRecorder::probed(const ProbeEvent& event) noexcept {
                            event.ttl ? std::optional<int>(*event.ttl) : std::nullopt,
                            static_cast<std::uint8_t>(event.hostStatus)};
         std::lock_guard lock(mutex_);
+        auto [known, added] = runHosts_.try_emplace(event.run, event.host);
+        if (!added && known->second != event.host) {
+            // The run was started again on another host without an end in between: the old host's run is over.
+            if (ledger_)
+                ledger_->endRun(known->second, event.unixMs);
+            known->second = event.host;
+        }
         if (ledger_)
             ledger_->record(std::move(sample));
     } catch (...) {
@@ -31,10 +38,22 @@ void HistoryRecorder::probed(const ProbeEvent& event) noexcept {
     }
 }
 
-void HistoryRecorder::runEnded(RunId, std::int64_t atMs) noexcept {
+void HistoryRecorder::runEnded(RunId run, std::int64_t atMs) noexcept {
     try {
-        if (std::shared_ptr<HistoryLedger> ledger = this->ledger())
-            ledger->endRun(atMs);
+        std::string host;
+        std::shared_ptr<HistoryLedger> ledger;
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = runHosts_.find(run);
+            // A run that never probed has nothing in the ledger to end.
+            if (found == runHosts_.end())
+                return;
+            host = std::move(found->second);
+            runHosts_.erase(found);
+            ledger = ledger_;
+        }
+        if (ledger)
+            ledger->endRun(host, atMs);
     } catch (...) {
         // Out of memory for the queue entry: the ledger closes the run when it next opens.
     }

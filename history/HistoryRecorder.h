@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "types/ProbeObserver.h"
 
@@ -20,10 +22,11 @@ public:
 
     // Probing thread.
     void probed(const ProbeEvent& event) noexcept override;
-    // The run has ended, so an open outage and the status band end here.
+    // The run has ended, so its host's open outage and status band end here; other hosts' runs go on.
     void runEnded(RunId run, std::int64_t atMs) noexcept override;
 
 private:
     mutable std::mutex mutex_;
     std::shared_ptr<HistoryLedger> ledger_;
+    std::map<RunId, std::string> runHosts_; // the host each run probed last
 };

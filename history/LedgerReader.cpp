@@ -222,6 +222,24 @@ std::vector<ProbeSample> LedgerReader::samples(const std::string& host, std::int
     return out;
 }
 
+std::vector<std::string> LedgerReader::hosts() {
+    std::vector<std::string> out;
+    if (!ready())
+        return out;
+    // A host stays in `hosts` when retention has taken all its probes: it has no history left to show.
+    SqliteStatement s(db_, hasProbes_ ? "SELECT DISTINCT host FROM hosts WHERE EXISTS "
+                                        "(SELECT 1 FROM probes WHERE host_id = hosts.id) ORDER BY host"
+                                      : "SELECT DISTINCT host FROM samples ORDER BY host");
+    int rc = SQLITE_OK;
+    while ((rc = s.step()) == SQLITE_ROW)
+        out.push_back(s.text(0));
+    if (rc != SQLITE_DONE) {
+        note();
+        out.clear();
+    }
+    return out;
+}
+
 std::vector<SeriesPoint> LedgerReader::series(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
                                               int maxPoints) {
     std::vector<SeriesPoint> out;

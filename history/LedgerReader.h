@@ -25,6 +25,8 @@ public:
 
     // Each gives an empty answer when the file is missing or unreadable; errorText() then says why.
     [[nodiscard]] std::vector<ProbeSample> samples(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    // The hosts with probes in the file, in alphabetical order.
+    [[nodiscard]] std::vector<std::string> hosts();
     // At most `maxPoints` steps of equal length, from single probes for short spans and from the per-minute or
     // per-hour figures for long ones, so a month costs about as much as an hour. Steps without probes are left
     // out. Steps from stored figures lie on whole minutes or hours; an edge step may reach past the range and

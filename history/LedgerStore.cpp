@@ -376,7 +376,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
                              std::optional<std::int64_t>& storedAt) {
     storedAt.reset();
     if (entry.runEnd)
-        return endRun(tracks, entry.sample.atMs);
+        return endRun(tracks, entry.sample.host, entry.sample.atMs);
     ProbeSample sample = entry.sample;
     Statements& st = *statements_;
     const std::optional<std::int64_t> id = hostId(sample, ids);
@@ -476,8 +476,10 @@ bool LedgerStore::closeOutage(HostTrack& track, std::int64_t atMs) {
     return true;
 }
 
-bool LedgerStore::endRun(Tracks& tracks, std::optional<std::int64_t> atMs) {
+bool LedgerStore::endRun(Tracks& tracks, const std::string& only, std::optional<std::int64_t> atMs) {
     for (auto& [host, track] : tracks) {
+        if (!only.empty() && host != only)
+            continue;
         const std::int64_t end = atMs.value_or(track.lastAtMs);
         if (track.openOutage != 0 && !closeOutage(track, end))
             return false;
@@ -531,7 +533,8 @@ LedgerStore::Tracks LedgerStore::storedTracks(const std::vector<LedgerEntry>& ba
     SqliteStatement outage(db_, "SELECT id, start_ms, first_error_ms FROM outages WHERE host = ?1 AND end_ms IS NULL "
                                 "ORDER BY start_ms DESC, id DESC LIMIT 1");
     for (const LedgerEntry& entry : batch) {
-        if (entry.runEnd || tracks.count(entry.sample.host) != 0)
+        // The end of a host's run needs where the file leaves that host, probes of it in the batch or not.
+        if ((entry.runEnd && entry.sample.host.empty()) || tracks.count(entry.sample.host) != 0)
             continue;
         HostTrack& track = tracks[entry.sample.host];
         status.reset();
@@ -635,7 +638,7 @@ void LedgerStore::close() {
     if (db_.isOpen() && statements_) {
         Tracks tracks = tracks_;
         if (db_.exec("BEGIN IMMEDIATE") == SQLITE_OK) {
-            if (endRun(tracks, std::nullopt) && db_.exec("COMMIT") == SQLITE_OK)
+            if (endRun(tracks, {}, std::nullopt) && db_.exec("COMMIT") == SQLITE_OK)
                 tracks_ = std::move(tracks);
             else
                 rollback();

@@ -12,7 +12,8 @@
 #include "history/RttStats.h"
 #include "history/SqliteDb.h"
 
-// What the writer thread takes from the queue: a probe, or the end of a run at `sample.atMs`.
+// What the writer thread takes from the queue: a probe, or the end of a run at `sample.atMs`. A run's end
+// names its host in `sample.host`; one without a host (from a log of an older program) ends every host's run.
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
@@ -91,7 +92,8 @@ private:
     // `storedAt`: the time the probe was stored at, none for the end of a run or a probe stored before.
     [[nodiscard]] bool writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& ids, bool replaying,
                                   std::optional<std::int64_t>& storedAt);
-    [[nodiscard]] bool endRun(Tracks& tracks, std::optional<std::int64_t> atMs);
+    // Ends the run of `host`, or of every host when it is empty.
+    [[nodiscard]] bool endRun(Tracks& tracks, const std::string& host, std::optional<std::int64_t> atMs);
     [[nodiscard]] bool closeOutage(HostTrack& track, std::int64_t atMs);
     [[nodiscard]] Outcome busyOrFail(int rc);
     [[nodiscard]] bool addStatusChange(std::int64_t atMs, const std::string& host, int status);

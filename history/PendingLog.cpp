@@ -11,7 +11,8 @@
 namespace {
 
 constexpr char kProbe = 'P';
-constexpr char kRunEnd = 'E';
+constexpr char kRunEnd = 'E';     // every host's run
+constexpr char kHostRunEnd = 'H'; // one host's run
 
 template <typename T> void put(std::string& out, T value) {
     char bytes[sizeof(T)];
@@ -153,8 +154,10 @@ bool PendingLog::rewrite(const std::deque<LedgerEntry>& entries) {
 void PendingLog::encode(const LedgerEntry& entry, const ProbeSample* previous, std::string& out) {
     const ProbeSample& s = entry.sample;
     if (entry.runEnd) {
-        out += kRunEnd;
+        out += s.host.empty() ? kRunEnd : kHostRunEnd;
         put(out, s.atMs);
+        if (!s.host.empty())
+            putText(out, s.host);
         return;
     }
     const bool same = previous != nullptr && previous->host == s.host && previous->address == s.address;
@@ -183,7 +186,9 @@ std::vector<LedgerEntry> PendingLog::decode(const std::string& bytes) {
         ProbeSample& s = entry.sample;
         if (!in.get(kind) || !in.get(s.atMs))
             break;
-        if (kind == kRunEnd) {
+        if (kind == kRunEnd || kind == kHostRunEnd) {
+            if (kind == kHostRunEnd && (!in.getText(s.host) || s.host.empty()))
+                break;
             entry.runEnd = true;
             out.push_back(std::move(entry));
             continue;

@@ -2,24 +2,36 @@
 
 #include "types/ProbeObserver.h"
 
+#include <map>
+#include <mutex>
 #include <string>
 
 class MetricsRegistry;
 
-// Feeds the registry from the probe worker: counts every probe and keeps the host status in step with
-// the analysis. The registry's lock is held for a few increments only, so a scrape never holds up a probe.
+// Feeds the registry from the probing thread: counts every probe and keeps each host's status in step with
+// its analysis. Several runs may report at once, each about its own host; what a run probes is remembered
+// per run, so the end of one leaves the others' series alone. The registry's lock is held for a few
+// increments only, so a scrape never holds up a probe.
 class MetricsObserver final : public ProbeObserver {
 public:
     explicit MetricsObserver(MetricsRegistry& registry) : registry_(registry) {}
 
     void probed(const ProbeEvent& event) noexcept override;
-    // Nothing judges the host between runs: its status goes back to N/A (exported as unknown).
+    // Nothing judges the run's host until it runs again: its status goes back to N/A (exported as unknown).
     void runEnded(RunId run, std::int64_t atMs) noexcept override;
 
 private:
+    struct Target {
+        std::string host;
+        std::string address;
+        bool operator==(const Target&) const = default;
+    };
+    // Sets `target` to N/A unless another run still probes it. Under mutex_.
+    void release(RunId run, const Target& target);
+
     MetricsRegistry& registry_;
-    // The pair of the latest probe; worker thread only.
-    std::string host_;
-    std::string address_;
-    bool probedThisRun_ = false;
+    // Runs report from the engine's thread; the lock only matters should runs ever report from threads of
+    // their own.
+    std::mutex mutex_;
+    std::map<RunId, Target> runs_; // the pair each run probed last
 };

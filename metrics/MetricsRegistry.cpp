@@ -3,35 +3,42 @@
 #include <algorithm>
 
 MetricsRegistry::MetricsRegistry(std::string version, std::uint64_t startMicros)
-    : version_(std::move(version)), startMicros_(startMicros) {
-    series_.reserve(kMaxSeries);
+    : version_(std::move(version)), startMicros_(startMicros) {}
+
+void MetricsRegistry::dropLongestUnused() {
+    const auto oldest = std::min_element(series_.begin(), series_.end(), [](const auto& a, const auto& b) {
+        return a.second.lastUse < b.second.lastUse;
+    });
+    if (oldest == series_.end())
+        return;
+    if (const auto pair = hostPair_.find(oldest->first.first);
+        pair != hostPair_.end() && pair->second == &oldest->second)
+        hostPair_.erase(pair);
+    series_.erase(oldest);
 }
 
-MetricsRegistry::Series& MetricsRegistry::currentSeries(std::string_view host, std::string_view address) {
+MetricsRegistry::Series& MetricsRegistry::seriesOf(std::string_view host, std::string_view address) {
     ++useClock_;
-    if (!series_.empty()) {
-        Series& current = series_[current_];
-        if (current.figures.host == host && current.figures.address == address) {
-            current.lastUse = useClock_;
-            return current;
-        }
-        current.figures.status = HostStatus::NA;
-    }
-    auto found = std::find_if(series_.begin(), series_.end(),
-                              [&](const Series& s) { return s.figures.host == host && s.figures.address == address; });
+    auto found = series_.find(std::pair<std::string_view, std::string_view>(host, address));
     if (found == series_.end()) {
-        if (series_.size() == kMaxSeries)
-            series_.erase(std::min_element(series_.begin(), series_.end(),
-                                           [](const Series& a, const Series& b) { return a.lastUse < b.lastUse; }));
+        if (series_.size() >= kMaxSeries)
+            dropLongestUnused();
         Series fresh;
         fresh.figures.host = host;
         fresh.figures.address = address;
-        series_.push_back(std::move(fresh));
-        found = series_.end() - 1;
+        fresh.firstUse = useClock_;
+        found = series_.emplace(Key(host, address), std::move(fresh)).first;
     }
-    current_ = static_cast<std::size_t>(found - series_.begin());
-    found->lastUse = useClock_;
-    return *found;
+    Series& series = found->second;
+    series.lastUse = useClock_;
+    auto pair = hostPair_.find(host);
+    if (pair == hostPair_.end()) {
+        hostPair_.emplace(std::string(host), &series);
+    } else if (pair->second != &series) {
+        pair->second->figures.status = HostStatus::NA;
+        pair->second = &series;
+    }
+    return series;
 }
 
 void MetricsRegistry::recordProbe(std::string_view host, std::string_view address,
@@ -44,7 +51,7 @@ void MetricsRegistry::recordProbe(std::string_view host, std::string_view addres
         kRttBucketBoundsMicros.begin());
 
     const std::lock_guard lock(mutex_);
-    SeriesSnapshot& s = currentSeries(host, address).figures;
+    SeriesSnapshot& s = seriesOf(host, address).figures;
     ++s.requests;
     if (!answered) {
         ++s.lost;
@@ -58,16 +65,23 @@ void MetricsRegistry::recordProbe(std::string_view host, std::string_view addres
 
 void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status) {
     const std::lock_guard lock(mutex_);
-    currentSeries(host, address).figures.status = status;
+    seriesOf(host, address).figures.status = status;
 }
 
 MetricsSnapshot MetricsRegistry::snapshot() const {
     MetricsSnapshot snap;
     snap.version = version_;
     snap.processStartMicros = startMicros_;
-    const std::lock_guard lock(mutex_);
-    snap.series.reserve(series_.size());
-    for (const Series& s : series_)
-        snap.series.push_back(s.figures);
+    std::vector<std::pair<std::uint64_t, SeriesSnapshot>> ordered;
+    {
+        const std::lock_guard lock(mutex_);
+        ordered.reserve(series_.size());
+        for (const auto& [key, s] : series_)
+            ordered.emplace_back(s.firstUse, s.figures);
+    }
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    snap.series.reserve(ordered.size());
+    for (auto& [order, figures] : ordered)
+        snap.series.push_back(std::move(figures));
     return snap;
 }

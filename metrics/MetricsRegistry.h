@@ -5,21 +5,26 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The figures a scrape reports, fed by the probe worker once per probe and read by the server's threads.
 // Every call holds one mutex for a few increments only, so probing never waits on a scrape for long.
 //
-// Figures are kept per (host, address) pair and only ever grow while the process lives. The pair of the latest
-// call is the current target; when another pair becomes current, the previous one's status falls back to N/A,
-// since nothing judges it any more. At most kMaxSeries pairs are kept; the one unused longest goes first.
+// Figures are kept per (host, address) pair and only ever grow while the process lives. Pairs of different
+// hosts are independent: several hosts probed at once each keep their own status. A host probed at another
+// address (its name now resolves elsewhere) leaves its previous pair at N/A, since nothing judges that one
+// any more. At most kMaxSeries pairs are kept; the one unused longest goes first.
 class MetricsRegistry {
 public:
-    static constexpr std::size_t kMaxSeries = 16;
+    // Room for every host of a large watch list plus the addresses they moved away from: a host probed once
+    // a second is never the longest unused while an idle pair is left.
+    static constexpr std::size_t kMaxSeries = 4096;
 
     // `startMicros` is the process start as Unix time in microseconds, read once: it cannot change.
     explicit MetricsRegistry(std::string version = OSTREVO_VERSION, std::uint64_t startMicros = processStartMicros());
@@ -30,20 +35,32 @@ public:
                      std::uint32_t statusCode, std::optional<std::uint8_t> ttl = std::nullopt);
     void setHostStatus(std::string_view host, std::string_view address, HostStatus status);
 
+    // In order of first use.
     [[nodiscard]] MetricsSnapshot snapshot() const;
 
 private:
     struct Series {
         SeriesSnapshot figures;
+        std::uint64_t firstUse = 0;
         std::uint64_t lastUse = 0;
     };
+    using Key = std::pair<std::string, std::string>;
+    struct KeyLess {
+        using is_transparent = void;
+        template <class A, class B> bool operator()(const A& a, const B& b) const {
+            return std::pair<std::string_view, std::string_view>(a.first, a.second) <
+                   std::pair<std::string_view, std::string_view>(b.first, b.second);
+        }
+    };
 
-    Series& currentSeries(std::string_view host, std::string_view address);
+    Series& seriesOf(std::string_view host, std::string_view address);
+    void dropLongestUnused();
 
     const std::string version_;
     const std::uint64_t startMicros_;
     mutable std::mutex mutex_;
-    std::vector<Series> series_; // in order of first use
-    std::size_t current_ = 0;    // index into series_, valid when series_ is not empty
+    std::map<Key, Series, KeyLess> series_;
+    // Each host's latest pair; its nodes live in series_.
+    std::map<std::string, Series*, std::less<>> hostPair_;
     std::uint64_t useClock_ = 0;
 };

@@ -186,6 +186,86 @@ TEST(HistoryLossColours, OnlyAColumnWithoutRepliesIsMarkedOverItsHeight) {
     EXPECT_TRUE(reddish(image.pixelColor(dead, graph.height() / 2)));
 }
 
+// Two other hosts over the chosen one: each line at its own height in its own colour, the chosen host's loss
+// colours beneath them, and a legend; without overlays none of their colours appears.
+TEST(HistoryOverlay, EachHostIsDrawnInItsOwnColourAtItsOwnHeight) {
+    TestApp();
+    LatencyGraph graph;
+    QPalette light;
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
+    graph.setPalette(light);
+    graph.resize(400, 240);
+    std::vector<SeriesPoint> mine, slower, slowest;
+    for (std::int64_t t = 0; t < 40'000; t += 10'000) {
+        mine.push_back(column(t, 10, 0, 1000));
+        slower.push_back(column(t, 10, 0, 3000));
+        slowest.push_back(column(t, 10, 0, 5000));
+    }
+    graph.setData(0, 40'000, 40'000, mine, {});
+    auto render = [&] {
+        QImage image(graph.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        graph.render(&image);
+        return image;
+    };
+    auto near = [](QColor a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 60;
+    };
+    // The rows of column x in that colour, top to bottom.
+    auto rowsOf = [&](const QImage& image, int x, const QColor& colour) {
+        std::vector<int> rows;
+        for (int y = 0; y < image.height(); ++y)
+            if (near(image.pixelColor(x, y), colour))
+                rows.push_back(y);
+        return rows;
+    };
+    auto anywhere = [&](const QImage& image, const QColor& colour) {
+        for (int x = 0; x < image.width(); ++x)
+            if (!rowsOf(image, x, colour).empty())
+                return true;
+        return false;
+    };
+    const QColor first = LatencyGraph::overlayColour(0), second = LatencyGraph::overlayColour(1);
+    const QColor own = LatencyGraph::lossShades()[0].colour;
+    QImage alone = render();
+    EXPECT_FALSE(anywhere(alone, first));
+    EXPECT_FALSE(anywhere(alone, second));
+    EXPECT_LT(graph.axisTopUs(), 3000);
+
+    graph.setOverlays(
+        {{QStringLiteral("slower.test"), first, slower}, {QStringLiteral("slowest.test"), second, slowest}},
+        QStringLiteral("mine.test"));
+    EXPECT_GE(graph.axisTopUs(), 5000); // every median fits
+    const QImage image = render();
+    int x = -1;
+    for (int i = 0; i < graph.width() && x < 0; ++i)
+        if (graph.timeAt(i) >= 25'000)
+            x = i;
+    ASSERT_GT(x, 0);
+    const std::vector<int> ownRows = rowsOf(image, x, own);
+    const std::vector<int> firstRows = rowsOf(image, x, first);
+    const std::vector<int> secondRows = rowsOf(image, x, second);
+    ASSERT_FALSE(ownRows.empty());
+    ASSERT_FALSE(firstRows.empty());
+    ASSERT_FALSE(secondRows.empty());
+    // Higher round trips are drawn higher up.
+    EXPECT_LT(secondRows.back(), firstRows.front());
+    EXPECT_LT(firstRows.back(), ownRows.front());
+    // The colours differ from each other and from every loss colour.
+    EXPECT_NE(first, second);
+    for (const auto& shade : LatencyGraph::lossShades()) {
+        EXPECT_FALSE(near(first, shade.colour)) << shade.label;
+        EXPECT_FALSE(near(second, shade.colour)) << shade.label;
+    }
+    // The legend in the top left corner: a swatch of each line, above any of the lines themselves.
+    const int legendX = graph.width() / 8;
+    bool swatches = false;
+    for (int y = 0; y < graph.height() / 3 && !swatches; ++y)
+        swatches = near(image.pixelColor(legendX, y), first) || near(image.pixelColor(legendX + 1, y), first);
+    EXPECT_TRUE(swatches);
+}
+
 class HistoryGraphWindow : public ::testing::Test {
 protected:
     void SetUp() override {

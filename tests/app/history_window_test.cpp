@@ -13,7 +13,9 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
@@ -212,6 +214,122 @@ TEST_F(HistoryWindowTest, ExportNeverWritesThroughWhatLiesBesideTheTarget) {
 
 // A file from a newer program: the window shows what it holds and says, in those words, that nothing is
 // recorded.
+// The fixture's ledger holds the main host and other.test, whose one probe lies in the hour too.
+TEST_F(HistoryWindowTest, TheChooserListsTheLedgersHostsAndShowHostSwitches) {
+    window_->show();
+    auto* box = child<QComboBox>("hostBox");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(child<QToolButton>("overlayButton")->isVisible());
+    EXPECT_EQ(window_->hosts(), (QStringList{QStringLiteral("watch.test"), QStringLiteral("other.test")}));
+    EXPECT_EQ(box->currentText(), QStringLiteral("watch.test"));
+
+    const struct {
+        const char* host;
+        const char* title;
+        int outages;
+        const char* summaryStart;
+    } steps[] = {
+        {"other.test", "History - other.test", 0, "Availability 100.00 %   Sent 1   Lost 0"},
+        {"watch.test", "History - watch.test", 2, "Availability 85.00 %   Sent 20   Lost 3"},
+        {"later.test", "History - later.test", 0, "No probes in this span."}, // watched, nothing stored yet
+    };
+    for (const auto& step : steps) {
+        window_->showHost(QString::fromLatin1(step.host));
+        EXPECT_EQ(window_->host(), QString::fromLatin1(step.host));
+        EXPECT_EQ(window_->windowTitle(), QString::fromLatin1(step.title));
+        EXPECT_EQ(box->currentText(), QString::fromLatin1(step.host));
+        EXPECT_EQ(child<QTreeWidget>("outageList")->topLevelItemCount(), step.outages) << step.host;
+        EXPECT_TRUE(summary().startsWith(QString::fromLatin1(step.summaryStart))) << summary().toStdString();
+    }
+    // The main host stays first; the others follow alphabetically.
+    EXPECT_EQ(window_->hosts(),
+              (QStringList{QStringLiteral("watch.test"), QStringLiteral("later.test"), QStringLiteral("other.test")}));
+
+    // Chosen in the box, as the user does.
+    Q_EMIT box->activated(2);
+    EXPECT_EQ(window_->host(), QStringLiteral("other.test"));
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("History - other.test"));
+
+    // A new main host heads the list and is chosen; the one before stays offered while the ledger holds it.
+    window_->setHost(QStringLiteral("zeta.test"));
+    EXPECT_EQ(window_->host(), QStringLiteral("zeta.test"));
+    EXPECT_EQ(window_->hosts(),
+              (QStringList{QStringLiteral("zeta.test"), QStringLiteral("other.test"), QStringLiteral("watch.test")}));
+}
+
+TEST(HistoryWindowHosts, OneHostShowsTheWindowAsItWasUntilAnotherIsRecorded) {
+    TestApp();
+    TempDir dir;
+    auto ledger = makeLedger(dir.file("history.sqlite"));
+    ledger->record(reply(kT0, 50, 3));
+    ASSERT_TRUE(ledger->flush(std::chrono::seconds(30)));
+    HistoryWindow window(ledger, QString::fromStdString(kHost), nullptr, [] { return kNow; });
+    window.show();
+    auto* box = window.findChild<QComboBox*>(QStringLiteral("hostBox"));
+    auto* overlay = window.findChild<QToolButton*>(QStringLiteral("overlayButton"));
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_FALSE(overlay->isVisible());
+    EXPECT_EQ(window.hosts(), QStringList{QString::fromStdString(kHost)});
+
+    ledger->record(reply(kT0 + 1000, 70, 3, "second.test"));
+    ASSERT_TRUE(ledger->flush(std::chrono::seconds(30)));
+    window.setLedger(ledger); // as after a retention change; the refresh tick does the same
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(overlay->isVisible());
+    EXPECT_EQ(window.hosts(), (QStringList{QString::fromStdString(kHost), QStringLiteral("second.test")}));
+}
+
+TEST_F(HistoryWindowTest, TickedHostsAreOverlaidEachInItsOwnColour) {
+    window_->setSpanIndex(0);
+    window_->show();
+    auto* graph = child<LatencyGraph>("graph");
+    EXPECT_TRUE(graph->overlays().empty());
+    EXPECT_LT(graph->axisTopUs(), 240);
+
+    // Ticked in the menu, as the user does; the chosen host's own entry cannot be ticked.
+    QMenu* menu = child<QToolButton>("overlayButton")->menu();
+    ASSERT_NE(menu, nullptr);
+    QAction* other = nullptr;
+    for (QAction* action : menu->actions()) {
+        if (action->data().toString() == QStringLiteral("other.test"))
+            other = action;
+        else
+            EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    }
+    ASSERT_NE(other, nullptr);
+    other->setChecked(true);
+    EXPECT_EQ(window_->overlayHosts(), QStringList{QStringLiteral("other.test")});
+    ASSERT_EQ(graph->overlays().size(), 1u);
+    const LatencyGraph::Overlay& line = graph->overlays().front();
+    EXPECT_EQ(line.host, QStringLiteral("other.test"));
+    EXPECT_EQ(line.colour, LatencyGraph::overlayColour(0));
+    ASSERT_EQ(line.points.size(), 1u);
+    EXPECT_EQ(line.points.front().stats.quantileUs(0.5), 7777);
+    // The other host's median fits under the top; the chosen host's outages and summary stay its own.
+    EXPECT_GE(graph->axisTopUs(), 7777);
+    EXPECT_EQ(child<QTreeWidget>("outageList")->topLevelItemCount(), 2);
+    EXPECT_TRUE(summary().contains(QStringLiteral("Sent 20 ")));
+    bool told = false;
+    for (int x = 0; x < graph->width(); ++x)
+        told = told || graph->toolTipAt(x).contains(QStringLiteral("other.test: median 7.78 ms"));
+    EXPECT_TRUE(told);
+
+    // Choosing the overlaid host shows it alone: it is not drawn over itself.
+    window_->showHost(QStringLiteral("other.test"));
+    EXPECT_TRUE(graph->overlays().empty());
+    EXPECT_FALSE(other->isEnabled());
+    window_->showHost(QString::fromStdString(kHost));
+    EXPECT_EQ(graph->overlays().size(), 1u);
+
+    other->setChecked(false);
+    EXPECT_TRUE(window_->overlayHosts().isEmpty());
+    EXPECT_TRUE(graph->overlays().empty());
+    window_->setOverlayHosts({QStringLiteral("other.test"), QStringLiteral("gone.test")});
+    EXPECT_TRUE(other->isChecked());
+    EXPECT_EQ(graph->overlays().size(), 1u) << "a host the ledger does not hold is left out";
+}
+
 TEST(HistoryWindowState, ANewerFileIsShownButNotRecorded) {
     TestApp();
     TempDir dir;

@@ -11,6 +11,7 @@ namespace {
 
 ProbeEvent loss(std::uint32_t status, HostStatus hostStatus, const char* host = "web") {
     ProbeEvent e;
+    e.run = 1;
     e.host = host;
     e.address = "127.0.0.1";
     e.status = status;
@@ -111,6 +112,142 @@ TEST_F(MetricsObserverTest, AnEndedRunLeavesTheCountersAndSetsTheStatusToUnknown
     EXPECT_EQ(series("db").requests, 2u);
     EXPECT_EQ(series("web").requests, 2u);
     EXPECT_EQ(registry.snapshot().series.size(), 2u);
+}
+
+// Several runs at once, as one engine thread reports them: each its own host, address and status.
+class InterleavedRunsTest : public MetricsObserverTest {
+protected:
+    static ProbeEvent of(RunId run, ProbeEvent e) {
+        e.run = run;
+        e.address = "127.0.0." + std::to_string(run);
+        if (e.answered())
+            e.replier = e.address;
+        return e;
+    }
+
+    // "web=good db=bad dns=unknown": each host's state set at its own address, read from the exposition.
+    std::string states() const {
+        const std::string text = writeExposition(registry.snapshot());
+        std::string out;
+        for (const auto& [run, host] : {std::pair{1, "web"}, std::pair{2, "db"}, std::pair{3, "dns"}}) {
+            const std::string prefix = std::string("ostrevo_host_status{host=\"") + host + "\",address=\"127.0.0." +
+                                       std::to_string(run) + "\",status=\"";
+            std::istringstream lines(text);
+            std::string current;
+            int ones = 0;
+            for (std::string line; std::getline(lines, line);) {
+                if (line.rfind(prefix, 0) != 0 || !line.ends_with("} 1"))
+                    continue;
+                const std::string rest = line.substr(prefix.size());
+                current = rest.substr(0, rest.find('"'));
+                ++ones;
+            }
+            out += (out.empty() ? "" : " ") + std::string(host) + "=" + (ones == 1 ? current : "?");
+        }
+        return out;
+    }
+
+    // The value of `metric` for the series of `host` at its run's address; empty when it has no line.
+    std::string value(const std::string& metric, const std::string& host, RunId run) const {
+        const std::string prefix = metric + "{host=\"" + host + "\",address=\"127.0.0." + std::to_string(run) + "\"} ";
+        std::istringstream lines(writeExposition(registry.snapshot()));
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(prefix, 0) == 0)
+                return line.substr(prefix.size());
+        return {};
+    }
+};
+
+TEST_F(InterleavedRunsTest, EachRunKeepsItsOwnSeriesAndAnEndTouchesOnlyItsOwn) {
+    const struct {
+        std::optional<ProbeEvent> event; // none: the run ends
+        RunId ended;
+        const char* states;
+    } steps[] = {
+        {of(1, reply(500, kGood, "web", 64)), 0, "web=good db=? dns=?"},
+        {of(2, loss(11010, kBad, "db")), 0, "web=good db=bad dns=?"},
+        {of(3, reply(30'000, kAverage, "dns", 50)), 0, "web=good db=bad dns=average"},
+        {of(1, reply(700, kGood, "web", 64)), 0, "web=good db=bad dns=average"},
+        {of(2, loss(11010, kBad, "db")), 0, "web=good db=bad dns=average"},
+        {std::nullopt, 2, "web=good db=unknown dns=average"},
+        {std::nullopt, 2, "web=good db=unknown dns=average"}, // told twice: nothing more happens
+        {of(3, reply(900, kGood, "dns", 50)), 0, "web=good db=unknown dns=good"},
+        {of(1, loss(11003, kAverage, "web")), 0, "web=average db=unknown dns=good"},
+        {std::nullopt, 7, "web=average db=unknown dns=good"}, // a run that never probed
+        {std::nullopt, 3, "web=average db=unknown dns=unknown"},
+        {of(2, reply(800, kNa, "db", 61)), 0, "web=average db=unknown dns=unknown"},
+        {of(2, reply(800, kGood, "db", 61)), 0, "web=average db=good dns=unknown"},
+    };
+    int step = 0;
+    for (const auto& s : steps) {
+        if (s.event)
+            observer.probed(*s.event);
+        else
+            observer.runEnded(s.ended, 0);
+        EXPECT_EQ(states(), s.states) << "step " << step;
+        ++step;
+    }
+    ASSERT_EQ(registry.snapshot().series.size(), 3u);
+    EXPECT_EQ(value("ostrevo_probe_requests_total", "web", 1), "3");
+    EXPECT_EQ(value("ostrevo_probe_lost_total", "web", 1), "1");
+    EXPECT_EQ(value("ostrevo_probe_requests_total", "db", 2), "4");
+    EXPECT_EQ(value("ostrevo_probe_lost_total", "db", 2), "2");
+    EXPECT_EQ(value("ostrevo_probe_requests_total", "dns", 3), "2");
+    // Each gauge tells its own host's latest reply, whatever the others did since.
+    EXPECT_EQ(value("ostrevo_probe_reply_ttl", "web", 1), "64");
+    EXPECT_EQ(value("ostrevo_probe_reply_ttl", "db", 2), "61");
+    EXPECT_EQ(value("ostrevo_probe_reply_ttl", "dns", 3), "50");
+    EXPECT_EQ(value("ostrevo_probe_last_rtt_seconds", "web", 1), "0.0007");
+    EXPECT_EQ(value("ostrevo_probe_last_rtt_seconds", "dns", 3), "0.0009");
+    EXPECT_EQ(value("ostrevo_probe_rtt_seconds_count", "dns", 3), "2");
+    EXPECT_EQ(value("ostrevo_probe_rtt_seconds_sum", "dns", 3), "0.0309");
+}
+
+TEST_F(InterleavedRunsTest, ARunStartedAgainOnAnotherHostLeavesTheOldOneUnknown) {
+    observer.probed(of(1, reply(500, kGood, "web")));
+    observer.probed(of(3, reply(500, kGood, "dns")));
+    ProbeEvent moved = of(1, reply(500, kBad, "db"));
+    moved.address = "127.0.0.2";
+    moved.replier = moved.address;
+    observer.probed(moved);
+    EXPECT_EQ(states(), "web=unknown db=bad dns=good");
+    observer.runEnded(1, 0);
+    EXPECT_EQ(states(), "web=unknown db=unknown dns=good");
+}
+
+TEST_F(InterleavedRunsTest, AnEndLeavesAPairThatAnotherRunStillProbes) {
+    observer.probed(of(1, reply(500, kGood, "web")));
+    ProbeEvent twin = of(1, reply(600, kGood, "web"));
+    twin.run = 5; // the same host and address watched twice
+    observer.probed(twin);
+    observer.runEnded(5, 0);
+    EXPECT_EQ(states(), "web=good db=? dns=?");
+    EXPECT_EQ(value("ostrevo_probe_requests_total", "web", 1), "2");
+    observer.runEnded(1, 0);
+    EXPECT_EQ(states(), "web=unknown db=? dns=?");
+}
+
+TEST(RegistryOfManyHosts, EveryHostKeepsItsSeriesAndOnlyAMovedHostLosesItsStatus) {
+    MetricsRegistry registry("v");
+    constexpr int kHosts = 1000;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kHosts; ++i) {
+            const std::string host = "host" + std::to_string(i);
+            registry.recordProbe(host, "127.0.1." + std::to_string(i % 250), std::chrono::microseconds(100 + i), 0);
+            registry.setHostStatus(host, "127.0.1." + std::to_string(i % 250), HostStatus::Good);
+        }
+    }
+    registry.recordProbe("host7", "127.0.2.7", std::nullopt, 11010); // host7's name now resolves elsewhere
+    const MetricsSnapshot snap = registry.snapshot();
+    ASSERT_EQ(snap.series.size(), static_cast<std::size_t>(kHosts + 1));
+    for (int i = 0; i < kHosts; ++i) {
+        const SeriesSnapshot& s = snap.series[static_cast<std::size_t>(i)];
+        EXPECT_EQ(s.host, "host" + std::to_string(i)); // in order of first use
+        EXPECT_EQ(s.requests, 2u) << s.host;
+        EXPECT_EQ(s.status, i == 7 ? HostStatus::NA : HostStatus::Good) << s.host;
+    }
+    EXPECT_EQ(snap.series.back().host, "host7");
+    EXPECT_EQ(snap.series.back().lost, 1u);
 }
 
 } // namespace
