@@ -154,6 +154,8 @@ StoredHostList HostList::stored(bool mainRunning) const {
 }
 
 void HostList::restore(const StoredHostList& list) {
+    // Start-up loads the main host's settings without announcing them.
+    syncMainSettings();
     std::vector<RunId> running;
     for (const StoredHost& stored : list.hosts) {
         // An entry without a host (a hand-edited file) has nothing to watch.
