@@ -13,7 +13,7 @@ RUN_PACKAGES := cmake g++ make pkg-config libsqlite3-dev qt6-base-dev qt6-multim
 # What the tests, benchmarks, fuzzing and package checks need besides.
 TEST_PACKAGES := libgtest-dev libgmock-dev sqlite3 \
                  xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
-                 nftables iproute2 iputils-ping mtr-tiny util-linux procps python3-prometheus-client python3-yaml \
+                 nftables iproute2 iputils-ping mtr-tiny fping util-linux procps python3-prometheus-client python3-yaml \
                  dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin lintian \
                  clang libclang-rt-14-dev file binutils bsdextrautils faketime
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)

@@ -6,6 +6,7 @@ BUILD=${1:-build}
 "$BUILD/bench/rtt_match_bench"
 "$BUILD/bench/probe_cpu_bench"
 "$BUILD/bench/rss_growth_bench"
+"$BUILD/bench/hub_bench"
 "$BUILD/bench/probe_startup_bench"
 "$BUILD/bench/log_bench"
 "$BUILD/bench/history_bench"

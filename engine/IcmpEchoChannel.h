@@ -8,15 +8,15 @@
 
 #include "engine/EchoChannel.h"
 #include "engine/IcmpPacket.h"
+#include "engine/IcmpSocket.h"
 
 // The echo channel on a Linux ICMP or ICMPv6 socket: the unprivileged datagram ("ping") socket where
 // net.ipv4.ping_group_range admits us (it governs both families), else a raw socket (root or CAP_NET_RAW).
 // One instance serves one thread; the socket lives in the network namespace of the thread that opened it.
 class IcmpEchoChannel final : public EchoChannel {
 public:
-    enum class SocketKind : std::uint8_t { None, Datagram, Raw };
-    // Auto tries the datagram socket first, like ping; the others pin one kind.
-    enum class Preference : std::uint8_t { Auto, DatagramOnly, RawOnly };
+    using SocketKind = IcmpSocket::Kind;
+    using Preference = IcmpSocket::Preference;
 
     explicit IcmpEchoChannel(Preference preference = Preference::Auto);
     ~IcmpEchoChannel() override;
@@ -41,7 +41,6 @@ private:
         std::uint16_t sequence = 0;
     };
 
-    [[nodiscard]] int openSocket(SocketKind kind, IpAddress::Family family);
     [[nodiscard]] bool applyTtl(std::uint8_t ttl);
     [[nodiscard]] bool sendRequest(const Request& request, timespec& sentAt, std::int32_t& status);
     [[nodiscard]] Received receiveOne(const Request& request, const timespec& sentAt, EchoResult& result);

@@ -270,4 +270,34 @@ bool quotesRequestV6(std::span<const std::uint8_t> quoted, std::uint16_t sequenc
     return isEchoOf(quoted, kV6EchoRequest, EchoRequestKey{0, 0, sequence}, false);
 }
 
+std::optional<std::uint16_t> claimedSequence(std::span<const std::uint8_t> message, bool v6, bool withIpHeader) {
+    if (!v6 && withIpHeader) {
+        const std::size_t ipLength = icmpIpHeaderLength(message);
+        if (ipLength == 0)
+            return std::nullopt;
+        message = message.subspan(ipLength);
+    }
+    if (message.size() < kHeaderSize)
+        return std::nullopt;
+    if (message[0] == (v6 ? kV6EchoReply : kEchoReply))
+        return read16(message, 6);
+    const std::span<const std::uint8_t> quoted = message.subspan(kHeaderSize);
+    std::span<const std::uint8_t> request;
+    if (v6) {
+        if (quoted.size() < kIpv6HeaderSize)
+            return std::nullopt;
+        std::array<std::uint8_t, 16> destination{};
+        std::copy_n(quoted.begin() + 24, destination.size(), destination.begin());
+        request = quotedIcmpV6(quoted, destination);
+    } else {
+        const std::size_t innerIpLength = icmpIpHeaderLength(quoted);
+        if (innerIpLength == 0)
+            return std::nullopt;
+        request = quoted.subspan(innerIpLength);
+    }
+    if (request.size() < kHeaderSize)
+        return std::nullopt;
+    return read16(request, 6);
+}
+
 } // namespace IcmpPacket

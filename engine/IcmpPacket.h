@@ -106,4 +106,10 @@ void buildEchoRequestV6(std::vector<std::uint8_t>& packet, std::uint16_t id, std
 // Whether the ICMPv6 request quoted by an error (datagram error queue) is ours.
 [[nodiscard]] bool quotesRequestV6(std::span<const std::uint8_t> quoted, std::uint16_t sequence);
 
+// The sequence number a received message claims to answer: an echo reply's own, or that of the request an
+// error quotes. Only a hint for finding the request among many: the match functions above then check it all.
+// `withIpHeader`: the message starts with its IPv4 header (a raw IPv4 socket).
+[[nodiscard]] std::optional<std::uint16_t> claimedSequence(std::span<const std::uint8_t> message, bool v6,
+                                                           bool withIpHeader);
+
 } // namespace IcmpPacket

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/AlertSink.h"
+#include "engine/IcmpSocket.h"
 #include "engine/RunSettings.h"
 #include "engine/WindowPort.h"
 #include "types/ProbeObserver.h"
@@ -18,6 +19,8 @@ public:
     // `face` hears of every host's probes, log records and run ends (its calls must return at once: the hub
     // never waits for a face); `alerts` raises every host's alerts; both outlive the hub.
     ProbeHub(WindowPort& face, AlertSink* alerts);
+    // `sockets` pins the socket kind (Auto: datagram where admitted, else raw, as the echo channel chooses).
+    ProbeHub(WindowPort& face, AlertSink* alerts, IcmpSocket::Preference sockets);
     ~ProbeHub(); // ends every run, without reports, and joins the thread
     ProbeHub(const ProbeHub&) = delete;
     ProbeHub& operator=(const ProbeHub&) = delete;
@@ -30,8 +33,8 @@ public:
     void startRun(RunId run, RunSettings settings);
     // Answered with face.runEnded(run, RunEnd::Stopped); a host that is not running is answered too.
     void stopRun(RunId run);
-    void resetRun(RunId run);      // clears the host's figures
-    void loggingOff(RunId run);    // the host's log failed: no more postLog for it
+    void resetRun(RunId run);   // clears the host's figures
+    void loggingOff(RunId run); // the host's log failed: no more postLog for it
 
 private:
     struct Impl;

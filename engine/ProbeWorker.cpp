@@ -9,15 +9,10 @@ namespace {
 
 constexpr std::uint8_t kPayloadByte = 0x20;
 
-std::int64_t unixMillisNow() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 ProbeWorker::ProbeWorker(EchoChannel& channel, WindowPort& window, AlertSink* alerts, RunId id)
-    : id_(id), channel_(channel), window_(window), alerts_(alerts) {}
+    : id_(id), channel_(channel), window_(window), run_(id, window, alerts, observers_) {}
 
 ProbeWorker::~ProbeWorker() {
     bool running = false;
@@ -75,7 +70,7 @@ void ProbeWorker::markEnded() {
 void ProbeWorker::run() {
     for (;;) {
         // Idle, the thread sleeps until a command comes; during a run it looks once per turn.
-        std::optional<WorkerCommand> command = probing_ ? queue_.take() : std::optional(queue_.wait());
+        std::optional<WorkerCommand> command = run_.probing() ? queue_.take() : std::optional(queue_.wait());
         if (command) {
             const Turn turn = handle(*command);
             if (turn == Turn::Quit)
@@ -83,7 +78,7 @@ void ProbeWorker::run() {
             if (turn == Turn::Notice)
                 continue;
         }
-        if (probing_) {
+        if (run_.probing()) {
             probeCycle();
             pauseAfterCycle();
         }
@@ -96,14 +91,14 @@ ProbeWorker::Turn ProbeWorker::handle(WorkerCommand& command) {
     } else if (std::holds_alternative<StopCommand>(command)) {
         endRun();
     } else if (std::holds_alternative<ResetCommand>(command)) {
-        stats_.reset();
+        run_.resetFigures();
     } else if (std::holds_alternative<QuitCommand>(command)) {
         // No answer at exit; the handle is still given back.
         releaseRun();
         markEnded();
         return Turn::Quit;
     } else if (std::holds_alternative<LoggingOffCommand>(command)) {
-        run_.logLevel = LogLevel::Off;
+        run_.loggingOff();
         return Turn::Notice;
     }
     return Turn::Probe;
@@ -112,26 +107,19 @@ ProbeWorker::Turn ProbeWorker::handle(WorkerCommand& command) {
 bool ProbeWorker::beginRun(RunSettings run) {
     // A start during a run begins a fresh one; the old handle must not leak.
     releaseRun();
-    run_ = std::move(run);
-    stats_.reset();
-    analysis_.beginRun(run_);
-    ring_.clear();
-    if (!channel_.open(run_.targetAddress.family, run_.source)) {
-        analysis_.endRun();
-        window_.runEnded(id_, RunEnd::ChannelFailed);
+    run_.prepare(std::move(run));
+    const RunSettings& settings = run_.settings();
+    if (!channel_.open(settings.targetAddress.family, settings.source)) {
+        run_.failedToStart();
         return false;
     }
     channelOpen_ = true;
-    payload_.assign(run_.payloadSize, kPayloadByte);
-    request_.destination = run_.targetAddress;
+    payload_.assign(settings.payloadSize, kPayloadByte);
+    request_.destination = settings.targetAddress;
     request_.payload = payload_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(payload_);
-    request_.ttl = run_.ttl;
-    request_.timeoutMs = run_.timeoutMs;
-    targetText_ = names_.formatAddress(run_.targetAddress);
-    event_.run = id_;
-    event_.host = run_.alerts.host;
-    event_.address = targetText_;
-    probing_ = true;
+    request_.ttl = settings.ttl;
+    request_.timeoutMs = settings.timeoutMs;
+    run_.started();
     return true;
 }
 
@@ -143,80 +131,22 @@ void ProbeWorker::releaseRun() {
     request_.payload = {};
     payload_.clear();
     payload_.shrink_to_fit();
-    if (probing_)
-        tellRunEnded();
-    probing_ = false;
-}
-
-void ProbeWorker::tellRunEnded() {
-    if (observers_.empty())
-        return;
-    const std::int64_t atMs = unixMillisNow();
-    for (ProbeObserver* observer : observers_)
-        observer->runEnded(id_, atMs);
+    run_.finish(false);
 }
 
 void ProbeWorker::endRun() {
     releaseRun();
-    analysis_.endRun();
-    window_.runEnded(id_, RunEnd::Stopped);
+    run_.finish(true);
 }
 
 void ProbeWorker::probeCycle() {
-    event_.unixMs = unixMillisNow();
-    fillOutcome(event_, channel_.sendEcho(request_));
-    std::int32_t outcome = kSlotFailure;
-    if (event_.good()) {
-        stats_.addReply(event_.rttMs, event_.rttUs.value_or(0));
-        outcome = static_cast<std::int32_t>(std::min<std::uint32_t>(event_.rttMs, 0x7FFFFFFF));
-    } else {
-        stats_.addLoss();
-    }
-    ring_.record(outcome);
-    const StatusAnalysis::Decision decision = analysis_.analyse(ring_);
-    event_.stats = stats_.figures();
-    event_.hostStatus = decision.status;
-    event_.statusChanged = decision.changed;
-
-    window_.probed(event_);
-    const bool logIt =
-        run_.logLevel == LogLevel::EveryRequest || (decision.changed && run_.logLevel == LogLevel::StatusChanges);
-    if (logIt)
-        window_.postLog(event_);
-    if (alerts_ != nullptr) {
-        if (decision.edge)
-            alerts_->raiseAlert(run_.alerts, *decision.edge, decision.status, event_);
-        else if (decision.downAtStart)
-            alerts_->reportDownAtStart(run_.alerts, decision.status, event_);
-    }
-    // After the analysis, so the history can tell when the host went Bad and why.
-    for (ProbeObserver* observer : observers_)
-        observer->probed(event_);
-}
-
-void ProbeWorker::fillOutcome(ProbeEvent& event, const EchoResult& result) {
-    event.replier.clear();
-    event.bytes = 0;
-    event.rttMs = 0;
-    event.rttUs.reset();
-    event.ttl.reset();
-    event.wrongData.reset();
-    event.status = static_cast<std::uint32_t>(result.status);
-    if (!result.answered)
-        return;
-    // Good replies come from the target, whose text is made once per run.
-    event.replier = result.source == run_.targetAddress ? targetText_ : names_.formatAddress(result.source);
-    if (result.status != IpStatus::Success)
-        return;
-    event.bytes = result.dataSize;
-    event.rttMs = result.rttMs;
-    event.rttUs = result.rttUs.value_or(result.rttMs > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : result.rttMs * 1000);
-    event.ttl = result.ttl;
-    event.wrongData = result.wrongData;
+    const std::int64_t sentAt = HostRun::unixMillisNow();
+    run_.record(sentAt, channel_.sendEcho(request_));
 }
 
 void ProbeWorker::pauseAfterCycle() {
-    if (run_.intervalMs <= 0)
+    const std::int32_t interval = run_.settings().intervalMs;
+    if (interval <= 0)
         return; // back to back
-    queue_.pause(std::chrono::milliseconds(run_.intervalMs));
+    queue_.pause(std::chrono::milliseconds(interval));
 }

@@ -11,11 +11,8 @@
 #include "engine/AlertSink.h"
 #include "engine/CommandQueue.h"
 #include "engine/EchoChannel.h"
-#include "engine/PosixHostResolver.h"
-#include "engine/ProbeStatistics.h"
-#include "engine/ResultRing.h"
+#include "engine/HostRun.h"
 #include "engine/RunSettings.h"
-#include "engine/StatusAnalysis.h"
 #include "engine/WindowPort.h"
 #include "engine/WorkerCommand.h"
 #include "types/ProbeObserver.h"
@@ -50,8 +47,6 @@ private:
     void endRun();
     void releaseRun();
     void probeCycle();
-    void fillOutcome(ProbeEvent& event, const EchoResult& result);
-    void tellRunEnded();
     void pauseAfterCycle();
     void markEnded();
 
@@ -62,17 +57,9 @@ private:
     std::vector<ProbeObserver*> observers_;
 
     // Worker-thread state from here on.
-    RunSettings run_;
-    AlertSink* alerts_;
-    StatusAnalysis analysis_;
-    ProbeStatistics stats_;
-    ResultRing ring_;
+    HostRun run_;
     std::vector<std::uint8_t> payload_;
-    EchoRequest request_;     // the same for every probe of a run
-    ProbeEvent event_;        // reused by every probe: its texts keep their capacity
-    std::string targetText_;  // the probed address as text, made once per run
-    PosixHostResolver names_; // formats the replying address
-    bool probing_ = false;
+    EchoRequest request_; // the same for every probe of a run
     bool channelOpen_ = false;
 
     std::thread thread_;

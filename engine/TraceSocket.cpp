@@ -11,11 +11,11 @@
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "engine/IcmpPacket.h"
+#include "engine/IcmpSocket.h"
 #include "types/IpStatus.h"
 
 namespace {
@@ -39,54 +39,8 @@ int setOption(int fd, int level, int name, int value) {
     return setsockopt(fd, level, name, &value, sizeof value);
 }
 
-bool mayFallBackToRaw(int error) {
-    return error == EACCES || error == EPERM || error == EAFNOSUPPORT || error == EPROTONOSUPPORT;
-}
-
-std::uint16_t randomId() {
-    std::uint16_t value = 0;
-    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
-        value = static_cast<std::uint16_t>(getpid());
-    return value;
-}
-
 std::uint16_t read16(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return offset + 2 <= bytes.size() ? static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]) : 0;
-}
-
-IpAddress addressFrom(const void* data, std::size_t size) {
-    sockaddr_storage from{};
-    std::memcpy(&from, data, std::min(size, sizeof from));
-    if (from.ss_family == AF_INET6) {
-        sockaddr_in6 sin6{};
-        std::memcpy(&sin6, &from, sizeof sin6);
-        std::array<std::uint8_t, 16> bytes{};
-        std::memcpy(bytes.data(), &sin6.sin6_addr, bytes.size());
-        return IpAddress::v6(bytes, sin6.sin6_scope_id);
-    }
-    if (from.ss_family == AF_INET) {
-        sockaddr_in sin{};
-        std::memcpy(&sin, &from, sizeof sin);
-        return IpAddress::v4(sin.sin_addr.s_addr);
-    }
-    return {};
-}
-
-socklen_t socketAddress(const IpAddress& address, sockaddr_storage& storage) {
-    storage = {};
-    if (address.isV6()) {
-        sockaddr_in6 sin6{};
-        sin6.sin6_family = AF_INET6;
-        std::memcpy(&sin6.sin6_addr, address.bytes.data(), sizeof sin6.sin6_addr);
-        sin6.sin6_scope_id = address.scopeId;
-        std::memcpy(&storage, &sin6, sizeof sin6);
-        return sizeof sin6;
-    }
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = address.v4Value();
-    std::memcpy(&storage, &sin, sizeof sin);
-    return sizeof sin;
 }
 
 // An error status names the answer: an expired TTL is a router on the way, every other verdict ends the path.
@@ -97,31 +51,6 @@ std::optional<Answer::Type> errorType(std::int32_t status) {
     if (status == IpStatus::TtlExpiredReassembly || status == IpStatus::SourceQuench)
         return std::nullopt;
     return Answer::Type::Unreachable;
-}
-
-// The sequence a raw IPv4 packet speaks of: a reply's own, or that of the request an error quotes.
-std::uint16_t rawSequenceV4(std::span<const std::uint8_t> packet) {
-    if (packet.size() < IcmpPacket::kMinIpHeaderSize)
-        return 0;
-    const std::size_t ipLength = static_cast<std::size_t>(packet[0] & 0x0f) * 4;
-    if (packet.size() < ipLength + IcmpPacket::kHeaderSize)
-        return 0;
-    const auto icmp = packet.subspan(ipLength);
-    if (icmp[0] == IcmpPacket::kEchoReply)
-        return read16(icmp, 6);
-    const auto inner = icmp.subspan(IcmpPacket::kHeaderSize);
-    if (inner.empty())
-        return 0;
-    return read16(inner, static_cast<std::size_t>(inner[0] & 0x0f) * 4 + 6);
-}
-
-// The same for an ICMPv6 message; our requests carry no extension headers, and the match checks the rest.
-std::uint16_t rawSequenceV6(std::span<const std::uint8_t> message) {
-    if (message.size() < IcmpPacket::kHeaderSize)
-        return 0;
-    if (message[0] == IcmpPacket::kV6EchoReply)
-        return read16(message, 6);
-    return read16(message, IcmpPacket::kHeaderSize + IcmpPacket::kIpv6HeaderSize + 6);
 }
 
 void readStamp(msghdr& message, Answer& answer) {
@@ -163,7 +92,7 @@ bool TraceSocket::open(Family family, Preference preference) {
     }
     int rawError = 0;
     if (fd_ < 0 && preference != Preference::DatagramOnly &&
-        (preference == Preference::RawOnly || mayFallBackToRaw(datagramError))) {
+        (preference == Preference::RawOnly || IcmpSocket::mayFallBackToRaw(datagramError))) {
         fd_ = openKind(Kind::Raw, family);
         rawError = fd_ < 0 ? errno : 0;
         kind_ = Kind::Raw;
@@ -177,7 +106,7 @@ bool TraceSocket::open(Family family, Preference preference) {
         return false;
     }
     family_ = family;
-    id_ = randomId();
+    id_ = IcmpSocket::randomId();
     received_.resize(kReceiveBufferSize);
     const std::vector<std::uint8_t> zeros(kPayloadBytes, 0);
     if (family == Family::V6)
@@ -232,7 +161,7 @@ bool TraceSocket::send(const IpAddress& destination, std::uint16_t sequence, std
         request_[3] = static_cast<std::uint8_t>(sum);
     }
     sockaddr_storage target{};
-    const socklen_t targetLength = socketAddress(destination, target);
+    const socklen_t targetLength = IcmpSocket::socketAddress(destination, target);
     iovec data{request_.data(), request_.size()};
     // The TTL travels with the request: one system call each, whatever TTL the one before had.
     alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
@@ -302,20 +231,20 @@ bool TraceSocket::receivePackets(const IpAddress& destination, const std::functi
             continue;
         readStamp(message, answer);
         const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
-        const IpAddress sender = addressFrom(&from, message.msg_namelen);
+        const IpAddress sender = IcmpSocket::addressFrom(from);
         IcmpPacket::EchoMatch match;
         if (family_ == Family::V6) {
             if (!sender.isV6())
                 continue;
             const IcmpPacket::EchoRequestKeyV6 key{destination.bytes, id_, 0};
-            answer.sequence = kind_ == Kind::Raw ? rawSequenceV6(bytes) : read16(bytes, 6);
+            answer.sequence = IcmpPacket::claimedSequence(bytes, true, kind_ == Kind::Raw).value_or(0);
             IcmpPacket::EchoRequestKeyV6 exact = key;
             exact.sequence = answer.sequence;
             match = kind_ == Kind::Raw ? IcmpPacket::matchRawMessageV6(bytes, sender.v6Bytes(), exact)
                                        : IcmpPacket::matchDatagramReplyV6(bytes, sender.v6Bytes(), exact);
             answer.from = sender;
         } else {
-            answer.sequence = kind_ == Kind::Raw ? rawSequenceV4(bytes) : read16(bytes, 6);
+            answer.sequence = IcmpPacket::claimedSequence(bytes, false, kind_ == Kind::Raw).value_or(0);
             const IcmpPacket::EchoRequestKey key{destination.v4Value(), id_, answer.sequence};
             match = kind_ == Kind::Raw ? IcmpPacket::matchRawPacket(bytes, key)
                                        : IcmpPacket::matchDatagramReply(bytes, sender.v4Value(), 0, key);
@@ -375,7 +304,10 @@ void TraceSocket::receiveErrors(const std::function<void(const Answer&)>& take) 
                 continue;
             answer.type = *type;
             // SO_EE_OFFENDER: who reported it, right behind the record.
-            answer.from = addressFrom(CMSG_DATA(c) + sizeof error, c->cmsg_len - CMSG_LEN(sizeof error));
+            sockaddr_storage offender{};
+            std::memcpy(&offender, CMSG_DATA(c) + sizeof error,
+                        std::min(c->cmsg_len - CMSG_LEN(sizeof error), sizeof offender));
+            answer.from = IcmpSocket::addressFrom(offender);
             ours = answer.from.family == family_;
         }
         // Only errors about this socket's requests come here; the tracer keeps those of the requests pending.

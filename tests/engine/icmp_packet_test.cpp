@@ -330,3 +330,34 @@ TEST(Icmp6Match, TakesAnErrorOnlyWhenItQuotesThisRequest) {
     EXPECT_FALSE(IcmpPacket::quotesRequestV6(echo6(IcmpPacket::kV6EchoRequest, 1, kSequence), kSequence + 1));
     EXPECT_FALSE(IcmpPacket::quotesRequestV6(echo(IcmpPacket::kEchoRequest, 1, kSequence), kSequence));
 }
+
+// The hub finds the request a message answers by the sequence number it claims; hostile bytes give none.
+TEST(IcmpClaimedSequence, ReadsRepliesAndQuotedRequestsOfEitherFamily) {
+    const Bytes hopByHop{0, 0, 0, 1, 4, 0, 0, 0, 0};
+    const Bytes reply = echo(IcmpPacket::kEchoReply, kId, 300);
+    const Bytes request = ourRequest(301);
+    const Bytes request6 = ourRequest6();
+    const struct {
+        const char* what;
+        Bytes message;
+        bool v6;
+        bool withIpHeader;
+        std::optional<std::uint16_t> sequence;
+    } rows[] = {
+        {"a raw reply", ipv4(kTarget, kTarget, reply), false, true, 300},
+        {"a datagram reply", reply, false, false, 300},
+        {"a raw error", ipv4(kRouter, kTarget, icmpError(3, 1, request)), false, true, 301},
+        {"an IPv6 reply", echo6(IcmpPacket::kV6EchoReply, kId, 302), true, false, 302},
+        {"an IPv6 error", icmp6Error(1, 3, ourRequest6(kTarget6, 303)), true, false, 303},
+        {"an IPv6 error past a header", icmp6Error(1, 3, ourRequest6(kTarget6, 304, {hopByHop})), true, false, 304},
+        {"a bare header", Bytes(4, 0), false, false, std::nullopt},
+        {"no IP header in front", reply, false, true, std::nullopt},
+        {"an error cut inside its quote", icmpError(3, 1, Bytes(request.begin(), request.begin() + 24)), false, false,
+         std::nullopt},
+        {"an IPv6 error cut inside its quote", icmp6Error(1, 3, Bytes(request6.begin(), request6.begin() + 30)), true,
+         false, std::nullopt},
+        {"an IPv4 quote in an IPv6 error", icmp6Error(1, 3, request), true, false, std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IcmpPacket::claimedSequence(row.message, row.v6, row.withIpHeader), row.sequence) << row.what;
+}

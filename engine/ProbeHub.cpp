@@ -1,0 +1,604 @@
+#include "engine/ProbeHub.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "engine/EchoReply.h"
+#include "engine/HostRun.h"
+#include "engine/IcmpPacket.h"
+#include "engine/RoundTrip.h"
+#include "engine/WorkerCommand.h"
+#include "types/IpStatus.h"
+
+namespace {
+
+using Family = IpAddress::Family;
+using IcmpSocket::Kind;
+
+constexpr std::uint8_t kPayloadByte = 0x20;
+// Room for the largest datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
+constexpr std::size_t kReceiveBufferSize = 65536 + 512;
+constexpr std::size_t kControlSize = 512;
+// Messages read from one socket per wake-up before the timers get their turn again.
+constexpr int kReceiveBatch = 256;
+constexpr int kEpollEvents = 16;
+constexpr std::size_t kSequences = 65536;
+// A send due this soon goes out with the others of the same wake-up: the pause after a probe is a floor
+// that nobody times this finely, and one wake-up then serves the many hosts whose turns are close together.
+constexpr std::int64_t kSendSlackNs = 2'000'000;
+// Sends between two reads of the sockets: on loopback the replies queue while the sends go out, and a burst of
+// many hosts' turns must not overflow the receive buffer.
+constexpr int kSendsBetweenReads = 64;
+// Room for the replies of a burst of many hosts (the kernel caps it at net.core.rmem_max).
+constexpr int kReceiveBufferBytes = 1 << 20;
+
+std::int64_t monoNanos() {
+    return RoundTrip::nanos(IcmpSocket::now());
+}
+
+bool sameAddress(const IpAddress& a, const IpAddress& b) {
+    return a.family == b.family && a.bytes == b.bytes;
+}
+
+} // namespace
+
+struct ProbeHub::Impl {
+    struct Socket {
+        int fd = -1;
+        Kind kind = Kind::None;
+        Family family = Family::None;
+        std::string source;
+        std::uint16_t id = 0; // ours on a raw socket; the datagram socket's kernel sets its own
+        int ttl = -1;
+        std::size_t users = 0;
+    };
+
+    struct Host {
+        Host(RunId id, Impl& hub) : run(id, hub.face, hub.alerts, hub.observers) {}
+        HostRun run;
+        Socket* socket = nullptr;
+        std::uint32_t generation = 0; // timers of an older one are stale
+        bool waiting = false;         // a request is out
+        std::uint16_t sequence = 0;
+        timespec sentAt{};
+        std::int64_t sentUnixMs = 0;
+    };
+
+    struct Timer {
+        std::int64_t dueNs = 0;
+        RunId run = 0;
+        std::uint32_t generation = 0;
+        // A min-heap through std::push_heap's max-heap.
+        bool operator<(const Timer& other) const { return dueNs > other.dueNs; }
+    };
+
+    Impl(WindowPort& f, AlertSink* a, IcmpSocket::Preference p) : face(f), alerts(a), preference(p) {
+        wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    ~Impl() {
+        if (wakeFd >= 0)
+            ::close(wakeFd);
+    }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    void post(RunId run, WorkerCommand command) {
+        {
+            std::lock_guard lock(mutex);
+            pending.emplace_back(run, std::move(command));
+        }
+        const std::uint64_t one = 1;
+        (void)!write(wakeFd, &one, sizeof one);
+    }
+
+    void loop();
+    [[nodiscard]] bool takeCommands();
+    void startHost(RunId id, RunSettings settings);
+    void stopHost(RunId id);
+    void releaseHost(Host& host);
+    [[nodiscard]] Socket* acquireSocket(Family family, const std::string& source);
+    void releaseSocket(Socket* socket);
+    void schedule(Host& host, std::int64_t dueNs);
+    void runTimers();
+    void send(Host& host);
+    void complete(Host& host, const EchoResult& result);
+    void receive(Socket& socket);
+    void handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+                       const IcmpSocket::Control& control, RoundTrip::Readings readings);
+    void drainErrors(Socket& socket);
+    [[nodiscard]] Host* waitingHost(const Socket& socket, std::uint16_t sequence) const;
+    [[nodiscard]] std::span<const std::uint8_t> payload(std::uint16_t size);
+    void shutDown();
+
+    WindowPort& face;
+    AlertSink* alerts;
+    const IcmpSocket::Preference preference;
+    std::vector<ProbeObserver*> observers;
+
+    std::mutex mutex;
+    std::vector<std::pair<RunId, WorkerCommand>> pending;
+    int wakeFd = -1;
+    std::thread thread;
+    bool started = false;
+
+    // Hub-thread state from here on.
+    int epollFd = -1;
+    std::vector<std::unique_ptr<Socket>> sockets;
+    std::unordered_map<RunId, std::unique_ptr<Host>> hosts;
+    // Which host waits for the reply of each sequence number: numbers are hub-wide, so one socket serves all.
+    std::vector<Host*> bySequence = std::vector<Host*>(kSequences, nullptr);
+    std::uint16_t nextSequence = IcmpSocket::randomId();
+    std::vector<Timer> timers;
+    std::vector<std::pair<RunId, WorkerCommand>> taken;
+    std::vector<std::uint8_t> fill; // every request's data: the same bytes for all
+    std::vector<std::uint8_t> packet;
+    std::vector<std::uint8_t> received;
+};
+
+ProbeHub::ProbeHub(WindowPort& face, AlertSink* alerts) : ProbeHub(face, alerts, IcmpSocket::Preference::Auto) {}
+
+ProbeHub::ProbeHub(WindowPort& face, AlertSink* alerts, IcmpSocket::Preference sockets)
+    : impl_(std::make_unique<Impl>(face, alerts, sockets)) {}
+
+ProbeHub::~ProbeHub() {
+    if (impl_->started) {
+        impl_->post(0, QuitCommand{});
+        impl_->thread.join();
+    }
+}
+
+void ProbeHub::addObserver(ProbeObserver& observer) {
+    assert(!impl_->started);
+    impl_->observers.push_back(&observer);
+}
+
+void ProbeHub::start() {
+    if (impl_->started)
+        return;
+    impl_->started = true;
+    impl_->thread = std::thread([impl = impl_.get()] { impl->loop(); });
+}
+
+void ProbeHub::startRun(RunId run, RunSettings settings) {
+    impl_->post(run, StartCommand{std::move(settings)});
+}
+
+void ProbeHub::stopRun(RunId run) {
+    impl_->post(run, StopCommand{});
+}
+
+void ProbeHub::resetRun(RunId run) {
+    impl_->post(run, ResetCommand{});
+}
+
+void ProbeHub::loggingOff(RunId run) {
+    impl_->post(run, LoggingOffCommand{});
+}
+
+void ProbeHub::Impl::loop() {
+    epollFd = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event wake{};
+    wake.events = EPOLLIN;
+    wake.data.ptr = nullptr;
+    if (epollFd < 0 || wakeFd < 0 || epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFd, &wake) != 0) {
+        // No way to wait: answer every start as a failed one until the quit comes.
+        for (;;) {
+            std::vector<std::pair<RunId, WorkerCommand>> commands;
+            {
+                std::lock_guard lock(mutex);
+                commands.swap(pending);
+            }
+            for (auto& [run, command] : commands) {
+                if (std::holds_alternative<QuitCommand>(command))
+                    return;
+                if (std::holds_alternative<StartCommand>(command))
+                    face.runEnded(run, RunEnd::ChannelFailed);
+                else if (std::holds_alternative<StopCommand>(command))
+                    face.runEnded(run, RunEnd::Stopped);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    received.resize(kReceiveBufferSize);
+    std::array<epoll_event, kEpollEvents> events{};
+    for (;;) {
+        int timeoutMs = -1;
+        if (!timers.empty()) {
+            const std::int64_t remaining = timers.front().dueNs - monoNanos();
+            timeoutMs = remaining <= 0 ? 0 : static_cast<int>((remaining + 999'999) / 1'000'000);
+        }
+        const int ready = epoll_wait(epollFd, events.data(), static_cast<int>(events.size()), timeoutMs);
+        for (int i = 0; i < ready; ++i) {
+            auto* socket = static_cast<Socket*>(events[static_cast<std::size_t>(i)].data.ptr);
+            if (socket == nullptr) {
+                std::uint64_t count = 0;
+                (void)!read(wakeFd, &count, sizeof count);
+                if (!takeCommands()) {
+                    shutDown();
+                    return;
+                }
+                continue;
+            }
+            // A socket closed by a command of this same wake-up is gone: its event is skipped.
+            if (std::none_of(sockets.begin(), sockets.end(), [socket](const auto& s) { return s.get() == socket; }))
+                continue;
+            if ((events[static_cast<std::size_t>(i)].events & EPOLLERR) != 0)
+                drainErrors(*socket);
+            if ((events[static_cast<std::size_t>(i)].events & EPOLLIN) != 0)
+                receive(*socket);
+        }
+        runTimers();
+    }
+}
+
+bool ProbeHub::Impl::takeCommands() {
+    {
+        std::lock_guard lock(mutex);
+        taken.swap(pending);
+    }
+    for (auto& [run, command] : taken) {
+        if (auto* start = std::get_if<StartCommand>(&command)) {
+            startHost(run, std::move(start->run));
+        } else if (std::holds_alternative<StopCommand>(command)) {
+            stopHost(run);
+        } else if (std::holds_alternative<QuitCommand>(command)) {
+            taken.clear();
+            return false;
+        } else if (auto found = hosts.find(run); found != hosts.end()) {
+            if (std::holds_alternative<ResetCommand>(command))
+                found->second->run.resetFigures();
+            else if (std::holds_alternative<LoggingOffCommand>(command))
+                found->second->run.loggingOff();
+        }
+    }
+    taken.clear();
+    return true;
+}
+
+void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
+    auto& slot = hosts[id];
+    if (slot)
+        releaseHost(*slot); // a start during a run begins a fresh one
+    else
+        slot = std::make_unique<Host>(id, *this);
+    Host& host = *slot;
+    host.run.prepare(std::move(settings));
+    const RunSettings& run = host.run.settings();
+    host.socket = acquireSocket(run.targetAddress.family, run.source);
+    if (host.socket == nullptr) {
+        host.run.failedToStart();
+        hosts.erase(id);
+        return;
+    }
+    host.run.started();
+    schedule(host, monoNanos());
+}
+
+void ProbeHub::Impl::stopHost(RunId id) {
+    const auto found = hosts.find(id);
+    if (found == hosts.end()) {
+        face.runEnded(id, RunEnd::Stopped); // answered all the same
+        return;
+    }
+    releaseHost(*found->second);
+    found->second->run.finish(true);
+    hosts.erase(found);
+}
+
+// The host's request is abandoned, its timers go stale and its socket is given back; observers hear that
+// the run ended.
+void ProbeHub::Impl::releaseHost(Host& host) {
+    if (host.waiting && bySequence[host.sequence] == &host)
+        bySequence[host.sequence] = nullptr;
+    host.waiting = false;
+    ++host.generation;
+    releaseSocket(host.socket);
+    host.socket = nullptr;
+    host.run.finish(false);
+}
+
+void ProbeHub::Impl::shutDown() {
+    for (auto& [id, host] : hosts)
+        releaseHost(*host);
+    hosts.clear();
+    ::close(epollFd);
+    epollFd = -1;
+}
+
+ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::string& source) {
+    for (const auto& socket : sockets) {
+        if (socket->family == family && socket->source == source) {
+            ++socket->users;
+            return socket.get();
+        }
+    }
+    const IcmpSocket::Opened opened = IcmpSocket::open(family, source, preference);
+    if (opened.fd < 0)
+        return nullptr;
+    auto socket = std::make_unique<Socket>();
+    socket->fd = opened.fd;
+    socket->kind = opened.kind;
+    socket->family = family;
+    socket->source = source;
+    socket->users = 1;
+    const int room = kReceiveBufferBytes;
+    (void)setsockopt(socket->fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    if (opened.kind == Kind::Raw) {
+        socket->id = IcmpSocket::randomId();
+        // Without the filter the replies are still matched here, only less well shielded.
+        (void)IcmpSocket::attachIdentifierFilter(socket->fd, family == Family::V6, socket->id);
+    }
+    epoll_event event{};
+    event.events = EPOLLIN; // EPOLLERR comes unasked
+    event.data.ptr = socket.get();
+    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, socket->fd, &event) != 0) {
+        ::close(socket->fd);
+        return nullptr;
+    }
+    sockets.push_back(std::move(socket));
+    return sockets.back().get();
+}
+
+void ProbeHub::Impl::releaseSocket(Socket* socket) {
+    if (socket == nullptr || --socket->users > 0)
+        return;
+    ::close(socket->fd); // leaves the epoll set with it
+    std::erase_if(sockets, [socket](const auto& s) { return s.get() == socket; });
+}
+
+void ProbeHub::Impl::schedule(Host& host, std::int64_t dueNs) {
+    timers.push_back(Timer{dueNs, host.run.id(), host.generation});
+    std::push_heap(timers.begin(), timers.end());
+}
+
+void ProbeHub::Impl::runTimers() {
+    std::int64_t now = monoNanos();
+    int sends = 0;
+    while (!timers.empty()) {
+        const Timer timer = timers.front();
+        if (timer.dueNs > now + kSendSlackNs)
+            return;
+        const auto found = hosts.find(timer.run);
+        if (found == hosts.end() || found->second->generation != timer.generation) {
+            std::pop_heap(timers.begin(), timers.end());
+            timers.pop_back();
+            continue;
+        }
+        Host& host = *found->second;
+        if (host.waiting && timer.dueNs > now) {
+            // Only sends may go early; a wait lasts its full timeout. The rest of the heap is later still.
+            now = monoNanos();
+            if (timer.dueNs > now)
+                return;
+        }
+        std::pop_heap(timers.begin(), timers.end());
+        timers.pop_back();
+        if (host.waiting) {
+            EchoResult timedOut;
+            timedOut.status = IpStatus::RequestTimedOut;
+            complete(host, timedOut);
+        } else {
+            send(host);
+            if (++sends % kSendsBetweenReads == 0)
+                for (const auto& socket : sockets)
+                    receive(*socket);
+        }
+    }
+}
+
+std::span<const std::uint8_t> ProbeHub::Impl::payload(std::uint16_t size) {
+    if (fill.size() < size)
+        fill.assign(size, kPayloadByte);
+    return std::span<const std::uint8_t>(fill).first(size);
+}
+
+void ProbeHub::Impl::send(Host& host) {
+    const RunSettings& run = host.run.settings();
+    Socket& socket = *host.socket;
+    host.sentUnixMs = HostRun::unixMillisNow();
+    const auto fail = [&](std::int32_t status) {
+        EchoResult result;
+        result.status = status;
+        complete(host, result);
+    };
+    if (run.ttl != 0 && run.ttl != socket.ttl) {
+        const int value = run.ttl;
+        if ((socket.family == Family::V6 ? setsockopt(socket.fd, SOL_IPV6, IPV6_UNICAST_HOPS, &value, sizeof value)
+                                         : setsockopt(socket.fd, SOL_IP, IP_TTL, &value, sizeof value)) != 0)
+            return fail(IpStatus::GeneralFailure);
+        socket.ttl = run.ttl;
+    }
+    // IPv6 could carry a little more, but one Buffer setting means the same on either family.
+    if (run.payloadSize > kMaxEchoPayload)
+        return fail(IpStatus::PacketTooBig);
+    // A number nobody waits for; with fewer hosts than numbers one is always free.
+    std::uint16_t sequence = ++nextSequence;
+    for (std::size_t tried = 1; bySequence[sequence] != nullptr; ++tried) {
+        if (tried == kSequences)
+            return fail(IpStatus::GeneralFailure);
+        sequence = ++nextSequence;
+    }
+    const std::span<const std::uint8_t> data = payload(run.payloadSize);
+    if (socket.family == Family::V6)
+        IcmpPacket::buildEchoRequestV6(packet, socket.id, sequence, data.data(), run.payloadSize);
+    else
+        IcmpPacket::buildEchoRequest(packet, socket.id, sequence, data.data(), run.payloadSize,
+                                     socket.kind == Kind::Raw);
+    sockaddr_storage target{};
+    const socklen_t targetLength = IcmpSocket::socketAddress(run.targetAddress, target);
+    bool retried = false;
+    for (;;) {
+        host.sentAt = IcmpSocket::now();
+        const ssize_t sent =
+            sendto(socket.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&target), targetLength);
+        if (sent == static_cast<ssize_t>(packet.size()))
+            break;
+        const int error = sent < 0 ? errno : EMSGSIZE;
+        if (error == EINTR)
+            continue;
+        // An ICMP error queued for any request on this socket fails one send; it belongs to whoever it quotes.
+        if (!retried && sent < 0) {
+            retried = true;
+            drainErrors(socket);
+            continue;
+        }
+        return fail(IcmpSocket::localSendStatus(error));
+    }
+    host.sequence = sequence;
+    host.waiting = true;
+    bySequence[sequence] = &host;
+    ++host.generation;
+    schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
+}
+
+void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
+    if (host.waiting && bySequence[host.sequence] == &host)
+        bySequence[host.sequence] = nullptr;
+    host.waiting = false;
+    ++host.generation;
+    host.run.record(host.sentUnixMs, result);
+    // The next request after the run's pause, as a worker of its own would send it.
+    const std::int32_t interval = host.run.settings().intervalMs;
+    schedule(host, monoNanos() + (interval > 0 ? static_cast<std::int64_t>(interval) * 1'000'000 : 0));
+}
+
+ProbeHub::Impl::Host* ProbeHub::Impl::waitingHost(const Socket& socket, std::uint16_t sequence) const {
+    Host* host = bySequence[sequence];
+    if (host == nullptr || !host->waiting || host->sequence != sequence || host->socket != &socket)
+        return nullptr;
+    return host;
+}
+
+void ProbeHub::Impl::receive(Socket& socket) {
+    for (int i = 0; i < kReceiveBatch; ++i) {
+        sockaddr_storage from{};
+        iovec buffer{received.data(), received.size()};
+        alignas(cmsghdr) std::uint8_t control[kControlSize];
+        msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &buffer;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t length = recvmsg(socket.fd, &message, MSG_DONTWAIT);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK || IcmpSocket::isSocketFault(errno))
+                return;
+            drainErrors(socket); // a pending ICMP error failed the read
+            continue;
+        }
+        const RoundTrip::Readings readings = IcmpSocket::readingsAfterReceive(timespec{});
+        if ((message.msg_flags & MSG_TRUNC) != 0)
+            continue;
+        handleMessage(socket, std::span<const std::uint8_t>(received.data(), static_cast<std::size_t>(length)),
+                      IcmpSocket::addressFrom(from), IcmpSocket::readControl(message), readings);
+    }
+}
+
+void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+                                   const IcmpSocket::Control& control, RoundTrip::Readings readings) {
+    const bool v6 = socket.family == Family::V6;
+    if (from.family != socket.family)
+        return;
+    const std::optional<std::uint16_t> sequence = IcmpPacket::claimedSequence(bytes, v6, socket.kind == Kind::Raw);
+    if (!sequence)
+        return;
+    Host* host = waitingHost(socket, *sequence);
+    if (host == nullptr)
+        return; // stray, late or someone else's
+    const RunSettings& run = host->run.settings();
+    IcmpPacket::EchoMatch match;
+    if (v6) {
+        const IcmpPacket::EchoRequestKeyV6 key{run.targetAddress.bytes, socket.id, *sequence};
+        match = socket.kind == Kind::Raw ? IcmpPacket::matchRawMessageV6(bytes, from.v6Bytes(), key)
+                                         : IcmpPacket::matchDatagramReplyV6(bytes, from.v6Bytes(), key);
+        match.ttl = control.ttl;
+    } else {
+        const IcmpPacket::EchoRequestKey key{run.targetAddress.v4Value(), socket.id, *sequence};
+        match = socket.kind == Kind::Raw ? IcmpPacket::matchRawPacket(bytes, key)
+                                         : IcmpPacket::matchDatagramReply(bytes, from.v4Value(), control.ttl, key);
+    }
+    if (match.kind == IcmpPacket::EchoMatch::Kind::None)
+        return;
+    readings.sentMono = RoundTrip::nanos(host->sentAt);
+    readings.kernelReal = control.kernelReal;
+    EchoResult result;
+    result.status = match.status;
+    result.answered = true;
+    // A raw IPv4 socket reads the sender from the packet; every other path has it from the kernel.
+    result.source = v6 ? from : IpAddress::v4(match.source);
+    result.rttMs = RoundTrip::milliseconds(readings);
+    result.dataSize = static_cast<std::uint16_t>(std::min<std::size_t>(match.data.size(), 0xffff));
+    result.ttl = match.ttl;
+    if (match.status == IpStatus::Success) {
+        result.rttUs = RoundTrip::microseconds(readings);
+        result.wrongData = IcmpPacket::compareEchoData(payload(run.payloadSize), match.data);
+    }
+    complete(*host, result);
+}
+
+void ProbeHub::Impl::drainErrors(Socket& socket) {
+    const bool v6 = socket.family == Family::V6;
+    for (;;) {
+        std::uint8_t quoted[64];
+        iovec buffer{quoted, sizeof quoted};
+        alignas(cmsghdr) std::uint8_t control[kControlSize];
+        sockaddr_storage destination{};
+        msghdr message{};
+        message.msg_name = &destination;
+        message.msg_namelen = sizeof destination;
+        message.msg_iov = &buffer;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t length = recvmsg(socket.fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (length < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        // Only the datagram socket queues errors; a raw one reads them as messages quoting the request.
+        if (socket.kind != Kind::Datagram || length < static_cast<ssize_t>(IcmpPacket::kHeaderSize))
+            continue;
+        const RoundTrip::Readings readings = IcmpSocket::readingsAfterReceive(timespec{});
+        const std::span<const std::uint8_t> request(quoted, static_cast<std::size_t>(length));
+        const auto sequence = static_cast<std::uint16_t>(quoted[6] << 8 | quoted[7]);
+        Host* host = waitingHost(socket, sequence);
+        // The quoted request must be ours and have gone to this host: an error about another address with a
+        // waiting host's number is no verdict on that host.
+        if (host == nullptr ||
+            !(v6 ? IcmpPacket::quotesRequestV6(request, sequence) : IcmpPacket::quotesRequest(request, sequence)) ||
+            !sameAddress(IcmpSocket::addressFrom(destination), host->run.settings().targetAddress))
+            continue;
+        const std::optional<IcmpSocket::QueuedError> error = IcmpSocket::readQueuedError(message, v6);
+        if (!error)
+            continue;
+        RoundTrip::Readings timed = readings;
+        timed.sentMono = RoundTrip::nanos(host->sentAt);
+        EchoResult result;
+        result.status = error->status;
+        result.answered = true;
+        result.source = error->offender;
+        // An error is timed when it is read; its arrival stamp is not worth a second guard.
+        result.rttMs = RoundTrip::milliseconds(timed);
+        result.ttl = error->ttl;
+        complete(*host, result);
+    }
+}
