@@ -577,8 +577,13 @@ void MainWindow::showHosts() {
         connect(hostsWindow_, &HostsWindow::stopAllRequested, hostList_, &HostList::stopAll);
         connect(hostsWindow_, &HostsWindow::makeMainRequested, hostList_, &HostList::makeMain);
         connect(hostsWindow_, &HostsWindow::historyRequested, this, [this](RunId id) {
-            if (const WatchedHost* host = hostList_->find(id); host != nullptr && history_)
-                history_->showWindow(QString::fromStdString(host->settings.host));
+            const WatchedHost* host = hostList_->find(id);
+            if (host == nullptr || !history_)
+                return;
+            // The window keeps the main host as its first; the chooser shows the one asked for.
+            history_->showWindow(QString::fromStdString(settings_->value().host));
+            if (HistoryWindow* window = history_->window())
+                window->showHost(QString::fromStdString(host->settings.host));
         });
     }
     if (hostsWindow_->isMinimized())
