@@ -552,7 +552,7 @@ void MainWindow::createHostList() {
     connect(hostList_, &HostList::hostChanged, tray_, &TrayController::hostsChanged);
     connect(hostList_, &HostList::statusesChanged, tray_, &TrayController::hostStatusesChanged);
     connect(hostList_, &HostList::listChanged, tray_, [this] {
-        tray_->hostsChanged();
+        tray_->updateTrayTip();
         tray_->hostStatusesChanged();
     });
 }

@@ -136,7 +136,18 @@ void TrayController::moveToTray(bool explain) {
 void TrayController::updateTrayTip() {
     if (!inTray_)
         return;
-    if (severalHosts() && tipTimer_ != nullptr) {
+    if (severalHosts()) {
+        // Built at most once a second, however many hosts report meanwhile.
+        if (tipTimer_ == nullptr) {
+            tipTimer_ = new QTimer(this);
+            tipTimer_->setSingleShot(true);
+            tipTimer_->setInterval(1000);
+            connect(tipTimer_, &QTimer::timeout, this, [this] {
+                const QString tip = toolTip();
+                if (inTray_ && icon()->toolTip() != tip)
+                    icon_->setToolTip(tip);
+            });
+        }
         if (!tipTimer_->isActive())
             tipTimer_->start();
         return;
@@ -209,17 +220,9 @@ bool TrayController::severalHosts() const {
 }
 
 void TrayController::hostsChanged() {
-    if (tipTimer_ == nullptr && severalHosts()) {
-        tipTimer_ = new QTimer(this);
-        tipTimer_->setSingleShot(true);
-        tipTimer_->setInterval(1000);
-        connect(tipTimer_, &QTimer::timeout, this, [this] {
-            const QString tip = toolTip();
-            if (inTray_ && icon()->toolTip() != tip)
-                icon_->setToolTip(tip);
-        });
-    }
-    updateTrayTip();
+    // The main host alone: its probes reach the tooltip through showProbe(), as they always did.
+    if (severalHosts())
+        updateTrayTip();
 }
 
 void TrayController::hostStatusesChanged() {

@@ -29,7 +29,8 @@ public:
     // has no notification area the window stays visible and InTray stays false (so closing the window ends
     // the program); with `explain` the first such click says why in a message box.
     void moveToTray(bool explain = true);
-    // After the options dialog's OK: new tooltip when the icon is shown.
+    // After the options dialog's OK, or a change of the host list: new tooltip when the icon is shown (with
+    // several hosts within a second).
     void updateTrayTip();
     // What a run is doing, for the tooltip: a run began or ended (a new run shows no figures until its first
     // probe), and each probe's outcome.

@@ -320,3 +320,47 @@ TEST_F(HostListTest, RestoreStartsWhatWasRunningAndStoresTheListBack) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HostListTest, ALogThatCannotBeOpenedTurnsOffThatHostsLoggingOnly) {
+    TempDir dir;
+    Settings good;
+    good.host = "192.0.2.1";
+    good.logLevel = LogLevel::StatusChanges;
+    good.logFileName = dir.file("fine.csv");
+    Settings broken = good;
+    broken.host = "192.0.2.2";
+    broken.logFileName = dir.file("no-such-folder/x.csv");
+    int saves = 0;
+    QObject::connect(list_.get(), &HostList::userChanged, [&saves] { ++saves; });
+    const RunId fine = list_->add(good);
+    const RunId failed = list_->add(broken);
+    EXPECT_EQ(list_->find(fine)->settings.logLevel, LogLevel::StatusChanges);
+    EXPECT_EQ(list_->find(failed)->settings.logLevel, LogLevel::Off) << "stored off, as the main host's would be";
+    EXPECT_EQ(messages_.errors().size(), 1U);
+    EXPECT_EQ(saves, 3) << "two adds and the change the failure made";
+    EXPECT_EQ(settings_.value().logLevel, LogLevel::Off) << "the main host's logging is its own";
+}
+
+TEST_F(HostListTest, EditingARunningHostStartsItAgainAndRemovingStopsIt) {
+    const RunId id = addRunning("192.0.2.1");
+    Settings changed;
+    changed.host = "192.0.2.4";
+    changed.interval = 2000;
+    ASSERT_TRUE(list_->edit(id, changed));
+    ASSERT_EQ(calls_.size(), 2U);
+    EXPECT_TRUE(calls_[1].start);
+    EXPECT_EQ(calls_[1].settings.targetAddress, ScriptedHostResolver::address("192.0.2.4"));
+    EXPECT_EQ(calls_[1].settings.intervalMs, 2000);
+
+    ASSERT_TRUE(list_->remove(id));
+    ASSERT_EQ(calls_.size(), 3U);
+    EXPECT_FALSE(calls_[2].start);
+    EXPECT_EQ(calls_[2].run, id);
+    EXPECT_EQ(list_->find(id), nullptr);
+    report(id, HostStatus::Bad, std::nullopt); // a late report of the removed host is dropped
+    EXPECT_EQ(list_->hosts().size(), 1U);
+}
+
+} // namespace
