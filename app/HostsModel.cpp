@@ -22,6 +22,9 @@ HostsModel::HostsModel(QObject* parent, Clock clock)
 void HostsModel::setHosts(const std::vector<WatchedHost>& hosts) {
     beginResetModel();
     hosts_ = hosts;
+    rows_.clear();
+    for (std::size_t i = 0; i < hosts_.size(); ++i)
+        rows_.emplace(hosts_[i].id, static_cast<int>(i)); // a repeated id finds its first row
     endResetModel();
 }
 
@@ -46,10 +49,10 @@ const WatchedHost* HostsModel::hostById(RunId id) const {
 }
 
 std::optional<int> HostsModel::rowOf(RunId id) const {
-    for (std::size_t i = 0; i < hosts_.size(); ++i)
-        if (hosts_[i].id == id)
-            return static_cast<int>(i);
-    return std::nullopt;
+    const auto found = rows_.find(id);
+    if (found == rows_.end())
+        return std::nullopt;
+    return found->second;
 }
 
 int HostsModel::rowCount(const QModelIndex& parent) const {
@@ -101,13 +104,22 @@ QVariant HostsModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
         return toolTip(*h, column);
+    case Qt::AccessibleTextRole:
+        // The line is only drawn; a screen reader gets what its tooltip says.
+        if (column == RecentColumn)
+            return toolTip(*h, column);
+        return {};
     default:
         return {};
     }
 }
 
 QVariant HostsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::ToolTipRole && section == RecentColumn)
+        return QStringLiteral("Round trips of the last minutes, the newest at the right; red: lost");
+    if (role != Qt::DisplayRole)
         return {};
     switch (section) {
     case HostColumn:

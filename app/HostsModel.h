@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -48,5 +49,6 @@ private:
     [[nodiscard]] QString toolTip(const WatchedHost& host, int column) const;
 
     std::vector<WatchedHost> hosts_;
+    std::unordered_map<RunId, int> rows_; // a probe finds its row without a walk through a long list
     Clock clock_;
 };

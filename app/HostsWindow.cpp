@@ -13,14 +13,14 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/AppSettings.h"
 #include "app/HostsModel.h"
 #include "app/Sparkline.h"
 
 namespace {
 
-constexpr QSize kDefaultSize(780, 320);
-constexpr std::array<int, HostsModel::kColumnCount> kDefaultColumns = {170, 120, 150, 80, 80, 80, 160};
+// Wide enough for the default columns, so that a first opening shows every column without scrolling.
+constexpr QSize kDefaultSize(840, 300);
+constexpr std::array<int, HostsModel::kColumnCount> kDefaultColumns = {160, 110, 160, 75, 75, 75, 150};
 constexpr int kMinColumn = 24;
 constexpr int kMaxColumn = 4000;
 
@@ -38,7 +38,7 @@ QPushButton* button(const QString& caption, const char* name, QWidget* parent) {
 } // namespace
 
 HostsWindow::HostsWindow(AppSettings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), settings_(settings), model_(new HostsModel(this)) {
+    : QWidget(parent, Qt::Window), settings_(&settings), model_(new HostsModel(this)) {
     setWindowTitle(QStringLiteral("Hosts"));
     setObjectName(QStringLiteral("HostsWindow"));
 
@@ -51,6 +51,7 @@ HostsWindow::HostsWindow(AppSettings& settings, QWidget* parent)
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
     table_->setShowGrid(false);
+    table_->setAlternatingRowColors(true);
     table_->setWordWrap(false);
     table_->setTextElideMode(Qt::ElideRight);
     table_->verticalHeader()->hide();
@@ -184,7 +185,7 @@ void HostsWindow::showMenuAt(const QPoint& position) {
 
 void HostsWindow::restoreLayout() {
     static const QRegularExpression sizeForm(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
-    const QRegularExpressionMatch match = sizeForm.match(text(settings_.value().hostsWindowSize));
+    const QRegularExpressionMatch match = sizeForm.match(text(settings_->value().hostsWindowSize));
     QSize size = kDefaultSize;
     if (match.hasMatch())
         size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
@@ -195,7 +196,7 @@ void HostsWindow::restoreLayout() {
     resize(size);
 
     // Widths the text does not spell are the defaults, one by one; the last column takes what is left.
-    const QStringList kept = text(settings_.value().hostsWindowColumns).split(QLatin1Char(','));
+    const QStringList kept = text(settings_->value().hostsWindowColumns).split(QLatin1Char(','));
     for (int column = 0; column < HostsModel::kColumnCount; ++column) {
         bool ok = false;
         int width = column < kept.size() ? kept[column].trimmed().toInt(&ok) : 0;
@@ -206,13 +207,16 @@ void HostsWindow::restoreLayout() {
 }
 
 void HostsWindow::keepLayout() {
+    // A window owned by the main window may outlive the settings it owns, as the two are taken down.
+    if (settings_.isNull())
+        return;
     const std::string size = QStringLiteral("%1x%2").arg(width()).arg(height()).toStdString();
     QStringList widths;
     for (int column = 0; column < HostsModel::kColumnCount; ++column)
         widths << QString::number(table_->columnWidth(column));
     const std::string columns = widths.join(QLatin1Char(',')).toStdString();
     // Only a change is announced, and neither value is one the options confirm: the file gets them at exit.
-    settings_.change([&](Settings& s) {
+    settings_->change([&](Settings& s) {
         s.hostsWindowSize = size;
         s.hostsWindowColumns = columns;
     });

@@ -3,11 +3,13 @@
 #include <optional>
 #include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "app/WatchedHost.h"
 
-class AppSettings;
+#include "app/AppSettings.h"
+
 class HostsModel;
 class QMenu;
 class QPushButton;
@@ -19,7 +21,8 @@ class QTableView;
 // back the new list or the changed host.
 //
 // Its size and column widths are kept in the settings ("HostsWindowSize", "HostsWindowColumns") when it hides
-// and when it goes; the settings must outlive it.
+// and when it goes while shown; an owner that saves the settings while the window is still up calls
+// keepLayout() first. Settings that went before the window are left alone.
 class HostsWindow : public QWidget {
     Q_OBJECT
 public:
@@ -61,7 +64,7 @@ private:
     void showMenuAt(const QPoint& position);
     void emitFor(void (HostsWindow::*signal)(RunId));
 
-    AppSettings& settings_;
+    QPointer<AppSettings> settings_;
     HostsModel* model_ = nullptr;
     QTableView* table_ = nullptr;
     QPushButton* addButton_ = nullptr;
