@@ -91,6 +91,9 @@ void checkRaw(Bytes packet, const EchoRequestKey& key) {
     require(match.kind == expected, "raw packet: accepted what does not answer the request, or the reverse");
     if (match.kind == EchoMatch::Kind::None)
         return;
+    // The hub looks the request up by the sequence the packet claims before matching it.
+    require(IcmpPacket::claimedSequence(packet, false, true) == key.sequence,
+            "raw packet: accepted, yet it claims another sequence");
     require(match.source == stored32(packet, 12), "raw packet: source is not the sender");
     require(match.ttl == packet[8], "raw packet: TTL is not the packet's");
     if (match.kind == EchoMatch::Kind::Reply) {
@@ -112,6 +115,8 @@ void checkDatagram(Bytes message, std::uint32_t source, std::uint8_t ttl, const 
     require(match.kind != EchoMatch::Kind::Error, "datagram: a reply turned into an error");
     if (!expected)
         return;
+    require(IcmpPacket::claimedSequence(message, false, false) == key.sequence,
+            "datagram: accepted, yet it claims another sequence");
     require(match.source == source && match.ttl == ttl && match.status == IpStatus::Success, "datagram: fields");
     require(sameBytes(match.data, message.subspan(8)) && match.data.data() == message.data() + 8, "datagram: data");
 }

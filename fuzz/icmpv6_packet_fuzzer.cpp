@@ -110,6 +110,9 @@ void checkRaw(Bytes message, const Address& source, const EchoRequestKeyV6& key)
     require(match.kind == expected, "raw message: accepted what does not answer the request, or the reverse");
     if (match.kind == EchoMatch::Kind::None)
         return;
+    // The hub looks the request up by the sequence the message claims before matching it.
+    require(IcmpPacket::claimedSequence(message, true, true) == key.sequence,
+            "raw message: accepted, yet it claims another sequence");
     require(match.source == 0 && match.ttl == 0, "raw message: sender or hop limit made up");
     if (match.kind == EchoMatch::Kind::Reply) {
         require(match.status == IpStatus::Success, "reply with a failure status");
@@ -130,6 +133,8 @@ void checkDatagram(Bytes message, const Address& source, const EchoRequestKeyV6&
     require(match.kind != EchoMatch::Kind::Error, "datagram: a reply turned into an error");
     if (!expected)
         return;
+    require(IcmpPacket::claimedSequence(message, true, false) == key.sequence,
+            "datagram: accepted, yet it claims another sequence");
     require(match.source == 0 && match.ttl == 0 && match.status == IpStatus::Success, "datagram: fields");
     require(match.data.data() == message.data() + 8 && match.data.size() == message.size() - 8, "datagram: data");
 }
