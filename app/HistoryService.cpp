@@ -96,6 +96,7 @@ void HistoryService::showWindow(const QString& host) {
 }
 
 void HistoryService::setHost(const QString& host) {
-    if (window_ && window_->host() != host)
+    // Another host chosen in the window stays chosen while the main host stays the same.
+    if (window_ && window_->mainHost() != host)
         window_->setHost(host);
 }

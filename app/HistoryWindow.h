@@ -61,6 +61,7 @@ public:
     // Chooses the host shown: the title and what the ledger is asked about. The main host stays as it is.
     void showHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
+    [[nodiscard]] QString mainHost() const { return mainHost_; }
     // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, alphabetically.
     [[nodiscard]] QStringList hosts() const { return hosts_; }
     // The hosts whose latency is drawn over the chosen host's, in the order they were ticked. The chosen host

@@ -649,7 +649,7 @@ void LatencyGraph::drawOverlayLegend(QPainter& p, const QRect& plot) const {
     for (const Overlay& overlay : overlays_)
         textWidth = std::max(textWidth, fm.horizontalAdvance(overlay.host));
     // Within the plot, whatever the names: a long one is elided.
-    const int width = std::min(plot.width() - 2 * pad, swatch + pad + textWidth + 2 * pad);
+    const int width = std::min(plot.width() - 2 * pad, swatch + textWidth + 3 * pad + 2);
     const int height = static_cast<int>(entries.size()) * fm.height() + 2 * pad;
     const QRect box(plot.left() + pad, plot.top() + pad, width, std::min(height, plot.height() - 2 * pad));
     if (box.width() <= swatch + 2 * pad || box.height() <= 0)

@@ -503,6 +503,38 @@ TEST(HistoryService, ReopensWithANewRetentionAndWritesNoFileWithoutOne) {
     EXPECT_TRUE(std::filesystem::exists(path));
 }
 
+// Two hosts' runs through the program's recorder: a host chosen in the window stays chosen until the main host
+// itself changes.
+TEST(HistoryService, AnotherChosenHostStaysUntilTheMainHostChanges) {
+    TestApp();
+    TempDir dir;
+    HistoryService service(30, dir.file("history.sqlite"));
+    service.open();
+    for (const auto& [run, host] : {std::pair<RunId, const char*>{1, "a.test"}, {2, "b.test"}}) {
+        ProbeEvent event;
+        event.run = run;
+        event.unixMs = kNow - 1000;
+        event.host = host;
+        event.address = event.replier = "127.0.0.1";
+        event.rttUs = 250u;
+        event.hostStatus = HostStatus::Good;
+        service.observer().probed(event);
+    }
+    ASSERT_TRUE(service.ledger()->flush(std::chrono::seconds(20)));
+    service.showWindow(QStringLiteral("a.test"));
+    HistoryWindow* window = service.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->hosts(), (QStringList{QStringLiteral("a.test"), QStringLiteral("b.test")}));
+    window->showHost(QStringLiteral("b.test"));
+    service.setHost(QStringLiteral("a.test"));
+    EXPECT_EQ(window->host(), QStringLiteral("b.test"));
+    EXPECT_EQ(window->mainHost(), QStringLiteral("a.test"));
+    service.setHost(QStringLiteral("c.test"));
+    EXPECT_EQ(window->host(), QStringLiteral("c.test"));
+    EXPECT_EQ(window->hosts().front(), QStringLiteral("c.test"));
+    window->close();
+}
+
 // The file is opened on first use, not at start-up: by a run about to start, by the History window, or by
 // anything that reads it. Until then nothing of it exists and a new retention is only remembered.
 class HistoryFirstUse : public ::testing::Test {

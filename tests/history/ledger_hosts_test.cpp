@@ -1,17 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
 #include "LedgerFixture.h"
 #include "history/HistoryRecorder.h"
 #include "history/PendingLog.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 constexpr std::int64_t kT0 = 1'796'684'400'000; // a whole hour
 
 // One probe of a run as the engine reports it: `rttUs` none is a timeout.
@@ -148,43 +142,6 @@ TEST(LedgerOfSeveralHosts, AHostsRunEndSurvivesTheLogAndOldLogsStillEndEveryRun)
     std::string one;
     PendingLog::encode(hostEnd, nullptr, one);
     EXPECT_TRUE(PendingLog::decode(one.substr(0, one.size() - 2)).empty());
-}
-
-// A ledger abandoned after one host's run ended: the next one ends only what was left open, each host at its
-// own last probe, and the stopped host's end stays where its run ended.
-TEST(LedgerOfSeveralHosts, AnAbandonedLogEndsEachHostsRunOnItsOwn) {
-    TempDir dir;
-    const std::string path = dir.file("history.sqlite");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ProblemLog problems;
-        auto* ledger = new HistoryLedger(ledgerOptions(path, problems));
-        ledger->record(probe(kT0, std::nullopt, 1, "db.test"));
-        ledger->record(probe(kT0 + 1, 500, 3, "web.test"));
-        if (!ledger->flush(kPatience))
-            ::_exit(2);
-        ledger->record(probe(kT0 + 1000, std::nullopt, 1, "db.test"));
-        ledger->endRun("db.test", kT0 + 1500);
-        ledger->record(probe(kT0 + 2001, 500, 3, "web.test"));
-        ledger->record(probe(kT0 + 3001, 500, 3, "web.test"));
-        // The run end is committed at once; the probes after it only reach the log.
-        std::this_thread::sleep_for(1500ms);
-        ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-
-    ProblemLog problems;
-    HistoryLedger ledger(ledgerOptions(path, problems));
-    ASSERT_TRUE(ledger.flush(kPatience));
-    EXPECT_EQ(ledger.statusChanges("db.test", kT0, kT0 + 10'000),
-              (std::vector<StatusChange>{{kT0, 1}, {kT0 + 1500, 0}}));
-    EXPECT_EQ(ledger.outages("db.test", kT0, kT0 + 10'000).at(0).endMs, kT0 + 1500);
-    EXPECT_EQ(ledger.statusChanges("web.test", kT0, kT0 + 10'000),
-              (std::vector<StatusChange>{{kT0 + 1, 3}, {kT0 + 3001, 0}}));
-    EXPECT_EQ(ledger.summary("web.test", kT0, kT0 + 10'000).sent(), 3u);
-    EXPECT_TRUE(problems.messages().empty());
 }
 
 } // namespace
