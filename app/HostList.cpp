@@ -163,8 +163,8 @@ void HostList::restore(const StoredHostList& list) {
             continue;
         WatchedHost host;
         host.id = nextId_++;
+        index_[host.id] = hosts_.size();
         hosts_.push_back(std::move(host));
-        reindex();
         setSettings(hosts_.back(), stored.settings);
         if (stored.running)
             running.push_back(hosts_.back().id);
@@ -208,8 +208,8 @@ RunId HostList::add(const Settings& settings) {
         return 0;
     WatchedHost host;
     host.id = nextId_++;
+    index_[host.id] = hosts_.size();
     hosts_.push_back(std::move(host));
-    reindex();
     setSettings(hosts_.back(), settings);
     const RunId id = hosts_.back().id;
     Q_EMIT listChanged();
