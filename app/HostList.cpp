@@ -226,7 +226,7 @@ bool HostList::edit(RunId id, const Settings& settings) {
     Q_EMIT listChanged();
     Q_EMIT userChanged();
     if (wasRunning)
-        start(id); // a fresh run with the new settings
+        restart(id);
     return true;
 }
 
@@ -361,6 +361,14 @@ void HostList::stop(RunId id) {
     }
 }
 
+void HostList::restart(RunId id) {
+    // Stopped first, so that what the old run still reports until the stop's answer is told apart from the
+    // new run's probes.
+    if (const WatchedHost* host = findHost(id); host != nullptr && host->running)
+        stop(id);
+    start(id);
+}
+
 void HostList::startAll() {
     for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
         if (!host.running)
@@ -484,7 +492,7 @@ bool HostList::makeMain(RunId id) {
     main_.change([&otherBefore](Settings& s) { copyHostFields(otherBefore, s); });
     setSettings(*host, mainBefore);
     if (mainWasRunning)
-        start(id); // a fresh run under the settings that were the main host's
+        restart(id); // a fresh run under the settings that were the main host's
     else if (otherWasRunning)
         stop(id);
     if (otherWasRunning && !mainWasRunning)

@@ -97,6 +97,7 @@ private:
     void begin(WatchedHost& host);
     void finishStart(RunId id, const IpAddress& parsed, std::optional<HostEntry> entry);
     void cancelLookup(RunId id);
+    void restart(RunId id);
     void recordProbe(WatchedHost& host, const ProbeEvent& event);
     void handleProbe(const ProbeEvent& event);
     void handleLog(const ProbeEvent& event);

@@ -349,15 +349,22 @@ TEST_F(HostListTest, EditingARunningHostStartsItAgainAndRemovingStopsIt) {
     changed.host = "192.0.2.4";
     changed.interval = 2000;
     ASSERT_TRUE(list_->edit(id, changed));
-    ASSERT_EQ(calls_.size(), 2U);
-    EXPECT_TRUE(calls_[1].start);
-    EXPECT_EQ(calls_[1].settings.targetAddress, ScriptedHostResolver::address("192.0.2.4"));
-    EXPECT_EQ(calls_[1].settings.intervalMs, 2000);
+    ASSERT_EQ(calls_.size(), 3U);
+    EXPECT_FALSE(calls_[1].start);
+    EXPECT_TRUE(calls_[2].start);
+    EXPECT_EQ(calls_[2].settings.targetAddress, ScriptedHostResolver::address("192.0.2.4"));
+    EXPECT_EQ(calls_[2].settings.intervalMs, 2000);
+    report(id, HostStatus::Bad, std::nullopt); // the old run's, before the stop's answer
+    EXPECT_EQ(list_->find(id)->status, HostStatus::NA);
+    std::thread([&] { face_->runEnded(id, RunEnd::Stopped); }).join();
+    report(id, HostStatus::Good, 400);
+    EXPECT_TRUE(list_->find(id)->running);
+    EXPECT_EQ(list_->find(id)->status, HostStatus::Good);
 
     ASSERT_TRUE(list_->remove(id));
-    ASSERT_EQ(calls_.size(), 3U);
-    EXPECT_FALSE(calls_[2].start);
-    EXPECT_EQ(calls_[2].run, id);
+    ASSERT_EQ(calls_.size(), 4U);
+    EXPECT_FALSE(calls_[3].start);
+    EXPECT_EQ(calls_[3].run, id);
     EXPECT_EQ(list_->find(id), nullptr);
     report(id, HostStatus::Bad, std::nullopt); // a late report of the removed host is dropped
     EXPECT_EQ(list_->hosts().size(), 1U);
