@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <QMetaObject>
 #include <QTimer>
@@ -41,6 +42,7 @@ struct HostList::Runtime {
     Settings logSettings;
     std::unique_ptr<EventLog> log;
     std::shared_ptr<Ticket> lookup;
+    bool explain = false; // the user asked for this start: a host that is not found is said in a box
     // Stops sent whose answer has not come back: the host already shows stopped, and what the old run still
     // reports until the answer belongs to no run of it.
     unsigned stopsUnanswered = 0;
@@ -171,7 +173,7 @@ void HostList::restore(const StoredHostList& list) {
     }
     Q_EMIT listChanged();
     for (RunId id : running)
-        start(id);
+        startQuietly(id);
 }
 
 void HostList::setSettings(WatchedHost& host, const Settings& settings) {
@@ -253,6 +255,12 @@ bool HostList::remove(RunId id) {
 }
 
 void HostList::start(RunId id) {
+    if (const WatchedHost* host = findHost(id); host != nullptr && !host->main)
+        runtimeOf(id).explain = true;
+    startQuietly(id);
+}
+
+void HostList::startQuietly(RunId id) {
     WatchedHost* host = findHost(id);
     if (host == nullptr)
         return;
@@ -313,11 +321,20 @@ void HostList::finishStart(RunId id, const IpAddress& parsed, std::optional<Host
         entry.reset();
     const IpAddress target = entry ? entry->addresses.front() : parsed;
     if (target.family == IpAddress::Family::None || (target.isV4() && target.v4Value() == kNoAddress)) {
-        // One box per host would bury the desktop when the name service is down for a whole list.
+        // A box for a start the user asked for; at start-up and for Start all, one per host would bury the
+        // desktop when the name service is down for a whole list.
+        Runtime& runtime = runtimeOf(id);
+        const bool explain = std::exchange(runtime.explain, false);
         std::fprintf(stderr, "ostrevo: %s: host not found; it is not watched\n", host->settings.host.c_str());
+        const std::string name = host->settings.host;
         markStopped(*host);
+        if (explain)
+            services_.messages->showError(
+                name + ": Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.",
+                "Start - Error");
         return;
     }
+    runtimeOf(id).explain = false;
     if (services_.beforeStart)
         services_.beforeStart();
     Settings sent = host->settings;
@@ -351,6 +368,7 @@ void HostList::stop(RunId id) {
     }
     Runtime& runtime = runtimeOf(id);
     const bool pending = runtime.lookup != nullptr;
+    runtime.explain = false;
     cancelLookup(id);
     if (host->running && runner_) {
         runner_->stopRun(id);
@@ -372,7 +390,7 @@ void HostList::restart(RunId id) {
 void HostList::startAll() {
     for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
         if (!host.running)
-            start(host.id);
+            startQuietly(host.id);
 }
 
 void HostList::stopAll() {

@@ -63,6 +63,7 @@ public:
     // New per-host fields for a host beside the main one; a running host starts again with them.
     bool edit(RunId id, const Settings& settings);
     bool remove(RunId id); // not the main host
+    // A host that is not found is said in a box here; Start all and start-up only note it on stderr.
     void start(RunId id);
     void stop(RunId id);
     void startAll();
@@ -97,6 +98,7 @@ private:
     void begin(WatchedHost& host);
     void finishStart(RunId id, const IpAddress& parsed, std::optional<HostEntry> entry);
     void cancelLookup(RunId id);
+    void startQuietly(RunId id);
     void restart(RunId id);
     void recordProbe(WatchedHost& host, const ProbeEvent& event);
     void handleProbe(const ProbeEvent& event);

@@ -205,6 +205,13 @@ TEST_F(HostListTest, StartsResolveNamesOffTheWindowThreadAndUseTheProgramsNotify
     EXPECT_FALSE(list_->find(unknown)->running);
     EXPECT_EQ(calls_.size(), 1U);
     EXPECT_EQ(runnersMade_, 1);
+    ASSERT_EQ(messages_.errors().size(), 1U) << "the user's start of a host that is not found says so";
+    EXPECT_EQ(messages_.errors().front().text.rfind("nowhere.lan: Host not found.", 0), 0U);
+
+    list_->startAll(); // a box per host would bury the desktop: Start all only notes it
+    ASSERT_TRUE(waitFor([&] { return resolver_->count("byname:nowhere.lan") == 2; }));
+    spin(std::chrono::milliseconds(30));
+    EXPECT_EQ(messages_.errors().size(), 1U);
 }
 
 TEST_F(HostListTest, MakeMainSwapsPerHostFieldsAndKeepsEachRunning) {
