@@ -30,6 +30,8 @@
 #include "app/AutostartEntry.h"
 #include "app/HistoryService.h"
 #include "app/HistoryWindow.h"
+#include "app/HostList.h"
+#include "app/HostsWindow.h"
 #include "app/OptionsDialog.h"
 #include "app/OutageRoutes.h"
 #include "app/QtMessagePort.h"
@@ -46,6 +48,7 @@
 #include "engine/ProbeWorker.h"
 #include "history/HistoryLedger.h"
 #include "settings/CommandLine.h"
+#include "settings/HostListStore.h"
 #include "settings/SettingsStore.h"
 #include "settings/StoredValues.h"
 #include "text/ProbeText.h"
@@ -131,12 +134,17 @@ void MainWindow::createActions() {
     routeAction_ = new QAction(QStringLiteral("&Route"), this);
     routeAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     addAction(routeAction_);
+    hostsAction_ = new QAction(QStringLiteral("Ho&sts"), this);
+    hostsAction_->setObjectName(QStringLiteral("hostsAction"));
+    hostsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    addAction(hostsAction_);
 
     trayMenu_ = new QMenu(this);
     trayMenu_->addAction(pingAction_); // Start1
     trayMenu_->setDefaultAction(pingAction_);
     trayMenu_->addAction(popupAction_); // Showwindow1
     trayMenu_->addAction(historyAction_);
+    trayMenu_->addAction(hostsAction_);
     trayMenu_->addAction(routeAction_);
     trayMenu_->addSeparator();            // N1
     trayMenu_->addAction(optionsAction_); // Options1
@@ -159,6 +167,7 @@ void MainWindow::createActions() {
     connect(popupAction_, &QAction::triggered, this, &MainWindow::restoreFromTray);
     connect(historyAction_, &QAction::triggered, this, &MainWindow::showHistory);
     connect(routeAction_, &QAction::triggered, this, &MainWindow::showRoute);
+    connect(hostsAction_, &QAction::triggered, this, &MainWindow::showHosts);
     connect(ui_->resetButton, &QPushButton::clicked, this, [this] { runControl_->resetStatistics(); });
 }
 
@@ -225,6 +234,7 @@ void MainWindow::createServices() {
     connect(settings_, &AppSettings::changed, this, &MainWindow::followSettings);
 
     connect(ui_->trayButton, &QPushButton::clicked, tray_, [this] { tray_->moveToTray(); });
+    createHostList();
 
     if (services_.watchSignals) {
         signals_ = new SignalWatcher(this);
@@ -247,6 +257,8 @@ void MainWindow::initialize() {
                 eventLog_->openLogFile();
         },
         &storedTexts_);
+    StoredHostList storedHosts;
+    loadHostList(storedHosts, &storedTexts_);
     HistoryWindow::keepSizeIn(&initial.historyWindowSize);
     HistoryWindow::keepSpanIn(&initial.historySpan);
     StartRequests requests;
@@ -287,7 +299,9 @@ void MainWindow::initialize() {
         worker_.reset();
     }
 
-    bool start = requests.start;
+    // The other hosts come back as they were; the main host too, unless the command line says what it is to do.
+    hostList_->restore(storedHosts);
+    bool start = requests.start || (!hadArguments_ && storedHosts.mainRunning);
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
         // window simply stays and the run starts all the same.
@@ -309,6 +323,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    mainRunningAtClose_ = runControl_->isRunning() || runControl_->lookupPending();
     if (runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;
@@ -337,13 +352,23 @@ void MainWindow::shutdown() {
             std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
         worker_.reset();
     }
+    // The hosts' runs end before the history they feed; their running state is what the next start restores.
+    const bool mainRunning = mainRunningAtClose_.value_or(runControl_->isRunning() || runControl_->lookupPending());
+    const StoredHostList hosts = hostList_->stored(mainRunning);
+    delete hostsWindow_; // puts its size into the settings
+    hostsWindow_ = nullptr;
+    tray_->setHostsSource({});
+    delete hostList_;
+    hostList_ = nullptr;
     history_.reset(); // its window has put its size into the settings
     HistoryWindow::keepSizeIn(nullptr);
     HistoryWindow::keepSpanIn(nullptr);
     tray_->removeTrayIcon();
     eventLog_->release();
-    if (!hadArguments_)
+    if (!hadArguments_) {
         saveChangedSettings(settings_->value(), storedTexts_);
+        saveChangedHostList(hosts, storedTexts_);
+    }
 }
 
 void MainWindow::showProbe(const ProbeEvent& event) {
@@ -354,6 +379,7 @@ void MainWindow::showProbe(const ProbeEvent& event) {
         if (field->text() != shown)
             field->setText(shown);
     }
+    hostList_->showMainProbe(event); // its row, before the tray reads it
     if (event.statusChanged)
         showStatus(event.hostStatus);
     tray_->showProbe(event);
@@ -551,4 +577,126 @@ void MainWindow::exitOnSignal() {
     if (tray_->isInTray())
         tray_->moveToTray();
     close();
+}
+
+void MainWindow::createHostList() {
+    HostList::Services hosts;
+    hosts.resolver = services_.resolver;
+    hosts.messages = services_.messages.get();
+    hosts.makeRunner = [this](WindowPort& face) {
+        std::vector<ProbeObserver*> observers;
+        if (history_)
+            observers.push_back(&history_->observer());
+        for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
+            observers.push_back(observer.get());
+        return makeHubRunner(face, alerts_.get(), observers);
+    };
+    hosts.beforeStart = [this] {
+        if (history_)
+            history_->open();
+    };
+    hosts.startMain = [this] {
+        if (!runControl_->isRunning() && !runControl_->lookupPending())
+            runControl_->toggleRun();
+    };
+    hosts.stopMain = [this] {
+        if (runControl_->isRunning())
+            runControl_->toggleRun();
+    };
+    hosts.mainBusy = [this] { return runControl_->lookupPending(); };
+    hostList_ = new HostList(*settings_, std::move(hosts), this);
+    connect(runControl_, &RunControl::stateChanged, hostList_,
+            [this] { hostList_->setMainRunning(runControl_->isRunning()); });
+    connect(hostList_, &HostList::userChanged, this, &MainWindow::saveHostList);
+
+    tray_->setHostsSource([this]() -> const std::vector<WatchedHost>& { return hostList_->hosts(); });
+    connect(hostList_, &HostList::hostChanged, tray_, &TrayController::hostsChanged);
+    connect(hostList_, &HostList::statusesChanged, tray_, &TrayController::hostStatusesChanged);
+    connect(hostList_, &HostList::listChanged, tray_, [this] {
+        tray_->updateTrayTip();
+        tray_->hostStatusesChanged();
+    });
+}
+
+void MainWindow::showHosts() {
+    if (hostsWindow_ == nullptr) {
+        // A window of its own that the main window owns, so that it goes with it.
+        hostsWindow_ = new HostsWindow(*settings_, this);
+        hostsWindow_->setHosts(hostList_->hosts());
+        connect(hostList_, &HostList::listChanged, hostsWindow_,
+                [this] { hostsWindow_->setHosts(hostList_->hosts()); });
+        connect(hostList_, &HostList::hostChanged, hostsWindow_, [this](RunId id) {
+            if (const WatchedHost* host = hostList_->find(id))
+                hostsWindow_->updateHost(*host);
+        });
+        connect(hostsWindow_, &HostsWindow::addRequested, this, [this] { openHostOptions(std::nullopt); });
+        connect(hostsWindow_, &HostsWindow::editRequested, this, [this](RunId id) { openHostOptions(id); });
+        connect(hostsWindow_, &HostsWindow::removeRequested, hostList_, &HostList::remove);
+        connect(hostsWindow_, &HostsWindow::startRequested, hostList_, &HostList::start);
+        connect(hostsWindow_, &HostsWindow::stopRequested, hostList_, &HostList::stop);
+        connect(hostsWindow_, &HostsWindow::startAllRequested, hostList_, &HostList::startAll);
+        connect(hostsWindow_, &HostsWindow::stopAllRequested, hostList_, &HostList::stopAll);
+        connect(hostsWindow_, &HostsWindow::makeMainRequested, hostList_, &HostList::makeMain);
+        connect(hostsWindow_, &HostsWindow::historyRequested, this, [this](RunId id) {
+            const WatchedHost* host = hostList_->find(id);
+            if (host == nullptr || !history_)
+                return;
+            // The window keeps the main host as its first; the chooser shows the one asked for.
+            history_->showWindow(QString::fromStdString(settings_->value().host));
+            if (HistoryWindow* window = history_->window())
+                window->showHost(QString::fromStdString(host->settings.host));
+        });
+    }
+    if (hostsWindow_->isMinimized())
+        hostsWindow_->showNormal();
+    else
+        hostsWindow_->show();
+    hostsWindow_->raise();
+    hostsWindow_->activateWindow();
+}
+
+void MainWindow::openHostOptions(std::optional<RunId> id) {
+    const bool mainHost = id == HostList::kMainId;
+    const WatchedHost* host = id ? hostList_->find(*id) : nullptr;
+    if ((id && host == nullptr) || modalDialogOpen())
+        return;
+    // The main host's fields change only between its runs, as in the main options.
+    if (mainHost) {
+        updateOptionsAction();
+        if (!optionsAction_->isEnabled())
+            return;
+    }
+    Settings shown = settings_->value(); // the program-wide fields (the recent list) are the program's
+    copyHostFields(host ? host->settings : Settings{}, shown);
+    optionsOpen_ = true;
+    OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : this, shown);
+    dialog.setFont(ApplicationFont::designFont());
+    dialog.setHostMode(true);
+    const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
+    optionsOpen_ = false;
+    if (result != QDialog::Accepted)
+        return;
+    const Settings edited = dialog.edited();
+    // The host typed joins the program's recent list, as in the main options.
+    settings_->change([&edited, mainHost](Settings& s) {
+        s.recentList = edited.recentList;
+        if (mainHost)
+            copyHostFields(edited, s);
+    });
+    if (mainHost) {
+        if (!hadArguments_)
+            saveChangedSettings(settings_->value(), storedTexts_);
+    } else if (id) {
+        hostList_->edit(*id, edited);
+    } else {
+        hostList_->add(edited);
+    }
+}
+
+void MainWindow::saveHostList() {
+    // The user's choice is kept at once, as OK in the options keeps it; with arguments nothing is written.
+    if (hadArguments_)
+        return;
+    saveChangedSettings(settings_->value(), storedTexts_);
+    saveChangedHostList(hostList_->stored(runControl_->isRunning() || runControl_->lookupPending()), storedTexts_);
 }

@@ -14,6 +14,7 @@
 #include "engine/HostResolver.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
+#include "types/ProbeEvent.h"
 #include "types/ProbeObserver.h"
 
 struct SettingsChange;
@@ -22,6 +23,8 @@ class AlertActions;
 class AppSettings;
 class EventLog;
 class HistoryService;
+class HostList;
+class HostsWindow;
 class ProbeWorker;
 class ProcessLauncher;
 class QAction;
@@ -88,6 +91,10 @@ public:
     [[nodiscard]] QAction* routeAction() const { return routeAction_; }
     // The Route window, made on first use.
     [[nodiscard]] RouteWindow* routeWindow();
+    [[nodiscard]] QAction* hostsAction() const { return hostsAction_; }
+    [[nodiscard]] HostList& hostList() const { return *hostList_; }
+    // Null until the Hosts window has been opened.
+    [[nodiscard]] HostsWindow* hostsWindow() const { return hostsWindow_; }
     [[nodiscard]] HistoryService* history() const { return history_.get(); }
     [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
@@ -121,6 +128,11 @@ private:
     void showRoute();
     // Opens a trace kept in the ledger in the Route window.
     void showStoredRoute(std::int64_t snapshotId);
+    void showHosts();
+    void createHostList();
+    // The host-mode options for a host: an existing one (`id`), or a new one (none).
+    void openHostOptions(std::optional<RunId> id);
+    void saveHostList();
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);
     [[nodiscard]] bool modalDialogOpen() const;
@@ -143,7 +155,11 @@ private:
     QAction* popupAction_ = nullptr;
     QAction* historyAction_ = nullptr;
     QAction* routeAction_ = nullptr;
+    QAction* hostsAction_ = nullptr;
     QMenu* trayMenu_ = nullptr;
+    HostList* hostList_ = nullptr;
+    HostsWindow* hostsWindow_ = nullptr;
+    std::optional<bool> mainRunningAtClose_; // the main host was running when the window closed for good
 
     std::unique_ptr<QtWindowPort> windowPort_;
     std::unique_ptr<EventLog> eventLog_;

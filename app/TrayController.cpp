@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWidget>
 
 #include "app/StatusIcons.h"
@@ -49,6 +50,30 @@ QString tipWithHost(const QString& host, const QString& figures) {
     if (!cut.isEmpty() && cut.back().isHighSurrogate())
         cut.chop(1);
     return cut + QChar(0x2026) + separator + figures;
+}
+
+// Bad first: the hosts that need a look are the ones that must not fall under "and N more".
+int severity(HostStatus status) {
+    switch (status) {
+    case HostStatus::Bad:
+        return 3;
+    case HostStatus::Average:
+        return 2;
+    case HostStatus::Good:
+        return 1;
+    case HostStatus::NA:
+        break;
+    }
+    return 0;
+}
+
+QString hostRoundTrip(const WatchedHost& host) {
+    if (!host.lastRttUs)
+        return QStringLiteral("no reply");
+    ProbeEvent probe;
+    probe.replier = host.address;
+    probe.rttUs = host.lastRttUs;
+    return roundTrip(probe);
 }
 
 // Where the cursor position cannot be had (no screen under it), the menu opens near the bottom right
@@ -100,7 +125,8 @@ void TrayController::moveToTray(bool explain) {
         }
         return;
     }
-    icon()->setIcon(StatusIcons::small(status_));
+    iconShown_ = iconStatus();
+    icon()->setIcon(StatusIcons::small(iconShown_));
     icon_->setToolTip(toolTip());
     icon_->show();
     window_->hide();
@@ -110,6 +136,22 @@ void TrayController::moveToTray(bool explain) {
 void TrayController::updateTrayTip() {
     if (!inTray_)
         return;
+    if (severalHosts()) {
+        // Built at most once a second, however many hosts report meanwhile.
+        if (tipTimer_ == nullptr) {
+            tipTimer_ = new QTimer(this);
+            tipTimer_->setSingleShot(true);
+            tipTimer_->setInterval(1000);
+            connect(tipTimer_, &QTimer::timeout, this, [this] {
+                const QString tip = toolTip();
+                if (inTray_ && icon()->toolTip() != tip)
+                    icon_->setToolTip(tip);
+            });
+        }
+        if (!tipTimer_->isActive())
+            tipTimer_->start();
+        return;
+    }
     // Unchanged texts are not sent again: a notification-area host is told of every new tooltip.
     const QString tip = toolTip();
     if (icon()->toolTip() != tip)
@@ -132,6 +174,8 @@ void TrayController::showProbe(const ProbeEvent& event) {
 }
 
 QString TrayController::toolTip() const {
+    if (severalHosts())
+        return hostsToolTip();
     const QString host = QString::fromStdString(lastProbe_ ? lastProbe_->host : settings_.host);
     if (!monitoring_)
         return tipWithHost(host, QStringLiteral("not monitoring"));
@@ -161,8 +205,78 @@ void TrayController::removeTrayIcon() {
 
 void TrayController::showStatus(HostStatus status) {
     status_ = status;
-    if (inTray_)
-        icon()->setIcon(StatusIcons::small(status_));
+    if (inTray_) {
+        iconShown_ = iconStatus();
+        icon()->setIcon(StatusIcons::small(iconShown_));
+    }
+}
+
+void TrayController::setHostsSource(HostsSource hosts) {
+    hosts_ = std::move(hosts);
+}
+
+bool TrayController::severalHosts() const {
+    return hosts_ && hosts_().size() > 1;
+}
+
+void TrayController::hostsChanged() {
+    // The main host alone: its probes reach the tooltip through showProbe(), as they always did.
+    if (severalHosts())
+        updateTrayTip();
+}
+
+void TrayController::hostStatusesChanged() {
+    if (!inTray_)
+        return;
+    const HostStatus shown = iconStatus();
+    if (shown != iconShown_) {
+        iconShown_ = shown;
+        icon()->setIcon(StatusIcons::small(shown));
+    }
+}
+
+HostStatus TrayController::iconStatus() const {
+    if (!severalHosts())
+        return status_;
+    // The main host's status is the window's (its run's end makes it N/A); the others count while they run.
+    HostStatus worst = status_;
+    for (const WatchedHost& host : hosts_())
+        if (!host.main && host.running && severity(host.status) > severity(worst))
+            worst = host.status;
+    return worst;
+}
+
+QString TrayController::hostsToolTip() const {
+    const std::vector<WatchedHost>& hosts = hosts_();
+    std::vector<const WatchedHost*> order;
+    order.reserve(hosts.size());
+    for (const WatchedHost& host : hosts)
+        order.push_back(&host);
+    // Running before stopped, then the worst first; the list's own order among equals.
+    const auto rank = [this](const WatchedHost* host) {
+        const bool running = host->main ? monitoring_ : host->running;
+        const HostStatus status = host->main ? status_ : host->status;
+        return running ? 1 + severity(status) : 0;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&rank](const WatchedHost* a, const WatchedHost* b) { return rank(a) > rank(b); });
+    QStringList lines;
+    for (const WatchedHost* host : order) {
+        if (lines.size() == kMaxTipHosts)
+            break;
+        // The main host as the window knows it: its row may lag a change of the settings.
+        const QString name = QString::fromStdString(host->main ? settings_.host : host->settings.host);
+        const bool running = host->main ? monitoring_ : host->running;
+        if (!running)
+            lines << tipWithHost(name, QStringLiteral("not monitoring"));
+        else
+            lines << tipWithHost(
+                name, QStringLiteral("%1 - %2").arg(QString::fromUtf8(statusWord(host->main ? status_ : host->status)),
+                                                    hostRoundTrip(*host)));
+    }
+    if (order.size() > static_cast<std::size_t>(lines.size()))
+        lines << QStringLiteral("and %1 more").arg(order.size() - static_cast<std::size_t>(lines.size()));
+    return lines.join(QLatin1Char('\n'));
 }
 
 void TrayController::showNoTrayMessage() {

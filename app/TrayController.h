@@ -1,15 +1,19 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include <QObject>
 #include <QPoint>
 #include <QSystemTrayIcon>
 
+#include "app/WatchedHost.h"
 #include "types/HostStatus.h"
 #include "types/ProbeEvent.h"
 
 class QMenu;
+class QTimer;
 class QWidget;
 struct Settings;
 
@@ -25,7 +29,8 @@ public:
     // has no notification area the window stays visible and InTray stays false (so closing the window ends
     // the program); with `explain` the first such click says why in a message box.
     void moveToTray(bool explain = true);
-    // After the options dialog's OK: new tooltip when the icon is shown.
+    // After the options dialog's OK, or a change of the host list: new tooltip when the icon is shown (with
+    // several hosts within a second).
     void updateTrayTip();
     // What a run is doing, for the tooltip: a run began or ended (a new run shows no figures until its first
     // probe), and each probe's outcome.
@@ -42,6 +47,19 @@ public:
     // The host status to show; the small icon changes with it while the icon is shown.
     void showStatus(HostStatus status);
     [[nodiscard]] HostStatus status() const { return status_; }
+
+    // Every watched host, the main one first. With more than the main host the icon shows the worst status
+    // of the running hosts and the tooltip lists the hosts; with the main host alone both are as they were.
+    using HostsSource = std::function<const std::vector<WatchedHost>&()>;
+    void setHostsSource(HostsSource hosts);
+    // A host's values changed: the tooltip follows within a second, however many probes come meanwhile.
+    void hostsChanged();
+    // A host's status may have changed: the icon follows at once.
+    void hostStatusesChanged();
+    // The status the icon shows.
+    [[nodiscard]] HostStatus iconStatus() const;
+    // Hosts listed in the tooltip before "and N more".
+    static constexpr int kMaxTipHosts = 8;
     // The program lives in the notification area: the icon is shown and closing the window only hides it.
     [[nodiscard]] bool isInTray() const { return inTray_; }
 
@@ -56,6 +74,9 @@ protected:
 
 private:
     void toggleWindow();
+    [[nodiscard]] bool severalHosts() const;
+    [[nodiscard]] QString hostsToolTip() const;
+    void showIcon();
     QWidget* window_;
     QMenu* menu_;
     const Settings& settings_;
@@ -65,4 +86,7 @@ private:
     bool inTray_ = false;
     QSystemTrayIcon* icon_ = nullptr;
     bool explained_ = false;
+    HostsSource hosts_;
+    QTimer* tipTimer_ = nullptr; // made with the first host beside the main one
+    HostStatus iconShown_ = HostStatus::NA;
 };

@@ -120,6 +120,13 @@ void StoreSession::write(const std::string& valueName, const std::string& text) 
         store_->setValue(fromStd(valueName), QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+void StoreSession::remove(const std::string& valueName) {
+    if (!store_)
+        return;
+    written_ = true;
+    store_->remove(fromStd(valueName));
+}
+
 bool StoreSession::commit() {
     if (!store_)
         return false;
@@ -134,8 +141,8 @@ bool StoreSession::commit() {
     // An old file that did not parse leaves QSettings reporting FormatError for good, even when the sync has
     // replaced it and even when the write failed; the file itself then tells which.
     struct stat after {};
-    const bool replaced = existed && stat(path_.c_str(), &after) == 0 &&
-                          (after.st_ino != before.st_ino || after.st_dev != before.st_dev);
+    const bool replaced =
+        existed && stat(path_.c_str(), &after) == 0 && (after.st_ino != before.st_ino || after.st_dev != before.st_dev);
     if (store_->status() == QSettings::NoError || (store_->status() == QSettings::FormatError && replaced))
         return true;
     std::fprintf(stderr, "ostrevo: cannot save the settings to %s; the previous file is kept\n", path_.c_str());

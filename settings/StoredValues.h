@@ -39,6 +39,8 @@ public:
     // Bytes that are valid UTF-8 are kept as text; any other byte string as raw bytes, so that it reads back
     // unchanged. Nothing reaches the file before commit().
     void write(const std::string& valueName, const std::string& text);
+    // The value leaves the file at commit(), as a written one would change.
+    void remove(const std::string& valueName);
     // Under QSettings' lock on the file, reads it again when it has changed since it was read, sets the
     // values written in this session over what it holds now and replaces it once, whole (creating it and its
     // folders when missing); values not written keep what the file holds, whoever wrote them. On failure the

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QComboBox>
+#include <QMenu>
+
+#include "AppTestSupport.h"
+#include "app/AppSettings.h"
+#include "app/HostList.h"
+#include "app/HostsWindow.h"
+#include "app/MainWindow.h"
+#include "app/OptionsDialog.h"
+#include "support/RecordingMessagePort.h"
+#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHostResolver.h"
+#include "support/TempDir.h"
+
+// The main window with hosts beside the main one: the Hosts action, the dialog in host mode, and what reaches
+// the settings file.
+namespace {
+
+std::string settingsFile() {
+    return testConfigHome() + "/Quorvan Corporation/Ostrevo.conf";
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// Hosts that are not running: nothing is probed.
+const std::string kStoredList = "; edited by hand\n[General]\nHost=192.0.2.1\nBuffer=64\n\n[Hosts]\n"
+                                "1\\Host=192.0.2.2\n1\\Interval=3\n1\\Running=No\nsize=1\n";
+
+class MainWindowHosts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApp();
+        std::filesystem::remove(settingsFile());
+    }
+
+    MainWindow& make(std::vector<std::string> args) {
+        MainWindow::Services services;
+        services.arguments = std::move(args);
+        services.resolver = std::make_shared<ScriptedHostResolver>();
+        services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.messages = std::make_unique<RecordingMessagePort>();
+        services.runOptionsDialog = [this](OptionsDialog& dialog) {
+            hostModes.push_back(dialog.hostMode());
+            return onDialog ? onDialog(dialog) : int(QDialog::Rejected);
+        };
+        services.watchSignals = false;
+        services.historyPath = historyDir.file("history.sqlite");
+        form = std::make_unique<MainWindow>(std::move(services));
+        return *form;
+    }
+
+    static std::function<int(OptionsDialog&)> typeHostAndOk(const QString& host) {
+        return [host](OptionsDialog& dialog) {
+            dialog.findChild<QComboBox*>(QStringLiteral("addressEdit"))->setEditText(host);
+            return int(QDialog::Accepted);
+        };
+    }
+
+    std::vector<bool> hostModes;
+    std::function<int(OptionsDialog&)> onDialog;
+    TempDir historyDir;
+    std::unique_ptr<MainWindow> form;
+};
+
+TEST_F(MainWindowHosts, HostsActionOpensOneWindowAndFollowsHistoryInTheTrayMenu) {
+    make({});
+    QAction* hosts = form->hostsAction();
+    ASSERT_NE(hosts, nullptr);
+    EXPECT_EQ(hosts->text(), QStringLiteral("Ho&sts"));
+    EXPECT_EQ(hosts->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    EXPECT_TRUE(form->actions().contains(hosts)) << "the shortcut works in the main window";
+    const QList<QAction*> menu = form->trayMenu()->actions();
+    const auto history = menu.indexOf(form->historyAction());
+    ASSERT_GE(history, 0);
+    EXPECT_EQ(menu.indexOf(hosts), history + 1);
+
+    hosts->trigger();
+    HostsWindow* window = form->hostsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isModal());
+    window->hide();
+    hosts->trigger();
+    EXPECT_EQ(form->hostsWindow(), window) << "one instance";
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowHosts, AddAndEditOpenTheHostModeOptionsAndKeepTheListAtOnce) {
+    writeFile(settingsFile(), "[General]\nHost=192.0.2.1\n");
+    make({});
+    form->hostsAction()->trigger();
+    HostsWindow* window = form->hostsWindow();
+    ASSERT_NE(window, nullptr);
+
+    onDialog = typeHostAndOk(QStringLiteral("192.0.2.7"));
+    Q_EMIT window->addRequested();
+    ASSERT_EQ(form->hostList().hosts().size(), 2U);
+    const RunId added = form->hostList().hosts()[1].id;
+    EXPECT_EQ(form->hostList().hosts()[1].settings.host, "192.0.2.7");
+    EXPECT_NE(readFile(settingsFile()).find("1\\Host=192.0.2.7"), std::string::npos) << readFile(settingsFile());
+
+    onDialog = typeHostAndOk(QStringLiteral("192.0.2.8"));
+    Q_EMIT window->editRequested(added);
+    EXPECT_EQ(form->hostList().find(added)->settings.host, "192.0.2.8");
+    EXPECT_EQ(form->settings().host, "192.0.2.1") << "editing another host leaves the main host";
+    EXPECT_NE(readFile(settingsFile()).find("1\\Host=192.0.2.8"), std::string::npos) << readFile(settingsFile());
+    EXPECT_EQ(hostModes, (std::vector<bool>{true, true}));
+
+    Q_EMIT window->removeRequested(added);
+    EXPECT_EQ(form->hostList().hosts().size(), 1U);
+    EXPECT_EQ(readFile(settingsFile()).find("192.0.2.8"), std::string::npos) << readFile(settingsFile());
+}
+
+TEST_F(MainWindowHosts, StartWithArgumentsLeavesEveryKeyAsItWas) {
+    writeFile(settingsFile(), kStoredList);
+    make({"/i=1", "192.0.2.9"});
+    ASSERT_EQ(form->hostList().hosts().size(), 2U) << "the stored hosts are watched all the same";
+    const RunId stored = form->hostList().hosts()[1].id;
+    EXPECT_EQ(form->hostList().hosts()[1].settings.interval, 3000);
+
+    onDialog = typeHostAndOk(QStringLiteral("192.0.2.10"));
+    form->hostsAction()->trigger();
+    Q_EMIT form->hostsWindow()->addRequested();
+    EXPECT_TRUE(form->hostList().makeMain(stored));
+    EXPECT_EQ(form->settings().host, "192.0.2.2");
+    form->close();
+    form.reset();
+    EXPECT_EQ(readFile(settingsFile()), kStoredList);
+}
+
+TEST_F(MainWindowHosts, MakeMainIsKeptInTodaysKeysAndTheArray) {
+    writeFile(settingsFile(), kStoredList);
+    make({});
+    const RunId stored = form->hostList().hosts()[1].id;
+    ASSERT_TRUE(form->hostList().makeMain(stored));
+    form->close();
+    form.reset();
+    const std::string saved = readFile(settingsFile());
+    EXPECT_NE(saved.find("\nHost=192.0.2.2\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nInterval=3\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("1\\Host=192.0.2.1\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("1\\Interval=10\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("1\\Buffer=64\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("Running=Yes"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("\nRunning="), std::string::npos) << "the main host never ran: no Running key\n" << saved;
+}
+
+} // namespace

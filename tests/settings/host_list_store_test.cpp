@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "settings/HostListStore.h"
+#include "settings/SettingsStore.h"
+#include "settings/StoredValues.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// QSettings takes the configuration folder from the environment at its first use.
+struct ConfigHome {
+    TempDir dir;
+    ConfigHome() {
+        setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        setenv("HOME", dir.path().c_str(), 1);
+    }
+};
+const ConfigHome& home() {
+    static ConfigHome home;
+    return home;
+}
+
+class HostListStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = home().dir.path() + "/Quorvan Corporation";
+        file_ = folder_ + "/Ostrevo.conf";
+        fs::remove_all(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    void writeFile(const std::string& content) {
+        fs::create_directories(folder_);
+        std::ofstream(file_, std::ios::binary | std::ios::trunc) << content;
+        // Far enough apart that QSettings' cache sees each rewrite as a change.
+        static int edits = 0;
+        timespec times[2] = {{0, UTIME_NOW}, {time(nullptr) + 10 * ++edits, 0}};
+        utimensat(AT_FDCWD, file_.c_str(), times, 0);
+    }
+    [[nodiscard]] std::string readFile() const {
+        std::ifstream in(file_, std::ios::binary);
+        std::stringstream buffer;
+        buffer << in.rdbuf();
+        return buffer.str();
+    }
+
+    std::string folder_;
+    std::string file_;
+};
+
+StoredHost host(const std::string& name, bool running) {
+    StoredHost h;
+    h.settings.host = name;
+    h.running = running;
+    return h;
+}
+
+StoredHostList loaded(StoredTexts* known = nullptr) {
+    StoredHostList list;
+    loadHostList(list, known);
+    return list;
+}
+
+TEST_F(HostListStore, RoundTripKeepsEveryPerHostFieldAndRunningState) {
+    StoredHostList list;
+    list.mainRunning = true;
+    StoredHost a = host("router.lan", true);
+    a.settings.buffer = 1400;
+    a.settings.interval = 3000;
+    a.settings.analysisMode = AnalysisMode::Time;
+    a.settings.minTime = 20;
+    a.settings.maxTime = 80;
+    a.settings.logLevel = LogLevel::EveryRequest;
+    a.settings.logAppend = true;
+    a.settings.logFileName = "/var/tmp/shared log.csv";
+    a.settings.appParams = "\"%address% is %status%\" ; %responce%";
+    a.settings.appMode = 7;
+    a.settings.resolveIp = true;
+    StoredHost b = host("192.0.2.7", false);
+    b.settings.startSound = "caf\xc3\xa9.wav";
+    b.settings.tries = 9;
+    list.hosts = {a, b};
+    StoredTexts known;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+
+    EXPECT_EQ(loaded(), list);
+    const std::string text = readFile();
+    EXPECT_NE(text.find("Running=Yes"), std::string::npos) << text;
+    EXPECT_NE(text.find("1\\Host=router.lan"), std::string::npos) << text;
+    EXPECT_NE(text.find("1\\Interval=3"), std::string::npos) << text;
+    EXPECT_NE(text.find("1\\AnalizeMode=2"), std::string::npos) << text;
+    EXPECT_NE(text.find("2\\Running=No"), std::string::npos) << text;
+    EXPECT_NE(text.find("size=2"), std::string::npos) << text;
+    // Program-wide fields are the main host's alone.
+    EXPECT_EQ(text.find("RecentList"), std::string::npos) << text;
+    EXPECT_EQ(text.find("HistoryDays"), std::string::npos) << text;
+}
+
+TEST_F(HostListStore, TodaysFileReadsAsNoHostsAndStaysByteForByte) {
+    const char* source = std::getenv("OSTREVO_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::ifstream golden(std::string(source) + "/tests/settings/golden/Ostrevo.conf", std::ios::binary);
+    std::stringstream content;
+    content << golden.rdbuf();
+    writeFile(content.str());
+
+    StoredTexts known;
+    Settings main;
+    loadSettings(main, {}, &known);
+    const StoredHostList list = loaded(&known);
+    EXPECT_FALSE(list.mainRunning);
+    EXPECT_TRUE(list.hosts.empty());
+    ASSERT_TRUE(saveChangedSettings(main, known));
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_EQ(readFile(), content.str());
+}
+
+TEST_F(HostListStore, MainRunningIsWrittenOnlyOnceItDiffersFromTheFile) {
+    writeFile("[General]\nHost=a.example\n");
+    StoredTexts known;
+    StoredHostList list = loaded(&known);
+    list.mainRunning = true;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_EQ(readFile(), "[General]\nHost=a.example\nRunning=Yes\n");
+    list.mainRunning = false;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_EQ(readFile(), "[General]\nHost=a.example\nRunning=No\n");
+}
+
+TEST_F(HostListStore, ShorterListRemovesTheEntriesPastItsEndOnly) {
+    StoredHostList list;
+    list.hosts = {host("a.example", true), host("b.example", true), host("c.example", false)};
+    StoredTexts known;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    list.hosts.erase(list.hosts.begin()); // b and c move up a place
+    ASSERT_TRUE(saveChangedHostList(list, known));
+
+    EXPECT_EQ(loaded(), list);
+    const std::string text = readFile();
+    EXPECT_EQ(text.find("3\\"), std::string::npos) << text;
+    EXPECT_NE(text.find("size=2"), std::string::npos) << text;
+
+    list.hosts.clear();
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_TRUE(loaded().hosts.empty());
+    EXPECT_EQ(readFile().find("Host="), std::string::npos) << readFile();
+}
+
+TEST_F(HostListStore, SaveWritesOnlyWhatThisInstanceChanged) {
+    StoredHostList list;
+    list.hosts = {host("a.example", false), host("b.example", false)};
+    StoredTexts known;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+
+    // Another instance changes the second host's payload meanwhile; this one starts the first host.
+    std::string other = readFile();
+    other.replace(other.find("2\\Buffer=32"), 11, "2\\Buffer=64");
+    writeFile(other);
+    list.hosts[0].running = true;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+
+    const StoredHostList now = loaded();
+    ASSERT_EQ(now.hosts.size(), 2U);
+    EXPECT_TRUE(now.hosts[0].running);
+    EXPECT_EQ(now.hosts[1].settings.buffer, 64);
+}
+
+TEST_F(HostListStore, EntriesReadWithTheMainHostsRules) {
+    struct Case {
+        const char* name;
+        const char* entry;
+        void (*check)(const StoredHost&);
+    };
+    const Case cases[] = {
+        {"interval 0 is one second", "1\\Interval=0",
+         [](const StoredHost& h) { EXPECT_EQ(h.settings.interval, 1000); }},
+        {"analysis mode out of range", "1\\AnalizeMode=7",
+         [](const StoredHost& h) { EXPECT_EQ(h.settings.analysisMode, AnalysisMode::Tries); }},
+        {"times put in order", "1\\MinTime=900\n1\\MaxTime=100",
+         [](const StoredHost& h) {
+             EXPECT_EQ(h.settings.minTime, 100U);
+             EXPECT_EQ(h.settings.maxTime, 900U);
+         }},
+        {"running in any case", "1\\Running=TRUE", [](const StoredHost& h) { EXPECT_TRUE(h.running); }},
+        {"running garbled", "1\\Running=Yes please", [](const StoredHost& h) { EXPECT_FALSE(h.running); }},
+        {"missing values take defaults", "1\\Host=x.example",
+         [](const StoredHost& h) {
+             EXPECT_EQ(h.settings.buffer, 32);
+             EXPECT_EQ(h.settings.interval, 10000);
+             EXPECT_FALSE(h.running);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(std::string("[Hosts]\nsize=1\n") + c.entry + "\n");
+        const StoredHostList list = loaded();
+        ASSERT_EQ(list.hosts.size(), 1U);
+        c.check(list.hosts[0]);
+    }
+}
+
+TEST_F(HostListStore, GarbledOrHugeSizeNeverReadsPastWhatIsSafe) {
+    writeFile("[Hosts]\nsize=many\n1\\Host=a.example\n");
+    EXPECT_TRUE(loaded().hosts.empty());
+    writeFile("[Hosts]\nsize=-3\n");
+    EXPECT_TRUE(loaded().hosts.empty());
+    writeFile("[Hosts]\nsize=99999999999999999999999\n");
+    EXPECT_EQ(loaded().hosts.size(), kMaxStoredHosts);
+}
+
+TEST_F(HostListStore, NothingChangedLeavesTheFileAlone) {
+    StoredHostList list;
+    list.hosts = {host("a.example", true)};
+    StoredTexts known;
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    struct stat before {};
+    ASSERT_EQ(stat(file_.c_str(), &before), 0);
+    StoredTexts reread;
+    const StoredHostList again = loaded(&reread);
+    ASSERT_TRUE(saveChangedHostList(again, reread));
+    struct stat after {};
+    ASSERT_EQ(stat(file_.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+}
+
+} // namespace
