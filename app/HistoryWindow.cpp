@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -28,6 +27,7 @@
 
 #include "app/HistoryFormat.h"
 #include "app/LatencyGraph.h"
+#include "app/WindowSize.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
 #include "text/RouteText.h"
@@ -651,16 +651,7 @@ void HistoryWindow::restoreSpan() {
 
 void HistoryWindow::restoreSize() {
     savedSize_ = text(keptSize());
-    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
-    const QRegularExpressionMatch match = form.match(savedSize_);
-    QSize size = kDefaultSize;
-    if (match.hasMatch())
-        size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
-    // A value from a larger screen or a hand edit still gives a window that fits and can be used.
-    size = size.expandedTo(minimumSizeHint());
-    if (const QScreen* screen = QApplication::primaryScreen())
-        size = size.boundedTo(screen->availableSize());
-    resize(size);
+    resize(keptWindowSize(keptSize(), kDefaultSize, minimumSizeHint()));
 }
 
 void HistoryWindow::saveSize() {

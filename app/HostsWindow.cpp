@@ -3,18 +3,16 @@
 #include <algorithm>
 #include <array>
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QScreen>
 #include <QTableView>
 #include <QVBoxLayout>
 
 #include "app/HostsModel.h"
 #include "app/Sparkline.h"
+#include "app/WindowSize.h"
 
 namespace {
 
@@ -184,16 +182,7 @@ void HostsWindow::showMenuAt(const QPoint& position) {
 }
 
 void HostsWindow::restoreLayout() {
-    static const QRegularExpression sizeForm(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
-    const QRegularExpressionMatch match = sizeForm.match(text(settings_->value().hostsWindowSize));
-    QSize size = kDefaultSize;
-    if (match.hasMatch())
-        size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
-    // A value from a larger screen or a hand edit still gives a window that fits and can be used.
-    size = size.expandedTo(minimumSizeHint());
-    if (const QScreen* screen = QApplication::primaryScreen())
-        size = size.boundedTo(screen->availableSize());
-    resize(size);
+    resize(keptWindowSize(settings_->value().hostsWindowSize, kDefaultSize, minimumSizeHint()));
 
     // Widths the text does not spell are the defaults, one by one; the last column takes what is left.
     const QStringList kept = text(settings_->value().hostsWindowColumns).split(QLatin1Char(','));

@@ -16,13 +16,12 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "app/AppSettings.h"
+#include "app/WindowSize.h"
 #include "engine/PosixHostResolver.h"
 #include "engine/RouteTracer.h"
 #include "text/RouteText.h"
@@ -496,16 +495,7 @@ void RouteWindow::hideEvent(QHideEvent* event) {
 
 void RouteWindow::restoreSize() {
     savedSize_ = text(settings_.value().routeWindowSize);
-    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,5})\\s*x\\s*(\\d{1,5})\\s*$"));
-    const QRegularExpressionMatch match = form.match(savedSize_);
-    QSize size = kDefaultSize;
-    if (match.hasMatch())
-        size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
-    // A value from a larger screen or a hand edit still gives a window that fits and can be used.
-    size = size.expandedTo(minimumSizeHint());
-    if (const QScreen* screen = QApplication::primaryScreen())
-        size = size.boundedTo(screen->availableSize());
-    resize(size);
+    resize(keptWindowSize(settings_.value().routeWindowSize, kDefaultSize, minimumSizeHint()));
 }
 
 void RouteWindow::saveSize() {

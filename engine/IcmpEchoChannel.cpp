@@ -26,7 +26,6 @@ using Family = IpAddress::Family;
 
 // Room for the largest datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
 constexpr std::size_t kReceiveBufferSize = 65536 + 512;
-constexpr std::size_t kControlSize = 512;
 
 } // namespace
 
@@ -165,17 +164,10 @@ bool IcmpEchoChannel::sendRequest(const Request& key, timespec& sentAt, std::int
 }
 
 IcmpEchoChannel::Received IcmpEchoChannel::receiveOne(const Request& key, const timespec& sentAt, EchoResult& result) {
-    sockaddr_storage from{};
-    iovec buffer{received_.data(), received_.size()};
-    alignas(cmsghdr) std::uint8_t control[kControlSize];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &buffer;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t length = recvmsg(fd_, &message, MSG_DONTWAIT);
+    IcmpSocket::Message incoming;
+    const ssize_t length = incoming.receive(fd_, received_, MSG_DONTWAIT);
+    msghdr& message = incoming.header;
+    const sockaddr_storage& from = incoming.from;
     if (length < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return Received::Empty;
@@ -236,14 +228,9 @@ bool IcmpEchoChannel::drainErrors(const Request& key, const timespec& sentAt, Ec
     bool matched = false;
     for (;;) {
         std::uint8_t quoted[64];
-        iovec buffer{quoted, sizeof quoted};
-        alignas(cmsghdr) std::uint8_t control[kControlSize];
-        msghdr message{};
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        IcmpSocket::Message incoming;
+        const ssize_t length = incoming.receive(fd_, quoted, MSG_ERRQUEUE | MSG_DONTWAIT);
+        msghdr& message = incoming.header;
         if (length < 0) {
             if (errno == EINTR)
                 continue;

@@ -384,4 +384,16 @@ std::optional<QueuedError> readQueuedError(msghdr& message, bool v6) {
     return found;
 }
 
+ssize_t Message::receive(int fd, std::span<std::uint8_t> into, int flags) {
+    data = iovec{into.data(), into.size()};
+    header = msghdr{};
+    header.msg_name = &from;
+    header.msg_namelen = sizeof from;
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    return ::recvmsg(fd, &header, flags);
+}
+
 } // namespace IcmpSocket

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <span>
 #include <string>
 
 #include <sys/socket.h>
@@ -47,6 +48,18 @@ bool attachIdentifierFilter(int fd, bool v6, std::uint16_t id);
 [[nodiscard]] bool mayFallBackToRaw(int error);
 // Whether a receive failed for a fault of the socket itself (not a pending ICMP error).
 [[nodiscard]] bool isSocketFault(int error);
+
+// One message as recvmsg(2) reads it: the data, who sent it (or, from the error queue, where the request
+// went) and the ancillary data the socket asked for. It points into itself, so it stays where it was made.
+struct Message {
+    sockaddr_storage from{};
+    alignas(cmsghdr) std::uint8_t control[512];
+    iovec data{};
+    msghdr header{};
+
+    // The message's length, or -1 with errno set, as recvmsg gives them.
+    ssize_t receive(int fd, std::span<std::uint8_t> into, int flags);
+};
 
 // What came beside a received message: the kernel's arrival stamp and the TTL (hop limit).
 struct Control {

@@ -32,7 +32,6 @@ using IcmpSocket::Kind;
 constexpr std::uint8_t kPayloadByte = 0x20;
 // Room for the largest datagram with its header: an echo may carry up to kMaxEchoPayload bytes of data.
 constexpr std::size_t kReceiveBufferSize = 65536 + 512;
-constexpr std::size_t kControlSize = 512;
 // Messages read from one socket per wake-up before the timers get their turn again.
 constexpr int kReceiveBatch = 256;
 constexpr int kEpollEvents = 16;
@@ -485,17 +484,10 @@ ProbeHub::Impl::Host* ProbeHub::Impl::waitingHost(const Socket& socket, std::uin
 
 void ProbeHub::Impl::receive(Socket& socket) {
     for (int i = 0; i < kReceiveBatch; ++i) {
-        sockaddr_storage from{};
-        iovec buffer{received.data(), received.size()};
-        alignas(cmsghdr) std::uint8_t control[kControlSize];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(socket.fd, &message, MSG_DONTWAIT);
+        IcmpSocket::Message incoming;
+        const ssize_t length = incoming.receive(socket.fd, received, MSG_DONTWAIT);
+        msghdr& message = incoming.header;
+        const sockaddr_storage& from = incoming.from;
         if (length < 0) {
             if (errno == EINTR)
                 continue;
@@ -558,17 +550,10 @@ void ProbeHub::Impl::drainErrors(Socket& socket) {
     const bool v6 = socket.family == Family::V6;
     for (;;) {
         std::uint8_t quoted[64];
-        iovec buffer{quoted, sizeof quoted};
-        alignas(cmsghdr) std::uint8_t control[kControlSize];
-        sockaddr_storage destination{};
-        msghdr message{};
-        message.msg_name = &destination;
-        message.msg_namelen = sizeof destination;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(socket.fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        IcmpSocket::Message incoming;
+        const ssize_t length = incoming.receive(socket.fd, quoted, MSG_ERRQUEUE | MSG_DONTWAIT);
+        msghdr& message = incoming.header;
+        const sockaddr_storage& destination = incoming.from;
         if (length < 0) {
             if (errno == EINTR)
                 continue;

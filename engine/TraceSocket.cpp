@@ -27,7 +27,6 @@ using Answer = TraceSocket::Answer;
 // the same load on the path.
 constexpr std::uint16_t kPayloadBytes = 36;
 constexpr std::size_t kReceiveBufferSize = 2048; // answers quote at most 576 bytes (IPv4) or 1232 (IPv6)
-constexpr std::size_t kControlSize = 512;
 
 std::int64_t clockNanos(clockid_t clock) {
     timespec t{};
@@ -201,17 +200,10 @@ bool TraceSocket::receive(const IpAddress& destination, const std::function<void
 
 bool TraceSocket::receivePackets(const IpAddress& destination, const std::function<void(const Answer&)>& take) {
     for (;;) {
-        sockaddr_storage from{};
-        iovec buffer{received_.data(), received_.size()};
-        alignas(cmsghdr) std::uint8_t control[kControlSize];
-        msghdr message{};
-        message.msg_name = &from;
-        message.msg_namelen = sizeof from;
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(fd_, &message, MSG_DONTWAIT);
+        IcmpSocket::Message incoming;
+        const ssize_t length = incoming.receive(fd_, received_, MSG_DONTWAIT);
+        msghdr& message = incoming.header;
+        const sockaddr_storage& from = incoming.from;
         if (length < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
@@ -266,14 +258,9 @@ void TraceSocket::receiveErrors(const std::function<void(const Answer&)>& take) 
     const bool v6 = family_ == Family::V6;
     for (;;) {
         std::uint8_t quoted[64];
-        iovec buffer{quoted, sizeof quoted};
-        alignas(cmsghdr) std::uint8_t control[kControlSize];
-        msghdr message{};
-        message.msg_iov = &buffer;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        IcmpSocket::Message incoming;
+        const ssize_t length = incoming.receive(fd_, quoted, MSG_ERRQUEUE | MSG_DONTWAIT);
+        msghdr& message = incoming.header;
         if (length < 0) {
             if (errno == EINTR)
                 continue;

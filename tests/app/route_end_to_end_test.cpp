@@ -34,29 +34,7 @@ constexpr std::uint16_t kPort = 9464; // free in a fresh namespace
 
 // One GET of /metrics on the namespace's loopback: the whole answer, empty when nothing listens there yet.
 std::string scrape(const NetNamespace& ns) {
-    int fd = -1;
-    {
-        NetNamespace::Entered inside(ns);
-        if (!inside.ok())
-            return {};
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    }
-    std::string answer;
-    const sockaddr_in to{AF_INET, htons(kPort), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
-        const std::string request = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-        char buffer[4096];
-        pollfd p{fd, POLLIN, 0};
-        while (::poll(&p, 1, 10'000) > 0) {
-            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0)
-                break;
-            answer.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    ::close(fd);
-    return answer;
+    return httpGetInside(ns, kPort, "/metrics");
 }
 
 std::vector<QJsonObject> notifications(const fs::path& record) {

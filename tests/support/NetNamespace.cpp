@@ -5,8 +5,12 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,4 +127,31 @@ NetNamespace::Entered::~Entered() {
 std::string NetNamespace::inputRule(const std::string& rule) {
     return "table inet ostrevo_test {\n    chain input {\n        type filter hook input priority 0;\n        " + rule +
            "\n    }\n}\n";
+}
+
+std::string httpGetInside(const NetNamespace& ns, std::uint16_t port, const std::string& path) {
+    int fd = -1;
+    {
+        NetNamespace::Entered inside(ns);
+        if (!inside.ok())
+            return {};
+        // The socket belongs to the namespace it was made in, wherever the thread goes next.
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    }
+    std::string answer;
+    const sockaddr_in to{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        char buffer[4096];
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 10'000) > 0) {
+            const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                break;
+            answer.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(fd);
+    return answer;
 }

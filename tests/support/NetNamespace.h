@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -65,3 +66,7 @@ private:
     std::string error_;
     bool created_ = false;
 };
+
+// One HTTP GET of `path` on the namespace's loopback at `port`: the whole answer, headers included; empty when
+// nothing listens there yet.
+[[nodiscard]] std::string httpGetInside(const NetNamespace& ns, std::uint16_t port, const std::string& path);
