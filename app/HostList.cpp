@@ -19,21 +19,6 @@ namespace {
 
 constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 
-// Bad is the worst; N/A (nothing known yet) counts for the least.
-int severity(HostStatus status) {
-    switch (status) {
-    case HostStatus::Bad:
-        return 3;
-    case HostStatus::Average:
-        return 2;
-    case HostStatus::Good:
-        return 1;
-    case HostStatus::NA:
-        break;
-    }
-    return 0;
-}
-
 } // namespace
 
 // What a host beside the main one needs besides its row: its log, with the settings the log reads, and the

@@ -52,21 +52,6 @@ QString tipWithHost(const QString& host, const QString& figures) {
     return cut + QChar(0x2026) + separator + figures;
 }
 
-// Bad first: the hosts that need a look are the ones that must not fall under "and N more".
-int severity(HostStatus status) {
-    switch (status) {
-    case HostStatus::Bad:
-        return 3;
-    case HostStatus::Average:
-        return 2;
-    case HostStatus::Good:
-        return 1;
-    case HostStatus::NA:
-        break;
-    }
-    return 0;
-}
-
 QString hostRoundTrip(const WatchedHost& host) {
     if (!host.lastRttUs)
         return QStringLiteral("no reply");
