@@ -11,7 +11,7 @@
 
 #include "alerts/MessagePort.h"
 #include "engine/HostResolver.h"
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/WorkerCommand.h"
 #include "settings/Settings.h"
 #include "text/ProbeText.h"

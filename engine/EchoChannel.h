@@ -3,7 +3,7 @@
 #include <string>
 
 #include "engine/EchoReply.h"
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // One ICMP echo handle: open, send one request and wait for its reply, close.
 class EchoChannel {

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <span>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "types/IpStatus.h"
 #include "types/ProbeEvent.h"
 

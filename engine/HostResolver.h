@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // Result of a name-service lookup; only the first address is used. A name lookup lists the IPv4 addresses
 // before the IPv6 ones, so a host that has both is watched over IPv4, as it always was.

@@ -8,7 +8,7 @@
 
 #include <sys/socket.h>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/RoundTrip.h"
 
 // The set-up and the reading of a Linux ICMP or ICMPv6 socket, shared by the echo channel (one request at a

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // One hop of a traced route: what the requests sent with this TTL (hop limit) brought back. Times in
 // microseconds; they mean something only when `received` is not 0.

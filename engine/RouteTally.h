@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
 
 // The running figures of a trace, per TTL, and where the path ends as far as the answers so far tell: at the

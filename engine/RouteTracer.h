@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
 #include "engine/TraceSocket.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
 #include "types/ProbeObserver.h"
 

@@ -4,7 +4,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "settings/Settings.h"
 
 // What the alert actions of one run use.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // The route tracer's ICMP socket: echo requests with a TTL (hop limit) of their own each, and what answers
 // them, reduced to who answered which request how. The unprivileged datagram ("ping") socket hands Time

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // What the console probe was asked to do, read from its arguments the way ping reads them: short options
 // that may be clustered ("-qc3"), long ones with "=VALUE" or the next argument as value, options before or

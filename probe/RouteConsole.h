@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
 #include "text/RouteText.h"
 

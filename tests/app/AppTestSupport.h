@@ -8,7 +8,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "app/ApplicationFont.h"
+#include "app/common/ApplicationFont.h"
 #include "support/TempDir.h"
 
 // The test programs link gtest_main, so the QApplication is made on first use and lives to the end of the

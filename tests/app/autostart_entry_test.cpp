@@ -13,9 +13,9 @@
 #include <QFile>
 #include <QString>
 
-#include "app/AutostartEntry.h"
+#include "app/desktop/AutostartEntry.h"
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
+#include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"

@@ -21,11 +21,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/DesktopNotifier.h"
+#include "app/desktop/DesktopNotifier.h"
 #include "app/MainWindow.h"
-#include "app/QtNotifier.h"
+#include "app/desktop/QtNotifier.h"
 #include "app/RunControl.h"
-#include "app/TrayController.h"
+#include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"

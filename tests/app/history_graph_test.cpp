@@ -18,10 +18,10 @@
 #include <QWheelEvent>
 
 #include "AppTestSupport.h"
-#include "app/HistoryFormat.h"
-#include "app/HistoryWindow.h"
-#include "app/LatencyGraph.h"
-#include "app/TimeAxis.h"
+#include "app/common/HistoryFormat.h"
+#include "app/history/HistoryWindow.h"
+#include "app/history/LatencyGraph.h"
+#include "app/history/TimeAxis.h"
 #include "history/HistoryLedger.h"
 
 namespace {

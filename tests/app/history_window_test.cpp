@@ -19,13 +19,13 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
-#include "app/HistoryFormat.h"
-#include "app/HistoryService.h"
-#include "app/HistoryWindow.h"
-#include "app/LatencyGraph.h"
+#include "app/common/HistoryFormat.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
+#include "app/history/LatencyGraph.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
-#include "app/TrayController.h"
+#include "app/desktop/TrayController.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
 #include "history/SqliteDb.h"

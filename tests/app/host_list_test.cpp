@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "AppTestSupport.h"
-#include "app/AppSettings.h"
-#include "app/HostList.h"
+#include "app/common/AppSettings.h"
+#include "app/hosts/HostList.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"

@@ -22,12 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "app/AppSettings.h"
-#include "app/HostsModel.h"
-#include "app/HostsWindow.h"
-#include "app/OptionsDialog.h"
-#include "app/Sparkline.h"
-#include "app/StatusIcons.h"
+#include "app/common/AppSettings.h"
+#include "app/hosts/HostsModel.h"
+#include "app/hosts/HostsWindow.h"
+#include "app/options/OptionsDialog.h"
+#include "app/hosts/Sparkline.h"
+#include "app/common/StatusIcons.h"
 #include "settings/SettingsFields.h"
 #include "support/WidgetApp.h"
 

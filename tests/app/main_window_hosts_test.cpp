@@ -13,11 +13,11 @@
 #include <QMenu>
 
 #include "AppTestSupport.h"
-#include "app/AppSettings.h"
-#include "app/HostList.h"
-#include "app/HostsWindow.h"
+#include "app/common/AppSettings.h"
+#include "app/hosts/HostList.h"
+#include "app/hosts/HostsWindow.h"
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
+#include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"

@@ -15,9 +15,9 @@
 #include <QPalette>
 #include <QPushButton>
 
-#include "app/ApplicationFont.h"
+#include "app/common/ApplicationFont.h"
 #include "app/MainWindow.h"
-#include "app/TrayController.h"
+#include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"

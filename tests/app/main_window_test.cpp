@@ -16,13 +16,13 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include "app/HistoryService.h"
-#include "app/HistoryWindow.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
+#include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
-#include "app/StatusIcons.h"
-#include "app/TrayController.h"
+#include "app/common/StatusIcons.h"
+#include "app/desktop/TrayController.h"
 #include "engine/IcmpEchoChannel.h"
 #include "history/HistoryLedger.h"
 #include "settings/SettingsStore.h"

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
+#include "app/options/OptionsDialog.h"
 #include "settings/Settings.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"

@@ -9,8 +9,8 @@
 #include <QSlider>
 #include <QTabWidget>
 
-#include "app/ApplicationFont.h"
-#include "app/OptionsDialog.h"
+#include "app/common/ApplicationFont.h"
+#include "app/options/OptionsDialog.h"
 #include "settings/Settings.h"
 #include "support/WidgetApp.h"
 

@@ -23,11 +23,11 @@
 #include <functional>
 #include <stdexcept>
 
-#include "app/AppSettings.h"
-#include "app/ApplicationFont.h"
-#include "app/FileDialogs.h"
-#include "app/OptionsDialog.h"
-#include "app/RecentList.h"
+#include "app/common/AppSettings.h"
+#include "app/common/ApplicationFont.h"
+#include "app/options/FileDialogs.h"
+#include "app/options/OptionsDialog.h"
+#include "app/options/RecentList.h"
 #include "settings/Settings.h"
 #include "support/TempDir.h"
 #include "support/WidgetApp.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "AppTestSupport.h"
-#include "app/OutageRoutes.h"
+#include "app/route/OutageRoutes.h"
 
 namespace {
 

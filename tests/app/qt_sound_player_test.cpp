@@ -9,7 +9,7 @@
 #include <optional>
 #include <thread>
 
-#include "app/QtSoundPlayer.h"
+#include "app/desktop/QtSoundPlayer.h"
 #include "support/TempDir.h"
 
 namespace {

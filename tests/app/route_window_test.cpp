@@ -18,10 +18,10 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
-#include "app/AppSettings.h"
+#include "app/common/AppSettings.h"
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
-#include "app/RouteWindow.h"
+#include "app/options/OptionsDialog.h"
+#include "app/route/RouteWindow.h"
 #include "app/RunControl.h"
 #include "support/NetNamespace.h"
 #include "support/RecordingMessagePort.h"

@@ -14,11 +14,11 @@
 #include <QSlider>
 
 #include "alerts/EventLog.h"
-#include "app/AppSettings.h"
-#include "app/HistoryService.h"
-#include "app/HistoryWindow.h"
+#include "app/common/AppSettings.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
 #include "app/MainWindow.h"
-#include "app/OptionsDialog.h"
+#include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/StatusIcons.h"
+#include "app/common/StatusIcons.h"
 #include "support/WidgetApp.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "AppTestSupport.h"
-#include "app/TrayController.h"
+#include "app/desktop/TrayController.h"
 #include "settings/Settings.h"
 
 // The tray with several hosts: the worst status and the list in the tooltip. Built from values alone, so no

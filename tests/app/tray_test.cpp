@@ -16,8 +16,8 @@
 
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
-#include "app/StatusIcons.h"
-#include "app/TrayController.h"
+#include "app/common/StatusIcons.h"
+#include "app/desktop/TrayController.h"
 #include "settings/Settings.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingMessagePort.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/IpAddress.h"
+#include "types/IpAddress.h"
 
 // A peer that answers ICMP or ICMPv6 echo requests from user space, for delays, reply sizes and broken replies
 // the kernel never gives. It switches the kernel's own answers off in its namespace

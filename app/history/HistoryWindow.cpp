@@ -1,0 +1,663 @@
+#include "app/history/HistoryWindow.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ostream>
+#include <streambuf>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/common/HistoryFormat.h"
+#include "app/history/LatencyGraph.h"
+#include "app/common/WindowSize.h"
+#include "history/HistoryLedger.h"
+#include "text/IcmpStatusText.h"
+#include "text/RouteText.h"
+
+namespace {
+
+constexpr int kDefaultSpan = 1; // one hour
+const QSize kDefaultSize(780, 560);
+
+QString text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// "label value" that a wrapping line never splits, "95th percentile" included.
+QString figure(const QString& label, const QString& value) {
+    return QString(label).replace(QLatin1Char(' '), QChar(0x00A0)) + QChar(0x00A0) +
+           QString(value).replace(QLatin1Char(' '), QChar(0x00A0));
+}
+
+QString outageCause(const Outage& outage) {
+    // Bad without a failed probe: the analysis found the replies too slow.
+    if (outage.firstStatus == 0)
+        return QStringLiteral("Replies too slow");
+    return text(icmpStatusText(static_cast<std::int32_t>(outage.firstStatus)));
+}
+
+std::string* sizeStore = nullptr;
+
+std::string& keptSize() {
+    static std::string forThisProcess;
+    return sizeStore != nullptr ? *sizeStore : forThisProcess;
+}
+
+std::string* spanStore = nullptr;
+
+std::string& keptSpan() {
+    static std::string forThisProcess;
+    return spanStore != nullptr ? *spanStore : forThisProcess;
+}
+
+std::int64_t withinZoom(std::int64_t spanMs) {
+    return std::clamp(spanMs, HistoryWindow::kShortestSpanMs, HistoryWindow::kLongestSpanMs);
+}
+
+// The small graphs read up to a year of hourly figures: every ten seconds is often enough for them.
+constexpr int kOverviewEvery = 10;
+
+// The ledger streams an export row by row; this hands the bytes to a Qt device in large writes.
+class DeviceBuffer : public std::streambuf {
+public:
+    explicit DeviceBuffer(QIODevice& device) : device_(device) { setp(buffer_, buffer_ + sizeof buffer_); }
+    DeviceBuffer(const DeviceBuffer&) = delete;
+    DeviceBuffer& operator=(const DeviceBuffer&) = delete;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!drain())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return drain() ? 0 : -1; }
+
+private:
+    bool drain() {
+        const qint64 size = pptr() - pbase();
+        const bool ok = size == 0 || device_.write(pbase(), size) == size;
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return ok;
+    }
+
+    QIODevice& device_;
+    char buffer_[64 * 1024];
+};
+
+// When the first failure and the verdict differ, both are worth knowing.
+QString outageTimes(const Outage& outage) {
+    QStringList lines;
+    if (outage.firstErrorMs)
+        lines << QStringLiteral("First failed probe at ") + HistoryFormat::dateTime(*outage.firstErrorMs);
+    if (outage.verdictMs != outage.startMs || !outage.firstErrorMs)
+        lines << QStringLiteral("Status Bad from ") + HistoryFormat::dateTime(outage.verdictMs);
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+const std::vector<HistoryWindow::Span>& HistoryWindow::spans() {
+    static const std::vector<Span> all{
+        {"10 minutes", 10 * 60'000LL},  {"1 hour", 3'600'000LL},        {"3 hours", 3 * 3'600'000LL},
+        {"24 hours", 24 * 3'600'000LL}, {"30 hours", 30 * 3'600'000LL}, {"7 days", 7 * 86'400'000LL},
+        {"10 days", 10 * 86'400'000LL}, {"30 days", 30 * 86'400'000LL}, {"1 year", 365 * 86'400'000LL}};
+    return all;
+}
+
+const std::vector<HistoryWindow::Span>& HistoryWindow::overviewSpans() {
+    static const std::vector<Span> all{spans().at(2), spans().at(4), spans().at(6), spans().at(8)};
+    return all;
+}
+
+HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent, Clock clock)
+    : QWidget(parent, Qt::Window), ledger_(std::move(ledger)), clock_(std::move(clock)) {
+    if (!clock_)
+        clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    setObjectName(QStringLiteral("historyWindow"));
+
+    // Shown only once the ledger holds more than one host.
+    hostBox_ = new QComboBox(this);
+    hostBox_->setObjectName(QStringLiteral("hostBox"));
+    hostBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    hostBox_->setMinimumContentsLength(18);
+    hostBox_->setToolTip(QStringLiteral("The host whose history is shown"));
+    hostLabel_ = new QLabel(QStringLiteral("&Host:"), this);
+    hostLabel_->setBuddy(hostBox_);
+    overlayMenu_ = new QMenu(this);
+    overlayMenu_->setObjectName(QStringLiteral("overlayMenu"));
+    overlayButton_ = new QToolButton(this);
+    overlayButton_->setObjectName(QStringLiteral("overlayButton"));
+    overlayButton_->setText(QStringLiteral("&Overlay"));
+    overlayButton_->setToolTip(QStringLiteral("Draw the latency of other hosts over this one's"));
+    overlayButton_->setMenu(overlayMenu_);
+    overlayButton_->setPopupMode(QToolButton::InstantPopup);
+    overlayButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    for (QWidget* w :
+         {static_cast<QWidget*>(hostLabel_), static_cast<QWidget*>(hostBox_), static_cast<QWidget*>(overlayButton_)})
+        w->setVisible(false);
+
+    spanBox_ = new QComboBox(this);
+    spanBox_->setObjectName(QStringLiteral("spanBox"));
+    for (const Span& span : spans())
+        spanBox_->addItem(QString::fromLatin1(span.label));
+    spanBox_->setCurrentIndex(kDefaultSpan);
+    auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
+    spanLabel->setBuddy(spanBox_);
+    spanBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    nowButton_ = new QPushButton(QStringLiteral("Back to &now"), this);
+    nowButton_->setObjectName(QStringLiteral("nowButton"));
+    nowButton_->setToolTip(QStringLiteral("Show the chosen span up to now again"));
+    exportButton_ = new QPushButton(QStringLiteral("Export CSV..."), this);
+    exportButton_->setObjectName(QStringLiteral("exportButton"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(hostLabel_);
+    top->addWidget(hostBox_);
+    top->addWidget(overlayButton_);
+    top->addSpacing(fontMetrics().averageCharWidth() * 2);
+    top->addWidget(spanLabel);
+    top->addWidget(spanBox_);
+    top->addWidget(nowButton_);
+    top->addStretch(1);
+    top->addWidget(exportButton_);
+
+    problemLabel_ = new QLabel(this);
+    problemLabel_->setObjectName(QStringLiteral("problemLabel"));
+    problemLabel_->setWordWrap(true);
+    problemLabel_->setTextFormat(Qt::PlainText);
+    problemLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problemLabel_->hide();
+
+    auto* overviewRow = new QHBoxLayout;
+    for (const Span& span : overviewSpans()) {
+        auto* small = new LatencyGraph(this);
+        small->setObjectName(QStringLiteral("overviewGraph%1").arg(overview_.size()));
+        small->setCompact(QString::fromLatin1(span.label));
+        small->setToolTip(QStringLiteral("Show the last %1").arg(QString::fromLatin1(span.label)));
+        small->setAccessibleName(QString::fromLatin1(span.label));
+        const std::int64_t ms = span.ms;
+        connect(small, &LatencyGraph::chosen, this, [this, ms] { chooseSpan(ms); });
+        overviewRow->addWidget(small);
+        overview_.push_back(small);
+    }
+
+    graph_ = new LatencyGraph(this);
+    graph_->setObjectName(QStringLiteral("graph"));
+    connect(graph_, &LatencyGraph::zoomRequested, this, &HistoryWindow::zoom);
+    connect(graph_, &LatencyGraph::panRequested, this, &HistoryWindow::pan);
+    connect(graph_, &LatencyGraph::rangeRequested, this, &HistoryWindow::showRange);
+
+    legendLabel_ = new QLabel(this);
+    legendLabel_->setObjectName(QStringLiteral("legendLabel"));
+    legendLabel_->setWordWrap(true);
+    legendLabel_->setTextFormat(Qt::RichText);
+
+    summaryLabel_ = new QLabel(this);
+    summaryLabel_->setObjectName(QStringLiteral("summaryLabel"));
+    summaryLabel_->setWordWrap(true);
+    summaryLabel_->setTextFormat(Qt::PlainText);
+    summaryLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* outagesLabel = new QLabel(QStringLiteral("Outages"), this);
+    outageList_ = new QTreeWidget(this);
+    outageList_->setObjectName(QStringLiteral("outageList"));
+    outageList_->setHeaderLabels({QStringLiteral("Start"), QStringLiteral("End"), QStringLiteral("Duration"),
+                                  QStringLiteral("Cause"), QStringLiteral("Where")});
+    outageList_->setRootIsDecorated(false);
+    outageList_->setUniformRowHeights(true);
+    outageList_->setAlternatingRowColors(true);
+    outageList_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    outageList_->header()->setStretchLastSection(true);
+    const QFontMetrics fm = outageList_->fontMetrics();
+    const int timeWidth = fm.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 3 * fm.averageCharWidth();
+    outageList_->setColumnWidth(0, timeWidth);
+    outageList_->setColumnWidth(1, timeWidth);
+    outageList_->setColumnWidth(2, fm.horizontalAdvance(QStringLiteral("00 min 00 s")) + 3 * fm.averageCharWidth());
+    outageList_->setColumnWidth(CauseColumn, fm.horizontalAdvance(QStringLiteral("Destination Host Unreachable")) +
+                                                 3 * fm.averageCharWidth());
+    outagesLabel->setBuddy(outageList_);
+    connect(outageList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        const int index = outageList_->indexOfTopLevelItem(item);
+        if (index < 0 || static_cast<std::size_t>(index) >= shownOutages_.size())
+            return;
+        if (const std::optional<std::int64_t> route = shownOutages_[static_cast<std::size_t>(index)].routeId)
+            Q_EMIT routeSnapshotRequested(*route);
+    });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(problemLabel_);
+    layout->addLayout(overviewRow);
+    layout->addWidget(graph_, 3);
+    layout->addWidget(legendLabel_);
+    layout->addWidget(summaryLabel_);
+    layout->addWidget(outagesLabel);
+    layout->addWidget(outageList_, 1);
+
+    connect(spanBox_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0 && static_cast<std::size_t>(index) < spans().size())
+            chooseSpan(spans()[static_cast<std::size_t>(index)].ms);
+    });
+    connect(hostBox_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < hosts_.size())
+            showHost(hosts_.at(index));
+    });
+    connect(nowButton_, &QPushButton::clicked, this, &HistoryWindow::backToNow);
+    connect(exportButton_, &QPushButton::clicked, this, [this] { chooseExportFile(); });
+    refreshTimer_.setInterval(1000);
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+        if (isMinimized())
+            return;
+        refresh();
+        if (--ticksToOverview_ <= 0) {
+            refreshHosts();
+            refreshOverview(clock_());
+        }
+    });
+
+    restoreSpan();
+    legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
+                          QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
+                                         "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
+    setHost(host);
+    restoreSize();
+}
+
+HistoryWindow::~HistoryWindow() {
+    saveSize();
+}
+
+void HistoryWindow::setLedger(std::shared_ptr<HistoryLedger> ledger) {
+    ledger_ = std::move(ledger);
+    shownOutages_.clear();
+    outageList_->clear();
+    refreshHosts();
+    refresh();
+    refreshOverview(clock_());
+}
+
+void HistoryWindow::setHost(const QString& host) {
+    mainHost_ = host;
+    chooseHost(host);
+}
+
+void HistoryWindow::showHost(const QString& host) {
+    chooseHost(host);
+}
+
+void HistoryWindow::chooseHost(const QString& host) {
+    host_ = host;
+    setWindowTitle(QStringLiteral("History - ") + host);
+    shownOutages_.clear();
+    outageList_->clear();
+    refreshHosts();
+    refresh();
+    refreshOverview(clock_());
+}
+
+void HistoryWindow::refreshHosts() {
+    QStringList others;
+    if (ledger_)
+        for (const std::string& stored : ledger_->hosts())
+            others << text(stored);
+    if (!host_.isEmpty())
+        others << host_;
+    others.removeAll(mainHost_);
+    others.removeDuplicates();
+    others.sort();
+    QStringList all;
+    if (!mainHost_.isEmpty())
+        all << mainHost_;
+    all << others;
+    if (all != hosts_) {
+        hosts_ = all;
+        const QSignalBlocker quiet(hostBox_);
+        hostBox_->clear();
+        hostBox_->addItems(hosts_);
+        fillOverlayMenu();
+    }
+    {
+        const QSignalBlocker quiet(hostBox_);
+        hostBox_->setCurrentIndex(static_cast<int>(hosts_.indexOf(host_)));
+    }
+    // The chosen host is drawn anyway: it cannot be overlaid on itself.
+    for (QAction* action : overlayMenu_->actions())
+        action->setEnabled(action->data().toString() != host_);
+    const bool several = hosts_.size() > 1;
+    hostLabel_->setVisible(several);
+    hostBox_->setVisible(several);
+    overlayButton_->setVisible(several);
+}
+
+void HistoryWindow::fillOverlayMenu() {
+    overlayMenu_->clear();
+    for (const QString& host : hosts_) {
+        QAction* action = overlayMenu_->addAction(QString(host).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        action->setData(host);
+        action->setCheckable(true);
+        action->setChecked(overlayHosts_.contains(host));
+        action->setEnabled(host != host_);
+        connect(action, &QAction::toggled, this, [this, host](bool on) {
+            overlayHosts_.removeAll(host);
+            if (on)
+                overlayHosts_ << host;
+            refresh();
+        });
+    }
+}
+
+void HistoryWindow::setOverlayHosts(const QStringList& hosts) {
+    overlayHosts_ = hosts;
+    overlayHosts_.removeDuplicates();
+    for (QAction* action : overlayMenu_->actions()) {
+        const QSignalBlocker quiet(action);
+        action->setChecked(overlayHosts_.contains(action->data().toString()));
+    }
+    refresh();
+}
+
+void HistoryWindow::setSpanIndex(int index) {
+    chooseSpan(spans().at(static_cast<std::size_t>(index)).ms);
+}
+
+void HistoryWindow::chooseSpan(std::int64_t spanMs) {
+    chosenSpanMs_ = withinZoom(spanMs);
+    keptSpan() = std::to_string(chosenSpanMs_ / 1000);
+    showView(chosenSpanMs_, std::nullopt);
+}
+
+void HistoryWindow::backToNow() {
+    showView(chosenSpanMs_, std::nullopt);
+}
+
+void HistoryWindow::zoom(double factor, std::int64_t atMs) {
+    const std::int64_t end = shownEndMs_.value_or(clock_());
+    const std::int64_t from = end - shownSpanMs_;
+    const std::int64_t span = withinZoom(std::llround(static_cast<double>(shownSpanMs_) * factor));
+    // The moment under the pointer stays under it.
+    const double share = std::clamp(static_cast<double>(atMs - from) / static_cast<double>(shownSpanMs_), 0.0, 1.0);
+    // Zooming at the newest edge of a view that follows now keeps following it.
+    if (!shownEndMs_ && share >= 0.95) {
+        showView(span, std::nullopt);
+        return;
+    }
+    const std::int64_t newFrom = atMs - std::llround(share * static_cast<double>(span));
+    showView(span, newFrom + span);
+}
+
+void HistoryWindow::pan(std::int64_t earlierByMs) {
+    showView(shownSpanMs_, shownEndMs_.value_or(clock_()) - earlierByMs);
+}
+
+void HistoryWindow::showRange(std::int64_t fromMs, std::int64_t toMs) {
+    const std::int64_t span = withinZoom(toMs - fromMs);
+    // Too short a range grows around its middle.
+    showView(span, (fromMs + toMs) / 2 + span / 2);
+}
+
+void HistoryWindow::showView(std::int64_t spanMs, std::optional<std::int64_t> endMs) {
+    shownSpanMs_ = withinZoom(spanMs);
+    // Nothing lies ahead of now: a view that reaches it follows it again.
+    if (endMs && *endMs >= clock_())
+        endMs.reset();
+    shownEndMs_ = endMs;
+    showSpanInBox();
+    refresh();
+}
+
+void HistoryWindow::showSpanInBox() {
+    const QSignalBlocker quiet(spanBox_);
+    const auto& presets = spans();
+    const auto preset =
+        std::find_if(presets.begin(), presets.end(), [this](const Span& span) { return span.ms == shownSpanMs_; });
+    const int custom = static_cast<int>(presets.size());
+    if (preset != presets.end()) {
+        if (spanBox_->count() > custom)
+            spanBox_->removeItem(custom);
+        spanBox_->setCurrentIndex(static_cast<int>(preset - presets.begin()));
+    } else {
+        // A zoomed span is shown as its length, beside the presets.
+        const QString length = HistoryFormat::duration(shownSpanMs_);
+        if (spanBox_->count() > custom)
+            spanBox_->setItemText(custom, length);
+        else
+            spanBox_->addItem(length);
+        spanBox_->setCurrentIndex(custom);
+    }
+    nowButton_->setEnabled(shownEndMs_.has_value() || shownSpanMs_ != chosenSpanMs_);
+    for (std::size_t i = 0; i < overview_.size(); ++i)
+        overview_[i]->setCurrent(!shownEndMs_ && shownSpanMs_ == overviewSpans()[i].ms);
+}
+
+void HistoryWindow::refreshOverview(std::int64_t nowMs) {
+    ticksToOverview_ = kOverviewEvery;
+    const std::string host = host_.toStdString();
+    for (std::size_t i = 0; i < overview_.size(); ++i) {
+        LatencyGraph* small = overview_[i];
+        const std::int64_t from = nowMs + 1 - overviewSpans()[i].ms;
+        const std::int64_t to = nowMs + 1;
+        if (!ledger_) {
+            small->setData(from, to, nowMs, {}, {});
+            continue;
+        }
+        small->setData(from, to, nowMs, ledger_->series(host, from, to, std::max(small->columns(), 30)),
+                       ledger_->statusChanges(host, from, to));
+    }
+}
+
+void HistoryWindow::refresh() {
+    const std::int64_t now = clock_();
+    const std::int64_t end = shownEndMs_.value_or(now);
+    // One past the end, so a probe sent this millisecond is in.
+    const std::int64_t from = end + 1 - shownSpanMs_;
+    const std::int64_t to = end + 1;
+    const std::string host = host_.toStdString();
+
+    if (!ledger_) {
+        problemLabel_->hide();
+        exportButton_->setEnabled(false);
+        graph_->setData(from, to, now, {}, {});
+        graph_->setOverlays({}, host_);
+        showSummary(RttStats());
+        showOutages({}, now);
+        return;
+    }
+    // Recording off, or a file that is read but not written, still shows what it holds.
+    QString note;
+    const QString problem = text(ledger_->problem());
+    if (!ledger_->enabled())
+        note = QStringLiteral("Recording is off: HistoryDays is 0.");
+    else if (!problem.isEmpty())
+        note = ledger_->readOnly() ? problem : QStringLiteral("History cannot be kept: ") + problem;
+    problemLabel_->setText(note);
+    problemLabel_->setVisible(!note.isEmpty());
+    exportButton_->setEnabled(!host.empty() && (ledger_->enabled() || ledger_->hasFile()));
+
+    const int columns = std::max(graph_->columns(), 60);
+    graph_->setData(from, to, now, ledger_->series(host, from, to, columns), ledger_->statusChanges(host, from, to));
+    std::vector<LatencyGraph::Overlay> overlays;
+    for (qsizetype i = 0; i < overlayHosts_.size(); ++i) {
+        const QString& other = overlayHosts_.at(i);
+        if (other == host_ || !hosts_.contains(other))
+            continue;
+        // Each keeps its colour while others are ticked and unticked.
+        overlays.push_back({other, LatencyGraph::overlayColour(static_cast<std::size_t>(i)),
+                            ledger_->series(other.toStdString(), from, to, columns)});
+    }
+    graph_->setOverlays(std::move(overlays), host_);
+    showSummary(ledger_->summary(host, from, to));
+    showOutages(ledger_->outages(host, from, to), now);
+}
+
+void HistoryWindow::showSummary(const RttStats& s) {
+    if (s.empty()) {
+        summaryLabel_->setText(QStringLiteral("No probes in this span."));
+        return;
+    }
+    const QString none = QStringLiteral("-");
+    const bool replies = s.replies() > 0;
+    auto rtt = [&](std::int64_t us) { return replies ? HistoryFormat::milliseconds(us) : none; };
+    const QStringList parts{
+        figure(QStringLiteral("Availability"), HistoryFormat::availability(s.sent(), s.lost())),
+        figure(QStringLiteral("Sent"), QString::number(s.sent())),
+        figure(QStringLiteral("Lost"), QString::number(s.lost())),
+        figure(QStringLiteral("Min"), rtt(s.minUs())),
+        figure(QStringLiteral("Median"), rtt(replies ? s.quantileUs(0.5) : 0)),
+        figure(QStringLiteral("95th percentile"), rtt(replies ? s.quantileUs(0.95) : 0)),
+        figure(QStringLiteral("Max"), rtt(s.maxUs())),
+        figure(QStringLiteral("Jitter"), rtt(std::llround(s.jitterUs()))),
+    };
+    summaryLabel_->setText(parts.join(QStringLiteral("   ")));
+}
+
+void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs) {
+    // Newest first; rebuilt only when the list changed, so a selection survives the refreshes.
+    std::reverse(outages.begin(), outages.end());
+    if (outages != shownOutages_) {
+        outageList_->clear();
+        for (const Outage& outage : outages) {
+            auto* row = new QTreeWidgetItem(outageList_);
+            row->setText(0, HistoryFormat::dateTime(outage.startMs));
+            row->setText(1, outage.endMs ? HistoryFormat::dateTime(*outage.endMs) : QStringLiteral("ongoing"));
+            row->setText(3, outageCause(outage));
+            if (outage.routeId)
+                row->setText(WhereColumn,
+                             QString::fromStdString(RouteText::where(outage.lossBeginsAt, outage.lossAddress)));
+            const QString times = outageTimes(outage);
+            for (int column = 0; column < WhereColumn; ++column)
+                row->setToolTip(column, times);
+            if (outage.routeId)
+                row->setToolTip(WhereColumn, QStringLiteral("Double-click to see the route"));
+        }
+        shownOutages_ = std::move(outages);
+    }
+    for (int i = 0; i < outageList_->topLevelItemCount(); ++i) {
+        const Outage& outage = shownOutages_.at(static_cast<std::size_t>(i));
+        outageList_->topLevelItem(i)->setText(2,
+                                              HistoryFormat::duration(outage.endMs.value_or(nowMs) - outage.startMs));
+    }
+}
+
+QString HistoryWindow::exportCsv(const QString& path) {
+    // What the graph shows.
+    const std::int64_t end = shownEndMs_.value_or(clock_());
+    const std::int64_t span = shownSpanMs_;
+    if (!ledger_ || (!ledger_->enabled() && !ledger_->hasFile()))
+        return QStringLiteral("Cannot export to %1: no history is kept").arg(QDir::toNativeSeparators(path));
+    // A temporary file made exclusively beside the target and renamed over it at the end: a failed export
+    // leaves any old file alone, and nothing already there (a link above all) is written through.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
+    bool written = false;
+    {
+        DeviceBuffer buffer(file);
+        std::ostream out(&buffer);
+        written = ledger_->exportCsv(host_.toStdString(), end + 1 - span, end + 1, out, [](std::uint32_t status) {
+            return icmpStatusText(static_cast<std::int32_t>(status));
+        });
+        written = written && static_cast<bool>(out.flush());
+    }
+    if (written && file.commit())
+        return {};
+    QString reason = file.error() != QFileDevice::NoError ? file.errorString() : text(ledger_->problem());
+    file.cancelWriting();
+    if (reason.isEmpty())
+        reason = QStringLiteral("the history could not be read");
+    return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
+void HistoryWindow::chooseExportFile() {
+    QString name = host_;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
+    const QString suggested = QStringLiteral("history-%1-%2.csv")
+                                  .arg(name, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
+    QFileDialog dialog(this, QStringLiteral("Export CSV"), QDir::homePath());
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(suggested);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString error = exportCsv(dialog.selectedFiles().front());
+    QApplication::restoreOverrideCursor();
+    if (!error.isEmpty())
+        QMessageBox::critical(this, QStringLiteral("Export CSV - Error"), error);
+}
+
+void HistoryWindow::changeEvent(QEvent* event) {
+    // The legend's swatches are blended over the base colour: a new theme needs them again.
+    if (event->type() == QEvent::PaletteChange && legendLabel_ != nullptr)
+        legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
+                              QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
+                                             "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
+    QWidget::changeEvent(event);
+}
+
+void HistoryWindow::showEvent(QShowEvent* event) {
+    refreshHosts();
+    refresh();
+    refreshOverview(clock_());
+    refreshTimer_.start();
+    QWidget::showEvent(event);
+}
+
+void HistoryWindow::hideEvent(QHideEvent* event) {
+    refreshTimer_.stop();
+    saveSize();
+    QWidget::hideEvent(event);
+}
+
+void HistoryWindow::keepSizeIn(std::string* size) {
+    sizeStore = size;
+}
+
+void HistoryWindow::keepSpanIn(std::string* span) {
+    spanStore = span;
+}
+
+void HistoryWindow::restoreSpan() {
+    // Whole seconds; anything else (a hand edit, an empty value) is the default hour.
+    static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,12})\\s*$"));
+    const QRegularExpressionMatch match = form.match(text(keptSpan()));
+    chosenSpanMs_ = match.hasMatch() ? withinZoom(match.captured(1).toLongLong() * 1000) : spans().at(kDefaultSpan).ms;
+    shownSpanMs_ = chosenSpanMs_;
+    shownEndMs_.reset();
+    showSpanInBox();
+}
+
+void HistoryWindow::restoreSize() {
+    savedSize_ = text(keptSize());
+    resize(keptWindowSize(keptSize(), kDefaultSize, minimumSizeHint()));
+}
+
+void HistoryWindow::saveSize() {
+    const QString value = QStringLiteral("%1x%2").arg(width()).arg(height());
+    if (value == savedSize_)
+        return;
+    keptSize() = value.toStdString();
+    savedSize_ = value;
+}
