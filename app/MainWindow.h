@@ -4,106 +4,75 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
+#include <utility>
 #include <vector>
 
 #include <QWidget>
 
-#include "alerts/MessagePort.h"
-#include "engine/EchoChannel.h"
-#include "engine/HostResolver.h"
 #include "settings/Settings.h"
-#include "settings/SettingsStore.h"
 #include "types/ProbeEvent.h"
-#include "types/ProbeObserver.h"
 
-struct SettingsChange;
-
-class AlertActions;
 class AppSettings;
-class EventLog;
-class HistoryService;
-class HostList;
-class HostsWindow;
-class ProbeWorker;
-class ProcessLauncher;
+class OptionsDialog;
 class QAction;
 class QLabel;
 class QMenu;
-class QtNotifier;
-class QtSoundPlayer;
-class QtWindowPort;
-class OutageRoutes;
-class RouteWindow;
 class RunControl;
-class SignalWatcher;
-class OptionsDialog;
 class TrayController;
 namespace Ui {
 class MainWindow;
 }
 
-// The program's one window. It wires the worker, run control, the tray, the log and the options dialog
-// together; its creation loads the settings and starts the worker, its destruction ends the worker,
-// removes the tray icon, releases the log and saves the settings. Started without arguments, OK in the
-// options dialog saves them too, so that a crash does not lose them; each save writes only what this
-// instance changed, so that another instance's values stay.
+// The view of the main host and its controls: the value fields, Start, Reset, Options, Tray, the actions the
+// tray menu shares, and the close and minimise behaviour. What it shows and does is wired by AppRoot, which
+// builds the program around it.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    // What the window is built from; anything left empty gets the real implementation.
-    struct Services {
-        std::vector<std::string> arguments; // the command line, program path not included
-        // The process had arguments, Qt's own (-style, -platform ...) included: the settings are then not saved.
-        bool startedWithArguments = false;
-        std::shared_ptr<HostResolver> resolver;
-        std::unique_ptr<EchoChannel> channel;
-        std::unique_ptr<MessagePort> messages;
-        std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
-        bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
-        // Started by the desktop session (--autostart): to the tray and a run, as /tray asks, and unlike
-        // any argument this one still lets the settings be saved at exit.
-        bool autostart = false;
-        // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
-        std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
-        std::string historyPath; // the history file; empty for the user's data folder
-        // Told of each route trace taken at an outage (the metrics): host, address, hop where loss begins.
-        std::function<void(const std::string&, const std::string&, std::optional<std::uint32_t>)> routeTraced;
-    };
-
-    explicit MainWindow(Services services, QWidget* parent = nullptr);
+    // `runOptionsDialog` shows the options dialog and gives its result; empty, the dialog runs modally.
+    MainWindow(AppSettings& settings, std::function<int(OptionsDialog&)> runOptionsDialog, QWidget* parent = nullptr);
     ~MainWindow() override;
+
+    // The main host's run control and the tray, which the buttons, the close and the captions act on; made by
+    // the root from this window's widgets, so given after construction.
+    void attach(RunControl& runControl, TrayController& tray);
 
     void restoreFromTray();
     void exitProgram();
     void openOptions();
     void updateOptionsAction();
+    // A probe's texts, only the fields it changed.
+    void showProbe(const ProbeEvent& event);
+    // The window's icon; the status the window shows.
+    void showStatus(HostStatus status);
+    // The options dialog, or any other modal box, is open: nothing may start, open or exit under it.
+    [[nodiscard]] bool modalDialogOpen() const;
+    // Marks a dialog of the options kind open or closed (the Hosts window's options use it too).
+    void setOptionsOpen(bool open) { optionsOpen_ = open; }
+    // The options dialog last accepted opened over an existing start-at-login entry.
+    [[nodiscard]] bool autostartEntryShown() const { return autostartEntryShown_; }
 
-    // The window has been closed for good (possibly already during its creation, by a signal).
+    // The window has been closed for good (possibly already during the program's creation, by a signal).
     [[nodiscard]] bool isClosed() const { return closed_; }
+    // The main host was running (or starting) when the window closed for good; nothing before that.
+    [[nodiscard]] std::optional<bool> runningAtClose() const { return runningAtClose_; }
 
     [[nodiscard]] Ui::MainWindow* ui() const { return ui_.get(); }
+    [[nodiscard]] const std::array<QLabel*, 7>& valueFields() const { return valueFields_; }
     [[nodiscard]] QAction* pingAction() const { return pingAction_; }
     [[nodiscard]] QAction* optionsAction() const { return optionsAction_; }
     [[nodiscard]] QAction* exitAction() const { return exitAction_; }
     [[nodiscard]] QAction* popupAction() const { return popupAction_; }
     [[nodiscard]] QAction* historyAction() const { return historyAction_; }
     [[nodiscard]] QAction* routeAction() const { return routeAction_; }
-    // The Route window, made on first use.
-    [[nodiscard]] RouteWindow* routeWindow();
     [[nodiscard]] QAction* hostsAction() const { return hostsAction_; }
-    [[nodiscard]] HostList& hostList() const { return *hostList_; }
-    // Null until the Hosts window has been opened.
-    [[nodiscard]] HostsWindow* hostsWindow() const { return hostsWindow_; }
-    [[nodiscard]] HistoryService* history() const { return history_.get(); }
     [[nodiscard]] QMenu* trayMenu() const { return trayMenu_; }
     [[nodiscard]] RunControl& runControl() const { return *runControl_; }
     [[nodiscard]] TrayController& tray() const { return *tray_; }
-    [[nodiscard]] QtNotifier& notifier() const { return *notifier_; }
     // Writes through settings() announce nothing: tests set a scene with it. The program changes its
     // settings through the owner, which announces each change.
     [[nodiscard]] Settings& settings();
-    [[nodiscard]] AppSettings& settingsOwner() const { return *settings_; }
+    [[nodiscard]] AppSettings& settingsOwner() const { return settings_; }
     // The main host's status as the window shows it.
     [[nodiscard]] HostStatus hostStatus() const { return hostStatus_; }
 
@@ -116,37 +85,17 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    void initialize();
-    void shutdown();
     void createActions();
-    void createServices();
-    void showStatus(HostStatus status);
-    void showProbe(const ProbeEvent& event);
     void fitToFont();
-    void exitOnSignal();
-    void showHistory();
-    void showRoute();
-    // Opens a trace kept in the ledger in the Route window.
-    void showStoredRoute(std::int64_t snapshotId);
-    void showHosts();
-    void createHostList();
-    // The host-mode options for a host: an existing one (`id`), or a new one (none).
-    void openHostOptions(std::optional<RunId> id);
-    void saveHostList();
-    void followSettings(const SettingsChange& change);
-    void followAutostart(const SettingsChange& change);
-    [[nodiscard]] bool modalDialogOpen() const;
 
-    Services services_;
+    AppSettings& settings_;
+    std::function<int(OptionsDialog&)> runOptionsDialog_;
     std::unique_ptr<Ui::MainWindow> ui_;
     std::array<QLabel*, 7> valueFields_{};
     // The form's geometry as drawn (children of the window and of the group box), scaled for the font in use.
     std::vector<std::pair<QWidget*, QRect>> drawnGeometry_;
     QSize drawnSize_;
-    AppSettings* settings_ = nullptr;
     HostStatus hostStatus_ = HostStatus::NA;
-    StoredTexts storedTexts_;          // what the settings file held as this instance last read or wrote it
-    bool hadArguments_ = false;        // the settings, the autostart entry included, are then never written
     bool autostartEntryShown_ = false; // the options dialog opened showing an autostart entry
 
     QAction* pingAction_ = nullptr;
@@ -157,23 +106,9 @@ private:
     QAction* routeAction_ = nullptr;
     QAction* hostsAction_ = nullptr;
     QMenu* trayMenu_ = nullptr;
-    HostList* hostList_ = nullptr;
-    HostsWindow* hostsWindow_ = nullptr;
-    std::optional<bool> mainRunningAtClose_; // the main host was running when the window closed for good
-
-    std::unique_ptr<QtWindowPort> windowPort_;
-    std::unique_ptr<EventLog> eventLog_;
-    std::unique_ptr<QtSoundPlayer> sound_;
-    std::unique_ptr<ProcessLauncher> launcher_;
-    std::unique_ptr<QtNotifier> notifier_;
-    std::unique_ptr<AlertActions> alerts_;
-    TrayController* tray_ = nullptr;
     RunControl* runControl_ = nullptr;
-    SignalWatcher* signals_ = nullptr;
-    std::unique_ptr<HistoryService> history_;    // outlives the worker, which feeds it
-    std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the worker, which tells its watch of the probes
-    std::unique_ptr<ProbeWorker> worker_;
-    std::unique_ptr<RouteWindow> routeWindow_;
+    TrayController* tray_ = nullptr;
+    std::optional<bool> runningAtClose_;
     bool optionsOpen_ = false;
     bool closed_ = false;
 };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "engine/Modules.h"
 #include "metrics/ListenAddress.h"
@@ -67,29 +68,30 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // Notification servers and the session find the desktop entry, its name and icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvan.Ostrevo"));
-    // The window decides when the program ends: in the tray it lives on with no window shown.
+    // The main window decides when the program ends: in the tray it lives on with no window shown.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    MainWindow::Services services;
+    AppRoot::Services services;
     // What Qt took for itself (-platform, -display ...) is gone from argv by now.
     services.arguments.assign(argv + 1, argv + argc);
     std::erase_if(services.arguments, isAutostartArgument);
     services.autostart = longOptions.has("--autostart");
     services.startedWithArguments =
         std::any_of(received.begin(), received.end(), [](const std::string& arg) { return !isAutostartArgument(arg); });
-    // Fed from the first probe on; served once the settings say where. Both outlive the window's worker.
+    // Fed from the first probe on; served once the settings say where. Both outlive the program's worker.
     MetricsRegistry metrics;
     services.probeObservers.push_back(std::make_shared<MetricsObserver>(metrics));
     services.routeTraced = [&metrics](const std::string& host, const std::string& address,
                                       std::optional<std::uint32_t> hop) {
         metrics.setRouteLossBegins(host, address, hop);
     };
-    MainWindow mainWindow(std::move(services));
+    AppRoot root(std::move(services));
+    MainWindow& mainWindow = root.mainWindow();
     // A signal can end the program while start-up still shows a box.
     if (mainWindow.isClosed())
         return 0;
     const std::unique_ptr<MetricsEndpoint> metricsServer =
-        serveMetrics(metrics, longOptions, mainWindow.settings().metricsListen);
+        serveMetrics(metrics, longOptions, root.settings().metricsListen);
     QObject::connect(&mainWindow, &MainWindow::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     mainWindow.show();
     return app.exec();

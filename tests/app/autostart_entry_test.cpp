@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/desktop/AutostartEntry.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
@@ -218,7 +219,7 @@ protected:
     static void SetUpTestSuite() { TestApp(); }
 
     void makeWindow(std::vector<std::string> arguments) {
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = std::move(arguments);
         services.resolver = std::make_shared<ScriptedHostResolver>();
         services.channel = std::make_unique<ScriptedEchoChannel>();
@@ -232,7 +233,7 @@ protected:
         };
         services.watchSignals = false;
         services.historyPath = dir_.file("history.sqlite");
-        window_ = std::make_unique<MainWindow>(std::move(services));
+        window_ = std::make_unique<AppRoot>(std::move(services));
     }
     void TearDown() override {
         window_.reset();
@@ -243,7 +244,7 @@ protected:
         if (!window_)
             makeWindow({});
         tick_ = tick;
-        window_->openOptions();
+        window_->mainWindow().openOptions();
     }
 
     std::string entry() const { return dir_.file(".config/autostart/ostrevo.desktop"); }
@@ -254,7 +255,7 @@ protected:
     }
 
     RecordingMessagePort* messages_ = nullptr;
-    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<AppRoot> window_;
     bool tick_ = false;
     bool shownChecked_ = false;
 };

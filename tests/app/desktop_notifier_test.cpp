@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "app/desktop/DesktopNotifier.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/desktop/QtNotifier.h"
 #include "app/RunControl.h"
@@ -253,7 +254,7 @@ TEST_F(DesktopNotifierTest, WithoutAServiceOrABusNothingIsShownAndOneLineGoesToS
 class NotificationsOfARun : public DesktopNotifierTest {
 protected:
     MainWindow& make() {
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = {"127.0.0.1"}; // nothing saved
         services.resolver = std::make_shared<ScriptedHostResolver>();
         auto channel = std::make_unique<ScriptedEchoChannel>();
@@ -263,10 +264,10 @@ protected:
         messages_ = messages.get();
         services.messages = std::move(messages);
         services.watchSignals = false;
-        window_ = std::make_unique<MainWindow>(std::move(services));
+        window_ = std::make_unique<AppRoot>(std::move(services));
         window_->settings().tries = 1;
         window_->settings().interval = 1;
-        return *window_;
+        return window_->mainWindow();
     }
 
     // Good, then Bad (the stop-responding edge), then Good again (the start-responding one), and the end.
@@ -274,12 +275,12 @@ protected:
         window_->settings().notify = notify;
         const std::size_t before = channel_->sends();
         channel_->push({EchoOutcome::good(1), EchoOutcome::failure(11010), EchoOutcome::good(2)});
-        window_->pingAction()->trigger();
+        window_->mainWindow().pingAction()->trigger();
         ASSERT_TRUE(window_->runControl().isRunning());
         // The fourth request waits for a script: the third probe and its edge are behind the worker.
         ASSERT_TRUE(waitFor([&] { return channel_->sends() == before + 3 && channel_->waitUntilStarved({}); }));
         channel_->setFallback(EchoOutcome::good(2)); // lets the waiting request end, without another edge
-        window_->pingAction()->trigger();
+        window_->mainWindow().pingAction()->trigger();
         ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
         channel_->clearFallback();
         EXPECT_TRUE(messages_->errors().empty());
@@ -287,7 +288,7 @@ protected:
 
     ScriptedEchoChannel* channel_ = nullptr;
     RecordingMessagePort* messages_ = nullptr;
-    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<AppRoot> window_;
 };
 
 TEST_F(NotificationsOfARun, BothEdgesAreShownUnlessTheSettingIsOff) {
@@ -314,10 +315,10 @@ TEST_F(NotificationsOfARun, AHostDownWhenTheRunBeginsIsShownOnce) {
     make();
     window_->settings().notify = true;
     channel_->push({EchoOutcome::failure(11010), EchoOutcome::failure(11010)});
-    window_->pingAction()->trigger();
+    window_->mainWindow().pingAction()->trigger();
     ASSERT_TRUE(waitFor([&] { return channel_->sends() == 2 && channel_->waitUntilStarved({}); }));
     channel_->setFallback(EchoOutcome::failure(11010));
-    window_->pingAction()->trigger();
+    window_->mainWindow().pingAction()->trigger();
     ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
     channel_->clearFallback();
     ASSERT_TRUE(waitFor([&] { return !calls().empty(); }));
@@ -339,7 +340,7 @@ TEST_F(NotificationsOfARun, WithoutAServiceTheRunGoesOnAndOnlyStderrHearsOfIt) {
     ASSERT_TRUE(waitFor([&] { return outcomes && outcomes->failed == 4; }));
     EXPECT_EQ(outcomes->shown, 0);
     EXPECT_TRUE(messages_->errors().empty()) << "a box for a desktop without notifications";
-    EXPECT_EQ(window_->findChild<QLabel*>(QStringLiteral("statusValue"))->text(),
+    EXPECT_EQ(window_->mainWindow().findChild<QLabel*>(QStringLiteral("statusValue"))->text(),
               QStringLiteral("Replay from 127.0.0.1: bytes=32 time=2ms TTL=64"));
     const QString text = stderrText.text();
     EXPECT_EQ(text.count(QStringLiteral("ostrevo: no desktop notifications: ")), 1) << text.toStdString();

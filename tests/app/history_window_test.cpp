@@ -23,6 +23,7 @@
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
 #include "app/desktop/TrayController.h"
@@ -587,36 +588,36 @@ protected:
     MainWindow& makeWindow() {
         auto channel = std::make_unique<ScriptedEchoChannel>();
         channel_ = channel.get();
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = {"/i=1", "127.0.0.1"};
         services.resolver = std::make_shared<ScriptedHostResolver>();
         services.channel = std::move(channel);
         services.messages = std::make_unique<RecordingMessagePort>();
         services.watchSignals = false;
         services.historyPath = path_;
-        window_ = std::make_unique<MainWindow>(std::move(services));
-        return *window_;
+        program_ = std::make_unique<AppRoot>(std::move(services));
+        return program_->mainWindow();
     }
 
     TempDir dir_;
     const std::string path_ = dir_.file("data/history.sqlite");
     ScriptedEchoChannel* channel_ = nullptr;
-    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<AppRoot> program_;
 };
 
 TEST_F(HistoryFirstUse, AnIdleProgramMakesNoFileAndTheFirstRunKeepsItsFirstProbe) {
     MainWindow& f = makeWindow();
     spin(std::chrono::milliseconds(300)); // whatever start-up queued has run
-    EXPECT_FALSE(f.history()->isOpen());
+    EXPECT_FALSE(program_->history()->isOpen());
     EXPECT_FALSE(std::filesystem::exists(path_));
 
     channel_->push({EchoOutcome::good(3), EchoOutcome::good(4)});
     channel_->whenDrained([&f] { QMetaObject::invokeMethod(&f, [&f] { f.pingAction()->trigger(); }); });
     f.pingAction()->trigger();
-    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning(); }));
-    ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
+    ASSERT_TRUE(waitFor([&] { return program_->runControl().isRunning(); }));
+    ASSERT_TRUE(waitFor([&] { return !program_->runControl().isRunning(); }));
     EXPECT_TRUE(std::filesystem::exists(path_));
-    const std::shared_ptr<HistoryLedger> ledger = f.history()->ledger();
+    const std::shared_ptr<HistoryLedger> ledger = program_->history()->ledger();
     ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
     const std::vector<ProbeSample> samples = ledger->samples("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
     ASSERT_EQ(samples.size(), 2u);
@@ -636,9 +637,9 @@ TEST_F(HistoryFirstUse, TheWindowShowsAnEarlierSessionWithoutARun) {
         ASSERT_TRUE(earlier.flush(std::chrono::seconds(20)));
     }
     MainWindow& f = makeWindow();
-    EXPECT_FALSE(f.history()->isOpen());
+    EXPECT_FALSE(program_->history()->isOpen());
     f.historyAction()->trigger();
-    HistoryWindow* window = f.history()->window();
+    HistoryWindow* window = program_->history()->window();
     ASSERT_NE(window, nullptr);
     const QString summary = window->findChild<QLabel*>(QStringLiteral("summaryLabel"))->text();
     EXPECT_TRUE(summary.contains(QStringLiteral("Sent\u00A03"))) << summary.toStdString();

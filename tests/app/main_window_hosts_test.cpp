@@ -16,6 +16,7 @@
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
@@ -55,7 +56,7 @@ protected:
     }
 
     MainWindow& make(std::vector<std::string> args) {
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = std::make_shared<ScriptedHostResolver>();
         services.channel = std::make_unique<ScriptedEchoChannel>();
@@ -66,8 +67,8 @@ protected:
         };
         services.watchSignals = false;
         services.historyPath = historyDir.file("history.sqlite");
-        form = std::make_unique<MainWindow>(std::move(services));
-        return *form;
+        root = std::make_unique<AppRoot>(std::move(services));
+        return root->mainWindow();
     }
 
     static std::function<int(OptionsDialog&)> typeHostAndOk(const QString& host) {
@@ -80,82 +81,82 @@ protected:
     std::vector<bool> hostModes;
     std::function<int(OptionsDialog&)> onDialog;
     TempDir historyDir;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<AppRoot> root;
 };
 
 TEST_F(MainWindowHosts, HostsActionOpensOneWindowAndFollowsHistoryInTheTrayMenu) {
     make({});
-    QAction* hosts = form->hostsAction();
+    QAction* hosts = root->mainWindow().hostsAction();
     ASSERT_NE(hosts, nullptr);
     EXPECT_EQ(hosts->text(), QStringLiteral("Ho&sts"));
     EXPECT_EQ(hosts->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
-    EXPECT_TRUE(form->actions().contains(hosts)) << "the shortcut works in the main window";
-    const QList<QAction*> menu = form->trayMenu()->actions();
-    const auto history = menu.indexOf(form->historyAction());
+    EXPECT_TRUE(root->mainWindow().actions().contains(hosts)) << "the shortcut works in the main window";
+    const QList<QAction*> menu = root->mainWindow().trayMenu()->actions();
+    const auto history = menu.indexOf(root->mainWindow().historyAction());
     ASSERT_GE(history, 0);
     EXPECT_EQ(menu.indexOf(hosts), history + 1);
 
     hosts->trigger();
-    HostsWindow* window = form->hostsWindow();
+    HostsWindow* window = root->hostsWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());
     window->hide();
     hosts->trigger();
-    EXPECT_EQ(form->hostsWindow(), window) << "one instance";
+    EXPECT_EQ(root->hostsWindow(), window) << "one instance";
     EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainWindowHosts, AddAndEditOpenTheHostModeOptionsAndKeepTheListAtOnce) {
     writeFile(settingsFile(), "[General]\nHost=192.0.2.1\n");
     make({});
-    form->hostsAction()->trigger();
-    HostsWindow* window = form->hostsWindow();
+    root->mainWindow().hostsAction()->trigger();
+    HostsWindow* window = root->hostsWindow();
     ASSERT_NE(window, nullptr);
 
     onDialog = typeHostAndOk(QStringLiteral("192.0.2.7"));
     Q_EMIT window->addRequested();
-    ASSERT_EQ(form->hostList().hosts().size(), 2U);
-    const RunId added = form->hostList().hosts()[1].id;
-    EXPECT_EQ(form->hostList().hosts()[1].settings.host, "192.0.2.7");
+    ASSERT_EQ(root->hostList().hosts().size(), 2U);
+    const RunId added = root->hostList().hosts()[1].id;
+    EXPECT_EQ(root->hostList().hosts()[1].settings.host, "192.0.2.7");
     EXPECT_NE(readFile(settingsFile()).find("1\\Host=192.0.2.7"), std::string::npos) << readFile(settingsFile());
 
     onDialog = typeHostAndOk(QStringLiteral("192.0.2.8"));
     Q_EMIT window->editRequested(added);
-    EXPECT_EQ(form->hostList().find(added)->settings.host, "192.0.2.8");
-    EXPECT_EQ(form->settings().host, "192.0.2.1") << "editing another host leaves the main host";
+    EXPECT_EQ(root->hostList().find(added)->settings.host, "192.0.2.8");
+    EXPECT_EQ(root->settings().host, "192.0.2.1") << "editing another host leaves the main host";
     EXPECT_NE(readFile(settingsFile()).find("1\\Host=192.0.2.8"), std::string::npos) << readFile(settingsFile());
     EXPECT_EQ(hostModes, (std::vector<bool>{true, true}));
 
     Q_EMIT window->removeRequested(added);
-    EXPECT_EQ(form->hostList().hosts().size(), 1U);
+    EXPECT_EQ(root->hostList().hosts().size(), 1U);
     EXPECT_EQ(readFile(settingsFile()).find("192.0.2.8"), std::string::npos) << readFile(settingsFile());
 }
 
 TEST_F(MainWindowHosts, StartWithArgumentsLeavesEveryKeyAsItWas) {
     writeFile(settingsFile(), kStoredList);
     make({"/i=1", "192.0.2.9"});
-    ASSERT_EQ(form->hostList().hosts().size(), 2U) << "the stored hosts are watched all the same";
-    const RunId stored = form->hostList().hosts()[1].id;
-    EXPECT_EQ(form->hostList().hosts()[1].settings.interval, 3000);
+    ASSERT_EQ(root->hostList().hosts().size(), 2U) << "the stored hosts are watched all the same";
+    const RunId stored = root->hostList().hosts()[1].id;
+    EXPECT_EQ(root->hostList().hosts()[1].settings.interval, 3000);
 
     onDialog = typeHostAndOk(QStringLiteral("192.0.2.10"));
-    form->hostsAction()->trigger();
-    Q_EMIT form->hostsWindow()->addRequested();
-    EXPECT_TRUE(form->hostList().makeMain(stored));
-    EXPECT_EQ(form->settings().host, "192.0.2.2");
-    form->close();
-    form.reset();
+    root->mainWindow().hostsAction()->trigger();
+    Q_EMIT root->hostsWindow()->addRequested();
+    EXPECT_TRUE(root->hostList().makeMain(stored));
+    EXPECT_EQ(root->settings().host, "192.0.2.2");
+    root->mainWindow().close();
+    root.reset();
     EXPECT_EQ(readFile(settingsFile()), kStoredList);
 }
 
 TEST_F(MainWindowHosts, MakeMainIsKeptInTodaysKeysAndTheArray) {
     writeFile(settingsFile(), kStoredList);
     make({});
-    const RunId stored = form->hostList().hosts()[1].id;
-    ASSERT_TRUE(form->hostList().makeMain(stored));
-    form->close();
-    form.reset();
+    const RunId stored = root->hostList().hosts()[1].id;
+    ASSERT_TRUE(root->hostList().makeMain(stored));
+    root->mainWindow().close();
+    root.reset();
     const std::string saved = readFile(settingsFile());
     EXPECT_NE(saved.find("\nHost=192.0.2.2\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\nInterval=3\n"), std::string::npos) << saved;

@@ -16,6 +16,7 @@
 #include <QPushButton>
 
 #include "app/common/ApplicationFont.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
@@ -44,12 +45,12 @@ class MainWindowLayoutTest : public ::testing::Test {
 protected:
     void SetUp() override { TestApp(); }
     void TearDown() override {
-        form.reset();
+        root.reset();
         QApplication::setFont(ApplicationFont::designFont());
     }
 
     MainWindow& make(std::vector<std::string> args = {}) {
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = std::make_shared<ScriptedHostResolver>();
         auto channel = std::make_unique<ScriptedEchoChannel>();
@@ -58,8 +59,8 @@ protected:
         services.messages = std::make_unique<RecordingMessagePort>();
         services.watchSignals = false;
         services.historyPath = historyDir.file("history.sqlite");
-        form = std::make_unique<MainWindow>(std::move(services));
-        return *form;
+        root = std::make_unique<AppRoot>(std::move(services));
+        return root->mainWindow();
     }
 
     // Every text fits where it is shown, and the drawn rows and columns are still rows and columns.
@@ -118,7 +119,7 @@ protected:
 
     TempDir historyDir;
     ScriptedEchoChannel* channel_ = nullptr;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<AppRoot> root;
 };
 
 TEST_F(MainWindowLayoutTest, TheDrawnFontGivesTheDrawnSize) {
@@ -160,7 +161,7 @@ TEST_F(MainWindowLayoutTest, TheFormGrowsWithTheDesktopFontInsteadOfClipping) {
         const QSize atStart = made.size();
 
         // The same font reaching a window already shown (the user changes the desktop's font).
-        form.reset();
+        root.reset();
         QApplication::setFont(ApplicationFont::designFont());
         MainWindow& live = make();
         live.show();
@@ -172,7 +173,7 @@ TEST_F(MainWindowLayoutTest, TheFormGrowsWithTheDesktopFontInsteadOfClipping) {
     // Back to the drawn font, back to the drawn size.
     QApplication::setFont(ApplicationFont::designFont());
     QApplication::processEvents();
-    EXPECT_EQ(form->size(), QSize(385, 150));
+    EXPECT_EQ(root->mainWindow().size(), QSize(385, 150));
 }
 
 // With OSTREVO_SHOT_DIR set, pictures of the window to look at: the drawn font, a desktop font, and a dark

@@ -18,6 +18,7 @@
 
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
@@ -80,7 +81,7 @@ protected:
 
     // A window on a scripted channel and resolver; `channel` null means the real ICMP socket.
     MainWindow& make(std::vector<std::string> args, std::unique_ptr<EchoChannel> channel = nullptr) {
-        MainWindow::Services services;
+        AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = resolver;
         if (channel)
@@ -96,8 +97,8 @@ protected:
         };
         services.watchSignals = false;
         services.historyPath = historyDir.file("history.sqlite");
-        form = std::make_unique<MainWindow>(std::move(services));
-        return *form;
+        root = std::make_unique<AppRoot>(std::move(services));
+        return root->mainWindow();
     }
 
     ScriptedEchoChannel& scripted() { return *scriptedChannel; }
@@ -116,7 +117,7 @@ protected:
     int dialogsShown = 0;
     std::function<int(OptionsDialog&)> onDialog; // what the user does in the options dialog; unset: Cancel
     TempDir historyDir;
-    std::unique_ptr<MainWindow> form;
+    std::unique_ptr<AppRoot> root;
 };
 
 TEST_F(MainWindowTest, StartsIdleWithVersionCaptionAndTheGivenHost) {
@@ -328,7 +329,7 @@ TEST_F(MainWindowTest, HistoryKeepsEveryProbeAndOpensFromTheKeyboardAndTheTray) 
     ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning(); }));
     ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
 
-    std::shared_ptr<HistoryLedger> ledger = f.history()->ledger();
+    std::shared_ptr<HistoryLedger> ledger = root->history()->ledger();
     ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
     const std::vector<ProbeSample> samples = ledger->samples("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
     ASSERT_EQ(samples.size(), 3u);
@@ -343,7 +344,7 @@ TEST_F(MainWindowTest, HistoryKeepsEveryProbeAndOpensFromTheKeyboardAndTheTray) 
     EXPECT_TRUE(ledger->problem().empty()) << ledger->problem();
 
     f.historyAction()->trigger();
-    HistoryWindow* window = f.history()->window();
+    HistoryWindow* window = root->history()->window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("History - 127.0.0.1"));
@@ -372,32 +373,32 @@ TEST_F(MainWindowTest, DestroyDuringRunDoesNotHang) {
     scripted().setFallback(EchoOutcome::good(2));
     Controls(f).startButton->click();
     ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 2; }));
-    form.reset(); // no close first: the worker is still probing and about to answer a window that is gone
+    root.reset(); // no close first: the worker is still probing and about to answer a window that is gone
     SUCCEED();
 }
 
 TEST_F(MainWindowTest, SettingsAreSavedOnlyWithoutArguments) {
     makeScripted({"/b=64", "127.0.0.1"});
-    form.reset();
+    root.reset();
     EXPECT_FALSE(std::filesystem::exists(settingsFile()));
 
     // A start lowers an oversized buffer in the settings themselves, so the lowered size is what is saved.
     makeScripted({});
     scripted().setFallback(EchoOutcome::good(1));
-    form->settings().host = "127.0.0.9";
-    form->settings().buffer = 100000;
-    Controls(*form).startButton->click();
-    ASSERT_TRUE(form->runControl().isRunning());
-    form->close();
-    form.reset();
+    root->settings().host = "127.0.0.9";
+    root->settings().buffer = 100000;
+    Controls(root->mainWindow()).startButton->click();
+    ASSERT_TRUE(root->runControl().isRunning());
+    root->mainWindow().close();
+    root.reset();
     ASSERT_TRUE(std::filesystem::exists(settingsFile()));
     const std::string saved = readFile(settingsFile());
     EXPECT_NE(saved.find("Host=127.0.0.9"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Buffer=65507"), std::string::npos) << saved;
 
     makeScripted({"/start", "127.0.0.1"});
-    form->settings().host = "changed";
-    form.reset();
+    root->settings().host = "changed";
+    root.reset();
     EXPECT_EQ(readFile(settingsFile()), saved);
 }
 
@@ -418,7 +419,7 @@ void writeFile(const std::string& path, const std::string& content) {
 TEST_F(MainWindowTest, OkInTheOptionsSavesAtOnceWithoutArguments) {
     makeScripted({});
     onDialog = typeHostAndOk(QStringLiteral("127.0.0.42"));
-    form->openOptions();
+    root->mainWindow().openOptions();
     ASSERT_EQ(dialogsShown, 1);
     const std::string saved = readFile(settingsFile());
     EXPECT_NE(saved.find("Host=127.0.0.42\n"), std::string::npos) << saved;
@@ -426,8 +427,8 @@ TEST_F(MainWindowTest, OkInTheOptionsSavesAtOnceWithoutArguments) {
 
     // Cancel writes nothing.
     onDialog = {};
-    form->settings().buffer = 77; // changed, but not through OK
-    form->openOptions();
+    root->settings().buffer = 77; // changed, but not through OK
+    root->mainWindow().openOptions();
     EXPECT_EQ(readFile(settingsFile()), saved);
 }
 
@@ -439,20 +440,20 @@ TEST_F(MainWindowTest, StartWithArgumentsLeavesTheSettingsFileByteForByte) {
     writeFile(settingsFile(), before);
     makeScripted({"/i=1", "127.0.0.1"});
     onDialog = typeHostAndOk(QStringLiteral("127.0.0.43"));
-    form->openOptions();
-    EXPECT_EQ(form->settings().host, "127.0.0.43");
+    root->mainWindow().openOptions();
+    EXPECT_EQ(root->settings().host, "127.0.0.43");
 
-    form->historyAction()->trigger();
-    HistoryWindow* window = form->history()->window();
+    root->mainWindow().historyAction()->trigger();
+    HistoryWindow* window = root->history()->window();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->size(), QSize(700, 450)) << "the stored size is still read";
     window->resize(640, 420);
     window->hide();
-    EXPECT_EQ(form->settings().historyWindowSize, "640x420") << "kept in memory";
+    EXPECT_EQ(root->settings().historyWindowSize, "640x420") << "kept in memory";
     window->show(); // the size is kept in memory for this run
     EXPECT_EQ(window->size(), QSize(640, 420));
-    form->close();
-    form.reset();
+    root->mainWindow().close();
+    root.reset();
     EXPECT_EQ(readFile(settingsFile()), before);
 }
 
@@ -461,10 +462,10 @@ TEST_F(MainWindowTest, StartWithArgumentsLeavesTheSettingsFileByteForByte) {
 TEST_F(MainWindowTest, ExitSavesTheWindowSizeAndKeepsAnotherInstancesValues) {
     writeFile(settingsFile(), "[General]\nHost=stored.example\nBuffer=64\n");
     makeScripted({});
-    form->historyAction()->trigger();
-    ASSERT_NE(form->history()->window(), nullptr);
-    form->history()->window()->resize(640, 420);
-    form->history()->window()->hide();
+    root->mainWindow().historyAction()->trigger();
+    ASSERT_NE(root->history()->window(), nullptr);
+    root->history()->window()->resize(640, 420);
+    root->history()->window()->hide();
 
     // Another instance saves its own host meanwhile.
     {
@@ -474,8 +475,8 @@ TEST_F(MainWindowTest, ExitSavesTheWindowSizeAndKeepsAnotherInstancesValues) {
         other.host = "other.example";
         ASSERT_TRUE(saveChangedSettings(other, known));
     }
-    form->close();
-    form.reset();
+    root->mainWindow().close();
+    root.reset();
     Settings saved;
     loadSettings(saved);
     EXPECT_EQ(saved.host, "other.example");

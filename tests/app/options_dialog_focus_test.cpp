@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "settings/Settings.h"
@@ -98,7 +99,7 @@ TEST(OptionsDialogFocus, TypingReplacesTheHostAndEnterPressesOk) {
 TEST(OptionsDialogFocus, AfterTheBoxAskingForAHost) {
     TestApp();
     auto* boxes = new ShownBoxes;
-    MainWindow::Services services;
+    AppRoot::Services services;
     services.arguments = {"/start"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
     services.channel = std::make_unique<ScriptedEchoChannel>();
@@ -111,7 +112,8 @@ TEST(OptionsDialogFocus, AfterTheBoxAskingForAHost) {
         return int(QDialog::Rejected);
     };
     services.watchSignals = false;
-    MainWindow window(std::move(services));
+    AppRoot program(std::move(services));
+    MainWindow& window = program.mainWindow();
     window.settings().host.clear(); // whatever an earlier run stored
     window.show();
     ASSERT_TRUE(waitFor([&] { return opened == 1; }));

@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "app/common/AppSettings.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/RouteWindow.h"
@@ -389,7 +390,7 @@ TEST_F(RouteWindowLive, NoSocketIsSaidInTheWindow) {
 // ---- From the main window ----
 
 TEST_F(RouteWindowLive, CtrlROrTheTraysRouteOpensTheWindowTracingTheMainHost) {
-    MainWindow::Services services;
+    AppRoot::Services services;
     services.arguments = {"127.0.0.1"};
     services.resolver = resolver;
     services.channel = std::make_unique<ScriptedEchoChannel>();
@@ -398,7 +399,8 @@ TEST_F(RouteWindowLive, CtrlROrTheTraysRouteOpensTheWindowTracingTheMainHost) {
     services.watchSignals = false;
     TempDir historyDir;
     services.historyPath = historyDir.file("history.sqlite");
-    MainWindow main(std::move(services));
+    AppRoot program(std::move(services));
+    MainWindow& main = program.mainWindow();
 
     QAction* route = main.routeAction();
     ASSERT_NE(route, nullptr);
@@ -413,12 +415,12 @@ TEST_F(RouteWindowLive, CtrlROrTheTraysRouteOpensTheWindowTracingTheMainHost) {
         EXPECT_FALSE(menu[i]->isSeparator()) << "in History's group, before the separator";
 
     route->trigger();
-    RouteWindow* window = main.routeWindow();
+    RouteWindow* window = program.routeWindow();
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isTracing());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Route - 127.0.0.1"));
     ASSERT_TRUE(roundsShown(*window, 1));
-    EXPECT_EQ(main.routeWindow(), window) << "one window, made once";
+    EXPECT_EQ(program.routeWindow(), window) << "one window, made once";
     main.close(); // the program ends with a trace under way
 }
 

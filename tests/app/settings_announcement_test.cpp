@@ -17,6 +17,7 @@
 #include "app/common/AppSettings.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
@@ -50,7 +51,7 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
     std::filesystem::remove(settingsFile);
     TempDir dir;
 
-    MainWindow::Services services;
+    AppRoot::Services services;
     services.resolver = std::make_shared<ScriptedHostResolver>();
     auto channel = std::make_unique<ScriptedEchoChannel>();
     ScriptedEchoChannel& scripted = *channel;
@@ -65,9 +66,9 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
     };
     services.watchSignals = false;
     services.historyPath = dir.file("history.sqlite");
-    auto window = std::make_unique<MainWindow>(std::move(services));
+    auto program = std::make_unique<AppRoot>(std::move(services));
     std::vector<SettingsChange> heard;
-    QObject::connect(&window->settingsOwner(), &AppSettings::changed,
+    QObject::connect(&program->settingsOwner(), &AppSettings::changed,
                      [&heard](const SettingsChange& change) { heard.push_back(change); });
 
     // OK: every field is set, once, and every listener of OK acts.
@@ -80,7 +81,7 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
         control<QCheckBox>(dialog, "logAppendCheck")->setChecked(false);
         control<QCheckBox>(dialog, "autostartCheck")->setChecked(true);
     };
-    window->openOptions();
+    program->mainWindow().openOptions();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_TRUE(heard[0].confirmed);
     EXPECT_EQ(heard[0].fields, SettingIds::all());
@@ -88,27 +89,27 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
     EXPECT_TRUE(std::filesystem::exists(autostartEntry));
     EXPECT_NE(readFile(settingsFile).find("Host=127.0.0.1\n"), std::string::npos) << "saved on OK";
 
-    window->historyAction()->trigger();
-    ASSERT_NE(window->history()->window(), nullptr);
-    EXPECT_EQ(window->history()->window()->windowTitle(), QStringLiteral("History - 127.0.0.1"));
+    program->mainWindow().historyAction()->trigger();
+    ASSERT_NE(program->history()->window(), nullptr);
+    EXPECT_EQ(program->history()->window()->windowTitle(), QStringLiteral("History - 127.0.0.1"));
     user = [](OptionsDialog& dialog) {
         control<QComboBox>(dialog, "addressEdit")->setEditText(QStringLiteral("127.0.0.2"));
         control<QLineEdit>(dialog, "logFileEdit")->setText(QStringLiteral("/dev/full"));
         control<QCheckBox>(dialog, "logAppendCheck")->setChecked(true);
     };
-    window->openOptions();
+    program->mainWindow().openOptions();
     ASSERT_EQ(heard.size(), 2u);
     EXPECT_EQ(heard[1].before.host, "127.0.0.1");
-    EXPECT_EQ(window->history()->window()->windowTitle(), QStringLiteral("History - 127.0.0.2"));
+    EXPECT_EQ(program->history()->window()->windowTitle(), QStringLiteral("History - 127.0.0.2"));
     EXPECT_TRUE(messages.errors().empty());
     const std::string savedOnOk = readFile(settingsFile);
 
     // The program's own changes: the start lowers the payload, the first record fails on the full device.
-    window->settings().buffer = 100000;
-    window->settings().interval = 1;
+    program->settings().buffer = 100000;
+    program->settings().interval = 1;
     scripted.push({EchoOutcome::good(1), EchoOutcome::good(2), EchoOutcome::good(3)});
-    window->pingAction()->trigger();
-    ASSERT_TRUE(window->runControl().isRunning());
+    program->mainWindow().pingAction()->trigger();
+    ASSERT_TRUE(program->runControl().isRunning());
     ASSERT_TRUE(scripted.waitUntilStarved(std::chrono::seconds(10)));
     ASSERT_TRUE(waitFor([&] { return heard.size() >= 4; }));
     spin(std::chrono::milliseconds(100)); // a second announcement of either would arrive meanwhile
@@ -116,19 +117,19 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
     EXPECT_FALSE(heard[2].confirmed);
     EXPECT_EQ(heard[2].fields, SettingIds{SettingId::Buffer});
     EXPECT_EQ(heard[2].before.buffer, 100000);
-    EXPECT_EQ(window->settings().buffer, 65507);
+    EXPECT_EQ(program->settings().buffer, 65507);
     ASSERT_TRUE(scripted.lastRequest().has_value());
     EXPECT_EQ(scripted.lastRequest()->size, 65507);
     EXPECT_FALSE(heard[3].confirmed);
     EXPECT_EQ(heard[3].fields, SettingIds{SettingId::LogLevel});
-    EXPECT_EQ(window->settings().logLevel, LogLevel::Off);
+    EXPECT_EQ(program->settings().logLevel, LogLevel::Off);
     EXPECT_EQ(messages.errors(),
               (std::vector<ShownError>{{"Can't write to Log file. Logging disabled.", "Logging - Error"}}));
     EXPECT_EQ(readFile(settingsFile), savedOnOk) << "what the program changed itself waits for the exit";
 
     scripted.setFallback(EchoOutcome::good(1));
-    window->close();
-    window.reset();
+    program->mainWindow().close();
+    program.reset();
     const std::string saved = readFile(settingsFile);
     EXPECT_NE(saved.find("Buffer=65507\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("LogLevel=0\n"), std::string::npos) << saved;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
 #include "app/common/StatusIcons.h"
@@ -321,13 +322,14 @@ TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
 TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     auto channel = std::make_unique<ScriptedEchoChannel>();
     ScriptedEchoChannel& script = *channel;
-    MainWindow::Services services;
+    AppRoot::Services services;
     services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
     services.channel = std::move(channel);
     services.messages = std::make_unique<RecordingMessagePort>();
     services.watchSignals = false;
-    MainWindow form(std::move(services));
+    AppRoot program(std::move(services));
+    MainWindow& form = program.mainWindow();
     form.show();
     const auto windowIcon = [&] { return form.windowIcon().pixmap(32, 32).toImage(); };
     const auto trayIcon = [&] { return form.tray().icon()->icon().pixmap(16, 16).toImage(); };

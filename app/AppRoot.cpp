@@ -1,0 +1,486 @@
+#include "app/AppRoot.h"
+
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+#include <variant>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QUrl>
+
+#include "alerts/AlertActions.h"
+#include "alerts/EventLog.h"
+#include "alerts/ProcessLauncher.h"
+#include "app/MainWindow.h"
+#include "app/QtWindowPort.h"
+#include "app/RunControl.h"
+#include "app/SignalWatcher.h"
+#include "app/common/AppSettings.h"
+#include "app/common/ApplicationFont.h"
+#include "app/common/QtMessagePort.h"
+#include "app/common/StatusIcons.h"
+#include "app/desktop/AutostartEntry.h"
+#include "app/desktop/QtNotifier.h"
+#include "app/desktop/QtSoundPlayer.h"
+#include "app/desktop/TrayController.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
+#include "app/hosts/HostList.h"
+#include "app/hosts/HostsWindow.h"
+#include "app/options/OptionsDialog.h"
+#include "app/route/OutageRoutes.h"
+#include "app/route/RouteWindow.h"
+#include "engine/IcmpEchoChannel.h"
+#include "engine/PosixHostResolver.h"
+#include "engine/ProbeWorker.h"
+#include "history/HistoryLedger.h"
+#include "settings/CommandLine.h"
+#include "settings/HostListStore.h"
+#include "settings/SettingsStore.h"
+#include "settings/StoredValues.h"
+#include "text/ProbeText.h"
+#include "ui_MainWindow.h"
+
+AppRoot::AppRoot(Services services, QObject* parent)
+    : QObject(parent), services_(std::move(services)), settings_(new AppSettings(this)),
+      mainWindow_(std::make_unique<MainWindow>(*settings_, services_.runOptionsDialog)) {
+    MainWindow* window = mainWindow_.get();
+    connect(window->historyAction(), &QAction::triggered, this, &AppRoot::showHistory);
+    connect(window->routeAction(), &QAction::triggered, this, &AppRoot::showRoute);
+    connect(window->hostsAction(), &QAction::triggered, this, &AppRoot::showHosts);
+    createServices();
+    initialize();
+}
+
+AppRoot::~AppRoot() {
+    shutdown();
+}
+
+Settings& AppRoot::settings() {
+    return settings_->quietly();
+}
+
+void AppRoot::createServices() {
+    hadArguments_ = services_.startedWithArguments || !services_.arguments.empty();
+    if (!services_.resolver)
+        services_.resolver = std::make_shared<PosixHostResolver>();
+    if (!services_.channel)
+        services_.channel = std::make_unique<IcmpEchoChannel>();
+    if (!services_.messages)
+        services_.messages = std::make_unique<QtMessagePort>(mainWindow_.get());
+
+    QtWindowPort::Handlers handlers;
+    handlers.probed = [this](const ProbeEvent& event) { showProbe(event); };
+    handlers.postLog = [this](const ProbeEvent& event) {
+        eventLog_->writeRecord(event.hostStatus, ProbeText::replyLine(event));
+    };
+    handlers.runEnded = [this](RunId, RunEnd end) { runControl_->handleRunEnded(end); };
+    windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
+
+    eventLog_ = std::make_unique<EventLog>(settings_->value(), *services_.messages);
+    // Off in the settings, so that it stays off and is saved so; the run under way has its own copy to switch off.
+    eventLog_->loggingStopped = [this] {
+        settings_->turnLoggingOff();
+        if (worker_)
+            worker_->post(LoggingOffCommand{});
+    };
+    sound_ = std::make_unique<QtSoundPlayer>();
+    launcher_ = std::make_unique<ProcessLauncher>();
+    // The launcher runs on the worker thread; the desktop's document opener belongs to the window thread.
+    launcher_->openDocument = [this](const std::string& path) {
+        QMetaObject::invokeMethod(
+            this, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(path))); },
+            Qt::QueuedConnection);
+        return true;
+    };
+    notifier_ = std::make_unique<QtNotifier>();
+    alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_, notifier_.get());
+    MainWindow* window = mainWindow_.get();
+    tray_ = new TrayController(window, window->trayMenu(), settings_->value(), window);
+
+    RunControl::Widgets widgets;
+    widgets.ping = window->pingAction();
+    widgets.reset = window->ui()->resetButton;
+    widgets.labels = window->valueFields();
+    RunControl::Services run;
+    run.resolver = services_.resolver;
+    run.messages = services_.messages.get();
+    run.showStatus = [this](HostStatus status) { showStatus(status); };
+    run.post = [this](WorkerCommand command) {
+        // The history file opens with the first run, before that run's first probe can be recorded.
+        if (history_ && std::holds_alternative<StartCommand>(command))
+            history_->open();
+        if (worker_)
+            worker_->post(std::move(command));
+        else if (std::holds_alternative<StartCommand>(command)) // no worker to probe: answer as a failed start
+            QMetaObject::invokeMethod(
+                runControl_, [this] { runControl_->handleRunEnded(RunEnd::ChannelFailed); }, Qt::QueuedConnection);
+    };
+    run.openOptions = [window] { window->ui()->optionsButton->click(); };
+    runControl_ = new RunControl(settings_->value(), widgets, std::move(run), window);
+    window->attach(*runControl_, *tray_);
+    connect(runControl_, &RunControl::stateChanged, tray_, [this] { tray_->setMonitoring(runControl_->isRunning()); });
+    connect(runControl_, &RunControl::payloadTooLarge, settings_, &AppSettings::lowerPayload);
+    connect(settings_, &AppSettings::changed, this, &AppRoot::followSettings);
+
+    createHostList();
+
+    if (services_.watchSignals) {
+        signals_ = new SignalWatcher(this);
+        connect(signals_, &SignalWatcher::terminationRequested, this, &AppRoot::exitOnSignal);
+    }
+}
+
+void AppRoot::initialize() {
+    MainWindow* window = mainWindow_.get();
+    QCoreApplication::setApplicationName(window->windowTitle());
+    window->setWindowTitle(
+        window->windowTitle() + QStringLiteral(" ver.") +
+        QString::fromStdString(fileVersionString(QCoreApplication::applicationFilePath().toStdString())));
+    window->setWindowIcon(StatusIcons::large(HostStatus::NA));
+
+    // Nobody listens yet: loading and the command line are no change to announce.
+    Settings& initial = settings_->quietly();
+    loadSettings(
+        initial,
+        [this, &initial] {
+            if (initial.logLevel != LogLevel::Off)
+                eventLog_->openLogFile();
+        },
+        &storedTexts_);
+    StoredHostList storedHosts;
+    loadHostList(storedHosts, &storedTexts_);
+    HistoryWindow::keepSizeIn(&initial.historyWindowSize);
+    HistoryWindow::keepSpanIn(&initial.historySpan);
+    StartRequests requests;
+    if (hadArguments_) {
+        applyCommandLine(initial, services_.arguments, requests);
+        if (initial.logLevel != LogLevel::Off)
+            eventLog_->openLogFile();
+    }
+    requests.tray = requests.tray || services_.autostart;
+    if (!initial.host.empty())
+        window->ui()->hostValue->setText(QString::fromStdString(initial.host));
+
+    history_ = std::make_unique<HistoryService>(initial.historyDays, services_.historyPath);
+    history_->onRouteRequested = [this](std::int64_t id) { showStoredRoute(id); };
+    OutageRoutes::Services routes;
+    routes.keep = [this](RouteSnapshot snapshot) {
+        if (history_)
+            if (const std::shared_ptr<HistoryLedger> ledger = history_->ledger())
+                ledger->recordRoute(std::move(snapshot));
+    };
+    routes.traced = services_.routeTraced;
+    routes.notify = [this](const std::string& host, const std::string& line) {
+        // The same notifier as the edge's, so the service replaces that notification with this one.
+        if (settings_->value().notify)
+            notifier_->notify(host, HostStatus::Bad, line);
+    };
+    outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
+    outageRoutes_->setRounds(initial.routeRounds);
+    worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
+    worker_->addObserver(history_->observer());
+    worker_->addObserver(outageRoutes_->watch());
+    for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
+        worker_->addObserver(*observer);
+    try {
+        worker_->start();
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "ostrevo: cannot start the probe thread: %s\n", e.what());
+        worker_.reset();
+    }
+
+    // The other hosts come back as they were; the main host too, unless the command line says what it is to do.
+    hostList_->restore(storedHosts);
+    bool start = requests.start || (!hadArguments_ && storedHosts.mainRunning);
+    if (requests.tray) {
+        // As the Tray button does, but without a notification area there is no one to answer a box yet: the
+        // window simply stays and the run starts all the same.
+        tray_->moveToTray(false);
+        // Handled once the event loop has shown the window: the double-click hides it again.
+        if (tray_->isInTray())
+            QMetaObject::invokeMethod(
+                this, [this] { tray_->handleTrayActivation(QSystemTrayIcon::DoubleClick); }, Qt::QueuedConnection);
+        start = true;
+    }
+    // Pressed once the window is up, so that what starting reports has a window to belong to.
+    if (start)
+        QMetaObject::invokeMethod(window->ui()->startButton, &QPushButton::click, Qt::QueuedConnection);
+}
+
+void AppRoot::shutdown() {
+    if (outageRoutes_)
+        outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
+    routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
+    if (windowPort_)
+        windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
+    if (worker_) {
+        worker_->post(QuitCommand{});
+        if (!worker_->joinFor(std::chrono::seconds(5)))
+            std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
+        worker_.reset();
+    }
+    // The hosts' runs end before the history they feed; their running state is what the next start restores.
+    const bool mainRunning =
+        mainWindow_->runningAtClose().value_or(runControl_->isRunning() || runControl_->lookupPending());
+    const StoredHostList hosts = hostList_->stored(mainRunning);
+    delete hostsWindow_; // puts its size into the settings
+    hostsWindow_ = nullptr;
+    tray_->setHostsSource({});
+    delete hostList_;
+    hostList_ = nullptr;
+    history_.reset(); // its window has put its size into the settings
+    HistoryWindow::keepSizeIn(nullptr);
+    HistoryWindow::keepSpanIn(nullptr);
+    tray_->removeTrayIcon();
+    eventLog_->release();
+    if (!hadArguments_) {
+        saveChangedSettings(settings_->value(), storedTexts_);
+        saveChangedHostList(hosts, storedTexts_);
+    }
+}
+
+void AppRoot::showProbe(const ProbeEvent& event) {
+    mainWindow_->showProbe(event);
+    hostList_->showMainProbe(event); // its row, before the tray reads it
+    if (event.statusChanged)
+        showStatus(event.hostStatus);
+    tray_->showProbe(event);
+}
+
+void AppRoot::showStatus(HostStatus status) {
+    mainWindow_->showStatus(status);
+    tray_->showStatus(status);
+}
+
+// Each concern in the order OK has always dealt with them, so that their boxes keep their order too.
+void AppRoot::followSettings(const SettingsChange& change) {
+    const Settings& s = settings_->value();
+    if (change.fields.containsAny({SettingId::LogLevel, SettingId::LogAppend, SettingId::LogFileName}) &&
+        s.logLevel != LogLevel::Off)
+        eventLog_->openLogFile();
+    if (change.fields.contains(SettingId::Host))
+        tray_->updateTrayTip();
+    if (outageRoutes_ && change.fields.contains(SettingId::RouteRounds))
+        outageRoutes_->setRounds(s.routeRounds);
+    if (change.confirmed)
+        followAutostart(change);
+    if (history_) {
+        if (change.fields.contains(SettingId::HistoryDays))
+            history_->setDays(s.historyDays);
+        if (change.fields.contains(SettingId::Host))
+            history_->setHost(QString::fromStdString(s.host));
+    }
+    // The user's choice is kept at once rather than at exit, which a crash or a kill never reaches; what the
+    // program changed on its own (a lowered payload, logging turned off) waits for the exit as it always has.
+    if (change.confirmed && !hadArguments_ && !saveChangedSettings(s, storedTexts_)) {
+        const std::string file = storeFilePath(SettingsKey);
+        services_.messages->showError(file.empty() ? "Can't save the settings: HOME is not set."
+                                                   : "Can't save the settings to " + file +
+                                                         ". The previous settings file is kept.",
+                                      "Options - Error");
+    }
+}
+
+void AppRoot::followAutostart(const SettingsChange& change) {
+    const bool wanted = settings_->value().autostart;
+    // The entry follows what is stored: with arguments nothing is, so the entry stays as it is too.
+    if (hadArguments_)
+        return;
+    // The box opened showing whether an entry is there. Left ticked over an entry the setting did not know of
+    // (made by hand, or ours from settings that were lost), that entry is kept as it is rather than replaced
+    // by ours; otherwise a ticked box writes the entry again, so that it follows the program if it has moved.
+    // Unticked, an entry the box showed is removed; with none there, there is nothing to do.
+    const bool keepTheEntry = wanted && mainWindow_->autostartEntryShown() && !change.before.autostart;
+    const bool nothingToRemove = !wanted && !mainWindow_->autostartEntryShown();
+    if (keepTheEntry || nothingToRemove)
+        return;
+    const QString error =
+        wanted ? AutostartEntry::install(QCoreApplication::applicationFilePath()) : AutostartEntry::remove();
+    if (error.isEmpty())
+        return;
+    // The setting says whether an entry of ours is there: one that could not be written leaves it off, one
+    // that could not be removed leaves it on.
+    settings_->change([wanted](Settings& s) { s.autostart = !wanted; });
+    services_.messages->showError(error.toStdString(), "Autostart - Error");
+}
+
+void AppRoot::showHistory() {
+    if (history_)
+        history_->showWindow(QString::fromStdString(settings_->value().host));
+}
+
+RouteWindow* AppRoot::routeWindow() {
+    if (!routeWindow_) {
+        routeWindow_ = std::make_unique<RouteWindow>(*settings_);
+        RouteWindow::HostSource source;
+        source.runningTarget = [this] { return runControl_->target(); };
+        source.resolver = services_.resolver;
+        routeWindow_->setHostSource(std::move(source));
+    }
+    return routeWindow_.get();
+}
+
+void AppRoot::showStoredRoute(std::int64_t snapshotId) {
+    if (!history_)
+        return;
+    const std::shared_ptr<HistoryLedger> ledger = history_->ledger();
+    const std::optional<RouteSnapshot> snapshot = ledger ? ledger->routeSnapshot(snapshotId) : std::nullopt;
+    if (!snapshot)
+        return; // pruned meanwhile
+    RouteWindow* window = routeWindow();
+    window->showStored(OutageRoutes::resultOf(*snapshot), snapshot->takenMs, QString::fromStdString(snapshot->host));
+    window->present();
+}
+
+void AppRoot::showRoute() {
+    RouteWindow* window = routeWindow();
+    const bool wasShown = window->isVisible();
+    window->present();
+    // Opened, it traces at once; shown already, it keeps what it shows (a stored trace, a stopped one).
+    if (!wasShown && !window->isTracing())
+        window->startTracing();
+}
+
+void AppRoot::exitOnSignal() {
+    // Dialogs first, so that nothing is left waiting on a user who asked the program to end.
+    for (int guard = 0; guard < 8; ++guard) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    if (tray_->isInTray())
+        tray_->moveToTray();
+    mainWindow_->close();
+}
+
+void AppRoot::createHostList() {
+    HostList::Services hosts;
+    hosts.resolver = services_.resolver;
+    hosts.messages = services_.messages.get();
+    hosts.makeRunner = [this](WindowPort& face) {
+        std::vector<ProbeObserver*> observers;
+        if (history_)
+            observers.push_back(&history_->observer());
+        for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
+            observers.push_back(observer.get());
+        return makeHubRunner(face, alerts_.get(), observers);
+    };
+    hosts.beforeStart = [this] {
+        if (history_)
+            history_->open();
+    };
+    hosts.startMain = [this] {
+        if (!runControl_->isRunning() && !runControl_->lookupPending())
+            runControl_->toggleRun();
+    };
+    hosts.stopMain = [this] {
+        if (runControl_->isRunning())
+            runControl_->toggleRun();
+    };
+    hosts.mainBusy = [this] { return runControl_->lookupPending(); };
+    hostList_ = new HostList(*settings_, std::move(hosts), mainWindow_.get());
+    connect(runControl_, &RunControl::stateChanged, hostList_,
+            [this] { hostList_->setMainRunning(runControl_->isRunning()); });
+    connect(hostList_, &HostList::userChanged, this, &AppRoot::saveHostList);
+
+    tray_->setHostsSource([this]() -> const std::vector<WatchedHost>& { return hostList_->hosts(); });
+    connect(hostList_, &HostList::hostChanged, tray_, &TrayController::hostsChanged);
+    connect(hostList_, &HostList::statusesChanged, tray_, &TrayController::hostStatusesChanged);
+    connect(hostList_, &HostList::listChanged, tray_, [this] {
+        tray_->updateTrayTip();
+        tray_->hostStatusesChanged();
+    });
+}
+
+void AppRoot::showHosts() {
+    if (hostsWindow_ == nullptr) {
+        // A window of its own that the main window owns, so that it goes with it.
+        hostsWindow_ = new HostsWindow(*settings_, mainWindow_.get());
+        hostsWindow_->setHosts(hostList_->hosts());
+        connect(hostList_, &HostList::listChanged, hostsWindow_,
+                [this] { hostsWindow_->setHosts(hostList_->hosts()); });
+        connect(hostList_, &HostList::hostChanged, hostsWindow_, [this](RunId id) {
+            if (const WatchedHost* host = hostList_->find(id))
+                hostsWindow_->updateHost(*host);
+        });
+        connect(hostsWindow_, &HostsWindow::addRequested, this, [this] { openHostOptions(std::nullopt); });
+        connect(hostsWindow_, &HostsWindow::editRequested, this, [this](RunId id) { openHostOptions(id); });
+        connect(hostsWindow_, &HostsWindow::removeRequested, hostList_, &HostList::remove);
+        connect(hostsWindow_, &HostsWindow::startRequested, hostList_, &HostList::start);
+        connect(hostsWindow_, &HostsWindow::stopRequested, hostList_, &HostList::stop);
+        connect(hostsWindow_, &HostsWindow::startAllRequested, hostList_, &HostList::startAll);
+        connect(hostsWindow_, &HostsWindow::stopAllRequested, hostList_, &HostList::stopAll);
+        connect(hostsWindow_, &HostsWindow::makeMainRequested, hostList_, &HostList::makeMain);
+        connect(hostsWindow_, &HostsWindow::historyRequested, this, [this](RunId id) {
+            const WatchedHost* host = hostList_->find(id);
+            if (host == nullptr || !history_)
+                return;
+            // The window keeps the main host as its first; the chooser shows the one asked for.
+            history_->showWindow(QString::fromStdString(settings_->value().host));
+            if (HistoryWindow* window = history_->window())
+                window->showHost(QString::fromStdString(host->settings.host));
+        });
+    }
+    if (hostsWindow_->isMinimized())
+        hostsWindow_->showNormal();
+    else
+        hostsWindow_->show();
+    hostsWindow_->raise();
+    hostsWindow_->activateWindow();
+}
+
+void AppRoot::openHostOptions(std::optional<RunId> id) {
+    const bool mainHost = id == HostList::kMainId;
+    const WatchedHost* host = id ? hostList_->find(*id) : nullptr;
+    if ((id && host == nullptr) || mainWindow_->modalDialogOpen())
+        return;
+    // The main host's fields change only between its runs, as in the main options.
+    if (mainHost) {
+        mainWindow_->updateOptionsAction();
+        if (!mainWindow_->optionsAction()->isEnabled())
+            return;
+    }
+    Settings shown = settings_->value(); // the program-wide fields (the recent list) are the program's
+    copyHostFields(host ? host->settings : Settings{}, shown);
+    mainWindow_->setOptionsOpen(true);
+    OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : mainWindow_.get(), shown);
+    dialog.setFont(ApplicationFont::designFont());
+    dialog.setHostMode(true);
+    const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
+    mainWindow_->setOptionsOpen(false);
+    if (result != QDialog::Accepted)
+        return;
+    const Settings edited = dialog.edited();
+    // The host typed joins the program's recent list, as in the main options.
+    settings_->change([&edited, mainHost](Settings& s) {
+        s.recentList = edited.recentList;
+        if (mainHost)
+            copyHostFields(edited, s);
+    });
+    if (mainHost) {
+        if (!hadArguments_)
+            saveChangedSettings(settings_->value(), storedTexts_);
+    } else if (id) {
+        hostList_->edit(*id, edited);
+    } else {
+        hostList_->add(edited);
+    }
+}
+
+void AppRoot::saveHostList() {
+    // The user's choice is kept at once, as OK in the options keeps it; with arguments nothing is written.
+    if (hadArguments_)
+        return;
+    saveChangedSettings(settings_->value(), storedTexts_);
+    saveChangedHostList(hostList_->stored(runControl_->isRunning() || runControl_->lookupPending()), storedTexts_);
+}

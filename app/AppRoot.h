@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+
+#include "alerts/MessagePort.h"
+#include "engine/EchoChannel.h"
+#include "engine/HostResolver.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "types/ProbeEvent.h"
+#include "types/ProbeObserver.h"
+
+struct SettingsChange;
+
+class AlertActions;
+class AppSettings;
+class EventLog;
+class HistoryService;
+class HostList;
+class HostsWindow;
+class MainWindow;
+class OptionsDialog;
+class OutageRoutes;
+class ProbeWorker;
+class ProcessLauncher;
+class QtNotifier;
+class QtSoundPlayer;
+class QtWindowPort;
+class RouteWindow;
+class RunControl;
+class SignalWatcher;
+class TrayController;
+
+// The desktop program, assembled: the settings and their owner, the log, the alert actions, the main host's
+// worker and run control, the other hosts, the history, the route traces at outages, the tray, the signals and
+// the windows (the main one at once, the Hosts and Route windows on first use). Its creation loads the settings
+// and starts the worker; its destruction ends the worker and the hosts' runs, removes the tray icon, releases
+// the log and saves the settings. Started without arguments, OK in the options dialog saves them too, so that a
+// crash does not lose them; each save writes only what this instance changed, so that another instance's values
+// stay.
+class AppRoot : public QObject {
+    Q_OBJECT
+public:
+    // What the program is built from; anything left empty gets the real implementation.
+    struct Services {
+        std::vector<std::string> arguments; // the command line, program path not included
+        // The process had arguments, Qt's own (-style, -platform ...) included: the settings are then not saved.
+        bool startedWithArguments = false;
+        std::shared_ptr<HostResolver> resolver;
+        std::unique_ptr<EchoChannel> channel;
+        std::unique_ptr<MessagePort> messages;
+        std::function<int(OptionsDialog&)> runOptionsDialog; // shows the dialog, gives its result
+        bool watchSignals = true; // SIGINT, SIGTERM and SIGHUP end the program like the tray menu's Exit
+        // Started by the desktop session (--autostart): to the tray and a run, as /tray asks, and unlike
+        // any argument this one still lets the settings be saved at exit.
+        bool autostart = false;
+        // Told of every probe on the worker thread (history, metrics); kept alive until the worker has ended.
+        std::vector<std::shared_ptr<ProbeObserver>> probeObservers;
+        std::string historyPath; // the history file; empty for the user's data folder
+        // Told of each route trace taken at an outage (the metrics): host, address, hop where loss begins.
+        std::function<void(const std::string&, const std::string&, std::optional<std::uint32_t>)> routeTraced;
+    };
+
+    explicit AppRoot(Services services, QObject* parent = nullptr);
+    ~AppRoot() override;
+
+    [[nodiscard]] MainWindow& mainWindow() const { return *mainWindow_; }
+    // The Route window, made on first use.
+    [[nodiscard]] RouteWindow* routeWindow();
+    [[nodiscard]] HostList& hostList() const { return *hostList_; }
+    // Null until the Hosts window has been opened.
+    [[nodiscard]] HostsWindow* hostsWindow() const { return hostsWindow_; }
+    [[nodiscard]] HistoryService* history() const { return history_.get(); }
+    [[nodiscard]] RunControl& runControl() const { return *runControl_; }
+    [[nodiscard]] TrayController& tray() const { return *tray_; }
+    [[nodiscard]] QtNotifier& notifier() const { return *notifier_; }
+    // Writes through settings() announce nothing: tests set a scene with it. The program changes its
+    // settings through the owner, which announces each change.
+    [[nodiscard]] Settings& settings();
+    [[nodiscard]] AppSettings& settingsOwner() const { return *settings_; }
+
+private:
+    void createServices();
+    void initialize();
+    void shutdown();
+    void showProbe(const ProbeEvent& event);
+    void showStatus(HostStatus status);
+    void exitOnSignal();
+    void showHistory();
+    void showRoute();
+    // Opens a trace kept in the ledger in the Route window.
+    void showStoredRoute(std::int64_t snapshotId);
+    void showHosts();
+    void createHostList();
+    // The host-mode options for a host: an existing one (`id`), or a new one (none).
+    void openHostOptions(std::optional<RunId> id);
+    void saveHostList();
+    void followSettings(const SettingsChange& change);
+    void followAutostart(const SettingsChange& change);
+
+    Services services_;
+    AppSettings* settings_ = nullptr;
+    StoredTexts storedTexts_;   // what the settings file held as this instance last read or wrote it
+    bool hadArguments_ = false; // the settings, the autostart entry included, are then never written
+
+    // Declared in the order that makes them go in the reverse of it: the window last, with its run control and
+    // tray, after everything that may still call them.
+    std::unique_ptr<MainWindow> mainWindow_;
+    std::unique_ptr<QtWindowPort> windowPort_;
+    std::unique_ptr<EventLog> eventLog_;
+    std::unique_ptr<QtSoundPlayer> sound_;
+    std::unique_ptr<ProcessLauncher> launcher_;
+    std::unique_ptr<QtNotifier> notifier_;
+    std::unique_ptr<AlertActions> alerts_;
+    TrayController* tray_ = nullptr;
+    RunControl* runControl_ = nullptr;
+    SignalWatcher* signals_ = nullptr;
+    HostList* hostList_ = nullptr;
+    HostsWindow* hostsWindow_ = nullptr;
+    std::unique_ptr<HistoryService> history_;    // outlives the worker, which feeds it
+    std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the worker, which tells its watch of the probes
+    std::unique_ptr<ProbeWorker> worker_;
+    std::unique_ptr<RouteWindow> routeWindow_;
+};
