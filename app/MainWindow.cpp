@@ -26,12 +26,12 @@
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
 #include "app/common/AppSettings.h"
-#include "app/common/ApplicationFont.h"
 #include "app/desktop/AutostartEntry.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
+#include "app/options/HostNames.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
 #include "app/common/QtMessagePort.h"
@@ -281,15 +281,16 @@ void MainWindow::initialize() {
     };
     routes.traced = services_.routeTraced;
     routes.notify = [this](const std::string& host, const std::string& line) {
-        // The same notifier as the edge's, so the service replaces that notification with this one.
+        // The same notifier as the edge's, so the service replaces the host's notification with this one.
         if (settings_->value().notify)
-            notifier_->notify(host, HostStatus::Bad, line);
+            notifier_->amend(host, HostStatus::Bad, line);
     };
     outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
     outageRoutes_->setRounds(initial.routeRounds);
     worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
     worker_->addObserver(outageRoutes_->watch());
+    worker_->addObserver(*notifier_); // a run's end withdraws its host's notification
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
     try {
@@ -451,8 +452,7 @@ void MainWindow::openOptions() {
         return;
     optionsOpen_ = true;
     OptionsDialog dialog(this, settings_->value());
-    // Its layout is fixed in pixels for the font it was drawn with; the desktop's could cut its captions.
-    dialog.setFont(ApplicationFont::designFont());
+    dialog.setWatchedCheck(watchedBesides(HostList::kMainId));
     const bool entryShown = AutostartEntry::exists();
     dialog.showAutostartEntry(entryShown);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
@@ -589,6 +589,7 @@ void MainWindow::createHostList() {
             observers.push_back(&history_->observer());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
+        observers.push_back(notifier_.get());
         return makeHubRunner(face, alerts_.get(), observers);
     };
     hosts.beforeStart = [this] {
@@ -655,6 +656,16 @@ void MainWindow::showHosts() {
     hostsWindow_->activateWindow();
 }
 
+// Whether a typed host is one of the watched hosts other than `except` (the one being edited).
+std::function<bool(const std::string&)> MainWindow::watchedBesides(std::optional<RunId> except) const {
+    return [this, except](const std::string& typed) {
+        const auto& hosts = hostList_->hosts();
+        return std::any_of(hosts.begin(), hosts.end(), [&](const WatchedHost& host) {
+            return host.id != except && HostNames::same(host.settings.host, typed);
+        });
+    };
+}
+
 void MainWindow::openHostOptions(std::optional<RunId> id) {
     const bool mainHost = id == HostList::kMainId;
     const WatchedHost* host = id ? hostList_->find(*id) : nullptr;
@@ -670,8 +681,8 @@ void MainWindow::openHostOptions(std::optional<RunId> id) {
     copyHostFields(host ? host->settings : Settings{}, shown);
     optionsOpen_ = true;
     OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : this, shown);
-    dialog.setFont(ApplicationFont::designFont());
     dialog.setHostMode(true);
+    dialog.setWatchedCheck(watchedBesides(id));
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     optionsOpen_ = false;
     if (result != QDialog::Accepted)

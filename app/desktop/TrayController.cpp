@@ -52,6 +52,16 @@ QString tipWithHost(const QString& host, const QString& figures) {
     return cut + QChar(0x2026) + separator + figures;
 }
 
+// Notification areas show a tooltip that looks like markup as markup (Qt's own tooltip, and hosts that read
+// the text as Qt does), so a host named "<b>x</b>" or "a&amp;b" would show bold or "a&b". An invisible word
+// joiner after each '<' and '&' keeps any tag or entity from forming, and the text shows as typed.
+QString plainTip(QString tip) {
+    for (qsizetype i = tip.size() - 1; i >= 0; --i)
+        if (tip[i] == QLatin1Char('<') || tip[i] == QLatin1Char('&'))
+            tip.insert(i + 1, QChar(0x2060));
+    return tip;
+}
+
 QString hostRoundTrip(const WatchedHost& host) {
     if (!host.lastRttUs)
         return QStringLiteral("no reply");
@@ -112,7 +122,7 @@ void TrayController::moveToTray(bool explain) {
     }
     iconShown_ = iconStatus();
     icon()->setIcon(StatusIcons::small(iconShown_));
-    icon_->setToolTip(toolTip());
+    icon_->setToolTip(plainTip(toolTip()));
     icon_->show();
     window_->hide();
     inTray_ = true;
@@ -128,7 +138,7 @@ void TrayController::updateTrayTip() {
             tipTimer_->setSingleShot(true);
             tipTimer_->setInterval(1000);
             connect(tipTimer_, &QTimer::timeout, this, [this] {
-                const QString tip = toolTip();
+                const QString tip = plainTip(toolTip());
                 if (inTray_ && icon()->toolTip() != tip)
                     icon_->setToolTip(tip);
             });
@@ -138,7 +148,7 @@ void TrayController::updateTrayTip() {
         return;
     }
     // Unchanged texts are not sent again: a notification-area host is told of every new tooltip.
-    const QString tip = toolTip();
+    const QString tip = plainTip(toolTip());
     if (icon()->toolTip() != tip)
         icon_->setToolTip(tip);
 }
