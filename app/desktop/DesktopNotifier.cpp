@@ -8,10 +8,11 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QPixmap>
-#include <QThread>
 #include <QStringList>
+#include <QThread>
 #include <QVariantMap>
 
 #include "app/common/StatusIcons.h"
@@ -102,12 +103,24 @@ DesktopNotifier::~DesktopNotifier() {
     // What the user still sees would outlive the program and speak for hosts nobody watches any more. The
     // calls go out together and each waits a short while, so the exit is not held up by a slow service.
     if (connection_ && connection_->isConnected()) {
+        // A notification still on its way is closed too once the service has said which it is; the answer
+        // comes on the bus's own thread, so no event loop is needed to see it.
+        const QDeadlineTimer deadline(kExitTimeoutMs);
+        for (auto& [key, slot] : slots_) {
+            if (!slot.waiting || !slot.pending)
+                continue;
+            while (!slot.pending->isFinished() && !deadline.hasExpired())
+                QThread::msleep(2);
+            const QDBusPendingReply<uint> reply = *slot.pending;
+            if (slot.pending->isFinished() && !reply.isError())
+                slot.id = reply.value();
+        }
         std::vector<QDBusPendingCall> closing;
         for (auto& [key, slot] : slots_) {
             if (slot.id == 0)
                 continue;
-            QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
-                                                               QStringLiteral("CloseNotification"));
+            QDBusMessage call =
+                QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
             call << slot.id;
             closing.push_back(connection_->asyncCall(call, kExitTimeoutMs));
         }
@@ -176,7 +189,8 @@ void DesktopNotifier::amend(const QString& host, HostStatus status, const QStrin
 
 void DesktopNotifier::withdraw(const QString& host) {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, host] { withdraw(host); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, host] { withdraw(host); }, Qt::QueuedConnection);
         return;
     }
     if (const auto it = slots_.find(host); it != slots_.end())
@@ -204,8 +218,7 @@ void DesktopNotifier::showSummary() {
     for (const auto& entry : summarized_)
         if (std::find(order.begin(), order.end(), entry.second) == order.end())
             order.push_back(entry.second);
-    std::stable_sort(order.begin(), order.end(),
-                     [](HostStatus a, HostStatus b) { return severity(a) > severity(b); });
+    std::stable_sort(order.begin(), order.end(), [](HostStatus a, HostStatus b) { return severity(a) > severity(b); });
     QStringList counts;
     QStringList lines;
     for (const HostStatus status : order) {
@@ -218,7 +231,9 @@ void DesktopNotifier::showSummary() {
             counts << (names.size() == 1 ? QStringLiteral("1 host is %1").arg(word)
                                          : QStringLiteral("%1 hosts are %2").arg(names.size()).arg(word));
         else
-            counts << QStringLiteral("%1 %2 %3").arg(names.size()).arg(names.size() == 1 ? "is" : "are", word);
+            counts << QStringLiteral("%1 %2 %3")
+                          .arg(names.size())
+                          .arg(names.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"), word);
         const qsizetype more = names.size() - kSummaryNames;
         if (more > 0) {
             names.resize(kSummaryNames);
@@ -267,7 +282,8 @@ void DesktopNotifier::send(const QString& key, const Message& message) {
     call << QStringLiteral("Ostrevo") << slot.id << QStringLiteral("ostrevo") << message.title
          << plainBody(message.body) << QStringList() << hints << qint32(-1);
     slot.waiting = true;
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), this);
+    slot.pending = bus.asyncCall(call, kCallTimeoutMs);
+    auto* watcher = new QDBusPendingCallWatcher(*slot.pending, this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
             [this, key](QDBusPendingCallWatcher* call) { answered(key, call); });
 }
@@ -276,6 +292,7 @@ void DesktopNotifier::answered(const QString& key, QDBusPendingCallWatcher* call
     call->deleteLater();
     Slot& slot = slots_[key];
     slot.waiting = false;
+    slot.pending.reset();
     const QDBusPendingReply<uint> reply = *call;
     if (reply.isError()) {
         fail(reply.error().message());

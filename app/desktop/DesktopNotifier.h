@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <QDBusConnection>
+#include <QDBusPendingCall>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -71,6 +72,7 @@ private:
         bool waiting = false;
         bool closeWhenAnswered = false;
         std::optional<Message> queued;
+        std::optional<QDBusPendingCall> pending; // the Notify call on its way
     };
     struct Change {
         qint64 atMs;

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -25,8 +27,11 @@ constexpr int kPageFrame = 4;
 double growthFor(QSize needed, QSize drawn) {
     if (drawn.width() <= 0 || drawn.height() <= 0)
         return 1.0;
-    return std::max(static_cast<double>(needed.width() + kRoundingSlack) / drawn.width(),
-                    static_cast<double>(needed.height() + kRoundingSlack) / drawn.height());
+    const auto growth = [&](int slack) {
+        return std::max(static_cast<double>(needed.width() + slack) / drawn.width(),
+                        static_cast<double>(needed.height() + slack) / drawn.height());
+    };
+    return growth(0) <= 1.0 ? 1.0 : growth(kRoundingSlack);
 }
 
 // Edges are scaled rather than sizes, so that fields drawn side by side stay side by side.
@@ -41,23 +46,40 @@ int editHeight(const QWidget* edit) {
     return edit->fontMetrics().height() + 6;
 }
 
-// The text plus the frame and margins the styles draw around a push button's caption.
+// The caption plus a few pixels of frame: the drawing gives its small buttons ("...") no more.
 QSize buttonNeeds(const QPushButton* button) {
     const QFontMetrics metrics(button->font());
     QString plain = button->text();
     plain.remove(QLatin1Char('&'));
-    return {metrics.horizontalAdvance(plain) + 2 * metrics.averageCharWidth(), metrics.height() + 6};
+    return {metrics.horizontalAdvance(plain) + 6, metrics.height() + 4};
+}
+
+// The longest item in the box, with the frame and arrow the style draws around it.
+QSize comboNeeds(const QComboBox* combo) {
+    int text = 0;
+    for (int i = 0; i < combo->count(); ++i)
+        text = std::max(text, combo->fontMetrics().horizontalAdvance(combo->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.editable = combo->isEditable();
+    const QSize framed = combo->style()->sizeFromContents(QStyle::CT_ComboBox, &option,
+                                                          QSize(text, combo->fontMetrics().height()), combo);
+    return {combo->isEditable() ? 0 : framed.width(), editHeight(combo)};
 }
 
 QSize needs(const QWidget* widget) {
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
-        return label->wordWrap() ? QSize() : label->sizeHint();
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+        if (label->wordWrap())
+            return {};
+        const int frame = 2 * (label->frameWidth() + label->margin());
+        return {label->fontMetrics().horizontalAdvance(label->text()) + frame, label->fontMetrics().height() + frame};
+    }
     if (const auto* button = qobject_cast<const QPushButton*>(widget))
         return buttonNeeds(button);
     if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
         return button->sizeHint(); // check boxes and radio buttons: the indicator and the caption
     if (const auto* combo = qobject_cast<const QComboBox*>(widget))
-        return {combo->isEditable() ? 0 : combo->sizeHint().width(), editHeight(combo)};
+        return comboNeeds(combo);
     if (qobject_cast<const QLineEdit*>(widget) != nullptr)
         return {0, editHeight(widget)};
     return {};
@@ -124,12 +146,12 @@ double DrawnForm::factorNeeded() const {
             if (part.widget->parentWidget() != nullptr && tabs_->indexOf(part.widget->parentWidget()) >= 0 &&
                 counts(part.widget))
                 lowest = std::max(lowest, part.drawn.bottom() + 1);
-        const auto pages = std::find_if(parts_.begin(), parts_.end(), [this](const Part& p) { return p.widget == tabs_; });
+        const auto pages =
+            std::find_if(parts_.begin(), parts_.end(), [this](const Part& p) { return p.widget == tabs_; });
         const int room = pages != parts_.end() ? pages->drawn.height() - lowest : 0;
         if (room > 0)
-            factor = std::max(factor, static_cast<double>(tabs_->tabBar()->sizeHint().height() + kPageFrame +
-                                                          kRoundingSlack) /
-                                          room);
+            factor = std::max(
+                factor, static_cast<double>(tabs_->tabBar()->sizeHint().height() + kPageFrame + kRoundingSlack) / room);
     }
     return factor;
 }

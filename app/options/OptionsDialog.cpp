@@ -97,8 +97,8 @@ void OptionsDialog::fitToFont() {
         return; // a font change during setupUi
     // The level's name changes with the slider: the form is fitted for the longest.
     const QString shown = ui_->logLevelText->text();
-    ui_->logLevelText->setText(*std::max_element(
-        kLogLevelNames.begin(), kLogLevelNames.end(), [this](const QString& a, const QString& b) {
+    ui_->logLevelText->setText(
+        *std::max_element(kLogLevelNames.begin(), kLogLevelNames.end(), [this](const QString& a, const QString& b) {
             return ui_->logLevelText->fontMetrics().horizontalAdvance(a) <
                    ui_->logLevelText->fontMetrics().horizontalAdvance(b);
         }));
@@ -108,8 +108,21 @@ void OptionsDialog::fitToFont() {
 
 void OptionsDialog::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
-        fitToFont();
+    if (event->type() != QEvent::FontChange && event->type() != QEvent::StyleChange)
+        return;
+    fitToFont();
+    // A change of the desktop's font reaches each widget on its own, the controls of the styled groups maybe
+    // after this one: fitted again once every widget has heard of it.
+    if (!fitQueued_) {
+        fitQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                fitQueued_ = false;
+                fitToFont();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void OptionsDialog::fill() {

@@ -73,5 +73,6 @@ private:
     const Settings settings_; // as they were when the dialog opened
     bool centred_ = false;
     bool hostMode_ = false;
+    bool fitQueued_ = false;
     std::function<bool(const std::string&)> alreadyWatched_;
 };

@@ -23,10 +23,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/desktop/DesktopNotifier.h"
 #include "app/MainWindow.h"
-#include "app/desktop/QtNotifier.h"
 #include "app/RunControl.h"
+#include "app/desktop/DesktopNotifier.h"
+#include "app/desktop/QtNotifier.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
@@ -238,7 +238,8 @@ TEST_F(DesktopNotifierTest, MoreThanThreeHostsChangingWithinTwoSecondsShowOneSum
     ASSERT_TRUE(waitFor([&] {
         const auto shown = onScreen();
         return shown.size() == 1 && titles(shown).front() == "11 hosts are Bad";
-    })) << "on screen: " << ::testing::PrintToString(titles(onScreen()));
+    })) << "on screen: "
+        << ::testing::PrintToString(titles(onScreen()));
     const auto [summaryId, summaryCall] = *onScreen().begin();
     QStringList names;
     for (int i = 2; i <= 12; ++i)
@@ -451,12 +452,11 @@ TEST_F(NotificationsOfARun, StoppingTheRunAndExitingWithdrawTheHostsNotification
     window_->pingAction()->trigger();
     ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
     const uint first = static_cast<uint>(calls()[0][QStringLiteral("id")].toInt());
-    ASSERT_TRUE(waitFor([&] { return closed() == std::vector<uint>{first}; }))
-        << ::testing::PrintToString(closed());
+    ASSERT_TRUE(waitFor([&] { return closed() == std::vector<uint>{first}; })) << ::testing::PrintToString(closed());
 
     window_->pingAction()->trigger();
     ASSERT_TRUE(waitFor([&] { return calls().size() == 2; }));
-    ASSERT_TRUE(waitFor([&] { return window_->notifier().desktopNotifier()->shownId() != 0; }));
+    // Its answer may still be on the way: the exit closes it all the same.
     const uint second = static_cast<uint>(calls()[1][QStringLiteral("id")].toInt());
     window_.reset(); // the program ends with the host still down
     channel_ = nullptr;

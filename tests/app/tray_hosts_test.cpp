@@ -142,8 +142,10 @@ TEST_F(TrayHosts, TipListsAJustStartedHostBeforeTheStoppedOnes) {
                                               "stopped.example - not monitoring");
     // The main host just started by its window: no probe yet.
     tray_->setMonitoring(true);
-    EXPECT_EQ(tray_->toolTip().split(QLatin1Char('\n')).indexOf(QStringLiteral("main.example - N/A - no reply")), 2)
-        << tray_->toolTip().toStdString();
+    EXPECT_EQ(tray_->toolTip().toStdString(), "good.example - Good - 0.9 ms\n"
+                                              "main.example - N/A - no reply\n"
+                                              "starting.example - N/A - no reply\n"
+                                              "stopped.example - not monitoring");
 }
 
 TEST_F(TrayHosts, TipNamesAsManyAsFitThenHowManyMore) {
