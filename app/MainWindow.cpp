@@ -48,7 +48,7 @@
 #include "engine/ProbeWorker.h"
 #include "history/HistoryLedger.h"
 #include "settings/CommandLine.h"
-#include "settings/HostListStore.h"
+#include "settings/HostListFile.h"
 #include "settings/SettingsStore.h"
 #include "settings/StoredValues.h"
 #include "text/ProbeText.h"
@@ -299,9 +299,9 @@ void MainWindow::initialize() {
         worker_.reset();
     }
 
-    // The other hosts come back as they were; the main host too, unless the command line says what it is to do.
+    // The other hosts come back as they were; the main host starts only when the command line asks.
     hostList_->restore(storedHosts);
-    bool start = requests.start || (!hadArguments_ && storedHosts.mainRunning);
+    bool start = requests.start;
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
         // window simply stays and the run starts all the same.
@@ -323,7 +323,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    mainRunningAtClose_ = runControl_->isRunning() || runControl_->lookupPending();
     if (runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;
@@ -353,8 +352,7 @@ void MainWindow::shutdown() {
         worker_.reset();
     }
     // The hosts' runs end before the history they feed; their running state is what the next start restores.
-    const bool mainRunning = mainRunningAtClose_.value_or(runControl_->isRunning() || runControl_->lookupPending());
-    const StoredHostList hosts = hostList_->stored(mainRunning);
+    const StoredHostList hosts = hostList_->stored();
     delete hostsWindow_; // puts its size into the settings
     hostsWindow_ = nullptr;
     tray_->setHostsSource({});
@@ -698,5 +696,5 @@ void MainWindow::saveHostList() {
     if (hadArguments_)
         return;
     saveChangedSettings(settings_->value(), storedTexts_);
-    saveChangedHostList(hostList_->stored(runControl_->isRunning() || runControl_->lookupPending()), storedTexts_);
+    saveChangedHostList(hostList_->stored(), storedTexts_);
 }

@@ -159,7 +159,6 @@ private:
     QMenu* trayMenu_ = nullptr;
     HostList* hostList_ = nullptr;
     HostsWindow* hostsWindow_ = nullptr;
-    std::optional<bool> mainRunningAtClose_; // the main host was running when the window closed for good
 
     std::unique_ptr<QtWindowPort> windowPort_;
     std::unique_ptr<EventLog> eventLog_;

@@ -196,10 +196,10 @@ TEST_F(OptionsDialogTest, RecentListIgnoresAsciiCaseOnly) {
         {"EXAMPLE.com", "Example.COM\r\nother\r\n"}, // same host, other case: stored as typed, no new item
         {" example.com", "Example.COM\r\nother\r\n example.com\r\n"}, // a leading blank is a new host
         {"exampl\xc3\xa9.com", "Example.COM\r\nother\r\nexampl\xc3\xa9.com\r\n"},
-        {"", "Example.COM\r\nother\r\n\r\n"}, // an empty host is remembered too
+        {"", "Example.COM\r\nother\r\n"}, // an empty host is no entry, and an empty line in the file goes
     };
     for (const Row& row : rows) {
-        settings.recentList = "Example.COM\r\nother\r\n";
+        settings.recentList = "Example.COM\r\n\r\nother\r\n";
         pressOk([&](Controls& ui) {
             ui.get<QComboBox>("addressEdit")->setEditText(QString::fromUtf8(row.typed));
             // Leaving the edit must not swap the typed text for a listed one.
