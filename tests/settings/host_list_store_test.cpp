@@ -8,6 +8,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <vector>
 
 #include "settings/HostListFile.h"
 #include "settings/SettingsStore.h"
@@ -286,6 +293,48 @@ TEST_F(HostListStore, TwoInstancesKeepEachOthersAdditionsEditsAndRemovals) {
     ASSERT_TRUE(saveChangedHostList(a.list, a.known));
     ASSERT_EQ(hostsInFile(), (std::vector<std::string>{"Y.example", "127.000.000.077", "127.0.0.88"}));
     EXPECT_EQ(loaded().hosts[0].settings.buffer, 64);
+}
+
+// Two programs saving at the same moment take turns, each merging into what the other has just written.
+TEST_F(HostListStore, InstancesSavingAtOnceLoseNothing) {
+    writeFile("[General]\nHost=main.example\n");
+    constexpr int kRounds = 30;
+    std::vector<pid_t> children;
+    for (int c = 0; c < 2; ++c) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            StoredTexts known;
+            StoredHostList list = loaded(&known);
+            for (int i = 0; i < kRounds; ++i) {
+                list.hosts.push_back(host("c" + std::to_string(c) + "-" + std::to_string(i) + ".example", i % 2 == 0));
+                if (!saveChangedHostList(list, known))
+                    _exit(1);
+            }
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (const pid_t pid : children) {
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "a saving instance did not end";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    const StoredHostList now = loaded();
+    EXPECT_EQ(now.hosts.size(), 2U * kRounds) << readFile();
+    std::size_t running = 0;
+    for (const StoredHost& h : now.hosts)
+        running += h.running ? 1 : 0;
+    EXPECT_EQ(running, std::size_t{kRounds});
 }
 
 // A file holding one host twice (or the main host again) watches the first; the repeats are named on stderr and
