@@ -20,8 +20,8 @@ using StoredEntry = std::map<std::string, std::string, std::less<>>;
 struct StoredEntries {
     std::optional<std::string> sizeText; // "Hosts/size" as stored; none when missing
     bool sizeIsNumber = false;
-    std::vector<StoredEntry> listed;           // the entries of the list, in order
-    std::size_t listedSlots = 0;               // the highest index that belongs to the list
+    std::vector<StoredEntry> listed;          // the entries of the list, in order
+    std::size_t listedSlots = 0;              // the highest index that belongs to the list
     std::map<std::size_t, StoredEntry> slots; // every entry key the store holds, by index, listed or not
 };
 
@@ -39,6 +39,6 @@ struct StoredEntries {
 // entry's.
 // `repeated`, when given, is called for each that is not, with its index from 0 and the index of the one it
 // repeats (none for the main host).
-[[nodiscard]] std::vector<bool> watchedEntries(
-    const std::vector<StoredEntry>& entries, std::string_view mainHost,
-    const std::function<void(std::size_t, std::optional<std::size_t>)>& repeated = {});
+[[nodiscard]] std::vector<bool>
+watchedEntries(const std::vector<StoredEntry>& entries, std::string_view mainHost,
+               const std::function<void(std::size_t, std::optional<std::size_t>)>& repeated = {});

@@ -111,7 +111,7 @@ MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vect
 
     // The file's entries that this instance does not list, each after the listed entry it followed.
     using Placed = std::pair<StoredEntry, bool>; // the entry, and whether this instance knows it
-    std::vector<Placed> atEnd; // nothing before them is kept
+    std::vector<Placed> atEnd;                   // nothing before them is kept
     std::unordered_map<std::string, std::vector<Placed>> after;
     const std::string* anchor = nullptr;
     for (std::size_t j = 0; j < theirs.size(); ++j) {

@@ -20,6 +20,5 @@ struct MergedEntries {
     // its next save takes them for additions made elsewhere, never for entries it removed.
     std::vector<bool> known;
 };
-[[nodiscard]] MergedEntries mergeEntries(const std::vector<StoredEntry>& mine,
-                                 const std::vector<StoredEntry>& base, const std::vector<StoredEntry>& theirs,
-                                 std::string_view mainHost);
+[[nodiscard]] MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vector<StoredEntry>& base,
+                                         const std::vector<StoredEntry>& theirs, std::string_view mainHost);

@@ -72,8 +72,8 @@ void readHostList(const KeyValueReader& store, StoredHostList& list, StoredTexts
         watchedEntries(entries.listed, mainHostOf(store), [&entries](std::size_t i, std::optional<std::size_t> first) {
             const std::string host = entryHost(entries.listed[i]);
             if (first)
-                std::fprintf(stderr, "ostrevo: host list entry %zu (%s) repeats entry %zu and is not watched\n",
-                             i + 1, host.c_str(), *first + 1);
+                std::fprintf(stderr, "ostrevo: host list entry %zu (%s) repeats entry %zu and is not watched\n", i + 1,
+                             host.c_str(), *first + 1);
             else
                 std::fprintf(stderr, "ostrevo: host list entry %zu (%s) is the main host and is not watched\n", i + 1,
                              host.c_str());

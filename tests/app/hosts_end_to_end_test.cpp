@@ -167,7 +167,8 @@ TEST_F(HostsEndToEnd, ThreeHostsOneDownShowInTheTrayLedgerMetricsAndComeBackAfte
     // The main host and two more, stored as a previous session left them: both others were running, and an
     // older version stored the main host's running state too.
     fs::create_directories(settingsFile().parent_path());
-    std::ofstream(settingsFile()) << "[General]\nHost=127.0.0.1\nInterval=1\nRunning=Yes\nMetricsListen=127.0.0.1:" << kPort
+    std::ofstream(settingsFile()) << "[General]\nHost=127.0.0.1\nInterval=1\nRunning=Yes\nMetricsListen=127.0.0.1:"
+                                  << kPort
                                   << "\n\n[Hosts]\n1\\Host=127.0.0.2\n1\\Interval=1\n1\\Running=Yes\n"
                                      "2\\Host=127.0.0.3\n2\\Interval=1\n2\\Running=Yes\nsize=2\n";
 

@@ -232,8 +232,9 @@ TEST_F(HostListStore, GarbledOrHugeSizeNeverLosesEntriesNorReadsPastWhatIsSafe) 
         EXPECT_EQ(list.hosts[0].settings.host, "a.example");
         EXPECT_EQ(list.hosts[1].settings.host, "c.example");
         EXPECT_TRUE(list.hosts[1].running);
-        EXPECT_NE(said.find("ostrevo: the host list's size \"" + std::string(size) + "\" is not a number; the 2 entries"),
-                  std::string::npos)
+        EXPECT_NE(
+            said.find("ostrevo: the host list's size \"" + std::string(size) + "\" is not a number; the 2 entries"),
+            std::string::npos)
             << said;
         ASSERT_TRUE(saveChangedHostList(list, known));
         EXPECT_EQ(loaded(), list);
