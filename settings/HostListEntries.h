@@ -36,9 +36,8 @@ struct StoredEntries {
 [[nodiscard]] std::string entryHost(const StoredEntry& entry);
 
 // Which entries are watched: every entry with a host, but one whose host is the main host's or an earlier
-// entry's.
-// `repeated`, when given, is called for each that is not, with its index from 0 and the index of the one it
-// repeats (none for the main host).
+// entry's. `repeated`, when given, is called for each repeat, with its index from 0 and the index of the one
+// it repeats (none for the main host).
 [[nodiscard]] std::vector<bool>
 watchedEntries(const std::vector<StoredEntry>& entries, std::string_view mainHost,
                const std::function<void(std::size_t, std::optional<std::size_t>)>& repeated = {});

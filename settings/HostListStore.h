@@ -30,9 +30,9 @@ struct StoredHostList {
 inline constexpr std::size_t kMaxStoredHosts = 10000;
 
 // Reads the hosts to watch. An entry whose host is the main host's or an earlier entry's is left out, and a
-// line on stderr names it; one without a host is read as it is (there is nothing to watch in it). A size that is not a
-// number lists the entries the file holds, and says so. `read`, when given, receives the stored texts of the array's
-// keys, which the next save needs to tell what this instance changed.
+// line on stderr names it; one without a host is read as it is (there is nothing to watch in it). A size that
+// is not a number lists the entries the file holds, and says so. `read`, when given, receives the stored
+// texts of the array's keys, which the next save needs to tell what this instance changed.
 void readHostList(const KeyValueReader& store, StoredHostList& list, StoredTexts* read = nullptr);
 
 // Merges `list` into what `store` holds now by each host's identity (see mergeEntries) and commits the keys
