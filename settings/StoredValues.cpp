@@ -122,7 +122,10 @@ StoreSession::~StoreSession() {
 std::string StoreSession::read(const std::string& valueName) const {
     if (!store_)
         return {};
-    QVariant value = store_->value(fromStd(valueName));
+    return textOf(store_->value(fromStd(valueName)));
+}
+
+std::string StoreSession::textOf(const QVariant& value) {
     switch (value.typeId()) {
     case QMetaType::QByteArray: // what write() makes of bytes that are not UTF-8
         return toStdString(value.toByteArray());
@@ -140,9 +143,11 @@ bool StoreSession::contains(const std::string& valueName) const {
 }
 
 std::optional<std::string> StoreSession::find(const std::string& valueName) const {
-    if (!contains(valueName))
+    // One look-up rather than contains() and read(): a save reads every entry of a long host list.
+    const QVariant value = store_ ? store_->value(fromStd(valueName)) : QVariant();
+    if (!value.isValid())
         return std::nullopt;
-    return read(valueName);
+    return textOf(value);
 }
 
 std::vector<std::string> StoreSession::keysUnder(std::string_view prefix) const {

@@ -9,6 +9,7 @@
 #include "settings/KeyValueStore.h"
 
 class QSettings;
+class QVariant;
 
 // The per-user store of named text values and the program's version text.
 
@@ -61,6 +62,8 @@ public:
     [[nodiscard]] const std::string& path() const { return path_; }
 
 private:
+    [[nodiscard]] static std::string textOf(const QVariant& value);
+
     std::string path_;
     Purpose purpose_;
     std::unique_ptr<QSettings> store_; // null when the path must not be touched
