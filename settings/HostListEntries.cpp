@@ -44,13 +44,11 @@ std::size_t splitEntryKey(std::string_view key, std::string_view& subKey) {
 
 StoredEntries readEntries(const KeyValueReader& store) {
     StoredEntries read;
-    for (const std::string& key : store.keysUnder(kHostsPrefix)) {
+    for (auto& [key, text] : store.textsUnder(kHostsPrefix)) {
         std::string_view subKey;
         const std::size_t index = splitEntryKey(key, subKey);
-        if (index == 0 || index > kMaxStoredHosts)
-            continue;
-        if (std::optional<std::string> text = store.find(key))
-            read.slots[index][std::string(subKey)] = std::move(*text);
+        if (index != 0 && index <= kMaxStoredHosts)
+            read.slots[index][std::string(subKey)] = std::move(text);
     }
     read.sizeText = store.find(std::string(kHostsPrefix) + "size");
     const std::optional<std::size_t> size = read.sizeText ? sizeFromText(*read.sizeText) : std::nullopt;
@@ -94,11 +92,14 @@ StoredEntry renderEntry(const StoredHost& host) {
 }
 
 std::string entryHost(const StoredEntry& entry) {
-    Settings s;
-    const auto found = entry.find(settingsField(SettingId::Host).key);
-    if (found != entry.end())
-        settingsField(SettingId::Host).read(s, found->second);
-    return s.host;
+    static const SettingsField& field = settingsField(SettingId::Host);
+    const auto found = entry.find(field.key);
+    if (found == entry.end())
+        return {};
+    // The field's own rule, on a record kept for it: a whole Settings per entry costs more than the rule.
+    thread_local Settings scratch;
+    field.read(scratch, found->second);
+    return scratch.host;
 }
 
 std::vector<bool> watchedEntries(const std::vector<StoredEntry>& entries, std::string_view mainHost,

@@ -1,5 +1,6 @@
 #include "settings/HostListMerge.h"
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -65,10 +66,17 @@ MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vect
     const auto mineAt = indexOf(mineKeys);
     const auto baseAt = indexOf(baseKeys);
     const auto theirsAt = indexOf(theirsKeys);
-    std::vector<StoredEntry> baseNormal;
-    baseNormal.reserve(base.size());
-    for (const StoredEntry& entry : base)
-        baseNormal.push_back(normalised(entry));
+    // Made when first wanted: most entries were written by this program and already read as they are written.
+    std::vector<std::optional<StoredEntry>> baseNormalised(base.size());
+    const auto baseNormal = [&](std::size_t i) -> const StoredEntry& {
+        if (!baseNormalised[i])
+            baseNormalised[i] = normalised(base[i]);
+        return *baseNormalised[i];
+    };
+    // `entry` as this program writes it.
+    const auto sameAsBase = [&](const StoredEntry& entry, std::size_t i) {
+        return sameSettings(entry, base[i]) || sameSettings(entry, baseNormal(i));
+    };
     const std::vector<bool> baseWatched = watchedEntries(base, mainHost);
 
     // Whether this instance changed the list itself, rather than only starting or stopping hosts.
@@ -82,8 +90,8 @@ MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vect
     for (std::size_t i = 0; i < base.size() && !listChanged; ++i) {
         if (!baseWatched[i])
             continue;
-        listChanged = shown >= listed.size() || mineKeys[listed[shown]] != baseKeys[i] ||
-                      !sameSettings(normalised(mine[listed[shown]]), baseNormal[i]);
+        listChanged =
+            shown >= listed.size() || mineKeys[listed[shown]] != baseKeys[i] || !sameAsBase(mine[listed[shown]], i);
         ++shown;
     }
     listChanged = listChanged || shown != listed.size();
@@ -97,14 +105,17 @@ MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vect
             StoredEntry merged = theirs[there->second];
             for (const auto& [key, text] : mine[i]) {
                 if (before != baseAt.end()) {
-                    const auto was = baseNormal[before->second].find(key);
-                    if (was != baseNormal[before->second].end() && was->second == text)
+                    const StoredEntry& was = base[before->second];
+                    if (const auto at = was.find(key); at != was.end() && at->second == text)
+                        continue;
+                    const StoredEntry& wasNormal = baseNormal(before->second);
+                    if (const auto at = wasNormal.find(key); at != wasNormal.end() && at->second == text)
                         continue;
                 }
                 merged[key] = text;
             }
             kept.emplace_back(mineKeys[i], std::move(merged));
-        } else if (before == baseAt.end() || !sameSettings(normalised(mine[i]), baseNormal[before->second])) {
+        } else if (before == baseAt.end() || !sameAsBase(mine[i], before->second)) {
             kept.emplace_back(mineKeys[i], mine[i]); // added here, or edited here while removed there
         }
     }
@@ -123,7 +134,9 @@ MergedEntries mergeEntries(const std::vector<StoredEntry>& mine, const std::vect
         bool keep = true; // added there
         const bool held = before != baseAt.end() && !baseWatched[before->second];
         if (before != baseAt.end())
-            keep = held ? !listChanged : !sameSettings(normalised(theirs[j]), baseNormal[before->second]);
+            keep = held ? !listChanged
+                        : !sameSettings(theirs[j], base[before->second]) &&
+                              !sameSettings(normalised(theirs[j]), baseNormal(before->second));
         if (keep)
             (anchor ? after[*anchor] : atEnd).emplace_back(theirs[j], held);
     }

@@ -23,12 +23,12 @@ public:
         const auto found = texts_.find(key);
         return found == texts_.end() ? std::nullopt : found->second;
     }
-    std::vector<std::string> keysUnder(std::string_view prefix) const override {
-        std::vector<std::string> keys;
+    std::vector<std::pair<std::string, std::string>> textsUnder(std::string_view prefix) const override {
+        std::vector<std::pair<std::string, std::string>> texts;
         for (auto at = texts_.lower_bound(prefix); at != texts_.end() && at->first.starts_with(prefix); ++at)
             if (at->second)
-                keys.push_back(at->first);
-        return keys;
+                texts.emplace_back(at->first, *at->second);
+        return texts;
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Named text values, as a settings file holds them: "Host" for a top-level value, "Hosts/2/Host" for one in
@@ -13,8 +14,9 @@ public:
     virtual ~KeyValueReader() = default;
     // The value's text; none when the store does not hold the key at all.
     [[nodiscard]] virtual std::optional<std::string> find(const std::string& key) const = 0;
-    // Every key held that starts with `prefix`, in any order.
-    [[nodiscard]] virtual std::vector<std::string> keysUnder(std::string_view prefix) const = 0;
+    // Every key held that starts with `prefix`, with its text, in any order: one pass where a whole array is
+    // wanted.
+    [[nodiscard]] virtual std::vector<std::pair<std::string, std::string>> textsUnder(std::string_view prefix) const = 0;
 };
 
 class KeyValueStore : public KeyValueReader {

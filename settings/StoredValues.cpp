@@ -150,16 +150,16 @@ std::optional<std::string> StoreSession::find(const std::string& valueName) cons
     return textOf(value);
 }
 
-std::vector<std::string> StoreSession::keysUnder(std::string_view prefix) const {
-    std::vector<std::string> keys;
+std::vector<std::pair<std::string, std::string>> StoreSession::textsUnder(std::string_view prefix) const {
+    std::vector<std::pair<std::string, std::string>> texts;
     if (!store_)
-        return keys;
+        return texts;
     for (const QString& key : store_->allKeys()) {
-        std::string text = key.toStdString();
-        if (text.starts_with(prefix))
-            keys.push_back(std::move(text));
+        std::string name = key.toStdString();
+        if (name.starts_with(prefix))
+            texts.emplace_back(std::move(name), textOf(store_->value(key)));
     }
-    return keys;
+    return texts;
 }
 
 void StoreSession::write(const std::string& valueName, const std::string& text) {

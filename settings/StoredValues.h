@@ -46,8 +46,8 @@ public:
     // Whether the file holds the value at all, empty or not.
     [[nodiscard]] bool contains(const std::string& valueName) const;
     [[nodiscard]] std::optional<std::string> find(const std::string& valueName) const override;
-    // Keys as QSettings names them: "Hosts/1/Host" for "1\\Host" in the section [Hosts].
-    [[nodiscard]] std::vector<std::string> keysUnder(std::string_view prefix) const override;
+    // Keys as QSettings names them: "Hosts/1/Host" for "1\\Host" in the section [Hosts], with their texts.
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> textsUnder(std::string_view prefix) const override;
     // Bytes that are valid UTF-8 are kept as text; any other byte string as raw bytes, so that it reads back
     // unchanged. Nothing reaches the file before commit().
     void write(const std::string& valueName, const std::string& text) override;
