@@ -147,7 +147,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    runningAtClose_ = runControl_->isRunning() || runControl_->lookupPending();
     if (runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;

@@ -56,8 +56,6 @@ public:
 
     // The window has been closed for good (possibly already during the program's creation, by a signal).
     [[nodiscard]] bool isClosed() const { return closed_; }
-    // The main host was running (or starting) when the window closed for good; nothing before that.
-    [[nodiscard]] std::optional<bool> runningAtClose() const { return runningAtClose_; }
 
     [[nodiscard]] Ui::MainWindow* ui() const { return ui_.get(); }
     [[nodiscard]] const std::array<QLabel*, 7>& valueFields() const { return valueFields_; }
@@ -111,7 +109,6 @@ private:
     QMenu* trayMenu_ = nullptr;
     RunControl* runControl_ = nullptr;
     TrayController* tray_ = nullptr;
-    std::optional<bool> runningAtClose_;
     bool optionsOpen_ = false;
     bool closed_ = false;
 };

@@ -12,6 +12,7 @@ BUILD=${1:-build}
 "$BUILD/bench/history_bench"
 "$BUILD/bench/history_live_bench"
 "$BUILD/bench/settings_save_bench"
+"$BUILD/bench/host_list_save_bench"
 "$BUILD/bench/idle_wakeups_bench"
 "$BUILD/bench/route_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"

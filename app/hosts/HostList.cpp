@@ -126,9 +126,8 @@ HostStatus HostList::worstStatus() const {
     return worst;
 }
 
-StoredHostList HostList::stored(bool mainRunning) const {
+StoredHostList HostList::stored() const {
     StoredHostList list;
-    list.mainRunning = mainRunning;
     for (const WatchedHost& host : hosts_)
         if (!host.main) {
             StoredHost entry;

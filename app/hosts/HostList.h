@@ -53,7 +53,7 @@ public:
     // Bad over Average over Good over N/A, of the running hosts.
     [[nodiscard]] HostStatus worstStatus() const;
     // The hosts beside the main one as they are to be stored, with whether each runs.
-    [[nodiscard]] StoredHostList stored(bool mainRunning) const;
+    [[nodiscard]] StoredHostList stored() const;
 
     // The stored list at start-up: its hosts are added and those that were running start.
     void restore(const StoredHostList& list);
