@@ -39,8 +39,8 @@ std::int64_t systemNowMs() {
 } // namespace
 
 HistoryLedger::HistoryLedger(HistoryOptions options)
-    : options_(std::move(options)), log_(options_.path), store_(options_.path),
-      reader_(std::make_unique<LedgerReader>(options_.path)) {
+    : options_(std::move(options)), logId_(PendingLog::newId()), log_(options_.path, logId_),
+      store_(options_.path, logId_), reader_(std::make_unique<LedgerReader>(options_.path)) {
     if (!options_.clock)
         options_.clock = systemNowMs;
     options_.queueLimit = std::max<std::size_t>(options_.queueLimit, 1);
@@ -134,14 +134,28 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
         }
         // On disk before record() returns, so a program that dies after it loses nothing it took. A file that
         // cannot be written gets no log: the folder is read-only as well, as a rule.
-        if (standing_ == Standing::Recording)
+        if (!entry.route)
+            entry.seq = nextSeq_++;
+        if (standing_ == Standing::Recording) {
             (void)log_.append(entry);
+            noteLogReplaced();
+            urgent = urgent || !logNotice_.empty();
+        }
         queue_.push_back(std::move(entry));
         wake = wake || urgent || queue_.size() + unsavedCount_ == options_.commitBatch;
         urgent_ = urgent_ || urgent;
     }
     if (wake)
         wake_.notify_one();
+}
+
+void HistoryLedger::noteLogReplaced() {
+    const std::string old = log_.takeReplaced();
+    if (old.empty())
+        return;
+    // What the lost file held is still here: committed at once, so nothing depends on the new log's start.
+    logNotice_ = "pending log " + old + " was changed or removed by something else; a new one was started";
+    urgent_ = true;
 }
 
 bool HistoryLedger::flush(std::chrono::milliseconds timeout) {
@@ -231,13 +245,25 @@ void HistoryLedger::run() {
             commit(final);
         if (prune)
             pruneStep();
+        std::string notice;
         {
             std::lock_guard lock(mutex_);
             unsavedCount_ = unsaved_.size();
             busy_ = false;
+            notice.swap(logNotice_);
         }
+        if (!notice.empty())
+            report(notice, true);
         idle_.notify_all();
     }
+    // Everything committed, the log empty: its places are of no more use to anyone.
+    bool kept = false;
+    {
+        std::lock_guard lock(mutex_);
+        kept = log_.kept();
+    }
+    if (!kept)
+        store_.forgetLog();
     store_.close();
     idle_.notify_all();
 }
@@ -269,6 +295,7 @@ void HistoryLedger::commit(bool final) {
         // What was recorded while the batch was written stays in the log.
         std::lock_guard lock(mutex_);
         (void)log_.rewrite(unsaved_, queue_);
+        noteLogReplaced();
         return;
     }
     const Standing now = standing();
@@ -287,6 +314,7 @@ void HistoryLedger::commit(bool final) {
     std::lock_guard lock(mutex_);
     // The log holds what still waits; at exit it stays for the next start to commit.
     const bool logged = now == Standing::Recording && log_.rewrite(unsaved_, queue_);
+    noteLogReplaced();
     if (final) {
         if (logged)
             log_.keep();

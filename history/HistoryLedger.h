@@ -124,7 +124,11 @@ private:
     // A reader that matches the current file, opened again after the file was moved aside.
     [[nodiscard]] LedgerReader& reader();
 
+    // Under mutex_: the log went missing or was changed from outside; the writer says so and commits at once.
+    void noteLogReplaced();
+
     HistoryOptions options_;
+    const std::uint64_t logId_; // of log_, in the file's pending_logs
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -134,6 +138,8 @@ private:
     Clock::time_point wakeAt_{};                     // when the writer looks at the queue next, unasked
     std::size_t unsavedCount_ = 0;                   // unsaved_.size(), for those that wait for it
     PendingLog log_;                                 // holds unsaved_ and queue_, in that order
+    std::uint64_t nextSeq_ = 1;                      // the log place of the next entry
+    std::string logNotice_;                          // to be said by the writer
     bool urgent_ = false;                            // commit at once
     std::map<std::string, std::uint8_t> lastStatus_; // the host status of each host's latest probe
     bool stopping_ = false;
