@@ -18,8 +18,6 @@ constexpr std::chrono::milliseconds kPruneStepPause{20};
 constexpr std::int64_t kClockLeewayMs = 3'600'000;
 // Between attempts while another program holds the write lock (each attempt already waits a while).
 constexpr std::chrono::milliseconds kBusyRetry{500};
-// The least time between two commits that a full batch asks for: many hosts probed fast still commit rarely.
-constexpr std::chrono::milliseconds kCommitGap{1'000};
 // How long a query waits for what was recorded before it to be committed.
 constexpr std::chrono::milliseconds kReadWait{2'000};
 
@@ -274,7 +272,7 @@ std::optional<HistoryLedger::Clock::time_point> HistoryLedger::commitDue(Clock::
     const auto oldest = unsaved_.empty() ? queuedSince_ : unsavedSince_;
     Clock::time_point at = urgent_ ? now : oldest + options_.commitInterval;
     if (queue_.size() + unsaved_.size() >= options_.commitBatch)
-        at = std::min(at, lastCommit_ + kCommitGap);
+        at = std::min(at, lastCommit_ + options_.commitGap);
     return std::max(at, retryAt_);
 }
 

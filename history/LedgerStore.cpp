@@ -158,7 +158,8 @@ LedgerStore::Outcome LedgerStore::openFile() {
         error_ = path_ + ": file is not a database";
         return Outcome::Corrupt;
     }
-    if (const int rc = db_.open(path_, SQLITE_OPEN_READWRITE); rc != SQLITE_OK) {
+    // The writer thread alone uses the connection: SQLite's locks around every call would guard nothing.
+    if (const int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX); rc != SQLITE_OK) {
         error_ = path_ + ": " + db_.errorText();
         return isCorruption(rc) ? Outcome::Corrupt : Outcome::Failed;
     }
@@ -217,6 +218,11 @@ LedgerStore::Outcome LedgerStore::open() {
     }
     journal.reset();
     if (rc = db_.exec("PRAGMA synchronous = NORMAL"); rc != SQLITE_OK)
+        return refuseOrFail(rc);
+    // A commit of many hosts touches a page of each one's probes and figures: with SQLite's default 2 MiB
+    // cache a thousand hosts read their pages from the file again at every commit. Pages are only cached as
+    // they are used, so a few hosts cost no more than before.
+    if (rc = db_.exec("PRAGMA cache_size = -16384"); rc != SQLITE_OK)
         return refuseOrFail(rc);
     if (const Outcome o = prepareLayout(); o != Outcome::Ok)
         return o;
@@ -418,8 +424,8 @@ bool LedgerStore::addStatusChange(std::int64_t atMs, const std::string& host, in
 }
 
 std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostIds& ids) {
-    const auto key = std::make_pair(sample.host, sample.address);
-    if (const auto found = ids.find(key); found != ids.end())
+    if (const auto found = ids.find(std::pair<std::string_view, std::string_view>(sample.host, sample.address));
+        found != ids.end())
         return found->second;
     Statements& st = *statements_;
     st.insertHost.reset();
@@ -434,7 +440,7 @@ std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostI
         return std::nullopt;
     const std::int64_t id = st.selectHost.int64(0);
     st.selectHost.reset();
-    ids.emplace(key, id);
+    ids.emplace(std::make_pair(sample.host, sample.address), id);
     return id;
 }
 
@@ -445,7 +451,8 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
         return writeRoute(*entry.route);
     if (entry.runEnd)
         return endRun(tracks, entry.sample.host, entry.sample.atMs);
-    ProbeSample sample = entry.sample;
+    const ProbeSample& sample = entry.sample;
+    std::int64_t atMs = sample.atMs; // where it is kept
     Statements& st = *statements_;
     const std::optional<std::int64_t> id = hostId(sample, ids);
     if (!id)
@@ -456,7 +463,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
         // left probes that are stored already, which only what they hold tells.
         st.sameProbe.reset();
         st.sameProbe.bind(1, *id);
-        st.sameProbe.bind(2, sample.atMs);
+        st.sameProbe.bind(2, atMs);
         st.sameProbe.bind(3, sample.rttUs);
         st.sameProbe.bind(4, outcome);
         if (st.sameProbe.step() != SQLITE_ROW)
@@ -471,7 +478,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     for (int shift = 0;; ++shift) {
         st.insertSample.reset();
         st.insertSample.bind(1, *id);
-        st.insertSample.bind(2, sample.atMs);
+        st.insertSample.bind(2, atMs);
         st.insertSample.bind(3, sample.rttUs);
         st.insertSample.bind(4, outcome);
         const int rc = st.insertSample.step();
@@ -479,28 +486,28 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
             break;
         if ((rc & 0xff) != SQLITE_CONSTRAINT || shift >= 1000)
             return false;
-        ++sample.atMs;
+        ++atMs;
     }
-    storedAt = sample.atMs;
+    storedAt = atMs;
 
     if (tracks.find(sample.host) == tracks.end())
         claimHost(sample.host);
     HostTrack& track = tracks[sample.host];
-    track.lastAtMs = sample.atMs;
+    track.lastAtMs = atMs;
     if (!sample.replied()) {
         if (!track.failing) {
             track.failing = true;
-            track.streakStartMs = sample.atMs;
+            track.streakStartMs = atMs;
             track.streakStatus = sample.status;
         }
         track.firstReplyMs.reset();
     } else {
         track.failing = false;
         if (!track.firstReplyMs)
-            track.firstReplyMs = sample.atMs;
+            track.firstReplyMs = atMs;
     }
     if (track.lastStatus != sample.hostStatus) {
-        const std::int64_t at = std::max(sample.atMs, track.lastChangeMs);
+        const std::int64_t at = std::max(atMs, track.lastChangeMs);
         if (!addStatusChange(at, sample.host, sample.hostStatus))
             return false;
         track.lastStatus = sample.hostStatus;
@@ -510,7 +517,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     if (bad && track.openOutage == 0) {
         // The outage runs from the first failed probe of the streak that made the status Bad; a Bad verdict
         // without losses (replies too slow) begins it at the verdict.
-        const std::int64_t verdict = std::max(sample.atMs, track.lastChangeMs);
+        const std::int64_t verdict = std::max(atMs, track.lastChangeMs);
         track.outageFromFailure = track.failing;
         track.outageStartMs = track.failing ? std::min(track.streakStartMs, verdict) : verdict;
         st.openOutage.reset();
@@ -524,7 +531,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
             return false;
         track.openOutage = db_.lastInsertRowid();
     } else if (!bad && track.openOutage != 0) {
-        if (!closeOutage(track, sample.atMs))
+        if (!closeOutage(track, atMs))
             return false;
     }
     return true;

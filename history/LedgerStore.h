@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "history/ProbeSample.h"
@@ -82,7 +83,15 @@ private:
     };
     struct Statements;
     using Tracks = std::map<std::string, HostTrack>;
-    using HostIds = std::map<std::pair<std::string, std::string>, std::int64_t>;
+    // Looked up per probe by the probe's own strings, without copying them into a key.
+    struct NamesLess {
+        using is_transparent = void;
+        template <class A, class B> bool operator()(const A& a, const B& b) const {
+            return std::pair<std::string_view, std::string_view>(a.first, a.second) <
+                   std::pair<std::string_view, std::string_view>(b.first, b.second);
+        }
+    };
+    using HostIds = std::map<std::pair<std::string, std::string>, std::int64_t, NamesLess>;
 
     [[nodiscard]] Outcome fail(int rc);
     [[nodiscard]] Outcome openFile();
