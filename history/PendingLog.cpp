@@ -1,6 +1,7 @@
 #include "history/PendingLog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,6 +83,8 @@ constexpr std::int64_t kLatestMs = 253'402'300'799'999;
 
 // What a left log is read in; a long backlog's buffer is not kept beyond it.
 constexpr std::size_t kPiece = 65'536;
+// The log's file grows in steps of this much; at a probe a second one step lasts about forty minutes.
+constexpr std::size_t kStep = 65'536;
 
 std::string prefixOf(const std::string& ledgerPath) {
     return std::filesystem::path(ledgerPath).filename().string() + "-pending-";
@@ -93,9 +97,12 @@ PendingLog::PendingLog(std::string ledgerPath, std::uint64_t logId) : ledgerPath
 PendingLog::~PendingLog() {
     if (fd_ < 0)
         return;
+    unmap();
     // A file put in its place by someone else is theirs.
     if (!keep_ && ownsPath())
         ::unlink(path_.c_str());
+    else if (keep_ && intact())
+        (void)::ftruncate(fd_, static_cast<off_t>(size_)); // without the unused zeros
     ::close(fd_);
 }
 
@@ -137,6 +144,7 @@ bool PendingLog::open() {
     inode_ = st.st_ino;
     path_ = path;
     size_ = 0;
+    fileSize_ = 0;
     marked_ = false;
     hasLast_ = false;
     return true;
@@ -144,8 +152,32 @@ bool PendingLog::open() {
 
 bool PendingLog::intact() const {
     struct stat st {};
-    // Removed, or another file renamed over it, leaves it without a link. One fstat: this runs for every probe.
-    return ::fstat(fd_, &st) == 0 && st.st_nlink != 0 && static_cast<std::size_t>(st.st_size) == size_;
+    // Removed, or another file renamed over it, leaves it without a link; cut short, a copy into the mapping
+    // past its end would end the program with SIGBUS. One fstat: this runs for every probe.
+    return ::fstat(fd_, &st) == 0 && st.st_nlink != 0 && static_cast<std::size_t>(st.st_size) == fileSize_;
+}
+
+void PendingLog::unmap() {
+    if (map_ != nullptr)
+        ::munmap(map_, capacity_);
+    map_ = nullptr;
+    capacity_ = 0;
+}
+
+bool PendingLog::grow(std::size_t needed) {
+    const std::size_t capacity = (needed + kStep - 1) / kStep * kStep;
+    // Blocks allocated up front: a full disk fails here, never as a fault on a copy into the mapping. What
+    // the file holds stays where it is.
+    if (::posix_fallocate(fd_, 0, static_cast<off_t>(capacity)) != 0)
+        return false;
+    fileSize_ = std::max(fileSize_, capacity);
+    void* map = map_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0)
+                                : ::mremap(map_, capacity_, capacity, MREMAP_MAYMOVE);
+    if (map == MAP_FAILED)
+        return false;
+    map_ = static_cast<char*>(map);
+    capacity_ = capacity;
+    return true;
 }
 
 bool PendingLog::ownsPath() const {
@@ -154,6 +186,7 @@ bool PendingLog::ownsPath() const {
 }
 
 void PendingLog::restart() {
+    unmap();
     // Ours, only cut short or grown by someone else: its name goes with it, the new log takes another.
     if (ownsPath())
         ::unlink(path_.c_str());
@@ -192,22 +225,18 @@ void PendingLog::add(const LedgerEntry& entry) {
 bool PendingLog::write() {
     if (buffer_.empty())
         return true;
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done, static_cast<off_t>(size_ + done));
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            // A full disk: no half entry stays behind, and the next one names its host and place again.
-            (void)::ftruncate(fd_, static_cast<off_t>(size_));
-            hasLast_ = false;
-            marked_ = false;
-            return false;
-        }
+    if (size_ + buffer_.size() > capacity_ && !grow(size_ + buffer_.size())) {
+        // The entry never reached the file: the next one names its host and place again.
+        hasLast_ = false;
+        marked_ = false;
+        return false;
     }
-    size_ += done;
+    // The kind byte goes last: a program that dies halfway leaves a zero there, where the reader stops,
+    // never half an entry that reads as a whole one.
+    std::memcpy(map_ + size_ + 1, buffer_.data() + 1, buffer_.size() - 1);
+    std::atomic_signal_fence(std::memory_order_release);
+    map_[size_] = buffer_[0];
+    size_ += buffer_.size();
     return true;
 }
 
@@ -234,19 +263,23 @@ void PendingLog::clear() {
         restart();
         return;
     }
-    if (::ftruncate(fd_, 0) == 0)
-        size_ = 0;
+    // Zeros from the start, so that whatever is cut short the reader finds nothing.
+    std::memset(map_, 0, size_);
+    size_ = 0;
+    if (capacity_ > kStep) {
+        // A long backlog's room is given back; the next entry maps the file again.
+        unmap();
+        if (::ftruncate(fd_, static_cast<off_t>(kStep)) == 0)
+            fileSize_ = kStep;
+    }
 }
 
 bool PendingLog::rewrite(const std::deque<LedgerEntry>& older, const std::deque<LedgerEntry>& newer) {
     clear();
     if (older.empty() && newer.empty())
         return true;
-    if (fd_ >= 0 && size_ != 0) {
-        // Emptying failed: a new file rather than entries twice.
+    if (fd_ >= 0 && !intact())
         restart();
-        replaced_.clear();
-    }
     if (!open())
         return false;
     buffer_.clear();

@@ -12,12 +12,13 @@
 // Probes recorded but not yet committed to history.sqlite, appended to a file of their own beside it
 // ("history.sqlite-pending-XXXXXX", one per ledger, locked while its ledger lives). Appending a few dozen bytes
 // costs far less than a commit, which rewrites whole pages: the ledger appends each probe as it is recorded
-// and commits rarely. Each append is one pwrite into the page cache: the kernel keeps what a dying program had
-// written, and writes it out in its own time (no sync: the log covers a program that dies, not a machine that
-// loses power). The file is written, never mapped, so one truncated or replaced by someone else can cost at
-// most what it held, never the program: every append first checks that the file is still the one written
-// (same size, still linked), and otherwise starts a new one. The next ledger to open history.sqlite stores
-// what such a log holds and removes it.
+// and commits rarely. The file is mapped into memory, so an append is a copy and one fstat, with no write and
+// no change of the file's times per probe; the kernel keeps what a dying program had copied, and writes it out
+// in its own time (no sync: the log covers a program that dies, not a machine that loses power). The fstat
+// checks that the file is still the one mapped (its size, still linked): one truncated, replaced or removed by
+// someone else is let go, never copied into (a copy past a file's end ends the program with SIGBUS), and a new
+// one started. The next ledger to open history.sqlite stores what such a log holds and removes it. Unused
+// room in the file is zeros.
 //
 // Each entry has its place in the log (LedgerEntry::seq); the file says where its places start (a mark at its
 // head, and again wherever they do not follow on), and each commit stores the last place it took in the
@@ -97,14 +98,17 @@ public:
 
 private:
     bool open();
-    // The file is still the one written: same size, not removed or replaced.
+    // Room for `needed` bytes in the file and its mapping.
+    bool grow(std::size_t needed);
+    void unmap();
+    // The file is still the one mapped: same size, not removed or replaced.
     [[nodiscard]] bool intact() const;
     // The file's name still leads to it.
     [[nodiscard]] bool ownsPath() const;
     // Lets the changed file go and starts a new one on the next write.
     void restart();
     void add(const LedgerEntry& entry);
-    // Writes buffer_ after the last entry.
+    // Copies buffer_ after the last entry, growing the file when it is full.
     bool write();
     void reset();
 
@@ -117,8 +121,11 @@ private:
     bool keep_ = false;
     std::string replaced_; // the name of a file found changed, until taken
     std::string buffer_;
-    std::size_t size_ = 0; // bytes in the file, all entries
-    ProbeSample last_;     // host and address of the last probe in the file, when hasLast_
+    char* map_ = nullptr;
+    std::size_t capacity_ = 0; // bytes mapped
+    std::size_t fileSize_ = 0; // what this program made the file's size
+    std::size_t size_ = 0;     // bytes of entries; all after them are zero
+    ProbeSample last_;         // host and address of the last probe in the file, when hasLast_
     bool hasLast_ = false;
     bool marked_ = false;       // the file has its mark
     std::uint64_t nextSeq_ = 0; // the place the file expects next
