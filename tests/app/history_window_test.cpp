@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include <QAction>
@@ -19,7 +20,10 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/HistoryFormat.h"
+#include "app/desktop/TrayController.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
@@ -29,6 +33,7 @@
 #include "app/desktop/TrayController.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
+#include "history/PendingLog.h"
 #include "history/SqliteDb.h"
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
@@ -542,6 +547,34 @@ TEST(HistoryService, ReopensWithANewRetentionAndWritesNoFileWithoutOne) {
     EXPECT_EQ(kept[0].rttUs, 250);
     EXPECT_EQ(kept[0].ttl, 64);
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+// A log left by a program that died is stored as the program starts, without a run or a look at History; a
+// start with no such log opens nothing.
+TEST(HistoryService, StoresALeftLogAtStart) {
+    TestApp();
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    {
+        std::string bytes;
+        for (int i = 0; i < 3; ++i)
+            PendingLog::encode(LedgerEntry{reply(kNow + i * 1000, 700, 3), false}, nullptr, bytes);
+        std::ofstream(path + "-pending-left01", std::ios::binary) << bytes;
+    }
+    HistoryService service(30, path);
+    EXPECT_TRUE(service.isOpen());
+    for (int i = 0; i < 200 && std::filesystem::exists(path + "-pending-left01"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(std::filesystem::exists(path + "-pending-left01")) << "the left log waited for a run";
+    SqliteDb db;
+    ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
+    SqliteStatement count(db, "SELECT count(*) FROM samples");
+    ASSERT_EQ(count.step(), SQLITE_ROW);
+    EXPECT_EQ(count.int64(0), 3);
+
+    TempDir empty;
+    HistoryService idle(30, empty.file("history.sqlite"));
+    EXPECT_FALSE(idle.isOpen());
 }
 
 // Two hosts' runs through the program's recorder: a host chosen in the window stays chosen until the main host
