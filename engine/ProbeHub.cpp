@@ -147,6 +147,9 @@ struct ProbeHub::Impl {
     std::vector<Host*> bySequence = std::vector<Host*>(kSequences, nullptr);
     std::uint16_t nextSequence = IcmpSocket::randomId();
     std::vector<Timer> timers;
+    // Hub-wide, so that a host stopped and started again (a new Host under the same id) can never take the
+    // timers of its earlier run for its own.
+    std::uint32_t generations = 0;
     std::vector<std::pair<RunId, WorkerCommand>> taken;
     std::vector<std::uint8_t> fill; // every request's data: the same bytes for all
     std::vector<std::uint8_t> packet;
@@ -306,6 +309,7 @@ void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
         return;
     }
     host.run.started();
+    host.generation = ++generations;
     schedule(host, monoNanos());
 }
 
@@ -335,7 +339,7 @@ void ProbeHub::Impl::releaseHost(Host& host) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
     host.waiting = false;
-    ++host.generation;
+    host.generation = ++generations;
     releaseSocket(host.socket);
     host.socket = nullptr;
     host.run.finish(false);
@@ -485,7 +489,7 @@ void ProbeHub::Impl::send(Host& host) {
     host.sequence = sequence;
     host.waiting = true;
     bySequence[sequence] = &host;
-    ++host.generation;
+    host.generation = ++generations;
     schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
 }
 
@@ -493,7 +497,7 @@ void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
     host.waiting = false;
-    ++host.generation;
+    host.generation = ++generations;
     host.run.record(host.sentUnixMs, result);
     if (host.resetAfterRequest)
         host.run.resetFigures();

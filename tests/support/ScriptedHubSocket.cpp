@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -308,6 +309,10 @@ void ScriptedNetwork::push(const EchoOutcome& outcome) {
 }
 
 void ScriptedNetwork::push(std::initializer_list<EchoOutcome> outcomes) {
+    push(std::vector<EchoOutcome>(outcomes));
+}
+
+void ScriptedNetwork::push(const std::vector<EchoOutcome>& outcomes) {
     {
         std::lock_guard lock(state_->mutex);
         state_->script.insert(state_->script.end(), outcomes.begin(), outcomes.end());

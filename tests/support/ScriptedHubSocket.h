@@ -47,6 +47,7 @@ public:
 
     void push(const EchoOutcome& outcome);
     void push(std::initializer_list<EchoOutcome> outcomes);
+    void push(const std::vector<EchoOutcome>& outcomes); // all at once: none is taken before the last is there
     void push(const IpAddress& destination, const EchoOutcome& outcome);
     // Requests beyond the script get this outcome; also releases a waiting request.
     void setFallback(const EchoOutcome& outcome);
