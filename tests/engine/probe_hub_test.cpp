@@ -10,8 +10,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -71,6 +74,11 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + kPatience;
         std::unique_lock lock(mutex_);
         for (;;) {
+            // Reports that never stop coming (hosts probing back to back) must not hold the wait past its bound.
+            if (std::chrono::steady_clock::now() >= deadline) {
+                lock.unlock();
+                return done();
+            }
             // A report made while `done` looks is not missed: the wait is for one after what it saw.
             const std::size_t seen = reports_;
             lock.unlock();
@@ -178,8 +186,17 @@ protected:
         hub_->start(); // the thread is made here, so it lives in the namespace
     }
 
+    // The hub's end has a bound too: a hub that never ends fails the test, and the namespace goes all the same.
     void TearDown() override {
-        hub_.reset();
+        if (hub_) {
+            auto ended = std::async(std::launch::async, [this] { hub_.reset(); });
+            if (ended.wait_for(kPatience) != std::future_status::ready) {
+                ADD_FAILURE() << "the hub did not end";
+                ns_.reset();
+                std::fflush(nullptr);
+                std::_Exit(1);
+            }
+        }
         ns_.reset();
     }
 
