@@ -25,6 +25,7 @@
 #include "engine/IcmpPacket.h"
 #include "engine/ProbeHub.h"
 #include "support/NetNamespace.h"
+#include "support/RouterChain.h"
 #include "support/RecordingProbeObserver.h"
 #include "types/IpStatus.h"
 
@@ -613,6 +614,53 @@ TEST_P(ProbeHubInNamespace, AHostMovingToTheOtherFamilyProbesOnlyItsNewAddress) 
         << "the old address was probed after the move";
     EXPECT_EQ(probes.back().address, "::1");
     EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
+}
+
+// Each host's time to live goes with its own requests: two hosts probing the same far address through one socket,
+// one with TTL 1 and one with TTL 64, turn and turn about. The first always hears from the first router that its
+// request expired, the second always reaches the server, in both families.
+TEST_P(ProbeHubInNamespace, HostsSharingASocketKeepTheirOwnTimeToLive) {
+    RouterChain chain("hubttl", 2);
+    if (!chain.ok())
+        GTEST_SKIP() << chain.error();
+    ASSERT_TRUE(chain.client().allowPingSockets());
+    HubFace face;
+    std::unique_ptr<ProbeHub> hub;
+    {
+        NetNamespace::Entered inside(chain.client());
+        ASSERT_TRUE(inside.ok());
+        hub = std::make_unique<ProbeHub>(face, nullptr,
+                                         GetParam() == Kind::Raw ? IcmpSocket::Preference::RawOnly
+                                                                 : IcmpSocket::Preference::DatagramOnly);
+        hub->start();
+    }
+    using Family = RouterChain::Family;
+    for (const Family family : {Family::V4, Family::V6}) {
+        SCOPED_TRACE(family == Family::V4 ? "IPv4" : "IPv6");
+        const std::string server = chain.serverAddress(family);
+        const IpAddress far = family == Family::V4 ? IpAddress::v4(inet_addr(server.c_str()))
+                                                   : IpAddress::parseV6(server).value();
+        const RunId base = family == Family::V4 ? 10 : 20;
+        RunSettings near = hostSettings(far, 20);
+        near.timeoutMs = 1000;
+        near.ttl = 1;
+        RunSettings through = near;
+        through.ttl = 64;
+        hub->startRun(base + 1, near);
+        hub->startRun(base + 2, through);
+        ASSERT_TRUE(face.waitForProbes({base + 1, base + 2}, 8));
+        hub->stopRun(base + 1);
+        hub->stopRun(base + 2);
+        for (const ProbeEvent& p : face.probesOf(base + 1)) {
+            EXPECT_EQ(p.status, static_cast<std::uint32_t>(IpStatus::TtlExpiredTransit)) << testing::PrintToString(p);
+            EXPECT_EQ(p.replier, RouterChain::hopAddress(1, family));
+        }
+        for (const ProbeEvent& p : face.probesOf(base + 2)) {
+            EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+            EXPECT_EQ(p.replier, far.text());
+        }
+    }
+    hub.reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);
