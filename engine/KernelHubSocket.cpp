@@ -44,9 +44,17 @@ KernelHubSocket::~KernelHubSocket() {
     ::close(fd_);
 }
 
-// The time to live goes as a control message with this one request: hosts with different settings share the
-// socket, and a socket-wide option would leak one host's setting into the next host's requests.
+// Hosts with different settings share the socket, so a time to live other than the socket's own goes as a control
+// message with its one request: the socket's is set once, by the first request, and never changed, so that no
+// host's setting leaks into another's requests. Most hosts keep the program's, so most sends carry nothing extra.
 int KernelHubSocket::send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl) {
+    const bool v6 = family_ == IpAddress::Family::V6;
+    if (ttl != 0 && socketTtl_ == 0) {
+        const int value = ttl;
+        if ((v6 ? setsockopt(fd_, SOL_IPV6, IPV6_UNICAST_HOPS, &value, sizeof value)
+                : setsockopt(fd_, SOL_IP, IP_TTL, &value, sizeof value)) == 0)
+            socketTtl_ = ttl;
+    }
     sockaddr_storage target{};
     const socklen_t targetLength = IcmpSocket::socketAddress(to, target);
     iovec data{const_cast<std::uint8_t*>(packet.data()), packet.size()};
@@ -56,18 +64,21 @@ int KernelHubSocket::send(std::span<const std::uint8_t> packet, const IpAddress&
     message.msg_iov = &data;
     message.msg_iovlen = 1;
     alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-    if (ttl != 0) {
+    if (ttl != 0 && ttl != socketTtl_) {
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         cmsghdr* c = CMSG_FIRSTHDR(&message);
-        const bool v6 = family_ == IpAddress::Family::V6;
         c->cmsg_level = v6 ? SOL_IPV6 : SOL_IP;
         c->cmsg_type = v6 ? IPV6_HOPLIMIT : IP_TTL;
         c->cmsg_len = CMSG_LEN(sizeof(int));
         const int value = ttl;
         std::memcpy(CMSG_DATA(c), &value, sizeof value);
     }
-    const ssize_t sent = ::sendmsg(fd_, &message, 0);
+    // Without a control message the plainer call does: it copies no message header in.
+    const ssize_t sent =
+        message.msg_control == nullptr
+            ? ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), targetLength)
+            : ::sendmsg(fd_, &message, 0);
     if (sent == static_cast<ssize_t>(packet.size()))
         return 0;
     return sent < 0 ? errno : EMSGSIZE;

@@ -30,4 +30,5 @@ private:
     const IcmpSocket::Kind kind_;
     const IpAddress::Family family_;
     std::uint16_t id_ = 0;
+    std::uint8_t socketTtl_ = 0; // set once by the first request; 0: the kernel's default
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -63,6 +64,7 @@ struct ProbeHub::Impl {
         std::string source;
         std::uint16_t id = 0; // ours on a raw socket; the datagram socket's kernel sets its own
         std::size_t users = 0;
+        std::size_t outstanding = 0; // requests out on it that nobody has answered yet
     };
 
     struct Host {
@@ -102,6 +104,7 @@ struct ProbeHub::Impl {
         {
             std::lock_guard lock(mutex);
             pending.emplace_back(run, std::move(command));
+            commandsWaiting.store(true, std::memory_order_relaxed);
         }
         const std::uint64_t one = 1;
         (void)!write(wakeFd, &one, sizeof one);
@@ -121,7 +124,7 @@ struct ProbeHub::Impl {
     void complete(Host& host, const EchoResult& result);
     void receive(Socket& socket);
     void timeOut(Host& host);
-    void handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+    [[nodiscard]] bool handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
                        const IcmpSocket::Control& control, RoundTrip::Readings readings);
     void drainErrors(Socket& socket);
     [[nodiscard]] Host* waitingHost(const Socket& socket, std::uint16_t sequence) const;
@@ -135,6 +138,9 @@ struct ProbeHub::Impl {
 
     std::mutex mutex;
     std::vector<std::pair<RunId, WorkerCommand>> pending;
+    // Set with each command posted: a host's next request waits until the commands before it are taken, so a
+    // stop told during a report (the face's own, say) is never overtaken by another probe.
+    std::atomic<bool> commandsWaiting{false};
     int wakeFd = -1;
     std::thread thread;
     bool started = false;
@@ -260,6 +266,7 @@ bool ProbeHub::Impl::takeCommands() {
     {
         std::lock_guard lock(mutex);
         taken.swap(pending);
+        commandsWaiting.store(false, std::memory_order_relaxed);
     }
     for (auto& [run, command] : taken) {
         if (auto* start = std::get_if<StartCommand>(&command)) {
@@ -338,6 +345,8 @@ void ProbeHub::Impl::stopAfterRequest(RunId id) {
 void ProbeHub::Impl::releaseHost(Host& host) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
+    if (host.waiting && host.socket != nullptr)
+        --host.socket->outstanding;
     host.waiting = false;
     host.generation = ++generations;
     releaseSocket(host.socket);
@@ -417,6 +426,11 @@ void ProbeHub::Impl::runTimers() {
         } else if (host.stopAfterRequest) {
             stopHost(timer.run);
         } else {
+            if (commandsWaiting.load(std::memory_order_relaxed)) {
+                timers.push_back(timer); // its turn comes again once the commands are taken
+                std::push_heap(timers.begin(), timers.end());
+                return;
+            }
             send(host);
             if (++sends % kSendsBetweenReads == 0)
                 for (const auto& socket : sockets)
@@ -488,14 +502,24 @@ void ProbeHub::Impl::send(Host& host) {
     }
     host.sequence = sequence;
     host.waiting = true;
+    ++socket.outstanding;
     bySequence[sequence] = &host;
     host.generation = ++generations;
+    // A lone host (the console probe, a single watched host) looks for its reply at once: from a near peer it
+    // is already in, and the turn goes on with no wait for the socket and no deadline to keep.
+    if (hosts.size() == 1) {
+        receive(socket);
+        if (!host.waiting)
+            return;
+    }
     schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
 }
 
 void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
+    if (host.waiting)
+        --host.socket->outstanding;
     host.waiting = false;
     host.generation = ++generations;
     host.run.record(host.sentUnixMs, result);
@@ -537,22 +561,27 @@ void ProbeHub::Impl::receive(Socket& socket) {
         const RoundTrip::Readings readings = IcmpSocket::readingsAfterReceive(timespec{});
         if (incoming.truncated)
             continue;
-        handleMessage(socket, std::span<const std::uint8_t>(received.data(), static_cast<std::size_t>(length)),
-                      incoming.from, incoming.control, readings);
+        const bool answered =
+            handleMessage(socket, std::span<const std::uint8_t>(received.data(), static_cast<std::size_t>(length)),
+                          incoming.from, incoming.control, readings);
+        // The last answer this socket waited for has come: no read that finds nothing (strays are still read in
+        // batches, since they do not answer anything).
+        if (answered && socket.outstanding == 0)
+            return;
     }
 }
 
-void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+bool ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
                                    const IcmpSocket::Control& control, RoundTrip::Readings readings) {
     const bool v6 = socket.family == Family::V6;
     if (from.family != socket.family)
-        return;
+        return false;
     const std::optional<std::uint16_t> sequence = IcmpPacket::claimedSequence(bytes, v6, socket.kind == Kind::Raw);
     if (!sequence)
-        return;
+        return false;
     Host* host = waitingHost(socket, *sequence);
     if (host == nullptr)
-        return; // stray, late or someone else's
+        return false; // stray, late or someone else's
     const RunSettings& run = host->run.settings();
     IcmpPacket::EchoMatch match;
     if (v6) {
@@ -566,7 +595,7 @@ void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
                                          : IcmpPacket::matchDatagramReply(bytes, from.v4Value(), control.ttl, key);
     }
     if (match.kind == IcmpPacket::EchoMatch::Kind::None)
-        return;
+        return false;
     readings.sentMono = RoundTrip::nanos(host->sentAt);
     readings.kernelReal = control.kernelReal;
     EchoResult result;
@@ -582,6 +611,7 @@ void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
         result.wrongData = IcmpPacket::compareEchoData(payload(run.payloadSize), match.data);
     }
     complete(*host, result);
+    return true;
 }
 
 void ProbeHub::Impl::drainErrors(Socket& socket) {
