@@ -1,6 +1,7 @@
 // rtt_match_pct_vs_ping: a peer that answers after 20 ms (a user-space responder; the kernel's replies off),
-// probed 50 times by one host on the hub (the console probe's engine) and 50 times by iputils ping in one private namespace. The figure is the
-// share of our probes whose whole-millisecond time equals ping's median time truncated to whole ms.
+// probed 50 times by one host on the hub (the console probe's engine) and 50 times by iputils ping in one
+// private namespace. The figure is the share of our probes whose whole-millisecond time equals ping's median
+// time truncated to whole ms.
 
 #include <arpa/inet.h>
 

@@ -24,9 +24,8 @@ std::unique_ptr<HubSocket> KernelHubSocket::open(IpAddress::Family family, const
 }
 
 HubSocket::Opener KernelHubSocket::opener(IcmpSocket::Preference preference) {
-    return [preference](IpAddress::Family family, const std::string& source) {
-        return open(family, source, preference);
-    };
+    return
+        [preference](IpAddress::Family family, const std::string& source) { return open(family, source, preference); };
 }
 
 KernelHubSocket::KernelHubSocket(int fd, IcmpSocket::Kind kind, IpAddress::Family family)

@@ -125,7 +125,7 @@ struct ProbeHub::Impl {
     void receive(Socket& socket);
     void timeOut(Host& host);
     [[nodiscard]] bool handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
-                       const IcmpSocket::Control& control, RoundTrip::Readings readings);
+                                     const IcmpSocket::Control& control, RoundTrip::Readings readings);
     void drainErrors(Socket& socket);
     [[nodiscard]] Host* waitingHost(const Socket& socket, std::uint16_t sequence) const;
     [[nodiscard]] std::span<const std::uint8_t> payload(std::uint16_t size);

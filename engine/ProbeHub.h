@@ -35,8 +35,8 @@ public:
     // From any thread, in order. A start of a host that is running begins a fresh run with these settings.
     void startRun(RunId run, RunSettings settings);
     enum class StopMode : std::uint8_t {
-        AtOnce,                // the request under way is dropped
-        AfterRequestUnderWay,  // it comes back (or times out) and counts first, as a console run ends
+        AtOnce,               // the request under way is dropped
+        AfterRequestUnderWay, // it comes back (or times out) and counts first, as a console run ends
     };
     // Answered with face.runEnded(run, RunEnd::Stopped); a host that is not running is answered too.
     void stopRun(RunId run, StopMode mode = StopMode::AtOnce);

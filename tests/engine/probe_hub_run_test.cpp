@@ -49,9 +49,17 @@ bool probes(const RecordingWindowPort& window, std::size_t count) {
 }
 
 TEST(Rounding, HalvesGoToTheEvenNeighbour) {
-    const std::pair<double, std::uint32_t> cases[] = {{2.5, 2},    {3.5, 4},    {12.5, 12}, {37.5, 38},
-                                                      {0.5, 0},    {1.5, 2},    {2.4999, 2}, {2.5001, 3},
-                                                      {0.0, 0},    {-3.0, 0},   {4294967295.0, 4294967295u}};
+    const std::pair<double, std::uint32_t> cases[] = {{2.5, 2},
+                                                      {3.5, 4},
+                                                      {12.5, 12},
+                                                      {37.5, 38},
+                                                      {0.5, 0},
+                                                      {1.5, 2},
+                                                      {2.4999, 2},
+                                                      {2.5001, 3},
+                                                      {0.0, 0},
+                                                      {-3.0, 0},
+                                                      {4294967295.0, 4294967295u}};
     for (const auto& [value, expected] : cases)
         EXPECT_EQ(Rounding::halfEven(value), expected) << value;
     EXPECT_EQ(Rounding::quotient(5, 2), 2u);
@@ -114,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HostOnTheHub, EachProbeWritesItsLabelsInOrder) {
     HubHarness h;
     h.settings.analysisMode = static_cast<AnalysisMode>(3); // keep the analysis out of this record
-    ASSERT_TRUE(h.runScript({EchoOutcome::good(14, 32, 57), lost(),
-                             EchoOutcome::errorReply(11003, address("192.0.2.1")),
-                             EchoOutcome::failure(IpStatus::GeneralFailure)}));
+    ASSERT_TRUE(
+        h.runScript({EchoOutcome::good(14, 32, 57), lost(), EchoOutcome::errorReply(11003, address("192.0.2.1")),
+                     EchoOutcome::failure(IpStatus::GeneralFailure)}));
     const std::vector<WindowEvent> expected = {
         WindowEvent::labelSet(Label::Min, "14ms"),
         WindowEvent::labelSet(Label::Max, "14ms"),
@@ -530,7 +538,7 @@ TEST(HostLifecycle, ResetAndNoticesDuringAPauseProbeNothingAndAQuitEndsIt) {
     ASSERT_TRUE(probes(h.window, 1));
     h.hub->resetRun(kRun);
     h.hub->loggingOff(kRun);
-    h.hub->resetRun(kRun + 1); // nobody's: changes nothing
+    h.hub->resetRun(kRun + 1);         // nobody's: changes nothing
     std::this_thread::sleep_for(50ms); // give a wrongly woken host the chance to probe
     EXPECT_EQ(h.network.sends().size(), 1u);
     h.quit();

@@ -133,8 +133,8 @@ public:
         std::function<void()> drainedAction;
         {
             std::unique_lock lock(state_->mutex);
-            state_->sends.push_back(ScriptedSend{to, source_, ttl, sequence,
-                                                 std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono});
+            state_->sends.push_back(ScriptedSend{
+                to, source_, ttl, sequence, std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono});
             state_->changed.notify_all();
             bool drained = false;
             outcome = state_->take(lock, keyOf(to), drained);
@@ -160,10 +160,10 @@ public:
         } else {
             answer.isError = true;
             answer.from = to;
-            answer.bytes.assign(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
-                                                                    packet.size(), 64)));
-            answer.error = IcmpSocket::QueuedError{static_cast<std::int32_t>(outcome.status), outcome.ttl,
-                                                   outcome.address};
+            answer.bytes.assign(packet.begin(),
+                                packet.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(packet.size(), 64)));
+            answer.error =
+                IcmpSocket::QueuedError{static_cast<std::int32_t>(outcome.status), outcome.ttl, outcome.address};
         }
         for (std::uint8_t copy = 0; copy < std::max<std::uint8_t>(outcome.copies, 1); ++copy) {
             answers_.push_back(answer);
@@ -209,9 +209,8 @@ public:
 
     [[nodiscard]] bool errorsPending(std::uint32_t) const override {
         const std::int64_t now = clockNanos(CLOCK_MONOTONIC);
-        return std::any_of(answers_.begin(), answers_.end(), [now](const Answer& a) {
-            return a.isError && a.dueNs <= now;
-        });
+        return std::any_of(answers_.begin(), answers_.end(),
+                           [now](const Answer& a) { return a.isError && a.dueNs <= now; });
     }
 
 private:
@@ -226,7 +225,8 @@ private:
     };
 
     // The echo reply to `request` as a datagram socket hands it over: no IP header, the data as scripted.
-    [[nodiscard]] std::vector<std::uint8_t> reply(std::span<const std::uint8_t> request, const EchoOutcome& outcome) const {
+    [[nodiscard]] std::vector<std::uint8_t> reply(std::span<const std::uint8_t> request,
+                                                  const EchoOutcome& outcome) const {
         std::vector<std::uint8_t> bytes(request.begin(), request.end());
         bytes[0] = family_ == IpAddress::Family::V6 ? IcmpPacket::kV6EchoReply : IcmpPacket::kEchoReply;
         std::size_t size = outcome.size;
