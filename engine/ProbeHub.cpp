@@ -65,6 +65,7 @@ struct ProbeHub::Impl {
         std::uint16_t id = 0; // ours on a raw socket; the datagram socket's kernel sets its own
         std::size_t users = 0;
         std::size_t outstanding = 0; // requests out on it that nobody has answered yet
+        bool watched = false;        // in the epoll set
     };
 
     struct Host {
@@ -118,6 +119,7 @@ struct ProbeHub::Impl {
     void releaseHost(Host& host);
     [[nodiscard]] Socket* acquireSocket(Family family, const std::string& source);
     void releaseSocket(Socket* socket);
+    void watch(Socket& socket, bool on);
     void schedule(Host& host, std::int64_t dueNs);
     void runTimers();
     void send(Host& host);
@@ -378,11 +380,6 @@ ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::
     socket->source = source;
     socket->id = socket->handle->identifier();
     socket->users = 1;
-    epoll_event event{};
-    event.events = EPOLLIN; // EPOLLERR comes unasked
-    event.data.ptr = socket.get();
-    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, socket->handle->pollFd(), &event) != 0)
-        return nullptr;
     sockets.push_back(std::move(socket));
     return sockets.back().get();
 }
@@ -390,8 +387,22 @@ ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::
 void ProbeHub::Impl::releaseSocket(Socket* socket) {
     if (socket == nullptr || --socket->users > 0)
         return;
-    (void)epoll_ctl(epollFd, EPOLL_CTL_DEL, socket->handle->pollFd(), nullptr);
+    watch(*socket, false);
     std::erase_if(sockets, [socket](const auto& s) { return s.get() == socket; });
+}
+
+// A socket is waited on once a request on it is not answered at once; only a lone host whose replies are in by
+// the time its send returns (a near peer) leaves it out, which spares every arriving packet the wake-up of an
+// epoll set nobody waits on. What comes while it is out (a stray, an error) is read with the next request.
+void ProbeHub::Impl::watch(Socket& socket, bool on) {
+    if (socket.watched == on)
+        return;
+    epoll_event event{};
+    event.events = EPOLLIN; // EPOLLERR comes unasked
+    event.data.ptr = &socket;
+    // A socket that cannot be waited on is still read before each of its requests is called lost.
+    if (epoll_ctl(epollFd, on ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, socket.handle->pollFd(), &event) == 0 || !on)
+        socket.watched = on;
 }
 
 void ProbeHub::Impl::schedule(Host& host, std::int64_t dueNs) {
@@ -509,9 +520,12 @@ void ProbeHub::Impl::send(Host& host) {
     // is already in, and the turn goes on with no wait for the socket and no deadline to keep.
     if (hosts.size() == 1) {
         receive(socket);
-        if (!host.waiting)
+        if (!host.waiting) {
+            watch(socket, false);
             return;
+        }
     }
+    watch(socket, true);
     schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
 }
 
