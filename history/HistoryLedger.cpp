@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <pthread.h>
 #include <time.h>
 
 #include "history/LedgerReader.h"
@@ -188,6 +189,7 @@ std::uint64_t HistoryLedger::dropped() const {
 }
 
 void HistoryLedger::run() {
+    pthread_setname_np(pthread_self(), "ostrevo-ledger"); // for top -H and perf
     retryAt_ = pruneAt_ = lastCommit_ = Clock::now();
     (void)ensureOpen();
     {
