@@ -59,13 +59,13 @@ RouteTracer::~RouteTracer() {
         ::close(stopFd_);
 }
 
-bool RouteTracer::open(IpAddress::Family family) {
+bool RouteTracer::open(IpAddress::Family family, const std::string& source) {
     error_.clear();
     if (stopFd_ < 0) {
         error_ = std::string("eventfd: ") + std::strerror(errno);
         return false;
     }
-    if (!socket_.open(family, preference_)) {
+    if (!socket_.open(family, preference_, source)) {
         error_ = socket_.error();
         return false;
     }

@@ -6,16 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "engine/IcmpSocket.h"
 #include "types/IpAddress.h"
 
 // The route tracer's ICMP socket: echo requests with a TTL (hop limit) of their own each, and what answers
 // them, reduced to who answered which request how. The unprivileged datagram ("ping") socket hands Time
 // Exceeded and Unreachable over on its error queue with the router as offender; a raw socket sees them as
-// packets quoting our request. Kept apart from the echo channel: many requests are in flight at once here.
+// packets quoting our request. Opened, bound to its source and read through IcmpSocket, as the echo channel's
+// and the hub's are; only the bookkeeping differs, since many requests are in flight at once here.
 class TraceSocket {
 public:
-    enum class Kind : std::uint8_t { None, Datagram, Raw };
-    enum class Preference : std::uint8_t { Auto, DatagramOnly, RawOnly };
+    using Kind = IcmpSocket::Kind;
+    using Preference = IcmpSocket::Preference;
 
     struct Answer {
         enum class Type : std::uint8_t { Reply, TimeExceeded, Unreachable };
@@ -32,8 +34,11 @@ public:
     TraceSocket(const TraceSocket&) = delete;
     TraceSocket& operator=(const TraceSocket&) = delete;
 
-    // False with `error()` saying why (both kinds tried under Auto).
-    [[nodiscard]] bool open(IpAddress::Family family, Preference preference = Preference::Auto);
+    // From `source` (an interface name or a local address, as ping's -I; empty: the kernel's choice). False
+    // when no socket could be had; IcmpSocket has then said why on standard error, as for a plain run, and
+    // `error()` says it in short.
+    [[nodiscard]] bool open(IpAddress::Family family, Preference preference = Preference::Auto,
+                            const std::string& source = {});
     void close();
     [[nodiscard]] int fd() const { return fd_; }
     [[nodiscard]] Kind kind() const { return kind_; }
@@ -47,7 +52,6 @@ public:
     [[nodiscard]] bool receive(const IpAddress& destination, const std::function<void(const Answer&)>& take);
 
 private:
-    [[nodiscard]] int openKind(Kind kind, IpAddress::Family family);
     [[nodiscard]] bool receivePackets(const IpAddress& destination, const std::function<void(const Answer&)>& take);
     void receiveErrors(const std::function<void(const Answer&)>& take);
 

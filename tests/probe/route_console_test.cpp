@@ -285,6 +285,11 @@ TEST(RouteConsole, InterruptPrintsTheRoundsDoneSoFar) {
     EXPECT_NE(text.find("\nNo loss on the path\n"), std::string::npos) << text;
 }
 
+// Standard error alone of a command run in `ns`, and how it ended.
+Ran errorsIn(const NetNamespace& ns, const std::string& command) {
+    return runIn(ns, "sh -c '" + command + " 2>&1 >/dev/null'");
+}
+
 TEST(RouteConsole, NoIcmpSocketIsASetupError) {
     if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
         GTEST_SKIP() << reason;
@@ -294,14 +299,36 @@ TEST(RouteConsole, NoIcmpSocketIsASetupError) {
     ASSERT_TRUE(ns.ok()) << ns.error();
     // Neither socket kind can be had: ping sockets closed to every group, and no raw-socket capability.
     ASSERT_TRUE(ns.sysctl("net.ipv4.ping_group_range", "1 0"));
-    const Ran route = runIn(ns,
-                            "/usr/bin/setpriv --bounding-set=-net_raw --inh-caps=-net_raw -- " + probeProgram() +
-                                " --route -c 1 127.0.0.1",
-                            true);
+    const std::string unprivileged =
+        "/usr/bin/setpriv --bounding-set=-net_raw --inh-caps=-net_raw -- " + probeProgram();
+    const Ran route = errorsIn(ns, unprivileged + " --route -c 1 127.0.0.1");
+    const Ran plain = errorsIn(ns, unprivileged + " -c 1 127.0.0.1");
     EXPECT_EQ(route.exitCode, 2) << route.out;
-    EXPECT_NE(route.out.find("ostrevo-probe: cannot open an ICMP socket: ping socket: "), std::string::npos)
-        << route.out;
-    EXPECT_EQ(route.out.find("Loss"), std::string::npos) << route.out;
+    EXPECT_NE(route.out.find("ping socket: "), std::string::npos) << route.out;
+    EXPECT_EQ(route.out, plain.out) << "a trace fails as a plain run does";
+    EXPECT_EQ(runIn(ns, unprivileged + " --route -c 1 127.0.0.1").out.find("Loss"), std::string::npos);
+}
+
+// The trace sends from -I as a plain run does, through the same socket set-up: a source that cannot be had
+// fails both alike, one that can is used.
+TEST(RouteConsole, SourceIsThatOfAPlainRun) {
+    if (const std::string reason = NetNamespace::unavailableReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    NetNamespace ns("rsource");
+    ASSERT_TRUE(ns.ok()) << ns.error();
+    for (const char* source : {"nosuchif0", "::1"}) {
+        SCOPED_TRACE(source);
+        const std::string options = std::string(" -c 1 -I ") + source + " 127.0.0.1";
+        const Ran route = errorsIn(ns, probeProgram() + " --route" + options);
+        const Ran plain = errorsIn(ns, probeProgram() + options);
+        EXPECT_EQ(route.exitCode, 2);
+        EXPECT_EQ(plain.exitCode, 2);
+        EXPECT_FALSE(route.out.empty());
+        EXPECT_EQ(route.out, plain.out);
+    }
+    const Ran viaLoopback = runIn(ns, probeProgram() + " --route --json -c 1 -I lo 127.0.0.1");
+    EXPECT_EQ(viaLoopback.exitCode, 0) << viaLoopback.out;
+    EXPECT_NE(viaLoopback.out.find("\"reached\":true"), std::string::npos) << viaLoopback.out;
 }
 
 } // namespace
