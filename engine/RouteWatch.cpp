@@ -1,6 +1,5 @@
 #include "engine/RouteWatch.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -49,10 +48,7 @@ RouteWatch::~RouteWatch() {
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {
-    in_addr v4{};
-    if (inet_pton(AF_INET, text.c_str(), &v4) == 1)
-        return IpAddress::v4(v4.s_addr);
-    return IpAddress::parseV6(text);
+    return IpAddress::parse(text);
 }
 
 void RouteWatch::probed(const ProbeEvent& event) noexcept {

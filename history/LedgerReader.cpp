@@ -422,20 +422,25 @@ std::optional<RouteSnapshot> LedgerReader::routeSnapshot(std::int64_t id) {
     };
     int step = SQLITE_OK;
     while ((step = hops.step()) == SQLITE_ROW) {
-        RouteSnapshotHop hop;
-        hop.hop = static_cast<int>(hops.int64(0));
+        // A hop no tracer makes, or an address that is none: a file edited by hand.
+        const std::int64_t number = hops.int64(0);
+        if (number < 1 || number > 255)
+            continue;
+        RouteHop hop;
+        hop.number = static_cast<std::uint8_t>(number);
         const std::string addresses = hops.text(1);
         for (std::size_t at = 0; at < addresses.size();) {
             const std::size_t end = std::min(addresses.find(' ', at), addresses.size());
             if (end > at)
-                hop.addresses.push_back(addresses.substr(at, end - at));
+                if (const std::optional<IpAddress> address = IpAddress::parse(addresses.substr(at, end - at)))
+                    hop.answered.push_back(*address);
             at = end + 1;
         }
         hop.sent = us(2);
-        hop.lost = std::min(us(3), hop.sent);
+        hop.received = hop.sent - std::min(us(3), hop.sent);
         hop.lastUs = us(4);
         hop.bestUs = us(5);
-        hop.avgUs = us(6);
+        hop.averageUs = us(6);
         hop.worstUs = us(7);
         hop.stdDevUs = us(8);
         hop.unreachable = hops.int64(9) != 0;

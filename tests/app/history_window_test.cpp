@@ -19,18 +19,19 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/HistoryFormat.h"
+#include "app/desktop/TrayController.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
-#include "app/MainWindow.h"
-#include "app/RunControl.h"
-#include "app/desktop/TrayController.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
 #include "history/SqliteDb.h"
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
+#include "support/RouteHops.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "text/IcmpStatusText.h"
@@ -112,8 +113,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     trace.takenMs = kT0 + 12'000;
     trace.rounds = 10;
     trace.lossBeginsAt = 3;
-    trace.hops = {{1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51, false},
-                  {3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140, false}};
+    trace.hops = {routeHop(1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51),
+                  routeHop(3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140)};
     ledger_->recordRoute(trace);
     window_->show();
     std::vector<qint64> requested;

@@ -163,9 +163,11 @@ TEST_F(RouteEndToEnd, AnOutageBehindTheSecondRouterIsPlacedAtHopThree) {
     EXPECT_EQ(snapshot->reason, RouteReason::Outage);
     EXPECT_EQ(snapshot->rounds, 3u);
     ASSERT_EQ(snapshot->hops.size(), 3u);
-    EXPECT_EQ(snapshot->hops[0].addresses, std::vector<std::string>{RouterChain::hopAddress(1)});
-    EXPECT_EQ(snapshot->hops[1].addresses, std::vector<std::string>{RouterChain::hopAddress(2)});
-    EXPECT_TRUE(snapshot->hops[2].addresses.empty());
+    ASSERT_EQ(snapshot->hops[0].answered.size(), 1u);
+    ASSERT_EQ(snapshot->hops[1].answered.size(), 1u);
+    EXPECT_EQ(snapshot->hops[0].answered[0].text(), RouterChain::hopAddress(1));
+    EXPECT_EQ(snapshot->hops[1].answered[0].text(), RouterChain::hopAddress(2));
+    EXPECT_TRUE(snapshot->hops[2].answered.empty());
 
     app_->signal(SIGTERM);
     EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
