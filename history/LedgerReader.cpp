@@ -355,7 +355,9 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     // The latest trace of each outage, where loss began on it and from which address that hop answered.
     const std::string sql =
         hasRoutes_ ? "SELECT o.*, r.id, r.loss_begins_at, (SELECT address FROM route_hops WHERE snapshot_id = r.id "
-                     "AND hop = r.loss_begins_at) FROM (SELECT " +
+                     "AND hop = r.loss_begins_at), (SELECT hop || ' ' || address FROM route_hops WHERE snapshot_id = "
+                     "r.id AND hop < r.loss_begins_at AND lost < sent AND address <> '' ORDER BY hop DESC LIMIT 1) "
+                     "FROM (SELECT " +
                          columns +
                          ") AS o LEFT JOIN route_snapshots AS r ON r.id = (SELECT max(id) FROM route_snapshots "
                          "WHERE outage_id = o.id) ORDER BY 3, 8"
@@ -380,6 +382,13 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
                 o.lossBeginsAt = static_cast<int>(s.int64(9));
             const std::string addresses = s.text(10);
             o.lossAddress = addresses.substr(0, addresses.find(' '));
+            // "2 198.18.2.2 198.18.20.2": the hop, then its addresses.
+            const std::string last = s.text(11);
+            if (const std::size_t space = last.find(' '); space != std::string::npos) {
+                o.lastAnsweringHop = std::atoi(last.c_str());
+                const std::string lastAddresses = last.substr(space + 1);
+                o.lastAnsweringAddress = lastAddresses.substr(0, lastAddresses.find(' '));
+            }
         }
         out.push_back(std::move(o));
     }

@@ -74,7 +74,7 @@ void OutageRoutes::follow(const RouteWatch::Finished& finished) {
     if (services_.traced)
         services_.traced(snapshot.host, snapshot.address, hop);
     if (services_.notify && finished.stillBad)
-        services_.notify(snapshot.host, RouteText::lossLine(snapshot.lossBeginsAt, snapshot.lossAddress()));
+        services_.notify(snapshot.host, RouteText::lossSentence(finished.result));
     if (services_.keep)
         services_.keep(snapshot);
     Q_EMIT handled(snapshot);

@@ -128,6 +128,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     QTreeWidgetItem* lost = outages->topLevelItem(1);
     EXPECT_EQ(lost->text(HistoryWindow::WhereColumn), QStringLiteral("hop 3, 198.18.3.2"));
     EXPECT_EQ(slow->text(HistoryWindow::WhereColumn), QString()) << "no trace was taken";
+    EXPECT_EQ(lost->toolTip(HistoryWindow::WhereColumn),
+              QStringLiteral("Loss begins at hop 3 (198.18.3.2)\nDouble-click to see the route"));
 
     Q_EMIT outages->itemDoubleClicked(slow, 0);
     EXPECT_TRUE(requested.empty());

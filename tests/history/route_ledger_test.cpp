@@ -71,6 +71,9 @@ TEST(LedgerRoutes, ATraceComesBackWholeAndNamesWhereLossBegins) {
     ASSERT_TRUE(outages[0].routeId);
     EXPECT_EQ(outages[0].lossBeginsAt, 3);
     EXPECT_EQ(outages[0].lossAddress, "198.18.3.2");
+    // The last hop before it that answered (hop 2 never did), for when the loss hop is silent.
+    EXPECT_EQ(outages[0].lastAnsweringHop, 1);
+    EXPECT_EQ(outages[0].lastAnsweringAddress, "198.18.1.2");
 
     const std::optional<RouteSnapshot> stored = ledger.routeSnapshot(*outages[0].routeId);
     ASSERT_TRUE(stored);
