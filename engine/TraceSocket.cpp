@@ -160,7 +160,6 @@ bool TraceSocket::receivePackets(const IpAddress& destination, const std::functi
         answer.receivedReal = clockNanos(CLOCK_REALTIME);
         if ((message.msg_flags & MSG_TRUNC) != 0)
             continue;
-        answer.kernelReal = IcmpSocket::readControl(message).kernelReal;
         const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
         const IpAddress sender = IcmpSocket::addressFrom(from);
         IcmpPacket::EchoMatch match;
@@ -221,7 +220,7 @@ void TraceSocket::receiveErrors(const std::function<void(const Answer&)>& take) 
             continue;
         answer.type = *type;
         answer.from = error->offender;
-        answer.kernelReal = IcmpSocket::readControl(incoming.header).kernelReal;
+
         // Only errors about this socket's requests come here; the tracer keeps those of the requests pending.
         take(answer);
     }

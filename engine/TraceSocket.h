@@ -24,9 +24,10 @@ public:
         Type type = Type::Reply;
         std::uint16_t sequence = 0;
         IpAddress from;
-        std::int64_t receivedMono = 0;          // ns, CLOCK_MONOTONIC right after the receive
-        std::int64_t receivedReal = 0;          // ns, CLOCK_REALTIME right after that
-        std::optional<std::int64_t> kernelReal; // ns, the kernel's arrival stamp (wall clock)
+        // ns, CLOCK_MONOTONIC right after the receive: a trace's times are taken as mtr takes them, so that its
+        // hops read as mtr's do (the kernel's arrival stamp would leave out a wake-up that mtr counts).
+        std::int64_t receivedMono = 0;
+        std::int64_t receivedReal = 0; // ns, CLOCK_REALTIME right after that
     };
 
     TraceSocket() = default;
