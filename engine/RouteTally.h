@@ -24,6 +24,8 @@ public:
     void lost(std::uint8_t ttl);
     void answered(std::uint8_t ttl, Answer answer, const IpAddress& from, std::uint32_t roundTripUs);
 
+    // Whether an answer has told where the path ends (the destination, or a router refusing).
+    [[nodiscard]] bool endKnown() const { return reachedAt_ != 0 || unreachableAt_ != 0; }
     // How many TTLs a round covers: up to the end of the path once it is known, else up to the limit.
     [[nodiscard]] std::uint8_t hopsToProbe() const;
     // The hops up to the end of the path; when the path has no known end, the hops up to the last one that

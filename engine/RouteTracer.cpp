@@ -139,7 +139,9 @@ RouteResult RouteTracer::trace(const IpAddress& destination, const Options& opti
             nextRound += interval;
             nextRound = std::max(nextRound, now - interval); // a stalled thread does not send a burst of rounds
         }
-        // A round's requests go out one after the other, kRequestSpacing apart, all of them in flight at once.
+        // A round's requests go out one after the other, kRequestSpacing apart, all of them in flight at once;
+        // while the end of the path is unknown (the first round, a destination that never answers) they go in a
+        // burst, as up to maxHops of them would otherwise hold the round back for as many milliseconds.
         while (nextTtl != 0 && now >= nextSend) {
             if (nextTtl > tally.hopsToProbe()) {
                 nextTtl = 0;
@@ -162,7 +164,7 @@ RouteResult RouteTracer::trace(const IpAddress& destination, const Options& opti
             ++unsettled.back();
             ++nextTtl;
             now = monotonicNanos();
-            nextSend = now + kRequestSpacing;
+            nextSend = tally.endKnown() ? now + kRequestSpacing : now;
         }
         for (auto it = pending.begin(); it != pending.end();) {
             if (now - it->second.sentMono < wait) {
