@@ -567,22 +567,22 @@ bool LedgerStore::writeRoute(const RouteSnapshot& route) {
     if (st.insertRoute.step() != SQLITE_DONE)
         return false;
     const std::int64_t id = db_.lastInsertRowid();
-    for (const RouteSnapshotHop& hop : route.hops) {
+    for (const RouteHop& hop : route.hops) {
         std::string addresses;
-        for (const std::string& a : hop.addresses)
-            addresses += (addresses.empty() ? "" : " ") + a;
+        for (const IpAddress& a : hop.answered)
+            addresses += (addresses.empty() ? "" : " ") + a.text();
         // Times of a hop that never answered mean nothing: NULL says so to whoever queries the file.
-        const bool answered = hop.sent > hop.lost;
+        const bool answered = !hop.neverAnswered();
         auto time = [answered](std::uint32_t us) { return answered ? std::optional<std::int64_t>(us) : std::nullopt; };
         st.insertHop.reset();
         st.insertHop.bind(1, id);
-        st.insertHop.bind(2, std::int64_t{hop.hop});
+        st.insertHop.bind(2, std::int64_t{hop.number});
         st.insertHop.bind(3, addresses);
         st.insertHop.bind(4, std::int64_t{hop.sent});
-        st.insertHop.bind(5, std::int64_t{hop.lost});
+        st.insertHop.bind(5, std::int64_t{hop.lost()});
         st.insertHop.bind(6, time(hop.lastUs));
         st.insertHop.bind(7, time(hop.bestUs));
-        st.insertHop.bind(8, time(hop.avgUs));
+        st.insertHop.bind(8, time(hop.averageUs));
         st.insertHop.bind(9, time(hop.worstUs));
         st.insertHop.bind(10, time(hop.stdDevUs));
         st.insertHop.bind(11, std::int64_t{hop.unreachable ? 1 : 0});

@@ -554,7 +554,10 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             for (int column = 0; column < WhereColumn; ++column)
                 row->setToolTip(column, times);
             if (outage.routeId)
-                row->setToolTip(WhereColumn, QStringLiteral("Double-click to see the route"));
+                row->setToolTip(WhereColumn, QString::fromStdString(RouteText::lossSentence(
+                                                 outage.lossBeginsAt, outage.lossAddress, outage.lastAnsweringHop,
+                                                 outage.lastAnsweringAddress)) +
+                                                 QStringLiteral("\nDouble-click to see the route"));
         }
         shownOutages_ = std::move(outages);
     }

@@ -435,7 +435,7 @@ void RouteWindow::showResult(const RouteResult& result) {
     table_->viewport()->update();
 
     roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(shown_.rounds));
-    lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossLine(shown_)));
+    lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossSentence(shown_)));
 }
 
 void RouteWindow::showError(const QString& message) {

@@ -34,6 +34,7 @@
 #include "history/SqliteDb.h"
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
+#include "support/RouteHops.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "text/IcmpStatusText.h"
@@ -115,8 +116,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     trace.takenMs = kT0 + 12'000;
     trace.rounds = 10;
     trace.lossBeginsAt = 3;
-    trace.hops = {{1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51, false},
-                  {3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140, false}};
+    trace.hops = {routeHop(1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51),
+                  routeHop(3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140)};
     ledger_->recordRoute(trace);
     window_->show();
     std::vector<qint64> requested;
@@ -130,6 +131,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     QTreeWidgetItem* lost = outages->topLevelItem(1);
     EXPECT_EQ(lost->text(HistoryWindow::WhereColumn), QStringLiteral("hop 3, 198.18.3.2"));
     EXPECT_EQ(slow->text(HistoryWindow::WhereColumn), QString()) << "no trace was taken";
+    EXPECT_EQ(lost->toolTip(HistoryWindow::WhereColumn),
+              QStringLiteral("Loss begins at hop 3 (198.18.3.2)\nDouble-click to see the route"));
 
     Q_EMIT outages->itemDoubleClicked(slow, 0);
     EXPECT_TRUE(requested.empty());
