@@ -398,14 +398,7 @@ void HostList::recordProbe(WatchedHost& host, const ProbeEvent& event) {
     host.status = event.hostStatus;
     host.lastRttUs = event.good() ? event.rttUs : std::nullopt;
     host.stats = event.stats;
-    auto& recent = host.recent;
-    recent.push_back({event.unixMs, host.lastRttUs});
-    const std::int64_t oldest = event.unixMs - kRecentSpanMs;
-    std::size_t drop = 0;
-    while (drop < recent.size() && (recent[drop].unixMs < oldest || recent.size() - drop > kMaxRecentPoints))
-        ++drop;
-    if (drop > 0)
-        recent.erase(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(drop));
+    host.recent.push({event.unixMs, host.lastRttUs});
 }
 
 void HostList::handleProbe(const ProbeEvent& event) {

@@ -11,8 +11,8 @@
 #include <QObject>
 
 #include "alerts/MessagePort.h"
-#include "app/hosts/HostRunner.h"
-#include "app/hosts/WatchedHost.h"
+#include "monitor/HostRunner.h"
+#include "monitor/WatchedHost.h"
 #include "engine/HostResolver.h"
 #include "types/IpAddress.h"
 #include "settings/HostListStore.h"
@@ -29,8 +29,8 @@ class HostList : public QObject {
 public:
     static constexpr RunId kMainId = 1;
     // How far back a row's sparkline reaches, and the most points it keeps.
-    static constexpr std::int64_t kRecentSpanMs = 10 * 60 * 1000;
-    static constexpr std::size_t kMaxRecentPoints = 600;
+    static constexpr std::int64_t kRecentSpanMs = RecentPoints::kSpanMs;
+    static constexpr std::size_t kMaxRecentPoints = RecentPoints::kCapacity;
 
     struct Services {
         std::shared_ptr<HostResolver> resolver;

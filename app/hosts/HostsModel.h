@@ -8,7 +8,7 @@
 
 #include <QAbstractTableModel>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 
 // The watched hosts as rows of the Hosts window, the main host first. A probe of one host changes its row's
 // cells and nothing else, so a long list costs per probe what a single row does.

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 
 #include "app/common/AppSettings.h"
 

@@ -407,11 +407,11 @@ TEST(Sparkline, TimeRunsToTheRightEdgeAndLossesBreakTheLine) {
     const QRectF area(10, 0, 100, 20);
     using P = WatchedHost::Point;
     // Probes every second over 2 minutes with a loss in the middle and a stop of 30 s before the last two.
-    std::vector<P> points;
+    RecentPoints points;
     for (int i = 0; i <= 60; ++i)
-        points.push_back(P{i * 1000, i == 30 ? std::nullopt : std::optional<std::uint32_t>(1000u + (i % 2) * 1000u)});
-    points.push_back(P{90'000, 500});
-    points.push_back(P{91'000, 2000});
+        points.push(P{i * 1000, i == 30 ? std::nullopt : std::optional<std::uint32_t>(1000u + (i % 2) * 1000u)});
+    points.push(P{90'000, 500});
+    points.push(P{91'000, 2000});
     const Sparkline::Shape drawn = Sparkline::shape(points, area, 1000);
 
     ASSERT_EQ(drawn.lostX.size(), 1u);

@@ -1,6 +1,6 @@
 #include <utility>
 
-#include "app/hosts/HostRunner.h"
+#include "monitor/HostRunner.h"
 #include "engine/ProbeHub.h"
 
 namespace {
