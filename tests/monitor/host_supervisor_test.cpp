@@ -280,3 +280,38 @@ TEST_F(HostSupervisorTest, NamesAreLookedUpAwayFromTheOwnerAndAnAnswerAfterAStop
 }
 
 } // namespace
+
+// The same on the real hub, over loopback: two hosts probed together, the second made main while both run.
+TEST(HostSupervisorOnTheHub, TwoLoopbackHostsRunOnAndSwapPlacesWithoutARestart) {
+    PostedTasks tasks;
+    HeardListener heard;
+    HostSupervisor::Services services;
+    services.resolver = std::make_shared<ScriptedHostResolver>();
+    services.post = tasks.poster();
+    services.makeRunner = [](WindowPort& face) { return makeHubRunner(face, nullptr, {}); };
+    HostSupervisor supervisor(std::move(services));
+    supervisor.addListener(heard);
+    Settings first;
+    first.host = "127.0.0.1";
+    first.interval = 100;
+    Settings second = first;
+    second.host = "127.0.0.2";
+    const RunId a = supervisor.add(first, true);
+    const RunId b = supervisor.add(second, true);
+    const auto requests = [&](RunId id) { return supervisor.find(id)->stats.requests; };
+    ASSERT_TRUE(tasks.runUntil([&] { return !supervisor.find(a)->running || requests(b) >= 3; }, 10s));
+    if (heard.count("failed 1 channel quiet") > 0)
+        GTEST_SKIP() << "no ICMP socket here (neither a datagram one nor CAP_NET_RAW)";
+    EXPECT_EQ(supervisor.find(b)->status, HostStatus::Good);
+    EXPECT_EQ(supervisor.find(b)->address, "127.0.0.2");
+
+    const std::uint32_t before = requests(b);
+    ASSERT_TRUE(supervisor.makeMain(b));
+    ASSERT_TRUE(tasks.runUntil([&] { return requests(b) >= before + 2 && requests(a) >= 3; }, 10s))
+        << "the figures go on counting: no new run";
+    EXPECT_EQ(supervisor.hosts().front().id, b);
+    EXPECT_EQ(heard.count("start 2 127.0.0.2"), 1U);
+
+    supervisor.stopAll();
+    ASSERT_TRUE(tasks.runUntil([&] { return heard.count("ended 1") == 1 && heard.count("ended 2") == 1; }, 10s));
+}
