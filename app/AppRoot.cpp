@@ -373,6 +373,9 @@ void AppRoot::createHostList() {
         std::vector<ProbeObserver*> observers;
         if (history_)
             observers.push_back(&history_->observer());
+        // Every host is traced at its outages, not only the main one.
+        if (outageRoutes_)
+            observers.push_back(&outageRoutes_->watch());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
         observers.push_back(notifier_.get());

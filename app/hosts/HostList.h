@@ -14,6 +14,7 @@
 #include "monitor/HostRunner.h"
 #include "monitor/WatchedHost.h"
 #include "engine/HostResolver.h"
+#include "monitor/HostLookup.h"
 #include "types/IpAddress.h"
 #include "settings/HostListStore.h"
 
@@ -89,14 +90,14 @@ Q_SIGNALS:
 private:
     struct Runtime;
     class Face;
-    struct Ticket;
 
     [[nodiscard]] WatchedHost* findHost(RunId id);
     [[nodiscard]] Runtime& runtimeOf(RunId id);
     void reindex();
     void setSettings(WatchedHost& host, const Settings& settings);
     void begin(WatchedHost& host);
-    void finishStart(RunId id, const IpAddress& parsed, std::optional<HostEntry> entry);
+    void finishStart(RunId id, const LookupAnswer& answer);
+    [[nodiscard]] bool lookupPending(RunId id) const;
     void cancelLookup(RunId id);
     void startQuietly(RunId id);
     void restart(RunId id);

@@ -103,6 +103,54 @@ protected:
         app_ = std::make_unique<LaunchedProgram>(argv, env, -1, (dir_ / "output.txt").string());
     }
 
+    // The second router drops everything: the host goes Bad, and its trace places the loss at hop 3 in the
+    // replacing notification, the metrics and the ledger.
+    void expectOutageAtHopThree(const std::string& server) {
+        std::string complaint;
+        ASSERT_TRUE(chain_->router(2).nft(
+            "table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n", &complaint))
+            << complaint;
+
+        // The edge's notification, then the trace's in its place.
+        const fs::path record = dir_ / "notifications.jsonl";
+        ASSERT_TRUE(waitUntil([&] { return notifications(record).size() >= 2; }, 90s))
+            << readFile(record) << readFile(dir_ / "output.txt");
+        const std::vector<QJsonObject> calls = notifications(record);
+        const QString summary = QString::fromStdString(server) + QStringLiteral(" is Bad");
+        EXPECT_EQ(calls[0][QStringLiteral("summary")].toString(), summary);
+        EXPECT_EQ(calls[1][QStringLiteral("summary")].toString(), summary);
+        EXPECT_EQ(calls[1][QStringLiteral("body")].toString(), QStringLiteral("Loss begins at hop 3 (?\?\?)"))
+            << "hop 3 is where nothing answers any more";
+        EXPECT_EQ(calls[1][QStringLiteral("replaces_id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
+        EXPECT_EQ(calls[1][QStringLiteral("id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
+
+        const std::string gauge =
+            "ostrevo_route_loss_begins_hop{host=\"" + server + "\",address=\"" + server + "\"} 3\n";
+        EXPECT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(gauge) != std::string::npos; }, 20s))
+            << scrape(chain_->client());
+
+        // The ledger keeps the trace with the outage, and the History window's Where names the hop.
+        const fs::path history = dir_ / "home/.local/share/Quorvan Corporation/Ostrevo/history.sqlite";
+        LedgerReader reader(history.string());
+        std::vector<Outage> outages;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                outages = reader.outages(server, 0, INT64_MAX);
+                return !outages.empty() && outages.back().routeId;
+            },
+            30s))
+            << reader.errorText();
+        EXPECT_EQ(RouteText::where(outages.back().lossBeginsAt, outages.back().lossAddress), "hop 3");
+        const std::optional<RouteSnapshot> snapshot = reader.routeSnapshot(*outages.back().routeId);
+        ASSERT_TRUE(snapshot);
+        EXPECT_EQ(snapshot->reason, RouteReason::Outage);
+        EXPECT_EQ(snapshot->rounds, 3u);
+        ASSERT_EQ(snapshot->hops.size(), 3u);
+        EXPECT_EQ(snapshot->hops[0].addresses, std::vector<std::string>{RouterChain::hopAddress(1)});
+        EXPECT_EQ(snapshot->hops[1].addresses, std::vector<std::string>{RouterChain::hopAddress(2)});
+        EXPECT_TRUE(snapshot->hops[2].addresses.empty());
+    }
+
     std::unique_ptr<RouterChain> chain_;
     std::unique_ptr<LaunchedProgram> bus_;
     std::unique_ptr<LaunchedProgram> recorder_;
@@ -124,48 +172,25 @@ TEST_F(RouteEndToEnd, AnOutageBehindTheSecondRouterIsPlacedAtHopThree) {
     EXPECT_EQ(scrape(chain_->client()).find("ostrevo_route_loss_begins_hop{"), std::string::npos)
         << "no trace before an outage";
 
-    std::string complaint;
-    ASSERT_TRUE(chain_->router(2).nft(
-        "table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n", &complaint))
-        << complaint;
+    expectOutageAtHopThree(server);
+    app_->signal(SIGTERM);
+    EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
+}
 
-    // The edge's notification, then the trace's in its place.
-    const fs::path record = dir_ / "notifications.jsonl";
-    ASSERT_TRUE(waitUntil([&] { return notifications(record).size() >= 2; }, 90s))
-        << readFile(record) << readFile(dir_ / "output.txt");
-    const std::vector<QJsonObject> calls = notifications(record);
-    const QString summary = QString::fromStdString(server) + QStringLiteral(" is Bad");
-    EXPECT_EQ(calls[0][QStringLiteral("summary")].toString(), summary);
-    EXPECT_EQ(calls[1][QStringLiteral("summary")].toString(), summary);
-    EXPECT_EQ(calls[1][QStringLiteral("body")].toString(), QStringLiteral("Loss begins at hop 3 (?\?\?)"))
-        << "hop 3 is where nothing answers any more";
-    EXPECT_EQ(calls[1][QStringLiteral("replaces_id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
-    EXPECT_EQ(calls[1][QStringLiteral("id")].toInteger(), calls[0][QStringLiteral("id")].toInteger());
+// The same for a host beside the main one: every host is traced at its outages.
+TEST_F(RouteEndToEnd, AHostBesideTheMainOneGetsItsRouteAtItsOutage) {
+    const std::string server = chain_->serverAddress();
+    fs::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile(), std::ios::binary)
+        << "[General]\nMetricsListen=" << kPort << "\nRouteRounds=3\nNotify=Yes\n\n[Hosts]\n1\\Host=" << server
+        << "\n1\\Interval=1\n1\\Tries=2\n1\\Running=Yes\nsize=1\n";
+    launchInClient({"/start", "/i=1", "127.0.0.1"});
 
-    const std::string gauge = "ostrevo_route_loss_begins_hop{host=\"" + server + "\",address=\"" + server + "\"} 3\n";
-    EXPECT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(gauge) != std::string::npos; }, 20s))
-        << scrape(chain_->client());
-
-    // The ledger keeps the trace with the outage, and the History window's Where names the hop.
-    const fs::path history = dir_ / "home/.local/share/Quorvan Corporation/Ostrevo/history.sqlite";
-    LedgerReader reader(history.string());
-    std::vector<Outage> outages;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            outages = reader.outages(server, 0, INT64_MAX);
-            return !outages.empty() && outages.back().routeId;
-        },
-        30s))
-        << reader.errorText();
-    EXPECT_EQ(RouteText::where(outages.back().lossBeginsAt, outages.back().lossAddress), "hop 3");
-    const std::optional<RouteSnapshot> snapshot = reader.routeSnapshot(*outages.back().routeId);
-    ASSERT_TRUE(snapshot);
-    EXPECT_EQ(snapshot->reason, RouteReason::Outage);
-    EXPECT_EQ(snapshot->rounds, 3u);
-    ASSERT_EQ(snapshot->hops.size(), 3u);
-    EXPECT_EQ(snapshot->hops[0].addresses, std::vector<std::string>{RouterChain::hopAddress(1)});
-    EXPECT_EQ(snapshot->hops[1].addresses, std::vector<std::string>{RouterChain::hopAddress(2)});
-    EXPECT_TRUE(snapshot->hops[2].addresses.empty());
+    const std::string good =
+        "ostrevo_host_status{host=\"" + server + "\",address=\"" + server + "\",status=\"good\"} 1";
+    ASSERT_TRUE(waitUntil([&] { return scrape(chain_->client()).find(good) != std::string::npos; }, 60s))
+        << scrape(chain_->client()) << readFile(dir_ / "output.txt");
+    expectOutageAtHopThree(server);
 
     app_->signal(SIGTERM);
     EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
