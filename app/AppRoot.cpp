@@ -416,10 +416,7 @@ void AppRoot::showHosts() {
         hostsWindow_->setHosts(hostList_->hosts());
         connect(hostList_, &HostList::listChanged, hostsWindow_,
                 [this] { hostsWindow_->setHosts(hostList_->hosts()); });
-        connect(hostList_, &HostList::hostChanged, hostsWindow_, [this](RunId id) {
-            if (const WatchedHost* host = hostList_->find(id))
-                hostsWindow_->updateHost(*host);
-        });
+        connect(hostList_, &HostList::hostChanged, hostsWindow_, &HostsWindow::updateHost);
         connect(hostsWindow_, &HostsWindow::addRequested, this, [this] { openHostOptions(std::nullopt); });
         connect(hostsWindow_, &HostsWindow::editRequested, this, [this](RunId id) { openHostOptions(id); });
         connect(hostsWindow_, &HostsWindow::removeRequested, hostList_, &HostList::remove);

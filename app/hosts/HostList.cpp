@@ -330,14 +330,20 @@ void HostList::restart(RunId id) {
 }
 
 void HostList::startAll() {
-    for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
+    std::vector<RunId> stopped;
+    for (const WatchedHost& host : hosts_)
         if (!host.running)
-            startQuietly(host.id);
+            stopped.push_back(host.id);
+    for (RunId id : stopped)
+        startQuietly(id);
 }
 
 void HostList::stopAll() {
-    for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
-        stop(host.id);
+    std::vector<RunId> ids;
+    for (const WatchedHost& host : hosts_)
+        ids.push_back(host.id);
+    for (RunId id : ids)
+        stop(id);
 }
 
 void HostList::markStopped(WatchedHost& host) {
