@@ -70,7 +70,8 @@ void HostLookup::find(const std::string& host, bool resolveIp, Done done) {
     }
     auto pending = std::make_shared<Pending>();
     pending_ = pending;
-    std::thread([slot = this, pending, resolver = resolver_, post = post_, done = std::move(done), host, parsed, byName] {
+    std::thread([slot = this, pending, resolver = resolver_, post = post_, done = std::move(done), host, parsed,
+                 byName] {
         std::optional<HostEntry> entry =
             byName ? resolver->lookupHostByName(host) : resolver->lookupHostByAddress(parsed);
         LookupAnswer found = answer(*resolver, parsed, entry);

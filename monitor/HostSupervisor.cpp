@@ -21,9 +21,9 @@ HostSupervisor::HostSupervisor(Services services) : services_(std::move(services
 }
 
 HostSupervisor::~HostSupervisor() {
-    runtimes_.clear();            // lookups still out are dropped
-    runner_.reset();              // ends every run and joins the runner's thread: no report comes after this
-    inbox_->owner = nullptr;      // and a drain already posted finds nobody
+    runtimes_.clear();       // lookups still out are dropped
+    runner_.reset();         // ends every run and joins the runner's thread: no report comes after this
+    inbox_->owner = nullptr; // and a drain already posted finds nobody
 }
 
 void HostSupervisor::addListener(Listener& listener) {

@@ -43,9 +43,9 @@ public:
         virtual void startFailed(const WatchedHost& /*host*/, StartFailure /*why*/, bool /*asked*/) {}
         // The runner has answered a stop: nothing of that run comes any more.
         virtual void runEnded(const WatchedHost& /*host*/) {}
-        virtual void listChanged() {}         // hosts came, went, changed their settings or places
+        virtual void listChanged() {}             // hosts came, went, changed their settings or places
         virtual void hostChanged(RunId /*id*/) {} // a host started, stopped or began a lookup
-        virtual void statusesChanged() {}     // the worst status may have changed
+        virtual void statusesChanged() {}         // the worst status may have changed
     };
 
     struct Services {

@@ -127,8 +127,7 @@ private:
     std::uint32_t scaleUs_ = 0;
 };
 
-RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), settings_(settings) {
+RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent) : QWidget(parent, Qt::Window), settings_(settings) {
     setHostSource({});
     startButton_ = new QPushButton(QStringLiteral("&Start"), this);
     roundsLabel_ = new QLabel(this);

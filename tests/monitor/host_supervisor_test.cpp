@@ -140,9 +140,9 @@ TEST_F(HostSupervisorTest, AStopOrAnEditDropsWhatTheOldRunStillReports) {
     EXPECT_EQ(row(id).stats.requests, 0U) << "a new run's figures";
 
     heard_.heard.clear();
-    report(id, HostStatus::Bad, 2);   // the old run, before the stop's answer
+    report(id, HostStatus::Bad, 2);  // the old run, before the stop's answer
     answerStop(id);                  // the answer: still running, so no "ended"
-    report(id, HostStatus::Good, 1);  // the new run
+    report(id, HostStatus::Good, 1); // the new run
     tasks_.runPending();
     EXPECT_EQ(heard_.heard, (std::vector<std::string>{"probe 1", "statuses"}));
     EXPECT_EQ(row(id).status, HostStatus::Good);
@@ -241,14 +241,14 @@ TEST_F(HostSupervisorTest, NamesAreLookedUpAwayFromTheOwnerAndAnAnswerAfterAStop
     EXPECT_TRUE(row(named).resolving);
     ASSERT_TRUE(tasks_.runUntil(
         [&] {
-            return !row(named).resolving && !row(reversed).resolving && !row(missing).busy() &&
-                   !row(broadcast).busy();
+            return !row(named).resolving && !row(reversed).resolving && !row(missing).busy() && !row(broadcast).busy();
         },
         5s));
     EXPECT_EQ(heard_.count("start 1 gw [192.0.2.1]"), 1U);
     EXPECT_EQ(heard_.count("start 2 nine.example [192.0.2.9]"), 1U);
     EXPECT_EQ(heard_.count("failed 3 found asked"), 1U);
-    EXPECT_EQ(heard_.count("failed " + std::to_string(broadcast) + " found quiet"), 1U) << "255.255.255.255 is no host, and Start all asks nothing";
+    EXPECT_EQ(heard_.count("failed " + std::to_string(broadcast) + " found quiet"), 1U)
+        << "255.255.255.255 is no host, and Start all asks nothing";
     EXPECT_EQ(runner_->count(Call::Kind::Start, named), 1U);
 
     // A lookup that answers after its stop, or after its host is gone, starts nothing.
