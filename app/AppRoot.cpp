@@ -371,6 +371,9 @@ void AppRoot::createHostList() {
         std::vector<ProbeObserver*> observers;
         if (history_)
             observers.push_back(&history_->observer());
+        // Every host is traced at its outages, not only the main one.
+        if (outageRoutes_)
+            observers.push_back(&outageRoutes_->watch());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
         observers.push_back(notifier_.get());
@@ -411,10 +414,7 @@ void AppRoot::showHosts() {
         hostsWindow_->setHosts(hostList_->hosts());
         connect(hostList_, &HostList::listChanged, hostsWindow_,
                 [this] { hostsWindow_->setHosts(hostList_->hosts()); });
-        connect(hostList_, &HostList::hostChanged, hostsWindow_, [this](RunId id) {
-            if (const WatchedHost* host = hostList_->find(id))
-                hostsWindow_->updateHost(*host);
-        });
+        connect(hostList_, &HostList::hostChanged, hostsWindow_, &HostsWindow::updateHost);
         connect(hostsWindow_, &HostsWindow::addRequested, this, [this] { openHostOptions(std::nullopt); });
         connect(hostsWindow_, &HostsWindow::editRequested, this, [this](RunId id) { openHostOptions(id); });
         connect(hostsWindow_, &HostsWindow::removeRequested, hostList_, &HostList::remove);
