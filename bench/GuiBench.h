@@ -213,10 +213,14 @@ public:
         pid_ = launch({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "60",
                        "--height", "24"},
                       desktopEnvironment(display, home), home.file("trayer.txt"));
-        for (int i = 0; i < 100 && panels().empty(); ++i)
+        for (int i = 0; i < 300 && panels().empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (panels().empty())
-            error_ = "trayer shows no panel";
+        if (panels().empty()) {
+            std::ifstream said(home.file("trayer.txt"));
+            std::string line;
+            std::getline(said, line);
+            error_ = "trayer shows no panel" + (line.empty() ? std::string() : ": " + line);
+        }
     }
     ~Trayer() {
         if (pid_ > 0)

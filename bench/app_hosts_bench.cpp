@@ -86,8 +86,8 @@ int main() {
 
     const char* other = std::getenv("OSTREVO_BENCH_PROGRAM");
     std::vector<std::string> argv = ns.execPrefix();
-    argv.insert(argv.end(), {other != nullptr ? other : OSTREVO_PROGRAM, "/tray", "--metrics",
-                             "127.0.0.1:" + std::to_string(kMetricsPort)});
+    argv.insert(argv.end(), {other != nullptr ? other : OSTREVO_PROGRAM, "/tray",
+                             "--metrics=127.0.0.1:" + std::to_string(kMetricsPort)});
     const pid_t program =
         GuiBench::launch(argv, GuiBench::desktopEnvironment(display.name(), home), home.file("program.txt"));
     std::optional<std::pair<int, int>> icon;
@@ -111,8 +111,8 @@ int main() {
     const std::string at = std::to_string(icon->first) + " " + std::to_string(icon->second);
     bool shown = false;
     for (int attempt = 0; attempt < 3 && !shown && hidden; ++attempt) {
-        shown = tray.xdotool("mousemove " + at + " click 3") && (std::this_thread::sleep_for(std::chrono::seconds(1)),
-                                                                 tray.xdotool("key s")) &&
+        shown = tray.xdotool("mousemove " + at + " click 3") &&
+                (std::this_thread::sleep_for(std::chrono::seconds(1)), tray.xdotool("key s")) &&
                 (std::this_thread::sleep_for(std::chrono::seconds(2)),
                  tray.xdotool("search --onlyvisible --name '^Hosts$'"));
     }

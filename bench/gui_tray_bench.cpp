@@ -5,7 +5,6 @@
 #include "GuiBench.h"
 
 int main() {
-    GuiBench::printRatioVsPing("gui_tray_cpu_per_probe_ratio_vs_ping", true,
-                               GuiBench::span(std::chrono::seconds(120)));
+    GuiBench::printRatioVsPing("gui_tray_cpu_per_probe_ratio_vs_ping", true, GuiBench::span(std::chrono::seconds(120)));
     return 0;
 }
