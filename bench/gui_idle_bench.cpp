@@ -75,9 +75,9 @@ std::optional<Sample> measureIdle(const std::vector<std::string>& argv, const st
     return sample;
 }
 
-template <typename Field> double median(std::vector<Sample> samples, Field Sample::*field) {
-    std::sort(samples.begin(), samples.end(),
-              [field](const Sample& a, const Sample& b) { return a.*field < b.*field; });
+template <typename Field>
+double median(std::vector<Sample> samples, Field Sample::*field) {
+    std::sort(samples.begin(), samples.end(), [field](const Sample& a, const Sample& b) { return a.*field < b.*field; });
     return static_cast<double>(samples[samples.size() / 2].*field);
 }
 
@@ -124,8 +124,7 @@ int main() {
     }
     const double programKib = median(program, &Sample::rssKib), bareKib = median(bare, &Sample::rssKib);
     const double programCpu = median(program, &Sample::cpuSeconds), bareCpu = median(bare, &Sample::cpuSeconds);
-    std::fprintf(stderr,
-                 "  medians of %d rounds: program %.0f KiB, %.3f s CPU in %lld s; bare window %.0f KiB, %.3f s CPU\n",
+    std::fprintf(stderr, "  medians of %d rounds: program %.0f KiB, %.3f s CPU in %lld s; bare window %.0f KiB, %.3f s CPU\n",
                  kRounds, programKib, programCpu, static_cast<long long>(kSpan.count()), bareKib, bareCpu);
     std::printf("gui_idle_rss_ratio_vs_bare_qt: %.2f\n", programKib / bareKib);
     // A bare window that used no measurable time at all still counts as a microsecond.

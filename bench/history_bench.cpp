@@ -115,9 +115,8 @@ int main() {
         const double hour = cheapestSeries(ledger, kHour, hourPoints);
         const double month = cheapestSeries(ledger, kDays * 24 * kHour, monthPoints);
         ratio = month / hour;
-        std::fprintf(stderr,
-                     "history_bench: %lld probes written in %.1f s; series 1 h %.2f ms (%zu points), "
-                     "30 d %.2f ms (%zu points)\n",
+        std::fprintf(stderr, "history_bench: %lld probes written in %.1f s; series 1 h %.2f ms (%zu points), "
+                             "30 d %.2f ms (%zu points)\n",
                      static_cast<long long>(kSamples), writeSeconds, hour * 1e3, hourPoints, month * 1e3, monthPoints);
     }
     // The ledger has closed the file: the write-ahead log is folded in.
