@@ -17,10 +17,10 @@ TEST_PACKAGES := libgtest-dev libgmock-dev sqlite3 \
                  dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin lintian \
                  clang libclang-rt-14-dev file binutils bsdextrautils faketime
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
-# The program and the modules it loads: all that `make run` compiles; `make install` adds the console probe and
-# the compressed pages.
-PROGRAM_TARGETS := ostrevo ostrevo_sound_module ostrevo_metrics_module
-INSTALL_TARGETS := $(PROGRAM_TARGETS) ostrevo-probe ostrevo_compressed_docs
+# The program, the modules it loads and the console probe: all that `make run` compiles; `make install` adds the
+# compressed pages.
+PROGRAM_TARGETS := ostrevo ostrevo_sound_module ostrevo_metrics_module ostrevo-probe
+INSTALL_TARGETS := $(PROGRAM_TARGETS) ostrevo_compressed_docs
 
 .PHONY: all deps deps-run build build-program run test tsan fuzz fuzz-replay bench clean install uninstall deb
 

@@ -15,14 +15,14 @@ void AlertActions::raiseAlert(const AlertSettings& settings, AlertEdge edge, Hos
         sound_.play(soundFile);
     // Before the application, whose start holds the worker up until the system has started it.
     if (settings.notify && notifier_ != nullptr)
-        notifier_->notify(settings.host, current, statusLine);
+        notifier_->notify(event.run, settings.host, current, statusLine);
     if (!settings.appFileName.empty())
         runAlertApp(settings, edge, current, statusLine, event.status);
 }
 
 void AlertActions::reportDownAtStart(const AlertSettings& settings, HostStatus current, const ProbeEvent& event) {
     if (settings.notify && notifier_ != nullptr)
-        notifier_->notify(settings.host, current, ProbeText::replyLine(event));
+        notifier_->notify(event.run, settings.host, current, ProbeText::replyLine(event));
 }
 
 void AlertActions::runAlertApp(const AlertSettings& settings, AlertEdge edge, HostStatus current,

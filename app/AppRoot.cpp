@@ -1,5 +1,6 @@
 #include "app/AppRoot.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -21,7 +22,7 @@
 #include "app/RunControl.h"
 #include "app/SignalWatcher.h"
 #include "app/common/AppSettings.h"
-#include "app/common/ApplicationFont.h"
+#include "app/options/HostNames.h"
 #include "app/common/QtMessagePort.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/AutostartEntry.h"
@@ -177,15 +178,16 @@ void AppRoot::initialize() {
     };
     routes.traced = services_.routeTraced;
     routes.notify = [this](const std::string& host, const std::string& line) {
-        // The same notifier as the edge's, so the service replaces that notification with this one.
+        // The same notifier as the edge's, so the service replaces the host's notification with this one.
         if (settings_->value().notify)
-            notifier_->notify(host, HostStatus::Bad, line);
+            notifier_->amend(host, HostStatus::Bad, line);
     };
     outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
     outageRoutes_->setRounds(initial.routeRounds);
     worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
     worker_->addObserver(outageRoutes_->watch());
+    worker_->addObserver(*notifier_); // a run's end withdraws its host's notification
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
     try {
@@ -373,6 +375,7 @@ void AppRoot::createHostList() {
             observers.push_back(&history_->observer());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
+        observers.push_back(notifier_.get());
         return makeHubRunner(face, alerts_.get(), observers);
     };
     hosts.beforeStart = [this] {
@@ -389,6 +392,7 @@ void AppRoot::createHostList() {
     };
     hosts.mainBusy = [this] { return runControl_->lookupPending(); };
     hostList_ = new HostList(*settings_, std::move(hosts), mainWindow_.get());
+    mainWindow_->setWatchedCheck(watchedBesides(HostList::kMainId));
     connect(runControl_, &RunControl::stateChanged, hostList_,
             [this] { hostList_->setMainRunning(runControl_->isRunning()); });
     connect(hostList_, &HostList::userChanged, this, &AppRoot::saveHostList);
@@ -439,6 +443,16 @@ void AppRoot::showHosts() {
     hostsWindow_->activateWindow();
 }
 
+// Whether a typed host is one of the watched hosts other than `except` (the one being edited).
+std::function<bool(const std::string&)> AppRoot::watchedBesides(std::optional<RunId> except) const {
+    return [this, except](const std::string& typed) {
+        const auto& hosts = hostList_->hosts();
+        return std::any_of(hosts.begin(), hosts.end(), [&](const WatchedHost& host) {
+            return host.id != except && HostNames::same(host.settings.host, typed);
+        });
+    };
+}
+
 void AppRoot::openHostOptions(std::optional<RunId> id) {
     const bool mainHost = id == HostList::kMainId;
     const WatchedHost* host = id ? hostList_->find(*id) : nullptr;
@@ -454,8 +468,8 @@ void AppRoot::openHostOptions(std::optional<RunId> id) {
     copyHostFields(host ? host->settings : Settings{}, shown);
     mainWindow_->setOptionsOpen(true);
     OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : mainWindow_.get(), shown);
-    dialog.setFont(ApplicationFont::designFont());
     dialog.setHostMode(true);
+    dialog.setWatchedCheck(watchedBesides(id));
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     mainWindow_->setOptionsOpen(false);
     if (result != QDialog::Accepted)

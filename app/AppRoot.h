@@ -101,6 +101,8 @@ private:
     void createHostList();
     // The host-mode options for a host: an existing one (`id`), or a new one (none).
     void openHostOptions(std::optional<RunId> id);
+    // Whether a typed host is already watched by an entry other than `except`, for the options dialogs.
+    [[nodiscard]] std::function<bool(const std::string&)> watchedBesides(std::optional<RunId> except) const;
     void saveHostList();
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);

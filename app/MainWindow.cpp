@@ -19,7 +19,6 @@
 
 #include "app/RunControl.h"
 #include "app/common/AppSettings.h"
-#include "app/common/ApplicationFont.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/AutostartEntry.h"
 #include "app/desktop/TrayController.h"
@@ -272,8 +271,8 @@ void MainWindow::openOptions() {
         return;
     optionsOpen_ = true;
     OptionsDialog dialog(this, settings_.value());
-    // Its layout is fixed in pixels for the font it was drawn with; the desktop's could cut its captions.
-    dialog.setFont(ApplicationFont::designFont());
+    if (watchedCheck_)
+        dialog.setWatchedCheck(watchedCheck_);
     const bool entryShown = AutostartEntry::exists();
     dialog.showAutostartEntry(entryShown);
     const int result = runOptionsDialog_ ? runOptionsDialog_(dialog) : dialog.exec();

@@ -40,6 +40,8 @@ public:
     void restoreFromTray();
     void exitProgram();
     void openOptions();
+    // Whether a typed host is already watched by another entry: the options refuse it.
+    void setWatchedCheck(std::function<bool(const std::string&)> check) { watchedCheck_ = std::move(check); }
     void updateOptionsAction();
     // A probe's texts, only the fields it changed. Hidden in the tray the window keeps only the latest probe and
     // shows it when it comes back, or before run control writes the fields for a new run.
@@ -94,6 +96,7 @@ private:
 
     AppSettings& settings_;
     std::function<int(OptionsDialog&)> runOptionsDialog_;
+    std::function<bool(const std::string&)> watchedCheck_;
     std::unique_ptr<Ui::MainWindow> ui_;
     std::array<QLabel*, 7> valueFields_{};
     // The form's geometry as drawn (children of the window and of the group box), scaled for the font in use.

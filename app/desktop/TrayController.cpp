@@ -38,6 +38,17 @@ QString lossShare(const RunStatistics& stats) {
     return QStringLiteral("%1 % lost").arg(percent);
 }
 
+// Notification areas show a tooltip that looks like markup as markup (Qt's own tooltip, and hosts that read
+// the text as Qt does), so a host named "<b>x</b>" or "a&amp;b" would show bold or "a&b". An invisible word
+// joiner after each '<' and '&' of a name keeps any tag or entity from forming, and the name shows as typed.
+// The limit on the tip's length counts the name without them.
+QString plainTip(QString name) {
+    for (qsizetype i = name.size() - 1; i >= 0; --i)
+        if (name[i] == QLatin1Char('<') || name[i] == QLatin1Char('&'))
+            name.insert(i + 1, QChar(0x2060));
+    return name;
+}
+
 // The host, cut at a character boundary with an ellipsis, so that host and figures fit in the limit.
 QString tipWithHost(const QString& host, const QString& figures) {
     const QString separator = QStringLiteral(" - ");
@@ -45,11 +56,11 @@ QString tipWithHost(const QString& host, const QString& figures) {
         return figures;
     const qsizetype room = kMaxTipLength - separator.size() - figures.size();
     if (host.size() <= room)
-        return host + separator + figures;
+        return plainTip(host) + separator + figures;
     QString cut = host.left(std::max<qsizetype>(room - 1, 0));
     if (!cut.isEmpty() && cut.back().isHighSurrogate())
         cut.chop(1);
-    return cut + QChar(0x2026) + separator + figures;
+    return plainTip(cut) + QChar(0x2026) + separator + figures;
 }
 
 QString hostRoundTrip(const WatchedHost& host) {

@@ -136,11 +136,16 @@ void HostsWindow::emitFor(void (HostsWindow::*signal)(RunId)) {
         Q_EMIT(this->*signal)(*id);
 }
 
+// A running host is started again with its new settings. The main host follows the main window's Options,
+// which change its fields only between its runs.
+bool HostsWindow::editable(const WatchedHost& host) {
+    return !(host.main && host.running);
+}
+
 void HostsWindow::updateButtons() {
     const std::optional<RunId> id = selectedId();
     const WatchedHost* host = id ? model_->hostById(*id) : nullptr;
-    // As with the main window's Options, a host's settings are edited while it does not run.
-    editButton_->setEnabled(host != nullptr && !host->running);
+    editButton_->setEnabled(host != nullptr && editable(*host));
     removeButton_->setEnabled(host != nullptr && !host->main);
     startButton_->setEnabled(host != nullptr && !host->running);
     stopButton_->setEnabled(host != nullptr && host->running);
@@ -156,7 +161,7 @@ void HostsWindow::fillHostMenu(QMenu& menu, RunId id) {
     const bool running = host->running;
     const bool main = host->main;
     QAction* edit = menu.addAction(QStringLiteral("&Edit..."), this, [this, id] { Q_EMIT editRequested(id); });
-    edit->setEnabled(!running);
+    edit->setEnabled(editable(*host));
     if (running)
         menu.addAction(QStringLiteral("S&top"), this, [this, id] { Q_EMIT stopRequested(id); });
     else

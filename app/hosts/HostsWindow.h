@@ -60,6 +60,7 @@ protected:
 
 private:
     void updateButtons();
+    [[nodiscard]] static bool editable(const WatchedHost& host);
     void restoreLayout();
     void showMenuAt(const QPoint& position);
     void emitFor(void (HostsWindow::*signal)(RunId));

@@ -14,6 +14,7 @@
 #include <array>
 
 #include "alerts/ProcessLauncher.h"
+#include "app/options/DrawnForm.h"
 #include "app/options/FileDialogs.h"
 #include "app/options/RecentList.h"
 #include "settings/Settings.h"
@@ -22,11 +23,14 @@
 
 namespace {
 
-// The form's size, and where its pages' content and its buttons lie in it.
+// The form's drawn size, and where its pages' content and its buttons lie in it.
 constexpr QSize kDesignSize(321, 415);
 constexpr int kDesignPagesHeight = 377;
 constexpr int kDesignContentBottom = 346; // the Logging group's lower edge, the lowest of either page
 constexpr int kDesignButtonsTop = 384;
+
+const std::array<QString, 3> kLogLevelNames = {QStringLiteral("Off"), QStringLiteral("Change Status"),
+                                               QStringLiteral("All requests")};
 
 // Show commands of the run-mode list, in the order of its items.
 constexpr std::array<std::int32_t, 3> kRunModes = {1, 3, 7};
@@ -57,7 +61,8 @@ OptionsDialog::OptionsDialog(QWidget* owner, const Settings& settings)
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(kDesignSize);
+    form_ = std::make_unique<DrawnForm>(this, ui_->pages);
+    form_->setDrawnSize(kDesignSize);
 
     // The host is stored as typed: a case-blind completer would swap a typed name for a listed one that
     // differs only in case when editing ends.
@@ -82,9 +87,43 @@ OptionsDialog::OptionsDialog(QWidget* owner, const Settings& settings)
     ui_->addressEdit->lineEdit()->installEventFilter(this);
 
     fill();
+    fitToFont();
 }
 
 OptionsDialog::~OptionsDialog() = default;
+
+void OptionsDialog::fitToFont() {
+    if (!form_)
+        return; // a font change during setupUi
+    // The level's name changes with the slider: the form is fitted for the longest.
+    const QString shown = ui_->logLevelText->text();
+    ui_->logLevelText->setText(
+        *std::max_element(kLogLevelNames.begin(), kLogLevelNames.end(), [this](const QString& a, const QString& b) {
+            return ui_->logLevelText->fontMetrics().horizontalAdvance(a) <
+                   ui_->logLevelText->fontMetrics().horizontalAdvance(b);
+        }));
+    form_->apply();
+    ui_->logLevelText->setText(shown);
+}
+
+void OptionsDialog::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::FontChange && event->type() != QEvent::StyleChange)
+        return;
+    fitToFont();
+    // A change of the desktop's font reaches each widget on its own, the controls of the styled groups maybe
+    // after this one: fitted again once every widget has heard of it.
+    if (!fitQueued_) {
+        fitQueued_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                fitQueued_ = false;
+                fitToFont();
+            },
+            Qt::QueuedConnection);
+    }
+}
 
 void OptionsDialog::fill() {
     const Settings& s = settings_;
@@ -212,25 +251,45 @@ void OptionsDialog::setHostMode(bool hostOnly) {
         group->setVisible(anyShown);
     }
     // Without the clear button the host's box reaches the right edge, as the edits below it do.
-    const QRect address = ui_->addressEdit->geometry();
-    const int right = hostOnly ? ui_->clearRecentButton->geometry().right() : ui_->clearRecentButton->x() - 1;
-    ui_->addressEdit->setGeometry(address.x(), address.y(), right - address.x() + 1, address.height());
+    QRect& address = *form_->drawn(ui_->addressEdit);
+    const QRect clear = *form_->drawn(ui_->clearRecentButton);
+    address.setRight(hostOnly ? clear.right() : clear.left() - 1);
     setWindowTitle(hostOnly ? QStringLiteral("Host Options") : QStringLiteral("Options"));
     fitToPages();
 }
 
+void OptionsDialog::setWatchedCheck(std::function<bool(const std::string&)> alreadyWatched) {
+    alreadyWatched_ = std::move(alreadyWatched);
+}
+
+void OptionsDialog::accept() {
+    const QString host = ui_->addressEdit->currentText();
+    if (alreadyWatched_ && alreadyWatched_(host.toStdString())) {
+        // Two entries for one host would share its history and metrics series and count its probes twice.
+        showRefusal(QStringLiteral("%1 is already watched.\nEdit that host in the Hosts window, or choose another "
+                                   "address.")
+                        .arg(host.trimmed()));
+        ui_->pages->setCurrentWidget(ui_->generalPage);
+        ui_->addressEdit->setFocus(Qt::OtherFocusReason);
+        ui_->addressEdit->lineEdit()->selectAll();
+        return;
+    }
+    QDialog::accept();
+}
+
 void OptionsDialog::fitToPages() {
-    // The pages keep their design size; the dialog loses the rows that no page fills any more.
+    // The pages keep their drawn width; the dialog loses the rows that no page fills any more.
     int lowest = 0;
     for (int page = 0; page < ui_->pages->count(); ++page)
         for (const QWidget* group : ui_->pages->widget(page)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
             if (!group->isHidden())
-                lowest = std::max(lowest, group->geometry().bottom() + 1);
+                lowest = std::max(lowest, form_->drawn(group)->bottom() + 1);
     const int spare = std::max(0, kDesignContentBottom - lowest);
-    ui_->pages->resize(ui_->pages->width(), kDesignPagesHeight - spare);
+    form_->drawn(ui_->pages)->setHeight(kDesignPagesHeight - spare);
     for (QPushButton* b : {ui_->okButton, ui_->cancelButton})
-        b->move(b->x(), kDesignButtonsTop - spare);
-    setFixedSize(kDesignSize.width(), kDesignSize.height() - spare);
+        form_->drawn(b)->moveTop(kDesignButtonsTop - spare);
+    form_->setDrawnSize({kDesignSize.width(), kDesignSize.height() - spare});
+    fitToFont();
 }
 
 Settings OptionsDialog::edited() const {
@@ -328,10 +387,8 @@ void OptionsDialog::browseLogFile() {
 }
 
 void OptionsDialog::showLogLevel() {
-    static const std::array<QString, 3> kNames = {QStringLiteral("Off"), QStringLiteral("Change Status"),
-                                                  QStringLiteral("All requests")};
     int level = ui_->logLevelSlider->value();
-    ui_->logLevelText->setText(kNames[static_cast<std::size_t>(std::clamp(level, 0, 2))]);
+    ui_->logLevelText->setText(kLogLevelNames[static_cast<std::size_t>(std::clamp(level, 0, 2))]);
     bool on = level > 0;
     ui_->logAppendCheck->setEnabled(on);
     ui_->logFileEdit->setEnabled(on);
@@ -364,6 +421,10 @@ void OptionsDialog::insertPlaceholder(const QLabel* placeholder) {
 bool OptionsDialog::confirmClearRecent() {
     return QMessageBox::question(this, QStringLiteral("Confirm"), QStringLiteral("Clear ALL items from recent list?"),
                                  QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void OptionsDialog::showRefusal(const QString& text) {
+    QMessageBox::warning(this, windowTitle(), text);
 }
 
 QString OptionsDialog::pickSoundFile(const QString& title, const QString& current) {

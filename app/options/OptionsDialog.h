@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include <vector>
 
 #include "settings/Settings.h"
 #include "settings/SettingsFields.h"
 
+class DrawnForm;
 class QLabel;
 namespace Ui {
 class OptionsDialog;
@@ -30,6 +33,10 @@ public:
     // sounds, alert program): the program-wide ones are hidden, and edited() keeps them as they were.
     void setHostMode(bool hostOnly);
     [[nodiscard]] bool hostMode() const { return hostMode_; }
+    // Says whether a host is already watched (by another entry than the one being edited). OK with such a
+    // host explains why it cannot be taken and leaves the dialog open, the typed host as it was.
+    void setWatchedCheck(std::function<bool(const std::string& host)> alreadyWatched);
+    void accept() override;
     // The controls of a field; none for fields the dialog does not show.
     [[nodiscard]] std::vector<QWidget*> controlsOf(SettingId id) const;
     [[nodiscard]] Ui::OptionsDialog* ui() const { return ui_.get(); } // for tests
@@ -49,16 +56,23 @@ protected:
     [[nodiscard]] virtual QString pickSoundFile(const QString& title, const QString& current);
     [[nodiscard]] virtual QString pickApplication(const QString& current);
     [[nodiscard]] virtual QString pickLogFile(const QString& current);
+    virtual void showRefusal(const QString& text);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
     void fill();
     void fitToPages();
+    // Scales the drawn form for the dialog's font (the desktop's), so that no caption is cut off.
+    void fitToFont();
     [[nodiscard]] Settings editedControls() const;
     std::unique_ptr<Ui::OptionsDialog> ui_;
+    std::unique_ptr<DrawnForm> form_;
     const Settings settings_; // as they were when the dialog opened
     bool centred_ = false;
     bool hostMode_ = false;
+    bool fitQueued_ = false;
+    std::function<bool(const std::string&)> alreadyWatched_;
 };

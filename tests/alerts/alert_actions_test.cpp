@@ -110,7 +110,7 @@ TEST(AlertActionsTest, SoundOfTheEdgeThenApplication) {
 
 class RecordingNotifier : public Notifier {
 public:
-    void notify(const std::string& host, HostStatus status, const std::string& text) override {
+    void notify(RunId, const std::string& host, HostStatus status, const std::string& text) override {
         shown.push_back(host + " " + std::string(statusWord(status)) + ": " + text);
     }
     std::vector<std::string> shown;

@@ -2,6 +2,8 @@
 // a recording notification service that a test starts when it wants one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <utility>
 
 #include <cstdio>
@@ -21,11 +23,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "app/desktop/DesktopNotifier.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
-#include "app/desktop/QtNotifier.h"
 #include "app/RunControl.h"
+#include "app/desktop/DesktopNotifier.h"
+#include "app/desktop/QtNotifier.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
@@ -60,6 +62,13 @@ void stopProcess(QProcess& process) {
             process.kill();
         process.waitForFinished(5000);
     }
+}
+
+// Lets queued calls and the service's answers arrive.
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // The bus lives as long as the test program: Qt keeps its session bus connection once made.
@@ -144,10 +153,113 @@ protected:
         return result;
     }
 
+    // The ids the service was asked to close, in order.
+    std::vector<uint> closed() const {
+        std::vector<uint> result;
+        QFile file(record_ + QStringLiteral(".closed"));
+        if (file.open(QIODevice::ReadOnly))
+            while (!file.atEnd())
+                result.push_back(file.readLine().trimmed().toUInt());
+        return result;
+    }
+    // What the service shows now, by id: every notification shown and not closed since, as last sent.
+    std::map<uint, QJsonObject> onScreen() const {
+        std::map<uint, QJsonObject> shown;
+        for (const QJsonObject& call : calls())
+            shown[static_cast<uint>(call[QStringLiteral("id")].toInt())] = call;
+        for (const uint id : closed())
+            shown.erase(id);
+        return shown;
+    }
+    static std::vector<std::string> titles(const std::map<uint, QJsonObject>& shown) {
+        std::vector<std::string> result;
+        for (const auto& [id, call] : shown)
+            result.push_back(call[QStringLiteral("summary")].toString().toStdString());
+        std::sort(result.begin(), result.end());
+        return result;
+    }
+
     TempDir dir_;
     QString record_ = QString::fromStdString(dir_.file("calls.jsonl"));
     QProcess service_;
 };
+
+// Each host's edges replace only that host's notification, and so does the route line of its outage; a
+// stopped host's notification goes. The fault this guards: one notification for all hosts, where "127.0.0.3
+// is Good" replaced "127.0.0.2 is Bad" while .2 was still down.
+TEST_F(DesktopNotifierTest, EachHostHasANotificationOfItsOwnThatOnlyItsOwnNewsReplaces) {
+    startService();
+    DesktopNotifier notifier;
+    Outcomes outcomes(notifier);
+    notifier.notify(QStringLiteral("127.0.0.2"), HostStatus::Bad, QStringLiteral("Request Timed Out"));
+    notifier.notify(QStringLiteral("127.0.0.3"), HostStatus::Bad, QStringLiteral("Request Timed Out"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 2; }));
+    const uint two = notifier.shownId(QStringLiteral("127.0.0.2"));
+    const uint three = notifier.shownId(QStringLiteral("127.0.0.3"));
+    EXPECT_NE(two, three);
+    notifier.notify(QStringLiteral("127.0.0.3"), HostStatus::Good, QStringLiteral("Replay from 127.0.0.3"));
+    notifier.amend(QStringLiteral("127.0.0.2"), HostStatus::Bad, QStringLiteral("Loss begins at hop 2"));
+    notifier.amend(QStringLiteral("127.0.0.9"), HostStatus::Bad, QStringLiteral("a host that showed nothing"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 4; }));
+    settle(200);
+
+    EXPECT_EQ(calls().size(), 4u) << "the route line of a host without a notification is not shown";
+    const auto shown = onScreen();
+    EXPECT_EQ(titles(shown), (std::vector<std::string>{"127.0.0.2 is Bad", "127.0.0.3 is Good"}));
+    ASSERT_TRUE(shown.count(two) && shown.count(three));
+    EXPECT_EQ(shown.at(two)[QStringLiteral("body")].toString(), QStringLiteral("Loss begins at hop 2"));
+    EXPECT_EQ(shown.at(two)[QStringLiteral("replaces_id")].toInt(), static_cast<int>(two));
+    EXPECT_EQ(shown.at(three)[QStringLiteral("replaces_id")].toInt(), static_cast<int>(three));
+
+    notifier.withdraw(QStringLiteral("127.0.0.3"));
+    ASSERT_TRUE(waitFor([&] { return closed() == std::vector<uint>{three}; }));
+    EXPECT_EQ(notifier.shownId(QStringLiteral("127.0.0.3")), 0u);
+    EXPECT_EQ(notifier.shownId(QStringLiteral("127.0.0.2")), two);
+    // Its next edge is a new notification, not one that brings the withdrawn one back.
+    notifier.notify(QStringLiteral("127.0.0.3"), HostStatus::Bad, QStringLiteral("Request Timed Out"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 5; }));
+    EXPECT_EQ(calls().back()[QStringLiteral("replaces_id")].toInt(), 0);
+}
+
+// Up to three hosts changing together each get their own; a fourth within two seconds folds them all into one
+// summary, which the burst's later changes update. Once it is over a host's change is its own news again and
+// leaves the summary; the withdrawn hosts leave it too, and with the last one it goes.
+TEST_F(DesktopNotifierTest, MoreThanThreeHostsChangingWithinTwoSecondsShowOneSummary) {
+    startService();
+    DesktopNotifier notifier;
+    Outcomes outcomes(notifier);
+    const auto name = [](int i) { return QStringLiteral("127.0.0.%1").arg(i); };
+    for (int i = 2; i <= 4; ++i)
+        notifier.notify(name(i), HostStatus::Bad, QStringLiteral("Request Timed Out"));
+    ASSERT_TRUE(waitFor([&] { return outcomes.shown == 3; }));
+    EXPECT_EQ(onScreen().size(), 3u);
+
+    for (int i = 5; i <= 12; ++i)
+        notifier.notify(name(i), HostStatus::Bad, QStringLiteral("Request Timed Out"));
+    ASSERT_TRUE(waitFor([&] {
+        const auto shown = onScreen();
+        return shown.size() == 1 && titles(shown).front() == "11 hosts are Bad";
+    })) << "on screen: "
+        << ::testing::PrintToString(titles(onScreen()));
+    const auto [summaryId, summaryCall] = *onScreen().begin();
+    QStringList names;
+    for (int i = 2; i <= 12; ++i)
+        names << name(i);
+    EXPECT_EQ(summaryCall[QStringLiteral("body")].toString(), names.join(QStringLiteral(", ")));
+    EXPECT_EQ(summaryCall[QStringLiteral("hints")].toObject()[QStringLiteral("urgency")].toInt(), 2);
+    EXPECT_LE(calls().size(), 5u) << "a flood of notifications, one per host";
+
+    settle(static_cast<int>(DesktopNotifier::kBurstMs) + 300);
+    notifier.notify(name(5), HostStatus::Good, QStringLiteral("Replay from 127.0.0.5"));
+    ASSERT_TRUE(waitFor([&] { return onScreen().size() == 2 && onScreen().count(summaryId); }));
+    settle(200);
+    EXPECT_EQ(titles(onScreen()), (std::vector<std::string>{"10 hosts are Bad", "127.0.0.5 is Good"}));
+    EXPECT_FALSE(onScreen().at(summaryId)[QStringLiteral("body")].toString().contains(name(5) + QLatin1Char(',')));
+
+    for (int i = 2; i <= 12; ++i)
+        notifier.withdraw(name(i));
+    ASSERT_TRUE(waitFor([&] { return onScreen().empty(); })) << ::testing::PrintToString(titles(onScreen()));
+}
 
 TEST_F(DesktopNotifierTest, BothEdgesReachTheServiceAndTheSecondReplacesTheFirst) {
     startService();
@@ -327,6 +439,29 @@ TEST_F(NotificationsOfARun, AHostDownWhenTheRunBeginsIsShownOnce) {
     ASSERT_EQ(recorded.size(), 1u) << "the Bad that follows Bad is no news";
     EXPECT_EQ(recorded[0][QStringLiteral("summary")].toString(), QStringLiteral("127.0.0.1 is Bad"));
     EXPECT_EQ(recorded[0][QStringLiteral("body")].toString(), QStringLiteral("Request Timed Out"));
+}
+
+// A host's notification speaks for a host being watched: stopping its run withdraws it, and so does the exit.
+TEST_F(NotificationsOfARun, StoppingTheRunAndExitingWithdrawTheHostsNotification) {
+    startService();
+    make();
+    window_->settings().notify = true;
+    channel_->push({EchoOutcome::failure(11010)});
+    window_->mainWindow().pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return calls().size() == 1; }));
+    channel_->setFallback(EchoOutcome::failure(11010));
+    window_->mainWindow().pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
+    const uint first = static_cast<uint>(calls()[0][QStringLiteral("id")].toInt());
+    ASSERT_TRUE(waitFor([&] { return closed() == std::vector<uint>{first}; })) << ::testing::PrintToString(closed());
+
+    window_->mainWindow().pingAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return calls().size() == 2; }));
+    // Its answer may still be on the way: the exit closes it all the same.
+    const uint second = static_cast<uint>(calls()[1][QStringLiteral("id")].toInt());
+    window_.reset(); // the program ends with the host still down
+    channel_ = nullptr;
+    EXPECT_EQ(closed(), (std::vector<uint>{first, second}));
 }
 
 TEST_F(NotificationsOfARun, WithoutAServiceTheRunGoesOnAndOnlyStderrHearsOfIt) {

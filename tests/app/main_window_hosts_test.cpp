@@ -11,13 +11,16 @@
 #include <QAction>
 #include <QComboBox>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include "AppTestSupport.h"
+#include "app/MainWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
 #include "app/AppRoot.h"
-#include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
@@ -131,6 +134,72 @@ TEST_F(MainWindowHosts, AddAndEditOpenTheHostModeOptionsAndKeepTheListAtOnce) {
     Q_EMIT window->removeRequested(added);
     EXPECT_EQ(root->hostList().hosts().size(), 1U);
     EXPECT_EQ(readFile(settingsFile()).find("192.0.2.8"), std::string::npos) << readFile(settingsFile());
+}
+
+// A host that another entry already watches would share its history and metrics series: OK in either options
+// dialog says so in a box and keeps the dialog open with the typed host, which another host then replaces.
+TEST_F(MainWindowHosts, AHostAlreadyWatchedIsRefusedAndTheDialogStaysOpen) {
+    writeFile(settingsFile(), kStoredList); // the main host 192.0.2.1 and 192.0.2.2
+    make({});
+    root->mainWindow().hostsAction()->trigger();
+    HostsWindow* window = root->hostsWindow();
+    ASSERT_NE(window, nullptr);
+    const RunId other = root->hostList().hosts()[1].id;
+
+    struct Attempt {
+        std::string box; // what the box said, nothing when none came
+        bool open;       // the dialog still waits after OK
+    };
+    std::vector<std::vector<Attempt>> dialogs;
+    // Types each host in turn and presses OK, as long as the dialog stays open.
+    const auto typeAndOk = [&](std::vector<QString> hosts) {
+        onDialog = [&dialogs, hosts](OptionsDialog& dialog) {
+            dialogs.emplace_back();
+            for (const QString& host : hosts) {
+                std::string said;
+                QTimer::singleShot(0, [&said] {
+                    for (QWidget* top : QApplication::topLevelWidgets())
+                        if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
+                            said = box->text().toStdString();
+                            box->accept();
+                        }
+                });
+                dialog.findChild<QComboBox*>(QStringLiteral("addressEdit"))->setEditText(host);
+                dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+                QApplication::processEvents(); // the timer of a box that did not come
+                dialogs.back().push_back({said, dialog.result() != QDialog::Accepted});
+                if (dialog.result() == QDialog::Accepted)
+                    break;
+            }
+            return dialog.result();
+        };
+    };
+
+    typeAndOk({QStringLiteral(" 192.0.2.2"), QStringLiteral("192.0.2.1"), QStringLiteral("192.0.2.9")});
+    Q_EMIT window->addRequested();
+    typeAndOk({QStringLiteral("192.0.2.2")}); // its own host is no duplicate
+    Q_EMIT window->editRequested(other);
+    typeAndOk({QStringLiteral("192.0.2.9"), QStringLiteral("192.0.2.1")});
+    root->mainWindow().optionsAction()->trigger();
+
+    const std::string refusal = " is already watched.\nEdit that host in the Hosts window, or choose another address.";
+    ASSERT_EQ(dialogs.size(), 3U);
+    EXPECT_EQ(dialogs[0].size(), 3U);
+    EXPECT_EQ(dialogs[0][0].box, "192.0.2.2" + refusal);
+    EXPECT_TRUE(dialogs[0][0].open);
+    EXPECT_EQ(dialogs[0][1].box, "192.0.2.1" + refusal) << "the main host is watched too";
+    EXPECT_EQ(dialogs[0][2].box, "");
+    EXPECT_FALSE(dialogs[0][2].open);
+    ASSERT_EQ(dialogs[1].size(), 1U);
+    EXPECT_EQ(dialogs[1][0].box, "");
+    ASSERT_EQ(dialogs[2].size(), 2U);
+    EXPECT_EQ(dialogs[2][0].box, "192.0.2.9" + refusal) << "the main Options refuse a watched host as well";
+    EXPECT_EQ(dialogs[2][1].box, "");
+
+    std::vector<std::string> watched;
+    for (const WatchedHost& host : root->hostList().hosts())
+        watched.push_back(host.settings.host);
+    EXPECT_EQ(watched, (std::vector<std::string>{"192.0.2.1", "192.0.2.2", "192.0.2.9"}));
 }
 
 TEST_F(MainWindowHosts, StartWithArgumentsLeavesEveryKeyAsItWas) {

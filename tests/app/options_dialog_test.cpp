@@ -26,6 +26,7 @@
 #include "app/common/AppSettings.h"
 #include "app/common/ApplicationFont.h"
 #include "app/options/FileDialogs.h"
+#include "app/options/HostNames.h"
 #include "app/options/OptionsDialog.h"
 #include "app/options/RecentList.h"
 #include "settings/Settings.h"
@@ -497,6 +498,27 @@ TEST(ApplicationFilter, ListsProgramsAndScripts) {
         listedByDialog([&] { return FileDialogs::openApplication(nullptr, start); }, QStringLiteral("notify"));
     EXPECT_EQ(listed,
               (QStringList{QStringLiteral("notify"), QStringLiteral("notify.sh"), QStringLiteral("setup.EXE")}));
+}
+
+// One host under two spellings is one host: a second entry for it is refused.
+TEST(HostNames, OneHostUnderTwoSpellingsIsTheSame) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"Gateway.Example", "gateway.example ", true},
+        {"127.1", "127.0.0.1", true},
+        {"0x7f.1", "127.0.0.1", true},
+        {"::1", "0:0::1", true},
+        {"::ffff:127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.2", "127.0.0.1", false},
+        {"gateway.example", "gateway.example.net", false},
+        {"", "", false},
+        {"10", "10.0.0.0", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HostNames::same(c.a, c.b), c.same) << c.a << " / " << c.b;
 }
 
 } // namespace

@@ -129,6 +129,25 @@ TEST_F(TrayHosts, TipListsEachHostWorstFirstWithItsRoundTrip) {
                                               "stopped.example - not monitoring");
 }
 
+// A host that has just started has no verdict yet, but it is being watched: it comes before every stopped one,
+// wherever it stands in the list, and after the hosts with a verdict.
+TEST_F(TrayHosts, TipListsAJustStartedHostBeforeTheStoppedOnes) {
+    useHosts();
+    hosts_.push_back(host(2, "stopped.example", false, HostStatus::Bad));
+    hosts_.push_back(host(3, "good.example", true, HostStatus::Good, 900));
+    hosts_.push_back(host(4, "starting.example", true, HostStatus::NA));
+    EXPECT_EQ(tray_->toolTip().toStdString(), "good.example - Good - 0.9 ms\n"
+                                              "starting.example - N/A - no reply\n"
+                                              "main.example - not monitoring\n"
+                                              "stopped.example - not monitoring");
+    // The main host just started by its window: no probe yet.
+    tray_->setMonitoring(true);
+    EXPECT_EQ(tray_->toolTip().toStdString(), "good.example - Good - 0.9 ms\n"
+                                              "main.example - N/A - no reply\n"
+                                              "starting.example - N/A - no reply\n"
+                                              "stopped.example - not monitoring");
+}
+
 TEST_F(TrayHosts, TipNamesAsManyAsFitThenHowManyMore) {
     useHosts();
     for (RunId id = 2; id < 2 + 20; ++id)

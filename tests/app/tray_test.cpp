@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 #include <QThread>
 #include <QWidget>
 
@@ -250,6 +251,39 @@ TEST_F(WithNotificationArea, TooltipIsCutTo63Characters) {
     settings.host = "new.host";
     tray->updateTrayTip();
     EXPECT_EQ(tray->icon()->toolTip(), QStringLiteral("new.host - not monitoring"));
+}
+
+// The text a tooltip shows: Qt's tooltip (and hosts that read the text as Qt does) takes what looks like
+// markup for markup. Invisible characters do not count.
+QString shownText(const QString& tip) {
+    QString text = tip;
+    if (Qt::mightBeRichText(tip)) {
+        QTextDocument document;
+        document.setHtml(tip);
+        text = document.toPlainText();
+    }
+    return text.remove(QChar(0x2060));
+}
+
+// A host's name is shown as typed, markup and entities included, alone and in the list of several hosts.
+TEST_F(WithNotificationArea, TooltipShowsHostNamesAsPlainText) {
+    const std::string names[] = {"<b>bold</b>.lan", "a&amp;b", "&lt;i&gt;x", "x & y", "<br>"};
+    tray->moveToTray();
+    for (const std::string& name : names) {
+        settings.host = name;
+        tray->updateTrayTip();
+        EXPECT_EQ(shownText(tray->icon()->toolTip()).toStdString(), name + " - not monitoring");
+    }
+    std::vector<WatchedHost> hosts(2);
+    hosts[0].main = true;
+    hosts[1].id = 2;
+    hosts[1].settings.host = "<i>other</i> &amp; more";
+    tray->setHostsSource([&hosts]() -> const std::vector<WatchedHost>& { return hosts; });
+    tray->updateTrayTip();
+    ASSERT_TRUE(waitFor([&] { return tray->icon()->toolTip().contains(QStringLiteral("other")); }, 3000));
+    EXPECT_EQ(shownText(tray->icon()->toolTip()).toStdString(),
+              "<br> - not monitoring\n<i>other</i> &amp; more - not monitoring");
+    tray->setHostsSource({});
 }
 
 // The tip follows the run: nothing before a start, the last probe's status, round trip and loss during it.

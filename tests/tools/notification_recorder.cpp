@@ -1,6 +1,7 @@
 // A desktop notification service for tests: owns org.freedesktop.Notifications on the session bus, answers
 // Notify as a notification server would (a new id, or the id it was asked to replace) and appends one JSON
-// line per call to the file named on its command line. Prints "ready" once the name is owned.
+// line per call to the file named on its command line, and the id of each CloseNotification as a line of
+// that file's name with ".closed" added. Prints "ready" once the name is owned.
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -59,8 +60,15 @@ public:
             return connection.send(
                 message.createReply(QVariantList{QStringLiteral("recorder"), QStringLiteral("Ostrevo tests"),
                                                  QStringLiteral("1"), QStringLiteral("1.2")}));
-        if (member == QStringLiteral("CloseNotification"))
+        if (member == QStringLiteral("CloseNotification")) {
+            // As a server does: a closed id is gone, and asking to replace it shows a new one.
+            const uint id = message.arguments().value(0).toUInt();
+            shown_.remove(id);
+            QFile out(record_ + QStringLiteral(".closed"));
+            if (out.open(QIODevice::WriteOnly | QIODevice::Append))
+                out.write(QByteArray::number(id) + '\n');
             return connection.send(message.createReply());
+        }
         if (member != QStringLiteral("Notify") || message.signature() != QStringLiteral("susssasa{sv}i"))
             return connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("bad call")));
 
