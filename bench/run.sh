@@ -17,3 +17,5 @@ BUILD=${1:-build}
 "$BUILD/bench/route_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"
 [ -x "$BUILD/bench/gui_running_bench" ] && "$BUILD/bench/gui_running_bench"
+[ -x "$BUILD/bench/gui_tray_bench" ] && "$BUILD/bench/gui_tray_bench"
+[ -x "$BUILD/bench/app_hosts_bench" ] && "$BUILD/bench/app_hosts_bench"
