@@ -3,6 +3,7 @@
 #include "service/ConfigScalars.h"
 #include "settings/SettingsRules.h"
 
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -444,6 +445,21 @@ void Reader::readBuckets(const YAML::Node& list, std::vector<std::uint32_t>& bou
     }
 }
 
+// Where each document of a stream starts; nothing else of it is kept.
+class DocumentStarts final : public YAML::EventHandler {
+public:
+    std::vector<YAML::Mark> marks;
+    void OnDocumentStart(const YAML::Mark& mark) override { marks.push_back(mark); }
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t, const std::string&) override {}
+    void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
+    void OnSequenceEnd() override {}
+    void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t, YAML::EmitterStyle::value) override {}
+    void OnMapEnd() override {}
+};
+
 } // namespace
 
 void PrintTo(const ConfigProblem& problem, std::ostream* os) {
@@ -455,13 +471,21 @@ namespace ConfigReader {
 ConfigReadResult parse(std::string_view text) {
     ConfigReadResult result;
     try {
-        std::vector<YAML::Node> documents = YAML::LoadAll(std::string(text));
-        if (documents.size() > 1) {
-            result.problems.push_back({documents[1].Mark().line + 1, 1, "the file holds more than one document"});
+        const std::string copy(text);
+        const YAML::Node root = YAML::Load(copy);
+        // A second document would be silently ignored; say so instead. The library's LoadAll can loop for ever on
+        // some broken input, so the documents are counted here, two at most.
+        std::istringstream stream(copy);
+        YAML::Parser parser(stream);
+        DocumentStarts starts;
+        for (int i = 0; i < 2 && parser.HandleNextDocument(starts); ++i) {
+        }
+        if (starts.marks.size() > 1) {
+            result.problems.push_back({starts.marks[1].line + 1, 1, "the file holds more than one document"});
             return result;
         }
         Reader reader(result.problems);
-        reader.read(documents.empty() ? YAML::Node() : documents.front(), result.config);
+        reader.read(root, result.config);
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});

@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The YAML itself.
         BadCase{"targets:\n  - hosts: [a, b\n", 3, 1, "end of sequence"},
-        BadCase{"targets: [{host: a}]\n---\ntargets: []\n", 3, 1, "more than one document"},
+        BadCase{"targets: [{host: a}]\n---\ntargets: []\n", 2, 1, "more than one document"},
         BadCase{"- a\n- b\n", 1, 1, "the file must be a map"},
         // Keys.
         BadCase{"target:\n  - host: a\n", 1, 1, "unknown key \"target\""},
@@ -180,6 +180,14 @@ TEST(ServiceConfig, EveryProblemOfTheFileIsReportedInOnePass) {
     EXPECT_EQ(result.problems[2].line, 5);
     EXPECT_EQ(result.problems[3].line, 6);
     EXPECT_EQ(ConfigReader::describe("/etc/x.yml", result.problems[0]).rfind("/etc/x.yml:3:10: ttl: ", 0), 0u);
+}
+
+TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
+    // The YAML library's own document loop never ended on this one.
+    const std::string loops("\x2c\xff\xff\xff\xff\xff\xff--\xe0\x9e\xf5\xd2-- b- \nb\xb1\xff\xff\xff\n", 26);
+    for (const std::string& text : {loops, std::string("{:"), std::string(",\n"), std::string(3000, '[')}) {
+        EXPECT_FALSE(ConfigReader::parse(text).ok()) << text.substr(0, 20);
+    }
 }
 
 TEST(ServiceConfig, DurationsReadAsPrometheusWritesThem) {
