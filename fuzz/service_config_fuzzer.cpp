@@ -20,12 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(result.config == ServiceConfig{}, "a refused file gives nothing");
         std::size_t lines = 1;
         for (const char c : text) {
-            lines += c == '\n' || c == '\r' ? 1 : 0;
+            lines += c == '\n' ? 1 : 0;
         }
         for (const ConfigProblem& p : result.problems) {
             require(!p.message.empty(), "every problem says what");
-            require(p.line >= 0 && static_cast<std::size_t>(p.line) <= lines + 1, "a problem's line is in the file");
+            require(p.line >= 0 && static_cast<std::size_t>(p.line) <= lines, "a problem's line is in the file");
             require(p.column >= 0 && static_cast<std::size_t>(p.column) <= size + 1, "a column is in the file");
+            require((p.line == 0) == (p.column == 0), "a place has both a line and a column");
         }
         return 0;
     }

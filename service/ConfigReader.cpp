@@ -460,6 +460,25 @@ public:
     void OnMapEnd() override {}
 };
 
+// The library counts some broken bytes (NUL, stray UTF-8) twice or past the end; a place must be in the file.
+void pointInside(std::string_view text, std::vector<ConfigProblem>& problems) {
+    std::vector<std::size_t> lineLengths;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == '\n') {
+            lineLengths.push_back(i - start);
+            start = i + 1;
+        }
+    }
+    for (ConfigProblem& p : problems) {
+        if (p.line <= 0) {
+            continue;
+        }
+        p.line = std::min(p.line, static_cast<int>(lineLengths.size()));
+        p.column = std::clamp(p.column, 1, static_cast<int>(lineLengths[static_cast<std::size_t>(p.line - 1)]) + 1);
+    }
+}
+
 } // namespace
 
 void PrintTo(const ConfigProblem& problem, std::ostream* os) {
@@ -492,6 +511,7 @@ ConfigReadResult parse(std::string_view text) {
     }
     if (!result.ok()) {
         result.config = {};
+        pointInside(text, result.problems);
     }
     return result;
 }

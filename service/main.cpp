@@ -1,13 +1,19 @@
 // ostrevod: watches the hosts of a config file and serves their figures to Prometheus.
 
-#include <cstdio>
+#include <signal.h>
+
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "metrics/MetricsRegistry.h"
+#include "metrics/MetricsServer.h"
 #include "service/ConfigReader.h"
 #include "service/LogfmtLogger.h"
+#include "service/Service.h"
 #include "service/ServiceCommandLine.h"
+#include "service/WebConfigReader.h"
 
 namespace {
 
@@ -24,6 +30,67 @@ int checkConfig(const std::string& path) {
     }
     std::cout << path << ": good, " << result.config.targets.size()
               << (result.config.targets.size() == 1 ? " target" : " targets") << '\n';
+    return 0;
+}
+
+int run(const ServiceOptions& options) {
+    LogfmtLogger log(2, options.logLevel);
+    log.info("starting ostrevod", {{"version", OSTREVO_VERSION}});
+
+    WebSecurity security;
+    if (!options.webConfigFile.empty()) {
+        const WebConfigReadResult web = WebConfigReader::readFile(options.webConfigFile);
+        for (const ConfigProblem& problem : web.problems) {
+            log.error("bad web config file", {{"problem", ConfigReader::describe(options.webConfigFile, problem)}});
+        }
+        if (!web.ok()) {
+            return 1;
+        }
+        security = web.security;
+    }
+
+    // The signals are taken by the loop below alone: blocked before any thread starts, every thread inherits that.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int number : {SIGHUP, SIGINT, SIGTERM}) {
+        sigaddset(&signals, number);
+    }
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    Service service(options.configFile, log, [](const ServiceConfig&) {});
+    if (!service.start()) {
+        return 1;
+    }
+
+    MetricsRegistry registry;
+    std::vector<std::unique_ptr<MetricsServer>> servers;
+    for (const ListenAddress& where : options.listen) {
+        auto server = std::make_unique<MetricsServer>(registry);
+        server->setSecurity(security);
+        server->setLifecycleEndpoints([&service] { return service.reload("http"); });
+        server->setExtraExposition([&service] { return service.exposition(); });
+        if (!server->start(where)) {
+            log.error("cannot serve metrics", {{"address", where.toString()}, {"err", server->errorText()}});
+            return 1;
+        }
+        log.info("serving metrics", {{"address", where.toString()}, {"tls", security.tls ? "true" : "false"},
+                                     {"basic_auth", security.basicAuthUsers.empty() ? "false" : "true"}});
+        servers.push_back(std::move(server));
+    }
+
+    for (;;) {
+        int number = 0;
+        if (sigwait(&signals, &number) != 0) {
+            continue;
+        }
+        if (number == SIGHUP) {
+            (void)service.reload("SIGHUP");
+            continue;
+        }
+        log.info("stopping", {{"signal", number == SIGTERM ? "SIGTERM" : "SIGINT"}});
+        break;
+    }
+    servers.clear();
     return 0;
 }
 
@@ -47,15 +114,5 @@ int main(int argc, char** argv) {
     case ServiceOptions::Action::Run:
         break;
     }
-    LogfmtLogger log(2, options.logLevel);
-    const ConfigReadResult config = ConfigReader::readFile(options.configFile);
-    if (!config.ok()) {
-        for (const ConfigProblem& problem : config.problems) {
-            log.error("bad config file", {{"problem", ConfigReader::describe(options.configFile, problem)}});
-        }
-        return 1;
-    }
-    log.info("config read", {{"file", options.configFile},
-                             {"targets", std::to_string(config.config.targets.size())}});
-    return 0;
+    return run(options);
 }
