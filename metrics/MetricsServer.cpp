@@ -4,6 +4,7 @@
 #include "metrics/BasicAuth.h"
 #include "metrics/MetricsRegistry.h"
 #include "metrics/ScrapeConnection.h"
+#include "metrics/ServerConnection.h"
 #include "metrics/TlsContext.h"
 
 #include <arpa/inet.h>
@@ -46,88 +47,7 @@ std::string systemError(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
 
-// One accepted connection, non-blocking, with one deadline for the whole exchange counted from its accept.
-struct Connection {
-    enum class Phase {
-        Reading,  // the request is coming in
-        Writing,  // the answer is going out
-        Draining, // answered: what the client still sends is read and dropped for a moment, so that closing with
-                  // unread bytes does not reset the connection before the client has read the answer
-    };
-
-    Connection(int socket, Clock::time_point deadline) : fd(socket), deadline(deadline) {}
-    ~Connection() {
-        tls.reset();
-        ::close(fd);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    int fd;
-    Clock::time_point deadline;
-    Phase phase = Phase::Reading;
-    std::string received;
-    std::string answer;
-    std::size_t sent = 0;
-    std::size_t dropped = 0;
-    std::unique_ptr<TlsSession> tls; // over TLS; none for plain HTTP
-    bool handshaken = false;
-    bool wantWrite = false; // TLS needs the socket writable before it can go on reading
-};
-
-// Tells a client still sending its request why the connection ends. Not over TLS, where plain bytes would only
-// garble the stream: the client sees the connection close.
-void sendTimeout(const Connection& c) {
-    if (c.tls)
-        return;
-    const std::string timeout = bodilessAnswer("408 Request Timeout");
-    (void)::send(c.fd, timeout.data(), timeout.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
-// recv() and send() for plain and TLS connections alike: the bytes moved, 0 when the peer has closed, or -1 with
-// errno EAGAIN when the socket must be waited for (c.wantWrite says in which direction) and another errno on error.
-ssize_t receive(Connection& c, char* buffer, std::size_t size) {
-    if (!c.tls)
-        return ::recv(c.fd, buffer, size, 0);
-    std::size_t done = 0;
-    switch (c.tls->read(buffer, size, done)) {
-    case TlsSession::Io::Done:
-        return static_cast<ssize_t>(done);
-    case TlsSession::Io::WantRead:
-        c.wantWrite = false;
-        errno = EAGAIN;
-        return -1;
-    case TlsSession::Io::WantWrite:
-        c.wantWrite = true;
-        errno = EAGAIN;
-        return -1;
-    case TlsSession::Io::Closed:
-        return 0;
-    case TlsSession::Io::Failed:
-        break;
-    }
-    errno = ECONNRESET;
-    return -1;
-}
-
-ssize_t transmit(Connection& c, const char* buffer, std::size_t size) {
-    if (!c.tls)
-        return ::send(c.fd, buffer, size, MSG_NOSIGNAL);
-    std::size_t done = 0;
-    switch (c.tls->write(buffer, size, done)) {
-    case TlsSession::Io::Done:
-        return static_cast<ssize_t>(done);
-    case TlsSession::Io::WantRead:
-    case TlsSession::Io::WantWrite:
-        errno = EAGAIN; // a server never renegotiates, so writing waits only for room to write
-        return -1;
-    case TlsSession::Io::Closed:
-    case TlsSession::Io::Failed:
-        break;
-    }
-    errno = EPIPE;
-    return -1;
-}
+using Connection = ServerConnection;
 
 } // namespace
 
@@ -272,7 +192,7 @@ MetricsServer::Impl::~Impl() {
     // Whoever is still sending a request learns why the connection ends.
     for (const Connection& c : connections_)
         if (c.phase == Connection::Phase::Reading)
-            sendTimeout(c);
+            c.sendTimeout();
     connections_.clear();
     if (listener_ >= 0)
         ::close(listener_);
@@ -290,7 +210,7 @@ void MetricsServer::Impl::loop() {
         for (auto it = connections_.begin(); it != connections_.end();) {
             if (it->deadline <= now) {
                 if (it->phase == Connection::Phase::Reading)
-                    sendTimeout(*it);
+                    it->sendTimeout();
                 it = connections_.erase(it);
                 continue;
             }
@@ -430,7 +350,7 @@ void MetricsServer::Impl::readRequest(Connection& c, Clock::time_point now) {
         const std::size_t room = most - std::min(most, c.received.size());
         if (room == 0)
             break;
-        const ssize_t got = receive(c, chunk, std::min(room, sizeof chunk));
+        const ssize_t got = c.receive(chunk, std::min(room, sizeof chunk));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -479,7 +399,7 @@ void MetricsServer::Impl::startAnswer(Connection& c, std::string answer, Clock::
 
 void MetricsServer::Impl::writeAnswer(Connection& c, Clock::time_point now) {
     while (c.sent < c.answer.size()) {
-        const ssize_t sent = transmit(c, c.answer.data() + c.sent, c.answer.size() - c.sent);
+        const ssize_t sent = c.transmit(c.answer.data() + c.sent, c.answer.size() - c.sent);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
