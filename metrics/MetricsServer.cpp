@@ -226,8 +226,8 @@ void MetricsServer::Impl::loop() {
         fds.push_back({stopFd_, POLLIN, 0});
         fds.push_back({acceptPaused ? -1 : listener_, POLLIN, 0});
         for (Connection& c : connections_) {
-            const bool writable = c.phase == Connection::Phase::Writing ||
-                                  (c.phase == Connection::Phase::Reading && c.wantWrite);
+            const bool writable =
+                c.phase == Connection::Phase::Writing || (c.phase == Connection::Phase::Reading && c.wantWrite);
             fds.push_back({c.fd, static_cast<short>(writable ? POLLOUT : POLLIN), 0});
             polled.push_back(&c);
         }

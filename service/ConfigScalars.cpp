@@ -22,7 +22,9 @@ std::string quoted(std::string_view text) {
     return out + (text.size() > 60 ? "...\"" : "\"");
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int hexDigit(char c) {
     if (isDigit(c)) {
@@ -42,8 +44,8 @@ struct Unit {
     std::uint64_t ms;
 };
 // Longest spelling first where one is the start of another ("ms" before "m").
-constexpr std::array<Unit, 6> kUnits = {{{"w", 604'800'000}, {"d", 86'400'000}, {"h", 3'600'000},
-                                         {"ms", 1}, {"m", 60'000}, {"s", 1'000}}};
+constexpr std::array<Unit, 6> kUnits = {
+    {{"w", 604'800'000}, {"d", 86'400'000}, {"h", 3'600'000}, {"ms", 1}, {"m", 60'000}, {"s", 1'000}}};
 constexpr std::array<std::string_view, 6> kUnitOrder = {"w", "d", "h", "m", "s", "ms"};
 
 std::size_t rankOf(std::string_view unit) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 LogfmtLogger::LogfmtLogger(int fd, LogSeverity threshold, Clock clock)

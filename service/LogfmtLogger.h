@@ -21,8 +21,9 @@ class LogfmtLogger {
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    explicit LogfmtLogger(int fd = 2, LogSeverity threshold = LogSeverity::Info,
-                          Clock clock = [] { return std::chrono::system_clock::now(); });
+    explicit LogfmtLogger(
+        int fd = 2, LogSeverity threshold = LogSeverity::Info,
+        Clock clock = [] { return std::chrono::system_clock::now(); });
 
     void setThreshold(LogSeverity threshold);
     [[nodiscard]] bool enabled(LogSeverity severity) const;

@@ -44,8 +44,7 @@ std::size_t Service::targetCount() const {
 
 std::string Service::exposition() const {
     const std::lock_guard lock(mutex_);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(lastSuccess_.time_since_epoch()).count();
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(lastSuccess_.time_since_epoch()).count();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%lld.%03lld", static_cast<long long>(millis / 1000),
                   static_cast<long long>(millis % 1000));

@@ -18,8 +18,9 @@ public:
     using Apply = std::function<void(const ServiceConfig& config)>;
     using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-    Service(std::string configPath, LogfmtLogger& log, Apply apply,
-            Clock clock = [] { return std::chrono::system_clock::now(); });
+    Service(
+        std::string configPath, LogfmtLogger& log, Apply apply,
+        Clock clock = [] { return std::chrono::system_clock::now(); });
 
     // The first reading; false (with the problems logged) when the file is bad and nothing may start.
     [[nodiscard]] bool start();

@@ -179,6 +179,6 @@ std::ostream& operator<<(std::ostream& os, const ServiceOptions& o) {
     for (const ListenAddress& l : o.listen) {
         os << l << ' ';
     }
-    return os << "] web=" << o.webConfigFile << " history=" << o.historyPath
-              << " log=" << logSeverityName(o.logLevel) << " error=" << o.error << '}';
+    return os << "] web=" << o.webConfigFile << " history=" << o.historyPath << " log=" << logSeverityName(o.logLevel)
+              << " error=" << o.error << '}';
 }

@@ -12,8 +12,8 @@ void PrintTo(const TargetConfig& t, std::ostream* os) {
     }
     *os << "} analysis={mode=" << static_cast<int>(t.analysis.mode) << " tries=" << int{t.analysis.tries}
         << " percent=" << int{t.analysis.goodBelowPercent} << '/' << int{t.analysis.badAbovePercent}
-        << " time=" << t.analysis.goodBelowMs << '/' << t.analysis.badAboveMs
-        << "} route_rounds=" << t.routeRounds << '}';
+        << " time=" << t.analysis.goodBelowMs << '/' << t.analysis.badAboveMs << "} route_rounds=" << t.routeRounds
+        << '}';
 }
 
 void PrintTo(const ServiceConfig& c, std::ostream* os) {

@@ -31,7 +31,7 @@ struct TargetConfig {
     std::int32_t payloadBytes = 56; // what ping and smokeping_prober send
     std::uint8_t ttl = 64;
     std::uint8_t tos = 0;
-    std::string source;                                // an address or an interface name; empty: the kernel's choice
+    std::string source;                                 // an address or an interface name; empty: the kernel's choice
     IpAddress::Family family = IpAddress::Family::None; // None: IPv4 first, then IPv6
     std::map<std::string, std::string> labels;
     AnalysisConfig analysis;
@@ -45,7 +45,7 @@ struct TargetConfig {
 
 struct HistoryConfig {
     std::int32_t days = SettingsDefaults::historyDays; // outages, status changes, routes, minute and hour figures
-    std::int32_t rawDays = 0;                           // every probe; a service with many targets keeps none
+    std::int32_t rawDays = 0;                          // every probe; a service with many targets keeps none
 
     bool operator==(const HistoryConfig&) const = default;
 };

@@ -73,7 +73,8 @@ int run(const ServiceOptions& options) {
             log.error("cannot serve metrics", {{"address", where.toString()}, {"err", server->errorText()}});
             return 1;
         }
-        log.info("serving metrics", {{"address", where.toString()}, {"tls", security.tls ? "true" : "false"},
+        log.info("serving metrics", {{"address", where.toString()},
+                                     {"tls", security.tls ? "true" : "false"},
                                      {"basic_auth", security.basicAuthUsers.empty() ? "false" : "true"}});
         servers.push_back(std::move(server));
     }

@@ -28,7 +28,9 @@ ShellCommand run(const std::string& arguments) {
     return ShellCommand::run("timeout 20 " + shellQuoted(ostrevod()) + " " + arguments);
 }
 
-void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+void write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
 
 std::string readAll(const std::string& path) {
     std::ifstream in(path);
@@ -106,8 +108,8 @@ TEST(OstrevodEndToEnd, ConfigCheckListsEveryProblemWithItsPlace) {
     EXPECT_NE(missing.output.find("none.yml: cannot read: No such file or directory"), std::string::npos);
 
     // Nothing starts on a bad file: the service says why in its log and exits.
-    const ShellCommand start = run("--history.path= --web.listen-address=127.0.0.1:1 --config.file=" +
-                                   shellQuoted(bad));
+    const ShellCommand start =
+        run("--history.path= --web.listen-address=127.0.0.1:1 --config.file=" + shellQuoted(bad));
     EXPECT_EQ(start.exitCode, 1);
     EXPECT_NE(start.output.find(" level=error msg=\"bad config file\" problem=\"" + bad + ":3:10: ttl: \\\"256\\\""),
               std::string::npos)
@@ -125,7 +127,8 @@ TEST(OstrevodEndToEnd, TlsBasicAuthHealthAndReloads) {
     ASSERT_EQ(certificate.exitCode, 0) << certificate.output;
     // Relative paths: taken from the web config's folder.
     write(dir.file("web.yml"), std::string("tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
-                                           "basic_auth_users:\n  prom: ") + kHash + "\n");
+                                           "basic_auth_users:\n  prom: ") +
+                                   kHash + "\n");
     const std::string config = dir.file("ostrevod.yml");
     write(config, "targets:\n  - hosts: [127.0.0.1]\n");
 

@@ -37,9 +37,9 @@ TEST(ServiceCommandLine, DefaultsAreTheExportersOnes) {
 }
 
 TEST(ServiceCommandLine, ValuesComeAfterAnEqualsSignOrAsTheNextArgument) {
-    const ServiceOptions o = parse({"--config.file=/tmp/a.yml", "--web.listen-address", "127.0.0.1:9100",
-                                    "--web.listen-address=[::1]:9101", "--web.config.file=/etc/w.yml",
-                                    "--history.path=", "--log.level=debug", "--config.check"});
+    const ServiceOptions o =
+        parse({"--config.file=/tmp/a.yml", "--web.listen-address", "127.0.0.1:9100", "--web.listen-address=[::1]:9101",
+               "--web.config.file=/etc/w.yml", "--history.path=", "--log.level=debug", "--config.check"});
     EXPECT_EQ(o.action, ServiceOptions::Action::CheckConfig);
     EXPECT_EQ(o.configFile, "/tmp/a.yml");
     EXPECT_EQ(o.listen, (std::vector<ListenAddress>{{"127.0.0.1", 9100, false}, {"::1", 9101, true}}));
@@ -73,9 +73,9 @@ TEST(ServiceCommandLine, MistakesAreRefusedWithOneLine) {
 
 TEST(ServiceCommandLine, HistoryGoesToTheStateFolderElseTheUsersDataFolder) {
     using ServiceCommandLine::defaultHistoryPath;
-    EXPECT_EQ(defaultHistoryPath(environment({{"STATE_DIRECTORY", "/var/lib/ostrevo:/var/lib/other"},
-                                              {"HOME", "/root"}})),
-              "/var/lib/ostrevo/history.sqlite");
+    EXPECT_EQ(
+        defaultHistoryPath(environment({{"STATE_DIRECTORY", "/var/lib/ostrevo:/var/lib/other"}, {"HOME", "/root"}})),
+        "/var/lib/ostrevo/history.sqlite");
     EXPECT_EQ(defaultHistoryPath(environment({{"XDG_DATA_HOME", "/d"}, {"HOME", "/h"}})),
               "/d/ostrevo/ostrevod/history.sqlite");
     // A relative XDG_DATA_HOME is to be ignored, as the XDG rules say.

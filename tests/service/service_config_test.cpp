@@ -151,10 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"targets:\n  - host: a\n    analysis: {mode: lost}\n", 3, 22, "tries, loss or time"},
         BadCase{"history: {days: 5, raw_days: 6}\n", 1, 30, "must not exceed days"},
         BadCase{"history: {days: 3651}\n", 1, 17, "from 0 to 3650"},
-        BadCase{"buckets: [0.1, 0.1]\n", 1, 16, "must grow"},
-        BadCase{"buckets: [-1]\n", 1, 11, "number of seconds"},
-        BadCase{"buckets: []\n", 1, 10, "an empty list"},
-        BadCase{"resolve_interval: 500ms\n", 1, 19, "out of range"},
+        BadCase{"buckets: [0.1, 0.1]\n", 1, 16, "must grow"}, BadCase{"buckets: [-1]\n", 1, 11, "number of seconds"},
+        BadCase{"buckets: []\n", 1, 10, "an empty list"}, BadCase{"resolve_interval: 500ms\n", 1, 19, "out of range"},
         // Hosts, names and labels.
         BadCase{"targets:\n  - hosts: [a, b]\n  - host: b\n", 3, 11, "\"b\" is watched already (line 2)"},
         BadCase{"targets:\n  - {name: x, host: a}\n  - {name: x, host: b}\n", 3, 12, "\"x\" is watched already"},
@@ -230,7 +228,8 @@ TEST(ServiceConfig, FilesThatCannotBeReadSayWhy) {
     const TempDir dir;
     const auto missing = ConfigReader::readFile(dir.path() + "/none.yml");
     ASSERT_EQ(missing.problems.size(), 1u);
-    EXPECT_EQ(ConfigReader::describe("none.yml", missing.problems[0]), "none.yml: cannot read: No such file or directory");
+    EXPECT_EQ(ConfigReader::describe("none.yml", missing.problems[0]),
+              "none.yml: cannot read: No such file or directory");
 
     const std::string path = dir.path() + "/ok.yml";
     std::ofstream(path) << "targets:\n  - host: 127.0.0.1\n";
