@@ -186,4 +186,41 @@ TEST(OstrevodEndToEnd, TlsBasicAuthHealthAndReloads) {
     EXPECT_NE(lines.find(" level=info msg=stopping signal=SIGTERM\n"), std::string::npos);
 }
 
+TEST(OstrevodEndToEnd, ClientCertificatesAreCheckedAgainstTheClientCa) {
+    if (ShellCommand::run("command -v curl && command -v openssl").exitCode != 0)
+        GTEST_SKIP() << "needs curl and openssl";
+    const TempDir dir;
+    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 ";
+    const ShellCommand made =
+        ShellCommand::run("cd " + shellQuoted(dir.path()) + " && " + make +
+                          "-keyout key.pem -out cert.pem -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 && " +
+                          make + "-keyout client-key.pem -out client.pem -subj /CN=prometheus && " + make +
+                          "-keyout stranger-key.pem -out stranger.pem -subj /CN=stranger");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    write(dir.file("web.yml"), "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
+                               "  client_ca_file: client.pem\n  client_auth_type: RequireAndVerifyClientCert\n"
+                               "  min_version: TLS13\n");
+    write(dir.file("ostrevod.yml"), "");
+    const int port = freePort();
+    const std::string log = dir.file("log");
+    LaunchedProgram service({ostrevod(), "--config.file=" + dir.file("ostrevod.yml"),
+                             "--web.config.file=" + dir.file("web.yml"),
+                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--history.path="},
+                            {"PATH=/usr/bin:/bin"}, -1, log);
+    const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/-/healthy";
+    const std::string tls = "--cacert " + shellQuoted(dir.file("cert.pem")) + " ";
+    const auto as = [&](const std::string& name) {
+        return curl(tls + "--cert " + shellQuoted(dir.file(name + ".pem")) + " --key " +
+                    shellQuoted(dir.file(name + "-key.pem")) + " " + url)
+            .output;
+    };
+    ASSERT_TRUE(waitFor([&] { return as("client") == "Healthy.\n 200"; })) << readAll(log);
+    EXPECT_TRUE(curl(tls + url).output.ends_with(" 000"));                    // no certificate
+    EXPECT_TRUE(as("stranger").ends_with(" 000"));                            // one the client CA did not sign
+    EXPECT_TRUE(curl(tls + "--tls-max 1.2 " + url).output.ends_with(" 000")); // below min_version
+    EXPECT_EQ(as("client"), "Healthy.\n 200"); // the refused handshakes left the server serving
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.waitExit(std::chrono::seconds(10)), 0);
+}
+
 } // namespace
