@@ -22,7 +22,6 @@
 #include "app/RunControl.h"
 #include "app/SignalWatcher.h"
 #include "app/common/AppSettings.h"
-#include "app/options/HostNames.h"
 #include "app/common/QtMessagePort.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/AutostartEntry.h"
@@ -41,7 +40,8 @@
 #include "engine/ProbeWorker.h"
 #include "history/HistoryLedger.h"
 #include "settings/CommandLine.h"
-#include "settings/HostListStore.h"
+#include "settings/HostIdentity.h"
+#include "settings/HostListFile.h"
 #include "settings/SettingsStore.h"
 #include "settings/StoredValues.h"
 #include "text/ProbeText.h"
@@ -197,9 +197,9 @@ void AppRoot::initialize() {
         worker_.reset();
     }
 
-    // The other hosts come back as they were; the main host too, unless the command line says what it is to do.
+    // The other hosts come back as they were; the main host starts only when the command line asks.
     hostList_->restore(storedHosts);
-    bool start = requests.start || (!hadArguments_ && storedHosts.mainRunning);
+    bool start = requests.start;
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
         // window simply stays and the run starts all the same.
@@ -228,9 +228,7 @@ void AppRoot::shutdown() {
         worker_.reset();
     }
     // The hosts' runs end before the history they feed; their running state is what the next start restores.
-    const bool mainRunning =
-        mainWindow_->runningAtClose().value_or(runControl_->isRunning() || runControl_->lookupPending());
-    const StoredHostList hosts = hostList_->stored(mainRunning);
+    const StoredHostList hosts = hostList_->stored();
     delete hostsWindow_; // puts its size into the settings
     hostsWindow_ = nullptr;
     tray_->setHostsSource({});
@@ -373,6 +371,9 @@ void AppRoot::createHostList() {
         std::vector<ProbeObserver*> observers;
         if (history_)
             observers.push_back(&history_->observer());
+        // Every host is traced at its outages, not only the main one.
+        if (outageRoutes_)
+            observers.push_back(&outageRoutes_->watch());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
         observers.push_back(notifier_.get());
@@ -413,10 +414,7 @@ void AppRoot::showHosts() {
         hostsWindow_->setHosts(hostList_->hosts());
         connect(hostList_, &HostList::listChanged, hostsWindow_,
                 [this] { hostsWindow_->setHosts(hostList_->hosts()); });
-        connect(hostList_, &HostList::hostChanged, hostsWindow_, [this](RunId id) {
-            if (const WatchedHost* host = hostList_->find(id))
-                hostsWindow_->updateHost(*host);
-        });
+        connect(hostList_, &HostList::hostChanged, hostsWindow_, &HostsWindow::updateHost);
         connect(hostsWindow_, &HostsWindow::addRequested, this, [this] { openHostOptions(std::nullopt); });
         connect(hostsWindow_, &HostsWindow::editRequested, this, [this](RunId id) { openHostOptions(id); });
         connect(hostsWindow_, &HostsWindow::removeRequested, hostList_, &HostList::remove);
@@ -448,7 +446,7 @@ std::function<bool(const std::string&)> AppRoot::watchedBesides(std::optional<Ru
     return [this, except](const std::string& typed) {
         const auto& hosts = hostList_->hosts();
         return std::any_of(hosts.begin(), hosts.end(), [&](const WatchedHost& host) {
-            return host.id != except && HostNames::same(host.settings.host, typed);
+            return host.id != except && HostIdentity::same(host.settings.host, typed);
         });
     };
 }
@@ -496,5 +494,5 @@ void AppRoot::saveHostList() {
     if (hadArguments_)
         return;
     saveChangedSettings(settings_->value(), storedTexts_);
-    saveChangedHostList(hostList_->stored(runControl_->isRunning() || runControl_->lookupPending()), storedTexts_);
+    saveChangedHostList(hostList_->stored(), storedTexts_);
 }

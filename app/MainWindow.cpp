@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QFontMetrics>
 #include <QKeySequence>
 #include <QMenu>
+#include <QShowEvent>
 #include <QStyle>
 #include <QStyleFactory>
 
@@ -90,6 +92,9 @@ void MainWindow::attach(RunControl& runControl, TrayController& tray) {
     tray_ = &tray;
     connect(runControl_, &RunControl::stateChanged, this, &MainWindow::updateOptionsAction);
     connect(ui_->trayButton, &QPushButton::clicked, tray_, [this] { tray_->moveToTray(); });
+    // Run control marks every start and stop on the Start action before it writes the fields of a new run:
+    // what the last run's probes left goes into them first, so that nothing older overwrites them later.
+    connect(pingAction_, &QAction::changed, this, &MainWindow::showPendingProbe);
 }
 
 Settings& MainWindow::settings() {
@@ -147,7 +152,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    runningAtClose_ = runControl_->isRunning() || runControl_->lookupPending();
     if (runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;
@@ -165,6 +169,33 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::showProbe(const ProbeEvent& event) {
+    // Nobody sees the fields of a window in the tray, and setting a label's text costs more than the probe did.
+    if (tray_ != nullptr && tray_->isInTray() && !isVisible()) {
+        if (event.good())
+            pendingReply_ = event;
+        pendingProbe_ = event;
+        return;
+    }
+    showPendingProbe();
+    setFields(event);
+}
+
+void MainWindow::showPendingProbe() {
+    // Each field ends with the text of the last probe that set it, as when every probe was shown.
+    std::optional<ProbeEvent> reply = std::exchange(pendingReply_, std::nullopt);
+    std::optional<ProbeEvent> probe = std::exchange(pendingProbe_, std::nullopt);
+    if (reply && (!probe || !probe->good()))
+        setFields(*reply);
+    if (probe)
+        setFields(*probe);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    showPendingProbe();
+    QWidget::showEvent(event);
+}
+
+void MainWindow::setFields(const ProbeEvent& event) {
     // Most probes change one or two of the texts; only those fields are touched and repainted.
     for (const auto& [label, text] : ProbeText::labels(event)) {
         QLabel* field = valueFields_[static_cast<std::size_t>(label)];

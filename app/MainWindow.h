@@ -43,7 +43,8 @@ public:
     // Whether a typed host is already watched by another entry: the options refuse it.
     void setWatchedCheck(std::function<bool(const std::string&)> check) { watchedCheck_ = std::move(check); }
     void updateOptionsAction();
-    // A probe's texts, only the fields it changed.
+    // A probe's texts, only the fields it changed. Hidden in the tray the window keeps only the latest probe and
+    // shows it when it comes back, or before run control writes the fields for a new run.
     void showProbe(const ProbeEvent& event);
     // The window's icon; the status the window shows.
     void showStatus(HostStatus status);
@@ -56,8 +57,6 @@ public:
 
     // The window has been closed for good (possibly already during the program's creation, by a signal).
     [[nodiscard]] bool isClosed() const { return closed_; }
-    // The main host was running (or starting) when the window closed for good; nothing before that.
-    [[nodiscard]] std::optional<bool> runningAtClose() const { return runningAtClose_; }
 
     [[nodiscard]] Ui::MainWindow* ui() const { return ui_.get(); }
     [[nodiscard]] const std::array<QLabel*, 7>& valueFields() const { return valueFields_; }
@@ -85,10 +84,13 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void createActions();
     void fitToFont();
+    void setFields(const ProbeEvent& event);
+    void showPendingProbe();
 
     AppSettings& settings_;
     std::function<int(OptionsDialog&)> runOptionsDialog_;
@@ -99,6 +101,10 @@ private:
     std::vector<std::pair<QWidget*, QRect>> drawnGeometry_;
     QSize drawnSize_;
     HostStatus hostStatus_ = HostStatus::NA;
+    // While the window is hidden in the tray: the latest probe, and the latest reply, whose figures (min, max,
+    // average) a lost probe leaves as they were.
+    std::optional<ProbeEvent> pendingProbe_;
+    std::optional<ProbeEvent> pendingReply_;
     bool autostartEntryShown_ = false; // the options dialog opened showing an autostart entry
 
     QAction* pingAction_ = nullptr;
@@ -111,7 +117,6 @@ private:
     QMenu* trayMenu_ = nullptr;
     RunControl* runControl_ = nullptr;
     TrayController* tray_ = nullptr;
-    std::optional<bool> runningAtClose_;
     bool optionsOpen_ = false;
     bool closed_ = false;
 };

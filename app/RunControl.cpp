@@ -1,8 +1,6 @@
 #include "app/RunControl.h"
 
 #include <algorithm>
-#include <mutex>
-#include <thread>
 
 #include <QAction>
 #include <QLabel>
@@ -11,22 +9,14 @@
 
 #include "engine/EchoReply.h"
 
-// Shared between the window and one lookup thread. The thread answers only while `receiver` is set; the
-// window clears it when it stops caring, and Qt drops answers already queued for a receiver that dies.
-struct RunControl::Ticket {
-    std::mutex mutex;
-    RunControl* receiver = nullptr;
-};
-
 RunControl::RunControl(const Settings& settings, Widgets widgets, Services services, QObject* parent)
-    : QObject(parent), settings_(settings), widgets_(widgets), services_(std::move(services)) {}
+    : QObject(parent), settings_(settings), widgets_(widgets), services_(std::move(services)),
+      lookup_(services_.resolver, [this](std::function<void()> task) {
+          QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+      }) {}
 
-RunControl::~RunControl() {
-    if (ticket_) {
-        std::lock_guard lock(ticket_->mutex);
-        ticket_->receiver = nullptr;
-    }
-}
+// The lookup still out goes with lookup_: its answer is dropped.
+RunControl::~RunControl() = default;
 
 void RunControl::setLabel(Label label, const std::string& text) {
     if (auto* l = widgets_.labels[static_cast<std::size_t>(label)])
@@ -67,51 +57,19 @@ void RunControl::startRun() {
     if (settings_.buffer > kMaxEchoPayload)
         Q_EMIT payloadTooLarge(kMaxEchoPayload);
 
-    // The IPv4 forms inet_addr takes first, so that what always was an IPv4 address stays one; then an IPv6 literal.
-    HostResolver& resolver = *services_.resolver;
-    IpAddress parsed;
-    if (const std::uint32_t dotted = resolver.parseDottedAddress(settings_.host); dotted != NoAddress)
-        parsed = IpAddress::v4(dotted);
-    else if (const std::optional<IpAddress> literal = resolver.parseIpv6Address(settings_.host))
-        parsed = *literal;
-    const bool byName = parsed.family == IpAddress::Family::None;
-    if (!byName && !settings_.resolveIp) {
-        finishStart(parsed, std::nullopt);
-        return;
-    }
-
-    auto ticket = std::make_shared<Ticket>();
-    ticket->receiver = this;
-    ticket_ = ticket;
-    Q_EMIT stateChanged();
-    // Detached on purpose: a lookup hanging on a dead DNS server must not hold up the window or the exit.
-    std::thread([ticket, resolver = services_.resolver, host = settings_.host, parsed, byName] {
-        std::optional<HostEntry> entry =
-            byName ? resolver->lookupHostByName(host) : resolver->lookupHostByAddress(parsed);
-        std::lock_guard lock(ticket->mutex);
-        if (RunControl* receiver = ticket->receiver) {
-            QMetaObject::invokeMethod(
-                receiver,
-                [receiver, ticket, parsed, entry = std::move(entry)]() mutable {
-                    if (receiver->ticket_ != ticket)
-                        return;
-                    receiver->ticket_.reset();
-                    Q_EMIT receiver->stateChanged();
-                    receiver->finishStart(parsed, std::move(entry));
-                },
-                Qt::QueuedConnection);
-        }
-    }).detach();
+    starting_ = true;
+    lookup_.find(settings_.host, settings_.resolveIp, [this](const LookupAnswer& answer) {
+        if (!starting_)
+            Q_EMIT stateChanged(); // the lookup has ended
+        finishStart(answer);
+    });
+    starting_ = false;
+    if (lookup_.pending())
+        Q_EMIT stateChanged();
 }
 
-void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> entry) {
-    HostResolver& resolver = *services_.resolver;
-    if (entry && entry->addresses.empty())
-        entry.reset(); // an entry without an address is no answer
-    const IpAddress target = entry ? entry->addresses.front() : parsed;
-
-    // 255.255.255.255 is no host to watch, even when a name service gives it.
-    if (target.family == IpAddress::Family::None || (target.isV4() && target.v4Value() == NoAddress)) {
+void RunControl::finishStart(const LookupAnswer& answer) {
+    if (!answer.found()) {
         services_.messages->showError(
             "Host not found.\r\nWrong Host name,\r\nDNS failed to resolve Host name or DNS is down.", "Start - Error");
         setPing("Start", true);
@@ -119,18 +77,15 @@ void RunControl::finishStart(const IpAddress& parsed, std::optional<HostEntry> e
         return;
     }
 
-    if (entry)
-        setLabel(Label::Host, entry->officialName + " [" + resolver.formatAddress(target) + "]");
-    else
-        setLabel(Label::Host, resolver.formatAddress(target));
+    setLabel(Label::Host, answer.shown());
     setPing("Stop", true);
     widgets_.reset->setEnabled(true);
     running_ = true;
-    target_ = target;
+    target_ = answer.address;
     // Whether or not the setting has been lowered meanwhile, no run sends more than a request can carry.
     Settings sent = settings_;
     sent.buffer = std::min(sent.buffer, kMaxEchoPayload);
-    services_.post(StartCommand{RunSettings::from(sent, target)});
+    services_.post(StartCommand{RunSettings::from(sent, answer.address)});
     Q_EMIT stateChanged();
     Q_EMIT startFinished(true);
 }

@@ -11,6 +11,7 @@
 
 #include "alerts/MessagePort.h"
 #include "engine/HostResolver.h"
+#include "monitor/HostLookup.h"
 #include "types/IpAddress.h"
 #include "engine/WorkerCommand.h"
 #include "settings/Settings.h"
@@ -55,7 +56,7 @@ public:
     // A run is under way: from the start handed to the worker until its answer to the stop.
     [[nodiscard]] bool isRunning() const { return running_; }
     // A start is waiting for the name service.
-    [[nodiscard]] bool lookupPending() const { return ticket_ != nullptr; }
+    [[nodiscard]] bool lookupPending() const { return lookup_.pending(); }
     // The address the run under way probes; nothing while no run is.
     [[nodiscard]] const std::optional<IpAddress>& target() const { return target_; }
 
@@ -69,9 +70,8 @@ Q_SIGNALS:
     void payloadTooLarge(std::int32_t largest);
 
 private:
-    struct Ticket;
     void startRun();
-    void finishStart(const IpAddress& parsed, std::optional<HostEntry> entry);
+    void finishStart(const LookupAnswer& answer);
     void startFailed();
     void setLabel(Label label, const std::string& text);
     void setPing(const char* caption, bool enabled);
@@ -80,6 +80,7 @@ private:
     bool running_ = false;
     Widgets widgets_;
     Services services_;
-    std::shared_ptr<Ticket> ticket_; // the lookup in flight
+    HostLookup lookup_;
+    bool starting_ = false; // within startRun(): an answer now needs no word that the lookup has ended
     std::optional<IpAddress> target_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the ICMP benchmarks share: a private namespace to probe in, the worker driven for a set number of
-// probes, and the process's CPU time and resident memory.
+// What the ICMP benchmarks share: a private namespace to probe in, one host on the hub driven for a set number
+// of probes, and the process's CPU time and resident memory.
 
 #include <sys/resource.h>
 
@@ -16,8 +16,7 @@
 
 #include <arpa/inet.h>
 
-#include "engine/IcmpEchoChannel.h"
-#include "engine/ProbeWorker.h"
+#include "engine/ProbeHub.h"
 #include "engine/WindowPort.h"
 #include "settings/Settings.h"
 #include "support/NetNamespace.h"
@@ -69,13 +68,13 @@ inline long residentKib() {
 }
 
 // A window that shows nothing: it makes the texts of each probe as a face does, counts the finished probes, calls
-// `onProbe` with the count on the worker thread, and asks for the stop after `probes`.
+// `onProbe` with the count on the hub's thread, and asks for the stop after `probes`.
 class CountingWindow : public WindowPort {
 public:
     CountingWindow(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe)
         : probes_(probes), onProbe_(std::move(onProbe)) {}
 
-    void attach(ProbeWorker& worker) { worker_ = &worker; }
+    void attach(ProbeHub& hub) { hub_ = &hub; }
 
     void probed(const ProbeEvent& event) override {
         // The texts a face shows for a probe, made as the console makes them: the line in place, the figures.
@@ -88,7 +87,7 @@ public:
         if (onProbe_)
             onProbe_(done_);
         if (done_ == probes_)
-            worker_->post(StopCommand{});
+            hub_->stopRun(event.run);
     }
     void postLog(const ProbeEvent&) override {}
     void runEnded(RunId, RunEnd end) override {
@@ -110,7 +109,7 @@ public:
 private:
     std::uint64_t probes_;
     std::function<void(std::uint64_t)> onProbe_;
-    ProbeWorker* worker_ = nullptr;
+    ProbeHub* hub_ = nullptr;
     std::uint64_t done_ = 0;
     std::string lastLine_;
     std::string figures_;
@@ -120,22 +119,22 @@ private:
     bool failed_ = false;
 };
 
-// Probes 127.0.0.1 back to back through the worker, as a run with a zero interval does. The worker's socket
-// lives in the namespace of the calling thread. False when the run could not start.
+// Probes 127.0.0.1 back to back as one host on the hub, as a run with a zero interval does (the console probe's
+// engine). The hub's socket lives in the namespace of the calling thread. False when the run could not start.
 inline bool probeBackToBack(std::uint64_t probes, std::function<void(std::uint64_t)> onProbe,
                             std::string* lastLine = nullptr) {
     Settings settings;
     settings.interval = 0;
     settings.buffer = 32;
-    IcmpEchoChannel channel;
     CountingWindow window(probes, std::move(onProbe));
-    ProbeWorker worker(channel, window, nullptr);
-    window.attach(worker);
-    worker.start();
-    worker.post(StartCommand{RunSettings::from(settings, IpAddress::v4(inet_addr("127.0.0.1")))});
-    const bool ran = window.waitStopped();
-    worker.post(QuitCommand{});
-    worker.join();
+    bool ran = false;
+    {
+        ProbeHub hub(window, nullptr);
+        window.attach(hub);
+        hub.start();
+        hub.startRun(1, RunSettings::from(settings, IpAddress::v4(inet_addr("127.0.0.1"))));
+        ran = window.waitStopped();
+    }
     if (lastLine != nullptr)
         *lastLine = window.lastLine();
     return ran && window.done() == probes;

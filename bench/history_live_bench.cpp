@@ -4,8 +4,10 @@
 //                                         the commit and checkpoint at exit included, plus the bytes of the
 //                                         pending log, which is mapped into memory and so not in wchar
 //   history_live_cpu_us_per_sample        CPU of the ledger per probe: its writer thread plus record() itself
-// The clock runs OSTREVO_BENCH_LIVE_SPEEDUP times fast (20 by default, so the bench takes two minutes): the
-// probes carry one-second timestamps and every interval of the ledger (commit, prune, retry) is shortened by
+//   history_live_1000_hosts_cpu_us_per_probe   the same for 1,000 hosts at one probe a second each, for ten
+//   history_live_1000_hosts_bytes_per_probe    minutes of probes (one in fifty lost)
+// The clock runs OSTREVO_BENCH_LIVE_SPEEDUP times fast (20 by default, so the bench takes about three minutes):
+// the probes carry one-second timestamps and every interval of the ledger (commit, prune, retry) is shortened by
 // the same factor, so the ledger does exactly the same log writes, commits and pruning passes per probe as at one
 // probe a second; only its wake-ups come closer together. 1 gives the real pace.
 // Opening the file is left out of both: it happens once per program, not per probe.
@@ -23,6 +25,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <thread>
+#include <vector>
 
 #include "history/HistoryLedger.h"
 
@@ -61,17 +64,17 @@ std::int64_t systemNowMs() {
         .count();
 }
 
-} // namespace
+struct Figures {
+    double bytesPerProbe = 0;
+    double cpuUsPerProbe = 0;
+};
 
-int main() {
-    const int seconds = 40 * 60;
-    int speedup = 20;
-    if (const char* env = std::getenv("OSTREVO_BENCH_LIVE_SPEEDUP"); env != nullptr && std::atoi(env) > 0)
-        speedup = std::atoi(env);
+// `hosts` hosts probed once a second each for `seconds` seconds of probes.
+std::optional<Figures> runLive(int hosts, int seconds, int speedup) {
     char pattern[] = "/var/tmp/ostrevo-history-live-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         std::perror("history_live_bench: mkdtemp");
-        return 1;
+        return std::nullopt;
     }
     const std::filesystem::path dir(pattern);
     const std::string path = (dir / "history.sqlite").string();
@@ -83,20 +86,28 @@ int main() {
     options.commitInterval /= speedup;
     options.pruneInterval /= speedup;
     options.retryInterval /= speedup;
+    options.commitGap /= speedup;
 
+    std::vector<std::string> names;
+    std::vector<std::string> addresses;
+    for (int h = 0; h < hosts; ++h) {
+        names.push_back(hosts == 1 ? std::string("bench.test") : "host" + std::to_string(h) + ".test");
+        addresses.push_back("127.0." + std::to_string(h / 250) + "." + std::to_string(h % 250 + 1));
+    }
     std::int64_t wchar = 0;
     std::int64_t writeBytes = 0;
     std::int64_t otherThreadsUs = 0;
     std::int64_t recordUs = 0;
     std::int64_t clockUs = 0;
     std::uint64_t dropped = 0;
-    std::string logBytes; // what the pending log is given, encoded as it encodes it
+    std::string logBytes; // what the pending log is given, encoded as it encodes it (about; marks left out)
     std::optional<ProbeSample> previous;
+    std::size_t logSize = 0;
     {
         auto ledger = std::make_unique<HistoryLedger>(options);
         if (!ledger->flush(std::chrono::seconds(30))) {
             std::fprintf(stderr, "history_live_bench: the file did not open\n");
-            return 1;
+            return std::nullopt;
         }
         const std::int64_t wcharBefore = ioField("wchar");
         const std::int64_t writeBytesBefore = ioField("write_bytes");
@@ -107,20 +118,31 @@ int main() {
         for (int i = 0; i < seconds; ++i) {
             std::this_thread::sleep_until(next);
             next += period;
-            ProbeSample sample{start + i * 1000, "bench.test", "127.0.0.1", 18'000 + (i * 7919) % 9000, 0, 57, 3};
-            PendingLog::encode(LedgerEntry{sample, false}, previous ? &*previous : nullptr, logBytes);
-            previous = sample;
-            const std::int64_t before = threadCpuUs();
-            ledger->record(std::move(sample));
-            recordUs += threadCpuUs() - before;
-            // The same clock read twice around nothing: its own cost, which is not the ledger's.
-            const std::int64_t idle = threadCpuUs();
-            clockUs += threadCpuUs() - idle;
+            for (int h = 0; h < hosts; ++h) {
+                const bool lost = hosts > 1 && (i * 7 + h) % 50 == 0;
+                ProbeSample sample{start + i * 1000 + h % 1000,
+                                   names[static_cast<std::size_t>(h)],
+                                   addresses[static_cast<std::size_t>(h)],
+                                   lost ? std::nullopt : std::optional<std::int64_t>(18'000 + (i * 7919 + h) % 9000),
+                                   lost ? 11010u : 0u,
+                                   lost ? std::nullopt : std::optional<int>(57),
+                                   3};
+                logBytes.clear();
+                PendingLog::encode(LedgerEntry{sample, false}, previous ? &*previous : nullptr, logBytes);
+                logSize += logBytes.size();
+                previous = sample;
+                const std::int64_t before = threadCpuUs();
+                ledger->record(std::move(sample));
+                recordUs += threadCpuUs() - before;
+                // The same clock read twice around nothing: its own cost, which is not the ledger's.
+                const std::int64_t idle = threadCpuUs();
+                clockUs += threadCpuUs() - idle;
+            }
         }
         std::this_thread::sleep_until(next);
         dropped = ledger->dropped();
         ledger.reset(); // the program exits: what is left is written and the file closed
-        wchar = ioField("wchar") - wcharBefore + static_cast<std::int64_t>(logBytes.size());
+        wchar = ioField("wchar") - wcharBefore + static_cast<std::int64_t>(logSize);
         writeBytes = ioField("write_bytes") - writeBytesBefore;
         otherThreadsUs = processCpuUs() - threadCpuUs() - othersBefore;
     }
@@ -129,16 +151,39 @@ int main() {
     std::filesystem::remove_all(dir, ec);
     if (dropped != 0) {
         std::fprintf(stderr, "history_live_bench: %llu probes dropped\n", static_cast<unsigned long long>(dropped));
-        return 1;
+        return std::nullopt;
     }
+    const double probes = static_cast<double>(seconds) * hosts;
     std::fprintf(stderr,
-                 "history_live_bench: %d probes, clock %dx: %lld bytes written (write_bytes %lld), writer thread "
-                 "%lld us, record() %lld us less %lld us of reading the clock, file %llu bytes\n",
-                 seconds, speedup, static_cast<long long>(wchar), static_cast<long long>(writeBytes),
+                 "history_live_bench: %d hosts, %d s of probes, clock %dx: %lld bytes written (write_bytes %lld), "
+                 "writer thread %lld us, record() %lld us less %lld us of reading the clock, file %llu bytes\n",
+                 hosts, seconds, speedup, static_cast<long long>(wchar), static_cast<long long>(writeBytes),
                  static_cast<long long>(otherThreadsUs), static_cast<long long>(recordUs),
                  static_cast<long long>(clockUs), static_cast<unsigned long long>(size));
-    std::printf("history_bytes_written_per_probe_live: %.0f\n", static_cast<double>(wchar) / seconds);
-    std::printf("history_live_cpu_us_per_sample: %.1f\n",
-                static_cast<double>(otherThreadsUs + std::max<std::int64_t>(recordUs - clockUs, 0)) / seconds);
+    return Figures{static_cast<double>(wchar) / probes,
+                   static_cast<double>(otherThreadsUs + std::max<std::int64_t>(recordUs - clockUs, 0)) / probes};
+}
+
+} // namespace
+
+int main() {
+    int speedup = 20;
+    if (const char* env = std::getenv("OSTREVO_BENCH_LIVE_SPEEDUP"); env != nullptr && std::atoi(env) > 0)
+        speedup = std::atoi(env);
+    // OSTREVO_BENCH_LIVE_PART=many runs only the 1,000 hosts.
+    const char* part = std::getenv("OSTREVO_BENCH_LIVE_PART");
+    if (part == nullptr || std::string(part) != "many") {
+        const std::optional<Figures> one = runLive(1, 40 * 60, speedup);
+        if (!one)
+            return 1;
+        std::printf("history_bytes_written_per_probe_live: %.0f\n", one->bytesPerProbe);
+        std::printf("history_live_cpu_us_per_sample: %.1f\n", one->cpuUsPerProbe);
+        std::fflush(stdout);
+    }
+    const std::optional<Figures> many = runLive(1000, 10 * 60, speedup);
+    if (!many)
+        return 1;
+    std::printf("history_live_1000_hosts_cpu_us_per_probe: %.1f\n", many->cpuUsPerProbe);
+    std::printf("history_live_1000_hosts_bytes_per_probe: %.0f\n", many->bytesPerProbe);
     return 0;
 }

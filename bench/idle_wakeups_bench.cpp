@@ -1,17 +1,17 @@
-// idle_worker_wakeups_per_s: voluntary context switches of the probe worker thread per second over 10 s
-// while no run is active (each one is the thread waking up and going back to sleep).
+// idle_worker_wakeups_per_s: voluntary context switches of the hub's thread per second over 10 s
+// while no host runs (each one is the thread waking up and going back to sleep).
 
 #include <dirent.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
-#include "engine/IcmpEchoChannel.h"
-#include "engine/ProbeWorker.h"
+#include "engine/ProbeHub.h"
 #include "engine/WindowPort.h"
 
 namespace {
@@ -48,11 +48,10 @@ public:
 } // namespace
 
 int main() {
-    IcmpEchoChannel channel; // never opened: no run is started
     SilentWindow window;
     const std::set<std::string> before = threadIds();
-    ProbeWorker worker(channel, window, nullptr);
-    worker.start();
+    auto hub = std::make_unique<ProbeHub>(window, nullptr); // no host is started
+    hub->start();
     std::string tid;
     for (int attempt = 0; attempt < 1000 && tid.empty(); ++attempt) {
         for (const std::string& id : threadIds())
@@ -62,20 +61,19 @@ int main() {
             std::this_thread::yield();
     }
     if (tid.empty()) {
-        std::printf("%s: skipped (the worker thread cannot be found)\n", kName);
+        std::printf("%s: skipped (the hub's thread cannot be found)\n", kName);
         return 0;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the thread reach its idle wait
     const long start = voluntarySwitches(tid);
     std::this_thread::sleep_for(kSpan);
     const long end = voluntarySwitches(tid);
-    worker.post(QuitCommand{});
-    worker.join();
+    hub.reset();
     if (start < 0 || end < 0) {
-        std::printf("%s: skipped (no switch count for the worker thread)\n", kName);
+        std::printf("%s: skipped (no switch count for the hub's thread)\n", kName);
         return 0;
     }
-    std::fprintf(stderr, "  %ld voluntary switches of the idle worker in %lld s\n", end - start,
+    std::fprintf(stderr, "  %ld voluntary switches of the idle hub in %lld s\n", end - start,
                  static_cast<long long>(kSpan.count()));
     std::printf("%s: %.1f\n", kName, static_cast<double>(end - start) / static_cast<double>(kSpan.count()));
     return 0;

@@ -1,7 +1,7 @@
-// probe_cpu_ratio_vs_ping: CPU time (user + system) of 10,000 back-to-back probes of 127.0.0.1 through the
-// probe worker, divided by that of `ping -f -q -c 10000 127.0.0.1`, both in one private namespace. The
-// machine shared with other work only ever adds time, so both sides run nine times, alternating, and the
-// cheapest round of each is compared.
+// probe_cpu_ratio_vs_ping: CPU time (user + system) of 10,000 back-to-back probes of 127.0.0.1 by one host on
+// the hub (the console probe's engine), divided by that of `ping -f -q -c 10000 127.0.0.1`, both in one private
+// namespace. The machine shared with other work only ever adds time, so both sides run nine times, alternating,
+// and the cheapest round of each is compared.
 
 #include <fcntl.h>
 #include <spawn.h>

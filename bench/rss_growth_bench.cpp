@@ -1,5 +1,5 @@
 // rss_growth_kib_1m_probes: resident memory after 1,000,000 back-to-back probes of 127.0.0.1 through the
-// probe worker minus that after the first 10,000, in KiB, in a private namespace.
+// hub minus that after the first 10,000, in KiB, in a private namespace.
 
 #include <cstdio>
 

@@ -1,15 +1,17 @@
 // rtt_match_pct_vs_ping: a peer that answers after 20 ms (a user-space responder; the kernel's replies off),
-// probed 50 times by our channel and 50 times by iputils ping in one private namespace. The figure is the
-// share of our probes whose whole-millisecond time equals ping's median time truncated to whole ms.
+// probed 50 times by one host on the hub (the console probe's engine) and 50 times by iputils ping in one
+// private namespace. The figure is the share of our probes whose whole-millisecond time equals ping's median
+// time truncated to whole ms.
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <mutex>
 #include <vector>
 
 #include "bench/ProbeBench.h"
@@ -36,6 +38,45 @@ std::vector<double> pingTimes() {
     return times;
 }
 
+// Keeps the whole-millisecond time of every good reply and stops the host after kProbes probes.
+class RttFace : public WindowPort {
+public:
+    void attach(ProbeHub& hub) { hub_ = &hub; }
+    void probed(const ProbeEvent& event) override {
+        std::lock_guard lock(mutex_);
+        if (event.good())
+            times_.push_back(event.rttMs);
+        if (++probes_ == kProbes)
+            hub_->stopRun(event.run);
+    }
+    void postLog(const ProbeEvent&) override {}
+    void runEnded(RunId, RunEnd end) override {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        failed_ = end == RunEnd::ChannelFailed;
+        changed_.notify_all();
+    }
+    // False when no run could start.
+    bool waitStopped() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return ended_; });
+        return !failed_;
+    }
+    std::vector<std::uint32_t> times() {
+        std::lock_guard lock(mutex_);
+        return times_;
+    }
+
+private:
+    ProbeHub* hub_ = nullptr;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::uint32_t> times_;
+    int probes_ = 0;
+    bool ended_ = false;
+    bool failed_ = false;
+};
+
 } // namespace
 
 int main() {
@@ -50,19 +91,22 @@ int main() {
         ProbeBench::printSkipped(kName, responder.error());
         return 0;
     }
-    IcmpEchoChannel channel;
-    if (!channel.open()) {
-        ProbeBench::printSkipped(kName, "no ICMP socket");
-        return 0;
+    // One host every 50 ms, as ping -i 0.05 sends.
+    Settings settings;
+    settings.interval = 50;
+    settings.buffer = 32;
+    RttFace face;
+    {
+        ProbeHub hub(face, nullptr);
+        face.attach(hub);
+        hub.start();
+        hub.startRun(1, RunSettings::from(settings, IpAddress::v4(inet_addr("127.0.0.1"))));
+        if (!face.waitStopped()) {
+            ProbeBench::printSkipped(kName, "no ICMP socket");
+            return 0;
+        }
     }
-    const std::vector<std::uint8_t> payload(32, 0x20);
-    std::vector<std::uint32_t> ours;
-    const EchoRequest request{IpAddress::v4(inet_addr("127.0.0.1")), payload};
-    for (int i = 0; i < kProbes; ++i) {
-        if (const EchoResult result = channel.sendEcho(request); result.good())
-            ours.push_back(result.rttMs);
-        std::this_thread::sleep_for(50ms);
-    }
+    const std::vector<std::uint32_t> ours = face.times();
     std::vector<double> theirs = pingTimes();
     if (theirs.size() < kProbes / 2) {
         ProbeBench::printSkipped(kName, "ping got too few replies");

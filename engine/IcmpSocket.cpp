@@ -322,9 +322,11 @@ Opened open(Family family, const std::string& source, Preference preference) {
     }
     if (opened.fd < 0) {
         opened.kind = Kind::None;
+        // A socket that opened and could not take the source fails for that reason alone: why another kind
+        // was refused first would send the user to the wrong fix.
         if (sourceError != 0)
             reportSourceFailure(source, family, sourceError);
-        if (datagramError != 0 || rawError != 0)
+        else if (datagramError != 0 || rawError != 0)
             reportOpenFailure(datagramError, rawError);
     }
     return opened;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -20,6 +22,7 @@
 #include "engine/EchoReply.h"
 #include "engine/HostRun.h"
 #include "engine/IcmpPacket.h"
+#include "engine/KernelHubSocket.h"
 #include "engine/RoundTrip.h"
 #include "engine/WorkerCommand.h"
 #include "types/IpStatus.h"
@@ -42,8 +45,6 @@ constexpr std::int64_t kSendSlackNs = 2'000'000;
 // Sends between two reads of the sockets: on loopback the replies queue while the sends go out, and a burst of
 // many hosts' turns must not overflow the receive buffer.
 constexpr int kSendsBetweenReads = 64;
-// Room for the replies of a burst of many hosts (the kernel caps it at net.core.rmem_max).
-constexpr int kReceiveBufferBytes = 1 << 20;
 
 std::int64_t monoNanos() {
     return RoundTrip::nanos(IcmpSocket::now());
@@ -57,13 +58,14 @@ bool sameAddress(const IpAddress& a, const IpAddress& b) {
 
 struct ProbeHub::Impl {
     struct Socket {
-        int fd = -1;
+        std::unique_ptr<HubSocket> handle;
         Kind kind = Kind::None;
         Family family = Family::None;
         std::string source;
         std::uint16_t id = 0; // ours on a raw socket; the datagram socket's kernel sets its own
-        int ttl = -1;
         std::size_t users = 0;
+        std::size_t outstanding = 0; // requests out on it that nobody has answered yet
+        bool watched = false;        // in the epoll set
     };
 
     struct Host {
@@ -72,6 +74,10 @@ struct ProbeHub::Impl {
         Socket* socket = nullptr;
         std::uint32_t generation = 0; // timers of an older one are stale
         bool waiting = false;         // a request is out
+        // Commands that wait for the request under way, as a run of its own takes them between probes.
+        bool resetAfterRequest = false;
+        bool loggingOffAfterRequest = false;
+        bool stopAfterRequest = false;
         std::uint16_t sequence = 0;
         timespec sentAt{};
         std::int64_t sentUnixMs = 0;
@@ -85,7 +91,7 @@ struct ProbeHub::Impl {
         bool operator<(const Timer& other) const { return dueNs > other.dueNs; }
     };
 
-    Impl(WindowPort& f, AlertSink* a, IcmpSocket::Preference p) : face(f), alerts(a), preference(p) {
+    Impl(WindowPort& f, AlertSink* a, HubSocket::Opener o) : face(f), alerts(a), opener(std::move(o)) {
         wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
     ~Impl() {
@@ -99,6 +105,7 @@ struct ProbeHub::Impl {
         {
             std::lock_guard lock(mutex);
             pending.emplace_back(run, std::move(command));
+            commandsWaiting.store(true, std::memory_order_relaxed);
         }
         const std::uint64_t one = 1;
         (void)!write(wakeFd, &one, sizeof one);
@@ -108,16 +115,19 @@ struct ProbeHub::Impl {
     [[nodiscard]] bool takeCommands();
     void startHost(RunId id, RunSettings settings);
     void stopHost(RunId id);
+    void stopAfterRequest(RunId id);
     void releaseHost(Host& host);
     [[nodiscard]] Socket* acquireSocket(Family family, const std::string& source);
     void releaseSocket(Socket* socket);
+    void watch(Socket& socket, bool on);
     void schedule(Host& host, std::int64_t dueNs);
     void runTimers();
     void send(Host& host);
     void complete(Host& host, const EchoResult& result);
     void receive(Socket& socket);
-    void handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
-                       const IcmpSocket::Control& control, RoundTrip::Readings readings);
+    void timeOut(Host& host);
+    [[nodiscard]] bool handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+                                     const IcmpSocket::Control& control, RoundTrip::Readings readings);
     void drainErrors(Socket& socket);
     [[nodiscard]] Host* waitingHost(const Socket& socket, std::uint16_t sequence) const;
     [[nodiscard]] std::span<const std::uint8_t> payload(std::uint16_t size);
@@ -125,11 +135,14 @@ struct ProbeHub::Impl {
 
     WindowPort& face;
     AlertSink* alerts;
-    const IcmpSocket::Preference preference;
+    const HubSocket::Opener opener;
     std::vector<ProbeObserver*> observers;
 
     std::mutex mutex;
     std::vector<std::pair<RunId, WorkerCommand>> pending;
+    // Set with each command posted: a host's next request waits until the commands before it are taken, so a
+    // stop told during a report (the face's own, say) is never overtaken by another probe.
+    std::atomic<bool> commandsWaiting{false};
     int wakeFd = -1;
     std::thread thread;
     bool started = false;
@@ -142,6 +155,9 @@ struct ProbeHub::Impl {
     std::vector<Host*> bySequence = std::vector<Host*>(kSequences, nullptr);
     std::uint16_t nextSequence = IcmpSocket::randomId();
     std::vector<Timer> timers;
+    // Hub-wide, so that a host stopped and started again (a new Host under the same id) can never take the
+    // timers of its earlier run for its own.
+    std::uint32_t generations = 0;
     std::vector<std::pair<RunId, WorkerCommand>> taken;
     std::vector<std::uint8_t> fill; // every request's data: the same bytes for all
     std::vector<std::uint8_t> packet;
@@ -151,7 +167,10 @@ struct ProbeHub::Impl {
 ProbeHub::ProbeHub(WindowPort& face, AlertSink* alerts) : ProbeHub(face, alerts, IcmpSocket::Preference::Auto) {}
 
 ProbeHub::ProbeHub(WindowPort& face, AlertSink* alerts, IcmpSocket::Preference sockets)
-    : impl_(std::make_unique<Impl>(face, alerts, sockets)) {}
+    : ProbeHub(face, alerts, KernelHubSocket::opener(sockets)) {}
+
+ProbeHub::ProbeHub(WindowPort& face, AlertSink* alerts, HubSocket::Opener sockets)
+    : impl_(std::make_unique<Impl>(face, alerts, std::move(sockets))) {}
 
 ProbeHub::~ProbeHub() {
     if (impl_->started) {
@@ -176,8 +195,8 @@ void ProbeHub::startRun(RunId run, RunSettings settings) {
     impl_->post(run, StartCommand{std::move(settings)});
 }
 
-void ProbeHub::stopRun(RunId run) {
-    impl_->post(run, StopCommand{});
+void ProbeHub::stopRun(RunId run, StopMode mode) {
+    impl_->post(run, StopCommand{mode == StopMode::AfterRequestUnderWay});
 }
 
 void ProbeHub::resetRun(RunId run) {
@@ -189,6 +208,7 @@ void ProbeHub::loggingOff(RunId run) {
 }
 
 void ProbeHub::Impl::loop() {
+    pthread_setname_np(pthread_self(), "ostrevo-hub");
     epollFd = epoll_create1(EPOLL_CLOEXEC);
     epoll_event wake{};
     wake.events = EPOLLIN;
@@ -235,7 +255,7 @@ void ProbeHub::Impl::loop() {
             // A socket closed by a command of this same wake-up is gone: its event is skipped.
             if (std::none_of(sockets.begin(), sockets.end(), [socket](const auto& s) { return s.get() == socket; }))
                 continue;
-            if ((events[static_cast<std::size_t>(i)].events & EPOLLERR) != 0)
+            if (socket->handle->errorsPending(events[static_cast<std::size_t>(i)].events))
                 drainErrors(*socket);
             if ((events[static_cast<std::size_t>(i)].events & EPOLLIN) != 0)
                 receive(*socket);
@@ -248,20 +268,33 @@ bool ProbeHub::Impl::takeCommands() {
     {
         std::lock_guard lock(mutex);
         taken.swap(pending);
+        commandsWaiting.store(false, std::memory_order_relaxed);
     }
     for (auto& [run, command] : taken) {
         if (auto* start = std::get_if<StartCommand>(&command)) {
             startHost(run, std::move(start->run));
-        } else if (std::holds_alternative<StopCommand>(command)) {
-            stopHost(run);
+        } else if (auto* stop = std::get_if<StopCommand>(&command)) {
+            if (stop->afterRequestUnderWay)
+                stopAfterRequest(run);
+            else
+                stopHost(run);
         } else if (std::holds_alternative<QuitCommand>(command)) {
             taken.clear();
             return false;
         } else if (auto found = hosts.find(run); found != hosts.end()) {
-            if (std::holds_alternative<ResetCommand>(command))
-                found->second->run.resetFigures();
-            else if (std::holds_alternative<LoggingOffCommand>(command))
-                found->second->run.loggingOff();
+            Host& host = *found->second;
+            // The request under way still counts under the figures and log it was sent with.
+            if (std::holds_alternative<ResetCommand>(command)) {
+                if (host.waiting)
+                    host.resetAfterRequest = true;
+                else
+                    host.run.resetFigures();
+            } else if (std::holds_alternative<LoggingOffCommand>(command)) {
+                if (host.waiting)
+                    host.loggingOffAfterRequest = true;
+                else
+                    host.run.loggingOff();
+            }
         }
     }
     taken.clear();
@@ -275,6 +308,7 @@ void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
     else
         slot = std::make_unique<Host>(id, *this);
     Host& host = *slot;
+    host.resetAfterRequest = host.loggingOffAfterRequest = host.stopAfterRequest = false;
     host.run.prepare(std::move(settings));
     const RunSettings& run = host.run.settings();
     host.socket = acquireSocket(run.targetAddress.family, run.source);
@@ -284,6 +318,7 @@ void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
         return;
     }
     host.run.started();
+    host.generation = ++generations;
     schedule(host, monoNanos());
 }
 
@@ -298,13 +333,24 @@ void ProbeHub::Impl::stopHost(RunId id) {
     hosts.erase(found);
 }
 
+// A stop that lets the request under way come back and count first, as a run of its own ends between probes;
+// a host in its pause ends at once.
+void ProbeHub::Impl::stopAfterRequest(RunId id) {
+    const auto found = hosts.find(id);
+    if (found == hosts.end() || !found->second->waiting)
+        return stopHost(id);
+    found->second->stopAfterRequest = true;
+}
+
 // The host's request is abandoned, its timers go stale and its socket is given back; observers hear that
 // the run ended.
 void ProbeHub::Impl::releaseHost(Host& host) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
+    if (host.waiting && host.socket != nullptr)
+        --host.socket->outstanding;
     host.waiting = false;
-    ++host.generation;
+    host.generation = ++generations;
     releaseSocket(host.socket);
     host.socket = nullptr;
     host.run.finish(false);
@@ -325,29 +371,15 @@ ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::
             return socket.get();
         }
     }
-    const IcmpSocket::Opened opened = IcmpSocket::open(family, source, preference);
-    if (opened.fd < 0)
-        return nullptr;
     auto socket = std::make_unique<Socket>();
-    socket->fd = opened.fd;
-    socket->kind = opened.kind;
+    socket->handle = opener(family, source);
+    if (!socket->handle)
+        return nullptr;
+    socket->kind = socket->handle->kind();
     socket->family = family;
     socket->source = source;
+    socket->id = socket->handle->identifier();
     socket->users = 1;
-    const int room = kReceiveBufferBytes;
-    (void)setsockopt(socket->fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
-    if (opened.kind == Kind::Raw) {
-        socket->id = IcmpSocket::randomId();
-        // Without the filter the replies are still matched here, only less well shielded.
-        (void)IcmpSocket::attachIdentifierFilter(socket->fd, family == Family::V6, socket->id);
-    }
-    epoll_event event{};
-    event.events = EPOLLIN; // EPOLLERR comes unasked
-    event.data.ptr = socket.get();
-    if (epoll_ctl(epollFd, EPOLL_CTL_ADD, socket->fd, &event) != 0) {
-        ::close(socket->fd);
-        return nullptr;
-    }
     sockets.push_back(std::move(socket));
     return sockets.back().get();
 }
@@ -355,8 +387,22 @@ ProbeHub::Impl::Socket* ProbeHub::Impl::acquireSocket(Family family, const std::
 void ProbeHub::Impl::releaseSocket(Socket* socket) {
     if (socket == nullptr || --socket->users > 0)
         return;
-    ::close(socket->fd); // leaves the epoll set with it
+    watch(*socket, false);
     std::erase_if(sockets, [socket](const auto& s) { return s.get() == socket; });
+}
+
+// A socket is waited on once a request on it is not answered at once; only a lone host whose replies are in by
+// the time its send returns (a near peer) leaves it out, which spares every arriving packet the wake-up of an
+// epoll set nobody waits on. What comes while it is out (a stray, an error) is read with the next request.
+void ProbeHub::Impl::watch(Socket& socket, bool on) {
+    if (socket.watched == on)
+        return;
+    epoll_event event{};
+    event.events = EPOLLIN; // EPOLLERR comes unasked
+    event.data.ptr = &socket;
+    // A socket that cannot be waited on is still read before each of its requests is called lost.
+    if (epoll_ctl(epollFd, on ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, socket.handle->pollFd(), &event) == 0 || !on)
+        socket.watched = on;
 }
 
 void ProbeHub::Impl::schedule(Host& host, std::int64_t dueNs) {
@@ -387,16 +433,35 @@ void ProbeHub::Impl::runTimers() {
         std::pop_heap(timers.begin(), timers.end());
         timers.pop_back();
         if (host.waiting) {
-            EchoResult timedOut;
-            timedOut.status = IpStatus::RequestTimedOut;
-            complete(host, timedOut);
+            timeOut(host);
+        } else if (host.stopAfterRequest) {
+            stopHost(timer.run);
         } else {
+            if (commandsWaiting.load(std::memory_order_relaxed)) {
+                timers.push_back(timer); // its turn comes again once the commands are taken
+                std::push_heap(timers.begin(), timers.end());
+                return;
+            }
             send(host);
             if (++sends % kSendsBetweenReads == 0)
                 for (const auto& socket : sockets)
                     receive(*socket);
         }
     }
+}
+
+// A reply that came before the deadline counts even when this thread reads it only now (it was busy, or the
+// wake-up for the timer came first): the host's socket is read before the request is called lost.
+void ProbeHub::Impl::timeOut(Host& host) {
+    const std::uint32_t generation = host.generation;
+    receive(*host.socket);
+    if (host.socket->kind == Kind::Datagram)
+        drainErrors(*host.socket);
+    if (host.generation != generation || !host.waiting)
+        return;
+    EchoResult timedOut;
+    timedOut.status = IpStatus::RequestTimedOut;
+    complete(host, timedOut);
 }
 
 std::span<const std::uint8_t> ProbeHub::Impl::payload(std::uint16_t size) {
@@ -414,13 +479,6 @@ void ProbeHub::Impl::send(Host& host) {
         result.status = status;
         complete(host, result);
     };
-    if (run.ttl != 0 && run.ttl != socket.ttl) {
-        const int value = run.ttl;
-        if ((socket.family == Family::V6 ? setsockopt(socket.fd, SOL_IPV6, IPV6_UNICAST_HOPS, &value, sizeof value)
-                                         : setsockopt(socket.fd, SOL_IP, IP_TTL, &value, sizeof value)) != 0)
-            return fail(IpStatus::GeneralFailure);
-        socket.ttl = run.ttl;
-    }
     // IPv6 could carry a little more, but one Buffer setting means the same on either family.
     if (run.payloadSize > kMaxEchoPayload)
         return fail(IpStatus::PacketTooBig);
@@ -437,20 +495,16 @@ void ProbeHub::Impl::send(Host& host) {
     else
         IcmpPacket::buildEchoRequest(packet, socket.id, sequence, data.data(), run.payloadSize,
                                      socket.kind == Kind::Raw);
-    sockaddr_storage target{};
-    const socklen_t targetLength = IcmpSocket::socketAddress(run.targetAddress, target);
     bool retried = false;
     for (;;) {
         host.sentAt = IcmpSocket::now();
-        const ssize_t sent =
-            sendto(socket.fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&target), targetLength);
-        if (sent == static_cast<ssize_t>(packet.size()))
+        const int error = socket.handle->send(packet, run.targetAddress, run.ttl);
+        if (error == 0)
             break;
-        const int error = sent < 0 ? errno : EMSGSIZE;
         if (error == EINTR)
             continue;
         // An ICMP error queued for any request on this socket fails one send; it belongs to whoever it quotes.
-        if (!retried && sent < 0) {
+        if (!retried) {
             retried = true;
             drainErrors(socket);
             continue;
@@ -459,18 +513,42 @@ void ProbeHub::Impl::send(Host& host) {
     }
     host.sequence = sequence;
     host.waiting = true;
+    ++socket.outstanding;
     bySequence[sequence] = &host;
-    ++host.generation;
+    host.generation = ++generations;
+    // A lone host (the console probe, a single watched host) looks for its reply at once: from a near peer it
+    // is already in, and the turn goes on with no wait for the socket and no deadline to keep.
+    if (hosts.size() == 1) {
+        receive(socket);
+        if (!host.waiting) {
+            watch(socket, false);
+            return;
+        }
+    }
+    watch(socket, true);
     schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
 }
 
 void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
     if (host.waiting && bySequence[host.sequence] == &host)
         bySequence[host.sequence] = nullptr;
+    if (host.waiting)
+        --host.socket->outstanding;
     host.waiting = false;
-    ++host.generation;
+    host.generation = ++generations;
     host.run.record(host.sentUnixMs, result);
-    // The next request after the run's pause, as a worker of its own would send it.
+    if (host.resetAfterRequest)
+        host.run.resetFigures();
+    if (host.loggingOffAfterRequest)
+        host.run.loggingOff();
+    host.resetAfterRequest = host.loggingOffAfterRequest = false;
+    if (host.stopAfterRequest) {
+        // Ended from the timers: the caller may still be reading the socket this host holds.
+        schedule(host, monoNanos());
+        return;
+    }
+    // The next request after the run's pause, counted from this result as a run of its own counts it: a host
+    // that timed out waits its timeout and then its interval.
     const std::int32_t interval = host.run.settings().intervalMs;
     schedule(host, monoNanos() + (interval > 0 ? static_cast<std::int64_t>(interval) * 1'000'000 : 0));
 }
@@ -484,10 +562,8 @@ ProbeHub::Impl::Host* ProbeHub::Impl::waitingHost(const Socket& socket, std::uin
 
 void ProbeHub::Impl::receive(Socket& socket) {
     for (int i = 0; i < kReceiveBatch; ++i) {
-        IcmpSocket::Message incoming;
-        const ssize_t length = incoming.receive(socket.fd, received, MSG_DONTWAIT);
-        msghdr& message = incoming.header;
-        const sockaddr_storage& from = incoming.from;
+        HubSocket::Received incoming;
+        const ssize_t length = socket.handle->receive(received, incoming);
         if (length < 0) {
             if (errno == EINTR)
                 continue;
@@ -497,24 +573,29 @@ void ProbeHub::Impl::receive(Socket& socket) {
             continue;
         }
         const RoundTrip::Readings readings = IcmpSocket::readingsAfterReceive(timespec{});
-        if ((message.msg_flags & MSG_TRUNC) != 0)
+        if (incoming.truncated)
             continue;
-        handleMessage(socket, std::span<const std::uint8_t>(received.data(), static_cast<std::size_t>(length)),
-                      IcmpSocket::addressFrom(from), IcmpSocket::readControl(message), readings);
+        const bool answered =
+            handleMessage(socket, std::span<const std::uint8_t>(received.data(), static_cast<std::size_t>(length)),
+                          incoming.from, incoming.control, readings);
+        // The last answer this socket waited for has come: no read that finds nothing (strays are still read in
+        // batches, since they do not answer anything).
+        if (answered && socket.outstanding == 0)
+            return;
     }
 }
 
-void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
+bool ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
                                    const IcmpSocket::Control& control, RoundTrip::Readings readings) {
     const bool v6 = socket.family == Family::V6;
     if (from.family != socket.family)
-        return;
+        return false;
     const std::optional<std::uint16_t> sequence = IcmpPacket::claimedSequence(bytes, v6, socket.kind == Kind::Raw);
     if (!sequence)
-        return;
+        return false;
     Host* host = waitingHost(socket, *sequence);
     if (host == nullptr)
-        return; // stray, late or someone else's
+        return false; // stray, late or someone else's
     const RunSettings& run = host->run.settings();
     IcmpPacket::EchoMatch match;
     if (v6) {
@@ -528,7 +609,7 @@ void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
                                          : IcmpPacket::matchDatagramReply(bytes, from.v4Value(), control.ttl, key);
     }
     if (match.kind == IcmpPacket::EchoMatch::Kind::None)
-        return;
+        return false;
     readings.sentMono = RoundTrip::nanos(host->sentAt);
     readings.kernelReal = control.kernelReal;
     EchoResult result;
@@ -544,16 +625,15 @@ void ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
         result.wrongData = IcmpPacket::compareEchoData(payload(run.payloadSize), match.data);
     }
     complete(*host, result);
+    return true;
 }
 
 void ProbeHub::Impl::drainErrors(Socket& socket) {
     const bool v6 = socket.family == Family::V6;
     for (;;) {
         std::uint8_t quoted[64];
-        IcmpSocket::Message incoming;
-        const ssize_t length = incoming.receive(socket.fd, quoted, MSG_ERRQUEUE | MSG_DONTWAIT);
-        msghdr& message = incoming.header;
-        const sockaddr_storage& destination = incoming.from;
+        HubSocket::ReceivedError incoming;
+        const ssize_t length = socket.handle->receiveError(quoted, incoming);
         if (length < 0) {
             if (errno == EINTR)
                 continue;
@@ -570,20 +650,20 @@ void ProbeHub::Impl::drainErrors(Socket& socket) {
         // waiting host's number is no verdict on that host.
         if (host == nullptr ||
             !(v6 ? IcmpPacket::quotesRequestV6(request, sequence) : IcmpPacket::quotesRequest(request, sequence)) ||
-            !sameAddress(IcmpSocket::addressFrom(destination), host->run.settings().targetAddress))
+            !sameAddress(incoming.destination, host->run.settings().targetAddress))
             continue;
-        const std::optional<IcmpSocket::QueuedError> error = IcmpSocket::readQueuedError(message, v6);
-        if (!error)
+        if (!incoming.error)
             continue;
+        const IcmpSocket::QueuedError& error = *incoming.error;
         RoundTrip::Readings timed = readings;
         timed.sentMono = RoundTrip::nanos(host->sentAt);
         EchoResult result;
-        result.status = error->status;
+        result.status = error.status;
         result.answered = true;
-        result.source = error->offender;
+        result.source = error.offender;
         // An error is timed when it is read; its arrival stamp is not worth a second guard.
         result.rttMs = RoundTrip::milliseconds(timed);
-        result.ttl = error->ttl;
+        result.ttl = error.ttl;
         complete(*host, result);
     }
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "engine/AlertSink.h"
+#include "engine/HubSocket.h"
 #include "engine/IcmpSocket.h"
 #include "engine/RunSettings.h"
 #include "engine/WindowPort.h"
@@ -21,6 +22,8 @@ public:
     ProbeHub(WindowPort& face, AlertSink* alerts);
     // `sockets` pins the socket kind (Auto: datagram where admitted, else raw, as the echo channel chooses).
     ProbeHub(WindowPort& face, AlertSink* alerts, IcmpSocket::Preference sockets);
+    // The hub's sockets come from `sockets` (tests script the network this way).
+    ProbeHub(WindowPort& face, AlertSink* alerts, HubSocket::Opener sockets);
     ~ProbeHub(); // ends every run, without reports, and joins the thread
     ProbeHub(const ProbeHub&) = delete;
     ProbeHub& operator=(const ProbeHub&) = delete;
@@ -31,8 +34,13 @@ public:
 
     // From any thread, in order. A start of a host that is running begins a fresh run with these settings.
     void startRun(RunId run, RunSettings settings);
+    enum class StopMode : std::uint8_t {
+        AtOnce,               // the request under way is dropped
+        AfterRequestUnderWay, // it comes back (or times out) and counts first, as a console run ends
+    };
     // Answered with face.runEnded(run, RunEnd::Stopped); a host that is not running is answered too.
-    void stopRun(RunId run);
+    void stopRun(RunId run, StopMode mode = StopMode::AtOnce);
+    // Both wait for the request under way, which still counts under the figures and log it was sent with.
     void resetRun(RunId run);   // clears the host's figures
     void loggingOff(RunId run); // the host's log failed: no more postLog for it
 

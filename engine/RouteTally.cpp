@@ -8,13 +8,14 @@ RouteTally::RouteTally(const IpAddress& destination, std::uint8_t maxHops)
 
 void RouteTally::lost(std::uint8_t ttl) {
     if (ttl >= 1 && ttl <= maxHops_)
-        ++hops_[ttl].sent;
+        ++hops_[ttl].hop.sent;
 }
 
 void RouteTally::answered(std::uint8_t ttl, Answer answer, const IpAddress& from, std::uint32_t roundTripUs) {
     if (ttl < 1 || ttl > maxHops_)
         return;
-    Hop& hop = hops_[ttl];
+    Running& running = hops_[ttl];
+    RouteHop& hop = running.hop;
     ++hop.sent;
     ++hop.received;
     if (hop.answered.size() < kMostAddresses &&
@@ -23,13 +24,13 @@ void RouteTally::answered(std::uint8_t ttl, Answer answer, const IpAddress& from
     hop.lastUs = roundTripUs;
     hop.bestUs = hop.received == 1 ? roundTripUs : std::min(hop.bestUs, roundTripUs);
     hop.worstUs = std::max(hop.worstUs, roundTripUs);
-    const double delta = roundTripUs - hop.mean;
-    hop.mean += delta / hop.received;
-    hop.squares += delta * (roundTripUs - hop.mean);
+    const double delta = roundTripUs - running.mean;
+    running.mean += delta / hop.received;
+    running.squares += delta * (roundTripUs - running.mean);
     if (answer == Answer::Reply && from.sameHost(destination_) && (reachedAt_ == 0 || ttl < reachedAt_))
         reachedAt_ = ttl;
     if (answer == Answer::Unreachable) {
-        ++hop.unreachable;
+        hop.unreachable = true;
         if (unreachableAt_ == 0 || ttl < unreachableAt_)
             unreachableAt_ = ttl;
     }
@@ -50,25 +51,18 @@ RouteResult RouteTally::result(std::uint32_t rounds) const {
     if (reachedAt_ == 0 && unreachableAt_ == 0) {
         std::uint8_t lastHeard = 0;
         for (std::uint8_t ttl = 1; ttl <= maxHops_; ++ttl)
-            if (hops_[ttl].received != 0)
+            if (hops_[ttl].hop.received != 0)
                 lastHeard = ttl;
         end = std::min<std::uint8_t>(static_cast<std::uint8_t>(lastHeard + 1), maxHops_);
     }
     for (std::uint8_t ttl = 1; ttl <= end; ++ttl) {
-        const Hop& tally = hops_[ttl];
-        RouteHop hop;
+        const Running& running = hops_[ttl];
+        RouteHop hop = running.hop;
         hop.number = ttl;
-        hop.answered = tally.answered;
-        hop.sent = tally.sent;
-        hop.received = tally.received;
-        hop.lastUs = tally.lastUs;
-        hop.bestUs = tally.bestUs;
-        hop.worstUs = tally.worstUs;
-        hop.averageUs = static_cast<std::uint32_t>(std::lround(tally.mean));
-        hop.stdDevUs = tally.received > 1
-                           ? static_cast<std::uint32_t>(std::lround(std::sqrt(tally.squares / (tally.received - 1))))
+        hop.averageUs = static_cast<std::uint32_t>(std::lround(running.mean));
+        hop.stdDevUs = hop.received > 1
+                           ? static_cast<std::uint32_t>(std::lround(std::sqrt(running.squares / (hop.received - 1))))
                            : 0;
-        hop.unreachable = tally.unreachable != 0;
         result.hops.push_back(std::move(hop));
     }
     result.lossBeginsAt = RouteLoss::beginsAt(result.hops, result.reached);

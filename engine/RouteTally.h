@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
+#include "types/IpAddress.h"
 
 // The running figures of a trace, per TTL, and where the path ends as far as the answers so far tell: at the
 // lowest TTL the destination answered, or at the lowest one a router answered "unreachable". Plain arithmetic,
@@ -24,6 +24,8 @@ public:
     void lost(std::uint8_t ttl);
     void answered(std::uint8_t ttl, Answer answer, const IpAddress& from, std::uint32_t roundTripUs);
 
+    // Whether an answer has told where the path ends (the destination, or a router refusing).
+    [[nodiscard]] bool endKnown() const { return reachedAt_ != 0 || unreachableAt_ != 0; }
     // How many TTLs a round covers: up to the end of the path once it is known, else up to the limit.
     [[nodiscard]] std::uint8_t hopsToProbe() const;
     // The hops up to the end of the path; when the path has no known end, the hops up to the last one that
@@ -31,14 +33,9 @@ public:
     [[nodiscard]] RouteResult result(std::uint32_t rounds) const;
 
 private:
-    struct Hop {
-        std::vector<IpAddress> answered;
-        std::uint32_t sent = 0;
-        std::uint32_t received = 0;
-        std::uint32_t unreachable = 0;
-        std::uint32_t lastUs = 0;
-        std::uint32_t bestUs = 0;
-        std::uint32_t worstUs = 0;
+    // A hop's figures as they are reported, and the running sums its average and deviation come from.
+    struct Running {
+        RouteHop hop;
         double mean = 0; // Welford's running mean and sum of squared deviations
         double squares = 0;
     };
@@ -47,5 +44,5 @@ private:
     std::uint8_t maxHops_;
     std::uint8_t reachedAt_ = 0;     // lowest TTL the destination answered; 0: not yet
     std::uint8_t unreachableAt_ = 0; // lowest TTL a router refused; 0: none
-    std::array<Hop, kMostHops + 1> hops_{};
+    std::array<Running, kMostHops + 1> hops_{};
 };

@@ -4,9 +4,9 @@
 #include <functional>
 #include <string>
 
-#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
 #include "engine/TraceSocket.h"
+#include "types/IpAddress.h"
 
 // Traces the route to a host the way mtr does: rounds of echo requests, one per TTL from 1 up to the
 // destination's distance, all of a round in flight at once; a round starts every interval whether or not the
@@ -26,8 +26,9 @@ public:
     RouteTracer(const RouteTracer&) = delete;
     RouteTracer& operator=(const RouteTracer&) = delete;
 
-    // Opens the socket for the destination's family; false with `error()` saying why.
-    [[nodiscard]] bool open(IpAddress::Family family);
+    // Opens the socket for the destination's family, sending from `source` (an interface or a local address;
+    // empty: the kernel's choice); false with `error()` saying why.
+    [[nodiscard]] bool open(IpAddress::Family family, const std::string& source = {});
     [[nodiscard]] const std::string& error() const { return error_; }
     [[nodiscard]] TraceSocket::Kind socketKind() const { return socket_.kind(); }
 

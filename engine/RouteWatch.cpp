@@ -1,6 +1,7 @@
 #include "engine/RouteWatch.h"
 
-#include <arpa/inet.h>
+#include <pthread.h>
+
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -49,94 +50,131 @@ RouteWatch::~RouteWatch() {
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {
-    in_addr v4{};
-    if (inet_pton(AF_INET, text.c_str(), &v4) == 1)
-        return IpAddress::v4(v4.s_addr);
-    return IpAddress::parseV6(text);
+    return IpAddress::parse(text);
 }
 
 void RouteWatch::probed(const ProbeEvent& event) noexcept {
-    if (event.hostStatus != HostStatus::Good && event.hostStatus != HostStatus::Bad)
-        return;
     std::lock_guard lock(mutex_);
-    const auto [last, added] = lastVerdict_.try_emplace(event.run, event.hostStatus);
-    // As the alerts see it: from Good to Bad, through Average or not; a run that begins Bad is no edge.
-    const bool edge = !added && last->second == HostStatus::Good && event.hostStatus == HostStatus::Bad;
-    last->second = event.hostStatus;
+    const auto [latest, added] = latest_.try_emplace(event.run, event.hostStatus);
+    // Every entry into Bad: from Good, from Average on a lossy link, from N/A for a host down at its start.
+    const bool entered = event.hostStatus == HostStatus::Bad && (added || latest->second != HostStatus::Bad);
+    latest->second = event.hostStatus;
     const std::uint32_t rounds = rounds_.load();
-    if (!edge || rounds == 0 || stopping_)
-        return;
+    if (!entered || rounds == 0 || stopping_ || jobs_.contains(event.run))
+        return; // one trace per run: the one waiting or under way speaks for this edge too
     const std::optional<IpAddress> destination = parseAddress(event.address);
     if (!destination)
         return;
-    begin(event, *destination, rounds);
+    Job job;
+    job.finished.run = event.run;
+    job.finished.host = event.host;
+    job.finished.address = event.address;
+    job.destination = *destination;
+    job.rounds = rounds;
+    jobs_.emplace(event.run, std::move(job));
+    waiting_.push_back(event.run);
+    dispatch();
 }
 
-void RouteWatch::begin(const ProbeEvent& event, const IpAddress& destination, std::uint32_t rounds) {
-    auto found = jobs_.find(event.host);
-    if (found != jobs_.end()) {
-        if (!found->second->finished.load())
-            return; // one trace per host: the one under way speaks for this edge too
-        // Its thread has nothing left but to return.
-        found->second->thread.join();
-        jobs_.erase(found);
+// Gives the waiting traces their turn while fewer than kMostTraces have one, under the lock, so that a trace
+// with a free place begins at once and only one that truly waited can be passed over.
+void RouteWatch::dispatch() {
+    while (busy_ < kMostTraces && !waiting_.empty()) {
+        const RunId run = waiting_.front();
+        waiting_.pop_front();
+        const auto job = jobs_.find(run);
+        if (job == jobs_.end())
+            continue;
+        // Recovered, or stopped (its run ended), before its turn: nothing to trace any more.
+        const auto latest = latest_.find(run);
+        if (latest == latest_.end() || latest->second != HostStatus::Bad || !(job->second.trace = factory_())) {
+            jobs_.erase(job);
+            continue;
+        }
+        job->second.finished.startedMs = clock_();
+        ++busy_;
+        ++started_;
+        ready_.push_back(run);
     }
-    auto job = std::make_unique<Job>();
-    job->trace = factory_();
-    if (!job->trace)
-        return;
-    Job* raw = job.get();
-    Finished finished;
-    finished.run = event.run;
-    finished.host = event.host;
-    finished.address = event.address;
-    finished.startedMs = clock_();
-    try {
-        job->thread = std::thread([this, raw, destination, rounds, finished = std::move(finished)]() mutable {
-            finished.result = raw->trace->run(destination, rounds, finished.error);
-            bool report = false;
-            {
-                std::lock_guard lock(mutex_);
-                report = !stopping_;
-                const auto verdict = lastVerdict_.find(finished.run);
-                finished.stillBad = verdict != lastVerdict_.end() && verdict->second == HostStatus::Bad;
-            }
-            // Told outside the lock: whoever hears it may ask the watch something.
-            if (report && done_)
-                done_(finished);
-            raw->finished.store(true);
-        });
-    } catch (const std::system_error& e) {
-        std::fprintf(stderr, "ostrevo: cannot start a route trace: %s\n", e.what());
-        return;
+    // A thread for each trace with a turn, up to kMostTraces; made from the caller's thread, so that a trace
+    // runs in the network namespace of the runs it serves.
+    while (threads_.size() < busy_) {
+        try {
+            threads_.emplace_back([this] { serve(); });
+        } catch (const std::system_error& e) {
+            // The threads there are take the traces in turn; with none, the next edge tries again.
+            std::fprintf(stderr, "ostrevo: cannot start a route trace: %s\n", e.what());
+            break;
+        }
     }
-    ++started_;
-    jobs_.emplace(event.host, std::move(job));
+    wake_.notify_all();
+}
+
+void RouteWatch::serve() {
+    pthread_setname_np(pthread_self(), "ostrevo-route");
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !ready_.empty(); });
+        if (stopping_)
+            return;
+        const RunId run = ready_.front();
+        ready_.pop_front();
+        Job& job = jobs_.at(run);
+        Trace& trace = *job.trace;
+        Finished finished = job.finished;
+        const IpAddress destination = job.destination;
+        const std::uint32_t rounds = job.rounds;
+        lock.unlock();
+        finished.result = trace.run(destination, rounds, finished.error);
+        lock.lock();
+        const bool report = !stopping_;
+        const auto verdict = latest_.find(run);
+        finished.stillBad = verdict != latest_.end() && verdict->second == HostStatus::Bad;
+        // stop() reaches the trace only through the map, under the lock: it may go once it is out of there.
+        std::unique_ptr<Trace> ended = std::move(jobs_.at(run).trace);
+        jobs_.erase(run);
+        --busy_;
+        if (!stopping_)
+            dispatch();
+        lock.unlock();
+        ended.reset();
+        // Told outside the lock: whoever hears it may ask the watch something.
+        if (report && done_)
+            done_(finished);
+        lock.lock();
+    }
 }
 
 void RouteWatch::runEnded(RunId run, std::int64_t) noexcept {
     std::lock_guard lock(mutex_);
-    lastVerdict_.erase(run);
+    latest_.erase(run);
 }
 
 void RouteWatch::stop() {
-    std::map<std::string, std::unique_ptr<Job>> jobs;
+    std::vector<std::thread> threads;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
-        jobs.swap(jobs_);
-        for (auto& [host, job] : jobs)
-            job->trace->stop();
+        waiting_.clear();
+        ready_.clear();
+        for (auto& [run, job] : jobs_)
+            if (job.trace)
+                job.trace->stop();
+        threads.swap(threads_);
     }
-    for (auto& [host, job] : jobs)
-        if (job->thread.joinable())
-            job->thread.join();
+    wake_.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
+    std::lock_guard lock(mutex_);
+    jobs_.clear();
 }
 
 bool RouteWatch::tracing(const std::string& host) const {
     std::lock_guard lock(mutex_);
-    const auto found = jobs_.find(host);
-    return found != jobs_.end() && !found->second->finished.load();
+    for (const auto& [run, job] : jobs_)
+        if (job.finished.host == host)
+            return true;
+    return false;
 }
 
 std::uint64_t RouteWatch::started() const {

@@ -1,25 +1,34 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
-#include "types/IpAddress.h"
 #include "engine/RouteResult.h"
+#include "types/IpAddress.h"
 #include "types/ProbeObserver.h"
 
-// Watches the runs and, when a host goes from Good to Bad, traces the route to the address it probes, so the
-// outage comes with where along the path the loss begins. Each trace has a thread of its own: the probing
-// goes on as before, and nothing of the trace reaches the run's figures, analysis, log or alerts. One trace per
-// host at a time; an edge while one is under way is not traced again.
+// Watches every run and, when a host enters Bad (from Good, Average or N/A), traces the route to the address
+// it probes, so the outage comes with where along the path the loss begins. Traces run on a small pool of
+// threads of their own (at most kMostTraces at once, made as they are needed): the probing goes on as before,
+// and nothing of a trace reaches the run's figures, analysis, log or alerts. When many hosts go Bad at once
+// (300 behind one router), the rest wait their turn in the order they went Bad, and one that has recovered or
+// stopped by then is passed over. One trace per run at a time, waiting or under way: an edge meanwhile is
+// not traced again.
 class RouteWatch : public ProbeObserver {
 public:
-    // One trace, run on the watch's thread for it; stop() may come from any thread and ends it soon after.
+    static constexpr std::size_t kMostTraces = 8;
+
+    // One trace, run on one of the watch's threads; stop() may come from any thread and ends it soon after.
     class Trace {
     public:
         virtual ~Trace() = default;
@@ -34,7 +43,7 @@ public:
         RunId run = 0;
         std::string host;           // as configured
         std::string address;        // the address traced, as text
-        std::int64_t startedMs = 0; // wall clock when the trace began
+        std::int64_t startedMs = 0; // wall clock when the trace began (its turn came)
         RouteResult result;
         std::string error;     // the trace could not run; `result` is then empty
         bool stillBad = false; // the run still judged the host Bad when the trace ended
@@ -56,10 +65,11 @@ public:
     void probed(const ProbeEvent& event) noexcept override;
     void runEnded(RunId run, std::int64_t atMs) noexcept override;
 
-    // Ends every trace under way and waits for their threads; no trace starts after it.
+    // Ends every trace under way, drops those waiting and waits for the threads; no trace starts after it.
     void stop();
+    // Whether a trace of the host waits or is under way.
     [[nodiscard]] bool tracing(const std::string& host) const;
-    // Traces begun so far.
+    // Traces begun so far (waiting ones not counted, nor those passed over).
     [[nodiscard]] std::uint64_t started() const;
 
     // A numeric IPv4 or IPv6 address, as a run reports the one it probes.
@@ -67,12 +77,14 @@ public:
 
 private:
     struct Job {
-        std::thread thread;
-        std::unique_ptr<Trace> trace;
-        std::atomic<bool> finished{false};
+        Finished finished; // what is known before the trace runs
+        IpAddress destination;
+        std::uint32_t rounds = 0;
+        std::unique_ptr<Trace> trace; // while under way
     };
 
-    void begin(const ProbeEvent& event, const IpAddress& destination, std::uint32_t rounds);
+    void dispatch();
+    void serve();
 
     Done done_;
     TraceFactory factory_;
@@ -80,8 +92,13 @@ private:
     std::atomic<std::uint32_t> rounds_{10};
 
     mutable std::mutex mutex_;
+    std::condition_variable wake_;
     bool stopping_ = false;
     std::uint64_t started_ = 0;
-    std::map<std::string, std::unique_ptr<Job>> jobs_; // by host
-    std::map<RunId, HostStatus> lastVerdict_;          // the run's last Good or Bad status
+    std::size_t busy_ = 0;               // traces that have had their turn and not ended
+    std::map<RunId, Job> jobs_;          // waiting or under way, one per run
+    std::deque<RunId> waiting_;          // in the order the hosts went Bad
+    std::deque<RunId> ready_;            // had their turn, for the next free thread
+    std::map<RunId, HostStatus> latest_; // each run's latest status
+    std::vector<std::thread> threads_;
 };

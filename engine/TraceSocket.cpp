@@ -7,9 +7,6 @@
 #include <ctime>
 #include <span>
 
-#include <linux/errqueue.h>
-#include <linux/icmp.h>
-#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,10 +31,6 @@ std::int64_t clockNanos(clockid_t clock) {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-int setOption(int fd, int level, int name, int value) {
-    return setsockopt(fd, level, name, &value, sizeof value);
-}
-
 std::uint16_t read16(std::span<const std::uint8_t> bytes, std::size_t offset) {
     return offset + 2 <= bytes.size() ? static_cast<std::uint16_t>(bytes[offset] << 8 | bytes[offset + 1]) : 0;
 }
@@ -50,16 +43,6 @@ std::optional<Answer::Type> errorType(std::int32_t status) {
     if (status == IpStatus::TtlExpiredReassembly || status == IpStatus::SourceQuench)
         return std::nullopt;
     return Answer::Type::Unreachable;
-}
-
-void readStamp(msghdr& message, Answer& answer) {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS &&
-            c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            answer.kernelReal = static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
-        }
 }
 
 } // namespace
@@ -76,36 +59,25 @@ void TraceSocket::close() {
     family_ = Family::None;
 }
 
-bool TraceSocket::open(Family family, Preference preference) {
+bool TraceSocket::open(Family family, Preference preference, const std::string& source) {
     close();
     error_.clear();
     if (family == Family::None) {
         error_ = "no address family";
         return false;
     }
-    int datagramError = 0;
-    if (preference != Preference::RawOnly) {
-        fd_ = openKind(Kind::Datagram, family);
-        datagramError = fd_ < 0 ? errno : 0;
-        kind_ = Kind::Datagram;
-    }
-    int rawError = 0;
-    if (fd_ < 0 && preference != Preference::DatagramOnly &&
-        (preference == Preference::RawOnly || IcmpSocket::mayFallBackToRaw(datagramError))) {
-        fd_ = openKind(Kind::Raw, family);
-        rawError = fd_ < 0 ? errno : 0;
-        kind_ = Kind::Raw;
-    }
-    if (fd_ < 0) {
-        kind_ = Kind::None;
-        if (datagramError != 0)
-            error_ = "ping socket: " + std::string(std::strerror(datagramError));
-        if (rawError != 0)
-            error_ += (error_.empty() ? "" : "; ") + std::string("raw socket: ") + std::strerror(rawError);
+    const IcmpSocket::Opened opened = IcmpSocket::open(family, source, preference);
+    if (opened.fd < 0) {
+        error_ = "no ICMP socket";
         return false;
     }
+    fd_ = opened.fd;
+    kind_ = opened.kind;
     family_ = family;
     id_ = IcmpSocket::randomId();
+    // A raw socket sees every echo reply on the machine: the hub's and ping's stay in the kernel.
+    if (kind_ == Kind::Raw)
+        (void)IcmpSocket::attachIdentifierFilter(fd_, family == Family::V6, id_);
     received_.resize(kReceiveBufferSize);
     const std::vector<std::uint8_t> zeros(kPayloadBytes, 0);
     if (family == Family::V6)
@@ -113,39 +85,6 @@ bool TraceSocket::open(Family family, Preference preference) {
     else
         IcmpPacket::buildEchoRequest(request_, id_, 0, zeros.data(), kPayloadBytes, false);
     return true;
-}
-
-int TraceSocket::openKind(Kind kind, Family family) {
-    const bool v6 = family == Family::V6;
-    const int fd =
-        socket(v6 ? AF_INET6 : AF_INET, (kind == Kind::Raw ? SOCK_RAW : SOCK_DGRAM) | SOCK_CLOEXEC | SOCK_NONBLOCK,
-               v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
-    if (fd < 0)
-        return -1;
-    int failed = 0;
-    if (kind == Kind::Datagram) {
-        failed |= v6 ? setOption(fd, SOL_IPV6, IPV6_RECVERR, 1) : setOption(fd, SOL_IP, IP_RECVERR, 1);
-    } else if (v6) {
-        icmp6_filter filter{};
-        ICMP6_FILTER_SETBLOCKALL(&filter);
-        for (int pass : {ICMP6_ECHO_REPLY, ICMP6_DST_UNREACH, ICMP6_TIME_EXCEEDED})
-            ICMP6_FILTER_SETPASS(pass, &filter);
-        failed |= setsockopt(fd, SOL_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
-    } else {
-        // Our own requests and everyone's other ICMP traffic stay in the kernel.
-        icmp_filter filter{};
-        filter.data = ~((1U << ICMP_ECHOREPLY) | (1U << ICMP_DEST_UNREACH) | (1U << ICMP_TIME_EXCEEDED));
-        failed |= setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-    }
-    // Without the kernel's stamp the time is read after the receive: less exact, still an answer.
-    (void)setOption(fd, SOL_SOCKET, SO_TIMESTAMPNS, 1);
-    if (failed != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
 }
 
 bool TraceSocket::send(const IpAddress& destination, std::uint16_t sequence, std::uint8_t ttl) {
@@ -209,7 +148,7 @@ bool TraceSocket::receivePackets(const IpAddress& destination, const std::functi
                 return true;
             if (errno == EINTR)
                 continue;
-            if (errno == EBADF || errno == ENOTSOCK || errno == EFAULT || errno == EINVAL || errno == ENOMEM)
+            if (IcmpSocket::isSocketFault(errno))
                 return false;
             // A pending ICMP error fails one receive; it waits on the error queue.
             if (kind_ == Kind::Datagram)
@@ -221,7 +160,6 @@ bool TraceSocket::receivePackets(const IpAddress& destination, const std::functi
         answer.receivedReal = clockNanos(CLOCK_REALTIME);
         if ((message.msg_flags & MSG_TRUNC) != 0)
             continue;
-        readStamp(message, answer);
         const std::span<const std::uint8_t> bytes(received_.data(), static_cast<std::size_t>(length));
         const IpAddress sender = IcmpSocket::addressFrom(from);
         IcmpPacket::EchoMatch match;
@@ -260,7 +198,6 @@ void TraceSocket::receiveErrors(const std::function<void(const Answer&)>& take) 
         std::uint8_t quoted[64];
         IcmpSocket::Message incoming;
         const ssize_t length = incoming.receive(fd_, quoted, MSG_ERRQUEUE | MSG_DONTWAIT);
-        msghdr& message = incoming.header;
         if (length < 0) {
             if (errno == EINTR)
                 continue;
@@ -274,31 +211,17 @@ void TraceSocket::receiveErrors(const std::function<void(const Answer&)>& take) 
         if (!(v6 ? IcmpPacket::quotesRequestV6(request, answer.sequence)
                  : IcmpPacket::quotesRequest(request, answer.sequence)))
             continue;
-        readStamp(message, answer);
-        bool ours = false;
-        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-            if (c->cmsg_level != (v6 ? SOL_IPV6 : SOL_IP) || c->cmsg_type != (v6 ? IPV6_RECVERR : IP_RECVERR) ||
-                c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
-                continue;
-            sock_extended_err error{};
-            std::memcpy(&error, CMSG_DATA(c), sizeof error);
-            if (error.ee_origin != (v6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP))
-                continue;
-            const auto status = v6 ? IcmpPacket::errorStatusV6(error.ee_type, error.ee_code)
-                                   : IcmpPacket::errorStatus(error.ee_type, error.ee_code);
-            const auto type = status ? errorType(*status) : std::nullopt;
-            if (!type)
-                continue;
-            answer.type = *type;
-            // SO_EE_OFFENDER: who reported it, right behind the record.
-            sockaddr_storage offender{};
-            std::memcpy(&offender, CMSG_DATA(c) + sizeof error,
-                        std::min(c->cmsg_len - CMSG_LEN(sizeof error), sizeof offender));
-            answer.from = IcmpSocket::addressFrom(offender);
-            ours = answer.from.family == family_;
-        }
+        const std::optional<IcmpSocket::QueuedError> error = IcmpSocket::readQueuedError(incoming.header, v6);
+        // A local failure names no router: the request is lost when its wait is over.
+        if (!error || error->offender.family != family_)
+            continue;
+        const auto type = errorType(error->status);
+        if (!type)
+            continue;
+        answer.type = *type;
+        answer.from = error->offender;
+
         // Only errors about this socket's requests come here; the tracer keeps those of the requests pending.
-        if (ours)
-            take(answer);
+        take(answer);
     }
 }

@@ -6,25 +6,28 @@
 #include <string>
 #include <vector>
 
+#include "engine/IcmpSocket.h"
 #include "types/IpAddress.h"
 
 // The route tracer's ICMP socket: echo requests with a TTL (hop limit) of their own each, and what answers
 // them, reduced to who answered which request how. The unprivileged datagram ("ping") socket hands Time
 // Exceeded and Unreachable over on its error queue with the router as offender; a raw socket sees them as
-// packets quoting our request. Kept apart from the echo channel: many requests are in flight at once here.
+// packets quoting our request. Opened, bound to its source and read through IcmpSocket, as the echo channel's
+// and the hub's are; only the bookkeeping differs, since many requests are in flight at once here.
 class TraceSocket {
 public:
-    enum class Kind : std::uint8_t { None, Datagram, Raw };
-    enum class Preference : std::uint8_t { Auto, DatagramOnly, RawOnly };
+    using Kind = IcmpSocket::Kind;
+    using Preference = IcmpSocket::Preference;
 
     struct Answer {
         enum class Type : std::uint8_t { Reply, TimeExceeded, Unreachable };
         Type type = Type::Reply;
         std::uint16_t sequence = 0;
         IpAddress from;
-        std::int64_t receivedMono = 0;          // ns, CLOCK_MONOTONIC right after the receive
-        std::int64_t receivedReal = 0;          // ns, CLOCK_REALTIME right after that
-        std::optional<std::int64_t> kernelReal; // ns, the kernel's arrival stamp (wall clock)
+        // ns, CLOCK_MONOTONIC right after the receive: a trace's times are taken as mtr takes them, so that its
+        // hops read as mtr's do (the kernel's arrival stamp would leave out a wake-up that mtr counts).
+        std::int64_t receivedMono = 0;
+        std::int64_t receivedReal = 0; // ns, CLOCK_REALTIME right after that
     };
 
     TraceSocket() = default;
@@ -32,8 +35,11 @@ public:
     TraceSocket(const TraceSocket&) = delete;
     TraceSocket& operator=(const TraceSocket&) = delete;
 
-    // False with `error()` saying why (both kinds tried under Auto).
-    [[nodiscard]] bool open(IpAddress::Family family, Preference preference = Preference::Auto);
+    // From `source` (an interface name or a local address, as ping's -I; empty: the kernel's choice). False
+    // when no socket could be had; IcmpSocket has then said why on standard error, as for a plain run, and
+    // `error()` says it in short.
+    [[nodiscard]] bool open(IpAddress::Family family, Preference preference = Preference::Auto,
+                            const std::string& source = {});
     void close();
     [[nodiscard]] int fd() const { return fd_; }
     [[nodiscard]] Kind kind() const { return kind_; }
@@ -47,7 +53,6 @@ public:
     [[nodiscard]] bool receive(const IpAddress& destination, const std::function<void(const Answer&)>& take);
 
 private:
-    [[nodiscard]] int openKind(Kind kind, IpAddress::Family family);
     [[nodiscard]] bool receivePackets(const IpAddress& destination, const std::function<void(const Answer&)>& take);
     void receiveErrors(const std::function<void(const Answer&)>& take);
 

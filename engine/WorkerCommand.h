@@ -8,7 +8,10 @@
 struct StartCommand {
     RunSettings run; // a start during a run begins a fresh one with these
 };
-struct StopCommand {};  // end the run; the worker answers with runEnded()
+// End the run; the worker answers with runEnded().
+struct StopCommand {
+    bool afterRequestUnderWay = false; // the hub: let the request under way count first (a worker always does)
+};
 struct ResetCommand {}; // clear the counters of the run
 struct QuitCommand {};  // leave the thread for good, without an answer
 // The event log failed and switched itself off: post no more records. A notice, not a request: it takes

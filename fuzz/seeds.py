@@ -199,7 +199,12 @@ def settings_store(golden):
               b"[Other]\nBuffer=64\n", b"[General\nHost=abc\nTries=5\n", b"[]\nHost=abc\n",
               b"[General]\nHost=a,b\nAppParams=a;b\nSndStart=@Variant(\\0\\0\\0\\x7f)\nLogFileName=\"\\xe4\"\n",
               b"[General]\nTries=300\nMinPercent=150\nMaxPercent=60\nMinTime=800\nMaxTime=200\nInterval=-5\n"
-              b"AnalizeMode=-1\nLogLevel=7\nAppMode=-7\nBuffer=$40\nResolveIP=TRUE\n"]
+              b"AnalizeMode=-1\nLogLevel=7\nAppMode=-7\nBuffer=$40\nResolveIP=TRUE\n",
+              # host lists: repeats (the main host's too), a garbled size, gaps and odd indices
+              b"[General]\nHost=Main.example\nRunning=Yes\n\n[Hosts]\n1\\Host=a.example\n2\\Host=A.EXAMPLE\n"
+              b"2\\Buffer=99\n3\\Host=main.example\n4\\Host=::1\n5\\Host=0:0::1\n5\\Running=Yes\nsize=5\n",
+              b"[Hosts]\n1\\Host=a\n3\\Host=c\n3\\Running=Yes\n03\\Host=d\n7\\x\\y=1\nsize=3abc\n",
+              b"[Hosts]\nsize=2\n1\\Interval=0\n4\\Host=beyond\n"]
     seeds.update({"broken-%d" % i: b for i, b in enumerate(broken)})
     return seeds
 

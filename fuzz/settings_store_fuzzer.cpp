@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "settings/HostListFile.h"
 #include "settings/SettingsFields.h"
 #include "settings/SettingsStore.h"
 
@@ -80,14 +81,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     restamp(file);
 
     Settings loaded;
-    loadSettings(loaded);
+    StoredTexts known;
+    loadSettings(loaded, {}, &known);
     requireNormalised(loaded);
+    StoredHostList hosts;
+    loadHostList(hosts, &known);
+    require(hosts.hosts.size() <= kMaxStoredHosts, "more hosts than the cap");
     if (!takesRoundTrip(data, size))
         return 0;
     require(saveSettings(loaded), "the loaded settings cannot be saved");
+    // Saved unchanged, the list merges into the file it came from without losing or gaining an entry.
+    require(saveChangedHostList(hosts, known), "the loaded host list cannot be saved");
     restamp(file);
     Settings again;
     loadSettings(again);
+    StoredHostList hostsAgain;
+    loadHostList(hostsAgain);
+    const bool sameMainHost = again.host == loaded.host;
     // An empty Host or RecentList is not written, so the file keeps its own, and QSettings rewrites a key it
     // read under an empty section ("[]") into the general one: such a value is picked up from then on.
     if (loaded.host.empty())
@@ -95,5 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (loaded.recentList.empty())
         again.recentList.clear();
     require(again == loaded, "saved settings do not load back unchanged");
+    // A main host picked up from "[]" may now repeat an entry, which is then no longer read.
+    if (sameMainHost)
+        require(hostsAgain == hosts, "a saved host list does not load back unchanged");
     return 0;
 }

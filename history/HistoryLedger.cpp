@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <pthread.h>
 #include <time.h>
 
 #include "history/LedgerReader.h"
@@ -18,8 +19,6 @@ constexpr std::chrono::milliseconds kPruneStepPause{20};
 constexpr std::int64_t kClockLeewayMs = 3'600'000;
 // Between attempts while another program holds the write lock (each attempt already waits a while).
 constexpr std::chrono::milliseconds kBusyRetry{500};
-// The least time between two commits that a full batch asks for: many hosts probed fast still commit rarely.
-constexpr std::chrono::milliseconds kCommitGap{1'000};
 // How long a query waits for what was recorded before it to be committed.
 constexpr std::chrono::milliseconds kReadWait{2'000};
 
@@ -39,8 +38,8 @@ std::int64_t systemNowMs() {
 } // namespace
 
 HistoryLedger::HistoryLedger(HistoryOptions options)
-    : options_(std::move(options)), log_(options_.path), store_(options_.path),
-      reader_(std::make_unique<LedgerReader>(options_.path)) {
+    : options_(std::move(options)), logId_(PendingLog::newId()), log_(options_.path, logId_),
+      store_(options_.path, logId_), reader_(std::make_unique<LedgerReader>(options_.path)) {
     if (!options_.clock)
         options_.clock = systemNowMs;
     options_.queueLimit = std::max<std::size_t>(options_.queueLimit, 1);
@@ -134,14 +133,28 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
         }
         // On disk before record() returns, so a program that dies after it loses nothing it took. A file that
         // cannot be written gets no log: the folder is read-only as well, as a rule.
-        if (standing_ == Standing::Recording)
+        if (!entry.route)
+            entry.seq = nextSeq_++;
+        if (standing_ == Standing::Recording) {
             (void)log_.append(entry);
+            noteLogReplaced();
+            urgent = urgent || !logNotice_.empty();
+        }
         queue_.push_back(std::move(entry));
         wake = wake || urgent || queue_.size() + unsavedCount_ == options_.commitBatch;
         urgent_ = urgent_ || urgent;
     }
     if (wake)
         wake_.notify_one();
+}
+
+void HistoryLedger::noteLogReplaced() {
+    const std::string old = log_.takeReplaced();
+    if (old.empty())
+        return;
+    // What the lost file held is still here: committed at once, so nothing depends on the new log's start.
+    logNotice_ = "pending log " + old + " was changed or removed by something else; a new one was started";
+    urgent_ = true;
 }
 
 bool HistoryLedger::flush(std::chrono::milliseconds timeout) {
@@ -176,6 +189,7 @@ std::uint64_t HistoryLedger::dropped() const {
 }
 
 void HistoryLedger::run() {
+    pthread_setname_np(pthread_self(), "ostrevo-ledger"); // for top -H and perf
     retryAt_ = pruneAt_ = lastCommit_ = Clock::now();
     (void)ensureOpen();
     {
@@ -231,13 +245,25 @@ void HistoryLedger::run() {
             commit(final);
         if (prune)
             pruneStep();
+        std::string notice;
         {
             std::lock_guard lock(mutex_);
             unsavedCount_ = unsaved_.size();
             busy_ = false;
+            notice.swap(logNotice_);
         }
+        if (!notice.empty())
+            report(notice, true);
         idle_.notify_all();
     }
+    // Everything committed, the log empty: its places are of no more use to anyone.
+    bool kept = false;
+    {
+        std::lock_guard lock(mutex_);
+        kept = log_.kept();
+    }
+    if (!kept)
+        store_.forgetLog();
     store_.close();
     idle_.notify_all();
 }
@@ -248,7 +274,7 @@ std::optional<HistoryLedger::Clock::time_point> HistoryLedger::commitDue(Clock::
     const auto oldest = unsaved_.empty() ? queuedSince_ : unsavedSince_;
     Clock::time_point at = urgent_ ? now : oldest + options_.commitInterval;
     if (queue_.size() + unsaved_.size() >= options_.commitBatch)
-        at = std::min(at, lastCommit_ + kCommitGap);
+        at = std::min(at, lastCommit_ + options_.commitGap);
     return std::max(at, retryAt_);
 }
 
@@ -269,6 +295,7 @@ void HistoryLedger::commit(bool final) {
         // What was recorded while the batch was written stays in the log.
         std::lock_guard lock(mutex_);
         (void)log_.rewrite(unsaved_, queue_);
+        noteLogReplaced();
         return;
     }
     const Standing now = standing();
@@ -287,6 +314,7 @@ void HistoryLedger::commit(bool final) {
     std::lock_guard lock(mutex_);
     // The log holds what still waits; at exit it stays for the next start to commit.
     const bool logged = now == Standing::Recording && log_.rewrite(unsaved_, queue_);
+    noteLogReplaced();
     if (final) {
         if (logged)
             log_.keep();

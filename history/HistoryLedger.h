@@ -29,11 +29,14 @@ struct HistoryOptions {
     std::size_t queueLimit = 100'000; // probes waiting for the disk; beyond it the oldest are dropped
     std::size_t batchLimit = 5'000;   // probes per transaction
     // A commit rewrites whole pages, so probes are committed in batches: when this many wait (but at most once
-    // a second), when the oldest has waited commitInterval, and at once on a new status, at the end of a run,
-    // on flush(), before a query and at exit. Meanwhile record() appends each probe to a log beside the file,
-    // so a program that dies loses none that record() took; the writer thread sleeps until a batch is due.
+    // every commitGap), when the oldest has waited commitInterval, and at once on a new status, at the end of a
+    // run, on flush(), before a query and at exit. Meanwhile record() appends each probe to a log beside the
+    // file, so a program that dies loses none that record() took; the writer thread sleeps until a batch is due.
+    // Many hosts fill a batch in a fraction of a second, each with a probe or two: the gap lets each commit take
+    // several probes of every host into the same pages and figures.
     std::size_t commitBatch = 256;
     std::chrono::milliseconds commitInterval{150'000};
+    std::chrono::milliseconds commitGap{10'000};
     int pruneBatch = 1'000; // old rows deleted per table and transaction
     // Between pruning passes once nothing old is left. A pass costs about as much as a commit, and retention
     // counts in days: a row kept ten minutes longer harms nobody.
@@ -124,7 +127,11 @@ private:
     // A reader that matches the current file, opened again after the file was moved aside.
     [[nodiscard]] LedgerReader& reader();
 
+    // Under mutex_: the log went missing or was changed from outside; the writer says so and commits at once.
+    void noteLogReplaced();
+
     HistoryOptions options_;
+    const std::uint64_t logId_; // of log_, in the file's pending_logs
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
@@ -134,6 +141,8 @@ private:
     Clock::time_point wakeAt_{};                     // when the writer looks at the queue next, unasked
     std::size_t unsavedCount_ = 0;                   // unsaved_.size(), for those that wait for it
     PendingLog log_;                                 // holds unsaved_ and queue_, in that order
+    std::uint64_t nextSeq_ = 1;                      // the log place of the next entry
+    std::string logNotice_;                          // to be said by the writer
     bool urgent_ = false;                            // commit at once
     std::map<std::string, std::uint8_t> lastStatus_; // the host status of each host's latest probe
     bool stopping_ = false;

@@ -19,10 +19,13 @@ struct Outage {
     std::optional<std::int64_t> firstErrorMs; // when that failed probe was sent
     std::int64_t verdictMs = 0;               // the probe that made the status Bad
     // The latest route trace taken for it, where one was: its id, where loss began (none: no loss on the path)
-    // and the first address that hop answered from.
+    // and the first address that hop answered from; and the last hop before it that answered, with its first
+    // address, for when that one never did.
     std::optional<std::int64_t> routeId{};
     std::optional<int> lossBeginsAt{};
     std::string lossAddress{};
+    std::optional<int> lastAnsweringHop{};
+    std::string lastAnsweringAddress{};
 
     friend bool operator==(const Outage&, const Outage&) = default;
 };

@@ -355,7 +355,9 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     // The latest trace of each outage, where loss began on it and from which address that hop answered.
     const std::string sql =
         hasRoutes_ ? "SELECT o.*, r.id, r.loss_begins_at, (SELECT address FROM route_hops WHERE snapshot_id = r.id "
-                     "AND hop = r.loss_begins_at) FROM (SELECT " +
+                     "AND hop = r.loss_begins_at), (SELECT hop || ' ' || address FROM route_hops WHERE snapshot_id = "
+                     "r.id AND hop < r.loss_begins_at AND lost < sent AND address <> '' ORDER BY hop DESC LIMIT 1) "
+                     "FROM (SELECT " +
                          columns +
                          ") AS o LEFT JOIN route_snapshots AS r ON r.id = (SELECT max(id) FROM route_snapshots "
                          "WHERE outage_id = o.id) ORDER BY 3, 8"
@@ -380,6 +382,13 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
                 o.lossBeginsAt = static_cast<int>(s.int64(9));
             const std::string addresses = s.text(10);
             o.lossAddress = addresses.substr(0, addresses.find(' '));
+            // "2 198.18.2.2 198.18.20.2": the hop, then its addresses.
+            const std::string last = s.text(11);
+            if (const std::size_t space = last.find(' '); space != std::string::npos) {
+                o.lastAnsweringHop = std::atoi(last.c_str());
+                const std::string lastAddresses = last.substr(space + 1);
+                o.lastAnsweringAddress = lastAddresses.substr(0, lastAddresses.find(' '));
+            }
         }
         out.push_back(std::move(o));
     }
@@ -422,20 +431,25 @@ std::optional<RouteSnapshot> LedgerReader::routeSnapshot(std::int64_t id) {
     };
     int step = SQLITE_OK;
     while ((step = hops.step()) == SQLITE_ROW) {
-        RouteSnapshotHop hop;
-        hop.hop = static_cast<int>(hops.int64(0));
+        // A hop no tracer makes, or an address that is none: a file edited by hand.
+        const std::int64_t number = hops.int64(0);
+        if (number < 1 || number > 255)
+            continue;
+        RouteHop hop;
+        hop.number = static_cast<std::uint8_t>(number);
         const std::string addresses = hops.text(1);
         for (std::size_t at = 0; at < addresses.size();) {
             const std::size_t end = std::min(addresses.find(' ', at), addresses.size());
             if (end > at)
-                hop.addresses.push_back(addresses.substr(at, end - at));
+                if (const std::optional<IpAddress> address = IpAddress::parse(addresses.substr(at, end - at)))
+                    hop.answered.push_back(*address);
             at = end + 1;
         }
         hop.sent = us(2);
-        hop.lost = std::min(us(3), hop.sent);
+        hop.received = hop.sent - std::min(us(3), hop.sent);
         hop.lastUs = us(4);
         hop.bestUs = us(5);
-        hop.avgUs = us(6);
+        hop.averageUs = us(6);
         hop.worstUs = us(7);
         hop.stdDevUs = us(8);
         hop.unreachable = hops.int64(9) != 0;

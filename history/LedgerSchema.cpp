@@ -104,6 +104,9 @@ CREATE TABLE IF NOT EXISTS route_hops(
     stddev_us INTEGER,
     unreachable INTEGER NOT NULL,
     PRIMARY KEY(snapshot_id, hop)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS pending_logs(
+    log INTEGER PRIMARY KEY,
+    seq INTEGER NOT NULL);
 )sql";
 }
 

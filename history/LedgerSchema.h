@@ -18,6 +18,8 @@ constexpr std::int64_t kHourMs = 3'600'000;
 // program: it is read, never written.
 // 3: probes keep host and address in `hosts`; `samples` is a view with the columns it always had.
 // 4: route traces in `route_snapshots` and `route_hops`; a version 3 file only gains the two tables.
+// `pending_logs` (the last place of each pending log that a commit took) came later without a new number: an
+// older program never reads it and its logs have no places.
 constexpr int kVersion = 4;
 
 // Creates the tables that are missing; the caller sets user_version.

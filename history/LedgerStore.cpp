@@ -1,5 +1,6 @@
 #include "history/LedgerStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -100,14 +101,17 @@ struct LedgerStore::Statements {
           pruneHops(db, "DELETE FROM route_hops WHERE snapshot_id IN (SELECT id FROM route_snapshots "
                         "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)"),
           pruneRoutes(db, "DELETE FROM route_snapshots WHERE id IN (SELECT id FROM route_snapshots "
-                          "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)") {}
+                          "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)"),
+          markLog(db, "INSERT OR REPLACE INTO pending_logs(log, seq) VALUES (?1, ?2)"),
+          logPlace(db, "SELECT seq FROM pending_logs WHERE log = ?1"),
+          forgetLog(db, "DELETE FROM pending_logs WHERE log = ?1") {}
 
     [[nodiscard]] int prepared() const {
         for (const SqliteStatement* s :
-             {&insertSample, &insertHost,   &selectHost, &sameProbe,    &insertChange, &openOutage,
-              &closeOutage,  &selectMinute, &selectHour, &upsertMinute, &upsertHour,   &pruneSamples,
-              &hostIds,      &pruneMinutes, &pruneHours, &pruneOutages, &pruneChanges, &insertRoute,
-              &insertHop,    &routeOutage,  &pruneHops,  &pruneRoutes})
+             {&insertSample, &insertHost,   &selectHost,   &sameProbe,   &insertChange, &openOutage,  &closeOutage,
+              &selectMinute, &selectHour,   &upsertMinute, &upsertHour,  &pruneSamples, &hostIds,     &pruneMinutes,
+              &pruneHours,   &pruneOutages, &pruneChanges, &insertRoute, &insertHop,    &routeOutage, &pruneHops,
+              &pruneRoutes,  &markLog,      &logPlace,     &forgetLog})
             if (s->prepared() != SQLITE_OK)
                 return s->prepared();
         return SQLITE_OK;
@@ -117,9 +121,10 @@ struct LedgerStore::Statements {
     SqliteStatement selectMinute, selectHour, upsertMinute, upsertHour;
     SqliteStatement pruneSamples, hostIds, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
     SqliteStatement insertRoute, insertHop, routeOutage, pruneHops, pruneRoutes;
+    SqliteStatement markLog, logPlace, forgetLog;
 };
 
-LedgerStore::LedgerStore(std::string path) : path_(std::move(path)) {}
+LedgerStore::LedgerStore(std::string path, std::uint64_t logId) : path_(std::move(path)), logId_(logId) {}
 
 LedgerStore::~LedgerStore() {
     close();
@@ -153,7 +158,8 @@ LedgerStore::Outcome LedgerStore::openFile() {
         error_ = path_ + ": file is not a database";
         return Outcome::Corrupt;
     }
-    if (const int rc = db_.open(path_, SQLITE_OPEN_READWRITE); rc != SQLITE_OK) {
+    // The writer thread alone uses the connection: SQLite's locks around every call would guard nothing.
+    if (const int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX); rc != SQLITE_OK) {
         error_ = path_ + ": " + db_.errorText();
         return isCorruption(rc) ? Outcome::Corrupt : Outcome::Failed;
     }
@@ -212,6 +218,11 @@ LedgerStore::Outcome LedgerStore::open() {
     }
     journal.reset();
     if (rc = db_.exec("PRAGMA synchronous = NORMAL"); rc != SQLITE_OK)
+        return refuseOrFail(rc);
+    // A commit of many hosts touches a page of each one's probes and figures: with SQLite's default 2 MiB
+    // cache a thousand hosts read their pages from the file again at every commit. Pages are only cached as
+    // they are used, so a few hosts cost no more than before.
+    if (rc = db_.exec("PRAGMA cache_size = -16384"); rc != SQLITE_OK)
         return refuseOrFail(rc);
     if (const Outcome o = prepareLayout(); o != Outcome::Ok)
         return o;
@@ -274,16 +285,62 @@ LedgerStore::Outcome LedgerStore::prepareLayout() {
     return refuseOrFail(rc);
 }
 
+std::optional<std::uint64_t> LedgerStore::committedPlace(std::uint64_t logId, int& rc) {
+    SqliteStatement& s = statements_->logPlace;
+    s.reset();
+    s.bind(1, static_cast<std::int64_t>(logId));
+    rc = s.step();
+    std::optional<std::uint64_t> place;
+    if (rc == SQLITE_ROW)
+        place = static_cast<std::uint64_t>(s.int64(0));
+    s.reset();
+    rc = rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+    return place;
+}
+
 LedgerStore::Outcome LedgerStore::replayAbandoned() {
+    // A piece at a time: a log of any size costs a piece of memory, and each piece stores its last place, so
+    // an attempt cut short goes on where it stopped.
+    constexpr std::size_t kPiece = 5'000;
     for (PendingLog::Abandoned& log : PendingLog::abandoned(path_)) {
-        if (!log.entries.empty()) {
+        std::vector<LedgerEntry> piece;
+        std::optional<std::uint64_t> committed;
+        bool placeRead = false;
+        while (log.read(piece, kPiece)) {
+            if (!placeRead && log.logId() != 0) {
+                int rc = SQLITE_OK;
+                committed = committedPlace(log.logId(), rc);
+                if (rc != SQLITE_OK)
+                    return refuseOrFail(rc);
+                placeRead = true;
+            }
+            // What a commit took before the program died; an older program's log has no places and is told by
+            // what it holds.
+            if (committed)
+                std::erase_if(piece, [&](const LedgerEntry& e) { return e.seq != 0 && e.seq <= *committed; });
             // Left for the next attempt, which reads the log again.
-            if (const Outcome o = writeBatch(log.entries, true); o != Outcome::Ok)
-                return o;
+            if (!piece.empty())
+                if (const Outcome o = writeBatch(piece, true, log.logId()); o != Outcome::Ok)
+                    return o;
         }
         log.remove();
+        if (log.logId() != 0) {
+            statements_->forgetLog.reset();
+            statements_->forgetLog.bind(1, static_cast<std::int64_t>(log.logId()));
+            (void)statements_->forgetLog.step(); // a row left over costs a few bytes, nothing else
+            statements_->forgetLog.reset();
+        }
     }
     return Outcome::Ok;
+}
+
+void LedgerStore::forgetLog() {
+    if (!db_.isOpen() || !statements_ || logId_ == 0)
+        return;
+    statements_->forgetLog.reset();
+    statements_->forgetLog.bind(1, static_cast<std::int64_t>(logId_));
+    (void)statements_->forgetLog.step();
+    statements_->forgetLog.reset();
 }
 
 bool LedgerStore::repairAbandoned() {
@@ -367,8 +424,8 @@ bool LedgerStore::addStatusChange(std::int64_t atMs, const std::string& host, in
 }
 
 std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostIds& ids) {
-    const auto key = std::make_pair(sample.host, sample.address);
-    if (const auto found = ids.find(key); found != ids.end())
+    if (const auto found = ids.find(std::pair<std::string_view, std::string_view>(sample.host, sample.address));
+        found != ids.end())
         return found->second;
     Statements& st = *statements_;
     st.insertHost.reset();
@@ -383,7 +440,7 @@ std::optional<std::int64_t> LedgerStore::hostId(const ProbeSample& sample, HostI
         return std::nullopt;
     const std::int64_t id = st.selectHost.int64(0);
     st.selectHost.reset();
-    ids.emplace(key, id);
+    ids.emplace(std::make_pair(sample.host, sample.address), id);
     return id;
 }
 
@@ -394,17 +451,19 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
         return writeRoute(*entry.route);
     if (entry.runEnd)
         return endRun(tracks, entry.sample.host, entry.sample.atMs);
-    ProbeSample sample = entry.sample;
+    const ProbeSample& sample = entry.sample;
+    std::int64_t atMs = sample.atMs; // where it is kept
     Statements& st = *statements_;
     const std::optional<std::int64_t> id = hostId(sample, ids);
     if (!id)
         return false;
     const std::int64_t outcome = outcomeCode(sample.status, sample.ttl);
-    if (replaying) {
-        // The log is cleared right after each commit: a crash in between leaves probes that are stored already.
+    if (replaying && entry.seq == 0) {
+        // An older program's log has no places: it was cleared right after each commit, so a crash in between
+        // left probes that are stored already, which only what they hold tells.
         st.sameProbe.reset();
         st.sameProbe.bind(1, *id);
-        st.sameProbe.bind(2, sample.atMs);
+        st.sameProbe.bind(2, atMs);
         st.sameProbe.bind(3, sample.rttUs);
         st.sameProbe.bind(4, outcome);
         if (st.sameProbe.step() != SQLITE_ROW)
@@ -419,7 +478,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     for (int shift = 0;; ++shift) {
         st.insertSample.reset();
         st.insertSample.bind(1, *id);
-        st.insertSample.bind(2, sample.atMs);
+        st.insertSample.bind(2, atMs);
         st.insertSample.bind(3, sample.rttUs);
         st.insertSample.bind(4, outcome);
         const int rc = st.insertSample.step();
@@ -427,28 +486,28 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
             break;
         if ((rc & 0xff) != SQLITE_CONSTRAINT || shift >= 1000)
             return false;
-        ++sample.atMs;
+        ++atMs;
     }
-    storedAt = sample.atMs;
+    storedAt = atMs;
 
     if (tracks.find(sample.host) == tracks.end())
         claimHost(sample.host);
     HostTrack& track = tracks[sample.host];
-    track.lastAtMs = sample.atMs;
+    track.lastAtMs = atMs;
     if (!sample.replied()) {
         if (!track.failing) {
             track.failing = true;
-            track.streakStartMs = sample.atMs;
+            track.streakStartMs = atMs;
             track.streakStatus = sample.status;
         }
         track.firstReplyMs.reset();
     } else {
         track.failing = false;
         if (!track.firstReplyMs)
-            track.firstReplyMs = sample.atMs;
+            track.firstReplyMs = atMs;
     }
     if (track.lastStatus != sample.hostStatus) {
-        const std::int64_t at = std::max(sample.atMs, track.lastChangeMs);
+        const std::int64_t at = std::max(atMs, track.lastChangeMs);
         if (!addStatusChange(at, sample.host, sample.hostStatus))
             return false;
         track.lastStatus = sample.hostStatus;
@@ -458,7 +517,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     if (bad && track.openOutage == 0) {
         // The outage runs from the first failed probe of the streak that made the status Bad; a Bad verdict
         // without losses (replies too slow) begins it at the verdict.
-        const std::int64_t verdict = std::max(sample.atMs, track.lastChangeMs);
+        const std::int64_t verdict = std::max(atMs, track.lastChangeMs);
         track.outageFromFailure = track.failing;
         track.outageStartMs = track.failing ? std::min(track.streakStartMs, verdict) : verdict;
         st.openOutage.reset();
@@ -472,7 +531,7 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
             return false;
         track.openOutage = db_.lastInsertRowid();
     } else if (!bad && track.openOutage != 0) {
-        if (!closeOutage(track, sample.atMs))
+        if (!closeOutage(track, atMs))
             return false;
     }
     return true;
@@ -508,22 +567,22 @@ bool LedgerStore::writeRoute(const RouteSnapshot& route) {
     if (st.insertRoute.step() != SQLITE_DONE)
         return false;
     const std::int64_t id = db_.lastInsertRowid();
-    for (const RouteSnapshotHop& hop : route.hops) {
+    for (const RouteHop& hop : route.hops) {
         std::string addresses;
-        for (const std::string& a : hop.addresses)
-            addresses += (addresses.empty() ? "" : " ") + a;
+        for (const IpAddress& a : hop.answered)
+            addresses += (addresses.empty() ? "" : " ") + a.text();
         // Times of a hop that never answered mean nothing: NULL says so to whoever queries the file.
-        const bool answered = hop.sent > hop.lost;
+        const bool answered = !hop.neverAnswered();
         auto time = [answered](std::uint32_t us) { return answered ? std::optional<std::int64_t>(us) : std::nullopt; };
         st.insertHop.reset();
         st.insertHop.bind(1, id);
-        st.insertHop.bind(2, std::int64_t{hop.hop});
+        st.insertHop.bind(2, std::int64_t{hop.number});
         st.insertHop.bind(3, addresses);
         st.insertHop.bind(4, std::int64_t{hop.sent});
-        st.insertHop.bind(5, std::int64_t{hop.lost});
+        st.insertHop.bind(5, std::int64_t{hop.lost()});
         st.insertHop.bind(6, time(hop.lastUs));
         st.insertHop.bind(7, time(hop.bestUs));
-        st.insertHop.bind(8, time(hop.avgUs));
+        st.insertHop.bind(8, time(hop.averageUs));
         st.insertHop.bind(9, time(hop.worstUs));
         st.insertHop.bind(10, time(hop.stdDevUs));
         st.insertHop.bind(11, std::int64_t{hop.unreachable ? 1 : 0});
@@ -629,10 +688,11 @@ LedgerStore::Tracks LedgerStore::storedTracks(const std::vector<LedgerEntry>& ba
 }
 
 LedgerStore::Outcome LedgerStore::write(const std::vector<LedgerEntry>& batch) {
-    return writeBatch(batch, false);
+    return writeBatch(batch, false, logId_);
 }
 
-LedgerStore::Outcome LedgerStore::writeBatch(const std::vector<LedgerEntry>& batch, bool replaying) {
+LedgerStore::Outcome LedgerStore::writeBatch(const std::vector<LedgerEntry>& batch, bool replaying,
+                                             std::uint64_t logId) {
     if (!db_.isOpen())
         return Outcome::Failed;
     if (const int rc = db_.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK)
@@ -657,6 +717,17 @@ LedgerStore::Outcome LedgerStore::writeBatch(const std::vector<LedgerEntry>& bat
         ok = ok && mergeStats(false, key.first, key.second, stats);
     for (const auto& [key, stats] : hours)
         ok = ok && mergeStats(true, key.first, key.second, stats);
+    // In the same transaction as the entries: the log's place and what is stored never disagree.
+    std::uint64_t last = 0;
+    for (const LedgerEntry& entry : batch)
+        last = std::max(last, entry.seq);
+    if (ok && logId != 0 && last != 0) {
+        SqliteStatement& mark = statements_->markLog;
+        mark.reset();
+        mark.bind(1, static_cast<std::int64_t>(logId));
+        mark.bind(2, static_cast<std::int64_t>(last));
+        ok = mark.step() == SQLITE_DONE;
+    }
     if (ok) {
         if (const int rc = db_.exec("COMMIT"); rc == SQLITE_OK) {
             if (!replaying)

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "history/ProbeSample.h"
@@ -20,6 +21,9 @@ struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
     std::shared_ptr<const RouteSnapshot> route{}; // set: the entry is this trace, nothing else of it counts
+    // Its place in its ledger's pending log, counted from 1 over the ledger's life; 0 for a trace (never logged)
+    // and for an entry of an older program's log, which has no places.
+    std::uint64_t seq = 0;
 };
 
 // The writer's side of history.sqlite: creates the file, writes batches with their per-minute and per-hour
@@ -31,7 +35,8 @@ public:
     // written. Foreign: some other program's database, left exactly as it is.
     enum class Outcome { Ok, Failed, Corrupt, Busy, ReadOnly, Newer, Foreign };
 
-    explicit LedgerStore(std::string path);
+    // `logId`: the pending log of this program's ledger, whose places each commit stores; 0 for none.
+    explicit LedgerStore(std::string path, std::uint64_t logId = 0);
     ~LedgerStore();
     LedgerStore(const LedgerStore&) = delete;
     LedgerStore& operator=(const LedgerStore&) = delete;
@@ -47,6 +52,9 @@ public:
     [[nodiscard]] Outcome prune(std::int64_t cutoffMs, int limit, bool& more);
     // Ends what is still open at each host's last probe (the program stops) and closes the file.
     void close();
+    // Everything of this program's pending log is committed and the log is about to go: its places are not
+    // needed any more.
+    void forgetLog();
     // Closes the file and renames it and its -wal and -shm to "<path>.corrupt-<local time>". Returns the new
     // name, or an empty string when the rename failed (errorText() says why).
     [[nodiscard]] std::string moveAside();
@@ -75,7 +83,15 @@ private:
     };
     struct Statements;
     using Tracks = std::map<std::string, HostTrack>;
-    using HostIds = std::map<std::pair<std::string, std::string>, std::int64_t>;
+    // Looked up per probe by the probe's own strings, without copying them into a key.
+    struct NamesLess {
+        using is_transparent = void;
+        template <class A, class B> bool operator()(const A& a, const B& b) const {
+            return std::pair<std::string_view, std::string_view>(a.first, a.second) <
+                   std::pair<std::string_view, std::string_view>(b.first, b.second);
+        }
+    };
+    using HostIds = std::map<std::pair<std::string, std::string>, std::int64_t, NamesLess>;
 
     [[nodiscard]] Outcome fail(int rc);
     [[nodiscard]] Outcome openFile();
@@ -86,9 +102,12 @@ private:
     // drops it when the process ends, so a later start can tell a crashed run from one still going.
     void claimHost(const std::string& host);
     [[nodiscard]] bool ownedElsewhere(const std::string& host) const;
-    // `replaying`: entries from the log of a program that ended, which may be stored already.
-    [[nodiscard]] Outcome writeBatch(const std::vector<LedgerEntry>& batch, bool replaying);
+    // `replaying`: entries from the log of a program that ended, which may be stored already. The last place
+    // of `logId` in the batch is stored with it.
+    [[nodiscard]] Outcome writeBatch(const std::vector<LedgerEntry>& batch, bool replaying, std::uint64_t logId);
     [[nodiscard]] Outcome replayAbandoned();
+    // The last place of the log that a commit took, none when no commit took any.
+    [[nodiscard]] std::optional<std::uint64_t> committedPlace(std::uint64_t logId, int& rc);
     // Where the file leaves the hosts of `batch`: their status and open outage.
     [[nodiscard]] Tracks storedTracks(const std::vector<LedgerEntry>& batch);
     [[nodiscard]] std::optional<std::int64_t> hostId(const ProbeSample& sample, HostIds& ids);
@@ -105,6 +124,7 @@ private:
     void rollback();
 
     std::string path_;
+    std::uint64_t logId_;
     SqliteDb db_;
     std::unique_ptr<Statements> statements_;
     Tracks tracks_;

@@ -3,9 +3,9 @@
 std::string RouteSnapshot::lossAddress() const {
     if (!lossBeginsAt)
         return {};
-    for (const RouteSnapshotHop& h : hops)
-        if (h.hop == *lossBeginsAt)
-            return h.addresses.empty() ? std::string() : h.addresses.front();
+    for (const RouteHop& h : hops)
+        if (h.number == *lossBeginsAt)
+            return h.answered.empty() ? std::string() : h.answered.front().text();
     return {};
 }
 
@@ -22,12 +22,9 @@ std::ostream& operator<<(std::ostream& os, const RouteSnapshot& s) {
         os << *s.outageId;
     else
         os << "none";
-    for (const RouteSnapshotHop& h : s.hops) {
-        os << " [" << h.hop << ":";
-        for (const std::string& a : h.addresses)
-            os << " " << a;
-        os << " " << h.sent << "/" << h.lost << " " << h.lastUs << "/" << h.bestUs << "/" << h.avgUs << "/" << h.worstUs
-           << "/" << h.stdDevUs << (h.unreachable ? " unreachable" : "") << "]";
+    for (const RouteHop& h : s.hops) {
+        os << " ";
+        PrintTo(h, &os);
     }
     return os << "}";
 }

@@ -6,24 +6,9 @@
 #include <string>
 #include <vector>
 
-// One hop of a stored route trace, as the ledger keeps it. Times in microseconds, meaningful only when the hop
-// answered at all (sent > lost).
-struct RouteSnapshotHop {
-    int hop = 0;                        // the TTL, 1 for the first router
-    std::vector<std::string> addresses; // who answered, first heard first; empty: the hop never answered
-    std::uint32_t sent = 0;
-    std::uint32_t lost = 0;
-    std::uint32_t lastUs = 0;
-    std::uint32_t bestUs = 0;
-    std::uint32_t avgUs = 0;
-    std::uint32_t worstUs = 0;
-    std::uint32_t stdDevUs = 0;
-    bool unreachable = false; // the hop answered "destination unreachable"
+#include "types/RouteHop.h"
 
-    friend bool operator==(const RouteSnapshotHop&, const RouteSnapshotHop&) = default;
-};
-
-// Why a trace was taken: the host went from Good to Bad, or someone asked for it.
+// Why a trace was taken: the host went Bad, or someone asked for it.
 enum class RouteReason : std::uint8_t { Outage, OnDemand };
 
 // A route trace kept in the ledger: when it was taken, of which host, and what each hop did.
@@ -37,7 +22,7 @@ struct RouteSnapshot {
     bool reached = false;                 // the destination answered at least once
     std::optional<int> lossBeginsAt;      // hop number; none: no loss on the path
     std::optional<std::int64_t> outageId; // the outage it was taken for, once stored
-    std::vector<RouteSnapshotHop> hops;
+    std::vector<RouteHop> hops;
 
     // The address of the hop where loss begins (its first), empty when there is none or it never answered.
     [[nodiscard]] std::string lossAddress() const;

@@ -10,7 +10,8 @@ class MetricsRegistry;
 
 // Feeds the registry from the probing thread: counts every probe and keeps each host's status in step with
 // its analysis. Several runs may report at once, each about its own host; what a run probes is remembered
-// per run, so the end of one leaves the others' series alone. The registry's lock is held for a few
+// per run, so the end of one leaves the others' series alone. The pair a run probes is held in the registry
+// while the run probes it, so it is never dropped for room. The registry's lock is held for a few
 // increments only, so a scrape never holds up a probe.
 class MetricsObserver final : public ProbeObserver {
 public:
@@ -26,8 +27,6 @@ private:
         std::string address;
         bool operator==(const Target&) const = default;
     };
-    // Sets `target` to N/A unless another run still probes it. Under mutex_.
-    void release(RunId run, const Target& target);
 
     MetricsRegistry& registry_;
     // Runs report from the engine's thread; the lock only matters should runs ever report from threads of

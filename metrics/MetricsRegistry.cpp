@@ -5,10 +5,11 @@
 MetricsRegistry::MetricsRegistry(std::string version, std::uint64_t startMicros)
     : version_(std::move(version)), startMicros_(startMicros) {}
 
-void MetricsRegistry::dropLongestUnused() {
-    const auto oldest = std::min_element(series_.begin(), series_.end(), [](const auto& a, const auto& b) {
-        return a.second.lastUse < b.second.lastUse;
-    });
+void MetricsRegistry::dropLongestIdle() {
+    auto oldest = series_.end();
+    for (auto it = series_.begin(); it != series_.end(); ++it)
+        if (it->second.holds == 0 && (oldest == series_.end() || it->second.lastUse < oldest->second.lastUse))
+            oldest = it;
     if (oldest == series_.end())
         return;
     if (const auto pair = hostPair_.find(oldest->first.first);
@@ -22,7 +23,7 @@ MetricsRegistry::Series& MetricsRegistry::seriesOf(std::string_view host, std::s
     auto found = series_.find(std::pair<std::string_view, std::string_view>(host, address));
     if (found == series_.end()) {
         if (series_.size() >= kMaxSeries)
-            dropLongestUnused();
+            dropLongestIdle();
         Series fresh;
         fresh.figures.host = host;
         fresh.figures.address = address;
@@ -74,6 +75,24 @@ void MetricsRegistry::setRouteLossBegins(std::string_view host, std::string_view
 void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status) {
     const std::lock_guard lock(mutex_);
     seriesOf(host, address).figures.status = status;
+}
+
+void MetricsRegistry::hold(std::string_view host, std::string_view address) {
+    const std::lock_guard lock(mutex_);
+    ++seriesOf(host, address).holds;
+}
+
+void MetricsRegistry::release(std::string_view host, std::string_view address) {
+    const std::lock_guard lock(mutex_);
+    const auto found = series_.find(std::pair<std::string_view, std::string_view>(host, address));
+    if (found == series_.end() || found->second.holds == 0)
+        return;
+    Series& series = found->second;
+    if (--series.holds == 0) {
+        series.figures.status = HostStatus::NA;
+        // Unused from the moment it stopped: pairs go in the order their runs ended.
+        series.lastUse = ++useClock_;
+    }
 }
 
 MetricsSnapshot MetricsRegistry::snapshot() const {

@@ -19,11 +19,13 @@
 // Figures are kept per (host, address) pair and only ever grow while the process lives. Pairs of different
 // hosts are independent: several hosts probed at once each keep their own status. A host probed at another
 // address (its name now resolves elsewhere) leaves its previous pair at N/A, since nothing judges that one
-// any more. At most kMaxSeries pairs are kept; the one unused longest goes first.
+// any more. A pair that a run holds (hold(), from the observer, until the run stops or moves) is never dropped,
+// however many hosts are watched: dropping it would start its counters again at every scrape. Beyond
+// kMaxSeries pairs, the one no run holds that has been unused longest goes first; while every pair is held, the
+// registry grows.
 class MetricsRegistry {
 public:
-    // Room for every host of a large watch list plus the addresses they moved away from: a host probed once
-    // a second is never the longest unused while an idle pair is left.
+    // Room for the pairs of stopped, moved or removed hosts beside those that run.
     static constexpr std::size_t kMaxSeries = 4096;
 
     // `startMicros` is the process start as Unix time in microseconds, read once: it cannot change.
@@ -39,6 +41,11 @@ public:
     // kept is not brought back for it.
     void setRouteLossBegins(std::string_view host, std::string_view address, std::optional<std::uint32_t> hop);
 
+    // A run probes the pair from now on / no longer (it stopped, or moved to another pair). A pair that no run
+    // holds any more is judged by nobody: its status goes to N/A, and it may be dropped for room.
+    void hold(std::string_view host, std::string_view address);
+    void release(std::string_view host, std::string_view address);
+
     // In order of first use.
     [[nodiscard]] MetricsSnapshot snapshot() const;
 
@@ -47,6 +54,7 @@ private:
         SeriesSnapshot figures;
         std::uint64_t firstUse = 0;
         std::uint64_t lastUse = 0;
+        std::uint32_t holds = 0; // runs that probe the pair
     };
     using Key = std::pair<std::string, std::string>;
     struct KeyLess {
@@ -58,7 +66,8 @@ private:
     };
 
     Series& seriesOf(std::string_view host, std::string_view address);
-    void dropLongestUnused();
+    // Drops the pair unused longest that no run holds; none while every pair is held.
+    void dropLongestIdle();
 
     const std::string version_;
     const std::uint64_t startMicros_;

@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -201,6 +202,7 @@ MetricsServer::Impl::~Impl() {
 }
 
 void MetricsServer::Impl::loop() {
+    pthread_setname_np(pthread_self(), "ostrevo-metrics"); // for top -H and perf
     std::vector<pollfd> fds;
     std::vector<Connection*> polled;
     for (;;) {

@@ -12,7 +12,7 @@
 #include "types/ProbeEvent.h"
 
 // The console probe's face: prints one reply line and one statistics line per probe (nothing with `quiet`),
-// keeps the figures for the final statistics and says when the count is done. The worker thread calls the
+// keeps the figures for the final statistics and says when the count is done. The hub's thread calls the
 // port; the main thread waits for the stop answer and then reads the summary.
 class ProbeConsole final : public WindowPort {
 public:
@@ -31,7 +31,7 @@ public:
         [[nodiscard]] std::uint64_t replies() const { return figures.replies(); }
     };
 
-    // `done` runs on the worker thread after the `count`th probe (count 0: never), when `out` is a pipe nobody
+    // `done` runs on the hub's thread after the `count`th probe (count 0: never), when `out` is a pipe nobody
     // reads any more, and when no run could begin.
     ProbeConsole(std::FILE* out, Output output, std::function<void()> done);
 
@@ -39,7 +39,7 @@ public:
     void postLog(const ProbeEvent&) override {}
     void runEnded(RunId run, RunEnd end) override;
 
-    // Blocks until the worker has answered a stop (or a failed start).
+    // Blocks until the hub has answered a stop (or a failed start).
     void waitForAnswer();
     [[nodiscard]] bool failed() const;
     [[nodiscard]] Totals totals() const;
@@ -63,7 +63,7 @@ private:
     std::FILE* const out_;
     const Output output_;
     const std::function<void()> done_;
-    std::string line_;      // worker thread only
+    std::string line_;      // hub thread only
     std::string timesLine_; // kept between cycles: a loss leaves the times as they were
 
     mutable std::mutex mutex_; // also keeps a closing summary from mixing with a probe's lines

@@ -112,8 +112,9 @@ std::string json(const RouteResult& result) {
 
 int run(const ProbeOptions& options, const IpAddress& target, const std::string& targetText) {
     RouteTracer tracer;
-    if (!tracer.open(target.family)) {
-        std::fprintf(stderr, "ostrevo-probe: cannot open an ICMP socket: %s\n", tracer.error().c_str());
+    // The socket layer has said why; the closing line is a plain run's, so both fail alike.
+    if (!tracer.open(target.family, options.source)) {
+        std::fputs("Can't open Ping Chanel.\n", stderr);
         return 2;
     }
     if (!options.json) {

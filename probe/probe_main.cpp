@@ -15,10 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/IcmpEchoChannel.h"
 #include "engine/Modules.h"
 #include "engine/PosixHostResolver.h"
-#include "engine/ProbeWorker.h"
+#include "engine/ProbeHub.h"
 #include "metrics/ListenAddress.h"
 #include "metrics/MetricsEndpoint.h"
 #include "metrics/MetricsObserver.h"
@@ -35,7 +34,8 @@ namespace {
 
 enum ExitStatus : int { kReplied = 0, kNoReply = 1, kSetupError = 2 };
 
-constexpr int kWakeSignal = SIGUSR1; // the worker's way of waking the main thread out of sigwait
+constexpr int kWakeSignal = SIGUSR1; // the hub's way of waking the main thread out of sigwait
+constexpr RunId kRun = 1;
 
 // A numeric address as is, otherwise the name's first address of the family asked for (with none asked for,
 // IPv4 where the name has it).
@@ -171,39 +171,37 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     const pthread_t mainThread = pthread_self();
-    IcmpEchoChannel channel;
     ProbeConsole console(stdout, {options.quiet, options.count, options.timestamps, options.reportMissing},
                          [mainThread] { pthread_kill(mainThread, kWakeSignal); });
-    ProbeWorker worker(channel, console, nullptr);
+    // The one host of the same engine the desktop program runs.
+    auto hub = std::make_unique<ProbeHub>(console, nullptr);
     if (metricsObserver)
-        worker.addObserver(*metricsObserver);
+        hub->addObserver(*metricsObserver);
     std::optional<std::chrono::steady_clock::time_point> deadline;
     if (options.deadlineMs != 0)
         deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.deadlineMs);
-    worker.start();
-    worker.post(StartCommand{run});
+    hub->start();
+    hub->startRun(kRun, run);
 
     const int received = waitForSignal(signals, deadline);
 
     if (console.failed()) {
-        worker.post(QuitCommand{});
-        worker.join();
+        hub.reset();
         std::fprintf(stderr, "Can't open Ping Chanel.\n");
         return kSetupError;
     }
     if (received == 0) {
         // The deadline does not wait for the request under way, which may wait seconds for its reply: that one
-        // is left out of the figures, and the process ends without the worker, as ping ends at its deadline.
+        // is left out of the figures, and the process ends without the hub, as ping ends at its deadline.
         const ProbeConsole::Totals totals = console.close();
         std::printf("\n%s", ProbeConsole::summary(options.host, totals).c_str());
         std::fflush(stdout);
         std::_Exit(totals.replies() != 0 ? kReplied : kNoReply);
     }
     // The probe under way completes and counts; the pause after it does not hold the stop back.
-    worker.post(StopCommand{});
+    hub->stopRun(kRun, ProbeHub::StopMode::AfterRequestUnderWay);
     console.waitForAnswer();
-    worker.post(QuitCommand{});
-    worker.join();
+    hub.reset();
 
     const ProbeConsole::Totals totals = console.totals();
     std::printf("\n%s", ProbeConsole::summary(options.host, totals).c_str());

@@ -6,12 +6,17 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -36,6 +41,24 @@ bool isSafeToOpen(const std::string& path, const char* action) {
         return true;
     std::fprintf(stderr, "ostrevo: %s is not a regular file; settings are not %s\n", path.c_str(), action);
     return false;
+}
+
+// The folder of the file, locked for one Update session; -1 when there is no folder yet or the wait ran out,
+// the session then going ahead as a plain one would.
+int lockFolderOf(const std::string& path) {
+    const std::string folder = path.substr(0, path.rfind('/'));
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return fd;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    close(fd);
+    return -1;
 }
 
 } // namespace
@@ -82,18 +105,27 @@ StoreSession::StoreSession(const std::string& keyPath, Purpose purpose)
     }
     if (!isSafeToOpen(path_, action))
         return;
+    if (purpose == Purpose::Update)
+        folderLock_ = lockFolderOf(path_);
     store_ = std::make_unique<QSettings>(QString::fromStdString(path_), QSettings::IniFormat);
     // QSettings shares parsed files within the process; sync() makes a load see changes made by others.
-    if (purpose == Purpose::Load)
+    if (purpose != Purpose::Save)
         store_->sync();
 }
 
-StoreSession::~StoreSession() = default;
+StoreSession::~StoreSession() {
+    store_.reset();
+    if (folderLock_ >= 0)
+        close(folderLock_);
+}
 
 std::string StoreSession::read(const std::string& valueName) const {
     if (!store_)
         return {};
-    QVariant value = store_->value(fromStd(valueName));
+    return textOf(store_->value(fromStd(valueName)));
+}
+
+std::string StoreSession::textOf(const QVariant& value) {
     switch (value.typeId()) {
     case QMetaType::QByteArray: // what write() makes of bytes that are not UTF-8
         return toStdString(value.toByteArray());
@@ -108,6 +140,26 @@ std::string StoreSession::read(const std::string& valueName) const {
 
 bool StoreSession::contains(const std::string& valueName) const {
     return store_ && store_->contains(fromStd(valueName));
+}
+
+std::optional<std::string> StoreSession::find(const std::string& valueName) const {
+    // One look-up rather than contains() and read(): a save reads every entry of a long host list.
+    const QVariant value = store_ ? store_->value(fromStd(valueName)) : QVariant();
+    if (!value.isValid())
+        return std::nullopt;
+    return textOf(value);
+}
+
+std::vector<std::pair<std::string, std::string>> StoreSession::textsUnder(std::string_view prefix) const {
+    std::vector<std::pair<std::string, std::string>> texts;
+    if (!store_)
+        return texts;
+    for (const QString& key : store_->allKeys()) {
+        std::string name = key.toStdString();
+        if (name.starts_with(prefix))
+            texts.emplace_back(std::move(name), textOf(store_->value(key)));
+    }
+    return texts;
 }
 
 void StoreSession::write(const std::string& valueName, const std::string& text) {

@@ -1,9 +1,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/KeyValueStore.h"
 
 class QSettings;
+class QVariant;
 
 // The per-user store of named text values and the program's version text.
 
@@ -23,11 +29,14 @@ inline constexpr const char* SettingsKey = "Software\\Quorvan Corporation\\Ostre
 // written, so that it cannot block start-up; the session then says so in one line on stderr, reads
 // nothing and commits nothing; so does a session without a configuration folder (no HOME). A symlink to a
 // regular file is followed: its target is read and replaced.
-class StoreSession {
+class StoreSession : public KeyValueStore {
 public:
-    enum class Purpose { Load, Save };
+    // Update reads the file as it is now, as Load does, to save what depends on it; for the life of the
+    // session it holds a lock on the folder that other Update sessions wait for (up to two seconds), so that
+    // two instances merging into one file take turns.
+    enum class Purpose { Load, Save, Update };
     StoreSession(const std::string& keyPath, Purpose purpose);
-    ~StoreSession();
+    ~StoreSession() override;
     StoreSession(const StoreSession&) = delete;
     StoreSession& operator=(const StoreSession&) = delete;
 
@@ -36,24 +45,30 @@ public:
     [[nodiscard]] std::string read(const std::string& valueName) const;
     // Whether the file holds the value at all, empty or not.
     [[nodiscard]] bool contains(const std::string& valueName) const;
+    [[nodiscard]] std::optional<std::string> find(const std::string& valueName) const override;
+    // Keys as QSettings names them: "Hosts/1/Host" for "1\\Host" in the section [Hosts], with their texts.
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> textsUnder(std::string_view prefix) const override;
     // Bytes that are valid UTF-8 are kept as text; any other byte string as raw bytes, so that it reads back
     // unchanged. Nothing reaches the file before commit().
-    void write(const std::string& valueName, const std::string& text);
+    void write(const std::string& valueName, const std::string& text) override;
     // The value leaves the file at commit(), as a written one would change.
-    void remove(const std::string& valueName);
+    void remove(const std::string& valueName) override;
     // Under QSettings' lock on the file, reads it again when it has changed since it was read, sets the
     // values written in this session over what it holds now and replaces it once, whole (creating it and its
     // folders when missing); values not written keep what the file holds, whoever wrote them. On failure the
     // previous file stays as it was, a line on stderr says why, and the result is false. Nothing written:
     // the file is left alone and the result is true.
-    bool commit();
+    bool commit() override;
     [[nodiscard]] const std::string& path() const { return path_; }
 
 private:
+    [[nodiscard]] static std::string textOf(const QVariant& value);
+
     std::string path_;
     Purpose purpose_;
     std::unique_ptr<QSettings> store_; // null when the path must not be touched
     bool written_ = false;
+    int folderLock_ = -1;
 };
 
 // One value read or written in a session of its own. Never creates anything when reading.

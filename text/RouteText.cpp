@@ -42,6 +42,37 @@ std::string lossLine(std::optional<int> hop, const std::string& address) {
     return "Loss begins at hop " + std::to_string(*hop) + " (" + (address.empty() ? kUnknownAddress : address) + ")";
 }
 
+std::string lossSentence(std::optional<int> hop, const std::string& address, std::optional<int> lastAnswering,
+                         const std::string& lastAddress) {
+    if (!hop || !address.empty())
+        return lossLine(hop, address);
+    std::string text = "Loss begins at hop " + std::to_string(*hop) + ", which does not answer";
+    if (*hop == 1)
+        return text;
+    if (!lastAnswering)
+        return text + "; no hop before it does";
+    return text + "; hop " + std::to_string(*lastAnswering) + (lastAddress.empty() ? "" : ", " + lastAddress) +
+           ", is the last that does";
+}
+
+std::string lossSentence(const RouteResult& result) {
+    if (!result.lossBeginsAt)
+        return lossLine(result);
+    std::string address;
+    std::optional<int> lastAnswering;
+    std::string lastAddress;
+    for (const RouteHop& hop : result.hops) {
+        if (hop.number == *result.lossBeginsAt) {
+            if (!hop.answered.empty())
+                address = hop.answered.front().text();
+        } else if (hop.number < *result.lossBeginsAt && !hop.answered.empty()) {
+            lastAnswering = hop.number;
+            lastAddress = hop.answered.front().text();
+        }
+    }
+    return lossSentence(result.lossBeginsAt, address, lastAnswering, lastAddress);
+}
+
 std::string where(std::optional<int> hop, const std::string& address) {
     if (!hop)
         return "no loss on the path";

@@ -23,6 +23,14 @@ inline constexpr const char* kUnknownAddress = "???";
 // The same from a stored trace's figures: the hop where loss begins (none: no loss) and its first address
 // (empty when it never answered).
 [[nodiscard]] std::string lossLine(std::optional<int> hop, const std::string& address);
+// Where loss begins, in words for the desktop (the notification, the Route window, History): as lossLine while
+// that hop answers; of one that never does, "Loss begins at hop 3, which does not answer; hop 2, 198.18.2.2, is
+// the last that does" (or "...; no hop before it does").
+[[nodiscard]] std::string lossSentence(const RouteResult& result);
+// The same from a stored trace's figures: also the last hop before it that answered (none: no such hop) and
+// its first address.
+[[nodiscard]] std::string lossSentence(std::optional<int> hop, const std::string& address,
+                                       std::optional<int> lastAnswering, const std::string& lastAddress);
 // Where an outage's trace found the loss beginning, for a column: "hop 3, 192.0.2.1", "hop 3" or
 // "no loss on the path".
 [[nodiscard]] std::string where(std::optional<int> hop, const std::string& address);

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <ostream>
+#include <string>
 
 IpAddress IpAddress::v4(std::uint32_t networkOrder) {
     IpAddress address;
@@ -23,6 +24,13 @@ IpAddress IpAddress::v6(std::span<const std::uint8_t, 16> bytes, std::uint32_t s
     std::copy(bytes.begin(), bytes.end(), address.bytes.begin());
     address.scopeId = scopeId;
     return address;
+}
+
+std::optional<IpAddress> IpAddress::parse(std::string_view text) {
+    in_addr v4{};
+    if (text.size() < INET_ADDRSTRLEN && inet_pton(AF_INET, std::string(text).c_str(), &v4) == 1)
+        return IpAddress::v4(v4.s_addr);
+    return parseV6(text);
 }
 
 std::optional<IpAddress> IpAddress::parseV6(std::string_view text) {

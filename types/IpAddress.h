@@ -22,6 +22,8 @@ struct IpAddress {
     // A numeric IPv6 address with an optional "%zone" (an interface name or index); nothing for anything
     // else, IPv4 text included.
     [[nodiscard]] static std::optional<IpAddress> parseV6(std::string_view text);
+    // A numeric address as text() writes it: dotted decimal IPv4, or IPv6 as parseV6 reads it.
+    [[nodiscard]] static std::optional<IpAddress> parse(std::string_view text);
 
     [[nodiscard]] bool isV4() const { return family == Family::V4; }
     [[nodiscard]] bool isV6() const { return family == Family::V6; }

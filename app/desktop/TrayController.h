@@ -8,7 +8,7 @@
 #include <QPoint>
 #include <QSystemTrayIcon>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 #include "types/HostStatus.h"
 #include "types/ProbeEvent.h"
 

@@ -9,6 +9,7 @@
 #include "app/history/HistoryWindow.h"
 #include "history/HistoryLedger.h"
 #include "history/HistoryRecorder.h"
+#include "history/PendingLog.h"
 
 namespace {
 // How long the window waits for a file it has just opened to be ready (repaired, moved aside when damaged,
@@ -19,7 +20,11 @@ constexpr std::chrono::milliseconds kFirstOpenWait{250};
 
 HistoryService::HistoryService(int days, std::string path)
     : path_(path.empty() ? defaultPath() : std::move(path)), days_(days),
-      recorder_(std::make_shared<HistoryRecorder>(nullptr)) {}
+      recorder_(std::make_shared<HistoryRecorder>(nullptr)) {
+    // A program that died left probes in its pending log: they are stored now, not when a run first probes.
+    if (days_ > 0 && PendingLog::anyIn(path_))
+        open();
+}
 
 HistoryService::~HistoryService() {
     // The window reads the ledger; it goes first. The ledger then writes what is still queued.

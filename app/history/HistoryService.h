@@ -15,10 +15,12 @@ class ProbeObserver;
 // The probe history of the program: the ledger file, what feeds it from the worker and the History window.
 // Lives on the window thread; the recorder it hands the worker is the only part the worker touches.
 // The ledger (SQLite, its writer thread, its caches) is opened on first use, not at start-up, so a program
-// left idle pays nothing for a history it does not touch.
+// left idle pays nothing for a history it does not touch; only a pending log left by a program that died opens
+// it at once, to store what the log holds.
 class HistoryService {
 public:
-    // `path` empty: history.sqlite in the user's data folder for the program. Nothing is opened yet.
+    // `path` empty: history.sqlite in the user's data folder for the program. Nothing is opened yet, unless a
+    // pending log was left beside the file.
     explicit HistoryService(int days, std::string path = {});
     ~HistoryService();
     HistoryService(const HistoryService&) = delete;

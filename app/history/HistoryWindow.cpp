@@ -26,8 +26,8 @@
 #include <QVBoxLayout>
 
 #include "app/common/HistoryFormat.h"
-#include "app/history/LatencyGraph.h"
 #include "app/common/WindowSize.h"
+#include "app/history/LatencyGraph.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
 #include "text/RouteText.h"
@@ -460,10 +460,12 @@ void HistoryWindow::refreshOverview(std::int64_t nowMs) {
         const std::int64_t to = nowMs + 1;
         if (!ledger_) {
             small->setData(from, to, nowMs, {}, {});
+            small->setLossPeriods({});
             continue;
         }
         small->setData(from, to, nowMs, ledger_->series(host, from, to, std::max(small->columns(), 30)),
                        ledger_->statusChanges(host, from, to));
+        small->setLossPeriods(LatencyGraph::lossPeriods(ledger_->outages(host, from, to), nowMs));
     }
 }
 
@@ -479,6 +481,7 @@ void HistoryWindow::refresh() {
         problemLabel_->hide();
         exportButton_->setEnabled(false);
         graph_->setData(from, to, now, {}, {});
+        graph_->setLossPeriods({});
         graph_->setOverlays({}, host_);
         showSummary(RttStats());
         showOutages({}, now);
@@ -508,7 +511,9 @@ void HistoryWindow::refresh() {
     }
     graph_->setOverlays(std::move(overlays), host_);
     showSummary(ledger_->summary(host, from, to));
-    showOutages(ledger_->outages(host, from, to), now);
+    std::vector<Outage> outages = ledger_->outages(host, from, to);
+    graph_->setLossPeriods(LatencyGraph::lossPeriods(outages, now));
+    showOutages(std::move(outages), now);
 }
 
 void HistoryWindow::showSummary(const RttStats& s) {
@@ -549,7 +554,10 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
             for (int column = 0; column < WhereColumn; ++column)
                 row->setToolTip(column, times);
             if (outage.routeId)
-                row->setToolTip(WhereColumn, QStringLiteral("Double-click to see the route"));
+                row->setToolTip(WhereColumn, QString::fromStdString(RouteText::lossSentence(
+                                                 outage.lossBeginsAt, outage.lossAddress, outage.lastAnsweringHop,
+                                                 outage.lastAnsweringAddress)) +
+                                                 QStringLiteral("\nDouble-click to see the route"));
         }
         shownOutages_ = std::move(outages);
     }

@@ -170,6 +170,20 @@ void LatencyGraph::setData(std::int64_t fromMs, std::int64_t toMs, std::int64_t 
     update();
 }
 
+std::vector<LatencyGraph::LossPeriod> LatencyGraph::lossPeriods(const std::vector<Outage>& outages,
+                                                                std::int64_t nowMs) {
+    std::vector<LossPeriod> out;
+    for (const Outage& outage : outages)
+        if (outage.firstErrorMs)
+            out.push_back({outage.startMs, std::max(outage.endMs.value_or(nowMs), outage.startMs)});
+    return out;
+}
+
+void LatencyGraph::setLossPeriods(std::vector<LossPeriod> periods) {
+    lossPeriods_ = std::move(periods);
+    update();
+}
+
 QColor LatencyGraph::overlayColour(std::size_t index) {
     static const std::array<QColor, 6> colours{
         QColor(0xf0, 0x8c, 0x00), QColor(0x00, 0xa3, 0x9a), QColor(0xa0, 0x60, 0x30),
@@ -537,14 +551,26 @@ void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
         return std::pair{x0, std::max(1, x1 - x0)};
     };
 
-    // Only a column where nothing came back is marked over the whole height, under the spread: a few lost
-    // probes tint the median line instead, so they never look like an outage.
+    // Only a column where nothing came back, and an outage of lost replies from end to end, is marked over the
+    // whole height, under the spread: a few lost probes tint the median line instead, so they never look like
+    // an outage. One shape for all, so a column inside an outage is not marked twice as dark.
+    QPainterPath marks;
+    marks.setFillRule(Qt::WindingFill);
     for (const SeriesPoint& point : points_) {
         if (point.stats.sent() == 0 || point.stats.replies() > 0)
             continue;
         const auto [x, w] = columnOf(point);
-        p.fillRect(QRect(x, plot.top(), w, plot.height()), withAlpha(kNoReply, 110));
+        marks.addRect(QRect(x, plot.top(), w, plot.height()));
     }
+    for (const LossPeriod& period : lossPeriods_) {
+        if (period.toMs < fromMs_ || period.fromMs >= toMs_)
+            continue;
+        const int x0 = static_cast<int>(std::floor(xOf(plot, std::max(period.fromMs, fromMs_))));
+        const int x1 = static_cast<int>(std::ceil(xOf(plot, std::min(period.toMs, toMs_))));
+        marks.addRect(QRect(x0, plot.top(), std::max(1, x1 - x0), plot.height()));
+    }
+    if (!marks.isEmpty())
+        p.fillPath(marks.simplified(), withAlpha(kNoReply, 110));
 
     // Probes sparser than the columns leave empty columns between them; the line only breaks at a gap well
     // beyond the usual spacing (a stopped run) or at a column without a reply.

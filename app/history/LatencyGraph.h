@@ -49,6 +49,18 @@ public:
     void setData(std::int64_t fromMs, std::int64_t toMs, std::int64_t nowMs, std::vector<SeriesPoint> points,
                  std::vector<StatusChange> statuses);
 
+    // A stretch of an outage of lost replies, [fromMs, toMs).
+    struct LossPeriod {
+        std::int64_t fromMs = 0;
+        std::int64_t toMs = 0;
+    };
+    // The stretches of `outages` that lost replies (not those of slow ones), one still going up to `nowMs`.
+    [[nodiscard]] static std::vector<LossPeriod> lossPeriods(const std::vector<Outage>& outages, std::int64_t nowMs);
+    // Marked as one solid stretch each, like a column without replies: at a span with more columns than probes
+    // an outage would otherwise leave the columns between its probes blank and look like intermittent loss, and
+    // at a long one it would vanish into columns that also hold replies.
+    void setLossPeriods(std::vector<LossPeriod> periods);
+
     // Another host's median line over the same span.
     struct Overlay {
         QString host;
@@ -121,6 +133,7 @@ private:
     std::int64_t nowMs_ = 0;
     std::vector<SeriesPoint> points_;
     std::vector<StatusChange> statuses_;
+    std::vector<LossPeriod> lossPeriods_;
     std::vector<Overlay> overlays_;
     QString host_; // of the figures, named in the legend beside the overlays
     std::int64_t axisTopUs_ = 1'000;

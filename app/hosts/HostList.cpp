@@ -13,30 +13,19 @@
 #include "alerts/EventLog.h"
 #include "app/common/AppSettings.h"
 #include "engine/EchoReply.h"
+#include "monitor/HostSupervisor.h"
 #include "text/ProbeText.h"
-
-namespace {
-
-constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
-
-} // namespace
 
 // What a host beside the main one needs besides its row: its log, with the settings the log reads, and the
 // lookup of its start.
 struct HostList::Runtime {
     Settings logSettings;
     std::unique_ptr<EventLog> log;
-    std::shared_ptr<Ticket> lookup;
+    std::unique_ptr<HostLookup> lookup;
     bool explain = false; // the user asked for this start: a host that is not found is said in a box
     // Stops sent whose answer has not come back: the host already shows stopped, and what the old run still
     // reports until the answer belongs to no run of it.
     unsigned stopsUnanswered = 0;
-};
-
-// Shared between the list and one lookup thread; the thread answers only while `receiver` is set.
-struct HostList::Ticket {
-    std::mutex mutex;
-    HostList* receiver = nullptr;
 };
 
 // The runner's face: every report becomes a queued call onto the window thread. It never waits, so the
@@ -119,22 +108,16 @@ HostList::Runtime& HostList::runtimeOf(RunId id) {
 }
 
 HostStatus HostList::worstStatus() const {
-    HostStatus worst = HostStatus::NA;
-    for (const WatchedHost& host : hosts_)
-        if (host.running && severity(host.status) > severity(worst))
-            worst = host.status;
-    return worst;
+    return ::worstStatus(hosts_);
 }
 
-StoredHostList HostList::stored(bool mainRunning) const {
+StoredHostList HostList::stored() const {
     StoredHostList list;
-    list.mainRunning = mainRunning;
     for (const WatchedHost& host : hosts_)
         if (!host.main) {
             StoredHost entry;
             copyHostFields(host.settings, entry.settings);
-            const auto runtime = runtimes_.find(host.id);
-            entry.running = host.running || (runtime != runtimes_.end() && runtime->second->lookup);
+            entry.running = host.running || lookupPending(host.id);
             list.hosts.push_back(std::move(entry));
         }
     return list;
@@ -208,7 +191,7 @@ bool HostList::edit(RunId id, const Settings& settings) {
     WatchedHost* host = findHost(id);
     if (host == nullptr || host->main || settings.host.empty())
         return false;
-    const bool wasRunning = host->running || runtimeOf(id).lookup;
+    const bool wasRunning = host->running || lookupPending(id);
     setSettings(*host, settings);
     Q_EMIT listChanged();
     Q_EMIT userChanged();
@@ -254,58 +237,31 @@ void HostList::startQuietly(RunId id) {
             services_.startMain();
         return;
     }
-    cancelLookup(id);
-    const std::string& name = host->settings.host;
-    HostResolver& resolver = *services_.resolver;
-    IpAddress parsed;
-    if (const std::uint32_t dotted = resolver.parseDottedAddress(name); dotted != kNoAddress)
-        parsed = IpAddress::v4(dotted);
-    else if (const std::optional<IpAddress> literal = resolver.parseIpv6Address(name))
-        parsed = *literal;
-    const bool byName = parsed.family == IpAddress::Family::None;
-    if (!byName && !host->settings.resolveIp) {
-        finishStart(id, parsed, std::nullopt);
-        return;
-    }
-    auto ticket = std::make_shared<Ticket>();
-    ticket->receiver = this;
-    runtimeOf(id).lookup = ticket;
-    // Detached, as the main host's lookup: a hanging name service must hold up neither the window nor the exit.
-    std::thread([ticket, resolver = services_.resolver, name, parsed, byName, id] {
-        std::optional<HostEntry> entry =
-            byName ? resolver->lookupHostByName(name) : resolver->lookupHostByAddress(parsed);
-        std::lock_guard lock(ticket->mutex);
-        if (HostList* receiver = ticket->receiver)
-            QMetaObject::invokeMethod(
-                receiver,
-                [receiver, ticket, id, parsed, entry = std::move(entry)]() mutable {
-                    auto runtime = receiver->runtimes_.find(id);
-                    if (runtime == receiver->runtimes_.end() || runtime->second->lookup != ticket)
-                        return; // stopped, started anew or removed meanwhile
-                    runtime->second->lookup.reset();
-                    receiver->finishStart(id, parsed, std::move(entry));
-                },
-                Qt::QueuedConnection);
-    }).detach();
+    Runtime& runtime = runtimeOf(id);
+    if (!runtime.lookup)
+        runtime.lookup = std::make_unique<HostLookup>(services_.resolver, [this](std::function<void()> task) {
+            QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+        });
+    runtime.lookup->find(host->settings.host, host->settings.resolveIp,
+                         [this, id](const LookupAnswer& answer) { finishStart(id, answer); });
 }
 
 void HostList::cancelLookup(RunId id) {
     const auto runtime = runtimes_.find(id);
-    if (runtime == runtimes_.end() || !runtime->second->lookup)
-        return;
-    std::lock_guard lock(runtime->second->lookup->mutex);
-    runtime->second->lookup->receiver = nullptr;
-    runtime->second->lookup.reset();
+    if (runtime != runtimes_.end() && runtime->second->lookup)
+        runtime->second->lookup->cancel();
 }
 
-void HostList::finishStart(RunId id, const IpAddress& parsed, std::optional<HostEntry> entry) {
+bool HostList::lookupPending(RunId id) const {
+    const auto runtime = runtimes_.find(id);
+    return runtime != runtimes_.end() && runtime->second->lookup && runtime->second->lookup->pending();
+}
+
+void HostList::finishStart(RunId id, const LookupAnswer& answer) {
     WatchedHost* host = findHost(id);
     if (host == nullptr)
         return;
-    if (entry && entry->addresses.empty())
-        entry.reset();
-    const IpAddress target = entry ? entry->addresses.front() : parsed;
-    if (target.family == IpAddress::Family::None || (target.isV4() && target.v4Value() == kNoAddress)) {
+    if (!answer.found()) {
         // A box for a start the user asked for; at start-up and for Start all, one per host would bury the
         // desktop when the name service is down for a whole list.
         Runtime& runtime = runtimeOf(id);
@@ -325,9 +281,9 @@ void HostList::finishStart(RunId id, const IpAddress& parsed, std::optional<Host
     Settings sent = host->settings;
     sent.buffer = std::min(sent.buffer, kMaxEchoPayload);
     sent.notify = main_.value().notify; // program-wide
-    host->address = services_.resolver->formatAddress(target);
+    host->address = answer.addressText;
     begin(*host);
-    runner().startRun(id, RunSettings::from(sent, target));
+    runner().startRun(id, RunSettings::from(sent, answer.address));
     Q_EMIT hostChanged(id);
     Q_EMIT statusesChanged();
 }
@@ -352,7 +308,7 @@ void HostList::stop(RunId id) {
         return;
     }
     Runtime& runtime = runtimeOf(id);
-    const bool pending = runtime.lookup != nullptr;
+    const bool pending = lookupPending(id);
     runtime.explain = false;
     cancelLookup(id);
     if (host->running && runner_) {
@@ -373,14 +329,20 @@ void HostList::restart(RunId id) {
 }
 
 void HostList::startAll() {
-    for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
+    std::vector<RunId> stopped;
+    for (const WatchedHost& host : hosts_)
         if (!host.running)
-            startQuietly(host.id);
+            stopped.push_back(host.id);
+    for (RunId id : stopped)
+        startQuietly(id);
 }
 
 void HostList::stopAll() {
-    for (const WatchedHost& host : std::vector<WatchedHost>(hosts_))
-        stop(host.id);
+    std::vector<RunId> ids;
+    for (const WatchedHost& host : hosts_)
+        ids.push_back(host.id);
+    for (RunId id : ids)
+        stop(id);
 }
 
 void HostList::markStopped(WatchedHost& host) {
@@ -398,14 +360,7 @@ void HostList::recordProbe(WatchedHost& host, const ProbeEvent& event) {
     host.status = event.hostStatus;
     host.lastRttUs = event.good() ? event.rttUs : std::nullopt;
     host.stats = event.stats;
-    auto& recent = host.recent;
-    recent.push_back({event.unixMs, host.lastRttUs});
-    const std::int64_t oldest = event.unixMs - kRecentSpanMs;
-    std::size_t drop = 0;
-    while (drop < recent.size() && (recent[drop].unixMs < oldest || recent.size() - drop > kMaxRecentPoints))
-        ++drop;
-    if (drop > 0)
-        recent.erase(recent.begin(), recent.begin() + static_cast<std::ptrdiff_t>(drop));
+    host.recent.push({event.unixMs, host.lastRttUs});
 }
 
 void HostList::handleProbe(const ProbeEvent& event) {
@@ -484,7 +439,7 @@ bool HostList::makeMain(RunId id) {
     if (host == nullptr || host->main || (services_.mainBusy && services_.mainBusy()))
         return false;
     const bool mainWasRunning = hosts_.front().running;
-    const bool otherWasRunning = host->running || runtimeOf(id).lookup != nullptr;
+    const bool otherWasRunning = host->running || lookupPending(id);
     const Settings mainBefore = main_.value();
     const Settings otherBefore = host->settings;
 

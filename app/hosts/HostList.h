@@ -11,9 +11,10 @@
 #include <QObject>
 
 #include "alerts/MessagePort.h"
-#include "app/hosts/HostRunner.h"
-#include "app/hosts/WatchedHost.h"
+#include "monitor/HostRunner.h"
+#include "monitor/WatchedHost.h"
 #include "engine/HostResolver.h"
+#include "monitor/HostLookup.h"
 #include "types/IpAddress.h"
 #include "settings/HostListStore.h"
 
@@ -29,8 +30,8 @@ class HostList : public QObject {
 public:
     static constexpr RunId kMainId = 1;
     // How far back a row's sparkline reaches, and the most points it keeps.
-    static constexpr std::int64_t kRecentSpanMs = 10 * 60 * 1000;
-    static constexpr std::size_t kMaxRecentPoints = 600;
+    static constexpr std::int64_t kRecentSpanMs = RecentPoints::kSpanMs;
+    static constexpr std::size_t kMaxRecentPoints = RecentPoints::kCapacity;
 
     struct Services {
         std::shared_ptr<HostResolver> resolver;
@@ -53,7 +54,7 @@ public:
     // Bad over Average over Good over N/A, of the running hosts.
     [[nodiscard]] HostStatus worstStatus() const;
     // The hosts beside the main one as they are to be stored, with whether each runs.
-    [[nodiscard]] StoredHostList stored(bool mainRunning) const;
+    [[nodiscard]] StoredHostList stored() const;
 
     // The stored list at start-up: its hosts are added and those that were running start.
     void restore(const StoredHostList& list);
@@ -89,14 +90,14 @@ Q_SIGNALS:
 private:
     struct Runtime;
     class Face;
-    struct Ticket;
 
     [[nodiscard]] WatchedHost* findHost(RunId id);
     [[nodiscard]] Runtime& runtimeOf(RunId id);
     void reindex();
     void setSettings(WatchedHost& host, const Settings& settings);
     void begin(WatchedHost& host);
-    void finishStart(RunId id, const IpAddress& parsed, std::optional<HostEntry> entry);
+    void finishStart(RunId id, const LookupAnswer& answer);
+    [[nodiscard]] bool lookupPending(RunId id) const;
     void cancelLookup(RunId id);
     void startQuietly(RunId id);
     void restart(RunId id);

@@ -9,6 +9,8 @@
 
 namespace {
 
+const std::vector<WatchedHost> kNoHosts;
+
 QString fromStd(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -16,31 +18,33 @@ QString fromStd(std::string_view text) {
 } // namespace
 
 HostsModel::HostsModel(QObject* parent, Clock clock)
-    : QAbstractTableModel(parent),
+    : QAbstractTableModel(parent), hosts_(&kNoHosts),
       clock_(clock ? std::move(clock) : [] { return QDateTime::currentMSecsSinceEpoch(); }) {}
 
 void HostsModel::setHosts(const std::vector<WatchedHost>& hosts) {
     beginResetModel();
-    hosts_ = hosts;
+    hosts_ = &hosts;
     rows_.clear();
-    for (std::size_t i = 0; i < hosts_.size(); ++i)
-        rows_.emplace(hosts_[i].id, static_cast<int>(i)); // a repeated id finds its first row
+    ids_.clear();
+    for (std::size_t i = 0; i < hosts.size(); ++i) {
+        rows_.emplace(hosts[i].id, static_cast<int>(i)); // a repeated id finds its first row
+        ids_.push_back(hosts[i].id);
+    }
     endResetModel();
 }
 
-bool HostsModel::updateHost(const WatchedHost& host) {
-    const std::optional<int> row = rowOf(host.id);
+bool HostsModel::updateHost(RunId id) {
+    const std::optional<int> row = rowOf(id);
     if (!row)
         return false;
-    hosts_[static_cast<std::size_t>(*row)] = host;
     Q_EMIT dataChanged(index(*row, 0), index(*row, kColumnCount - 1));
     return true;
 }
 
 const WatchedHost* HostsModel::host(int row) const {
-    if (row < 0 || row >= rowCount())
+    if (row < 0 || row >= rowCount() || static_cast<std::size_t>(row) >= hosts_->size())
         return nullptr;
-    return &hosts_[static_cast<std::size_t>(row)];
+    return &(*hosts_)[static_cast<std::size_t>(row)];
 }
 
 const WatchedHost* HostsModel::hostById(RunId id) const {
@@ -55,8 +59,14 @@ std::optional<int> HostsModel::rowOf(RunId id) const {
     return found->second;
 }
 
+std::optional<RunId> HostsModel::idAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= ids_.size())
+        return std::nullopt;
+    return ids_[static_cast<std::size_t>(row)];
+}
+
 int HostsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(hosts_.size());
+    return parent.isValid() ? 0 : static_cast<int>(ids_.size()); // the rows as last told
 }
 
 int HostsModel::columnCount(const QModelIndex& parent) const {

@@ -8,10 +8,11 @@
 
 #include <QAbstractTableModel>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 
-// The watched hosts as rows of the Hosts window, the main host first. A probe of one host changes its row's
-// cells and nothing else, so a long list costs per probe what a single row does.
+// The watched hosts as rows of the Hosts window, the main host first. It reads the owner's list in place and
+// copies nothing: a probe of one host repaints that row's cells and nothing else, so a long list costs per probe
+// what a single row does.
 class HostsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -23,14 +24,19 @@ public:
 
     explicit HostsModel(QObject* parent = nullptr, Clock clock = {});
 
+    // The list to show, which outlives the model or is replaced before it goes; told again whenever hosts come,
+    // go or change places.
     void setHosts(const std::vector<WatchedHost>& hosts);
-    // The row of the host with this id; false when no row has it.
-    bool updateHost(const WatchedHost& host);
+    // The host with this id has new values; false when no row has it.
+    bool updateHost(RunId id);
 
-    [[nodiscard]] const std::vector<WatchedHost>& hosts() const { return hosts_; }
+    [[nodiscard]] const std::vector<WatchedHost>& hosts() const { return *hosts_; }
     [[nodiscard]] const WatchedHost* host(int row) const;
     [[nodiscard]] const WatchedHost* hostById(RunId id) const;
     [[nodiscard]] std::optional<int> rowOf(RunId id) const;
+    // The id of a row as the list was when last told: the owner changes its list before it tells, so what
+    // was selected is known by this, not by the list.
+    [[nodiscard]] std::optional<RunId> idAt(int row) const;
 
     [[nodiscard]] int rowCount(const QModelIndex& parent = {}) const override;
     [[nodiscard]] int columnCount(const QModelIndex& parent = {}) const override;
@@ -48,7 +54,8 @@ private:
     [[nodiscard]] QString sinceText(std::int64_t unixMs) const;
     [[nodiscard]] QString toolTip(const WatchedHost& host, int column) const;
 
-    std::vector<WatchedHost> hosts_;
+    const std::vector<WatchedHost>* hosts_;
+    std::vector<RunId> ids_;
     std::unordered_map<RunId, int> rows_; // a probe finds its row without a walk through a long list
     Clock clock_;
 };

@@ -102,18 +102,24 @@ HostsWindow::~HostsWindow() {
 void HostsWindow::setHosts(const std::vector<WatchedHost>& hosts) {
     const std::optional<RunId> selected = selectedId();
     model_->setHosts(hosts);
+    buttonStates_.clear();
+    for (const WatchedHost& host : hosts)
+        buttonStates_.emplace(host.id, ButtonState{host.running, host.main});
     if (selected)
         selectHost(*selected);
     updateButtons();
 }
 
-void HostsWindow::updateHost(const WatchedHost& host) {
-    const WatchedHost* before = model_->hostById(host.id);
-    if (before == nullptr)
+void HostsWindow::updateHost(RunId id) {
+    const WatchedHost* host = model_->hostById(id);
+    if (host == nullptr)
         return;
     // A probe changes the figures; only a start, a stop or a new main host changes what the buttons allow.
-    const bool buttonsFollow = before->running != host.running || before->main != host.main;
-    model_->updateHost(host);
+    ButtonState& shown = buttonStates_[id];
+    const ButtonState now{host->running, host->main};
+    const bool buttonsFollow = shown.running != now.running || shown.main != now.main;
+    shown = now;
+    model_->updateHost(id);
     if (buttonsFollow)
         updateButtons();
 }
@@ -122,8 +128,7 @@ std::optional<RunId> HostsWindow::selectedId() const {
     const QModelIndexList rows = table_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    const WatchedHost* host = model_->host(rows.front().row());
-    return host != nullptr ? std::optional<RunId>(host->id) : std::nullopt;
+    return model_->idAt(rows.front().row());
 }
 
 void HostsWindow::selectHost(RunId id) {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include <QPointer>
 #include <QWidget>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 
 #include "app/common/AppSettings.h"
 
@@ -32,7 +33,7 @@ public:
     // The whole list, main host first. The selected host stays selected when it is still in the list.
     void setHosts(const std::vector<WatchedHost>& hosts);
     // One host's values changed (found by its id); only its row is repainted.
-    void updateHost(const WatchedHost& host);
+    void updateHost(RunId id);
 
     [[nodiscard]] std::optional<RunId> selectedId() const;
     void selectHost(RunId id);
@@ -59,6 +60,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // What the buttons were last set from, per host: a probe that changes neither leaves them alone.
+    struct ButtonState {
+        bool running = false;
+        bool main = false;
+    };
+
     void updateButtons();
     [[nodiscard]] static bool editable(const WatchedHost& host);
     void restoreLayout();
@@ -75,4 +82,5 @@ private:
     QPushButton* stopButton_ = nullptr;
     QPushButton* startAllButton_ = nullptr;
     QPushButton* stopAllButton_ = nullptr;
+    std::unordered_map<RunId, ButtonState> buttonStates_;
 };

@@ -9,7 +9,7 @@
 
 namespace Sparkline {
 
-Shape shape(const std::vector<WatchedHost::Point>& points, const QRectF& area, std::int64_t intervalMs) {
+Shape shape(const RecentPoints& points, const QRectF& area, std::int64_t intervalMs) {
     Shape result;
     if (points.empty() || area.width() <= 0 || area.height() <= 0)
         return result;

@@ -7,7 +7,7 @@
 #include <QRectF>
 #include <QStyledItemDelegate>
 
-#include "app/hosts/WatchedHost.h"
+#include "monitor/WatchedHost.h"
 
 // A small latency line of a host's recent probes: time runs left to right, ending at the newest probe at the
 // right edge; the height is the round trip from 0 at the bottom to the largest one shown at the top. A lost
@@ -25,7 +25,7 @@ struct Shape {
     std::vector<qreal> lostX;     // where each lost probe's tick goes
 };
 
-[[nodiscard]] Shape shape(const std::vector<WatchedHost::Point>& points, const QRectF& area, std::int64_t intervalMs);
+[[nodiscard]] Shape shape(const RecentPoints& points, const QRectF& area, std::int64_t intervalMs);
 
 } // namespace Sparkline
 

@@ -30,6 +30,8 @@ std::vector<std::string> split(std::string_view text) {
 std::string join(const std::vector<std::string>& entries) {
     std::string text;
     for (const std::string& entry : entries) {
+        if (entry.empty())
+            continue; // an empty line would come back as an entry that names no host
         text += entry;
         text += "\r\n";
     }
@@ -42,6 +44,8 @@ bool sameEntry(std::string_view a, std::string_view b) {
 }
 
 bool remember(std::vector<std::string>& entries, const std::string& host) {
+    if (host.empty())
+        return false;
     bool known = std::any_of(entries.begin(), entries.end(),
                              [&host](const std::string& entry) { return sameEntry(entry, host); });
     if (!known)

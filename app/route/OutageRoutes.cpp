@@ -46,21 +46,7 @@ RouteSnapshot OutageRoutes::snapshotOf(const RouteWatch::Finished& finished) {
     s.reached = finished.result.reached;
     if (finished.result.lossBeginsAt)
         s.lossBeginsAt = *finished.result.lossBeginsAt;
-    for (const RouteHop& hop : finished.result.hops) {
-        RouteSnapshotHop h;
-        h.hop = hop.number;
-        for (const IpAddress& a : hop.answered)
-            h.addresses.push_back(a.text());
-        h.sent = hop.sent;
-        h.lost = hop.lost();
-        h.lastUs = hop.lastUs;
-        h.bestUs = hop.bestUs;
-        h.avgUs = hop.averageUs;
-        h.worstUs = hop.worstUs;
-        h.stdDevUs = hop.stdDevUs;
-        h.unreachable = hop.unreachable;
-        s.hops.push_back(std::move(h));
-    }
+    s.hops = finished.result.hops;
     return s;
 }
 
@@ -71,24 +57,7 @@ RouteResult OutageRoutes::resultOf(const RouteSnapshot& snapshot) {
     r.reached = snapshot.reached;
     if (snapshot.lossBeginsAt && *snapshot.lossBeginsAt > 0 && *snapshot.lossBeginsAt <= 255)
         r.lossBeginsAt = static_cast<std::uint8_t>(*snapshot.lossBeginsAt);
-    for (const RouteSnapshotHop& h : snapshot.hops) {
-        if (h.hop <= 0 || h.hop > 255)
-            continue; // not a hop any tracer makes: a file edited by hand
-        RouteHop hop;
-        hop.number = static_cast<std::uint8_t>(h.hop);
-        for (const std::string& text : h.addresses)
-            if (const std::optional<IpAddress> a = RouteWatch::parseAddress(text))
-                hop.answered.push_back(*a);
-        hop.sent = h.sent;
-        hop.received = h.sent - std::min(h.lost, h.sent);
-        hop.lastUs = h.lastUs;
-        hop.bestUs = h.bestUs;
-        hop.averageUs = h.avgUs;
-        hop.worstUs = h.worstUs;
-        hop.stdDevUs = h.stdDevUs;
-        hop.unreachable = h.unreachable;
-        r.hops.push_back(std::move(hop));
-    }
+    r.hops = snapshot.hops;
     return r;
 }
 
@@ -105,7 +74,7 @@ void OutageRoutes::follow(const RouteWatch::Finished& finished) {
     if (services_.traced)
         services_.traced(snapshot.host, snapshot.address, hop);
     if (services_.notify && finished.stillBad)
-        services_.notify(snapshot.host, RouteText::lossLine(snapshot.lossBeginsAt, snapshot.lossAddress()));
+        services_.notify(snapshot.host, RouteText::lossSentence(finished.result));
     if (services_.keep)
         services_.keep(snapshot);
     Q_EMIT handled(snapshot);

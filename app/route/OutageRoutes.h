@@ -12,7 +12,7 @@
 #include "engine/RouteWatch.h"
 #include "history/RouteSnapshot.h"
 
-// The route at every outage, on the program's side: the watch that traces the host when it goes from Good to
+// The route at every outage, on the program's side: the watch that traces a host each time it enters
 // Bad, and what follows a trace once it is done, on the window thread: the ledger keeps it with the outage,
 // the metrics show where loss begins, and a second desktop notification replaces the first with that line.
 class OutageRoutes : public QObject {

@@ -127,14 +127,8 @@ private:
     std::uint32_t scaleUs_ = 0;
 };
 
-// Shared between the window and one lookup thread, which answers only while `receiver` is set.
-struct RouteWindow::Lookup {
-    std::mutex mutex;
-    RouteWindow* receiver = nullptr;
-};
-
-RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
-    : QWidget(parent, Qt::Window), settings_(settings), source_{{}, std::make_shared<PosixHostResolver>()} {
+RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent) : QWidget(parent, Qt::Window), settings_(settings) {
+    setHostSource({});
     startButton_ = new QPushButton(QStringLiteral("&Start"), this);
     roundsLabel_ = new QLabel(this);
     sourceLabel_ = new QLabel(this);
@@ -203,10 +197,7 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent)
 }
 
 RouteWindow::~RouteWindow() {
-    if (lookup_) {
-        std::lock_guard lock(lookup_->mutex);
-        lookup_->receiver = nullptr;
-    }
+    lookup_.reset(); // an answer still to come is dropped
     if (tracer_) {
         tracer_->stop();
         joinTrace();
@@ -219,6 +210,9 @@ void RouteWindow::setHostSource(HostSource source) {
     if (!source.resolver)
         source.resolver = std::make_shared<PosixHostResolver>();
     source_ = std::move(source);
+    lookup_ = std::make_unique<HostLookup>(source_.resolver, [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    });
 }
 
 void RouteWindow::present() {
@@ -231,7 +225,7 @@ void RouteWindow::present() {
 }
 
 bool RouteWindow::isTracing() const {
-    return tracer_ != nullptr || lookup_ != nullptr;
+    return tracer_ != nullptr || lookup_->pending();
 }
 
 void RouteWindow::startTracing() {
@@ -255,45 +249,20 @@ void RouteWindow::startTracing() {
             return;
         }
 
-    // The forms run control reads first, so that the trace goes where a run would.
-    HostResolver& resolver = *source_.resolver;
-    if (const std::uint32_t dotted = resolver.parseDottedAddress(host); dotted != 0xFFFFFFFFu) {
-        beginTrace(IpAddress::v4(dotted));
-        return;
+    // The lookup a run's start makes, so that the trace goes where a run would.
+    lookup_->find(host, false, [this](const LookupAnswer& answer) {
+        if (answer.found()) {
+            beginTrace(answer.address);
+            return;
+        }
+        sourceLabel_->clear();
+        showError(QStringLiteral("Host not found: %1").arg(host_));
+        updateControls();
+    });
+    if (lookup_->pending()) {
+        sourceLabel_->setText(QStringLiteral("Looking up %1...").arg(host_));
+        updateControls();
     }
-    if (const std::optional<IpAddress> literal = resolver.parseIpv6Address(host)) {
-        beginTrace(*literal);
-        return;
-    }
-    auto lookup = std::make_shared<Lookup>();
-    lookup->receiver = this;
-    lookup_ = lookup;
-    sourceLabel_->setText(QStringLiteral("Looking up %1...").arg(host_));
-    updateControls();
-    // Detached: a name service that hangs must hold up neither the window nor the exit.
-    std::thread([lookup, resolver = source_.resolver, host] {
-        std::optional<HostEntry> entry = resolver->lookupHostByName(host);
-        std::lock_guard lock(lookup->mutex);
-        if (RouteWindow* receiver = lookup->receiver)
-            QMetaObject::invokeMethod(
-                receiver,
-                [receiver, lookup, entry = std::move(entry)] {
-                    if (receiver->lookup_ != lookup)
-                        return;
-                    receiver->lookup_.reset();
-                    const bool found =
-                        entry && !entry->addresses.empty() &&
-                        !(entry->addresses.front().isV4() && entry->addresses.front().v4Value() == 0xFFFFFFFFu);
-                    if (found) {
-                        receiver->beginTrace(entry->addresses.front());
-                        return;
-                    }
-                    receiver->sourceLabel_->clear();
-                    receiver->showError(QStringLiteral("Host not found: %1").arg(receiver->host_));
-                    receiver->updateControls();
-                },
-                Qt::QueuedConnection);
-    }).detach();
 }
 
 void RouteWindow::beginTrace(const IpAddress& target) {
@@ -361,12 +330,8 @@ void RouteWindow::traceEnded() {
 }
 
 void RouteWindow::stopTracing() {
-    if (lookup_) {
-        {
-            std::lock_guard lock(lookup_->mutex);
-            lookup_->receiver = nullptr;
-        }
-        lookup_.reset();
+    if (lookup_->pending()) {
+        lookup_->cancel();
         sourceLabel_->clear();
     }
     if (tracer_) {
@@ -435,7 +400,7 @@ void RouteWindow::showResult(const RouteResult& result) {
     table_->viewport()->update();
 
     roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(shown_.rounds));
-    lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossLine(shown_)));
+    lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossSentence(shown_)));
 }
 
 void RouteWindow::showError(const QString& message) {

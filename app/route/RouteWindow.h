@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "monitor/HostLookup.h"
 #include "engine/HostResolver.h"
 #include "types/IpAddress.h"
 #include "engine/RouteResult.h"
@@ -98,8 +99,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    struct Lookup;
-
     void beginTrace(const IpAddress& target);
     void traceEnded();
     void showResult(const RouteResult& result);
@@ -122,7 +121,7 @@ private:
     RouteResult finalResult_; // written by the thread, read once it has been joined
     // Each trace and each stored result has its own number: rounds still queued from an earlier one are dropped.
     std::uint64_t generation_ = 0;
-    std::shared_ptr<Lookup> lookup_; // the name lookup in flight
+    std::unique_ptr<HostLookup> lookup_; // made with the host source
 
     RouteResult shown_;
     QString host_;

@@ -413,6 +413,61 @@ TEST_F(HistoryGraphWindow, ASmallGraphChosenBecomesTheMainSpan) {
     EXPECT_FALSE(nowButton().isEnabled());
 }
 
+// Two minutes of total loss at one probe a second: at the 10-minute span the plot has more columns than probes,
+// at 30 hours a column holds replies too; at every span, and in the small graphs, the outage is one solid mark
+// from its first lost probe to the first reply, never a barcode and never gone.
+TEST_F(HistoryGraphWindow, AnOutageIsOneSolidMarkAtEverySpan) {
+    HistoryOptions options;
+    options.path = dir_.file("outage.sqlite");
+    options.clock = [] { return kNow; };
+    ledger_ = std::make_shared<HistoryLedger>(std::move(options));
+    const std::int64_t lossFrom = kNow - 400'000, lossTo = kNow - 280'000;
+    for (std::int64_t t = kNow - 590'000; t < kNow; t += 1000) {
+        const bool lost = t >= lossFrom && t < lossTo;
+        ledger_->record({t, kHost, "127.0.0.1", lost ? std::nullopt : std::optional<std::int64_t>(50),
+                         lost ? 11010u : 0u, lost ? std::nullopt : std::optional<int>(64),
+                         std::uint8_t{lost ? HostVerdict::Bad : HostVerdict::Good}});
+    }
+    ASSERT_TRUE(ledger_->flush(std::chrono::seconds(30)));
+    open();
+    auto checkSolid = [&](LatencyGraph& g, const char* what) {
+        SCOPED_TRACE(what);
+        QImage image(g.size(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        g.render(&image);
+        int first = -1, last = -1; // the columns where the outage begins and ends
+        for (int x = 0; x < g.width(); ++x) {
+            if (g.timeAt(x) <= lossFrom)
+                first = x;
+            if (last < 0 && g.timeAt(x) >= lossTo)
+                last = x;
+        }
+        ASSERT_GE(first, 0);
+        ASSERT_GE(last, first);
+        // Well above the median of the replies; in a small graph just below its title.
+        const int y = g.compact() ? g.fontMetrics().height() + 4 : g.height() / 4;
+        auto reddish = [&](int x) {
+            const QColor c = image.pixelColor(x, y);
+            return c.red() > c.green() + 40;
+        };
+        int blank = 0, marked = 0;
+        for (int x = first; x <= last; ++x) {
+            marked += reddish(x) ? 1 : 0;
+            blank += x > first && x < last && !reddish(x) ? 1 : 0;
+        }
+        EXPECT_EQ(blank, 0) << "columns of the outage left blank, between x " << first << " and " << last;
+        EXPECT_GT(marked, 0) << "the outage is not marked at all";
+    };
+    window_->setSpanIndex(0);
+    ASSERT_EQ(spanText(), QStringLiteral("10 minutes"));
+    ASSERT_GT(graph().columns(), 600) << "the plot is too narrow to leave columns without a probe";
+    checkSolid(graph(), "10 minutes");
+    window_->setSpanIndex(4);
+    ASSERT_EQ(spanText(), QStringLiteral("30 hours"));
+    checkSolid(graph(), "30 hours");
+    checkSolid(*child<LatencyGraph>(QStringLiteral("overviewGraph0")), "the small graph of 3 hours");
+}
+
 // The chosen span lives where the program keeps its settings; what cannot be read there is the default.
 TEST_F(HistoryGraphWindow, TheChosenSpanIsKeptAndAStoredOneJudged) {
     open();

@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include <QAction>
@@ -19,19 +20,21 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/HistoryFormat.h"
+#include "app/desktop/TrayController.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
 #include "app/AppRoot.h"
-#include "app/MainWindow.h"
-#include "app/RunControl.h"
-#include "app/desktop/TrayController.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
+#include "history/PendingLog.h"
 #include "history/SqliteDb.h"
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
+#include "support/RouteHops.h"
 #include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "text/IcmpStatusText.h"
@@ -113,8 +116,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     trace.takenMs = kT0 + 12'000;
     trace.rounds = 10;
     trace.lossBeginsAt = 3;
-    trace.hops = {{1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51, false},
-                  {3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140, false}};
+    trace.hops = {routeHop(1, {"198.18.1.2"}, 10, 0, 300, 250, 300, 420, 51),
+                  routeHop(3, {"198.18.3.2"}, 10, 4, 900, 700, 810, 1200, 140)};
     ledger_->recordRoute(trace);
     window_->show();
     std::vector<qint64> requested;
@@ -128,6 +131,8 @@ TEST_F(HistoryWindowTest, WhereNamesTheHopOfEachOutagesTraceAndOpensIt) {
     QTreeWidgetItem* lost = outages->topLevelItem(1);
     EXPECT_EQ(lost->text(HistoryWindow::WhereColumn), QStringLiteral("hop 3, 198.18.3.2"));
     EXPECT_EQ(slow->text(HistoryWindow::WhereColumn), QString()) << "no trace was taken";
+    EXPECT_EQ(lost->toolTip(HistoryWindow::WhereColumn),
+              QStringLiteral("Loss begins at hop 3 (198.18.3.2)\nDouble-click to see the route"));
 
     Q_EMIT outages->itemDoubleClicked(slow, 0);
     EXPECT_TRUE(requested.empty());
@@ -542,6 +547,34 @@ TEST(HistoryService, ReopensWithANewRetentionAndWritesNoFileWithoutOne) {
     EXPECT_EQ(kept[0].rttUs, 250);
     EXPECT_EQ(kept[0].ttl, 64);
     EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+// A log left by a program that died is stored as the program starts, without a run or a look at History; a
+// start with no such log opens nothing.
+TEST(HistoryService, StoresALeftLogAtStart) {
+    TestApp();
+    TempDir dir;
+    const std::string path = dir.file("history.sqlite");
+    {
+        std::string bytes;
+        for (int i = 0; i < 3; ++i)
+            PendingLog::encode(LedgerEntry{reply(kNow + i * 1000, 700, 3), false}, nullptr, bytes);
+        std::ofstream(path + "-pending-left01", std::ios::binary) << bytes;
+    }
+    HistoryService service(30, path);
+    EXPECT_TRUE(service.isOpen());
+    for (int i = 0; i < 200 && std::filesystem::exists(path + "-pending-left01"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(std::filesystem::exists(path + "-pending-left01")) << "the left log waited for a run";
+    SqliteDb db;
+    ASSERT_EQ(db.open(path, SQLITE_OPEN_READONLY), SQLITE_OK);
+    SqliteStatement count(db, "SELECT count(*) FROM samples");
+    ASSERT_EQ(count.step(), SQLITE_ROW);
+    EXPECT_EQ(count.int64(0), 3);
+
+    TempDir empty;
+    HistoryService idle(30, empty.file("history.sqlite"));
+    EXPECT_FALSE(idle.isOpen());
 }
 
 // Two hosts' runs through the program's recorder: a host chosen in the window stays chosen until the main host

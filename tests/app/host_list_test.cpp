@@ -188,7 +188,7 @@ TEST_F(HostListTest, StartsResolveNamesOffTheWindowThreadAndUseTheProgramsNotify
     resolver_->hold();
     const RunId id = addRunning("router.lan");
     EXPECT_TRUE(calls_.empty());
-    EXPECT_TRUE(list_->stored(false).hosts.front().running) << "a start under way is stored as running";
+    EXPECT_TRUE(list_->stored().hosts.front().running) << "a start under way is stored as running";
     resolver_->release();
     ASSERT_TRUE(waitFor([&] { return !calls_.empty(); }));
     const RunnerCall* started = &calls_.front();
@@ -322,8 +322,7 @@ TEST_F(HostListTest, RestoreStartsWhatWasRunningAndStoresTheListBack) {
 
     StoredHostList expected = stored;
     expected.hosts.erase(expected.hosts.begin() + 1);
-    expected.mainRunning = true;
-    EXPECT_EQ(list_->stored(true), expected);
+    EXPECT_EQ(list_->stored(), expected);
 }
 
 } // namespace

@@ -46,6 +46,22 @@ WatchedHost host(RunId id, const std::string& name, bool running, bool main = fa
     return h;
 }
 
+// The list a window shows, kept here as the host list keeps it: the window reads it in place.
+struct ShownHosts {
+    std::vector<WatchedHost> hosts;
+    void show(HostsWindow& window, std::vector<WatchedHost> list) {
+        hosts = std::move(list);
+        window.setHosts(hosts);
+    }
+    // A host's new values, told as the list tells them.
+    void change(HostsWindow& window, const WatchedHost& host) {
+        for (WatchedHost& shown : hosts)
+            if (shown.id == host.id)
+                shown = host;
+        window.updateHost(host.id);
+    }
+};
+
 std::string cell(const HostsModel& model, int row, int column) {
     return model.data(model.index(row, column), Qt::DisplayRole).toString().toStdString();
 }
@@ -136,8 +152,9 @@ TEST(HostsModel, RowsShowTheHostsValues) {
 TEST(HostsWindow, AnUpdateTouchesOnlyItsRow) {
     widgetApp();
     AppSettings settings;
+    ShownHosts shown;
     HostsWindow window(settings);
-    window.setHosts({host(1, "a", true, true), host(7, "b", true), host(9, "c", false)});
+    shown.show(window, {host(1, "a", true, true), host(7, "b", true), host(9, "c", false)});
     window.selectHost(9);
     HostsModel& model = window.model();
 
@@ -157,16 +174,16 @@ TEST(HostsWindow, AnUpdateTouchesOnlyItsRow) {
     b.lastRttUs = 3000;
     b.stats = {.requests = 1, .avgUs = 3000};
     b.recent = {{1000, 3000}};
-    window.updateHost(b);
+    shown.change(window, b);
     EXPECT_EQ(changedRows, (std::vector<std::pair<int, int>>{{1, 1}}));
     EXPECT_EQ(cell(model, 1, HostsModel::RttColumn), "3.00 ms");
     EXPECT_EQ(cell(model, 0, HostsModel::StatusColumn), "N/A") << "the other rows keep their values";
     EXPECT_EQ(model.hostById(7)->recent.size(), 1u);
 
     changedRows.clear();
-    window.updateHost(host(42, "gone", true)); // a host the window does not list: nothing happens
+    shown.change(window, host(42, "gone", true)); // a host the window does not list: nothing happens
     EXPECT_TRUE(changedRows.empty());
-    EXPECT_FALSE(model.updateHost(host(42, "gone", true)));
+    EXPECT_FALSE(model.updateHost(42));
     EXPECT_EQ(model.rowCount(), 3);
     EXPECT_EQ(resets, 0);
     EXPECT_EQ(layouts, 0);
@@ -210,6 +227,7 @@ protected:
         QObject::connect(&window_, &HostsWindow::stopAllRequested, [seen] { (*seen)["stopAll"].push_back(0); });
     }
 
+    ShownHosts shown_;
     AppSettings settings_;
     HostsWindow window_;
     std::map<std::string, std::vector<RunId>> seen_;
@@ -220,7 +238,7 @@ protected:
 // main host, whose fields change between its runs as in the main Options; the "all" buttons follow the whole
 // list.
 TEST_F(HostsWindowButtons, EnabledAsTheSelectionAllows) {
-    window_.setHosts({host(1, "main", true, true), host(2, "running", true), host(3, "stopped", false)});
+    shown_.show(window_, {host(1, "main", true, true), host(2, "running", true), host(3, "stopped", false)});
     EXPECT_EQ(states(), (ButtonStates{false, false, false, false, true, true})) << "nothing selected";
     EXPECT_TRUE(button("addButton")->isEnabled());
 
@@ -239,26 +257,26 @@ TEST_F(HostsWindowButtons, EnabledAsTheSelectionAllows) {
     }
 
     // A host starting or stopping changes the buttons at once, without a new list.
-    window_.updateHost(host(3, "stopped", true));
+    shown_.change(window_, host(3, "stopped", true));
     EXPECT_EQ(states(), (ButtonStates{true, true, false, true, false, true})) << "all running now";
-    window_.setHosts({host(1, "main", false, true), host(3, "stopped", false)});
+    shown_.show(window_, {host(1, "main", false, true), host(3, "stopped", false)});
     EXPECT_EQ(window_.selectedId(), std::optional<RunId>(3)) << "a new list keeps the selected host";
     EXPECT_EQ(states(), (ButtonStates{true, true, true, false, true, false})) << "none running";
     window_.selectHost(1);
     EXPECT_EQ(states(), (ButtonStates{true, false, true, false, true, false})) << "stopped main host";
-    window_.setHosts({host(1, "main", false, true)});
-    window_.setHosts({host(5, "new", false, true)});
+    shown_.show(window_, {host(1, "main", false, true)});
+    shown_.show(window_, {host(5, "new", false, true)});
     EXPECT_EQ(window_.selectedId(), std::nullopt) << "the selected host went";
     EXPECT_EQ(states(), (ButtonStates{false, false, false, false, true, false}));
 }
 
 TEST_F(HostsWindowButtons, ButtonsAskForTheSelectedHost) {
     record();
-    window_.setHosts({host(1, "main", false, true), host(4, "other", false)});
+    shown_.show(window_, {host(1, "main", false, true), host(4, "other", false)});
     window_.selectHost(4);
     for (const char* name : {"addButton", "editButton", "startButton", "startAllButton"})
         button(name)->click();
-    window_.updateHost(host(4, "other", true));
+    shown_.change(window_, host(4, "other", true));
     for (const char* name : {"stopButton", "stopAllButton", "removeButton"})
         button(name)->click();
     window_.selectHost(1);
@@ -272,7 +290,7 @@ TEST_F(HostsWindowButtons, ButtonsAskForTheSelectedHost) {
 
 TEST_F(HostsWindowButtons, DoubleClickAsksForTheHostsHistory) {
     record();
-    window_.setHosts({host(1, "main", false, true), host(6, "other", true)});
+    shown_.show(window_, {host(1, "main", false, true), host(6, "other", true)});
     window_.show();
     QTableView& table = window_.table();
     const QPoint at = table.visualRect(window_.model().index(1, HostsModel::StatusColumn)).center();
@@ -306,7 +324,7 @@ QAction* action(const QMenu& menu, const char* caption) {
 // The menu offers what fits the host it was opened on, and asks for that host whatever is selected.
 TEST_F(HostsWindowButtons, ContextMenuFitsItsHost) {
     record();
-    window_.setHosts({host(1, "main", true, true), host(2, "other", true), host(3, "idle", false)});
+    shown_.show(window_, {host(1, "main", true, true), host(2, "other", true), host(3, "idle", false)});
     window_.selectHost(3);
 
     QMenu mainMenu;
@@ -407,11 +425,11 @@ TEST(Sparkline, TimeRunsToTheRightEdgeAndLossesBreakTheLine) {
     const QRectF area(10, 0, 100, 20);
     using P = WatchedHost::Point;
     // Probes every second over 2 minutes with a loss in the middle and a stop of 30 s before the last two.
-    std::vector<P> points;
+    RecentPoints points;
     for (int i = 0; i <= 60; ++i)
-        points.push_back(P{i * 1000, i == 30 ? std::nullopt : std::optional<std::uint32_t>(1000u + (i % 2) * 1000u)});
-    points.push_back(P{90'000, 500});
-    points.push_back(P{91'000, 2000});
+        points.push(P{i * 1000, i == 30 ? std::nullopt : std::optional<std::uint32_t>(1000u + (i % 2) * 1000u)});
+    points.push(P{90'000, 500});
+    points.push(P{91'000, 2000});
     const Sparkline::Shape drawn = Sparkline::shape(points, area, 1000);
 
     ASSERT_EQ(drawn.lostX.size(), 1u);

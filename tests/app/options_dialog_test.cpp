@@ -26,7 +26,6 @@
 #include "app/common/AppSettings.h"
 #include "app/common/ApplicationFont.h"
 #include "app/options/FileDialogs.h"
-#include "app/options/HostNames.h"
 #include "app/options/OptionsDialog.h"
 #include "app/options/RecentList.h"
 #include "settings/Settings.h"
@@ -197,10 +196,10 @@ TEST_F(OptionsDialogTest, RecentListIgnoresAsciiCaseOnly) {
         {"EXAMPLE.com", "Example.COM\r\nother\r\n"}, // same host, other case: stored as typed, no new item
         {" example.com", "Example.COM\r\nother\r\n example.com\r\n"}, // a leading blank is a new host
         {"exampl\xc3\xa9.com", "Example.COM\r\nother\r\nexampl\xc3\xa9.com\r\n"},
-        {"", "Example.COM\r\nother\r\n\r\n"}, // an empty host is remembered too
+        {"", "Example.COM\r\nother\r\n"}, // an empty host is no entry, and an empty line in the file goes
     };
     for (const Row& row : rows) {
-        settings.recentList = "Example.COM\r\nother\r\n";
+        settings.recentList = "Example.COM\r\n\r\nother\r\n";
         pressOk([&](Controls& ui) {
             ui.get<QComboBox>("addressEdit")->setEditText(QString::fromUtf8(row.typed));
             // Leaving the edit must not swap the typed text for a listed one.
@@ -498,27 +497,6 @@ TEST(ApplicationFilter, ListsProgramsAndScripts) {
         listedByDialog([&] { return FileDialogs::openApplication(nullptr, start); }, QStringLiteral("notify"));
     EXPECT_EQ(listed,
               (QStringList{QStringLiteral("notify"), QStringLiteral("notify.sh"), QStringLiteral("setup.EXE")}));
-}
-
-// One host under two spellings is one host: a second entry for it is refused.
-TEST(HostNames, OneHostUnderTwoSpellingsIsTheSame) {
-    const struct {
-        const char* a;
-        const char* b;
-        bool same;
-    } cases[] = {
-        {"Gateway.Example", "gateway.example ", true},
-        {"127.1", "127.0.0.1", true},
-        {"0x7f.1", "127.0.0.1", true},
-        {"::1", "0:0::1", true},
-        {"::ffff:127.0.0.1", "127.0.0.1", true},
-        {"127.0.0.2", "127.0.0.1", false},
-        {"gateway.example", "gateway.example.net", false},
-        {"", "", false},
-        {"10", "10.0.0.0", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(HostNames::same(c.a, c.b), c.same) << c.a << " / " << c.b;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPushButton>
@@ -392,6 +393,64 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     ASSERT_TRUE(waitFor([&] { return !form.runControl().isRunning(); }));
     EXPECT_EQ(windowIcon(), large(HostStatus::NA));
     EXPECT_EQ(trayIcon(), small(HostStatus::NA));
+}
+
+
+// Hidden in the tray the window keeps only the latest probe: its fields catch up when it is shown again, each
+// with the text the last probe that set it gave (a lost probe leaves the reply figures), and a new run started
+// meanwhile is not overwritten by the last run's probes.
+TEST_F(WithNotificationArea, FieldsHiddenInTheTrayCatchUpWhenShown) {
+    auto channel = std::make_unique<ScriptedEchoChannel>();
+    ScriptedEchoChannel& script = *channel;
+    AppRoot::Services services;
+    services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
+    services.resolver = std::make_shared<ScriptedHostResolver>();
+    services.channel = std::move(channel);
+    services.messages = std::make_unique<RecordingMessagePort>();
+    services.watchSignals = false;
+    AppRoot program(std::move(services));
+    MainWindow& form = program.mainWindow();
+    const auto field = [&](const char* name) { return form.findChild<QLabel*>(QString::fromLatin1(name))->text(); };
+    form.show();
+    form.pingAction()->trigger();
+    script.push(EchoOutcome::good(3));
+    ASSERT_TRUE(waitFor([&] { return field("totalValue") == QStringLiteral("1"); }));
+
+    form.findChild<QPushButton*>(QStringLiteral("trayButton"))->click();
+    ASSERT_TRUE(form.tray().isInTray());
+    ASSERT_FALSE(form.isVisible());
+    script.push({EchoOutcome::good(5), EchoOutcome::failure(11010)});
+    ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
+    ASSERT_TRUE(waitFor([&] { return form.tray().status() == HostStatus::Bad; }));
+    EXPECT_EQ(field("totalValue"), QStringLiteral("1")) << "a hidden window takes no probe's texts";
+
+    form.restoreFromTray();
+    EXPECT_EQ(field("totalValue"), QStringLiteral("3"));
+    EXPECT_EQ(field("lostValue"), QStringLiteral("1 (33%)"));
+    EXPECT_EQ(field("maxValue"), QStringLiteral("5ms"));
+    EXPECT_EQ(field("avgValue"), QStringLiteral("4ms"));
+    EXPECT_EQ(field("statusValue"), QStringLiteral("Request Timed Out"));
+
+    // Back in the tray: a probe, then Stop and Start from the tray menu before the window is shown again.
+    form.close();
+    ASSERT_FALSE(form.isVisible());
+    script.push(EchoOutcome::good(7));
+    ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
+    ASSERT_TRUE(waitFor([&] { return form.tray().status() == HostStatus::Good; }));
+    script.setFallback(EchoOutcome::good(7));
+    form.pingAction()->trigger(); // Stop
+    ASSERT_TRUE(waitFor([&] { return !form.runControl().isRunning(); }));
+    script.clearFallback();
+    form.pingAction()->trigger(); // Start: the new run waits for its first answer
+    ASSERT_TRUE(waitFor([&] { return form.runControl().isRunning(); }));
+    ASSERT_TRUE(script.waitUntilStarved(std::chrono::seconds(10)));
+    form.restoreFromTray();
+    EXPECT_EQ(field("totalValue"), QStringLiteral("0")) << "the new run's fields, not the last run's probes";
+    EXPECT_EQ(field("maxValue"), QStringLiteral("N/A"));
+
+    script.setFallback(EchoOutcome::good(1));
+    form.pingAction()->trigger(); // Stop
+    ASSERT_TRUE(waitFor([&] { return !form.runControl().isRunning(); }));
 }
 
 } // namespace

@@ -10,8 +10,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,6 +26,7 @@
 #include "engine/ProbeHub.h"
 #include "support/NetNamespace.h"
 #include "support/RecordingProbeObserver.h"
+#include "support/RouterChain.h"
 #include "types/IpStatus.h"
 
 using namespace std::chrono_literals;
@@ -71,6 +75,11 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + kPatience;
         std::unique_lock lock(mutex_);
         for (;;) {
+            // Reports that never stop coming (hosts probing back to back) must not hold the wait past its bound.
+            if (std::chrono::steady_clock::now() >= deadline) {
+                lock.unlock();
+                return done();
+            }
             // A report made while `done` looks is not missed: the wait is for one after what it saw.
             const std::size_t seen = reports_;
             lock.unlock();
@@ -178,8 +187,17 @@ protected:
         hub_->start(); // the thread is made here, so it lives in the namespace
     }
 
+    // The hub's end has a bound too: a hub that never ends fails the test, and the namespace goes all the same.
     void TearDown() override {
-        hub_.reset();
+        if (hub_) {
+            auto ended = std::async(std::launch::async, [this] { hub_.reset(); });
+            if (ended.wait_for(kPatience) != std::future_status::ready) {
+                ADD_FAILURE() << "the hub did not end";
+                ns_.reset();
+                std::fflush(nullptr);
+                std::_Exit(1);
+            }
+        }
         ns_.reset();
     }
 
@@ -381,15 +399,21 @@ TEST_P(ProbeHubInNamespace, ForgedAndDuplicateRepliesCountForNobody) {
 }
 
 TEST_P(ProbeHubInNamespace, StopResetAndRestartOfOneHostLeaveTheOthersAlone) {
+    // Every host answers; the program's timeout keeps a loaded machine's slow loopback from passing for a loss.
+    const auto settings = [](RunId run) {
+        RunSettings host = hostSettings(loopback(static_cast<std::uint8_t>(run)));
+        host.timeoutMs = 2000;
+        return host;
+    };
     for (RunId run : {1, 2, 3})
-        hub_->startRun(run, hostSettings(loopback(static_cast<std::uint8_t>(run))));
+        hub_->startRun(run, settings(run));
     ASSERT_TRUE(face_.waitForProbes({1, 2, 3}, 3));
     hub_->stopRun(2);
     hub_->resetRun(1);
-    hub_->startRun(3, hostSettings(loopback(3))); // a fresh run over the running one
-    hub_->stopRun(9);                             // never started: answered all the same
+    hub_->startRun(3, settings(3)); // a fresh run over the running one
+    hub_->stopRun(9);               // never started: answered all the same
     ASSERT_TRUE(face_.waitForProbes({1, 3}, 3));
-    hub_->startRun(2, hostSettings(loopback(2)));
+    hub_->startRun(2, settings(2));
     ASSERT_TRUE(face_.waitForProbes({1, 2, 3}, 3));
 
     // Per host: the reports in order, each probe's count of requests, 0 for an end.
@@ -596,6 +620,53 @@ TEST_P(ProbeHubInNamespace, AHostMovingToTheOtherFamilyProbesOnlyItsNewAddress) 
         << "the old address was probed after the move";
     EXPECT_EQ(probes.back().address, "::1");
     EXPECT_EQ(openFiles(), filesBefore) << "a socket outlived its last host";
+}
+
+// Each host's time to live goes with its own requests: two hosts probing the same far address through one socket,
+// one with TTL 1 and one with TTL 64, turn and turn about. The first always hears from the first router that its
+// request expired, the second always reaches the server, in both families.
+TEST_P(ProbeHubInNamespace, HostsSharingASocketKeepTheirOwnTimeToLive) {
+    RouterChain chain("hubttl", 2);
+    if (!chain.ok())
+        GTEST_SKIP() << chain.error();
+    ASSERT_TRUE(chain.client().allowPingSockets());
+    HubFace face;
+    std::unique_ptr<ProbeHub> hub;
+    {
+        NetNamespace::Entered inside(chain.client());
+        ASSERT_TRUE(inside.ok());
+        hub = std::make_unique<ProbeHub>(face, nullptr,
+                                         GetParam() == Kind::Raw ? IcmpSocket::Preference::RawOnly
+                                                                 : IcmpSocket::Preference::DatagramOnly);
+        hub->start();
+    }
+    using Family = RouterChain::Family;
+    for (const Family family : {Family::V4, Family::V6}) {
+        SCOPED_TRACE(family == Family::V4 ? "IPv4" : "IPv6");
+        const std::string server = chain.serverAddress(family);
+        const IpAddress far =
+            family == Family::V4 ? IpAddress::v4(inet_addr(server.c_str())) : IpAddress::parseV6(server).value();
+        const RunId base = family == Family::V4 ? 10 : 20;
+        RunSettings near = hostSettings(far, 20);
+        near.timeoutMs = 1000;
+        near.ttl = 1;
+        RunSettings through = near;
+        through.ttl = 64;
+        hub->startRun(base + 1, near);
+        hub->startRun(base + 2, through);
+        ASSERT_TRUE(face.waitForProbes({base + 1, base + 2}, 8));
+        hub->stopRun(base + 1);
+        hub->stopRun(base + 2);
+        for (const ProbeEvent& p : face.probesOf(base + 1)) {
+            EXPECT_EQ(p.status, static_cast<std::uint32_t>(IpStatus::TtlExpiredTransit)) << testing::PrintToString(p);
+            EXPECT_EQ(p.replier, RouterChain::hopAddress(1, family));
+        }
+        for (const ProbeEvent& p : face.probesOf(base + 2)) {
+            EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+            EXPECT_EQ(p.replier, far.text());
+        }
+    }
+    hub.reset();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);

@@ -7,10 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ProbeStatistics.h"
 #include "support/WorkerHarness.h"
 #include "text/ProbeText.h"
-#include "types/Rounding.h"
 
 namespace {
 
@@ -27,42 +25,6 @@ IpAddress address(const char* dotted) {
     in_addr a{};
     inet_pton(AF_INET, dotted, &a);
     return IpAddress::v4(a.s_addr);
-}
-
-TEST(Rounding, HalvesGoToTheEvenNeighbour) {
-    const std::pair<double, std::uint32_t> cases[] = {{2.5, 2},
-                                                      {3.5, 4},
-                                                      {12.5, 12},
-                                                      {37.5, 38},
-                                                      {0.5, 0},
-                                                      {1.5, 2},
-                                                      {2.4999, 2},
-                                                      {2.5001, 3},
-                                                      {0.0, 0},
-                                                      {-3.0, 0},
-                                                      {4294967295.0, 4294967295u}};
-    for (const auto& [value, expected] : cases)
-        EXPECT_EQ(Rounding::halfEven(value), expected) << value;
-    EXPECT_EQ(Rounding::quotient(5, 2), 2u);
-    EXPECT_EQ(Rounding::quotient(7, 2), 4u);
-    EXPECT_EQ(Rounding::quotient(7, 0), 0u);
-}
-
-TEST(ProbeStatistics, SumWrapsAndTheAverageFollowsTheWrappedSum) {
-    ProbeStatistics stats;
-    stats.addReply(0xFFFFFFF0u, 0xFFFFFFF0u);
-    stats.addReply(0x20u, 0x20u);
-    EXPECT_EQ(stats.rttSum(), 0x10u);
-    RunStatistics figures = stats.figures();
-    EXPECT_EQ(figures.avgMs, 8u);
-    EXPECT_EQ(figures.minMs, 32u);
-    EXPECT_EQ(figures.maxMs, 4294967280u);
-    EXPECT_EQ(figures.avgUs, 2147483656u) << "the exact figures do not wrap";
-    stats.reset();
-    figures = stats.figures();
-    EXPECT_EQ(stats.minRtt(), ProbeStatistics::kNoRtt);
-    EXPECT_EQ(ProbeText::lost(figures), "0 (0%)");
-    EXPECT_EQ(figures.minUs, 0u);
 }
 
 struct TextsCase {

@@ -2,8 +2,15 @@
 // address, and the run's probes, figures and alerts are what they are without the watch.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <fstream>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "engine/RouteWatch.h"
 #include "support/NetNamespace.h"
@@ -29,10 +36,13 @@ public:
         RouteResult run(const IpAddress& destination, std::uint32_t rounds, std::string&) override {
             std::unique_lock lock(owner_.mutex_);
             owner_.asked_.push_back({destination, rounds});
+            owner_.most_ = std::max(owner_.most_, ++owner_.running_);
             owner_.changed_.notify_all();
-            owner_.changed_.wait(lock, [this] { return owner_.released_ > 0 || stopped_; });
-            if (!stopped_)
+            owner_.changed_.wait(lock, [this] { return owner_.released_ > 0 || owner_.all_ || stopped_; });
+            if (!stopped_ && !owner_.all_)
                 --owner_.released_;
+            --owner_.running_;
+            owner_.changed_.notify_all();
             RouteResult result;
             result.destination = destination;
             result.rounds = rounds;
@@ -58,6 +68,26 @@ public:
         ++released_;
         changed_.notify_all();
     }
+    // Every trace, under way or to come, ends at once.
+    void releaseAll() {
+        std::lock_guard lock(mutex_);
+        all_ = true;
+        changed_.notify_all();
+    }
+    // Traces from now on hold again until released.
+    void hold() {
+        std::lock_guard lock(mutex_);
+        all_ = false;
+        released_ = 0;
+    }
+    bool waitRunning(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 10s, [&] { return running_ == count; });
+    }
+    int mostAtOnce() const {
+        std::lock_guard lock(mutex_);
+        return most_;
+    }
     bool waitAsked(std::size_t count) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, 10s, [&] { return asked_.size() >= count; });
@@ -72,6 +102,9 @@ private:
     std::condition_variable changed_;
     std::vector<std::pair<IpAddress, std::uint32_t>> asked_;
     int released_ = 0;
+    bool all_ = false;
+    int running_ = 0;
+    int most_ = 0;
 };
 
 class FinishedTraces {
@@ -167,15 +200,15 @@ TEST(RouteWatch, OneTracePerEdgeAndHostWhileTheProbesGoOnUnchanged) {
     ASSERT_TRUE(plain.quit());
 }
 
-// No edge, no trace: a run that begins Bad, Average on the way, or RouteRounds 0.
-TEST(RouteWatch, OnlyAGoodToBadEdgeStartsATrace) {
+// Every entry into Bad is traced, a host down from its start too; a loss short of Bad or RouteRounds 0 is not.
+TEST(RouteWatch, AnEntryIntoBadStartsATrace) {
     const struct {
         const char* what;
         std::uint32_t rounds;
         std::vector<EchoOutcome> script;
         std::uint64_t traces;
     } cases[] = {
-        {"down from the start", 10, {lost(), lost(), lost(), lost(), good(), good(), good()}, 0},
+        {"down from the start", 10, {lost(), lost(), lost(), lost()}, 1},
         {"a loss short of Bad", 10, {good(), good(), good(), lost(), good(), good(), good()}, 0},
         {"an outage with rounds 0", 0, {good(), good(), good(), lost(), lost(), lost()}, 0},
         {"an outage", 10, {good(), good(), good(), lost(), lost(), lost()}, 1},
@@ -198,6 +231,131 @@ TEST(RouteWatch, OnlyAGoodToBadEdgeStartsATrace) {
         EXPECT_FALSE(watch.tracing(h.settings.host));
         EXPECT_TRUE(finished.list().empty());
     }
+}
+
+ProbeEvent verdict(RunId run, HostStatus status, const std::string& host = "far.test",
+                   const std::string& address = "198.18.4.2") {
+    ProbeEvent event;
+    event.run = run;
+    event.host = host;
+    event.address = address;
+    event.hostStatus = status;
+    return event;
+}
+
+// The verdicts as a lossy link or a host down at its start gives them: each entry into Bad is one trace, and
+// a run that stays Bad is traced once.
+TEST(RouteWatch, EveryEntryIntoBadWhateverItCameFrom) {
+    using enum HostStatus;
+    const struct {
+        const char* what;
+        std::vector<HostStatus> verdicts;
+        std::size_t traces;
+    } cases[] = {
+        {"N/A, then Bad", {NA, NA, Bad, Bad}, 1},
+        {"Bad from the first verdict", {Bad}, 1},
+        {"Good, Average, Bad", {Good, Average, Bad}, 1},
+        {"Average, Bad, Average, Bad", {Average, Bad, Average, Bad}, 2},
+        {"Good, Average, Good", {Good, Average, Good}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedTraces traces;
+        traces.releaseAll();
+        FinishedTraces finished;
+        RouteWatch watch(finished.done(), traces.factory());
+        for (HostStatus status : c.verdicts) {
+            watch.probed(verdict(1, status));
+            // Each trace ends before the next verdict, so that the next entry is not the same trace's.
+            const auto until = std::chrono::steady_clock::now() + 10s;
+            while (watch.tracing("far.test") && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_EQ(traces.asked().size(), c.traces);
+        EXPECT_EQ(watch.started(), c.traces);
+    }
+}
+
+// This process's threads of that name.
+long threadsNamed(const std::string& wanted) {
+    long count = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return -1;
+    while (const dirent* entry = readdir(tasks)) {
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        if (entry->d_name[0] != '.' && std::getline(comm, name) && name == wanted)
+            ++count;
+    }
+    closedir(tasks);
+    return count;
+}
+
+// Each run probes an address of its own, so that a trace tells whose it is.
+std::string addressOf(RunId run) {
+    return "198.18." + std::to_string(run / 250) + "." + std::to_string(run % 250 + 1);
+}
+
+// 300 hosts behind one router go Bad at once: a few traces run at a time, the rest wait in the order they went
+// Bad, those recovered or stopped by their turn are passed over, and a stop ends everything at once.
+TEST(RouteWatch, ManyHostsGoingBadAtOnceAreTracedAFewAtATime) {
+    constexpr RunId kHosts = 300;
+    ScriptedTraces traces;
+    FinishedTraces finished;
+    std::atomic<std::int64_t> turns{0};
+    auto watch = std::make_unique<RouteWatch>(finished.done(), traces.factory(), [&turns] { return ++turns; });
+    const auto host = [](RunId run) { return "h" + std::to_string(run); };
+    for (RunId run = 1; run <= kHosts; ++run)
+        watch->probed(verdict(run, HostStatus::Good, host(run), addressOf(run)));
+    for (RunId run = 1; run <= kHosts; ++run)
+        watch->probed(verdict(run, HostStatus::Bad, host(run), addressOf(run)));
+    ASSERT_TRUE(traces.waitRunning(static_cast<int>(RouteWatch::kMostTraces)));
+    EXPECT_EQ(threadsNamed("ostrevo-route"), static_cast<long>(RouteWatch::kMostTraces));
+    EXPECT_TRUE(watch->tracing(host(kHosts))) << "the last waits its turn";
+
+    // Before their turn: 101-150 recover, 151-160 are stopped, 161 recovers and goes Bad again (still one trace).
+    for (RunId run = 101; run <= 150; ++run)
+        watch->probed(verdict(run, HostStatus::Average, host(run)));
+    for (RunId run = 151; run <= 160; ++run)
+        watch->runEnded(run, 0);
+    watch->probed(verdict(161, HostStatus::Good, host(161), addressOf(161)));
+    watch->probed(verdict(161, HostStatus::Bad, host(161), addressOf(161)));
+    // One by one, as a router answers: never more than the pool at once.
+    for (int i = 0; i < 40; ++i)
+        traces.release();
+    ASSERT_TRUE(finished.waitFor(40));
+    ASSERT_TRUE(traces.waitRunning(static_cast<int>(RouteWatch::kMostTraces)));
+    traces.releaseAll();
+    const std::size_t expected = kHosts - 60;
+    ASSERT_TRUE(finished.waitFor(expected));
+    EXPECT_EQ(traces.mostAtOnce(), static_cast<int>(RouteWatch::kMostTraces));
+    const std::vector<RouteWatch::Finished> done = finished.list();
+    ASSERT_EQ(done.size(), expected);
+    EXPECT_EQ(watch->started(), expected);
+    for (const RouteWatch::Finished& f : done) {
+        EXPECT_EQ(f.host, host(f.run));
+        EXPECT_EQ(f.address, addressOf(f.run));
+        EXPECT_TRUE(f.stillBad);
+        EXPECT_TRUE(f.run <= 100 || f.run > 160) << f.run << " was traced after it recovered or stopped";
+    }
+    // Taken in turn: the clock is read as each trace's turn comes, so it numbers the turns.
+    std::vector<RouteWatch::Finished> byTurn = done;
+    std::sort(byTurn.begin(), byTurn.end(), [](const auto& a, const auto& b) { return a.startedMs < b.startedMs; });
+    for (std::size_t i = 0; i < byTurn.size(); ++i)
+        EXPECT_EQ(byTurn[i].run, i < 100 ? i + 1 : i + 61);
+    EXPECT_FALSE(watch->tracing(host(kHosts)));
+
+    // A second wave stopped while it runs and waits: the stop returns at once and reports none of it.
+    traces.hold();
+    for (RunId run = kHosts + 1; run <= 2 * kHosts; ++run)
+        watch->probed(verdict(run, HostStatus::Bad, host(run), addressOf(run)));
+    ASSERT_TRUE(traces.waitAsked(expected + RouteWatch::kMostTraces));
+    // Bounded so that a stop waiting for the queue to drain fails here instead of hanging.
+    auto stopped = std::async(std::launch::async, [&watch] { watch.reset(); });
+    ASSERT_EQ(stopped.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(finished.list().size(), expected);
+    EXPECT_EQ(threadsNamed("ostrevo-route"), 0);
 }
 
 TEST(RouteWatch, ReadsTheAddressesARunReports) {

@@ -315,6 +315,34 @@ TEST(LedgerRetention, OldRowsArePrunedInSmallStepsAndRecentOnesKept) {
     EXPECT_EQ(ledger.summary("host.test", cutoff, kT0).sent(), 360u);
 }
 
+// An outage that began before the cutoff and ended after it is part of what is kept: it stays, whole, while
+// one that ended before the cutoff goes.
+TEST(LedgerRetention, AnOutageAcrossTheCutoffIsKept) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    HistoryOptions options = ledgerOptions(path, problems);
+    options.clock = [] { return kT0; };
+    const std::int64_t cutoff = kT0 - 30 * kDay;
+    const std::int64_t hour = 3'600'000;
+    {
+        HistoryLedger ledger(options);
+        for (const ProbeSample& s :
+             {probe(cutoff - 10 * hour, std::nullopt, 1), probe(cutoff - 9 * hour, 900, 3),
+              probe(cutoff - 2 * hour, std::nullopt, 1), probe(cutoff + hour, 900, 3), probe(kT0 - 1000, 900, 3)})
+            ledger.record(s);
+        ASSERT_TRUE(ledger.flush(kPatience));
+    }
+    HistoryLedger ledger(options); // prunes at opening, after everything above was committed
+    ASSERT_TRUE(ledger.flush(kPatience));
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM outages"), 1);
+    const std::vector<Outage> kept = ledger.outages("host.test", cutoff, kT0);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].startMs, cutoff - 2 * hour);
+    EXPECT_EQ(kept[0].endMs, cutoff + hour);
+    EXPECT_TRUE(problems.messages().empty());
+}
+
 // A clock set far ahead is no reason to delete anything: not at opening, and not once the program has recorded
 // probes with that clock. Within the leeway the clock is trusted as before.
 TEST(LedgerRetention, AClockFarAheadDeletesNothing) {

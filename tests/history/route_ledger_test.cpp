@@ -12,6 +12,7 @@
 
 #include "LedgerFixture.h"
 #include "history/LedgerSchema.h"
+#include "support/RouteHops.h"
 
 namespace {
 
@@ -28,12 +29,12 @@ RouteSnapshot trace(std::int64_t takenMs, std::optional<int> lossFrom, RouteReas
     s.reached = true;
     s.lossBeginsAt = lossFrom;
     s.hops = {
-        {1, {"198.18.1.2"}, 10, 0, 310, 250, 300, 420, 51, false},
+        routeHop(1, {"198.18.1.2"}, 10, 0, 310, 250, 300, 420, 51),
         // A hop that never answered: no address and no times.
-        {2, {}, 10, 10, 0, 0, 0, 0, 0, false},
+        routeHop(2, {}, 10, 10, 0, 0, 0, 0, 0),
         // Two routers behind a balancer answer for the same hop.
-        {3, {"198.18.3.2", "198.18.9.2"}, 10, 4, 900, 700, 810, 1200, 140, false},
-        {4, {"198.18.4.2"}, 10, 4, 1000, 800, 900, 1300, 150, false},
+        routeHop(3, {"198.18.3.2", "198.18.9.2"}, 10, 4, 900, 700, 810, 1200, 140),
+        routeHop(4, {"198.18.4.2"}, 10, 4, 1000, 800, 900, 1300, 150),
     };
     return s;
 }
@@ -70,6 +71,9 @@ TEST(LedgerRoutes, ATraceComesBackWholeAndNamesWhereLossBegins) {
     ASSERT_TRUE(outages[0].routeId);
     EXPECT_EQ(outages[0].lossBeginsAt, 3);
     EXPECT_EQ(outages[0].lossAddress, "198.18.3.2");
+    // The last hop before it that answered (hop 2 never did), for when the loss hop is silent.
+    EXPECT_EQ(outages[0].lastAnsweringHop, 1);
+    EXPECT_EQ(outages[0].lastAnsweringAddress, "198.18.1.2");
 
     const std::optional<RouteSnapshot> stored = ledger.routeSnapshot(*outages[0].routeId);
     ASSERT_TRUE(stored);
@@ -123,6 +127,41 @@ TEST(LedgerRoutes, EachTraceIsKeptWithTheOutageItWasTakenFor) {
     EXPECT_FALSE(later[0].endMs);
     EXPECT_EQ(later[0].lossBeginsAt, 3);
     EXPECT_EQ(scalar(path, "SELECT count(DISTINCT outage_id) FROM route_snapshots WHERE outage_id IS NOT NULL"), 3);
+}
+
+// A file edited by hand reads as far as it makes sense: hops no tracer makes and addresses that are none are
+// left out, more lost than sent is all lost.
+TEST(LedgerRoutes, AHandEditedTraceReadsAsFarAsItMakesSense) {
+    TempDir dir;
+    ProblemLog problems;
+    const std::string path = dir.file("history.sqlite");
+    HistoryLedger ledger(ledgerOptions(path, problems));
+    recordOutage(ledger, kT0);
+    ledger.recordRoute(trace(kT0 + 4100, 3));
+    ASSERT_TRUE(ledger.flush(kPatience));
+    {
+        SqliteDb db;
+        ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
+        ASSERT_EQ(db.exec("UPDATE route_hops SET lost = 99 WHERE hop = 1;"
+                          "UPDATE route_hops SET address = 'gateway 198.18.3.2 ' WHERE hop = 3;"
+                          "INSERT INTO route_hops (snapshot_id, hop, address, sent, lost, unreachable) "
+                          "SELECT snapshot_id, 0, '', 1, 1, 0 FROM route_hops WHERE hop = 1;"
+                          "INSERT INTO route_hops (snapshot_id, hop, address, sent, lost, unreachable) "
+                          "SELECT snapshot_id, 300, '', 1, 1, 0 FROM route_hops WHERE hop = 1;"),
+                  SQLITE_OK);
+    }
+    const std::vector<Outage> outages = ledger.outages("host.test", kT0, kT0 + 10'000);
+    ASSERT_EQ(outages.size(), 1u);
+    ASSERT_TRUE(outages[0].routeId);
+    const std::optional<RouteSnapshot> read = ledger.routeSnapshot(*outages[0].routeId);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->hops.size(), 4u);
+    EXPECT_EQ(read->hops.front().number, 1);
+    EXPECT_EQ(read->hops.back().number, 4);
+    EXPECT_EQ(read->hops[0].received, 0u);
+    EXPECT_EQ(read->hops[0].sent, 10u);
+    ASSERT_EQ(read->hops[2].answered.size(), 1u);
+    EXPECT_EQ(read->lossAddress(), "198.18.3.2");
 }
 
 // A version 3 file is what this layout is without the route tables: it gains them and keeps what it held.

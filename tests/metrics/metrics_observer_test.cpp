@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -243,6 +245,45 @@ TEST(RegistryOfManyHosts, EveryHostKeepsItsSeriesAndOnlyAMovedHostLosesItsStatus
     }
     EXPECT_EQ(snap.series.back().host, "host7");
     EXPECT_EQ(snap.series.back().lost, 1u);
+}
+
+// Past the registry's room: 5,000 hosts probed in turn keep counting on every scrape (none is dropped while it
+// runs), and once runs end, the pairs of the runs that ended first make room for new hosts, oldest first.
+TEST(RegistryOfManyHosts, RunningHostsAreNeverDroppedAndStoppedOnesGoOldestFirst) {
+    MetricsRegistry registry("v");
+    MetricsObserver observer(registry);
+    constexpr int kHosts = 5000;
+    static_assert(kHosts > MetricsRegistry::kMaxSeries);
+    auto probeOf = [](int i) {
+        ProbeEvent e = reply(100, kGood, "");
+        e.run = static_cast<RunId>(i + 1);
+        e.host = "host" + std::to_string(i);
+        e.address = e.replier = "127.0." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+        return e;
+    };
+    auto requestsOf = [&registry] {
+        std::map<std::string, std::uint64_t> out;
+        for (const SeriesSnapshot& s : registry.snapshot().series)
+            out[s.host] = s.requests;
+        return out;
+    };
+    for (int round = 1; round <= 3; ++round) {
+        for (int i = 0; i < kHosts; ++i)
+            observer.probed(probeOf(i));
+        const std::map<std::string, std::uint64_t> requests = requestsOf(); // a scrape
+        ASSERT_EQ(requests.size(), static_cast<std::size_t>(kHosts));
+        for (const auto& [host, count] : requests)
+            ASSERT_EQ(count, static_cast<std::uint64_t>(round)) << host << " started counting again";
+    }
+    for (int i = 0; i < 200; ++i)
+        observer.runEnded(static_cast<RunId>(i + 1), 0);
+    for (int i = kHosts; i < kHosts + 100; ++i)
+        observer.probed(probeOf(i));
+    const std::map<std::string, std::uint64_t> requests = requestsOf();
+    EXPECT_EQ(requests.size(), static_cast<std::size_t>(kHosts));
+    for (int i = 0; i < kHosts + 100; ++i)
+        EXPECT_EQ(requests.count("host" + std::to_string(i)), i < 100 ? 0u : 1u) << i;
+    EXPECT_EQ(requests.at("host150"), 3u); // stopped, not yet needed for room: its figures stay
 }
 
 } // namespace

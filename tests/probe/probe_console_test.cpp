@@ -444,6 +444,26 @@ TEST(ConsoleProbe, HangUpIgnoredAsByNohupKeepsProbing) {
     EXPECT_EQ(occurrences(f.out, "statistics ---"), 1u) << f.out;
 }
 
+// A source interface that is not there is the one reason given, as ping gives it: not also why some other socket
+// kind was refused (ping sockets closed, so the raw socket was the one tried), which would point at the wrong fix.
+TEST(ConsoleProbe, AMissingSourceInterfaceIsOneMessage) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    for (const char* range : {"0 2147483647", "1 0"}) {
+        SCOPED_TRACE(range);
+        ASSERT_TRUE(ns->sysctl("net.ipv4.ping_group_range", range));
+        const Finished f = run({"-c", "1", "-I", "nosuchif0", "127.0.0.1"}, {ns->execPrefix(), {}, false});
+        EXPECT_EQ(f.exitCode, 2) << f.out << f.err;
+        EXPECT_EQ(occurrences(f.err, "No such device"), 1u) << f.err;
+        EXPECT_EQ(occurrences(f.err, "nosuchif0"), 1u) << f.err;
+        EXPECT_EQ(f.err.find("ping_group_range"), std::string::npos) << f.err;
+        EXPECT_EQ(f.err.find("Cannot open an ICMP socket"), std::string::npos) << f.err;
+        EXPECT_EQ(f.out.find("Replay"), std::string::npos) << f.out;
+    }
+}
+
 TEST(ConsoleProbe, NoIcmpSocketIsASetupError) {
     std::string why;
     const auto ns = probeNamespace(why);

@@ -8,8 +8,15 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include "settings/HostListStore.h"
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <vector>
+
+#include "settings/HostListFile.h"
 #include "settings/SettingsStore.h"
 #include "settings/StoredValues.h"
 #include "support/TempDir.h"
@@ -74,7 +81,6 @@ StoredHostList loaded(StoredTexts* known = nullptr) {
 
 TEST_F(HostListStore, RoundTripKeepsEveryPerHostFieldAndRunningState) {
     StoredHostList list;
-    list.mainRunning = true;
     StoredHost a = host("router.lan", true);
     a.settings.buffer = 1400;
     a.settings.interval = 3000;
@@ -119,23 +125,25 @@ TEST_F(HostListStore, TodaysFileReadsAsNoHostsAndStaysByteForByte) {
     Settings main;
     loadSettings(main, {}, &known);
     const StoredHostList list = loaded(&known);
-    EXPECT_FALSE(list.mainRunning);
     EXPECT_TRUE(list.hosts.empty());
     ASSERT_TRUE(saveChangedSettings(main, known));
     ASSERT_TRUE(saveChangedHostList(list, known));
     EXPECT_EQ(readFile(), content.str());
 }
 
-TEST_F(HostListStore, MainRunningIsWrittenOnlyOnceItDiffersFromTheFile) {
-    writeFile("[General]\nHost=a.example\n");
+// The main host starts only when the command line asks: its running state is not stored, and the key an
+// older version left is neither obeyed nor kept.
+TEST_F(HostListStore, MainHostsRunningIsNeitherWrittenNorKept) {
+    writeFile("[General]\nHost=a.example\nRunning=Yes\n");
     StoredTexts known;
     StoredHostList list = loaded(&known);
-    list.mainRunning = true;
     ASSERT_TRUE(saveChangedHostList(list, known));
-    EXPECT_EQ(readFile(), "[General]\nHost=a.example\nRunning=Yes\n");
-    list.mainRunning = false;
+    EXPECT_EQ(readFile(), "[General]\nHost=a.example\n");
+    list.hosts = {host("b.example", true)};
     ASSERT_TRUE(saveChangedHostList(list, known));
-    EXPECT_EQ(readFile(), "[General]\nHost=a.example\nRunning=No\n");
+    const std::string text = readFile();
+    EXPECT_EQ(text.find("\nRunning="), std::string::npos) << text;
+    EXPECT_NE(text.find("1\\Running=Yes"), std::string::npos) << text;
 }
 
 TEST_F(HostListStore, ShorterListRemovesTheEntriesPastItsEndOnly) {
@@ -210,13 +218,157 @@ TEST_F(HostListStore, EntriesReadWithTheMainHostsRules) {
     }
 }
 
-TEST_F(HostListStore, GarbledOrHugeSizeNeverReadsPastWhatIsSafe) {
-    writeFile("[Hosts]\nsize=many\n1\\Host=a.example\n");
-    EXPECT_TRUE(loaded().hosts.empty());
-    writeFile("[Hosts]\nsize=-3\n");
-    EXPECT_TRUE(loaded().hosts.empty());
+// A size that is not a number lists the entries that are there, and the next save writes the size that
+// keeps them; a huge one never reads more than the cap.
+TEST_F(HostListStore, GarbledOrHugeSizeNeverLosesEntriesNorReadsPastWhatIsSafe) {
+    for (const char* size : {"many", "-1", "3abc", ""}) {
+        SCOPED_TRACE(size);
+        writeFile(std::string("[Hosts]\n1\\Host=a.example\n3\\Host=c.example\n3\\Running=Yes\nsize=") + size + "\n");
+        StoredTexts known;
+        testing::internal::CaptureStderr();
+        const StoredHostList list = loaded(&known);
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(list.hosts.size(), 2U);
+        EXPECT_EQ(list.hosts[0].settings.host, "a.example");
+        EXPECT_EQ(list.hosts[1].settings.host, "c.example");
+        EXPECT_TRUE(list.hosts[1].running);
+        EXPECT_NE(
+            said.find("ostrevo: the host list's size \"" + std::string(size) + "\" is not a number; the 2 entries"),
+            std::string::npos)
+            << said;
+        ASSERT_TRUE(saveChangedHostList(list, known));
+        EXPECT_EQ(loaded(), list);
+        const std::string text = readFile();
+        EXPECT_NE(text.find("size=2\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("3\\"), std::string::npos) << text;
+    }
     writeFile("[Hosts]\nsize=99999999999999999999999\n");
     EXPECT_EQ(loaded().hosts.size(), kMaxStoredHosts);
+}
+
+// Two programs keep one file, each with the list it read at its start and saving what it changed.
+TEST_F(HostListStore, TwoInstancesKeepEachOthersAdditionsEditsAndRemovals) {
+    writeFile("[Hosts]\n1\\Host=x.example\n2\\Host=Y.example\nsize=2\n");
+    struct Instance {
+        StoredTexts known;
+        StoredHostList list;
+    } a, b;
+    a.list = loaded(&a.known);
+    b.list = loaded(&b.known);
+    const auto hostsInFile = [] {
+        std::vector<std::string> hosts;
+        for (const StoredHost& h : loaded().hosts)
+            hosts.push_back(h.settings.host);
+        return hosts;
+    };
+
+    a.list.hosts.push_back(host("127.0.0.77", false));
+    ASSERT_TRUE(saveChangedHostList(a.list, a.known));
+    b.list.hosts.push_back(host("127.0.0.88", true));
+    ASSERT_TRUE(saveChangedHostList(b.list, b.known));
+    a.list.hosts[2].running = true; // and A exits with .77 running
+    ASSERT_TRUE(saveChangedHostList(a.list, a.known));
+    EXPECT_EQ(hostsInFile(), (std::vector<std::string>{"x.example", "Y.example", "127.0.0.77", "127.0.0.88"}));
+
+    // A removes x; B, which still lists x, edits y (typed in another case) and saves: x stays removed, .77 is
+    // kept although B never listed it, and B's edit lands on y.
+    a.list.hosts.erase(a.list.hosts.begin());
+    ASSERT_TRUE(saveChangedHostList(a.list, a.known));
+    b.list.hosts[1].settings.host = "y.EXAMPLE";
+    b.list.hosts[1].settings.interval = 5000;
+    ASSERT_TRUE(saveChangedHostList(b.list, b.known));
+    const StoredHostList now = loaded();
+    ASSERT_EQ(hostsInFile(), (std::vector<std::string>{"y.EXAMPLE", "127.0.0.77", "127.0.0.88"}));
+    EXPECT_EQ(now.hosts[0].settings.interval, 5000);
+    EXPECT_TRUE(now.hosts[1].running);
+    EXPECT_TRUE(now.hosts[2].running);
+
+    // An address is the same host however it is written; B stopping .77 meanwhile does not bring back what A
+    // removed, and A's edit of a host B removed outlives the removal.
+    b.list = loaded(&b.known);
+    a.list.hosts[1].settings.host = "127.000.000.077"; // not an address to inet_pton: a name of its own
+    a.list.hosts[0].settings.buffer = 64;
+    b.list.hosts.erase(b.list.hosts.begin()); // y
+    b.list.hosts[0].running = false;
+    ASSERT_TRUE(saveChangedHostList(b.list, b.known));
+    ASSERT_TRUE(saveChangedHostList(a.list, a.known));
+    ASSERT_EQ(hostsInFile(), (std::vector<std::string>{"Y.example", "127.000.000.077", "127.0.0.88"}));
+    EXPECT_EQ(loaded().hosts[0].settings.buffer, 64);
+}
+
+// Two programs saving at the same moment take turns, each merging into what the other has just written.
+TEST_F(HostListStore, InstancesSavingAtOnceLoseNothing) {
+    writeFile("[General]\nHost=main.example\n");
+    constexpr int kRounds = 30;
+    std::vector<pid_t> children;
+    for (int c = 0; c < 2; ++c) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            StoredTexts known;
+            StoredHostList list = loaded(&known);
+            for (int i = 0; i < kRounds; ++i) {
+                list.hosts.push_back(host("c" + std::to_string(c) + "-" + std::to_string(i) + ".example", i % 2 == 0));
+                if (!saveChangedHostList(list, known))
+                    _exit(1);
+            }
+            _exit(0);
+        }
+        children.push_back(pid);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (const pid_t pid : children) {
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << "a saving instance did not end";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    const StoredHostList now = loaded();
+    EXPECT_EQ(now.hosts.size(), 2U * kRounds) << readFile();
+    std::size_t running = 0;
+    for (const StoredHost& h : now.hosts)
+        running += h.running ? 1 : 0;
+    EXPECT_EQ(running, std::size_t{kRounds});
+}
+
+// A file holding one host twice (or the main host again) watches the first; the repeats are named on stderr and
+// stay in the file as they are until the user changes the list.
+TEST_F(HostListStore, RepeatedHostsAreReadOnceAndKeptUntilTheListChanges) {
+    const std::string file = "[General]\nHost=Main.example\n\n[Hosts]\n1\\Host=a.example\n"
+                             "2\\Host=A.EXAMPLE\n2\\Buffer=99\n3\\Host=main.example\n4\\Host=::1\n"
+                             "5\\Host=0:0::1\n6\\Host=b.example\nsize=6\n";
+    writeFile(file);
+    StoredTexts known;
+    testing::internal::CaptureStderr();
+    StoredHostList list = loaded(&known);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(list.hosts.size(), 3U);
+    EXPECT_EQ(list.hosts[0].settings.host, "a.example");
+    EXPECT_EQ(list.hosts[1].settings.host, "::1");
+    EXPECT_EQ(list.hosts[2].settings.host, "b.example");
+    EXPECT_EQ(said, "ostrevo: host list entry 2 (A.EXAMPLE) repeats entry 1 and is not watched\n"
+                    "ostrevo: host list entry 3 (main.example) is the main host and is not watched\n"
+                    "ostrevo: host list entry 5 (0:0::1) repeats entry 4 and is not watched\n");
+
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_EQ(readFile(), file);
+    list.hosts[2].running = true; // starting a host is no change of the list
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_NE(readFile().find("2\\Buffer=99"), std::string::npos) << readFile();
+
+    list.hosts.erase(list.hosts.begin() + 1);
+    ASSERT_TRUE(saveChangedHostList(list, known));
+    EXPECT_EQ(loaded(), list);
+    const std::string text = readFile();
+    EXPECT_NE(text.find("size=2\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Buffer=99"), std::string::npos) << text;
 }
 
 TEST_F(HostListStore, NothingChangedLeavesTheFileAlone) {

@@ -13,24 +13,7 @@
 #include <vector>
 
 #include "engine/EchoChannel.h"
-
-// One scripted result of an echo request.
-struct EchoOutcome {
-    enum class Kind : std::uint8_t { Good, ErrorReply, Failure };
-    Kind kind = Kind::Good;
-    std::uint32_t rtt = 0;
-    std::uint16_t size = 32;
-    std::uint8_t ttl = 64;
-    std::uint32_t status = 0;           // error reply: the IP status code
-    IpAddress address;                  // replying host
-    std::int32_t errorCode = 0;         // failure: the status of the unanswered request
-    std::optional<WrongData> wrongData; // good reply: how its data differed
-
-    static IpAddress loopback(); // 127.0.0.1
-    static EchoOutcome good(std::uint32_t rtt, std::uint16_t size = 32, std::uint8_t ttl = 64);
-    static EchoOutcome errorReply(std::uint32_t status, IpAddress address = loopback());
-    static EchoOutcome failure(std::int32_t code = 11010);
-};
+#include "support/EchoOutcome.h"
 
 // What one sendEcho call was given.
 struct SentEcho {

@@ -8,7 +8,7 @@
 #include "engine/WindowPort.h"
 #include "types/ProbeObserver.h"
 
-// What probes the hosts beside the main one. The program's is a ProbeHub; tests script one.
+// What probes the watched hosts: the program's and the service's is a ProbeHub; tests script one.
 class HostRunner {
 public:
     virtual ~HostRunner() = default;

@@ -1,7 +1,7 @@
 #include <utility>
 
-#include "app/hosts/HostRunner.h"
 #include "engine/ProbeHub.h"
+#include "monitor/HostRunner.h"
 
 namespace {
 
