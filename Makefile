@@ -9,18 +9,19 @@ WERROR     := $(if $(CI),ON,OFF)
 
 # What building and starting the program needs, and no more.
 RUN_PACKAGES := cmake g++ make pkg-config libsqlite3-dev qt6-base-dev qt6-multimedia-dev qt6-svg-dev libqt6svg6 \
-                qt6-qpa-plugins libcpp-httplib-dev
+                qt6-qpa-plugins libcpp-httplib-dev \
+                libyaml-cpp-dev libssl-dev libcrypt-dev
 # What the tests, benchmarks, fuzzing and package checks need besides.
 TEST_PACKAGES := libgtest-dev libgmock-dev sqlite3 \
                  xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
                  nftables iproute2 iputils-ping mtr-tiny fping util-linux procps python3-prometheus-client python3-yaml \
                  dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin lintian \
-                 clang libclang-rt-14-dev file binutils bsdextrautils faketime
+                 clang libclang-rt-14-dev file binutils bsdextrautils faketime curl openssl systemd
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
 # The program, the modules it loads and the console probe: all that `make run` compiles; `make install` adds the
-# compressed pages.
+# service and the compressed pages.
 PROGRAM_TARGETS := ostrevo ostrevo_sound_module ostrevo_metrics_module ostrevo-probe
-INSTALL_TARGETS := $(PROGRAM_TARGETS) ostrevo_compressed_docs
+INSTALL_TARGETS := $(PROGRAM_TARGETS) ostrevod ostrevo_compressed_docs
 
 .PHONY: all deps deps-run build build-program run test tsan fuzz fuzz-replay bench clean install uninstall deb
 

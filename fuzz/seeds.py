@@ -209,6 +209,21 @@ def settings_store(golden):
     return seeds
 
 
+def service_config():
+    files = [b"targets:\n  - hosts: [gateway.lan, 192.0.2.1, \"2001:db8::1\"]\n    interval: 1s\n    timeout: 2s\n"
+             b"    size: 56\n    ttl: 64\n    tos: 0x00\n    source: 192.0.2.10\n    network: ip\n"
+             b"    labels: {site: lab, link: uplink}\n    analysis: {mode: loss, good_below: 20, bad_above: 40}\n"
+             b"    route_rounds: 10\n  - name: gw-jumbo\n    host: gateway.lan\n    size: 1472\n"
+             b"history: {days: 30, raw_days: 0}\nbuckets: [0.0005, 0.001, 0.1]\nresolve_interval: 5m\n",
+             b"targets:\n  - host: 127.0.0.1\n    analysis: {mode: time, good_below: 100ms, bad_above: 1.5s}\n",
+             b"targets:\n  - host: a\n    analysis: {tries: 5}\n  - {name: x, host: a, interval: 1m30s}\n",
+             b"targets:\n  - &g {host: a, ttl: 3}\n  - *g\n", b"targets: [{host: a}, {host: a}]\n",
+             b"targets:\n  - hosts: [a, b\n", b"--- a\n--- b\n", b"{targets: [{labels: {__x: 1}, hosts: [a]}]}\n",
+             b"targets:\n  - host: a\n    interval: 99999999999999999999w\n", b"buckets: [1e-3, 0.5, .7, 1e400]\n",
+             b"history: {days: 3, raw_days: 4}\n", b"targets:\n  - host: !!binary aGk=\n", b"[[[[[[[[[[[[[[[[[[\n"]
+    return {"config-%d" % i: f for i, f in enumerate(files)}
+
+
 def main():
     out = sys.argv[1]
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -218,7 +233,8 @@ def main():
                           ("history_csv", history_csv()), ("metrics_text", metrics_text()),
                           ("metrics_request", metrics_request()),
                           ("alert_params", alert_params()), ("settings_rules", settings_rules()),
-                          ("command_line", command_line()), ("settings_store", settings_store(golden))]:
+                          ("command_line", command_line()), ("settings_store", settings_store(golden)),
+                          ("service_config", service_config())]:
         os.makedirs(os.path.join(out, target), exist_ok=True)
         for name, data in seeds.items():
             with open(os.path.join(out, target, name), "wb") as f:

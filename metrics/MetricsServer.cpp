@@ -1,8 +1,11 @@
 #include "metrics/MetricsServer.h"
 
 #include "metrics/Exposition.h"
+#include "metrics/BasicAuth.h"
 #include "metrics/MetricsRegistry.h"
 #include "metrics/ScrapeConnection.h"
+#include "metrics/ServerConnection.h"
+#include "metrics/TlsContext.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -45,28 +48,7 @@ std::string systemError(int error) {
     return std::error_code(error, std::generic_category()).message();
 }
 
-// One accepted connection, non-blocking, with one deadline for the whole exchange counted from its accept.
-struct Connection {
-    enum class Phase {
-        Reading,  // the request is coming in
-        Writing,  // the answer is going out
-        Draining, // answered: what the client still sends is read and dropped for a moment, so that closing with
-                  // unread bytes does not reset the connection before the client has read the answer
-    };
-
-    Connection(int socket, Clock::time_point deadline) : fd(socket), deadline(deadline) {}
-    ~Connection() { ::close(fd); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    int fd;
-    Clock::time_point deadline;
-    Phase phase = Phase::Reading;
-    std::string received;
-    std::string answer;
-    std::size_t sent = 0;
-    std::size_t dropped = 0;
-};
+using Connection = ServerConnection;
 
 } // namespace
 
@@ -74,9 +56,12 @@ struct Connection {
 // fits, so no client can hold the server by sending or reading slowly.
 class MetricsServer::Impl {
 public:
-    Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits);
+    Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits, const WebSecurity& security,
+         bool lifecycle, const ReloadHook& reload, const std::function<std::string()>& extra);
     ~Impl();
 
+    // Loads the certificate when TLS is asked for; what went wrong, or nothing.
+    std::string secure(const WebSecurity& security);
     std::string open(const ListenAddress& where, std::uint16_t& port);
     void run();
 
@@ -95,8 +80,13 @@ private:
     // False once the connection is finished with.
     bool drain(Connection& c);
 
+    // False when a TLS handshake is still under way or has failed (then the connection is done with).
+    bool handshake(Connection& c, Clock::time_point now);
+
     const MetricsServerLimits limits_;
     RequestProcessor processor_;
+    std::unique_ptr<TlsContext> tls_;
+    std::unique_ptr<BasicAuth> auth_;
     int listener_ = -1;
     int stopFd_ = -1; // an eventfd that turns readable for good when the server stops
     std::thread thread_;
@@ -104,15 +94,55 @@ private:
     Clock::time_point acceptPausedUntil_{};
 };
 
-MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits) : limits_(limits) {
+MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits,
+                          const WebSecurity& security, bool lifecycle, const ReloadHook& reload,
+                          const std::function<std::string()>& extra)
+    : limits_(limits) {
     processor_.set_payload_max_length(limits.maxPayload);
-    processor_.Get("/metrics", [&registry](const httplib::Request&, httplib::Response& res) {
-        res.set_content(writeExposition(registry.snapshot()), std::string(kExpositionContentType));
+    processor_.Get("/metrics", [&registry, extra](const httplib::Request&, httplib::Response& res) {
+        std::string text = writeExposition(registry.snapshot());
+        if (extra)
+            text += extra();
+        res.set_content(text, std::string(kExpositionContentType));
     });
+    if (!security.basicAuthUsers.empty()) {
+        auth_ = std::make_unique<BasicAuth>(security.basicAuthUsers);
+        processor_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            if (auth_->allows(req.get_header_value("Authorization")))
+                return httplib::Server::HandlerResponse::Unhandled;
+            res.status = 401;
+            res.set_header("WWW-Authenticate", "Basic");
+            res.set_content("Unauthorized\n", "text/plain; charset=utf-8");
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    }
+    if (lifecycle) {
+        const auto answer = [](const char* text) {
+            return [text](const httplib::Request&, httplib::Response& res) {
+                res.set_content(text, "text/plain; charset=utf-8");
+            };
+        };
+        processor_.Get("/-/healthy", answer("Healthy.\n"));
+        processor_.Get("/-/ready", answer("Ready.\n"));
+        processor_.Post("/-/reload", [reload](const httplib::Request&, httplib::Response& res) {
+            const std::string why = reload ? reload() : std::string();
+            if (!why.empty())
+                res.status = 500;
+            res.set_content(why.empty() ? std::string("Reloaded.\n") : why + "\n", "text/plain; charset=utf-8");
+        });
+    }
     processor_.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.status == 404)
             res.set_content("Not found: this server answers GET /metrics\n", "text/plain; charset=utf-8");
     });
+}
+
+std::string MetricsServer::Impl::secure(const WebSecurity& security) {
+    if (!security.tls)
+        return {};
+    std::string error;
+    tls_ = TlsContext::create(*security.tls, error);
+    return error;
 }
 
 std::string MetricsServer::Impl::open(const ListenAddress& where, std::uint16_t& port) {
@@ -161,10 +191,9 @@ MetricsServer::Impl::~Impl() {
     if (thread_.joinable())
         thread_.join();
     // Whoever is still sending a request learns why the connection ends.
-    const std::string timeout = bodilessAnswer("408 Request Timeout");
     for (const Connection& c : connections_)
         if (c.phase == Connection::Phase::Reading)
-            (void)::send(c.fd, timeout.data(), timeout.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            c.sendTimeout();
     connections_.clear();
     if (listener_ >= 0)
         ::close(listener_);
@@ -182,10 +211,8 @@ void MetricsServer::Impl::loop() {
         Clock::time_point wake = Clock::time_point::max();
         for (auto it = connections_.begin(); it != connections_.end();) {
             if (it->deadline <= now) {
-                if (it->phase == Connection::Phase::Reading) {
-                    const std::string timeout = bodilessAnswer("408 Request Timeout");
-                    (void)::send(it->fd, timeout.data(), timeout.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-                }
+                if (it->phase == Connection::Phase::Reading)
+                    it->sendTimeout();
                 it = connections_.erase(it);
                 continue;
             }
@@ -201,7 +228,9 @@ void MetricsServer::Impl::loop() {
         fds.push_back({stopFd_, POLLIN, 0});
         fds.push_back({acceptPaused ? -1 : listener_, POLLIN, 0});
         for (Connection& c : connections_) {
-            fds.push_back({c.fd, static_cast<short>(c.phase == Connection::Phase::Writing ? POLLOUT : POLLIN), 0});
+            const bool writable =
+                c.phase == Connection::Phase::Writing || (c.phase == Connection::Phase::Reading && c.wantWrite);
+            fds.push_back({c.fd, static_cast<short>(writable ? POLLOUT : POLLIN), 0});
             polled.push_back(&c);
         }
         int timeout = -1;
@@ -263,6 +292,13 @@ void MetricsServer::Impl::acceptAll(Clock::time_point now) {
         while (connections_.size() >= std::max<std::size_t>(limits_.maxConnections, 1) && shedOne()) {
         }
         Connection& c = connections_.emplace_back(fd, now + limits_.exchangeTimeout);
+        if (tls_) {
+            c.tls = tls_->accept(fd);
+            if (!c.tls) {
+                connections_.pop_back();
+                continue;
+            }
+        }
         // A scrape has usually sent its request along with the connection: served here, it never waits a turn.
         readRequest(c, now);
     }
@@ -283,7 +319,32 @@ bool MetricsServer::Impl::shedOne() {
     return true;
 }
 
+bool MetricsServer::Impl::handshake(Connection& c, Clock::time_point now) {
+    if (!c.tls || c.handshaken)
+        return true;
+    switch (c.tls->handshake()) {
+    case TlsSession::Io::Done:
+        c.handshaken = true;
+        c.wantWrite = false;
+        return true;
+    case TlsSession::Io::WantRead:
+        c.wantWrite = false;
+        return false;
+    case TlsSession::Io::WantWrite:
+        c.wantWrite = true;
+        return false;
+    case TlsSession::Io::Closed:
+    case TlsSession::Io::Failed:
+        break;
+    }
+    // Plain HTTP to a TLS port, a certificate refused, a client that gave up: nothing to answer with.
+    c.deadline = now;
+    return false;
+}
+
 void MetricsServer::Impl::readRequest(Connection& c, Clock::time_point now) {
+    if (!handshake(c, now))
+        return;
     // Never more than the largest request that can be answered, and one byte to tell that it is larger.
     const std::size_t most = limits_.maxRequestHead + limits_.maxPayload + 1;
     char chunk[4096];
@@ -291,7 +352,7 @@ void MetricsServer::Impl::readRequest(Connection& c, Clock::time_point now) {
         const std::size_t room = most - std::min(most, c.received.size());
         if (room == 0)
             break;
-        const ssize_t got = ::recv(c.fd, chunk, std::min(room, sizeof chunk), 0);
+        const ssize_t got = c.receive(chunk, std::min(room, sizeof chunk));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -340,7 +401,7 @@ void MetricsServer::Impl::startAnswer(Connection& c, std::string answer, Clock::
 
 void MetricsServer::Impl::writeAnswer(Connection& c, Clock::time_point now) {
     while (c.sent < c.answer.size()) {
-        const ssize_t sent = ::send(c.fd, c.answer.data() + c.sent, c.answer.size() - c.sent, MSG_NOSIGNAL);
+        const ssize_t sent = c.transmit(c.answer.data() + c.sent, c.answer.size() - c.sent);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -351,6 +412,8 @@ void MetricsServer::Impl::writeAnswer(Connection& c, Clock::time_point now) {
         }
         c.sent += static_cast<std::size_t>(sent);
     }
+    if (c.tls)
+        c.tls->close();
     ::shutdown(c.fd, SHUT_WR);
     c.phase = Connection::Phase::Draining;
     c.answer.clear();
@@ -384,7 +447,11 @@ MetricsServer::~MetricsServer() {
 bool MetricsServer::start(const ListenAddress& where) {
     stop();
     error_.clear();
-    auto impl = std::make_unique<Impl>(registry_, limits_);
+    auto impl = std::make_unique<Impl>(registry_, limits_, security_, lifecycle_, reload_, extra_);
+    if (std::string why = impl->secure(security_); !why.empty()) {
+        error_ = why;
+        return false;
+    }
     std::uint16_t port = 0;
     if (std::string why = impl->open(where, port); !why.empty()) {
         error_ = "cannot listen on " + where.toString() + ": " + why;

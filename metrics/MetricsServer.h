@@ -1,10 +1,12 @@
 #pragma once
 
 #include "metrics/ListenAddress.h"
+#include "metrics/WebSecurity.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +33,21 @@ public:
     MetricsServer(const MetricsServer&) = delete;
     MetricsServer& operator=(const MetricsServer&) = delete;
 
+    // Before start(): serve over TLS and ask for a password as `security` says; start() fails when its certificate
+    // or key cannot be loaded. The default is plain HTTP, open to all.
+    void setSecurity(WebSecurity security) { security_ = std::move(security); }
+    // Before start(): also answer GET /-/healthy and /-/ready with 200, and POST /-/reload by calling `reload` on
+    // the server's thread, which gives what went wrong (500 with that text) or nothing (200).
+    using ReloadHook = std::function<std::string()>;
+    void setLifecycleEndpoints(ReloadHook reload) {
+        reload_ = std::move(reload);
+        lifecycle_ = true;
+    }
+
+    // Before start(): text in the exposition format that each scrape of /metrics gets after the registry's figures
+    // (the service's own state); called on the server's thread.
+    void setExtraExposition(std::function<std::string()> extra) { extra_ = std::move(extra); }
+
     // Binds and starts serving. False, with errorText() saying why, when the address cannot be bound.
     [[nodiscard]] bool start(const ListenAddress& where);
     [[nodiscard]] const std::string& errorText() const { return error_; }
@@ -43,6 +60,10 @@ private:
     class Impl;
     const MetricsRegistry& registry_;
     const MetricsServerLimits limits_;
+    WebSecurity security_;
+    bool lifecycle_ = false;
+    ReloadHook reload_;
+    std::function<std::string()> extra_;
     std::unique_ptr<Impl> impl_;
     std::string error_;
     std::uint16_t port_ = 0;

@@ -10,14 +10,17 @@ fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
-for tool in desktop-file-validate appstreamcli groff man cpack dpkg-deb readelf lintian; do
+for tool in desktop-file-validate appstreamcli groff man cpack dpkg-deb readelf lintian systemd-analyze; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (make deps installs it)"; exit 77; }
 done
 
 app_id=com.quorvan.Ostrevo
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
-expected_files="bin/ostrevo
+expected_files=$(LC_ALL=C sort <<FILES
+bin/ostrevo
 bin/ostrevo-probe
+etc/ostrevo/ostrevod.yml
+lib/systemd/system/ostrevod.service
 lib/$multiarch/ostrevo/metrics.so
 lib/$multiarch/ostrevo/sound.so
 share/applications/$app_id.desktop
@@ -27,8 +30,12 @@ share/icons/hicolor/scalable/apps/ostrevo.svg
 share/man/man1/ostrevo-probe.1.gz
 share/man/man1/ostrevo.1.gz
 share/metainfo/$app_id.metainfo.xml
+share/man/man8/ostrevod.8.gz
 share/ostrevo/grafana-dashboard.json
-share/ostrevo/prometheus-rules.yml"
+share/ostrevo/prometheus-rules.yml
+sbin/ostrevod
+FILES
+)
 
 # --- cmake --install into a prefix -------------------------------------------------------------------------
 prefix=$work/prefix
@@ -67,6 +74,38 @@ for page in ostrevo ostrevo-probe; do
     grep -q "^NAME" "$work/$page.txt" && grep -q "^SYNOPSIS" "$work/$page.txt" && grep -q "^EXIT STATUS" "$work/$page.txt" ||
         fail "$page.1 lacks NAME, SYNOPSIS or EXIT STATUS"
 done
+service_page=$prefix/share/man/man8/ostrevod.8.gz
+warnings=$(zcat "$service_page" | groff -man -Tutf8 -ww -z 2>&1)
+[ -z "$warnings" ] || fail "groff warns about ostrevod.8: $warnings"
+MANWIDTH=100 man -l "$service_page" 2>/dev/null | col -b >"$work/ostrevod.txt"
+grep -q "^NAME" "$work/ostrevod.txt" && grep -q "^SYNOPSIS" "$work/ostrevod.txt" && grep -q "^EXIT STATUS" "$work/ostrevod.txt" ||
+    fail "ostrevod.8 lacks NAME, SYNOPSIS or EXIT STATUS"
+for option in $("$prefix/sbin/ostrevod" --help | grep -oE '^  --[a-z.-]+=?'); do
+    grep -qF -- "$option" "$work/ostrevod.txt" || fail "ostrevod.8 does not describe $option"
+done
+
+# The service's config: good as shipped, and good with every example in it uncommented.
+conffile=$prefix/etc/ostrevo/ostrevod.yml
+"$prefix/sbin/ostrevod" --config.check --config.file="$conffile" >"$work/check.log" 2>&1 ||
+    fail "the shipped ostrevod.yml is refused: $(cat "$work/check.log")"
+sed 's/^\( *\)# \([a-z_]*:\)/\1\2/; s/^\( *\)# \(- name:\)/\1\2/; s/^  #   /    /' "$conffile" >"$work/uncommented.yml"
+[ "$(grep -c '^ *#' "$work/uncommented.yml")" -lt "$(grep -c '^ *#' "$conffile")" ] || fail "no example to uncomment"
+"$prefix/sbin/ostrevod" --config.check --config.file="$work/uncommented.yml" >"$work/check.log" 2>&1 ||
+    fail "an example of ostrevod.yml is refused once uncommented: $(cat "$work/check.log")"
+
+# The unit: what systemd makes of it, and how tightly it holds the service ("OK" is 2.0 or less).
+unit=$work/ostrevod.service
+sed "s|/usr/sbin/ostrevod|$prefix/sbin/ostrevod|" "$prefix/lib/systemd/system/ostrevod.service" >"$unit"
+systemd-analyze verify --man=no "$unit" >"$work/verify.log" 2>&1 || fail "systemd-analyze verify: $(cat "$work/verify.log")"
+[ ! -s "$work/verify.log" ] || fail "systemd-analyze verify warns: $(cat "$work/verify.log")"
+exposure=$(systemd-analyze security --offline=yes "$unit" 2>&1 | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+[ -n "$exposure" ] && awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' ||
+    fail "systemd-analyze security rates the unit '${exposure:-nothing}', above 2.0"
+for setting in DynamicUser=yes StateDirectory=ostrevo AmbientCapabilities=CAP_NET_RAW CapabilityBoundingSet=CAP_NET_RAW \
+    'ExecReload=kill -HUP $MAINPID'; do
+    grep -qxF "$setting" "$unit" || fail "the unit lacks $setting"
+done
+
 # Every option the programs list in their usage has its entry in the page.
 for option in $(QT_QPA_PLATFORM=offscreen "$prefix/bin/ostrevo" --help | grep -oE '^  (/[a-z]+=?|--[a-z-]+=?)'); do
     grep -qF -- "$option" "$work/ostrevo.txt" || fail "ostrevo.1 does not describe $option"
@@ -93,7 +132,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 # Computed from the binaries, not written by hand.
 depends=$(field Depends)
 # The modules' libraries count too: Qt Multimedia and the HTTP library are needed only by them.
-for library in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libqt6multimedia6 libcpp-httplib0.11; do
+for library in libc6 libstdc++6 libqt6core6 libqt6widgets6 libqt6dbus6 libqt6multimedia6 libcpp-httplib0.11 \
+    libyaml-cpp0.7 libssl3 libcrypt1; do
     [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] || fail "Depends lacks $library: $depends"
 done
 [[ "$(field Recommends)" == *libcap2-bin* ]] || fail "Recommends lacks libcap2-bin, which the postinst uses"
@@ -102,18 +142,21 @@ lintian --tag-display-limit 0 --fail-on error "$deb" >"$work/lintian.log" 2>&1 |
     fail "lintian reports errors: $(grep -v 'root privileges' "$work/lintian.log")"
 grep -E '^(W|I): ' "$work/lintian.log" | sed 's/^/lintian: /' >&2
 
-packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | LC_ALL=C sort)
+packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||; s|^\./etc/|etc/|' | LC_ALL=C sort)
 [ "$packaged" = "$expected_files" ] || fail "packaged files differ from the install:
 $(diff <(echo "$expected_files") <(echo "$packaged"))"
 dpkg-deb -x "$deb" "$work/root"
-for program in bin/ostrevo bin/ostrevo-probe lib/$multiarch/ostrevo/metrics.so lib/$multiarch/ostrevo/sound.so; do
+for program in bin/ostrevo bin/ostrevo-probe sbin/ostrevod lib/$multiarch/ostrevo/metrics.so lib/$multiarch/ostrevo/sound.so; do
     readelf -S "$work/root/usr/$program" | grep -q '\.debug_info' && fail "$program is packaged with debug info"
 done
 
 # Maintainer scripts: only a postinst, which gives both programs cap_net_raw where setcap exists and never
-# fails the installation over it. Removal needs no script: dpkg takes the files and their capabilities.
+# fails the installation over it. Removal needs no script: dpkg takes the files and their capabilities. The
+# service's unit gets its capability from systemd and is left disabled, so no script touches it.
 dpkg-deb -e "$deb" "$work/control"
-scripts=$(cd "$work/control" && ls | grep -vxE 'control|md5sums' | tr '\n' ' ')
+[ "$(cat "$work/control/conffiles" 2>/dev/null)" = /etc/ostrevo/ostrevod.yml ] ||
+    fail "conffiles: '$(cat "$work/control/conffiles" 2>/dev/null)', expected /etc/ostrevo/ostrevod.yml"
+scripts=$(cd "$work/control" && ls | grep -vxE 'control|md5sums|conffiles' | tr '\n' ' ')
 [ "$scripts" = "postinst " ] || fail "maintainer scripts: '$scripts', expected only postinst"
 postinst=$work/control/postinst
 [ -x "$postinst" ] || fail "postinst is not executable"
@@ -153,6 +196,7 @@ for dir in usr var etc; do
     mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$layers/$dir/upper,workdir=$layers/$dir/work" "/$dir"
 done
 dpkg -i "$deb" >/dev/null
+ls /etc/systemd/system/*.wants/ostrevod.service >/dev/null 2>&1 && echo "the service is enabled"
 echo "caps: $(getcap /usr/bin/ostrevo /usr/bin/ostrevo-probe | tr '\n' ' ')"
 echo "listed: $(dpkg -L ostrevo | grep -c -e '^/usr/bin/ostrevo' -e "^/usr/share/applications/" -e '^/usr/share/man/man1/ostrevo')"
 # A user without privileges runs the program with its file capability, so the loader is in secure mode: the
@@ -196,6 +240,7 @@ INNER
         [[ "$result" == *"listed: 5"* ]] || fail "dpkg -L does not list the programs, the entry and the pages: $result"
         [[ "$result" == *"scraped as nobody: yes"* ]] || fail "the installed program did not serve metrics: $result"
         [[ "$result" != *"still known to dpkg"* ]] || fail "dpkg still knows ostrevo after --purge"
+        [[ "$result" != *"the service is enabled"* ]] || fail "installing the package enabled ostrevod.service"
         [[ "$result" == *"left: "$'\n'* || "$result" == *"left: " ]] || fail "purging left files behind: $result"
     fi
 fi

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// Checks an HTTP "Authorization: Basic ..." value against users with bcrypt hashes, through the C library's
+// crypt_r. A bcrypt check takes tens of milliseconds on purpose, so each user's last accepted password is kept
+// and a scrape every few seconds costs one comparison; wrong passwords always pay the full price.
+class BasicAuth {
+public:
+    explicit BasicAuth(std::map<std::string, std::string> users);
+
+    [[nodiscard]] bool allows(std::string_view authorization);
+    // Whether `hash` is one crypt_r checks as bcrypt ($2a$, $2b$ or $2y$ with a cost and 53 characters).
+    [[nodiscard]] static bool isBcryptHash(std::string_view hash);
+    // Standard base64 with padding; nothing when the text is not that.
+    [[nodiscard]] static bool decodeBase64(std::string_view text, std::string& out);
+
+private:
+    [[nodiscard]] static bool matches(const std::string& password, const std::string& hash);
+
+    const std::map<std::string, std::string> users_;
+    std::mutex mutex_;
+    std::map<std::string, std::string, std::less<>> accepted_; // user -> the password last found right
+};

@@ -1,0 +1,226 @@
+// ostrevod as its users start it: the flags, --config.check on good and bad files, and a bad file at start.
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/LaunchedProgram.h"
+#include "support/ShellCommand.h"
+#include "support/TempDir.h"
+
+namespace {
+
+std::string ostrevod() {
+    const char* dir = std::getenv("OSTREVO_BINARY_DIR");
+    return std::string(dir != nullptr ? dir : ".") + "/service/ostrevod";
+}
+
+ShellCommand run(const std::string& arguments) {
+    return ShellCommand::run("timeout 20 " + shellQuoted(ostrevod()) + " " + arguments);
+}
+
+void write(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A loopback port nobody listens on right now.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// "CODE BODY" of one curl request; CODE is 000 when no HTTP answer came.
+ShellCommand curl(const std::string& arguments) {
+    return ShellCommand::run("curl -s --max-time 10 -w ' %{http_code}' " + arguments);
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    for (int i = 0; i < 100; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// "prom" with the password "s3cret", at bcrypt's lowest cost.
+constexpr const char* kHash = "$2b$04$kBqiu1LK0c0xZ7sM85JY7Oa/8oi0gUQikA.hCUgogUkr4VDYd8lX.";
+
+TEST(OstrevodEndToEnd, FlagsAnswerAndMistakesExitWithTwo) {
+    const ShellCommand version = run("--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output, "ostrevod " OSTREVO_VERSION "\n");
+
+    const ShellCommand help = run("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* flag : {"--config.file=PATH", "--config.check", "--web.listen-address=ADDR:PORT",
+                             "--web.config.file=PATH", "--history.path=PATH", "--log.level=LEVEL", "--version"}) {
+        EXPECT_NE(help.output.find(flag), std::string::npos) << flag;
+    }
+
+    const ShellCommand wrong = run("--config.fiel=x");
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_EQ(wrong.output, "ostrevod: unknown option --config.fiel\nTry 'ostrevod --help' for more information.\n");
+}
+
+TEST(OstrevodEndToEnd, ConfigCheckListsEveryProblemWithItsPlace) {
+    const TempDir dir;
+    const std::string good = dir.file("good.yml");
+    write(good, "targets:\n  - hosts: [127.0.0.1, ::1]\n  - {name: jumbo, host: 127.0.0.1, size: 1472}\n");
+    const ShellCommand ok = run("--config.check --config.file=" + shellQuoted(good));
+    EXPECT_EQ(ok.exitCode, 0) << ok.output;
+    EXPECT_EQ(ok.output, good + ": good, 3 targets\n");
+
+    const std::string bad = dir.file("bad.yml");
+    write(bad, "targets:\n  - host: 127.0.0.1\n    ttl: 256\n    colour: red\n");
+    const ShellCommand refused = run("--config.file " + shellQuoted(bad) + " --config.check");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.output.find(bad + ":3:10: ttl: \"256\" is out of range: from 1 to 255\n"), std::string::npos)
+        << refused.output;
+    EXPECT_NE(refused.output.find(bad + ":4:5: unknown key \"colour\""), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find(bad + ": 2 problems\n"), std::string::npos) << refused.output;
+
+    const ShellCommand missing = run("--config.check --config.file=" + shellQuoted(dir.file("none.yml")));
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.output.find("none.yml: cannot read: No such file or directory"), std::string::npos);
+
+    // Nothing starts on a bad file: the service says why in its log and exits.
+    const ShellCommand start =
+        run("--history.path= --web.listen-address=127.0.0.1:1 --config.file=" + shellQuoted(bad));
+    EXPECT_EQ(start.exitCode, 1);
+    EXPECT_NE(start.output.find(" level=error msg=\"bad config file\" problem=\"" + bad + ":3:10: ttl: \\\"256\\\""),
+              std::string::npos)
+        << start.output;
+}
+
+TEST(OstrevodEndToEnd, TlsBasicAuthHealthAndReloads) {
+    if (ShellCommand::run("command -v curl && command -v openssl").exitCode != 0)
+        GTEST_SKIP() << "needs curl and openssl";
+    const TempDir dir;
+    const ShellCommand certificate = ShellCommand::run(
+        "cd " + shellQuoted(dir.path()) +
+        " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout key.pem -out cert.pem"
+        " -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1");
+    ASSERT_EQ(certificate.exitCode, 0) << certificate.output;
+    // Relative paths: taken from the web config's folder.
+    write(dir.file("web.yml"), std::string("tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
+                                           "basic_auth_users:\n  prom: ") +
+                                   kHash + "\n");
+    const std::string config = dir.file("ostrevod.yml");
+    write(config, "targets:\n  - hosts: [127.0.0.1]\n");
+
+    const int port = freePort();
+    const std::string log = dir.file("log");
+    LaunchedProgram service({ostrevod(), "--config.file=" + config, "--web.config.file=" + dir.file("web.yml"),
+                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--history.path="},
+                            {"PATH=/usr/bin:/bin"}, -1, log);
+    const std::string url = "https://127.0.0.1:" + std::to_string(port);
+    const std::string tls = "--cacert " + shellQuoted(dir.file("cert.pem")) + " ";
+    const std::string right = tls + "-u prom:s3cret ";
+    ASSERT_TRUE(waitFor([&] { return curl(tls + url + "/metrics").output.ends_with(" 401"); })) << readAll(log);
+
+    // Nobody gets in without the right name and password, over TLS only.
+    EXPECT_TRUE(curl(tls + "-u prom:wrong " + url + "/metrics").output.ends_with(" 401"));
+    EXPECT_TRUE(curl(tls + "-u nobody:s3cret " + url + "/metrics").output.ends_with(" 401"));
+    const ShellCommand plain = curl("http://127.0.0.1:" + std::to_string(port) + "/metrics");
+    EXPECT_NE(plain.exitCode, 0);
+    EXPECT_TRUE(plain.output.ends_with(" 000")) << plain.output;
+    const ShellCommand metrics = curl(right + url + "/metrics");
+    EXPECT_TRUE(metrics.output.ends_with(" 200")) << metrics.output;
+    EXPECT_NE(metrics.output.find("\nostrevod_config_last_reload_successful 1\n"), std::string::npos);
+    EXPECT_NE(metrics.output.find("\nostrevod_targets{state=\"configured\"} 1\n"), std::string::npos);
+    EXPECT_EQ(curl(right + url + "/-/healthy").output, "Healthy.\n 200");
+    EXPECT_EQ(curl(right + url + "/-/ready").output, "Ready.\n 200");
+
+    // A bad file at reload keeps the running set and says why; a good one is taken, by POST or by SIGHUP.
+    write(config, "targets:\n  - hosts: [127.0.0.1]\n    ttl: 0\n");
+    const ShellCommand refused = curl(right + "-X POST " + url + "/-/reload");
+    EXPECT_TRUE(refused.output.ends_with(" 500")) << refused.output;
+    EXPECT_NE(refused.output.find(config + ":3:10: ttl:"), std::string::npos) << refused.output;
+    const std::string after = curl(right + url + "/metrics").output;
+    EXPECT_NE(after.find("\nostrevod_config_last_reload_successful 0\n"), std::string::npos);
+    EXPECT_NE(after.find("\nostrevod_targets{state=\"configured\"} 1\n"), std::string::npos);
+
+    write(config, "targets:\n  - hosts: [127.0.0.1, 127.0.0.2]\n");
+    EXPECT_EQ(curl(right + "-X POST " + url + "/-/reload").output, "Reloaded.\n 200");
+    write(config, "targets:\n  - hosts: [127.0.0.1, 127.0.0.2, 127.0.0.3]\n");
+    service.signal(SIGHUP);
+    EXPECT_TRUE(waitFor([&] {
+        return curl(right + url + "/metrics").output.find("ostrevod_targets{state=\"configured\"} 3\n") !=
+               std::string::npos;
+    }));
+
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.waitExit(std::chrono::seconds(10)), 0);
+    const std::string lines = readAll(log);
+    EXPECT_NE(lines.find(" level=info msg=\"serving metrics\" address=127.0.0.1:" + std::to_string(port) +
+                         " tls=true basic_auth=true\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find(" level=error msg=\"bad config file; the running targets stay\" problem="), std::string::npos);
+    EXPECT_NE(lines.find(" msg=\"config reloaded\" file=" + config + " targets=2 trigger=http\n"), std::string::npos);
+    EXPECT_NE(lines.find(" targets=3 trigger=SIGHUP\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" level=info msg=stopping signal=SIGTERM\n"), std::string::npos);
+}
+
+TEST(OstrevodEndToEnd, ClientCertificatesAreCheckedAgainstTheClientCa) {
+    if (ShellCommand::run("command -v curl && command -v openssl").exitCode != 0)
+        GTEST_SKIP() << "needs curl and openssl";
+    const TempDir dir;
+    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 ";
+    const ShellCommand made =
+        ShellCommand::run("cd " + shellQuoted(dir.path()) + " && " + make +
+                          "-keyout key.pem -out cert.pem -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 && " +
+                          make + "-keyout client-key.pem -out client.pem -subj /CN=prometheus && " + make +
+                          "-keyout stranger-key.pem -out stranger.pem -subj /CN=stranger");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    write(dir.file("web.yml"), "tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n"
+                               "  client_ca_file: client.pem\n  client_auth_type: RequireAndVerifyClientCert\n"
+                               "  min_version: TLS13\n");
+    write(dir.file("ostrevod.yml"), "");
+    const int port = freePort();
+    const std::string log = dir.file("log");
+    LaunchedProgram service({ostrevod(), "--config.file=" + dir.file("ostrevod.yml"),
+                             "--web.config.file=" + dir.file("web.yml"),
+                             "--web.listen-address=127.0.0.1:" + std::to_string(port), "--history.path="},
+                            {"PATH=/usr/bin:/bin"}, -1, log);
+    const std::string url = "https://127.0.0.1:" + std::to_string(port) + "/-/healthy";
+    const std::string tls = "--cacert " + shellQuoted(dir.file("cert.pem")) + " ";
+    const auto as = [&](const std::string& name) {
+        return curl(tls + "--cert " + shellQuoted(dir.file(name + ".pem")) + " --key " +
+                    shellQuoted(dir.file(name + "-key.pem")) + " " + url)
+            .output;
+    };
+    ASSERT_TRUE(waitFor([&] { return as("client") == "Healthy.\n 200"; })) << readAll(log);
+    EXPECT_TRUE(curl(tls + url).output.ends_with(" 000"));                    // no certificate
+    EXPECT_TRUE(as("stranger").ends_with(" 000"));                            // one the client CA did not sign
+    EXPECT_TRUE(curl(tls + "--tls-max 1.2 " + url).output.ends_with(" 000")); // below min_version
+    EXPECT_EQ(as("client"), "Healthy.\n 200"); // the refused handshakes left the server serving
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.waitExit(std::chrono::seconds(10)), 0);
+}
+
+} // namespace
