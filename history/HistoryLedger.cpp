@@ -541,6 +541,23 @@ std::optional<RouteSnapshot> HistoryLedger::routeSnapshot(std::int64_t id) {
     return reader().routeSnapshot(id);
 }
 
+std::vector<PathMinute> HistoryLedger::pathMinutes(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    if (foreign())
+        return {};
+    commitForRead();
+    std::lock_guard lock(readMutex_);
+    return reader().pathMinutes(host, fromMs, toMs);
+}
+
+std::vector<RouteChange> HistoryLedger::routeChanges(const std::string& host, std::int64_t fromMs,
+                                                     std::int64_t toMs) {
+    if (foreign())
+        return {};
+    commitForRead();
+    std::lock_guard lock(readMutex_);
+    return reader().routeChanges(host, fromMs, toMs);
+}
+
 std::vector<StatusChange> HistoryLedger::statusChanges(const std::string& host, std::int64_t fromMs,
                                                        std::int64_t toMs) {
     if (foreign())

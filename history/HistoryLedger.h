@@ -18,6 +18,7 @@
 #include "history/HistoryCsv.h"
 #include "history/HistoryRecords.h"
 #include "history/LedgerStore.h"
+#include "history/PathRecords.h"
 #include "history/PendingLog.h"
 #include "history/ProbeSample.h"
 
@@ -96,6 +97,9 @@ public:
                                                           std::int64_t toMs);
     // A stored route trace with its hops; none when there is no such trace.
     [[nodiscard]] std::optional<RouteSnapshot> routeSnapshot(std::int64_t id);
+    [[nodiscard]] std::vector<PathMinute> pathMinutes(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    [[nodiscard]] std::vector<RouteChange> routeChanges(const std::string& host, std::int64_t fromMs,
+                                                        std::int64_t toMs);
     [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                                  const HistoryCsv::StatusText& statusText);
 

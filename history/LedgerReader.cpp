@@ -399,6 +399,15 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     return out;
 }
 
+// Path watching does not record yet: nothing is kept, so nothing is read.
+std::vector<PathMinute> LedgerReader::pathMinutes(const std::string&, std::int64_t, std::int64_t) {
+    return {};
+}
+
+std::vector<RouteChange> LedgerReader::routeChanges(const std::string&, std::int64_t, std::int64_t) {
+    return {};
+}
+
 std::optional<RouteSnapshot> LedgerReader::routeSnapshot(std::int64_t id) {
     if (!ready() || !routesKnown())
         return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include "history/HistoryCsv.h"
 #include "history/HistoryRecords.h"
+#include "history/PathRecords.h"
 #include "history/ProbeSample.h"
 #include "history/RouteSnapshot.h"
 #include "history/SqliteDb.h"
@@ -45,6 +46,11 @@ public:
                                                           std::int64_t toMs);
     // A stored route trace with its hops in hop order; none when it is not there (or the file has no traces).
     [[nodiscard]] std::optional<RouteSnapshot> routeSnapshot(std::int64_t id);
+    // The host's path as path watching kept it: one record per hop and minute, in time and hop order.
+    [[nodiscard]] std::vector<PathMinute> pathMinutes(const std::string& host, std::int64_t fromMs, std::int64_t toMs);
+    // Route changes of the host within the range, oldest first.
+    [[nodiscard]] std::vector<RouteChange> routeChanges(const std::string& host, std::int64_t fromMs,
+                                                        std::int64_t toMs);
     // Writes the header and one line per sample; false when the file cannot be read or `out` fails.
     [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                                  const HistoryCsv::StatusText& statusText);
