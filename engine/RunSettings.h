@@ -38,6 +38,9 @@ struct RunSettings {
     std::uint8_t ttl = 255;         // time to live (IPv4) or hop limit (IPv6) of the requests
     std::uint32_t timeoutMs = 2000; // how long a request waits for its reply
     std::string source;             // interface name or local address to send from; empty: the kernel's choice
+    std::uint8_t tos = 0;           // TOS byte (IPv6: traffic class) of the requests; 0: the socket's
+    // The first request waits this long, so that many hosts started at once spread over their interval.
+    std::uint32_t startDelayMs = 0;
 
     // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
     [[nodiscard]] static RunSettings from(const Settings& settings, const IpAddress& targetAddress);

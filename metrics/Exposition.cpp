@@ -39,13 +39,14 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return length;
 }
 
-// Writes `{host="...",address="..."` without the closing brace, so a histogram bucket can append its `le`.
+// Writes `{host="...",address="..."` and the series' other labels without the closing brace, so a histogram bucket can append its `le`.
 void openLabels(std::string& out, const SeriesSnapshot& s) {
     out += "{host=\"";
     out += escapeLabelValue(s.host);
     out += "\",address=\"";
     out += escapeLabelValue(s.address);
     out += '"';
+    out += s.labels;
 }
 
 void header(std::string& out, std::string_view name, std::string_view type, std::string_view help) {

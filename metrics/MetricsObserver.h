@@ -2,6 +2,7 @@
 
 #include "types/ProbeObserver.h"
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -15,7 +16,12 @@ class MetricsRegistry;
 // increments only, so a scrape never holds up a probe.
 class MetricsObserver final : public ProbeObserver {
 public:
-    explicit MetricsObserver(MetricsRegistry& registry) : registry_(registry) {}
+    // The labels of a run's series besides host and address, as the registry takes them; asked on the probing
+    // thread at a run's first probe and when it moves. The service labels its targets so.
+    using Labeller = std::function<std::string(RunId run)>;
+
+    explicit MetricsObserver(MetricsRegistry& registry, Labeller labeller = {})
+        : registry_(registry), labeller_(std::move(labeller)) {}
 
     void probed(const ProbeEvent& event) noexcept override;
     // Nothing judges the run's host until it runs again: its status goes back to N/A (exported as unknown).
@@ -25,10 +31,12 @@ private:
     struct Target {
         std::string host;
         std::string address;
+        std::string labels;
         bool operator==(const Target&) const = default;
     };
 
     MetricsRegistry& registry_;
+    const Labeller labeller_;
     // Runs report from the engine's thread; the lock only matters should runs ever report from threads of
     // their own.
     std::mutex mutex_;

@@ -1,7 +1,7 @@
 #include "metrics/MetricsSnapshot.h"
 
 std::ostream& operator<<(std::ostream& os, const SeriesSnapshot& s) {
-    os << "{host=\"" << s.host << "\" address=\"" << s.address << "\" requests=" << s.requests << " lost=" << s.lost
+    os << "{host=\"" << s.host << "\" address=\"" << s.address << "\"" << s.labels << " requests=" << s.requests << " lost=" << s.lost
        << " buckets=[";
     for (std::size_t i = 0; i < s.rttBuckets.size(); ++i)
         os << (i ? "," : "") << s.rttBuckets[i];

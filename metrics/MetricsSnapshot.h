@@ -23,6 +23,7 @@ inline constexpr std::size_t kRttBucketCount = kRttBucketBoundsMicros.size() + 1
 struct SeriesSnapshot {
     std::string host;
     std::string address;
+    std::string labels; // the others, as the exposition writes them after address: `,target="gw",site="lab"`
     std::uint64_t requests = 0;
     std::uint64_t lost = 0;
     std::array<std::uint64_t, kRttBucketCount> rttBuckets{};
