@@ -105,12 +105,13 @@ void TargetWatch::apply(const ServiceConfig& config) {
             (void)supervisor_->edit(id, host->settings); // starts it again with its new options
     countStates();
 
-    const std::uint32_t period = std::min<std::uint32_t>(config.resolveIntervalMs, kRetryPeriod.count());
-    if (period != resolveIntervalMs_ || config.resolveIntervalMs == 0) {
-        services_.setTimer(std::chrono::milliseconds(period), [this] { resolveAgain(); });
-        lastResolve_ = std::chrono::steady_clock::now();
-    }
     resolveIntervalMs_ = config.resolveIntervalMs;
+    const std::chrono::milliseconds period(std::min<std::uint32_t>(resolveIntervalMs_, kRetryPeriod.count()));
+    if (period != timerPeriod_ && services_.setTimer) {
+        timerPeriod_ = period;
+        lastResolve_ = std::chrono::steady_clock::now();
+        services_.setTimer(period, [this] { tick(); });
+    }
 }
 
 void TargetWatch::tuneRun(RunId id, RunSettings& run) const {
@@ -133,10 +134,20 @@ void TargetWatch::tuneRun(RunId id, RunSettings& run) const {
 }
 
 void TargetWatch::resolveAgain() {
+    lookAgain(true);
+}
+
+// The timer ticks at the resolve interval, or sooner while a name is not found: those are tried at every tick,
+// the names of running targets once per interval.
+void TargetWatch::tick() {
     const auto now = std::chrono::steady_clock::now();
     const bool due = now - lastResolve_ >= std::chrono::milliseconds(resolveIntervalMs_);
     if (due)
         lastResolve_ = now;
+    lookAgain(due);
+}
+
+void TargetWatch::lookAgain(bool running) {
     std::vector<RunId> ids;
     for (const WatchedHost& host : supervisor_->hosts())
         ids.push_back(host.id);
@@ -146,7 +157,7 @@ void TargetWatch::resolveAgain() {
             continue;
         if (!host->running)
             supervisor_->start(id, false); // not found last time: tried again
-        else if (due)
+        else if (running)
             checkAddress(id);
     }
 }

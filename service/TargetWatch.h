@@ -26,7 +26,7 @@ public:
         HostSupervisor::Post post; // onto the main loop
         // Makes the runner once (the hub with the observers); the watch is its face's owner.
         std::function<std::unique_ptr<HostRunner>(WindowPort& face)> makeRunner;
-        // Sets the main loop's one repeating timer.
+        // Sets the main loop's one repeating timer; empty: names are found again only by resolveAgain().
         std::function<void(std::chrono::milliseconds period, std::function<void()> tick)> setTimer;
     };
 
@@ -65,6 +65,9 @@ private:
     // A line about one target: its host, its name when it has one, then `more`.
     void say(LogSeverity severity, std::string_view message, const TargetConfig& target,
              std::initializer_list<LogField> more);
+    void tick();
+    // Starts the targets whose names were not found; with `running`, checks the others' names too.
+    void lookAgain(bool running);
     void checkAddress(RunId id);
     void countResolveError(RunId id, const TargetConfig& config);
     void countStates();
@@ -74,6 +77,7 @@ private:
     Services services_;
     LogfmtLogger& log_;
     std::uint32_t resolveIntervalMs_ = 0;
+    std::chrono::milliseconds timerPeriod_{0};
     std::chrono::steady_clock::time_point lastResolve_{};
     std::map<std::string, RunId> ids_; // each target's key and its run
     RunId nextId_ = 1;
