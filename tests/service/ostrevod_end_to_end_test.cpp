@@ -1,4 +1,5 @@
-// ostrevod as its users start it: the flags, --config.check on good and bad files, and a bad file at start.
+// ostrevod as its users start it: the flags, --config.check on good and bad files, a bad file at start, the web
+// layer, and the targets it watches in a private namespace through reloads.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include <thread>
 
 #include "support/LaunchedProgram.h"
+#include "support/NetNamespace.h"
+#include "support/PrometheusParser.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
@@ -221,6 +224,118 @@ TEST(OstrevodEndToEnd, ClientCertificatesAreCheckedAgainstTheClientCa) {
     EXPECT_EQ(as("client"), "Healthy.\n 200"); // the refused handshakes left the server serving
     service.signal(SIGTERM);
     EXPECT_EQ(service.waitExit(std::chrono::seconds(10)), 0);
+}
+
+// The value of one sample line ("name{labels}" as written), -1 when the scrape has none.
+double sampleValue(const std::string& scrape, const std::string& sample) {
+    const std::size_t at = scrape.find("\n" + sample + " ");
+    return at == std::string::npos ? -1 : std::stod(scrape.substr(at + sample.size() + 2));
+}
+
+std::string series(const std::string& name, const std::string& host, const std::string& more = "") {
+    return name + "{host=\"" + host + "\",address=\"" + host + "\"" + more + "}";
+}
+
+// The service in a namespace of its own (so that 127.0.0.3 may be dead and nothing leaves the machine) watching
+// live, dead and unresolvable targets; its series per target with their labels, in a text that Prometheus'
+// own tools accept; a reload that keeps the unchanged targets counting and drops the removed ones; a bad file
+// that changes nothing; the history beside it.
+TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting) {
+    if (const std::string why = NetNamespace::unavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    if (ShellCommand::run("command -v curl").exitCode != 0)
+        GTEST_SKIP() << "needs curl";
+    NetNamespace ns("svc");
+    ASSERT_TRUE(ns.ok()) << ns.error();
+    ASSERT_TRUE(ns.nft(NetNamespace::inputRule("ip daddr 127.0.0.3 icmp type echo-request drop")));
+    const TempDir dir;
+    const std::string config = dir.file("ostrevod.yml");
+    const std::string kept = "targets:\n  - hosts: [127.0.0.1]\n    interval: 100ms\n    labels: {site: lab}\n"
+                             "  - {name: jumbo, host: 127.0.0.1, size: 1472, interval: 100ms}\n";
+    write(config, kept + "  - hosts: [127.0.0.2]\n    interval: 100ms\n    labels: {site: lab}\n"
+                         "  - {name: dead, host: 127.0.0.3, interval: 100ms, timeout: 200ms, route_rounds: 0}\n"
+                         "  - host: nowhere.invalid\n");
+    const std::string log = dir.file("log");
+    std::vector<std::string> argv = ns.execPrefix();
+    const ShellCommand ip = ShellCommand::run("command -v ip");
+    argv.front() = ip.exitCode == 0 ? ip.output.substr(0, ip.output.find('\n')) : "/sbin/ip";
+    for (const std::string& argument : std::vector<std::string>{ostrevod(), "--config.file=" + config,
+                                                              "--web.listen-address=127.0.0.1:9464",
+                                                              "--history.path=" + dir.file("history.sqlite")})
+        argv.push_back(argument);
+    LaunchedProgram service(argv, {"PATH=/usr/bin:/bin"}, -1, log);
+    const auto scrape = [&] {
+        return ShellCommand::run("ip netns exec " + ns.name() + " curl -s --max-time 10 http://127.0.0.1:9464/metrics")
+            .output;
+    };
+    const std::string live = series("ostrevo_probe_requests_total", "127.0.0.1", ",site=\"lab\"");
+    const std::string dead = series("ostrevo_host_status", "127.0.0.3", ",target=\"dead\",status=\"bad\"");
+    std::string text;
+    ASSERT_TRUE(waitFor([&] {
+        text = scrape();
+        return sampleValue(text, live) >= 5 && sampleValue(text, dead) == 1;
+    })) << text << readAll(log);
+
+    EXPECT_EQ(sampleValue(text, series("ostrevo_probe_lost_total", "127.0.0.1", ",site=\"lab\"")), 0) << text;
+    EXPECT_GE(sampleValue(text, series("ostrevo_probe_requests_total", "127.0.0.2", ",site=\"lab\"")), 1);
+    EXPECT_GE(sampleValue(text, series("ostrevo_probe_requests_total", "127.0.0.1", ",target=\"jumbo\"")), 1);
+    EXPECT_EQ(sampleValue(text, series("ostrevo_probe_requests_total", "127.0.0.3", ",target=\"dead\"")),
+              sampleValue(text, series("ostrevo_probe_lost_total", "127.0.0.3", ",target=\"dead\"")));
+    EXPECT_GE(sampleValue(text, "ostrevo_resolve_errors_total{host=\"nowhere.invalid\"}"), 1) << text;
+    EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"configured\"}"), 5);
+    EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"running\"}"), 4);
+    if (prometheusClientInstalled()) {
+        EXPECT_EQ(parseExposition(text).exitCode, 0) << text;
+    }
+    if (ShellCommand::run("command -v promtool").exitCode == 0) {
+        write(dir.file("scrape.txt"), text);
+        const ShellCommand lint = ShellCommand::run("promtool check metrics < " + shellQuoted(dir.file("scrape.txt")));
+        EXPECT_EQ(lint.exitCode, 0) << lint.output;
+    }
+
+    // 127.0.0.2 and the dead one go, 127.0.0.4 comes; the unchanged targets count on from where they were.
+    // Counted far enough that a run started again could not have caught up by the time the new target shows.
+    write(config, kept + "  - {host: 127.0.0.4, interval: 100ms}\n");
+    double before = 0;
+    ASSERT_TRUE(waitFor([&] { return (before = sampleValue(scrape(), live)) >= 40; }));
+    service.signal(SIGHUP);
+    const std::string added = series("ostrevo_probe_requests_total", "127.0.0.4");
+    ASSERT_TRUE(waitFor([&] {
+        text = scrape();
+        return sampleValue(text, added) >= 1;
+    })) << text;
+    EXPECT_GE(sampleValue(text, live), before) << "an unchanged target's counters went back";
+    EXPECT_EQ(text.find("127.0.0.2"), std::string::npos) << text;
+    EXPECT_EQ(text.find("127.0.0.3"), std::string::npos) << text;
+    EXPECT_EQ(text.find("nowhere.invalid"), std::string::npos) << text;
+    EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"configured\"}"), 3);
+
+    // A bad file changes nothing: every target runs on.
+    write(config, kept + "  - {host: 127.0.0.4, interval: 100ms, size: -1}\n");
+    EXPECT_TRUE(ShellCommand::run("ip netns exec " + ns.name() +
+                                  " curl -s -o /dev/null -w '%{http_code}' -X POST http://127.0.0.1:9464/-/reload")
+                    .output.ends_with("500"));
+    const double added4 = sampleValue(scrape(), added);
+    ASSERT_TRUE(waitFor([&] {
+        text = scrape();
+        return sampleValue(text, added) > added4 + 2;
+    })) << text;
+    EXPECT_EQ(sampleValue(text, "ostrevod_config_last_reload_successful"), 0);
+    EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"running\"}"), 3);
+
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.waitExit(std::chrono::seconds(10)), 0);
+    const std::string lines = readAll(log);
+    EXPECT_NE(lines.find(" level=warn msg=\"host down\" host=127.0.0.3 target=dead address=127.0.0.3 status=bad\n"),
+              std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find(" level=warn msg=\"cannot resolve host\" host=nowhere.invalid\n"), std::string::npos);
+    if (ShellCommand::run("command -v sqlite3").exitCode == 0) {
+        const ShellCommand kept = ShellCommand::run(
+            "sqlite3 " + shellQuoted(dir.file("history.sqlite")) +
+            " 'SELECT host FROM hosts ORDER BY host; SELECT count(*) > 0 FROM samples WHERE host = \"127.0.0.4\";'");
+        EXPECT_EQ(kept.output, "127.0.0.1\n127.0.0.2\n127.0.0.3\n127.0.0.4\n1\n");
+    }
 }
 
 } // namespace
