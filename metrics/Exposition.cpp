@@ -39,7 +39,8 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return length;
 }
 
-// Writes `{host="...",address="..."` and the series' other labels without the closing brace, so a histogram bucket can append its `le`.
+// Writes `{host="...",address="..."` and the series' other labels without the closing brace, so a histogram bucket can
+// append its `le`.
 void openLabels(std::string& out, const SeriesSnapshot& s) {
     out += "{host=\"";
     out += escapeLabelValue(s.host);

@@ -50,7 +50,8 @@ void MainLoop::run(const std::function<bool(int signal)>& onSignal) {
     for (;;) {
         int timeoutMs = -1;
         if (period_.count() > 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due_ - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due_ - std::chrono::steady_clock::now());
             timeoutMs = static_cast<int>(std::max<std::int64_t>(left.count() + 1, 0));
         }
         pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {signalFd_, POLLIN, 0}};

@@ -44,6 +44,7 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
 
     TargetWatch::Services services;
     services.resolver = std::make_shared<PosixHostResolver>();
+    services.registry = &registry_;
     services.post = [&loop](std::function<void()> task) { loop.post(std::move(task)); };
     services.makeRunner = [observers](WindowPort& face) { return makeHubRunner(face, nullptr, observers); };
     services.setTimer = [&loop](std::chrono::milliseconds period, std::function<void()> tick) {

@@ -17,8 +17,8 @@
 class ServiceRoot {
 public:
     // `historyPath` empty: no history kept.
-    ServiceRoot(const ServiceConfig& first, const std::string& historyPath, MetricsRegistry& registry,
-                MainLoop& loop, LogfmtLogger& log);
+    ServiceRoot(const ServiceConfig& first, const std::string& historyPath, MetricsRegistry& registry, MainLoop& loop,
+                LogfmtLogger& log);
     ~ServiceRoot(); // the traces end, then the probing, then the ledger writes what it holds
     ServiceRoot(const ServiceRoot&) = delete;
     ServiceRoot& operator=(const ServiceRoot&) = delete;

@@ -70,21 +70,21 @@ void TargetWatch::apply(const ServiceConfig& config) {
     {
         const std::lock_guard lock(mutex_);
         std::map<RunId, Target> targets;
-        for (const TargetConfig& config : config.targets) {
-            const auto known = ids_.find(config.key());
+        for (const TargetConfig& wanted : config.targets) {
+            const auto known = ids_.find(wanted.key());
             const RunId id = known != ids_.end() ? known->second : nextId_++;
-            ids.emplace(config.key(), id);
+            ids.emplace(wanted.key(), id);
             Target& target = targets[id];
             if (const auto old = targets_.find(id); old != targets_.end()) {
-                if (!(old->second.config == config) && HostFields::same(settingsOf(old->second.config),
-                                                                         settingsOf(config)))
+                if (!(old->second.config == wanted) &&
+                    HostFields::same(settingsOf(old->second.config), settingsOf(wanted)))
                     changed.push_back(id);
                 target.check = std::move(old->second.check);
             }
-            target.config = config;
+            target.config = wanted;
             // Before the run starts: its first probe already asks for them.
-            target.labels = labelsText(config);
-            entries.push_back({id, settingsOf(config), true});
+            target.labels = labelsText(wanted);
+            entries.push_back({id, settingsOf(wanted), true});
         }
         targets_.swap(targets);
         for (auto& [id, gone] : targets)
@@ -95,6 +95,13 @@ void TargetWatch::apply(const ServiceConfig& config) {
         for (const auto& [id, target] : targets_)
             labelled.insert(target.config.host + '\n' + target.labels);
         std::erase_if(resolveErrors_, [&](const auto& entry) { return !labelled.contains(entry.first); });
+    }
+    for (auto it = unresolved_.begin(); it != unresolved_.end();) {
+        const auto next = std::next(it);
+        if (const auto kept = targets_.find(it->first);
+            kept == targets_.end() || kept->second.labels != it->second.second)
+            showUnresolved(it->first, false); // gone, or shown under other labels from its next failure on
+        it = next;
     }
     ids_.swap(ids);
     std::erase_if(down_, [&](RunId id) { return !targets_.contains(id); });
@@ -213,6 +220,24 @@ void TargetWatch::countResolveError(RunId id, const TargetConfig& config) {
     say(LogSeverity::Warn, "cannot resolve host", config, {});
 }
 
+void TargetWatch::showUnresolved(RunId id, bool unresolved) {
+    if (services_.registry == nullptr)
+        return;
+    if (const auto shown = unresolved_.find(id); shown != unresolved_.end() && !unresolved) {
+        services_.registry->release(shown->second.first, "", shown->second.second);
+        unresolved_.erase(shown);
+    } else if (shown == unresolved_.end() && unresolved) {
+        const std::lock_guard lock(mutex_);
+        const auto found = targets_.find(id);
+        if (found == targets_.end())
+            return;
+        const auto& [host, labels] =
+            unresolved_.emplace(id, std::pair(found->second.config.host, found->second.labels)).first->second;
+        services_.registry->hold(host, "", labels);
+        services_.registry->setHostStatus(host, "", HostStatus::NA, labels);
+    }
+}
+
 void TargetWatch::probed(const WatchedHost& host, const ProbeEvent& event) {
     if (!event.statusChanged)
         return;
@@ -245,6 +270,7 @@ void TargetWatch::say(LogSeverity severity, std::string_view message, const Targ
 
 void TargetWatch::started(const WatchedHost& host) {
     log_.debug("probing", {{"host", host.settings.host}, {"address", host.address}});
+    showUnresolved(host.id, false);
     countStates();
 }
 
@@ -257,9 +283,10 @@ void TargetWatch::startFailed(const WatchedHost& host, HostSupervisor::StartFail
             return;
         config = found->second.config;
     }
-    if (why == HostSupervisor::StartFailure::NotFound)
+    if (why == HostSupervisor::StartFailure::NotFound) {
         countResolveError(host.id, config);
-    else
+        showUnresolved(host.id, true);
+    } else
         say(LogSeverity::Error, "cannot probe host", config, {{"source", config.source}});
     countStates();
 }

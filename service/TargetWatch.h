@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "metrics/MetricsRegistry.h"
 #include "monitor/HostSupervisor.h"
 #include "service/LogfmtLogger.h"
 #include "service/ServiceConfig.h"
@@ -28,6 +29,8 @@ public:
         std::function<std::unique_ptr<HostRunner>(WindowPort& face)> makeRunner;
         // Sets the main loop's one repeating timer; empty: names are found again only by resolveAgain().
         std::function<void(std::chrono::milliseconds period, std::function<void()> tick)> setTimer;
+        // Where a target whose name is not found shows as unknown, without an address; may be null.
+        MetricsRegistry* registry = nullptr;
     };
 
     TargetWatch(Services services, LogfmtLogger& log);
@@ -70,6 +73,8 @@ private:
     void lookAgain(bool running);
     void checkAddress(RunId id);
     void countResolveError(RunId id, const TargetConfig& config);
+    // A target without an address has one series of its own, status unknown, until it gets one or goes.
+    void showUnresolved(RunId id, bool unresolved);
     void countStates();
     [[nodiscard]] static Settings settingsOf(const TargetConfig& target);
     [[nodiscard]] static std::string labelsText(const TargetConfig& target);
@@ -81,7 +86,8 @@ private:
     std::chrono::steady_clock::time_point lastResolve_{};
     std::map<std::string, RunId> ids_; // each target's key and its run
     RunId nextId_ = 1;
-    std::set<RunId> down_; // targets whose latest verdict is Bad
+    std::set<RunId> down_;                                            // targets whose latest verdict is Bad
+    std::map<RunId, std::pair<std::string, std::string>> unresolved_; // their series: host and labels
 
     mutable std::mutex mutex_; // over what the probing and scrape threads read
     std::map<RunId, Target> targets_;

@@ -14,8 +14,8 @@
 #include "service/LogfmtLogger.h"
 #include "service/MainLoop.h"
 #include "service/Service.h"
-#include "service/ServiceRoot.h"
 #include "service/ServiceCommandLine.h"
+#include "service/ServiceRoot.h"
 #include "service/WebConfigReader.h"
 
 namespace {

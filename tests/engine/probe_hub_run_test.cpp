@@ -253,8 +253,9 @@ TEST(HostOnTheHub, AFirstRequestWaitsItsStartDelay) {
     const std::int64_t startNs = std::int64_t{before.tv_sec} * 1'000'000'000 + before.tv_nsec;
     EXPECT_GE(first->atNs - startNs, 300'000'000);
     const auto sends = h.network.sends();
-    EXPECT_GE(std::count_if(sends.begin(), sends.end(),
-                            [&](const ScriptedSend& s) { return s.destination == prompt.targetAddress && s.atNs < first->atNs; }),
+    EXPECT_GE(std::count_if(
+                  sends.begin(), sends.end(),
+                  [&](const ScriptedSend& s) { return s.destination == prompt.targetAddress && s.atNs < first->atNs; }),
               3)
         << "the other host waited too";
 }

@@ -305,10 +305,12 @@ TEST(LabelledSeries, OneHostTwiceKeepsTwoSeriesAndAReleasedOneGoesAtOnce) {
     EXPECT_NE(text.find("ostrevo_probe_requests_total{host=\"gw\",address=\"127.0.0.1\",site=\"lab\"} 2\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("ostrevo_probe_lost_total{host=\"gw\",address=\"127.0.0.1\",target=\"jumbo\",site=\"lab\"} 1\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("ostrevo_probe_rtt_seconds_bucket{host=\"gw\",address=\"127.0.0.1\",site=\"lab\",le=\"0.0005\"} 2\n"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find("ostrevo_probe_lost_total{host=\"gw\",address=\"127.0.0.1\",target=\"jumbo\",site=\"lab\"} 1\n"),
+        std::string::npos);
+    EXPECT_NE(
+        text.find("ostrevo_probe_rtt_seconds_bucket{host=\"gw\",address=\"127.0.0.1\",site=\"lab\",le=\"0.0005\"} 2\n"),
+        std::string::npos);
     EXPECT_NE(text.find("ostrevo_host_status{host=\"gw\",address=\"127.0.0.1\",target=\"jumbo\",site=\"lab\","
                         "status=\"bad\"} 1\n"),
               std::string::npos);

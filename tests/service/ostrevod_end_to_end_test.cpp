@@ -259,9 +259,9 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
     std::vector<std::string> argv = ns.execPrefix();
     const ShellCommand ip = ShellCommand::run("command -v ip");
     argv.front() = ip.exitCode == 0 ? ip.output.substr(0, ip.output.find('\n')) : "/sbin/ip";
-    for (const std::string& argument : std::vector<std::string>{ostrevod(), "--config.file=" + config,
-                                                              "--web.listen-address=127.0.0.1:9464",
-                                                              "--history.path=" + dir.file("history.sqlite")})
+    for (const std::string& argument :
+         std::vector<std::string>{ostrevod(), "--config.file=" + config, "--web.listen-address=127.0.0.1:9464",
+                                  "--history.path=" + dir.file("history.sqlite")})
         argv.push_back(argument);
     LaunchedProgram service(argv, {"PATH=/usr/bin:/bin"}, -1, log);
     const auto scrape = [&] {
@@ -274,7 +274,8 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
     ASSERT_TRUE(waitFor([&] {
         text = scrape();
         return sampleValue(text, live) >= 5 && sampleValue(text, dead) == 1;
-    })) << text << readAll(log);
+    })) << text
+        << readAll(log);
 
     EXPECT_EQ(sampleValue(text, series("ostrevo_probe_lost_total", "127.0.0.1", ",site=\"lab\"")), 0) << text;
     EXPECT_GE(sampleValue(text, series("ostrevo_probe_requests_total", "127.0.0.2", ",site=\"lab\"")), 1);
@@ -282,6 +283,7 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
     EXPECT_EQ(sampleValue(text, series("ostrevo_probe_requests_total", "127.0.0.3", ",target=\"dead\"")),
               sampleValue(text, series("ostrevo_probe_lost_total", "127.0.0.3", ",target=\"dead\"")));
     EXPECT_GE(sampleValue(text, "ostrevo_resolve_errors_total{host=\"nowhere.invalid\"}"), 1) << text;
+    EXPECT_EQ(sampleValue(text, "ostrevo_host_status{host=\"nowhere.invalid\",address=\"\",status=\"unknown\"}"), 1);
     EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"configured\"}"), 5);
     EXPECT_EQ(sampleValue(text, "ostrevod_targets{state=\"running\"}"), 4);
     if (prometheusClientInstalled()) {

@@ -39,6 +39,8 @@ protected:
             runner_ = runner.get();
             return runner;
         };
+        services.registry = &registry_;
+        registry_.setDropReleased(true);
         watch_ = std::make_unique<TargetWatch>(std::move(services), *log_);
     }
     ~TargetWatchTest() override {
@@ -78,6 +80,7 @@ protected:
     std::unique_ptr<LogfmtLogger> log_;
     std::shared_ptr<ScriptedHostResolver> resolver_ = std::make_shared<ScriptedHostResolver>();
     PostedTasks tasks_;
+    MetricsRegistry registry_{"2.2.2.58"};
     ScriptedHostRunner* runner_ = nullptr;
     std::unique_ptr<TargetWatch> watch_;
 };
@@ -136,8 +139,7 @@ TEST_F(TargetWatchTest, EachTargetRunsWithItsOwnOptionsAndAReloadTouchesOnlyWhat
 
 TEST_F(TargetWatchTest, ANameNotFoundIsCountedAndTriedAgainAndAMovedNameIsFollowed) {
     watch_->apply(config("targets:\n  - {name: far, host: far.example, labels: {site: b}}\n  - host: 127.0.0.1\n"));
-    ASSERT_TRUE(tasks_.runUntil([&] { return idOf("far.example") && !watch_->supervisor().hosts()[0].resolving; },
-                                5s));
+    ASSERT_TRUE(tasks_.runUntil([&] { return idOf("far.example") && !watch_->supervisor().hosts()[0].resolving; }, 5s));
     const RunId far = idOf("far.example");
     EXPECT_EQ(runner_->count(Call::Kind::Start, far), 0U);
     std::string figures = watch_->exposition();
@@ -148,6 +150,15 @@ TEST_F(TargetWatchTest, ANameNotFoundIsCountedAndTriedAgainAndAMovedNameIsFollow
     EXPECT_NE(logText().find(" level=warn msg=\"cannot resolve host\" host=far.example target=far\n"),
               std::string::npos)
         << logText();
+    // Its series shows it unknown, without an address, until it has one.
+    const auto unknown = [&] {
+        for (const SeriesSnapshot& s : registry_.snapshot().series)
+            if (s.host == "far.example" && s.address.empty() && s.labels == ",target=\"far\",site=\"b\"" &&
+                s.status == HostStatus::NA)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(unknown()) << registry_.snapshot();
 
     // Tried again: still nowhere, then found.
     watch_->resolveAgain();
@@ -157,6 +168,7 @@ TEST_F(TargetWatchTest, ANameNotFoundIsCountedAndTriedAgainAndAMovedNameIsFollow
     watch_->resolveAgain();
     ASSERT_TRUE(tasks_.runUntil([&] { return started(far) != nullptr; }, 5s));
     EXPECT_EQ(started(far)->targetAddress.text(), "192.0.2.7");
+    EXPECT_FALSE(unknown()) << "found, it is unknown no more";
 
     // Found again at the same address: the run goes on; at another: it follows.
     runner_->clear();

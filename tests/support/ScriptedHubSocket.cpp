@@ -134,8 +134,9 @@ public:
         std::function<void()> drainedAction;
         {
             std::unique_lock lock(state_->mutex);
-            state_->sends.push_back(ScriptedSend{
-                to, source_, ttl, sequence, std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono, tos});
+            state_->sends.push_back(ScriptedSend{to, source_, ttl, sequence,
+                                                 std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono,
+                                                 tos});
             state_->changed.notify_all();
             bool drained = false;
             outcome = state_->take(lock, keyOf(to), drained);
