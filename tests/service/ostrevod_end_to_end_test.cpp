@@ -238,7 +238,7 @@ std::string series(const std::string& name, const std::string& host, const std::
 
 // The service in a namespace of its own (so that 127.0.0.3 may be dead and nothing leaves the machine) watching
 // live, dead and unresolvable targets; its series per target with their labels, in a text that Prometheus'
-// own tools accept; a reload that keeps the unchanged targets counting and drops the removed ones; a bad file
+// own tools accept and a real Prometheus scrapes; a reload that keeps the unchanged targets counting and drops the removed ones; a bad file
 // that changes nothing; the history beside it.
 TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting) {
     if (const std::string why = NetNamespace::unavailableReason(); !why.empty())
@@ -293,6 +293,35 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
         write(dir.file("scrape.txt"), text);
         const ShellCommand lint = ShellCommand::run("promtool check metrics < " + shellQuoted(dir.file("scrape.txt")));
         EXPECT_EQ(lint.exitCode, 0) << lint.output;
+    }
+
+    // A real Prometheus scrapes it and sees each target with its labels.
+    if (ShellCommand::run("command -v prometheus").exitCode == 0) {
+        write(dir.file("prometheus.yml"), "global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
+                                          "scrape_configs:\n  - job_name: ostrevod\n"
+                                          "    static_configs: [{targets: ['127.0.0.1:9464']}]\n");
+        std::vector<std::string> server = ns.execPrefix();
+        server.front() = argv.front();
+        for (const std::string& argument :
+             std::vector<std::string>{"/usr/bin/prometheus", "--config.file=" + dir.file("prometheus.yml"),
+                                      "--storage.tsdb.path=" + dir.file("tsdb"),
+                                      "--web.listen-address=127.0.0.1:9090"})
+            server.push_back(argument);
+        LaunchedProgram prometheus(server, {"PATH=/usr/bin:/bin"}, -1, dir.file("prometheus.log"));
+        const auto query = [&](const std::string& promql) {
+            return ShellCommand::run("ip netns exec " + ns.name() +
+                                     " curl -s --max-time 5 http://127.0.0.1:9090/api/v1/query --data-urlencode " +
+                                     shellQuoted("query=" + promql))
+                .output;
+        };
+        std::string answer;
+        EXPECT_TRUE(waitFor([&] {
+            answer = query("ostrevo_host_status{target=\"dead\",status=\"bad\"} + on() group_left() "
+                           "count(ostrevo_probe_requests_total{site=\"lab\"} > 0)");
+            return answer.find(",\"3\"]") != std::string::npos;
+        })) << answer << readAll(dir.file("prometheus.log"));
+        prometheus.signal(SIGTERM);
+        EXPECT_EQ(prometheus.waitExit(std::chrono::seconds(10)), 0);
     }
 
     // 127.0.0.2 and the dead one go, 127.0.0.4 comes; the unchanged targets count on from where they were.
