@@ -17,6 +17,7 @@
 #include "support/LaunchedProgram.h"
 #include "support/NetNamespace.h"
 #include "support/PrometheusParser.h"
+#include "support/RouterChain.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
@@ -60,8 +61,8 @@ ShellCommand curl(const std::string& arguments) {
     return ShellCommand::run("curl -s --max-time 10 -w ' %{http_code}' " + arguments);
 }
 
-bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 100; ++i) {
+bool waitFor(const std::function<bool()>& condition, int tenthsOfASecond = 100) {
+    for (int i = 0; i < tenthsOfASecond; ++i) {
         if (condition())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -366,6 +367,70 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
             "sqlite3 " + shellQuoted(dir.file("history.sqlite")) +
             " 'SELECT host FROM hosts ORDER BY host; SELECT count(*) > 0 FROM samples WHERE host = \"127.0.0.4\";'");
         EXPECT_EQ(kept.output, "127.0.0.1\n127.0.0.2\n127.0.0.3\n127.0.0.4\n1\n");
+    }
+}
+
+// Behind a chain of two routers, the second starts dropping all it forwards: the target goes Bad, its route is
+// traced (only that of the target that asks for traces), and the hop where loss begins is in the scrape, the
+// log and the ledger.
+TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger) {
+    RouterChain chain("svcroute", 2);
+    if (!chain.ok())
+        GTEST_SKIP() << chain.error();
+    if (ShellCommand::run("command -v curl").exitCode != 0)
+        GTEST_SKIP() << "needs curl";
+    const TempDir dir;
+    const std::string server = chain.serverAddress();
+    const std::string target = "{host: " + server + ", interval: 200ms, timeout: 300ms";
+    write(dir.file("ostrevod.yml"), "targets:\n  - " + target + ", name: far, route_rounds: 2}\n  - " + target +
+                                        ", name: untraced, route_rounds: 0}\n");
+    std::vector<std::string> argv = chain.client().execPrefix();
+    const ShellCommand ip = ShellCommand::run("command -v ip");
+    argv.front() = ip.exitCode == 0 ? ip.output.substr(0, ip.output.find('\n')) : "/sbin/ip";
+    for (const std::string& argument :
+         std::vector<std::string>{ostrevod(), "--config.file=" + dir.file("ostrevod.yml"),
+                                  "--web.listen-address=127.0.0.1:9464", "--history.path=" + dir.file("h.sqlite")})
+        argv.push_back(argument);
+    const std::string log = dir.file("log");
+    LaunchedProgram service(argv, {"PATH=/usr/bin:/bin"}, -1, log);
+    const auto scrape = [&] {
+        return ShellCommand::run("ip netns exec " + chain.client().name() +
+                                 " curl -s --max-time 10 http://127.0.0.1:9464/metrics")
+            .output;
+    };
+    const std::string labels = "{host=\"" + server + "\",address=\"" + server + "\",target=\"";
+    ASSERT_TRUE(waitFor([&] {
+        return scrape().find("ostrevo_host_status" + labels + "far\",status=\"good\"} 1\n") != std::string::npos;
+    })) << scrape() << readAll(log);
+
+    std::string complaint;
+    ASSERT_TRUE(chain.router(2).nft("table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n",
+                                    &complaint))
+        << complaint;
+    const std::string gauge = "ostrevo_route_loss_begins_hop" + labels + "far\"} 3\n";
+    std::string text;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            text = scrape();
+            return text.find(gauge) != std::string::npos;
+        },
+        600))
+        << text << readAll(log);
+    EXPECT_EQ(text.find("ostrevo_route_loss_begins_hop" + labels + "untraced"), std::string::npos) << text;
+
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.waitExit(std::chrono::seconds(20)), 0);
+    const std::string lines = readAll(log);
+    EXPECT_NE(lines.find(" msg=\"host down\" host=" + server + " target=far "), std::string::npos) << lines;
+    EXPECT_NE(lines.find(" level=info msg=\"route traced\" host=" + server + " address=" + server +
+                         " loss_begins_hop=3\n"),
+              std::string::npos)
+        << lines;
+    if (ShellCommand::run("command -v sqlite3").exitCode == 0) {
+        const ShellCommand traces = ShellCommand::run("sqlite3 " + shellQuoted(dir.file("h.sqlite")) +
+                                                      " 'SELECT DISTINCT loss_begins_at, outage_id IS NOT NULL "
+                                                      "FROM route_snapshots'");
+        EXPECT_EQ(traces.output, "3|1\n");
     }
 }
 
