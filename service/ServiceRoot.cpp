@@ -43,7 +43,9 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
     observers.push_back(gate_.get());
 
     TargetWatch::Services services;
-    services.resolver = std::make_shared<PosixHostResolver>();
+    const auto resolver = std::make_shared<NetworkResolver>(std::make_shared<PosixHostResolver>());
+    services.resolver = resolver;
+    services.networks = resolver.get();
     services.registry = &registry_;
     services.post = [&loop](std::function<void()> task) { loop.post(std::move(task)); };
     services.makeRunner = [observers](WindowPort& face) { return makeHubRunner(face, nullptr, observers); };

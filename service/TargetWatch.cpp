@@ -103,6 +103,13 @@ void TargetWatch::apply(const ServiceConfig& config) {
             showUnresolved(it->first, false); // gone, or shown under other labels from its next failure on
         it = next;
     }
+    if (services_.networks) {
+        std::map<std::string, IpAddress::Family> families;
+        for (const TargetConfig& target : config.targets)
+            if (target.family != IpAddress::Family::None)
+                families.emplace(target.host, target.family);
+        services_.networks->setFamilies(std::move(families));
+    }
     ids_.swap(ids);
     std::erase_if(down_, [&](RunId id) { return !targets_.contains(id); });
     configured_ = config.targets.size();

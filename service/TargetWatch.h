@@ -14,6 +14,7 @@
 #include "metrics/MetricsRegistry.h"
 #include "monitor/HostSupervisor.h"
 #include "service/LogfmtLogger.h"
+#include "service/NetworkResolver.h"
 #include "service/ServiceConfig.h"
 
 // The config's targets as the supervisor's hosts, on the service's main loop. Each target keeps one RunId for as
@@ -31,6 +32,8 @@ public:
         std::function<void(std::chrono::milliseconds period, std::function<void()> tick)> setTimer;
         // Where a target whose name is not found shows as unknown, without an address; may be null.
         MetricsRegistry* registry = nullptr;
+        // The resolver above, when it keeps names to the family of their targets' `network`; may be null.
+        NetworkResolver* networks = nullptr;
     };
 
     TargetWatch(Services services, LogfmtLogger& log);

@@ -239,8 +239,8 @@ std::string series(const std::string& name, const std::string& host, const std::
 
 // The service in a namespace of its own (so that 127.0.0.3 may be dead and nothing leaves the machine) watching
 // live, dead and unresolvable targets; its series per target with their labels, in a text that Prometheus'
-// own tools accept and a real Prometheus scrapes; a reload that keeps the unchanged targets counting and drops the removed ones; a bad file
-// that changes nothing; the history beside it.
+// own tools accept and a real Prometheus scrapes; a reload that keeps the unchanged targets counting and drops the
+// removed ones; a bad file that changes nothing; the history beside it.
 TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting) {
     if (const std::string why = NetNamespace::unavailableReason(); !why.empty())
         GTEST_SKIP() << why;
@@ -305,8 +305,7 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
         server.front() = argv.front();
         for (const std::string& argument :
              std::vector<std::string>{"/usr/bin/prometheus", "--config.file=" + dir.file("prometheus.yml"),
-                                      "--storage.tsdb.path=" + dir.file("tsdb"),
-                                      "--web.listen-address=127.0.0.1:9090"})
+                                      "--storage.tsdb.path=" + dir.file("tsdb"), "--web.listen-address=127.0.0.1:9090"})
             server.push_back(argument);
         LaunchedProgram prometheus(server, {"PATH=/usr/bin:/bin"}, -1, dir.file("prometheus.log"));
         const auto query = [&](const std::string& promql) {
@@ -320,7 +319,8 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
             answer = query("ostrevo_host_status{target=\"dead\",status=\"bad\"} + on() group_left() "
                            "count(ostrevo_probe_requests_total{site=\"lab\"} > 0)");
             return answer.find(",\"3\"]") != std::string::npos;
-        })) << answer << readAll(dir.file("prometheus.log"));
+        })) << answer
+            << readAll(dir.file("prometheus.log"));
         prometheus.signal(SIGTERM);
         EXPECT_EQ(prometheus.waitExit(std::chrono::seconds(10)), 0);
     }
@@ -401,7 +401,8 @@ TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger)
     const std::string labels = "{host=\"" + server + "\",address=\"" + server + "\",target=\"";
     ASSERT_TRUE(waitFor([&] {
         return scrape().find("ostrevo_host_status" + labels + "far\",status=\"good\"} 1\n") != std::string::npos;
-    })) << scrape() << readAll(log);
+    })) << scrape()
+        << readAll(log);
 
     std::string complaint;
     ASSERT_TRUE(chain.router(2).nft("table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n",
@@ -422,9 +423,9 @@ TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger)
     EXPECT_EQ(service.waitExit(std::chrono::seconds(20)), 0);
     const std::string lines = readAll(log);
     EXPECT_NE(lines.find(" msg=\"host down\" host=" + server + " target=far "), std::string::npos) << lines;
-    EXPECT_NE(lines.find(" level=info msg=\"route traced\" host=" + server + " address=" + server +
-                         " loss_begins_hop=3\n"),
-              std::string::npos)
+    EXPECT_NE(
+        lines.find(" level=info msg=\"route traced\" host=" + server + " address=" + server + " loss_begins_hop=3\n"),
+        std::string::npos)
         << lines;
     if (ShellCommand::run("command -v sqlite3").exitCode == 0) {
         const ShellCommand traces = ShellCommand::run("sqlite3 " + shellQuoted(dir.file("h.sqlite")) +

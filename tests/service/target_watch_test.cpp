@@ -32,7 +32,8 @@ protected:
         logFd_ = ::open(dir_.file("log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         log_ = std::make_unique<LogfmtLogger>(logFd_);
         TargetWatch::Services services;
-        services.resolver = resolver_;
+        services.resolver = networks_;
+        services.networks = networks_.get();
         services.post = tasks_.poster();
         services.makeRunner = [this](WindowPort& face) {
             auto runner = std::make_unique<ScriptedHostRunner>(face);
@@ -79,6 +80,7 @@ protected:
     int logFd_ = -1;
     std::unique_ptr<LogfmtLogger> log_;
     std::shared_ptr<ScriptedHostResolver> resolver_ = std::make_shared<ScriptedHostResolver>();
+    std::shared_ptr<NetworkResolver> networks_ = std::make_shared<NetworkResolver>(resolver_);
     PostedTasks tasks_;
     MetricsRegistry registry_{"2.2.2.58"};
     ScriptedHostRunner* runner_ = nullptr;
@@ -187,6 +189,30 @@ TEST_F(TargetWatchTest, ANameNotFoundIsCountedAndTriedAgainAndAMovedNameIsFollow
     // Removed from the file: its errors go with it.
     watch_->apply(config("targets:\n  - host: 127.0.0.1\n"));
     EXPECT_EQ(watch_->exposition().find("far.example"), std::string::npos);
+}
+
+// network: ip takes the first address the name service gives (IPv4 first), ip4 and ip6 only one of that
+// family; a name without one is not found. (All targets of one name share its network.)
+TEST_F(TargetWatchTest, ANamesAddressIsOfTheFamilyItsNetworkAsksFor) {
+    for (const char* name : {"dual.example", "both.example"})
+        resolver_->addName(
+            name, {name, {ScriptedHostResolver::address("192.0.2.3"), IpAddress::parseV6("2001:db8::3").value()}});
+    watch_->apply(config("targets:\n  - {name: any, host: both.example}\n"
+                         "  - {name: six, host: dual.example, network: ip6}\n"
+                         "  - {name: none, host: gw.example, network: ip6}\n"));
+    ASSERT_TRUE(tasks_.runUntil([&] { return runner_->calls().size() == 2; }, 5s));
+    (void)tasks_.runUntil([] { return false; }, 200ms); // the third look-up fails meanwhile
+    EXPECT_EQ(started(idOf("both.example"))->targetAddress.text(), "192.0.2.3");
+    EXPECT_EQ(started(idOf("dual.example"))->targetAddress.text(), "2001:db8::3");
+    EXPECT_EQ(started(idOf("gw.example")), nullptr);
+    EXPECT_NE(watch_->exposition().find("ostrevo_resolve_errors_total{host=\"gw.example\",target=\"none\"} 1\n"),
+              std::string::npos);
+
+    // The network changed: the target looks its name up again.
+    watch_->apply(config("targets:\n  - {name: any, host: both.example, network: ip6}\n"
+                         "  - {name: six, host: dual.example, network: ip6}\n"));
+    ASSERT_TRUE(tasks_.runUntil([&] { return runner_->count(Call::Kind::Start, idOf("both.example")) == 2; }, 5s));
+    EXPECT_EQ(started(idOf("both.example"))->targetAddress.text(), "2001:db8::3");
 }
 
 TEST_F(TargetWatchTest, OnlyTheEdgesIntoAndOutOfBadAreLogged) {
