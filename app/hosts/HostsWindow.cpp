@@ -10,9 +10,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/common/WindowSize.h"
 #include "app/hosts/HostsModel.h"
 #include "app/hosts/Sparkline.h"
+#include "app/common/WindowSize.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
-#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
+#include "app/AppRoot.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
