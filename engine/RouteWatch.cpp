@@ -59,9 +59,11 @@ void RouteWatch::probed(const ProbeEvent& event) noexcept {
     // Every entry into Bad: from Good, from Average on a lossy link, from N/A for a host down at its start.
     const bool entered = event.hostStatus == HostStatus::Bad && (added || latest->second != HostStatus::Bad);
     latest->second = event.hostStatus;
-    const std::uint32_t rounds = rounds_.load();
-    if (!entered || rounds == 0 || stopping_ || jobs_.contains(event.run))
+    if (!entered || stopping_ || jobs_.contains(event.run))
         return; // one trace per run: the one waiting or under way speaks for this edge too
+    const std::uint32_t rounds = roundsOf_ ? roundsOf_(event.run) : rounds_.load();
+    if (rounds == 0)
+        return;
     const std::optional<IpAddress> destination = parseAddress(event.address);
     if (!destination)
         return;

@@ -5,23 +5,6 @@
 #include "engine/PosixHostResolver.h"
 #include "monitor/HostRunner.h"
 
-// Only targets with route_rounds above 0 reach the route watch, whose rounds are the largest any target asks for.
-class ServiceRoot::RouteGate final : public ProbeObserver {
-public:
-    // `watch` is set before any run starts, so before any probe comes.
-    RouteGate(RouteWatch& routes, const std::unique_ptr<TargetWatch>& watch) : routes_(routes), watch_(watch) {}
-
-    void probed(const ProbeEvent& event) noexcept override {
-        if (watch_->tracesRoutes(event.run))
-            routes_.probed(event);
-    }
-    void runEnded(RunId run, std::int64_t atMs) noexcept override { routes_.runEnded(run, atMs); }
-
-private:
-    RouteWatch& routes_;
-    const std::unique_ptr<TargetWatch>& watch_;
-};
-
 ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyPath, MetricsRegistry& registry,
                          MainLoop& loop, LogfmtLogger& log)
     : registry_(registry), log_(log) {
@@ -39,8 +22,9 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
     metrics_ = std::make_unique<MetricsObserver>(registry_, [this](RunId run) { return watch_->labelsOf(run); });
     observers.push_back(metrics_.get());
     routes_ = std::make_unique<RouteWatch>([this](const RouteWatch::Finished& finished) { traced(finished); });
-    gate_ = std::make_unique<RouteGate>(*routes_, watch_);
-    observers.push_back(gate_.get());
+    // `watch_` is set before any run starts, so before any probe comes.
+    routes_->setRoundsOf([this](RunId run) { return watch_->routeRounds(run); });
+    observers.push_back(routes_.get());
 
     TargetWatch::Services services;
     const auto resolver = std::make_shared<NetworkResolver>(std::make_shared<PosixHostResolver>());
@@ -61,10 +45,6 @@ ServiceRoot::~ServiceRoot() {
 }
 
 void ServiceRoot::apply(const ServiceConfig& config) {
-    std::int32_t rounds = 0;
-    for (const TargetConfig& target : config.targets)
-        rounds = std::max(rounds, target.routeRounds);
-    routes_->setRounds(static_cast<std::uint32_t>(rounds));
     watch_->apply(config);
 }
 

@@ -13,7 +13,8 @@
 #include "service/TargetWatch.h"
 
 // What ostrevod runs, put together once from the first good config: the hub with its observers (the ledger's
-// recorder, the metrics, the route watch), each registered once for every target, and the targets on top.
+// recorder, the metrics, the route watch with each target's rounds), each registered once for every target, and
+// the targets on top.
 class ServiceRoot {
 public:
     // `historyPath` empty: no history kept.
@@ -29,8 +30,6 @@ public:
     [[nodiscard]] std::string exposition() const { return watch_->exposition(); }
 
 private:
-    class RouteGate;
-
     void traced(const RouteWatch::Finished& finished);
 
     MetricsRegistry& registry_;
@@ -39,6 +38,5 @@ private:
     std::unique_ptr<HistoryRecorder> recorder_;
     std::unique_ptr<MetricsObserver> metrics_;
     std::unique_ptr<RouteWatch> routes_;
-    std::unique_ptr<RouteGate> gate_;
     std::unique_ptr<TargetWatch> watch_;
 };

@@ -319,10 +319,10 @@ std::string TargetWatch::labelsOf(RunId run) const {
     return found == targets_.end() ? std::string() : found->second.labels;
 }
 
-bool TargetWatch::tracesRoutes(RunId run) const {
+std::uint32_t TargetWatch::routeRounds(RunId run) const {
     const std::lock_guard lock(mutex_);
     const auto found = targets_.find(run);
-    return found != targets_.end() && found->second.config.routeRounds > 0;
+    return found == targets_.end() ? 0 : static_cast<std::uint32_t>(std::max(found->second.config.routeRounds, 0));
 }
 
 std::string TargetWatch::exposition() const {

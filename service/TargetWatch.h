@@ -48,8 +48,8 @@ public:
 
     // Any thread. A run's labels besides host and address, in the exposition's form (`,target="gw",site="lab"`).
     [[nodiscard]] std::string labelsOf(RunId run) const;
-    // Whether the run's target asks for route traces at its outages.
-    [[nodiscard]] bool tracesRoutes(RunId run) const;
+    // The rounds of the route trace at the run's target's outages; 0 traces nothing.
+    [[nodiscard]] std::uint32_t routeRounds(RunId run) const;
     // ostrevo_resolve_errors_total and ostrevod_targets{state=...}, in the exposition format.
     [[nodiscard]] std::string exposition() const;
 

@@ -111,7 +111,7 @@ TEST_F(TargetWatchTest, EachTargetRunsWithItsOwnOptionsAndAReloadTouchesOnlyWhat
     EXPECT_EQ(started(gw)->targetAddress.text(), "192.0.2.1");
     EXPECT_EQ(watch_->labelsOf(plain), ",link=\"up\\\"link\",site=\"lab\"");
     EXPECT_EQ(watch_->labelsOf(jumbo), ",target=\"jumbo\"");
-    EXPECT_TRUE(watch_->tracesRoutes(gw));
+    EXPECT_EQ(watch_->routeRounds(gw), 10U);
     EXPECT_NE(watch_->exposition().find("ostrevod_targets{state=\"running\"} 4\n"), std::string::npos);
 
     // 127.0.0.1 and gw stay as they were; jumbo goes; 192.0.2.2's TTL changes (which the desktop's fields do
@@ -130,7 +130,7 @@ TEST_F(TargetWatchTest, EachTargetRunsWithItsOwnOptionsAndAReloadTouchesOnlyWhat
     EXPECT_EQ(runner_->count(Call::Kind::Stop, other), 1U);
     ASSERT_NE(started(other), nullptr);
     EXPECT_EQ(started(other)->ttl, 10);
-    EXPECT_FALSE(watch_->tracesRoutes(other));
+    EXPECT_EQ(watch_->routeRounds(other), 0U);
     EXPECT_EQ(watch_->labelsOf(other), "") << "its labels went with the group it left";
     EXPECT_EQ(watch_->labelsOf(jumbo), "");
     const RunId added = idOf("127.0.0.3");
