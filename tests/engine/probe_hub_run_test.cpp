@@ -251,7 +251,8 @@ TEST(HostOnTheHub, AFirstRequestWaitsItsStartDelay) {
     h.quit();
     ASSERT_TRUE(first) << "the delayed host never sent";
     const std::int64_t startNs = std::int64_t{before.tv_sec} * 1'000'000'000 + before.tv_nsec;
-    EXPECT_GE(first->atNs - startNs, 300'000'000);
+    // A send due within 2 ms goes out with those of the same wake-up.
+    EXPECT_GE(first->atNs - startNs, 298'000'000);
     const auto sends = h.network.sends();
     EXPECT_GE(std::count_if(
                   sends.begin(), sends.end(),
