@@ -468,6 +468,9 @@ void AppRoot::openHostOptions(std::optional<RunId> id) {
     OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : mainWindow_.get(), shown);
     dialog.setHostMode(true);
     dialog.setWatchedCheck(watchedBesides(id));
+    // A host added or renamed is found first, so that a mistyped name never joins the list.
+    if (!mainHost)
+        dialog.setHostCheck(services_.resolver);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     mainWindow_->setOptionsOpen(false);
     if (result != QDialog::Accepted)

@@ -12,8 +12,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << " metricsListen=\""
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
         << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
-        << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" routeWindowSize=\"" << s.routeWindowSize
-        << "\" routeRounds=" << s.routeRounds << '}';
+        << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" hostsWindowSort=\"" << s.hostsWindowSort
+        << "\" routeWindowSize=\"" << s.routeWindowSize << "\" routeRounds=" << s.routeRounds << '}';
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

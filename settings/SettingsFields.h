@@ -38,6 +38,7 @@ enum class SettingId : std::uint8_t {
     HistorySpan,
     HostsWindowSize,
     HostsWindowColumns,
+    HostsWindowSort,
     RouteWindowSize,
     RouteRounds,
 };

@@ -200,6 +200,20 @@ void PrintTo(const ButtonStates& s, std::ostream* os) {
         << s.startAll << " stopAll " << s.stopAll;
 }
 
+// The window with the user's answer to its questions given beforehand.
+class AnsweredHostsWindow : public HostsWindow {
+public:
+    using HostsWindow::HostsWindow;
+    bool removeAnswer = true;
+    std::vector<QStringList> removeAsked; // the hosts named by each question
+
+protected:
+    bool confirmRemove(const QStringList& hosts) override {
+        removeAsked.push_back(hosts);
+        return removeAnswer;
+    }
+};
+
 class HostsWindowButtons : public ::testing::Test {
 protected:
     HostsWindowButtons() : window_((widgetApp(), settings_)) {}
@@ -229,7 +243,7 @@ protected:
 
     ShownHosts shown_;
     AppSettings settings_;
-    HostsWindow window_;
+    AnsweredHostsWindow window_;
     std::map<std::string, std::vector<RunId>> seen_;
 };
 
@@ -293,7 +307,7 @@ TEST_F(HostsWindowButtons, DoubleClickAsksForTheHostsHistory) {
     shown_.show(window_, {host(1, "main", false, true), host(6, "other", true)});
     window_.show();
     QTableView& table = window_.table();
-    const QPoint at = table.visualRect(window_.model().index(1, HostsModel::StatusColumn)).center();
+    const QPoint at = table.visualRect(table.model()->index(1, HostsModel::StatusColumn)).center();
     QWidget* viewport = table.viewport();
     const QPointF global = viewport->mapToGlobal(QPointF(at));
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,

@@ -41,6 +41,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"HistorySpan", Program},
         {"HostsWindowSize", Program},
         {"HostsWindowColumns", Program},
+        {"HostsWindowSort", Program},
         {"RouteWindowSize", Program},
         {"RouteRounds", Program},
     };
