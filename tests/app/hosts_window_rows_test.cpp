@@ -245,6 +245,8 @@ TEST_F(HostsWindowRows, FilterAndCountFollowTheHosts) {
 
     edit->clear();
     EXPECT_EQ(shown().size(), 51u);
+    EXPECT_TRUE(window_.selectedIds().empty()) << "filtering selects nothing by itself";
+    EXPECT_FALSE(button("removeButton")->isEnabled());
     hosts_.resize(1);
     window_.setHosts(hosts_);
     EXPECT_EQ(countLine(), QStringLiteral("1 host: 1 Good"));
@@ -365,6 +367,9 @@ TEST_F(HostsWindowRows, Screenshots) {
     dark.setColor(QPalette::ButtonText, Qt::white);
     dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
     dark.setColor(QPalette::HighlightedText, Qt::black);
+    dark.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x70, 0x70, 0x70));
     QApplication::setPalette(dark);
     save("dark");
 }
