@@ -331,6 +331,27 @@ TEST_F(HostsWindowRows, DefaultSizeFitsAFullHdScreen) {
     EXPECT_EQ(settings_.value().hostsWindowSize, "700x320");
 }
 
+// The recent line of a sorted list is drawn for the host of its row, a lost probe's tick in red.
+TEST_F(HostsWindowRows, TheRecentLineFollowsItsRow) {
+    hosts_[2].recent = {{kMorning, 900}, {kMorning + 1000, std::nullopt}, {kMorning + 2000, 1200}};
+    window_.setHosts(hosts_);
+    window_.show();
+    clickHeader(HostsModel::StatusColumn); // 127.0.1.3, the first Bad host, comes to the top
+    QTableView& table = window_.table();
+    const auto ticks = [&](int row) {
+        const QRect cell = table.visualRect(table.model()->index(row, HostsModel::RecentColumn));
+        const QImage image = table.viewport()->grab(cell).toImage();
+        int red = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (const QColor c = image.pixelColor(x, y); c.red() > 150 && c.green() < 120 && c.blue() < 120)
+                    ++red; // the tick's colour, softened at its edges
+        return red;
+    };
+    EXPECT_GT(ticks(0), 0);
+    EXPECT_EQ(ticks(2), 0) << "127.0.1.40 lost nothing of late";
+}
+
 // With OSTREVO_SCREENSHOTS set to a folder, the window with 51 hosts is drawn there sorted by status and
 // filtered, in the light and a dark palette, for a person to look at.
 TEST_F(HostsWindowRows, Screenshots) {
