@@ -12,21 +12,10 @@ QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// Worst first: what needs a look comes before what is fine, and a host not watched at all comes last.
+// Worst first: what needs a look comes before what is fine, a host without a verdict after those, and a host not
+// watched at all last.
 int statusRank(const WatchedHost& host) {
-    if (!host.running)
-        return 4;
-    switch (host.status) {
-    case HostStatus::Bad:
-        return 0;
-    case HostStatus::Average:
-        return 1;
-    case HostStatus::Good:
-        return 2;
-    case HostStatus::NA:
-        break;
-    }
-    return 3;
+    return host.running ? severity(HostStatus::Bad) - severity(host.status) : severity(HostStatus::Bad) + 1;
 }
 
 template <typename T> int order(const T& a, const T& b) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsweredHostsWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/common/NaturalOrder.h"
 #include "app/hosts/HostsModel.h"
@@ -68,19 +69,6 @@ std::vector<WatchedHost> fleet() {
     hosts[10].stats = {.requests = 8, .lost = 3, .avgUs = 4400};
     return hosts;
 }
-
-class AnsweredHostsWindow : public HostsWindow {
-public:
-    using HostsWindow::HostsWindow;
-    bool removeAnswer = false;
-    std::vector<QStringList> removeAsked;
-
-protected:
-    bool confirmRemove(const QStringList& hosts) override {
-        removeAsked.push_back(hosts);
-        return removeAnswer;
-    }
-};
 
 class HostsWindowRows : public ::testing::Test {
 protected:
@@ -261,6 +249,7 @@ TEST_F(HostsWindowRows, SeveralSelectedRowsAreActedOnTogether) {
           std::pair{&HostsWindow::stopRequested, "stop"}})
         QObject::connect(&window_, signal, [&seen, name](RunId id) { seen[name].push_back(id); });
 
+    window_.removeAnswer = false;
     select({1, 5, 30});
     EXPECT_EQ(window_.selectedIds(), (std::vector<RunId>{1, 5, 30}));
     EXPECT_FALSE(button("editButton")->isEnabled()) << "one host is edited at a time";

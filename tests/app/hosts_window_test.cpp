@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsweredHostsWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostsModel.h"
 #include "app/hosts/HostsWindow.h"
@@ -199,20 +200,6 @@ void PrintTo(const ButtonStates& s, std::ostream* os) {
     *os << "edit " << s.edit << " remove " << s.remove << " start " << s.start << " stop " << s.stop << " startAll "
         << s.startAll << " stopAll " << s.stopAll;
 }
-
-// The window with the user's answer to its questions given beforehand.
-class AnsweredHostsWindow : public HostsWindow {
-public:
-    using HostsWindow::HostsWindow;
-    bool removeAnswer = true;
-    std::vector<QStringList> removeAsked; // the hosts named by each question
-
-protected:
-    bool confirmRemove(const QStringList& hosts) override {
-        removeAsked.push_back(hosts);
-        return removeAnswer;
-    }
-};
 
 class HostsWindowButtons : public ::testing::Test {
 protected:
