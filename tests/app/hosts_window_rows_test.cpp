@@ -120,29 +120,29 @@ protected:
     AnsweredHostsWindow window_;
 };
 
+// Numbers by value however long (no overflow), fewer leading zeros first, letters in any case together.
 TEST(NaturalOrder, NumbersCompareByValue) {
-    const struct {
-        const char* a;
-        const char* b;
-        int expected;
-    } cases[] = {
-        {"127.0.1.2", "127.0.1.10", -1},
-        {"host9", "host10", -1},
-        {"Host10", "host9", 1},
-        {"a", "B", -1},
-        {"10.0.0.1", "9.0.0.1", 1},
-        {"x007", "x7", 1},
-        {"x7", "x007", -1},
-        {"same", "same", 0},
-        {"node", "node1", -1},
-        {"gw", "GW", 1},
-        {"99999999999999999999", "100000000000000000000", -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-        const int result = NaturalOrder::compare(QString::fromLatin1(c.a), QString::fromLatin1(c.b));
-        EXPECT_EQ((result > 0) - (result < 0), c.expected);
-    }
+    const QStringList ordered = {QStringLiteral("9.0.0.1"),
+                                 QStringLiteral("10.0.0.1"),
+                                 QStringLiteral("127.0.1.2"),
+                                 QStringLiteral("127.0.1.10"),
+                                 QStringLiteral("99999999999999999999"),
+                                 QStringLiteral("100000000000000000000"),
+                                 QStringLiteral("a"),
+                                 QStringLiteral("B"),
+                                 QStringLiteral("GW"),
+                                 QStringLiteral("gw"),
+                                 QStringLiteral("host9"),
+                                 QStringLiteral("Host10"),
+                                 QStringLiteral("node"),
+                                 QStringLiteral("node1"),
+                                 QStringLiteral("x7"),
+                                 QStringLiteral("x007")};
+    QStringList sorted(ordered.rbegin(), ordered.rend());
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return NaturalOrder::less(a, b); });
+    EXPECT_EQ(sorted, ordered);
+    EXPECT_EQ(NaturalOrder::compare(u"same", u"same"), 0);
 }
 
 // A header click sorts; a second one turns the order round, a third gives back the list's own; the status sorts
@@ -368,16 +368,17 @@ TEST_F(HostsWindowRows, Screenshots) {
     save("filtered");
     window_.setFilterText({});
     QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x2a, 0x2a, 0x2a));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
-    dark.setColor(QPalette::HighlightedText, Qt::black);
-    dark.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    for (auto [role, colour] : {std::pair{QPalette::Window, 0x2b2b2b},
+                                {QPalette::WindowText, 0xffffff},
+                                {QPalette::Base, 0x1e1e1e},
+                                {QPalette::AlternateBase, 0x2a2a2a},
+                                {QPalette::Text, 0xffffff},
+                                {QPalette::Button, 0x353535},
+                                {QPalette::ButtonText, 0xffffff},
+                                {QPalette::Highlight, 0x3daee9},
+                                {QPalette::HighlightedText, 0x000000},
+                                {QPalette::PlaceholderText, 0x909090}})
+        dark.setColor(role, QColor(QRgb(colour)));
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(0x70, 0x70, 0x70));
     QApplication::setPalette(dark);
