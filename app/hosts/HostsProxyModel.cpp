@@ -92,10 +92,11 @@ int HostsProxyModel::compare(const WatchedHost& a, const WatchedHost& b, int col
         break;
     case HostsModel::StatusColumn:
         result = order(statusRank(a), statusRank(b));
-        // Then the longest in that status first; a stopped host has no status to have been in.
-        if (result == 0 && a.running && a.statusSinceMs != b.statusSinceMs)
-            result = order(a.statusSinceMs == 0 ? INT64_MAX : a.statusSinceMs,
-                           b.statusSinceMs == 0 ? INT64_MAX : b.statusSinceMs);
+        // Then the longest in that status first, to the second it shows, so that hosts started together sort
+        // by name rather than by the milliseconds between their starts. A stopped host has no status to be in.
+        if (result == 0 && a.running)
+            result = order(a.statusSinceMs == 0 ? INT64_MAX : a.statusSinceMs / 1000,
+                           b.statusSinceMs == 0 ? INT64_MAX : b.statusSinceMs / 1000);
         break;
     case HostsModel::RttColumn:
         result = orderKnown(lastRtt(a), lastRtt(b));
