@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -98,6 +99,7 @@ HostsWindow::HostsWindow(AppSettings& settings, QWidget* parent)
     header->setSortIndicator(-1, Qt::AscendingOrder);
     table_->setSortingEnabled(true);
     table_->viewport()->installEventFilter(this);
+    table_->installEventFilter(this); // Delete removes the selected hosts, as in a file manager
 
     countLabel_ = new QLabel(this);
     countLabel_->setObjectName(QStringLiteral("countLabel"));
@@ -395,6 +397,11 @@ void HostsWindow::fitColumns() {
 bool HostsWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == table_->viewport() && event->type() == QEvent::Resize)
         fitColumns();
+    if (watched == table_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete)) {
+        remove(selectedIds());
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 

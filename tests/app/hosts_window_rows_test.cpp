@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -261,6 +262,11 @@ TEST_F(HostsWindowRows, SeveralSelectedRowsAreActedOnTogether) {
     window_.removeAnswer = true;
     button("removeButton")->click();
     EXPECT_EQ(seen["remove"], (std::vector<RunId>{5, 30}));
+
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(&window_.table(), &del);
+    EXPECT_EQ(window_.removeAsked.size(), 3u) << "the Delete key asks as Remove does";
+    EXPECT_EQ(seen["remove"], (std::vector<RunId>{5, 30, 5, 30}));
 
     button("startButton")->click();
     button("stopButton")->click();
