@@ -16,7 +16,8 @@
 #include <QWheelEvent>
 
 #include "app/common/HistoryFormat.h"
-#include "app/history/TimeAxis.h"
+#include "app/common/RouteChangeMarks.h"
+#include "app/common/TimeAxis.h"
 
 namespace {
 
@@ -72,32 +73,6 @@ std::int64_t usualGapOf(const std::vector<SeriesPoint>& points) {
 }
 
 } // namespace
-
-// The smoke-graph convention: green without loss, then blue, violet and on to red as the share grows, so a
-// stray loss in a long column stays a tint of the line and only real trouble turns it red. Saturated enough
-// to read on a light and on a dark base.
-const std::array<LatencyGraph::LossShade, LatencyGraph::kLossShades>& LatencyGraph::lossShades() {
-    static const std::array<LossShade, kLossShades> shades{{
-        {0, QColor(0x1f, 0xa8, 0x2c), "0 %"},
-        {5, QColor(0x00, 0x9c, 0xe6), "up to 5 %"},
-        {10, QColor(0x2f, 0x5b, 0xff), "up to 10 %"},
-        {20, QColor(0x8a, 0x3c, 0xf0), "up to 20 %"},
-        {50, QColor(0xd8, 0x2a, 0xc8), "up to 50 %"},
-        {100, QColor(0xe8, 0x23, 0x23), "over 50 %"},
-    }};
-    return shades;
-}
-
-int LatencyGraph::lossShade(std::uint64_t lost, std::uint64_t sent) {
-    if (sent == 0 || lost == 0)
-        return 0;
-    // In whole numbers: one in twenty is exactly 5 %, not a float a hair above it.
-    for (int i = 1; i < kLossShades; ++i) {
-        if (lost * 100 <= static_cast<std::uint64_t>(lossShades()[static_cast<std::size_t>(i)].upToPercent) * sent)
-            return i;
-    }
-    return kLossShades - 1;
-}
 
 QString LatencyGraph::legendHtml(const QPalette& palette) {
     const QColor base = palette.color(QPalette::Base);
@@ -181,6 +156,13 @@ std::vector<LatencyGraph::LossPeriod> LatencyGraph::lossPeriods(const std::vecto
 
 void LatencyGraph::setLossPeriods(std::vector<LossPeriod> periods) {
     lossPeriods_ = std::move(periods);
+    update();
+}
+
+void LatencyGraph::setRouteChanges(std::vector<RouteChange> changes) {
+    if (changes == routeChanges_)
+        return;
+    routeChanges_ = std::move(changes);
     update();
 }
 
@@ -303,6 +285,10 @@ const SeriesPoint* LatencyGraph::pointIn(const std::vector<SeriesPoint>& points,
 }
 
 QString LatencyGraph::toolTipAt(int x) const {
+    if (!compact_)
+        if (const RouteChange* change = RouteChangeMarks::at(x, std::max(3, fontMetrics().averageCharWidth() / 2),
+                                                             layout().plot, fromMs_, toMs_, routeChanges_))
+            return RouteChangeMarks::toolTip(*change);
     const SeriesPoint* point = pointAt(x);
     if (point == nullptr && !overlays_.empty()) {
         // Only an overlaid host probed here: its medians alone.
@@ -487,6 +473,7 @@ void LatencyGraph::paintEvent(QPaintEvent*) {
     drawAxes(p, l);
     drawSeries(p, l.plot);
     drawOverlays(p, l.plot);
+    RouteChangeMarks::draw(p, l.plot, fromMs_, toMs_, routeChanges_);
     drawStatusBand(p, l.band);
     drawOverlayLegend(p, l.plot);
     if (points_.empty() && overlays_.empty()) {
@@ -524,17 +511,7 @@ void LatencyGraph::drawAxes(QPainter& p, const Layout& l) const {
     }
 
     // Labels at least one and a half of their width apart, on whole local units that suit the span.
-    const double spacing = fm.horizontalAdvance(QStringLiteral("00:00:00")) * 1.5;
-    const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
-    for (const TimeAxis::Tick& tick : TimeAxis::ticks(fromMs_, toMs_, std::llround(spacing * msPerPixel))) {
-        const int x = static_cast<int>(std::lround(xOf(plot, tick.atMs)));
-        p.setPen(grid);
-        p.drawLine(x, plot.top(), x, plot.bottom());
-        const int w = fm.horizontalAdvance(tick.label);
-        const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
-        p.setPen(text);
-        p.drawText(QRect(left, l.labelTop, w, fm.height()), Qt::AlignCenter, tick.label);
-    }
+    TimeAxis::draw(p, plot, l.labelTop, width(), fromMs_, toMs_, grid, text);
 }
 
 void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {
