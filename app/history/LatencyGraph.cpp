@@ -90,6 +90,7 @@ QString LatencyGraph::legendHtml(const QPalette& palette) {
     entries << swatch(blended(kNoReply, base, 110), QStringLiteral("no reply at all"));
     entries << swatch(blended(smoke, base, kSpreadAlpha), QStringLiteral("min to max"));
     entries << swatch(blended(smoke, base, kCoreAlpha), QStringLiteral("10th to 90th percentile"));
+    entries << swatch(RouteChangeMarks::colour(), QStringLiteral("route change"));
     entries << QStringLiteral("Status&nbsp;band: ") + swatch(kGood, QStringLiteral("Good")) + QStringLiteral(" ") +
                    swatch(kAverage, QStringLiteral("Average")) + QStringLiteral(" ") +
                    swatch(kBad, QStringLiteral("Bad"));

@@ -166,8 +166,9 @@ std::vector<PathTimeline::Cell> PathTimeline::cellsOf(const Lane& lane, const QR
         if (minute->minuteMs + kMinuteMs <= fromMs_ || minute->minuteMs >= toMs_)
             continue;
         const int x0 = static_cast<int>(std::floor(xOf(plot, minute->minuteMs)));
-        const int x1 = std::max(x0 + 1, static_cast<int>(std::ceil(xOf(plot, minute->minuteMs + kMinuteMs))));
-        // Where a pixel column holds several minutes they are one cell: its loss is theirs together.
+        // Each minute from its pixel column to the next minute's, so that neighbours never share a column unless
+        // a column holds several minutes: those are one cell, its loss theirs together.
+        const int x1 = std::max(x0 + 1, static_cast<int>(std::floor(xOf(plot, minute->minuteMs + kMinuteMs))));
         if (cells.empty() || x0 >= cells.back().x1) {
             Cell cell;
             cell.x0 = x0;
