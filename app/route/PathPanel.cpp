@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/common/ExportFile.h"
@@ -42,12 +41,10 @@ PathPanel::PathPanel(QWidget* parent, Clock clock)
     exportMenu_ = new QMenu(this);
     exportMenu_->addAction(QStringLiteral("&CSV..."), this, [this] { chooseExportFile(PathSource::Format::Csv); });
     exportMenu_->addAction(QStringLiteral("&JSON..."), this, [this] { chooseExportFile(PathSource::Format::Json); });
-    exportButton_ = new QToolButton(this);
+    exportButton_ = new QPushButton(QStringLiteral("&Export path"), this);
     exportButton_->setObjectName(QStringLiteral("pathExportButton"));
-    exportButton_->setText(QStringLiteral("&Export path"));
     exportButton_->setToolTip(QStringLiteral("Save each hop's minutes of the span shown as CSV or JSON"));
     exportButton_->setMenu(exportMenu_);
-    exportButton_->setPopupMode(QToolButton::InstantPopup);
     exportButton_->setEnabled(false);
     auto* hint = new QLabel(QStringLiteral("<i>Click: that moment's path, wheel: zoom, drag: pan</i>"), this);
     hint->setTextFormat(Qt::RichText);

@@ -16,7 +16,6 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QToolButton;
 
 // The lower part of the Route window: the host's path over a chosen span as a timeline of its hops, moved
 // by the History window's spans, zoom and pan, and its export. While shown and following now it reads the
@@ -39,7 +38,7 @@ public:
     [[nodiscard]] PathTimeline* timeline() const { return timeline_; }
     [[nodiscard]] QComboBox* spanBox() const { return spanBox_; }
     [[nodiscard]] QPushButton* nowButton() const { return nowButton_; }
-    [[nodiscard]] QToolButton* exportButton() const { return exportButton_; }
+    [[nodiscard]] QPushButton* exportButton() const { return exportButton_; }
 
     // A minute of the path: its hops as a trace's result.
     struct Moment {
@@ -77,7 +76,7 @@ private:
 
     QComboBox* spanBox_ = nullptr;
     QPushButton* nowButton_ = nullptr;
-    QToolButton* exportButton_ = nullptr;
+    QPushButton* exportButton_ = nullptr;
     QMenu* exportMenu_ = nullptr;
     PathTimeline* timeline_ = nullptr;
 };

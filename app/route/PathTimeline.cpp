@@ -362,6 +362,9 @@ void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, co
     p.save();
     p.setClipRect(rect);
     const QColor smoke = withAlpha(palette().color(QPalette::Text), 60);
+    // A tint light enough to read on a white base all but vanishes on a dark one: there it is laid on thicker.
+    const bool darkBase = palette().color(QPalette::Base).lightness() < 128;
+    const int tint = darkBase ? 170 : 90;
     const QRect band = rect.adjusted(0, 1, 0, -1);
     for (const Cell& cell : cellsOf(lane, plot)) {
         if (cell.sent == 0)
@@ -370,7 +373,7 @@ void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, co
         if (cell.received() == 0) {
             // A router that never answers says nothing about loss; one that stopped answering lost it all.
             if (lane.answers)
-                p.fillRect(column, withAlpha(kNoReply, 130));
+                p.fillRect(column, withAlpha(kNoReply, tint + 40));
             else
                 p.fillRect(column, QBrush(withAlpha(palette().color(QPalette::Text), 70), Qt::BDiagPattern));
             continue;
@@ -378,7 +381,7 @@ void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, co
         const int shade = LossShades::of(cell.lost, cell.sent);
         const QColor colour = LossShades::all()[static_cast<std::size_t>(shade)].colour;
         if (cell.lost > 0)
-            p.fillRect(column, withAlpha(colour, 90));
+            p.fillRect(column, withAlpha(colour, tint));
         const int yMax = yOf(band, cell.maxUs);
         const int yMin = yOf(band, cell.minUs);
         p.fillRect(QRect(cell.x0, yMax, cell.x1 - cell.x0, yMin - yMax + 1), smoke);

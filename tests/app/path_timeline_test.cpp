@@ -18,7 +18,6 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPushButton>
-#include <QToolButton>
 #include <QTreeWidget>
 #include <QWheelEvent>
 
@@ -373,10 +372,18 @@ TEST_F(PathTimelineTest, LanesFitAtThisScaleAndInADarkPalette) {
     dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
     dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
     dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8e, 0xe6));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     window->setPalette(dark);
     spin(std::chrono::milliseconds(100));
-    // The silent router's hatching and the band stay visible on the dark base.
-    const QImage image = timeline().grab().toImage();
+    // Loss stands out from the dark base as it does from a light one.
+    const QImage darkImage = timeline().grab().toImage();
+    for (int hop = 3; hop <= 5; ++hop)
+        EXPECT_GT(darkImage.pixelColor(inMinute(hop, recorder.path.lossy)).lightness(),
+                  QColor(0x1e, 0x1e, 0x1e).lightness() + 50)
+            << hop;
+    // The band stays visible on the dark base.
+    const QImage& image = darkImage;
     const QPoint clean = inMinute(1, recorder.path.now - 100 * kMinute);
     int lightest = 0;
     for (int y = timeline().laneRect(1).top(); y <= timeline().laneRect(1).bottom(); ++y)
