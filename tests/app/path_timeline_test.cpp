@@ -130,6 +130,12 @@ bool hueNear(const QColor& pixel, const QColor& wanted, int tolerance = 20) {
     return pixel.hslSaturation() > 60 && std::min(difference, 360 - difference) <= tolerance;
 }
 
+// The colour at a point of a widget's grab, whatever the scale factor.
+QColor pixel(const QImage& image, QPoint at) {
+    const double ratio = image.devicePixelRatio();
+    return image.pixelColor(static_cast<int>(at.x() * ratio), static_cast<int>(at.y() * ratio));
+}
+
 void mouse(QWidget& w, QEvent::Type type, QPoint pos, Qt::MouseButton button) {
     QMouseEvent event(type, QPointF(pos), w.mapToGlobal(QPointF(pos)), button,
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button), Qt::NoModifier);
@@ -181,15 +187,15 @@ TEST_F(PathTimelineTest, LanesPerHopColouredByLossWithTheSilentRouterAndTheChang
     const QColor lossy = LossShades::all()[static_cast<std::size_t>(LossShades::of(3, 10))].colour;
     for (int hop = 3; hop <= 5; ++hop) {
         const QPoint at = inMinute(hop, seed.lossy);
-        EXPECT_TRUE(hueNear(image.pixelColor(at), lossy)) << "hop " << hop << ": " << image.pixelColor(at).name().toStdString();
+        EXPECT_TRUE(hueNear(pixel(image, at), lossy)) << "hop " << hop << ": " << pixel(image, at).name().toStdString();
         // The minute before was clean: no tint.
-        EXPECT_FALSE(hueNear(image.pixelColor(inMinute(hop, seed.lossy - 10 * kMinute)), lossy)) << hop;
+        EXPECT_FALSE(hueNear(pixel(image, inMinute(hop, seed.lossy - 10 * kMinute)), lossy)) << hop;
     }
-    EXPECT_FALSE(hueNear(image.pixelColor(inMinute(1, seed.lossy)), lossy)) << "loss begins after hop 1";
+    EXPECT_FALSE(hueNear(pixel(image, inMinute(1, seed.lossy)), lossy)) << "loss begins after hop 1";
     // The destination lost all of one minute: the red of a column without replies.
-    EXPECT_TRUE(hueNear(image.pixelColor(inMinute(5, seed.dark)), QColor(0xd0, 0x20, 0x20)));
+    EXPECT_TRUE(hueNear(pixel(image, inMinute(5, seed.dark)), QColor(0xd0, 0x20, 0x20)));
     // The router that never answers is no loss: never tinted red, and said to be silent.
-    EXPECT_FALSE(hueNear(image.pixelColor(inMinute(2, seed.lossy)), QColor(0xd0, 0x20, 0x20)));
+    EXPECT_FALSE(hueNear(pixel(image, inMinute(2, seed.lossy)), QColor(0xd0, 0x20, 0x20)));
     EXPECT_TRUE(timeline().toolTipAt(inMinute(2, seed.lossy)).contains(QStringLiteral("a router that does not answer")));
 
     EXPECT_EQ(timeline().toolTipAt(inMinute(4, seed.lossy)),
@@ -203,8 +209,8 @@ TEST_F(PathTimelineTest, LanesPerHopColouredByLossWithTheSilentRouterAndTheChang
     // The route change: a flag on the time axis, and its before and after when hovered.
     const int x = timeline().xAt(seed.changed);
     const QRect plot = timeline().laneRect(1);
-    EXPECT_TRUE(hueNear(image.pixelColor(x, plot.top() + 1), RouteChangeMarks::colour()))
-        << image.pixelColor(x, plot.top() + 1).name().toStdString();
+    EXPECT_TRUE(hueNear(pixel(image, {x, plot.top() + 1}), RouteChangeMarks::colour()))
+        << pixel(image, {x, plot.top() + 1}).name().toStdString();
     EXPECT_EQ(timeline().toolTipAt({x + 1, timeline().laneRect(4).center().y()}),
               RouteChangeMarks::toolTip(seed.changes.front()));
 }
@@ -343,7 +349,7 @@ TEST(HistoryRouteMarks, TheTooltipSaysBeforeAndAfterAtTheHopThatChanged) {
     const QImage image = graph.grab().toImage();
     bool marked = false;
     for (int y = 0; y < graph.height() / 2 && !marked; ++y)
-        marked = hueNear(image.pixelColor(x, y), RouteChangeMarks::colour());
+        marked = hueNear(pixel(image, {x, y}), RouteChangeMarks::colour());
     EXPECT_TRUE(marked);
 }
 
@@ -379,7 +385,7 @@ TEST_F(PathTimelineTest, LanesFitAtThisScaleAndInADarkPalette) {
     // Loss stands out from the dark base as it does from a light one.
     const QImage darkImage = timeline().grab().toImage();
     for (int hop = 3; hop <= 5; ++hop)
-        EXPECT_GT(darkImage.pixelColor(inMinute(hop, recorder.path.lossy)).lightness(),
+        EXPECT_GT(pixel(darkImage, inMinute(hop, recorder.path.lossy)).lightness(),
                   QColor(0x1e, 0x1e, 0x1e).lightness() + 50)
             << hop;
     // The band stays visible on the dark base.
@@ -387,7 +393,7 @@ TEST_F(PathTimelineTest, LanesFitAtThisScaleAndInADarkPalette) {
     const QPoint clean = inMinute(1, recorder.path.now - 100 * kMinute);
     int lightest = 0;
     for (int y = timeline().laneRect(1).top(); y <= timeline().laneRect(1).bottom(); ++y)
-        lightest = std::max(lightest, image.pixelColor(clean.x(), y).lightness());
+        lightest = std::max(lightest, pixel(image, {clean.x(), y}).lightness());
     EXPECT_GT(lightest, QColor(0x1e, 0x1e, 0x1e).lightness() + 40);
     if (!dir.isEmpty())
         window->grab().save(dir + QStringLiteral("/route-path-%1x-dark.png").arg(scale));
