@@ -323,13 +323,15 @@ RouteWindow* AppRoot::routeWindow() {
         source.runningTarget = [this] { return runControl_->target(); };
         source.resolver = services_.resolver;
         routeWindow_->setHostSource(std::move(source));
+        // The path is read from a history kept already; a look at the window makes no file.
+        const auto kept = [this] { return history_ ? history_->keptLedger() : nullptr; };
         PathSource path;
-        path.minutes = [this](const std::string& host, std::int64_t from, std::int64_t to) {
-            const std::shared_ptr<HistoryLedger> ledger = history_ ? history_->ledger() : nullptr;
+        path.minutes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+            const std::shared_ptr<HistoryLedger> ledger = kept();
             return ledger ? ledger->pathMinutes(host, from, to) : std::vector<PathMinute>{};
         };
-        path.changes = [this](const std::string& host, std::int64_t from, std::int64_t to) {
-            const std::shared_ptr<HistoryLedger> ledger = history_ ? history_->ledger() : nullptr;
+        path.changes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+            const std::shared_ptr<HistoryLedger> ledger = kept();
             return ledger ? ledger->routeChanges(host, from, to) : std::vector<RouteChange>{};
         };
         routeWindow_->setPathSource(std::move(path));

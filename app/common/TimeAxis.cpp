@@ -134,7 +134,7 @@ void draw(QPainter& p, const QRect& plot, int labelTop, int widthLimit, std::int
     const double msPerPixel = static_cast<double>(toMs - fromMs) / std::max(1, plot.width());
     for (const Tick& tick : ticks(fromMs, toMs, std::llround(spacing * msPerPixel))) {
         const int x = plot.left() + static_cast<int>(std::lround(static_cast<double>(tick.atMs - fromMs) *
-                                                                  plot.width() / static_cast<double>(toMs - fromMs)));
+                                                                 plot.width() / static_cast<double>(toMs - fromMs)));
         p.setPen(grid);
         p.drawLine(x, plot.top(), x, plot.bottom());
         const int w = fm.horizontalAdvance(tick.label);

@@ -10,9 +10,10 @@
 class QPainter;
 class QRect;
 
-// The time axis of the History graph and of the Route window's path timeline: ticks on whole local seconds, minutes, hours, days, months or years, as far
-// apart as their labels need, each label as short as the span allows ("23:15:30", "23:15", "8 Dec", "Mar",
-// "2027"). A tick at local midnight names the day, one on the first month of a year names the year.
+// The time axis of the History graph and of the Route window's path timeline: ticks on whole local seconds, minutes,
+// hours, days, months or years, as far apart as their labels need, each label as short as the span allows ("23:15:30",
+// "23:15", "8 Dec", "Mar", "2027"). A tick at local midnight names the day, one on the first month of a year names the
+// year.
 namespace TimeAxis {
 
 struct Tick {

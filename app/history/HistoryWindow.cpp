@@ -6,9 +6,9 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>

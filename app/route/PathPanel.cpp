@@ -107,11 +107,10 @@ void PathPanel::refresh() {
     const TimeSpanView::Range range = view_.range();
     const std::string host = host_.toStdString();
     const bool known = !host.empty();
-    timeline_->setData(range.fromMs, range.toMs,
-                       known && source_.minutes ? source_.minutes(host, range.fromMs, range.toMs)
-                                                : std::vector<PathMinute>{},
-                       known && source_.changes ? source_.changes(host, range.fromMs, range.toMs)
-                                                : std::vector<RouteChange>{});
+    timeline_->setData(
+        range.fromMs, range.toMs,
+        known && source_.minutes ? source_.minutes(host, range.fromMs, range.toMs) : std::vector<PathMinute>{},
+        known && source_.changes ? source_.changes(host, range.fromMs, range.toMs) : std::vector<RouteChange>{});
     exportButton_->setEnabled(known && source_.write != nullptr);
 }
 

@@ -385,7 +385,8 @@ void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, co
         const int yMax = yOf(band, cell.maxUs);
         const int yMin = yOf(band, cell.minUs);
         p.fillRect(QRect(cell.x0, yMax, cell.x1 - cell.x0, yMin - yMax + 1), smoke);
-        const auto average = static_cast<std::uint32_t>(std::lround(cell.avgSum / static_cast<double>(cell.received())));
+        const auto average =
+            static_cast<std::uint32_t>(std::lround(cell.avgSum / static_cast<double>(cell.received())));
         const int y = yOf(band, average);
         p.fillRect(QRect(cell.x0, y - 1, cell.x1 - cell.x0, 2), colour);
     }

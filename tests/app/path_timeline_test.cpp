@@ -24,6 +24,7 @@
 #include "AppTestSupport.h"
 #include "app/common/AppSettings.h"
 #include "app/common/RouteChangeMarks.h"
+#include "app/history/HistoryService.h"
 #include "app/history/LatencyGraph.h"
 #include "app/route/PathPanel.h"
 #include "app/route/PathTimeline.h"
@@ -196,7 +197,8 @@ TEST_F(PathTimelineTest, LanesPerHopColouredByLossWithTheSilentRouterAndTheChang
     EXPECT_TRUE(hueNear(pixel(image, inMinute(5, seed.dark)), QColor(0xd0, 0x20, 0x20)));
     // The router that never answers is no loss: never tinted red, and said to be silent.
     EXPECT_FALSE(hueNear(pixel(image, inMinute(2, seed.lossy)), QColor(0xd0, 0x20, 0x20)));
-    EXPECT_TRUE(timeline().toolTipAt(inMinute(2, seed.lossy)).contains(QStringLiteral("a router that does not answer")));
+    EXPECT_TRUE(
+        timeline().toolTipAt(inMinute(2, seed.lossy)).contains(QStringLiteral("a router that does not answer")));
 
     EXPECT_EQ(timeline().toolTipAt(inMinute(4, seed.lossy)),
               QStringLiteral("Hop 4, %1 \u2013 %2\n198.18.4.2\nAverage 6.00 ms, min \u2013 max 4.00 ms \u2013 8.00 ms\n"
@@ -353,7 +355,20 @@ TEST(HistoryRouteMarks, TheTooltipSaysBeforeAndAfterAtTheHopThatChanged) {
     EXPECT_TRUE(marked);
 }
 
-// Screenshots to look at: OSTREVO_SCREENSHOT_DIR set, the window is saved there in the light palette and in a
+// The program reads the path from a history already kept: a look at the Route window makes no file.
+TEST(PathSourceOfTheProgram, ReadsOnlyAKeptHistory) {
+    TestApp();
+    TempDir dir;
+    const std::string file = dir.file("history.sqlite");
+    HistoryService service(30, file);
+    EXPECT_EQ(service.keptLedger(), nullptr);
+    EXPECT_FALSE(service.isOpen());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(file)));
+    service.open();
+    EXPECT_NE(service.keptLedger(), nullptr);
+}
+
+// Screenshots to look at: OSTREVO_SHOT_DIR set, the window is saved there in the light palette and in a
 // dark one. At any scale the five lanes and their labels fit the timeline.
 TEST_F(PathTimelineTest, LanesFitAtThisScaleAndInADarkPalette) {
     window->resize(window->sizeHint().expandedTo(QSize(760, 640)));
@@ -364,23 +379,12 @@ TEST_F(PathTimelineTest, LanesFitAtThisScaleAndInADarkPalette) {
         EXPECT_TRUE(inside.contains(timeline().laneRect(hop))) << hop;
         EXPECT_GE(timeline().laneRect(hop).height(), timeline().fontMetrics().height()) << hop;
     }
-    const QString dir = qEnvironmentVariable("OSTREVO_SCREENSHOT_DIR");
+    const QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR");
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
     if (!dir.isEmpty())
         window->grab().save(dir + QStringLiteral("/route-path-%1x.png").arg(scale));
 
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
-    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
-    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8e, 0xe6));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
-    window->setPalette(dark);
+    window->setPalette(darkPalette());
     spin(std::chrono::milliseconds(100));
     // Loss stands out from the dark base as it does from a light one.
     const QImage darkImage = timeline().grab().toImage();
