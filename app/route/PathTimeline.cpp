@@ -118,7 +118,8 @@ PathTimeline::Layout PathTimeline::layout() const {
     Layout l;
     l.header = 0;
     l.labelLeft = pad / 2;
-    const int left = l.labelLeft + fm.horizontalAdvance(QStringLiteral("30 255.255.255.255")) + pad;
+    const int left = l.labelLeft + fm.horizontalAdvance(QStringLiteral("30")) + pad +
+                     fm.horizontalAdvance(QStringLiteral("255.255.255.255")) + pad;
     const int right = fm.horizontalAdvance(QStringLiteral("00:00")) / 2 + pad;
     const int top = fm.height() + 2;
     const int bottom = fm.height() + std::max(2, fm.height() / 4);
@@ -309,8 +310,10 @@ void PathTimeline::paintEvent(QPaintEvent*) {
                    QStringLiteral("Latency band of each lane: 0 \u2013 %1").arg(HistoryFormat::milliseconds(scaleUs_)));
 
     p.fillRect(l.plot, palette().color(QPalette::Base));
+    // Where lanes are lower than a line of text, a label is left out rather than drawn over the one before.
+    int labelFloor = l.plot.top();
     for (int i = 0; i < lanes(); ++i)
-        drawLane(p, laneAt(l.plot, i), lanes_[static_cast<std::size_t>(i)], l.plot);
+        drawLane(p, laneAt(l.plot, i), lanes_[static_cast<std::size_t>(i)], l.plot, labelFloor);
     TimeAxis::draw(p, l.plot, l.labelTop, width(), fromMs_, toMs_, grid, text);
     if (lanes_.empty()) {
         p.setPen(withAlpha(palette().color(QPalette::Text), 160));
@@ -339,22 +342,25 @@ void PathTimeline::paintEvent(QPaintEvent*) {
     p.drawRect(l.plot.adjusted(0, 0, -1, -1));
 }
 
-void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, const QRect& plot) const {
+void PathTimeline::drawLane(QPainter& p, const QRect& rect, const Lane& lane, const QRect& plot,
+                            int& labelFloor) const {
     const QFontMetrics fm = fontMetrics();
     const Layout l = layout();
     if (lane.hop % 2 == 0)
         p.fillRect(rect, palette().color(QPalette::AlternateBase));
-    // The label, when the lane is high enough for a line of text; the hop number always.
-    if (rect.height() >= fm.height() * 3 / 4) {
-        const QRect label(l.labelLeft, rect.top(), plot.left() - l.labelLeft - fm.averageCharWidth() / 2,
-                          rect.height());
+    // A line of text centred on the lane, within the plot's height, below the label before it.
+    const int top =
+        std::clamp(rect.center().y() - fm.height() / 2, plot.top(), std::max(plot.top(), plot.bottom() - fm.height()));
+    if (top >= labelFloor) {
+        labelFloor = top + fm.height();
+        const QRect label(l.labelLeft, top, plot.left() - l.labelLeft - fm.averageCharWidth() / 2, fm.height());
         const QString number = QString::number(lane.hop);
-        const int numberWidth = fm.horizontalAdvance(QStringLiteral("30 "));
+        const int numberWidth = fm.horizontalAdvance(QStringLiteral("30"));
         p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(label.adjusted(0, 0, -(label.width() - numberWidth + fm.averageCharWidth()), 0),
-                   Qt::AlignRight | Qt::AlignVCenter, number);
+        p.drawText(QRect(label.left(), label.top(), numberWidth, label.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   number);
         const QString address = lane.answers ? lane.address : QString::fromLatin1(RouteText::kUnknownAddress);
-        const QRect addressRect = label.adjusted(numberWidth, 0, 0, 0);
+        const QRect addressRect = label.adjusted(numberWidth + fm.averageCharWidth(), 0, 0, 0);
         p.drawText(addressRect, Qt::AlignLeft | Qt::AlignVCenter,
                    fm.elidedText(address, Qt::ElideMiddle, addressRect.width()));
     }

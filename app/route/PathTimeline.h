@@ -99,7 +99,8 @@ private:
     [[nodiscard]] double xOf(const QRect& plot, std::int64_t atMs) const;
     [[nodiscard]] std::vector<Cell> cellsOf(const Lane& lane, const QRect& plot) const;
     [[nodiscard]] int yOf(const QRect& lane, std::uint32_t us) const;
-    void drawLane(QPainter& p, const QRect& rect, const Lane& lane, const QRect& plot) const;
+    // Labels the lane unless its label would begin above `labelFloor`, which it then moves below itself.
+    void drawLane(QPainter& p, const QRect& rect, const Lane& lane, const QRect& plot, int& labelFloor) const;
     void chooseScale();
 
     std::int64_t fromMs_ = 0;

@@ -355,6 +355,40 @@ TEST(HistoryRouteMarks, TheTooltipSaysBeforeAndAfterAtTheHopThatChanged) {
     EXPECT_TRUE(marked);
 }
 
+// A long path at the least size the timeline asks for: every lane keeps some height and stays within the widget,
+// and the farthest hop still tells its figures.
+TEST(PathTimelineLongPath, ThirtyHopsFitTheLeastSize) {
+    TestApp();
+    constexpr std::int64_t kNow = 1'796'684'400'000;
+    std::vector<PathMinute> minutes;
+    for (std::uint8_t hop = 1; hop <= 30; ++hop) {
+        PathMinute m;
+        m.minuteMs = kNow - 10 * kMinute;
+        m.hop = hop;
+        m.sent = 3;
+        m.answered = {IpAddress::v4(htonl(0xC6120000u + hop))};
+        m.minUs = m.avgUs = m.maxUs = 500u * hop;
+        minutes.push_back(m);
+    }
+    PathTimeline timeline;
+    timeline.setData(kNow - kHour, kNow, minutes, {});
+    timeline.resize(timeline.minimumSizeHint());
+    timeline.show();
+    ASSERT_EQ(timeline.lanes(), 30);
+    for (int hop = 1; hop <= 30; ++hop) {
+        EXPECT_GE(timeline.laneRect(hop).height(), 6) << hop;
+        EXPECT_TRUE(timeline.rect().contains(timeline.laneRect(hop))) << hop;
+    }
+    if (const QString dir = qEnvironmentVariable("OSTREVO_SHOT_DIR"); !dir.isEmpty())
+        timeline.grab().save(
+            dir +
+            QStringLiteral("/path-30-hops-%1x.png").arg(qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"))));
+    const QRect last = timeline.laneRect(30);
+    const int x = (timeline.xAt(kNow - 10 * kMinute) + timeline.xAt(kNow - 9 * kMinute)) / 2;
+    EXPECT_TRUE(timeline.toolTipAt({x, last.center().y()}).startsWith(QStringLiteral("Hop 30,")))
+        << timeline.toolTipAt({x, last.center().y()}).toStdString();
+}
+
 // The program reads the path from a history already kept: a look at the Route window makes no file.
 TEST(PathSourceOfTheProgram, ReadsOnlyAKeptHistory) {
     TestApp();
