@@ -1,5 +1,6 @@
 #include "app/common/RouteChangeMarks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -71,6 +72,14 @@ const RouteChange* at(int x, int reach, const QRect& plot, std::int64_t fromMs, 
         }
     }
     return nearest;
+}
+
+QString withChangeAt(int x, const QRect& plot, std::int64_t fromMs, std::int64_t toMs,
+                     const std::vector<RouteChange>& changes, const QString& figures, int charWidth) {
+    const RouteChange* change = at(x, std::max(3, charWidth / 2), plot, fromMs, toMs, changes);
+    if (change == nullptr)
+        return figures;
+    return figures.isEmpty() ? toolTip(*change) : toolTip(*change) + QStringLiteral("\n\n") + figures;
 }
 
 QString toolTip(const RouteChange& change) {

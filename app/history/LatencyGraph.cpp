@@ -286,10 +286,15 @@ const SeriesPoint* LatencyGraph::pointIn(const std::vector<SeriesPoint>& points,
 }
 
 QString LatencyGraph::toolTipAt(int x) const {
-    if (!compact_)
-        if (const RouteChange* change = RouteChangeMarks::at(x, std::max(3, fontMetrics().averageCharWidth() / 2),
-                                                             layout().plot, fromMs_, toMs_, routeChanges_))
-            return RouteChangeMarks::toolTip(*change);
+    const QString figures = figuresAt(x);
+    if (compact_)
+        return figures;
+    // A route change says what changed above the figures of its column.
+    return RouteChangeMarks::withChangeAt(x, layout().plot, fromMs_, toMs_, routeChanges_, figures,
+                                          fontMetrics().averageCharWidth());
+}
+
+QString LatencyGraph::figuresAt(int x) const {
     const SeriesPoint* point = pointAt(x);
     if (point == nullptr && !overlays_.empty()) {
         // Only an overlaid host probed here: its medians alone.

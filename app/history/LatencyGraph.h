@@ -120,6 +120,7 @@ private:
     [[nodiscard]] Layout layout() const;
     [[nodiscard]] double xOf(const QRect& plot, std::int64_t atMs) const;
     [[nodiscard]] int yOf(const QRect& plot, std::int64_t us) const;
+    [[nodiscard]] QString figuresAt(int x) const;
     [[nodiscard]] const SeriesPoint* pointAt(int x) const;
     [[nodiscard]] const SeriesPoint* pointIn(const std::vector<SeriesPoint>& points, int x) const;
     void drawOverlays(QPainter& p, const QRect& plot) const;

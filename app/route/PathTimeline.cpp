@@ -193,10 +193,12 @@ std::vector<PathTimeline::Cell> PathTimeline::cellsOf(const Lane& lane, const QR
 }
 
 QString PathTimeline::toolTipAt(const QPoint& pos) const {
+    return RouteChangeMarks::withChangeAt(pos.x(), layout().plot, fromMs_, toMs_, changes_, figuresAt(pos),
+                                          fontMetrics().averageCharWidth());
+}
+
+QString PathTimeline::figuresAt(const QPoint& pos) const {
     const Layout l = layout();
-    if (const RouteChange* change = RouteChangeMarks::at(pos.x(), std::max(3, fontMetrics().averageCharWidth() / 2),
-                                                         l.plot, fromMs_, toMs_, changes_))
-        return RouteChangeMarks::toolTip(*change);
     if (!l.plot.contains(pos) || lanes_.empty())
         return {};
     const int index = std::clamp((pos.y() - l.plot.top()) * lanes() / l.plot.height(), 0, lanes() - 1);

@@ -97,6 +97,7 @@ private:
     [[nodiscard]] Layout layout() const;
     [[nodiscard]] QRect laneAt(const QRect& plot, int index) const;
     [[nodiscard]] double xOf(const QRect& plot, std::int64_t atMs) const;
+    [[nodiscard]] QString figuresAt(const QPoint& pos) const;
     [[nodiscard]] std::vector<Cell> cellsOf(const Lane& lane, const QRect& plot) const;
     [[nodiscard]] int yOf(const QRect& lane, std::uint32_t us) const;
     // Labels the lane unless its label would begin above `labelFloor`, which it then moves below itself.
