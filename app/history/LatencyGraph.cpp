@@ -97,7 +97,14 @@ QString LatencyGraph::legendHtml(const QPalette& palette) {
     return entries.join(QStringLiteral(" &nbsp; "));
 }
 
-LatencyGraph::LatencyGraph(QWidget* parent) : QWidget(parent) {
+LatencyGraph::LatencyGraph(QWidget* parent)
+    : QWidget(parent), gestures_(*this,
+                                 {[this](int x) { return timeAt(x); },
+                                  [this] { return static_cast<double>(toMs_ - fromMs_) / layout().plot.width(); }},
+                                 {[this](double factor, std::int64_t at) { Q_EMIT zoomRequested(factor, at); },
+                                  [this](std::int64_t by) { Q_EMIT panRequested(by); },
+                                  [this](std::int64_t from, std::int64_t to) { Q_EMIT rangeRequested(from, to); },
+                                  {}}) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -358,53 +365,22 @@ bool LatencyGraph::event(QEvent* event) {
 }
 
 void LatencyGraph::mousePressEvent(QMouseEvent* event) {
-    const int x = static_cast<int>(event->position().x());
-    if (compact_) {
-        if (event->button() == Qt::LeftButton)
-            Q_EMIT chosen();
-        return;
-    }
-    if (event->button() == Qt::RightButton ||
-        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier))) {
-        drag_ = Drag::Select;
-        selectFromX_ = x;
-    } else if (event->button() == Qt::LeftButton) {
-        drag_ = Drag::Pan;
-        setCursor(Qt::ClosedHandCursor);
-    }
-    lastDragX_ = x;
+    if (!compact_)
+        gestures_.press(event);
+    else if (event->button() == Qt::LeftButton)
+        Q_EMIT chosen();
 }
 
 void LatencyGraph::mouseReleaseEvent(QMouseEvent* event) {
-    const Drag drag = std::exchange(drag_, Drag::None);
-    unsetCursor();
-    if (drag == Drag::Select) {
-        const int x = static_cast<int>(event->position().x());
-        // A click is no range: only a drag of a few pixels zooms.
-        if (std::abs(x - selectFromX_) >= 4) {
-            const std::int64_t a = timeAt(std::min(x, selectFromX_));
-            const std::int64_t b = timeAt(std::max(x, selectFromX_));
-            Q_EMIT rangeRequested(a, b);
-        }
-        update();
-    }
+    gestures_.release(event);
+    update();
 }
 
 void LatencyGraph::wheelEvent(QWheelEvent* event) {
-    if (compact_) {
+    if (compact_)
         event->ignore();
-        return;
-    }
-    // Touchpads send small steps: they add up to the notches of a wheel.
-    wheelRest_ += event->angleDelta().y();
-    const int notches = wheelRest_ / 120;
-    if (notches == 0) {
-        event->accept();
-        return;
-    }
-    wheelRest_ -= notches * 120;
-    Q_EMIT zoomRequested(std::pow(0.8, notches), timeAt(static_cast<int>(event->position().x())));
-    event->accept();
+    else
+        gestures_.wheel(event);
 }
 
 void LatencyGraph::keyPressEvent(QKeyEvent* event) {
@@ -418,15 +394,8 @@ void LatencyGraph::keyPressEvent(QKeyEvent* event) {
 
 void LatencyGraph::mouseMoveEvent(QMouseEvent* event) {
     hoverX_ = static_cast<int>(event->position().x());
-    if (drag_ == Drag::Pan) {
-        const QRect plot = layout().plot;
-        const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
-        const std::int64_t by = std::llround((hoverX_ - lastDragX_) * msPerPixel);
-        lastDragX_ = hoverX_;
-        if (by != 0)
-            Q_EMIT panRequested(by);
-    }
-    if (drag_ == Drag::Select) {
+    gestures_.move(event);
+    if (gestures_.selectingFrom()) {
         update();
         return;
     }
@@ -486,9 +455,9 @@ void LatencyGraph::paintEvent(QPaintEvent*) {
         p.setPen(withAlpha(text, 160));
         p.drawText(l.plot, Qt::AlignCenter, QStringLiteral("No probes in this span"));
     }
-    if (drag_ == Drag::Select) {
-        const int a = std::clamp(std::min(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
-        const int b = std::clamp(std::max(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
+    if (const std::optional<int> from = gestures_.selectingFrom()) {
+        const int a = std::clamp(std::min(*from, hoverX_), l.plot.left(), l.plot.right());
+        const int b = std::clamp(std::max(*from, hoverX_), l.plot.left(), l.plot.right());
         p.fillRect(QRect(a, l.plot.top(), b - a + 1, l.plot.height()),
                    withAlpha(palette().color(QPalette::Highlight), 60));
     }

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "app/common/LossShades.h"
+#include "app/common/TimeGestures.h"
 #include "history/HistoryRecords.h"
 #include "history/PathRecords.h"
 
@@ -145,9 +146,5 @@ private:
     bool compact_ = false;
     bool current_ = false;
     QString title_;
-    // A drag under way: panning from lastDragX_, or picking a range from selectFromX_.
-    enum class Drag { None, Pan, Select } drag_ = Drag::None;
-    int lastDragX_ = 0;
-    int selectFromX_ = 0;
-    int wheelRest_ = 0;
+    TimeGestures gestures_;
 };

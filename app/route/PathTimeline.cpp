@@ -22,8 +22,6 @@ namespace {
 
 constexpr std::int64_t kMinuteMs = 60'000;
 constexpr std::int64_t kDayMs = 24 * 60 * kMinuteMs;
-// A press that moves less than this is a click, not a drag.
-constexpr int kClickSlack = 4;
 
 QColor withAlpha(QColor c, int alpha) {
     c.setAlpha(alpha);
@@ -40,7 +38,17 @@ QString percent(std::uint64_t part, std::uint64_t whole) {
 
 } // namespace
 
-PathTimeline::PathTimeline(QWidget* parent) : QWidget(parent) {
+PathTimeline::PathTimeline(QWidget* parent)
+    : QWidget(parent), gestures_(*this,
+                                 {[this](int x) { return timeAt(x); },
+                                  [this] { return static_cast<double>(toMs_ - fromMs_) / layout().plot.width(); }},
+                                 {[this](double factor, std::int64_t at) { Q_EMIT zoomRequested(factor, at); },
+                                  [this](std::int64_t by) { Q_EMIT panRequested(by); },
+                                  [this](std::int64_t from, std::int64_t to) { Q_EMIT rangeRequested(from, to); },
+                                  [this](int x) {
+                                      if (x >= layout().plot.left() && x <= layout().plot.right())
+                                          Q_EMIT momentChosen(timeAt(x));
+                                  }}) {
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAccessibleName(QStringLiteral("Path over time"));
@@ -243,52 +251,22 @@ bool PathTimeline::event(QEvent* event) {
 }
 
 void PathTimeline::mousePressEvent(QMouseEvent* event) {
-    const int x = static_cast<int>(event->position().x());
-    if (event->button() == Qt::RightButton ||
-        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier)))
-        drag_ = Drag::Select;
-    else if (event->button() == Qt::LeftButton)
-        drag_ = Drag::Click;
-    pressX_ = x;
-    lastDragX_ = x;
+    gestures_.press(event);
 }
 
 void PathTimeline::mouseMoveEvent(QMouseEvent* event) {
     hoverX_ = static_cast<int>(event->position().x());
-    if (drag_ == Drag::Click && std::abs(hoverX_ - pressX_) >= kClickSlack) {
-        drag_ = Drag::Pan;
-        setCursor(Qt::ClosedHandCursor);
-    }
-    if (drag_ == Drag::Pan) {
-        const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / layout().plot.width();
-        const std::int64_t by = std::llround((hoverX_ - lastDragX_) * msPerPixel);
-        lastDragX_ = hoverX_;
-        if (by != 0)
-            Q_EMIT panRequested(by);
-    }
+    gestures_.move(event);
     update();
 }
 
 void PathTimeline::mouseReleaseEvent(QMouseEvent* event) {
-    const Drag drag = std::exchange(drag_, Drag::None);
-    unsetCursor();
-    const int x = static_cast<int>(event->position().x());
-    if (drag == Drag::Click && layout().plot.contains(x, layout().plot.top()))
-        Q_EMIT momentChosen(timeAt(x));
-    // A click is no range: only a drag of a few pixels zooms.
-    if (drag == Drag::Select && std::abs(x - pressX_) >= kClickSlack)
-        Q_EMIT rangeRequested(timeAt(std::min(x, pressX_)), timeAt(std::max(x, pressX_)));
+    gestures_.release(event);
     update();
 }
 
 void PathTimeline::wheelEvent(QWheelEvent* event) {
-    // Touchpads send small steps: they add up to the notches of a wheel.
-    wheelRest_ += event->angleDelta().y();
-    const int notches = wheelRest_ / 120;
-    wheelRest_ -= notches * 120;
-    if (notches != 0)
-        Q_EMIT zoomRequested(std::pow(0.8, notches), timeAt(static_cast<int>(event->position().x())));
-    event->accept();
+    gestures_.wheel(event);
 }
 
 void PathTimeline::leaveEvent(QEvent* event) {
@@ -330,9 +308,9 @@ void PathTimeline::paintEvent(QPaintEvent*) {
         p.setPen(QPen(highlight, 2));
         p.drawLine(QPointF(x0, l.plot.top()), QPointF(x0, l.plot.bottom()));
     }
-    if (drag_ == Drag::Select) {
-        const int a = std::clamp(std::min(pressX_, hoverX_), l.plot.left(), l.plot.right());
-        const int b = std::clamp(std::max(pressX_, hoverX_), l.plot.left(), l.plot.right());
+    if (const std::optional<int> from = gestures_.selectingFrom()) {
+        const int a = std::clamp(std::min(*from, hoverX_), l.plot.left(), l.plot.right());
+        const int b = std::clamp(std::max(*from, hoverX_), l.plot.left(), l.plot.right());
         p.fillRect(QRect(a, l.plot.top(), b - a + 1, l.plot.height()),
                    withAlpha(palette().color(QPalette::Highlight), 60));
     } else if (hoverX_ >= l.plot.left() && hoverX_ <= l.plot.right()) {

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/common/TimeGestures.h"
 #include "history/PathRecords.h"
 
 class QPainter;
@@ -112,8 +113,5 @@ private:
     std::uint32_t scaleUs_ = 1'000;
     std::optional<std::int64_t> chosen_;
     int hoverX_ = -1;
-    enum class Drag { None, Click, Pan, Select } drag_ = Drag::None;
-    int pressX_ = 0;
-    int lastDragX_ = 0;
-    int wheelRest_ = 0;
+    TimeGestures gestures_;
 };
