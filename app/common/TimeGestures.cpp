@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <utility>
 
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <QWidget>
 
@@ -68,6 +70,18 @@ void TimeGestures::wheel(QWheelEvent* event) {
     if (notches != 0 && requests_.zoom)
         requests_.zoom(std::pow(0.8, notches), scale_.timeAt(static_cast<int>(event->position().x())));
     event->accept();
+}
+
+bool TimeGestures::toolTip(QEvent* event, const std::function<QString(const QPoint&)>& textAt) {
+    if (event->type() != QEvent::ToolTip)
+        return false;
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = textAt(help->pos());
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, &widget_);
+    return true;
 }
 
 std::optional<int> TimeGestures::selectingFrom() const {

@@ -4,7 +4,10 @@
 #include <functional>
 #include <optional>
 
+class QEvent;
 class QMouseEvent;
+class QPoint;
+class QString;
 class QWheelEvent;
 class QWidget;
 
@@ -31,6 +34,9 @@ public:
     void move(QMouseEvent* event);
     void release(QMouseEvent* event);
     void wheel(QWheelEvent* event);
+
+    // Answers a tooltip event with what `textAt` says of its point (nothing: no tip); false for other events.
+    bool toolTip(QEvent* event, const std::function<QString(const QPoint&)>& textAt);
 
     // The range being picked: where its drag began.
     [[nodiscard]] std::optional<int> selectingFrom() const;

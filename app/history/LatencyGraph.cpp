@@ -6,7 +6,6 @@
 #include <utility>
 
 #include <QDateTime>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
@@ -352,15 +351,8 @@ QString LatencyGraph::figuresAt(int x) const {
 }
 
 bool LatencyGraph::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip && !compact_) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        const QString text = toolTipAt(help->pos().x());
-        if (text.isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(help->globalPos(), text, this);
+    if (!compact_ && gestures_.toolTip(event, [this](const QPoint& at) { return toolTipAt(at.x()); }))
         return true;
-    }
     return QWidget::event(event);
 }
 

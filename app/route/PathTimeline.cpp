@@ -5,11 +5,9 @@
 #include <utility>
 
 #include <QDateTime>
-#include <QHelpEvent>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QToolTip>
 #include <QWheelEvent>
 
 #include "app/common/HistoryFormat.h"
@@ -238,15 +236,8 @@ QString PathTimeline::figuresAt(const QPoint& pos) const {
 }
 
 bool PathTimeline::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        const QString text = toolTipAt(help->pos());
-        if (text.isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(help->globalPos(), text, this);
+    if (gestures_.toolTip(event, [this](const QPoint& at) { return toolTipAt(at); }))
         return true;
-    }
     return QWidget::event(event);
 }
 
