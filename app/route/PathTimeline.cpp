@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
@@ -48,6 +49,7 @@ PathTimeline::PathTimeline(QWidget* parent)
                                           Q_EMIT momentChosen(timeAt(x));
                                   }}) {
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     setAccessibleName(QStringLiteral("Path over time"));
 }
@@ -258,6 +260,22 @@ void PathTimeline::mouseReleaseEvent(QMouseEvent* event) {
 
 void PathTimeline::wheelEvent(QWheelEvent* event) {
     gestures_.wheel(event);
+}
+
+void PathTimeline::keyPressEvent(QKeyEvent* event) {
+    // The minute before the one chosen, or the next one kept after it.
+    if (chosen_ && event->key() == Qt::Key_Left) {
+        Q_EMIT momentChosen(*chosen_ - 1);
+        return;
+    }
+    if (chosen_ && event->key() == Qt::Key_Right) {
+        const auto next = std::upper_bound(minutes_.begin(), minutes_.end(), *chosen_,
+                                           [](std::int64_t at, const PathMinute& m) { return at < m.minuteMs; });
+        if (next != minutes_.end())
+            Q_EMIT momentChosen(next->minuteMs);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PathTimeline::leaveEvent(QEvent* event) {

@@ -20,7 +20,8 @@ class QPainter;
 // a hop that answers elsewhere is full loss. Route changes are marked on the time axis.
 //
 // Like the History graph it only asks: the wheel zooms around the pointer, a drag pans, a drag with Shift or the
-// right button picks a range; a click asks for the path as it was at that moment.
+// right button picks a range; a click asks for the path as it was at that moment, and the Left and Right keys for
+// the minute before or after the one chosen.
 class PathTimeline : public QWidget {
     Q_OBJECT
 public:
@@ -66,6 +67,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:

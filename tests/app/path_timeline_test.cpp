@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
@@ -243,6 +244,15 @@ TEST_F(PathTimelineTest, AClickShowsThatMinutesPathAndOpeningShowsTheNewest) {
     EXPECT_TRUE(window->sourceLabel()->text().contains(
         QDateTime::fromMSecsSinceEpoch(seed.lossy).toString(QStringLiteral("yyyy-MM-dd HH:mm:00"))))
         << window->sourceLabel()->text().toStdString();
+
+    // The keys step from minute to minute.
+    QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
+    QApplication::sendEvent(&timeline(), &left);
+    EXPECT_EQ(timeline().chosen(), seed.lossy - kMinute);
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QApplication::sendEvent(&timeline(), &right);
+    QApplication::sendEvent(&timeline(), &right);
+    EXPECT_EQ(timeline().chosen(), seed.lossy + kMinute);
 
     // Before the first kept minute the path is the first one kept; the table's own trace clears the mark.
     ASSERT_TRUE(window->showPathAt(seed.now - 5 * kHour));
