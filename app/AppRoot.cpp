@@ -34,6 +34,7 @@
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
+#include "app/route/PathSource.h"
 #include "app/route/RouteWindow.h"
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
@@ -322,6 +323,18 @@ RouteWindow* AppRoot::routeWindow() {
         source.runningTarget = [this] { return runControl_->target(); };
         source.resolver = services_.resolver;
         routeWindow_->setHostSource(std::move(source));
+        // The path is read from a history kept already; a look at the window makes no file.
+        const auto kept = [this] { return history_ ? history_->keptLedger() : nullptr; };
+        PathSource path;
+        path.minutes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+            const std::shared_ptr<HistoryLedger> ledger = kept();
+            return ledger ? ledger->pathMinutes(host, from, to) : std::vector<PathMinute>{};
+        };
+        path.changes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+            const std::shared_ptr<HistoryLedger> ledger = kept();
+            return ledger ? ledger->routeChanges(host, from, to) : std::vector<RouteChange>{};
+        };
+        routeWindow_->setPathSource(std::move(path));
     }
     return routeWindow_.get();
 }
@@ -342,8 +355,8 @@ void AppRoot::showRoute() {
     RouteWindow* window = routeWindow();
     const bool wasShown = window->isVisible();
     window->present();
-    // Opened, it traces at once; shown already, it keeps what it shows (a stored trace, a stopped one).
-    if (!wasShown && !window->isTracing())
+    // Opened, it shows the path kept for the host, else traces at once; shown already, it keeps what it shows.
+    if (!wasShown && !window->isTracing() && !window->showKeptPath())
         window->startTracing();
 }
 

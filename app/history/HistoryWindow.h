@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "app/common/TimeSpanView.h"
 #include "history/HistoryRecords.h"
 
 class HistoryLedger;
@@ -39,16 +40,13 @@ public:
     // Unix time in milliseconds.
     using Clock = std::function<std::int64_t()>;
 
-    struct Span {
-        const char* label;
-        std::int64_t ms;
-    };
-    static const std::vector<Span>& spans();
+    using Span = TimeSpanView::Span;
+    static const std::vector<Span>& spans() { return TimeSpanView::presets(); }
     // The small graphs' spans, each also a preset.
     static const std::vector<Span>& overviewSpans();
     // How far the graph zooms in and out.
-    static constexpr std::int64_t kShortestSpanMs = 60'000;
-    static constexpr std::int64_t kLongestSpanMs = 3650 * 86'400'000LL;
+    static constexpr std::int64_t kShortestSpanMs = TimeSpanView::kShortestSpanMs;
+    static constexpr std::int64_t kLongestSpanMs = TimeSpanView::kLongestSpanMs;
 
     explicit HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent = nullptr,
                            Clock clock = {});
@@ -72,10 +70,10 @@ public:
     void setSpanIndex(int index);
     // Chooses any span (kept within the zoom limits), ending now.
     void chooseSpan(std::int64_t spanMs);
-    [[nodiscard]] std::int64_t chosenSpanMs() const { return chosenSpanMs_; }
+    [[nodiscard]] std::int64_t chosenSpanMs() const { return view_.chosenSpanMs(); }
     // What the graph shows: its length, and its end when it is not now.
-    [[nodiscard]] std::int64_t shownSpanMs() const { return shownSpanMs_; }
-    [[nodiscard]] std::optional<std::int64_t> shownEndMs() const { return shownEndMs_; }
+    [[nodiscard]] std::int64_t shownSpanMs() const { return view_.shownSpanMs(); }
+    [[nodiscard]] std::optional<std::int64_t> shownEndMs() const { return view_.shownEndMs(); }
     // `factor` times the shown span, keeping the moment `atMs` at its place on the graph.
     void zoom(double factor, std::int64_t atMs);
     // The shown span moved into the past (negative: towards now; never beyond now).
@@ -120,7 +118,6 @@ private:
     void restoreSize();
     void saveSize();
     void restoreSpan();
-    void showView(std::int64_t spanMs, std::optional<std::int64_t> endMs);
     void showSpanInBox();
     void refreshOverview(std::int64_t nowMs);
     // Reads the hosts the ledger holds again and offers them.
@@ -137,9 +134,7 @@ private:
     QTimer refreshTimer_;
     std::vector<Outage> shownOutages_;
     QString savedSize_;
-    std::int64_t chosenSpanMs_ = 3'600'000;
-    std::int64_t shownSpanMs_ = 3'600'000;
-    std::optional<std::int64_t> shownEndMs_;
+    TimeSpanView view_;
     int ticksToOverview_ = 0;
 
     QLabel* hostLabel_ = nullptr;
