@@ -1,14 +1,12 @@
 #include "service/ConfigReader.h"
 
+#include "service/BoundedFile.h"
 #include "service/ConfigNodeReader.h"
 
 #include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <limits>
@@ -92,29 +90,17 @@ ConfigReadResult parse(std::string_view text) {
 }
 
 ConfigReadResult readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ConfigReadResult result;
-        result.problems.push_back({0, 0, std::string("cannot read: ") + std::strerror(errno)});
-        return result;
+    const BoundedFile file = BoundedFile::read(path, kMaxFileBytes);
+    if (file.outcome == BoundedFile::Outcome::Read) {
+        return parse(file.text);
     }
-    std::string text;
-    std::array<char, 65536> chunk{};
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-        if (text.size() > kMaxFileBytes) {
-            ConfigReadResult result;
-            result.problems.push_back(
-                {0, 0, "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB; is this the config?"});
-            return result;
-        }
-    }
-    if (in.bad()) {
-        ConfigReadResult result;
-        result.problems.push_back({0, 0, std::string("cannot read: ") + std::strerror(errno)});
-        return result;
-    }
-    return parse(text);
+    ConfigReadResult result;
+    result.problems.push_back({0, 0,
+                               file.outcome == BoundedFile::Outcome::TooLarge
+                                   ? "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
+                                         " MiB; is this the config?"
+                                   : file.error});
+    return result;
 }
 
 std::string describe(const std::string& path, const ConfigProblem& problem) {

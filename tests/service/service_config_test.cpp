@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -237,6 +243,28 @@ TEST(ServiceConfig, FilesThatCannotBeReadSayWhy) {
     ASSERT_TRUE(good.ok());
     ASSERT_EQ(good.config.targets.size(), 1u);
     EXPECT_EQ(good.config.targets[0].host, "127.0.0.1");
+}
+
+// A reload reads the file while the signals and the scrapes wait for it: a FIFO must not hold it for ever.
+TEST(ServiceConfig, PipesAndFoldersAreRefusedWithoutWaiting) {
+    const TempDir dir;
+    const std::string fifo = dir.file("fifo.yml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading = std::async(std::launch::async, [&] { return ConfigReader::readFile(fifo); });
+    if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        // Let the stuck reader go: a writer that opens and closes gives it an end of file.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        ::close(writer);
+        reading.wait();
+        FAIL() << "reading a FIFO waited for a writer";
+    }
+    const auto piped = reading.get();
+    ASSERT_EQ(piped.problems.size(), 1u);
+    EXPECT_EQ(piped.problems[0].message, "cannot read: a pipe or a socket, not a file");
+
+    const auto folder = ConfigReader::readFile(dir.path());
+    ASSERT_EQ(folder.problems.size(), 1u);
+    EXPECT_EQ(folder.problems[0].message, "cannot read: Is a directory");
 }
 
 } // namespace
