@@ -186,6 +186,22 @@ TEST(ServiceConfig, EveryProblemOfTheFileIsReportedInOnePass) {
     EXPECT_EQ(ConfigReader::describe("/etc/x.yml", result.problems[0]).rfind("/etc/x.yml:3:10: ttl: ", 0), 0u);
 }
 
+TEST(ServiceConfig, AliasesRepeatingAListCostAtMostAHundredProblems) {
+    std::string hosts;
+    for (int i = 1; i <= 200; ++i) {
+        hosts += (i > 1 ? ", 127.0.0." : "127.0.0.") + std::to_string(i);
+    }
+    std::string text = "group: &g {hosts: [" + hosts + "]}\ntargets: [*g";
+    for (int i = 0; i < 200; ++i) {
+        text += ", *g"; // each one names the 200 hosts again: 40,000 problems from 5 KB
+    }
+    const auto result = ConfigReader::parse(text + "]\n");
+    ASSERT_EQ(result.problems.size(), ConfigReader::kMaxProblems + 1);
+    EXPECT_EQ(ConfigReader::describe("f", result.problems.back()),
+              "f: stopped after 100 problems; the rest of the file was not checked");
+    EXPECT_TRUE(result.config.targets.empty());
+}
+
 TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
     // The YAML library's own document loop never ended on this one.
     const std::string loops("\x2c\xff\xff\xff\xff\xff\xff--\xe0\x9e\xf5\xd2-- b- \nb\xb1\xff\xff\xff\n", 26);
