@@ -68,7 +68,8 @@ std::string defaultHistoryPath(const Environment& environment) {
 }
 
 ListenAddressParse parseListen(const std::string& text) {
-    if (text.size() > 1 && text.front() == ':') {
+    // ":PORT" alone; "::1:9100" is an IPv6 address without its brackets, which the general reader explains.
+    if (text.size() > 1 && text.front() == ':' && text.find(':', 1) == std::string::npos) {
         ListenAddressParse parsed = parseListenAddress("[::]" + text);
         if (!parsed.listen) {
             parsed.error = "\"" + text + "\": the port must be a number from 1 to 65535";

@@ -60,6 +60,7 @@ TEST(ServiceCommandLine, MistakesAreRefusedWithOneLine) {
         {{"--config.file="}, "needs a path"},
         {{"--web.listen-address=:0"}, "from 1 to 65535"},
         {{"--web.listen-address=example.org:80"}, "not an IPv4 address"},
+        {{"--web.listen-address=::1:9100"}, "write an IPv6 address in brackets, as in [::1]:9100"},
         {{"--log.level=verbose"}, "debug, info, warn or error"},
         {{"--config.check=yes"}, "takes no value but true or false"},
         // A unit's drop-in that names a second file must not quietly win over the first.
