@@ -113,7 +113,21 @@ std::string describe(const std::string& path, const ConfigProblem& problem) {
         out << ':' << problem.line << ':' << problem.column;
     }
     out << ": " << problem.message;
-    return out.str();
+    // Keys and values are quoted from the file as they are: --config.check prints them to a terminal, which
+    // would take their control characters as commands.
+    std::string line;
+    for (const char c : out.str()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            constexpr std::string_view kHex = "0123456789abcdef";
+            line += "\\x";
+            line += kHex[u >> 4];
+            line += kHex[u & 0xF];
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 } // namespace ConfigReader

@@ -202,6 +202,15 @@ TEST(ServiceConfig, AliasesRepeatingAListCostAtMostAHundredProblems) {
     EXPECT_TRUE(result.config.targets.empty());
 }
 
+// --config.check prints to a terminal: a key that holds escape sequences must not retitle or recolour it.
+TEST(ServiceConfig, ProblemsCarryNoControlCharacters) {
+    const auto result = ConfigReader::parse("\"\x1b]0;owned\x07\x1b[31mred\": 1\n");
+    ASSERT_EQ(result.problems.size(), 1u);
+    const std::string line = ConfigReader::describe("f\x1b[2J.yml", result.problems[0]);
+    EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("f\\x1b[2J.yml:1:1: unknown key \"\\x1b]0;owned\\x07\\x1b[31mred\" in the file", 0), 0u) << line;
+}
+
 TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
     // The YAML library's own document loop never ended on this one.
     const std::string loops("\x2c\xff\xff\xff\xff\xff\xff--\xe0\x9e\xf5\xd2-- b- \nb\xb1\xff\xff\xff\n", 26);
