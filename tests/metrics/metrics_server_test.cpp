@@ -1,7 +1,9 @@
 #include "metrics/MetricsRegistry.h"
 #include "metrics/MetricsServer.h"
 
+#include "support/FifoFile.h"
 #include "support/PrometheusParser.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -288,6 +291,28 @@ TEST_F(MetricsServerTest, ServesOnIpv6Loopback) {
     if (!server.start(ListenAddress{"::1", 0, true}))
         GTEST_SKIP() << "no IPv6 loopback here: " << server.errorText();
     EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape, true)), 200);
+}
+
+// The service loads its certificate before it takes its signals: a FIFO named as a file once hung its start
+// with SIGTERM held back, so that only SIGKILL ended it.
+TEST_F(MetricsServerTest, CertificatesThatArePipesAreRefusedWithoutWaiting) {
+    const TempDir dir;
+    const FifoFile fifo(dir.file("cert.pem"));
+    ASSERT_TRUE(fifo.made());
+    MetricsServer server(registry);
+    WebSecurity security;
+    security.tls = TlsSettings{};
+    security.tls->certFile = fifo.path();
+    security.tls->keyFile = dir.file("key.pem");
+    server.setSecurity(security);
+    auto starting = std::async(std::launch::async, [&] { return server.start({"127.0.0.1", 0, false}); });
+    if (starting.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        fifo.release();
+        starting.wait();
+        FAIL() << "loading a certificate from a FIFO waited for a writer";
+    }
+    EXPECT_FALSE(starting.get());
+    EXPECT_EQ(server.errorText(), "cannot load the certificate " + fifo.path() + ": a pipe or a socket, not a file");
 }
 
 } // namespace

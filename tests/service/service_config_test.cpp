@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -14,6 +10,7 @@
 
 #include "service/ConfigReader.h"
 #include "service/ConfigScalars.h"
+#include "support/FifoFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -273,13 +270,11 @@ TEST(ServiceConfig, FilesThatCannotBeReadSayWhy) {
 // A reload reads the file while the signals and the scrapes wait for it: a FIFO must not hold it for ever.
 TEST(ServiceConfig, PipesAndFoldersAreRefusedWithoutWaiting) {
     const TempDir dir;
-    const std::string fifo = dir.file("fifo.yml");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto reading = std::async(std::launch::async, [&] { return ConfigReader::readFile(fifo); });
+    const FifoFile fifo(dir.file("fifo.yml"));
+    ASSERT_TRUE(fifo.made());
+    auto reading = std::async(std::launch::async, [&] { return ConfigReader::readFile(fifo.path()); });
     if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-        // Let the stuck reader go: a writer that opens and closes gives it an end of file.
-        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        ::close(writer);
+        fifo.release();
         reading.wait();
         FAIL() << "reading a FIFO waited for a writer";
     }
