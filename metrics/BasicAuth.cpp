@@ -8,8 +8,8 @@
 
 namespace {
 
-// Unknown users are checked against this, so that a wrong name takes as long as a wrong password.
-constexpr const char* kDecoyHash = "$2b$10$P1LBy8r771A2crcKwjCAKurksVBjzbAAlwjbxszgTn9ks60N6DUVK";
+// Unknown users are checked against this, with the users' own cost put in.
+constexpr std::string_view kDecoyHash = "$2b$10$P1LBy8r771A2crcKwjCAKurksVBjzbAAlwjbxszgTn9ks60N6DUVK";
 
 bool sameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
@@ -17,7 +17,17 @@ bool sameText(std::string_view a, std::string_view b) {
 
 } // namespace
 
-BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::move(users)) {}
+BasicAuth::BasicAuth(std::map<std::string, std::string> users)
+    : users_(std::move(users)), decoy_(decoyFor(users_)) {}
+
+std::string BasicAuth::decoyFor(const std::map<std::string, std::string>& users) {
+    std::string decoy(kDecoyHash);
+    std::string_view cost = "04";
+    for (const auto& [name, hash] : users)
+        if (isBcryptHash(hash) && hash.substr(4, 2) > cost)
+            cost = std::string_view(hash).substr(4, 2);
+    return decoy.replace(4, 2, cost);
+}
 
 bool BasicAuth::isBcryptHash(std::string_view hash) {
     if (hash.size() != 60 || hash[0] != '$' || hash[1] != '2' || hash[3] != '$' || hash[6] != '$')
@@ -108,7 +118,7 @@ bool BasicAuth::allows(std::string_view authorization) {
             return true;
     }
     if (found == users_.end()) {
-        (void)matches(password, kDecoyHash);
+        (void)matches(password, decoy_);
         return false;
     }
     if (!matches(password, found->second))

@@ -15,6 +15,10 @@ public:
     [[nodiscard]] bool allows(std::string_view authorization);
     // Whether `hash` is one crypt_r checks as bcrypt ($2a$, $2b$ or $2y$ with a cost and 53 characters).
     [[nodiscard]] static bool isBcryptHash(std::string_view hash);
+    // What a name that is no user's is checked against: a bcrypt hash of the costliest user's cost, so that it
+    // takes as long as a wrong password, no longer (the server's one thread is not to be spent on strangers) and
+    // no shorter (its time must not tell which names exist).
+    [[nodiscard]] static std::string decoyFor(const std::map<std::string, std::string>& users);
     // Standard base64 with padding; nothing when the text is not that.
     [[nodiscard]] static bool decodeBase64(std::string_view text, std::string& out);
 
@@ -22,6 +26,7 @@ private:
     [[nodiscard]] static bool matches(const std::string& password, const std::string& hash);
 
     const std::map<std::string, std::string> users_;
+    const std::string decoy_;
     std::mutex mutex_;
     std::map<std::string, std::string, std::less<>> accepted_; // user -> the password last found right
 };
