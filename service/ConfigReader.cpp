@@ -3,6 +3,7 @@
 #include "service/BoundedFile.h"
 #include "service/ConfigNodeReader.h"
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
@@ -81,6 +82,9 @@ ConfigReadResult parse(std::string_view text) {
     } catch (const ConfigNodeReader::TooManyProblems&) {
         result.problems.push_back(
             {0, 0, "stopped after " + std::to_string(kMaxProblems) + " problems; the rest of the file was not checked"});
+    } catch (const YAML::DeepRecursion& e) {
+        result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
+                                   kTooDeep});
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});

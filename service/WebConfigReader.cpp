@@ -3,6 +3,7 @@
 #include "metrics/BasicAuth.h"
 #include "service/BoundedFile.h"
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
@@ -173,6 +174,9 @@ WebConfigReadResult parse(std::string_view text, const std::string& folder) {
     WebConfigReadResult result;
     try {
         WebReader(result.problems, folder).read(YAML::Load(std::string(text)), result.security);
+    } catch (const YAML::DeepRecursion& e) {
+        result.problems.push_back(
+            {e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1, ConfigReader::kTooDeep});
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});

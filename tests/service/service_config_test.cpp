@@ -214,6 +214,10 @@ TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
     for (const std::string& text : {loops, std::string("{:"), std::string(",\n"), std::string(3000, '[')}) {
         EXPECT_FALSE(ConfigReader::parse(text).ok()) << text.substr(0, 20);
     }
+    // The library calls nesting too deep a "bad file"; say what is wrong with it.
+    const auto deep = ConfigReader::parse("targets: " + std::string(3000, '['));
+    ASSERT_EQ(deep.problems.size(), 1u);
+    EXPECT_EQ(deep.problems[0].message, "lists and maps are nested too deep");
 }
 
 TEST(ServiceConfig, DurationsReadAsPrometheusWritesThem) {
