@@ -17,8 +17,7 @@ bool sameText(std::string_view a, std::string_view b) {
 
 } // namespace
 
-BasicAuth::BasicAuth(std::map<std::string, std::string> users)
-    : users_(std::move(users)), decoy_(decoyFor(users_)) {}
+BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::move(users)), decoy_(decoyFor(users_)) {}
 
 std::string BasicAuth::decoyFor(const std::map<std::string, std::string>& users) {
     std::string decoy(kDecoyHash);

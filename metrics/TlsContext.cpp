@@ -87,9 +87,9 @@ std::unique_ptr<TlsContext> TlsContext::create(const TlsSettings& settings, std:
     // A failed scrape is retried by Prometheus anyway; session tickets would only be state to keep.
     SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    for (const auto& [path, what] : {std::pair{settings.certFile, "the certificate "},
-                                     std::pair{settings.keyFile, "the key "},
-                                     std::pair{settings.clientCaFile, "the client CA "}}) {
+    for (const auto& [path, what] :
+         {std::pair{settings.certFile, "the certificate "}, std::pair{settings.keyFile, "the key "},
+          std::pair{settings.clientCaFile, "the client CA "}}) {
         if (const std::string why = path.empty() ? std::string() : notAFile(path); !why.empty()) {
             error = "cannot load " + std::string(what) + path + ": " + why;
             return nullptr;

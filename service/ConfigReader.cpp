@@ -81,10 +81,11 @@ ConfigReadResult parse(std::string_view text) {
         reader.read(root, result.config);
     } catch (const ConfigNodeReader::TooManyProblems&) {
         result.problems.push_back(
-            {0, 0, "stopped after " + std::to_string(kMaxProblems) + " problems; the rest of the file was not checked"});
+            {0, 0,
+             "stopped after " + std::to_string(kMaxProblems) + " problems; the rest of the file was not checked"});
     } catch (const YAML::DeepRecursion& e) {
-        result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
-                                   kTooDeep});
+        result.problems.push_back(
+            {e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1, kTooDeep});
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});
@@ -102,11 +103,11 @@ ConfigReadResult readFile(const std::string& path) {
         return parse(file.text);
     }
     ConfigReadResult result;
-    result.problems.push_back({0, 0,
-                               file.outcome == BoundedFile::Outcome::TooLarge
-                                   ? "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) +
-                                         " MiB; is this the config?"
-                                   : file.error});
+    result.problems.push_back(
+        {0, 0,
+         file.outcome == BoundedFile::Outcome::TooLarge
+             ? "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB; is this the config?"
+             : file.error});
     return result;
 }
 

@@ -205,7 +205,8 @@ TEST(ServiceConfig, ProblemsCarryNoControlCharacters) {
     ASSERT_EQ(result.problems.size(), 1u);
     const std::string line = ConfigReader::describe("f\x1b[2J.yml", result.problems[0]);
     EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos) << line;
-    EXPECT_EQ(line.rfind("f\\x1b[2J.yml:1:1: unknown key \"\\x1b]0;owned\\x07\\x1b[31mred\" in the file", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("f\\x1b[2J.yml:1:1: unknown key \"\\x1b]0;owned\\x07\\x1b[31mred\" in the file", 0), 0u)
+        << line;
 }
 
 TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
