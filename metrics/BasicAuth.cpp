@@ -87,35 +87,48 @@ bool BasicAuth::matches(const std::string& password, const std::string& hash) {
     return result != nullptr && result[0] != '*' && sameText(result, hash);
 }
 
-bool BasicAuth::allows(std::string_view authorization) {
+std::optional<std::pair<std::string, std::string>> BasicAuth::credentials(std::string_view authorization) {
     constexpr std::string_view kScheme = "Basic ";
     if (authorization.size() < kScheme.size())
-        return false;
+        return std::nullopt;
     for (std::size_t i = 0; i < kScheme.size() - 1; ++i) {
         const char c = authorization[i];
         if ((c | 0x20) != (kScheme[i] | 0x20)) // the scheme's name is not case-sensitive
-            return false;
+            return std::nullopt;
     }
     if (authorization[kScheme.size() - 1] != ' ')
-        return false;
+        return std::nullopt;
     authorization.remove_prefix(kScheme.size());
     while (!authorization.empty() && authorization.front() == ' ')
         authorization.remove_prefix(1);
     std::string decoded;
     if (!decodeBase64(authorization, decoded))
-        return false;
+        return std::nullopt;
     const auto colon = decoded.find(':');
     if (colon == std::string::npos)
+        return std::nullopt;
+    return std::pair{decoded.substr(0, colon), decoded.substr(colon + 1)};
+}
+
+bool BasicAuth::knownRight(const std::string& user, const std::string& password) {
+    const std::lock_guard lock(mutex_);
+    const auto known = accepted_.find(user);
+    return users_.count(user) != 0 && known != accepted_.end() && sameText(known->second, password);
+}
+
+bool BasicAuth::answersAtOnce(std::string_view authorization) {
+    const auto given = credentials(authorization);
+    return !given || knownRight(given->first, given->second);
+}
+
+bool BasicAuth::allows(std::string_view authorization) {
+    const auto given = credentials(authorization);
+    if (!given)
         return false;
-    const std::string user = decoded.substr(0, colon);
-    const std::string password = decoded.substr(colon + 1);
+    const auto& [user, password] = *given;
+    if (knownRight(user, password))
+        return true;
     const auto found = users_.find(user);
-    {
-        const std::lock_guard lock(mutex_);
-        const auto known = accepted_.find(user);
-        if (found != users_.end() && known != accepted_.end() && sameText(known->second, password))
-            return true;
-    }
     if (found == users_.end()) {
         (void)matches(password, decoy_);
         return false;
