@@ -36,6 +36,7 @@ enum class SettingId : std::uint8_t {
     Autostart,
     HistoryWindowSize,
     HistorySpan,
+    HistoryOverlay,
     HostsWindowSize,
     HostsWindowColumns,
     RouteWindowSize,

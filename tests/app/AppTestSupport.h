@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QPalette>
 #include <QTimer>
 
 #include "app/common/ApplicationFont.h"
@@ -33,6 +34,24 @@ inline QApplication& TestApp() {
 inline std::string testConfigHome() {
     TestApp();
     return qEnvironmentVariable("XDG_CONFIG_HOME").toStdString();
+}
+
+// A dark desktop's palette, for pictures of the windows in one.
+inline QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
+    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+    dark.setColor(QPalette::Midlight, QColor(0x45, 0x45, 0x45));
+    dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
+    dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
+    return dark;
 }
 
 // Runs the event loop until `done` holds; false when the time ran out first.
