@@ -51,6 +51,9 @@ inline QPalette darkPalette() {
     dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
     dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
     dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     return dark;
 }
 

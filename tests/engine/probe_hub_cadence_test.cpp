@@ -84,21 +84,4 @@ TEST(HostOnACadence, AStopAfterTheRequestsUnderWayCountsEveryOneOfThem) {
     EXPECT_EQ(h.network.sends().size(), sent);
 }
 
-// The program's own pace is unchanged by the count: one request at a time, and no more than asked for.
-TEST(HostOnACadence, TheProgramsPaceKeepsOneRequestAtATimeAndHonoursACount) {
-    HubHarness h;
-    h.timeoutMs = 150;
-    h.settings.interval = 20;
-    h.network.setFallback(kLost);
-    RunSettings run = h.run();
-    run.count = 3;
-    h.started().startRun(kRun, run);
-    ASSERT_TRUE(probed(h, 3));
-    std::this_thread::sleep_for(250ms);
-    const std::vector<ScriptedSend> sends = h.network.sends();
-    ASSERT_EQ(sends.size(), 3u);
-    for (std::size_t i = 1; i < sends.size(); ++i)
-        EXPECT_GE(sends[i].atNs - sends[i - 1].atNs, 150'000'000) << "the next only after the timeout";
-}
-
 } // namespace
