@@ -38,6 +38,11 @@ struct RunSettings {
     std::uint8_t ttl = 255;         // time to live (IPv4) or hop limit (IPv6) of the requests
     std::uint32_t timeoutMs = 2000; // how long a request waits for its reply
     std::string source;             // interface name or local address to send from; empty: the kernel's choice
+    // When the next request goes out: the program pauses for the interval after each result; the console, as
+    // ping, sends one every interval, and a request still waiting then goes on waiting beside the new one.
+    enum class Pacing : std::uint8_t { AfterResult, FromSend };
+    Pacing pacing = Pacing::AfterResult;
+    std::uint64_t count = 0; // requests the run sends at most; 0: no end
 
     // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
     [[nodiscard]] static RunSettings from(const Settings& settings, const IpAddress& targetAddress);

@@ -11,9 +11,10 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
         << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << " metricsListen=\""
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
-        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
-        << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" hostsWindowSort=\"" << s.hostsWindowSort
-        << "\" routeWindowSize=\"" << s.routeWindowSize << "\" routeRounds=" << s.routeRounds << '}';
+        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" historyOverlay=\"" << s.historyOverlay
+        << "\" hostsWindowSize=\"" << s.hostsWindowSize << "\" hostsWindowColumns=\"" << s.hostsWindowColumns
+        << "\" hostsWindowSort=\"" << s.hostsWindowSort << "\" routeWindowSize=\"" << s.routeWindowSize
+        << "\" routeRounds=" << s.routeRounds << '}';
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

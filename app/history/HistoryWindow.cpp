@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -23,8 +24,10 @@
 
 #include "app/common/ExportFile.h"
 #include "app/common/HistoryFormat.h"
+#include "app/common/NaturalOrder.h"
 #include "app/common/WindowSize.h"
 #include "app/history/LatencyGraph.h"
+#include "app/history/OverlayChooser.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
 #include "text/RouteText.h"
@@ -65,6 +68,13 @@ std::string& keptSpan() {
     return spanStore != nullptr ? *spanStore : forThisProcess;
 }
 
+std::string* overlayStore = nullptr;
+
+std::string& keptOverlay() {
+    static std::string forThisProcess;
+    return overlayStore != nullptr ? *overlayStore : forThisProcess;
+}
+
 // The small graphs read up to a year of hourly figures: every ten seconds is often enough for them.
 constexpr int kOverviewEvery = 10;
 
@@ -102,6 +112,14 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     hostLabel_->setBuddy(hostBox_);
     overlayMenu_ = new QMenu(this);
     overlayMenu_->setObjectName(QStringLiteral("overlayMenu"));
+    overlayChooser_ = new OverlayChooser(overlayMenu_);
+    connect(overlayChooser_, &OverlayChooser::toggled, this, [this](const QString& host, bool on) {
+        overlayHosts_.removeAll(host);
+        if (on)
+            overlayHosts_ << host;
+        keepOverlay();
+        refresh();
+    });
     overlayButton_ = new QToolButton(this);
     overlayButton_->setObjectName(QStringLiteral("overlayButton"));
     overlayButton_->setText(QStringLiteral("&Overlay"));
@@ -236,6 +254,12 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
         refresh();
     };
     restoreSpan();
+    // Hosts as kept, whether or not the ledger holds them yet: one it never holds is simply not drawn.
+    overlayHosts_ = text(keptOverlay()).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString& kept : overlayHosts_)
+        kept = kept.trimmed();
+    overlayHosts_.removeAll(QString());
+    overlayHosts_.removeDuplicates();
     legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
                           QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
                                          "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
@@ -284,7 +308,7 @@ void HistoryWindow::refreshHosts() {
         others << host_;
     others.removeAll(mainHost_);
     others.removeDuplicates();
-    others.sort();
+    std::sort(others.begin(), others.end(), NaturalOrder::less);
     QStringList all;
     if (!mainHost_.isEmpty())
         all << mainHost_;
@@ -294,45 +318,26 @@ void HistoryWindow::refreshHosts() {
         const QSignalBlocker quiet(hostBox_);
         hostBox_->clear();
         hostBox_->addItems(hosts_);
-        fillOverlayMenu();
+        overlayChooser_->setHosts(hosts_, host_);
+        overlayChooser_->setTicked(overlayHosts_);
     }
     {
         const QSignalBlocker quiet(hostBox_);
         hostBox_->setCurrentIndex(static_cast<int>(hosts_.indexOf(host_)));
     }
     // The chosen host is drawn anyway: it cannot be overlaid on itself.
-    for (QAction* action : overlayMenu_->actions())
-        action->setEnabled(action->data().toString() != host_);
+    overlayChooser_->setShown(host_);
     const bool several = hosts_.size() > 1;
     hostLabel_->setVisible(several);
     hostBox_->setVisible(several);
     overlayButton_->setVisible(several);
 }
 
-void HistoryWindow::fillOverlayMenu() {
-    overlayMenu_->clear();
-    for (const QString& host : hosts_) {
-        QAction* action = overlayMenu_->addAction(QString(host).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        action->setData(host);
-        action->setCheckable(true);
-        action->setChecked(overlayHosts_.contains(host));
-        action->setEnabled(host != host_);
-        connect(action, &QAction::toggled, this, [this, host](bool on) {
-            overlayHosts_.removeAll(host);
-            if (on)
-                overlayHosts_ << host;
-            refresh();
-        });
-    }
-}
-
 void HistoryWindow::setOverlayHosts(const QStringList& hosts) {
     overlayHosts_ = hosts;
     overlayHosts_.removeDuplicates();
-    for (QAction* action : overlayMenu_->actions()) {
-        const QSignalBlocker quiet(action);
-        action->setChecked(overlayHosts_.contains(action->data().toString()));
-    }
+    keepOverlay();
+    overlayChooser_->setTicked(overlayHosts_);
     refresh();
 }
 
@@ -532,6 +537,15 @@ void HistoryWindow::keepSizeIn(std::string* size) {
 
 void HistoryWindow::keepSpanIn(std::string* span) {
     spanStore = span;
+}
+
+void HistoryWindow::keepOverlayIn(std::string* hosts) {
+    overlayStore = hosts;
+}
+
+void HistoryWindow::keepOverlay() {
+    // An empty value would leave the one stored before in the file: none ticked is kept as a lone comma.
+    keptOverlay() = overlayHosts_.isEmpty() ? std::string(",") : overlayHosts_.join(QLatin1Char(',')).toStdString();
 }
 
 void HistoryWindow::restoreSpan() {

@@ -17,6 +17,7 @@
 
 class HistoryLedger;
 class LatencyGraph;
+class OverlayChooser;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -60,7 +61,8 @@ public:
     void showHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
     [[nodiscard]] QString mainHost() const { return mainHost_; }
-    // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, alphabetically.
+    // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, in natural order
+    // (127.0.1.2 before 127.0.1.10).
     [[nodiscard]] QStringList hosts() const { return hosts_; }
     // The hosts whose latency is drawn over the chosen host's, in the order they were ticked. The chosen host
     // and hosts the chooser does not offer are left out when the graph is drawn.
@@ -98,6 +100,10 @@ public:
     static constexpr const char* SpanKey = "HistorySpan";
     // Where the chosen span is kept, as for the size.
     static void keepSpanIn(std::string* span);
+    // The settings value that keeps the overlaid hosts, in the order ticked ("a.example,127.0.1.2").
+    static constexpr const char* OverlayKey = "HistoryOverlay";
+    // Where the overlaid hosts are kept, as for the size.
+    static void keepOverlayIn(std::string* hosts);
 
     // The outage list's columns; Where says where along the path its route trace found the loss beginning.
     enum OutageColumn { StartColumn, EndColumn, DurationColumn, CauseColumn, WhereColumn };
@@ -118,12 +124,12 @@ private:
     void restoreSize();
     void saveSize();
     void restoreSpan();
+    void keepOverlay();
     void showSpanInBox();
     void refreshOverview(std::int64_t nowMs);
     // Reads the hosts the ledger holds again and offers them.
     void refreshHosts();
     void chooseHost(const QString& host);
-    void fillOverlayMenu();
 
     std::shared_ptr<HistoryLedger> ledger_;
     QString host_;
@@ -141,6 +147,7 @@ private:
     QComboBox* hostBox_ = nullptr;
     QToolButton* overlayButton_ = nullptr;
     QMenu* overlayMenu_ = nullptr;
+    OverlayChooser* overlayChooser_ = nullptr;
     QComboBox* spanBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QPushButton* nowButton_ = nullptr;

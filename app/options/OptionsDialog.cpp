@@ -228,6 +228,7 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::MetricsListen:
     case SettingId::HistoryWindowSize:
     case SettingId::HistorySpan:
+    case SettingId::HistoryOverlay:
     case SettingId::HostsWindowSize:
     case SettingId::HostsWindowColumns:
     case SettingId::HostsWindowSort:

@@ -405,7 +405,10 @@ void RouteWindow::showResult(const RouteResult& result) {
     }
     table_->viewport()->update();
 
-    roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(shown_.rounds));
+    // A round is reported once all its requests are in, when the first hop may have answered the next rounds
+    // already: the count shown is the first hop's, so that it always agrees with that hop's Snt.
+    const std::uint32_t rounds = shown_.hops.empty() ? shown_.rounds : std::max(shown_.rounds, shown_.hops[0].sent);
+    roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(rounds));
     lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossSentence(shown_)));
 }
 

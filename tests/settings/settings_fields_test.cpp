@@ -39,6 +39,7 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"MetricsListen", Program},
         {"HistoryWindowSize", Program},
         {"HistorySpan", Program},
+        {"HistoryOverlay", Program},
         {"HostsWindowSize", Program},
         {"HostsWindowColumns", Program},
         {"HostsWindowSort", Program},
