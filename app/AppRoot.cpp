@@ -23,6 +23,7 @@
 #include "app/SignalWatcher.h"
 #include "app/common/AppSettings.h"
 #include "app/common/QtMessagePort.h"
+#include "app/common/ScreenFit.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/AutostartEntry.h"
 #include "app/desktop/QtNotifier.h"
@@ -34,6 +35,7 @@
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
+#include "app/route/PathSource.h"
 #include "app/route/RouteWindow.h"
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
@@ -51,6 +53,8 @@ AppRoot::AppRoot(Services services, QObject* parent)
     : QObject(parent), services_(std::move(services)), settings_(new AppSettings(this)),
       mainWindow_(std::make_unique<MainWindow>(*settings_, services_.runOptionsDialog)) {
     MainWindow* window = mainWindow_.get();
+    // Every window of the program, the main one included, opens fully on the screen of the main window.
+    QCoreApplication::instance()->installEventFilter(new ScreenFit(window, this));
     connect(window->historyAction(), &QAction::triggered, this, &AppRoot::showHistory);
     connect(window->routeAction(), &QAction::triggered, this, &AppRoot::showRoute);
     connect(window->hostsAction(), &QAction::triggered, this, &AppRoot::showHosts);
@@ -158,6 +162,7 @@ void AppRoot::initialize() {
     loadHostList(storedHosts, &storedTexts_);
     HistoryWindow::keepSizeIn(&initial.historyWindowSize);
     HistoryWindow::keepSpanIn(&initial.historySpan);
+    HistoryWindow::keepOverlayIn(&initial.historyOverlay);
     StartRequests requests;
     if (hadArguments_) {
         applyCommandLine(initial, services_.arguments, requests);
@@ -219,6 +224,7 @@ void AppRoot::shutdown() {
     if (outageRoutes_)
         outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
     routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
+    storedRouteWindows_.clear();
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {
@@ -315,15 +321,38 @@ void AppRoot::showHistory() {
         history_->showWindow(QString::fromStdString(settings_->value().host));
 }
 
+std::unique_ptr<RouteWindow> AppRoot::makeRouteWindow() {
+    auto window = std::make_unique<RouteWindow>(*settings_);
+    RouteWindow::HostSource source;
+    source.runningTarget = [this] { return runControl_->target(); };
+    source.resolver = services_.resolver;
+    window->setHostSource(std::move(source));
+    // The path is read from a history kept already; a look at the window makes no file.
+    const auto kept = [this] { return history_ ? history_->keptLedger() : nullptr; };
+    PathSource path;
+    path.minutes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        return ledger ? ledger->pathMinutes(host, from, to) : std::vector<PathMinute>{};
+    };
+    path.changes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        return ledger ? ledger->routeChanges(host, from, to) : std::vector<RouteChange>{};
+    };
+    window->setPathSource(std::move(path));
+    return window;
+}
+
 RouteWindow* AppRoot::routeWindow() {
-    if (!routeWindow_) {
-        routeWindow_ = std::make_unique<RouteWindow>(*settings_);
-        RouteWindow::HostSource source;
-        source.runningTarget = [this] { return runControl_->target(); };
-        source.resolver = services_.resolver;
-        routeWindow_->setHostSource(std::move(source));
-    }
+    if (!routeWindow_)
+        routeWindow_ = makeRouteWindow();
     return routeWindow_.get();
+}
+
+std::vector<RouteWindow*> AppRoot::storedRouteWindows() const {
+    std::vector<RouteWindow*> windows;
+    for (const auto& window : storedRouteWindows_)
+        windows.push_back(window.get());
+    return windows;
 }
 
 void AppRoot::showStoredRoute(std::int64_t snapshotId) {
@@ -333,7 +362,20 @@ void AppRoot::showStoredRoute(std::int64_t snapshotId) {
     const std::optional<RouteSnapshot> snapshot = ledger ? ledger->routeSnapshot(snapshotId) : std::nullopt;
     if (!snapshot)
         return; // pruned meanwhile
+    // A live trace is never given up for a stored one: that opens in a window beside it (one that traces
+    // nothing now, else a new one).
     RouteWindow* window = routeWindow();
+    if (window->isTracing()) {
+        const auto idle = std::find_if(storedRouteWindows_.begin(), storedRouteWindows_.end(),
+                                       [](const auto& other) { return !other->isTracing(); });
+        if (idle != storedRouteWindows_.end()) {
+            window = idle->get();
+        } else {
+            storedRouteWindows_.push_back(makeRouteWindow());
+            ScreenFit::placeBeside(*storedRouteWindows_.back(), *window);
+            window = storedRouteWindows_.back().get();
+        }
+    }
     window->showStored(OutageRoutes::resultOf(*snapshot), snapshot->takenMs, QString::fromStdString(snapshot->host));
     window->present();
 }
@@ -342,8 +384,8 @@ void AppRoot::showRoute() {
     RouteWindow* window = routeWindow();
     const bool wasShown = window->isVisible();
     window->present();
-    // Opened, it traces at once; shown already, it keeps what it shows (a stored trace, a stopped one).
-    if (!wasShown && !window->isTracing())
+    // Opened, it shows the path kept for the host, else traces at once; shown already, it keeps what it shows.
+    if (!wasShown && !window->isTracing() && !window->showKeptPath())
         window->startTracing();
 }
 
@@ -468,6 +510,9 @@ void AppRoot::openHostOptions(std::optional<RunId> id) {
     OptionsDialog dialog(hostsWindow_ != nullptr ? static_cast<QWidget*>(hostsWindow_) : mainWindow_.get(), shown);
     dialog.setHostMode(true);
     dialog.setWatchedCheck(watchedBesides(id));
+    // A host added or renamed is found first, so that a mistyped name never joins the list.
+    if (!mainHost)
+        dialog.setHostCheck(services_.resolver);
     const int result = services_.runOptionsDialog ? services_.runOptionsDialog(dialog) : dialog.exec();
     mainWindow_->setOptionsOpen(false);
     if (result != QDialog::Accepted)

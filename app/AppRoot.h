@@ -74,6 +74,8 @@ public:
     [[nodiscard]] MainWindow& mainWindow() const { return *mainWindow_; }
     // The Route window, made on first use.
     [[nodiscard]] RouteWindow* routeWindow();
+    // The windows opened beside it for stored traces while it traced, oldest first.
+    [[nodiscard]] std::vector<RouteWindow*> storedRouteWindows() const;
     [[nodiscard]] HostList& hostList() const { return *hostList_; }
     // Null until the Hosts window has been opened.
     [[nodiscard]] HostsWindow* hostsWindow() const { return hostsWindow_; }
@@ -95,8 +97,9 @@ private:
     void exitOnSignal();
     void showHistory();
     void showRoute();
-    // Opens a trace kept in the ledger in the Route window.
+    // Opens a trace kept in the ledger in the Route window, or beside it while it traces.
     void showStoredRoute(std::int64_t snapshotId);
+    [[nodiscard]] std::unique_ptr<RouteWindow> makeRouteWindow();
     void showHosts();
     void createHostList();
     // The host-mode options for a host: an existing one (`id`), or a new one (none).
@@ -130,4 +133,5 @@ private:
     std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the worker, which tells its watch of the probes
     std::unique_ptr<ProbeWorker> worker_;
     std::unique_ptr<RouteWindow> routeWindow_;
+    std::vector<std::unique_ptr<RouteWindow>> storedRouteWindows_;
 };

@@ -44,8 +44,9 @@ void HostRun::finish(bool stopped) {
     }
 }
 
-void HostRun::record(std::int64_t sentAtUnixMs, const EchoResult& result) {
+void HostRun::record(std::int64_t sentAtUnixMs, const EchoResult& result, std::uint64_t request) {
     event_.unixMs = sentAtUnixMs;
+    event_.request = request;
     fillOutcome(result);
     std::int32_t outcome = kSlotFailure;
     if (event_.good()) {

@@ -34,8 +34,9 @@ public:
     void failedToStart();
     [[nodiscard]] bool probing() const { return probing_; }
 
-    // One probe's outcome: `sentAtUnixMs` is the wall clock when its request went out.
-    void record(std::int64_t sentAtUnixMs, const EchoResult& result);
+    // One probe's outcome: `sentAtUnixMs` is the wall clock when its request went out, `request` its number in
+    // the run (requests that overlap may come back out of order).
+    void record(std::int64_t sentAtUnixMs, const EchoResult& result, std::uint64_t request = 0);
 
     void resetFigures() { stats_.reset(); }
     void loggingOff() { run_.logLevel = LogLevel::Off; }

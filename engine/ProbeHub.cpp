@@ -68,25 +68,44 @@ struct ProbeHub::Impl {
         bool watched = false;        // in the epoll set
     };
 
+    struct Request {
+        std::uint16_t sequence = 0;
+        timespec sentAt{};
+        std::int64_t sentUnixMs = 0;
+        std::int64_t deadlineNs = 0;
+        std::uint64_t number = 0; // in the run, from 1
+    };
+
     struct Host {
         Host(RunId id, Impl& hub) : run(id, hub.face, hub.alerts, hub.observers) {}
         HostRun run;
         Socket* socket = nullptr;
-        std::uint32_t generation = 0; // timers of an older one are stale
-        bool waiting = false;         // a request is out
+        std::uint32_t generation = 0; // send timers of an older one are stale
+        // Out and unanswered, oldest first: one at most, unless the run sends on a cadence of its own.
+        std::vector<Request> requests;
+        std::uint64_t sent = 0; // requests of this run
         // Commands that wait for the request under way, as a run of its own takes them between probes.
         bool resetAfterRequest = false;
         bool loggingOffAfterRequest = false;
         bool stopAfterRequest = false;
-        std::uint16_t sequence = 0;
-        timespec sentAt{};
-        std::int64_t sentUnixMs = 0;
+
+        [[nodiscard]] bool waiting() const { return !requests.empty(); }
+        [[nodiscard]] const Request* request(std::uint16_t sequence) const {
+            const auto found = std::find_if(requests.begin(), requests.end(),
+                                            [sequence](const Request& r) { return r.sequence == sequence; });
+            return found == requests.end() ? nullptr : &*found;
+        }
     };
 
+    // A send turn of a host (valid while its generation is the host's), or the deadline of one of its requests
+    // (valid while that request waits; its number comes round again only 65536 requests later, so the deadline
+    // must match too).
     struct Timer {
         std::int64_t dueNs = 0;
         RunId run = 0;
         std::uint32_t generation = 0;
+        std::uint16_t sequence = 0;
+        bool deadline = false;
         // A min-heap through std::push_heap's max-heap.
         bool operator<(const Timer& other) const { return dueNs > other.dueNs; }
     };
@@ -121,11 +140,13 @@ struct ProbeHub::Impl {
     void releaseSocket(Socket* socket);
     void watch(Socket& socket, bool on);
     void schedule(Host& host, std::int64_t dueNs);
+    [[nodiscard]] bool live(const Timer& timer) const;
     void runTimers();
-    void send(Host& host);
-    void complete(Host& host, const EchoResult& result);
+    void send(Host& host, std::int64_t dueNs);
+    void answer(Host& host, std::uint16_t sequence, const EchoResult& result);
+    void complete(Host& host, const Request& request, const EchoResult& result);
     void receive(Socket& socket);
-    void timeOut(Host& host);
+    void timeOut(Host& host, std::uint16_t sequence);
     [[nodiscard]] bool handleMessage(Socket& socket, std::span<const std::uint8_t> bytes, const IpAddress& from,
                                      const IcmpSocket::Control& control, RoundTrip::Readings readings);
     void drainErrors(Socket& socket);
@@ -285,12 +306,12 @@ bool ProbeHub::Impl::takeCommands() {
             Host& host = *found->second;
             // The request under way still counts under the figures and log it was sent with.
             if (std::holds_alternative<ResetCommand>(command)) {
-                if (host.waiting)
+                if (host.waiting())
                     host.resetAfterRequest = true;
                 else
                     host.run.resetFigures();
             } else if (std::holds_alternative<LoggingOffCommand>(command)) {
-                if (host.waiting)
+                if (host.waiting())
                     host.loggingOffAfterRequest = true;
                 else
                     host.run.loggingOff();
@@ -309,6 +330,7 @@ void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
         slot = std::make_unique<Host>(id, *this);
     Host& host = *slot;
     host.resetAfterRequest = host.loggingOffAfterRequest = host.stopAfterRequest = false;
+    host.sent = 0;
     host.run.prepare(std::move(settings));
     const RunSettings& run = host.run.settings();
     host.socket = acquireSocket(run.targetAddress.family, run.source);
@@ -337,7 +359,7 @@ void ProbeHub::Impl::stopHost(RunId id) {
 // a host in its pause ends at once.
 void ProbeHub::Impl::stopAfterRequest(RunId id) {
     const auto found = hosts.find(id);
-    if (found == hosts.end() || !found->second->waiting)
+    if (found == hosts.end() || !found->second->waiting())
         return stopHost(id);
     found->second->stopAfterRequest = true;
 }
@@ -345,11 +367,13 @@ void ProbeHub::Impl::stopAfterRequest(RunId id) {
 // The host's request is abandoned, its timers go stale and its socket is given back; observers hear that
 // the run ended.
 void ProbeHub::Impl::releaseHost(Host& host) {
-    if (host.waiting && bySequence[host.sequence] == &host)
-        bySequence[host.sequence] = nullptr;
-    if (host.waiting && host.socket != nullptr)
-        --host.socket->outstanding;
-    host.waiting = false;
+    for (const Request& request : host.requests) {
+        if (bySequence[request.sequence] == &host)
+            bySequence[request.sequence] = nullptr;
+        if (host.socket != nullptr)
+            --host.socket->outstanding;
+    }
+    host.requests.clear();
     host.generation = ++generations;
     releaseSocket(host.socket);
     host.socket = nullptr;
@@ -410,6 +434,17 @@ void ProbeHub::Impl::schedule(Host& host, std::int64_t dueNs) {
     std::push_heap(timers.begin(), timers.end());
 }
 
+bool ProbeHub::Impl::live(const Timer& timer) const {
+    const auto found = hosts.find(timer.run);
+    if (found == hosts.end())
+        return false;
+    const Host& host = *found->second;
+    if (!timer.deadline)
+        return host.generation == timer.generation;
+    const Request* request = host.request(timer.sequence);
+    return request != nullptr && request->deadlineNs == timer.dueNs;
+}
+
 void ProbeHub::Impl::runTimers() {
     std::int64_t now = monoNanos();
     int sends = 0;
@@ -417,14 +452,13 @@ void ProbeHub::Impl::runTimers() {
         const Timer timer = timers.front();
         if (timer.dueNs > now + kSendSlackNs)
             return;
-        const auto found = hosts.find(timer.run);
-        if (found == hosts.end() || found->second->generation != timer.generation) {
+        if (!live(timer)) {
             std::pop_heap(timers.begin(), timers.end());
             timers.pop_back();
             continue;
         }
-        Host& host = *found->second;
-        if (host.waiting && timer.dueNs > now) {
+        Host& host = *hosts.find(timer.run)->second;
+        if (timer.deadline && timer.dueNs > now) {
             // Only sends may go early; a wait lasts its full timeout. The rest of the heap is later still.
             now = monoNanos();
             if (timer.dueNs > now)
@@ -432,17 +466,19 @@ void ProbeHub::Impl::runTimers() {
         }
         std::pop_heap(timers.begin(), timers.end());
         timers.pop_back();
-        if (host.waiting) {
-            timeOut(host);
+        if (timer.deadline) {
+            timeOut(host, timer.sequence);
         } else if (host.stopAfterRequest) {
-            stopHost(timer.run);
-        } else {
+            // On a cadence, the turn of the next request may come before the last one under way is in.
+            if (!host.waiting())
+                stopHost(timer.run);
+        } else if (const std::uint64_t count = host.run.settings().count; count == 0 || host.sent < count) {
             if (commandsWaiting.load(std::memory_order_relaxed)) {
                 timers.push_back(timer); // its turn comes again once the commands are taken
                 std::push_heap(timers.begin(), timers.end());
                 return;
             }
-            send(host);
+            send(host, timer.dueNs);
             if (++sends % kSendsBetweenReads == 0)
                 for (const auto& socket : sockets)
                     receive(*socket);
@@ -452,16 +488,15 @@ void ProbeHub::Impl::runTimers() {
 
 // A reply that came before the deadline counts even when this thread reads it only now (it was busy, or the
 // wake-up for the timer came first): the host's socket is read before the request is called lost.
-void ProbeHub::Impl::timeOut(Host& host) {
-    const std::uint32_t generation = host.generation;
+void ProbeHub::Impl::timeOut(Host& host, std::uint16_t sequence) {
     receive(*host.socket);
     if (host.socket->kind == Kind::Datagram)
         drainErrors(*host.socket);
-    if (host.generation != generation || !host.waiting)
+    if (host.request(sequence) == nullptr)
         return;
     EchoResult timedOut;
     timedOut.status = IpStatus::RequestTimedOut;
-    complete(host, timedOut);
+    answer(host, sequence, timedOut);
 }
 
 std::span<const std::uint8_t> ProbeHub::Impl::payload(std::uint16_t size) {
@@ -470,14 +505,23 @@ std::span<const std::uint8_t> ProbeHub::Impl::payload(std::uint16_t size) {
     return std::span<const std::uint8_t>(fill).first(size);
 }
 
-void ProbeHub::Impl::send(Host& host) {
+void ProbeHub::Impl::send(Host& host, std::int64_t dueNs) {
     const RunSettings& run = host.run.settings();
     Socket& socket = *host.socket;
-    host.sentUnixMs = HostRun::unixMillisNow();
+    ++host.sent;
+    if (run.pacing == RunSettings::Pacing::FromSend && (run.count == 0 || host.sent < run.count)) {
+        // The next turn keeps to the cadence; a thread held up past it sends once, not a burst.
+        const std::int64_t interval = static_cast<std::int64_t>(std::max(run.intervalMs, 0)) * 1'000'000;
+        const std::int64_t now = monoNanos();
+        schedule(host, dueNs + interval > now ? dueNs + interval : now + interval);
+    }
+    Request request;
+    request.sentUnixMs = HostRun::unixMillisNow();
+    request.number = host.sent;
     const auto fail = [&](std::int32_t status) {
         EchoResult result;
         result.status = status;
-        complete(host, result);
+        complete(host, request, result);
     };
     // IPv6 could carry a little more, but one Buffer setting means the same on either family.
     if (run.payloadSize > kMaxEchoPayload)
@@ -497,7 +541,7 @@ void ProbeHub::Impl::send(Host& host) {
                                      socket.kind == Kind::Raw);
     bool retried = false;
     for (;;) {
-        host.sentAt = IcmpSocket::now();
+        request.sentAt = IcmpSocket::now();
         const int error = socket.handle->send(packet, run.targetAddress, run.ttl, run.tos);
         if (error == 0)
             break;
@@ -511,32 +555,40 @@ void ProbeHub::Impl::send(Host& host) {
         }
         return fail(IcmpSocket::localSendStatus(error));
     }
-    host.sequence = sequence;
-    host.waiting = true;
+    request.sequence = sequence;
+    request.deadlineNs = RoundTrip::nanos(request.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000;
+    host.requests.push_back(request);
     ++socket.outstanding;
     bySequence[sequence] = &host;
-    host.generation = ++generations;
     // A lone host (the console probe, a single watched host) looks for its reply at once: from a near peer it
     // is already in, and the turn goes on with no wait for the socket and no deadline to keep.
     if (hosts.size() == 1) {
         receive(socket);
-        if (!host.waiting) {
+        if (socket.outstanding == 0) {
             watch(socket, false);
             return;
         }
     }
     watch(socket, true);
-    schedule(host, RoundTrip::nanos(host.sentAt) + static_cast<std::int64_t>(run.timeoutMs) * 1'000'000);
+    if (host.request(sequence) != nullptr) {
+        timers.push_back(Timer{request.deadlineNs, host.run.id(), host.generation, sequence, true});
+        std::push_heap(timers.begin(), timers.end());
+    }
 }
 
-void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
-    if (host.waiting && bySequence[host.sequence] == &host)
-        bySequence[host.sequence] = nullptr;
-    if (host.waiting)
-        --host.socket->outstanding;
-    host.waiting = false;
-    host.generation = ++generations;
-    host.run.record(host.sentUnixMs, result);
+void ProbeHub::Impl::answer(Host& host, std::uint16_t sequence, const EchoResult& result) {
+    const auto found = std::find_if(host.requests.begin(), host.requests.end(),
+                                    [sequence](const Request& r) { return r.sequence == sequence; });
+    const Request request = *found;
+    host.requests.erase(found);
+    if (bySequence[sequence] == &host)
+        bySequence[sequence] = nullptr;
+    --host.socket->outstanding;
+    complete(host, request, result);
+}
+
+void ProbeHub::Impl::complete(Host& host, const Request& request, const EchoResult& result) {
+    host.run.record(request.sentUnixMs, result, request.number);
     if (host.resetAfterRequest)
         host.run.resetFigures();
     if (host.loggingOffAfterRequest)
@@ -544,9 +596,15 @@ void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
     host.resetAfterRequest = host.loggingOffAfterRequest = false;
     if (host.stopAfterRequest) {
         // Ended from the timers: the caller may still be reading the socket this host holds.
-        schedule(host, monoNanos());
+        if (!host.waiting()) {
+            host.generation = ++generations;
+            schedule(host, monoNanos());
+        }
         return;
     }
+    // On a cadence the next turn is already set, from the last send.
+    if (host.run.settings().pacing == RunSettings::Pacing::FromSend)
+        return;
     // The next request after the run's pause, counted from this result as a run of its own counts it: a host
     // that timed out waits its timeout and then its interval.
     const std::int32_t interval = host.run.settings().intervalMs;
@@ -555,7 +613,7 @@ void ProbeHub::Impl::complete(Host& host, const EchoResult& result) {
 
 ProbeHub::Impl::Host* ProbeHub::Impl::waitingHost(const Socket& socket, std::uint16_t sequence) const {
     Host* host = bySequence[sequence];
-    if (host == nullptr || !host->waiting || host->sequence != sequence || host->socket != &socket)
+    if (host == nullptr || host->socket != &socket || host->request(sequence) == nullptr)
         return nullptr;
     return host;
 }
@@ -610,7 +668,7 @@ bool ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
     }
     if (match.kind == IcmpPacket::EchoMatch::Kind::None)
         return false;
-    readings.sentMono = RoundTrip::nanos(host->sentAt);
+    readings.sentMono = RoundTrip::nanos(host->request(*sequence)->sentAt);
     readings.kernelReal = control.kernelReal;
     EchoResult result;
     result.status = match.status;
@@ -624,7 +682,7 @@ bool ProbeHub::Impl::handleMessage(Socket& socket, std::span<const std::uint8_t>
         result.rttUs = RoundTrip::microseconds(readings);
         result.wrongData = IcmpPacket::compareEchoData(payload(run.payloadSize), match.data);
     }
-    complete(*host, result);
+    answer(*host, *sequence, result);
     return true;
 }
 
@@ -656,7 +714,7 @@ void ProbeHub::Impl::drainErrors(Socket& socket) {
             continue;
         const IcmpSocket::QueuedError& error = *incoming.error;
         RoundTrip::Readings timed = readings;
-        timed.sentMono = RoundTrip::nanos(host->sentAt);
+        timed.sentMono = RoundTrip::nanos(host->request(sequence)->sentAt);
         EchoResult result;
         result.status = error.status;
         result.answered = true;
@@ -664,6 +722,6 @@ void ProbeHub::Impl::drainErrors(Socket& socket) {
         // An error is timed when it is read; its arrival stamp is not worth a second guard.
         result.rttMs = RoundTrip::milliseconds(timed);
         result.ttl = error.ttl;
-        complete(*host, result);
+        answer(*host, sequence, result);
     }
 }

@@ -10,7 +10,8 @@
 #include "types/ProbeObserver.h"
 
 // Many watched hosts probed from one thread. Each host keeps the rules of a single run (one request at a time,
-// its own interval and wait, its own figures, analysis, log records and alerts), but the hosts share the
+// or one every interval as ping sends them when its settings pace it from each send; its own interval and wait,
+// its own figures, analysis, log records and alerts), but the hosts share the
 // machinery: one socket per address family and kind, one receive path that hands each reply or ICMP error to
 // the host whose request it answers, and one timer queue. The thread count does not grow with the hosts.
 //

@@ -28,5 +28,9 @@ void PrintTo(const RunSettings& run, std::ostream* os) {
         << run.alerts.appFileName << "\" mode " << run.alerts.appMode << " params \"" << run.alerts.appParams << "\""
         << (run.alerts.notify ? " notify" : "") << ", ttl " << unsigned{run.ttl} << ", timeout " << run.timeoutMs
         << " ms" << (run.source.empty() ? "" : ", from " + run.source) << ", tos " << unsigned{run.tos}
-        << ", first after " << run.startDelayMs << " ms}";
+        << ", first after " << run.startDelayMs << " ms"
+        << (run.pacing == RunSettings::Pacing::FromSend ? ", paced from each send" : "");
+    if (run.count != 0)
+        *os << ", count " << run.count;
+    *os << "}";
 }

@@ -41,6 +41,11 @@ struct RunSettings {
     std::uint8_t tos = 0;           // TOS byte (IPv6: traffic class) of the requests; 0: the socket's
     // The first request waits this long, so that many hosts started at once spread over their interval.
     std::uint32_t startDelayMs = 0;
+    // When the next request goes out: the program pauses for the interval after each result; the console, as
+    // ping, sends one every interval, and a request still waiting then goes on waiting beside the new one.
+    enum class Pacing : std::uint8_t { AfterResult, FromSend };
+    Pacing pacing = Pacing::AfterResult;
+    std::uint64_t count = 0; // requests the run sends at most; 0: no end
 
     // The request size is a 16-bit quantity: a larger Buffer (which run control never lets through) is cut.
     [[nodiscard]] static RunSettings from(const Settings& settings, const IpAddress& targetAddress);

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Unknown users are checked against this, so that a wrong name takes as long as a wrong password.
-constexpr const char* kDecoyHash = "$2b$10$P1LBy8r771A2crcKwjCAKurksVBjzbAAlwjbxszgTn9ks60N6DUVK";
+// Unknown users are checked against this, with the users' own cost put in.
+constexpr std::string_view kDecoyHash = "$2b$10$P1LBy8r771A2crcKwjCAKurksVBjzbAAlwjbxszgTn9ks60N6DUVK";
 
 bool sameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
@@ -17,7 +17,16 @@ bool sameText(std::string_view a, std::string_view b) {
 
 } // namespace
 
-BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::move(users)) {}
+BasicAuth::BasicAuth(std::map<std::string, std::string> users) : users_(std::move(users)), decoy_(decoyFor(users_)) {}
+
+std::string BasicAuth::decoyFor(const std::map<std::string, std::string>& users) {
+    std::string decoy(kDecoyHash);
+    std::string_view cost = "04";
+    for (const auto& [name, hash] : users)
+        if (isBcryptHash(hash) && hash.substr(4, 2) > cost)
+            cost = std::string_view(hash).substr(4, 2);
+    return decoy.replace(4, 2, cost);
+}
 
 bool BasicAuth::isBcryptHash(std::string_view hash) {
     if (hash.size() != 60 || hash[0] != '$' || hash[1] != '2' || hash[3] != '$' || hash[6] != '$')
@@ -78,37 +87,50 @@ bool BasicAuth::matches(const std::string& password, const std::string& hash) {
     return result != nullptr && result[0] != '*' && sameText(result, hash);
 }
 
-bool BasicAuth::allows(std::string_view authorization) {
+std::optional<std::pair<std::string, std::string>> BasicAuth::credentials(std::string_view authorization) {
     constexpr std::string_view kScheme = "Basic ";
     if (authorization.size() < kScheme.size())
-        return false;
+        return std::nullopt;
     for (std::size_t i = 0; i < kScheme.size() - 1; ++i) {
         const char c = authorization[i];
         if ((c | 0x20) != (kScheme[i] | 0x20)) // the scheme's name is not case-sensitive
-            return false;
+            return std::nullopt;
     }
     if (authorization[kScheme.size() - 1] != ' ')
-        return false;
+        return std::nullopt;
     authorization.remove_prefix(kScheme.size());
     while (!authorization.empty() && authorization.front() == ' ')
         authorization.remove_prefix(1);
     std::string decoded;
     if (!decodeBase64(authorization, decoded))
-        return false;
+        return std::nullopt;
     const auto colon = decoded.find(':');
     if (colon == std::string::npos)
+        return std::nullopt;
+    return std::pair{decoded.substr(0, colon), decoded.substr(colon + 1)};
+}
+
+bool BasicAuth::knownRight(const std::string& user, const std::string& password) {
+    const std::lock_guard lock(mutex_);
+    const auto known = accepted_.find(user);
+    return users_.count(user) != 0 && known != accepted_.end() && sameText(known->second, password);
+}
+
+bool BasicAuth::answersAtOnce(std::string_view authorization) {
+    const auto given = credentials(authorization);
+    return !given || knownRight(given->first, given->second);
+}
+
+bool BasicAuth::allows(std::string_view authorization) {
+    const auto given = credentials(authorization);
+    if (!given)
         return false;
-    const std::string user = decoded.substr(0, colon);
-    const std::string password = decoded.substr(colon + 1);
+    const auto& [user, password] = *given;
+    if (knownRight(user, password))
+        return true;
     const auto found = users_.find(user);
-    {
-        const std::lock_guard lock(mutex_);
-        const auto known = accepted_.find(user);
-        if (found != users_.end() && known != accepted_.end() && sameText(known->second, password))
-            return true;
-    }
     if (found == users_.end()) {
-        (void)matches(password, kDecoyHash);
+        (void)matches(password, decoy_);
         return false;
     }
     if (!matches(password, found->second))

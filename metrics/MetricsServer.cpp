@@ -1,7 +1,8 @@
 #include "metrics/MetricsServer.h"
 
-#include "metrics/Exposition.h"
+#include "metrics/AnswerWorker.h"
 #include "metrics/BasicAuth.h"
+#include "metrics/Exposition.h"
 #include "metrics/MetricsRegistry.h"
 #include "metrics/ScrapeConnection.h"
 #include "metrics/ServerConnection.h"
@@ -82,6 +83,9 @@ private:
 
     // False when a TLS handshake is still under way or has failed (then the connection is done with).
     bool handshake(Connection& c, Clock::time_point now);
+    // Before a connection is closed: an answer still being made for it is not wanted any more.
+    void forget(const Connection& c);
+    void takeWorkersAnswers(Clock::time_point now);
 
     const MetricsServerLimits limits_;
     RequestProcessor processor_;
@@ -92,6 +96,10 @@ private:
     std::thread thread_;
     Connections connections_;
     Clock::time_point acceptPausedUntil_{};
+    // Checks passwords off the loop, so that guesses, each a bcrypt check, hold up no scrape whose password is
+    // known. Declared last: it goes first, while what its answers use is still there.
+    std::unique_ptr<AnswerWorker> worker_;
+    std::uint64_t lastId_ = 0;
 };
 
 MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLimits& limits,
@@ -115,6 +123,11 @@ MetricsServer::Impl::Impl(const MetricsRegistry& registry, const MetricsServerLi
             res.set_content("Unauthorized\n", "text/plain; charset=utf-8");
             return httplib::Server::HandlerResponse::Handled;
         });
+        worker_ = std::make_unique<AnswerWorker>([this](const std::string& request) {
+            return processor_.answer(-1, request); // no peer to name: the connection stays the loop's
+        });
+        if (!worker_->running())
+            worker_.reset();
     }
     if (lifecycle) {
         const auto answer = [](const char* text) {
@@ -213,6 +226,7 @@ void MetricsServer::Impl::loop() {
             if (it->deadline <= now) {
                 if (it->phase == Connection::Phase::Reading)
                     it->sendTimeout();
+                forget(*it);
                 it = connections_.erase(it);
                 continue;
             }
@@ -230,9 +244,13 @@ void MetricsServer::Impl::loop() {
         for (Connection& c : connections_) {
             const bool writable =
                 c.phase == Connection::Phase::Writing || (c.phase == Connection::Phase::Reading && c.wantWrite);
-            fds.push_back({c.fd, static_cast<short>(writable ? POLLOUT : POLLIN), 0});
+            // A connection waiting for its answer has nothing to do until the worker has it.
+            fds.push_back({c.phase == Connection::Phase::Waiting ? -1 : c.fd,
+                           static_cast<short>(writable ? POLLOUT : POLLIN), 0});
             polled.push_back(&c);
         }
+        if (worker_)
+            fds.push_back({worker_->fd(), POLLIN, 0});
         int timeout = -1;
         if (wake != Clock::time_point::max()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
@@ -263,8 +281,12 @@ void MetricsServer::Impl::loop() {
                     if (!drain(c))
                         c.deadline = now; // closed at the top of the next turn
                     break;
+                case Connection::Phase::Waiting:
+                    break;
                 }
             }
+            if (worker_ && fds.back().revents != 0)
+                takeWorkersAnswers(now);
             // New connections last, so that a request that has come in is read before anyone is shed for them.
             if (fds[1].revents != 0)
                 acceptAll(now);
@@ -311,12 +333,29 @@ bool MetricsServer::Impl::shedOne() {
         const auto oldest = std::find_if(connections_.begin(), connections_.end(),
                                          [phase](const Connection& c) { return c.phase == phase; });
         if (oldest != connections_.end()) {
+            forget(*oldest);
             connections_.erase(oldest);
             return true;
         }
     }
+    forget(connections_.front());
     connections_.erase(connections_.begin());
     return true;
+}
+
+void MetricsServer::Impl::forget(const Connection& c) {
+    if (c.phase == Connection::Phase::Waiting && worker_)
+        worker_->cancel(c.id);
+}
+
+void MetricsServer::Impl::takeWorkersAnswers(Clock::time_point now) {
+    for (auto& [id, answer] : worker_->takeDone()) {
+        const auto waiting = std::find_if(connections_.begin(), connections_.end(), [id = id](const Connection& c) {
+            return c.phase == Connection::Phase::Waiting && c.id == id;
+        });
+        if (waiting != connections_.end())
+            startAnswer(*waiting, std::move(answer), now);
+    }
 }
 
 bool MetricsServer::Impl::handshake(Connection& c, Clock::time_point now) {
@@ -373,9 +412,19 @@ void MetricsServer::Impl::readRequest(Connection& c, Clock::time_point now) {
     switch (framing.state) {
     case State::Incomplete:
         return;
-    case State::Complete:
-        startAnswer(c, processor_.answer(c.fd, std::string_view(c.received).substr(0, framing.size)), now);
+    case State::Complete: {
+        const std::string_view request = std::string_view(c.received).substr(0, framing.size);
+        if (worker_ && !auth_->answersAtOnce(authorizationOf(request))) {
+            c.phase = Connection::Phase::Waiting;
+            c.id = ++lastId_;
+            worker_->submit(c.id, std::string(request));
+            c.received.clear();
+            c.received.shrink_to_fit();
+            return;
+        }
+        startAnswer(c, processor_.answer(c.fd, request), now);
         return;
+    }
     case State::HeadTooLarge:
         startAnswer(c, bodilessAnswer("431 Request Header Fields Too Large"), now);
         return;

@@ -136,3 +136,28 @@ void BufferedExchange::get_local_ip_and_port(std::string& ip, int& port) const {
 std::string bodilessAnswer(std::string_view statusLine) {
     return "HTTP/1.1 " + std::string(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
+
+// The value of a request's first Authorization header, or nothing.
+std::string_view authorizationOf(std::string_view request) {
+    constexpr std::string_view kName = "authorization:";
+    std::size_t at = request.find("\r\n");
+    while (at != std::string_view::npos && at + 2 < request.size()) {
+        at += 2;
+        const std::size_t end = request.find("\r\n", at);
+        const std::string_view line = request.substr(at, end == std::string_view::npos ? end : end - at);
+        if (line.empty())
+            break;
+        if (line.size() >= kName.size() && std::equal(kName.begin(), kName.end(), line.begin(), [](char want, char c) {
+                return want == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+            })) {
+            std::string_view value = line.substr(kName.size());
+            while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+                value.remove_prefix(1);
+            while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+                value.remove_suffix(1);
+            return value;
+        }
+        at = end;
+    }
+    return {};
+}

@@ -22,6 +22,9 @@ struct RequestFraming {
     std::size_t size = 0;
 };
 
+// The value of a request's first Authorization header, or nothing.
+[[nodiscard]] std::string_view authorizationOf(std::string_view request);
+
 [[nodiscard]] RequestFraming frameRequest(std::string_view received, std::size_t maxHead, std::size_t maxPayload);
 
 // One exchange the HTTP library handles from memory: the whole request, already read by the server's loop, in;

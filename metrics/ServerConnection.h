@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@ struct ServerConnection {
 
     enum class Phase {
         Reading,  // the request is coming in
+        Waiting,  // the request is whole and its answer is being made elsewhere (a password checked)
         Writing,  // the answer is going out
         Draining, // answered: what the client still sends is read and dropped for a moment, so that closing with
                   // unread bytes does not reset the connection before the client has read the answer
@@ -36,6 +38,7 @@ struct ServerConnection {
 
     int fd;
     Clock::time_point deadline;
+    std::uint64_t id = 0; // names it to the worker that makes its answer while it is Waiting
     Phase phase = Phase::Reading;
     std::string received;
     std::string answer;

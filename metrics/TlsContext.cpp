@@ -2,6 +2,7 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/stat.h>
 
 #include <climits>
 
@@ -15,6 +16,15 @@ std::string lastError(const std::string& what) {
     char text[256] = {};
     ERR_error_string_n(code, text, sizeof text);
     return what + ": " + text;
+}
+
+// OpenSSL opens its files blocking: a FIFO named by mistake would wait for a writer for ever, and the service
+// loads these before it takes its signals. What cannot be opened at all is left for OpenSSL to say.
+std::string notAFile(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)))
+        return "a pipe or a socket, not a file";
+    return {};
 }
 
 // The modes that ask for a certificate without checking it accept whatever comes.
@@ -77,6 +87,14 @@ std::unique_ptr<TlsContext> TlsContext::create(const TlsSettings& settings, std:
     // A failed scrape is retried by Prometheus anyway; session tickets would only be state to keep.
     SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    for (const auto& [path, what] :
+         {std::pair{settings.certFile, "the certificate "}, std::pair{settings.keyFile, "the key "},
+          std::pair{settings.clientCaFile, "the client CA "}}) {
+        if (const std::string why = path.empty() ? std::string() : notAFile(path); !why.empty()) {
+            error = "cannot load " + std::string(what) + path + ": " + why;
+            return nullptr;
+        }
+    }
     if (SSL_CTX_use_certificate_chain_file(ctx, settings.certFile.c_str()) != 1) {
         error = lastError("cannot load the certificate " + settings.certFile);
         return nullptr;

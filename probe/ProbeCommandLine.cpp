@@ -132,7 +132,7 @@ Error setFamily(ProbeOptions& o, IpAddress::Family family) {
 
 const std::vector<ProbeCommandLine::Option> kOptions = {
     {'c', "count", "COUNT", "stop after COUNT probes (default: until interrupted)", setCount},
-    {'i', "interval", "SECONDS", "pause after each probe, at least 0.2 (default: 1)", setInterval},
+    {'i', "interval", "SECONDS", "SECONDS between sends, at least 0.2 (default: 1)", setInterval},
     {'s', "size", "BYTES", "echo payload size, 0 to 65507 (default: 32)", setSize},
     {'W', "timeout", "SECONDS", "wait SECONDS for each reply (default: 2)", setTimeout},
     {'t', "ttl", "TTL", "time to live (IPv6: hop limit) of the requests, 1 to 255 (default: 255)", setTtl},

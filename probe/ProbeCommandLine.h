@@ -18,7 +18,7 @@ struct ProbeOptions {
     Action action = Action::Probe;
     std::string host;
     std::uint64_t count = 0;        // 0: until interrupted
-    std::int32_t intervalMs = 1000; // pause after each probe
+    std::int32_t intervalMs = 1000; // between two sends, as ping's -i
     std::int32_t payloadBytes = 32;
     bool quiet = false;             // only the header and the final statistics
     std::uint32_t timeoutMs = 2000; // how long each request waits for its reply

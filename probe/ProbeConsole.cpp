@@ -21,7 +21,8 @@ void ProbeConsole::probed(const ProbeEvent& event) {
         const std::uint64_t seq = ++probes_;
         bool readerGone = false;
         if (!output_.quiet) {
-            print(event, seq);
+            // As ping's icmp_seq: the request's own number, since one may come back after a later one.
+            print(event, event.request != 0 ? event.request : seq);
             // SIGPIPE is ignored, so a pipe whose reader went away (`| head`) shows only here: end the run, as
             // ping ends when its output goes.
             readerGone = std::fflush(out_) != 0 && errno == EPIPE;

@@ -165,6 +165,9 @@ int main(int argc, char** argv) {
     run.ttl = options.ttl;
     run.timeoutMs = options.timeoutMs;
     run.source = options.source;
+    // As ping: -i is the time between sends, and -c the requests sent.
+    run.pacing = RunSettings::Pacing::FromSend;
+    run.count = options.count;
 
     std::printf("Probing %s [%s] with %d bytes of data:\n", options.host.c_str(), names.formatAddress(*target).c_str(),
                 settings.buffer);

@@ -18,6 +18,9 @@ class ConfigNodeReader {
 public:
     explicit ConfigNodeReader(std::vector<ConfigProblem>& problems) : problems_(problems) {}
 
+    // Thrown by read() once the problems reach ConfigReader::kMaxProblems.
+    struct TooManyProblems {};
+
     void read(const YAML::Node& root, ServiceConfig& config);
 
 private:
@@ -26,6 +29,9 @@ private:
     void fail(const YAML::Mark& mark, std::string message) {
         problems_.push_back(
             {mark.is_null() ? 0 : mark.line + 1, mark.is_null() ? 0 : mark.column + 1, std::move(message)});
+        if (problems_.size() >= ConfigReader::kMaxProblems) {
+            throw TooManyProblems{};
+        }
     }
     void fail(const YAML::Node& at, std::string message) { fail(at.Mark(), std::move(message)); }
 

@@ -1,14 +1,13 @@
 #include "service/ConfigReader.h"
 
+#include "service/BoundedFile.h"
 #include "service/ConfigNodeReader.h"
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <limits>
@@ -80,6 +79,13 @@ ConfigReadResult parse(std::string_view text) {
         }
         ConfigNodeReader reader(result.problems);
         reader.read(root, result.config);
+    } catch (const ConfigNodeReader::TooManyProblems&) {
+        result.problems.push_back(
+            {0, 0,
+             "stopped after " + std::to_string(kMaxProblems) + " problems; the rest of the file was not checked"});
+    } catch (const YAML::DeepRecursion& e) {
+        result.problems.push_back(
+            {e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1, kTooDeep});
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});
@@ -92,29 +98,17 @@ ConfigReadResult parse(std::string_view text) {
 }
 
 ConfigReadResult readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ConfigReadResult result;
-        result.problems.push_back({0, 0, std::string("cannot read: ") + std::strerror(errno)});
-        return result;
+    const BoundedFile file = BoundedFile::read(path, kMaxFileBytes);
+    if (file.outcome == BoundedFile::Outcome::Read) {
+        return parse(file.text);
     }
-    std::string text;
-    std::array<char, 65536> chunk{};
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        text.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-        if (text.size() > kMaxFileBytes) {
-            ConfigReadResult result;
-            result.problems.push_back(
-                {0, 0, "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB; is this the config?"});
-            return result;
-        }
-    }
-    if (in.bad()) {
-        ConfigReadResult result;
-        result.problems.push_back({0, 0, std::string("cannot read: ") + std::strerror(errno)});
-        return result;
-    }
-    return parse(text);
+    ConfigReadResult result;
+    result.problems.push_back(
+        {0, 0,
+         file.outcome == BoundedFile::Outcome::TooLarge
+             ? "larger than " + std::to_string(kMaxFileBytes / (1024 * 1024)) + " MiB; is this the config?"
+             : file.error});
+    return result;
 }
 
 std::string describe(const std::string& path, const ConfigProblem& problem) {
@@ -124,7 +118,21 @@ std::string describe(const std::string& path, const ConfigProblem& problem) {
         out << ':' << problem.line << ':' << problem.column;
     }
     out << ": " << problem.message;
-    return out.str();
+    // Keys and values are quoted from the file as they are: --config.check prints them to a terminal, which
+    // would take their control characters as commands.
+    std::string line;
+    for (const char c : out.str()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            constexpr std::string_view kHex = "0123456789abcdef";
+            line += "\\x";
+            line += kHex[u >> 4];
+            line += kHex[u & 0xF];
+        } else {
+            line += c;
+        }
+    }
+    return line;
 }
 
 } // namespace ConfigReader

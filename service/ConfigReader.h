@@ -35,6 +35,11 @@ inline constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
 inline constexpr std::size_t kMaxTargets = 100'000;
 inline constexpr std::size_t kMaxBuckets = 64;
 inline constexpr std::size_t kMaxLabels = 32;
+// Past this many problems the rest of the file goes unread: a list repeated by aliases could otherwise make each
+// of its entries a problem again, millions from a few kilobytes.
+inline constexpr std::size_t kMaxProblems = 100;
+// What the YAML library's guard against deep nesting means, which it calls a "bad file".
+inline constexpr const char* kTooDeep = "lists and maps are nested too deep";
 
 [[nodiscard]] ConfigReadResult parse(std::string_view text);
 [[nodiscard]] ConfigReadResult readFile(const std::string& path);

@@ -1,6 +1,7 @@
 #include "service/ServiceCommandLine.h"
 
 #include <cstdlib>
+#include <set>
 #include <string_view>
 
 namespace ServiceCommandLine {
@@ -67,7 +68,8 @@ std::string defaultHistoryPath(const Environment& environment) {
 }
 
 ListenAddressParse parseListen(const std::string& text) {
-    if (text.size() > 1 && text.front() == ':') {
+    // ":PORT" alone; "::1:9100" is an IPv6 address without its brackets, which the general reader explains.
+    if (text.size() > 1 && text.front() == ':' && text.find(':', 1) == std::string::npos) {
         ListenAddressParse parsed = parseListenAddress("[::]" + text);
         if (!parsed.listen) {
             parsed.error = "\"" + text + "\": the port must be a number from 1 to 65535";
@@ -80,6 +82,7 @@ ListenAddressParse parseListen(const std::string& text) {
 ServiceOptions parse(const std::vector<std::string>& arguments, const Environment& environment) {
     ServiceOptions options;
     bool historyGiven = false;
+    std::set<std::string_view> given;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (!argument.starts_with("--")) {
@@ -105,11 +108,16 @@ ServiceOptions parse(const std::vector<std::string>& arguments, const Environmen
             }
         } else if (equals != std::string_view::npos) {
             value = std::string(body.substr(equals + 1));
-        } else if (i + 1 < arguments.size()) {
+        } else if (i + 1 < arguments.size() && !arguments[i + 1].starts_with("--")) {
             value = arguments[++i];
         } else {
             return failed("--" + std::string(name) + " needs a value: --" + std::string(name) + "=" +
                           std::string(flag->valueName));
+        }
+
+        // One value each, as the exporters take them; only the listening addresses add up.
+        if (!flag->valueName.empty() && name != "web.listen-address" && !given.insert(flag->name).second) {
+            return failed("--" + std::string(name) + " is given twice");
         }
 
         if (name == "help") {

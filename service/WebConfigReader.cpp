@@ -1,15 +1,14 @@
 #include "service/WebConfigReader.h"
 
 #include "metrics/BasicAuth.h"
+#include "service/BoundedFile.h"
 
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -175,6 +174,9 @@ WebConfigReadResult parse(std::string_view text, const std::string& folder) {
     WebConfigReadResult result;
     try {
         WebReader(result.problems, folder).read(YAML::Load(std::string(text)), result.security);
+    } catch (const YAML::DeepRecursion& e) {
+        result.problems.push_back(
+            {e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1, ConfigReader::kTooDeep});
     } catch (const YAML::Exception& e) {
         result.problems.push_back({e.mark.is_null() ? 0 : e.mark.line + 1, e.mark.is_null() ? 0 : e.mark.column + 1,
                                    e.msg.empty() ? std::string("unreadable YAML") : e.msg});
@@ -186,19 +188,17 @@ WebConfigReadResult parse(std::string_view text, const std::string& folder) {
 
 WebConfigReadResult readFile(const std::string& path) {
     WebConfigReadResult result;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        result.problems.push_back({0, 0, std::string("cannot read: ") + std::strerror(errno)});
+    const BoundedFile file = BoundedFile::read(path, kMaxFileBytes);
+    if (file.outcome == BoundedFile::Outcome::Failed) {
+        result.problems.push_back({0, 0, file.error});
         return result;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (text.str().size() > kMaxFileBytes) {
+    if (file.outcome == BoundedFile::Outcome::TooLarge) {
         result.problems.push_back({0, 0, "larger than 1 MiB; is this the web config?"});
         return result;
     }
     const auto slash = path.rfind('/');
-    return parse(text.str(), slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1)));
+    return parse(file.text, slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1)));
 }
 
 } // namespace WebConfigReader

@@ -11,8 +11,9 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << "\" stopSound=\"" << s.stopSound << "\" appFileName=\"" << s.appFileName << "\" appMode=" << s.appMode
         << " appParams=\"" << s.appParams << "\" historyDays=" << s.historyDays << " metricsListen=\""
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
-        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
-        << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" routeWindowSize=\"" << s.routeWindowSize
+        << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" historyOverlay=\"" << s.historyOverlay
+        << "\" hostsWindowSize=\"" << s.hostsWindowSize << "\" hostsWindowColumns=\"" << s.hostsWindowColumns
+        << "\" hostsWindowSort=\"" << s.hostsWindowSort << "\" routeWindowSize=\"" << s.routeWindowSize
         << "\" routeRounds=" << s.routeRounds << '}';
 }
 

@@ -63,8 +63,10 @@ struct Settings {
     bool autostart = SettingsDefaults::autostart; // an autostart entry starts the program with the session
     std::string historyWindowSize;  // the History window's last size ("720x480"); empty until it has been shown
     std::string historySpan;        // the History window's chosen span in seconds ("3600"); empty until chosen
+    std::string historyOverlay;     // the hosts it draws over the chosen one's, as ticked ("a.example,127.0.1.2")
     std::string hostsWindowSize;    // the Hosts window's last size ("760x300"); empty until it has been shown
     std::string hostsWindowColumns; // its column widths, left to right ("150,110,90"); empty until shown
+    std::string hostsWindowSort;    // its sorted column and order ("2,descending"); empty: the list's own order
     std::string routeWindowSize;    // the Route window's last size ("720x480"); empty until it has been shown
     // Rounds of the route trace taken when the host goes from Good to Bad; 0 traces nothing.
     std::int32_t routeRounds = SettingsDefaults::routeRounds;

@@ -36,8 +36,10 @@ enum class SettingId : std::uint8_t {
     Autostart,
     HistoryWindowSize,
     HistorySpan,
+    HistoryOverlay,
     HostsWindowSize,
     HostsWindowColumns,
+    HostsWindowSort,
     RouteWindowSize,
     RouteRounds,
 };
@@ -57,7 +59,7 @@ public:
     }
     [[nodiscard]] static constexpr SettingIds all() {
         SettingIds set;
-        set.bits_ = (std::uint32_t{1} << kSettingCount) - 1;
+        set.bits_ = (std::uint64_t{1} << kSettingCount) - 1;
         return set;
     }
     constexpr void add(SettingId id) { bits_ |= bit(id); }
@@ -67,10 +69,10 @@ public:
     constexpr bool operator==(const SettingIds&) const = default;
 
 private:
-    static constexpr std::uint32_t bit(SettingId id) { return std::uint32_t{1} << static_cast<unsigned>(id); }
-    std::uint32_t bits_ = 0;
+    static constexpr std::uint64_t bit(SettingId id) { return std::uint64_t{1} << static_cast<unsigned>(id); }
+    std::uint64_t bits_ = 0;
 };
-static_assert(kSettingCount <= 32);
+static_assert(kSettingCount < 64);
 
 // One row per field: how it is stored, read back, given on the command line and bounded. The store and the
 // command line walk this table, so a field's key, default and rules are written once.

@@ -45,6 +45,7 @@ struct WrongData {
 struct ProbeEvent {
     RunId run = 0;
     std::int64_t unixMs = 0;                // wall clock when the request went out
+    std::uint64_t request = 0;              // the run's number of that request, from 1 in send order; 0: untold
     std::string host;                       // as configured
     std::string address;                    // the probed address as text
     std::string replier;                    // who answered: the host, or a router reporting an error; empty for none

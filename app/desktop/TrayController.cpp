@@ -270,8 +270,17 @@ QString TrayController::hostsToolTip() const {
                 name, QStringLiteral("%1 - %2").arg(QString::fromUtf8(statusWord(host->main ? status_ : host->status)),
                                                     hostRoundTrip(*host)));
     }
-    if (order.size() > static_cast<std::size_t>(lines.size()))
-        lines << QStringLiteral("and %1 more").arg(order.size() - static_cast<std::size_t>(lines.size()));
+    // The hosts left out come after the worst, yet more than eight may be Bad: their count still shows.
+    const auto named = static_cast<std::size_t>(lines.size());
+    if (order.size() > named) {
+        const auto bad =
+            std::count_if(order.begin() + static_cast<std::ptrdiff_t>(named), order.end(),
+                          [&rank](const WatchedHost* host) { return rank(host) == 1 + severity(HostStatus::Bad); });
+        QString more = QStringLiteral("and %1 more").arg(order.size() - named);
+        if (bad > 0)
+            more += QStringLiteral(" (%1 Bad)").arg(bad);
+        lines << more;
+    }
     return lines.join(QLatin1Char('\n'));
 }
 

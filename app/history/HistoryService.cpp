@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include <QDateTime>
 #include <QStandardPaths>
@@ -64,6 +66,13 @@ void HistoryService::open() {
 std::shared_ptr<HistoryLedger> HistoryService::ledger() {
     open();
     return ledger_;
+}
+
+std::shared_ptr<HistoryLedger> HistoryService::keptLedger() {
+    std::error_code error;
+    if (!ledger_ && !std::filesystem::exists(path_, error))
+        return nullptr;
+    return ledger();
 }
 
 void HistoryService::setDays(int days) {

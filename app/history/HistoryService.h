@@ -36,6 +36,9 @@ public:
     [[nodiscard]] bool isOpen() const { return ledger_ != nullptr; }
     // The ledger, opened first if need be.
     [[nodiscard]] std::shared_ptr<HistoryLedger> ledger();
+    // The ledger when it is open or its file exists, opened first if need be; null when there is no history to
+    // read, so that a look at it makes no file.
+    [[nodiscard]] std::shared_ptr<HistoryLedger> keptLedger();
     [[nodiscard]] HistoryWindow* window() const { return window_.get(); }
 
     // A new retention takes effect between runs: an open file is closed and opened again with it; one not

@@ -3,31 +3,31 @@
 #include <algorithm>
 #include <cmath>
 #include <ostream>
-#include <streambuf>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/common/ExportFile.h"
 #include "app/common/HistoryFormat.h"
+#include "app/common/NaturalOrder.h"
 #include "app/common/WindowSize.h"
 #include "app/history/LatencyGraph.h"
+#include "app/history/OverlayChooser.h"
 #include "history/HistoryLedger.h"
 #include "text/IcmpStatusText.h"
 #include "text/RouteText.h"
@@ -68,43 +68,15 @@ std::string& keptSpan() {
     return spanStore != nullptr ? *spanStore : forThisProcess;
 }
 
-std::int64_t withinZoom(std::int64_t spanMs) {
-    return std::clamp(spanMs, HistoryWindow::kShortestSpanMs, HistoryWindow::kLongestSpanMs);
+std::string* overlayStore = nullptr;
+
+std::string& keptOverlay() {
+    static std::string forThisProcess;
+    return overlayStore != nullptr ? *overlayStore : forThisProcess;
 }
 
 // The small graphs read up to a year of hourly figures: every ten seconds is often enough for them.
 constexpr int kOverviewEvery = 10;
-
-// The ledger streams an export row by row; this hands the bytes to a Qt device in large writes.
-class DeviceBuffer : public std::streambuf {
-public:
-    explicit DeviceBuffer(QIODevice& device) : device_(device) { setp(buffer_, buffer_ + sizeof buffer_); }
-    DeviceBuffer(const DeviceBuffer&) = delete;
-    DeviceBuffer& operator=(const DeviceBuffer&) = delete;
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!drain())
-            return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    int sync() override { return drain() ? 0 : -1; }
-
-private:
-    bool drain() {
-        const qint64 size = pptr() - pbase();
-        const bool ok = size == 0 || device_.write(pbase(), size) == size;
-        setp(buffer_, buffer_ + sizeof buffer_);
-        return ok;
-    }
-
-    QIODevice& device_;
-    char buffer_[64 * 1024];
-};
 
 // When the first failure and the verdict differ, both are worth knowing.
 QString outageTimes(const Outage& outage) {
@@ -118,21 +90,14 @@ QString outageTimes(const Outage& outage) {
 
 } // namespace
 
-const std::vector<HistoryWindow::Span>& HistoryWindow::spans() {
-    static const std::vector<Span> all{
-        {"10 minutes", 10 * 60'000LL},  {"1 hour", 3'600'000LL},        {"3 hours", 3 * 3'600'000LL},
-        {"24 hours", 24 * 3'600'000LL}, {"30 hours", 30 * 3'600'000LL}, {"7 days", 7 * 86'400'000LL},
-        {"10 days", 10 * 86'400'000LL}, {"30 days", 30 * 86'400'000LL}, {"1 year", 365 * 86'400'000LL}};
-    return all;
-}
-
 const std::vector<HistoryWindow::Span>& HistoryWindow::overviewSpans() {
     static const std::vector<Span> all{spans().at(2), spans().at(4), spans().at(6), spans().at(8)};
     return all;
 }
 
 HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent, Clock clock)
-    : QWidget(parent, Qt::Window), ledger_(std::move(ledger)), clock_(std::move(clock)) {
+    : QWidget(parent, Qt::Window), ledger_(std::move(ledger)), clock_(std::move(clock)),
+      view_([this] { return clock_(); }, spans().at(kDefaultSpan).ms) {
     if (!clock_)
         clock_ = [] { return QDateTime::currentMSecsSinceEpoch(); };
     setObjectName(QStringLiteral("historyWindow"));
@@ -147,6 +112,14 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
     hostLabel_->setBuddy(hostBox_);
     overlayMenu_ = new QMenu(this);
     overlayMenu_->setObjectName(QStringLiteral("overlayMenu"));
+    overlayChooser_ = new OverlayChooser(overlayMenu_);
+    connect(overlayChooser_, &OverlayChooser::toggled, this, [this](const QString& host, bool on) {
+        overlayHosts_.removeAll(host);
+        if (on)
+            overlayHosts_ << host;
+        keepOverlay();
+        refresh();
+    });
     overlayButton_ = new QToolButton(this);
     overlayButton_->setObjectName(QStringLiteral("overlayButton"));
     overlayButton_->setText(QStringLiteral("&Overlay"));
@@ -160,8 +133,7 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
 
     spanBox_ = new QComboBox(this);
     spanBox_->setObjectName(QStringLiteral("spanBox"));
-    for (const Span& span : spans())
-        spanBox_->addItem(QString::fromLatin1(span.label));
+    TimeSpanView::fillBox(*spanBox_);
     spanBox_->setCurrentIndex(kDefaultSpan);
     auto* spanLabel = new QLabel(QStringLiteral("&Span:"), this);
     spanLabel->setBuddy(spanBox_);
@@ -277,7 +249,17 @@ HistoryWindow::HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QStrin
         }
     });
 
+    view_.changed = [this] {
+        showSpanInBox();
+        refresh();
+    };
     restoreSpan();
+    // Hosts as kept, whether or not the ledger holds them yet: one it never holds is simply not drawn.
+    overlayHosts_ = text(keptOverlay()).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString& kept : overlayHosts_)
+        kept = kept.trimmed();
+    overlayHosts_.removeAll(QString());
+    overlayHosts_.removeDuplicates();
     legendLabel_->setText(LatencyGraph::legendHtml(palette()) +
                           QStringLiteral(" &nbsp; <i>Wheel:&nbsp;zoom, drag:&nbsp;pan, "
                                          "Shift+drag:&nbsp;zoom&nbsp;to&nbsp;range</i>"));
@@ -326,7 +308,7 @@ void HistoryWindow::refreshHosts() {
         others << host_;
     others.removeAll(mainHost_);
     others.removeDuplicates();
-    others.sort();
+    std::sort(others.begin(), others.end(), NaturalOrder::less);
     QStringList all;
     if (!mainHost_.isEmpty())
         all << mainHost_;
@@ -336,45 +318,26 @@ void HistoryWindow::refreshHosts() {
         const QSignalBlocker quiet(hostBox_);
         hostBox_->clear();
         hostBox_->addItems(hosts_);
-        fillOverlayMenu();
+        overlayChooser_->setHosts(hosts_, host_);
+        overlayChooser_->setTicked(overlayHosts_);
     }
     {
         const QSignalBlocker quiet(hostBox_);
         hostBox_->setCurrentIndex(static_cast<int>(hosts_.indexOf(host_)));
     }
     // The chosen host is drawn anyway: it cannot be overlaid on itself.
-    for (QAction* action : overlayMenu_->actions())
-        action->setEnabled(action->data().toString() != host_);
+    overlayChooser_->setShown(host_);
     const bool several = hosts_.size() > 1;
     hostLabel_->setVisible(several);
     hostBox_->setVisible(several);
     overlayButton_->setVisible(several);
 }
 
-void HistoryWindow::fillOverlayMenu() {
-    overlayMenu_->clear();
-    for (const QString& host : hosts_) {
-        QAction* action = overlayMenu_->addAction(QString(host).replace(QLatin1Char('&'), QStringLiteral("&&")));
-        action->setData(host);
-        action->setCheckable(true);
-        action->setChecked(overlayHosts_.contains(host));
-        action->setEnabled(host != host_);
-        connect(action, &QAction::toggled, this, [this, host](bool on) {
-            overlayHosts_.removeAll(host);
-            if (on)
-                overlayHosts_ << host;
-            refresh();
-        });
-    }
-}
-
 void HistoryWindow::setOverlayHosts(const QStringList& hosts) {
     overlayHosts_ = hosts;
     overlayHosts_.removeDuplicates();
-    for (QAction* action : overlayMenu_->actions()) {
-        const QSignalBlocker quiet(action);
-        action->setChecked(overlayHosts_.contains(action->data().toString()));
-    }
+    keepOverlay();
+    overlayChooser_->setTicked(overlayHosts_);
     refresh();
 }
 
@@ -383,72 +346,31 @@ void HistoryWindow::setSpanIndex(int index) {
 }
 
 void HistoryWindow::chooseSpan(std::int64_t spanMs) {
-    chosenSpanMs_ = withinZoom(spanMs);
-    keptSpan() = std::to_string(chosenSpanMs_ / 1000);
-    showView(chosenSpanMs_, std::nullopt);
+    keptSpan() = std::to_string(TimeSpanView::withinZoom(spanMs) / 1000);
+    view_.choose(spanMs);
 }
 
 void HistoryWindow::backToNow() {
-    showView(chosenSpanMs_, std::nullopt);
+    view_.backToNow();
 }
 
 void HistoryWindow::zoom(double factor, std::int64_t atMs) {
-    const std::int64_t end = shownEndMs_.value_or(clock_());
-    const std::int64_t from = end - shownSpanMs_;
-    const std::int64_t span = withinZoom(std::llround(static_cast<double>(shownSpanMs_) * factor));
-    // The moment under the pointer stays under it.
-    const double share = std::clamp(static_cast<double>(atMs - from) / static_cast<double>(shownSpanMs_), 0.0, 1.0);
-    // Zooming at the newest edge of a view that follows now keeps following it.
-    if (!shownEndMs_ && share >= 0.95) {
-        showView(span, std::nullopt);
-        return;
-    }
-    const std::int64_t newFrom = atMs - std::llround(share * static_cast<double>(span));
-    showView(span, newFrom + span);
+    view_.zoom(factor, atMs);
 }
 
 void HistoryWindow::pan(std::int64_t earlierByMs) {
-    showView(shownSpanMs_, shownEndMs_.value_or(clock_()) - earlierByMs);
+    view_.pan(earlierByMs);
 }
 
 void HistoryWindow::showRange(std::int64_t fromMs, std::int64_t toMs) {
-    const std::int64_t span = withinZoom(toMs - fromMs);
-    // Too short a range grows around its middle.
-    showView(span, (fromMs + toMs) / 2 + span / 2);
-}
-
-void HistoryWindow::showView(std::int64_t spanMs, std::optional<std::int64_t> endMs) {
-    shownSpanMs_ = withinZoom(spanMs);
-    // Nothing lies ahead of now: a view that reaches it follows it again.
-    if (endMs && *endMs >= clock_())
-        endMs.reset();
-    shownEndMs_ = endMs;
-    showSpanInBox();
-    refresh();
+    view_.showRange(fromMs, toMs);
 }
 
 void HistoryWindow::showSpanInBox() {
-    const QSignalBlocker quiet(spanBox_);
-    const auto& presets = spans();
-    const auto preset =
-        std::find_if(presets.begin(), presets.end(), [this](const Span& span) { return span.ms == shownSpanMs_; });
-    const int custom = static_cast<int>(presets.size());
-    if (preset != presets.end()) {
-        if (spanBox_->count() > custom)
-            spanBox_->removeItem(custom);
-        spanBox_->setCurrentIndex(static_cast<int>(preset - presets.begin()));
-    } else {
-        // A zoomed span is shown as its length, beside the presets.
-        const QString length = HistoryFormat::duration(shownSpanMs_);
-        if (spanBox_->count() > custom)
-            spanBox_->setItemText(custom, length);
-        else
-            spanBox_->addItem(length);
-        spanBox_->setCurrentIndex(custom);
-    }
-    nowButton_->setEnabled(shownEndMs_.has_value() || shownSpanMs_ != chosenSpanMs_);
+    view_.showIn(*spanBox_);
+    nowButton_->setEnabled(view_.awayFromChosen());
     for (std::size_t i = 0; i < overview_.size(); ++i)
-        overview_[i]->setCurrent(!shownEndMs_ && shownSpanMs_ == overviewSpans()[i].ms);
+        overview_[i]->setCurrent(!view_.shownEndMs() && view_.shownSpanMs() == overviewSpans()[i].ms);
 }
 
 void HistoryWindow::refreshOverview(std::int64_t nowMs) {
@@ -470,11 +392,7 @@ void HistoryWindow::refreshOverview(std::int64_t nowMs) {
 }
 
 void HistoryWindow::refresh() {
-    const std::int64_t now = clock_();
-    const std::int64_t end = shownEndMs_.value_or(now);
-    // One past the end, so a probe sent this millisecond is in.
-    const std::int64_t from = end + 1 - shownSpanMs_;
-    const std::int64_t to = end + 1;
+    const auto [from, to, now] = view_.range();
     const std::string host = host_.toStdString();
 
     if (!ledger_) {
@@ -482,6 +400,7 @@ void HistoryWindow::refresh() {
         exportButton_->setEnabled(false);
         graph_->setData(from, to, now, {}, {});
         graph_->setLossPeriods({});
+        graph_->setRouteChanges({});
         graph_->setOverlays({}, host_);
         showSummary(RttStats());
         showOutages({}, now);
@@ -510,6 +429,7 @@ void HistoryWindow::refresh() {
                             ledger_->series(other.toStdString(), from, to, columns)});
     }
     graph_->setOverlays(std::move(overlays), host_);
+    graph_->setRouteChanges(ledger_->routeChanges(host, from, to));
     showSummary(ledger_->summary(host, from, to));
     std::vector<Outage> outages = ledger_->outages(host, from, to);
     graph_->setLossPeriods(LatencyGraph::lossPeriods(outages, now));
@@ -570,50 +490,22 @@ void HistoryWindow::showOutages(std::vector<Outage> outages, std::int64_t nowMs)
 
 QString HistoryWindow::exportCsv(const QString& path) {
     // What the graph shows.
-    const std::int64_t end = shownEndMs_.value_or(clock_());
-    const std::int64_t span = shownSpanMs_;
+    const TimeSpanView::Range shown = view_.range();
     if (!ledger_ || (!ledger_->enabled() && !ledger_->hasFile()))
         return QStringLiteral("Cannot export to %1: no history is kept").arg(QDir::toNativeSeparators(path));
-    // A temporary file made exclusively beside the target and renamed over it at the end: a failed export
-    // leaves any old file alone, and nothing already there (a link above all) is written through.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
-    bool written = false;
-    {
-        DeviceBuffer buffer(file);
-        std::ostream out(&buffer);
-        written = ledger_->exportCsv(host_.toStdString(), end + 1 - span, end + 1, out, [](std::uint32_t status) {
-            return icmpStatusText(static_cast<std::int32_t>(status));
-        });
-        written = written && static_cast<bool>(out.flush());
-    }
-    if (written && file.commit())
-        return {};
-    QString reason = file.error() != QFileDevice::NoError ? file.errorString() : text(ledger_->problem());
-    file.cancelWriting();
-    if (reason.isEmpty())
-        reason = QStringLiteral("the history could not be read");
-    return QStringLiteral("Cannot export to %1: %2").arg(QDir::toNativeSeparators(path), reason);
+    return ExportFile::write(
+        path,
+        [&](std::ostream& out) {
+            return ledger_->exportCsv(host_.toStdString(), shown.fromMs, shown.toMs, out, [](std::uint32_t status) {
+                return icmpStatusText(static_cast<std::int32_t>(status));
+            });
+        },
+        [this] { return text(ledger_->problem()); });
 }
 
 void HistoryWindow::chooseExportFile() {
-    QString name = host_;
-    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    const QString suggested = QStringLiteral("history-%1-%2.csv")
-                                  .arg(name, QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
-    QFileDialog dialog(this, QStringLiteral("Export CSV"), QDir::homePath());
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(suggested);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString error = exportCsv(dialog.selectedFiles().front());
-    QApplication::restoreOverrideCursor();
-    if (!error.isEmpty())
-        QMessageBox::critical(this, QStringLiteral("Export CSV - Error"), error);
+    ExportFile::ask(this, QStringLiteral("Export CSV"), QStringLiteral("CSV"), QStringLiteral("csv"),
+                    QStringLiteral("history-") + host_, [this](const QString& path) { return exportCsv(path); });
 }
 
 void HistoryWindow::changeEvent(QEvent* event) {
@@ -647,13 +539,20 @@ void HistoryWindow::keepSpanIn(std::string* span) {
     spanStore = span;
 }
 
+void HistoryWindow::keepOverlayIn(std::string* hosts) {
+    overlayStore = hosts;
+}
+
+void HistoryWindow::keepOverlay() {
+    // An empty value would leave the one stored before in the file: none ticked is kept as a lone comma.
+    keptOverlay() = overlayHosts_.isEmpty() ? std::string(",") : overlayHosts_.join(QLatin1Char(',')).toStdString();
+}
+
 void HistoryWindow::restoreSpan() {
     // Whole seconds; anything else (a hand edit, an empty value) is the default hour.
     static const QRegularExpression form(QStringLiteral("^\\s*(\\d{1,12})\\s*$"));
     const QRegularExpressionMatch match = form.match(text(keptSpan()));
-    chosenSpanMs_ = match.hasMatch() ? withinZoom(match.captured(1).toLongLong() * 1000) : spans().at(kDefaultSpan).ms;
-    shownSpanMs_ = chosenSpanMs_;
-    shownEndMs_.reset();
+    view_.reset(match.hasMatch() ? match.captured(1).toLongLong() * 1000 : spans().at(kDefaultSpan).ms);
     showSpanInBox();
 }
 

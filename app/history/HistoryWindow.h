@@ -12,10 +12,12 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "app/common/TimeSpanView.h"
 #include "history/HistoryRecords.h"
 
 class HistoryLedger;
 class LatencyGraph;
+class OverlayChooser;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -39,16 +41,13 @@ public:
     // Unix time in milliseconds.
     using Clock = std::function<std::int64_t()>;
 
-    struct Span {
-        const char* label;
-        std::int64_t ms;
-    };
-    static const std::vector<Span>& spans();
+    using Span = TimeSpanView::Span;
+    static const std::vector<Span>& spans() { return TimeSpanView::presets(); }
     // The small graphs' spans, each also a preset.
     static const std::vector<Span>& overviewSpans();
     // How far the graph zooms in and out.
-    static constexpr std::int64_t kShortestSpanMs = 60'000;
-    static constexpr std::int64_t kLongestSpanMs = 3650 * 86'400'000LL;
+    static constexpr std::int64_t kShortestSpanMs = TimeSpanView::kShortestSpanMs;
+    static constexpr std::int64_t kLongestSpanMs = TimeSpanView::kLongestSpanMs;
 
     explicit HistoryWindow(std::shared_ptr<HistoryLedger> ledger, const QString& host, QWidget* parent = nullptr,
                            Clock clock = {});
@@ -62,7 +61,8 @@ public:
     void showHost(const QString& host);
     [[nodiscard]] QString host() const { return host_; }
     [[nodiscard]] QString mainHost() const { return mainHost_; }
-    // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, alphabetically.
+    // The hosts the chooser offers: the main host first, then the chosen one and the ledger's, in natural order
+    // (127.0.1.2 before 127.0.1.10).
     [[nodiscard]] QStringList hosts() const { return hosts_; }
     // The hosts whose latency is drawn over the chosen host's, in the order they were ticked. The chosen host
     // and hosts the chooser does not offer are left out when the graph is drawn.
@@ -72,10 +72,10 @@ public:
     void setSpanIndex(int index);
     // Chooses any span (kept within the zoom limits), ending now.
     void chooseSpan(std::int64_t spanMs);
-    [[nodiscard]] std::int64_t chosenSpanMs() const { return chosenSpanMs_; }
+    [[nodiscard]] std::int64_t chosenSpanMs() const { return view_.chosenSpanMs(); }
     // What the graph shows: its length, and its end when it is not now.
-    [[nodiscard]] std::int64_t shownSpanMs() const { return shownSpanMs_; }
-    [[nodiscard]] std::optional<std::int64_t> shownEndMs() const { return shownEndMs_; }
+    [[nodiscard]] std::int64_t shownSpanMs() const { return view_.shownSpanMs(); }
+    [[nodiscard]] std::optional<std::int64_t> shownEndMs() const { return view_.shownEndMs(); }
     // `factor` times the shown span, keeping the moment `atMs` at its place on the graph.
     void zoom(double factor, std::int64_t atMs);
     // The shown span moved into the past (negative: towards now; never beyond now).
@@ -100,6 +100,10 @@ public:
     static constexpr const char* SpanKey = "HistorySpan";
     // Where the chosen span is kept, as for the size.
     static void keepSpanIn(std::string* span);
+    // The settings value that keeps the overlaid hosts, in the order ticked ("a.example,127.0.1.2").
+    static constexpr const char* OverlayKey = "HistoryOverlay";
+    // Where the overlaid hosts are kept, as for the size.
+    static void keepOverlayIn(std::string* hosts);
 
     // The outage list's columns; Where says where along the path its route trace found the loss beginning.
     enum OutageColumn { StartColumn, EndColumn, DurationColumn, CauseColumn, WhereColumn };
@@ -120,13 +124,12 @@ private:
     void restoreSize();
     void saveSize();
     void restoreSpan();
-    void showView(std::int64_t spanMs, std::optional<std::int64_t> endMs);
+    void keepOverlay();
     void showSpanInBox();
     void refreshOverview(std::int64_t nowMs);
     // Reads the hosts the ledger holds again and offers them.
     void refreshHosts();
     void chooseHost(const QString& host);
-    void fillOverlayMenu();
 
     std::shared_ptr<HistoryLedger> ledger_;
     QString host_;
@@ -137,15 +140,14 @@ private:
     QTimer refreshTimer_;
     std::vector<Outage> shownOutages_;
     QString savedSize_;
-    std::int64_t chosenSpanMs_ = 3'600'000;
-    std::int64_t shownSpanMs_ = 3'600'000;
-    std::optional<std::int64_t> shownEndMs_;
+    TimeSpanView view_;
     int ticksToOverview_ = 0;
 
     QLabel* hostLabel_ = nullptr;
     QComboBox* hostBox_ = nullptr;
     QToolButton* overlayButton_ = nullptr;
     QMenu* overlayMenu_ = nullptr;
+    OverlayChooser* overlayChooser_ = nullptr;
     QComboBox* spanBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QPushButton* nowButton_ = nullptr;

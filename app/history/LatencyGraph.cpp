@@ -6,7 +6,6 @@
 #include <utility>
 
 #include <QDateTime>
-#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMouseEvent>
@@ -16,7 +15,8 @@
 #include <QWheelEvent>
 
 #include "app/common/HistoryFormat.h"
-#include "app/history/TimeAxis.h"
+#include "app/common/RouteChangeMarks.h"
+#include "app/common/TimeAxis.h"
 
 namespace {
 
@@ -73,32 +73,6 @@ std::int64_t usualGapOf(const std::vector<SeriesPoint>& points) {
 
 } // namespace
 
-// The smoke-graph convention: green without loss, then blue, violet and on to red as the share grows, so a
-// stray loss in a long column stays a tint of the line and only real trouble turns it red. Saturated enough
-// to read on a light and on a dark base.
-const std::array<LatencyGraph::LossShade, LatencyGraph::kLossShades>& LatencyGraph::lossShades() {
-    static const std::array<LossShade, kLossShades> shades{{
-        {0, QColor(0x1f, 0xa8, 0x2c), "0 %"},
-        {5, QColor(0x00, 0x9c, 0xe6), "up to 5 %"},
-        {10, QColor(0x2f, 0x5b, 0xff), "up to 10 %"},
-        {20, QColor(0x8a, 0x3c, 0xf0), "up to 20 %"},
-        {50, QColor(0xd8, 0x2a, 0xc8), "up to 50 %"},
-        {100, QColor(0xe8, 0x23, 0x23), "over 50 %"},
-    }};
-    return shades;
-}
-
-int LatencyGraph::lossShade(std::uint64_t lost, std::uint64_t sent) {
-    if (sent == 0 || lost == 0)
-        return 0;
-    // In whole numbers: one in twenty is exactly 5 %, not a float a hair above it.
-    for (int i = 1; i < kLossShades; ++i) {
-        if (lost * 100 <= static_cast<std::uint64_t>(lossShades()[static_cast<std::size_t>(i)].upToPercent) * sent)
-            return i;
-    }
-    return kLossShades - 1;
-}
-
 QString LatencyGraph::legendHtml(const QPalette& palette) {
     const QColor base = palette.color(QPalette::Base);
     const QColor smoke = palette.color(QPalette::Text);
@@ -115,13 +89,21 @@ QString LatencyGraph::legendHtml(const QPalette& palette) {
     entries << swatch(blended(kNoReply, base, 110), QStringLiteral("no reply at all"));
     entries << swatch(blended(smoke, base, kSpreadAlpha), QStringLiteral("min to max"));
     entries << swatch(blended(smoke, base, kCoreAlpha), QStringLiteral("10th to 90th percentile"));
+    entries << swatch(RouteChangeMarks::colour(), QStringLiteral("route change"));
     entries << QStringLiteral("Status&nbsp;band: ") + swatch(kGood, QStringLiteral("Good")) + QStringLiteral(" ") +
                    swatch(kAverage, QStringLiteral("Average")) + QStringLiteral(" ") +
                    swatch(kBad, QStringLiteral("Bad"));
     return entries.join(QStringLiteral(" &nbsp; "));
 }
 
-LatencyGraph::LatencyGraph(QWidget* parent) : QWidget(parent) {
+LatencyGraph::LatencyGraph(QWidget* parent)
+    : QWidget(parent), gestures_(*this,
+                                 {[this](int x) { return timeAt(x); },
+                                  [this] { return static_cast<double>(toMs_ - fromMs_) / layout().plot.width(); }},
+                                 {[this](double factor, std::int64_t at) { Q_EMIT zoomRequested(factor, at); },
+                                  [this](std::int64_t by) { Q_EMIT panRequested(by); },
+                                  [this](std::int64_t from, std::int64_t to) { Q_EMIT rangeRequested(from, to); },
+                                  {}}) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -181,6 +163,13 @@ std::vector<LatencyGraph::LossPeriod> LatencyGraph::lossPeriods(const std::vecto
 
 void LatencyGraph::setLossPeriods(std::vector<LossPeriod> periods) {
     lossPeriods_ = std::move(periods);
+    update();
+}
+
+void LatencyGraph::setRouteChanges(std::vector<RouteChange> changes) {
+    if (changes == routeChanges_)
+        return;
+    routeChanges_ = std::move(changes);
     update();
 }
 
@@ -303,6 +292,15 @@ const SeriesPoint* LatencyGraph::pointIn(const std::vector<SeriesPoint>& points,
 }
 
 QString LatencyGraph::toolTipAt(int x) const {
+    const QString figures = figuresAt(x);
+    if (compact_)
+        return figures;
+    // A route change says what changed above the figures of its column.
+    return RouteChangeMarks::withChangeAt(x, layout().plot, fromMs_, toMs_, routeChanges_, figures,
+                                          fontMetrics().averageCharWidth());
+}
+
+QString LatencyGraph::figuresAt(int x) const {
     const SeriesPoint* point = pointAt(x);
     if (point == nullptr && !overlays_.empty()) {
         // Only an overlaid host probed here: its medians alone.
@@ -353,66 +351,28 @@ QString LatencyGraph::toolTipAt(int x) const {
 }
 
 bool LatencyGraph::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip && !compact_) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        const QString text = toolTipAt(help->pos().x());
-        if (text.isEmpty())
-            QToolTip::hideText();
-        else
-            QToolTip::showText(help->globalPos(), text, this);
+    if (!compact_ && gestures_.toolTip(event, [this](const QPoint& at) { return toolTipAt(at.x()); }))
         return true;
-    }
     return QWidget::event(event);
 }
 
 void LatencyGraph::mousePressEvent(QMouseEvent* event) {
-    const int x = static_cast<int>(event->position().x());
-    if (compact_) {
-        if (event->button() == Qt::LeftButton)
-            Q_EMIT chosen();
-        return;
-    }
-    if (event->button() == Qt::RightButton ||
-        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier))) {
-        drag_ = Drag::Select;
-        selectFromX_ = x;
-    } else if (event->button() == Qt::LeftButton) {
-        drag_ = Drag::Pan;
-        setCursor(Qt::ClosedHandCursor);
-    }
-    lastDragX_ = x;
+    if (!compact_)
+        gestures_.press(event);
+    else if (event->button() == Qt::LeftButton)
+        Q_EMIT chosen();
 }
 
 void LatencyGraph::mouseReleaseEvent(QMouseEvent* event) {
-    const Drag drag = std::exchange(drag_, Drag::None);
-    unsetCursor();
-    if (drag == Drag::Select) {
-        const int x = static_cast<int>(event->position().x());
-        // A click is no range: only a drag of a few pixels zooms.
-        if (std::abs(x - selectFromX_) >= 4) {
-            const std::int64_t a = timeAt(std::min(x, selectFromX_));
-            const std::int64_t b = timeAt(std::max(x, selectFromX_));
-            Q_EMIT rangeRequested(a, b);
-        }
-        update();
-    }
+    gestures_.release(event);
+    update();
 }
 
 void LatencyGraph::wheelEvent(QWheelEvent* event) {
-    if (compact_) {
+    if (compact_)
         event->ignore();
-        return;
-    }
-    // Touchpads send small steps: they add up to the notches of a wheel.
-    wheelRest_ += event->angleDelta().y();
-    const int notches = wheelRest_ / 120;
-    if (notches == 0) {
-        event->accept();
-        return;
-    }
-    wheelRest_ -= notches * 120;
-    Q_EMIT zoomRequested(std::pow(0.8, notches), timeAt(static_cast<int>(event->position().x())));
-    event->accept();
+    else
+        gestures_.wheel(event);
 }
 
 void LatencyGraph::keyPressEvent(QKeyEvent* event) {
@@ -426,15 +386,8 @@ void LatencyGraph::keyPressEvent(QKeyEvent* event) {
 
 void LatencyGraph::mouseMoveEvent(QMouseEvent* event) {
     hoverX_ = static_cast<int>(event->position().x());
-    if (drag_ == Drag::Pan) {
-        const QRect plot = layout().plot;
-        const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
-        const std::int64_t by = std::llround((hoverX_ - lastDragX_) * msPerPixel);
-        lastDragX_ = hoverX_;
-        if (by != 0)
-            Q_EMIT panRequested(by);
-    }
-    if (drag_ == Drag::Select) {
+    gestures_.move(event);
+    if (gestures_.selectingFrom()) {
         update();
         return;
     }
@@ -487,15 +440,16 @@ void LatencyGraph::paintEvent(QPaintEvent*) {
     drawAxes(p, l);
     drawSeries(p, l.plot);
     drawOverlays(p, l.plot);
+    RouteChangeMarks::draw(p, l.plot, fromMs_, toMs_, routeChanges_);
     drawStatusBand(p, l.band);
     drawOverlayLegend(p, l.plot);
     if (points_.empty() && overlays_.empty()) {
         p.setPen(withAlpha(text, 160));
         p.drawText(l.plot, Qt::AlignCenter, QStringLiteral("No probes in this span"));
     }
-    if (drag_ == Drag::Select) {
-        const int a = std::clamp(std::min(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
-        const int b = std::clamp(std::max(selectFromX_, hoverX_), l.plot.left(), l.plot.right());
+    if (const std::optional<int> from = gestures_.selectingFrom()) {
+        const int a = std::clamp(std::min(*from, hoverX_), l.plot.left(), l.plot.right());
+        const int b = std::clamp(std::max(*from, hoverX_), l.plot.left(), l.plot.right());
         p.fillRect(QRect(a, l.plot.top(), b - a + 1, l.plot.height()),
                    withAlpha(palette().color(QPalette::Highlight), 60));
     }
@@ -524,17 +478,7 @@ void LatencyGraph::drawAxes(QPainter& p, const Layout& l) const {
     }
 
     // Labels at least one and a half of their width apart, on whole local units that suit the span.
-    const double spacing = fm.horizontalAdvance(QStringLiteral("00:00:00")) * 1.5;
-    const double msPerPixel = static_cast<double>(toMs_ - fromMs_) / plot.width();
-    for (const TimeAxis::Tick& tick : TimeAxis::ticks(fromMs_, toMs_, std::llround(spacing * msPerPixel))) {
-        const int x = static_cast<int>(std::lround(xOf(plot, tick.atMs)));
-        p.setPen(grid);
-        p.drawLine(x, plot.top(), x, plot.bottom());
-        const int w = fm.horizontalAdvance(tick.label);
-        const int left = std::clamp(x - w / 2, 0, std::max(0, width() - w));
-        p.setPen(text);
-        p.drawText(QRect(left, l.labelTop, w, fm.height()), Qt::AlignCenter, tick.label);
-    }
+    TimeAxis::draw(p, plot, l.labelTop, width(), fromMs_, toMs_, grid, text);
 }
 
 void LatencyGraph::drawSeries(QPainter& p, const QRect& plot) const {

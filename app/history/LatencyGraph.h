@@ -9,7 +9,10 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/common/LossShades.h"
+#include "app/common/TimeGestures.h"
 #include "history/HistoryRecords.h"
+#include "history/PathRecords.h"
 
 class QPainter;
 
@@ -27,15 +30,11 @@ public:
     explicit LatencyGraph(QWidget* parent = nullptr);
 
     // The median's colours by the share of probes lost in a column, a step each.
-    struct LossShade {
-        int upToPercent; // the highest share of this step; a step holds shares above the one before
-        QColor colour;
-        const char* label;
-    };
-    static constexpr int kLossShades = 6;
-    static const std::array<LossShade, kLossShades>& lossShades();
+    using LossShade = LossShades::Shade;
+    static constexpr int kLossShades = LossShades::kCount;
+    static const std::array<LossShade, kLossShades>& lossShades() { return LossShades::all(); }
     // The step of `lost` out of `sent` (sent > 0, lost < sent: a column without replies has no median).
-    [[nodiscard]] static int lossShade(std::uint64_t lost, std::uint64_t sent);
+    [[nodiscard]] static int lossShade(std::uint64_t lost, std::uint64_t sent) { return LossShades::of(lost, sent); }
     // What the colours and the shading mean, as rich text for a label that may wrap between its entries.
     [[nodiscard]] static QString legendHtml(const QPalette& palette);
 
@@ -60,6 +59,9 @@ public:
     // an outage would otherwise leave the columns between its probes blank and look like intermittent loss, and
     // at a long one it would vanish into columns that also hold replies.
     void setLossPeriods(std::vector<LossPeriod> periods);
+
+    // Where the path to the host changed: a mark on the time axis each, saying before and after when hovered.
+    void setRouteChanges(std::vector<RouteChange> changes);
 
     // Another host's median line over the same span.
     struct Overlay {
@@ -119,6 +121,7 @@ private:
     [[nodiscard]] Layout layout() const;
     [[nodiscard]] double xOf(const QRect& plot, std::int64_t atMs) const;
     [[nodiscard]] int yOf(const QRect& plot, std::int64_t us) const;
+    [[nodiscard]] QString figuresAt(int x) const;
     [[nodiscard]] const SeriesPoint* pointAt(int x) const;
     [[nodiscard]] const SeriesPoint* pointIn(const std::vector<SeriesPoint>& points, int x) const;
     void drawOverlays(QPainter& p, const QRect& plot) const;
@@ -135,6 +138,7 @@ private:
     std::vector<StatusChange> statuses_;
     std::vector<LossPeriod> lossPeriods_;
     std::vector<Overlay> overlays_;
+    std::vector<RouteChange> routeChanges_;
     QString host_; // of the figures, named in the legend beside the overlays
     std::int64_t axisTopUs_ = 1'000;
     std::int64_t axisStepUs_ = 250;
@@ -142,9 +146,5 @@ private:
     bool compact_ = false;
     bool current_ = false;
     QString title_;
-    // A drag under way: panning from lastDragX_, or picking a range from selectFromX_.
-    enum class Drag { None, Pan, Select } drag_ = Drag::None;
-    int lastDragX_ = 0;
-    int selectFromX_ = 0;
-    int wheelRest_ = 0;
+    TimeGestures gestures_;
 };

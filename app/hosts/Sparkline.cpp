@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include "app/hosts/HostsModel.h"
+#include "app/hosts/HostsProxyModel.h"
 
 namespace Sparkline {
 
@@ -65,8 +66,12 @@ void SparklineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
 
-    const auto* model = qobject_cast<const HostsModel*>(index.model());
-    const WatchedHost* host = model != nullptr ? model->host(index.row()) : nullptr;
+    // The window shows the rows through its sorting and filtering proxy; a bare model serves as well.
+    const WatchedHost* host = nullptr;
+    if (const auto* rows = qobject_cast<const HostsProxyModel*>(index.model()))
+        host = rows->host(index);
+    else if (const auto* model = qobject_cast<const HostsModel*>(index.model()))
+        host = model->host(index.row());
     if (host == nullptr || host->recent.empty())
         return;
     const qreal margin = 3;

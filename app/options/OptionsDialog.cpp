@@ -17,6 +17,7 @@
 #include "app/options/DrawnForm.h"
 #include "app/options/FileDialogs.h"
 #include "app/options/RecentList.h"
+#include "monitor/HostLookup.h"
 #include "settings/Settings.h"
 #include "settings/SettingsRules.h"
 #include "ui_OptionsDialog.h"
@@ -227,8 +228,10 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::MetricsListen:
     case SettingId::HistoryWindowSize:
     case SettingId::HistorySpan:
+    case SettingId::HistoryOverlay:
     case SettingId::HostsWindowSize:
     case SettingId::HostsWindowColumns:
+    case SettingId::HostsWindowSort:
     case SettingId::RouteWindowSize:
     case SettingId::RouteRounds: // stored only: the dialog's pages have no room left for it
         break;
@@ -274,7 +277,35 @@ void OptionsDialog::accept() {
         ui_->addressEdit->lineEdit()->selectAll();
         return;
     }
+    if (hostLookup_ && host.trimmed().toStdString() != settings_.host && !host.trimmed().isEmpty()) {
+        if (hostLookup_->pending())
+            return;
+        // Sure to be found (an address) it is taken at once; a name waits for the name service with OK off.
+        ui_->okButton->setEnabled(false);
+        hostLookup_->find(host.trimmed().toStdString(), false, [this, host](const LookupAnswer& answer) {
+            ui_->okButton->setEnabled(true);
+            if (answer.found()) {
+                QDialog::accept();
+                return;
+            }
+            showRefusal(QStringLiteral("%1 was not found.\nCheck the name, or type an address.").arg(host.trimmed()));
+            ui_->pages->setCurrentWidget(ui_->generalPage);
+            ui_->addressEdit->setFocus(Qt::OtherFocusReason);
+            ui_->addressEdit->lineEdit()->selectAll();
+        });
+        return;
+    }
     QDialog::accept();
+}
+
+void OptionsDialog::setHostCheck(std::shared_ptr<HostResolver> resolver) {
+    hostLookup_ = std::make_unique<HostLookup>(std::move(resolver), [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    });
+}
+
+bool OptionsDialog::checkingHost() const {
+    return hostLookup_ && hostLookup_->pending();
 }
 
 void OptionsDialog::fitToPages() {

@@ -11,6 +11,8 @@
 #include "settings/SettingsFields.h"
 
 class DrawnForm;
+class HostLookup;
+class HostResolver;
 class QLabel;
 namespace Ui {
 class OptionsDialog;
@@ -36,6 +38,10 @@ public:
     // Says whether a host is already watched (by another entry than the one being edited). OK with such a
     // host explains why it cannot be taken and leaves the dialog open, the typed host as it was.
     void setWatchedCheck(std::function<bool(const std::string& host)> alreadyWatched);
+    // Looks a new host up before OK takes it: a name the name service does not know is said at once and the
+    // dialog stays open, the typed host as it was. A host left as it was is not looked up again.
+    void setHostCheck(std::shared_ptr<HostResolver> resolver);
+    [[nodiscard]] bool checkingHost() const;
     void accept() override;
     // The controls of a field; none for fields the dialog does not show.
     [[nodiscard]] std::vector<QWidget*> controlsOf(SettingId id) const;
@@ -75,4 +81,5 @@ private:
     bool hostMode_ = false;
     bool fitQueued_ = false;
     std::function<bool(const std::string&)> alreadyWatched_;
+    std::unique_ptr<HostLookup> hostLookup_;
 };

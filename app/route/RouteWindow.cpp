@@ -22,13 +22,15 @@
 
 #include "app/common/AppSettings.h"
 #include "app/common/WindowSize.h"
+#include "app/route/PathPanel.h"
+#include "app/route/PathTimeline.h"
 #include "engine/PosixHostResolver.h"
 #include "engine/RouteTracer.h"
 #include "text/RouteText.h"
 
 namespace {
 
-const QSize kDefaultSize(760, 420);
+const QSize kDefaultSize(760, 640);
 constexpr int kRowPadding = 2;
 
 QString text(const std::string& s) {
@@ -179,6 +181,9 @@ RouteWindow::RouteWindow(AppSettings& settings, QWidget* parent) : QWidget(paren
     layout->addWidget(table_, 1);
     layout->addWidget(lossLabel_);
     layout->addWidget(messageLabel_);
+    path_ = new PathPanel(this);
+    layout->addWidget(path_, 1);
+    connect(path_, &PathPanel::momentChosen, this, [this](qint64 minuteMs) { showPathAt(minuteMs); });
 
     connect(startButton_, &QPushButton::clicked, this, [this] {
         if (isTracing())
@@ -359,6 +364,7 @@ void RouteWindow::showStored(const RouteResult& result, std::int64_t unixMs, con
 
 void RouteWindow::showResult(const RouteResult& result) {
     shown_ = result;
+    path_->timeline()->setChosen(std::nullopt); // until a moment of the path is what is shown
     std::uint32_t scaleUs = 0;
     for (const RouteHop& hop : shown_.hops)
         if (!hop.neverAnswered())
@@ -399,7 +405,10 @@ void RouteWindow::showResult(const RouteResult& result) {
     }
     table_->viewport()->update();
 
-    roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(shown_.rounds));
+    // A round is reported once all its requests are in, when the first hop may have answered the next rounds
+    // already: the count shown is the first hop's, so that it always agrees with that hop's Snt.
+    const std::uint32_t rounds = shown_.hops.empty() ? shown_.rounds : std::max(shown_.rounds, shown_.hops[0].sent);
+    roundsLabel_->setText(QStringLiteral("Rounds: %1").arg(rounds));
     lossLabel_->setText(shown_.hops.empty() ? QString() : text(RouteText::lossSentence(shown_)));
 }
 
@@ -430,6 +439,7 @@ void RouteWindow::updateControls() {
 
 void RouteWindow::updateTitle() {
     setWindowTitle(QStringLiteral("Route - ") + host_);
+    path_->setHost(host_);
 }
 
 void RouteWindow::followSettings(const SettingsChange& change) {
@@ -438,6 +448,24 @@ void RouteWindow::followSettings(const SettingsChange& change) {
         host_ = text(settings_.value().host);
         updateTitle();
     }
+}
+
+void RouteWindow::setPathSource(PathSource source) {
+    path_->setSource(std::move(source));
+}
+
+bool RouteWindow::showKeptPath() {
+    path_->refresh();
+    return showPathAt(std::numeric_limits<std::int64_t>::max());
+}
+
+bool RouteWindow::showPathAt(std::int64_t atMs) {
+    const std::optional<PathPanel::Moment> moment = path_->momentAt(atMs);
+    if (!moment)
+        return false;
+    showStored(moment->path, moment->minuteMs, host_);
+    path_->timeline()->setChosen(moment->minuteMs);
+    return true;
 }
 
 std::optional<RouteWindow::LatencyBar> RouteWindow::latencyBar(const RouteHop& hop, std::uint32_t scaleUs, int width) {

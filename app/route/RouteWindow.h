@@ -16,6 +16,8 @@
 #include "engine/TraceSocket.h"
 
 class AppSettings;
+class PathPanel;
+struct PathSource;
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -66,6 +68,14 @@ public:
     void stopTracing();
     // A trace is under way, or its host is being looked up.
     [[nodiscard]] bool isTracing() const;
+
+    // Where the path over time is read and exported; until set none is shown.
+    void setPathSource(PathSource source);
+    // Shows the newest minute of the path kept for the host, if one is kept in the span shown below the table.
+    bool showKeptPath();
+    // Shows the path as it was at `atMs` (that minute's hops) in the table, if the span shown keeps one.
+    bool showPathAt(std::int64_t atMs);
+    [[nodiscard]] PathPanel* pathPanel() const { return path_; }
 
     // Shows a stored trace (live tracing stops): when it was taken and of which host.
     void showStored(const RouteResult& result, std::int64_t unixMs, const QString& host);
@@ -135,4 +145,5 @@ private:
     RouteBarDelegate* bars_ = nullptr;
     QLabel* lossLabel_ = nullptr;
     QLabel* messageLabel_ = nullptr;
+    PathPanel* path_ = nullptr;
 };

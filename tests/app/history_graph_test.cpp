@@ -21,7 +21,7 @@
 #include "app/common/HistoryFormat.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
-#include "app/history/TimeAxis.h"
+#include "app/common/TimeAxis.h"
 #include "history/HistoryLedger.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "AnsweredHostsWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostsModel.h"
 #include "app/hosts/HostsWindow.h"
@@ -229,7 +230,7 @@ protected:
 
     ShownHosts shown_;
     AppSettings settings_;
-    HostsWindow window_;
+    AnsweredHostsWindow window_;
     std::map<std::string, std::vector<RunId>> seen_;
 };
 
@@ -293,7 +294,7 @@ TEST_F(HostsWindowButtons, DoubleClickAsksForTheHostsHistory) {
     shown_.show(window_, {host(1, "main", false, true), host(6, "other", true)});
     window_.show();
     QTableView& table = window_.table();
-    const QPoint at = table.visualRect(window_.model().index(1, HostsModel::StatusColumn)).center();
+    const QPoint at = table.visualRect(table.model()->index(1, HostsModel::StatusColumn)).center();
     QWidget* viewport = table.viewport();
     const QPointF global = viewport->mapToGlobal(QPointF(at));
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,

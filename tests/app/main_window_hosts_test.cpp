@@ -16,11 +16,11 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
-#include "app/AppRoot.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedEchoChannel.h"
@@ -61,7 +61,7 @@ protected:
     MainWindow& make(std::vector<std::string> args) {
         AppRoot::Services services;
         services.arguments = std::move(args);
-        services.resolver = std::make_shared<ScriptedHostResolver>();
+        services.resolver = resolver;
         services.channel = std::make_unique<ScriptedEchoChannel>();
         services.messages = std::make_unique<RecordingMessagePort>();
         services.runOptionsDialog = [this](OptionsDialog& dialog) {
@@ -82,6 +82,7 @@ protected:
     }
 
     std::vector<bool> hostModes;
+    std::shared_ptr<ScriptedHostResolver> resolver = std::make_shared<ScriptedHostResolver>();
     std::function<int(OptionsDialog&)> onDialog;
     TempDir historyDir;
     std::unique_ptr<AppRoot> root;
@@ -200,6 +201,51 @@ TEST_F(MainWindowHosts, AHostAlreadyWatchedIsRefusedAndTheDialogStaysOpen) {
     for (const WatchedHost& host : root->hostList().hosts())
         watched.push_back(host.settings.host);
     EXPECT_EQ(watched, (std::vector<std::string>{"192.0.2.1", "192.0.2.2", "192.0.2.9"}));
+}
+
+// A name is looked up when OK is pressed, before the host joins the list: one the name service does not know is
+// said at once, the dialog keeps what was typed, and nothing is added; an edit that keeps the host asks nobody.
+TEST_F(MainWindowHosts, AddFindsTheHostBeforeItJoinsTheList) {
+    make({});
+    resolver->addName("known.lan", HostEntry{"known.lan", {ScriptedHostResolver::address("192.0.2.7")}});
+    root->mainWindow().hostsAction()->trigger();
+    std::vector<std::string> boxes;
+    std::vector<std::string> keptTyped;
+    onDialog = [&](OptionsDialog& dialog) {
+        auto* address = dialog.findChild<QComboBox*>(QStringLiteral("addressEdit"));
+        // The box comes whenever the answer does: whoever reads it closes it.
+        QTimer reader;
+        QObject::connect(&reader, &QTimer::timeout, [&boxes] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
+                    boxes.push_back(box->text().toStdString());
+                    box->accept();
+                }
+        });
+        reader.start(5);
+        for (const char* typed : {"nowhere.lan", "known.lan"}) {
+            address->setEditText(QString::fromLatin1(typed));
+            dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+            EXPECT_TRUE(waitFor([&] { return !dialog.checkingHost(); })) << typed;
+            keptTyped.push_back(address->currentText().toStdString());
+            if (dialog.result() == QDialog::Accepted)
+                break;
+        }
+        return dialog.result();
+    };
+    Q_EMIT root->hostsWindow()->addRequested();
+    EXPECT_EQ(boxes, (std::vector<std::string>{"nowhere.lan was not found.\nCheck the name, or type an address."}));
+    EXPECT_EQ(keptTyped, (std::vector<std::string>{"nowhere.lan", "known.lan"}));
+    ASSERT_EQ(root->hostList().hosts().size(), 2U);
+    EXPECT_EQ(root->hostList().hosts()[1].settings.host, "known.lan");
+
+    const std::size_t lookups = resolver->count("byname:known.lan");
+    onDialog = [](OptionsDialog& dialog) {
+        dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        return dialog.result();
+    };
+    Q_EMIT root->hostsWindow()->editRequested(root->hostList().hosts()[1].id);
+    EXPECT_EQ(resolver->count("byname:known.lan"), lookups) << "the host as it was is not looked up again";
 }
 
 TEST_F(MainWindowHosts, StartWithArgumentsLeavesEveryKeyAsItWas) {

@@ -183,18 +183,7 @@ TEST_F(MainWindowLayoutTest, PicturesForALook) {
     if (dir.isEmpty())
         GTEST_SKIP() << "OSTREVO_SHOT_DIR is not set";
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
-    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
-    dark.setColor(QPalette::Midlight, QColor(0x45, 0x45, 0x45));
-    dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
-    dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
-    dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
+    const QPalette dark = darkPalette();
     const QPalette light = QApplication::palette();
     QFont desktop(QStringLiteral("DejaVu Sans"));
     desktop.setPointSize(10);

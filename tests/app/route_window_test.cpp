@@ -22,7 +22,9 @@
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
+#include "app/history/HistoryService.h"
 #include "app/route/RouteWindow.h"
+#include "history/HistoryLedger.h"
 #include "app/RunControl.h"
 #include "support/NetNamespace.h"
 #include "support/RecordingMessagePort.h"
@@ -149,6 +151,12 @@ TEST_F(RouteWindowTest, FewerHopsThanBeforeLeaveNoStaleRowsAndAnUnreachableHopIs
     clean.lossBeginsAt.reset();
     window->showStored(clean, kTakenMs, QStringLiteral("far.test"));
     EXPECT_EQ(window->lossLabel()->text(), QStringLiteral("No loss on the path"));
+    // A round counts once its slowest hop is in; the first hop has answered the next round by then, and Rounds
+    // says what its Snt says.
+    RouteResult ahead = clean;
+    ahead.hops[0].sent = ahead.hops[0].received = 4;
+    window->showStored(ahead, kTakenMs, QStringLiteral("far.test"));
+    EXPECT_EQ(window->roundsLabel()->text(), QStringLiteral("Rounds: 4"));
     window->showStored(RouteResult{}, kTakenMs, QStringLiteral("far.test"));
     EXPECT_EQ(window->hopTable()->topLevelItemCount(), 0);
     EXPECT_TRUE(window->lossLabel()->text().isEmpty()) << "no hops, nothing to say about loss";
@@ -263,6 +271,19 @@ protected:
     void TearDown() override {
         inside.reset();
         ns.reset();
+    }
+
+    // The program as the user starts it on 127.0.0.1, with its history in `dir`.
+    AppRoot::Services programServices(const TempDir& dir) {
+        AppRoot::Services services;
+        services.arguments = {"127.0.0.1"};
+        services.resolver = resolver;
+        services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.messages = std::make_unique<RecordingMessagePort>();
+        services.runOptionsDialog = [](OptionsDialog&) { return int(QDialog::Rejected); };
+        services.watchSignals = false;
+        services.historyPath = dir.file("history.sqlite");
+        return services;
     }
 
     // Waits until the window shows at least `rounds` rounds.
@@ -390,16 +411,8 @@ TEST_F(RouteWindowLive, NoSocketIsSaidInTheWindow) {
 // ---- From the main window ----
 
 TEST_F(RouteWindowLive, CtrlROrTheTraysRouteOpensTheWindowTracingTheMainHost) {
-    AppRoot::Services services;
-    services.arguments = {"127.0.0.1"};
-    services.resolver = resolver;
-    services.channel = std::make_unique<ScriptedEchoChannel>();
-    services.messages = std::make_unique<RecordingMessagePort>();
-    services.runOptionsDialog = [](OptionsDialog&) { return int(QDialog::Rejected); };
-    services.watchSignals = false;
     TempDir historyDir;
-    services.historyPath = historyDir.file("history.sqlite");
-    AppRoot program(std::move(services));
+    AppRoot program(programServices(historyDir));
     MainWindow& main = program.mainWindow();
 
     QAction* route = main.routeAction();
@@ -422,6 +435,46 @@ TEST_F(RouteWindowLive, CtrlROrTheTraysRouteOpensTheWindowTracingTheMainHost) {
     ASSERT_TRUE(roundsShown(*window, 1));
     EXPECT_EQ(program.routeWindow(), window) << "one window, made once";
     main.close(); // the program ends with a trace under way
+}
+
+// A stored trace asked for from History while a live one runs opens in a second window beside it; the live
+// trace goes on untouched, and a further stored trace reuses that second window.
+TEST_F(RouteWindowLive, AStoredTraceOpensBesideALiveTraceAndNeverReplacesIt) {
+    TempDir historyDir;
+    AppRoot program(programServices(historyDir));
+    program.history()->open();
+    const std::shared_ptr<HistoryLedger> ledger = program.history()->ledger();
+    ASSERT_NE(ledger, nullptr);
+    RouteSnapshot stored;
+    stored.host = "far.test";
+    stored.address = "198.18.5.2";
+    stored.takenMs = kTakenMs;
+    stored.rounds = 10;
+    stored.hops = lossyPath().hops;
+    ledger->recordRoute(stored);
+    ASSERT_TRUE(ledger->flush(std::chrono::seconds(30)));
+    ASSERT_TRUE(ledger->routeSnapshot(1).has_value());
+
+    // Not tracing: the one window shows it.
+    program.history()->onRouteRequested(1);
+    RouteWindow* live = program.routeWindow();
+    EXPECT_EQ(live->host(), QStringLiteral("far.test"));
+    EXPECT_TRUE(program.storedRouteWindows().empty());
+
+    live->startTracing();
+    ASSERT_TRUE(roundsShown(*live, 1));
+    for (int ask = 0; ask < 2; ++ask) {
+        program.history()->onRouteRequested(1);
+        ASSERT_EQ(program.storedRouteWindows().size(), 1u) << "one window beside, reused";
+        RouteWindow* beside = program.storedRouteWindows().front();
+        EXPECT_TRUE(beside->isVisible());
+        EXPECT_EQ(beside->host(), QStringLiteral("far.test"));
+        EXPECT_EQ(beside->hopTable()->topLevelItemCount(), 4);
+        EXPECT_TRUE(live->isTracing()) << "the live trace goes on";
+        EXPECT_EQ(live->host(), QStringLiteral("127.0.0.1"));
+        EXPECT_NE(beside->frameGeometry().topLeft(), live->frameGeometry().topLeft()) << "not stacked on it";
+    }
+    program.mainWindow().close();
 }
 
 } // namespace

@@ -159,6 +159,25 @@ TEST_F(TrayHosts, TipNamesAsManyAsFitThenHowManyMore) {
     EXPECT_EQ(lines.back(), QStringLiteral("and %1 more").arg(21 - TrayController::kMaxTipHosts));
 }
 
+// Fifty hosts beside the main one, ten of them Bad: eight are named, and the line for the rest says how many of
+// them are Bad too, since those would otherwise go unseen.
+TEST_F(TrayHosts, TipCountsTheBadHostsItLeavesOut) {
+    useHosts();
+    mainShows(HostStatus::Good, 800);
+    for (RunId id = 2; id <= 51; ++id)
+        hosts_.push_back(
+            host(id, "127.0.1." + std::to_string(id), true, id % 5 == 0 ? HostStatus::Bad : HostStatus::Good, 1000));
+    QStringList lines = tray_->toolTip().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), TrayController::kMaxTipHosts + 1);
+    EXPECT_TRUE(lines[7].startsWith(QStringLiteral("127.0.1.40 - Bad"))) << lines[7].toStdString();
+    EXPECT_EQ(lines.back(), QStringLiteral("and 43 more (2 Bad)"));
+
+    hosts_[44].status = HostStatus::Average; // 127.0.1.45
+    hosts_[49].running = false;              // 127.0.1.50: a stopped host is not Bad, whatever its last run said
+    lines = tray_->toolTip().split(QLatin1Char('\n'));
+    EXPECT_EQ(lines.back(), QStringLiteral("and 43 more")) << "none of them Bad: nothing to add";
+}
+
 TEST_F(TrayHosts, LongHostNamesAreShortenedSoTheirStatusStays) {
     useHosts();
     hosts_.push_back(host(2, std::string(200, 'h') + ".example", true, HostStatus::Bad));

@@ -34,6 +34,18 @@ TEST(BasicAuth, OnlyTheRightUserAndPasswordGetIn) {
     EXPECT_FALSE(auth.allows("Basic cHJvbTpzM2NyZXQh")); // prom:s3cret!
 }
 
+// A fixed cost of 10 for names that are nobody's made each stranger's request 64 times the work of a wrong
+// password at cost 4, all of it on the server's one thread, and told by its time which names exist.
+TEST(BasicAuth, NamesThatAreNobodysCostWhatTheUsersPasswordsCost) {
+    const std::string cheap = BasicAuth::decoyFor({{"prom", kHash}});
+    EXPECT_TRUE(BasicAuth::isBcryptHash(cheap));
+    EXPECT_EQ(cheap.substr(0, 7), "$2b$04$");
+    const std::string costly =
+        BasicAuth::decoyFor({{"a", kHash}, {"b", "$2y$12$kBqiu1LK0c0xZ7sM85JY7Oa/8oi0gUQikA.hCUgogUkr4VDYd8lX."}});
+    EXPECT_EQ(costly.substr(0, 7), "$2b$12$");
+    EXPECT_EQ(costly.substr(7), cheap.substr(7));
+}
+
 TEST(BasicAuth, OnlyBcryptHashesAreTaken) {
     EXPECT_TRUE(BasicAuth::isBcryptHash(kHash));
     EXPECT_TRUE(BasicAuth::isBcryptHash("$2y$10$kBqiu1LK0c0xZ7sM85JY7Oa/8oi0gUQikA.hCUgogUkr4VDYd8lX."));

@@ -1,7 +1,9 @@
 #include "metrics/MetricsRegistry.h"
 #include "metrics/MetricsServer.h"
 
+#include "support/FifoFile.h"
 #include "support/PrometheusParser.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -288,6 +291,57 @@ TEST_F(MetricsServerTest, ServesOnIpv6Loopback) {
     if (!server.start(ListenAddress{"::1", 0, true}))
         GTEST_SKIP() << "no IPv6 loopback here: " << server.errorText();
     EXPECT_EQ(StatusOf(Exchange(server.port(), kScrape, true)), 200);
+}
+
+// The service loads its certificate before it takes its signals: a FIFO named as a file once hung its start
+// with SIGTERM held back, so that only SIGKILL ended it.
+TEST_F(MetricsServerTest, CertificatesThatArePipesAreRefusedWithoutWaiting) {
+    const TempDir dir;
+    const FifoFile fifo(dir.file("cert.pem"));
+    ASSERT_TRUE(fifo.made());
+    MetricsServer server(registry);
+    WebSecurity security;
+    security.tls = TlsSettings{};
+    security.tls->certFile = fifo.path();
+    security.tls->keyFile = dir.file("key.pem");
+    server.setSecurity(security);
+    auto starting = std::async(std::launch::async, [&] { return server.start({"127.0.0.1", 0, false}); });
+    if (starting.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        fifo.release();
+        starting.wait();
+        FAIL() << "loading a certificate from a FIFO waited for a writer";
+    }
+    EXPECT_FALSE(starting.get());
+    EXPECT_EQ(server.errorText(), "cannot load the certificate " + fifo.path() + ": a pipe or a socket, not a file");
+}
+
+// A password check takes bcrypt's time on purpose: strangers' guesses, each a check, once held every scrape behind
+// them on the server's one thread (5.5 s behind 16 guessing clients at cost 12).
+TEST_F(MetricsServerTest, ScrapesWithAKnownPasswordDoNotWaitBehindGuesses) {
+    WebSecurity security;
+    security.basicAuthUsers = {{"prom", "$2b$12$j.CB/Tb3LTaDZDJ2sN1Wv.TLD6TPCVzI.sGSV7BVZhJJUXRfjvg9i"}}; // "pw"
+    MetricsServer server(registry, MetricsServerLimits{std::chrono::seconds(30), 8192, 1024, 64});
+    server.setSecurity(security);
+    ASSERT_TRUE(server.start({"127.0.0.1", 0, false})) << server.errorText();
+    const auto request = [](const std::string& base64) {
+        return "GET /metrics HTTP/1.1\r\nAuthorization: Basic " + base64 + "\r\n\r\n";
+    };
+    const std::string right = request("cHJvbTpwdw==");        // prom:pw
+    const std::string wrong = request("cHJvbTpndWVzcw==");    // prom:guess
+    ASSERT_EQ(StatusOf(Exchange(server.port(), right)), 200); // its password is known from now on
+
+    std::vector<std::unique_ptr<Client>> guesses;
+    for (int i = 0; i < 6; ++i) {
+        guesses.push_back(std::make_unique<Client>(server.port()));
+        ASSERT_TRUE(guesses.back()->send(wrong));
+    }
+    EXPECT_EQ(StatusOf(Exchange(server.port(), right)), 200);
+    int unanswered = 0;
+    for (const auto& guess : guesses)
+        unanswered += guess->serverSpoke() ? 0 : 1;
+    EXPECT_GT(unanswered, 0) << "the scrape waited until every guess was checked";
+    for (const auto& guess : guesses)
+        EXPECT_EQ(StatusOf(guess->readAll()), 401);
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Reads the Grafana dashboard (JSON) and the Prometheus rules file (YAML) that ship with Ostrevo and prints
 every query in them, one line each:
-   dashboard<TAB>EXPRESSION      panel targets and template variable queries
-   rule<TAB>NAME<TAB>EXPRESSION  alert and recording rules
+   dashboard<TAB>PANEL TYPE<TAB>REPEAT<TAB>EXPRESSION  panel targets; REPEAT names the variable the panel, or the
+                                                     row it stands in, repeats over (empty: shown once)
+   variable<TAB>NAME<TAB>MULTI<TAB>ALL<TAB>QUERY       template variables (MULTI, ALL: 1 or 0; QUERY may be empty)
+   rule<TAB>NAME<TAB>EXPRESSION                        alert and recording rules
 Line feeds inside an expression become spaces. Problems of form go to standard error.
 Exit status 3 when PyYAML is not installed, 1 when a file does not load or is malformed."""
 import json
@@ -22,10 +24,16 @@ def one_line(text):
     return " ".join(str(text).split())
 
 
-def panels_of(container):
+def panels_of(container, repeat=""):
+    """Each panel with the variable it repeats over: its own, else that of the row it stands under (an open row
+    holds the panels after it up to the next row; a collapsed one holds its own)."""
     for panel in container.get("panels", []):
-        yield panel
-        yield from panels_of(panel)  # the panels of a collapsed row
+        if panel.get("type") == "row":
+            repeat = panel.get("repeat", "")
+            yield panel, repeat
+            yield from panels_of(panel, repeat)
+            continue
+        yield panel, panel.get("repeat") or repeat
 
 
 try:
@@ -38,7 +46,7 @@ except (OSError, ValueError, yaml.YAMLError) as error:
     sys.exit(1)
 
 ids = set()
-for panel in panels_of(dashboard):
+for panel, repeat in panels_of(dashboard):
     if panel.get("type") == "row":
         continue
     title = panel.get("title", "?")
@@ -53,13 +61,14 @@ for panel in panels_of(dashboard):
         if not target.get("expr"):
             problems.append(f"panel {title}: a target without expr")
             continue
-        print(f"dashboard\t{one_line(target['expr'])}")
+        print(f"dashboard\t{panel.get('type')}\t{repeat}\t{one_line(target['expr'])}")
 variables = {"__all", "__rate_interval", "__interval", "__range"}
 for variable in dashboard.get("templating", {}).get("list", []):
     variables.add(variable.get("name"))
-    if variable.get("type") == "query":
-        query = variable.get("query")
-        print(f"dashboard\t{one_line(query.get('query') if isinstance(query, dict) else query)}")
+    query = variable.get("query") if variable.get("type") == "query" else ""
+    query = one_line(query.get("query") if isinstance(query, dict) else query)
+    flags = "\t".join("1" if variable.get(key) else "0" for key in ("multi", "includeAll"))
+    print(f"variable\t{variable.get('name')}\t{flags}\t{query}")
 if not dashboard.get("uid") or not dashboard.get("title"):
     problems.append("the dashboard has no uid or title")
 # Every $name a query uses is a variable the dashboard defines (or one Grafana gives).

@@ -57,12 +57,14 @@ std::string python() {
     return ::access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
 }
 
-// The sample names of an exposition with every family filled: a target with replies, a TTL and a status.
+// The sample names of an exposition with every family filled: a target with replies, a TTL, a status and a
+// route trace that found loss.
 std::set<std::string> exposedNames() {
     MetricsRegistry registry("v", 1);
     registry.recordProbe("h", "127.0.0.1", std::chrono::microseconds(300), 0, 64);
     registry.recordProbe("h", "127.0.0.1", std::nullopt, 11010);
     registry.setHostStatus("h", "127.0.0.1", HostStatus::Good);
+    registry.setRouteLossBegins("h", "127.0.0.1", 3);
     std::istringstream lines(writeExposition(registry.snapshot()));
     std::set<std::string> names;
     for (std::string line; std::getline(lines, line);)
@@ -71,10 +73,24 @@ std::set<std::string> exposedNames() {
     return names;
 }
 
-TEST(MonitoringFiles, EveryQueryNamesMetricsAndStatesTheProgramsExport) {
+// The queries of both files, as monitoring_expressions.py lists them.
+CommandRun listQueries() {
     const std::string source = sourceDir();
-    const CommandRun listed = run(python() + " " + source + "/tests/metrics/monitoring_expressions.py " + source +
-                                  kDashboard + " " + source + kRules + " 2>&1");
+    return run(python() + " " + source + "/tests/metrics/monitoring_expressions.py " + source + kDashboard + " " +
+               source + kRules + " 2>&1");
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::size_t from = 0;
+    for (std::size_t tab = line.find('\t'); tab != std::string::npos; from = tab + 1, tab = line.find('\t', from))
+        out.push_back(line.substr(from, tab - from));
+    out.push_back(line.substr(from));
+    return out;
+}
+
+TEST(MonitoringFiles, EveryQueryNamesMetricsAndStatesTheProgramsExport) {
+    const CommandRun listed = listQueries();
     if (listed.exitCode == 3)
         GTEST_SKIP() << "python3 with PyYAML is not installed (Debian: python3-yaml)";
     ASSERT_EQ(listed.exitCode, 0) << listed.output;
@@ -106,6 +122,57 @@ TEST(MonitoringFiles, EveryQueryNamesMetricsAndStatesTheProgramsExport) {
         });
         EXPECT_TRUE(shown) << name << " is on no panel";
     }
+}
+
+// With fifty hosts one graph of all of them reads as noise: the status of every picked host stays on one state
+// timeline, and each host's own figures repeat in a row per host, its heatmap made of its replies alone.
+TEST(MonitoringFiles, TheDashboardPicksHostsAndRepeatsTheirPanelsPerHost) {
+    const CommandRun listed = listQueries();
+    if (listed.exitCode == 3)
+        GTEST_SKIP() << "python3 with PyYAML is not installed (Debian: python3-yaml)";
+    ASSERT_EQ(listed.exitCode, 0) << listed.output;
+    bool hostVariable = false;
+    std::set<std::string> repeatedTypes;
+    std::size_t heatmaps = 0;
+    std::size_t statusTimelines = 0;
+    std::istringstream lines(listed.output);
+    for (std::string line; std::getline(lines, line);) {
+        SCOPED_TRACE(line);
+        const std::vector<std::string> f = fields(line);
+        if (f[0] == "variable" && f.size() == 5 && f[1] == "host") {
+            hostVariable = true;
+            EXPECT_EQ(f[2], "1") << "several hosts can be picked";
+            EXPECT_EQ(f[3], "1") << "All is offered";
+        }
+        if (f[0] != "dashboard")
+            continue;
+        ASSERT_EQ(f.size(), 4u);
+        const std::string& type = f[1];
+        const std::string& repeat = f[2];
+        const std::string& expr = f[3];
+        if (expr.find("ostrevo_host_status") != std::string::npos && type == "state-timeline") {
+            ++statusTimelines;
+            EXPECT_EQ(repeat, "") << "one timeline for all picked hosts";
+        }
+        if (repeat == "host")
+            repeatedTypes.insert(type);
+        // A host's figures are shown per host; only the status overview and the machines' table stand once.
+        const bool ofAHost =
+            expr.find("ostrevo_probe_") != std::string::npos || expr.find("ostrevo_route_") != std::string::npos;
+        if (ofAHost) {
+            EXPECT_EQ(repeat, "host");
+        }
+        if (type == "heatmap") {
+            ++heatmaps;
+            EXPECT_EQ(repeat, "host");
+            // Summing the buckets of every host into one map would hide which host is slow.
+            EXPECT_NE(expr.find("host=~\"$host\""), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(hostVariable);
+    EXPECT_EQ(statusTimelines, 1u);
+    EXPECT_GE(heatmaps, 1u);
+    EXPECT_TRUE(repeatedTypes.contains("timeseries"));
 }
 
 TEST(MonitoringFiles, TheReadmeShowsTheRulesFileAsItIs) {

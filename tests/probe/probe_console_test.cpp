@@ -311,6 +311,76 @@ TEST(ConsoleProbe, ExitStatusSaysWhetherAReplyCameBack) {
     }
 }
 
+// The number before `word` in the first line that has it ("4 packets transmitted", "4 requests"); -1 without.
+long countBefore(const std::string& out, const std::string& word) {
+    const std::size_t at = out.find(word);
+    if (at == std::string::npos)
+        return -1;
+    const std::size_t from = out.find_last_not_of("0123456789", at - 2) + 1;
+    return std::stol(out.substr(from, at - 1 - from));
+}
+
+// Side by side with iputils ping to a host that answers nothing: -i is the time between sends whatever the
+// replies do, and each request is lost at its own -W, so a count sends what ping sends and a deadline finds as
+// many requests gone out as ping's, less those whose wait is not over yet.
+TEST(ConsoleProbe, SendsOnPingsCadenceAndLosesEachRequestAtItsOwnDeadline) {
+    std::string why;
+    const auto ns = probeNamespace(why);
+    if (!ns)
+        GTEST_SKIP() << why;
+    if (std::system("command -v ping >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "iputils ping is not installed";
+    ASSERT_TRUE(ns->nft(NetNamespace::inputRule("icmp type echo-request drop")));
+    const std::vector<std::vector<std::string>> withCounts = {{"-O", "-c", "3", "-W", "1"},
+                                                              {"-O", "-c", "4", "-i", "0.2", "-W", "1"}};
+    for (std::vector<std::string> args : withCounts) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        args.push_back("127.0.0.1");
+        const Finished ours = run(args, {ns->execPrefix(), {}, false});
+        const Finished theirs = runProgram("ping", args, {ns->execPrefix(), {}, false});
+        const long sent = countBefore(theirs.out, "packets transmitted");
+        ASSERT_GT(sent, 0) << theirs.out << theirs.err;
+        EXPECT_EQ(theirs.exitCode, 1);
+        EXPECT_EQ(ours.exitCode, theirs.exitCode) << ours.out << ours.err;
+        EXPECT_TRUE(contains(ours.out, std::to_string(sent) + " requests, 0 replies, " + std::to_string(sent) +
+                                           " lost (100%)\n"));
+        // ping -O tells of each request but the last as the next goes out; the probe of every one at its end.
+        EXPECT_EQ(occurrences(theirs.out, "no answer yet for icmp_seq="), static_cast<std::size_t>(sent - 1));
+        EXPECT_EQ(occurrences(ours.out, "Request Timed Out: seq="), static_cast<std::size_t>(sent)) << ours.out;
+    }
+    // Every other request dropped, each waiting a second while the next go out: a reply names its own request,
+    // as ping's icmp_seq does, however the answers interleave with the losses.
+    ASSERT_TRUE(ns->flushNft());
+    const std::vector<std::string> alternate = {"-c", "6", "-i", "0.2", "-W", "1", "127.0.0.1"};
+    std::vector<std::string> replied[2];
+    for (int side = 0; side < 2; ++side) {
+        ASSERT_TRUE(ns->flushNft());
+        ASSERT_TRUE(ns->nft(NetNamespace::inputRule("icmp type echo-request numgen inc mod 2 0 drop")));
+        const Finished f = side == 0 ? run(alternate, {ns->execPrefix(), {}, false})
+                                     : runProgram("ping", alternate, {ns->execPrefix(), {}, false});
+        const std::regex line(side == 0 ? "Replay from 127\\.0\\.0\\.1: seq=(\\d+) " : "icmp_seq=(\\d+) ttl=");
+        for (std::sregex_iterator it(f.out.begin(), f.out.end(), line), end; it != end; ++it)
+            replied[side].push_back((*it)[1]);
+        EXPECT_EQ(f.exitCode, 0) << f.out << f.err;
+    }
+    EXPECT_EQ(replied[0], replied[1]);
+    EXPECT_EQ(replied[0], (std::vector<std::string>{"2", "4", "6"}));
+    ASSERT_TRUE(ns->flushNft());
+    ASSERT_TRUE(ns->nft(NetNamespace::inputRule("icmp type echo-request drop")));
+
+    // Half-second waits, a send every 0.2 s, two seconds in all: at most the two or three requests still within
+    // their wait are left out (a pause after each loss would have sent three in all).
+    const std::vector<std::string> deadline = {"-O", "-w", "2", "-i", "0.2", "-W", "0.5", "127.0.0.1"};
+    const Finished ours = run(deadline, {ns->execPrefix(), {}, false});
+    const Finished theirs = runProgram("ping", deadline, {ns->execPrefix(), {}, false});
+    const long sent = countBefore(theirs.out, "packets transmitted");
+    const long counted = countBefore(ours.out, "requests,");
+    ASSERT_GT(sent, 5) << theirs.out;
+    EXPECT_LE(counted, sent) << ours.out;
+    EXPECT_GE(counted + 4, sent) << ours.out;
+    EXPECT_EQ(occurrences(ours.out, "Request Timed Out: seq="), static_cast<std::size_t>(counted));
+}
+
 TEST(ConsoleProbe, TimestampsAreUnixTimeToTheMicrosecondAsPingPrintsThem) {
     std::string why;
     const auto ns = probeNamespace(why);

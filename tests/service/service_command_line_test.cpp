@@ -60,8 +60,16 @@ TEST(ServiceCommandLine, MistakesAreRefusedWithOneLine) {
         {{"--config.file="}, "needs a path"},
         {{"--web.listen-address=:0"}, "from 1 to 65535"},
         {{"--web.listen-address=example.org:80"}, "not an IPv4 address"},
+        {{"--web.listen-address=::1:9100"}, "write an IPv6 address in brackets, as in [::1]:9100"},
         {{"--log.level=verbose"}, "debug, info, warn or error"},
         {{"--config.check=yes"}, "takes no value but true or false"},
+        // A unit's drop-in that names a second file must not quietly win over the first.
+        {{"--config.file=/etc/a.yml", "--config.file=/etc/b.yml"}, "--config.file is given twice"},
+        {{"--web.config.file=w.yml", "--web.config.file", "v.yml"}, "--web.config.file is given twice"},
+        {{"--log.level=warn", "--log.level=debug"}, "--log.level is given twice"},
+        // The next option is no value: "--config.file --config.check" would read a file named "--config.check".
+        {{"--config.file", "--config.check"}, "--config.file needs a value: --config.file=PATH"},
+        {{"--web.listen-address", "--log.level=debug"}, "--web.listen-address needs a value"},
     };
     for (const auto& [arguments, says] : cases) {
         const ServiceOptions o = parse(arguments);

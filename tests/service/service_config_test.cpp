@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "service/ConfigReader.h"
 #include "service/ConfigScalars.h"
+#include "support/FifoFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -180,12 +183,42 @@ TEST(ServiceConfig, EveryProblemOfTheFileIsReportedInOnePass) {
     EXPECT_EQ(ConfigReader::describe("/etc/x.yml", result.problems[0]).rfind("/etc/x.yml:3:10: ttl: ", 0), 0u);
 }
 
+TEST(ServiceConfig, AliasesRepeatingAListCostAtMostAHundredProblems) {
+    std::string hosts;
+    for (int i = 1; i <= 200; ++i) {
+        hosts += (i > 1 ? ", 127.0.0." : "127.0.0.") + std::to_string(i);
+    }
+    std::string text = "group: &g {hosts: [" + hosts + "]}\ntargets: [*g";
+    for (int i = 0; i < 200; ++i) {
+        text += ", *g"; // each one names the 200 hosts again: 40,000 problems from 5 KB
+    }
+    const auto result = ConfigReader::parse(text + "]\n");
+    ASSERT_EQ(result.problems.size(), ConfigReader::kMaxProblems + 1);
+    EXPECT_EQ(ConfigReader::describe("f", result.problems.back()),
+              "f: stopped after 100 problems; the rest of the file was not checked");
+    EXPECT_TRUE(result.config.targets.empty());
+}
+
+// --config.check prints to a terminal: a key that holds escape sequences must not retitle or recolour it.
+TEST(ServiceConfig, ProblemsCarryNoControlCharacters) {
+    const auto result = ConfigReader::parse("\"\x1b]0;owned\x07\x1b[31mred\": 1\n");
+    ASSERT_EQ(result.problems.size(), 1u);
+    const std::string line = ConfigReader::describe("f\x1b[2J.yml", result.problems[0]);
+    EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("f\\x1b[2J.yml:1:1: unknown key \"\\x1b]0;owned\\x07\\x1b[31mred\" in the file", 0), 0u)
+        << line;
+}
+
 TEST(ServiceConfig, BrokenStreamsEndWithAProblem) {
     // The YAML library's own document loop never ended on this one.
     const std::string loops("\x2c\xff\xff\xff\xff\xff\xff--\xe0\x9e\xf5\xd2-- b- \nb\xb1\xff\xff\xff\n", 26);
     for (const std::string& text : {loops, std::string("{:"), std::string(",\n"), std::string(3000, '[')}) {
         EXPECT_FALSE(ConfigReader::parse(text).ok()) << text.substr(0, 20);
     }
+    // The library calls nesting too deep a "bad file"; say what is wrong with it.
+    const auto deep = ConfigReader::parse("targets: " + std::string(3000, '['));
+    ASSERT_EQ(deep.problems.size(), 1u);
+    EXPECT_EQ(deep.problems[0].message, "lists and maps are nested too deep");
 }
 
 TEST(ServiceConfig, DurationsReadAsPrometheusWritesThem) {
@@ -237,6 +270,26 @@ TEST(ServiceConfig, FilesThatCannotBeReadSayWhy) {
     ASSERT_TRUE(good.ok());
     ASSERT_EQ(good.config.targets.size(), 1u);
     EXPECT_EQ(good.config.targets[0].host, "127.0.0.1");
+}
+
+// A reload reads the file while the signals and the scrapes wait for it: a FIFO must not hold it for ever.
+TEST(ServiceConfig, PipesAndFoldersAreRefusedWithoutWaiting) {
+    const TempDir dir;
+    const FifoFile fifo(dir.file("fifo.yml"));
+    ASSERT_TRUE(fifo.made());
+    auto reading = std::async(std::launch::async, [&] { return ConfigReader::readFile(fifo.path()); });
+    if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        fifo.release();
+        reading.wait();
+        FAIL() << "reading a FIFO waited for a writer";
+    }
+    const auto piped = reading.get();
+    ASSERT_EQ(piped.problems.size(), 1u);
+    EXPECT_EQ(piped.problems[0].message, "cannot read: a pipe or a socket, not a file");
+
+    const auto folder = ConfigReader::readFile(dir.path());
+    ASSERT_EQ(folder.problems.size(), 1u);
+    EXPECT_EQ(folder.problems[0].message, "cannot read: Is a directory");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/WebConfigReader.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -51,6 +52,19 @@ TEST(WebConfig, MistakesAreProblemsWithTheirPlace) {
         EXPECT_EQ(result.problems.front().line, line) << text;
         EXPECT_NE(result.problems.front().message.find(says), std::string::npos) << result.problems.front().message;
     }
+}
+
+// Each of these once started the service with plain HTTP open to all, or read without end.
+TEST(WebConfig, WhatIsNoFileOfTextIsRefused) {
+    const TempDir dir;
+    for (const std::string& path : {dir.path(), std::string("/dev/zero")}) {
+        const auto result = WebConfigReader::readFile(path);
+        ASSERT_EQ(result.problems.size(), 1u) << path;
+        EXPECT_EQ(result.problems[0].line, 0);
+        EXPECT_EQ(result.security, WebSecurity{});
+    }
+    EXPECT_EQ(WebConfigReader::readFile(dir.path()).problems[0].message, "cannot read: Is a directory");
+    EXPECT_EQ(WebConfigReader::readFile("/dev/zero").problems[0].message, "larger than 1 MiB; is this the web config?");
 }
 
 } // namespace

@@ -39,8 +39,10 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"MetricsListen", Program},
         {"HistoryWindowSize", Program},
         {"HistorySpan", Program},
+        {"HistoryOverlay", Program},
         {"HostsWindowSize", Program},
         {"HostsWindowColumns", Program},
+        {"HostsWindowSort", Program},
         {"RouteWindowSize", Program},
         {"RouteRounds", Program},
     };

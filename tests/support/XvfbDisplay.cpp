@@ -11,14 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-XvfbDisplay::XvfbDisplay() {
+XvfbDisplay::XvfbDisplay(const std::string& screen) {
     int fds[2];
     if (pipe(fds) != 0) {
         error_ = "pipe failed";
         return;
     }
     std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> argv = {"Xvfb", "-displayfd", fd, "-screen", "0", "1280x800x24", "-nolisten", "tcp"};
+    std::vector<std::string> argv = {"Xvfb", "-displayfd", fd, "-screen", "0", screen, "-nolisten", "tcp"};
     std::vector<char*> args;
     for (std::string& arg : argv)
         args.push_back(arg.data());

@@ -8,7 +8,8 @@
 // picks a free display number and reports it once it accepts clients. Stopped when the object dies.
 class XvfbDisplay {
 public:
-    XvfbDisplay();
+    // `screen` as Xvfb takes it: WIDTHxHEIGHTxDEPTH.
+    explicit XvfbDisplay(const std::string& screen = "1280x800x24");
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
     XvfbDisplay& operator=(const XvfbDisplay&) = delete;

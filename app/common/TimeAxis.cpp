@@ -1,8 +1,13 @@
-#include "app/history/TimeAxis.h"
+#include "app/common/TimeAxis.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include <QDateTime>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QRect>
 
 namespace TimeAxis {
 
@@ -120,6 +125,23 @@ std::vector<Tick> ticks(std::int64_t fromMs, std::int64_t toMs, std::int64_t min
             break;
     }
     return out;
+}
+
+void draw(QPainter& p, const QRect& plot, int labelTop, int widthLimit, std::int64_t fromMs, std::int64_t toMs,
+          const QColor& grid, const QColor& text) {
+    const QFontMetrics fm = p.fontMetrics();
+    const double spacing = fm.horizontalAdvance(QStringLiteral("00:00:00")) * 1.5;
+    const double msPerPixel = static_cast<double>(toMs - fromMs) / std::max(1, plot.width());
+    for (const Tick& tick : ticks(fromMs, toMs, std::llround(spacing * msPerPixel))) {
+        const int x = plot.left() + static_cast<int>(std::lround(static_cast<double>(tick.atMs - fromMs) *
+                                                                 plot.width() / static_cast<double>(toMs - fromMs)));
+        p.setPen(grid);
+        p.drawLine(x, plot.top(), x, plot.bottom());
+        const int w = fm.horizontalAdvance(tick.label);
+        const int left = std::clamp(x - w / 2, 0, std::max(0, widthLimit - w));
+        p.setPen(text);
+        p.drawText(QRect(left, labelTop, w, fm.height()), Qt::AlignCenter, tick.label);
+    }
 }
 
 } // namespace TimeAxis
