@@ -15,7 +15,7 @@
 namespace {
 
 // Past the scripted round trip, so that the whole milliseconds the hub reads are the scripted ones.
-constexpr std::int64_t kStampMarginNs = 100'000;
+constexpr std::int64_t kStampMarginNs = 20'000;
 
 std::int64_t clockNanos(clockid_t clock) {
     timespec t{};
