@@ -219,7 +219,7 @@ void AppRoot::shutdown() {
     delete hostList_;
     hostList_ = nullptr;
     supervisor_.reset(); // ends the hub and every run; its listeners go with it
-    history_.reset(); // its window has put its size into the settings
+    history_.reset();    // its window has put its size into the settings
     HistoryWindow::keepSizeIn(nullptr);
     HistoryWindow::keepSpanIn(nullptr);
     tray_->removeTrayIcon();

@@ -41,9 +41,9 @@ class TrayController;
 // over one hub for every host (the main one first), the main host's run control, the history, the route traces
 // at outages, the tray, the signals and the windows (the main one at once, the Hosts and Route windows on first
 // use). Its creation loads the settings and starts the hub; its destruction ends the hosts' runs, removes the
-// tray icon, releases the log and saves the settings. Started without arguments, OK in the options dialog saves them too, so that a
-// crash does not lose them; each save writes only what this instance changed, so that another instance's values
-// stay.
+// tray icon, releases the log and saves the settings. Started without arguments, OK in the options dialog saves them
+// too, so that a crash does not lose them; each save writes only what this instance changed, so that another instance's
+// values stay.
 class AppRoot : public QObject, private HostSupervisor::Listener {
     Q_OBJECT
 public:

@@ -9,8 +9,8 @@
 
 RunControl::RunControl(const Settings& settings, HostSupervisor& supervisor, Widgets widgets, Services services,
                        QObject* parent)
-    : QObject(parent), settings_(settings), supervisor_(supervisor), widgets_(widgets),
-      services_(std::move(services)), shownId_(mainId()) {
+    : QObject(parent), settings_(settings), supervisor_(supervisor), widgets_(widgets), services_(std::move(services)),
+      shownId_(mainId()) {
     supervisor_.addListener(*this);
 }
 

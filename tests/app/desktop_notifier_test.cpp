@@ -30,8 +30,8 @@
 #include "app/desktop/QtNotifier.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 #include "tests/app/AppTestSupport.h"
 

@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 
 #include "AppTestSupport.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
 #include "app/common/HistoryFormat.h"
@@ -27,7 +28,6 @@
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
 #include "app/history/LatencyGraph.h"
-#include "app/AppRoot.h"
 #include "app/hosts/HostList.h"
 #include "history/HistoryCsv.h"
 #include "history/HistoryLedger.h"
@@ -36,8 +36,8 @@
 #include "settings/StoredValues.h"
 #include "support/RecordingMessagePort.h"
 #include "support/RouteHops.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "text/IcmpStatusText.h"
 #include "types/ProbeObserver.h"
 

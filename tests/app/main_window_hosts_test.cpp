@@ -17,17 +17,17 @@
 #include <QTimer>
 
 #include "AppTestSupport.h"
+#include "app/AppRoot.h"
 #include "app/MainWindow.h"
 #include "app/RunControl.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
-#include "app/AppRoot.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
 #include "support/RecordingProbeObserver.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 
 // The main window with hosts beside the main one: the Hosts action, the dialog in host mode, and what reaches
@@ -284,9 +284,8 @@ TEST_F(MainWindowHosts, MakeMainSwapsTheRunsWithoutStartingEitherAgain) {
     };
     EXPECT_EQ(field("hostValue"), QStringLiteral("127.0.0.2"));
     ASSERT_TRUE(waitFor([&] { return figures(otherId) >= mainCount + 2 && figures(mainId) >= otherCount + 2; }));
-    ASSERT_TRUE(waitFor([&] {
-        return field("totalValue").toULongLong() > static_cast<qulonglong>(mainCount);
-    })) << "the window counts on from the run's figures";
+    ASSERT_TRUE(waitFor([&] { return field("totalValue").toULongLong() > static_cast<qulonglong>(mainCount); }))
+        << "the window counts on from the run's figures";
     EXPECT_EQ(badEntries(), 1U) << "no second is Bad";
     EXPECT_EQ(observer->runEnds().size(), endsBefore) << "no run ended to begin again";
 

@@ -15,13 +15,13 @@
 #include <QPalette>
 #include <QPushButton>
 
-#include "app/common/ApplicationFont.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
+#include "app/common/ApplicationFont.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 #include "tests/app/AppTestSupport.h"
 

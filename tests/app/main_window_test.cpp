@@ -16,20 +16,20 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include "app/history/HistoryService.h"
-#include "app/history/HistoryWindow.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
-#include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/TrayController.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
+#include "app/options/OptionsDialog.h"
 #include "engine/KernelHubSocket.h"
 #include "history/HistoryLedger.h"
 #include "settings/SettingsStore.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {

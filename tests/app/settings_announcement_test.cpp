@@ -14,16 +14,16 @@
 #include <QSlider>
 
 #include "alerts/EventLog.h"
+#include "app/AppRoot.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/AppSettings.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
-#include "app/AppRoot.h"
-#include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
-#include "app/RunControl.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {

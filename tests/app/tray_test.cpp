@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QLabel>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -24,8 +24,8 @@
 #include "settings/Settings.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/XvfbDisplay.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -393,7 +393,6 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     EXPECT_EQ(windowIcon(), large(HostStatus::NA));
     EXPECT_EQ(trayIcon(), small(HostStatus::NA));
 }
-
 
 // Hidden in the tray the window keeps only the latest probe: its fields catch up when it is shown again, each
 // with the text the last probe that set it gave (a lost probe leaves the reply figures), and a new run started

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "engine/RouteWatch.h"
-#include "support/NetNamespace.h"
 #include "support/HubHarness.h"
+#include "support/NetNamespace.h"
 
 namespace {
 
