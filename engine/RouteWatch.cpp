@@ -40,13 +40,17 @@ std::int64_t systemNowMs() {
 RouteWatch::RouteWatch(Done done, TraceFactory factory, std::function<std::int64_t()> clock)
     : done_(std::move(done)), factory_(std::move(factory)), clock_(std::move(clock)) {
     if (!factory_)
-        factory_ = [] { return std::make_unique<TracerTrace>(); };
+        factory_ = tracerFactory();
     if (!clock_)
         clock_ = systemNowMs;
 }
 
 RouteWatch::~RouteWatch() {
     stop();
+}
+
+RouteWatch::TraceFactory RouteWatch::tracerFactory() {
+    return [] { return std::make_unique<TracerTrace>(); };
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {

@@ -38,6 +38,8 @@ public:
         virtual void stop() = 0;
     };
     using TraceFactory = std::function<std::unique_ptr<Trace>()>;
+    // Real traces: a RouteTracer with the socket kind the host allows, a round a second.
+    [[nodiscard]] static TraceFactory tracerFactory();
 
     struct Finished {
         RunId run = 0;

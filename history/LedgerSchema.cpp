@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <string>
 
+#include "history/PathCodec.h"
+
 namespace LedgerSchema {
 
 namespace {
@@ -107,7 +109,24 @@ CREATE TABLE IF NOT EXISTS route_hops(
 CREATE TABLE IF NOT EXISTS pending_logs(
     log INTEGER PRIMARY KEY,
     seq INTEGER NOT NULL);
-)sql";
+CREATE TABLE IF NOT EXISTS path_addresses(
+    id INTEGER PRIMARY KEY,
+    addresses TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS path_minutes(
+    minute INTEGER NOT NULL,
+    host_id INTEGER NOT NULL,
+    hops BLOB NOT NULL,
+    PRIMARY KEY(minute, host_id)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS route_changes(
+    id INTEGER PRIMARY KEY,
+    host TEXT NOT NULL,
+    address TEXT NOT NULL,
+    at_ms INTEGER NOT NULL,
+    hop INTEGER NOT NULL,
+    before TEXT NOT NULL,
+    after TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS route_changes_by_time ON route_changes(at_ms);
+)sql" + PathCodec::viewSql();
 }
 
 std::string upgradeOutagesSql() {

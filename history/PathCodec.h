@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "history/PathRecords.h"
+#include "types/RouteHop.h"
+
+// How a host's path over one minute is kept in `path_minutes.hops`: one record of kHopBytes per hop, from hop 1
+// on, big-endian: the id of the hop's address list in `path_addresses` (2 bytes, 0 for a silent hop), sent (1),
+// lost (1), min, avg, max and mean deviation in microseconds (3 each). Fixed widths keep a 10-hop minute at 160
+// bytes and let the view `path_hops` read the fields with plain SQL.
+namespace PathCodec {
+
+constexpr std::size_t kHopBytes = 16;
+constexpr std::uint32_t kMostCount = 255;       // sent or lost per hop and minute
+constexpr std::uint32_t kMostMicros = 0xffffff; // 16.8 s, far beyond the tracer's wait
+
+// A hop's minute as the writer merges it: the figures and the addresses heard, kept apart from the ids.
+struct Hop {
+    std::vector<std::string> addresses; // first heard first
+    std::uint32_t sent = 0;
+    std::uint32_t lost = 0;
+    std::uint32_t minUs = 0;
+    std::uint32_t avgUs = 0;
+    std::uint32_t maxUs = 0;
+    std::uint32_t mdevUs = 0;
+
+    [[nodiscard]] std::uint32_t received() const { return sent - lost; }
+    bool operator==(const Hop&) const = default;
+};
+
+// A trace's hops, from hop 1 up to its last (a hop the trace skipped is silent with nothing sent).
+[[nodiscard]] std::vector<Hop> fromTrace(const std::vector<RouteHop>& hops);
+// Adds a later trace of the same minute: counts add up, the times combine as one sample would give them.
+void merge(std::vector<Hop>& into, const std::vector<Hop>& later);
+
+// The hops with their address list ids; `ids` has one per hop.
+[[nodiscard]] std::string encode(const std::vector<Hop>& hops, const std::vector<std::uint16_t>& ids);
+// Back again, the address list ids in `ids`; a blob cut short keeps its whole records only.
+[[nodiscard]] std::vector<Hop> decode(std::string_view blob, std::vector<std::uint16_t>& ids);
+
+// An address list as `path_addresses` keeps it: the addresses separated by one space.
+[[nodiscard]] std::string joinAddresses(const std::vector<std::string>& addresses);
+[[nodiscard]] std::vector<std::string> splitAddresses(std::string_view text);
+
+// The SQL of the view `path_hops`, which reads the records of `path_minutes` as one row per hop and minute.
+[[nodiscard]] std::string viewSql();
+
+} // namespace PathCodec
