@@ -40,8 +40,11 @@ enum class SettingId : std::uint8_t {
     HostsWindowColumns,
     RouteWindowSize,
     RouteRounds,
+    PathWatch,
+    PathInterval,
+    PathRounds,
 };
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::RouteRounds) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::PathRounds) + 1;
 
 // Whom a field belongs to once the program watches several hosts: every watched host has its own value,
 // or the program has one for all of them.
@@ -57,7 +60,7 @@ public:
     }
     [[nodiscard]] static constexpr SettingIds all() {
         SettingIds set;
-        set.bits_ = (std::uint32_t{1} << kSettingCount) - 1;
+        set.bits_ = static_cast<std::uint32_t>((std::uint64_t{1} << kSettingCount) - 1);
         return set;
     }
     constexpr void add(SettingId id) { bits_ |= bit(id); }

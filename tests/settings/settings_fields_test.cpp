@@ -43,6 +43,9 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"HostsWindowColumns", Program},
         {"RouteWindowSize", Program},
         {"RouteRounds", Program},
+        {"PathWatch", Host},
+        {"PathInterval", Host},
+        {"PathRounds", Host},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {
