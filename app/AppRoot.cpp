@@ -34,6 +34,7 @@
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
+#include "app/route/PathRoutes.h"
 #include "app/route/RouteWindow.h"
 #include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
@@ -187,6 +188,8 @@ void AppRoot::initialize() {
     worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
     worker_->addObserver(history_->observer());
     worker_->addObserver(outageRoutes_->watch());
+    createPathRoutes();
+    worker_->addObserver(pathRoutes_->watch());
     worker_->addObserver(*notifier_); // a run's end withdraws its host's notification
     for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
         worker_->addObserver(*observer);
@@ -199,6 +202,7 @@ void AppRoot::initialize() {
 
     // The other hosts come back as they were; the main host starts only when the command line asks.
     hostList_->restore(storedHosts);
+    pathRoutes_->follow(hostList_->hosts());
     bool start = requests.start;
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
@@ -218,6 +222,8 @@ void AppRoot::initialize() {
 void AppRoot::shutdown() {
     if (outageRoutes_)
         outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
+    if (pathRoutes_)
+        pathRoutes_->stop();
     routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
@@ -374,6 +380,8 @@ void AppRoot::createHostList() {
         // Every host is traced at its outages, not only the main one.
         if (outageRoutes_)
             observers.push_back(&outageRoutes_->watch());
+        if (pathRoutes_)
+            observers.push_back(&pathRoutes_->watch());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
         observers.push_back(notifier_.get());
@@ -495,4 +503,36 @@ void AppRoot::saveHostList() {
         return;
     saveChangedSettings(settings_->value(), storedTexts_);
     saveChangedHostList(hostList_->stored(), storedTexts_);
+}
+
+void AppRoot::createPathRoutes() {
+    PathRoutes::Services paths;
+    paths.observers = services_.pathObservers;
+    paths.observers.push_back(&history_->pathObserver());
+    paths.changed = [this](const std::string& host, const std::string& sentence) { tellRouteChange(host, sentence); };
+    pathRoutes_ = std::make_unique<PathRoutes>(std::move(paths));
+    // A host's PathWatch, PathInterval and PathRounds reach its row (the main host's through its settings).
+    auto follow = [this] {
+        if (pathRoutes_ && hostList_)
+            pathRoutes_->follow(hostList_->hosts());
+    };
+    connect(hostList_, &HostList::listChanged, this, follow);
+    connect(settings_, &AppSettings::changed, this, follow, Qt::QueuedConnection);
+}
+
+void AppRoot::tellRouteChange(const std::string& host, const std::string& sentence) {
+    const WatchedHost* watched = nullptr;
+    for (const WatchedHost& row : hostList_->hosts())
+        if (row.settings.host == host)
+            watched = &row;
+    if (watched == nullptr)
+        return;
+    if (watched->main) {
+        if (eventLog_->isOpen())
+            eventLog_->writeRecord(watched->status, sentence);
+    } else {
+        hostList_->writeLog(host, sentence);
+    }
+    if (settings_->value().notify)
+        notifier_->notify(watched->id, host, watched->status, sentence);
 }

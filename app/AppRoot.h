@@ -28,6 +28,8 @@ class HostsWindow;
 class MainWindow;
 class OptionsDialog;
 class OutageRoutes;
+class PathObserver;
+class PathRoutes;
 class ProbeWorker;
 class ProcessLauncher;
 class QtNotifier;
@@ -66,6 +68,8 @@ public:
         std::string historyPath; // the history file; empty for the user's data folder
         // Told of each route trace taken at an outage (the metrics): host, address, hop where loss begins.
         std::function<void(const std::string&, const std::string&, std::optional<std::uint32_t>)> routeTraced;
+        // Told of every path watching trace and route change on the trace's thread (the metrics); they queue.
+        std::vector<PathObserver*> pathObservers;
     };
 
     explicit AppRoot(Services services, QObject* parent = nullptr);
@@ -106,6 +110,9 @@ private:
     void saveHostList();
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);
+    // Path watching: the hosts whose path is kept follow their settings; a route change is logged and notified.
+    void createPathRoutes();
+    void tellRouteChange(const std::string& host, const std::string& sentence);
 
     Services services_;
     AppSettings* settings_ = nullptr;
@@ -128,6 +135,7 @@ private:
     HostsWindow* hostsWindow_ = nullptr;
     std::unique_ptr<HistoryService> history_;    // outlives the worker, which feeds it
     std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the worker, which tells its watch of the probes
+    std::unique_ptr<PathRoutes> pathRoutes_;     // likewise
     std::unique_ptr<ProbeWorker> worker_;
     std::unique_ptr<RouteWindow> routeWindow_;
 };

@@ -246,6 +246,16 @@ void HostList::startQuietly(RunId id) {
                          [this, id](const LookupAnswer& answer) { finishStart(id, answer); });
 }
 
+void HostList::writeLog(const std::string& host, const std::string& text) {
+    for (const WatchedHost& watched : hosts_) {
+        if (watched.main || watched.settings.host != host)
+            continue;
+        const auto runtime = runtimes_.find(watched.id);
+        if (runtime != runtimes_.end() && runtime->second->log && runtime->second->log->isOpen())
+            runtime->second->log->writeRecord(watched.status, text);
+    }
+}
+
 void HostList::cancelLookup(RunId id) {
     const auto runtime = runtimes_.find(id);
     if (runtime != runtimes_.end() && runtime->second->lookup)

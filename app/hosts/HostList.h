@@ -73,6 +73,9 @@ public:
     // the other place. Refused while the main host's start waits for the name service.
     bool makeMain(RunId id);
 
+    // A line of the host's own event log (a host beside the main one, as configured), when it keeps one.
+    void writeLog(const std::string& host, const std::string& text);
+
     // The main host as its window shows it: running or not, and each of its probes.
     void setMainRunning(bool running);
     void showMainProbe(const ProbeEvent& event);
