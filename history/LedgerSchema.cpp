@@ -117,7 +117,7 @@ CREATE TABLE IF NOT EXISTS path_minutes(
     host_id INTEGER NOT NULL,
     hops BLOB NOT NULL,
     PRIMARY KEY(minute, host_id)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS route_changes(
+CREATE TABLE IF NOT EXISTS path_changes(
     id INTEGER PRIMARY KEY,
     host TEXT NOT NULL,
     address TEXT NOT NULL,
@@ -125,7 +125,7 @@ CREATE TABLE IF NOT EXISTS route_changes(
     hop INTEGER NOT NULL,
     before TEXT NOT NULL,
     after TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS route_changes_by_time ON route_changes(at_ms);
+CREATE INDEX IF NOT EXISTS path_changes_by_time ON path_changes(at_ms);
 )sql" + PathCodec::viewSql();
 }
 

@@ -22,7 +22,7 @@ std::vector<IpAddress> pathOf(const std::string& text) {
 } // namespace
 
 bool known(SqliteDb& db) {
-    SqliteStatement s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'route_changes'");
+    SqliteStatement s(db, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'path_changes'");
     return s.step() == SQLITE_ROW && s.int64(0) > 0;
 }
 
@@ -75,7 +75,7 @@ bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::in
 
 bool changes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::int64_t toMs,
              std::vector<RouteChange>& out) {
-    SqliteStatement s(db, "SELECT id, host, address, at_ms, hop, before, after FROM route_changes "
+    SqliteStatement s(db, "SELECT id, host, address, at_ms, hop, before, after FROM path_changes "
                           "WHERE host = ?1 AND at_ms >= ?2 AND at_ms < ?3 ORDER BY at_ms, id");
     s.bind(1, host);
     s.bind(2, fromMs);

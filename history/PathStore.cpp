@@ -24,11 +24,11 @@ struct PathStore::Statements {
           selectList(db, "SELECT id FROM path_addresses WHERE addresses = ?1"),
           insertList(db, "INSERT INTO path_addresses(addresses) VALUES (?1)"),
           listText(db, "SELECT addresses FROM path_addresses WHERE id = ?1"),
-          insertChange(db, "INSERT INTO route_changes(host, address, at_ms, hop, before, after) "
+          insertChange(db, "INSERT INTO path_changes(host, address, at_ms, hop, before, after) "
                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
           pruneMinutes(db, "DELETE FROM path_minutes WHERE (minute, host_id) IN (SELECT minute, host_id FROM "
                            "path_minutes WHERE minute < ?1 ORDER BY minute LIMIT ?2)"),
-          pruneChanges(db, "DELETE FROM route_changes WHERE id IN (SELECT id FROM route_changes WHERE at_ms < ?1 "
+          pruneChanges(db, "DELETE FROM path_changes WHERE id IN (SELECT id FROM path_changes WHERE at_ms < ?1 "
                            "ORDER BY at_ms LIMIT ?2)") {}
 
     SqliteStatement selectMinute, upsertMinute, selectList, insertList, listText, insertChange, pruneMinutes,

@@ -123,8 +123,8 @@ TEST(LedgerPaths, OldMinutesAndChangesGoWithTheOtherMinuteFigures) {
     ASSERT_TRUE(ledger.flush(kPatience));
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM path_minutes"), 2);
     EXPECT_EQ(ledger.pathMinutes("host.test", kMinute0 - 50 * kDay, kMinute0 + 1).size(), 8u);
-    EXPECT_EQ(scalar(path, "SELECT count(*) FROM route_changes"), 1);
-    EXPECT_EQ(scalar(path, "SELECT at_ms FROM route_changes"), kMinute0 - 5000);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM path_changes"), 1);
+    EXPECT_EQ(scalar(path, "SELECT at_ms FROM path_changes"), kMinute0 - 5000);
 }
 
 TEST(LedgerPaths, AVersion4FileGainsThePathTablesAndKeepsWhatItHeld) {
@@ -140,7 +140,7 @@ TEST(LedgerPaths, AVersion4FileGainsThePathTablesAndKeepsWhatItHeld) {
         SqliteDb db;
         ASSERT_EQ(db.open(path, SQLITE_OPEN_READWRITE), SQLITE_OK);
         ASSERT_EQ(db.exec("DROP VIEW path_hops; DROP TABLE path_minutes; DROP TABLE path_addresses; "
-                          "DROP TABLE route_changes; PRAGMA user_version = 4;"),
+                          "DROP TABLE path_changes; PRAGMA user_version = 4;"),
                   SQLITE_OK);
     }
     HistoryLedger ledger(ledgerOptions(path, problems));
