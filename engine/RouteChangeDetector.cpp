@@ -23,15 +23,18 @@ bool shareAddress(const std::vector<IpAddress>& a, const std::vector<IpAddress>&
                        [&b](const IpAddress& x) { return std::find(b.begin(), b.end(), x) != b.end(); });
 }
 
+void add(std::vector<IpAddress>& hop, const IpAddress& address) {
+    if (hop.size() < RouteTally::kMostAddresses && std::find(hop.begin(), hop.end(), address) == hop.end())
+        hop.push_back(address);
+}
+
 // Adds what `more` heard to `into`, hop by hop, within the tally's bound on addresses per hop.
-void learn(RouteChangeDetector::Path& into, const RouteChangeDetector::Path& more) {
+void merge(RouteChangeDetector::Path& into, const RouteChangeDetector::Path& more) {
     if (into.size() < more.size())
         into.resize(more.size());
     for (std::size_t i = 0; i < more.size(); ++i)
         for (const IpAddress& address : more[i])
-            if (into[i].size() < RouteTally::kMostAddresses &&
-                std::find(into[i].begin(), into[i].end(), address) == into[i].end())
-                into[i].push_back(address);
+            add(into[i], address);
 }
 
 // The address each hop is known by: its first, or none for a hop that never answered.
@@ -63,7 +66,7 @@ std::optional<RouteChange> RouteChangeDetector::feed(std::span<const RouteHop> h
     if (differs == 0) {
         // The candidate, if any, was a passing detour (or one side of an alternation).
         candidate_.reset();
-        learn(known_, trace);
+        learn(trace);
         return std::nullopt;
     }
     if (!candidate_ || firstDifference(*candidate_, trace) != 0) {
@@ -71,7 +74,7 @@ std::optional<RouteChange> RouteChangeDetector::feed(std::span<const RouteHop> h
         return std::nullopt;
     }
     Path now = *candidate_;
-    learn(now, trace);
+    merge(now, trace);
     RouteChange change;
     change.atMs = atMs;
     change.hop = differs;
@@ -83,10 +86,40 @@ std::optional<RouteChange> RouteChangeDetector::feed(std::span<const RouteHop> h
             change.after[i] = trace[i].front();
     known_ = std::move(now);
     candidate_.reset();
+    heardBeside_.clear();
     return change;
+}
+
+// A trace that agrees: a hop silent so far takes what it heard; a new address beside known ones needs a second
+// trace that hears it so.
+void RouteChangeDetector::learn(const Path& trace) {
+    if (known_.size() < trace.size())
+        known_.resize(trace.size());
+    if (heardBeside_.size() < trace.size())
+        heardBeside_.resize(trace.size());
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        if (known_[i].empty()) {
+            known_[i] = trace[i];
+            continue;
+        }
+        for (const IpAddress& address : trace[i]) {
+            if (std::find(known_[i].begin(), known_[i].end(), address) != known_[i].end())
+                continue;
+            auto& heard = heardBeside_[i];
+            auto it = std::find_if(heard.begin(), heard.end(), [&](const auto& h) { return h.first == address; });
+            if (it == heard.end()) {
+                if (heard.size() < RouteTally::kMostAddresses)
+                    heard.emplace_back(address, 1);
+            } else if (++it->second >= 2) {
+                add(known_[i], address);
+                heard.erase(it);
+            }
+        }
+    }
 }
 
 void RouteChangeDetector::reset() {
     known_.clear();
     candidate_.reset();
+    heardBeside_.clear();
 }

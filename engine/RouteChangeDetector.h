@@ -10,10 +10,11 @@
 #include "types/RouteHop.h"
 
 // Tells a route change from the noise of repeated traces. A trace agrees with the known path when every hop that
-// answered in both answered from an address known there: a silent hop says nothing, and a load balancer's
-// second address seen within one trace is learnt. A trace that disagrees is a candidate; only a second trace in
-// a row that agrees with the candidate (and not with the known path) makes it the new path and a change, so an
-// alternation between two paths, one trace each, is never one.
+// answered in both answered from an address known there: a silent hop says nothing. A second address heard
+// beside a known one at a hop is learnt once two traces have heard it so (a load balancer answers from both
+// trace after trace; a route that changed while a trace ran mixes them once). A trace that disagrees is a
+// candidate; only a second trace in a row that agrees with the candidate (and not with the known path) makes it
+// the new path and a change, so an alternation between two paths, one trace each, is never one.
 class RouteChangeDetector {
 public:
     // A trace's hops in hop order; the change it confirms, if any, with `host`, `address` and `id` left empty.
@@ -29,6 +30,10 @@ public:
     [[nodiscard]] static std::uint8_t firstDifference(const Path& a, const Path& b);
 
 private:
+    void learn(const Path& trace);
+
     Path known_;
+    // Per hop, addresses heard beside a known one and how many traces heard them so.
+    std::vector<std::vector<std::pair<IpAddress, int>>> heardBeside_;
     std::optional<Path> candidate_;
 };

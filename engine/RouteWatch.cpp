@@ -13,12 +13,13 @@ namespace {
 
 class TracerTrace : public RouteWatch::Trace {
 public:
+    explicit TracerTrace(const RouteTracer::Options& pace) : pace_(pace) {}
     RouteResult run(const IpAddress& destination, std::uint32_t rounds, std::string& error) override {
         if (!tracer_.open(destination.family)) {
             error = tracer_.error();
             return RouteResult{destination, 0, {}, false, std::nullopt};
         }
-        RouteTracer::Options options;
+        RouteTracer::Options options = pace_;
         options.rounds = rounds;
         RouteResult result = tracer_.trace(destination, options);
         error = tracer_.error();
@@ -27,6 +28,7 @@ public:
     void stop() override { tracer_.stop(); }
 
 private:
+    RouteTracer::Options pace_;
     RouteTracer tracer_;
 };
 
@@ -49,8 +51,8 @@ RouteWatch::~RouteWatch() {
     stop();
 }
 
-RouteWatch::TraceFactory RouteWatch::tracerFactory() {
-    return [] { return std::make_unique<TracerTrace>(); };
+RouteWatch::TraceFactory RouteWatch::tracerFactory(RouteTracer::Options pace) {
+    return [pace] { return std::make_unique<TracerTrace>(pace); };
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {

@@ -54,6 +54,22 @@ TEST(RouteChangeDetector, WhatIsNotAChange) {
     }
 }
 
+// The route changes while a trace runs: that trace hears the old and the new router at the hop, then only the
+// new one answers. Still one change, and the before names the old router.
+TEST(RouteChangeDetector, ARouteThatChangesDuringATraceIsStillAChange) {
+    RouteChangeDetector detector;
+    std::vector<RouteHop> mixed = path(kUsual);
+    mixed[2].answered.push_back(ip("198.18.9.2"));
+    ASSERT_FALSE(detector.feed(path(kUsual), 0));
+    ASSERT_FALSE(detector.feed(mixed, 60'000));
+    ASSERT_FALSE(detector.feed(path(kOther), 120'000));
+    const std::optional<RouteChange> change = detector.feed(path(kOther), 180'000);
+    ASSERT_TRUE(change);
+    EXPECT_EQ(change->hop, 3);
+    EXPECT_EQ(change->before[2], ip("198.18.3.2"));
+    EXPECT_EQ(change->after[2], ip("198.18.9.2"));
+}
+
 TEST(RouteChangeDetector, ANewPathSeenTwiceIsOneChangeAtItsFirstDifferentHop) {
     RouteChangeDetector detector;
     EXPECT_EQ(changesAt(detector, {kUsual, kUsual, kOther, kOther, kOther, kOther}), std::vector<int>{4});
@@ -74,11 +90,14 @@ TEST(RouteChangeDetector, ANewPathSeenTwiceIsOneChangeAtItsFirstDifferentHop) {
                                                      ip("198.18.3.2"), ip("198.18.4.2")}));
 }
 
-// A balancer heard from both of its routers within one trace: either one alone is the known path afterwards.
+// A balancer heard from both of its routers within a trace, trace after trace: either one alone is the known
+// path afterwards.
 TEST(RouteChangeDetector, AddressesHeardTogetherAtAHopAreOnePath) {
     RouteChangeDetector detector;
     std::vector<RouteHop> both = path(kUsual);
     both[2].answered.push_back(ip("198.18.9.2"));
+    ASSERT_FALSE(detector.feed(path(kUsual), 0));
+    ASSERT_FALSE(detector.feed(both, 0));
     ASSERT_FALSE(detector.feed(both, 0));
     EXPECT_EQ(changesAt(detector, {kOther, kOther, kUsual, kUsual}), std::vector<int>{});
     EXPECT_EQ(detector.known()[2], (std::vector<IpAddress>{ip("198.18.3.2"), ip("198.18.9.2")}));
