@@ -113,10 +113,8 @@ CREATE TABLE IF NOT EXISTS path_addresses(
     id INTEGER PRIMARY KEY,
     addresses TEXT NOT NULL UNIQUE);
 CREATE TABLE IF NOT EXISTS path_minutes(
-    minute INTEGER NOT NULL,
-    host_id INTEGER NOT NULL,
-    hops BLOB NOT NULL,
-    PRIMARY KEY(minute, host_id)) WITHOUT ROWID;
+    slot INTEGER PRIMARY KEY,
+    hops BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS path_changes(
     id INTEGER PRIMARY KEY,
     host TEXT NOT NULL,

@@ -23,7 +23,8 @@ std::uint32_t get(std::string_view in, std::size_t at, int width) {
 std::string fieldSql(int offset, int width) {
     std::string sum;
     for (int i = 0; i < width; ++i) {
-        const std::string byte = "(instr(k.b, substr(m.hops, 16 * n.i + " + std::to_string(offset + i + 1) +
+        const std::string byte = "(instr(k.b, substr(m.hops, " + std::to_string(kHopBytes) + " * n.i + " +
+                                 std::to_string(offset + i + 1) +
                                  ", 1)) - 1)";
         const int shift = 8 * (width - 1 - i);
         sum += (sum.empty() ? "" : " + ") + (shift == 0 ? byte : byte + " * " + std::to_string(1 << shift));
@@ -102,8 +103,10 @@ std::string encode(const std::vector<Hop>& hops, const std::vector<std::uint16_t
         put(out, i < ids.size() ? ids[i] : 0, 2);
         put(out, sent, 1);
         put(out, lost, 1);
-        for (const std::uint32_t us : {h.minUs, h.avgUs, h.maxUs, h.mdevUs})
+        for (const std::uint32_t us : {h.minUs, h.avgUs, h.maxUs})
             put(out, std::min(us, kMostMicros), 3);
+        const std::uint32_t mdev = std::min(h.mdevUs, kMostDeviationMicros);
+        put(out, mdev < 32768 ? mdev : 32768 + mdev / 32, 2);
     }
     return out;
 }
@@ -119,7 +122,8 @@ std::vector<Hop> decode(std::string_view blob, std::vector<std::uint16_t>& ids) 
         h.minUs = get(blob, at + 4, 3);
         h.avgUs = get(blob, at + 7, 3);
         h.maxUs = get(blob, at + 10, 3);
-        h.mdevUs = get(blob, at + 13, 3);
+        const std::uint32_t mdev = get(blob, at + 13, 2);
+        h.mdevUs = mdev < 32768 ? mdev : (mdev - 32768) * 32;
         out.push_back(std::move(h));
     }
     return out;
@@ -152,15 +156,18 @@ std::string viewSql() {
     }
     const std::string sent = fieldSql(2, 1);
     const std::string lost = fieldSql(3, 1);
-    auto time = [&](int offset) { return "CASE WHEN " + sent + " > " + lost + " THEN " + fieldSql(offset, 3) + " END"; };
+    auto time = [&](const std::string& value) { return "CASE WHEN " + sent + " > " + lost + " THEN " + value + " END"; };
+    const std::string mdev = fieldSql(13, 2);
     return "CREATE VIEW IF NOT EXISTS path_hops AS WITH RECURSIVE k(b) AS (SELECT X'" + bytes +
            "'), n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 254) "
-           "SELECT m.minute * 60000 AS minute_ms, h.host AS host, h.address AS address, n.i + 1 AS hop, "
+           "SELECT (m.slot >> 24) * 60000 AS minute_ms, h.host AS host, h.address AS address, n.i + 1 AS hop, "
            "coalesce(a.addresses, '') AS answered, " +
-           sent + " AS sent, " + lost + " AS lost, " + time(4) + " AS min_us, " + time(7) + " AS avg_us, " +
-           time(10) + " AS max_us, " + time(13) +
-           " AS mdev_us FROM path_minutes AS m JOIN hosts AS h ON h.id = m.host_id JOIN k "
-           "JOIN n ON n.i < length(m.hops) / 16 LEFT JOIN path_addresses AS a ON a.id = " +
+           sent + " AS sent, " + lost + " AS lost, " + time(fieldSql(4, 3)) + " AS min_us, " + time(fieldSql(7, 3)) +
+           " AS avg_us, " + time(fieldSql(10, 3)) + " AS max_us, " +
+           time("CASE WHEN " + mdev + " < 32768 THEN " + mdev + " ELSE (" + mdev + " - 32768) * 32 END") +
+           " AS mdev_us FROM path_minutes AS m JOIN hosts AS h ON h.id = m.slot % 16777216 JOIN k "
+           "JOIN n ON n.i < length(m.hops) / " +
+           std::to_string(kHopBytes) + " LEFT JOIN path_addresses AS a ON a.id = " +
            fieldSql(0, 2) + ";";
 }
 

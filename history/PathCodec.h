@@ -10,13 +10,15 @@
 
 // How a host's path over one minute is kept in `path_minutes.hops`: one record of kHopBytes per hop, from hop 1
 // on, big-endian: the id of the hop's address list in `path_addresses` (2 bytes, 0 for a silent hop), sent (1),
-// lost (1), min, avg, max and mean deviation in microseconds (3 each). Fixed widths keep a 10-hop minute at 160
-// bytes and let the view `path_hops` read the fields with plain SQL.
+// lost (1), min, avg and max in microseconds (3 each), and the mean deviation (2: microseconds below 32768,
+// above that 32768 plus the microseconds / 32, up to a second). Fixed widths keep a 10-hop minute at 150 bytes, so
+// that a 2 KiB page holds twelve, and let the view `path_hops` read the fields with plain SQL.
 namespace PathCodec {
 
-constexpr std::size_t kHopBytes = 16;
+constexpr std::size_t kHopBytes = 15;
 constexpr std::uint32_t kMostCount = 255;       // sent or lost per hop and minute
 constexpr std::uint32_t kMostMicros = 0xffffff; // 16.8 s, far beyond the tracer's wait
+constexpr std::uint32_t kMostDeviationMicros = 32767 * 32;
 
 // A hop's minute as the writer merges it: the figures and the addresses heard, kept apart from the ids.
 struct Hop {
@@ -45,6 +47,14 @@ void merge(std::vector<Hop>& into, const std::vector<Hop>& later);
 // An address list as `path_addresses` keeps it: the addresses separated by one space.
 [[nodiscard]] std::string joinAddresses(const std::vector<std::string>& addresses);
 [[nodiscard]] std::vector<std::string> splitAddresses(std::string_view text);
+
+// A row of `path_minutes` is keyed by its minute and host in one integer, minutes since the epoch times 2^24 plus
+// the host's row in `hosts`: the rows of a minute come after those of the minute before, so the table grows at
+// its end and its pages fill up, and the key takes no room of its own in the row.
+constexpr std::int64_t kHostSlots = std::int64_t{1} << 24;
+[[nodiscard]] constexpr std::int64_t slot(std::int64_t minute, std::int64_t hostId) {
+    return minute * kHostSlots + hostId;
+}
 
 // The SQL of the view `path_hops`, which reads the records of `path_minutes` as one row per hop and minute.
 [[nodiscard]] std::string viewSql();

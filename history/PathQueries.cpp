@@ -29,10 +29,10 @@ bool known(SqliteDb& db) {
 bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::int64_t toMs,
              std::vector<PathMinute>& out) {
     using LedgerSchema::kMinuteMs;
-    SqliteStatement s(db, "SELECT m.minute, m.hops FROM path_minutes AS m WHERE m.minute >= ?1 AND m.minute < ?2 "
-                          "AND m.host_id IN (SELECT id FROM hosts WHERE host = ?3) ORDER BY m.minute, m.host_id");
-    s.bind(1, LedgerSchema::ceilTo(fromMs, kMinuteMs) / kMinuteMs);
-    s.bind(2, LedgerSchema::ceilTo(toMs, kMinuteMs) / kMinuteMs);
+    SqliteStatement s(db, "SELECT slot, hops FROM path_minutes WHERE slot >= ?1 AND slot < ?2 "
+                          "AND slot % 16777216 IN (SELECT id FROM hosts WHERE host = ?3) ORDER BY slot");
+    s.bind(1, PathCodec::slot(LedgerSchema::ceilTo(fromMs, kMinuteMs) / kMinuteMs, 0));
+    s.bind(2, PathCodec::slot(LedgerSchema::ceilTo(toMs, kMinuteMs) / kMinuteMs, 0));
     s.bind(3, host);
     SqliteStatement list(db, "SELECT addresses FROM path_addresses WHERE id = ?1");
     std::map<std::uint16_t, std::vector<IpAddress>> lists;
@@ -42,7 +42,7 @@ bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::in
         const std::vector<PathCodec::Hop> hops = PathCodec::decode(s.blob(1), ids);
         for (std::size_t i = 0; i < hops.size(); ++i) {
             PathMinute m;
-            m.minuteMs = s.int64(0) * kMinuteMs;
+            m.minuteMs = s.int64(0) / PathCodec::kHostSlots * kMinuteMs;
             m.hop = static_cast<std::uint8_t>(std::min<std::size_t>(i + 1, 255));
             if (ids[i] != 0) {
                 auto found = lists.find(ids[i]);

@@ -19,15 +19,15 @@ std::string addressList(const std::vector<IpAddress>& path) {
 
 struct PathStore::Statements {
     explicit Statements(SqliteDb& db)
-        : selectMinute(db, "SELECT hops FROM path_minutes WHERE minute = ?1 AND host_id = ?2"),
-          upsertMinute(db, "INSERT OR REPLACE INTO path_minutes(minute, host_id, hops) VALUES (?1, ?2, ?3)"),
+        : selectMinute(db, "SELECT hops FROM path_minutes WHERE slot = ?1"),
+          upsertMinute(db, "INSERT OR REPLACE INTO path_minutes(slot, hops) VALUES (?1, ?2)"),
           selectList(db, "SELECT id FROM path_addresses WHERE addresses = ?1"),
           insertList(db, "INSERT INTO path_addresses(addresses) VALUES (?1)"),
           listText(db, "SELECT addresses FROM path_addresses WHERE id = ?1"),
           insertChange(db, "INSERT INTO path_changes(host, address, at_ms, hop, before, after) "
                            "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"),
-          pruneMinutes(db, "DELETE FROM path_minutes WHERE (minute, host_id) IN (SELECT minute, host_id FROM "
-                           "path_minutes WHERE minute < ?1 ORDER BY minute LIMIT ?2)"),
+          pruneMinutes(db, "DELETE FROM path_minutes WHERE slot IN (SELECT slot FROM path_minutes WHERE slot < ?1 "
+                           "ORDER BY slot LIMIT ?2)"),
           pruneChanges(db, "DELETE FROM path_changes WHERE id IN (SELECT id FROM path_changes WHERE at_ms < ?1 "
                            "ORDER BY at_ms LIMIT ?2)") {}
 
@@ -95,12 +95,14 @@ bool PathStore::addressesOf(std::uint16_t id, std::vector<std::string>& addresse
 }
 
 bool PathStore::writeTrace(const PathTrace& trace, std::int64_t hostId) {
+    if (hostId <= 0 || hostId >= PathCodec::kHostSlots)
+        return true; // beyond 16 million hosts and addresses a path is not kept
     const std::int64_t minute = LedgerSchema::floorTo(trace.atMs, LedgerSchema::kMinuteMs) / LedgerSchema::kMinuteMs;
+    const std::int64_t slot = PathCodec::slot(minute, hostId);
     std::vector<PathCodec::Hop> hops;
     SqliteStatement& select = st_->selectMinute;
     select.reset();
-    select.bind(1, minute);
-    select.bind(2, hostId);
+    select.bind(1, slot);
     const int rc = select.step();
     if (rc == SQLITE_ROW) {
         std::vector<std::uint16_t> ids;
@@ -119,9 +121,8 @@ bool PathStore::writeTrace(const PathTrace& trace, std::int64_t hostId) {
             return false;
     SqliteStatement& upsert = st_->upsertMinute;
     upsert.reset();
-    upsert.bind(1, minute);
-    upsert.bind(2, hostId);
-    upsert.bindBlob(3, PathCodec::encode(hops, ids));
+    upsert.bind(1, slot);
+    upsert.bindBlob(2, PathCodec::encode(hops, ids));
     return upsert.step() == SQLITE_DONE;
 }
 
@@ -142,7 +143,7 @@ bool PathStore::prune(std::int64_t cutoffMs, int limit, bool& more) {
     const std::int64_t minutes = LedgerSchema::floorTo(cutoffMs, LedgerSchema::kMinuteMs) / LedgerSchema::kMinuteMs;
     for (SqliteStatement* s : {&st_->pruneMinutes, &st_->pruneChanges}) {
         s->reset();
-        s->bind(1, s == &st_->pruneMinutes ? minutes : cutoffMs);
+        s->bind(1, s == &st_->pruneMinutes ? PathCodec::slot(minutes, 0) : cutoffMs);
         s->bind(2, std::int64_t{limit});
         if (s->step() != SQLITE_DONE)
             return false;

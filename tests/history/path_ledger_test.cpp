@@ -80,6 +80,7 @@ TEST(LedgerPaths, TracesOfAMinuteMergeHopByHopAndReadBackAsTheyWentIn) {
     EXPECT_EQ(scalar(path, "SELECT lost FROM path_hops WHERE hop = 3 AND minute_ms = 1796684400000"), 4);
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM path_hops WHERE hop = 2 AND min_us IS NULL AND answered = ''"), 2);
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM path_hops WHERE answered = '198.18.3.2 198.18.9.2'"), 1);
+    EXPECT_EQ(scalar(path, "SELECT mdev_us FROM path_hops WHERE hop = 1 AND minute_ms = 1796684400000"), 179);
     EXPECT_TRUE(problems.messages().empty());
 }
 
@@ -183,13 +184,15 @@ TEST(LedgerPaths, ExportsCarryEveryHopAndMinuteAndTheChanges) {
         << text;
 }
 
-// A minute traced more often than its byte counts keeps its share of loss; a time beyond three bytes is capped.
+// A minute traced more often than its byte counts keeps its share of loss; a time beyond three bytes is capped,
+// and a deviation beyond two bytes' microseconds is kept to 32 us.
 TEST(PathCodec, CountsPastAByteKeepTheirLossShare) {
     PathCodec::Hop hop;
     hop.addresses = {"198.18.1.2"};
     hop.sent = 600;
     hop.lost = 150;
     hop.maxUs = 20'000'000;
+    hop.mdevUs = 100'010;
     std::vector<std::uint16_t> ids;
     const std::vector<PathCodec::Hop> back = PathCodec::decode(PathCodec::encode({hop}, {7}), ids);
     ASSERT_EQ(back.size(), 1u);
@@ -197,6 +200,7 @@ TEST(PathCodec, CountsPastAByteKeepTheirLossShare) {
     EXPECT_EQ(back[0].sent, 255u);
     EXPECT_EQ(back[0].lost, 64u);
     EXPECT_EQ(back[0].maxUs, PathCodec::kMostMicros);
+    EXPECT_EQ(back[0].mdevUs, 100'000u) << "a wide deviation to 32 us";
     EXPECT_TRUE(PathCodec::decode(std::string(PathCodec::kHopBytes - 1, '\x01'), ids).empty()) << "a cut record";
 }
 
