@@ -34,17 +34,15 @@ std::string fieldSql(int offset, int width) {
 
 } // namespace
 
-std::vector<Hop> fromTrace(const std::vector<RouteHop>& hops) {
-    std::vector<Hop> out;
+std::vector<PathMinute> fromTrace(const std::vector<RouteHop>& hops) {
+    std::vector<PathMinute> out;
     for (const RouteHop& hop : hops) {
         if (hop.number == 0)
             continue;
         if (out.size() < hop.number)
             out.resize(hop.number);
-        Hop& h = out[hop.number - 1];
-        h.addresses.clear();
-        for (const IpAddress& address : hop.answered)
-            h.addresses.push_back(address.text());
+        PathMinute& h = out[hop.number - 1];
+        h.answered = hop.answered;
         h.sent = hop.sent;
         h.lost = hop.lost();
         if (!hop.neverAnswered()) {
@@ -54,18 +52,21 @@ std::vector<Hop> fromTrace(const std::vector<RouteHop>& hops) {
             h.mdevUs = hop.stdDevUs;
         }
     }
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i].hop = static_cast<std::uint8_t>(i + 1);
     return out;
 }
 
-void merge(std::vector<Hop>& into, const std::vector<Hop>& later) {
+void merge(std::vector<PathMinute>& into, const std::vector<PathMinute>& later) {
     if (into.size() < later.size())
         into.resize(later.size());
     for (std::size_t i = 0; i < later.size(); ++i) {
-        Hop& a = into[i];
-        const Hop& b = later[i];
-        for (const std::string& address : b.addresses)
-            if (std::find(a.addresses.begin(), a.addresses.end(), address) == a.addresses.end())
-                a.addresses.push_back(address);
+        PathMinute& a = into[i];
+        const PathMinute& b = later[i];
+        a.hop = static_cast<std::uint8_t>(std::min<std::size_t>(i + 1, 255));
+        for (const IpAddress& address : b.answered)
+            if (std::find(a.answered.begin(), a.answered.end(), address) == a.answered.end())
+                a.answered.push_back(address);
         const double na = a.received();
         const double nb = b.received();
         if (nb > 0 && na > 0) {
@@ -88,11 +89,11 @@ void merge(std::vector<Hop>& into, const std::vector<Hop>& later) {
     }
 }
 
-std::string encode(const std::vector<Hop>& hops, const std::vector<std::uint16_t>& ids) {
+std::string encode(const std::vector<PathMinute>& hops, const std::vector<std::uint16_t>& ids) {
     std::string out;
     out.reserve(hops.size() * kHopBytes);
     for (std::size_t i = 0; i < hops.size(); ++i) {
-        const Hop& h = hops[i];
+        const PathMinute& h = hops[i];
         std::uint32_t sent = h.sent;
         std::uint32_t lost = std::min(h.lost, h.sent);
         if (sent > kMostCount) {
@@ -111,12 +112,13 @@ std::string encode(const std::vector<Hop>& hops, const std::vector<std::uint16_t
     return out;
 }
 
-std::vector<Hop> decode(std::string_view blob, std::vector<std::uint16_t>& ids) {
-    std::vector<Hop> out;
+std::vector<PathMinute> decode(std::string_view blob, std::vector<std::uint16_t>& ids) {
+    std::vector<PathMinute> out;
     ids.clear();
     for (std::size_t at = 0; at + kHopBytes <= blob.size(); at += kHopBytes) {
         ids.push_back(static_cast<std::uint16_t>(get(blob, at, 2)));
-        Hop h;
+        PathMinute h;
+        h.hop = static_cast<std::uint8_t>(std::min<std::size_t>(out.size() + 1, 255));
         h.sent = get(blob, at + 2, 1);
         h.lost = std::min(get(blob, at + 3, 1), h.sent);
         h.minUs = get(blob, at + 4, 3);
@@ -129,19 +131,20 @@ std::vector<Hop> decode(std::string_view blob, std::vector<std::uint16_t>& ids) 
     return out;
 }
 
-std::string joinAddresses(const std::vector<std::string>& addresses) {
+std::string joinAddresses(const std::vector<IpAddress>& addresses) {
     std::string out;
-    for (const std::string& a : addresses)
-        out += (out.empty() ? "" : " ") + a;
+    for (const IpAddress& a : addresses)
+        out += (out.empty() ? "" : " ") + a.text();
     return out;
 }
 
-std::vector<std::string> splitAddresses(std::string_view text) {
-    std::vector<std::string> out;
+std::vector<IpAddress> splitAddresses(std::string_view text) {
+    std::vector<IpAddress> out;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = std::min(text.find(' ', at), text.size());
         if (end > at)
-            out.emplace_back(text.substr(at, end - at));
+            if (const std::optional<IpAddress> address = IpAddress::parse(text.substr(at, end - at)))
+                out.push_back(*address);
         at = end + 1;
     }
     return out;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "history/PathRecords.h"
+#include "types/IpAddress.h"
 #include "types/RouteHop.h"
 
 // How a host's path over one minute is kept in `path_minutes.hops`: one record of kHopBytes per hop, from hop 1
@@ -20,33 +21,21 @@ constexpr std::uint32_t kMostCount = 255;       // sent or lost per hop and minu
 constexpr std::uint32_t kMostMicros = 0xffffff; // 16.8 s, far beyond the tracer's wait
 constexpr std::uint32_t kMostDeviationMicros = 32767 * 32;
 
-// A hop's minute as the writer merges it: the figures and the addresses heard, kept apart from the ids.
-struct Hop {
-    std::vector<std::string> addresses; // first heard first
-    std::uint32_t sent = 0;
-    std::uint32_t lost = 0;
-    std::uint32_t minUs = 0;
-    std::uint32_t avgUs = 0;
-    std::uint32_t maxUs = 0;
-    std::uint32_t mdevUs = 0;
-
-    [[nodiscard]] std::uint32_t received() const { return sent - lost; }
-    bool operator==(const Hop&) const = default;
-};
-
-// A trace's hops, from hop 1 up to its last (a hop the trace skipped is silent with nothing sent).
-[[nodiscard]] std::vector<Hop> fromTrace(const std::vector<RouteHop>& hops);
+// A trace's hops as a minute's, from hop 1 up to its last (a hop the trace skipped is silent with nothing sent);
+// the minute itself is left to the caller.
+[[nodiscard]] std::vector<PathMinute> fromTrace(const std::vector<RouteHop>& hops);
 // Adds a later trace of the same minute: counts add up, the times combine as one sample would give them.
-void merge(std::vector<Hop>& into, const std::vector<Hop>& later);
+void merge(std::vector<PathMinute>& into, const std::vector<PathMinute>& later);
 
-// The hops with their address list ids; `ids` has one per hop.
-[[nodiscard]] std::string encode(const std::vector<Hop>& hops, const std::vector<std::uint16_t>& ids);
-// Back again, the address list ids in `ids`; a blob cut short keeps its whole records only.
-[[nodiscard]] std::vector<Hop> decode(std::string_view blob, std::vector<std::uint16_t>& ids);
+// The hops with their address list ids; `ids` has one per hop. The addresses themselves are not written.
+[[nodiscard]] std::string encode(const std::vector<PathMinute>& hops, const std::vector<std::uint16_t>& ids);
+// Back again, without their addresses: the address list ids in `ids`; a blob cut short keeps its whole records.
+[[nodiscard]] std::vector<PathMinute> decode(std::string_view blob, std::vector<std::uint16_t>& ids);
 
 // An address list as `path_addresses` keeps it: the addresses separated by one space.
-[[nodiscard]] std::string joinAddresses(const std::vector<std::string>& addresses);
-[[nodiscard]] std::vector<std::string> splitAddresses(std::string_view text);
+[[nodiscard]] std::string joinAddresses(const std::vector<IpAddress>& addresses);
+// Back; a word that is no address is left out.
+[[nodiscard]] std::vector<IpAddress> splitAddresses(std::string_view text);
 
 // A row of `path_minutes` is keyed by its minute and host in one integer, minutes since the epoch times 2^24 plus
 // the host's row in `hosts`: the rows of a minute come after those of the minute before, so the table grows at

@@ -14,8 +14,12 @@ namespace {
 // "198.18.1.2 * 198.18.3.2": a hop that did not answer is "*" (and so is anything that is no address).
 std::vector<IpAddress> pathOf(const std::string& text) {
     std::vector<IpAddress> out;
-    for (const std::string& word : PathCodec::splitAddresses(text))
-        out.push_back(IpAddress::parse(word).value_or(IpAddress{}));
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        if (end > at)
+            out.push_back(IpAddress::parse(std::string_view(text).substr(at, end - at)).value_or(IpAddress{}));
+        at = end + 1;
+    }
     return out;
 }
 
@@ -39,11 +43,10 @@ bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::in
     int rc = SQLITE_OK;
     while ((rc = s.step()) == SQLITE_ROW) {
         std::vector<std::uint16_t> ids;
-        const std::vector<PathCodec::Hop> hops = PathCodec::decode(s.blob(1), ids);
+        std::vector<PathMinute> hops = PathCodec::decode(s.blob(1), ids);
         for (std::size_t i = 0; i < hops.size(); ++i) {
-            PathMinute m;
+            PathMinute& m = hops[i];
             m.minuteMs = s.int64(0) / PathCodec::kHostSlots * kMinuteMs;
-            m.hop = static_cast<std::uint8_t>(std::min<std::size_t>(i + 1, 255));
             if (ids[i] != 0) {
                 auto found = lists.find(ids[i]);
                 if (found == lists.end()) {
@@ -52,21 +55,14 @@ bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::in
                     const int got = list.step();
                     if (got != SQLITE_ROW && got != SQLITE_DONE)
                         return false;
-                    found = lists.emplace(ids[i], got == SQLITE_ROW ? pathOf(list.text(0))
+                    found = lists.emplace(ids[i], got == SQLITE_ROW ? PathCodec::splitAddresses(list.text(0))
                                                                    : std::vector<IpAddress>{})
                                 .first;
                 }
                 m.answered = found->second;
             }
-            const PathCodec::Hop& h = hops[i];
-            m.sent = h.sent;
-            m.lost = h.lost;
-            if (h.received() > 0) {
-                m.minUs = h.minUs;
-                m.avgUs = h.avgUs;
-                m.maxUs = h.maxUs;
-                m.mdevUs = h.mdevUs;
-            }
+            if (m.received() == 0)
+                m.minUs = m.avgUs = m.maxUs = m.mdevUs = 0;
             out.push_back(std::move(m));
         }
     }

@@ -47,7 +47,7 @@ int PathStore::prepared() const {
     return SQLITE_OK;
 }
 
-bool PathStore::idOf(const std::vector<std::string>& addresses, std::uint16_t& id) {
+bool PathStore::idOf(const std::vector<IpAddress>& addresses, std::uint16_t& id) {
     id = 0;
     if (addresses.empty())
         return true;
@@ -80,7 +80,7 @@ bool PathStore::idOf(const std::vector<std::string>& addresses, std::uint16_t& i
     return true;
 }
 
-bool PathStore::addressesOf(std::uint16_t id, std::vector<std::string>& addresses) {
+bool PathStore::addressesOf(std::uint16_t id, std::vector<IpAddress>& addresses) {
     addresses.clear();
     if (id == 0)
         return true;
@@ -99,7 +99,7 @@ bool PathStore::writeTrace(const PathTrace& trace, std::int64_t hostId) {
         return true; // beyond 16 million hosts and addresses a path is not kept
     const std::int64_t minute = LedgerSchema::floorTo(trace.atMs, LedgerSchema::kMinuteMs) / LedgerSchema::kMinuteMs;
     const std::int64_t slot = PathCodec::slot(minute, hostId);
-    std::vector<PathCodec::Hop> hops;
+    std::vector<PathMinute> hops;
     SqliteStatement& select = st_->selectMinute;
     select.reset();
     select.bind(1, slot);
@@ -108,7 +108,7 @@ bool PathStore::writeTrace(const PathTrace& trace, std::int64_t hostId) {
         std::vector<std::uint16_t> ids;
         hops = PathCodec::decode(select.blob(0), ids);
         for (std::size_t i = 0; i < hops.size(); ++i)
-            if (!addressesOf(ids[i], hops[i].addresses))
+            if (!addressesOf(ids[i], hops[i].answered))
                 return false;
     } else if (rc != SQLITE_DONE) {
         return false;
@@ -117,7 +117,7 @@ bool PathStore::writeTrace(const PathTrace& trace, std::int64_t hostId) {
     PathCodec::merge(hops, PathCodec::fromTrace(trace.hops));
     std::vector<std::uint16_t> ids(hops.size());
     for (std::size_t i = 0; i < hops.size(); ++i)
-        if (!idOf(hops[i].addresses, ids[i]))
+        if (!idOf(hops[i].answered, ids[i]))
             return false;
     SqliteStatement& upsert = st_->upsertMinute;
     upsert.reset();

@@ -31,8 +31,8 @@ public:
 private:
     struct Statements;
     // The id of an address list, stored when new; 0 for none (a silent hop, or no room left in the two bytes).
-    [[nodiscard]] bool idOf(const std::vector<std::string>& addresses, std::uint16_t& id);
-    [[nodiscard]] bool addressesOf(std::uint16_t id, std::vector<std::string>& addresses);
+    [[nodiscard]] bool idOf(const std::vector<IpAddress>& addresses, std::uint16_t& id);
+    [[nodiscard]] bool addressesOf(std::uint16_t id, std::vector<IpAddress>& addresses);
 
     SqliteDb& db_;
     std::unique_ptr<Statements> st_;

@@ -187,14 +187,13 @@ TEST(LedgerPaths, ExportsCarryEveryHopAndMinuteAndTheChanges) {
 // A minute traced more often than its byte counts keeps its share of loss; a time beyond three bytes is capped,
 // and a deviation beyond two bytes' microseconds is kept to 32 us.
 TEST(PathCodec, CountsPastAByteKeepTheirLossShare) {
-    PathCodec::Hop hop;
-    hop.addresses = {"198.18.1.2"};
+    PathMinute hop;
     hop.sent = 600;
     hop.lost = 150;
     hop.maxUs = 20'000'000;
     hop.mdevUs = 100'010;
     std::vector<std::uint16_t> ids;
-    const std::vector<PathCodec::Hop> back = PathCodec::decode(PathCodec::encode({hop}, {7}), ids);
+    const std::vector<PathMinute> back = PathCodec::decode(PathCodec::encode({hop}, {7}), ids);
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(ids, std::vector<std::uint16_t>{7});
     EXPECT_EQ(back[0].sent, 255u);
