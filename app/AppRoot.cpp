@@ -224,7 +224,7 @@ void AppRoot::shutdown() {
         outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
     if (pathRoutes_)
         pathRoutes_->stop();
-    routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
+    routeWindow_.reset(); // ends its trace, and puts its size into the settings before they are saved
     if (windowPort_)
         windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
     if (worker_) {

@@ -38,7 +38,8 @@ void PathWatch::watch(const std::string& host, Settings settings) {
     wanted_[host] = settings;
     if (const auto path = paths_.find(host); path != paths_.end()) {
         // A shorter interval takes effect now, not after the longer one has passed.
-        const Clock::time_point sooner = path->second.due - std::chrono::milliseconds(path->second.settings.intervalMs) +
+        const Clock::time_point sooner = path->second.due -
+                                         std::chrono::milliseconds(path->second.settings.intervalMs) +
                                          std::chrono::milliseconds(settings.intervalMs);
         path->second.due = std::min(path->second.due, sooner);
         path->second.settings = settings;
@@ -172,8 +173,8 @@ void PathWatch::serve() {
         }
         still->second.trace.reset();
         // A trace that took longer than the interval is followed by the next one at once, never by a burst.
-        still->second.due = std::max(started + std::chrono::milliseconds(still->second.settings.intervalMs),
-                                     Clock::now());
+        still->second.due =
+            std::max(started + std::chrono::milliseconds(still->second.settings.intervalMs), Clock::now());
         if (stopping_ || !error.empty())
             continue;
         done.hops = result.hops;

@@ -606,8 +606,7 @@ bool HistoryLedger::exportPathCsv(const std::string& host, std::int64_t fromMs, 
     return static_cast<bool>(out) && problemReading().empty();
 }
 
-bool HistoryLedger::exportPathJson(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
-                                   std::ostream& out) {
+bool HistoryLedger::exportPathJson(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out) {
     const std::vector<PathMinute> minutes = pathMinutes(host, fromMs, toMs);
     PathExport::writeJson(host, minutes, routeChanges(host, fromMs, toMs), out);
     return static_cast<bool>(out) && problemReading().empty();

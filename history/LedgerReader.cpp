@@ -412,8 +412,7 @@ std::vector<PathMinute> LedgerReader::pathMinutes(const std::string& host, std::
     return out;
 }
 
-std::vector<RouteChange> LedgerReader::routeChanges(const std::string& host, std::int64_t fromMs,
-                                                    std::int64_t toMs) {
+std::vector<RouteChange> LedgerReader::routeChanges(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
     std::vector<RouteChange> out;
     if (fromMs >= toMs || !ready() || !pathsKnown())
         return out;

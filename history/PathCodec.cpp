@@ -24,8 +24,7 @@ std::string fieldSql(int offset, int width) {
     std::string sum;
     for (int i = 0; i < width; ++i) {
         const std::string byte = "(instr(k.b, substr(m.hops, " + std::to_string(kHopBytes) + " * n.i + " +
-                                 std::to_string(offset + i + 1) +
-                                 ", 1)) - 1)";
+                                 std::to_string(offset + i + 1) + ", 1)) - 1)";
         const int shift = 8 * (width - 1 - i);
         sum += (sum.empty() ? "" : " + ") + (shift == 0 ? byte : byte + " * " + std::to_string(1 << shift));
     }
@@ -159,7 +158,9 @@ std::string viewSql() {
     }
     const std::string sent = fieldSql(2, 1);
     const std::string lost = fieldSql(3, 1);
-    auto time = [&](const std::string& value) { return "CASE WHEN " + sent + " > " + lost + " THEN " + value + " END"; };
+    auto time = [&](const std::string& value) {
+        return "CASE WHEN " + sent + " > " + lost + " THEN " + value + " END";
+    };
     const std::string mdev = fieldSql(13, 2);
     return "CREATE VIEW IF NOT EXISTS path_hops AS WITH RECURSIVE k(b) AS (SELECT X'" + bytes +
            "'), n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 254) "
@@ -170,8 +171,7 @@ std::string viewSql() {
            time("CASE WHEN " + mdev + " < 32768 THEN " + mdev + " ELSE (" + mdev + " - 32768) * 32 END") +
            " AS mdev_us FROM path_minutes AS m JOIN hosts AS h ON h.id = m.slot % 16777216 JOIN k "
            "JOIN n ON n.i < length(m.hops) / " +
-           std::to_string(kHopBytes) + " LEFT JOIN path_addresses AS a ON a.id = " +
-           fieldSql(0, 2) + ";";
+           std::to_string(kHopBytes) + " LEFT JOIN path_addresses AS a ON a.id = " + fieldSql(0, 2) + ";";
 }
 
 } // namespace PathCodec

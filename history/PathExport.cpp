@@ -45,8 +45,8 @@ std::string jsonAddresses(const std::vector<IpAddress>& addresses) {
 } // namespace
 
 std::string csvHeader() {
-    return HistoryCsv::line({"time", "host", "hop", "answered", "sent", "lost", "loss_percent", "min_ms", "avg_ms",
-                             "max_ms", "mdev_ms"});
+    return HistoryCsv::line(
+        {"time", "host", "hop", "answered", "sent", "lost", "loss_percent", "min_ms", "avg_ms", "max_ms", "mdev_ms"});
 }
 
 std::string csvRecord(const std::string& host, const PathMinute& m) {
@@ -65,8 +65,8 @@ void writeCsv(const std::string& host, const std::vector<PathMinute>& minutes, s
         out << csvRecord(host, m);
 }
 
-void writeJson(const std::string& host, const std::vector<PathMinute>& minutes,
-               const std::vector<RouteChange>& changes, std::ostream& out) {
+void writeJson(const std::string& host, const std::vector<PathMinute>& minutes, const std::vector<RouteChange>& changes,
+               std::ostream& out) {
     out << "{\"host\":" << jsonString(host) << ",\"minutes\":[";
     for (std::size_t i = 0; i < minutes.size(); ++i) {
         const PathMinute& m = minutes[i];
@@ -74,8 +74,9 @@ void writeJson(const std::string& host, const std::vector<PathMinute>& minutes,
             << ",\"hop\":" << unsigned{m.hop} << ",\"answered\":" << jsonAddresses(m.answered) << ",\"sent\":" << m.sent
             << ",\"lost\":" << m.lost;
         if (m.received() > 0)
-            out << ",\"min_ms\":" << HistoryCsv::milliseconds(m.minUs) << ",\"avg_ms\":"
-                << HistoryCsv::milliseconds(m.avgUs) << ",\"max_ms\":" << HistoryCsv::milliseconds(m.maxUs)
+            out << ",\"min_ms\":" << HistoryCsv::milliseconds(m.minUs)
+                << ",\"avg_ms\":" << HistoryCsv::milliseconds(m.avgUs)
+                << ",\"max_ms\":" << HistoryCsv::milliseconds(m.maxUs)
                 << ",\"mdev_ms\":" << HistoryCsv::milliseconds(m.mdevUs);
         out << "}";
     }

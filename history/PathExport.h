@@ -18,7 +18,7 @@ void writeCsv(const std::string& host, const std::vector<PathMinute>& minutes, s
 // {"host":..., "minutes":[{"time":..., "hop":3, "answered":["198.18.3.2"], "sent":3, "lost":0, "min_ms":0.051,
 // ...}], "route_changes":[{"time":..., "hop":3, "before":[...], "after":[...]}]}, a hop that did not answer
 // as null in before and after.
-void writeJson(const std::string& host, const std::vector<PathMinute>& minutes,
-               const std::vector<RouteChange>& changes, std::ostream& out);
+void writeJson(const std::string& host, const std::vector<PathMinute>& minutes, const std::vector<RouteChange>& changes,
+               std::ostream& out);
 
 } // namespace PathExport

@@ -55,7 +55,8 @@ bool minutes(SqliteDb& db, const std::string& host, std::int64_t fromMs, std::in
                     const int got = list.step();
                     if (got != SQLITE_ROW && got != SQLITE_DONE)
                         return false;
-                    found = lists.emplace(ids[i], got == SQLITE_ROW ? PathCodec::splitAddresses(list.text(0))
+                    found = lists
+                                .emplace(ids[i], got == SQLITE_ROW ? PathCodec::splitAddresses(list.text(0))
                                                                    : std::vector<IpAddress>{})
                                 .first;
                 }

@@ -72,8 +72,7 @@ void MetricsRegistry::setRouteLossBegins(std::string_view host, std::string_view
         found->second.figures.routeLossBeginsHop = hop.value_or(0);
 }
 
-void MetricsRegistry::setRouteHops(std::string_view host, std::string_view address,
-                                   std::optional<std::uint32_t> hops) {
+void MetricsRegistry::setRouteHops(std::string_view host, std::string_view address, std::optional<std::uint32_t> hops) {
     const std::lock_guard lock(mutex_);
     const auto found = series_.find(std::pair<std::string_view, std::string_view>(host, address));
     if (found == series_.end())

@@ -13,8 +13,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << s.metricsListen << '"' << " notify=" << s.notify << " autostart=" << s.autostart << " historyWindowSize=\""
         << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" hostsWindowSize=\"" << s.hostsWindowSize
         << "\" hostsWindowColumns=\"" << s.hostsWindowColumns << "\" routeWindowSize=\"" << s.routeWindowSize
-        << "\" routeRounds=" << s.routeRounds << " pathWatch=" << s.pathWatch
-        << " pathInterval=" << s.pathInterval << " pathRounds=" << s.pathRounds << '}';
+        << "\" routeRounds=" << s.routeRounds << " pathWatch=" << s.pathWatch << " pathInterval=" << s.pathInterval
+        << " pathRounds=" << s.pathRounds << '}';
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

@@ -9,8 +9,8 @@
 
 // One trace of a watched path: who answered at each TTL and how, over the trace's few rounds.
 struct PathTrace {
-    std::string host;    // as configured
-    std::string address; // the address traced
+    std::string host;      // as configured
+    std::string address;   // the address traced
     std::int64_t atMs = 0; // wall clock when the trace began
     std::vector<RouteHop> hops;
     bool reached = false; // the destination answered at least once

@@ -215,24 +215,26 @@ TEST_F(RouteEndToEnd, AWatchedPathIsKeptAndItsRouteChangeCountedLoggedAndNotifie
     const fs::path log = dir_ / "server.log";
     fs::create_directories(settingsFile().parent_path());
     std::ofstream(settingsFile(), std::ios::binary)
-        << "[General]\nMetricsListen=" << kPort << "\nNotify=Yes\nHost=127.0.0.1\nInterval=1\n\n[Hosts]\n1\\Host="
-        << server << "\n1\\Interval=1\n1\\PathWatch=Yes\n1\\PathInterval=10\n1\\PathRounds=3\n1\\LogLevel=1\n"
+        << "[General]\nMetricsListen=" << kPort
+        << "\nNotify=Yes\nHost=127.0.0.1\nInterval=1\n\n[Hosts]\n1\\Host=" << server
+        << "\n1\\Interval=1\n1\\PathWatch=Yes\n1\\PathInterval=10\n1\\PathRounds=3\n1\\LogLevel=1\n"
         << "1\\LogFileName=" << log.string() << "\n1\\Running=Yes\nsize=1\n";
     launchInClient({});
 
     const std::string pair = "{host=\"" + server + "\",address=\"" + server + "\"} ";
-    ASSERT_TRUE(waitUntil([&] { return scrape(chain_->client()).find("ostrevo_route_hops" + pair + "4\n") !=
-                                       std::string::npos; },
-                          60s))
+    ASSERT_TRUE(waitUntil(
+        [&] { return scrape(chain_->client()).find("ostrevo_route_hops" + pair + "4\n") != std::string::npos; }, 60s))
         << scrape(chain_->client()) << readFile(dir_ / "output.txt");
     EXPECT_NE(scrape(chain_->client()).find("ostrevo_route_changes_total" + pair + "0\n"), std::string::npos);
     EXPECT_EQ(scrape(chain_->client()).find("ostrevo_route_hops{host=\"127.0.0.1\""), std::string::npos)
         << "a host without PathWatch is not path-watched";
 
     ASSERT_TRUE(chain_->detour(2)) << chain_->error();
-    ASSERT_TRUE(waitUntil([&] { return scrape(chain_->client()).find("ostrevo_route_changes_total" + pair + "1\n") !=
-                                       std::string::npos; },
-                          60s))
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return scrape(chain_->client()).find("ostrevo_route_changes_total" + pair + "1\n") != std::string::npos;
+        },
+        60s))
         << scrape(chain_->client()) << readFile(dir_ / "output.txt");
     EXPECT_NE(scrape(chain_->client()).find("ostrevo_route_hops" + pair + "5\n"), std::string::npos);
 

@@ -97,8 +97,8 @@ TEST(PathWatchEndToEnd, KeepsThePathSeesLossFromTheHopItBeginsAtAndCountsOneRout
     }
     const std::int64_t start = nowMs();
     ASSERT_TRUE(seen.waitTraces(3, 30s));
-    const std::vector<IpAddress> usual = addresses({RouterChain::hopAddress(1), RouterChain::hopAddress(2),
-                                                    RouterChain::hopAddress(3), server});
+    const std::vector<IpAddress> usual =
+        addresses({RouterChain::hopAddress(1), RouterChain::hopAddress(2), RouterChain::hopAddress(3), server});
     {
         const std::map<int, HopTotals> clean = totals(ledger->pathMinutes(kHost, start - 60'000, nowMs() + 60'000));
         ASSERT_EQ(clean.size(), 4u) << "three routers and the server";

@@ -57,8 +57,8 @@ private:
 
 std::vector<RouteHop> via(const std::string& third) {
     return {routeHop(1, {"198.18.1.2"}, 3, 0, 100, 100, 100, 100, 0),
-            routeHop(2, {"198.18.2.2"}, 3, 0, 200, 200, 200, 200, 0),
-            routeHop(3, {third}, 3, 0, 300, 300, 300, 300, 0), routeHop(4, {"198.18.4.2"}, 3, 0, 400, 400, 400, 400, 0)};
+            routeHop(2, {"198.18.2.2"}, 3, 0, 200, 200, 200, 200, 0), routeHop(3, {third}, 3, 0, 300, 300, 300, 300, 0),
+            routeHop(4, {"198.18.4.2"}, 3, 0, 400, 400, 400, 400, 0)};
 }
 
 ProbeEvent probe(RunId run, const std::string& host, const std::string& address, HostStatus status) {

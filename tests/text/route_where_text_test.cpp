@@ -65,7 +65,6 @@ TEST(RouteWhereText, ALossHopThatNeverAnswersIsSaidInWords) {
     EXPECT_EQ(RouteText::lossSentence(std::nullopt, "", std::nullopt, ""), "No loss on the path");
 }
 
-
 IpAddress address(const char* text) {
     return IpAddress::parse(text).value_or(IpAddress{});
 }
