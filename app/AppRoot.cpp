@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <system_error>
-#include <variant>
+#include <ostream>
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +17,6 @@
 #include "alerts/EventLog.h"
 #include "alerts/ProcessLauncher.h"
 #include "app/MainWindow.h"
-#include "app/QtWindowPort.h"
 #include "app/RunControl.h"
 #include "app/SignalWatcher.h"
 #include "app/common/AppSettings.h"
@@ -35,11 +33,10 @@
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
+#include "app/route/PathRoutes.h"
 #include "app/route/PathSource.h"
 #include "app/route/RouteWindow.h"
-#include "engine/IcmpEchoChannel.h"
 #include "engine/PosixHostResolver.h"
-#include "engine/ProbeWorker.h"
 #include "history/HistoryLedger.h"
 #include "settings/CommandLine.h"
 #include "settings/HostIdentity.h"
@@ -74,29 +71,19 @@ void AppRoot::createServices() {
     hadArguments_ = services_.startedWithArguments || !services_.arguments.empty();
     if (!services_.resolver)
         services_.resolver = std::make_shared<PosixHostResolver>();
-    if (!services_.channel)
-        services_.channel = std::make_unique<IcmpEchoChannel>();
     if (!services_.messages)
         services_.messages = std::make_unique<QtMessagePort>(mainWindow_.get());
-
-    QtWindowPort::Handlers handlers;
-    handlers.probed = [this](const ProbeEvent& event) { showProbe(event); };
-    handlers.postLog = [this](const ProbeEvent& event) {
-        eventLog_->writeRecord(event.hostStatus, ProbeText::replyLine(event));
-    };
-    handlers.runEnded = [this](RunId, RunEnd end) { runControl_->handleRunEnded(end); };
-    windowPort_ = std::make_unique<QtWindowPort>(std::move(handlers));
 
     eventLog_ = std::make_unique<EventLog>(settings_->value(), *services_.messages);
     // Off in the settings, so that it stays off and is saved so; the run under way has its own copy to switch off.
     eventLog_->loggingStopped = [this] {
+        if (supervisor_ && hostList_)
+            supervisor_->loggingOff(hostList_->mainId());
         settings_->turnLoggingOff();
-        if (worker_)
-            worker_->post(LoggingOffCommand{});
     };
     sound_ = std::make_unique<QtSoundPlayer>();
     launcher_ = std::make_unique<ProcessLauncher>();
-    // The launcher runs on the worker thread; the desktop's document opener belongs to the window thread.
+    // The launcher runs on the hub's thread; the desktop's document opener belongs to the window thread.
     launcher_->openDocument = [this](const std::string& path) {
         QMetaObject::invokeMethod(
             this, [path] { QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(path))); },
@@ -107,38 +94,57 @@ void AppRoot::createServices() {
     alerts_ = std::make_unique<AlertActions>(*sound_, *launcher_, notifier_.get());
     MainWindow* window = mainWindow_.get();
     tray_ = new TrayController(window, window->trayMenu(), settings_->value(), window);
-
-    RunControl::Widgets widgets;
-    widgets.ping = window->pingAction();
-    widgets.reset = window->ui()->resetButton;
-    widgets.labels = window->valueFields();
-    RunControl::Services run;
-    run.resolver = services_.resolver;
-    run.messages = services_.messages.get();
-    run.showStatus = [this](HostStatus status) { showStatus(status); };
-    run.post = [this](WorkerCommand command) {
-        // The history file opens with the first run, before that run's first probe can be recorded.
-        if (history_ && std::holds_alternative<StartCommand>(command))
-            history_->open();
-        if (worker_)
-            worker_->post(std::move(command));
-        else if (std::holds_alternative<StartCommand>(command)) // no worker to probe: answer as a failed start
-            QMetaObject::invokeMethod(
-                runControl_, [this] { runControl_->handleRunEnded(RunEnd::ChannelFailed); }, Qt::QueuedConnection);
-    };
-    run.openOptions = [window] { window->ui()->optionsButton->click(); };
-    runControl_ = new RunControl(settings_->value(), widgets, std::move(run), window);
-    window->attach(*runControl_, *tray_);
-    connect(runControl_, &RunControl::stateChanged, tray_, [this] { tray_->setMonitoring(runControl_->isRunning()); });
-    connect(runControl_, &RunControl::payloadTooLarge, settings_, &AppSettings::lowerPayload);
     connect(settings_, &AppSettings::changed, this, &AppRoot::followSettings);
-
-    createHostList();
 
     if (services_.watchSignals) {
         signals_ = new SignalWatcher(this);
         connect(signals_, &SignalWatcher::terminationRequested, this, &AppRoot::exitOnSignal);
     }
+}
+
+// One supervisor over one hub for every host, the main one first, with every observer registered once.
+void AppRoot::createRuns() {
+    HostSupervisor::Services hosts;
+    hosts.resolver = services_.resolver;
+    hosts.post = [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    };
+    hosts.makeRunner = [this](WindowPort& face) {
+        std::vector<ProbeObserver*> observers;
+        observers.push_back(&history_->observer());
+        observers.push_back(&outageRoutes_->watch()); // every host is traced at its outages
+        observers.push_back(&pathRoutes_->watch());
+        for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
+            observers.push_back(observer.get());
+        observers.push_back(notifier_.get()); // a run's end withdraws its host's notification
+        return makeHubRunner(face, alerts_.get(), observers, services_.sockets);
+    };
+    // The history file opens with the first run, before that run's first probe can be recorded.
+    hosts.beforeRun = [this] {
+        if (history_)
+            history_->open();
+    };
+    supervisor_ = std::make_unique<HostSupervisor>(std::move(hosts));
+    supervisor_->setProgramSettings(settings_->value());
+    supervisor_->addMain(settings_->value());
+    supervisor_->addListener(*this);
+
+    MainWindow* window = mainWindow_.get();
+    RunControl::Widgets widgets;
+    widgets.ping = window->pingAction();
+    widgets.reset = window->ui()->resetButton;
+    widgets.labels = window->valueFields();
+    RunControl::Services run;
+    run.messages = services_.messages.get();
+    run.showStatus = [this](HostStatus status) { showStatus(status); };
+    run.showMain = [this](const WatchedHost& host) { showMain(host); };
+    run.openOptions = [window] { window->ui()->optionsButton->click(); };
+    runControl_ = new RunControl(settings_->value(), *supervisor_, widgets, std::move(run), window);
+    window->attach(*runControl_, *tray_);
+    connect(runControl_, &RunControl::stateChanged, tray_, [this] { tray_->setMonitoring(runControl_->isRunning()); });
+    connect(runControl_, &RunControl::payloadTooLarge, settings_, &AppSettings::lowerPayload);
+
+    createHostList();
 }
 
 void AppRoot::initialize() {
@@ -189,21 +195,13 @@ void AppRoot::initialize() {
     };
     outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
     outageRoutes_->setRounds(initial.routeRounds);
-    worker_ = std::make_unique<ProbeWorker>(*services_.channel, *windowPort_, alerts_.get());
-    worker_->addObserver(history_->observer());
-    worker_->addObserver(outageRoutes_->watch());
-    worker_->addObserver(*notifier_); // a run's end withdraws its host's notification
-    for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
-        worker_->addObserver(*observer);
-    try {
-        worker_->start();
-    } catch (const std::system_error& e) {
-        std::fprintf(stderr, "ostrevo: cannot start the probe thread: %s\n", e.what());
-        worker_.reset();
-    }
+    createPathRoutes();
+    createRuns();
+    followPaths();
 
     // The other hosts come back as they were; the main host starts only when the command line asks.
     hostList_->restore(storedHosts);
+    pathRoutes_->follow(hostList_->hosts());
     bool start = requests.start;
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
@@ -223,16 +221,10 @@ void AppRoot::initialize() {
 void AppRoot::shutdown() {
     if (outageRoutes_)
         outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
-    routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
+    if (pathRoutes_)
+        pathRoutes_->stop();
+    routeWindow_.reset(); // ends its trace, and puts its size into the settings before they are saved
     storedRouteWindows_.clear();
-    if (windowPort_)
-        windowPort_->shutdown(); // a worker still in a run must not wait on a window that is going away
-    if (worker_) {
-        worker_->post(QuitCommand{});
-        if (!worker_->joinFor(std::chrono::seconds(5)))
-            std::fprintf(stderr, "ostrevo: waiting for the probe worker to end\n");
-        worker_.reset();
-    }
     // The hosts' runs end before the history they feed; their running state is what the next start restores.
     const StoredHostList hosts = hostList_->stored();
     delete hostsWindow_; // puts its size into the settings
@@ -240,7 +232,8 @@ void AppRoot::shutdown() {
     tray_->setHostsSource({});
     delete hostList_;
     hostList_ = nullptr;
-    history_.reset(); // its window has put its size into the settings
+    supervisor_.reset(); // ends the hub and every run; its listeners go with it
+    history_.reset();    // its window has put its size into the settings
     HistoryWindow::keepSizeIn(nullptr);
     HistoryWindow::keepSpanIn(nullptr);
     tray_->removeTrayIcon();
@@ -251,12 +244,27 @@ void AppRoot::shutdown() {
     }
 }
 
-void AppRoot::showProbe(const ProbeEvent& event) {
+void AppRoot::probed(const WatchedHost& host, const ProbeEvent& event) {
+    if (!host.main)
+        return;
     mainWindow_->showProbe(event);
-    hostList_->showMainProbe(event); // its row, before the tray reads it
     if (event.statusChanged)
         showStatus(event.hostStatus);
     tray_->showProbe(event);
+}
+
+void AppRoot::logDue(const WatchedHost& host, const ProbeEvent& event) {
+    if (host.main)
+        eventLog_->writeRecord(event.hostStatus, ProbeText::replyLine(event));
+}
+
+// Another host became the main one with its run as it stands: the window and the tray show where it is.
+void AppRoot::showMain(const WatchedHost& host) {
+    if (host.last)
+        mainWindow_->showProbe(*host.last);
+    showStatus(host.running ? host.status : HostStatus::NA);
+    if (host.last)
+        tray_->showProbe(*host.last);
 }
 
 void AppRoot::showStatus(HostStatus status) {
@@ -338,6 +346,18 @@ std::unique_ptr<RouteWindow> AppRoot::makeRouteWindow() {
         const std::shared_ptr<HistoryLedger> ledger = kept();
         return ledger ? ledger->routeChanges(host, from, to) : std::vector<RouteChange>{};
     };
+    path.write = [kept](PathSource::Format format, const std::string& host, std::int64_t from, std::int64_t to,
+                        std::ostream& out) {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        if (!ledger)
+            return false;
+        return format == PathSource::Format::Csv ? ledger->exportPathCsv(host, from, to, out)
+                                                 : ledger->exportPathJson(host, from, to, out);
+    };
+    path.problem = [kept] {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        return ledger ? ledger->problem() : std::string();
+    };
     window->setPathSource(std::move(path));
     return window;
 }
@@ -407,24 +427,7 @@ void AppRoot::exitOnSignal() {
 
 void AppRoot::createHostList() {
     HostList::Services hosts;
-    hosts.resolver = services_.resolver;
     hosts.messages = services_.messages.get();
-    hosts.makeRunner = [this](WindowPort& face) {
-        std::vector<ProbeObserver*> observers;
-        if (history_)
-            observers.push_back(&history_->observer());
-        // Every host is traced at its outages, not only the main one.
-        if (outageRoutes_)
-            observers.push_back(&outageRoutes_->watch());
-        for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
-            observers.push_back(observer.get());
-        observers.push_back(notifier_.get());
-        return makeHubRunner(face, alerts_.get(), observers);
-    };
-    hosts.beforeStart = [this] {
-        if (history_)
-            history_->open();
-    };
     hosts.startMain = [this] {
         if (!runControl_->isRunning() && !runControl_->lookupPending())
             runControl_->toggleRun();
@@ -433,11 +436,8 @@ void AppRoot::createHostList() {
         if (runControl_->isRunning())
             runControl_->toggleRun();
     };
-    hosts.mainBusy = [this] { return runControl_->lookupPending(); };
-    hostList_ = new HostList(*settings_, std::move(hosts), mainWindow_.get());
-    mainWindow_->setWatchedCheck(watchedBesides(HostList::kMainId));
-    connect(runControl_, &RunControl::stateChanged, hostList_,
-            [this] { hostList_->setMainRunning(runControl_->isRunning()); });
+    hostList_ = new HostList(*settings_, *supervisor_, std::move(hosts), mainWindow_.get());
+    mainWindow_->setWatchedCheck(watchedBesides(std::nullopt, true));
     connect(hostList_, &HostList::userChanged, this, &AppRoot::saveHostList);
 
     tray_->setHostsSource([this]() -> const std::vector<WatchedHost>& { return hostList_->hosts(); });
@@ -483,18 +483,20 @@ void AppRoot::showHosts() {
     hostsWindow_->activateWindow();
 }
 
-// Whether a typed host is one of the watched hosts other than `except` (the one being edited).
-std::function<bool(const std::string&)> AppRoot::watchedBesides(std::optional<RunId> except) const {
-    return [this, except](const std::string& typed) {
+// Whether a typed host is one of the watched hosts other than `except` (the one being edited), or than the main
+// host, whichever that is when the check is made.
+std::function<bool(const std::string&)> AppRoot::watchedBesides(std::optional<RunId> except, bool mainHost) const {
+    return [this, except, mainHost](const std::string& typed) {
+        const std::optional<RunId> besides = mainHost ? std::optional<RunId>(hostList_->mainId()) : except;
         const auto& hosts = hostList_->hosts();
         return std::any_of(hosts.begin(), hosts.end(), [&](const WatchedHost& host) {
-            return host.id != except && HostIdentity::same(host.settings.host, typed);
+            return host.id != besides && HostIdentity::same(host.settings.host, typed);
         });
     };
 }
 
 void AppRoot::openHostOptions(std::optional<RunId> id) {
-    const bool mainHost = id == HostList::kMainId;
+    const bool mainHost = id == hostList_->mainId();
     const WatchedHost* host = id ? hostList_->find(*id) : nullptr;
     if ((id && host == nullptr) || mainWindow_->modalDialogOpen())
         return;
@@ -540,4 +542,39 @@ void AppRoot::saveHostList() {
         return;
     saveChangedSettings(settings_->value(), storedTexts_);
     saveChangedHostList(hostList_->stored(), storedTexts_);
+}
+
+void AppRoot::createPathRoutes() {
+    PathRoutes::Services paths;
+    paths.observers = services_.pathObservers;
+    paths.observers.push_back(&history_->pathObserver());
+    paths.changed = [this](const std::string& host, const std::string& sentence) { tellRouteChange(host, sentence); };
+    pathRoutes_ = std::make_unique<PathRoutes>(std::move(paths));
+}
+
+void AppRoot::followPaths() {
+    // A host's PathWatch, PathInterval and PathRounds reach its row (the main host's through its settings).
+    auto follow = [this] {
+        if (pathRoutes_ && hostList_)
+            pathRoutes_->follow(hostList_->hosts());
+    };
+    connect(hostList_, &HostList::listChanged, this, follow);
+    connect(settings_, &AppSettings::changed, this, follow, Qt::QueuedConnection);
+}
+
+void AppRoot::tellRouteChange(const std::string& host, const std::string& sentence) {
+    const WatchedHost* watched = nullptr;
+    for (const WatchedHost& row : hostList_->hosts())
+        if (row.settings.host == host)
+            watched = &row;
+    if (watched == nullptr)
+        return;
+    if (watched->main) {
+        if (eventLog_->isOpen())
+            eventLog_->writeRecord(watched->status, sentence);
+    } else {
+        hostList_->writeLog(host, sentence);
+    }
+    if (settings_->value().notify)
+        notifier_->notify(watched->id, host, watched->status, sentence);
 }

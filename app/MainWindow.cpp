@@ -146,13 +146,14 @@ void MainWindow::createActions() {
     connect(ui_->resetButton, &QPushButton::clicked, this, [this] { runControl_->resetStatistics(); });
 }
 
+// A signal may close the window while start-up still shows a box, before the run control and the tray are attached.
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (tray_->isInTray()) {
+    if (tray_ != nullptr && tray_->isInTray()) {
         hide();
         event->ignore();
         return;
     }
-    if (runControl_->isRunning()) {
+    if (runControl_ != nullptr && runControl_->isRunning()) {
         ui_->startButton->click();
         QEventLoop waitForStop;
         const auto connection = connect(runControl_, &RunControl::stateChanged, &waitForStop, [&] {
@@ -261,7 +262,7 @@ bool MainWindow::modalDialogOpen() const {
 
 void MainWindow::updateOptionsAction() {
     // A start waiting for the name service counts as running: the dialog must not change what it will use.
-    optionsAction_->setEnabled(!runControl_->isRunning() && !runControl_->lookupPending());
+    optionsAction_->setEnabled(runControl_ == nullptr || (!runControl_->isRunning() && !runControl_->lookupPending()));
 }
 
 void MainWindow::openOptions() {

@@ -3,29 +3,27 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include <QObject>
 
 #include "alerts/MessagePort.h"
-#include "engine/HostResolver.h"
-#include "monitor/HostLookup.h"
-#include "types/IpAddress.h"
-#include "engine/WorkerCommand.h"
+#include "monitor/HostSupervisor.h"
 #include "settings/Settings.h"
 #include "text/ProbeText.h"
+#include "types/IpAddress.h"
 #include "types/ProbeEvent.h"
 
 class QAction;
 class QLabel;
 class QPushButton;
 
-// Starting, stopping and resetting a monitoring run from the window thread. The host is resolved on a
-// helper thread so that the window keeps responding while the name service is slow; the steps and their
-// outcomes keep their order, and a lookup still running when the window goes away is abandoned.
-class RunControl : public QObject {
+// Starting, stopping and resetting the main host's run (the supervisor's first host) from the window thread,
+// and what the window's controls say about it. The supervisor finds the host off the window thread, so the
+// window keeps responding while the name service is slow. "Make main host" hands it another host's run, which
+// it then shows as it stands.
+class RunControl : public QObject, private HostSupervisor::Listener {
     Q_OBJECT
 public:
     static constexpr std::uint32_t NoAddress = 0xFFFFFFFFu;
@@ -36,27 +34,27 @@ public:
         std::array<QLabel*, 7> labels{}; // indexed by Label
     };
     struct Services {
-        std::shared_ptr<HostResolver> resolver;
         MessagePort* messages = nullptr;
         std::function<void(HostStatus)> showStatus; // the run has ended: its status is no more
-        std::function<void(WorkerCommand)> post;
+        // Another host has become the main one: the window shows its latest probe and status.
+        std::function<void(const WatchedHost&)> showMain;
         std::function<void()> openOptions; // as a click on the Options button
     };
 
-    // `settings` are read, never written: what starting finds wrong with them it reports by a signal.
-    RunControl(const Settings& settings, Widgets widgets, Services services, QObject* parent = nullptr);
+    // `settings` are read, never written: what starting finds wrong with them it reports by a signal. The
+    // supervisor tells the run control of the main host until the supervisor ends, which at exit is first.
+    RunControl(const Settings& settings, HostSupervisor& supervisor, Widgets widgets, Services services,
+               QObject* parent = nullptr);
     ~RunControl() override;
 
     void toggleRun();
     void stopRun();
     void resetStatistics();
-    // The worker's answer: the run has ended, or it could not begin.
-    void handleRunEnded(RunEnd end);
 
-    // A run is under way: from the start handed to the worker until its answer to the stop.
+    // A run is under way: from its start until the supervisor's answer to the stop.
     [[nodiscard]] bool isRunning() const { return running_; }
     // A start is waiting for the name service.
-    [[nodiscard]] bool lookupPending() const { return lookup_.pending(); }
+    [[nodiscard]] bool lookupPending() const;
     // The address the run under way probes; nothing while no run is.
     [[nodiscard]] const std::optional<IpAddress>& target() const { return target_; }
 
@@ -70,17 +68,23 @@ Q_SIGNALS:
     void payloadTooLarge(std::int32_t largest);
 
 private:
+    void started(const WatchedHost& host) override;
+    void startFailed(const WatchedHost& host, HostSupervisor::StartFailure why, bool asked) override;
+    void runEnded(const WatchedHost& host) override;
+    void listChanged() override;
+
+    [[nodiscard]] RunId mainId() const;
     void startRun();
-    void finishStart(const LookupAnswer& answer);
-    void startFailed();
+    void handleRunEnded(RunEnd end);
+    void showRunning(const WatchedHost& host);
     void setLabel(Label label, const std::string& text);
     void setPing(const char* caption, bool enabled);
 
     const Settings& settings_;
-    bool running_ = false;
+    HostSupervisor& supervisor_;
     Widgets widgets_;
     Services services_;
-    HostLookup lookup_;
-    bool starting_ = false; // within startRun(): an answer now needs no word that the lookup has ended
+    RunId shownId_ = 0; // the main host whose run the controls show
+    bool running_ = false;
     std::optional<IpAddress> target_;
 };

@@ -15,6 +15,8 @@ BUILD=${1:-build}
 "$BUILD/bench/host_list_save_bench"
 "$BUILD/bench/idle_wakeups_bench"
 "$BUILD/bench/route_bench"
+"$BUILD/bench/path_watch_bench"
+"$BUILD/bench/path_ledger_bench"
 "$BUILD/bench/service_bench"
 [ -x "$BUILD/bench/gui_idle_bench" ] && "$BUILD/bench/gui_idle_bench"
 [ -x "$BUILD/bench/gui_running_bench" ] && "$BUILD/bench/gui_running_bench"

@@ -13,12 +13,13 @@ namespace {
 
 class TracerTrace : public RouteWatch::Trace {
 public:
+    explicit TracerTrace(const RouteTracer::Options& pace) : pace_(pace) {}
     RouteResult run(const IpAddress& destination, std::uint32_t rounds, std::string& error) override {
         if (!tracer_.open(destination.family)) {
             error = tracer_.error();
             return RouteResult{destination, 0, {}, false, std::nullopt};
         }
-        RouteTracer::Options options;
+        RouteTracer::Options options = pace_;
         options.rounds = rounds;
         RouteResult result = tracer_.trace(destination, options);
         error = tracer_.error();
@@ -27,6 +28,7 @@ public:
     void stop() override { tracer_.stop(); }
 
 private:
+    RouteTracer::Options pace_;
     RouteTracer tracer_;
 };
 
@@ -40,13 +42,17 @@ std::int64_t systemNowMs() {
 RouteWatch::RouteWatch(Done done, TraceFactory factory, std::function<std::int64_t()> clock)
     : done_(std::move(done)), factory_(std::move(factory)), clock_(std::move(clock)) {
     if (!factory_)
-        factory_ = [] { return std::make_unique<TracerTrace>(); };
+        factory_ = tracerFactory();
     if (!clock_)
         clock_ = systemNowMs;
 }
 
 RouteWatch::~RouteWatch() {
     stop();
+}
+
+RouteWatch::TraceFactory RouteWatch::tracerFactory(RouteTracer::Options pace) {
+    return [pace] { return std::make_unique<TracerTrace>(pace); };
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {

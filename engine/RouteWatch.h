@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/RouteResult.h"
+#include "engine/RouteTracer.h"
 #include "types/IpAddress.h"
 #include "types/ProbeObserver.h"
 
@@ -38,6 +39,9 @@ public:
         virtual void stop() = 0;
     };
     using TraceFactory = std::function<std::unique_ptr<Trace>()>;
+    // Real traces: a RouteTracer with the socket kind the host allows, paced as `pace` says (its rounds are each
+    // run's own).
+    [[nodiscard]] static TraceFactory tracerFactory(RouteTracer::Options pace = {});
 
     struct Finished {
         RunId run = 0;

@@ -41,3 +41,20 @@ void MetricsObserver::runEnded(RunId run, std::int64_t) noexcept {
     } catch (const std::bad_alloc&) {
     }
 }
+
+void MetricsObserver::pathTraced(const PathTrace& trace) noexcept {
+    try {
+        std::optional<std::uint32_t> hops;
+        if (trace.reached && !trace.hops.empty())
+            hops = trace.hops.back().number;
+        registry_.setRouteHops(trace.host, trace.address, hops);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void MetricsObserver::routeChanged(const RouteChange& change) noexcept {
+    try {
+        registry_.countRouteChange(change.host, change.address);
+    } catch (const std::bad_alloc&) {
+    }
+}

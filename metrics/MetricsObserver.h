@@ -1,5 +1,6 @@
 #pragma once
 
+#include "types/PathObserver.h"
 #include "types/ProbeObserver.h"
 
 #include <functional>
@@ -14,7 +15,8 @@ class MetricsRegistry;
 // per run, so the end of one leaves the others' series alone. The pair a run probes is held in the registry
 // while the run probes it, so it is never dropped for room. The registry's lock is held for a few
 // increments only, so a scrape never holds up a probe.
-class MetricsObserver final : public ProbeObserver {
+// As a path observer it gives each path-watched pair its hop count and counts its route changes.
+class MetricsObserver final : public ProbeObserver, public PathObserver {
 public:
     // The labels of a run's series besides host and address, as the registry takes them; asked on the probing
     // thread at a run's first probe and when it moves. The service labels its targets so.
@@ -26,6 +28,9 @@ public:
     void probed(const ProbeEvent& event) noexcept override;
     // Nothing judges the run's host until it runs again: its status goes back to N/A (exported as unknown).
     void runEnded(RunId run, std::int64_t atMs) noexcept override;
+
+    void pathTraced(const PathTrace& trace) noexcept override;
+    void routeChanged(const RouteChange& change) noexcept override;
 
 private:
     struct Target {

@@ -79,6 +79,27 @@ void MetricsRegistry::setRouteLossBegins(std::string_view host, std::string_view
         found->second.figures.routeLossBeginsHop = hop.value_or(0);
 }
 
+void MetricsRegistry::setRouteHops(std::string_view host, std::string_view address, std::optional<std::uint32_t> hops,
+                                   std::string_view labels) {
+    const std::lock_guard lock(mutex_);
+    const auto found =
+        series_.find(std::tuple<std::string_view, std::string_view, std::string_view>(host, labels, address));
+    if (found == series_.end())
+        return;
+    SeriesSnapshot& s = found->second.figures;
+    s.routeChanges = s.routeChanges.value_or(0);
+    if (hops)
+        s.routeHops = hops;
+}
+
+void MetricsRegistry::countRouteChange(std::string_view host, std::string_view address, std::string_view labels) {
+    const std::lock_guard lock(mutex_);
+    const auto found =
+        series_.find(std::tuple<std::string_view, std::string_view, std::string_view>(host, labels, address));
+    if (found != series_.end())
+        found->second.figures.routeChanges = found->second.figures.routeChanges.value_or(0) + 1;
+}
+
 void MetricsRegistry::setHostStatus(std::string_view host, std::string_view address, HostStatus status,
                                     std::string_view labels) {
     const std::lock_guard lock(mutex_);

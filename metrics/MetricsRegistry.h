@@ -48,6 +48,12 @@ public:
     void setRouteLossBegins(std::string_view host, std::string_view address, std::optional<std::uint32_t> hop,
                             std::string_view labels = {});
 
+    // Path watching traced the pair: its hop count when the trace reached the host (none: it did not), and from
+    // now on its route changes are counted (from 0). As for a route trace, the pair never becomes current for it.
+    void setRouteHops(std::string_view host, std::string_view address, std::optional<std::uint32_t> hops,
+                      std::string_view labels = {});
+    void countRouteChange(std::string_view host, std::string_view address, std::string_view labels = {});
+
     // A run probes the pair from now on / no longer (it stopped, or moved to another pair). A pair that no run
     // holds any more is judged by nobody: its status goes to N/A, and it may be dropped for room.
     void hold(std::string_view host, std::string_view address, std::string_view labels = {});

@@ -34,6 +34,10 @@ struct SeriesSnapshot {
     // Where loss began on the latest route trace of the host: the hop number, 0 when that trace found no loss
     // on the path; none while no trace has been taken.
     std::optional<std::uint32_t> routeLossBeginsHop{};
+    // Path watching: route changes found since the process started (none while the path is not watched), and
+    // the hops of the latest trace that reached the host (none before one did).
+    std::optional<std::uint64_t> routeChanges{};
+    std::optional<std::uint32_t> routeHops{};
 
     bool operator==(const SeriesSnapshot&) const = default;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/AlertSink.h"
+#include "engine/HubSocket.h"
 #include "engine/RunSettings.h"
 #include "engine/WindowPort.h"
 #include "types/ProbeObserver.h"
@@ -19,6 +20,8 @@ public:
 };
 
 // A ProbeHub with the observers registered and its thread started; `face` and `alerts` outlive it, and so do
-// the observers. Ending it ends every run without reports and joins its thread.
+// the observers. Ending it ends every run without reports and joins its thread. Its sockets come from `sockets`,
+// the kernel's when empty.
 [[nodiscard]] std::unique_ptr<HostRunner> makeHubRunner(WindowPort& face, AlertSink* alerts,
-                                                        const std::vector<ProbeObserver*>& observers);
+                                                        const std::vector<ProbeObserver*>& observers,
+                                                        HubSocket::Opener sockets = {});

@@ -204,9 +204,19 @@ RunId HostSupervisor::add(const Settings& settings, bool run) {
     return id;
 }
 
+RunId HostSupervisor::addMain(const Settings& settings) {
+    WatchedHost host;
+    host.id = nextId_++;
+    host.settings = settings;
+    hosts_.insert(hosts_.begin(), std::move(host));
+    reindex();
+    tell([](Listener& l) { l.listChanged(); });
+    return hosts_.front().id;
+}
+
 bool HostSupervisor::edit(RunId id, const Settings& settings) {
     WatchedHost* host = findHost(id);
-    if (host == nullptr || settings.host.empty())
+    if (host == nullptr || (settings.host.empty() && !host->main))
         return false;
     const bool wasBusy = host->busy();
     host->settings = settings;
@@ -268,7 +278,10 @@ void HostSupervisor::launch(RunId id, const LookupAnswer& answer) {
     Settings sent = HostFields::merged(program_, host->settings);
     // Whatever the settings say, no run sends more than a request can carry.
     sent.buffer = std::min(sent.buffer, kMaxEchoPayload);
+    if (services_.beforeRun)
+        services_.beforeRun();
     host->running = true;
+    host->target = answer.address;
     host->address = answer.addressText;
     host->officialName = answer.officialName;
     host->status = HostStatus::NA;

@@ -54,6 +54,8 @@ public:
         // Makes the runner once, at construction; the supervisor is its face and outlives it.
         std::function<std::unique_ptr<HostRunner>(WindowPort& face)> makeRunner;
         std::function<std::int64_t()> nowMs; // wall clock; empty: the system's
+        // Right before a run is handed to the runner (the program opens its history, so the first probe finds it).
+        std::function<void()> beforeRun;
         // What a run of the host sends beyond its settings (the service's TTL, TOS, timeout, source); called on
         // the owner's thread just before the run starts. Empty: the program's defaults.
         std::function<void(RunId id, RunSettings& run)> tuneRun;
@@ -83,7 +85,10 @@ public:
 
     // A host to watch, last of the list; 0 when it has no host text. Started when `run`, quietly.
     RunId add(const Settings& settings, bool run = false);
-    // New per-host fields; a host that runs or waits for its name starts again with them.
+    // The main host, first of the list, kept even without a host text (a desktop's window shows it all the same).
+    RunId addMain(const Settings& settings);
+    // New per-host fields; a host that runs or waits for its name starts again with them. Only the main host may
+    // be left without a host text.
     bool edit(RunId id, const Settings& settings);
     bool remove(RunId id);
     // `asked`: the user asked for it, so a failure is to be said in a box.

@@ -1,5 +1,6 @@
 #include <utility>
 
+#include "engine/KernelHubSocket.h"
 #include "engine/ProbeHub.h"
 #include "monitor/HostRunner.h"
 
@@ -7,7 +8,9 @@ namespace {
 
 class HubRunner : public HostRunner {
 public:
-    HubRunner(WindowPort& face, AlertSink* alerts, const std::vector<ProbeObserver*>& observers) : hub_(face, alerts) {
+    HubRunner(WindowPort& face, AlertSink* alerts, const std::vector<ProbeObserver*>& observers,
+              HubSocket::Opener sockets)
+        : hub_(face, alerts, sockets ? std::move(sockets) : KernelHubSocket::opener(IcmpSocket::Preference::Auto)) {
         for (ProbeObserver* observer : observers)
             hub_.addObserver(*observer);
         hub_.start();
@@ -24,6 +27,6 @@ private:
 } // namespace
 
 std::unique_ptr<HostRunner> makeHubRunner(WindowPort& face, AlertSink* alerts,
-                                          const std::vector<ProbeObserver*>& observers) {
-    return std::make_unique<HubRunner>(face, alerts, observers);
+                                          const std::vector<ProbeObserver*>& observers, HubSocket::Opener sockets) {
+    return std::make_unique<HubRunner>(face, alerts, observers, std::move(sockets));
 }

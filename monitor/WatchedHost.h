@@ -19,7 +19,8 @@ struct WatchedHost {
     Settings settings; // its per-host fields; the program-wide ones are not its own
     bool running = false;
     bool resolving = false;   // a start waits for the name service
-    std::string address;      // the probed address as text, once a run has resolved it
+    IpAddress target;         // the probed address, once a run has resolved it
+    std::string address;      // the same as text
     std::string officialName; // the name service's name for it, when it was looked up
     HostStatus status = HostStatus::NA;
     std::int64_t statusSinceMs = 0;         // wall clock of the last status change (or the run's start); 0 none

@@ -18,7 +18,7 @@
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"
 #include "tests/app/AppTestSupport.h"
@@ -222,7 +222,7 @@ protected:
         AppRoot::Services services;
         services.arguments = std::move(arguments);
         services.resolver = std::make_shared<ScriptedHostResolver>();
-        services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.sockets = ScriptedNetwork().opener(); // a network where nothing answers
         auto messages = std::make_unique<RecordingMessagePort>();
         messages_ = messages.get();
         services.messages = std::move(messages);

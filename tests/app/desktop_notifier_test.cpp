@@ -30,8 +30,8 @@
 #include "app/desktop/QtNotifier.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -369,9 +369,8 @@ protected:
         AppRoot::Services services;
         services.arguments = {"127.0.0.1"}; // nothing saved
         services.resolver = std::make_shared<ScriptedHostResolver>();
-        auto channel = std::make_unique<ScriptedEchoChannel>();
-        channel_ = channel.get();
-        services.channel = std::move(channel);
+        channel_ = std::make_unique<ScriptedNetwork>();
+        services.sockets = channel_->opener();
         auto messages = std::make_unique<RecordingMessagePort>();
         messages_ = messages.get();
         services.messages = std::move(messages);
@@ -385,12 +384,12 @@ protected:
     // Good, then Bad (the stop-responding edge), then Good again (the start-responding one), and the end.
     void runThroughBothEdges(bool notify) {
         window_->settings().notify = notify;
-        const std::size_t before = channel_->sends();
+        const std::size_t before = channel_->sends().size();
         channel_->push({EchoOutcome::good(1), EchoOutcome::failure(11010), EchoOutcome::good(2)});
         window_->mainWindow().pingAction()->trigger();
         ASSERT_TRUE(window_->runControl().isRunning());
-        // The fourth request waits for a script: the third probe and its edge are behind the worker.
-        ASSERT_TRUE(waitFor([&] { return channel_->sends() == before + 3 && channel_->waitUntilStarved({}); }));
+        // The fourth request waits for a script: the third probe and its edge are behind the hub.
+        ASSERT_TRUE(waitFor([&] { return channel_->sends().size() == before + 4 && channel_->waitUntilStarved({}); }));
         channel_->setFallback(EchoOutcome::good(2)); // lets the waiting request end, without another edge
         window_->mainWindow().pingAction()->trigger();
         ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));
@@ -398,7 +397,7 @@ protected:
         EXPECT_TRUE(messages_->errors().empty());
     }
 
-    ScriptedEchoChannel* channel_ = nullptr;
+    std::unique_ptr<ScriptedNetwork> channel_;
     RecordingMessagePort* messages_ = nullptr;
     std::unique_ptr<AppRoot> window_;
 };
@@ -428,7 +427,8 @@ TEST_F(NotificationsOfARun, AHostDownWhenTheRunBeginsIsShownOnce) {
     window_->settings().notify = true;
     channel_->push({EchoOutcome::failure(11010), EchoOutcome::failure(11010)});
     window_->mainWindow().pingAction()->trigger();
-    ASSERT_TRUE(waitFor([&] { return channel_->sends() == 2 && channel_->waitUntilStarved({}); }));
+    // The third request waits for a script.
+    ASSERT_TRUE(waitFor([&] { return channel_->sends().size() == 3 && channel_->waitUntilStarved({}); }));
     channel_->setFallback(EchoOutcome::failure(11010));
     window_->mainWindow().pingAction()->trigger();
     ASSERT_TRUE(waitFor([&] { return !window_->runControl().isRunning(); }));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <fstream>
 #include <map>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
+#include "monitor/HostSupervisor.h"
 #include "support/RecordingMessagePort.h"
 #include "support/ScriptedHostResolver.h"
 #include "support/TempDir.h"
@@ -42,31 +45,41 @@ protected:
     void SetUp() override {
         TestApp();
         list_.reset();
+        supervisor_.reset();
         calls_.clear();
         face_ = nullptr;
         runnersMade_ = mainStarts_ = mainStops_ = 0;
         settings_.quietly() = Settings{};
         settings_.quietly().host = "main.example";
         resolver_ = std::make_shared<ScriptedHostResolver>();
-        HostList::Services services;
-        services.resolver = resolver_;
-        services.messages = &messages_;
-        services.makeRunner = [this](WindowPort& face) {
+        resolver_->addName("main.example", HostEntry{"main.example", {ScriptedHostResolver::address("192.0.2.100")}});
+        HostSupervisor::Services hosts;
+        hosts.resolver = resolver_;
+        hosts.post = [](std::function<void()> task) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+        };
+        hosts.makeRunner = [this](WindowPort& face) {
             face_ = &face;
             ++runnersMade_;
             return std::make_unique<RecordingRunner>(calls_);
         };
-        // The main host's run answers at once, as a window whose worker is quick would.
+        hosts.nowMs = [] { return std::int64_t{1'000'000}; };
+        supervisor_ = std::make_unique<HostSupervisor>(std::move(hosts));
+        supervisor_->addMain(settings_.value());
+        HostList::Services services;
+        services.messages = &messages_;
+        // As the main window's Start and Stop; the runner answers a stop at once.
         services.startMain = [this] {
             ++mainStarts_;
-            list_->setMainRunning(true);
+            supervisor_->start(list_->mainId());
         };
         services.stopMain = [this] {
             ++mainStops_;
-            QTimer::singleShot(0, list_.get(), [this] { list_->setMainRunning(false); });
+            const RunId main = list_->mainId();
+            supervisor_->stop(main);
+            std::thread([this, main] { face_->runEnded(main, RunEnd::Stopped); }).join();
         };
-        services.nowMs = [] { return std::int64_t{1'000'000}; };
-        list_ = std::make_unique<HostList>(settings_, std::move(services));
+        list_ = std::make_unique<HostList>(settings_, *supervisor_, std::move(services));
     }
 
     // A probe as the hub reports it, from another thread.
@@ -103,6 +116,7 @@ protected:
     int runnersMade_ = 0;
     int mainStarts_ = 0;
     int mainStops_ = 0;
+    std::unique_ptr<HostSupervisor> supervisor_;
     std::unique_ptr<HostList> list_;
 };
 
@@ -140,13 +154,11 @@ TEST_F(HostListTest, WorstStatusOfTheRunningHosts) {
 TEST_F(HostListTest, MainHostCountsForTheWorstWhileItRuns) {
     const RunId other = addRunning("192.0.2.1");
     report(other, HostStatus::Good, 900);
-    list_->start(HostList::kMainId);
-    ProbeEvent bad;
-    bad.hostStatus = HostStatus::Bad;
-    bad.statusChanged = true;
-    list_->showMainProbe(bad);
+    list_->start(list_->mainId());
+    ASSERT_TRUE(waitFor([&] { return list_->hosts().front().running; }));
+    report(list_->mainId(), HostStatus::Bad, std::nullopt, 2'000'000, true);
     EXPECT_EQ(list_->worstStatus(), HostStatus::Bad);
-    list_->stop(HostList::kMainId);
+    list_->stop(list_->mainId());
     ASSERT_TRUE(waitFor([&] { return !list_->hosts().front().running; }));
     EXPECT_EQ(list_->worstStatus(), HostStatus::Good);
 }
@@ -184,7 +196,7 @@ TEST_F(HostListTest, OldRunsReportsAreNotCountedForAHostStartedAgain) {
 
 TEST_F(HostListTest, StartsResolveNamesOffTheWindowThreadAndUseTheProgramsNotify) {
     resolver_->addName("router.lan", HostEntry{"router.lan", {ScriptedHostResolver::address("192.0.2.9")}});
-    settings_.quietly().notify = false;
+    settings_.change([](Settings& s) { s.notify = false; });
     resolver_->hold();
     const RunId id = addRunning("router.lan");
     EXPECT_TRUE(calls_.empty());
@@ -214,7 +226,9 @@ TEST_F(HostListTest, StartsResolveNamesOffTheWindowThreadAndUseTheProgramsNotify
     EXPECT_EQ(messages_.errors().size(), 1U);
 }
 
-TEST_F(HostListTest, MakeMainSwapsPerHostFieldsAndKeepsEachRunning) {
+// The two hosts change places with their runs as they were: nothing stops or starts, and the main settings
+// become the new main host's.
+TEST_F(HostListTest, MakeMainSwapsPlacesAndKeepsBothRunsAsTheyWere) {
     struct Case {
         const char* name;
         bool mainRunning;
@@ -224,10 +238,13 @@ TEST_F(HostListTest, MakeMainSwapsPerHostFieldsAndKeepsEachRunning) {
                           Case{"other only", false, true}, Case{"both", true, true}}) {
         SCOPED_TRACE(c.name);
         SetUp();
-        settings_.quietly().host = "192.0.2.50";
-        settings_.quietly().interval = 5000;
-        settings_.quietly().recentList = "main.example\r\n";
-        settings_.quietly().logFileName = "";
+        settings_.change([](Settings& s) {
+            s.host = "192.0.2.50";
+            s.interval = 5000;
+            s.recentList = "main.example\r\n";
+            s.logFileName = "";
+        });
+        const RunId main = list_->mainId();
         Settings other;
         other.host = "192.0.2.5";
         other.interval = 1000;
@@ -236,38 +253,36 @@ TEST_F(HostListTest, MakeMainSwapsPerHostFieldsAndKeepsEachRunning) {
         if (c.otherRunning)
             list_->start(id);
         if (c.mainRunning)
-            list_->start(HostList::kMainId);
+            list_->start(main);
         calls_.clear();
+        const int startsBefore = mainStarts_;
 
         ASSERT_TRUE(list_->makeMain(id));
-        ASSERT_TRUE(waitFor([&] { return list_->hosts().front().running == c.otherRunning; }));
         spin(std::chrono::milliseconds(20));
 
+        EXPECT_EQ(list_->mainId(), id);
         EXPECT_EQ(settings_.value().host, "192.0.2.5");
         EXPECT_EQ(settings_.value().interval, 1000);
         EXPECT_EQ(settings_.value().analysisMode, AnalysisMode::Percent);
         EXPECT_EQ(settings_.value().recentList, "main.example\r\n") << "program-wide fields stay";
-        const WatchedHost* swapped = list_->find(id);
+        const WatchedHost* swapped = list_->find(main);
         ASSERT_NE(swapped, nullptr);
+        EXPECT_FALSE(swapped->main);
         EXPECT_EQ(swapped->settings.host, "192.0.2.50");
         EXPECT_EQ(swapped->settings.interval, 5000);
         EXPECT_EQ(swapped->running, c.mainRunning);
+        EXPECT_EQ(list_->hosts().front().running, c.otherRunning);
         EXPECT_EQ(list_->hosts().front().settings.host, "192.0.2.5");
-        if (c.mainRunning) {
-            ASSERT_FALSE(calls_.empty());
-            const RunnerCall* started = &calls_.back();
-            ASSERT_TRUE(started->start);
-            EXPECT_EQ(started->settings.alerts.host, "192.0.2.50");
-            EXPECT_EQ(started->settings.intervalMs, 5000);
-        }
-        EXPECT_EQ(mainStarts_, (c.mainRunning ? 1 : 0) + (c.otherRunning ? 1 : 0));
+        EXPECT_TRUE(calls_.empty()) << "neither run stops or starts";
+        EXPECT_EQ(mainStarts_, startsBefore);
+        EXPECT_EQ(list_->stored().hosts.front().settings.host, "192.0.2.50");
     }
 }
 
 TEST_F(HostListTest, MakeMainIsRefusedForTheMainHostAndUnknownOnes) {
-    EXPECT_FALSE(list_->makeMain(HostList::kMainId));
+    EXPECT_FALSE(list_->makeMain(list_->mainId()));
     EXPECT_FALSE(list_->makeMain(77));
-    EXPECT_FALSE(list_->remove(HostList::kMainId));
+    EXPECT_FALSE(list_->remove(list_->mainId()));
     Settings empty;
     EXPECT_EQ(list_->add(empty), 0U) << "a host without an address is no host to watch";
 }

@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,13 +19,15 @@
 #include "AppTestSupport.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/AppSettings.h"
 #include "app/hosts/HostList.h"
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
+#include "support/RecordingProbeObserver.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 
 // The main window with hosts beside the main one: the Hosts action, the dialog in host mode, and what reaches
@@ -57,12 +60,14 @@ protected:
         TestApp();
         std::filesystem::remove(settingsFile());
     }
+    void TearDown() override { network.release(); }
 
     MainWindow& make(std::vector<std::string> args) {
         AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = resolver;
-        services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.sockets = network.opener();
+        services.probeObservers = {observer};
         services.messages = std::make_unique<RecordingMessagePort>();
         services.runOptionsDialog = [this](OptionsDialog& dialog) {
             hostModes.push_back(dialog.hostMode());
@@ -84,6 +89,8 @@ protected:
     std::vector<bool> hostModes;
     std::shared_ptr<ScriptedHostResolver> resolver = std::make_shared<ScriptedHostResolver>();
     std::function<int(OptionsDialog&)> onDialog;
+    ScriptedNetwork network;
+    std::shared_ptr<RecordingProbeObserver> observer = std::make_shared<RecordingProbeObserver>();
     TempDir historyDir;
     std::unique_ptr<AppRoot> root;
 };
@@ -280,6 +287,57 @@ TEST_F(MainWindowHosts, MakeMainIsKeptInTodaysKeysAndTheArray) {
     EXPECT_NE(saved.find("1\\Buffer=64\n"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("Running=Yes"), std::string::npos) << saved;
     EXPECT_EQ(saved.find("\nRunning="), std::string::npos) << "the main host never ran: no Running key\n" << saved;
+}
+
+// Make main host swaps the two hosts with their runs as they stand: the window shows the new main host's run
+// going on, the figures of both keep growing from where they were, and neither run begins again (no second
+// entry into Bad, no new start).
+TEST_F(MainWindowHosts, MakeMainSwapsTheRunsWithoutStartingEitherAgain) {
+    const IpAddress mainAddress = EchoOutcome::loopback();
+    const IpAddress otherAddress = ScriptedHostResolver::address("127.0.0.2");
+    network.setFallback(mainAddress, EchoOutcome::good(1));
+    network.setFallback(otherAddress, EchoOutcome::errorReply(11003, otherAddress)); // host unreachable
+    make({"/i=1", "/tries=1", "127.0.0.1"});
+    Settings other;
+    other.host = "127.0.0.2";
+    other.interval = 1000;
+    other.tries = 1;
+    const RunId otherId = root->hostList().add(other);
+    const RunId mainId = root->hostList().mainId();
+    root->mainWindow().pingAction()->trigger();
+    root->hostList().start(otherId);
+    const auto figures = [&](RunId id) { return root->hostList().find(id)->stats.requests; };
+    ASSERT_TRUE(waitFor([&] { return figures(mainId) >= 2 && figures(otherId) >= 2; }));
+    ASSERT_EQ(root->hostList().find(otherId)->status, HostStatus::Bad);
+    const auto badEntries = [&] {
+        std::size_t entries = 0;
+        for (const ProbeEvent& e : observer->events())
+            entries += e.run == otherId && e.statusChanged && e.hostStatus == HostStatus::Bad ? 1 : 0;
+        return entries;
+    };
+    ASSERT_EQ(badEntries(), 1U);
+    const std::size_t endsBefore = observer->runEnds().size();
+
+    ASSERT_TRUE(root->hostList().makeMain(otherId));
+    const auto mainCount = figures(otherId);
+    const auto otherCount = figures(mainId);
+    EXPECT_EQ(root->hostList().mainId(), otherId);
+    EXPECT_EQ(root->settings().host, "127.0.0.2");
+    EXPECT_TRUE(root->runControl().isRunning()) << "the new main host's run goes on";
+    EXPECT_EQ(root->mainWindow().hostStatus(), HostStatus::Bad);
+    const auto field = [&](const char* name) {
+        return root->mainWindow().findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    EXPECT_EQ(field("hostValue"), QStringLiteral("127.0.0.2"));
+    ASSERT_TRUE(waitFor([&] { return figures(otherId) >= mainCount + 2 && figures(mainId) >= otherCount + 2; }));
+    ASSERT_TRUE(waitFor([&] { return field("totalValue").toULongLong() > static_cast<qulonglong>(mainCount); }))
+        << "the window counts on from the run's figures";
+    EXPECT_EQ(badEntries(), 1U) << "no second is Bad";
+    EXPECT_EQ(observer->runEnds().size(), endsBefore) << "no run ended to begin again";
+
+    root->mainWindow().close();
+    EXPECT_FALSE(root->runControl().isRunning());
+    EXPECT_TRUE(root->hostList().find(mainId)->running) << "the old main host runs on beside it";
 }
 
 } // namespace

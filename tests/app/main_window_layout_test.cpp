@@ -15,13 +15,13 @@
 #include <QPalette>
 #include <QPushButton>
 
-#include "app/common/ApplicationFont.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
+#include "app/common/ApplicationFont.h"
 #include "app/desktop/TrayController.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/TempDir.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -53,9 +53,8 @@ protected:
         AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = std::make_shared<ScriptedHostResolver>();
-        auto channel = std::make_unique<ScriptedEchoChannel>();
-        channel_ = channel.get();
-        services.channel = std::move(channel);
+        channel_ = std::make_unique<ScriptedNetwork>();
+        services.sockets = channel_->opener();
         services.messages = std::make_unique<RecordingMessagePort>();
         services.watchSignals = false;
         services.historyPath = historyDir.file("history.sqlite");
@@ -118,7 +117,7 @@ protected:
     }
 
     TempDir historyDir;
-    ScriptedEchoChannel* channel_ = nullptr;
+    std::unique_ptr<ScriptedNetwork> channel_;
     std::unique_ptr<AppRoot> root;
 };
 

@@ -16,20 +16,20 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 
-#include "app/history/HistoryService.h"
-#include "app/history/HistoryWindow.h"
 #include "app/AppRoot.h"
 #include "app/MainWindow.h"
-#include "app/options/OptionsDialog.h"
 #include "app/RunControl.h"
 #include "app/common/StatusIcons.h"
 #include "app/desktop/TrayController.h"
-#include "engine/IcmpEchoChannel.h"
+#include "app/history/HistoryService.h"
+#include "app/history/HistoryWindow.h"
+#include "app/options/OptionsDialog.h"
+#include "engine/KernelHubSocket.h"
 #include "history/HistoryLedger.h"
 #include "settings/SettingsStore.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -79,15 +79,14 @@ protected:
         std::filesystem::remove(settingsFile());
     }
 
-    // A window on a scripted channel and resolver; `channel` null means the real ICMP socket.
-    MainWindow& make(std::vector<std::string> args, std::unique_ptr<EchoChannel> channel = nullptr) {
+    void TearDown() override { network.release(); }
+
+    // A window on a scripted resolver and the given sockets; empty: the kernel's.
+    MainWindow& make(std::vector<std::string> args, HubSocket::Opener sockets) {
         AppRoot::Services services;
         services.arguments = std::move(args);
         services.resolver = resolver;
-        if (channel)
-            services.channel = std::move(channel);
-        else
-            services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.sockets = std::move(sockets);
         auto recorder = std::make_unique<RecordingMessagePort>();
         messages = recorder.get();
         services.messages = std::move(recorder);
@@ -101,19 +100,15 @@ protected:
         return root->mainWindow();
     }
 
-    ScriptedEchoChannel& scripted() { return *scriptedChannel; }
+    ScriptedNetwork& scripted() { return network; }
 
-    MainWindow& makeScripted(std::vector<std::string> args) {
-        auto channel = std::make_unique<ScriptedEchoChannel>();
-        scriptedChannel = channel.get();
-        return make(std::move(args), std::move(channel));
-    }
+    MainWindow& makeScripted(std::vector<std::string> args) { return make(std::move(args), network.opener()); }
 
     [[nodiscard]] QString text(QLabel* label) const { return label->text(); }
 
     std::shared_ptr<ScriptedHostResolver> resolver = std::make_shared<ScriptedHostResolver>();
     RecordingMessagePort* messages = nullptr;
-    ScriptedEchoChannel* scriptedChannel = nullptr;
+    ScriptedNetwork network;
     int dialogsShown = 0;
     std::function<int(OptionsDialog&)> onDialog; // what the user does in the options dialog; unset: Cancel
     TempDir historyDir;
@@ -223,7 +218,7 @@ TEST_F(MainWindowTest, SettingsChangedDuringARunDoNotReachTheWorker) {
     const auto request = scripted().lastRequest();
     ASSERT_TRUE(request.has_value());
     EXPECT_EQ(request->destination, ScriptedHostResolver::address("127.0.0.1"));
-    EXPECT_EQ(request->size, 32);
+    EXPECT_EQ(request->data.size(), 32u);
     scripted().push(EchoOutcome::good(5));
     EXPECT_TRUE(waitFor([&] { return c.totalValue->text() == QStringLiteral("3"); }))
         << "the run keeps its interval of one second";
@@ -310,7 +305,7 @@ TEST_F(MainWindowTest, StartRequestStartsOnceTheLoopRuns) {
     MainWindow& f = makeScripted({"/start", "/i=1", "127.0.0.1"});
     scripted().setFallback(EchoOutcome::good(2));
     EXPECT_FALSE(f.runControl().isRunning()); // carried out by the event loop, after the window is up
-    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning() && scripted().sends() >= 1; }));
+    ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning() && scripted().sends().size() >= 1; }));
     EXPECT_EQ(Controls(f).startButton->text(), QStringLiteral("Stop"));
 }
 
@@ -324,19 +319,21 @@ TEST_F(MainWindowTest, HistoryKeepsEveryProbeAndOpensFromTheKeyboardAndTheTray) 
     EXPECT_TRUE(f.actions().contains(f.historyAction())) << "the shortcut belongs to the main window";
 
     scripted().push({EchoOutcome::good(3), EchoOutcome::failure(11010), EchoOutcome::good(5)});
-    scripted().whenDrained([&f] { QMetaObject::invokeMethod(&f, [&f] { Controls(f).startButton->click(); }); });
     Controls(f).startButton->click();
     ASSERT_TRUE(waitFor([&] { return f.runControl().isRunning(); }));
+    // Stopped once the last scripted probe is in, within the second before the next one goes out.
+    ASSERT_TRUE(waitFor([&] { return Controls(f).totalValue->text() == QStringLiteral("3"); }));
+    Controls(f).startButton->click();
     ASSERT_TRUE(waitFor([&] { return !f.runControl().isRunning(); }));
 
     std::shared_ptr<HistoryLedger> ledger = root->history()->ledger();
     ASSERT_TRUE(ledger->flush(std::chrono::seconds(20)));
     const std::vector<ProbeSample> samples = ledger->samples("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
     ASSERT_EQ(samples.size(), 3u);
-    EXPECT_EQ(samples[0].rttUs, 3000);
+    EXPECT_EQ(samples[0].rttUs.value_or(0) / 1000, 3) << "whole milliseconds as scripted";
     EXPECT_EQ(samples[1].status, 11010u);
     EXPECT_EQ(samples[1].rttUs, std::nullopt);
-    EXPECT_EQ(samples[2].rttUs, 5000);
+    EXPECT_EQ(samples[2].rttUs.value_or(0) / 1000, 5);
     const std::vector<StatusChange> changes =
         ledger->statusChanges("127.0.0.1", 0, std::numeric_limits<std::int64_t>::max());
     ASSERT_FALSE(changes.empty());
@@ -360,7 +357,7 @@ TEST_F(MainWindowTest, CloseDuringRunStopsTheRunFirst) {
     QObject::connect(&f, &MainWindow::closed, [&] { ++closed; });
     f.show();
     Controls(f).startButton->click();
-    ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 1; }));
+    ASSERT_TRUE(waitFor([&] { return scripted().sends().size() >= 1; }));
     EXPECT_TRUE(f.close());
     EXPECT_FALSE(f.runControl().isRunning());
     EXPECT_EQ(closed, 1);
@@ -372,7 +369,7 @@ TEST_F(MainWindowTest, DestroyDuringRunDoesNotHang) {
     MainWindow& f = makeScripted({"/i=1", "127.0.0.1"});
     scripted().setFallback(EchoOutcome::good(2));
     Controls(f).startButton->click();
-    ASSERT_TRUE(waitFor([&] { return scripted().sends() >= 2; }));
+    ASSERT_TRUE(waitFor([&] { return scripted().sends().size() >= 2; }));
     root.reset(); // no close first: the worker is still probing and about to answer a window that is gone
     SUCCEED();
 }
@@ -486,12 +483,10 @@ TEST_F(MainWindowTest, ExitSavesTheWindowSizeAndKeepsAnotherInstancesValues) {
 
 TEST_F(MainWindowTest, RealRunAgainstLoopback) {
     {
-        IcmpEchoChannel probe;
-        if (!probe.open())
+        if (!KernelHubSocket::opener(IcmpSocket::Preference::Auto)(IpAddress::Family::V4, {}))
             GTEST_SKIP() << "no ICMP socket here (needs root, CAP_NET_RAW or net.ipv4.ping_group_range)";
-        probe.close();
     }
-    MainWindow& f = make({"/i=1", "127.0.0.1"}, std::make_unique<IcmpEchoChannel>());
+    MainWindow& f = make({"/i=1", "127.0.0.1"}, {});
     Controls c(f);
     auto* ui = &c;
     ui->startButton->click();

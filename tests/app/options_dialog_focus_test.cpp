@@ -14,7 +14,7 @@
 #include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "settings/Settings.h"
-#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -102,7 +102,7 @@ TEST(OptionsDialogFocus, AfterTheBoxAskingForAHost) {
     AppRoot::Services services;
     services.arguments = {"/start"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
-    services.channel = std::make_unique<ScriptedEchoChannel>();
+    services.sockets = ScriptedNetwork().opener(); // a network where nothing answers
     services.messages.reset(boxes);
     Opened seen;
     int opened = 0;

@@ -28,7 +28,7 @@
 #include "app/RunControl.h"
 #include "support/NetNamespace.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
 
 // The Route window: the hop table and its line on where loss begins from a given result, a stored trace in
@@ -278,7 +278,7 @@ protected:
         AppRoot::Services services;
         services.arguments = {"127.0.0.1"};
         services.resolver = resolver;
-        services.channel = std::make_unique<ScriptedEchoChannel>();
+        services.sockets = ScriptedNetwork().opener(); // a network where nothing answers
         services.messages = std::make_unique<RecordingMessagePort>();
         services.runOptionsDialog = [](OptionsDialog&) { return int(QDialog::Rejected); };
         services.watchSignals = false;

@@ -4,22 +4,21 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <variant>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
 #include "app/RunControl.h"
 #include "engine/PosixHostResolver.h"
-#include "engine/ProbeWorker.h"
 #include "support/RecordingMessagePort.h"
 #include "support/RecordingWindowPort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -30,17 +29,30 @@ const ShownError NotFound{"Host not found.\r\nWrong Host name,\r\nDNS failed to 
                           "Start - Error"};
 const ShownError NoChannel{"Can't open Ping Chanel.", "Start - Error"};
 
-std::string commandName(const WorkerCommand& command) {
-    static const char* const names[] = {"start", "stop", "reset", "quit", "logging off"};
-    return names[command.index()];
-}
+// Names what run control asks of the main host's runner, in order, and keeps the last start.
+class NamingRunner : public HostRunner {
+public:
+    NamingRunner(std::vector<std::string>& posted, std::optional<RunSettings>& lastStart)
+        : posted_(posted), lastStart_(lastStart) {}
+    void startRun(RunId, RunSettings settings) override {
+        posted_.push_back("start");
+        lastStart_ = std::move(settings);
+    }
+    void stopRun(RunId) override { posted_.push_back("stop"); }
+    void resetRun(RunId) override { posted_.push_back("reset"); }
+    void loggingOff(RunId) override { posted_.push_back("logging off"); }
+
+private:
+    std::vector<std::string>& posted_;
+    std::optional<RunSettings>& lastStart_;
+};
 
 // Made before the fixture's widgets.
 struct withApp {
     withApp() { TestApp(); }
 };
 
-// Run control on its own widgets, with recorders for everything it drives.
+// Run control on its own widgets over a supervisor with a recording runner, with recorders for everything else.
 class RunControlTest : public ::testing::Test, private withApp {
 protected:
     void SetUp() override {
@@ -57,19 +69,22 @@ protected:
         widgets.reset = &reset;
         for (std::size_t i = 0; i < labels.size(); ++i)
             widgets.labels[i] = labels[i].get();
+        HostSupervisor::Services hosts;
+        hosts.resolver = r ? r : resolver;
+        hosts.post = [](std::function<void()> task) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(task), Qt::QueuedConnection);
+        };
+        hosts.makeRunner = [this](WindowPort& face) {
+            face_ = &face;
+            return std::make_unique<NamingRunner>(posted, lastStart);
+        };
+        supervisor = std::make_unique<HostSupervisor>(std::move(hosts));
+        supervisor->addMain(Settings{});
         RunControl::Services services;
-        services.resolver = r ? r : resolver;
         services.messages = &messages;
         services.showStatus = [this](HostStatus status) { window.showStatusIcon(status); };
-        services.post = [this](WorkerCommand command) {
-            posted.push_back(commandName(command));
-            if (const auto* start = std::get_if<StartCommand>(&command))
-                lastStart = start->run;
-            if (forward)
-                forward(std::move(command));
-        };
         services.openOptions = [this] { ++optionsOpened; };
-        control = std::make_unique<RunControl>(settings, widgets, std::move(services));
+        control = std::make_unique<RunControl>(settings, *supervisor, widgets, std::move(services));
         QObject::connect(control.get(), &RunControl::startFinished, [this](bool) { ++startsFinished; });
         // The settings' owner lowers the stored payload when told, as the window's owner does.
         QObject::connect(control.get(), &RunControl::payloadTooLarge,
@@ -84,6 +99,13 @@ protected:
         ASSERT_TRUE(waitFor([&] { return startsFinished > before; }));
     }
 
+    // The runner's answer, from its own thread: the run has ended, or could not begin.
+    void answer(RunEnd end) {
+        const RunId main = supervisor->hosts().front().id;
+        std::thread([this, main, end] { face_->runEnded(main, end); }).join();
+        spin(std::chrono::milliseconds(20));
+    }
+
     [[nodiscard]] std::string label(Label l) const { return labels[static_cast<std::size_t>(l)]->text().toStdString(); }
     [[nodiscard]] std::string caption() const { return ping.text().toStdString(); }
 
@@ -96,9 +118,10 @@ protected:
     RecordingWindowPort window;
     std::vector<std::string> posted;
     std::optional<RunSettings> lastStart;
-    std::function<void(WorkerCommand)> forward; // also hands the commands to a worker
+    WindowPort* face_ = nullptr;
     int optionsOpened = 0;
     int startsFinished = 0;
+    std::unique_ptr<HostSupervisor> supervisor;
     std::unique_ptr<RunControl> control;
 };
 
@@ -257,7 +280,7 @@ TEST_F(RunControlTest, LoweredBufferStaysForTheNextStart) {
     make();
     start();
     control->stopRun();
-    control->handleRunEnded(RunEnd::Stopped);
+    answer(RunEnd::Stopped);
     start();
     EXPECT_EQ(settings.buffer, 65507);
 }
@@ -306,7 +329,7 @@ TEST_F(RunControlTest, WalksThroughTheRunStates) {
     check({"Stopping", "Wait...", false, false, true});
 
     window.clear();
-    control->handleRunEnded(RunEnd::Stopped);
+    answer(RunEnd::Stopped);
     check({"Idle", "Start", true, false, false});
     EXPECT_EQ(window.icons(), std::vector<HostStatus>{HostStatus::NA});
     EXPECT_EQ(window.count(WindowEvent::Kind::Log), 0u); // the return to N/A is not logged
@@ -322,7 +345,7 @@ TEST_F(RunControlTest, ChannelFailureReturnsToIdleWithItsBox) {
         EXPECT_EQ(caption(), "Start");
         EXPECT_FALSE(reset.isEnabled());
     };
-    control->handleRunEnded(RunEnd::ChannelFailed);
+    answer(RunEnd::ChannelFailed);
     EXPECT_EQ(messages.errors(), std::vector<ShownError>{NoChannel});
 }
 
@@ -360,42 +383,6 @@ TEST_F(RunControlTest, StartCarriesACopyOfWhatTheRunReads) {
     EXPECT_EQ(*lastStart, expected);
 }
 
-// The worker's first status change may come before the window thread, which handed the start over, gets
-// to its next statement; the change must be logged all the same.
-TEST_F(RunControlTest, FirstStatusChangeIsLoggedUnderAStalledWindowThread) {
-    settings.analysisMode = AnalysisMode::Percent; // the first outcome decides
-    settings.logLevel = LogLevel::StatusChanges;
-    settings.interval = 3'600'000;
-    ScriptedEchoChannel channel;
-    channel.setFallback(EchoOutcome::good(1));
-    ProbeWorker worker(channel, window, nullptr);
-    worker.start();
-    const auto statusChanged = [](const std::vector<WindowEvent>& events) {
-        return std::any_of(events.begin(), events.end(),
-                           [](const WindowEvent& e) { return e.kind == WindowEvent::Kind::Icon; });
-    };
-    forward = [&](WorkerCommand command) {
-        const bool isStart = std::holds_alternative<StartCommand>(command);
-        worker.post(std::move(command));
-        if (isStart) { // the window thread goes no further until the worker has moved the status
-            EXPECT_TRUE(window.waitUntil(statusChanged, std::chrono::seconds(10)));
-        }
-    };
-    make();
-    start();
-    EXPECT_TRUE(window.waitUntil(
-        [](const std::vector<WindowEvent>& events) {
-            return std::any_of(events.begin(), events.end(),
-                               [](const WindowEvent& e) { return e.kind == WindowEvent::Kind::Log; });
-        },
-        std::chrono::seconds(10)));
-    EXPECT_EQ(window.eventsOf(WindowEvent::Kind::Log),
-              std::vector<WindowEvent>{
-                  WindowEvent::log(HostStatus::Good, "Replay from 127.0.0.1: bytes=32 time=1ms TTL=64")});
-    worker.post(QuitCommand{});
-    worker.join();
-}
-
 TEST_F(RunControlTest, AbandonedLookupIsIgnoredSafely) {
     settings.host = "slow.example";
     resolver->addName("slow.example", {"slow.example", {ScriptedHostResolver::address("127.0.0.5")}});
@@ -403,7 +390,8 @@ TEST_F(RunControlTest, AbandonedLookupIsIgnoredSafely) {
     make();
     control->toggleRun();
     ASSERT_TRUE(resolver->waitForLookups(1, std::chrono::seconds(5)));
-    control.reset(); // the window goes away while the DNS server hangs
+    control.reset(); // the program goes away while the DNS server hangs
+    supervisor.reset();
     resolver->release();
     spin(std::chrono::milliseconds(100));
     EXPECT_TRUE(posted.empty());

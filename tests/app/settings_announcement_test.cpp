@@ -14,16 +14,16 @@
 #include <QSlider>
 
 #include "alerts/EventLog.h"
+#include "app/AppRoot.h"
+#include "app/MainWindow.h"
+#include "app/RunControl.h"
 #include "app/common/AppSettings.h"
 #include "app/history/HistoryService.h"
 #include "app/history/HistoryWindow.h"
-#include "app/AppRoot.h"
-#include "app/MainWindow.h"
 #include "app/options/OptionsDialog.h"
-#include "app/RunControl.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "tests/app/AppTestSupport.h"
 
 namespace {
@@ -53,9 +53,8 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
 
     AppRoot::Services services;
     services.resolver = std::make_shared<ScriptedHostResolver>();
-    auto channel = std::make_unique<ScriptedEchoChannel>();
-    ScriptedEchoChannel& scripted = *channel;
-    services.channel = std::move(channel);
+    ScriptedNetwork scripted;
+    services.sockets = scripted.opener();
     auto recorder = std::make_unique<RecordingMessagePort>();
     RecordingMessagePort& messages = *recorder;
     services.messages = std::move(recorder);
@@ -119,7 +118,7 @@ TEST(SettingsAnnouncement, EachChangeReachesItsListenersOnce) {
     EXPECT_EQ(heard[2].before.buffer, 100000);
     EXPECT_EQ(program->settings().buffer, 65507);
     ASSERT_TRUE(scripted.lastRequest().has_value());
-    EXPECT_EQ(scripted.lastRequest()->size, 65507);
+    EXPECT_EQ(scripted.lastRequest()->data.size(), 65507u);
     EXPECT_FALSE(heard[3].confirmed);
     EXPECT_EQ(heard[3].fields, SettingIds{SettingId::LogLevel});
     EXPECT_EQ(program->settings().logLevel, LogLevel::Off);

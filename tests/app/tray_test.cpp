@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QLabel>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -24,8 +24,8 @@
 #include "settings/Settings.h"
 #include "support/ChildProcess.h"
 #include "support/RecordingMessagePort.h"
-#include "support/ScriptedEchoChannel.h"
 #include "support/ScriptedHostResolver.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/XvfbDisplay.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -355,12 +355,11 @@ TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
 // The window's own wiring: a status reached before the tray icon exists is what the icon shows once it is
 // added, later changes reach both icons, and the end of the run makes both dark again.
 TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
-    auto channel = std::make_unique<ScriptedEchoChannel>();
-    ScriptedEchoChannel& script = *channel;
+    ScriptedNetwork script;
     AppRoot::Services services;
     services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
-    services.channel = std::move(channel);
+    services.sockets = script.opener();
     services.messages = std::make_unique<RecordingMessagePort>();
     services.watchSignals = false;
     AppRoot program(std::move(services));
@@ -395,17 +394,15 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
     EXPECT_EQ(trayIcon(), small(HostStatus::NA));
 }
 
-
 // Hidden in the tray the window keeps only the latest probe: its fields catch up when it is shown again, each
 // with the text the last probe that set it gave (a lost probe leaves the reply figures), and a new run started
 // meanwhile is not overwritten by the last run's probes.
 TEST_F(WithNotificationArea, FieldsHiddenInTheTrayCatchUpWhenShown) {
-    auto channel = std::make_unique<ScriptedEchoChannel>();
-    ScriptedEchoChannel& script = *channel;
+    ScriptedNetwork script;
     AppRoot::Services services;
     services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
-    services.channel = std::move(channel);
+    services.sockets = script.opener();
     services.messages = std::make_unique<RecordingMessagePort>();
     services.watchSignals = false;
     AppRoot program(std::move(services));

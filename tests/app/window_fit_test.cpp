@@ -19,7 +19,7 @@
 #include "app/route/RouteWindow.h"
 #include "support/RecordingMessagePort.h"
 #include "support/RouteHops.h"
-#include "support/ScriptedEchoChannel.h"
+#include "support/ScriptedHubSocket.h"
 #include "support/ScriptedHostResolver.h"
 #include "support/XvfbDisplay.h"
 
@@ -78,7 +78,7 @@ TEST_F(WindowFit, EveryWindowOpensWhollyOnTheScreen) {
     AppRoot::Services services;
     services.arguments = {"127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
-    services.channel = std::make_unique<ScriptedEchoChannel>();
+    services.sockets = ScriptedNetwork().opener(); // a network where nothing answers
     services.messages = std::make_unique<RecordingMessagePort>();
     int optionsShown = 0;
     services.runOptionsDialog = [&](OptionsDialog& dialog) {

@@ -1,4 +1,4 @@
-// The route watch beside a real probe worker: a Good to Bad edge starts exactly one trace of the probed
+// The route watch beside a real hub: a Good to Bad edge starts exactly one trace of the probed
 // address, and the run's probes, figures and alerts are what they are without the watch.
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "engine/RouteWatch.h"
+#include "support/HubHarness.h"
 #include "support/NetNamespace.h"
-#include "support/WorkerHarness.h"
 
 namespace {
 
@@ -156,7 +156,7 @@ int goodToBadEdges(const std::vector<ProbeEvent>& events) {
 }
 
 TEST(RouteWatch, OneTracePerEdgeAndHostWhileTheProbesGoOnUnchanged) {
-    WorkerHarness plain;
+    HubHarness plain;
     ASSERT_TRUE(plain.runScript(kScript));
     ASSERT_TRUE(plain.probe(kThirdOutage));
     ASSERT_EQ(goodToBadEdges(plain.observer.events()), 3) << "the script has three outages";
@@ -165,11 +165,11 @@ TEST(RouteWatch, OneTracePerEdgeAndHostWhileTheProbesGoOnUnchanged) {
     FinishedTraces finished;
     RouteWatch watch(finished.done(), traces.factory(), [] { return std::int64_t{1234}; });
     watch.setRounds(7);
-    WorkerHarness h;
-    h.worker = std::make_unique<ProbeWorker>(h.channel, h.window, &h.alerts);
-    h.worker->addObserver(h.observer);
-    h.worker->addObserver(watch);
-    h.worker->start();
+    HubHarness h;
+    h.hub = std::make_unique<ProbeHub>(h.window, &h.alerts, h.network.opener());
+    h.hub->addObserver(h.observer);
+    h.hub->addObserver(watch);
+    h.hub->start();
     ASSERT_TRUE(h.runScript(kScript));
     ASSERT_TRUE(traces.waitAsked(1));
     EXPECT_EQ(watch.started(), 1u) << "the second outage came while the first trace ran";
@@ -196,8 +196,8 @@ TEST(RouteWatch, OneTracePerEdgeAndHostWhileTheProbesGoOnUnchanged) {
     EXPECT_EQ(done[0].address, "127.0.0.1");
     EXPECT_EQ(done[0].startedMs, 1234);
     EXPECT_EQ(done[0].result.lossBeginsAt, 3);
-    ASSERT_TRUE(h.quit());
-    ASSERT_TRUE(plain.quit());
+    h.quit();
+    plain.quit();
 }
 
 // Every entry into Bad is traced, a host down from its start too; a loss short of Bad or RouteRounds 0 is not.
@@ -219,13 +219,13 @@ TEST(RouteWatch, AnEntryIntoBadStartsATrace) {
         FinishedTraces finished;
         RouteWatch watch(finished.done(), traces.factory());
         watch.setRounds(c.rounds);
-        WorkerHarness h;
-        h.worker = std::make_unique<ProbeWorker>(h.channel, h.window, &h.alerts);
-        h.worker->addObserver(watch);
-        h.worker->start();
+        HubHarness h;
+        h.hub = std::make_unique<ProbeHub>(h.window, &h.alerts, h.network.opener());
+        h.hub->addObserver(watch);
+        h.hub->start();
         ASSERT_TRUE(h.runScript(c.script));
         EXPECT_EQ(watch.started(), c.traces);
-        ASSERT_TRUE(h.quit());
+        h.quit();
         // Stopping ends the trace under way without reporting it.
         watch.stop();
         EXPECT_FALSE(watch.tracing(h.settings.host));

@@ -313,6 +313,43 @@ TEST_F(HostSupervisorTest, NamesAreLookedUpAwayFromTheOwnerAndAnAnswerAfterAStop
     tasks_.runPending();
 }
 
+// A desktop's main host is there before anyone types it: first of the list however late it comes, kept without a
+// host text (which no other host may have), and given one by an edit. The hook before each run sees it first.
+TEST_F(HostSupervisorTest, TheMainHostComesFirstEvenWithoutAHostText) {
+    int runsAhead = 0;
+    const RunId other = supervisor_->add(host("127.0.0.2"));
+    const RunId main = supervisor_->addMain(Settings{});
+    ASSERT_NE(main, 0U);
+    EXPECT_EQ(supervisor_->hosts().front().id, main);
+    EXPECT_TRUE(row(main).main);
+    EXPECT_FALSE(row(other).main);
+    EXPECT_FALSE(supervisor_->edit(other, Settings{})) << "only the main host may be left without a host";
+    EXPECT_TRUE(supervisor_->edit(main, Settings{}));
+
+    supervisor_->start(main);
+    EXPECT_EQ(heard_.heard.back(), "failed " + std::to_string(main) + " found asked");
+    EXPECT_EQ(runner_->calls().size(), 0U);
+
+    HostSupervisor::Services services;
+    services.resolver = resolver_;
+    services.post = tasks_.poster();
+    services.makeRunner = [this](WindowPort& face) {
+        auto runner = std::make_unique<ScriptedHostRunner>(face);
+        runner_ = runner.get();
+        return runner;
+    };
+    services.beforeRun = [&] {
+        ++runsAhead;
+        EXPECT_EQ(runner_->calls().size(), 0U) << "the hook comes before the run is handed over";
+    };
+    supervisor_ = std::make_unique<HostSupervisor>(std::move(services));
+    const RunId first = supervisor_->addMain(host("127.0.0.1"));
+    supervisor_->start(first);
+    EXPECT_EQ(runsAhead, 1);
+    EXPECT_EQ(runner_->count(Call::Kind::Start, first), 1U);
+    EXPECT_EQ(row(first).target, ScriptedHostResolver::address("127.0.0.1"));
+}
+
 } // namespace
 
 // The same on the real hub, over loopback: two hosts probed together, the second made main while both run.

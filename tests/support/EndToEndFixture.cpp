@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "engine/IcmpEchoChannel.h"
+#include "engine/KernelHubSocket.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -107,11 +107,7 @@ bool EndToEndFixture::waitUntil(const std::function<bool()>& done, std::chrono::
 }
 
 bool EndToEndFixture::canProbe() {
-    IcmpEchoChannel channel;
-    if (!channel.open())
-        return false;
-    channel.close();
-    return true;
+    return KernelHubSocket::opener(IcmpSocket::Preference::Auto)(IpAddress::Family::V4, {}) != nullptr;
 }
 
 std::string EndToEndFixture::readFile(const fs::path& path) {

@@ -15,7 +15,7 @@
 namespace {
 
 // Past the scripted round trip, so that the whole milliseconds the hub reads are the scripted ones.
-constexpr std::int64_t kStampMarginNs = 100'000;
+constexpr std::int64_t kStampMarginNs = 20'000;
 
 std::int64_t clockNanos(clockid_t clock) {
     timespec t{};
@@ -54,6 +54,7 @@ struct ScriptedNetwork::State {
     std::size_t opens = 0;
     std::size_t failedOpens = 0;
     std::size_t openSockets = 0;
+    std::size_t closes = 0;
     IpAddress::Family openFamily = IpAddress::Family::None;
     std::string openSource;
     std::vector<ScriptedSend> sends;
@@ -109,6 +110,7 @@ public:
             ::close(timer_);
         std::lock_guard lock(state_->mutex);
         --state_->openSockets;
+        ++state_->closes;
     }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
@@ -283,11 +285,27 @@ private:
 ScriptedNetwork::ScriptedNetwork() : state_(std::make_shared<State>()) {}
 
 ScriptedNetwork::~ScriptedNetwork() {
+    release();
+}
+
+void ScriptedNetwork::release() {
     {
         std::lock_guard lock(state_->mutex);
         state_->released = true;
     }
     state_->changed.notify_all();
+}
+
+std::size_t ScriptedNetwork::closes() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->closes;
+}
+
+std::optional<ScriptedSend> ScriptedNetwork::lastRequest() const {
+    std::lock_guard lock(state_->mutex);
+    if (state_->sends.empty())
+        return std::nullopt;
+    return state_->sends.back();
 }
 
 HubSocket::Opener ScriptedNetwork::opener() {

@@ -68,6 +68,12 @@ public:
     [[nodiscard]] std::size_t opens() const; // successful ones
     [[nodiscard]] std::size_t failedOpens() const;
     [[nodiscard]] std::size_t openSockets() const;
+    [[nodiscard]] std::size_t closes() const; // sockets the hub has given back
+    [[nodiscard]] bool isOpen() const { return openSockets() > 0; }
+    [[nodiscard]] std::optional<ScriptedSend> lastRequest() const;
+    // From now on a request that finds nothing scripted goes unanswered at once rather than waiting, so that a
+    // hub ends without waiting out its patience (a test's teardown).
+    void release();
     // The family and source of the last successful open.
     [[nodiscard]] IpAddress::Family openFamily() const;
     [[nodiscard]] std::string openSource() const;
