@@ -36,7 +36,7 @@ inline std::string testConfigHome() {
     return qEnvironmentVariable("XDG_CONFIG_HOME").toStdString();
 }
 
-// A dark desktop's palette, for pictures of the windows in one.
+// A dark desktop's palette, for pictures of the windows in one and the checks of colours on a dark base.
 inline QPalette darkPalette() {
     QPalette dark;
     dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
@@ -52,6 +52,7 @@ inline QPalette darkPalette() {
     dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
     dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
     dark.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8e, 0xe6));
     for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
     return dark;
@@ -77,23 +78,3 @@ inline void spin(std::chrono::milliseconds time) {
     waitFor([&] { return deadline.hasExpired(); }, time + std::chrono::seconds(1));
 }
 
-// A dark desktop theme, as the screenshots and the checks of colours on a dark base use it.
-inline QPalette darkPalette() {
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
-    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Button, QColor(0x3c, 0x3c, 0x3c));
-    dark.setColor(QPalette::ButtonText, QColor(0xee, 0xee, 0xee));
-    dark.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
-    dark.setColor(QPalette::Midlight, QColor(0x45, 0x45, 0x45));
-    dark.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
-    dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x18));
-    dark.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
-    dark.setColor(QPalette::Highlight, QColor(0x3d, 0x8e, 0xe6));
-    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
-    return dark;
-}
