@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sched.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +52,68 @@ std::string ip6InputRule(const std::string& rule) {
     return "table ip6 ostrevo_test {\n    chain input {\n        type filter hook input priority 0;\n        " + rule +
            "\n    }\n}\n";
 }
+
+// Echo replies that answer nobody here: sent to `to` from a raw socket of the calling thread's namespace, so
+// they come from the destination itself, with identifiers of their own. The first thousand or so overfill an
+// unread socket's buffer. Returns how many went out.
+std::size_t sendForgedReplies(const IpAddress& to, std::size_t count) {
+    const bool v6 = to.isV6();
+    const int fd =
+        socket(v6 ? AF_INET6 : AF_INET, SOCK_RAW | SOCK_CLOEXEC, v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
+    if (fd < 0)
+        return 0;
+    sockaddr_storage target{};
+    const socklen_t length = IcmpSocket::socketAddress(to, target);
+    const std::vector<std::uint8_t> data(32, 0x20);
+    std::vector<std::uint8_t> packet;
+    std::size_t sent = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto id = static_cast<std::uint16_t>(0xA5A0 + i % 16);
+        const auto sequence = static_cast<std::uint16_t>(i);
+        if (v6) {
+            IcmpPacket::buildEchoRequestV6(packet, id, sequence, data.data(), 32);
+            packet[0] = IcmpPacket::kV6EchoReply; // the kernel sums ICMPv6 itself
+        } else {
+            IcmpPacket::buildEchoRequest(packet, id, sequence, data.data(), 32, false);
+            packet[0] = IcmpPacket::kEchoReply;
+            packet[2] = packet[3] = 0;
+            const std::uint16_t sum = IcmpPacket::checksum(packet);
+            packet[2] = static_cast<std::uint8_t>(sum >> 8);
+            packet[3] = static_cast<std::uint8_t>(sum);
+        }
+        if (sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&target), length) ==
+            static_cast<ssize_t>(packet.size()))
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
+
+// Floods `to` with forged replies from a thread inside `ns` until destroyed (at most `limit` packets, so a hung
+// test cannot flood for ever).
+class ForgedFlood {
+public:
+    ForgedFlood(const NetNamespace& ns, const IpAddress& to, std::size_t limit) {
+        thread_ = std::thread([this, &ns, to, limit] {
+            NetNamespace::Entered inside(ns);
+            if (inside.ok())
+                for (std::size_t sent = 0; sent < limit && !stop_.load(); sent += 500)
+                    packets_ += sendForgedReplies(to, 500);
+        });
+    }
+    ~ForgedFlood() {
+        stop_ = true;
+        thread_.join();
+    }
+    ForgedFlood(const ForgedFlood&) = delete;
+    ForgedFlood& operator=(const ForgedFlood&) = delete;
+    [[nodiscard]] std::size_t packets() const { return packets_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> packets_{0};
+    std::thread thread_;
+};
 
 class HubOnTheKernel : public testing::TestWithParam<Kind> {
 protected:
@@ -272,6 +333,69 @@ TEST_P(HubOnTheKernel, AnotherPingBesideItDoesNotDisturbTheReplies) {
     }
     for (const auto& ping : pings)
         EXPECT_TRUE(ping->running());
+}
+
+// A request dropped after a good reply of the same run: lost after its whole wait, with nothing of that reply.
+TEST_P(HubOnTheKernel, ADroppedRequestIsLostAfterItsWholeWaitWithNothingOfTheLastReply) {
+    for (const char* to : {kV4, kV6}) {
+        SCOPED_TRACE(to);
+        const bool v6 = std::string(to) == kV6;
+        RunSettings host = KernelHub::host(to);
+        host.timeoutMs = 500;
+        host.intervalMs = 300; // time to put the rule in place
+        std::int64_t lostAfterMs = 0;
+        const std::vector<ProbeEvent> probes = hub_->probe(host, 2, [&](const ProbeEvent& p) {
+            if (p.request == 1) {
+                std::string complaint;
+                EXPECT_TRUE(ns_->nft(v6 ? ip6InputRule("icmpv6 type echo-request drop")
+                                        : NetNamespace::inputRule("icmp type echo-request drop"),
+                                     &complaint))
+                    << complaint;
+            } else {
+                lostAfterMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::system_clock::now().time_since_epoch())
+                                  .count() -
+                              p.unixMs;
+            }
+        });
+        ASSERT_TRUE(ns_->flushNft());
+        ASSERT_EQ(probes.size(), 2u);
+        expectGoodReply(probes[0], to, 32);
+        const ProbeEvent& lost = probes[1];
+        EXPECT_FALSE(lost.answered()) << testing::PrintToString(lost);
+        EXPECT_EQ(lost.status, status(IpStatus::RequestTimedOut));
+        EXPECT_EQ(lost.replier, "") << "a timeout has no replier";
+        EXPECT_EQ(lost.bytes, 0u);
+        EXPECT_EQ(lost.rttMs, 0u);
+        EXPECT_EQ(lost.rttUs, std::nullopt);
+        EXPECT_EQ(lost.ttl, std::nullopt);
+        EXPECT_GE(lostAfterMs, 500) << "the wait was cut short";
+        EXPECT_EQ(lost.stats.lost, 1u);
+        expectGoodReply(probe(to), to, 32);
+    }
+}
+
+// Someone else's replies, more than the socket's buffer holds unread, crowd out no reply of ours: they come
+// between requests, while the lone host's socket is read by nobody, and all the while from a second sender.
+TEST_P(HubOnTheKernel, AFloodOfForgedRepliesCostsNoProbe) {
+    for (const char* to : {kV4, kV6}) {
+        SCOPED_TRACE(to);
+        const IpAddress target = KernelHub::address(to);
+        ForgedFlood flood(*ns_, target, 60000);
+        RunSettings host = KernelHub::host(to);
+        host.intervalMs = 100;
+        std::size_t forged = 0;
+        const std::vector<ProbeEvent> probes = hub_->probe(host, 5, [&](const ProbeEvent&) {
+            NetNamespace::Entered inside(*ns_);
+            forged += sendForgedReplies(target, 2000);
+        });
+        ASSERT_EQ(probes.size(), 5u);
+        for (const ProbeEvent& p : probes)
+            expectGoodReply(p, to, 32);
+        EXPECT_EQ(probes.back().stats.lost, 0u);
+        EXPECT_EQ(forged, 10000u);
+        EXPECT_GT(flood.packets(), 0u);
+    }
 }
 
 } // namespace
