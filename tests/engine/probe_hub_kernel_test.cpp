@@ -151,6 +151,14 @@ protected:
         return hub_->probeOnce(host);
     }
 
+    // Another host, so that the tested one is not alone: the hub then waits on its socket all the time.
+    static constexpr RunId kBesideRun = 1;
+    [[nodiscard]] static RunSettings besideHost() {
+        RunSettings host = KernelHub::host("127.0.0.5");
+        host.intervalMs = 20;
+        return host;
+    }
+
     std::unique_ptr<NetNamespace> ns_;
     std::unique_ptr<KernelHub> hub_;
 };
@@ -291,22 +299,31 @@ TEST_P(HubOnTheKernel, BrokenRepliesAreNotTakenForTheAnswer) {
     }
 }
 
+// Alone, the host reads its socket only while it waits; beside another host the socket is read all the time.
 TEST_P(HubOnTheKernel, ALateReplyIsNotTakenForTheNextRequest) {
-    auto responder = respond({1500ms, std::nullopt, false});
-    // The first request times out at 1000 ms and the second goes out 400 ms later; the first reply arrives
-    // 100 ms into it, and the second is answered only at 600 ms.
-    RunSettings host = KernelHub::host(kV4);
-    host.timeoutMs = 1000;
-    host.intervalMs = 400;
-    const std::vector<ProbeEvent> probes = hub_->probe(host, 2, [&](const ProbeEvent&) { responder->setDelay(600ms); });
-    ASSERT_EQ(probes.size(), 2u);
-    EXPECT_FALSE(probes[0].answered()) << testing::PrintToString(probes[0]);
-    EXPECT_EQ(probes[0].status, status(IpStatus::RequestTimedOut));
-    EXPECT_EQ(probes[0].rttUs, std::nullopt) << "a timeout has no round trip";
-    expectGoodReply(probes[1], kV4, 32);
-    EXPECT_GE(probes[1].rttMs, 600u) << "the first request's reply was taken for the second's";
-    EXPECT_EQ(probes[1].stats.lost, 1u);
-    EXPECT_GE(responder->answered(), 2u);
+    for (const bool beside : {false, true}) {
+        SCOPED_TRACE(beside ? "beside another host" : "alone");
+        if (beside)
+            hub_->startRun(kBesideRun, besideHost());
+        auto responder = respond({1500ms, std::nullopt, false});
+        // The first request times out at 1000 ms and the second goes out 400 ms later; the first reply arrives
+        // 100 ms into it, and the second is answered only at 600 ms.
+        RunSettings host = KernelHub::host(kV4);
+        host.timeoutMs = 1000;
+        host.intervalMs = 400;
+        const std::vector<ProbeEvent> probes =
+            hub_->probe(host, 2, [&](const ProbeEvent&) { responder->setDelay(600ms); });
+        if (beside)
+            hub_->stopRun(kBesideRun);
+        ASSERT_EQ(probes.size(), 2u);
+        EXPECT_FALSE(probes[0].answered()) << testing::PrintToString(probes[0]);
+        EXPECT_EQ(probes[0].status, status(IpStatus::RequestTimedOut));
+        EXPECT_EQ(probes[0].rttUs, std::nullopt) << "a timeout has no round trip";
+        expectGoodReply(probes[1], kV4, 32);
+        EXPECT_GE(probes[1].rttMs, 600u) << "the first request's reply was taken for the second's";
+        EXPECT_EQ(probes[1].stats.lost, 1u);
+        EXPECT_GE(responder->answered(), 2u);
+    }
 }
 
 TEST_P(HubOnTheKernel, AnotherPingBesideItDoesNotDisturbTheReplies) {
@@ -375,27 +392,32 @@ TEST_P(HubOnTheKernel, ADroppedRequestIsLostAfterItsWholeWaitWithNothingOfTheLas
     }
 }
 
-// Someone else's replies, more than the socket's buffer holds unread, crowd out no reply of ours: they come
-// between requests, while the lone host's socket is read by nobody, and all the while from a second sender.
+// Someone else's replies, more than the socket's buffer holds, crowd out no reply of ours: a burst between
+// requests (which a lone host's socket leaves unread) and a steady flood from a second sender.
 TEST_P(HubOnTheKernel, AFloodOfForgedRepliesCostsNoProbe) {
-    for (const char* to : {kV4, kV6}) {
-        SCOPED_TRACE(to);
-        const IpAddress target = KernelHub::address(to);
-        ForgedFlood flood(*ns_, target, 60000);
-        RunSettings host = KernelHub::host(to);
-        host.intervalMs = 100;
-        std::size_t forged = 0;
-        const std::vector<ProbeEvent> probes = hub_->probe(host, 5, [&](const ProbeEvent&) {
-            NetNamespace::Entered inside(*ns_);
-            forged += sendForgedReplies(target, 2000);
-        });
-        ASSERT_EQ(probes.size(), 5u);
-        for (const ProbeEvent& p : probes)
-            expectGoodReply(p, to, 32);
-        EXPECT_EQ(probes.back().stats.lost, 0u);
-        EXPECT_EQ(forged, 10000u);
-        EXPECT_GT(flood.packets(), 0u);
-    }
+    for (const bool beside : {false, true})
+        for (const char* to : {kV4, kV6}) {
+            SCOPED_TRACE(std::string(to) + (beside ? " beside another host" : " alone"));
+            const IpAddress target = KernelHub::address(to);
+            if (beside)
+                hub_->startRun(kBesideRun, besideHost());
+            ForgedFlood flood(*ns_, target, 60000);
+            RunSettings host = KernelHub::host(to);
+            host.intervalMs = 100;
+            std::size_t forged = 0;
+            const std::vector<ProbeEvent> probes = hub_->probe(host, 5, [&](const ProbeEvent&) {
+                NetNamespace::Entered inside(*ns_);
+                forged += sendForgedReplies(target, 2000);
+            });
+            if (beside)
+                hub_->stopRun(kBesideRun);
+            ASSERT_EQ(probes.size(), 5u);
+            for (const ProbeEvent& p : probes)
+                expectGoodReply(p, to, 32);
+            EXPECT_EQ(probes.back().stats.lost, 0u);
+            EXPECT_EQ(forged, 10000u);
+            EXPECT_GT(flood.packets(), 0u);
+        }
 }
 
 } // namespace
