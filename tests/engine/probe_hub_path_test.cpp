@@ -218,40 +218,46 @@ protected:
     std::string output_;
 };
 
-TEST_P(HubFromASource, AnInterfaceNameSendsOverThatInterface) {
-    ASSERT_TRUE(peer_->nft(NetNamespace::inputRule("iifname \"p0\" icmp type echo-request drop"), &output_)) << output_;
-    RunSettings preferred = host(kPeerFar);
-    preferred.timeoutMs = 300;
-    const ProbeEvent lost = hub_->probeOnce(preferred);
-    EXPECT_EQ(lost.status, status(IpStatus::RequestTimedOut)) << "the kernel's choice is the first link";
-
-    const ProbeEvent p = hub_->probeOnce(host(kPeerFar, 32, "a1"));
-    ASSERT_TRUE(p.good()) << testing::PrintToString(p);
-    EXPECT_EQ(p.replier, kPeerFar);
-    EXPECT_EQ(p.bytes, 32u);
-}
-
-TEST_P(HubFromASource, AnAddressOfAnotherInterfaceIsTheRequestsSource) {
+// Two hosts at the same target at once, one sending where the kernel chooses and one from the source given: the
+// peer answers only what comes from that source, so one host is always lost and the other always answered.
+TEST_P(HubFromASource, AnInterfaceNameOrAnotherLinksAddressIsWhereTheRequestsLeaveFrom) {
     const struct {
-        std::string peerRules; // the peer answers only requests from the second link's address
-        const char* target;    // on the first link
+        std::string peerRules;
+        const char* target;
         const char* source;
     } rows[] = {
+        // The peer's far address is reached over the first link by the kernel's choice.
+        {NetNamespace::inputRule("iifname \"p0\" icmp type echo-request drop"), kPeerFar, "a1"},
+        // A target on the first link, from the address of the second.
         {NetNamespace::inputRule("ip saddr != 198.18.2.1 icmp type echo-request drop"), "198.18.1.2", "198.18.2.1"},
         {ip6InputRule("ip6 saddr != 2001:2:0:2::1 icmpv6 type echo-request drop"), "2001:2:0:1::2", "2001:2:0:2::1"},
     };
+    RunId run = 10;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.source);
         ASSERT_TRUE(peer_->flushNft());
         ASSERT_TRUE(peer_->nft(row.peerRules, &output_)) << output_;
-        RunSettings chosenByTheKernel = host(row.target);
-        chosenByTheKernel.timeoutMs = 300;
-        EXPECT_EQ(hub_->probeOnce(chosenByTheKernel).status, status(IpStatus::RequestTimedOut))
-            << "the kernel's choice is the address of the link the request takes";
-
-        const ProbeEvent p = hub_->probeOnce(host(row.target, 32, row.source));
-        ASSERT_TRUE(p.good()) << testing::PrintToString(p);
-        EXPECT_EQ(p.replier, row.target);
+        const RunId chosenByTheKernel = ++run;
+        const RunId fromTheSource = ++run;
+        RunSettings plain = host(row.target);
+        plain.timeoutMs = 300;
+        plain.intervalMs = 20;
+        RunSettings sourced = host(row.target, 32, row.source);
+        sourced.intervalMs = 20;
+        hub_->startRun(chosenByTheKernel, plain);
+        hub_->startRun(fromTheSource, sourced);
+        ASSERT_TRUE(hub_->waitForProbes(chosenByTheKernel, 3));
+        ASSERT_TRUE(hub_->waitForProbes(fromTheSource, 3));
+        hub_->stopRun(chosenByTheKernel);
+        hub_->stopRun(fromTheSource);
+        for (const ProbeEvent& p : hub_->probesOf(chosenByTheKernel))
+            EXPECT_EQ(p.status, status(IpStatus::RequestTimedOut))
+                << "the kernel's choice is the first link and its address: " << testing::PrintToString(p);
+        for (const ProbeEvent& p : hub_->probesOf(fromTheSource)) {
+            EXPECT_TRUE(p.good()) << testing::PrintToString(p);
+            EXPECT_EQ(p.replier, row.target);
+            EXPECT_EQ(p.bytes, 32u);
+        }
     }
 }
 
