@@ -16,7 +16,8 @@ TEST_PACKAGES := libgtest-dev libgmock-dev sqlite3 \
                  xvfb xauth trayer x11-apps x11-utils xdotool imagemagick fonts-wine xdg-utils \
                  nftables iproute2 iputils-ping mtr-tiny fping util-linux procps python3-prometheus-client python3-yaml \
                  dbus-daemon desktop-file-utils appstream groff-base man-db dpkg-dev libcap2-bin lintian \
-                 clang libclang-rt-14-dev file binutils bsdextrautils faketime curl openssl systemd
+                 clang libclang-rt-14-dev file binutils bsdextrautils faketime curl openssl systemd prometheus \
+                 prometheus-smokeping-prober
 PACKAGES := $(RUN_PACKAGES) $(TEST_PACKAGES)
 # The program, the modules it loads and the console probe: all that `make run` compiles; `make install` adds the
 # service and the compressed pages.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ostream>
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +33,7 @@
 #include "app/hosts/HostsWindow.h"
 #include "app/options/OptionsDialog.h"
 #include "app/route/OutageRoutes.h"
+#include "app/route/PathRoutes.h"
 #include "app/route/PathSource.h"
 #include "app/route/RouteWindow.h"
 #include "engine/PosixHostResolver.h"
@@ -111,6 +113,7 @@ void AppRoot::createRuns() {
         std::vector<ProbeObserver*> observers;
         observers.push_back(&history_->observer());
         observers.push_back(&outageRoutes_->watch()); // every host is traced at its outages
+        observers.push_back(&pathRoutes_->watch());
         for (const std::shared_ptr<ProbeObserver>& observer : services_.probeObservers)
             observers.push_back(observer.get());
         observers.push_back(notifier_.get()); // a run's end withdraws its host's notification
@@ -192,10 +195,13 @@ void AppRoot::initialize() {
     };
     outageRoutes_ = std::make_unique<OutageRoutes>(std::move(routes));
     outageRoutes_->setRounds(initial.routeRounds);
+    createPathRoutes();
     createRuns();
+    followPaths();
 
     // The other hosts come back as they were; the main host starts only when the command line asks.
     hostList_->restore(storedHosts);
+    pathRoutes_->follow(hostList_->hosts());
     bool start = requests.start;
     if (requests.tray) {
         // As the Tray button does, but without a notification area there is no one to answer a box yet: the
@@ -215,7 +221,9 @@ void AppRoot::initialize() {
 void AppRoot::shutdown() {
     if (outageRoutes_)
         outageRoutes_->stop(); // a trace under way ends now rather than after its rounds
-    routeWindow_.reset();      // ends its trace, and puts its size into the settings before they are saved
+    if (pathRoutes_)
+        pathRoutes_->stop();
+    routeWindow_.reset(); // ends its trace, and puts its size into the settings before they are saved
     storedRouteWindows_.clear();
     // The hosts' runs end before the history they feed; their running state is what the next start restores.
     const StoredHostList hosts = hostList_->stored();
@@ -337,6 +345,18 @@ std::unique_ptr<RouteWindow> AppRoot::makeRouteWindow() {
     path.changes = [kept](const std::string& host, std::int64_t from, std::int64_t to) {
         const std::shared_ptr<HistoryLedger> ledger = kept();
         return ledger ? ledger->routeChanges(host, from, to) : std::vector<RouteChange>{};
+    };
+    path.write = [kept](PathSource::Format format, const std::string& host, std::int64_t from, std::int64_t to,
+                        std::ostream& out) {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        if (!ledger)
+            return false;
+        return format == PathSource::Format::Csv ? ledger->exportPathCsv(host, from, to, out)
+                                                 : ledger->exportPathJson(host, from, to, out);
+    };
+    path.problem = [kept] {
+        const std::shared_ptr<HistoryLedger> ledger = kept();
+        return ledger ? ledger->problem() : std::string();
     };
     window->setPathSource(std::move(path));
     return window;
@@ -522,4 +542,39 @@ void AppRoot::saveHostList() {
         return;
     saveChangedSettings(settings_->value(), storedTexts_);
     saveChangedHostList(hostList_->stored(), storedTexts_);
+}
+
+void AppRoot::createPathRoutes() {
+    PathRoutes::Services paths;
+    paths.observers = services_.pathObservers;
+    paths.observers.push_back(&history_->pathObserver());
+    paths.changed = [this](const std::string& host, const std::string& sentence) { tellRouteChange(host, sentence); };
+    pathRoutes_ = std::make_unique<PathRoutes>(std::move(paths));
+}
+
+void AppRoot::followPaths() {
+    // A host's PathWatch, PathInterval and PathRounds reach its row (the main host's through its settings).
+    auto follow = [this] {
+        if (pathRoutes_ && hostList_)
+            pathRoutes_->follow(hostList_->hosts());
+    };
+    connect(hostList_, &HostList::listChanged, this, follow);
+    connect(settings_, &AppSettings::changed, this, follow, Qt::QueuedConnection);
+}
+
+void AppRoot::tellRouteChange(const std::string& host, const std::string& sentence) {
+    const WatchedHost* watched = nullptr;
+    for (const WatchedHost& row : hostList_->hosts())
+        if (row.settings.host == host)
+            watched = &row;
+    if (watched == nullptr)
+        return;
+    if (watched->main) {
+        if (eventLog_->isOpen())
+            eventLog_->writeRecord(watched->status, sentence);
+    } else {
+        hostList_->writeLog(host, sentence);
+    }
+    if (settings_->value().notify)
+        notifier_->notify(watched->id, host, watched->status, sentence);
 }

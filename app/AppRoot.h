@@ -29,6 +29,8 @@ class HostsWindow;
 class MainWindow;
 class OptionsDialog;
 class OutageRoutes;
+class PathObserver;
+class PathRoutes;
 class ProcessLauncher;
 class QtNotifier;
 class QtSoundPlayer;
@@ -65,6 +67,8 @@ public:
         std::string historyPath; // the history file; empty for the user's data folder
         // Told of each route trace taken at an outage (the metrics): host, address, hop where loss begins.
         std::function<void(const std::string&, const std::string&, std::optional<std::uint32_t>)> routeTraced;
+        // Told of every path watching trace and route change on the trace's thread (the metrics); they queue.
+        std::vector<PathObserver*> pathObservers;
     };
 
     explicit AppRoot(Services services, QObject* parent = nullptr);
@@ -114,6 +118,10 @@ private:
     void saveHostList();
     void followSettings(const SettingsChange& change);
     void followAutostart(const SettingsChange& change);
+    // Path watching: the hosts whose path is kept follow their settings; a route change is logged and notified.
+    void createPathRoutes();
+    void followPaths();
+    void tellRouteChange(const std::string& host, const std::string& sentence);
 
     Services services_;
     AppSettings* settings_ = nullptr;
@@ -136,6 +144,7 @@ private:
     std::unique_ptr<HistoryService> history_;    // outlives the hub, which feeds it
     std::unique_ptr<OutageRoutes> outageRoutes_; // outlives the hub, which tells its watch of the probes
     std::unique_ptr<HostSupervisor> supervisor_; // its hub ends first
+    std::unique_ptr<PathRoutes> pathRoutes_;     // outlives the hub, which tells it of the probes
     std::unique_ptr<RouteWindow> routeWindow_;
     std::vector<std::unique_ptr<RouteWindow>> storedRouteWindows_;
 };

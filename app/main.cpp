@@ -80,7 +80,9 @@ int main(int argc, char* argv[]) {
         std::any_of(received.begin(), received.end(), [](const std::string& arg) { return !isAutostartArgument(arg); });
     // Fed from the first probe on; served once the settings say where. Both outlive the program's worker.
     MetricsRegistry metrics;
-    services.probeObservers.push_back(std::make_shared<MetricsObserver>(metrics));
+    const auto metricsObserver = std::make_shared<MetricsObserver>(metrics);
+    services.probeObservers.push_back(metricsObserver);
+    services.pathObservers.push_back(metricsObserver.get());
     services.routeTraced = [&metrics](const std::string& host, const std::string& address,
                                       std::optional<std::uint32_t> hop) {
         metrics.setRouteLossBegins(host, address, hop);

@@ -45,9 +45,10 @@ public:
     // sets its own).
     [[nodiscard]] virtual std::uint16_t identifier() const = 0;
 
-    // Sends one request to `to` with its own time to live (hop limit; 0: the socket's default). 0, or the
-    // errno of the refusal.
-    [[nodiscard]] virtual int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl) = 0;
+    // Sends one request to `to` with its own time to live (hop limit; 0: the socket's default) and TOS byte
+    // (IPv6: traffic class; 0: the socket's). 0, or the errno of the refusal.
+    [[nodiscard]] virtual int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl,
+                                   std::uint8_t tos) = 0;
     // One message without waiting: its length, or -1 with errno set (EAGAIN when none is left).
     virtual ssize_t receive(std::span<std::uint8_t> into, Received& received) = 0;
     // One record of the error queue without waiting: the length of the quoted request, or -1 with errno set.

@@ -46,7 +46,8 @@ KernelHubSocket::~KernelHubSocket() {
 // Hosts with different settings share the socket, so a time to live other than the socket's own goes as a control
 // message with its one request: the socket's is set once, by the first request, and never changed, so that no
 // host's setting leaks into another's requests. Most hosts keep the program's, so most sends carry nothing extra.
-int KernelHubSocket::send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl) {
+int KernelHubSocket::send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl,
+                          std::uint8_t tos) {
     const bool v6 = family_ == IpAddress::Family::V6;
     if (ttl != 0 && socketTtl_ == 0) {
         const int value = ttl;
@@ -62,16 +63,24 @@ int KernelHubSocket::send(std::span<const std::uint8_t> packet, const IpAddress&
     message.msg_namelen = targetLength;
     message.msg_iov = &data;
     message.msg_iovlen = 1;
-    alignas(cmsghdr) std::uint8_t control[CMSG_SPACE(sizeof(int))] = {};
-    if (ttl != 0 && ttl != socketTtl_) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* c = CMSG_FIRSTHDR(&message);
+    // The TOS byte likewise, for the few hosts that set one.
+    alignas(cmsghdr) std::uint8_t control[2 * CMSG_SPACE(sizeof(int))] = {};
+    std::size_t controlLength = 0;
+    const auto add = [&](int type, int value) {
+        auto* c = reinterpret_cast<cmsghdr*>(control + controlLength);
         c->cmsg_level = v6 ? SOL_IPV6 : SOL_IP;
-        c->cmsg_type = v6 ? IPV6_HOPLIMIT : IP_TTL;
+        c->cmsg_type = type;
         c->cmsg_len = CMSG_LEN(sizeof(int));
-        const int value = ttl;
         std::memcpy(CMSG_DATA(c), &value, sizeof value);
+        controlLength += CMSG_SPACE(sizeof(int));
+    };
+    if (ttl != 0 && ttl != socketTtl_)
+        add(v6 ? IPV6_HOPLIMIT : IP_TTL, ttl);
+    if (tos != 0)
+        add(v6 ? IPV6_TCLASS : IP_TOS, tos);
+    if (controlLength > 0) {
+        message.msg_control = control;
+        message.msg_controllen = controlLength;
     }
     // Without a control message the plainer call does: it copies no message header in.
     const ssize_t sent =

@@ -20,7 +20,8 @@ public:
     [[nodiscard]] int pollFd() const override { return fd_; }
     [[nodiscard]] IcmpSocket::Kind kind() const override { return kind_; }
     [[nodiscard]] std::uint16_t identifier() const override { return id_; }
-    [[nodiscard]] int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl) override;
+    [[nodiscard]] int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl,
+                           std::uint8_t tos) override;
     ssize_t receive(std::span<std::uint8_t> into, Received& received) override;
     ssize_t receiveError(std::span<std::uint8_t> quoted, ReceivedError& received) override;
     [[nodiscard]] bool errorsPending(std::uint32_t epollEvents) const override;

@@ -341,7 +341,7 @@ void ProbeHub::Impl::startHost(RunId id, RunSettings settings) {
     }
     host.run.started();
     host.generation = ++generations;
-    schedule(host, monoNanos());
+    schedule(host, monoNanos() + static_cast<std::int64_t>(run.startDelayMs) * 1'000'000);
 }
 
 void ProbeHub::Impl::stopHost(RunId id) {
@@ -542,7 +542,7 @@ void ProbeHub::Impl::send(Host& host, std::int64_t dueNs) {
     bool retried = false;
     for (;;) {
         request.sentAt = IcmpSocket::now();
-        const int error = socket.handle->send(packet, run.targetAddress, run.ttl);
+        const int error = socket.handle->send(packet, run.targetAddress, run.ttl, run.tos);
         if (error == 0)
             break;
         if (error == EINTR)

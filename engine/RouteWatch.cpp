@@ -13,12 +13,13 @@ namespace {
 
 class TracerTrace : public RouteWatch::Trace {
 public:
+    explicit TracerTrace(const RouteTracer::Options& pace) : pace_(pace) {}
     RouteResult run(const IpAddress& destination, std::uint32_t rounds, std::string& error) override {
         if (!tracer_.open(destination.family)) {
             error = tracer_.error();
             return RouteResult{destination, 0, {}, false, std::nullopt};
         }
-        RouteTracer::Options options;
+        RouteTracer::Options options = pace_;
         options.rounds = rounds;
         RouteResult result = tracer_.trace(destination, options);
         error = tracer_.error();
@@ -27,6 +28,7 @@ public:
     void stop() override { tracer_.stop(); }
 
 private:
+    RouteTracer::Options pace_;
     RouteTracer tracer_;
 };
 
@@ -40,13 +42,17 @@ std::int64_t systemNowMs() {
 RouteWatch::RouteWatch(Done done, TraceFactory factory, std::function<std::int64_t()> clock)
     : done_(std::move(done)), factory_(std::move(factory)), clock_(std::move(clock)) {
     if (!factory_)
-        factory_ = [] { return std::make_unique<TracerTrace>(); };
+        factory_ = tracerFactory();
     if (!clock_)
         clock_ = systemNowMs;
 }
 
 RouteWatch::~RouteWatch() {
     stop();
+}
+
+RouteWatch::TraceFactory RouteWatch::tracerFactory(RouteTracer::Options pace) {
+    return [pace] { return std::make_unique<TracerTrace>(pace); };
 }
 
 std::optional<IpAddress> RouteWatch::parseAddress(const std::string& text) {
@@ -59,9 +65,11 @@ void RouteWatch::probed(const ProbeEvent& event) noexcept {
     // Every entry into Bad: from Good, from Average on a lossy link, from N/A for a host down at its start.
     const bool entered = event.hostStatus == HostStatus::Bad && (added || latest->second != HostStatus::Bad);
     latest->second = event.hostStatus;
-    const std::uint32_t rounds = rounds_.load();
-    if (!entered || rounds == 0 || stopping_ || jobs_.contains(event.run))
+    if (!entered || stopping_ || jobs_.contains(event.run))
         return; // one trace per run: the one waiting or under way speaks for this edge too
+    const std::uint32_t rounds = roundsOf_ ? roundsOf_(event.run) : rounds_.load();
+    if (rounds == 0)
+        return;
     const std::optional<IpAddress> destination = parseAddress(event.address);
     if (!destination)
         return;

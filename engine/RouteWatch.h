@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/RouteResult.h"
+#include "engine/RouteTracer.h"
 #include "types/IpAddress.h"
 #include "types/ProbeObserver.h"
 
@@ -38,6 +39,9 @@ public:
         virtual void stop() = 0;
     };
     using TraceFactory = std::function<std::unique_ptr<Trace>()>;
+    // Real traces: a RouteTracer with the socket kind the host allows, paced as `pace` says (its rounds are each
+    // run's own).
+    [[nodiscard]] static TraceFactory tracerFactory(RouteTracer::Options pace = {});
 
     struct Finished {
         RunId run = 0;
@@ -61,6 +65,9 @@ public:
     // Rounds of each trace from the next edge on; 0 traces nothing.
     void setRounds(std::uint32_t rounds) { rounds_.store(rounds); }
     [[nodiscard]] std::uint32_t rounds() const { return rounds_.load(); }
+    // Each run's own rounds in place of setRounds' (the service's targets set theirs); before the first probe.
+    // Asked at an entry into Bad, from the probing thread.
+    void setRoundsOf(std::function<std::uint32_t(RunId run)> roundsOf) { roundsOf_ = std::move(roundsOf); }
 
     void probed(const ProbeEvent& event) noexcept override;
     void runEnded(RunId run, std::int64_t atMs) noexcept override;
@@ -90,6 +97,7 @@ private:
     TraceFactory factory_;
     std::function<std::int64_t()> clock_;
     std::atomic<std::uint32_t> rounds_{10};
+    std::function<std::uint32_t(RunId)> roundsOf_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -27,7 +27,8 @@ void PrintTo(const RunSettings& run, std::ostream* os) {
         << "\", sounds \"" << run.alerts.startSound << "\" \"" << run.alerts.stopSound << "\", app \""
         << run.alerts.appFileName << "\" mode " << run.alerts.appMode << " params \"" << run.alerts.appParams << "\""
         << (run.alerts.notify ? " notify" : "") << ", ttl " << unsigned{run.ttl} << ", timeout " << run.timeoutMs
-        << " ms" << (run.source.empty() ? "" : ", from " + run.source)
+        << " ms" << (run.source.empty() ? "" : ", from " + run.source) << ", tos " << unsigned{run.tos}
+        << ", first after " << run.startDelayMs << " ms"
         << (run.pacing == RunSettings::Pacing::FromSend ? ", paced from each send" : "");
     if (run.count != 0)
         *os << ", count " << run.count;

@@ -38,6 +38,9 @@ struct RunSettings {
     std::uint8_t ttl = 255;         // time to live (IPv4) or hop limit (IPv6) of the requests
     std::uint32_t timeoutMs = 2000; // how long a request waits for its reply
     std::string source;             // interface name or local address to send from; empty: the kernel's choice
+    std::uint8_t tos = 0;           // TOS byte (IPv6: traffic class) of the requests; 0: the socket's
+    // The first request waits this long, so that many hosts started at once spread over their interval.
+    std::uint32_t startDelayMs = 0;
     // When the next request goes out: the program pauses for the interval after each result; the console, as
     // ping, sends one every interval, and a request still waiting then goes on waiting beside the new one.
     enum class Pacing : std::uint8_t { AfterResult, FromSend };

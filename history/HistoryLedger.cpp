@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "history/LedgerReader.h"
+#include "history/PathExport.h"
 
 namespace {
 
@@ -103,6 +104,26 @@ void HistoryLedger::recordRoute(RouteSnapshot snapshot) {
     enqueue(std::move(entry), true);
 }
 
+void HistoryLedger::recordPath(PathTrace trace) {
+    if (!enabled())
+        return;
+    LedgerEntry entry;
+    entry.sample.host = trace.host;
+    entry.sample.atMs = trace.atMs;
+    entry.path = std::make_shared<const PathTrace>(std::move(trace));
+    enqueue(std::move(entry), false);
+}
+
+void HistoryLedger::recordRouteChange(RouteChange change) {
+    if (!enabled())
+        return;
+    LedgerEntry entry;
+    entry.sample.host = change.host;
+    entry.sample.atMs = change.atMs;
+    entry.change = std::make_shared<const RouteChange>(std::move(change));
+    enqueue(std::move(entry), true);
+}
+
 void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
     bool wake = false;
     {
@@ -120,8 +141,10 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
             wake = wakeAt_ > queuedSince_ + options_.commitInterval;
         }
         // A new status (an outage begins or ends) is committed at once, so whoever reads the file sees it.
-        if (entry.route) {
-            urgent = true; // rare, and whoever looks at the outage wants it
+        if (entry.route || entry.change) {
+            urgent = true; // rare, and whoever looks at the outage or the path wants it
+        } else if (entry.path) {
+            // A minute's figures: they go with the probes' next commit.
         } else if (!entry.runEnd) {
             const auto [known, added] = lastStatus_.try_emplace(entry.sample.host, entry.sample.hostStatus);
             urgent = urgent || added || known->second != entry.sample.hostStatus;
@@ -133,7 +156,7 @@ void HistoryLedger::enqueue(LedgerEntry entry, bool urgent) {
         }
         // On disk before record() returns, so a program that dies after it loses nothing it took. A file that
         // cannot be written gets no log: the folder is read-only as well, as a rule.
-        if (!entry.route)
+        if (!entry.sideRecord())
             entry.seq = nextSeq_++;
         if (standing_ == Standing::Recording) {
             (void)log_.append(entry);
@@ -393,7 +416,7 @@ bool HistoryLedger::writeBatch(const std::vector<LedgerEntry>& batch) {
     if (outcome == LedgerStore::Outcome::Ok) {
         if (!anchorMs_) {
             for (const LedgerEntry& entry : batch)
-                if (!entry.runEnd && !entry.route)
+                if (!entry.runEnd && !entry.sideRecord())
                     anchorMs_ = std::max(anchorMs_.value_or(entry.sample.atMs), entry.sample.atMs);
             anchorBootMs_ = bootMs();
         }
@@ -576,4 +599,20 @@ bool HistoryLedger::exportCsv(const std::string& host, std::int64_t fromMs, std:
     commitForRead();
     std::lock_guard lock(readMutex_);
     return reader().exportCsv(host, fromMs, toMs, out, statusText);
+}
+
+bool HistoryLedger::exportPathCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out) {
+    PathExport::writeCsv(host, pathMinutes(host, fromMs, toMs), out);
+    return static_cast<bool>(out) && problemReading().empty();
+}
+
+bool HistoryLedger::exportPathJson(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out) {
+    const std::vector<PathMinute> minutes = pathMinutes(host, fromMs, toMs);
+    PathExport::writeJson(host, minutes, routeChanges(host, fromMs, toMs), out);
+    return static_cast<bool>(out) && problemReading().empty();
+}
+
+std::string HistoryLedger::problemReading() {
+    std::lock_guard lock(readMutex_);
+    return reader().errorText();
 }

@@ -78,6 +78,11 @@ public:
     // A route trace, linked (when taken at an outage and not linked already) to the host's latest outage begun by
     // the time it was taken. Committed at once.
     void recordRoute(RouteSnapshot snapshot);
+    // A trace of a watched path, merged into its host's minute with the probes' next commit. It is not in the
+    // pending log: a program that dies loses the minutes not committed yet.
+    void recordPath(PathTrace trace);
+    // A route change, committed at once.
+    void recordRouteChange(RouteChange change);
     // The hosts as configured that the file holds probes of, in alphabetical order.
     [[nodiscard]] std::vector<std::string> hosts();
     // Waits up to `timeout` until everything recorded so far is committed and no old rows wait to be pruned.
@@ -102,6 +107,12 @@ public:
                                                         std::int64_t toMs);
     [[nodiscard]] bool exportCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs, std::ostream& out,
                                  const HistoryCsv::StatusText& statusText);
+    // The host's path over the range, one line (CSV) or object (JSON) per hop and minute, the JSON with the
+    // route changes as well; false when the file cannot be read or `out` fails.
+    [[nodiscard]] bool exportPathCsv(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                                     std::ostream& out);
+    [[nodiscard]] bool exportPathJson(const std::string& host, std::int64_t fromMs, std::int64_t toMs,
+                                      std::ostream& out);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -128,6 +139,8 @@ private:
     [[nodiscard]] std::optional<std::int64_t> retentionNow() const;
     void report(const std::string& message, bool always);
     void recovered();
+    // Why the latest query found nothing, empty when it read the file (or there is none yet).
+    [[nodiscard]] std::string problemReading();
     // A reader that matches the current file, opened again after the file was moved aside.
     [[nodiscard]] LedgerReader& reader();
 

@@ -2,6 +2,8 @@
 
 #include "history/HistoryLedger.h"
 
+#include <new>
+
 HistoryRecorder::HistoryRecorder(std::shared_ptr<HistoryLedger> ledger) : ledger_(std::move(ledger)) {}
 
 void HistoryRecorder::setLedger(std::shared_ptr<HistoryLedger> ledger) {
@@ -56,5 +58,22 @@ void HistoryRecorder::runEnded(RunId run, std::int64_t atMs) noexcept {
             ledger->endRun(host, atMs);
     } catch (...) {
         // Out of memory for the queue entry: the ledger closes the run when it next opens.
+    }
+}
+
+void HistoryRecorder::pathTraced(const PathTrace& trace) noexcept {
+    try {
+        if (const std::shared_ptr<HistoryLedger> ledger = this->ledger())
+            ledger->recordPath(trace);
+    } catch (const std::bad_alloc&) {
+        // A minute of the path missed for want of memory must not end the program.
+    }
+}
+
+void HistoryRecorder::routeChanged(const RouteChange& change) noexcept {
+    try {
+        if (const std::shared_ptr<HistoryLedger> ledger = this->ledger())
+            ledger->recordRouteChange(change);
+    } catch (const std::bad_alloc&) {
     }
 }

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "history/LedgerSchema.h"
+#include "history/PathQueries.h"
 
 using namespace LedgerSchema;
 
@@ -101,6 +102,7 @@ bool LedgerReader::usable() {
     hasProbes_ = layout.int64(0) > 0;
     hasRoutes_ = false;
     (void)routesKnown();
+    hasPaths_ = false;
     error_.clear();
     return true;
 }
@@ -399,13 +401,32 @@ std::vector<Outage> LedgerReader::outages(const std::string& host, std::int64_t 
     return out;
 }
 
-// Path watching does not record yet: nothing is kept, so nothing is read.
-std::vector<PathMinute> LedgerReader::pathMinutes(const std::string&, std::int64_t, std::int64_t) {
-    return {};
+std::vector<PathMinute> LedgerReader::pathMinutes(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<PathMinute> out;
+    if (fromMs >= toMs || !ready() || !pathsKnown())
+        return out;
+    if (!PathQueries::minutes(db_, host, fromMs, toMs, out)) {
+        note();
+        out.clear();
+    }
+    return out;
 }
 
-std::vector<RouteChange> LedgerReader::routeChanges(const std::string&, std::int64_t, std::int64_t) {
-    return {};
+std::vector<RouteChange> LedgerReader::routeChanges(const std::string& host, std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<RouteChange> out;
+    if (fromMs >= toMs || !ready() || !pathsKnown())
+        return out;
+    if (!PathQueries::changes(db_, host, fromMs, toMs, out)) {
+        note();
+        out.clear();
+    }
+    return out;
+}
+
+bool LedgerReader::pathsKnown() {
+    // As with the route traces: the writer may add the tables after this connection opened the file.
+    hasPaths_ = hasPaths_ || PathQueries::known(db_);
+    return hasPaths_;
 }
 
 std::optional<RouteSnapshot> LedgerReader::routeSnapshot(std::int64_t id) {

@@ -60,6 +60,7 @@ public:
 private:
     [[nodiscard]] bool ready();
     [[nodiscard]] bool routesKnown();
+    [[nodiscard]] bool pathsKnown();
     [[nodiscard]] bool usable();
     // A WAL file in a folder that cannot be written (SQLite cannot make its index there): read it as
     // immutable, or through a private copy when its log still holds writes.
@@ -77,5 +78,6 @@ private:
     bool hasVerdict_ = true;
     bool hasProbes_ = true; // version 3: probes and hosts, `samples` a view
     bool hasRoutes_ = true; // version 4: route traces
+    bool hasPaths_ = false; // version 5: path watching
     std::string error_;
 };

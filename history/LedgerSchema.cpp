@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <string>
 
+#include "history/PathCodec.h"
+
 namespace LedgerSchema {
 
 namespace {
@@ -107,7 +109,22 @@ CREATE TABLE IF NOT EXISTS route_hops(
 CREATE TABLE IF NOT EXISTS pending_logs(
     log INTEGER PRIMARY KEY,
     seq INTEGER NOT NULL);
-)sql";
+CREATE TABLE IF NOT EXISTS path_addresses(
+    id INTEGER PRIMARY KEY,
+    addresses TEXT NOT NULL UNIQUE);
+CREATE TABLE IF NOT EXISTS path_minutes(
+    slot INTEGER PRIMARY KEY,
+    hops BLOB NOT NULL);
+CREATE TABLE IF NOT EXISTS path_changes(
+    id INTEGER PRIMARY KEY,
+    host TEXT NOT NULL,
+    address TEXT NOT NULL,
+    at_ms INTEGER NOT NULL,
+    hop INTEGER NOT NULL,
+    before TEXT NOT NULL,
+    after TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS path_changes_by_time ON path_changes(at_ms);
+)sql" + PathCodec::viewSql();
 }
 
 std::string upgradeOutagesSql() {

@@ -18,9 +18,11 @@ constexpr std::int64_t kHourMs = 3'600'000;
 // program: it is read, never written.
 // 3: probes keep host and address in `hosts`; `samples` is a view with the columns it always had.
 // 4: route traces in `route_snapshots` and `route_hops`; a version 3 file only gains the two tables.
+// 5: path watching: `path_minutes` (a host's hops per minute, see PathCodec), `path_addresses`, the view
+// `path_hops` and `path_changes`; a version 4 file only gains them.
 // `pending_logs` (the last place of each pending log that a commit took) came later without a new number: an
 // older program never reads it and its logs have no places.
-constexpr int kVersion = 4;
+constexpr int kVersion = 5;
 
 // Creates the tables that are missing; the caller sets user_version.
 [[nodiscard]] std::string createSql();

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "history/LedgerSchema.h"
+#include "history/PathStore.h"
 #include "history/PendingLog.h"
 #include "history/RttStats.h"
 
@@ -104,7 +105,7 @@ struct LedgerStore::Statements {
                           "WHERE taken_ms < ?1 ORDER BY taken_ms LIMIT ?2)"),
           markLog(db, "INSERT OR REPLACE INTO pending_logs(log, seq) VALUES (?1, ?2)"),
           logPlace(db, "SELECT seq FROM pending_logs WHERE log = ?1"),
-          forgetLog(db, "DELETE FROM pending_logs WHERE log = ?1") {}
+          forgetLog(db, "DELETE FROM pending_logs WHERE log = ?1"), paths(db) {}
 
     [[nodiscard]] int prepared() const {
         for (const SqliteStatement* s :
@@ -114,7 +115,7 @@ struct LedgerStore::Statements {
               &pruneRoutes,  &markLog,      &logPlace,     &forgetLog})
             if (s->prepared() != SQLITE_OK)
                 return s->prepared();
-        return SQLITE_OK;
+        return paths.prepared();
     }
 
     SqliteStatement insertSample, insertHost, selectHost, sameProbe, insertChange, openOutage, closeOutage;
@@ -122,6 +123,7 @@ struct LedgerStore::Statements {
     SqliteStatement pruneSamples, hostIds, pruneMinutes, pruneHours, pruneOutages, pruneChanges;
     SqliteStatement insertRoute, insertHop, routeOutage, pruneHops, pruneRoutes;
     SqliteStatement markLog, logPlace, forgetLog;
+    PathStore paths;
 };
 
 LedgerStore::LedgerStore(std::string path, std::uint64_t logId) : path_(std::move(path)), logId_(logId) {}
@@ -412,6 +414,8 @@ std::optional<std::int64_t> LedgerStore::newestSampleMs() {
 void LedgerStore::rollback() {
     if (db_.isOpen() && sqlite3_get_autocommit(db_.handle()) == 0)
         sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (statements_)
+        statements_->paths.forgetIds();
 }
 
 bool LedgerStore::addStatusChange(std::int64_t atMs, const std::string& host, int status) {
@@ -449,6 +453,15 @@ bool LedgerStore::writeEntry(const LedgerEntry& entry, Tracks& tracks, HostIds& 
     storedAt.reset();
     if (entry.route)
         return writeRoute(*entry.route);
+    if (entry.change)
+        return statements_->paths.writeChange(*entry.change);
+    if (entry.path) {
+        ProbeSample names;
+        names.host = entry.path->host;
+        names.address = entry.path->address;
+        const std::optional<std::int64_t> id = hostId(names, ids);
+        return id && statements_->paths.writeTrace(*entry.path, *id);
+    }
     if (entry.runEnd)
         return endRun(tracks, entry.sample.host, entry.sample.atMs);
     const ProbeSample& sample = entry.sample;
@@ -665,7 +678,7 @@ LedgerStore::Tracks LedgerStore::storedTracks(const std::vector<LedgerEntry>& ba
                                 "ORDER BY start_ms DESC, id DESC LIMIT 1");
     for (const LedgerEntry& entry : batch) {
         // The end of a host's run needs where the file leaves that host, probes of it in the batch or not.
-        if (entry.route || (entry.runEnd && entry.sample.host.empty()) || tracks.count(entry.sample.host) != 0)
+        if (entry.sideRecord() || (entry.runEnd && entry.sample.host.empty()) || tracks.count(entry.sample.host) != 0)
             continue;
         HostTrack& track = tracks[entry.sample.host];
         status.reset();
@@ -773,6 +786,8 @@ LedgerStore::Outcome LedgerStore::prune(std::int64_t cutoffMs, int limit, bool& 
             return busyOrFail(rc);
         more = more || db_.changes() >= limit;
     }
+    if (!st.paths.prune(cutoffMs, limit, more))
+        return busyOrFail(sqlite3_extended_errcode(db_.handle()));
     if (const int rc = db_.exec("COMMIT"); rc != SQLITE_OK)
         return busyOrFail(rc);
     return Outcome::Ok;

@@ -13,17 +13,24 @@
 #include "history/RouteSnapshot.h"
 #include "history/RttStats.h"
 #include "history/SqliteDb.h"
+#include "types/PathObserver.h"
 
-// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, or a route trace. A
+// What the writer thread takes from the queue: a probe, the end of a run at `sample.atMs`, a route trace, a path
+// trace or a route change. A
 // run's end names its host in `sample.host`; one without a host (from a log of an older program) ends every
 // host's run.
 struct LedgerEntry {
     ProbeSample sample;
     bool runEnd = false;
     std::shared_ptr<const RouteSnapshot> route{}; // set: the entry is this trace, nothing else of it counts
+    std::shared_ptr<const PathTrace> path{};      // set: a trace of a watched path, likewise
+    std::shared_ptr<const RouteChange> change{};  // set: a route change, likewise
     // Its place in its ledger's pending log, counted from 1 over the ledger's life; 0 for a trace (never logged)
     // and for an entry of an older program's log, which has no places.
     std::uint64_t seq = 0;
+
+    // A route trace, a path trace or a route change: no probe, and never in the pending log.
+    [[nodiscard]] bool sideRecord() const { return route || path || change; }
 };
 
 // The writer's side of history.sqlite: creates the file, writes batches with their per-minute and per-hour

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "types/IpAddress.h"
+#include "types/RouteChange.h"
 
 // One hop of a host's path over one minute of path watching: who answered at that TTL and how it went.
 // Times in microseconds; they mean something only when `received()` is not 0.
@@ -24,18 +25,4 @@ struct PathMinute {
     [[nodiscard]] double lossPercent() const { return sent == 0 ? 0.0 : 100.0 * lost / sent; }
 
     friend bool operator==(const PathMinute&, const PathMinute&) = default;
-};
-
-// The path to a host changed in a way that lasted: `before` and `after` are the responding address of each hop
-// in hop order (an unspecified address for a hop that did not answer), `hop` the first that differs.
-struct RouteChange {
-    std::int64_t id = 0; // the ledger's; 0 before it is stored
-    std::string host;    // as configured
-    std::string address; // the address traced
-    std::int64_t atMs = 0;
-    std::uint8_t hop = 0;
-    std::vector<IpAddress> before;
-    std::vector<IpAddress> after;
-
-    friend bool operator==(const RouteChange&, const RouteChange&) = default;
 };

@@ -203,8 +203,9 @@ std::string PendingLog::takeReplaced() {
 }
 
 void PendingLog::add(const LedgerEntry& entry) {
-    // A route trace is committed at once and is not worth a format of its own in the log.
-    if (entry.route)
+    // A route trace or change is committed at once, and a path trace is a minute's figures that the next one
+    // brings again: none is worth a format of its own in the log.
+    if (entry.sideRecord())
         return;
     if (!marked_ || entry.seq != nextSeq_) {
         encodeMark(id_, entry.seq, buffer_);

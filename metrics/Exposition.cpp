@@ -1,5 +1,7 @@
 #include "metrics/Exposition.h"
 
+#include <algorithm>
+
 #include <array>
 #include <string_view>
 
@@ -39,13 +41,15 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return length;
 }
 
-// Writes `{host="...",address="..."` without the closing brace, so a histogram bucket can append its `le`.
+// Writes `{host="...",address="..."` and the series' other labels without the closing brace, so a histogram bucket can
+// append its `le`.
 void openLabels(std::string& out, const SeriesSnapshot& s) {
     out += "{host=\"";
     out += escapeLabelValue(s.host);
     out += "\",address=\"";
     out += escapeLabelValue(s.address);
     out += '"';
+    out += s.labels;
 }
 
 void header(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
@@ -177,5 +181,21 @@ std::string writeExposition(const MetricsSnapshot& snapshot) {
     for (const SeriesSnapshot& s : snapshot.series)
         if (s.routeLossBeginsHop)
             sample(out, "ostrevo_route_loss_begins_hop", s, std::to_string(*s.routeLossBeginsHop));
+
+    // Only hosts whose path is watched have these; a program that watches none shows neither family.
+    const bool pathWatched = std::any_of(snapshot.series.begin(), snapshot.series.end(),
+                                         [](const SeriesSnapshot& s) { return s.routeChanges.has_value(); });
+    if (pathWatched) {
+        header(out, "ostrevo_route_changes_total", "counter",
+               "Lasting changes of the route to the host (two traces in a row) found by path watching.");
+        for (const SeriesSnapshot& s : snapshot.series)
+            if (s.routeChanges)
+                sample(out, "ostrevo_route_changes_total", s, std::to_string(*s.routeChanges));
+        header(out, "ostrevo_route_hops", "gauge",
+               "Hops to the host on the latest path watching trace that reached it, the host included.");
+        for (const SeriesSnapshot& s : snapshot.series)
+            if (s.routeHops)
+                sample(out, "ostrevo_route_hops", s, std::to_string(*s.routeHops));
+    }
     return out;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,18 +34,33 @@ public:
 
     // One finished probe. It counts as answered when statusCode is 0 and a round-trip time is given;
     // anything else is a loss. An answer's TTL replaces the previous one, also when the kernel did not tell it.
+    //
+    // `labels` are the series' labels besides host and address, in the exposition's form (`,target="gw"`); they
+    // tell apart two series of one host (the service watches a host twice, with other sizes).
     void recordProbe(std::string_view host, std::string_view address, std::optional<std::chrono::microseconds> rtt,
-                     std::uint32_t statusCode, std::optional<std::uint8_t> ttl = std::nullopt);
-    void setHostStatus(std::string_view host, std::string_view address, HostStatus status);
+                     std::uint32_t statusCode, std::optional<std::uint8_t> ttl = std::nullopt,
+                     std::string_view labels = {});
+    void setHostStatus(std::string_view host, std::string_view address, HostStatus status,
+                       std::string_view labels = {});
     // A route trace of the pair has ended: the hop where loss begins, none for no loss on the path. A trace ends
     // seconds after the probes that led to it, so it never makes its pair the host's current one; a pair no longer
     // kept is not brought back for it.
-    void setRouteLossBegins(std::string_view host, std::string_view address, std::optional<std::uint32_t> hop);
+    void setRouteLossBegins(std::string_view host, std::string_view address, std::optional<std::uint32_t> hop,
+                            std::string_view labels = {});
+
+    // Path watching traced the pair: its hop count when the trace reached the host (none: it did not), and from
+    // now on its route changes are counted (from 0). As for a route trace, the pair never becomes current for it.
+    void setRouteHops(std::string_view host, std::string_view address, std::optional<std::uint32_t> hops,
+                      std::string_view labels = {});
+    void countRouteChange(std::string_view host, std::string_view address, std::string_view labels = {});
 
     // A run probes the pair from now on / no longer (it stopped, or moved to another pair). A pair that no run
     // holds any more is judged by nobody: its status goes to N/A, and it may be dropped for room.
-    void hold(std::string_view host, std::string_view address);
-    void release(std::string_view host, std::string_view address);
+    void hold(std::string_view host, std::string_view address, std::string_view labels = {});
+    void release(std::string_view host, std::string_view address, std::string_view labels = {});
+    // A pair that no run holds any more goes at once instead of staying at N/A: the service's, whose removed
+    // targets and old addresses are nobody's concern.
+    void setDropReleased(bool drop) { dropReleased_ = drop; }
 
     // In order of first use.
     [[nodiscard]] MetricsSnapshot snapshot() const;
@@ -56,16 +72,23 @@ private:
         std::uint64_t lastUse = 0;
         std::uint32_t holds = 0; // runs that probe the pair
     };
-    using Key = std::pair<std::string, std::string>;
+    // (host, labels, address), and (host, labels) for a host's latest pair.
+    using Key = std::tuple<std::string, std::string, std::string>;
+    using HostKey = std::pair<std::string, std::string>;
     struct KeyLess {
         using is_transparent = void;
-        template <class A, class B> bool operator()(const A& a, const B& b) const {
-            return std::pair<std::string_view, std::string_view>(a.first, a.second) <
-                   std::pair<std::string_view, std::string_view>(b.first, b.second);
+        template <class A, class B> bool operator()(const A& a, const B& b) const { return view(a) < view(b); }
+        template <class... T> static auto view(const std::tuple<T...>& t) {
+            return std::tuple<std::string_view, std::string_view, std::string_view>(std::get<0>(t), std::get<1>(t),
+                                                                                    std::get<2>(t));
+        }
+        template <class A, class B> static auto view(const std::pair<A, B>& p) {
+            return std::pair<std::string_view, std::string_view>(p.first, p.second);
         }
     };
 
-    Series& seriesOf(std::string_view host, std::string_view address);
+    Series& seriesOf(std::string_view host, std::string_view address, std::string_view labels);
+    void erase(std::map<Key, Series, KeyLess>::iterator found);
     // Drops the pair unused longest that no run holds; none while every pair is held.
     void dropLongestIdle();
 
@@ -74,6 +97,7 @@ private:
     mutable std::mutex mutex_;
     std::map<Key, Series, KeyLess> series_;
     // Each host's latest pair; its nodes live in series_.
-    std::map<std::string, Series*, std::less<>> hostPair_;
+    std::map<HostKey, Series*, KeyLess> hostPair_;
+    bool dropReleased_ = false;
     std::uint64_t useClock_ = 0;
 };

@@ -1,8 +1,8 @@
 #include "metrics/MetricsSnapshot.h"
 
 std::ostream& operator<<(std::ostream& os, const SeriesSnapshot& s) {
-    os << "{host=\"" << s.host << "\" address=\"" << s.address << "\" requests=" << s.requests << " lost=" << s.lost
-       << " buckets=[";
+    os << "{host=\"" << s.host << "\" address=\"" << s.address << "\"" << s.labels << " requests=" << s.requests
+       << " lost=" << s.lost << " buckets=[";
     for (std::size_t i = 0; i < s.rttBuckets.size(); ++i)
         os << (i ? "," : "") << s.rttBuckets[i];
     os << "] sumMicros=" << s.rttSumMicros << " last=";

@@ -23,6 +23,7 @@ inline constexpr std::size_t kRttBucketCount = kRttBucketBoundsMicros.size() + 1
 struct SeriesSnapshot {
     std::string host;
     std::string address;
+    std::string labels; // the others, as the exposition writes them after address: `,target="gw",site="lab"`
     std::uint64_t requests = 0;
     std::uint64_t lost = 0;
     std::array<std::uint64_t, kRttBucketCount> rttBuckets{};
@@ -33,6 +34,10 @@ struct SeriesSnapshot {
     // Where loss began on the latest route trace of the host: the hop number, 0 when that trace found no loss
     // on the path; none while no trace has been taken.
     std::optional<std::uint32_t> routeLossBeginsHop{};
+    // Path watching: route changes found since the process started (none while the path is not watched), and
+    // the hops of the latest trace that reached the host (none before one did).
+    std::optional<std::uint64_t> routeChanges{};
+    std::optional<std::uint32_t> routeHops{};
 
     bool operator==(const SeriesSnapshot&) const = default;
 };

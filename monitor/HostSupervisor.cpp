@@ -290,7 +290,10 @@ void HostSupervisor::launch(RunId id, const LookupAnswer& answer) {
     host->stats = {};
     host->last.reset();
     host->recent.clear();
-    runner_->startRun(id, RunSettings::from(sent, answer.address));
+    RunSettings run = RunSettings::from(sent, answer.address);
+    if (services_.tuneRun)
+        services_.tuneRun(id, run);
+    runner_->startRun(id, std::move(run));
     tell([&](Listener& l) { l.started(*host); });
     if (findHost(id) != nullptr)
         tell([id](Listener& l) { l.hostChanged(id); });
@@ -383,8 +386,11 @@ void HostSupervisor::apply(const std::vector<Entry>& entries) {
     std::vector<WatchedHost> next;
     next.reserve(entries.size());
     const auto match = [&](const Entry& entry) -> std::optional<std::size_t> {
-        if (const auto byId = index_.find(entry.id); entry.id != 0 && byId != index_.end() && !taken[byId->second])
-            return byId->second;
+        if (entry.id != 0) {
+            if (const auto byId = index_.find(entry.id); byId != index_.end() && !taken[byId->second])
+                return byId->second;
+            return std::nullopt;
+        }
         for (std::size_t i = 0; i < hosts_.size(); ++i)
             if (!taken[i] && hosts_[i].settings.host == entry.settings.host)
                 return i;
@@ -396,7 +402,10 @@ void HostSupervisor::apply(const std::vector<Entry>& entries) {
         const std::optional<std::size_t> found = match(entry);
         if (!found) {
             WatchedHost host;
-            host.id = nextId_++;
+            const bool ownId = entry.id != 0 && !index_.contains(entry.id) &&
+                               std::none_of(next.begin(), next.end(), [&](const auto& h) { return h.id == entry.id; });
+            host.id = ownId ? entry.id : nextId_++;
+            nextId_ = std::max(nextId_, host.id + 1);
             host.settings = entry.settings;
             next.push_back(std::move(host));
             steps.emplace_back(next.back().id, entry.run ? Step::Start : Step::Keep);

@@ -56,9 +56,13 @@ public:
         std::function<std::int64_t()> nowMs; // wall clock; empty: the system's
         // Right before a run is handed to the runner (the program opens its history, so the first probe finds it).
         std::function<void()> beforeRun;
+        // What a run of the host sends beyond its settings (the service's TTL, TOS, timeout, source); called on
+        // the owner's thread just before the run starts. Empty: the program's defaults.
+        std::function<void(RunId id, RunSettings& run)> tuneRun;
     };
 
-    // One host of a whole new list: matched to a host of the list by its id, else by its host text.
+    // One host of a whole new list: matched to the host of the list with its id; an entry without one, to a host
+    // with its host text. An id that names no host is the new host's (the service numbers its targets itself).
     struct Entry {
         RunId id = 0;
         Settings settings;

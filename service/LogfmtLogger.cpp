@@ -21,6 +21,10 @@ bool LogfmtLogger::enabled(LogSeverity severity) const {
 }
 
 void LogfmtLogger::log(LogSeverity severity, std::string_view message, std::initializer_list<LogField> fields) {
+    log(severity, message, std::span<const LogField>(fields.begin(), fields.size()));
+}
+
+void LogfmtLogger::log(LogSeverity severity, std::string_view message, std::span<const LogField> fields) {
     if (!enabled(severity)) {
         return;
     }
@@ -54,6 +58,11 @@ std::string LogfmtLogger::timestamp(std::chrono::system_clock::time_point at) {
 
 std::string LogfmtLogger::format(std::chrono::system_clock::time_point at, LogSeverity severity,
                                  std::string_view message, std::initializer_list<LogField> fields) {
+    return format(at, severity, message, std::span<const LogField>(fields.begin(), fields.size()));
+}
+
+std::string LogfmtLogger::format(std::chrono::system_clock::time_point at, LogSeverity severity,
+                                 std::string_view message, std::span<const LogField> fields) {
     std::string line = "ts=" + timestamp(at) + " level=" + std::string(logSeverityName(severity)) + " msg=";
     appendValue(line, message);
     for (const LogField& field : fields) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,8 @@ public:
     [[nodiscard]] bool enabled(LogSeverity severity) const;
 
     void log(LogSeverity severity, std::string_view message, std::initializer_list<LogField> fields = {});
+    // Fields that only some events have (a target's name), gathered by the caller.
+    void log(LogSeverity severity, std::string_view message, std::span<const LogField> fields);
     void debug(std::string_view message, std::initializer_list<LogField> fields = {}) {
         log(LogSeverity::Debug, message, fields);
     }
@@ -45,6 +48,8 @@ public:
     // The line of one event, newline included.
     [[nodiscard]] static std::string format(std::chrono::system_clock::time_point at, LogSeverity severity,
                                             std::string_view message, std::initializer_list<LogField> fields);
+    [[nodiscard]] static std::string format(std::chrono::system_clock::time_point at, LogSeverity severity,
+                                            std::string_view message, std::span<const LogField> fields);
     // A value as logfmt writes it: bare when it can be, else quoted with \" \\ \n \r \t and \u00XX escapes;
     // bytes that are not UTF-8 become U+FFFD, so a line is always valid text.
     static void appendValue(std::string& out, std::string_view value);

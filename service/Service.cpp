@@ -56,10 +56,5 @@ std::string Service::exposition() const {
            "# HELP ostrevod_config_last_reload_success_timestamp_seconds When the config file was last read good.\n"
            "# TYPE ostrevod_config_last_reload_success_timestamp_seconds gauge\n"
            "ostrevod_config_last_reload_success_timestamp_seconds " +
-           std::string(seconds) +
-           "\n"
-           "# HELP ostrevod_targets Targets of the config file.\n"
-           "# TYPE ostrevod_targets gauge\n"
-           "ostrevod_targets{state=\"configured\"} " +
-           std::to_string(targets_) + "\n";
+           std::string(seconds) + "\n";
 }

@@ -29,7 +29,7 @@ public:
 
     // The targets now running, after the last good reading.
     [[nodiscard]] std::size_t targetCount() const;
-    // ostrevod_config_last_reload_successful and the rest, in the exposition format.
+    // ostrevod_config_last_reload_successful and its timestamp, in the exposition format.
     [[nodiscard]] std::string exposition() const;
 
 private:

@@ -5,14 +5,17 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "metrics/MetricsRegistry.h"
 #include "metrics/MetricsServer.h"
 #include "service/ConfigReader.h"
 #include "service/LogfmtLogger.h"
+#include "service/MainLoop.h"
 #include "service/Service.h"
 #include "service/ServiceCommandLine.h"
+#include "service/ServiceRoot.h"
 #include "service/WebConfigReader.h"
 
 namespace {
@@ -56,19 +59,32 @@ int run(const ServiceOptions& options) {
         sigaddset(&signals, number);
     }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    MainLoop loop(signals);
+    const std::thread::id loopThread = std::this_thread::get_id();
 
-    Service service(options.configFile, log, [](const ServiceConfig&) {});
+    MetricsRegistry registry;
+    std::unique_ptr<ServiceRoot> root;
+    // A reload by HTTP comes on the scrape server's thread; the targets change on the loop's.
+    Service service(options.configFile, log, [&](const ServiceConfig& config) {
+        if (std::this_thread::get_id() != loopThread) {
+            loop.post([&root, config] { root->apply(config); });
+            return;
+        }
+        if (!root) {
+            root = std::make_unique<ServiceRoot>(config, options.historyPath, registry, loop, log);
+        }
+        root->apply(config);
+    });
     if (!service.start()) {
         return 1;
     }
 
-    MetricsRegistry registry;
     std::vector<std::unique_ptr<MetricsServer>> servers;
     for (const ListenAddress& where : options.listen) {
         auto server = std::make_unique<MetricsServer>(registry);
         server->setSecurity(security);
         server->setLifecycleEndpoints([&service] { return service.reload("http"); });
-        server->setExtraExposition([&service] { return service.exposition(); });
+        server->setExtraExposition([&service, &root] { return service.exposition() + root->exposition(); });
         if (!server->start(where)) {
             log.error("cannot serve metrics", {{"address", where.toString()}, {"err", server->errorText()}});
             return 1;
@@ -79,19 +95,16 @@ int run(const ServiceOptions& options) {
         servers.push_back(std::move(server));
     }
 
-    for (;;) {
-        int number = 0;
-        if (sigwait(&signals, &number) != 0) {
-            continue;
-        }
+    loop.run([&](int number) {
         if (number == SIGHUP) {
             (void)service.reload("SIGHUP");
-            continue;
+            return true;
         }
         log.info("stopping", {{"signal", number == SIGTERM ? "SIGTERM" : "SIGINT"}});
-        break;
-    }
+        return false;
+    });
     servers.clear();
+    root.reset();
     return 0;
 }
 

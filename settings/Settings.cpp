@@ -14,7 +14,8 @@ void PrintTo(const Settings& s, std::ostream* os) {
         << s.historyWindowSize << "\" historySpan=\"" << s.historySpan << "\" historyOverlay=\"" << s.historyOverlay
         << "\" hostsWindowSize=\"" << s.hostsWindowSize << "\" hostsWindowColumns=\"" << s.hostsWindowColumns
         << "\" hostsWindowSort=\"" << s.hostsWindowSort << "\" routeWindowSize=\"" << s.routeWindowSize
-        << "\" routeRounds=" << s.routeRounds << '}';
+        << "\" routeRounds=" << s.routeRounds << " pathWatch=" << s.pathWatch << " pathInterval=" << s.pathInterval
+        << " pathRounds=" << s.pathRounds << '}';
 }
 
 void PrintTo(AnalysisMode mode, std::ostream* os) {

@@ -32,6 +32,9 @@ inline constexpr LogLevel logLevel = LogLevel::Off;
 inline constexpr std::int32_t appMode = 1;
 inline constexpr std::int32_t historyDays = 30;
 inline constexpr std::int32_t routeRounds = 10;
+inline constexpr bool pathWatch = false;
+inline constexpr std::int32_t pathIntervalSeconds = 60;
+inline constexpr std::int32_t pathRounds = 3;
 inline constexpr bool notify = true;
 inline constexpr bool autostart = false;
 } // namespace SettingsDefaults
@@ -70,6 +73,10 @@ struct Settings {
     std::string routeWindowSize;    // the Route window's last size ("720x480"); empty until it has been shown
     // Rounds of the route trace taken when the host goes from Good to Bad; 0 traces nothing.
     std::int32_t routeRounds = SettingsDefaults::routeRounds;
+    // Path watching: the host's route traced every pathInterval seconds for pathRounds rounds, and kept.
+    bool pathWatch = SettingsDefaults::pathWatch;
+    std::int32_t pathInterval = SettingsDefaults::pathIntervalSeconds;
+    std::int32_t pathRounds = SettingsDefaults::pathRounds;
 
     bool operator==(const Settings& o) const = default;
 };

@@ -164,6 +164,18 @@ const std::array<SettingsField, kSettingCount> kFields = {{
      [](Settings& s, std::string_view t) { s.routeRounds = routeRoundsFromText(t); },
      [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.routeRounds)); }, nullptr,
      [](const Settings& s) { return asNumber(s.routeRounds); }, false},
+    {SettingId::PathWatch, SettingsScope::Host, "PathWatch", "", 0, 0,
+     [](Settings& s, std::string_view t) { s.pathWatch = parseBoolean(t); },
+     [](const Settings& s) { return writeBoolean(s.pathWatch); }, nullptr, nullptr, false},
+    {SettingId::PathInterval, SettingsScope::Host, "PathInterval", "", SettingsLimits::minPathIntervalSeconds,
+     SettingsLimits::maxPathIntervalSeconds,
+     [](Settings& s, std::string_view t) { s.pathInterval = pathIntervalFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.pathInterval)); }, nullptr,
+     [](const Settings& s) { return asNumber(s.pathInterval); }, false},
+    {SettingId::PathRounds, SettingsScope::Host, "PathRounds", "", 1, SettingsLimits::maxPathRounds,
+     [](Settings& s, std::string_view t) { s.pathRounds = pathRoundsFromText(t); },
+     [](const Settings& s) { return writeNumber(static_cast<std::uint32_t>(s.pathRounds)); }, nullptr,
+     [](const Settings& s) { return asNumber(s.pathRounds); }, false},
 }};
 
 } // namespace

@@ -42,8 +42,11 @@ enum class SettingId : std::uint8_t {
     HostsWindowSort,
     RouteWindowSize,
     RouteRounds,
+    PathWatch,
+    PathInterval,
+    PathRounds,
 };
-inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::RouteRounds) + 1;
+inline constexpr std::size_t kSettingCount = static_cast<std::size_t>(SettingId::PathRounds) + 1;
 
 // Whom a field belongs to once the program watches several hosts: every watched host has its own value,
 // or the program has one for all of them.

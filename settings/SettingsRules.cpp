@@ -196,6 +196,21 @@ std::int32_t routeRoundsFromText(std::string_view text) {
                                                              SettingsLimits::maxRouteRounds));
 }
 
+std::int32_t pathIntervalFromText(std::string_view text) {
+    const std::optional<std::int32_t> seconds = tryParseNumber(text);
+    if (!seconds)
+        return SettingsDefaults::pathIntervalSeconds;
+    return std::clamp<std::int32_t>(*seconds, SettingsLimits::minPathIntervalSeconds,
+                                    SettingsLimits::maxPathIntervalSeconds);
+}
+
+std::int32_t pathRoundsFromText(std::string_view text) {
+    const std::optional<std::int32_t> rounds = tryParseNumber(text);
+    if (!rounds)
+        return SettingsDefaults::pathRounds;
+    return std::clamp<std::int32_t>(*rounds, 1, SettingsLimits::maxPathRounds);
+}
+
 std::int32_t numberFromOption(std::string_view value, std::int32_t current) {
     return static_cast<std::int32_t>(magnitude(parseNumber(value, current)));
 }

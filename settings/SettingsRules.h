@@ -19,6 +19,11 @@ inline constexpr std::uint32_t maxBuffer = std::numeric_limits<std::int32_t>::ma
 inline constexpr std::uint32_t maxHistoryDays = 3650;
 // A round takes a second: more than this many would still be tracing long after the outage was news.
 inline constexpr std::uint32_t maxRouteRounds = 100;
+// Path watching: a trace takes its rounds (a second each) and the wait for the last one, so an interval much
+// shorter would trace without pause; a day is the longest that still shows a route change on the day it came.
+inline constexpr std::uint32_t minPathIntervalSeconds = 10;
+inline constexpr std::uint32_t maxPathIntervalSeconds = 86'400;
+inline constexpr std::uint32_t maxPathRounds = 10;
 } // namespace SettingsLimits
 
 // Text conversions and normalisation rules shared by the store, the command line and the options dialog.
@@ -59,6 +64,9 @@ namespace SettingsRules {
 [[nodiscard]] std::int32_t historyDaysFromText(std::string_view text);
 // Rounds of the trace at an outage: an unusable or negative text gives the default, a larger one the most allowed.
 [[nodiscard]] std::int32_t routeRoundsFromText(std::string_view text);
+// Seconds between path traces, brought into their range; the default for what is no number.
+[[nodiscard]] std::int32_t pathIntervalFromText(std::string_view text);
+[[nodiscard]] std::int32_t pathRoundsFromText(std::string_view text);
 
 // Command-line rules, on the text after "=". A value that is no number keeps `current`.
 [[nodiscard]] std::int32_t numberFromOption(std::string_view value, std::int32_t current); // its magnitude

@@ -79,4 +79,14 @@ std::string where(std::optional<int> hop, const std::string& address) {
     return "hop " + std::to_string(*hop) + (address.empty() ? "" : ", " + address);
 }
 
+std::string changeSentence(const std::string& host, const RouteChange& change) {
+    auto at = [&change](const std::vector<IpAddress>& path) {
+        const std::size_t i = change.hop == 0 ? path.size() : change.hop - 1u;
+        return i < path.size() && path[i].family != IpAddress::Family::None ? path[i].text()
+                                                                            : std::string(kUnknownAddress);
+    };
+    return "Route to " + host + " changed at hop " + std::to_string(change.hop) + ": " + at(change.before) +
+           " \u2192 " + at(change.after);
+}
+
 } // namespace RouteText

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/RouteResult.h"
+#include "types/RouteChange.h"
 
 // The texts of a traced route's hops, as the console's table and the Route window both show them.
 namespace RouteText {
@@ -34,5 +35,9 @@ inline constexpr const char* kUnknownAddress = "???";
 // Where an outage's trace found the loss beginning, for a column: "hop 3, 192.0.2.1", "hop 3" or
 // "no loss on the path".
 [[nodiscard]] std::string where(std::optional<int> hop, const std::string& address);
+
+// A lasting route change, for the log and the notification: "Route to HOST changed at hop 3: 192.0.2.1 →
+// 198.51.100.7", `host` as configured.
+[[nodiscard]] std::string changeSentence(const std::string& host, const RouteChange& change);
 
 } // namespace RouteText

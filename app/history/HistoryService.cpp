@@ -56,6 +56,10 @@ ProbeObserver& HistoryService::observer() {
     return *recorder_;
 }
 
+PathObserver& HistoryService::pathObserver() {
+    return *recorder_;
+}
+
 void HistoryService::open() {
     if (ledger_)
         return;

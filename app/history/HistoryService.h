@@ -10,6 +10,7 @@
 class HistoryLedger;
 class HistoryRecorder;
 class HistoryWindow;
+class PathObserver;
 class ProbeObserver;
 
 // The probe history of the program: the ledger file, what feeds it from the worker and the History window.
@@ -31,6 +32,8 @@ public:
 
     // Probes reach the ledger only once it is open: open() comes before a run's first probe.
     [[nodiscard]] ProbeObserver& observer();
+    // Watched paths and their route changes reach the ledger the same way.
+    [[nodiscard]] PathObserver& pathObserver();
     // Opens the ledger unless it is open already; a run about to start calls it.
     void open();
     [[nodiscard]] bool isOpen() const { return ledger_ != nullptr; }

@@ -125,6 +125,16 @@ void HostList::writeLog(const WatchedHost& host, const ProbeEvent& event) {
         found->second->log->writeRecord(event.hostStatus, ProbeText::replyLine(event));
 }
 
+void HostList::writeLog(const std::string& host, const std::string& text) {
+    for (const WatchedHost& watched : hosts()) {
+        if (watched.main || watched.settings.host != host)
+            continue;
+        const auto found = logs_.find(watched.id);
+        if (found != logs_.end() && found->second->log->isOpen())
+            found->second->log->writeRecord(watched.status, text);
+    }
+}
+
 void HostList::reportFailedStart(const WatchedHost& host, HostSupervisor::StartFailure why, bool asked) {
     if (host.main)
         return; // the main window says it

@@ -63,6 +63,9 @@ public:
     // settings become the host's. Refused while the main host's start waits for the name service.
     bool makeMain(RunId id);
 
+    // A line of the host's own event log (a host beside the main one, as configured), when it keeps one.
+    void writeLog(const std::string& host, const std::string& text);
+
 Q_SIGNALS:
     // Hosts came, went, or changed their settings or place: the whole list is to be shown again.
     void listChanged();

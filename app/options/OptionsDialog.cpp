@@ -234,6 +234,9 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::HostsWindowSort:
     case SettingId::RouteWindowSize:
     case SettingId::RouteRounds: // stored only: the dialog's pages have no room left for it
+    case SettingId::PathWatch:
+    case SettingId::PathInterval:
+    case SettingId::PathRounds:
         break;
     }
     return {};

@@ -207,6 +207,71 @@ TEST_P(RouteEndToEndEveryHost, AnOutageBehindTheSecondRouterIsPlacedAtHopThree) 
     EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
 }
 
+// Path watching in the program: a host beside the main one with PathWatch on has its path kept in the ledger and
+// its length in the metrics; router 2 rerouted through a fourth router is one route change, counted, written to
+// the host's log and notified in words.
+TEST_F(RouteEndToEnd, AWatchedPathIsKeptAndItsRouteChangeCountedLoggedAndNotified) {
+    const std::string server = chain_->serverAddress();
+    const fs::path log = dir_ / "server.log";
+    fs::create_directories(settingsFile().parent_path());
+    std::ofstream(settingsFile(), std::ios::binary)
+        << "[General]\nMetricsListen=" << kPort
+        << "\nNotify=Yes\nHost=127.0.0.1\nInterval=1\n\n[Hosts]\n1\\Host=" << server
+        << "\n1\\Interval=1\n1\\PathWatch=Yes\n1\\PathInterval=10\n1\\PathRounds=3\n1\\LogLevel=1\n"
+        << "1\\LogFileName=" << log.string() << "\n1\\Running=Yes\nsize=1\n";
+    launchInClient({});
+
+    const std::string pair = "{host=\"" + server + "\",address=\"" + server + "\"} ";
+    ASSERT_TRUE(waitUntil(
+        [&] { return scrape(chain_->client()).find("ostrevo_route_hops" + pair + "4\n") != std::string::npos; }, 60s))
+        << scrape(chain_->client()) << readFile(dir_ / "output.txt");
+    EXPECT_NE(scrape(chain_->client()).find("ostrevo_route_changes_total" + pair + "0\n"), std::string::npos);
+    EXPECT_EQ(scrape(chain_->client()).find("ostrevo_route_hops{host=\"127.0.0.1\""), std::string::npos)
+        << "a host without PathWatch is not path-watched";
+
+    ASSERT_TRUE(chain_->detour(2)) << chain_->error();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return scrape(chain_->client()).find("ostrevo_route_changes_total" + pair + "1\n") != std::string::npos;
+        },
+        60s))
+        << scrape(chain_->client()) << readFile(dir_ / "output.txt");
+    EXPECT_NE(scrape(chain_->client()).find("ostrevo_route_hops" + pair + "5\n"), std::string::npos);
+
+    const std::string sentence = "Route to " + server + " changed at hop 3: " + RouterChain::hopAddress(3) +
+                                 " \u2192 " + RouterChain::detourAddress(2);
+    EXPECT_TRUE(waitUntil([&] { return readFile(log).find(sentence) != std::string::npos; }, 10s)) << readFile(log);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            for (const QJsonObject& call : notifications(dir_ / "notifications.jsonl"))
+                if (call[QStringLiteral("body")].toString() == QString::fromStdString(sentence))
+                    return true;
+            return false;
+        },
+        10s))
+        << readFile(dir_ / "notifications.jsonl");
+
+    const fs::path history = dir_ / "home/.local/share/Quorvan Corporation/Ostrevo/history.sqlite";
+    LedgerReader reader(history.string());
+    std::vector<RouteChange> changes;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            changes = reader.routeChanges(server, 0, INT64_MAX);
+            return !changes.empty();
+        },
+        30s))
+        << reader.errorText() << readFile(dir_ / "output.txt");
+    EXPECT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].hop, 3);
+    app_->signal(SIGTERM);
+    EXPECT_EQ(app_->waitExit(30s), 0) << readFile(dir_ / "output.txt");
+    // Committed at the latest at exit: the path's minutes, hop by hop, the server last.
+    const std::vector<PathMinute> minutes = reader.pathMinutes(server, 0, INT64_MAX);
+    ASSERT_FALSE(minutes.empty());
+    EXPECT_EQ(minutes.front().hop, 1);
+    EXPECT_EQ(minutes.front().answered.at(0).text(), RouterChain::hopAddress(1));
+}
+
 INSTANTIATE_TEST_SUITE_P(, RouteEndToEndEveryHost, testing::Values(ChainHost::Main, ChainHost::Second),
                          [](const testing::TestParamInfo<ChainHost>& info) {
                              return info.param == ChainHost::Main ? "MainHost" : "SecondHost";

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -196,8 +198,8 @@ TEST(HostOnTheHub, SendsTheRequestAsConfigured) {
     }
 }
 
-// Hosts share a socket per family and source, yet each request carries its own host's time to live.
-TEST(HostOnTheHub, EachRequestGoesWithItsOwnHostsTtlAndSource) {
+// Hosts share a socket per family and source, yet each request carries its own host's time to live and TOS.
+TEST(HostOnTheHub, EachRequestGoesWithItsOwnHostsTtlTosAndSource) {
     HubHarness h;
     h.network.setFallback(good(1));
     RunSettings near = h.run();
@@ -209,6 +211,7 @@ TEST(HostOnTheHub, EachRequestGoesWithItsOwnHostsTtlAndSource) {
     bound.targetAddress = address("127.0.0.3");
     bound.source = "eth1";
     bound.ttl = 7;
+    bound.tos = 0xb8;
     h.started().startRun(1, near);
     h.hub->startRun(2, far);
     h.hub->startRun(3, bound);
@@ -220,7 +223,42 @@ TEST(HostOnTheHub, EachRequestGoesWithItsOwnHostsTtlAndSource) {
         const bool toBound = send.destination == bound.targetAddress;
         EXPECT_EQ(send.ttl, toFar ? 64 : toBound ? 7 : 1) << send.destination.text();
         EXPECT_EQ(send.source, toBound ? "eth1" : "");
+        EXPECT_EQ(send.tos, toBound ? 0xb8 : 0);
     }
+}
+
+// Many hosts started at once spread over their interval: a host's first request waits its start delay, while
+// the others go on.
+TEST(HostOnTheHub, AFirstRequestWaitsItsStartDelay) {
+    HubHarness h;
+    h.network.setFallback(good(1));
+    RunSettings prompt = h.run();
+    prompt.intervalMs = 20;
+    RunSettings late = prompt;
+    late.targetAddress = address("127.0.0.2");
+    late.startDelayMs = 300;
+    timespec before{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    h.started().startRun(1, prompt);
+    h.hub->startRun(2, late);
+    std::optional<ScriptedSend> first;
+    for (int i = 0; i < 200 && !first; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (const ScriptedSend& send : h.network.sends())
+            if (send.destination == late.targetAddress && !first)
+                first = send;
+    }
+    h.quit();
+    ASSERT_TRUE(first) << "the delayed host never sent";
+    const std::int64_t startNs = std::int64_t{before.tv_sec} * 1'000'000'000 + before.tv_nsec;
+    // A send due within 2 ms goes out with those of the same wake-up.
+    EXPECT_GE(first->atNs - startNs, 298'000'000);
+    const auto sends = h.network.sends();
+    EXPECT_GE(std::count_if(
+                  sends.begin(), sends.end(),
+                  [&](const ScriptedSend& s) { return s.destination == prompt.targetAddress && s.atNs < first->atNs; }),
+              3)
+        << "the other host waited too";
 }
 
 TEST(HostOnTheHub, EachRunStartsWithClearEdgesCountersAndRing) {

@@ -669,6 +669,34 @@ TEST_P(ProbeHubInNamespace, HostsSharingASocketKeepTheirOwnTimeToLive) {
     hub.reset();
 }
 
+// The TOS byte (IPv6: traffic class) goes with each request on the kernel's socket, in both families: the
+// namespace drops echo requests marked EF, so only the hosts that mark theirs lose every one.
+TEST_P(ProbeHubInNamespace, HostsSharingASocketKeepTheirOwnTos) {
+    std::string complaint;
+    ASSERT_TRUE(ns_->nft("table inet ostrevo_test {\n chain input {\n type filter hook input priority 0;\n"
+                         " ip dscp ef icmp type echo-request drop\n"
+                         " ip6 dscp ef icmpv6 type echo-request drop\n"
+                         " }\n}\n",
+                         &complaint))
+        << complaint;
+    const IpAddress v6 = IpAddress::parseV6("::1").value();
+    const std::vector<std::pair<IpAddress, std::uint8_t>> hosts{
+        {loopback(1), 0}, {loopback(1), 0xb8}, {v6, 0}, {v6, 0xb8}};
+    for (RunId run = 1; run <= hosts.size(); ++run) {
+        RunSettings settings = hostSettings(hosts[run - 1].first, 20);
+        settings.tos = hosts[run - 1].second;
+        hub_->startRun(run, settings);
+    }
+    ASSERT_TRUE(face_.waitForProbes({1, 2, 3, 4}, 3));
+    for (RunId run = 1; run <= hosts.size(); ++run)
+        hub_->stopRun(run);
+    for (RunId run = 1; run <= hosts.size(); ++run) {
+        SCOPED_TRACE(hosts[run - 1].first.text() + " tos " + std::to_string(hosts[run - 1].second));
+        for (const ProbeEvent& p : face_.probesOf(run))
+            EXPECT_EQ(p.good(), hosts[run - 1].second == 0) << testing::PrintToString(p);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSocketKinds, ProbeHubInNamespace, testing::Values(Kind::Datagram, Kind::Raw), kindName);
 
 } // namespace

@@ -243,6 +243,26 @@ ProbeEvent verdict(RunId run, HostStatus status, const std::string& host = "far.
     return event;
 }
 
+// Runs may take rounds of their own (the service's targets set theirs): each trace takes its run's, and a run
+// with 0 is not traced.
+TEST(RouteWatch, EachRunMayTakeRoundsOfItsOwn) {
+    ScriptedTraces traces;
+    FinishedTraces finished;
+    RouteWatch watch(finished.done(), traces.factory());
+    watch.setRoundsOf([](RunId run) { return run == 1 ? 3U : run == 2 ? 7U : 0U; });
+    traces.releaseAll();
+    for (const RunId run : {1U, 2U, 3U})
+        watch.probed(verdict(run, HostStatus::Bad));
+    ASSERT_TRUE(traces.waitAsked(2));
+    watch.stop();
+    std::vector<std::uint32_t> rounds;
+    for (const auto& [destination, asked] : traces.asked())
+        rounds.push_back(asked);
+    std::sort(rounds.begin(), rounds.end());
+    EXPECT_EQ(rounds, (std::vector<std::uint32_t>{3, 7}));
+    EXPECT_EQ(watch.started(), 2U);
+}
+
 // The verdicts as a lossy link or a host down at its start gives them: each entry into Bad is one trace, and
 // a run that stays Bad is traced once.
 TEST(RouteWatch, EveryEntryIntoBadWhateverItCameFrom) {

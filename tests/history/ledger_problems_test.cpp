@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "LedgerFixture.h"
+#include "history/LedgerSchema.h"
 
 namespace {
 
@@ -363,7 +364,7 @@ TEST(LedgerProblems, OlderFilesAreUpgradedInPlace) {
         ledger.record(probe(kT0 + 20'000, 1000));
         ASSERT_TRUE(ledger.flush(kPatience));
         EXPECT_TRUE(problems.messages().empty());
-        EXPECT_EQ(scalar(path, "PRAGMA user_version"), 4);
+        EXPECT_EQ(scalar(path, "PRAGMA user_version"), LedgerSchema::kVersion);
         EXPECT_EQ(ledger.outages("host.test", kT0, kT0 + 60'000),
                   (std::vector<Outage>{{"host.test", "127.0.0.1", c.start, kT0 + 9000, 11010, c.start, kT0 + 6000}}));
         const std::vector<ProbeSample> samples = ledger.samples("host.test", kT0, kT0 + 60'000);

@@ -144,6 +144,35 @@ TEST(Registry, ARouteTraceTouchesOnlyItsOwnPair) {
     EXPECT_EQ(text.find("gone"), std::string::npos);
 }
 
+// Path watching: a watched pair counts its route changes from 0 and gives its hop count; a pair nobody watches,
+// or one no longer kept, shows neither, and a program that watches no path has neither family at all.
+TEST(Registry, PathWatchingCountsRouteChangesAndHopsOfWatchedPairsOnly) {
+    MetricsRegistry registry("v");
+    registry.recordProbe("one", "127.0.0.1", microseconds(100), 0);
+    registry.recordProbe("two", "127.0.0.2", microseconds(100), 0);
+    EXPECT_EQ(writeExposition(registry.snapshot()).find("ostrevo_route_hops"), std::string::npos);
+    registry.setRouteHops("one", "127.0.0.1", 4);
+    registry.setRouteHops("one", "127.0.0.1", std::nullopt); // a trace that did not reach the host
+    registry.countRouteChange("one", "127.0.0.1");
+    registry.setRouteHops("gone", "127.0.0.9", 3);
+    registry.countRouteChange("gone", "127.0.0.9");
+
+    const MetricsSnapshot snap = registry.snapshot();
+    ASSERT_EQ(snap.series.size(), 2u);
+    EXPECT_EQ(snap.series[0].routeChanges, 1u);
+    EXPECT_EQ(snap.series[0].routeHops, 4u) << "the last hop count that reached the host";
+    EXPECT_FALSE(snap.series[1].routeChanges.has_value());
+    const std::string text = writeExposition(snap);
+    EXPECT_NE(text.find("# TYPE ostrevo_route_changes_total counter\n"
+                        "ostrevo_route_changes_total{host=\"one\",address=\"127.0.0.1\"} 1\n"
+                        "# HELP ostrevo_route_hops "),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("ostrevo_route_hops{host=\"one\",address=\"127.0.0.1\"} 4\n"), std::string::npos);
+    EXPECT_EQ(text.find("ostrevo_route_hops{host=\"two\""), std::string::npos);
+    EXPECT_EQ(text.find("gone"), std::string::npos);
+}
+
 TEST(Registry, KeepsABoundedNumberOfTargetsDroppingTheLongestUnused) {
     MetricsRegistry registry("v");
     registry.recordProbe("first", "127.0.0.1", std::nullopt, 1);

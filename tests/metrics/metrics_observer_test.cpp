@@ -287,3 +287,40 @@ TEST(RegistryOfManyHosts, RunningHostsAreNeverDroppedAndStoppedOnesGoOldestFirst
 }
 
 } // namespace
+
+// The service's way: one host watched twice is two series told apart by their labels, and a series goes as soon
+// as no run probes it (a removed target, an old address), while the others keep counting.
+TEST(LabelledSeries, OneHostTwiceKeepsTwoSeriesAndAReleasedOneGoesAtOnce) {
+    MetricsRegistry registry{"2.2.2.58"};
+    registry.setDropReleased(true);
+    const std::map<RunId, std::string> labels{{1, ",site=\"lab\""}, {2, ",target=\"jumbo\",site=\"lab\""}};
+    MetricsObserver observer(registry, [&](RunId run) { return labels.at(run); });
+    ProbeEvent plain = reply(300, HostStatus::Good, "gw");
+    ProbeEvent jumbo = loss(11010, HostStatus::Bad, "gw");
+    jumbo.run = 2;
+    observer.probed(plain);
+    observer.probed(jumbo);
+    observer.probed(plain);
+    const std::string text = writeExposition(registry.snapshot());
+    EXPECT_NE(text.find("ostrevo_probe_requests_total{host=\"gw\",address=\"127.0.0.1\",site=\"lab\"} 2\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(
+        text.find("ostrevo_probe_lost_total{host=\"gw\",address=\"127.0.0.1\",target=\"jumbo\",site=\"lab\"} 1\n"),
+        std::string::npos);
+    EXPECT_NE(
+        text.find("ostrevo_probe_rtt_seconds_bucket{host=\"gw\",address=\"127.0.0.1\",site=\"lab\",le=\"0.0005\"} 2\n"),
+        std::string::npos);
+    EXPECT_NE(text.find("ostrevo_host_status{host=\"gw\",address=\"127.0.0.1\",target=\"jumbo\",site=\"lab\","
+                        "status=\"bad\"} 1\n"),
+              std::string::npos);
+
+    // Run 1 moves to another address: its old series goes, as does run 2's when it ends.
+    plain.address = "127.0.0.2";
+    observer.probed(plain);
+    observer.runEnded(2, 0);
+    const MetricsSnapshot left = registry.snapshot();
+    ASSERT_EQ(left.series.size(), 1U) << left;
+    EXPECT_EQ(left.series[0].address, "127.0.0.2");
+    EXPECT_EQ(left.series[0].requests, 1U);
+}

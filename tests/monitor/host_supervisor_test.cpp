@@ -167,6 +167,40 @@ TEST_F(HostSupervisorTest, AStopOrAnEditDropsWhatTheOldRunStillReports) {
     EXPECT_FALSE(row(id).running);
 }
 
+// The service numbers its targets itself: an entry's id that names no host becomes the new host's, and an entry
+// with an id never takes another host for sharing its host text (one host watched twice, with other sizes).
+TEST_F(HostSupervisorTest, EntriesWithIdsOfTheirOwnKeepThemAndMatchByIdAlone) {
+    HostSupervisor::Services services;
+    services.resolver = resolver_;
+    services.post = tasks_.poster();
+    ScriptedHostRunner* runner = nullptr;
+    services.makeRunner = [&runner](WindowPort& face) {
+        auto made = std::make_unique<ScriptedHostRunner>(face);
+        runner = made.get();
+        return made;
+    };
+    services.tuneRun = [](RunId id, RunSettings& run) { run.ttl = static_cast<std::uint8_t>(id); };
+    HostSupervisor supervisor(std::move(services));
+    supervisor.apply({{40, host("127.0.0.1"), true}, {41, host("127.0.0.1", 5000), true}});
+    ASSERT_EQ(supervisor.hosts().size(), 2U);
+    EXPECT_EQ(supervisor.hosts()[0].id, 40U);
+    EXPECT_EQ(supervisor.hosts()[1].id, 41U);
+    runner->clear();
+
+    // 40 goes, a new 42 with the same host text comes first: it does not take 40's run.
+    supervisor.apply({{42, host("127.0.0.1"), true}, {41, host("127.0.0.1", 5000), true}});
+    EXPECT_EQ(supervisor.find(40), nullptr);
+    EXPECT_EQ(runner->count(Call::Kind::Stop, 40), 1U);
+    EXPECT_EQ(runner->count(Call::Kind::Start, 42), 1U);
+    EXPECT_TRUE(runner->count(Call::Kind::Stop, 41) + runner->count(Call::Kind::Start, 41) == 0U);
+    for (const Call& call : runner->calls()) {
+        if (call.kind == Call::Kind::Start) {
+            EXPECT_EQ(call.settings.ttl, call.run) << "the owner's options go with each start";
+        }
+    }
+    EXPECT_EQ(supervisor.add(host("127.0.0.9")), 43U) << "the supervisor's own numbers come after the owner's";
+}
+
 TEST_F(HostSupervisorTest, ANewListKeepsTheRunsOfUnchangedHostsAndMakeMainSwapsWithoutARestart) {
     const RunId kept = supervisor_->add(host("127.0.0.1"), true);
     const RunId changed = supervisor_->add(host("127.0.0.2"), true);

@@ -45,6 +45,9 @@ TEST(SettingsFields, EveryFieldBelongsToTheProgramOrToAWatchedHost) {
         {"HostsWindowSort", Program},
         {"RouteWindowSize", Program},
         {"RouteRounds", Program},
+        {"PathWatch", Host},
+        {"PathInterval", Host},
+        {"PathRounds", Host},
     };
     ASSERT_EQ(settingsFields().size(), expected.size());
     for (const SettingsField& field : settingsFields()) {

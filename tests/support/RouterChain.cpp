@@ -71,6 +71,7 @@ RouterChain::RouterChain(const std::string& tag, int routers) {
 
 // The namespaces go from the server back to the client; each takes its veth ends with it.
 RouterChain::~RouterChain() {
+    detours_.clear();
     while (!nodes_.empty())
         nodes_.pop_back();
 }
@@ -89,4 +90,50 @@ bool RouterChain::step(const NetNamespace& ns, const std::string& command) {
         return true;
     error_ = "in " + ns.name() + ": " + command + ": " + output;
     return false;
+}
+
+std::string RouterChain::detourAddress(int k) {
+    return "198.18." + std::to_string(50 + k) + ".2";
+}
+
+bool RouterChain::detour(int k) {
+    if (k < 1 || k > routers() - 1) {
+        error_ = "a detour needs a router after router " + std::to_string(k);
+        return false;
+    }
+    const NetNamespace& before = router(k);
+    const NetNamespace& after = router(k + 1);
+    detours_.push_back(std::make_unique<NetNamespace>("detour-" + std::to_string(k)));
+    const NetNamespace& d = *detours_.back();
+    if (!d.ok()) {
+        error_ = d.error();
+        return false;
+    }
+    const std::string in = "198.18." + std::to_string(50 + k) + ".";
+    const std::string out = "198.18." + std::to_string(60 + k) + ".";
+    if (!d.sysctl("net.ipv4.ip_forward", "1") || !d.sysctl("net.ipv4.icmp_ratelimit", "0") ||
+        !after.sysctl("net.ipv4.conf.all.rp_filter", "0") || !after.sysctl("net.ipv4.conf.default.rp_filter", "0")) {
+        error_ = "cannot make " + d.name() + " a router";
+        return false;
+    }
+    // Made inside the detour and handed over at once, as the chain's own pairs are.
+    if (!step(d, "ip link add west type veth peer name detour netns " + before.name()) ||
+        !step(d, "ip link add east type veth peer name detour netns " + after.name()) ||
+        !step(d, "ip link set west up && ip link set east up && ip addr add " + in + "2/24 dev west && ip addr add " +
+                     out + "1/24 dev east") ||
+        !step(before, "ip link set detour up && ip addr add " + in + "1/24 dev detour") ||
+        !step(after, "ip link set detour up && ip addr add " + out + "2/24 dev detour"))
+        return false;
+    std::string routes = "true";
+    for (int link = 1; link <= k; ++link)
+        routes += " && ip route add " + linkNet(link, Family::V4) + " via " + in + "1";
+    for (int link = k + 1; link <= routers() + 1; ++link)
+        routes += " && ip route add " + linkNet(link, Family::V4) + " via " + out + "2";
+    if (!step(d, routes))
+        return false;
+    // Router k sends everything beyond its own links through the detour from now on.
+    std::string reroute = "true";
+    for (int link = k + 2; link <= routers() + 1; ++link)
+        reroute += " && ip route replace " + linkNet(link, Family::V4) + " via " + in + "2";
+    return step(before, reroute);
 }

@@ -34,9 +34,16 @@ public:
     [[nodiscard]] static std::string hopAddress(int k, Family family = Family::V4);
     [[nodiscard]] std::string serverAddress(Family family = Family::V4) const;
 
+    // Reroutes router k's IPv4 traffic toward the server through a new router D between it and router k+1 (its
+    // own links 198.18.(50+k).0/24 and 198.18.(60+k).0/24): the path gains a hop after router k, which answers
+    // from detourAddress(k). The way back stays as it was. False with error() set when it cannot be made.
+    [[nodiscard]] bool detour(int k);
+    [[nodiscard]] static std::string detourAddress(int k);
+
 private:
     [[nodiscard]] bool step(const NetNamespace& ns, const std::string& command);
 
     std::vector<std::unique_ptr<NetNamespace>> nodes_;
+    std::vector<std::unique_ptr<NetNamespace>> detours_;
     std::string error_;
 };

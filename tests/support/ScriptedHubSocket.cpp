@@ -119,7 +119,8 @@ public:
     [[nodiscard]] IcmpSocket::Kind kind() const override { return IcmpSocket::Kind::Datagram; }
     [[nodiscard]] std::uint16_t identifier() const override { return 0; }
 
-    [[nodiscard]] int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl) override {
+    [[nodiscard]] int send(std::span<const std::uint8_t> packet, const IpAddress& to, std::uint8_t ttl,
+                           std::uint8_t tos) override {
         const std::int64_t sentMono = clockNanos(CLOCK_MONOTONIC);
         const std::int64_t sentReal = clockNanos(CLOCK_REALTIME);
         if (packet.size() < IcmpPacket::kHeaderSize)
@@ -135,8 +136,9 @@ public:
         std::function<void()> drainedAction;
         {
             std::unique_lock lock(state_->mutex);
-            state_->sends.push_back(ScriptedSend{
-                to, source_, ttl, sequence, std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono});
+            state_->sends.push_back(ScriptedSend{to, source_, ttl, sequence,
+                                                 std::vector<std::uint8_t>(packet.begin() + 8, packet.end()), sentMono,
+                                                 tos});
             state_->changed.notify_all();
             bool drained = false;
             outcome = state_->take(lock, keyOf(to), drained);

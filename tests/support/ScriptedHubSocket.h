@@ -25,6 +25,7 @@ struct ScriptedSend {
     std::uint16_t sequence = 0;
     std::vector<std::uint8_t> data;
     std::int64_t atNs = 0; // CLOCK_MONOTONIC when it went out
+    std::uint8_t tos = 0;
 };
 
 // A network for the hub that answers from a script, without a namespace: each request the hub sends takes the

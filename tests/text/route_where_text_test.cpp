@@ -65,4 +65,19 @@ TEST(RouteWhereText, ALossHopThatNeverAnswersIsSaidInWords) {
     EXPECT_EQ(RouteText::lossSentence(std::nullopt, "", std::nullopt, ""), "No loss on the path");
 }
 
+IpAddress address(const char* text) {
+    return IpAddress::parse(text).value_or(IpAddress{});
+}
+
+TEST(RouteChangeText, NamesTheHostTheHopAndBothAddresses) {
+    RouteChange change;
+    change.hop = 3;
+    change.before = {address("198.18.1.2"), IpAddress{}, address("192.0.2.1")};
+    change.after = {address("198.18.1.2"), IpAddress{}, address("198.51.100.7"), address("192.0.2.1")};
+    EXPECT_EQ(RouteText::changeSentence("gateway.example", change),
+              "Route to gateway.example changed at hop 3: 192.0.2.1 \u2192 198.51.100.7");
+    change.hop = 2; // never made so, but a silent hop reads as the console writes it
+    EXPECT_EQ(RouteText::changeSentence("h", change), "Route to h changed at hop 2: ??? \u2192 ???");
+}
+
 } // namespace
