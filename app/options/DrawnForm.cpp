@@ -1,6 +1,7 @@
 #include "app/options/DrawnForm.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -82,6 +83,9 @@ QSize needs(const QWidget* widget) {
         return comboNeeds(combo);
     if (qobject_cast<const QLineEdit*>(widget) != nullptr)
         return {0, editHeight(widget)};
+    // The widest value of its range with its arrows, as the style lays them out.
+    if (const auto* spin = qobject_cast<const QAbstractSpinBox*>(widget))
+        return {spin->minimumSizeHint().width(), editHeight(spin)};
     return {};
 }
 

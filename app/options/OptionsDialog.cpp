@@ -86,6 +86,10 @@ OptionsDialog::OptionsDialog(QWidget* owner, const Settings& settings)
         placeholder->installEventFilter(this);
     ui_->addressEdit->installEventFilter(this);
     ui_->addressEdit->lineEdit()->installEventFilter(this);
+    ui_->pathIntervalSpin->setRange(static_cast<int>(SettingsLimits::minPathIntervalSeconds),
+                                    static_cast<int>(SettingsLimits::maxPathIntervalSeconds));
+    ui_->pathRoundsSpin->setRange(1, static_cast<int>(SettingsLimits::maxPathRounds));
+    connect(ui_->pathWatchCheck, &QCheckBox::toggled, this, &OptionsDialog::updatePathControls);
 
     fill();
     fitToFont();
@@ -168,6 +172,10 @@ void OptionsDialog::fill() {
     }
     ui_->appModeCombo->setCurrentIndex(mode);
     ui_->appParamsEdit->setText(QString::fromStdString(s.appParams));
+    ui_->pathWatchCheck->setChecked(s.pathWatch);
+    ui_->pathIntervalSpin->setValue(s.pathInterval);
+    ui_->pathRoundsSpin->setValue(s.pathRounds);
+    updatePathControls();
     ui_->notifyCheck->setChecked(s.notify);
     ui_->autostartCheck->setChecked(s.autostart);
 }
@@ -221,6 +229,12 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::AppParams:
         return {u.appParamsLabel,    u.appParamsEdit,   u.addressPlaceholder, u.responsePlaceholder,
                 u.statusPlaceholder, u.codePlaceholder, u.errorPlaceholder,   u.errcodePlaceholder};
+    case SettingId::PathWatch:
+        return {u.pathWatchCheck};
+    case SettingId::PathInterval:
+        return {u.pathIntervalLabel, u.pathIntervalSpin, u.pathIntervalUnit};
+    case SettingId::PathRounds:
+        return {u.pathRoundsSpin, u.pathRoundsLabel};
     case SettingId::Notify:
         return {u.notifyCheck};
     case SettingId::Autostart:
@@ -234,9 +248,6 @@ std::vector<QWidget*> OptionsDialog::controlsOf(SettingId id) const {
     case SettingId::HostsWindowSort:
     case SettingId::RouteWindowSize:
     case SettingId::RouteRounds: // stored only: the dialog's pages have no room left for it
-    case SettingId::PathWatch:
-    case SettingId::PathInterval:
-    case SettingId::PathRounds:
         break;
     }
     return {};
@@ -250,7 +261,7 @@ void OptionsDialog::setHostMode(bool hostOnly) {
                 control->setVisible(!hostOnly);
     // A group whose every control went goes with them, frame and title.
     for (QGroupBox* group : {ui_->parametersGroup, ui_->analysisGroup, ui_->loggingGroup, ui_->soundsGroup,
-                             ui_->runGroup, ui_->desktopGroup}) {
+                             ui_->runGroup, ui_->pathGroup, ui_->desktopGroup}) {
         const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
         const bool anyShown =
             std::any_of(children.begin(), children.end(), [](const QWidget* w) { return !w->isHidden(); });
@@ -384,6 +395,11 @@ Settings OptionsDialog::editedControls() const {
         s.appMode = kRunModes[0];
     }
 
+    // The boxes hold their values within the setting's bounds, so they are taken as they stand.
+    s.pathWatch = ui_->pathWatchCheck->isChecked();
+    s.pathInterval = ui_->pathIntervalSpin->value();
+    s.pathRounds = ui_->pathRoundsSpin->value();
+
     s.notify = ui_->notifyCheck->isChecked();
     // Whether the entry is written or removed to match is up to whoever keeps the entry.
     s.autostart = ui_->autostartCheck->isChecked();
@@ -441,6 +457,14 @@ void OptionsDialog::updateAnalysisControls() {
     for (QWidget* w : {static_cast<QWidget*>(ui_->maxTimeLabel), static_cast<QWidget*>(ui_->minTimeEdit),
                        static_cast<QWidget*>(ui_->minTimeLabel), static_cast<QWidget*>(ui_->maxTimeEdit)})
         w->setEnabled(speed);
+}
+
+void OptionsDialog::updatePathControls() {
+    const bool on = ui_->pathWatchCheck->isChecked();
+    for (QWidget* w : controlsOf(SettingId::PathInterval))
+        w->setEnabled(on);
+    for (QWidget* w : controlsOf(SettingId::PathRounds))
+        w->setEnabled(on);
 }
 
 void OptionsDialog::insertPlaceholder(const QLabel* placeholder) {

@@ -54,6 +54,7 @@ public:
     void browseLogFile();
     void showLogLevel();
     void updateAnalysisControls();
+    void updatePathControls();
     void insertPlaceholder(const QLabel* placeholder);
 
 protected:

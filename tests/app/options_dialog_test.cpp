@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -185,6 +186,38 @@ TEST_F(OptionsDialogTest, OkPutsTheSmallerLimitFirst) {
     EXPECT_EQ(settings.maxPercent, 60);
     EXPECT_EQ(settings.minTime, 300u);
     EXPECT_EQ(settings.maxTime, 900u);
+}
+
+// The path watch's three fields open as stored, reach the settings on OK and never leave their bounds;
+// a watch that is off greys its figures out.
+TEST_F(OptionsDialogTest, PathWatchFieldsLoadSaveAndKeepTheirBounds) {
+    settings.pathWatch = true;
+    settings.pathInterval = 300;
+    settings.pathRounds = 5;
+    {
+        ScriptedDlg dlg(nullptr, settings);
+        Controls ui(dlg);
+        EXPECT_TRUE(ui.get<QCheckBox>("pathWatchCheck")->isChecked());
+        EXPECT_EQ(ui.get<QSpinBox>("pathIntervalSpin")->value(), 300);
+        EXPECT_EQ(ui.get<QSpinBox>("pathRoundsSpin")->value(), 5);
+        ui.get<QCheckBox>("pathWatchCheck")->setChecked(false);
+        EXPECT_FALSE(ui.get<QSpinBox>("pathIntervalSpin")->isEnabled());
+        EXPECT_FALSE(ui.get<QSpinBox>("pathRoundsSpin")->isEnabled());
+    }
+    pressOk([](Controls& ui) {
+        ui.get<QSpinBox>("pathIntervalSpin")->setValue(5);
+        ui.get<QSpinBox>("pathRoundsSpin")->setValue(11);
+    });
+    EXPECT_EQ(settings.pathInterval, 10);
+    EXPECT_EQ(settings.pathRounds, 10);
+    pressOk([](Controls& ui) {
+        ui.get<QCheckBox>("pathWatchCheck")->setChecked(false);
+        ui.get<QSpinBox>("pathIntervalSpin")->setValue(100000);
+        ui.get<QSpinBox>("pathRoundsSpin")->setValue(0);
+    });
+    EXPECT_FALSE(settings.pathWatch);
+    EXPECT_EQ(settings.pathInterval, 86400);
+    EXPECT_EQ(settings.pathRounds, 1);
 }
 
 TEST_F(OptionsDialogTest, RecentListIgnoresAsciiCaseOnly) {
