@@ -14,6 +14,8 @@ constexpr std::uint64_t kLongestIntervalMs = std::uint64_t{SettingsLimits::maxIn
 constexpr std::uint64_t kLongestTimeoutMs = 60'000;
 constexpr std::uint64_t kShortestResolveMs = 1'000;
 constexpr std::uint64_t kLongestResolveMs = 7 * 86'400'000ULL;
+constexpr std::uint64_t kShortestPathMs = std::uint64_t{SettingsLimits::minPathIntervalSeconds} * 1000;
+constexpr std::uint64_t kLongestPathMs = std::uint64_t{SettingsLimits::maxPathIntervalSeconds} * 1000;
 
 const char* kindOf(const YAML::Node& node) {
     switch (node.Type()) {
@@ -147,7 +149,7 @@ void ConfigNodeReader::readGroup(const YAML::Node& group, ServiceConfig& config)
     const bool isMap =
         forEachKey(group, "a target group",
                    {"hosts", "host", "name", "interval", "timeout", "size", "ttl", "tos", "source", "network", "labels",
-                    "analysis", "route_rounds"},
+                    "analysis", "route_rounds", "path_watch"},
                    [&](const std::string& key, const YAML::Node& value) {
                        if (key == "hosts") {
                            hostsNode = value;
@@ -208,6 +210,8 @@ void ConfigNodeReader::readGroup(const YAML::Node& group, ServiceConfig& config)
                            readLabels(value, options.labels);
                        } else if (key == "analysis") {
                            readAnalysis(value, options.analysis);
+                       } else if (key == "path_watch") {
+                           readPathWatch(value, options.pathWatch);
                        } else {
                            integer(value, key, 0, SettingsLimits::maxRouteRounds, options.routeRounds);
                        }
@@ -243,6 +247,28 @@ void ConfigNodeReader::readGroup(const YAML::Node& group, ServiceConfig& config)
         }
         config.targets.push_back(std::move(target));
     }
+}
+
+void ConfigNodeReader::readPathWatch(const YAML::Node& value, PathWatchConfig& path) {
+    // A switch alone takes the defaults; a map switches it on with its own figures.
+    if (value.IsScalar()) {
+        if (value.Scalar() == "true") {
+            path.on = true;
+        } else if (value.Scalar() == "false") {
+            path.on = false;
+        } else {
+            fail(value, "path_watch must be true, false or a map of interval and rounds");
+        }
+        return;
+    }
+    path.on =
+        forEachKey(value, "path_watch", {"interval", "rounds"}, [&](const std::string& key, const YAML::Node& figure) {
+            if (key == "interval") {
+                duration(figure, key, kShortestPathMs, kLongestPathMs, path.intervalMs);
+            } else {
+                integer(figure, key, 1, SettingsLimits::maxPathRounds, path.rounds);
+            }
+        });
 }
 
 void ConfigNodeReader::readAnalysis(const YAML::Node& map, AnalysisConfig& analysis) {

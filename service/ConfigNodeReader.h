@@ -47,6 +47,7 @@ private:
     void readTargets(const YAML::Node& list, ServiceConfig& config);
     void readGroup(const YAML::Node& group, ServiceConfig& config);
     void readAnalysis(const YAML::Node& map, AnalysisConfig& analysis);
+    void readPathWatch(const YAML::Node& value, PathWatchConfig& path);
     void readLabels(const YAML::Node& map, std::map<std::string, std::string>& labels);
     void readHistory(const YAML::Node& map, HistoryConfig& history);
     void readBuckets(const YAML::Node& list, std::vector<std::uint32_t>& bounds);

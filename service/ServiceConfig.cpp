@@ -13,7 +13,8 @@ void PrintTo(const TargetConfig& t, std::ostream* os) {
     *os << "} analysis={mode=" << static_cast<int>(t.analysis.mode) << " tries=" << int{t.analysis.tries}
         << " percent=" << int{t.analysis.goodBelowPercent} << '/' << int{t.analysis.badAbovePercent}
         << " time=" << t.analysis.goodBelowMs << '/' << t.analysis.badAboveMs << "} route_rounds=" << t.routeRounds
-        << '}';
+        << " path_watch={on=" << t.pathWatch.on << " interval=" << t.pathWatch.intervalMs
+        << " rounds=" << t.pathWatch.rounds << "}}";
 }
 
 void PrintTo(const ServiceConfig& c, std::ostream* os) {

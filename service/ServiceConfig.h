@@ -21,6 +21,15 @@ struct AnalysisConfig {
     bool operator==(const AnalysisConfig&) const = default;
 };
 
+// Whether a target's path is traced and kept over time, and how often.
+struct PathWatchConfig {
+    bool on = false;
+    std::uint32_t intervalMs = std::uint32_t{SettingsDefaults::pathIntervalSeconds} * 1000;
+    std::uint32_t rounds = SettingsDefaults::pathRounds;
+
+    bool operator==(const PathWatchConfig&) const = default;
+};
+
 // One watched target: a host with the options of the group it came from. Two targets are the same watch
 // exactly when they compare equal, which is what lets a reload keep the runs of those that did not change.
 struct TargetConfig {
@@ -36,6 +45,7 @@ struct TargetConfig {
     std::map<std::string, std::string> labels;
     AnalysisConfig analysis;
     std::int32_t routeRounds = SettingsDefaults::routeRounds;
+    PathWatchConfig pathWatch;
 
     // What tells targets apart in the file, the logs and the series: the name where one is given, else the host.
     [[nodiscard]] const std::string& key() const { return name.empty() ? host : name; }

@@ -25,6 +25,11 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
     // `watch_` is set before any run starts, so before any probe comes.
     routes_->setRoundsOf([this](RunId run) { return watch_->routeRounds(run); });
     observers.push_back(routes_.get());
+    paths_ = std::make_unique<PathWatch>();
+    if (recorder_)
+        paths_->addObserver(*recorder_);
+    paths_->addObserver(*metrics_);
+    observers.push_back(paths_.get());
 
     TargetWatch::Services services;
     const auto resolver = std::make_shared<NetworkResolver>(std::make_shared<PosixHostResolver>());
@@ -41,10 +46,17 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
 
 ServiceRoot::~ServiceRoot() {
     routes_->stop();
+    paths_->stop();
     watch_.reset();
 }
 
 void ServiceRoot::apply(const ServiceConfig& config) {
+    // Told before the runs start, so that a new target's first probe already finds its path watched.
+    std::map<std::string, PathWatch::Settings> watched;
+    for (const TargetConfig& target : config.targets)
+        if (target.pathWatch.on)
+            watched[target.host] = PathWatch::Settings{target.pathWatch.intervalMs, target.pathWatch.rounds};
+    paths_->watchOnly(watched);
     watch_->apply(config);
 }
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/PathWatch.h"
 #include "engine/RouteWatch.h"
 #include "history/HistoryLedger.h"
 #include "history/HistoryRecorder.h"
@@ -13,7 +14,8 @@
 #include "service/TargetWatch.h"
 
 // What ostrevod runs, put together once from the first good config: the hub with its observers (the ledger's
-// recorder, the metrics, the route watch with each target's rounds), each registered once for every target, and
+// recorder, the metrics, the route watch with each target's rounds, the path
+// watch of the targets that ask for it), each registered once for every target, and
 // the targets on top.
 class ServiceRoot {
 public:
@@ -38,5 +40,6 @@ private:
     std::unique_ptr<HistoryRecorder> recorder_;
     std::unique_ptr<MetricsObserver> metrics_;
     std::unique_ptr<RouteWatch> routes_;
+    std::unique_ptr<PathWatch> paths_;
     std::unique_ptr<TargetWatch> watch_;
 };

@@ -76,8 +76,10 @@ void TargetWatch::apply(const ServiceConfig& config) {
             ids.emplace(wanted.key(), id);
             Target& target = targets[id];
             if (const auto old = targets_.find(id); old != targets_.end()) {
-                if (!(old->second.config == wanted) &&
-                    HostFields::same(settingsOf(old->second.config), settingsOf(wanted)))
+                // The path watch follows the config on its own; its figures are no reason to start the run again.
+                TargetConfig before = old->second.config;
+                before.pathWatch = wanted.pathWatch;
+                if (!(before == wanted) && HostFields::same(settingsOf(old->second.config), settingsOf(wanted)))
                     changed.push_back(id);
                 target.check = std::move(old->second.check);
             }

@@ -145,6 +145,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"targets:\n  - host: a\n    interval: 10\n", 3, 15, "expected a duration"},
         BadCase{"targets:\n  - host: a\n    route_rounds: 101\n", 3, 19, "from 0 to 100"},
         BadCase{"targets:\n  - host: a\n    network: ipx\n", 3, 14, "ip, ip4 or ip6"},
+        BadCase{"targets:\n  - host: a\n    path_watch: yes\n", 3, 17, "true, false or a map"},
+        BadCase{"targets:\n  - host: a\n    path_watch: {interval: 5s}\n", 3, 28, "out of range"},
+        BadCase{"targets:\n  - host: a\n    path_watch: {rounds: 11}\n", 3, 26, "from 1 to 10"},
+        BadCase{"targets:\n  - host: a\n    path_watch: {every: 1m}\n", 3, 18, "expected interval, rounds"},
         BadCase{"targets:\n  - host: a\n    analysis: {mode: loss, good_below: 101}\n", 3, 40, "from 0 to 100"},
         BadCase{"targets:\n  - host: a\n    analysis: {mode: loss, good_below: 50, bad_above: 40}\n", 3, 40,
                 "must not exceed"},
@@ -167,6 +171,24 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"targets:\n  - host: a\n    labels: {__x: x}\n", 3, 14, "no label name of its own"},
         BadCase{"targets:\n  - host: a\n    labels: {1x: x}\n", 3, 14, "no label name of its own"},
         BadCase{"targets:\n  - host: a\n    labels: {x: \xff}\n", 3, 17, "not UTF-8"}));
+
+// The path watch: off unless asked, on with the defaults by a switch, or with its own figures by a map.
+TEST(ServiceConfig, PathWatchIsASwitchOrItsFigures) {
+    const auto result = ConfigReader::parse("targets:\n"
+                                            "  - host: a\n"
+                                            "  - {host: b, path_watch: true}\n"
+                                            "  - {host: c, path_watch: {interval: 5m, rounds: 10}}\n"
+                                            "  - {host: d, path_watch: {rounds: 1}}\n"
+                                            "  - {host: e, path_watch: false}\n");
+    ASSERT_TRUE(result.ok()) << ConfigReader::describe("f", result.problems.front());
+    ASSERT_EQ(result.config.targets.size(), 5u);
+    const auto path = [&](std::size_t i) { return result.config.targets[i].pathWatch; };
+    EXPECT_EQ(path(0), PathWatchConfig{});
+    EXPECT_EQ(path(1), (PathWatchConfig{true, 60'000, 3}));
+    EXPECT_EQ(path(2), (PathWatchConfig{true, 300'000, 10}));
+    EXPECT_EQ(path(3), (PathWatchConfig{true, 60'000, 1}));
+    EXPECT_EQ(path(4), PathWatchConfig{});
+}
 
 TEST(ServiceConfig, EveryProblemOfTheFileIsReportedInOnePass) {
     const auto result = ConfigReader::parse("targets:\n"
