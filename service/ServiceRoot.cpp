@@ -1,6 +1,7 @@
 #include "service/ServiceRoot.h"
 
 #include <algorithm>
+#include <new>
 
 #include "engine/PosixHostResolver.h"
 #include "monitor/HostRunner.h"
@@ -28,7 +29,8 @@ ServiceRoot::ServiceRoot(const ServiceConfig& first, const std::string& historyP
     paths_ = std::make_unique<PathWatch>();
     if (recorder_)
         paths_->addObserver(*recorder_);
-    paths_->addObserver(*metrics_);
+    // The metrics observer knows no target's labels from a trace, which names a host and an address only.
+    paths_->addObserver(*this);
     observers.push_back(paths_.get());
 
     TargetWatch::Services services;
@@ -84,4 +86,34 @@ void ServiceRoot::traced(const RouteWatch::Finished& finished) {
                                {"loss_begins_hop", hop ? std::to_string(*hop) : std::string("none")}});
     if (ledger_)
         ledger_->recordRoute(std::move(snapshot));
+}
+
+void ServiceRoot::pathTraced(const PathTrace& trace) noexcept {
+    try {
+        std::optional<std::uint32_t> hops;
+        if (trace.reached && !trace.hops.empty())
+            hops = trace.hops.back().number;
+        for (const std::string& labels : watch_->pathWatchedLabels(trace.host))
+            registry_.setRouteHops(trace.host, trace.address, hops, labels);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void ServiceRoot::routeChanged(const RouteChange& change) noexcept {
+    try {
+        for (const std::string& labels : watch_->pathWatchedLabels(change.host))
+            registry_.countRouteChange(change.host, change.address, labels);
+        const auto addressAt = [&change](const std::vector<IpAddress>& path) {
+            // A hop that did not answer has no address to name.
+            const bool known =
+                change.hop >= 1 && change.hop <= path.size() && path[change.hop - 1u].family != IpAddress::Family::None;
+            return known ? path[change.hop - 1u].text() : std::string("none");
+        };
+        log_.info("route changed", {{"host", change.host},
+                                    {"address", change.address},
+                                    {"hop", std::to_string(change.hop)},
+                                    {"before", addressAt(change.before)},
+                                    {"after", addressAt(change.after)}});
+    } catch (const std::bad_alloc&) {
+    }
 }

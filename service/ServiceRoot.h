@@ -17,12 +17,12 @@
 // recorder, the metrics, the route watch with each target's rounds, the path
 // watch of the targets that ask for it), each registered once for every target, and
 // the targets on top.
-class ServiceRoot {
+class ServiceRoot : private PathObserver {
 public:
     // `historyPath` empty: no history kept.
     ServiceRoot(const ServiceConfig& first, const std::string& historyPath, MetricsRegistry& registry, MainLoop& loop,
                 LogfmtLogger& log);
-    ~ServiceRoot(); // the traces end, then the probing, then the ledger writes what it holds
+    ~ServiceRoot() override; // the traces end, then the probing, then the ledger writes what it holds
     ServiceRoot(const ServiceRoot&) = delete;
     ServiceRoot& operator=(const ServiceRoot&) = delete;
 
@@ -33,6 +33,9 @@ public:
 
 private:
     void traced(const RouteWatch::Finished& finished);
+    // The path watch's traces, on its threads: the series of every target that watches the path, and the log.
+    void pathTraced(const PathTrace& trace) noexcept override;
+    void routeChanged(const RouteChange& change) noexcept override;
 
     MetricsRegistry& registry_;
     LogfmtLogger& log_;

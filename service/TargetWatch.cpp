@@ -327,6 +327,15 @@ std::uint32_t TargetWatch::routeRounds(RunId run) const {
     return found == targets_.end() ? 0 : static_cast<std::uint32_t>(std::max(found->second.config.routeRounds, 0));
 }
 
+std::vector<std::string> TargetWatch::pathWatchedLabels(const std::string& host) const {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::string> labels;
+    for (const auto& [id, target] : targets_)
+        if (target.config.pathWatch.on && target.config.host == host)
+            labels.push_back(target.labels);
+    return labels;
+}
+
 std::string TargetWatch::exposition() const {
     std::string out = "# HELP ostrevo_resolve_errors_total Look-ups of a target's name that found no address.\n"
                       "# TYPE ostrevo_resolve_errors_total counter\n";

@@ -50,6 +50,8 @@ public:
     [[nodiscard]] std::string labelsOf(RunId run) const;
     // The rounds of the route trace at the run's target's outages; 0 traces nothing.
     [[nodiscard]] std::uint32_t routeRounds(RunId run) const;
+    // The series labels of each target of this host whose path is watched. Any thread.
+    [[nodiscard]] std::vector<std::string> pathWatchedLabels(const std::string& host) const;
     // ostrevo_resolve_errors_total and ostrevod_targets{state=...}, in the exposition format.
     [[nodiscard]] std::string exposition() const;
 

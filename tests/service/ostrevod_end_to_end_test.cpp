@@ -372,7 +372,7 @@ TEST(OstrevodEndToEnd, WatchesItsTargetsAndAReloadKeepsTheUnchangedOnesCounting)
 
 // Behind a chain of two routers, the second starts dropping all it forwards: the target goes Bad, its route is
 // traced (only that of the target that asks for traces), and the hop where loss begins is in the scrape, the
-// log and the ledger.
+// log and the ledger. Its path, watched, is kept in the scrape all along.
 TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger) {
     RouterChain chain("svcroute", 2);
     if (!chain.ok())
@@ -382,8 +382,9 @@ TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger)
     const TempDir dir;
     const std::string server = chain.serverAddress();
     const std::string target = "{host: " + server + ", interval: 200ms, timeout: 300ms";
-    write(dir.file("ostrevod.yml"), "targets:\n  - " + target + ", name: far, route_rounds: 2}\n  - " + target +
-                                        ", name: untraced, route_rounds: 0}\n");
+    write(dir.file("ostrevod.yml"), "targets:\n  - " + target +
+                                        ", name: far, route_rounds: 2, path_watch: {interval: 10s, rounds: 1}}\n  - " +
+                                        target + ", name: untraced, route_rounds: 0}\n");
     std::vector<std::string> argv = chain.client().execPrefix();
     const ShellCommand ip = ShellCommand::run("command -v ip");
     argv.front() = ip.exitCode == 0 ? ip.output.substr(0, ip.output.find('\n')) : "/sbin/ip";
@@ -403,6 +404,18 @@ TEST(OstrevodEndToEnd, ATargetGoneBadHasItsRouteTracedIntoTheScrapeAndTheLedger)
         return scrape().find("ostrevo_host_status" + labels + "far\",status=\"good\"} 1\n") != std::string::npos;
     })) << scrape()
         << readAll(log);
+
+    // The watched path is traced beside the probes: two routers and the server, for the target that asks.
+    const std::string hops = "ostrevo_route_hops" + labels;
+    std::string before;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            before = scrape();
+            return before.find(hops + "far\"} 3\n") != std::string::npos;
+        },
+        300))
+        << before << readAll(log);
+    EXPECT_EQ(before.find(hops + "untraced"), std::string::npos) << before;
 
     std::string complaint;
     ASSERT_TRUE(chain.router(2).nft("table ip t {\n chain c {\n  type filter hook forward priority 0;\n  drop\n }\n}\n",
