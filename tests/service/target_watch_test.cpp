@@ -139,6 +139,23 @@ TEST_F(TargetWatchTest, EachTargetRunsWithItsOwnOptionsAndAReloadTouchesOnlyWhat
     EXPECT_NE(watch_->exposition().find("ostrevod_targets{state=\"configured\"} 4\n"), std::string::npos);
 }
 
+// The path watch is the root's business: switching it on or changing its figures leaves the run as it is, and
+// only the targets of a host that watch its path have their series given its hops.
+TEST_F(TargetWatchTest, APathWatchChangeKeepsTheRunAndNamesTheWatchingTargets) {
+    watch_->apply(config("targets:\n  - {name: a, host: 127.0.0.1}\n  - {name: b, host: 127.0.0.1}\n"));
+    tasks_.runPending();
+    const RunId a = idOf("127.0.0.1");
+    ASSERT_TRUE(a);
+    EXPECT_TRUE(watch_->pathWatchedLabels("127.0.0.1").empty());
+    runner_->clear();
+    watch_->apply(config("targets:\n  - {name: a, host: 127.0.0.1, path_watch: {interval: 30s}}\n"
+                         "  - {name: b, host: 127.0.0.1}\n"));
+    tasks_.runPending();
+    EXPECT_EQ(runner_->count(Call::Kind::Stop, a) + runner_->count(Call::Kind::Start, a), 0U);
+    EXPECT_EQ(watch_->pathWatchedLabels("127.0.0.1"), std::vector<std::string>{",target=\"a\""});
+    EXPECT_TRUE(watch_->pathWatchedLabels("127.0.0.2").empty());
+}
+
 TEST_F(TargetWatchTest, ANameNotFoundIsCountedAndTriedAgainAndAMovedNameIsFollowed) {
     watch_->apply(config("targets:\n  - {name: far, host: far.example, labels: {site: b}}\n  - host: 127.0.0.1\n"));
     ASSERT_TRUE(tasks_.runUntil([&] { return idOf("far.example") && !watch_->supervisor().hosts()[0].resolving; }, 5s));
