@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -101,6 +102,10 @@ void expectNothingCut(OptionsDialog& dlg) {
                     // Check boxes and radio buttons need room for the indicator as well.
                     EXPECT_LE(button->sizeHint().width(), button->width()) << name(button);
                     EXPECT_LE(button->fontMetrics().height(), button->height()) << name(button);
+                } else if (auto* spin = qobject_cast<QAbstractSpinBox*>(child)) {
+                    // The widest value of the range beside the arrows.
+                    EXPECT_LE(spin->minimumSizeHint().width(), spin->width()) << name(spin);
+                    EXPECT_LE(spin->fontMetrics().height() + 4, spin->height()) << name(spin) << " cuts its text";
                 } else if (qobject_cast<QLineEdit*>(child) != nullptr || qobject_cast<QComboBox*>(child) != nullptr) {
                     EXPECT_LE(child->fontMetrics().height() + 4, child->height()) << name(child) << " cuts its text";
                 }
