@@ -352,17 +352,22 @@ TEST_F(WithNotificationArea, IconFollowsTheStatusOnlyWhileShown) {
     EXPECT_GT(lamp.green(), 180) << lamp.name().toStdString();
 }
 
-// The window's own wiring: a status reached before the tray icon exists is what the icon shows once it is
-// added, later changes reach both icons, and the end of the run makes both dark again.
-TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
-    ScriptedNetwork script;
+// The program watching 127.0.0.1 once a second on `script`, each lost probe a verdict.
+AppRoot::Services oneHostProbedEverySecond(ScriptedNetwork& script) {
     AppRoot::Services services;
     services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
     services.resolver = std::make_shared<ScriptedHostResolver>();
     services.sockets = script.opener();
     services.messages = std::make_unique<RecordingMessagePort>();
     services.watchSignals = false;
-    AppRoot program(std::move(services));
+    return services;
+}
+
+// The window's own wiring: a status reached before the tray icon exists is what the icon shows once it is
+// added, later changes reach both icons, and the end of the run makes both dark again.
+TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
+    ScriptedNetwork script;
+    AppRoot program(oneHostProbedEverySecond(script));
     MainWindow& form = program.mainWindow();
     form.show();
     const auto windowIcon = [&] { return form.windowIcon().pixmap(32, 32).toImage(); };
@@ -399,13 +404,7 @@ TEST_F(WithNotificationArea, IconAddedDuringARunShowsTheCurrentStatus) {
 // meanwhile is not overwritten by the last run's probes.
 TEST_F(WithNotificationArea, FieldsHiddenInTheTrayCatchUpWhenShown) {
     ScriptedNetwork script;
-    AppRoot::Services services;
-    services.arguments = {"/i=1", "/tries=1", "127.0.0.1"};
-    services.resolver = std::make_shared<ScriptedHostResolver>();
-    services.sockets = script.opener();
-    services.messages = std::make_unique<RecordingMessagePort>();
-    services.watchSignals = false;
-    AppRoot program(std::move(services));
+    AppRoot program(oneHostProbedEverySecond(script));
     MainWindow& form = program.mainWindow();
     const auto field = [&](const char* name) { return form.findChild<QLabel*>(QString::fromLatin1(name))->text(); };
     form.show();
